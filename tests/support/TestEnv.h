@@ -1,0 +1,21 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+namespace tarnvale::test {
+
+// Creates a private temporary root and points TARNVALE_CONFIG_DIR,
+// XDG_CONFIG_HOME, HOME, TMPDIR and the working directory into it.
+void IsolateEnvironment();
+void RemoveIsolatedEnvironment();
+
+// The isolated root made by IsolateEnvironment.
+const std::filesystem::path& IsolatedRoot();
+
+// A fresh, empty folder below the isolated root.
+std::filesystem::path MakeTempDir(const std::string& hint = "t");
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace tarnvale::test
