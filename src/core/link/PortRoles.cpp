@@ -1,0 +1,124 @@
+#include "link/PortRoles.h"
+
+#include "protocol/Packet.h"
+#include "protocol/Util.h"
+#include "ui/Operator.h"
+
+namespace tarnvale {
+
+Packet SelectTargetPacket(int targetNumber) {
+  return BuildPacket(0, static_cast<std::uint16_t>(targetNumber & 0xFF), packet_type::kSelectTarget);
+}
+
+LinkState::LinkState(ConfigData& settings, Operator* op, TerminalHost* host)
+    : settings_(settings), op_(op), host_(host) {}
+
+void LinkState::SetOperator(Operator* op) {
+  op_ = op;
+  if (primary_) InstallShortWriteHandler(*primary_);
+  if (programmer_) InstallShortWriteHandler(*programmer_);
+}
+
+void LinkState::InstallShortWriteHandler(CommPort& port) {
+  Operator* op = op_;
+  if (op == nullptr) {
+    port.SetShortWriteHandler(nullptr);
+    return;
+  }
+  port.SetShortWriteHandler([op](std::size_t requested, std::size_t written) {
+    op->ShowMessage(CommPort::ShortWriteMessage(requested, written));
+  });
+}
+
+CommPort& LinkState::EnsurePrimaryPort() {
+  if (!primary_) {
+    primary_ = std::make_unique<CommPort>();
+    InstallShortWriteHandler(*primary_);
+  }
+  return *primary_;
+}
+
+CommPort& LinkState::EnsureProgrammerPort() {
+  if (!programmer_) {
+    programmer_ = std::make_unique<CommPort>();
+    InstallShortWriteHandler(*programmer_);
+  }
+  return *programmer_;
+}
+
+bool LinkState::OpenPrimaryAtStartup() {
+  CommPort& port = EnsurePrimaryPort();
+  PortParams p = settings_.PrimaryPortParams();
+  // A stored "TCP/IP" already maps to the address; the flag asks for it too.
+  if (settings_.GetUseIPAddress()) p.name = settings_.GetIPAddress();
+  primaryPortName_ = p.name;
+  primaryBaudRate_ = p.baudRate;
+  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+  port.Purge();
+  return true;
+}
+
+bool LinkState::OpenLink(int targetNumber) {
+  if (UsesPrimaryPort(targetNumber)) {
+    if (programmer_ && programmer_->IsOpen()) programmer_->Close();
+    CommPort& port = EnsurePrimaryPort();
+    if (port.IsOpen()) port.Close();
+    const PortParams p = settings_.PrimaryPortParams();
+    if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+    primaryBaudRate_ = p.baudRate;
+    primaryPortName_ = p.name;
+    return true;
+  }
+  CommPort& port = EnsureProgrammerPort();
+  if (primary_ && primary_->IsOpen()) primary_->Close();
+  if (port.IsOpen()) port.Close();
+  const PortParams p = settings_.ProgrammerPortParams();
+  programmerPortName_ = p.name;
+  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+    if (op_) op_->ShowMessage("Error in Opening Auxillary Port: " + p.name);
+    return false;
+  }
+  programmerBaudRate_ = p.baudRate;
+  port.Purge();
+  return true;
+}
+
+ResultCode LinkState::SelectTarget(int targetNumber) {
+  if (!OpenLink(targetNumber)) return rc::kPortOpenFailed;
+  if (NeedsSelectPacket(targetNumber)) {
+    const Packet packet = SelectTargetPacket(targetNumber);
+    programmer_->Write(packet);
+    const ResultCode status = WaitStatusByte(*programmer_, kSelectTargetTimeoutMs);
+    if (status != rc::kSuccess) return status;
+  }
+  if (targetNumber != target::kBox) currentTarget_ = targetNumber;
+  return rc::kSuccess;
+}
+
+void LinkState::BeginCommand() {
+  if (host_) host_->SetPolling(false);
+  if (primary_) primary_->Purge();
+  if (programmer_) programmer_->Purge();
+}
+
+void LinkState::EndCommand() {
+  SelectTarget(target::kController);  // a primary port that will not reopen just reads nothing
+  if (host_) {
+    host_->SetStatusPanes("Ready", "Test Pane");
+    host_->SetPolling(true);
+    host_->FocusTerminal();
+  }
+}
+
+bool LinkState::ReopenPort(PortRole role) {
+  if (role == PortRole::Primary) {
+    CommPort& port = EnsurePrimaryPort();
+    return port.Open(port.PortName(), primaryBaudRate_, settings_.GetParity(),
+                     settings_.GetByteSize(), settings_.GetStopBits());
+  }
+  CommPort& port = EnsureProgrammerPort();
+  return port.Open(port.PortName(), programmerBaudRate_, settings_.GetAuxParity(),
+                   settings_.GetAuxByteSize(), settings_.GetAuxStopBits());
+}
+
+}  // namespace tarnvale

@@ -1,0 +1,116 @@
+#pragma once
+// The two port roles and the brackets around every device command.
+//
+// The PC reaches the controller on the primary port and the Universal
+// Programmer box on the programmer port; only one of them is open at a time.
+// A device command runs between BeginCommand (terminal polling off, both
+// ports purged) and EndCommand (back to the controller link and the terminal).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/CommPort.h"
+#include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
+#include "settings/ConfigData.h"
+
+namespace tarnvale {
+
+class Operator;
+
+// Targets: which device a command is meant for. The same numbers are the
+// memory types of the programming and read-back runs.
+namespace target {
+inline constexpr int kBox = 0;
+inline constexpr int kController = 1;
+inline constexpr int kPic18F252 = 2;
+inline constexpr int kDsPic30F = 3;
+inline constexpr int kCpuBoard386 = 4;
+inline constexpr int kTn835Images = 5;
+inline constexpr int kTn835Jtag = 6;
+}  // namespace target
+
+// True for the targets reached through the primary port (1 and 5).
+constexpr bool UsesPrimaryPort(int t) { return t == target::kController || t == target::kTn835Images; }
+// True for the targets the box must be told about (2, 3, 4 and 6).
+constexpr bool NeedsSelectPacket(int t) {
+  return t == target::kPic18F252 || t == target::kDsPic30F || t == target::kCpuBoard386 ||
+         t == target::kTn835Jtag;
+}
+
+// What the brackets do to the shell around them (the terminal view and the
+// status bar). The GUI implements it; the CLI and tests may leave it out.
+class TerminalHost {
+ public:
+  virtual ~TerminalHost() = default;
+  virtual void SetPolling(bool on) = 0;
+  virtual void SetStatusPanes(const std::string& pane0, const std::string& pane1) = 0;
+  virtual void FocusTerminal() = 0;
+};
+
+enum class PortRole { Primary, Programmer };
+
+inline constexpr std::uint32_t kSelectTargetTimeoutMs = 100;
+
+// The select-target request ':' 00 00 T 19 C.
+Packet SelectTargetPacket(int targetNumber);
+
+// The application-wide link state and the routines that switch it.
+class LinkState {
+ public:
+  LinkState(ConfigData& settings, Operator* op = nullptr, TerminalHost* host = nullptr);
+
+  void SetTerminalHost(TerminalHost* host) { host_ = host; }
+  void SetOperator(Operator* op);
+
+  // Creates the primary port (when missing) and opens it by the start-up rule:
+  // the IP address when "UseIPAddress" is set or "COMPort" is "TCP/IP", else
+  // "COMPort". Purges it on success. False (no message) when it will not open.
+  bool OpenPrimaryAtStartup();
+
+  // Opens the port of a target, closing the other one first.
+  bool OpenLink(int targetNumber);
+  // Opens the link and tells the box which device to address.
+  ResultCode SelectTarget(int targetNumber);
+  void BeginCommand();
+  void EndCommand();
+  // Opens the role's port again with its remembered name and baud rate.
+  bool ReopenPort(PortRole role);
+
+  CommPort* PrimaryPort() { return primary_.get(); }
+  CommPort* ProgrammerPort() { return programmer_.get(); }
+  CommPort& EnsurePrimaryPort();
+  CommPort& EnsureProgrammerPort();
+
+  const std::string& PrimaryPortName() const { return primaryPortName_; }
+  std::uint32_t PrimaryBaudRate() const { return primaryBaudRate_; }
+  const std::string& ProgrammerPortName() const { return programmerPortName_; }
+  std::uint32_t ProgrammerBaudRate() const { return programmerBaudRate_; }
+  void SetPrimaryOpened(const std::string& name, std::uint32_t baud) {
+    primaryPortName_ = name;
+    primaryBaudRate_ = baud;
+  }
+  void SetProgrammerOpened(const std::string& name, std::uint32_t baud) {
+    programmerPortName_ = name;
+    programmerBaudRate_ = baud;
+  }
+  int CurrentTarget() const { return currentTarget_; }
+  ConfigData& Settings() { return settings_; }
+
+ private:
+  void InstallShortWriteHandler(CommPort& port);
+
+  ConfigData& settings_;
+  Operator* op_;
+  TerminalHost* host_;
+  std::unique_ptr<CommPort> primary_;
+  std::unique_ptr<CommPort> programmer_;
+  std::string primaryPortName_;
+  std::uint32_t primaryBaudRate_ = 0;
+  std::string programmerPortName_;
+  std::uint32_t programmerBaudRate_ = 0;
+  int currentTarget_ = target::kController;
+};
+
+}  // namespace tarnvale

@@ -1,0 +1,243 @@
+#include "platform/SettingsFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <sstream>
+
+namespace tarnvale::platform {
+namespace fs = std::filesystem;
+namespace {
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    if (c == '%') out += "%25";
+    else if (c == '\r') out += "%0D";
+    else if (c == '\n') out += "%0A";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      const std::string code = s.substr(i + 1, 2);
+      if (code == "25") { out += '%'; i += 2; continue; }
+      if (code == "0D") { out += '\r'; i += 2; continue; }
+      if (code == "0A") { out += '\n'; i += 2; continue; }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+std::optional<std::uint32_t> ParseDword(const std::string& text) {
+  std::string t = Trim(text);
+  int base = 10;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    t = t.substr(2);
+    base = 16;
+  }
+  std::uint32_t v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  return v;
+}
+
+// Holds an flock on the lock file beside the settings for its lifetime.
+class FileLock {
+ public:
+  FileLock(const fs::path& lockPath, int op) {
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+      while (::flock(fd_, op) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+std::string ReadWhole(const fs::path& p) {
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) text.append(buf, static_cast<std::size_t>(n));
+    else if (n < 0 && errno == EINTR) continue;
+    else break;
+  }
+  ::close(fd);
+  return text;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+fs::path SettingsDirectory() {
+  if (const char* dir = std::getenv("TARNVALE_CONFIG_DIR"); dir && *dir) return dir;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    return fs::path(xdg) / "Quor Controls" / "Tarnvale";
+  }
+  const char* home = std::getenv("HOME");
+  return fs::path(home && *home ? home : ".") / ".config" / "Quor Controls" / "Tarnvale";
+}
+
+std::string SystemTempPath() {
+  if (const char* t = std::getenv("TMPDIR"); t && *t) return t;
+  return "/tmp";
+}
+
+SettingsFile::SettingsFile(fs::path file) : file_(std::move(file)) {}
+
+SettingsFile::Sections SettingsFile::Parse(const std::string& text) {
+  Sections sections;
+  Section* current = nullptr;
+  std::istringstream in(text);
+  std::string raw;
+  while (std::getline(in, raw)) {
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.front() == '[') {
+      if (line.back() != ']' || line.size() < 3) {
+        current = nullptr;  // damaged header: its values have no home
+        continue;
+      }
+      current = &sections[line.substr(1, line.size() - 2)];
+      continue;
+    }
+    if (current == nullptr) continue;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = Trim(line.substr(0, eq));
+    // Keep the value's own leading/trailing spaces except the one after '='.
+    std::string rest = raw.substr(raw.find('=') + 1);
+    if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
+    if (!rest.empty() && rest.back() == '\r') rest.pop_back();
+    if (name.empty()) continue;
+    if (rest.rfind("sz:", 0) == 0) {
+      (*current)[name] = Unescape(rest.substr(3));
+    } else if (rest.rfind("dword:", 0) == 0) {
+      if (auto v = ParseDword(rest.substr(6))) (*current)[name] = *v;
+    }
+  }
+  return sections;
+}
+
+std::string SettingsFile::Format(const Sections& sections) {
+  std::string out =
+      "; Tarnvale settings. Values are `name = sz:text` or `name = dword:number`.\n";
+  for (const auto& [key, values] : sections) {
+    out += "\n[" + key + "]\n";
+    for (const auto& [name, value] : values) {
+      if (const auto* s = std::get_if<std::string>(&value)) {
+        out += name + " = sz:" + Escape(*s) + "\n";
+      } else {
+        out += name + " = dword:" + std::to_string(std::get<std::uint32_t>(value)) + "\n";
+      }
+    }
+  }
+  return out;
+}
+
+SettingsFile::Sections SettingsFile::LoadShared() const {
+  std::error_code ec;
+  if (!fs::exists(file_, ec)) return {};
+  FileLock lock(file_.string() + ".lock", LOCK_SH);
+  return Parse(ReadWhole(file_));
+}
+
+bool SettingsFile::KeyExists(const std::string& key) const { return LoadShared().count(key) != 0; }
+
+std::optional<std::string> SettingsFile::ReadString(const std::string& key,
+                                                    const std::string& name) const {
+  const Sections s = LoadShared();
+  const auto k = s.find(key);
+  if (k == s.end()) return std::nullopt;
+  const auto v = k->second.find(name);
+  if (v == k->second.end()) return std::nullopt;
+  if (const auto* str = std::get_if<std::string>(&v->second)) return *str;
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> SettingsFile::ReadDword(const std::string& key,
+                                                     const std::string& name) const {
+  const Sections s = LoadShared();
+  const auto k = s.find(key);
+  if (k == s.end()) return std::nullopt;
+  const auto v = k->second.find(name);
+  if (v == k->second.end()) return std::nullopt;
+  if (const auto* n = std::get_if<std::uint32_t>(&v->second)) return *n;
+  return std::nullopt;
+}
+
+bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {
+  std::error_code ec;
+  fs::create_directories(file_.parent_path(), ec);
+  FileLock lock(file_.string() + ".lock", LOCK_EX);
+  Sections sections = Parse(ReadWhole(file_));
+  change(sections);
+  const std::string text = Format(sections);
+  const fs::path tmp = file_.string() + ".tmp." + std::to_string(::getpid());
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), file_.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool SettingsFile::Write(const std::string& key, const std::string& name, const Value& value) {
+  return Modify([&](Sections& s) { s[key][name] = value; });
+}
+
+bool SettingsFile::CreateKey(const std::string& key) {
+  return Modify([&](Sections& s) { s[key]; });
+}
+
+}  // namespace tarnvale::platform

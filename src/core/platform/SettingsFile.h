@@ -1,0 +1,60 @@
+#pragma once
+// Persistent settings as a text file, standing in for the registry of the
+// current user: one [section] per key path, one `name = type:value` line per
+// value, where type is `sz` (string) or `dword` (32-bit number). Strings keep
+// their text as is, except that '%', CR and LF are written as %25, %0D, %0A.
+//
+// Every write is a locked read-modify-write that reaches the disk through a
+// temporary file, fsync and rename: a kill during a save leaves the previous
+// file whole, and two processes saving at once lose no value.
+//
+// A file damaged by hand loads what it can: lines that do not parse and
+// values of the wrong type read as missing.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace tarnvale::platform {
+
+// $TARNVALE_CONFIG_DIR, else $XDG_CONFIG_HOME/Quor Controls/Tarnvale, else
+// ~/.config/Quor Controls/Tarnvale.
+std::filesystem::path SettingsDirectory();
+inline constexpr const char* kSettingsFileName = "settings.ini";
+
+// The system temp folder: $TMPDIR, else /tmp.
+std::string SystemTempPath();
+
+class SettingsFile {
+ public:
+  using Value = std::variant<std::string, std::uint32_t>;
+  using Section = std::map<std::string, Value>;
+  using Sections = std::map<std::string, Section>;
+
+  explicit SettingsFile(std::filesystem::path file);
+
+  bool KeyExists(const std::string& key) const;
+  std::optional<std::string> ReadString(const std::string& key, const std::string& name) const;
+  std::optional<std::uint32_t> ReadDword(const std::string& key, const std::string& name) const;
+  bool Write(const std::string& key, const std::string& name, const Value& value);
+  // Creates the section when missing (what opening a key for writing does).
+  bool CreateKey(const std::string& key);
+
+  // Parsing and formatting, exposed for tests.
+  static Sections Parse(const std::string& text);
+  static std::string Format(const Sections& sections);
+
+  const std::filesystem::path& Path() const { return file_; }
+
+ private:
+  Sections LoadShared() const;
+  bool Modify(const std::function<void(Sections&)>& change);
+
+  std::filesystem::path file_;
+};
+
+}  // namespace tarnvale::platform

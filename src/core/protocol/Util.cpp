@@ -1,0 +1,168 @@
+#include "protocol/Util.h"
+
+#include <algorithm>
+
+#include "link/CommPort.h"
+#include "protocol/Timer.h"
+#include "ui/ErrorLog.h"
+
+namespace tarnvale {
+namespace {
+
+constexpr std::uint8_t kCR = 0x0D;
+constexpr std::uint8_t kLF = 0x0A;
+
+int Nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+// Decodes a ':' line in place of the old fixed-offset scan: characters that
+// the line does not have count as 0, so a short line never reads past itself.
+void DecodeRecordLine(HexReply& reply) {
+  std::string padded = reply.line;
+  padded.resize(std::max<std::size_t>(padded.size() + 2, 11), '\0');
+  reply.count = HexByte(&padded[1]);
+  reply.address = HexWord(&padded[3]);
+  reply.type = HexByte(&padded[7]);
+  reply.pairs.clear();
+  const std::size_t length = reply.line.size();
+  if (length > 9) {
+    const std::size_t n = (length - 10) / 2 + 1;
+    reply.pairs.reserve(n);
+    for (std::size_t k = 0; k < n; ++k) reply.pairs.push_back(HexByte(&padded[9 + 2 * k]));
+  }
+}
+
+}  // namespace
+
+std::uint8_t HexByte(const char* twoChars) {
+  return static_cast<std::uint8_t>(Nibble(twoChars[0]) * 16 + Nibble(twoChars[1]));
+}
+
+std::uint16_t HexWord(const char* fourChars) {
+  return static_cast<std::uint16_t>(HexByte(fourChars) * 256 + HexByte(fourChars + 2));
+}
+
+ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs) {
+  Timer timer(timeoutMs);
+  for (;;) {
+    std::uint8_t b = 0;
+    if (port.Read(&b, 1) == 1) return b;
+    if (timer.IsExpired()) return rc::kTimeout;
+    port.WaitReadable(timer.RemainingMs());
+  }
+}
+
+ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply) {
+  Timer timer(timeoutMs);
+  std::array<std::uint8_t, 256> buffer{};
+  std::size_t fill = 0;
+  for (;;) {
+    const std::size_t waiting = port.GetInQueue();
+    if (waiting > 0) {
+      // fill never exceeds 80 here, so the room is always ample.
+      const std::size_t n = port.Read(buffer.data() + fill, std::min(waiting, buffer.size() - fill));
+      for (std::size_t i = 0; i < n; ++i) {
+        if (buffer[fill] != kCR) {
+          if (++fill > kMaxReplyLine) return rc::kStringTooLong;
+          continue;
+        }
+        // The CR at `fill` ends the reply; bytes after it in this chunk are dropped.
+        if (fill >= 1 && buffer[fill - 1] == kLF) {
+          reply.line.assign(reinterpret_cast<const char*>(buffer.data()), fill - 1);
+          reply.isRecord = !reply.line.empty() && reply.line.front() == ':';
+          if (reply.isRecord) DecodeRecordLine(reply);
+          return rc::kSuccess;
+        }
+        // A status reply: the code stands two places before the CR.
+        return fill >= 2 ? buffer[fill - 2] : rc::kUnrecognizedResponse;
+      }
+    }
+    if (timer.IsExpired()) return rc::kTimeout;
+    port.WaitReadable(timer.RemainingMs());
+  }
+}
+
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record) {
+  Timer timer(kFramedReplyTimeoutMs);
+  ResultCode result = rc::kTimeout;
+  bool collecting = false;
+  std::array<std::uint8_t, 80> stored{};
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t waiting = port.GetInQueue();
+    if (waiting > 0) {
+      std::array<std::uint8_t, 80> chunk{};
+      const std::size_t n = port.Read(chunk.data(), std::min(waiting, chunk.size()));
+      if (n > 0) {
+        timer.Restart(kFramedReplyTimeoutMs);
+        result = rc::kTimeout;
+      }
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t b = chunk[i];
+        if (!collecting) {
+          if (b == kPacketStart) {
+            collecting = true;
+            pos = 0;
+          }
+          continue;
+        }
+        stored[pos++] = b;
+        if (pos == static_cast<std::size_t>(stored[0]) + 5) {
+          unsigned sum = 0;
+          for (std::size_t k = 0; k < pos; ++k) sum += stored[k];
+          record.count = stored[0];
+          record.address = static_cast<std::uint16_t>(stored[1] << 8 | stored[2]);
+          record.type = stored[3];
+          record.data.assign(stored.begin() + 4, stored.begin() + 4 + stored[0]);
+          record.checksum = stored[pos - 1];
+          return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
+        }
+        if (pos == stored.size()) {
+          collecting = false;
+          pos = 0;
+          result = rc::kStringTooLong;
+        }
+      }
+    }
+    if (timer.IsExpired()) return result;
+    port.WaitReadable(timer.RemainingMs());
+  }
+}
+
+ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& outText,
+                           std::size_t expectedLength, std::uint32_t timeoutMs) {
+  port.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  Timer timer(timeoutMs);
+  while (port.GetInQueue() < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired()) {
+    port.WaitReadable(timer.RemainingMs());
+  }
+  const std::size_t waiting = port.GetInQueue();
+  if (waiting == 0) return rc::kTimeout;
+  outText.assign(waiting, '\0');
+  const std::size_t n = port.Read(reinterpret_cast<std::uint8_t*>(outText.data()), waiting);
+  outText.resize(n);
+  return n > expectedLength ? rc::kStringTooLong : rc::kSuccess;
+}
+
+ResultMessage MakeResultMessage(ResultCode code, const std::string& successText) {
+  if (code == rc::kSuccess) {
+    return {successText.empty() ? ResultText(code) : successText, MessageIcon::Information};
+  }
+  return {ResultText(code), MessageIcon::Exclamation};
+}
+
+void ShowResult(Operator& op, ResultCode code, const std::string& successText) {
+  const ResultMessage m = MakeResultMessage(code, successText);
+  op.ShowMessage(m.text, m.icon);
+}
+
+ResultCode LogIfFailed(ResultCode code, std::string_view file, std::string_view function, int line,
+                       Operator* op) {
+  if (code != rc::kSuccess && code != rc::kNoApplication) LogError(code, file, function, line, op);
+  return code;
+}
+
+}  // namespace tarnvale
