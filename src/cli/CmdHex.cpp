@@ -1,8 +1,334 @@
 // hex scan, hex stream, srec convert: the scriptable face of the image formats.
+//
+// hex scan prints one "key: value" line per fact (or one JSON object with
+// --json); hex stream prints one packet per line in upper-case hex; srec
+// convert prints the version text of the converted image.
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "Commands.h"
+#include "formats/FlashMemoryFile.h"
+#include "formats/IntelHexFile.h"
+#include "formats/ProductionImage.h"
+#include "formats/ProgrammerHexFiles.h"
+#include "formats/TN820HexFile.h"
+#include "formats/TokenReader.h"
+#include "programmer/BoardInfoRecord.h"
+#include "protocol/ResultCode.h"
 
 namespace tarnvale::cli {
+namespace {
 
-void RegisterHexCommands(CLI::App& /*app*/) {}
+[[noreturn]] void Fail(const std::string& reason) {
+  std::cerr << reason << "\n";
+  throw CLI::RuntimeError(kExitFailure);
+}
+
+std::string HexNumber(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
+std::string HexBytes(const std::uint8_t* bytes, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(2 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    out.push_back(kDigits[bytes[i] >> 4]);
+    out.push_back(kDigits[bytes[i] & 0xF]);
+  }
+  return out;
+}
+
+// Texts from files may hold any byte: keep the output one clean line.
+std::string EscapeText(const std::string& text, bool json) {
+  std::string out;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (json && (c == '"' || c == '\\')) {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x20 || c >= 0x7F || (!json && c == '\\')) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, json ? "\\u%04x" : "\\x%02X", c);
+      out += esc;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+// Keys in output order; a key without a value is left out.
+struct ScanReport {
+  struct Field {
+    std::string key;
+    bool number;
+    std::uint32_t value;
+    std::string text;
+    bool hex;  // text form of a number: hexadecimal
+  };
+  std::vector<Field> fields;
+
+  void Number(const std::string& key, std::uint32_t v, bool hex) {
+    fields.push_back({key, true, v, {}, hex});
+  }
+  void Text(const std::string& key, const std::string& t) { fields.push_back({key, false, 0, t, false}); }
+
+  void Print(bool json) const {
+    std::string out;
+    if (json) {
+      out = "{";
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        const Field& f = fields[i];
+        if (i != 0) out += ", ";
+        out += "\"" + f.key + "\": ";
+        out += f.number ? std::to_string(f.value) : "\"" + EscapeText(f.text, true) + "\"";
+      }
+      out += "}\n";
+    } else {
+      for (const Field& f : fields) {
+        out += f.key + ": ";
+        out += f.number ? (f.hex ? HexNumber(f.value) : std::to_string(f.value))
+                        : EscapeText(f.text, false);
+        out += "\n";
+      }
+    }
+    std::cout << out;
+  }
+};
+
+void RunScan(const std::string& path, bool json) {
+  ScanReport report;
+  HexScan scan;
+  ResultCode result = ScanHexFile(path, scan);
+  std::string failure;
+  if (result != rc::kFileOk) {
+    report.Number("result", result, false);
+    report.Print(json);
+    Fail(ResultText(result));
+  }
+  const int generation = SoftwareGeneration(scan.lowest);
+  ScanReport landmarks;
+  if (scan.mode == 2 && generation != 0) {
+    // A flash memory file: read its landmarks as the flash workflow does.
+    IntelHexFile file(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
+    std::uint32_t appStart = 0;
+    if ((result = file.OpenFile()) != rc::kFileOk) {
+      failure = "Unable to open FMF file.";
+    } else if ((result = FindApplicationStart(file, generation, appStart)) != rc::kFileOk) {
+      failure = "Unable to Find Application Starting Address.";
+    } else if ((result = file.AllocateImage()) != rc::kFileOk) {
+      failure = "Unable to Create Array for FMF File.";
+    } else if ((result = file.LoadFile()) != rc::kFileOk) {
+      failure = "Unable to Read FMF File into Memory.";
+    } else {
+      landmarks.Number("application_start", appStart, true);
+      landmarks.Text("version", ReadHeaderVersion(file, appStart));
+      landmarks.Text("model", ReadHeaderModel(file, appStart));
+      const std::vector<std::uint8_t> identity = ReadHeaderIdentity(file, appStart);
+      landmarks.Text("identity", HexBytes(identity.data(), identity.size()));
+      std::uint8_t block[fmf::kBootBlockSize];
+      ReadBootBlock(file, block);
+      landmarks.Text("serial", BootBlockSerial(block));
+      std::uint8_t revision = 0;
+      ReadRevisionLetter(file, &revision);
+      landmarks.Text("revision", std::string(1, static_cast<char>(revision)));
+    }
+  }
+  report.Number("result", result, false);
+  report.Number("lowest", scan.lowest, true);
+  report.Number("highest", scan.highest, true);
+  report.Number("mode", scan.mode, false);
+  if (scan.start) report.Number("start", *scan.start, true);
+  report.Number("generation", static_cast<std::uint32_t>(generation), false);
+  report.fields.insert(report.fields.end(), landmarks.fields.begin(), landmarks.fields.end());
+  report.Print(json);
+  if (result != rc::kFileOk) Fail(failure + " " + ResultText(result));
+}
+
+std::uint32_t ParseNumber(const std::string& text, const char* what) {
+  try {
+    std::size_t used = 0;
+    const unsigned long long v = std::stoull(text, &used, 0);
+    if (used == text.size() && v <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(v);
+  } catch (const std::exception&) {
+  }
+  std::cerr << "invalid " << what << ": " << text << "\n";
+  throw CLI::RuntimeError(kExitUsage);
+}
+
+struct StreamOptions {
+  std::string path;
+  int target = -1;
+  bool load = false;
+  std::string base, end, boardInfo;
+  int lanes = 0;
+  int layout = 0;
+};
+
+void RunStream(const StreamOptions& o) {
+  std::optional<std::uint32_t> base, end;
+  if (!o.base.empty()) base = ParseNumber(o.base, "--base");
+  if (!o.end.empty()) end = ParseNumber(o.end, "--end");
+  std::unique_ptr<IntelHexFile> file;
+  const std::uint32_t endWithoutStart = o.load ? 0 : 1;
+  const auto lanes = [&](int standard) {
+    return static_cast<std::uint8_t>(o.lanes != 0 ? o.lanes : standard);
+  };
+  switch (o.target) {
+    case 0:
+      Fail("target 0 has no image to stream");
+    case 1: {
+      if (!base || (o.load && !end)) {
+        HexScan scan;
+        if (const ResultCode r = ScanHexFile(o.path, scan); r != rc::kFileOk) Fail(ResultText(r));
+        if (!base) base = scan.lowest;
+        if (!end && o.load) end = scan.highest;
+      }
+      file = std::make_unique<IntelHexFile>(o.path, *base, end.value_or(fmf::kTopAddress),
+                                            endWithoutStart, lanes(2));
+      break;
+    }
+    case 2:
+      file = std::make_unique<PIC18FIntelHexFile>(o.path, base.value_or(0), end.value_or(0x7FFF),
+                                                  lanes(1));
+      break;
+    case 3:
+      file = std::make_unique<PIC30FIntelHexFile>(o.path, base.value_or(0), end.value_or(0x7FFF),
+                                                  lanes(1));
+      break;
+    case 4: {
+      BoardInfoRecord record;
+      if (!o.boardInfo.empty()) {
+        if (o.boardInfo.size() != 2 * BoardInfoRecord::kSize) {
+          Fail("--board-info needs 62 bytes as 124 hexadecimal digits");
+        }
+        for (std::size_t i = 0; i < BoardInfoRecord::kSize; ++i) {
+          if (!DecodeHexByte(o.boardInfo.data() + 2 * i, record.bytes[i])) {
+            Fail("--board-info holds a character that is not a hexadecimal digit");
+          }
+        }
+      }
+      file = std::make_unique<Boot386IntelHexFile>(o.path, record);
+      break;
+    }
+    case 5:
+      file = std::make_unique<TN820HexFile>(o.path, base.value_or(0), end.value_or(0x21FFF),
+                                            o.layout != 0 ? o.layout : 2, lanes(1));
+      break;
+    case 6:
+      file = std::make_unique<TN820HexFile>(o.path, base.value_or(0x40000),
+                                            end.value_or(0x41FFF), o.layout != 0 ? o.layout : 1,
+                                            lanes(1));
+      break;
+    default:
+      std::cerr << "--target must be 0 to 6\n";
+      throw CLI::RuntimeError(kExitUsage);
+  }
+  ResultCode r = file->OpenFile();
+  if (r == rc::kFileOk) r = file->AllocateImage();
+  if (r == rc::kFileOk) r = file->LoadFile();
+  if (r != rc::kFileOk) Fail(ResultText(r));
+
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(1 << 20);
+  Packet packet;
+  while (!file->IsFinished()) {
+    file->GetNextPacket(packet);
+    if (packet.empty()) continue;
+    for (const std::uint8_t b : packet) {
+      out.push_back(kDigits[b >> 4]);
+      out.push_back(kDigits[b & 0xF]);
+    }
+    out.push_back('\n');
+    if (out.size() > (1 << 20) - 1024) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
+struct ConvertOptions {
+  std::string input, output, image;
+  std::string model = "EF";  // the production dialog's first model
+  std::string serial, hwRev;
+};
+
+void RunConvert(const ConvertOptions& o) {
+  ProductionImageOptions options;
+  if (o.image == "application") {
+    options.kind = ProductionImageKind::Application;
+    if (o.model.size() > production::kModelCodeSize) Fail("--model is longer than 16 characters");
+    options.modelCode = o.model;
+  } else if (o.image == "test") {
+    options.kind = ProductionImageKind::Test;
+  } else {
+    options.kind = ProductionImageKind::Boot;
+    if (o.serial.empty()) Fail("You must enter a valid serial number");
+    if (o.hwRev.empty()) Fail("You must enter a Hardware Revision");
+    if (o.serial.size() > production::kSerialMax) {
+      Fail("The serial number is longer than 15 characters");
+    }
+    options.serialNumber = o.serial;
+    options.hardwareRevision = o.hwRev[0];
+  }
+  std::string version;
+  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version);
+  if (r != rc::kFileOk) Fail(ResultText(r));
+  std::cout << EscapeText(version, false) << "\n";
+}
+
+}  // namespace
+
+void RegisterHexCommands(CLI::App& app) {
+  CLI::App* hex = app.add_subcommand("hex", "Intel HEX and flash memory files");
+  hex->require_subcommand(1);
+
+  auto scanPath = std::make_shared<std::string>();
+  auto scanJson = std::make_shared<bool>(false);
+  CLI::App* scan = hex->add_subcommand(
+      "scan", "Lowest and highest address, mode, start address, generation and landmarks");
+  scan->add_option("FILE", *scanPath, "Intel HEX or flash memory file")->required();
+  scan->add_flag("--json", *scanJson, "One JSON object instead of key: value lines");
+  scan->callback([scanPath, scanJson] { RunScan(*scanPath, *scanJson); });
+
+  auto so = std::make_shared<StreamOptions>();
+  CLI::App* stream = hex->add_subcommand("stream", "The programming packets a run would send");
+  stream->add_option("FILE", so->path, "image file")->required();
+  stream->add_option("--target", so->target, "target 1 to 6 of the programming dialog")
+      ->required();
+  stream->add_flag("--load", so->load, "memory load instead of flash programming");
+  stream->add_option("--base", so->base, "first address of the image range");
+  stream->add_option("--end", so->end, "last address of the image range");
+  stream->add_option("--lanes", so->lanes, "byte lanes: 1, 2 or 4");
+  stream->add_option("--board-info", so->boardInfo, "62-byte board record as hex (target 4)");
+  stream->add_option("--layout", so->layout, "layout mode of targets 5 and 6");
+  stream->callback([so] { RunStream(*so); });
+
+  CLI::App* srec = app.add_subcommand("srec", "Motorola S-record production images");
+  srec->require_subcommand(1);
+  auto co = std::make_shared<ConvertOptions>();
+  CLI::App* convert =
+      srec->add_subcommand("convert", "Convert an S-record file into a stamped flash memory file");
+  convert->add_option("FILE", co->input, "S-record file")->required();
+  convert->add_option("OUT", co->output, "flash memory file to write")->required();
+  convert->add_option("--image", co->image, "application, test or boot")
+      ->required()
+      ->check(CLI::IsMember({"application", "test", "boot"}));
+  convert->add_option("--model", co->model, "model code written into an application image");
+  convert->add_option("--serial", co->serial, "serial number of a boot image");
+  convert->add_option("--hw-rev", co->hwRev, "hardware revision of a boot image");
+  convert->callback([co] { RunConvert(*co); });
+}
 
 }  // namespace tarnvale::cli

@@ -1,0 +1,256 @@
+#include "formats/MotorolaSRecFile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace tarnvale {
+
+unsigned SRecordAddressBytes(unsigned type) {
+  switch (type) {
+    case 0: return 0;
+    case 2:
+    case 8: return 3;
+    case 3:
+    case 7: return 4;
+    default: return 2;
+  }
+}
+
+ResultCode ParseSRecord(std::string_view token, SRecord& record) {
+  if (token.size() < 4 || token[0] != 'S') return rc::kInvalidHexFile;
+  const int type = kHexValue[static_cast<unsigned char>(token[1])];
+  if (type < 0) return rc::kInvalidHexFile;
+  std::uint8_t count;
+  if (!DecodeHexByte(token.data() + 2, count)) return rc::kInvalidHexFile;
+  const unsigned addressBytes = SRecordAddressBytes(static_cast<unsigned>(type));
+  if (count < 3 || count < addressBytes + 1) return rc::kInvalidHexFile;
+  if (token.size() < 4 + 2 * static_cast<std::size_t>(count)) return rc::kInvalidHexFile;
+  const char* p = token.data() + 4;
+  unsigned sum = count;
+  std::uint32_t address = 0;
+  for (unsigned i = 0; i < addressBytes; ++i, p += 2) {
+    std::uint8_t b;
+    if (!DecodeHexByte(p, b)) return rc::kInvalidHexFile;
+    address = (address << 8) | b;
+    sum += b;
+  }
+  const unsigned dataCount = count - addressBytes - 1;
+  for (unsigned i = 0; i < dataCount; ++i, p += 2) {
+    std::uint8_t b;
+    if (!DecodeHexByte(p, b)) return rc::kInvalidHexFile;
+    record.data[i] = b;
+    sum += b;
+  }
+  std::uint8_t checksum;
+  if (!DecodeHexByte(p, checksum)) return rc::kInvalidHexFile;
+  record.type = static_cast<std::uint8_t>(type);
+  record.count = count;
+  record.address = address;
+  record.dataCount = static_cast<std::uint8_t>(dataCount);
+  record.checksum = checksum;
+  if (static_cast<std::uint8_t>(~sum) != checksum) return rc::kErrorInHexFile;
+  return rc::kFileOk;
+}
+
+MotorolaSRecFile::MotorolaSRecFile(std::filesystem::path path, std::uint32_t baseAddress,
+                                   std::uint32_t endAddress)
+    : IntelHexFile(std::move(path), baseAddress, endAddress, 1, 1, 1, 1, 1) {}
+
+ResultCode MotorolaSRecFile::ReadSRecord() {
+  std::string_view token;
+  switch (NextToken(token)) {
+    case TokenReader::Status::Token: return ParseSRecord(token, srecord_);
+    case TokenReader::Status::Overlong: return rc::kInvalidHexFile;
+    case TokenReader::Status::End: break;
+  }
+  return TokenReadFailed() ? rc::kErrorInHexFile : rc::kInvalidHexFile;
+}
+
+ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
+                                          std::uint32_t regionTwoBase,
+                                          std::uint32_t displacement) {
+  if (!IsOpen()) return rc::kFileNotOpen;
+  if (!HasImage()) {
+    if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
+  }
+  if (!Rewind()) return rc::kErrorInHexFile;
+  std::optional<std::uint64_t> anchor;
+  std::uint64_t regionOneEnd = 0;
+  bool endSeen = false;
+  while (!AtEndOfFile()) {
+    if (const ResultCode r = ReadSRecord(); r != rc::kFileOk) return r;
+    const SRecord& rec = srecord_;
+    const std::uint64_t byteAddress = std::uint64_t{rec.address} * 2;
+    switch (rec.type) {
+      case 0: continue;
+      case 1:
+      case 2:
+      case 3: break;
+      case 7:
+      case 8:
+      case 9:
+        startAddress_ = static_cast<std::uint32_t>(byteAddress);
+        endSeen = true;
+        continue;
+      default: return rc::kErrorInHexFile;
+    }
+    if (rec.dataCount % 2 != 0) return rc::kErrorInHexFile;
+    std::int64_t offset;
+    if ((byteAddress & kRegionTwoBit) != 0) {
+      const std::uint64_t address = byteAddress & ~std::uint64_t{kRegionTwoBit};
+      if (!anchor) anchor = address;
+      offset = static_cast<std::int64_t>(address) - static_cast<std::int64_t>(*anchor) -
+               displacement + regionTwoBase;
+    } else if (byteAddress <= kRegionOneTop) {
+      offset = static_cast<std::int64_t>(byteAddress) - displacement + regionOneBase;
+      if (byteAddress >= regionOneEnd) regionOneEnd = byteAddress + rec.dataCount;
+    } else {
+      return rc::kErrorInHexFile;
+    }
+    for (unsigned i = 0; i < rec.dataCount; ++i) {
+      const std::int64_t o = offset + i;
+      if (o >= 0) SetImageByte(static_cast<std::uint64_t>(o), rec.data[i]);
+    }
+  }
+  if (TokenReadFailed()) return rc::kErrorInHexFile;
+  if (!endSeen || regionOneEnd == 0) return rc::kErrorInHexFile;
+  return rc::kFileOk;
+}
+
+bool MotorolaSRecFile::WriteImageBytes(const std::uint8_t* source, std::size_t count,
+                                       std::uint32_t offset) {
+  const bool fits = HasImage() && std::uint64_t{offset} + count <= size_;
+  for (std::size_t i = 0; i < count; ++i) SetImageByte(std::uint64_t{offset} + i, source[i]);
+  return fits;
+}
+
+bool MotorolaSRecFile::WriteBuildStamp(const BuildStamp& stamp, std::uint32_t offset) {
+  const std::uint8_t bytes[7] = {
+      static_cast<std::uint8_t>(stamp.hour),   static_cast<std::uint8_t>(stamp.minute),
+      static_cast<std::uint8_t>(stamp.second), static_cast<std::uint8_t>(stamp.month),
+      static_cast<std::uint8_t>(stamp.day),    static_cast<std::uint8_t>(stamp.year),
+      static_cast<std::uint8_t>(stamp.year >> 8)};
+  return WriteImageBytes(bytes, sizeof bytes, offset);
+}
+
+bool MotorolaSRecFile::WriteImageSum(std::uint32_t offset) {
+  std::uint32_t sum = 0;
+  if (endAddress_ >= baseAddress_ && HasImage()) {
+    const std::vector<std::uint8_t>& image = Lane(0);
+    for (std::uint32_t o = 0; o < size_; ++o) {
+      if (o - offset >= 4) sum += image[o];  // skips offset .. offset + 3
+    }
+  }
+  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8),
+                                 static_cast<std::uint8_t>(sum >> 16),
+                                 static_cast<std::uint8_t>(sum >> 24)};
+  return WriteImageBytes(bytes, sizeof bytes, offset);
+}
+
+std::span<const std::uint8_t> MotorolaSRecFile::ImageBytesAt(std::uint32_t offset) const {
+  if (!HasImage() || offset >= size_) return {};
+  return std::span<const std::uint8_t>(Lane(0).data() + offset, size_ - offset);
+}
+
+std::filesystem::path MotorolaSRecFile::FlashMemoryFileName(const std::filesystem::path& name) {
+  const std::string file = name.filename().string();
+  const std::size_t dot = file.find('.');
+  const std::string out = dot == std::string::npos ? file + ".FMF" : file.substr(0, dot + 1) + "FMF";
+  return name.parent_path() / out;
+}
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendByte(std::string& line, std::uint8_t b, unsigned& sum) {
+  line.push_back(kHexDigits[b >> 4]);
+  line.push_back(kHexDigits[b & 0xF]);
+  sum += b;
+}
+
+// One Intel HEX line with its checksum and a line break.
+void BuildLine(std::string& line, std::uint8_t type, std::uint16_t address,
+               const std::uint8_t* data, std::size_t count) {
+  line.clear();
+  unsigned sum = 0;
+  line.push_back(':');
+  AppendByte(line, static_cast<std::uint8_t>(count), sum);
+  AppendByte(line, static_cast<std::uint8_t>(address >> 8), sum);
+  AppendByte(line, static_cast<std::uint8_t>(address), sum);
+  AppendByte(line, type, sum);
+  for (std::size_t i = 0; i < count; ++i) AppendByte(line, data[i], sum);
+  unsigned ignored = 0;
+  AppendByte(line, static_cast<std::uint8_t>(0x100 - (sum & 0xFF)), ignored);
+  line.push_back('\n');
+}
+
+}  // namespace
+
+ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& name,
+                                                  std::uint32_t firstAddress, bool relocate,
+                                                  std::filesystem::path* written) const {
+  if (name.filename().empty()) return rc::kCantOpenOutput;
+  const std::filesystem::path target = FlashMemoryFileName(name);
+  const std::filesystem::path temp =
+      target.parent_path() /
+      ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
+  std::FILE* out = std::fopen(temp.c_str(), "wb");
+  if (out == nullptr) return rc::kCantOpenOutput;
+
+  bool ok = true;
+  const auto put = [&](const std::string& text) {
+    if (ok && std::fwrite(text.data(), 1, text.size(), out) != text.size()) ok = false;
+  };
+  std::string line;
+  line.reserve(96);
+  const std::vector<std::uint8_t> empty;
+  const std::vector<std::uint8_t>& image = HasImage() ? Lane(0) : empty;
+  const std::uint64_t size = HasImage() ? size_ : 0;
+  std::optional<std::uint64_t> segment;
+  for (std::uint64_t offset = 0; offset < size && ok;) {
+    const std::uint64_t address = std::uint64_t{firstAddress} + offset;
+    std::uint64_t lineAddress = address;
+    // The relocated images put their second region into segment 0x0200,
+    // 0x1000 above its start, where the controller expects it.
+    if (relocate && (address & 0xFFFF0000u) == 0x20000) lineAddress = address + 0x1FE1000;
+    // A line never crosses a 64 KB boundary, before or after relocation.
+    const std::uint64_t chunk = std::min<std::uint64_t>(
+        {32, size - offset, 0x10000 - (address & 0xFFFF), 0x10000 - (lineAddress & 0xFFFF)});
+    const std::uint64_t lineSegment = lineAddress & 0xFFFF0000u;
+    if (!segment || *segment != lineSegment) {
+      segment = lineSegment;
+      const std::uint8_t value[2] = {static_cast<std::uint8_t>(lineSegment >> 24),
+                                     static_cast<std::uint8_t>(lineSegment >> 16)};
+      BuildLine(line, hex_type::kExtendedLinear, 0, value, 2);
+      put(line);
+    }
+    const std::uint8_t* data = image.data() + offset;
+    const bool blank = std::all_of(data, data + chunk, [](std::uint8_t b) { return b == 0xFF; });
+    if (!blank) {
+      BuildLine(line, hex_type::kData, static_cast<std::uint16_t>(lineAddress), data,
+                static_cast<std::size_t>(chunk));
+      put(line);
+    }
+    offset += chunk;
+  }
+  put(":00000001FF\n");
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) ok = false;
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) {
+    std::remove(temp.c_str());
+    return rc::kCantWriteOutput;
+  }
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return rc::kCantOpenOutput;
+  }
+  if (written != nullptr) *written = target;
+  return rc::kFileOk;
+}
+
+}  // namespace tarnvale

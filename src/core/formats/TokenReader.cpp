@@ -1,0 +1,123 @@
+#include "formats/TokenReader.h"
+
+#include <array>
+#include <cstring>
+
+namespace tarnvale {
+namespace {
+
+constexpr std::size_t kBlockSize = 256 * 1024;
+
+constexpr std::array<bool, 256> MakeSpaceTable() {
+  std::array<bool, 256> t{};
+  for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) t[c] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
+
+inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+// Upper and lower case are both accepted: tool chains differ.
+const std::int8_t kHexValue[256] = {
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x00
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x10
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x20
+    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  -1, -1, -1, -1, -1, -1,  // 0x30
+    -1, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x40
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x50
+    -1, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x60
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x70
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x80
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x90
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xA0
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xB0
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xC0
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xD0
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xE0
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xF0
+};
+
+void TokenReader::Attach(std::FILE* file) {
+  file_ = file;
+  if (buffer_.empty()) buffer_.resize(kBlockSize + kMaxToken);
+  pos_ = len_ = 0;
+  eof_ = false;
+  readError_ = false;
+}
+
+void TokenReader::Detach() {
+  file_ = nullptr;
+  pos_ = len_ = 0;
+  eof_ = true;
+  std::vector<char>().swap(buffer_);
+}
+
+bool TokenReader::Rewind() {
+  if (file_ == nullptr) return false;
+  if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  std::clearerr(file_);
+  pos_ = len_ = 0;
+  eof_ = false;
+  readError_ = false;
+  return true;
+}
+
+bool TokenReader::Refill() {
+  if (eof_ || file_ == nullptr) return false;
+  const std::size_t tail = len_ - pos_;
+  if (tail != 0 && pos_ != 0) std::memmove(buffer_.data(), buffer_.data() + pos_, tail);
+  pos_ = 0;
+  len_ = tail;
+  const std::size_t room = buffer_.size() - len_;
+  const std::size_t got = std::fread(buffer_.data() + len_, 1, room, file_);
+  len_ += got;
+  if (got < room) {
+    eof_ = true;
+    if (std::ferror(file_)) readError_ = true;
+  }
+  return got != 0;
+}
+
+void TokenReader::SkipSpace() {
+  for (;;) {
+    while (pos_ < len_ && IsSpace(buffer_[pos_])) ++pos_;
+    if (pos_ < len_ || !Refill()) return;
+  }
+}
+
+bool TokenReader::AtEnd() {
+  SkipSpace();
+  return pos_ >= len_;
+}
+
+TokenReader::Status TokenReader::Next(std::string_view& token) {
+  token = {};
+  SkipSpace();
+  if (pos_ >= len_) return Status::End;
+  std::size_t end = pos_;
+  for (;;) {
+    while (end < len_ && !IsSpace(buffer_[end])) ++end;
+    if (end < len_ || eof_) break;           // token complete
+    if (end - pos_ > kMaxToken) break;       // give up buffering it
+    const std::size_t done = end - pos_;
+    if (!Refill()) break;                    // file ended right after the token
+    end = pos_ + done;
+  }
+  if (end - pos_ > kMaxToken) {
+    // Swallow the rest of the oversized token wherever it ends.
+    pos_ = end;
+    while (!eof_ || pos_ < len_) {
+      while (pos_ < len_ && !IsSpace(buffer_[pos_])) ++pos_;
+      if (pos_ < len_) break;
+      if (!Refill()) break;
+    }
+    return Status::Overlong;
+  }
+  token = std::string_view(buffer_.data() + pos_, end - pos_);
+  pos_ = end;
+  return Status::Token;
+}
+
+}  // namespace tarnvale

@@ -1,0 +1,71 @@
+#pragma once
+// Whitespace-delimited tokens of a text file, read in large blocks.
+//
+// Image files hold one record per token; line ends (LF or CR LF), blanks and
+// blank lines between records all count as separators. The reader never holds
+// more than one block of the file, so multi-megabyte flash files cost a fixed
+// amount of memory, and a token is handed out as a view into the block.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+namespace tarnvale {
+
+class TokenReader {
+ public:
+  // No valid record of any format this layer reads comes near this length
+  // (an Intel HEX record of 255 data bytes is 521 characters). Longer tokens
+  // are reported as overlong instead of being buffered.
+  static constexpr std::size_t kMaxToken = 1024;
+
+  enum class Status { Token, Overlong, End };
+
+  TokenReader() = default;
+  TokenReader(const TokenReader&) = delete;
+  TokenReader& operator=(const TokenReader&) = delete;
+
+  // Starts reading `file` (not owned) from its current position.
+  void Attach(std::FILE* file);
+  void Detach();
+  // Goes back to the start of the attached file.
+  bool Rewind();
+
+  // The next token. On Token, `token` views it until the next call. On
+  // Overlong the whole oversized token has been consumed and `token` is empty.
+  Status Next(std::string_view& token);
+
+  // True when nothing but whitespace is left.
+  bool AtEnd();
+
+  // True when a read of the file failed (as opposed to reaching its end).
+  bool ReadFailed() const { return readError_; }
+
+ private:
+  bool Refill();  // moves the unread tail to the front and reads more
+  void SkipSpace();
+
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool eof_ = false;
+  bool readError_ = false;
+};
+
+// Hex digit decoding shared by the record parsers: value 0-15, or -1.
+inline constexpr std::int8_t kNotHex = -1;
+extern const std::int8_t kHexValue[256];
+
+// Two hex digits at p as a byte; false when either is not a hex digit.
+inline bool DecodeHexByte(const char* p, std::uint8_t& out) {
+  const int hi = kHexValue[static_cast<unsigned char>(p[0])];
+  const int lo = kHexValue[static_cast<unsigned char>(p[1])];
+  if ((hi | lo) < 0) return false;
+  out = static_cast<std::uint8_t>((hi << 4) | lo);
+  return true;
+}
+
+}  // namespace tarnvale
