@@ -1,0 +1,226 @@
+// CommPort over real pseudo-terminals and loopback TCP peers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "link/CommPort.h"
+#include "support/Pty.h"
+
+namespace tarnvale {
+namespace {
+
+using test::LoopbackServer;
+using test::PtyPair;
+
+std::string ReadAll(CommPort& port, std::size_t want, int timeoutMs = 1000) {
+  std::string out;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (out.size() < want && std::chrono::steady_clock::now() < end) {
+    std::uint8_t buf[256];
+    const std::size_t n = port.Read(buf, sizeof buf);
+    if (n == 0) {
+      port.WaitReadable(20);
+      continue;
+    }
+    out.append(reinterpret_cast<char*>(buf), n);
+  }
+  return out;
+}
+
+void WaitForQueue(CommPort& port, std::size_t n) {
+  for (int i = 0; i < 100 && port.GetInQueue() < n; ++i) port.WaitReadable(10);
+}
+
+TEST(CommPortSerial, BytesTravelBothWaysAndQueueIsCounted) {
+  PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)) << port.LastError();
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_FALSE(port.IsTcp());
+  EXPECT_EQ(port.PortName(), pty.SlavePath());
+
+  const std::uint8_t out[] = {':', 0x00, 0x00, 0x00, 0x06, 0xFA, 0x0D, 0x0A};
+  EXPECT_EQ(port.Write(out, sizeof out), sizeof out);
+  port.WriteByte(0x1FF);  // only the low 8 bits go out
+  EXPECT_EQ(pty.Receive(9), std::string(reinterpret_cast<const char*>(out), sizeof out) + "\xFF");
+
+  EXPECT_EQ(port.GetInQueue(), 0u);
+  std::uint8_t buf[16];
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0u) << "an empty queue reads nothing at once";
+  pty.Send(std::string("hello\x00\xFF", 7));
+  WaitForQueue(port, 7);
+  EXPECT_EQ(port.GetInQueue(), 7u);
+  EXPECT_EQ(ReadAll(port, 7), std::string("hello\x00\xFF", 7));
+  EXPECT_EQ(port.GetInQueue(), 0u);
+}
+
+TEST(CommPortSerial, PurgeDropsWaitingBytes) {
+  PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0, 8, 0));
+  pty.Send("stale reply");
+  WaitForQueue(port, 11);
+  EXPECT_NE(port.Purge(), 0);
+  EXPECT_EQ(port.GetInQueue(), 0u);
+  pty.Send("Z");
+  EXPECT_EQ(ReadAll(port, 1), "Z");
+}
+
+TEST(CommPortSerial, OpenCloseRules) {
+  PtyPair pty;
+  PtyPair other;
+  CommPort port;
+  EXPECT_FALSE(port.Close()) << "closing a closed port";
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  EXPECT_TRUE(port.Open(other.SlavePath(), 9600, 2, 7, 2)) << "already open: true";
+  EXPECT_EQ(port.PortName(), pty.SlavePath()) << "and the old parameters stay";
+
+  CommPort second;
+  EXPECT_FALSE(second.Open(pty.SlavePath(), 115200, 0, 8, 0)) << "exclusive open";
+  EXPECT_NE(second.LastError().find("busy"), std::string::npos) << second.LastError();
+
+  EXPECT_TRUE(port.Close());
+  EXPECT_FALSE(port.Close()) << "second close is false and harmless";
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.PortName(), pty.SlavePath()) << "the name is remembered after closing";
+  EXPECT_TRUE(second.Open(pty.SlavePath(), 115200, 0, 8, 0)) << "free again after close";
+}
+
+TEST(CommPortSerial, EveryListedBaudRateAndLineSettingOpens) {
+  PtyPair pty;
+  for (std::uint32_t baud : {921600u, 460800u, 230400u, 115200u, 57600u, 38400u, 28800u, 19200u,
+                             14400u, 9600u, 7200u, 4800u, 2400u, 1800u, 1200u, 600u, 300u}) {
+    CommPort port;
+    EXPECT_TRUE(port.Open(pty.SlavePath(), baud, 0, 8, 0)) << baud << ": " << port.LastError();
+  }
+  for (std::uint8_t parity : {0, 1, 2}) {
+    for (std::uint8_t stop : {0, 1, 2}) {
+      CommPort port;
+      EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, parity, 7, stop))
+          << int(parity) << "/" << int(stop) << ": " << port.LastError();
+    }
+  }
+}
+
+TEST(CommPortSerial, NamesThatAreNotPortsDoNotOpen) {
+  CommPort port;
+  EXPECT_FALSE(port.Open("com1", 115200, 0, 8, 0)) << "lower case is not a COM port";
+  EXPECT_FALSE(port.Open("ttyS0", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("/dev/does-not-exist", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("/dev/null", 115200, 0, 8, 0)) << "not a serial device";
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.PortName(), "");
+  EXPECT_EQ(CommPort::DevicePathFor("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(CommPort::DevicePathFor("COM12"), "/dev/ttyS11");
+  EXPECT_EQ(CommPort::DevicePathFor("COM0"), "");
+  EXPECT_EQ(CommPort::DevicePathFor("COMx"), "");
+  EXPECT_EQ(CommPort::DevicePathFor("/dev/ttyUSB0"), "/dev/ttyUSB0");
+}
+
+TEST(CommPortSerial, ZeroByteWriteIsSilentAndClosedPortDoesNothing) {
+  PtyPair pty;
+  CommPort port;
+  int reports = 0;
+  port.SetShortWriteHandler([&](std::size_t, std::size_t) { ++reports; });
+  std::uint8_t b = 'x';
+  EXPECT_EQ(port.Write(&b, 1), 0u) << "closed";
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  EXPECT_EQ(port.Write(&b, 0), 0u);
+  EXPECT_EQ(reports, 0);
+  EXPECT_EQ(CommPort::ShortWriteMessage(10, 4), "Bytes to write = 10, Bytes written 4");
+}
+
+TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
+  PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  pty.CloseMaster();
+  std::uint8_t buf[8];
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port.WaitReadable(100));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(90));
+}
+
+TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
+  LoopbackServer server;
+  CommPort port;
+  ASSERT_TRUE(port.Open(server.Address(), 115200, 0, 8, 0)) << port.LastError();
+  ASSERT_TRUE(server.Accept());
+  EXPECT_TRUE(port.IsTcp());
+  EXPECT_EQ(port.PortName(), "") << "a TCP open leaves the serial name alone";
+
+  const std::string packet = ":\x00\x00\x00\x10\xF0";
+  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(packet.data()), 6), 6u);
+  EXPECT_EQ(server.Receive(6), std::string(packet.data(), 6));
+
+  server.Send("00000000 03FFFFFF 00000000\n\r");
+  WaitForQueue(port, 28);
+  EXPECT_EQ(port.GetInQueue(), 28u) << "TCP reports waiting bytes like a serial port";
+  EXPECT_EQ(ReadAll(port, 28).size(), 28u);
+
+  server.Send("junk");
+  WaitForQueue(port, 4);
+  EXPECT_NE(port.Purge(), 0);
+  EXPECT_EQ(port.GetInQueue(), 0u);
+
+  server.CloseClient();
+  std::uint8_t buf[8];
+  for (int i = 0; i < 5; ++i) port.WaitReadable(20);
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
+  // Writing to a closed peer must not raise SIGPIPE (the test would die).
+  for (int i = 0; i < 3; ++i) port.Write(buf, sizeof buf);
+  EXPECT_TRUE(port.Close());
+}
+
+TEST(CommPortTcp, ClosedPortFailsFastAndBadAddressesAreRefused) {
+  CommPort port;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port.Open("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), 115200, 0, 8, 0));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+  EXPECT_FALSE(port.LastError().empty());
+  EXPECT_FALSE(port.Open("127.0.0.1:0", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("127.0.0.1:65536", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("127.0.0.1:4000x", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("127.1", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(CommPortList, OnlyRealDevicesAreListedWithDescriptions) {
+  // A fake sysfs tree: a USB adapter, a placeholder UART, a real UART and a
+  // virtual console.
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("tty-" + std::to_string(::getpid()));
+  const fs::path usbDev = root / "devices" / "usb1" / "1-1";
+  fs::create_directories(usbDev / "1-1:1.0" / "ttyUSB0");
+  auto put = [](const fs::path& p, const std::string& text) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << text << "\n";
+  };
+  put(usbDev / "idVendor", "0403");
+  put(usbDev / "idProduct", "6001");
+  put(usbDev / "product", "FT232R USB UART");
+  put(usbDev / "serial", "A9XYZ");
+  const fs::path cls = root / "class";
+  fs::create_directories(cls / "ttyUSB0");
+  fs::create_directory_symlink(usbDev / "1-1:1.0" / "ttyUSB0", cls / "ttyUSB0" / "device");
+  fs::create_directories(cls / "ttyS1" / "device");
+  put(cls / "ttyS1" / "type", "0");
+  fs::create_directories(cls / "ttyS0" / "device");
+  put(cls / "ttyS0" / "type", "4");
+  fs::create_directories(cls / "tty1");
+
+  const auto ports = platform::ListSerialPorts(cls.string(), "/dev");
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].name, "/dev/ttyS0");
+  EXPECT_EQ(ports[1].name, "/dev/ttyUSB0");
+  EXPECT_EQ(ports[1].description, "FT232R USB UART (A9XYZ)");
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace tarnvale

@@ -1,0 +1,167 @@
+// Port roles against pseudo-terminal peers: which port a target opens, what
+// the box is told, and how the brackets hand the port back to the terminal.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "link/PortRoles.h"
+#include "support/Pty.h"
+#include "support/RecordingOperator.h"
+
+namespace tarnvale {
+namespace {
+
+using test::PtyPair;
+
+class FakeHost : public TerminalHost {
+ public:
+  void SetPolling(bool on) override { polling.push_back(on); }
+  void SetStatusPanes(const std::string& a, const std::string& b) override { panes = a + "|" + b; }
+  void FocusTerminal() override { ++focus; }
+  std::vector<bool> polling;
+  std::string panes;
+  int focus = 0;
+};
+
+class PortRolesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.SetCOMPort(controller.SlavePath());
+    settings.SetAuxCOMPort(box.SlavePath());
+    settings.SetBaudRate(115200);
+    settings.SetAuxBaudRate(921600);
+  }
+  // The box answers the next select-target packet with `reply`.
+  std::thread AnswerSelect(const std::string& reply, std::string* seen) {
+    return std::thread([this, reply, seen] {
+      *seen = box.Receive(6, 2000);
+      if (!reply.empty()) box.Send(reply);
+    });
+  }
+
+  PtyPair controller;
+  PtyPair box;
+  ConfigData settings;
+  test::RecordingOperator op;
+  FakeHost host;
+  LinkState link{settings, &op, &host};
+};
+
+TEST_F(PortRolesTest, SelectPacketsAreFramedWithChecksum) {
+  EXPECT_EQ(SelectTargetPacket(4), (Packet{':', 0x00, 0x00, 0x04, 0x19, 0xE3}));
+  EXPECT_EQ(SelectTargetPacket(2), (Packet{':', 0x00, 0x00, 0x02, 0x19, 0xE5}));
+}
+
+TEST_F(PortRolesTest, ProgrammerTargetClosesPrimaryAndEndCommandReopensIt) {
+  ASSERT_TRUE(link.OpenPrimaryAtStartup());
+  ASSERT_TRUE(link.PrimaryPort()->IsOpen());
+  link.BeginCommand();
+  EXPECT_EQ(host.polling, std::vector<bool>{false});
+
+  std::string seen;
+  std::thread boxThread = AnswerSelect("0", &seen);
+  EXPECT_EQ(link.SelectTarget(target::kPic18F252), rc::kSuccess);
+  boxThread.join();
+  EXPECT_EQ(seen, std::string(":\x00\x00\x02\x19\xE5", 6));
+  EXPECT_FALSE(link.PrimaryPort()->IsOpen());
+  EXPECT_TRUE(link.ProgrammerPort()->IsOpen());
+  EXPECT_EQ(link.CurrentTarget(), target::kPic18F252);
+  EXPECT_EQ(link.ProgrammerPortName(), box.SlavePath());
+  EXPECT_EQ(link.ProgrammerBaudRate(), 921600u);
+
+  link.EndCommand();
+  EXPECT_TRUE(link.PrimaryPort()->IsOpen());
+  EXPECT_FALSE(link.ProgrammerPort()->IsOpen());
+  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_EQ(host.polling, (std::vector<bool>{false, true}));
+  EXPECT_EQ(host.panes, "Ready|Test Pane");
+  EXPECT_EQ(host.focus, 1);
+}
+
+TEST_F(PortRolesTest, SilentBoxGivesTimeoutAndKeepsTheTarget) {
+  ASSERT_TRUE(link.OpenPrimaryAtStartup());
+  std::string seen;
+  std::thread boxThread = AnswerSelect("", &seen);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.SelectTarget(target::kCpuBoard386), rc::kTimeout);
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  boxThread.join();
+  EXPECT_EQ(seen, std::string(":\x00\x00\x04\x19\xE3", 6));
+  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_GE(waited, std::chrono::milliseconds(100));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+}
+
+TEST_F(PortRolesTest, BoxErrorIsReturnedUnchanged) {
+  std::string seen;
+  std::thread boxThread = AnswerSelect("E", &seen);
+  EXPECT_EQ(link.SelectTarget(target::kTn835Jtag), 'E');
+  boxThread.join();
+  EXPECT_EQ(link.CurrentTarget(), target::kController);
+}
+
+TEST_F(PortRolesTest, ControllerTargetSendsNothingToTheBox) {
+  std::string seen;
+  std::thread boxThread = AnswerSelect("0", &seen);
+  EXPECT_EQ(link.SelectTarget(target::kDsPic30F), rc::kSuccess);
+  boxThread.join();
+  box.Receive(0, 50);
+  EXPECT_EQ(link.SelectTarget(target::kController), rc::kSuccess);
+  EXPECT_EQ(box.Receive(0, 150), "") << "target 1 is never announced";
+  EXPECT_EQ(controller.Receive(0, 50), "");
+  EXPECT_TRUE(link.PrimaryPort()->IsOpen());
+  EXPECT_FALSE(link.ProgrammerPort()->IsOpen());
+  EXPECT_EQ(link.CurrentTarget(), target::kController);
+}
+
+TEST_F(PortRolesTest, BoxVersionTargetOpensWithoutSelecting) {
+  EXPECT_EQ(link.SelectTarget(target::kBox), rc::kSuccess);
+  EXPECT_EQ(box.Receive(0, 150), "");
+  EXPECT_TRUE(link.ProgrammerPort()->IsOpen());
+  EXPECT_EQ(link.CurrentTarget(), target::kController) << "target 0 leaves the target alone";
+}
+
+TEST_F(PortRolesTest, UnavailablePortsGiveFailedToOpen) {
+  settings.SetAuxCOMPort("/dev/does-not-exist");
+  EXPECT_EQ(link.SelectTarget(target::kPic18F252), rc::kPortOpenFailed);
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0].text, "Error in Opening Auxillary Port: /dev/does-not-exist");
+
+  settings.SetCOMPort("/dev/also-missing");
+  EXPECT_EQ(link.SelectTarget(target::kController), rc::kPortOpenFailed);
+  EXPECT_EQ(op.messages.size(), 1u) << "the primary port fails without a message";
+}
+
+TEST_F(PortRolesTest, TcpIpRoleUsesTheSharedAddress) {
+  test::LoopbackServer server;
+  settings.SetIPAddress(server.Address());
+  settings.SetAuxCOMPort(kTcpIpPortName);
+  std::thread boxThread([&] {
+    ASSERT_TRUE(server.Accept());
+    server.Receive(6);
+    server.Send("0");
+  });
+  EXPECT_EQ(link.SelectTarget(target::kCpuBoard386), rc::kSuccess);
+  boxThread.join();
+  EXPECT_TRUE(link.ProgrammerPort()->IsTcp());
+  EXPECT_EQ(link.ProgrammerPortName(), server.Address());
+}
+
+TEST_F(PortRolesTest, StartupTakesTheAddressForTcpIpAndReopenUsesRememberedName) {
+  test::LoopbackServer server;
+  settings.SetIPAddress(server.Address());
+  settings.SetCOMPort(kTcpIpPortName);
+  ASSERT_TRUE(link.OpenPrimaryAtStartup());
+  EXPECT_TRUE(link.PrimaryPort()->IsTcp());
+  EXPECT_EQ(link.PrimaryPortName(), server.Address());
+
+  // ReopenPort uses the port's own remembered serial name.
+  settings.SetCOMPort(controller.SlavePath());
+  ASSERT_TRUE(link.OpenLink(target::kController));
+  link.PrimaryPort()->Close();
+  EXPECT_TRUE(link.ReopenPort(PortRole::Primary));
+  EXPECT_FALSE(link.PrimaryPort()->IsTcp());
+}
+
+}  // namespace
+}  // namespace tarnvale

@@ -1,0 +1,218 @@
+// The settings record and its file backend: first-run defaults, fallbacks,
+// damaged files, atomic and concurrent saves.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/SettingsFile.h"
+#include "settings/CRegistry.h"
+#include "settings/ConfigData.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::SettingsFile;
+constexpr auto kRoot = RegistryRoot::CurrentUser;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = test::MakeTempDir("settings");
+    setenv("TARNVALE_CONFIG_DIR", dir_.c_str(), 1);
+    tmp_ = test::MakeTempDir("tmpdir");
+    setenv("TMPDIR", tmp_.c_str(), 1);
+  }
+  fs::path File() const { return dir_ / platform::kSettingsFileName; }
+  void WriteRaw(const std::string& text) { test::WriteFileBytes(File(), text); }
+
+  fs::path dir_;
+  fs::path tmp_;
+};
+
+TEST_F(SettingsTest, FirstRunWritesEveryDefaultAndEntersTheTempFolder) {
+  ConfigData config;
+  config.Load();
+  EXPECT_EQ(config.GetCOMPort(), "COM1");
+  EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
+  EXPECT_EQ(config.GetIPAddress(), "10.10.10.91");
+  EXPECT_EQ(config.GetBaudRate(), 115200u);
+  EXPECT_EQ(config.GetAuxBaudRate(), 921600u);
+  EXPECT_EQ(config.GetByteSize(), 8);
+  EXPECT_EQ(config.GetAuxByteSize(), 8);
+  EXPECT_EQ(config.GetParity(), 0);
+  EXPECT_FALSE(config.GetUseIPAddress());
+  EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
+  EXPECT_EQ(config.GetForeGroundTextColor(), 0u);
+  EXPECT_EQ(config.GetTN835ApplicationFile(), "TN835 Appl.elf.S");
+  EXPECT_EQ(config.GetTN835ApplicationPath().rfind("\\\\QUORPROD\\", 0), 0u);
+  EXPECT_EQ(config.GetTN835BootPathAndFile(),
+            "\\\\QUORPROD\\quor_data\\Production\\TN835\\Boot\\Current\\TN835 Boot.elf.S");
+  EXPECT_EQ(config.GetTN835TestPathAndFile().rfind("\\\\QUORPROD\\", 0), 0u);
+  EXPECT_EQ(config.GetUserTempPath(), tmp_.string());
+  EXPECT_EQ(fs::current_path(), tmp_);
+
+  // The file now holds the complete set, typed, for the next start.
+  SettingsFile file(File());
+  for (const char* key : {settings_key::kPort, settings_key::kWindow, settings_key::kProduction}) {
+    EXPECT_TRUE(file.KeyExists(key)) << key;
+  }
+  EXPECT_EQ(file.ReadDword(settings_key::kPort, "UseIPAddress"), 0u);
+  EXPECT_EQ(file.ReadString(settings_key::kPort, "COMPort"), "COM1");
+  EXPECT_FALSE(file.ReadDword(settings_key::kPort, "COMPort").has_value()) << "types kept apart";
+}
+
+TEST_F(SettingsTest, MissingValuesFallBackAndUseIpFlagIsNeverSaved) {
+  WriteRaw("[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
+           "COMPort = sz:/dev/ttyUSB0\n"
+           "UseIPAddress = dword:5\n"
+           "BaudRate = dword:38400\n");
+  ConfigData config;
+  config.Load();
+  EXPECT_EQ(config.GetCOMPort(), "/dev/ttyUSB0");
+  EXPECT_EQ(config.GetBaudRate(), 38400u);
+  EXPECT_TRUE(config.GetUseIPAddress());
+  EXPECT_EQ(config.GetAuxByteSize(), 8) << "missing AuxByteSize falls back to 8";
+  EXPECT_EQ(config.GetAuxParity(), 0);
+  EXPECT_EQ(config.GetAuxCOMPort(), "") << "a string that cannot be read stays empty";
+  EXPECT_EQ(config.GetAuxBaudRate(), 921600u) << "a number keeps its first-run default";
+
+  config.SetBaudRate(9600);
+  config.Save();
+  SettingsFile file(File());
+  EXPECT_EQ(file.ReadDword(settings_key::kPort, "UseIPAddress"), 5u);
+  EXPECT_EQ(file.ReadDword(settings_key::kPort, "BaudRate"), 9600u);
+}
+
+TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
+  WriteRaw("garbage without equals\n"
+           "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
+           "BaudRate = sz:fast\n"          // wrong type
+           "ByteSize = dword:zz\n"          // not a number
+           "Parity = dword:0x102\n"         // 8-bit field takes the low byte
+           "= sz:nameless\n"
+           "IPAddress = sz:127.0.0.1\n"
+           "[broken section\n"
+           "StopBits = dword:2\n"           // belongs to no section
+           "[SOFTWARE\\Quor Controls\\Tarnvale\\Window Settings]\n"
+           "ForeGroundTextColor = dword:255\n"
+           "BackGroundTextColor = dwo");   // truncated mid-line
+  ConfigData config;
+  config.Load();
+  EXPECT_EQ(config.GetBaudRate(), 115200u);
+  EXPECT_EQ(config.GetByteSize(), 8);
+  EXPECT_EQ(config.GetParity(), 2);
+  EXPECT_EQ(config.GetStopBits(), 0);
+  EXPECT_EQ(config.GetIPAddress(), "127.0.0.1");
+  EXPECT_EQ(config.GetForeGroundTextColor(), 255u);
+  EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
+}
+
+TEST_F(SettingsTest, UserTempPathThatDoesNotExistIsCreated) {
+  const fs::path wanted = tmp_ / "deeper" / "work";
+  ASSERT_TRUE(CRegistry::WriteString(kRoot, settings_key::kProduction, "User Temp Path", wanted.string()));
+  ConfigData config;
+  config.Load();
+  EXPECT_TRUE(fs::is_directory(wanted));
+  EXPECT_EQ(fs::current_path(), wanted);
+}
+
+TEST_F(SettingsTest, ProductionKeyWithoutTempPathGetsOne) {
+  ASSERT_TRUE(CRegistry::WriteString(kRoot, settings_key::kProduction, "TN835 Application File", "X.S"));
+  ConfigData config;
+  config.Load();
+  EXPECT_EQ(config.GetUserTempPath(), tmp_.string());
+  EXPECT_EQ(config.GetTN835ApplicationFile(), "X.S") << "an existing key is not overwritten";
+  EXPECT_EQ(config.GetTN835ApplicationPath(), "");
+}
+
+TEST_F(SettingsTest, StringsRoundTripExactlyAndEmptyStringsWriteNothing) {
+  const std::string odd = "C:\\100% sure\\line1\nline2\r = sz:x ";
+  ASSERT_TRUE(CRegistry::WriteString(kRoot, "K", "Name With Spaces", odd));
+  std::string back;
+  ASSERT_TRUE(CRegistry::ReadString(kRoot, "K", "Name With Spaces", back));
+  EXPECT_EQ(back, odd);
+  EXPECT_TRUE(CRegistry::WriteString(kRoot, "K", "Name With Spaces", ""));
+  ASSERT_TRUE(CRegistry::ReadString(kRoot, "K", "Name With Spaces", back));
+  EXPECT_EQ(back, odd) << "clearing a string keeps the old stored value";
+  EXPECT_TRUE(CRegistry::WriteString(kRoot, "Fresh", "V", ""));
+  EXPECT_TRUE(CRegistry::KeyExists(kRoot, "Fresh")) << "the key is still created";
+  std::uint32_t n = 7;
+  EXPECT_FALSE(CRegistry::ReadDWORD(kRoot, "K", "Name With Spaces", n));
+  EXPECT_EQ(n, 7u);
+  EXPECT_FALSE(CRegistry::KeyExists(kRoot, "Nope"));
+}
+
+TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
+  constexpr int kPerProcess = 40;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      for (int i = 0; i < kPerProcess; ++i) {
+        CRegistry::WriteDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i),
+                              static_cast<std::uint32_t>(i));
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+  }
+  for (int c = 0; c < 2; ++c) {
+    for (int i = 0; i < kPerProcess; ++i) {
+      std::uint32_t v = 0;
+      ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i), v));
+      EXPECT_EQ(v, static_cast<std::uint32_t>(i));
+    }
+  }
+}
+
+TEST_F(SettingsTest, KilledWriterNeverLeavesAHalfFile) {
+  ASSERT_TRUE(CRegistry::WriteString(kRoot, "Keep", "Sentinel", "still here"));
+  const std::string big(20000, 'x');
+  for (int round = 0; round < 12; ++round) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0;; ++i) CRegistry::WriteString(kRoot, "Bulk", "v" + std::to_string(i % 50), big);
+    }
+    usleep(static_cast<useconds_t>(3000 + round * 1700));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::string sentinel;
+    ASSERT_TRUE(CRegistry::ReadString(kRoot, "Keep", "Sentinel", sentinel)) << "round " << round;
+    EXPECT_EQ(sentinel, "still here");
+    // Whatever bulk values exist are whole.
+    const auto sections = SettingsFile::Parse(test::ReadFileBytes(File()));
+    for (const auto& [name, value] : sections.at("Bulk")) {
+      EXPECT_EQ(std::get<std::string>(value).size(), big.size()) << name;
+    }
+  }
+}
+
+TEST(SettingsLocation, EnvironmentChoosesTheFolder) {
+  const std::string saved = std::getenv("TARNVALE_CONFIG_DIR");
+  setenv("TARNVALE_CONFIG_DIR", "/x/cfg", 1);
+  EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/cfg"));
+  unsetenv("TARNVALE_CONFIG_DIR");
+  setenv("XDG_CONFIG_HOME", "/x/xdg", 1);
+  EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/xdg/Quor Controls/Tarnvale"));
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "/x/home", 1);
+  EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/home/.config/Quor Controls/Tarnvale"));
+  setenv("TARNVALE_CONFIG_DIR", saved.c_str(), 1);
+  unsetenv("TMPDIR");
+  EXPECT_EQ(platform::SystemTempPath(), "/tmp");
+}
+
+}  // namespace
+}  // namespace tarnvale
