@@ -1,0 +1,179 @@
+// Flash memory files: software generation, application start address and the
+// landmarks read from the image.
+#include <gtest/gtest.h>
+
+#include "FormatsTestUtil.h"
+#include "formats/FlashMemoryFile.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+using test::FmfSpec;
+using test::HexText;
+
+struct LoadedFmf {
+  std::unique_ptr<IntelHexFile> file;
+  std::uint32_t appStart = 0;
+  ResultCode findResult = 0xEE;
+};
+
+// The flash workflow's order: scan, open, find the start, allocate, load.
+LoadedFmf OpenFmf(const std::filesystem::path& path) {
+  HexScan scan;
+  EXPECT_EQ(ScanHexFile(path, scan), 0);
+  EXPECT_EQ(scan.mode, 2);
+  LoadedFmf out;
+  out.file = std::make_unique<IntelHexFile>(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
+  EXPECT_EQ(out.file->OpenFile(), 0);
+  out.findResult = FindApplicationStart(*out.file, SoftwareGeneration(scan.lowest), out.appStart);
+  EXPECT_EQ(out.file->AllocateImage(), 0);
+  EXPECT_EQ(out.file->LoadFile(), 0);
+  return out;
+}
+
+TEST(SoftwareGeneration, Table) {
+  EXPECT_EQ(SoftwareGeneration(0x03800000), 5);
+  EXPECT_EQ(SoftwareGeneration(0x03C00000), 4);
+  EXPECT_EQ(SoftwareGeneration(0x03E80000), 3);
+  EXPECT_EQ(SoftwareGeneration(0x00000100), 2);
+  EXPECT_EQ(SoftwareGeneration(0x03C10000), 0);
+  EXPECT_EQ(SoftwareGeneration(0), 0);
+  EXPECT_EQ(SoftwareGeneration(0xFFFFFFFF), 0);
+}
+
+TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
+  for (int generation : {3, 4, 5}) {
+    FmfSpec spec;
+    spec.generation = generation;
+    spec.applicationStart = test::FmfRomStart(generation) + 0x4000;
+    spec.version = "4.5" + std::to_string(generation) + ".01";
+    spec.identity = {0xDE, 0xAD, static_cast<std::uint8_t>(generation)};
+    spec.model = "RQ7" + std::to_string(generation) + "0";
+    spec.serial = "SER" + std::to_string(generation);
+    spec.revision = static_cast<char>('A' + generation);
+    spec.codeBytes = 20000;
+    const auto path = test::MakeTempDir() / "app.FMF";
+    const auto image = test::WriteFmf(path, spec);
+
+    LoadedFmf f = OpenFmf(path);
+    ASSERT_EQ(f.findResult, 0) << generation;
+    EXPECT_EQ(f.appStart, spec.applicationStart);
+    EXPECT_EQ(f.file->ImageBytes(), image);
+    EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), spec.version);
+    EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart), spec.identity);
+    EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), spec.model);
+    std::uint8_t block[fmf::kBootBlockSize];
+    ReadBootBlock(*f.file, block);
+    EXPECT_EQ(BootBlockSerial(block), spec.serial);
+    std::uint8_t revision = 0;
+    ReadRevisionLetter(*f.file, &revision);
+    EXPECT_EQ(revision, spec.revision);
+  }
+}
+
+TEST(FlashMemoryFile, GenerationFourStartAddressFromItsLandmark) {
+  HexText t;
+  t.ExtendedLinear(0x03C0).Data(0, {0x00})
+      .ExtendedLinear(0x03FD).Data(0xFFF0, {0x00, 0x00, 0xFE, 0x03});
+  const auto path = test::WriteTemp("g4.FMF", t.Text());
+  IntelHexFile f(path, 0x03C00000, fmf::kTopAddress, 1, 2);
+  ASSERT_EQ(f.OpenFile(), 0);
+  std::uint32_t start = 0;
+  ASSERT_EQ(FindApplicationStart(f, 4, start), 0);
+  EXPECT_EQ(start, 0x03FE0000u);
+  // The generation 3 landmark is not in this file.
+  EXPECT_EQ(FindApplicationStart(f, 3, start), rc::kDataNotFound);
+  EXPECT_EQ(FindApplicationStart(f, 0, start), rc::kDataNotFound);
+}
+
+TEST(FlashMemoryFile, OldGenerationsShiftTheStoredValue) {
+  HexText t;
+  t.ExtendedLinear(0x000F).Data(0xBFF0, {0x00, 0x00, 0x34, 0x12});
+  IntelHexFile f(test::WriteTemp("g2.FMF", t.Text()), 0x100, 0x200, 1, 2);
+  ASSERT_EQ(f.OpenFile(), 0);
+  std::uint32_t start = 0;
+  ASSERT_EQ(FindApplicationStart(f, 2, start), 0);
+  EXPECT_EQ(start, 0x12340000u >> 12);
+}
+
+TEST(FlashMemoryFile, StartAddressSplitOverTwoRecordsIsJoined) {
+  HexText t;
+  t.ExtendedLinear(0x03FD).Data(0xFFEE, {0xAA, 0xBB, 0x00, 0x00}).Data(0xFFF2, {0xFE, 0x03});
+  IntelHexFile f(test::WriteTemp("split.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
+  ASSERT_EQ(f.OpenFile(), 0);
+  std::uint32_t start = 0;
+  ASSERT_EQ(FindApplicationStart(f, 5, start), 0);
+  EXPECT_EQ(start, 0x03FE0000u);
+}
+
+TEST(FlashMemoryFile, FindApplicationStartFailures) {
+  std::uint32_t start = 0;
+  {
+    HexText t;
+    t.ExtendedLinear(0x03C0).StartLinear(0, 0, 0, 0).ExtendedLinear(0x03FD).Data(0xFFF0, {0, 0, 0xFE, 3});
+    IntelHexFile f(test::WriteTemp("s5.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
+    ASSERT_EQ(f.OpenFile(), 0);
+    EXPECT_EQ(FindApplicationStart(f, 4, start), rc::kErrorInHexFile);
+  }
+  {
+    HexText t;
+    t.ExtendedLinear(0x03C0).Raw("not-a-record");
+    IntelHexFile f(test::WriteTemp("bad.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
+    ASSERT_EQ(f.OpenFile(), 0);
+    EXPECT_EQ(FindApplicationStart(f, 4, start), rc::kInvalidHexFile);
+  }
+  IntelHexFile closed(test::WriteTemp("c.FMF", ""), 0, 1, 1, 2);
+  EXPECT_EQ(FindApplicationStart(closed, 4, start), rc::kFileNotOpen);
+}
+
+TEST(FlashMemoryFile, LowestAddressOffTheTableIsGenerationZero) {
+  HexText t;
+  t.ExtendedLinear(0x03C1).Data(0, {1}).ExtendedLinear(0x03FF).Data(0, {2});
+  HexScan scan;
+  ASSERT_EQ(ScanHexFile(test::WriteTemp("g0.FMF", t.Text()), scan), 0);
+  EXPECT_EQ(scan.lowest, 0x03C10000u);
+  EXPECT_EQ(SoftwareGeneration(scan.lowest), 0);
+}
+
+TEST(FlashMemoryFile, HeaderEdgeCases) {
+  FmfSpec spec;
+  spec.generation = 3;
+  spec.model = "ABCDEFGHIJKLMNOPQRST";  // 20 characters
+  spec.version = "0123456789ABCDEFGHIJ";
+  const auto path = test::MakeTempDir() / "h.FMF";
+  test::WriteFmf(path, spec);
+  LoadedFmf f = OpenFmf(path);
+  ASSERT_EQ(f.findResult, 0);
+  EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), "ABCDEFGHIJKLMNO") << "cut at 15";
+  EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), "0123456789ABCDEF") << "cut at 16";
+
+  // L1 = 0: no version text, whatever follows.
+  HexText t;
+  t.ExtendedLinear(0x03E8).Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
+      .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03});
+  LoadedFmf g = OpenFmf(test::WriteTemp("l1.FMF", t.Text()));
+  ASSERT_EQ(g.findResult, 0);
+  EXPECT_EQ(g.appStart, 0x03E80000u);
+  EXPECT_EQ(ReadHeaderVersion(*g.file, g.appStart), "");
+  EXPECT_EQ(ReadHeaderIdentity(*g.file, g.appStart), (std::vector<std::uint8_t>{5, 'x'}));
+}
+
+TEST(FlashMemoryFile, HeaderOutsideTheImageReadsAsBlankFlash) {
+  // A start address pointing near the top: the header runs off the image.
+  HexText t;
+  t.ExtendedLinear(0x03E8).Data(0, {1}).ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03});
+  LoadedFmf f = OpenFmf(test::WriteTemp("top.FMF", t.Text()));
+  ASSERT_EQ(f.findResult, 0);
+  EXPECT_EQ(f.appStart, 0x03FFFFF8u);
+  EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), std::string(16, '\xFF'));
+  EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart).size(), 255u);
+  EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart).size(), 15u);
+  std::uint8_t bytes[4];
+  CopyFromImage(*f.file, bytes, 0x03000000, 4);  // below the image
+  EXPECT_EQ(bytes[0], 0xFF);
+}
+
+}  // namespace
+}  // namespace tarnvale

@@ -1,0 +1,267 @@
+#include "support/ImageGen.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+namespace tarnvale::test {
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+void PutByte(std::string& s, std::uint8_t b) {
+  s.push_back(kDigits[b >> 4]);
+  s.push_back(kDigits[b & 0xF]);
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// Calls sink(line) for every line of the HEX form of an image.
+template <typename Sink>
+void EmitHexImage(std::uint32_t base, std::span<const std::uint8_t> image,
+                  const HexImageOptions& options, Sink sink) {
+  if (options.recordSize == 0 || options.recordSize > 255) {
+    throw std::invalid_argument("record size must be 1 to 255");
+  }
+  long long segment = -1;
+  std::string line;
+  for (std::size_t offset = 0; offset < image.size();) {
+    const std::uint64_t address = std::uint64_t{base} + offset;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+        {options.recordSize, image.size() - offset, 0x10000 - (address & 0xFFFF)}));
+    if (static_cast<long long>(address >> 16) != segment) {
+      segment = static_cast<long long>(address >> 16);
+      const std::uint8_t v[2] = {static_cast<std::uint8_t>(segment >> 8),
+                                 static_cast<std::uint8_t>(segment)};
+      sink(HexLine(0x04, 0, v) + options.eol);
+    }
+    const auto chunk = image.subspan(offset, n);
+    const bool blank = std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b == 0xFF; });
+    if (!blank || !options.skipBlank) {
+      sink(HexLine(0x00, static_cast<std::uint16_t>(address), chunk) + options.eol);
+    }
+    offset += n;
+  }
+  if (options.endRecord) sink(":00000001FF" + options.eol);
+}
+
+}  // namespace
+
+std::string HexLine(std::uint8_t type, std::uint16_t address, std::span<const std::uint8_t> data) {
+  if (data.size() > 255) throw std::invalid_argument("an Intel HEX record holds 255 bytes");
+  std::string s = ":";
+  unsigned sum = 0;
+  const std::uint8_t head[4] = {static_cast<std::uint8_t>(data.size()),
+                                static_cast<std::uint8_t>(address >> 8),
+                                static_cast<std::uint8_t>(address), type};
+  for (std::uint8_t b : head) {
+    PutByte(s, b);
+    sum += b;
+  }
+  for (std::uint8_t b : data) {
+    PutByte(s, b);
+    sum += b;
+  }
+  PutByte(s, static_cast<std::uint8_t>(-sum));
+  return s;
+}
+
+HexText& HexText::Record(std::uint8_t type, std::uint16_t address,
+                         std::span<const std::uint8_t> data) {
+  text_ += HexLine(type, address, data) + eol_;
+  return *this;
+}
+
+HexText& HexText::ExtendedLinear(std::uint16_t value) {
+  const std::uint8_t v[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  return Record(0x04, 0, v);
+}
+
+HexText& HexText::ExtendedSegment(std::uint16_t value) {
+  const std::uint8_t v[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  return Record(0x02, 0, v);
+}
+
+HexText& HexText::StartSegment(std::uint16_t cs, std::uint16_t ip) {
+  const std::uint8_t v[4] = {static_cast<std::uint8_t>(cs >> 8), static_cast<std::uint8_t>(cs),
+                             static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+  return Record(0x03, 0, v);
+}
+
+HexText& HexText::StartLinear(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+  const std::uint8_t v[4] = {b0, b1, b2, b3};
+  return Record(0x05, 0, v);
+}
+
+HexText& HexText::Raw(const std::string& line) {
+  text_ += line + eol_;
+  return *this;
+}
+
+void HexText::WriteTo(const std::filesystem::path& path) const { WriteText(path, text_); }
+
+void WriteHexImage(const std::filesystem::path& path, std::uint32_t base,
+                   std::span<const std::uint8_t> image, const HexImageOptions& options) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error("cannot create " + path.string());
+  std::string buffer;
+  buffer.reserve(1 << 16);
+  bool ok = true;
+  EmitHexImage(base, image, options, [&](const std::string& line) {
+    buffer += line;
+    if (buffer.size() > (1 << 16) - 600) {
+      ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
+      buffer.clear();
+    }
+  });
+  ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string HexImageText(std::uint32_t base, std::span<const std::uint8_t> image,
+                         const HexImageOptions& options) {
+  std::string text;
+  EmitHexImage(base, image, options, [&](const std::string& line) { text += line; });
+  return text;
+}
+
+std::uint32_t FmfRomStart(int generation) {
+  switch (generation) {
+    case 5: return 0x03800000;
+    case 4: return 0x03C00000;
+    case 3: return 0x03E80000;
+    case 2: return 0x00000100;
+    default: throw std::invalid_argument("no ROM start for this generation");
+  }
+}
+
+std::uint32_t FmfAppStartLandmark(int generation) {
+  switch (generation) {
+    case 5:
+    case 4: return 0x03FDFFF0;
+    case 3: return 0x03FFBFF0;
+    default: return 0x000FBFF0;
+  }
+}
+
+std::vector<std::uint8_t> PseudoRandomBytes(std::size_t n, std::uint32_t seed) {
+  std::vector<std::uint8_t> out(n);
+  std::uint32_t x = seed * 2654435761u + 0x9E3779B9u;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<std::uint8_t>(x >> 11);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& spec) {
+  const std::uint32_t rom = FmfRomStart(spec.generation);
+  std::vector<std::uint8_t> image(std::size_t{kFmfTop} - rom + 1, 0xFF);
+  const auto put = [&](std::uint32_t address, std::uint8_t b) {
+    if (address < rom || address > kFmfTop) throw std::out_of_range("landmark outside the image");
+    image[address - rom] = b;
+  };
+  const std::uint32_t app = spec.applicationStart != 0 ? spec.applicationStart : rom;
+
+  // Code after the header, with blank chunks now and then.
+  const std::vector<std::uint8_t> code = PseudoRandomBytes(spec.codeBytes, spec.seed);
+  const std::uint32_t codeStart = app + 0x100;
+  for (std::uint32_t i = 0; i < spec.codeBytes; ++i) {
+    const std::uint32_t chunk = i / 32;
+    if (spec.gapEvery != 0 && chunk % spec.gapEvery == spec.gapEvery - 1) continue;
+    const std::uint32_t address = codeStart + i;
+    if (address > kFmfTop) break;
+    image[address - rom] = code[i];
+  }
+
+  // Application header.
+  const auto l1 = static_cast<std::uint8_t>(1 + spec.version.size());
+  const auto l2 = static_cast<std::uint8_t>(spec.identity.size());
+  const auto l3 = static_cast<std::uint8_t>(1 + spec.model.size());
+  put(app + 12, l1);
+  put(app + 13, l2);
+  put(app + 14, l3);
+  std::uint32_t at = app + 16;
+  put(at++, static_cast<std::uint8_t>(spec.version.size()));
+  for (char c : spec.version) put(at++, static_cast<std::uint8_t>(c));
+  for (std::uint8_t b : spec.identity) put(at++, b);
+  put(at++, static_cast<std::uint8_t>(spec.model.size()));
+  for (char c : spec.model) put(at++, static_cast<std::uint8_t>(c));
+
+  // Application start address, least significant byte first.
+  const std::uint32_t landmark = FmfAppStartLandmark(spec.generation);
+  const std::uint32_t stored = spec.generation <= 2 ? app << 12 : app;
+  for (unsigned i = 0; i < 4; ++i) put(landmark + i, static_cast<std::uint8_t>(stored >> (8 * i)));
+
+  // Boot identity block and revision letter.
+  for (std::uint32_t i = 0; i < 16; ++i) put(kFmfBootBlock + i, 0);
+  put(kFmfBootBlock, static_cast<std::uint8_t>(spec.serial.size()));
+  for (std::size_t i = 0; i < spec.serial.size() && i < 15; ++i) {
+    put(kFmfBootBlock + 1 + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(spec.serial[i]));
+  }
+  put(kFmfRevision, static_cast<std::uint8_t>(spec.revision));
+  return image;
+}
+
+std::vector<std::uint8_t> WriteFmf(const std::filesystem::path& path, const FmfSpec& spec) {
+  std::vector<std::uint8_t> image = MakeFmfImage(spec);
+  WriteHexImage(path, FmfRomStart(spec.generation), image, spec.hex);
+  return image;
+}
+
+std::string SRecLine(unsigned type, std::uint32_t address, std::span<const std::uint8_t> data) {
+  const unsigned addressBytes = type == 0 ? 0 : (type == 2 || type == 8) ? 3 : (type == 3 || type == 7) ? 4 : 2;
+  const std::size_t count = addressBytes + data.size() + 1;
+  if (count > 255) throw std::invalid_argument("S-record too long");
+  std::string s = "S";
+  s.push_back(kDigits[type & 0xF]);
+  unsigned sum = static_cast<unsigned>(count);
+  PutByte(s, static_cast<std::uint8_t>(count));
+  for (unsigned i = addressBytes; i-- > 0;) {
+    const auto b = static_cast<std::uint8_t>(address >> (8 * i));
+    PutByte(s, b);
+    sum += b;
+  }
+  for (std::uint8_t b : data) {
+    PutByte(s, b);
+    sum += b;
+  }
+  PutByte(s, static_cast<std::uint8_t>(~sum));
+  return s;
+}
+
+SRecText& SRecText::Record(unsigned type, std::uint32_t address, std::span<const std::uint8_t> data) {
+  text_ += SRecLine(type, address, data) + eol_;
+  return *this;
+}
+
+SRecText& SRecText::Raw(const std::string& token) {
+  text_ += token + eol_;
+  return *this;
+}
+
+void SRecText::WriteTo(const std::filesystem::path& path) const { WriteText(path, text_); }
+
+void AppendSRecWords(SRecText& text, std::uint64_t byteAddress, std::span<const std::uint8_t> bytes,
+                     std::size_t bytesPerRecord, bool skipBlank) {
+  if (byteAddress % 2 != 0 || bytesPerRecord % 2 != 0) {
+    throw std::invalid_argument("word-addressed records need even addresses and sizes");
+  }
+  for (std::size_t off = 0; off < bytes.size(); off += bytesPerRecord) {
+    const auto chunk = bytes.subspan(off, std::min(bytesPerRecord, bytes.size() - off));
+    if (skipBlank && std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b == 0xFF; })) {
+      continue;
+    }
+    text.Record(3, static_cast<std::uint32_t>((byteAddress + off) / 2), chunk);
+  }
+}
+
+}  // namespace tarnvale::test
