@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnvale {
 namespace {
 
@@ -16,6 +20,29 @@ constexpr std::array<bool, 256> MakeSpaceTable() {
 constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
 
 inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// First whitespace character in [p, end), or end. Every whitespace character
+// is at most 0x20, so 16 bytes at a time are screened for such bytes and only
+// candidates are looked at closely. Flash files are tens of megabytes of
+// tokens; this is where reading them spends its time.
+const char* FindSpace(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i limit = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // v <= 0x20 (unsigned) exactly where min(v, 0x20) == v.
+    int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, limit), v));
+    while (mask != 0) {
+      const int i = __builtin_ctz(static_cast<unsigned>(mask));
+      if (IsSpace(p[i])) return p + i;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  while (p < end && !IsSpace(*p)) ++p;
+  return p;
+}
 
 }  // namespace
 
@@ -98,7 +125,8 @@ TokenReader::Status TokenReader::Next(std::string_view& token) {
   if (pos_ >= len_) return Status::End;
   std::size_t end = pos_;
   for (;;) {
-    while (end < len_ && !IsSpace(buffer_[end])) ++end;
+    end = static_cast<std::size_t>(FindSpace(buffer_.data() + end, buffer_.data() + len_) -
+                                   buffer_.data());
     if (end < len_ || eof_) break;           // token complete
     if (end - pos_ > kMaxToken) break;       // give up buffering it
     const std::size_t done = end - pos_;
