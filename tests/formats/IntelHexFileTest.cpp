@@ -99,6 +99,7 @@ TEST(IntelHexRecords, MalformedRecordsGive8AndBadSumsOrTypesGive9) {
       {":FF000000" + std::string(20, '0') + "\n", rc::kInvalidHexFile},  // count far beyond the line
       {":02000000ZZ0000\n", rc::kInvalidHexFile},               // not hex
       {":" + std::string(5000, 'A') + "\n", rc::kInvalidHexFile},  // longer than any record
+      {":" + std::string(600000, '0') + "\n", rc::kInvalidHexFile},  // longer than a read block
       {good.substr(0, good.size() - 2) + "00\n", rc::kErrorInHexFile},  // wrong checksum
       {test::HexLine(6, 0) + "\n", rc::kErrorInHexFile},         // unknown type
   };
