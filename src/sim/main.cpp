@@ -1,9 +1,241 @@
-// tarnvale-sim: simulated devices for trying the tool without hardware.
+// tarnvale-sim: simulated devices for trying Tarnvale without hardware.
+//
+//   tarnvale-sim rq700 [--pty | --tcp ADDR:PORT] [options]
+//       An RQ700-series controller in flash program mode. The first line on
+//       stdout names the endpoint ("pty /dev/pts/N" or "tcp 127.0.0.1:PORT");
+//       it serves until SIGINT or SIGTERM.
+//   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
+//       Writes a demonstration flash memory file.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+#include "ImageMaker.h"
+#include "Rq700Device.h"
+#include "SimLink.h"
+#include "formats/IntelHexFile.h"
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  const char b = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &b, 1);
+}
+
+bool ParseHex32(const std::string& text, std::uint32_t& out) {
+  std::size_t used = 0;
+  try {
+    const unsigned long v = std::stoul(text, &used, 16);
+    if (used != text.size() || v > 0xFFFFFFFFul) return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Preloads flash (boot area included) from a flash memory file.
+bool PreloadImage(const std::string& path, tarnvale::sim::Rq700Device& device, std::string& error) {
+  using namespace tarnvale;
+  HexScan scan;
+  if (ScanHexFile(path, scan) != rc::kFileOk || scan.lowest == 0xFFFFFFFF) {
+    error = "cannot read the flash memory file " + path;
+    return false;
+  }
+  IntelHexFile file(path, scan.lowest, sim::kTopAddress, 1, 1);
+  if (file.OpenFile() != rc::kFileOk || file.AllocateImage() != rc::kFileOk ||
+      file.LoadFile() != rc::kFileOk) {
+    error = "cannot load the flash memory file " + path;
+    return false;
+  }
+  const std::vector<std::uint8_t> bytes = file.ImageBytes();
+  device.Memory().Poke(scan.lowest, bytes.data(), bytes.size());
+  return true;
+}
+
+int RunRq700(const std::string& tcp, tarnvale::sim::DeviceOptions opts, std::uint32_t baud,
+             const std::string& image, const std::string& logPath, const std::string& savePath,
+             bool serialGiven, bool revisionGiven) {
+  using namespace tarnvale::sim;
+  LinkOptions link;
+  if (!tcp.empty()) {
+    link.tcp = true;
+    if (!ParseEndpoint(tcp, link.address, link.port)) {
+      std::cerr << "--tcp wants ADDR:PORT, e.g. 127.0.0.1:0\n";
+      return 2;
+    }
+    if (!IsLoopbackAddress(link.address)) {
+      std::cerr << "the simulator listens on loopback addresses (127.x.x.x) only\n";
+      return 2;
+    }
+  }
+  link.baud = baud;
+
+  // An image brings its own boot area; the options override it when given.
+  opts.keepBootBlock = !image.empty() && !serialGiven;
+  const char revision = opts.revision;
+  if (!image.empty() && !revisionGiven) opts.revision = 0;
+  Rq700Device device(opts);
+  if (!image.empty()) {
+    std::string error;
+    if (!PreloadImage(image, device, error)) {
+      std::cerr << error << "\n";
+      return 1;
+    }
+    device.ApplyBoardIdentity();
+    // An image without a revision letter still needs one to be a board.
+    const std::uint8_t letter = device.Memory().Read(kRevisionAddress);
+    if (letter < 'A' || letter > 'Z') {
+      const auto l = static_cast<std::uint8_t>(revision);
+      device.Memory().Poke(kRevisionAddress, &l, 1);
+    }
+  }
+
+  std::FILE* log = nullptr;
+  if (!logPath.empty()) {
+    log = std::fopen(logPath.c_str(), "w");
+    if (log == nullptr) {
+      std::cerr << "cannot write the log " << logPath << "\n";
+      return 1;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    device.SetLog([log, t0](const std::string& text) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - t0)
+                          .count();
+      std::fprintf(log, "t=%lld %s\n", static_cast<long long>(us), text.c_str());
+      std::fflush(log);
+    });
+  }
+
+  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return 1;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  SimLink sim(device, link);
+  std::string endpoint, error;
+  if (!sim.Open(endpoint, error)) {
+    std::cerr << error << "\n";
+    return 1;
+  }
+  std::cout << endpoint << std::endl;
+  std::cerr << "RQ700 simulator ready (" << endpoint << "); Ctrl-C ends it\n";
+  sim.Run(g_stopPipe[0]);
+
+  if (!savePath.empty()) {
+    if (std::FILE* f = std::fopen(savePath.c_str(), "wb")) {
+      const auto& flash = device.Memory().Flash();
+      std::fwrite(flash.data(), 1, flash.size(), f);
+      std::fclose(f);
+    }
+  }
+  if (log != nullptr) {
+    std::fprintf(log, "exit max-awaiting=%u program-packets=%u\n", device.MaxAwaitingReply(),
+                 device.ProgramPackets());
+    std::fclose(log);
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Tarnvale device simulator"};
+  using namespace tarnvale::sim;
+  CLI::App app{"Tarnvale simulated devices"};
   app.require_subcommand(1);
+
+  auto* rq = app.add_subcommand("rq700", "A simulated RQ700 controller in flash program mode");
+  bool pty = false;
+  std::string tcp, image, logPath, savePath, range, flashBase, serial;
+  std::string revision;
+  std::uint32_t baud = 0;
+  DeviceOptions opts;
+  std::vector<std::string> faults;
+  auto* ptyOpt = rq->add_flag("--pty", pty, "Serve on a new pseudo-terminal (the default)");
+  rq->add_option("--tcp", tcp, "Serve on a loopback TCP endpoint ADDR:PORT (port 0: any free)")
+      ->excludes(ptyOpt);
+  rq->add_option("--flash-base", flashBase, "Lowest flash address, hex (default 03800000)");
+  rq->add_option("--image", image, "Preload flash from a flash memory file (*.FMF)");
+  rq->add_option("--revision", revision, "CPU board revision letter (default C)");
+  rq->add_option("--serial", serial, "Controller serial number in the boot identity block");
+  rq->add_option("--range", range, "START:END (hex) reported by the memory image query");
+  rq->add_option("--baud", baud, "Pace the link as a serial line of this speed (8N1)");
+  rq->add_option("--erase-ms", opts.eraseMs, "Time a flash erase takes (default 2000)");
+  rq->add_option("--ack-delay-ms", opts.ackDelayMs, "Delay every programming acknowledgement");
+  rq->add_option("--fault", faults,
+                 "ack:N=C, erase:C, silent-after:N, stray:N=HH or close-after:N");
+  rq->add_option("--log", logPath, "Write every packet received to this file");
+  rq->add_option("--save-flash", savePath, "Write the flash contents to this file at exit");
+
+  auto* mk = app.add_subcommand("make-image", "Write a demonstration flash memory file");
+  std::string out;
+  ImageSpec spec;
+  mk->add_option("output", out, "The .FMF file to write")->required();
+  mk->add_option("--generation", spec.generation, "Software generation 3, 4 or 5 (default 4)")
+      ->check(CLI::IsMember({3, 4, 5}));
+  mk->add_option("--version", spec.version, "Software version text (default 5.01.00)");
+  mk->add_option("--model", spec.model, "Model name (default RQ700)");
+  mk->add_option("--serial", spec.serial, "Serial number in the boot identity block");
+  mk->add_option("--app-size", spec.appSize, "Bytes of application body (default 65536)");
+  mk->add_option("--seed", spec.seed, "Seed of the application bytes");
+
   CLI11_PARSE(app, argc, argv);
-  return 0;
+
+  if (mk->parsed()) {
+    std::string error;
+    if (!WriteFlashMemoryFile(out, RomStartFor(spec.generation), BuildImage(spec), error)) {
+      std::cerr << error << "\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  if (!flashBase.empty() && !ParseHex32(flashBase, opts.flashBase)) {
+    std::cerr << "--flash-base wants a hex address\n";
+    return 2;
+  }
+  if (opts.flashBase > kBootAreaBase || opts.flashBase <= kRamEnd) {
+    std::cerr << "--flash-base must lie above RAM and below the boot area\n";
+    return 2;
+  }
+  if (!revision.empty()) {
+    if (revision.size() != 1) {
+      std::cerr << "--revision wants one letter\n";
+      return 2;
+    }
+    opts.revision = revision[0];
+  }
+  if (!serial.empty()) opts.serial = serial;
+  if (!range.empty()) {
+    const auto colon = range.find(':');
+    std::uint32_t s = 0, e = 0;
+    if (colon == std::string::npos || !ParseHex32(range.substr(0, colon), s) ||
+        !ParseHex32(range.substr(colon + 1), e)) {
+      std::cerr << "--range wants START:END in hex\n";
+      return 2;
+    }
+    opts.rangeStart = s;
+    opts.rangeEnd = e;
+  }
+  for (const std::string& f : faults) {
+    std::string error;
+    const auto fault = ParseFault(f, error);
+    if (!fault) {
+      std::cerr << error << "\n";
+      return 2;
+    }
+    opts.faults.push_back(*fault);
+  }
+  return RunRq700(tcp, opts, baud, image, logPath, savePath, !serial.empty(), !revision.empty());
 }

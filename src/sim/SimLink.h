@@ -1,0 +1,82 @@
+#pragma once
+// The simulator's end of the link: a pseudo-terminal or a loopback TCP
+// listener, paced like a serial line when a baud rate is given.
+//
+// Pacing: every byte takes 10 bit times (8N1) on the wire, in each direction
+// independently (the line is full duplex). A byte the host wrote counts as
+// received only once its wire time has passed after the previous one; a reply
+// byte reaches the host only once its own wire time has passed.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "Rq700Device.h"
+
+namespace tarnvale::sim {
+
+struct LinkOptions {
+  bool tcp = false;
+  std::string address = "127.0.0.1";  // loopback only
+  std::uint16_t port = 0;             // 0: an ephemeral port
+  std::uint32_t baud = 0;             // 0: no pacing
+};
+
+// True for an IPv4 address in 127.0.0.0/8.
+bool IsLoopbackAddress(const std::string& address);
+// Splits "ADDR:PORT"; false when malformed.
+bool ParseEndpoint(const std::string& text, std::string& address, std::uint16_t& port);
+
+class SimLink {
+ public:
+  SimLink(Rq700Device& device, LinkOptions options);
+  ~SimLink();
+  SimLink(const SimLink&) = delete;
+  SimLink& operator=(const SimLink&) = delete;
+
+  // Creates the pty or the listener. `endpoint` becomes "pty /dev/pts/N" or
+  // "tcp 127.0.0.1:PORT" (the real port). False with a reason on failure.
+  bool Open(std::string& endpoint, std::string& error);
+
+  // Serves until `stopFd` becomes readable (the signal pipe) or a fault
+  // hangs up a pty link.
+  void Run(int stopFd);
+
+ private:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  struct InByte {
+    std::uint8_t value;
+    TimePoint due;
+  };
+  struct OutChunk {
+    std::vector<std::uint8_t> bytes;
+    std::size_t sent = 0;
+    TimePoint notBefore;
+    bool reply = false;
+    bool close = false;
+  };
+
+  std::chrono::nanoseconds ByteTime() const;
+  void Disconnect();
+  void ReadInput(TimePoint now);
+  void ProcessInput(TimePoint now);
+  // Writes every due byte; returns false when the link must be hung up.
+  bool FlushOutput(TimePoint now);
+  // Earliest time something is due, or TimePoint::max().
+  TimePoint NextDue() const;
+
+  Rq700Device& device_;
+  LinkOptions options_;
+  int listenFd_ = -1;
+  int connFd_ = -1;        // TCP client or pty master
+  bool ptyHungUp_ = true;  // no one holds the pty's other side
+  bool quit_ = false;
+  std::deque<InByte> in_;
+  std::deque<OutChunk> out_;
+  TimePoint inWireFree_{};
+  TimePoint outWireFree_{};
+};
+
+}  // namespace tarnvale::sim
