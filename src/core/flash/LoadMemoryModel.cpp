@@ -1,0 +1,191 @@
+#include "flash/LoadMemoryModel.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "link/CommPort.h"
+#include "protocol/Util.h"
+#include "ui/Operator.h"
+
+namespace tarnvale {
+
+std::string FormatElapsed(std::uint32_t seconds) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%d Min. %d Sec.", static_cast<int>((seconds / 60) % 60),
+                static_cast<int>(seconds % 60));
+  return buf;
+}
+
+std::string FormatLastModified(const std::tm& t) {
+  const int hour = t.tm_hour > 12 ? t.tm_hour - 12 : t.tm_hour;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%d  @  %02d:%02d:%02d %s", t.tm_mon + 1, t.tm_mday,
+                t.tm_year + 1900, hour, t.tm_min, t.tm_sec, t.tm_hour < 12 ? "AM" : "PM");
+  return buf;
+}
+
+std::string LastModifiedText(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  std::tm local{};
+  const std::time_t when = st.st_mtime;
+  if (::localtime_r(&when, &local) == nullptr) return {};
+  return FormatLastModified(local);
+}
+
+std::string FileNameOnly(const std::string& path) {
+  const auto cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string RecordsProcessedText(std::uint32_t done, std::uint32_t total) {
+  return "Records " + std::to_string(done) + " of " + std::to_string(total) + " processed";
+}
+
+std::string RecordsWrittenText(std::uint32_t done) {
+  return std::to_string(done) + " Records successfully written!";
+}
+
+std::string EraseErrorText(std::uint8_t reply) { return "Erase Error - " + std::to_string(reply); }
+
+namespace {
+
+class EraseProgress : public EraseObserver {
+ public:
+  explicit EraseProgress(LoadMemoryView& view) : view_(view) {}
+  void Pump() override { view_.Pump(); }
+  void Elapsed(std::uint32_t seconds) override { view_.SetEraseTime(FormatElapsed(seconds)); }
+
+ private:
+  LoadMemoryView& view_;
+};
+
+}  // namespace
+
+LoadMemoryModel::LoadMemoryModel(ProgrammingRequest request, LoadMemoryView& view, Operator& op,
+                                 const Clock& clock)
+    : request_(std::move(request)), view_(view), op_(op), clock_(clock) {}
+
+LoadMemoryModel::~LoadMemoryModel() { Wait(); }
+
+std::uint32_t LoadMemoryModel::Seconds(std::uint32_t sinceTick) const {
+  return (clock_.TickMs() - sinceTick) / 1000;
+}
+
+void LoadMemoryModel::Open() {
+  view_.SetFileName({});
+  view_.SetLastModified({});
+  view_.SetEraseTime({});
+  view_.SetProgramTime({});
+  view_.SetStatus({});
+  view_.SetProgress(0);
+  view_.ShowRunOnCompletion(request_.mode != kModeProgramFlash);
+}
+
+bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
+  const bool flash = request_.mode == kModeProgramFlash;
+  view_.SetTitle(flash ? load_text::kTitleFlash : load_text::kTitleLoad);
+  if (request_.path.empty()) {
+    const char* filter = !flash ? load_text::kFilterDownload
+                         : (request_.target == 2 || request_.target == 3) ? load_text::kFilterHex
+                                                                          : load_text::kFilterFmf;
+    const auto chosen = op_.ChooseOpenFile(filter);
+    if (!chosen || chosen->empty()) {
+      result_ = kCancelled;
+      view_.Close();
+      return false;
+    }
+    request_.path = *chosen;
+  }
+  view_.SetFileName(FileNameOnly(request_.path));
+  view_.SetLastModified(LastModifiedText(request_.path));
+
+  if (flash) {
+    if (request_.normalizeRevision && request_.target == 4) {
+      if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
+        result_ = c;
+        ShowResult(op_, c);
+        view_.Close();
+        return false;
+      }
+    }
+    view_.SetStatus(load_text::kErasing);
+    EraseProgress progress(view_);
+    const EraseOutcome erase = EraseFlash(*request_.port, request_.timings, &progress, clock_);
+    if (erase.kind == EraseOutcome::Kind::ShortWrite) {
+      result_ = rc::kTooFewBytes;
+      view_.SetStatus(load_text::kEraseEnded);
+      ShowResult(op_, result_);
+      view_.Close();
+      return false;
+    }
+    view_.SetStatus(load_text::kEraseEnded);
+    if (erase.kind == EraseOutcome::Kind::Timeout) {
+      result_ = rc::kTimeout;
+      op_.ShowMessage(load_text::kEraseTimeout);
+      view_.Close();
+      return false;
+    }
+    if (erase.kind == EraseOutcome::Kind::Error) {
+      result_ = rc::kEraseError;
+      op_.ShowMessage(EraseErrorText(erase.reply));
+      view_.Close();
+      return false;
+    }
+    view_.SetEraseTime(FormatElapsed(erase.elapsedSeconds));
+  } else {
+    view_.SetEraseTime(load_text::kNotApplicable);
+  }
+
+  programStart_ = clock_.TickMs();
+  view_.SetStatus(load_text::kStartProgramming);
+  engine_ = std::make_unique<ProgrammingEngine>(request_, sink ? *sink : *this, clock_);
+  engine_->Start();
+  return true;
+}
+
+void LoadMemoryModel::Wait() {
+  if (engine_) engine_->Join();
+}
+
+void LoadMemoryModel::OnTotal(std::uint32_t packets) {
+  total_ = packets;
+  const TargetParams p = ParamsForTarget(request_.target);
+  view_.SetStatus(RecordsProcessedText(engine_ ? engine_->Acknowledged() : 0, total_));
+  view_.SetProgressRange(total_, p.progressStep);
+}
+
+void LoadMemoryModel::OnProgress(std::uint32_t acknowledged) {
+  view_.SetStatus(RecordsProcessedText(acknowledged, total_));
+  view_.StepProgress();
+}
+
+void LoadMemoryModel::OnBootVersion(const std::string& version) {
+  view_.SetFreeText("Boot Version = " + version);
+}
+
+void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text); }
+
+void LoadMemoryModel::OnResult(ResultCode code) {
+  result_ = code;
+  const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
+  if (code != rc::kSuccess) {
+    if (acked == 0) view_.SetStatus({});
+    ShowResult(op_, code);
+    view_.Close();
+    return;
+  }
+  if (view_.RunOnCompletion()) {
+    // Starts the program just loaded; every packet has been acknowledged.
+    const std::uint8_t go[2] = {'g', 0x0D};
+    request_.port->Write(go, sizeof go);
+  }
+  view_.SetProgress(total_);
+  view_.SetStatus(RecordsWrittenText(acked));
+  view_.SetProgramTime(FormatElapsed(Seconds(programStart_)));
+  finished_ = true;
+  ShowResult(op_, rc::kSuccess);
+}
+
+}  // namespace tarnvale

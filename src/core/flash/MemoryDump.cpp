@@ -1,0 +1,317 @@
+#include "flash/MemoryDump.h"
+
+#include "flash/LoadMemoryModel.h"
+
+#include <errno.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/CommPort.h"
+#include "protocol/Controller.h"
+#include "protocol/Packet.h"
+#include "protocol/Util.h"
+#include "ui/Operator.h"
+
+namespace tarnvale {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Up to `maxDigits` hex digits from `pos`; the number of digits read.
+std::size_t ReadHexNumber(const std::string& s, std::size_t pos, std::size_t maxDigits,
+                          std::uint64_t& value) {
+  value = 0;
+  std::size_t k = 0;
+  while (k < maxDigits && pos + k < s.size() && HexDigit(s[pos + k]) >= 0) {
+    value = value * 16 + static_cast<std::uint64_t>(HexDigit(s[pos + k]));
+    ++k;
+  }
+  return k;
+}
+
+bool Fixed8(const std::string& s, std::size_t pos, std::uint32_t& out) {
+  std::uint64_t v = 0;
+  if (ReadHexNumber(s, pos, 8, v) != 8) return false;
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+class DumpFile {
+ public:
+  explicit DumpFile(const std::string& path) : f_(std::fopen(path.c_str(), "wb")) {}
+  ~DumpFile() {
+    if (f_) std::fclose(f_);
+  }
+  bool IsOpen() const { return f_ != nullptr; }
+  bool Write(const void* p, std::size_t n) { return std::fwrite(p, 1, n, f_) == n; }
+  // Zero bytes up to `offset`: a hole the file system reads back as zeros.
+  bool PadTo(std::uint64_t offset) {
+    const auto here = static_cast<std::uint64_t>(::ftello(f_));
+    if (here >= offset) return true;
+    if (::fseeko(f_, static_cast<off_t>(offset - 1), SEEK_SET) != 0) return false;
+    const std::uint8_t zero = 0;
+    return Write(&zero, 1);
+  }
+  bool WriteLine(const DumpLine& line) {
+    if (!line.fill) return Write(line.bytes.data(), line.bytes.size());
+    // A fill may be long; write it in bounded chunks.
+    std::vector<std::uint8_t> chunk;
+    const std::size_t n = line.bytes.size();
+    chunk.reserve(4096 + n);
+    while (chunk.size() < 4096) chunk.insert(chunk.end(), line.bytes.begin(), line.bytes.end());
+    std::uint64_t left = line.Written();
+    while (left > 0) {
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size() - chunk.size() % n));
+      if (!Write(chunk.data(), take)) return false;
+      left -= take;
+    }
+    return true;
+  }
+  bool Close() {
+    const bool ok = std::fclose(f_) == 0;
+    f_ = nullptr;
+    return ok;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+bool ParseRangeReply(const std::string& line, MemoryRange& range) {
+  if (line.size() != kRangeReplyLength) return false;
+  MemoryRange r;
+  if (!Fixed8(line, 0, r.start) || !Fixed8(line, 9, r.end) || !Fixed8(line, 18, r.third)) {
+    return false;
+  }
+  if (r.end < r.start) return false;
+  range = r;
+  return true;
+}
+
+std::uint64_t DumpLine::Written() const {
+  if (!fill) return count;
+  const std::uint64_t n = bytes.empty() ? 1 : bytes.size();
+  return (static_cast<std::uint64_t>(count) + n - 1) / n * n;
+}
+
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out) {
+  std::size_t pos = 0;
+  while (pos < line.size() && line[pos] == ' ') ++pos;
+  std::uint64_t count = 0;
+  if (ReadHexNumber(line, pos, 8, count) == 0 || count == 0) return rc::kDataMismatch;
+  const std::size_t sep = line.find_first_of(".:");
+  if (sep == std::string::npos) return rc::kDataMismatch;
+  DumpLine result;
+  result.count = static_cast<std::uint32_t>(count);
+  if (line[sep] == ':') {
+    result.bytes.resize(result.count);
+    for (std::size_t i = 0; i < result.count; ++i) {
+      std::uint64_t v = 0;
+      if (ReadHexNumber(line, sep + 1 + 2 * i, 2, v) != 2) return rc::kDataMismatch;
+      result.bytes[i] = static_cast<std::uint8_t>(v);
+    }
+  } else {
+    std::uint64_t pattern = 0;
+    const std::size_t digits = ReadHexNumber(line, sep + 1, 8, pattern);
+    if (digits == 0) return rc::kDataMismatch;
+    const std::size_t n = (digits + 1) / 2;
+    result.fill = true;
+    for (std::size_t i = 0; i < n; ++i) result.bytes.push_back(static_cast<std::uint8_t>(pattern >> (8 * i)));
+    if (result.Written() > maxFill) return rc::kDataMismatch;
+  }
+  out = std::move(result);
+  return rc::kSuccess;
+}
+
+std::string DumpHeaderText(std::uint32_t start) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf,
+                "Extra data inserted in file to make searching easier. Memory Starts at Address 0x%X",
+                start);
+  return buf;
+}
+
+ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
+                                const std::atomic<bool>& stop) {
+  CommPort& port = *request.port;
+  const std::uint64_t start = request.start;
+  // 64-bit throughout: a full 26-bit range times 1000 does not fit 32 bits.
+  const std::uint64_t length =
+      request.end >= request.start ? static_cast<std::uint64_t>(request.end) - start + 1 : 0;
+  std::uint64_t next = start;
+  auto done = [&](ResultCode code) {
+    if (!stop.load()) {
+      events.OnDone(code, static_cast<std::uint32_t>(next));
+      if (code == rc::kSuccess) events.OnProgress(kDumpProgressUpper, static_cast<std::uint32_t>(next));
+    }
+    return code;
+  };
+  if (length == 0) return done(rc::kDataMismatch);
+
+  std::uint16_t page = static_cast<std::uint16_t>(start >> 16);
+  if (const ResultCode c = SetPage(port, page); c != rc::kSuccess) return done(c);
+
+  DumpFile file(request.path);
+  if (!file.IsOpen()) return done(rc::kCantOpenOutput);
+  events.OnRange(kDumpProgressUpper);
+  events.OnStep(kDumpProgressUpper);
+  if (start != 0) {
+    const std::string text = DumpHeaderText(request.start);
+    if (!file.Write(text.data(), text.size()) || !file.PadTo(start)) return done(rc::kCantWriteOutput);
+  }
+
+  const std::uint64_t last = start + length - 1;
+  for (;;) {
+    if (stop.load()) return rc::kTimeout;
+    events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
+                      static_cast<std::uint32_t>(next));
+    port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));
+    HexReply reply;
+    if (const ResultCode c = ReadHexReply(port, request.timings.dumpLineTimeoutMs, reply);
+        c != rc::kSuccess) {
+      return done(c);
+    }
+    DumpLine line;
+    const std::uint64_t remaining = start + length - next;
+    if (const ResultCode c = ParseDumpLine(reply.line, remaining, line); c != rc::kSuccess) {
+      return done(c);
+    }
+    if (!file.WriteLine(line)) return done(rc::kCantWriteOutput);
+    next += line.Written();
+    if ((next >> 16) != page && next <= 0x03FFFFFF) {
+      page = static_cast<std::uint16_t>(next >> 16);
+      if (const ResultCode c = SetPage(port, page); c != rc::kSuccess) return done(c);
+    }
+    if (next >= last) break;
+  }
+  if (!file.Close()) return done(rc::kCantWriteOutput);
+  return done(rc::kSuccess);
+}
+
+MemoryReadEngine::MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events)
+    : request_(std::move(request)), events_(events) {}
+
+MemoryReadEngine::~MemoryReadEngine() {
+  RequestStop();
+  Join();
+}
+
+void MemoryReadEngine::Start() {
+  if (worker_.joinable()) return;
+  worker_ = std::thread([this] {
+    if (request_.target == 1 || !request_.reader) {
+      DumpControllerMemory(request_, events_, stop_);
+    } else {
+      request_.reader(request_, events_, stop_);
+    }
+  });
+}
+
+void MemoryReadEngine::Join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+// ---- MemoryReadModel -----------------------------------------------------------------
+
+MemoryReadModel::MemoryReadModel(MemoryReadRequest request, MemoryReadView& view, Operator& op,
+                                 const Clock& clock)
+    : request_(std::move(request)), view_(view), op_(op), clock_(clock) {}
+
+MemoryReadModel::~MemoryReadModel() { Wait(); }
+
+std::string MemoryReadModel::BytesSavedText(std::uint64_t saved, std::uint64_t length) {
+  return std::to_string(saved) + " of " + std::to_string(length) + " bytes saved";
+}
+
+void MemoryReadModel::Open() {
+  view_.SetProgressRange(100);
+  view_.SetProgress(0);
+  if (request_.target != 1) view_.ShowRetry(false);
+}
+
+void MemoryReadModel::Tick(MemoryReadEvents* sink) {
+  if (!started_) {
+    started_ = true;
+    StartRun(sink);
+    return;
+  }
+  if (running_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
+}
+
+void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
+  Wait();  // a previous run's thread has sent its done message; collect it
+  view_.EnableOk(false);
+  view_.EnableRetry(false);
+  view_.SetProgress(0);
+  runStart_ = clock_.TickMs();
+  running_ = true;
+  engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
+  if (request_.target == 1) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
+  engine_->Start();
+}
+
+void MemoryReadModel::Retry(MemoryReadEvents* sink) {
+  if (running_) return;
+  if (request_.port->Purge() == 0) {
+    op_.ShowMessage(std::strerror(errno));
+    return;
+  }
+  StartRun(sink);
+  view_.EnableRetry(false);
+}
+
+void MemoryReadModel::Wait() {
+  if (engine_) engine_->Join();
+}
+
+void MemoryReadModel::OnRange(std::uint32_t upper) { view_.SetProgressRange(upper); }
+void MemoryReadModel::OnStep(std::uint32_t step) { view_.SetProgressStep(step); }
+
+void MemoryReadModel::OnProgress(std::uint32_t position, std::uint32_t next) {
+  view_.SetProgress(position);
+  if (request_.target == 1) {
+    const std::uint64_t length = static_cast<std::uint64_t>(request_.end) - request_.start + 1;
+    const std::uint64_t saved = next >= request_.start ? next - request_.start : 0;
+    view_.SetField1(BytesSavedText(saved, length));
+  }
+}
+
+void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
+  result_ = code;
+  running_ = false;
+  if (!request_.visible) {
+    view_.Close();
+    return;
+  }
+  view_.EnableOk(true);
+  if (request_.target != 1) return;
+  if (code == rc::kSuccess) {
+    view_.AddListText(std::string(dump_text::kCompleted) + dump_text::kLineEnd);
+    view_.AddListText("File saved to " + request_.path);
+  } else {
+    view_.AddListText(std::string(dump_text::kAborted) + dump_text::kLineEnd);
+    view_.EnableRetry(true);
+  }
+}
+
+void MemoryReadModel::OnComputedChecksum(std::uint16_t value) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "Computed Checksum = 0x%04X", value);
+  view_.SetField2(buf);
+}
+
+void MemoryReadModel::OnImageChecksum(std::uint16_t value) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "Image Checksum = 0x%04X", value);
+  view_.SetField1(buf);
+}
+
+}  // namespace tarnvale

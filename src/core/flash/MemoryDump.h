@@ -1,0 +1,187 @@
+#pragma once
+// Reading a controller's memory into a binary file ("Dump RQ700 Series
+// Memory"), and the logic of the read-back dialog ("Read Memory").
+//
+// Event stream of a read (MemoryReadEvents), on the reading thread and
+// synchronous (a GUI marshals each call to its own thread and blocks):
+//
+//   OnRange(upper)                 progress range 0..upper (1000 for a dump)
+//   OnStep(step)                   progress step
+//   OnProgress(position, next)     before every line; position in 0..upper,
+//                                  next = the next address to read
+//   OnImageChecksum(v), OnComputedChecksum(v)   programmer-box reads only
+//   OnDone(code, next)             exactly once: '0' or the failing code;
+//                                  after '0' one more OnProgress(upper, next)
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "flash/Targets.h"
+#include "platform/Clock.h"
+#include "protocol/ResultCode.h"
+
+namespace tarnvale {
+
+class CommPort;
+class ConfigData;
+class Operator;
+
+namespace dump_text {
+inline constexpr const char* kCommError = "Communication Error with RQ700";
+inline constexpr const char* kFilterBin = "Binary File (*.Bin)|*.Bin|";
+inline constexpr const char* kReading = "Reading memory...this could take several minutes";
+inline constexpr const char* kCompleted = "Memory Dump Completed Successfully!";
+inline constexpr const char* kAborted = "Memory Dump Aborted Unexpectedly";
+inline constexpr const char* kLineEnd = "\r\n";
+}  // namespace dump_text
+
+inline constexpr std::uint32_t kDumpProgressUpper = 1000;
+inline constexpr std::uint32_t kRangeReplyLength = 26;
+
+// The range a controller reports for its memory image (0x10 query).
+struct MemoryRange {
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  std::uint32_t third = 0;  // reported, not used
+};
+
+// Parses the 26-character range reply: three 8-digit hex numbers at 0, 9, 18.
+// False for another length, a digit that is not hex, or an end below start.
+bool ParseRangeReply(const std::string& line, MemoryRange& range);
+
+// One memory line of a dump, decoded.
+struct DumpLine {
+  std::uint32_t count = 0;
+  bool fill = false;
+  std::vector<std::uint8_t> bytes;  // the bytes (':'), or the fill pattern ('.')
+  // Bytes the line puts into the file: count, or for a fill the pattern
+  // repeated until at least count bytes are written.
+  std::uint64_t Written() const;
+};
+
+// Decodes a memory line: hex count, then ':' with count pairs or '.' with a
+// 1- to 8-digit pattern. 'D' for no separator, count 0, missing or non-hex
+// pairs, a '.' without pattern digits, or a fill longer than `maxFill`.
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out);
+
+// The text at the head of a dump that does not start at address 0.
+std::string DumpHeaderText(std::uint32_t start);
+
+class MemoryReadEvents {
+ public:
+  virtual ~MemoryReadEvents() = default;
+  virtual void OnRange(std::uint32_t upper) = 0;
+  virtual void OnStep(std::uint32_t step) = 0;
+  virtual void OnProgress(std::uint32_t position, std::uint32_t next) = 0;
+  virtual void OnDone(ResultCode code, std::uint32_t next) = 0;
+  virtual void OnComputedChecksum(std::uint16_t /*value*/) {}
+  virtual void OnImageChecksum(std::uint16_t /*value*/) {}
+};
+
+struct MemoryReadRequest {
+  CommPort* port = nullptr;
+  ConfigData* settings = nullptr;
+  int target = 1;
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  std::uint8_t flag = 1;
+  std::string path;
+  bool visible = true;
+  EngineTimings timings;
+  // The reading routine of targets other than 1 (programmer-box reads).
+  std::function<void(const MemoryReadRequest&, MemoryReadEvents&, const std::atomic<bool>& stop)>
+      reader;
+};
+
+// Reads the controller's memory from start to end into the request's file,
+// on the calling thread. Returns the final code (also sent as OnDone).
+ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
+                                const std::atomic<bool>& stop);
+
+// Runs one read on a worker thread; joined before it goes away.
+class MemoryReadEngine {
+ public:
+  MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events);
+  ~MemoryReadEngine();
+  MemoryReadEngine(const MemoryReadEngine&) = delete;
+  MemoryReadEngine& operator=(const MemoryReadEngine&) = delete;
+  void Start();
+  void Join();
+  void RequestStop() { stop_.store(true); }
+
+ private:
+  MemoryReadRequest request_;
+  MemoryReadEvents& events_;
+  std::thread worker_;
+  std::atomic<bool> stop_{false};
+};
+
+// ---- the read-back dialog without its widgets -------------------------------------
+
+class MemoryReadView {
+ public:
+  virtual ~MemoryReadView() = default;
+  virtual void AddListText(const std::string& text) = 0;   // list box of messages
+  virtual void SetField1(const std::string& text) = 0;
+  virtual void SetField2(const std::string& text) = 0;
+  virtual void SetProgressRange(std::uint32_t upper) = 0;
+  virtual void SetProgressStep(std::uint32_t step) = 0;
+  virtual void SetProgress(std::uint32_t position) = 0;
+  virtual void EnableOk(bool on) = 0;
+  virtual void EnableRetry(bool on) = 0;
+  // Targets other than 1 hide "Retry" and centre "OK".
+  virtual void ShowRetry(bool visible) = 0;
+  virtual void Close() = 0;
+};
+
+// Drives a MemoryReadView:
+//   Open()      when the dialog opens
+//   Tick()      on every 100 ms timer tick (the first starts the run; later
+//               ones show the elapsed time while it runs)
+//   Retry()     the "Retry" button
+//   On*         the reading thread's events (see above), on the UI thread
+class MemoryReadModel : public MemoryReadEvents {
+ public:
+  MemoryReadModel(MemoryReadRequest request, MemoryReadView& view, Operator& op,
+                  const Clock& clock = SystemClock());
+  ~MemoryReadModel() override;
+
+  void Open();
+  // `sink` receives the engine's events (default: this model).
+  void Tick(MemoryReadEvents* sink = nullptr);
+  void Retry(MemoryReadEvents* sink = nullptr);
+  void Wait();
+
+  bool Running() const { return running_; }
+  ResultCode Result() const { return result_; }
+
+  // "%lu of %lu bytes saved".
+  static std::string BytesSavedText(std::uint64_t saved, std::uint64_t length);
+
+  void OnRange(std::uint32_t upper) override;
+  void OnStep(std::uint32_t step) override;
+  void OnProgress(std::uint32_t position, std::uint32_t next) override;
+  void OnDone(ResultCode code, std::uint32_t next) override;
+  void OnComputedChecksum(std::uint16_t value) override;
+  void OnImageChecksum(std::uint16_t value) override;
+
+ private:
+  void StartRun(MemoryReadEvents* sink);
+
+  MemoryReadRequest request_;
+  MemoryReadView& view_;
+  Operator& op_;
+  const Clock& clock_;
+  std::unique_ptr<MemoryReadEngine> engine_;
+  bool started_ = false;
+  bool running_ = false;
+  std::uint32_t runStart_ = 0;
+  ResultCode result_ = rc::kTimeout;
+};
+
+}  // namespace tarnvale

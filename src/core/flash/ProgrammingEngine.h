@@ -1,0 +1,149 @@
+#pragma once
+// The programming engine: the flash erase and the worker that streams an
+// image to a device with a window of packets ahead of their acknowledgements.
+//
+// Event stream of a run (ProgrammingEvents), always on the worker thread and
+// synchronous: the engine waits until each call returns. A front end that
+// must update widgets on its own thread marshals each call there and blocks
+// until it is handled (Qt: a BlockingQueuedConnection).
+//
+//   OnBootVersion(text)   target 4 only, before the total
+//   OnTotal(n)            once: the number of packets the stream will produce
+//   OnProgress(acked)     each time the acknowledged count reaches a multiple
+//                         of the target's progress step
+//   OnNotice(text)        a message box the operator must see during the run
+//                         ("Bytes Sent do not match Bytes To Send")
+//   OnResult(code)        exactly once, last: '0' every packet acknowledged;
+//                         anything else is the ResultCode that ended the run
+//                         (0 when the target has no file class)
+//
+// After RequestStop (the destructor does it) no further event is sent; the
+// worker is always joined before the engine goes away.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "flash/Targets.h"
+#include "platform/Clock.h"
+#include "programmer/BoardInfoRecord.h"
+#include "protocol/ResultCode.h"
+
+namespace tarnvale {
+
+class CommPort;
+class IntelHexFile;
+
+// A caller's own load range in place of the target's defaults.
+struct LoadRange {
+  std::uint32_t base = 0;
+  std::uint32_t end = 0;
+  std::uint8_t lanes = 1;
+};
+
+struct ProgrammingRequest;
+
+// Makes the file object of a target (the programmer-box and production
+// targets bring their own classes). Returning null ends the run with code 0.
+using HexFileFactory =
+    std::function<std::unique_ptr<IntelHexFile>(const ProgrammingRequest&, const LoadRange&)>;
+
+// Everything one programming run needs, in the order the dialog takes it.
+struct ProgrammingRequest {
+  CommPort* port = nullptr;
+  int mode = kModeProgramFlash;        // 1: erase, then program flash; other: load
+  std::optional<LoadRange> range;      // absent: the target's defaults
+  int target = 1;
+  std::string path;                    // empty: the dialog asks for one
+  std::optional<BoardInfoRecord> boardInfo;
+  int layoutMode = 2;
+  bool runOnCompletion = false;        // initial state of "Run on completion"
+  EngineTimings timings;
+  HexFileFactory fileFactory;          // absent: IntelHexFile for target 1, none otherwise
+  // Brings the boot flash's revision letters in line (target 4); absent or
+  // for any other target: '0'.
+  std::function<ResultCode()> normalizeRevision;
+  // The boot image's version text (target 4).
+  std::function<std::string(IntelHexFile&)> bootVersion;
+};
+
+// The range a request programs: its own or the target's defaults.
+LoadRange EffectiveRange(const ProgrammingRequest& request);
+
+class ProgrammingEvents {
+ public:
+  virtual ~ProgrammingEvents() = default;
+  virtual void OnTotal(std::uint32_t packets) = 0;
+  virtual void OnProgress(std::uint32_t acknowledged) = 0;
+  virtual void OnBootVersion(const std::string& /*version*/) {}
+  virtual void OnNotice(const std::string& text) = 0;
+  virtual void OnResult(ResultCode code) = 0;
+};
+
+// ---- erase ------------------------------------------------------------------
+
+inline constexpr const char* kShortWriteNotice = "Bytes Sent do not match Bytes To Send";
+
+struct EraseOutcome {
+  enum class Kind { Erased, Timeout, Error, ShortWrite };
+  Kind kind = Kind::Timeout;
+  std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
+  std::uint32_t elapsedSeconds = 0;
+};
+
+// Called during the erase wait on the caller's thread: Pump after every poll
+// (let a dialog repaint), Elapsed every 10th poll with the seconds so far.
+class EraseObserver {
+ public:
+  virtual ~EraseObserver() = default;
+  virtual void Pump() {}
+  virtual void Elapsed(std::uint32_t /*seconds*/) {}
+};
+
+// Sends the erase packet ':' 00 00 00 06 FA and waits for the first byte of
+// the answer, up to timings.eraseTimeoutMs. A short write of the packet
+// fails at once (nothing can answer a packet that was not sent).
+EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObserver* observer,
+                        const Clock& clock = SystemClock());
+
+// ---- programming --------------------------------------------------------------
+
+class ProgrammingEngine {
+ public:
+  ProgrammingEngine(ProgrammingRequest request, ProgrammingEvents& events,
+                    const Clock& clock = SystemClock());
+  ~ProgrammingEngine();
+  ProgrammingEngine(const ProgrammingEngine&) = delete;
+  ProgrammingEngine& operator=(const ProgrammingEngine&) = delete;
+
+  // Starts the worker thread (once).
+  void Start();
+  // Waits for the worker; harmless when none runs.
+  void Join();
+  // Runs the whole stream on the calling thread; returns the final code.
+  ResultCode Run();
+  // Asks the worker to stop at its next step; it then sends no more events.
+  void RequestStop() { stop_.store(true); }
+  bool Running() const { return running_.load(); }
+
+  // Acknowledgements '0' counted in this run (the dialog's counter).
+  std::uint32_t Acknowledged() const { return acknowledged_.load(); }
+
+ private:
+  ResultCode Stream();
+  void Emit(ResultCode code);
+
+  ProgrammingRequest request_;
+  ProgrammingEvents& events_;
+  const Clock& clock_;
+  std::thread worker_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{false};
+  std::atomic<std::uint32_t> acknowledged_{0};
+};
+
+}  // namespace tarnvale

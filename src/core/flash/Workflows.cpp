@@ -1,0 +1,195 @@
+#include "flash/Workflows.h"
+
+#include <cstdlib>
+
+#include "formats/FlashMemoryFile.h"
+#include "formats/IntelHexFile.h"
+#include "link/PortRoles.h"
+#include "protocol/Util.h"
+#include "ui/Operator.h"
+
+namespace tarnvale {
+namespace {
+
+// Ends the command whichever way the workflow leaves.
+class CommandBracket {
+ public:
+  explicit CommandBracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
+  ~CommandBracket() { link_.EndCommand(); }
+  CommandBracket(const CommandBracket&) = delete;
+  CommandBracket& operator=(const CommandBracket&) = delete;
+
+ private:
+  LinkState& link_;
+};
+
+ResultCode Stop(Operator& op, const char* text, ResultCode code) {
+  op.ShowMessage(text);
+  return code;
+}
+
+// Reads the file side of the comparison from the flash memory file.
+ResultCode ReadFileLandmarks(Operator& op, const std::string& path, std::uint32_t base,
+                             int generation, ApplicationHeader& header, BootInfo& boot) {
+  IntelHexFile file(path, base, fmf::kTopAddress, 1, fmf::kLanes);
+  if (file.OpenFile() != rc::kFileOk) return Stop(op, flash_text::kCantOpenFmf, rc::kCantOpenInput);
+  std::uint32_t appStart = 0;
+  if (const ResultCode c = FindApplicationStart(file, generation, appStart); c != rc::kFileOk) {
+    return Stop(op, flash_text::kNoAppStart, c);
+  }
+  if (const ResultCode c = file.AllocateImage(); c != rc::kFileOk) {
+    return Stop(op, flash_text::kCantAllocate, c);
+  }
+  if (const ResultCode c = file.LoadFile(); c != rc::kFileOk) {
+    return Stop(op, flash_text::kCantLoad, c);
+  }
+  SetFieldText(header.fileVersion, ReadHeaderVersion(file, appStart, fmf::kTextMaximum));
+  ReadBootBlock(file, boot.fileBootBlock.data());
+  std::uint8_t letter = 0;
+  ReadRevisionLetter(file, &letter);
+  boot.fileRevision = static_cast<char>(letter);
+  const std::vector<std::uint8_t> identity = ReadHeaderIdentity(file, appStart);
+  header.fileIdentity.fill(0);
+  std::copy_n(identity.begin(), std::min<std::size_t>(identity.size(), header.fileIdentity.size()),
+              header.fileIdentity.begin());
+  SetFieldText(header.fileModel, ReadHeaderModel(file, appStart, fmf::kTextMaximum));
+  return rc::kFileOk;
+}
+
+}  // namespace
+
+std::optional<std::string> MacAddressQuestion(const std::string& fileModel,
+                                              const std::string& fileVersion,
+                                              const std::string& controllerSerial) {
+  if (fileModel.find("RQ750") != std::string::npos) return std::nullopt;
+  const bool rq720 = fileModel.find("RQ720") != std::string::npos;
+  const char* limitText = rq720 ? "4.13.00" : "4.57.05";
+  if (fileVersion.rfind("4.", 0) != 0) return std::nullopt;
+  // "4.57.05" reads as the decimal number 57.05; the limit is read the same way.
+  const double version = std::strtod(fileVersion.c_str() + 2, nullptr);
+  const double limit = std::strtod(limitText + 2, nullptr);
+  if (version > limit) return std::nullopt;
+  return std::string("Software for this Model is unable to generate a MAC Address in versions ") +
+         limitText + " and older for controller Serial # " + controllerSerial +
+         ". Knowing that the controller will not communicate with Corvid if using the Ethernet "
+         "port and this software version, do you wish to continue programming the controller?";
+}
+
+ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
+                            const WorkflowOptions& options) {
+  CommandBracket bracket(link);
+  CommPort& port = link.EnsurePrimaryPort();
+
+  char revision = 0;
+  if (const ResultCode c = ReadHardwareRevision(port, revision); c != rc::kSuccess) {
+    return Stop(op, flash_text::kNoCommunication, c);
+  }
+
+  const auto chosen = op.ChooseOpenFile(flash_text::kFilterFmf);
+  if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
+  const std::string path = *chosen;
+
+  op.SetStatus(flash_text::kReadingRomStart);
+  HexScan scan;
+  if (const ResultCode c = ScanHexFile(path, scan); c != rc::kFileOk) {
+    return Stop(op, flash_text::kInternalHexError, c);
+  }
+  if (scan.mode == 1) return Stop(op, flash_text::kSixteenBit, rc::kInvalidHexFile);
+  if (scan.mode == 0) return Stop(op, flash_text::kUnsupportedFormat, rc::kInvalidHexFile);
+  const int generation = SoftwareGeneration(scan.lowest);
+  if (generation == 0) return Stop(op, flash_text::kUnsupportedGeneration, rc::kInvalidHexFile);
+  op.SetStatus(flash_text::kReady);
+
+  if (revision < 'A' || revision > 'Z') {
+    return Stop(op, flash_text::kCpuIncompatible, rc::kInvalidRevision);
+  }
+
+  const LoadRange range{scan.lowest, fmf::kTopAddress, fmf::kLanes};
+  ApplicationHeader header{};
+  BootInfo boot{};
+
+  op.SetStatus(flash_text::kReadingHeader);
+  const ResultCode headerCode = Get_RQ700_APP_Header(port, header, boot, &op);
+  op.SetStatus(flash_text::kReady);
+  if (headerCode == rc::kSuccess) {
+    header.applicationPresent = 1;
+  } else if (headerCode == rc::kNoApplication) {
+    op.ShowMessage(flash_text::kNoApplication);
+  } else {
+    return Stop(op, flash_text::kHeaderCommError, headerCode);
+  }
+
+  if (const ResultCode c = ReadFileLandmarks(op, path, range.base, generation, header, boot);
+      c != rc::kFileOk) {
+    return c;
+  }
+
+  if (const auto question = MacAddressQuestion(FieldText(header.fileModel),
+                                               FieldText(header.fileVersion),
+                                               BootBlockSerialNumber(boot.controllerBootBlock))) {
+    if (!op.AskYesNo(*question, flash_text::kMacCaption)) return kStoppedByOperator;
+  }
+
+  ProgrammingRequest request;
+  request.port = &port;
+  request.mode = kModeProgramFlash;
+  request.range = range;
+  request.target = target::kController;
+  request.path = path;
+  request.layoutMode = 2;
+  request.timings = options.timings;
+  return runner.RunProgramming(request);
+}
+
+ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
+                           const WorkflowOptions& options) {
+  CommandBracket bracket(link);
+  const auto chosen = op.ChooseOpenFile(flash_text::kFilterDownload);
+  if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
+  HexScan scan;
+  if (const ResultCode c = ScanHexFile(*chosen, scan); c != rc::kFileOk) {
+    return Stop(op, flash_text::kInternalHexError, c);
+  }
+  // Without extended address records every address is below 64 KB: base 0.
+  const std::uint32_t base = scan.lowest == 0xFFFFFFFF ? 0 : scan.lowest;
+  if (scan.highest < base) return Stop(op, flash_text::kInternalHexError, rc::kDataNotFound);
+
+  ProgrammingRequest request;
+  request.port = &link.EnsurePrimaryPort();
+  request.mode = kModeLoad;
+  request.range = LoadRange{base, scan.highest, 2};
+  request.target = target::kController;
+  request.path = *chosen;
+  request.layoutMode = 2;
+  request.timings = options.timings;
+  return runner.RunProgramming(request);
+}
+
+ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runner,
+                                 const WorkflowOptions& options) {
+  CommandBracket bracket(link);
+  CommPort& port = link.EnsurePrimaryPort();
+  port.Write(BuildPacket(0, 0, packet_type::kMemoryInfo));
+  HexReply reply;
+  const ResultCode code = ReadHexReply(port, 1000, reply);
+  MemoryRange range;
+  if (code != rc::kSuccess || !ParseRangeReply(reply.line, range)) {
+    return Stop(op, dump_text::kCommError, code != rc::kSuccess ? code : rc::kDataMismatch);
+  }
+  const auto chosen = op.ChooseSaveFile(dump_text::kFilterBin);
+  if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
+
+  MemoryReadRequest request;
+  request.port = &port;
+  request.settings = &link.Settings();
+  request.target = target::kController;
+  request.start = range.start;
+  request.end = range.end;
+  request.flag = 1;
+  request.path = *chosen;
+  request.visible = true;
+  request.timings = options.timings;
+  return runner.RunMemoryRead(request);
+}
+
+}  // namespace tarnvale
