@@ -1,8 +1,205 @@
 // info, flash, load, dump: the controller workflows on the command line.
+// They run the same core workflows and engines as the GUI's menu commands.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "CliOperator.h"
 #include "Commands.h"
+#include "Progress.h"
+#include "flash/Workflows.h"
+#include "link/PortRoles.h"
+#include "protocol/Controller.h"
+#include "protocol/Util.h"
+#include "settings/ConfigData.h"
 
 namespace tarnvale::cli {
+namespace {
 
-void RegisterControllerCommands(CLI::App& /*app*/) {}
+struct LinkArgs {
+  std::string port;
+  std::string progress = "auto";
+};
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+[[noreturn]] void Fail(const std::string& text, int code = kExitFailure) {
+  std::cerr << text << std::endl;
+  throw CLI::RuntimeError(code);
+}
+
+// The settings and the open controller link of one command.
+struct Session {
+  ConfigData settings;
+  std::unique_ptr<LinkState> link;
+
+  Session(const LinkArgs& args, Operator& op) {
+    // Loading the settings moves the working directory to the temp folder
+    // (the error log lives there); paths were made absolute before.
+    settings.Load();
+    if (!args.port.empty()) settings.SetCOMPort(args.port);
+    link = std::make_unique<LinkState>(settings, &op);
+    const bool opened = args.port.empty() ? link->OpenPrimaryAtStartup()
+                                          : link->OpenLink(target::kController);
+    if (!opened) {
+      const std::string name = args.port.empty() ? settings.PrimaryPortParams().name : args.port;
+      const std::string why = link->EnsurePrimaryPort().LastError();
+      Fail(ResultText(rc::kPortOpenFailed) + ": " + name + (why.empty() ? "" : " (" + why + ")"));
+    }
+  }
+};
+
+void AddLinkOptions(CLI::App* cmd, LinkArgs& args) {
+  cmd->add_option("--port", args.port,
+                  "Controller port: a device path, COMn, or A.B.C.D[:PORT] (default: the stored "
+                  "primary port)");
+}
+
+void AddProgressOption(CLI::App* cmd, LinkArgs& args) {
+  cmd->add_option("--progress", args.progress, "auto (bar on a terminal), plain, bar or json")
+      ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
+}
+
+void Finish(ResultCode code, CliOperator& op) {
+  if (code == rc::kSuccess) return;
+  // The workflow has already said why; a bare code still gets its text.
+  if (op.LastProblem().empty()) std::cerr << ResultText(code) << std::endl;
+  throw CLI::RuntimeError(kExitFailure);
+}
+
+std::string HexBytes(const std::uint8_t* p, std::size_t n) {
+  std::string s;
+  char buf[4];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", p[i]);
+    s += buf;
+  }
+  return s;
+}
+
+void RunInfo(const LinkArgs& args, bool json) {
+  CliOperator op(std::cout, std::cerr);
+  Session session(args, op);
+  LinkState& link = *session.link;
+  link.BeginCommand();
+  CommPort& port = link.EnsurePrimaryPort();
+  ApplicationHeader header{};
+  BootInfo boot{};
+  const ResultCode code = Get_RQ700_APP_Header(port, header, boot, &op);
+  link.EndCommand();
+  if (code != rc::kSuccess && code != rc::kNoApplication) {
+    Fail(ResultText(code) + "\n" + "Could not read the controller's identity.");
+  }
+  char base[16];
+  std::snprintf(base, sizeof base, "0x%08X", header.applicationBase);
+  const std::string revision(1, header.controllerRevision);
+  const std::string serial = BootBlockSerialNumber(boot.controllerBootBlock);
+  const bool present = code == rc::kSuccess;
+  const std::string identity = HexBytes(header.controllerIdentity.data(), header.controllerIdentity.size());
+  if (json) {
+    std::cout << "{\"revision\":" << JsonString(revision) << ",\"serial\":" << JsonString(serial)
+              << ",\"boot_block\":" << JsonString(HexBytes(boot.controllerBootBlock.data(), 16))
+              << ",\"application\":" << (present ? "true" : "false")
+              << ",\"application_base\":" << JsonString(present ? base : "")
+              << ",\"version\":" << JsonString(FieldText(header.controllerVersion))
+              << ",\"model\":" << JsonString(FieldText(header.controllerModel))
+              << ",\"identity\":" << JsonString(identity) << "}" << std::endl;
+    return;
+  }
+  std::cout << "CPU board revision: " << revision << "\n"
+            << "Serial number:      " << serial << "\n"
+            << "Boot identity:      " << HexBytes(boot.controllerBootBlock.data(), 16) << "\n";
+  if (!present) {
+    std::cout << ResultText(rc::kNoApplication) << std::endl;
+    return;
+  }
+  std::cout << "Application base:   " << base << "\n"
+            << "Version:            " << FieldText(header.controllerVersion) << "\n"
+            << "Model:              " << FieldText(header.controllerModel) << "\n"
+            << "Identity:           " << identity << std::endl;
+}
+
+ProgressStyle StyleFor(const LinkArgs& args) {
+  return ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+}
+
+}  // namespace
+
+void RegisterControllerCommands(CLI::App& app) {
+  auto args = std::make_shared<LinkArgs>();
+
+  auto* info = app.add_subcommand("info", "Show the controller's board revision, boot identity and application");
+  auto infoJson = std::make_shared<bool>(false);
+  AddLinkOptions(info, *args);
+  info->add_flag("--json", *infoJson, "One JSON object instead of text");
+  info->callback([args, infoJson] { RunInfo(*args, *infoJson); });
+
+  auto* flash = app.add_subcommand("flash", "Flash RQ700 Series: erase and program an application image (*.FMF)");
+  auto flashFile = std::make_shared<std::string>();
+  auto yes = std::make_shared<bool>(false);
+  flash->add_option("file", *flashFile, "Flash memory file (*.FMF)")->required();
+  AddLinkOptions(flash, *args);
+  AddProgressOption(flash, *args);
+  flash->add_flag("--yes", *yes, "Answer yes to the MAC address question");
+  flash->callback([args, flashFile, yes] {
+    const std::string path = Absolute(*flashFile);
+    const ProgressStyle style = StyleFor(*args);
+    CliOperator op(std::cout, std::cerr);
+    op.SetJson(style == ProgressStyle::Json);
+    op.SetOpenFile(path);
+    op.SetAssumeYes(*yes);
+    op.SetInteractive(::isatty(STDIN_FILENO) != 0);
+    op.SetInput([]() -> std::optional<std::string> {
+      std::string line;
+      if (!std::getline(std::cin, line)) return std::nullopt;
+      return line;
+    });
+    Session session(*args, op);
+    CliJobRunner runner(op, style, std::cout, std::cerr);
+    Finish(FlashRQ700Series(*session.link, op, runner), op);
+  });
+
+  auto* load = app.add_subcommand("load", "Load a HEX image into the controller's RAM");
+  auto loadFile = std::make_shared<std::string>();
+  auto run = std::make_shared<bool>(false);
+  load->add_option("file", *loadFile, "Download file (*.HEX)")->required();
+  AddLinkOptions(load, *args);
+  AddProgressOption(load, *args);
+  load->add_flag("--run", *run, "Start the program once it is loaded (\"Run on completion\")");
+  load->callback([args, loadFile, run] {
+    const std::string path = Absolute(*loadFile);
+    const ProgressStyle style = StyleFor(*args);
+    CliOperator op(std::cout, std::cerr);
+    op.SetJson(style == ProgressStyle::Json);
+    op.SetOpenFile(path);
+    Session session(*args, op);
+    CliJobRunner runner(op, style, std::cout, std::cerr, *run);
+    Finish(LoadMemoryImage(*session.link, op, runner), op);
+  });
+
+  auto* dump = app.add_subcommand("dump", "Dump RQ700 Series Memory into a binary file (*.Bin)");
+  auto dumpFile = std::make_shared<std::string>();
+  dump->add_option("file", *dumpFile, "Output file (*.Bin)")->required();
+  AddLinkOptions(dump, *args);
+  AddProgressOption(dump, *args);
+  dump->callback([args, dumpFile] {
+    const std::string path = Absolute(*dumpFile);
+    const ProgressStyle style = StyleFor(*args);
+    CliOperator op(std::cout, std::cerr);
+    op.SetJson(style == ProgressStyle::Json);
+    op.SetSaveFile(path);
+    Session session(*args, op);
+    CliJobRunner runner(op, style, std::cout, std::cerr);
+    Finish(DumpRQ700SeriesMemory(*session.link, op, runner), op);
+  });
+}
 
 }  // namespace tarnvale::cli

@@ -1,0 +1,276 @@
+#include "Progress.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+
+#include "CliOperator.h"
+#include "flash/LoadMemoryModel.h"
+#include "flash/MemoryDump.h"
+
+namespace tarnvale::cli {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point t) {
+  return std::chrono::duration<double>(SteadyClock::now() - t).count();
+}
+
+std::string TimeText(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) return "--:--";
+  const auto s = static_cast<long>(seconds + 0.5);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+// Draws progress in the chosen style; plain lines at most every 10%.
+class Meter {
+ public:
+  Meter(ProgressStyle style, std::ostream& out, std::ostream& err, std::string unit)
+      : style_(style), out_(out), err_(err), unit_(std::move(unit)) {}
+
+  void Start(double total) {
+    total_ = total;
+    start_ = SteadyClock::now();
+    lastDraw_ = {};
+    nextPlain_ = 0.1;
+  }
+  void Update(double done, bool force = false) {
+    if (style_ == ProgressStyle::Json || total_ <= 0) return;
+    const double fraction = std::min(1.0, done / total_);
+    const double elapsed = SecondsSince(start_);
+    const double rate = elapsed > 0 ? done / elapsed : 0;
+    const double left = rate > 0 ? (total_ - done) / rate : NAN;
+    if (style_ == ProgressStyle::Bar) {
+      const auto now = SteadyClock::now();
+      if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+      lastDraw_ = now;
+      err_ << "\r" << ProgressLine(fraction, rate, unit_, left) << std::flush;
+      return;
+    }
+    if (fraction + 1e-9 >= nextPlain_ || force) {
+      out_ << ProgressLine(fraction, rate, unit_, left, 0) << std::endl;
+      while (nextPlain_ <= fraction + 1e-9) nextPlain_ += 0.1;
+    }
+  }
+  void Finish() {
+    if (style_ == ProgressStyle::Bar) err_ << std::endl;
+  }
+  void Say(const std::string& text) {
+    if (style_ == ProgressStyle::Json) return;
+    if (style_ == ProgressStyle::Bar) {
+      err_ << "\r\033[K" << text << std::endl;
+    } else {
+      out_ << text << std::endl;
+    }
+  }
+
+ private:
+  ProgressStyle style_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::string unit_;
+  double total_ = 0;
+  SteadyClock::time_point start_{};
+  SteadyClock::time_point lastDraw_{};
+  double nextPlain_ = 0.1;
+};
+
+class CliLoadView : public LoadMemoryView {
+ public:
+  CliLoadView(Meter& meter, bool run) : meter_(meter), run_(run) {}
+  void SetTitle(const std::string& text) override { meter_.Say(text); }
+  void SetFileName(const std::string& text) override {
+    if (!text.empty()) meter_.Say("File: " + text);
+  }
+  void SetLastModified(const std::string& text) override {
+    if (!text.empty()) meter_.Say("Last modified: " + text);
+  }
+  void SetEraseTime(const std::string& text) override {
+    if (!text.empty()) meter_.Say("Erase time: " + text);
+  }
+  void SetProgramTime(const std::string& text) override {
+    if (!text.empty()) meter_.Say("Program time: " + text);
+  }
+  void SetStatus(const std::string& text) override {
+    // Record counts are drawn by the meter; other status lines are news.
+    if (text.empty() || text.rfind("Records ", 0) == 0) return;
+    if (text.find("successfully written") != std::string::npos) meter_.Finish();
+    meter_.Say(text);
+  }
+  void SetFreeText(const std::string& text) override { meter_.Say(text); }
+  void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
+    meter_.Start(upper);
+    done_ = 0;
+  }
+  void SetProgress(std::uint32_t position) override {
+    done_ = position;
+    meter_.Update(done_, true);
+  }
+  void StepProgress() override {}
+  void Acknowledged(std::uint32_t n) {
+    done_ = n;
+    meter_.Update(n);
+  }
+  void ShowRunOnCompletion(bool) override {}
+  bool RunOnCompletion() const override { return run_; }
+  void Close() override {}
+
+ private:
+  Meter& meter_;
+  bool run_;
+  double done_ = 0;
+};
+
+// Passes engine events to the model (and the meter), and writes them as JSON.
+class ProgrammingSink : public ProgrammingEvents {
+ public:
+  ProgrammingSink(LoadMemoryModel*& model, CliLoadView& view, bool json, std::ostream& out)
+      : model_(model), view_(view), json_(json), out_(out) {}
+  void OnTotal(std::uint32_t packets) override {
+    if (json_) out_ << "{\"event\":\"total\",\"packets\":" << packets << "}" << std::endl;
+    model_->OnTotal(packets);
+  }
+  void OnProgress(std::uint32_t acked) override {
+    if (json_) out_ << "{\"event\":\"progress\",\"acknowledged\":" << acked << "}" << std::endl;
+    model_->OnProgress(acked);
+    view_.Acknowledged(acked);
+  }
+  void OnBootVersion(const std::string& v) override {
+    if (json_) out_ << "{\"event\":\"boot_version\",\"text\":" << JsonString(v) << "}" << std::endl;
+    model_->OnBootVersion(v);
+  }
+  void OnNotice(const std::string& text) override {
+    if (json_) out_ << "{\"event\":\"notice\",\"text\":" << JsonString(text) << "}" << std::endl;
+    model_->OnNotice(text);
+  }
+  void OnResult(ResultCode code) override {
+    if (json_) {
+      out_ << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
+           << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
+    }
+    model_->OnResult(code);
+  }
+
+ private:
+  LoadMemoryModel*& model_;
+  CliLoadView& view_;
+  bool json_;
+  std::ostream& out_;
+};
+
+class CliReadView : public MemoryReadView {
+ public:
+  explicit CliReadView(Meter& meter) : meter_(meter) {}
+  void AddListText(const std::string& text) override {
+    std::string t = text;
+    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+    if (t.rfind("Memory Dump", 0) == 0) meter_.Finish();
+    meter_.Say(t);
+  }
+  void SetField1(const std::string&) override {}
+  void SetField2(const std::string&) override {}
+  void SetProgressRange(std::uint32_t) override {}
+  void SetProgressStep(std::uint32_t) override {}
+  void SetProgress(std::uint32_t) override {}
+  void EnableOk(bool) override {}
+  void EnableRetry(bool) override {}
+  void ShowRetry(bool) override {}
+  void Close() override {}
+
+ private:
+  Meter& meter_;
+};
+
+class ReadSink : public MemoryReadEvents {
+ public:
+  ReadSink(MemoryReadModel*& model, Meter& meter, const MemoryReadRequest& r, bool json,
+           std::ostream& out)
+      : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
+  void OnRange(std::uint32_t upper) override {
+    if (json_) out_ << "{\"event\":\"range\",\"upper\":" << upper << "}" << std::endl;
+    meter_.Start(static_cast<double>(request_.end) - request_.start + 1);
+    model_->OnRange(upper);
+  }
+  void OnStep(std::uint32_t step) override {
+    if (json_) out_ << "{\"event\":\"step\",\"step\":" << step << "}" << std::endl;
+    model_->OnStep(step);
+  }
+  void OnProgress(std::uint32_t position, std::uint32_t next) override {
+    if (json_) {
+      out_ << "{\"event\":\"progress\",\"position\":" << position << ",\"next\":" << next << "}"
+           << std::endl;
+    }
+    meter_.Update(static_cast<double>(next) - request_.start);
+    model_->OnProgress(position, next);
+  }
+  void OnDone(ResultCode code, std::uint32_t next) override {
+    if (json_) {
+      out_ << "{\"event\":\"done\",\"code\":" << static_cast<int>(code) << ",\"next\":" << next
+           << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
+    }
+    if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
+    model_->OnDone(code, next);
+  }
+
+ private:
+  MemoryReadModel*& model_;
+  Meter& meter_;
+  const MemoryReadRequest& request_;
+  bool json_;
+  std::ostream& out_;
+};
+
+}  // namespace
+
+ProgressStyle ChooseProgressStyle(const std::string& requested, bool stderrIsTerminal) {
+  if (requested == "json") return ProgressStyle::Json;
+  if (requested == "plain") return ProgressStyle::Plain;
+  if (requested == "bar") return ProgressStyle::Bar;
+  return stderrIsTerminal ? ProgressStyle::Bar : ProgressStyle::Plain;
+}
+
+std::string ProgressLine(double fraction, double rate, const std::string& unit, double left,
+                         int width) {
+  fraction = std::clamp(fraction, 0.0, 1.0);
+  std::string line;
+  if (width > 0) {
+    const int filled = static_cast<int>(fraction * width + 0.5);
+    line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.') + "] ";
+  }
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%3d%%  %.0f %s/s  %s left", static_cast<int>(fraction * 100 + 1e-9),
+                rate, unit.c_str(), TimeText(left).c_str());
+  return line + buf;
+}
+
+ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
+  Meter meter(style_, out_, err_, "records");
+  CliLoadView view(meter, runOnCompletion_);
+  LoadMemoryModel* modelPtr = nullptr;
+  ProgrammingSink sink(modelPtr, view, style_ == ProgressStyle::Json, out_);
+  LoadMemoryModel model(request, view, op_);
+  modelPtr = &model;
+  model.Open();
+  if (model.Begin(&sink)) model.Wait();
+  return model.Result();
+}
+
+ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
+  Meter meter(style_, out_, err_, "bytes");
+  CliReadView view(meter);
+  MemoryReadModel* modelPtr = nullptr;
+  ReadSink sink(modelPtr, meter, request, style_ == ProgressStyle::Json, out_);
+  MemoryReadModel model(request, view, op_);
+  modelPtr = &model;
+  model.Open();
+  model.Tick(&sink);
+  model.Wait();
+  return model.Result();
+}
+
+}  // namespace tarnvale::cli
