@@ -1,10 +1,4 @@
-#include <QApplication>
-#include <QMainWindow>
+// tarnvale: the desktop tool. It takes no arguments.
+#include "app/Application.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle("Tarnvale");
-  w.show();
-  return app.exec();
-}
+int main(int argc, char** argv) { return tarnvale::gui::RunApplication(argc, argv); }

@@ -1,0 +1,307 @@
+#include "app/CMainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QColorDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+
+#include "app/CAboutDlg.h"
+#include "app/CommandIds.h"
+#include "app/CommandTable.h"
+#include "protocol/Packet.h"
+#include "protocol/Util.h"
+#include "settings/CPortSettings.h"
+#include "settings/ConfigData.h"
+#include "ui/CTerminalDialog.h"
+#include "ui/Colors.h"
+#include "ui/QtOperator.h"
+
+namespace tarnvale::gui {
+namespace {
+
+constexpr const char* kReady = "Ready";
+constexpr int kPaneFrame = QFrame::Panel | QFrame::Sunken;
+
+CMainFrame::ShellDialogs DefaultDialogs() {
+  CMainFrame::ShellDialogs d;
+  d.portSettings = [](ConfigData& settings, PortRole role, QWidget* parent) {
+    CPortSettings dialog(settings, role, parent);
+    return dialog.exec() == QDialog::Accepted;
+  };
+  d.colour = [](std::uint32_t current, QWidget* parent) -> std::optional<std::uint32_t> {
+    const QColor c = QColorDialog::getColor(FromColorRef(current), parent);
+    if (!c.isValid()) return std::nullopt;
+    return ToColorRef(c);
+  };
+  d.about = [](QWidget* parent) {
+    CAboutDlg dialog(parent);
+    dialog.exec();
+  };
+  return d;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
+    : QMainWindow(parent), settings_(settings), op_(op), dialogs_(DefaultDialogs()) {
+  setWindowTitle(QStringLiteral("Tarnvale"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/tarnvale.png")));
+  if (op_ == nullptr) {
+    ownOperator_ = std::make_unique<QtOperator>(
+        this, [this](const std::string& text) { pane0_->setText(QString::fromStdString(text)); });
+    op_ = ownOperator_.get();
+  }
+  BuildStatusBar();
+  BuildMenus();
+  BuildAccelerators();
+
+  link_ = std::make_unique<LinkState>(settings_, op_, this);
+  if (!link_->OpenPrimaryAtStartup()) {
+    op_->ShowMessage("Error in Opening Port: " + link_->PrimaryPortName() + ": ");
+  }
+
+  terminal_ = new CTerminalDialog(*link_, settings_, *op_, this);
+  setCentralWidget(terminal_);
+  if (!terminal_->CapturePath().empty()) {
+    pane1_->setText("Log File: " + QString::fromStdString(terminal_->CapturePath()));
+  }
+
+  InstallShellCommands();
+  InstallFeatureCommands(*this);
+  resize(800, 560);
+  terminal_->setFocus();
+}
+
+CMainFrame::~CMainFrame() {
+  // The view (and its capture file) goes first, then both ports.
+  delete terminal_;
+  terminal_ = nullptr;
+  link_.reset();
+}
+
+void CMainFrame::BuildStatusBar() {
+  pane0_ = new QLabel(QString::fromLatin1(kReady), this);
+  pane1_ = new QLabel(this);
+  for (QLabel* pane : {pane0_, pane1_}) {
+    pane->setFrameStyle(kPaneFrame);
+    pane->setMinimumWidth(1);
+    pane->setTextFormat(Qt::PlainText);
+  }
+  pane0_->setObjectName(QStringLiteral("statusPane0"));
+  pane1_->setObjectName(QStringLiteral("statusPane1"));
+  statusBar()->addWidget(pane0_);
+  statusBar()->addWidget(pane1_, 1);
+  FitStatusPanes();
+}
+
+void CMainFrame::FitStatusPanes() {
+  if (pane0_ != nullptr) pane0_->setFixedWidth(std::max(1, statusBar()->width() / 2));
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  FitStatusPanes();
+}
+
+void CMainFrame::BuildMenus() {
+  QHash<QString, QMenu*> menus;
+  for (const CommandRow& row : CommandTable()) {
+    const QStringList path = QString::fromLatin1(row.menuPath).split('>');
+    QMenu* menu = nullptr;
+    QString key;
+    for (const QString& title : path) {
+      key += (key.isEmpty() ? "" : ">") + title;
+      QMenu*& m = menus[key];
+      if (m == nullptr) {
+        m = menu == nullptr ? menuBar()->addMenu(title) : menu->addMenu(title);
+        m->setObjectName(key);
+        // Submenus show no prompt of their own.
+        m->menuAction()->setStatusTip(QString());
+      }
+      menu = m;
+    }
+    auto* action = menu->addAction(QString::fromLatin1(row.text));
+    action->setData(row.id);
+    action->setObjectName(QStringLiteral("cmd%1").arg(row.id));
+    action->setStatusTip(QString::fromLatin1(row.prompt));
+    action->setEnabled(false);
+    const int id = row.id;
+    connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    actions_.insert(id, action);
+  }
+  actions_.value(cmd::kStayOnTop)->setCheckable(true);
+}
+
+void CMainFrame::BuildAccelerators() {
+  QHash<int, QList<QKeySequence>> keys;
+  QList<int> order;
+  for (const AcceleratorRow& row : AcceleratorTable128()) {
+    if (!keys.contains(row.id)) order << row.id;
+    keys[row.id] << QKeySequence(QString::fromLatin1(row.keys));
+  }
+  for (int id : order) {
+    auto* action = new QAction(this);
+    action->setData(id);
+    action->setObjectName(QStringLiteral("cmd%1").arg(id));
+    action->setShortcuts(keys[id]);
+    action->setShortcutContext(Qt::WindowShortcut);
+    // Enabled even without a handler: the keys are the window's and are
+    // swallowed rather than typed to the controller.
+    connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    addAction(action);
+    actions_.insert(id, action);
+  }
+}
+
+QAction* CMainFrame::CommandAction(int commandId) const { return actions_.value(commandId); }
+
+QMenu* CMainFrame::TopMenu(const QString& title) const {
+  for (QAction* a : menuBar()->actions()) {
+    if (a->text() == title) return a->menu();
+  }
+  return nullptr;
+}
+
+QLabel* CMainFrame::StatusPane(int index) const { return index == 0 ? pane0_ : pane1_; }
+
+void CMainFrame::SetCommandHandler(int commandId, CommandHandler handler) {
+  if (handler) {
+    handlers_.insert(commandId, std::move(handler));
+  } else {
+    handlers_.remove(commandId);
+  }
+  if (QAction* a = actions_.value(commandId)) a->setEnabled(handlers_.contains(commandId));
+}
+
+bool CMainFrame::RunCommand(int commandId) {
+  const auto it = handlers_.constFind(commandId);
+  if (it == handlers_.constEnd()) return false;
+  const CommandHandler handler = it.value();  // a handler may replace itself
+  handler();
+  return true;
+}
+
+void CMainFrame::InstallShellCommands() {
+  SetCommandHandler(cmd::kExit, [this] { close(); });
+  SetCommandHandler(cmd::kStayOnTop, [this] { OnStayOnTop(); });
+  SetCommandHandler(cmd::kClearView, [this] { OnClearView(); });
+  SetCommandHandler(cmd::kSetupPrimaryPort, [this] { SetupPort(PortRole::Primary); });
+  SetCommandHandler(cmd::kSetupProgrammerPort, [this] { SetupPort(PortRole::Programmer); });
+  SetCommandHandler(cmd::kBackGroundColor,
+                    [this] { OnColour(CTerminalDialog::kBackgroundColour); });
+  SetCommandHandler(cmd::kForeGroundColor, [this] { OnColour(CTerminalDialog::kTextColour); });
+  SetCommandHandler(cmd::kTN835EraseProgramFlash, [this] { OnEraseTn835Flash(kProgramFlash); });
+  SetCommandHandler(cmd::kTN835EraseDataFlash, [this] { OnEraseTn835Flash(kDataFlash); });
+  SetCommandHandler(cmd::kAbout, [this] { OnAbout(); });
+  SetCommandHandler(cmd::kEditCopy, [this] { terminal_->Copy(); });
+  SetCommandHandler(cmd::kEditPaste, [this] { terminal_->Paste(); });
+}
+
+bool CMainFrame::event(QEvent* e) {
+  if (e->type() == QEvent::StatusTip) {
+    // Menu prompts go to pane 0; the idle text comes back when there is none.
+    const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+    pane0_->setText(tip.isEmpty() ? QString::fromLatin1(kReady) : tip);
+    return true;
+  }
+  return QMainWindow::event(e);
+}
+
+void CMainFrame::focusInEvent(QFocusEvent* e) {
+  QMainWindow::focusInEvent(e);
+  FocusTerminal();
+}
+
+void CMainFrame::SetPolling(bool on) {
+  if (terminal_ != nullptr) terminal_->SetPolling(on);
+}
+
+void CMainFrame::SetStatusPanes(const std::string& pane0, const std::string& pane1) {
+  pane0_->setText(QString::fromStdString(pane0));
+  pane1_->setText(QString::fromStdString(pane1));
+}
+
+void CMainFrame::FocusTerminal() {
+  if (terminal_ != nullptr) terminal_->setFocus();
+}
+
+void CMainFrame::SetupPort(PortRole role) {
+  const bool primary = role == PortRole::Primary;
+  // The terminal lets go of the descriptor before any port is closed.
+  terminal_->StopWatching();
+  CommPort* primaryPort = link_->PrimaryPort();
+  if (primary) {
+    if (CommPort* prog = link_->ProgrammerPort(); prog && prog->IsOpen()) prog->Close();
+    if (primaryPort == nullptr) {
+      terminal_->WatchPort();
+      return;
+    }
+  } else {
+    if (primaryPort != nullptr && primaryPort->IsOpen()) primaryPort->Close();
+    link_->EnsureProgrammerPort();
+  }
+
+  if (dialogs_.portSettings(settings_, role, this)) {
+    CommPort& port = primary ? link_->EnsurePrimaryPort() : link_->EnsureProgrammerPort();
+    if (port.IsOpen()) port.Close();
+    const PortParams p = primary ? settings_.PrimaryPortParams() : settings_.ProgrammerPortParams();
+    if (!primary && primaryPort != nullptr &&
+        p.name.substr(0, 100) == primaryPort->PortName().substr(0, 100) && primaryPort->IsOpen()) {
+      primaryPort->Close();
+    }
+    if (port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+      primary ? link_->SetPrimaryOpened(p.name, p.baudRate)
+              : link_->SetProgrammerOpened(p.name, p.baudRate);
+      settings_.Save();
+    } else {
+      op_->ShowMessage("Unable to open port: " + p.name);
+    }
+  }
+  FocusTerminal();
+  // The programmer port is only opened to try the settings; the controller
+  // link comes back at once.
+  if (!primary) link_->SelectTarget(target::kController);
+  terminal_->WatchPort();
+}
+
+void CMainFrame::OnStayOnTop() {
+  const bool top = !(windowFlags() & Qt::WindowStaysOnTopHint);
+  const QByteArray geometry = saveGeometry();
+  setWindowFlag(Qt::WindowStaysOnTopHint, top);
+  restoreGeometry(geometry);
+  show();
+  actions_.value(cmd::kStayOnTop)->setChecked(top);
+}
+
+void CMainFrame::OnColour(int selector) {
+  const bool background = selector == CTerminalDialog::kBackgroundColour;
+  const std::uint32_t current =
+      background ? settings_.GetBackGroundTextColor() : settings_.GetForeGroundTextColor();
+  const auto chosen = dialogs_.colour(current, this);
+  if (!chosen) return;
+  background ? settings_.SetBackGroundTextColor(*chosen) : settings_.SetForeGroundTextColor(*chosen);
+  settings_.Save();
+  terminal_->SetColour(selector, *chosen);
+}
+
+void CMainFrame::OnClearView() { terminal_->ClearView(); }
+
+void CMainFrame::OnEraseTn835Flash(std::uint8_t area) {
+  CommPort* port = link_->PrimaryPort();
+  if (port == nullptr) return;
+  const std::uint8_t areaByte[1] = {area};
+  port->Write(BuildPacket(1, 0, packet_type::kErase, areaByte));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const ResultCode code = WaitStatusByte(*port, kEraseStatusTimeoutMs);
+  QApplication::restoreOverrideCursor();
+  ShowResult(*op_, code);
+}
+
+void CMainFrame::OnAbout() { dialogs_.about(this); }
+
+}  // namespace tarnvale::gui

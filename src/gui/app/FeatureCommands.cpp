@@ -1,0 +1,13 @@
+// The one place where the features beyond the shell attach their menu
+// commands to the main window. Each feature offers an installer that calls
+// CMainFrame::SetCommandHandler for its command ids (app/CommandIds.h);
+// call it from here.
+#include "app/CMainFrame.h"
+
+namespace tarnvale::gui {
+
+void InstallFeatureCommands(CMainFrame& frame) {
+  static_cast<void>(frame);
+}
+
+}  // namespace tarnvale::gui

@@ -1,0 +1,170 @@
+// The small controls and the message boxes of the desktop application.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+#include "GuiSupport.h"
+#include "ui/CLabel.h"
+#include "ui/CXListBox.h"
+#include "ui/ErrorLog.h"
+#include "ui/QtOperator.h"
+
+namespace tarnvale::gui {
+namespace {
+
+QByteArray Stored(const CXListBox& list, int row) {
+  return list.item(row)->data(CXListBox::kStoredRole).toByteArray();
+}
+
+TEST(CXListBox, AddLineKeepsTheColourBytesAndFlattensLineEnds) {
+  CXListBox list;
+  list.AddLine(CXListBox::Black, CXListBox::Red, "pin\r\n12");
+  list.AddLine(20, CXListBox::Lime, "odd colour");
+  ASSERT_EQ(list.count(), 2);
+  EXPECT_EQ(Stored(list, 0), QByteArray("\x01\x0B" "pin  12"));
+  EXPECT_EQ(Stored(list, 1), QByteArray("\x01\x0C" "odd colour"));  // 20 draws black
+  std::string text;
+  ASSERT_TRUE(list.GetLineText(0, text));
+  EXPECT_EQ(text, "pin  12");
+  EXPECT_FALSE(list.GetLineText(2, text));
+
+  list.SetColourMode(false);
+  list.AddLine(CXListBox::Red, CXListBox::Blue, "plain");
+  EXPECT_EQ(Stored(list, 2), QByteArray("\x01\x02" "plain"));
+  EXPECT_EQ(CXListBox::Palette()[CXListBox::Red], 0x0000FFu);
+  EXPECT_EQ(CXListBox::Palette()[CXListBox::Navy], 0x800000u);
+}
+
+TEST(CXListBox, CopyTakesSelectedLinesAndLeavesTheClipboardWhenNoneAre) {
+  CXListBox list;
+  list.AddLine(0, 1, "first\tcol");
+  list.AddLine(0, 1, "second");
+  list.AddLine(0, 1, "third");
+  QApplication::clipboard()->setText("untouched");
+  list.Copy();
+  EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
+
+  list.item(0)->setSelected(true);
+  list.item(2)->setSelected(true);
+  list.Copy();
+  EXPECT_EQ(QApplication::clipboard()->text(), "first col\nthird\n");
+
+  list.SelectAll();
+  EXPECT_EQ(list.selectedItems().size(), 3);
+  list.Clear();
+  EXPECT_EQ(list.count(), 0);
+}
+
+TEST(CXListBox, FullListDropsItsOldestLines) {
+  CXListBox list;
+  list.SetCapacity(30);
+  for (int i = 0; i < 30; ++i) list.AddLine(0, 1, "line " + std::to_string(i));
+  list.AddLine(0, 1, "newest");
+  ASSERT_EQ(list.count(), 11);  // 20 oldest dropped, then the new one added
+  std::string text;
+  list.GetLineText(0, text);
+  EXPECT_EQ(text, "line 20");
+  list.GetLineText(10, text);
+  EXPECT_EQ(text, "newest");
+  EXPECT_TRUE(list.selectedItems().isEmpty());
+
+  CXListBox tiny;
+  tiny.SetCapacity(1);
+  tiny.AddLine(0, 1, "only");
+  tiny.AddLine(0, 1, "refused");
+  EXPECT_EQ(tiny.count(), 1);
+}
+
+TEST(CLabel, SetFontSizeKeepsTheFaceAndChangesThePoints) {
+  CLabel label("TN835");
+  const QString face = label.font().family();
+  label.SetFontSize(20);
+  EXPECT_EQ(label.font().pointSize(), 20);
+  EXPECT_EQ(label.font().family(), face);
+}
+
+TEST(QtOperator, FiltersBecomeQtFiltersOfBothCases) {
+  EXPECT_EQ(QtOperator::ToQtFilter("Flash Memory File (*.FMF)|*.FMF|"),
+            "Flash Memory File (*.FMF *.fmf)");
+  EXPECT_EQ(QtOperator::ToQtFilter("Hex Files (*.hex)|*.hex;*.a90|All Files (*.*)|*.*||"),
+            "Hex Files (*.hex *.HEX *.a90 *.A90);;All Files (*.*)");
+  EXPECT_EQ(QtOperator::ToQtFilter("Backup|*.xml|"), "Backup (*.xml *.XML)");
+}
+
+TEST(QtOperator, IconsMapToMessageBoxIcons) {
+  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::None), QMessageBox::NoIcon);
+  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Information), QMessageBox::Information);
+  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Exclamation), QMessageBox::Warning);
+  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Question), QMessageBox::Question);
+  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Error), QMessageBox::Critical);
+}
+
+struct SeenBox {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+TEST(QtOperator, WorkerThreadMessagesAreShownOnTheGuiThreadAndWait) {
+  QWidget owner;
+  QtOperator op(&owner);
+  SeenBox seen;
+  std::atomic<bool> answered{false};
+  test::AnswerNextModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle(), box->text(), box->icon()};
+    EXPECT_EQ(QThread::currentThread(), QApplication::instance()->thread());
+    box->button(QMessageBox::Ok)->click();
+    answered = true;
+  });
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    op.ShowMessage("Erase failed", MessageIcon::Exclamation);
+    returned = answered.load();  // the call came back only after the box closed
+  });
+  test::PumpUntil([&] { return answered.load(); }, 3000);
+  test::PumpUntil([&] { return returned.load(); }, 1000);
+  worker.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(seen.title, "");
+  EXPECT_EQ(seen.text, "Erase failed");
+  EXPECT_EQ(seen.icon, QMessageBox::Warning);
+}
+
+TEST(QtOperator, LoggedErrorsAndQuestionsUseTheirBoxes) {
+  QWidget owner;
+  QtOperator op(&owner);
+  SeenBox seen;
+  test::AnswerNextModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle(), box->text(), box->icon()};
+    box->button(QMessageBox::Ok)->click();
+  });
+  LogError(3, "Util", "Get_RQ700_APP_Header", 765, &op);
+  EXPECT_EQ(seen.title, "Error Code Logged");
+  EXPECT_EQ(seen.text.toStdString(), FormatErrorLogMessage(3, "Util", "Get_RQ700_APP_Header", 765));
+
+  test::AnswerNextModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle(), box->text(), box->icon()};
+    box->button(QMessageBox::Yes)->click();
+  });
+  EXPECT_TRUE(op.AskYesNo("Continue?"));
+  EXPECT_EQ(seen.icon, QMessageBox::Question);
+
+  std::string status;
+  QtOperator withStatus(&owner, [&](const std::string& s) { status = s; });
+  withStatus.SetStatus("Erasing");
+  EXPECT_EQ(status, "Erasing");
+}
+
+}  // namespace
+}  // namespace tarnvale::gui

@@ -1,0 +1,95 @@
+#include "GuiSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/CMainFrame.h"
+#include "platform/SettingsFile.h"
+
+namespace tarnvale::test {
+namespace {
+
+// The suite's QApplication, made after the test main has isolated the
+// environment and before the first test.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    // Never a window on the developer's screen, however the suite is run.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "tarnvale_tests_gui";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] const auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+
+bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return pred();
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    QApplication::sendPostedEvents();
+  }
+  return true;
+}
+
+void Pump(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+std::string ReceivePumping(PtyPair& pty, std::size_t count, int timeoutMs) {
+  std::string got;
+  QElapsedTimer t;
+  t.start();
+  while (got.size() < count && t.elapsed() < timeoutMs) {
+    QApplication::processEvents(QEventLoop::AllEvents, 2);
+    got += pty.Receive(0, 2);
+  }
+  return got;
+}
+
+void AnswerNextModal(std::function<void(QWidget*)> answer) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+    if (QWidget* w = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      answer(w);
+    }
+  });
+  timer->start();
+}
+
+void ForgetSettings() {
+  std::error_code ec;
+  std::filesystem::remove(platform::SettingsDirectory() / platform::kSettingsFileName, ec);
+}
+
+FrameOnPty::FrameOnPty() {
+  ForgetSettings();
+  settings.Load();
+  settings.SetCOMPort(pty.SlavePath());
+  settings.Save();
+  frame = std::make_unique<gui::CMainFrame>(settings, &op);
+}
+
+FrameOnPty::~FrameOnPty() { frame.reset(); }
+
+}  // namespace tarnvale::test

@@ -1,0 +1,293 @@
+// The main window: menu table, status bar, start-up and the shell commands.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+
+#include "GuiSupport.h"
+#include "app/CAboutDlg.h"
+#include "app/CMainFrame.h"
+#include "app/CommandIds.h"
+#include "ui/CCoolEdit.h"
+#include "ui/CTerminalDialog.h"
+
+namespace tarnvale::gui {
+namespace {
+
+using test::FrameOnPty;
+
+struct MenuItem {
+  std::string path;
+  std::string text;
+  int id;
+  std::string prompt;
+  bool enabled;
+  bool operator==(const MenuItem&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const MenuItem& m) {
+  return os << m.path << " > " << m.text << " [" << m.id << "] enabled=" << m.enabled << " \""
+            << m.prompt << "\"";
+}
+
+void Collect(QMenu* menu, const std::string& path, std::vector<MenuItem>& out) {
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) continue;
+    if (a->menu() != nullptr) {
+      Collect(a->menu(), path + ">" + a->text().toStdString(), out);
+    } else {
+      out.push_back({path, a->text().toStdString(), a->data().toInt(),
+                     a->statusTip().toStdString(), a->isEnabled()});
+    }
+  }
+}
+
+std::vector<MenuItem> MenuOf(CMainFrame& frame) {
+  std::vector<MenuItem> items;
+  for (QAction* top : frame.menuBar()->actions()) Collect(top->menu(), top->text().toStdString(), items);
+  return items;
+}
+
+// The whole menu in order. Items of features not built yet are disabled.
+const std::vector<MenuItem> kExpectedMenu = {
+    {"File", "Flash RQ700 Series", 32780, "Loads an Application Image into an RQ700 Series Controller's flash memory", false},
+    {"File", "Dump RQ700 Series Memory", 32843, "Reads the contents of an RQ700 Series Controller's memory to a file", false},
+    {"File", "Flash TN835", 32833, "Used to program an TN835 controller.", false},
+    {"File>7193 JTAG", "Flash 7193 Boot", 32809, "Program's an RQ700 Series Boot Image via its JTAG port. (A Universal Programming Box is required).", false},
+    {"File>7193 JTAG", "7193  JTAG Test", 32810, "Miscellaneous tools which can be used on RQ700 Series Controllers via its JTAG port (A Universal Programming Box is required).", false},
+    {"File>7193 JTAG", "Read Flash Boot Image", 32811, "Reads an RQ700 Series Controller's Boot Image via its JTAG port (A Universal Programming Box is required).", false},
+    {"File>7193 JTAG", "Read JTAG ID", 32813, "Reads an RQ700 Series Controller's ID via its JTAG port (A Universal Programming Box is required).", false},
+    {"File", "Load", 32781, "Load a new Application Image into RQ700 Series RAM memory for debugging", false},
+    {"File>PIC18F252", "Flash PIC18F252", 32794, "", false},
+    {"File>PIC18F252", "Read EEPROM", 32796, "", false},
+    {"File>PIC18F252", "Blank Check", 32797, "", false},
+    {"File>PIC18F252", "Erase Flash", 32798, "", false},
+    {"File>PIC18F252", "Load EEPROM Data", 32805, "", false},
+    {"File>PIC18F252", "Test EEPROM", 32806, "", false},
+    {"File>PIC18F252", "Read CPU ID", 32807, "", false},
+    {"File>PIC30FXXXX", "Flash dsPIC30F", 32801, "Loads an Application Image into a dsPIC30FXXXX flash memory", false},
+    {"File>PIC30FXXXX", "Read EEPROM", 32802, "", false},
+    {"File>PIC30FXXXX", "Blank Check", 32804, "", false},
+    {"File>PIC30FXXXX", "Erase Flash", 32800, "", false},
+    {"File>PIC30FXXXX", "Read CPU ID", 32803, "", false},
+    {"File>TN835 Production Programming", "Version 4", 32851, "", false},
+    {"File>TN835 Production Programming", "Version 5", 32852, "", false},
+    {"File>TN835 Tools>Boot", "Read CPU ID", 32839, "Reads an TN820's Controller's ID via its JTAG port (A Universal Programming Bix is required).", false},
+    {"File>TN835 Tools>Boot", "Erase Program Flash", 32838, "Erases the program memory on an TN820 Controller via its serial port. This requires the controller to be in PROGRAM mode.", true},
+    {"File>TN835 Tools>Boot", "Erase Data Flash", 32840, "Erases the data memory on an TN820 Controller via its serial port. This requires the controller to be in PROGRAM mode.", true},
+    {"File", "Data Backup", 32842, "Allows backup or restore of an RQ750's part library.", false},
+    {"File", "Serial Tester", 32848, "Sends and recieves data from any serial port", false},
+    {"File", "E&xit", 57665, "Quit the application", true},
+    {"View", "Stay On Top", 32786, "Prevents the Tarnvale main window from being covered by other windows when checked.", true},
+    {"View", "Clear View", 32792, "Clears any text from the Tarnvale main window.", true},
+    {"Setup>Port", "Primary Port", 32818, "Sets the Primary Port parameters.", true},
+    {"Setup>Port", "Universal Programmer Port", 32819, "Sets the Port Parameters used to communicate with the Universal Programmer Box.", true},
+    {"Setup>Colors", "Back Ground", 32789, "Sets the window background color", true},
+    {"Setup>Colors", "Fore Ground", 32790, "Sets the window text color", true},
+    {"&Help", "About", 32784, "Displays the Tarnvale version number", true},
+    {"&Help", "Universal Programmer Version", 32834, "Displays the Universal Programming Box's version number (you must be connected to a Unversal Programming Box).", false},
+};
+
+TEST(MainFrame, MenuHoldsEveryCommandInOrderWithIdPromptAndState) {
+  FrameOnPty f;
+  const std::vector<MenuItem> menu = MenuOf(*f.frame);
+  ASSERT_EQ(menu.size(), kExpectedMenu.size());
+  for (std::size_t i = 0; i < menu.size(); ++i) EXPECT_EQ(menu[i], kExpectedMenu[i]) << "row " << i;
+
+  QStringList tops;
+  for (QAction* a : f.frame->menuBar()->actions()) tops << a->text();
+  EXPECT_EQ(tops, (QStringList{"File", "View", "Setup", "&Help"}));
+}
+
+TEST(MainFrame, AcceleratorTable128BindsCopyPasteAndSwallowsTheRest) {
+  FrameOnPty f;
+  auto keys = [&](int id) {
+    QAction* a = f.frame->CommandAction(id);
+    return a ? a->shortcuts() : QList<QKeySequence>{};
+  };
+  EXPECT_EQ(keys(cmd::kEditCopy), (QList<QKeySequence>{QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}));
+  EXPECT_EQ(keys(cmd::kEditPaste), (QList<QKeySequence>{QKeySequence("Ctrl+V"), QKeySequence("Shift+Ins")}));
+  EXPECT_EQ(keys(cmd::kEditCut), (QList<QKeySequence>{QKeySequence("Ctrl+X"), QKeySequence("Shift+Del")}));
+  EXPECT_EQ(keys(cmd::kEditUndo), (QList<QKeySequence>{QKeySequence("Ctrl+Z"), QKeySequence("Alt+Backspace")}));
+  EXPECT_EQ(keys(cmd::kNextPane), QList<QKeySequence>{QKeySequence("F6")});
+  EXPECT_EQ(keys(cmd::kPrevPane), QList<QKeySequence>{QKeySequence("Shift+F6")});
+  for (int id : {cmd::kEditCut, cmd::kEditUndo, cmd::kNextPane}) {
+    EXPECT_TRUE(f.frame->CommandAction(id)->isEnabled()) << id;
+    EXPECT_FALSE(f.frame->RunCommand(id)) << id;  // no handler: nothing happens
+  }
+}
+
+TEST(MainFrame, StartsWithTitleIconStatusPanesAndOpenPort) {
+  FrameOnPty f;
+  EXPECT_EQ(f.frame->windowTitle(), "Tarnvale");
+  EXPECT_FALSE(f.frame->windowIcon().isNull());
+  EXPECT_TRUE(f.op.messages.empty());
+  ASSERT_NE(f.frame->Link().PrimaryPort(), nullptr);
+  EXPECT_TRUE(f.frame->Link().PrimaryPort()->IsOpen());
+  EXPECT_EQ(f.frame->Link().PrimaryPortName(), f.pty.SlavePath());
+  EXPECT_EQ(f.frame->Link().PrimaryBaudRate(), 115200u);
+
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
+  const std::string capture = std::string(std::getenv("HOME")) + "/TarnvaleOutput.txt";
+  EXPECT_EQ(f.frame->StatusPane(1)->text().toStdString(), "Log File: " + capture);
+
+  f.frame->resize(900, 500);
+  f.frame->show();
+  test::PumpUntil([&] { return f.frame->statusBar()->width() > 800; });
+  EXPECT_EQ(f.frame->StatusPane(0)->width(), f.frame->statusBar()->width() / 2);
+  f.frame->resize(641, 480);
+  test::PumpUntil([&] { return f.frame->statusBar()->width() < 700; });
+  EXPECT_EQ(f.frame->StatusPane(0)->width(), f.frame->statusBar()->width() / 2);
+}
+
+TEST(MainFrame, UnavailablePortIsReportedAndTheWindowStillOpens) {
+  test::ForgetSettings();
+  ConfigData settings;
+  settings.Load();
+  settings.SetCOMPort("/nonexistent/ttyQ9");
+  settings.Save();
+  test::RecordingOperator op;
+  CMainFrame frame(settings, &op);
+  ASSERT_EQ(op.MessageTexts(), std::vector<std::string>{"Error in Opening Port: /nonexistent/ttyQ9: "});
+  EXPECT_EQ(op.messages[0].caption, "");
+  EXPECT_FALSE(frame.Link().PrimaryPort()->IsOpen());
+  frame.show();
+  EXPECT_TRUE(test::PumpUntil([&] { return frame.isVisible(); }));
+  ASSERT_NE(frame.TerminalView(), nullptr);
+  EXPECT_TRUE(frame.CommandAction(cmd::kSetupPrimaryPort)->isEnabled());
+}
+
+TEST(MainFrame, StoredTcpIpMeansTheIpAddressAtStartUp) {
+  test::LoopbackServer server;
+  test::ForgetSettings();
+  ConfigData settings;
+  settings.Load();
+  settings.SetCOMPort("TCP/IP");
+  settings.SetIPAddress(server.Address());
+  settings.Save();
+  test::RecordingOperator op;
+  CMainFrame frame(settings, &op);
+  EXPECT_TRUE(op.messages.empty());
+  ASSERT_TRUE(server.Accept());
+  EXPECT_TRUE(frame.Link().PrimaryPort()->IsTcp());
+  server.Send("over tcp\n\r");
+  auto* edit = frame.TerminalView()->Edit();
+  EXPECT_TRUE(test::PumpUntil([&] { return edit->toPlainText() == "over tcp\n"; }));
+}
+
+TEST(MainFrame, MenuPromptsShowInPaneZeroAndReadyReturns) {
+  FrameOnPty f;
+  QAction* about = f.frame->CommandAction(cmd::kAbout);
+  QStatusTipEvent tip(about->statusTip());
+  QApplication::sendEvent(f.frame.get(), &tip);
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Displays the Tarnvale version number");
+  QStatusTipEvent none{QString()};
+  QApplication::sendEvent(f.frame.get(), &none);
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
+}
+
+TEST(MainFrame, StayOnTopTogglesAndTheCheckMarkFollows) {
+  FrameOnPty f;
+  f.frame->show();
+  QAction* item = f.frame->CommandAction(cmd::kStayOnTop);
+  ASSERT_TRUE(item->isCheckable());
+  EXPECT_FALSE(item->isChecked());
+  item->trigger();
+  EXPECT_TRUE(item->isChecked());
+  EXPECT_TRUE(f.frame->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(f.frame->isVisible());
+  f.frame->RunCommand(cmd::kStayOnTop);
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_FALSE(f.frame->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(f.frame->isVisible());
+}
+
+TEST(MainFrame, ColourChoiceIsSavedAndPaintsTheTerminal) {
+  FrameOnPty f;
+  std::optional<std::uint32_t> answer = 0x00332211;  // red 0x11, green 0x22, blue 0x33
+  std::uint32_t offered = 0xDEAD;
+  f.frame->SetDialogs({{}, [&](std::uint32_t current, QWidget*) {
+                         offered = current;
+                         return answer;
+                       }, {}});
+  f.frame->RunCommand(cmd::kBackGroundColor);
+  EXPECT_EQ(offered, 0xFFFFFFu);  // the stored white was offered
+  auto* edit = f.frame->TerminalView()->Edit();
+  EXPECT_EQ(edit->palette().color(QPalette::Base), QColor(0x11, 0x22, 0x33));
+
+  answer = 0x000000FF;
+  f.frame->RunCommand(cmd::kForeGroundColor);
+  EXPECT_EQ(edit->palette().color(QPalette::Text), QColor(0xFF, 0, 0));
+
+  answer.reset();  // cancelled: nothing changes
+  f.frame->RunCommand(cmd::kForeGroundColor);
+
+  ConfigData reloaded;
+  reloaded.Load();
+  EXPECT_EQ(reloaded.GetBackGroundTextColor(), 0x00332211u);
+  EXPECT_EQ(reloaded.GetForeGroundTextColor(), 0x000000FFu);
+}
+
+TEST(MainFrame, ColoursComeFromTheSettingsAtStartUp) {
+  test::ForgetSettings();
+  test::PtyPair pty;
+  ConfigData settings;
+  settings.Load();
+  settings.SetCOMPort(pty.SlavePath());
+  settings.SetBackGroundTextColor(0x00400000);
+  settings.SetForeGroundTextColor(0x0000FF00);
+  test::RecordingOperator op;
+  CMainFrame frame(settings, &op);
+  auto* edit = frame.TerminalView()->Edit();
+  EXPECT_EQ(edit->palette().color(QPalette::Base), QColor(0, 0, 0x40));
+  EXPECT_EQ(edit->palette().color(QPalette::Text), QColor(0, 0xFF, 0));
+}
+
+TEST(MainFrame, FeatureHandlersEnableTheirItemAndRunFromTheMenu) {
+  FrameOnPty f;
+  QAction* flash = f.frame->CommandAction(cmd::kFlashRQ700);
+  EXPECT_FALSE(flash->isEnabled());
+  int runs = 0;
+  f.frame->SetCommandHandler(cmd::kFlashRQ700, [&] { ++runs; });
+  EXPECT_TRUE(flash->isEnabled());
+  flash->trigger();
+  EXPECT_EQ(runs, 1);
+  f.frame->SetCommandHandler(cmd::kFlashRQ700, nullptr);
+  EXPECT_FALSE(flash->isEnabled());
+  EXPECT_FALSE(f.frame->RunCommand(cmd::kFlashRQ700));
+}
+
+TEST(MainFrame, CommandBracketsSwitchPollingAndStatusPanes) {
+  FrameOnPty f;
+  f.frame->Link().BeginCommand();
+  EXPECT_FALSE(f.frame->TerminalView()->IsPolling());
+  f.pty.Send("held\n\r");
+  test::Pump(100);
+  EXPECT_EQ(f.frame->TerminalView()->Edit()->toPlainText(), "");
+
+  f.frame->Link().EndCommand();
+  EXPECT_TRUE(f.frame->TerminalView()->IsPolling());
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
+  EXPECT_EQ(f.frame->StatusPane(1)->text(), "Test Pane");
+  f.pty.Send("after\n\r");
+  auto* edit = f.frame->TerminalView()->Edit();
+  EXPECT_TRUE(test::PumpUntil([&] { return edit->toPlainText().contains("after\n"); }));
+}
+
+TEST(MainFrame, AboutBoxShowsTheVersion) {
+  EXPECT_EQ(CAboutDlg::VersionLabelText(), "Version: 2.41");
+  CAboutDlg about;
+  EXPECT_EQ(about.windowTitle(), "About Tarnvale");
+  auto* label = about.findChild<QLabel*>("versionLabel");
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), "Version: 2.41");
+}
+
+}  // namespace
+}  // namespace tarnvale::gui
