@@ -126,7 +126,7 @@ TEST(MainFrame, AcceleratorTable128BindsCopyPasteAndSwallowsTheRest) {
 TEST(MainFrame, StartsWithTitleIconStatusPanesAndOpenPort) {
   FrameOnPty f;
   EXPECT_EQ(f.frame->windowTitle(), "Tarnvale");
-  EXPECT_FALSE(f.frame->windowIcon().isNull());
+  EXPECT_FALSE(f.frame->windowIcon().pixmap(32, 32).isNull());
   EXPECT_TRUE(f.op.messages.empty());
   ASSERT_NE(f.frame->Link().PrimaryPort(), nullptr);
   EXPECT_TRUE(f.frame->Link().PrimaryPort()->IsOpen());

@@ -1,8 +1,9 @@
 #include "app/CAboutDlg.h"
 
+#include "app/AppIcon.h"
+
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -15,17 +16,21 @@ QString CAboutDlg::VersionLabelText() {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About Tarnvale"));
   auto* icon = new QLabel(this);
-  icon->setPixmap(QIcon(QStringLiteral(":/icons/tarnvale.png")).pixmap(48, 48));
+  icon->setPixmap(AppIcon().pixmap(48, 48));
   auto* version = new QLabel(VersionLabelText(), this);
   version->setObjectName(QStringLiteral("versionLabel"));
   auto* row = new QHBoxLayout;
   row->addWidget(icon);
-  row->addSpacing(12);
+  row->addSpacing(16);
   row->addWidget(version, 1);
+  row->addSpacing(48);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->setCenterButtons(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 16, 16, 12);
   layout->addLayout(row);
+  layout->addSpacing(8);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }

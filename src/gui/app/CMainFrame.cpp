@@ -3,13 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
-#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 
+#include "app/AppIcon.h"
 #include "app/CAboutDlg.h"
 #include "app/CommandIds.h"
 #include "app/CommandTable.h"
@@ -50,7 +50,7 @@ CMainFrame::ShellDialogs DefaultDialogs() {
 CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
     : QMainWindow(parent), settings_(settings), op_(op), dialogs_(DefaultDialogs()) {
   setWindowTitle(QStringLiteral("Tarnvale"));
-  setWindowIcon(QIcon(QStringLiteral(":/icons/tarnvale.png")));
+  setWindowIcon(AppIcon());
   if (op_ == nullptr) {
     ownOperator_ = std::make_unique<QtOperator>(
         this, [this](const std::string& text) { pane0_->setText(QString::fromStdString(text)); });

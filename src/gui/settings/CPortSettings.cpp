@@ -55,6 +55,8 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
   parity_ = MakeList(this, "parityList", {"NONE", "ODD", "EVEN"});
   stopBits_ = MakeList(this, "stopBitsList", {"1", "1.5", "2"});
   dataBits_ = MakeList(this, "dataBitsList", {"7", "8"});
+  // Wide enough for a device path with its description.
+  port_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0  (Serial port)")));
   ip_ = new CIPAddressCtrl(this);
   ip_->setObjectName(QStringLiteral("ipAddress"));
 
