@@ -9,6 +9,8 @@
 #include <regex>
 
 #include "e2e/Processes.h"
+#include "flash/ProgrammingEngine.h"
+#include "link/CommPort.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -317,6 +319,38 @@ TEST_P(EndToEnd, LoadRunsTheProgramOnlyAfterTheLastAcknowledgement) {
   const std::string file = Slurp(bin);
   ASSERT_GE(file.size(), 0x100u + code.size());
   EXPECT_EQ(file.substr(0x100, code.size()), std::string(code.begin(), code.end()));
+}
+
+// Silence and a dropped link end the stream with the programming time-out
+// (30 s in the product; shortened here through the engine's timings).
+TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
+  FmfSpec spec;
+  spec.generation = 4;
+  const auto fmf = dir_ / "s.FMF";
+  WriteFmf(fmf, spec);
+  for (const char* fault : {"silent-after:5", "close-after:5"}) {
+    SCOPED_TRACE(fault);
+    SimProcess sim(SimArgs({"--fault", fault}), dir_);
+    CommPort port;
+    ASSERT_TRUE(port.Open(sim.Port(), 115200, 0, 8, 0));
+    struct Events : ProgrammingEvents {
+      void OnTotal(std::uint32_t) override {}
+      void OnProgress(std::uint32_t) override {}
+      void OnNotice(const std::string&) override {}
+      void OnResult(ResultCode c) override { code = c; }
+      ResultCode code = 0;
+    } events;
+    ProgrammingRequest r;
+    r.port = &port;
+    r.mode = kModeProgramFlash;
+    r.range = LoadRange{FmfRomStart(4), kFmfTop, 2};
+    r.path = fmf.string();
+    r.timings.ackTimeoutMs = 500;
+    ProgrammingEngine engine(r, events);
+    EXPECT_EQ(engine.Run(), rc::kProgrammingTimeout);
+    EXPECT_EQ(ResultText(events.code), "Timeout while waiting for a response while Programming");
+    EXPECT_EQ(engine.Acknowledged(), 6u);  // the first page packet and five data packets
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, ::testing::Values(false, true),
