@@ -133,13 +133,11 @@ void SimLink::ReadInput(TimePoint now) {
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    // End of stream (TCP) or a hang-up (pty).
-    if (options_.tcp) {
-      Disconnect();
-    } else {
-      ptyHungUp_ = true;
-      Disconnect();
-    }
+    // End of stream (TCP) or a hang-up (pty). What arrived before it still
+    // reaches the controller (a last 'g' CR), however fast the host left.
+    ProcessInput(TimePoint::max());
+    if (!options_.tcp) ptyHungUp_ = true;
+    Disconnect();
     return;
   }
 }
@@ -156,7 +154,7 @@ void SimLink::ProcessInput(TimePoint now) {
   for (auto& r : replies) {
     OutChunk c;
     c.bytes = std::move(r.bytes);
-    c.notBefore = now + std::chrono::milliseconds(r.delayMs);
+    c.notBefore = now == TimePoint::max() ? now : now + std::chrono::milliseconds(r.delayMs);
     c.reply = r.reply;
     c.close = r.close;
     out_.push_back(std::move(c));
