@@ -1,0 +1,97 @@
+// Peak memory of `tarnvale-cli flash` with a full 8 MB generation-5 image
+// (half of it application code) against the simulator, unpaced.
+// Goal: peak resident set below 64 MB.
+//
+// Finds tarnvale-sim and tarnvale-cli beside the build's bench folder, or
+// through TARNVALE_SIM and TARNVALE_CLI; works in a throw-away folder.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path Tool(const char* env, const fs::path& self, const char* rel) {
+  if (const char* p = std::getenv(env); p && *p) return p;
+  return fs::weakly_canonical(self.parent_path() / ".." / rel);
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+  posix_spawn_file_actions_adddup2(&fa, errFd, 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+}  // namespace
+
+int main(int, char** argv) {
+  const fs::path self = fs::weakly_canonical(fs::path(argv[0]));
+  const fs::path sim = Tool("TARNVALE_SIM", self, "src/sim/tarnvale-sim");
+  const fs::path cli = Tool("TARNVALE_CLI", self, "src/cli/tarnvale-cli");
+  std::string templ = (fs::temp_directory_path() / "tarnvale-bench-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) return 1;
+  const fs::path dir = templ;
+  for (const char* v : {"HOME", "TMPDIR", "TARNVALE_CONFIG_DIR", "XDG_CONFIG_HOME"}) {
+    ::setenv(v, dir.c_str(), 1);
+  }
+  const fs::path image = dir / "gen5.FMF";
+  const std::string make = "'" + sim.string() + "' make-image '" + image.string() +
+                           "' --generation 5 --app-size 4194304";
+  if (std::system(make.c_str()) != 0) return 1;
+
+  int pipeFd[2];
+  if (::pipe(pipeFd) != 0) return 1;
+  const int devnull = ::open("/dev/null", O_WRONLY);
+  const pid_t simPid = Spawn({sim.string(), "rq700", "--pty", "--erase-ms", "0"}, pipeFd[1], devnull);
+  ::close(pipeFd[1]);
+  std::string line;
+  char c;
+  pollfd p{pipeFd[0], POLLIN, 0};
+  while (::poll(&p, 1, 5000) > 0 && ::read(pipeFd[0], &c, 1) == 1 && c != '\n') line += c;
+  const std::string port = line.substr(line.find(' ') + 1);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t cliPid = Spawn({cli.string(), "flash", image.string(), "--port", port, "--yes",
+                              "--progress", "plain"},
+                             devnull, devnull);
+  int status = 0;
+  rusage ru{};
+  ::wait4(cliPid, &status, 0, &ru);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ::kill(simPid, SIGTERM);
+  ::waitpid(simPid, nullptr, 0);
+  ::close(pipeFd[0]);
+  ::close(devnull);
+
+  const double peakMb = static_cast<double>(ru.ru_maxrss) / 1024.0;  // ru_maxrss is in KB
+  const bool ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const bool ok = ran && peakMb < 64.0;
+  std::printf("flash_memory: %s (%.1f MB FMF), flashed in %.2f s: peak RSS %.1f MB (goal < 64 MB)  %s\n",
+              image.filename().c_str(), static_cast<double>(fs::file_size(image)) / 1048576.0, wall,
+              peakMb, ok ? "ok" : (ran ? "ABOVE GOAL" : "FLASH FAILED"));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return ok ? 0 : 1;
+}
