@@ -56,14 +56,14 @@ std::vector<MenuItem> MenuOf(CMainFrame& frame) {
 
 // The whole menu in order. Items of features not built yet are disabled.
 const std::vector<MenuItem> kExpectedMenu = {
-    {"File", "Flash RQ700 Series", 32780, "Loads an Application Image into an RQ700 Series Controller's flash memory", false},
-    {"File", "Dump RQ700 Series Memory", 32843, "Reads the contents of an RQ700 Series Controller's memory to a file", false},
+    {"File", "Flash RQ700 Series", 32780, "Loads an Application Image into an RQ700 Series Controller's flash memory", true},
+    {"File", "Dump RQ700 Series Memory", 32843, "Reads the contents of an RQ700 Series Controller's memory to a file", true},
     {"File", "Flash TN835", 32833, "Used to program an TN835 controller.", false},
     {"File>7193 JTAG", "Flash 7193 Boot", 32809, "Program's an RQ700 Series Boot Image via its JTAG port. (A Universal Programming Box is required).", false},
     {"File>7193 JTAG", "7193  JTAG Test", 32810, "Miscellaneous tools which can be used on RQ700 Series Controllers via its JTAG port (A Universal Programming Box is required).", false},
     {"File>7193 JTAG", "Read Flash Boot Image", 32811, "Reads an RQ700 Series Controller's Boot Image via its JTAG port (A Universal Programming Box is required).", false},
     {"File>7193 JTAG", "Read JTAG ID", 32813, "Reads an RQ700 Series Controller's ID via its JTAG port (A Universal Programming Box is required).", false},
-    {"File", "Load", 32781, "Load a new Application Image into RQ700 Series RAM memory for debugging", false},
+    {"File", "Load", 32781, "Load a new Application Image into RQ700 Series RAM memory for debugging", true},
     {"File>PIC18F252", "Flash PIC18F252", 32794, "", false},
     {"File>PIC18F252", "Read EEPROM", 32796, "", false},
     {"File>PIC18F252", "Blank Check", 32797, "", false},
@@ -252,6 +252,8 @@ TEST(MainFrame, ColoursComeFromTheSettingsAtStartUp) {
 TEST(MainFrame, FeatureHandlersEnableTheirItemAndRunFromTheMenu) {
   FrameOnPty f;
   QAction* flash = f.frame->CommandAction(cmd::kFlashRQ700);
+  EXPECT_TRUE(flash->isEnabled());  // installed with the window
+  f.frame->SetCommandHandler(cmd::kFlashRQ700, nullptr);
   EXPECT_FALSE(flash->isEnabled());
   int runs = 0;
   f.frame->SetCommandHandler(cmd::kFlashRQ700, [&] { ++runs; });

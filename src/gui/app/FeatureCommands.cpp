@@ -3,11 +3,12 @@
 // CMainFrame::SetCommandHandler for its command ids (app/CommandIds.h);
 // call it from here.
 #include "app/CMainFrame.h"
+#include "flash/FlashCommands.h"
 
 namespace tarnvale::gui {
 
 void InstallFeatureCommands(CMainFrame& frame) {
-  static_cast<void>(frame);
+  InstallFlashCommands(frame);
 }
 
 }  // namespace tarnvale::gui

@@ -1,0 +1,247 @@
+#include "flash/CLoadMemoryDialog.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+#include "flash/GuiThreadCalls.h"
+
+namespace tarnvale::gui {
+namespace {
+
+QLabel* MakeField(QWidget* parent, const char* name) {
+  auto* field = new QLabel(parent);
+  field->setObjectName(QString::fromLatin1(name));
+  field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  field->setTextFormat(Qt::PlainText);
+  return field;
+}
+
+int ToProgressValue(std::uint64_t v) {
+  return static_cast<int>(std::min<std::uint64_t>(v, INT_MAX));
+}
+
+}  // namespace
+
+// Carries the worker's events to the dialog's thread; the worker waits for
+// each. The result is the last event: after it the run is over.
+class CLoadMemoryDialog::Relay : public ProgrammingEvents {
+ public:
+  explicit Relay(CLoadMemoryDialog& dialog) : d_(dialog) {}
+  void OnTotal(std::uint32_t packets) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnTotal(packets); });
+  }
+  void OnProgress(std::uint32_t acknowledged) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnProgress(acknowledged); });
+  }
+  void OnBootVersion(const std::string& version) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnBootVersion(version); });
+  }
+  void OnNotice(const std::string& text) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnNotice(text); });
+  }
+  void OnResult(ResultCode code) override {
+    CallOnThreadOf(&d_, [&] {
+      d_.model_.OnResult(code);
+      d_.EndRun();
+    });
+  }
+
+ private:
+  CLoadMemoryDialog& d_;
+};
+
+CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, QWidget* parent)
+    : QDialog(parent),
+      model_(std::move(request), *this, op),
+      relay_(std::make_unique<Relay>(*this)) {
+  setModal(true);
+  setWindowTitle(QString::fromLatin1(load_text::kTitleLoad));
+
+  fileName_ = MakeField(this, "fileName");
+  lastModified_ = MakeField(this, "lastModified");
+  eraseTime_ = MakeField(this, "eraseTime");
+  programTime_ = MakeField(this, "programTime");
+  // Wide enough for a full last-modified text without clipping.
+  lastModified_->setMinimumWidth(
+      lastModified_->fontMetrics().horizontalAdvance(QStringLiteral("12/31/2099  @  12:59:59 PM")) + 16);
+
+  auto* fields = new QFormLayout;
+  fields->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  fields->addRow(QStringLiteral("Filename:"), fileName_);
+  fields->addRow(QStringLiteral("Last Modified Time:"), lastModified_);
+  fields->addRow(QStringLiteral("Erase Time:"), eraseTime_);
+  fields->addRow(QStringLiteral("Program Time:"), programTime_);
+
+  freeText_ = new QLabel(this);
+  freeText_->setObjectName(QStringLiteral("freeText"));
+  freeText_->setTextFormat(Qt::PlainText);
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progress_->setTextVisible(false);
+
+  runOnCompletion_ = new QCheckBox(QStringLiteral("Run on completion"), this);
+  runOnCompletion_->setObjectName(QStringLiteral("runOnCompletion"));
+  runOnCompletion_->setChecked(model_.Request().runOnCompletion);
+  runOnCompletion_->setFocusPolicy(Qt::NoFocus);
+
+  exit_ = new QPushButton(QStringLiteral("Exit"), this);
+  exit_->setObjectName(QStringLiteral("exit"));
+  exit_->setDefault(true);
+  exit_->setEnabled(false);
+  connect(exit_, &QPushButton::clicked, this, [this] {
+    if (!RunInProgress()) accept();
+  });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(runOnCompletion_);
+  buttons->addStretch(1);
+  buttons->addWidget(exit_);
+
+  // The one-line status bar along the bottom edge.
+  status_ = MakeField(this, "status");
+  status_->setMinimumWidth(
+      status_->fontMetrics().horizontalAdvance(QString::fromLatin1(load_text::kErasing)) + 16);
+  status_->setMinimumHeight(status_->fontMetrics().height() + 6);
+
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(12, 12, 12, 8);
+  body->addLayout(fields);
+  body->addWidget(freeText_);
+  body->addSpacing(4);
+  body->addWidget(progress_);
+  body->addSpacing(4);
+  body->addLayout(buttons);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addLayout(body);
+  layout->addWidget(status_);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  // Clicks and keys are held back from every control while the run goes on.
+  installEventFilter(this);
+  for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+
+  startTimer_.setInterval(100);
+  connect(&startTimer_, &QTimer::timeout, this, &CLoadMemoryDialog::BeginRun);
+}
+
+CLoadMemoryDialog::~CLoadMemoryDialog() { JoinWorker(); }
+
+ResultCode CLoadMemoryDialog::Run() {
+  exec();
+  JoinWorker();
+  return model_.Result();
+}
+
+void CLoadMemoryDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (opened_) return;
+  opened_ = true;
+  model_.Open();
+  startTimer_.start();
+}
+
+void CLoadMemoryDialog::BeginRun() {
+  startTimer_.stop();
+  if (!model_.Begin(relay_.get()) && RunInProgress()) Close();
+}
+
+void CLoadMemoryDialog::EndRun() {
+  runOver_ = true;
+  exit_->setEnabled(true);
+}
+
+void CLoadMemoryDialog::JoinWorker() {
+  JoinWhileHandlingEvents([this] { model_.Wait(); });
+}
+
+void CLoadMemoryDialog::reject() {
+  if (RunInProgress()) return;  // the close box and Escape wait for the end of the run
+  QDialog::reject();
+}
+
+bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      return RunInProgress();
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride: {
+      // Typed characters never reach the controls; once the run is over the
+      // keys that leave the dialog do.
+      if (RunInProgress()) return true;
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      return key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter;
+    }
+    default:
+      return QDialog::eventFilter(watched, event);
+  }
+}
+
+// ---- LoadMemoryView ------------------------------------------------------------
+
+void CLoadMemoryDialog::SetTitle(const std::string& text) {
+  setWindowTitle(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetFileName(const std::string& text) {
+  fileName_->setText(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetLastModified(const std::string& text) {
+  lastModified_->setText(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetEraseTime(const std::string& text) {
+  eraseTime_->setText(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetProgramTime(const std::string& text) {
+  programTime_->setText(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetStatus(const std::string& text) {
+  status_->setText(QString::fromStdString(text));
+}
+void CLoadMemoryDialog::SetFreeText(const std::string& text) {
+  freeText_->setText(QString::fromStdString(text));
+}
+
+void CLoadMemoryDialog::SetProgressRange(std::uint32_t upper, std::uint32_t step) {
+  progress_->setRange(0, ToProgressValue(upper));
+  progressStep_ = step;
+}
+
+void CLoadMemoryDialog::SetProgress(std::uint32_t position) {
+  progress_->setValue(std::min(ToProgressValue(position), progress_->maximum()));
+}
+
+void CLoadMemoryDialog::StepProgress() {
+  const std::uint64_t next = static_cast<std::uint64_t>(std::max(progress_->value(), 0)) + progressStep_;
+  progress_->setValue(std::min(ToProgressValue(next), progress_->maximum()));
+}
+
+void CLoadMemoryDialog::ShowRunOnCompletion(bool visible) { runOnCompletion_->setVisible(visible); }
+
+bool CLoadMemoryDialog::RunOnCompletion() const { return runOnCompletion_->isChecked(); }
+
+void CLoadMemoryDialog::Pump() { QCoreApplication::processEvents(); }
+
+void CLoadMemoryDialog::Close() {
+  runOver_ = true;
+  done(QDialog::Rejected);
+}
+
+}  // namespace tarnvale::gui

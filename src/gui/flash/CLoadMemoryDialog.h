@@ -1,0 +1,92 @@
+#pragma once
+// The programming dialog: erases a controller's flash (or not, for a RAM
+// load) and streams an image to it, showing the file, the erase and program
+// times, progress and a one-line status. It starts by itself 100 ms after it
+// opens; the erase wait runs on the GUI thread (repainting between polls),
+// the stream on the model's worker thread, whose events are handled here on
+// the GUI thread while the worker waits.
+//
+// Until the run has finished or failed the dialog ignores mouse clicks and
+// keys and refuses to close; a failed run closes it. After a run, "Exit",
+// the close box, Escape or Enter close it.
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+
+#include "flash/LoadMemoryModel.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace tarnvale {
+class Operator;
+}
+
+namespace tarnvale::gui {
+
+class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
+  Q_OBJECT
+ public:
+  CLoadMemoryDialog(ProgrammingRequest request, Operator& op, QWidget* parent = nullptr);
+  ~CLoadMemoryDialog() override;
+
+  // Shows the dialog modally, runs it to its end and collects the worker.
+  // The model's result: '0' after "Success", otherwise what stopped the run.
+  ResultCode Run();
+
+  // True from opening until the run has finished or failed.
+  bool RunInProgress() const { return !runOver_; }
+  ResultCode Result() const { return model_.Result(); }
+
+  // LoadMemoryView
+  void SetTitle(const std::string& text) override;
+  void SetFileName(const std::string& text) override;
+  void SetLastModified(const std::string& text) override;
+  void SetEraseTime(const std::string& text) override;
+  void SetProgramTime(const std::string& text) override;
+  void SetStatus(const std::string& text) override;
+  void SetFreeText(const std::string& text) override;
+  void SetProgressRange(std::uint32_t upper, std::uint32_t step) override;
+  void SetProgress(std::uint32_t position) override;
+  void StepProgress() override;
+  void ShowRunOnCompletion(bool visible) override;
+  bool RunOnCompletion() const override;
+  void Pump() override;
+  void Close() override;
+
+ public slots:
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class Relay;
+
+  void BeginRun();
+  void EndRun();
+  void JoinWorker();
+
+  LoadMemoryModel model_;
+  std::unique_ptr<Relay> relay_;
+  QTimer startTimer_;
+  bool opened_ = false;
+  bool runOver_ = false;
+  std::uint32_t progressStep_ = 1;
+
+  QLabel* fileName_ = nullptr;
+  QLabel* lastModified_ = nullptr;
+  QLabel* eraseTime_ = nullptr;
+  QLabel* programTime_ = nullptr;
+  QLabel* freeText_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* status_ = nullptr;
+  QCheckBox* runOnCompletion_ = nullptr;
+  QPushButton* exit_ = nullptr;
+};
+
+}  // namespace tarnvale::gui

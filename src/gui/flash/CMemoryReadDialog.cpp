@@ -1,0 +1,192 @@
+#include "flash/CMemoryReadDialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+#include "flash/GuiThreadCalls.h"
+
+namespace tarnvale::gui {
+namespace {
+
+QLabel* MakeField(QWidget* parent, const char* name) {
+  auto* field = new QLabel(parent);
+  field->setObjectName(QString::fromLatin1(name));
+  field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  field->setTextFormat(Qt::PlainText);
+  return field;
+}
+
+}  // namespace
+
+// Carries the reading thread's events to the dialog's thread; the thread
+// waits for each.
+class CMemoryReadDialog::Relay : public MemoryReadEvents {
+ public:
+  explicit Relay(CMemoryReadDialog& dialog) : d_(dialog) {}
+  void OnRange(std::uint32_t upper) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnRange(upper); });
+  }
+  void OnStep(std::uint32_t step) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnStep(step); });
+  }
+  void OnProgress(std::uint32_t position, std::uint32_t next) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnProgress(position, next); });
+  }
+  void OnDone(ResultCode code, std::uint32_t next) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnDone(code, next); });
+  }
+  void OnComputedChecksum(std::uint16_t value) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnComputedChecksum(value); });
+  }
+  void OnImageChecksum(std::uint16_t value) override {
+    CallOnThreadOf(&d_, [&] { d_.model_.OnImageChecksum(value); });
+  }
+
+ private:
+  CMemoryReadDialog& d_;
+};
+
+CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent)
+    : QDialog(parent),
+      visible_(request.visible),
+      model_(std::move(request), *this, op),
+      relay_(std::make_unique<Relay>(*this)) {
+  setModal(true);
+  setWindowTitle(QStringLiteral("Read Memory"));
+
+  list_ = new QListWidget(this);
+  list_->setObjectName(QStringLiteral("messages"));
+  list_->setSelectionMode(QAbstractItemView::NoSelection);
+  list_->setFocusPolicy(Qt::NoFocus);
+  list_->setMinimumSize(list_->fontMetrics().horizontalAdvance(QString(60, QLatin1Char('M'))) / 2 + 120,
+                        list_->fontMetrics().height() * 6);
+
+  field1_ = MakeField(this, "field1");
+  field2_ = MakeField(this, "field2");
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setTextVisible(false);
+
+  ok_ = new QPushButton(QStringLiteral("OK"), this);
+  ok_->setObjectName(QStringLiteral("ok"));
+  ok_->setDefault(true);
+  connect(ok_, &QPushButton::clicked, this, &CMemoryReadDialog::OnOk);
+  retry_ = new QPushButton(QStringLiteral("Retry"), this);
+  retry_->setObjectName(QStringLiteral("retry"));
+  retry_->setAutoDefault(false);
+  retry_->setEnabled(false);
+  connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
+
+  // Stretch on both sides: "OK" alone is centred when "Retry" is hidden.
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addSpacing(12);
+  buttons->addWidget(retry_);
+  buttons->addStretch(1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(12, 12, 12, 12);
+  layout->addWidget(list_, 1);
+  layout->addWidget(field1_);
+  layout->addWidget(field2_);
+  layout->addWidget(progress_);
+  layout->addSpacing(4);
+  layout->addLayout(buttons);
+
+  timer_.setInterval(100);
+  connect(&timer_, &QTimer::timeout, this, [this] { model_.Tick(relay_.get()); });
+}
+
+CMemoryReadDialog::~CMemoryReadDialog() {
+  timer_.stop();
+  JoinWorker();
+}
+
+ResultCode CMemoryReadDialog::Run() {
+  // A hidden read still runs modally, only nothing appears on the screen.
+  setAttribute(Qt::WA_DontShowOnScreen, !visible_);
+  exec();
+  timer_.stop();
+  JoinWorker();
+  return model_.Result();
+}
+
+void CMemoryReadDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (opened_) return;
+  opened_ = true;
+  model_.Open();
+  timer_.start();
+}
+
+void CMemoryReadDialog::OnOk() {
+  if (model_.Running()) return;
+  JoinWorker();
+  accept();
+}
+
+void CMemoryReadDialog::OnRetry() {
+  if (model_.Running()) return;
+  // The last read may still be finishing its final events; collect it here
+  // rather than inside the new run's start, which would wait without
+  // handling them.
+  JoinWorker();
+  model_.Retry(relay_.get());
+}
+
+void CMemoryReadDialog::JoinWorker() {
+  JoinWhileHandlingEvents([this] { model_.Wait(); });
+}
+
+void CMemoryReadDialog::reject() {
+  if (model_.Running()) return;  // the close box and Escape wait for the end of the read
+  JoinWorker();
+  QDialog::reject();
+}
+
+// ---- MemoryReadView ------------------------------------------------------------
+
+void CMemoryReadDialog::AddListText(const std::string& text) {
+  // The messages carry their own line ends; a list item is one line.
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  list_->addItem(QString::fromStdString(line));
+  list_->scrollToBottom();
+}
+
+void CMemoryReadDialog::SetField1(const std::string& text) {
+  field1_->setText(QString::fromStdString(text));
+}
+void CMemoryReadDialog::SetField2(const std::string& text) {
+  field2_->setText(QString::fromStdString(text));
+}
+
+void CMemoryReadDialog::SetProgressRange(std::uint32_t upper) {
+  progress_->setRange(0, static_cast<int>(std::min<std::uint32_t>(upper, INT_MAX)));
+}
+
+void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {
+  // The reading thread always sends absolute positions; a step is not used.
+}
+
+void CMemoryReadDialog::SetProgress(std::uint32_t position) {
+  // A value beyond the range would be dropped rather than shown as full.
+  progress_->setValue(std::min(static_cast<int>(std::min<std::uint32_t>(position, INT_MAX)),
+                               progress_->maximum()));
+}
+
+void CMemoryReadDialog::EnableOk(bool on) { ok_->setEnabled(on); }
+void CMemoryReadDialog::EnableRetry(bool on) { retry_->setEnabled(on); }
+void CMemoryReadDialog::ShowRetry(bool visible) { retry_->setVisible(visible); }
+
+void CMemoryReadDialog::Close() { done(QDialog::Rejected); }
+
+}  // namespace tarnvale::gui

@@ -1,0 +1,80 @@
+#pragma once
+// The read-back dialog ("Read Memory"): a list of messages, two text fields,
+// a progress bar, "OK" and "Retry". A 100 ms timer starts the read on its
+// first tick and shows the elapsed time on the later ones; the reading
+// thread's events are handled here on the GUI thread while it waits.
+//
+// "OK" and "Retry" stay disabled while a read runs, and the dialog refuses to
+// close until it has ended. A hidden dialog (request.visible false) runs
+// without appearing and closes by itself at the end.
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+
+#include "flash/MemoryDump.h"
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace tarnvale {
+class Operator;
+}
+
+namespace tarnvale::gui {
+
+class CMemoryReadDialog : public QDialog, public MemoryReadView {
+  Q_OBJECT
+ public:
+  CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent = nullptr);
+  ~CMemoryReadDialog() override;
+
+  // Runs the dialog modally to its end and collects the reading thread; the
+  // result of the last read.
+  ResultCode Run();
+
+  bool ReadInProgress() const { return model_.Running(); }
+  ResultCode Result() const { return model_.Result(); }
+
+  // MemoryReadView
+  void AddListText(const std::string& text) override;
+  void SetField1(const std::string& text) override;
+  void SetField2(const std::string& text) override;
+  void SetProgressRange(std::uint32_t upper) override;
+  void SetProgressStep(std::uint32_t step) override;
+  void SetProgress(std::uint32_t position) override;
+  void EnableOk(bool on) override;
+  void EnableRetry(bool on) override;
+  void ShowRetry(bool visible) override;
+  void Close() override;
+
+ public slots:
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  class Relay;
+
+  void OnOk();
+  void OnRetry();
+  void JoinWorker();
+
+  const bool visible_;
+  MemoryReadModel model_;
+  std::unique_ptr<Relay> relay_;
+  QTimer timer_;
+  bool opened_ = false;
+
+  QListWidget* list_ = nullptr;
+  QLabel* field1_ = nullptr;
+  QLabel* field2_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* retry_ = nullptr;
+};
+
+}  // namespace tarnvale::gui

@@ -1,0 +1,28 @@
+#include "flash/FlashCommands.h"
+
+#include <memory>
+
+#include "app/CMainFrame.h"
+#include "app/CommandIds.h"
+#include "flash/QtJobRunner.h"
+#include "flash/Workflows.h"
+
+namespace tarnvale::gui {
+
+void InstallFlashCommands(CMainFrame& frame) {
+  // The workflows bracket themselves with BeginCommand/EndCommand, so the
+  // terminal resumes after each however it ends; their outcome has already
+  // been shown to the operator.
+  auto runner = std::make_shared<QtJobRunner>(&frame, frame.Op());
+  frame.SetCommandHandler(cmd::kFlashRQ700, [&frame, runner] {
+    FlashRQ700Series(frame.Link(), frame.Op(), *runner);
+  });
+  frame.SetCommandHandler(cmd::kLoad, [&frame, runner] {
+    LoadMemoryImage(frame.Link(), frame.Op(), *runner);
+  });
+  frame.SetCommandHandler(cmd::kDumpRQ700Memory, [&frame, runner] {
+    DumpRQ700SeriesMemory(frame.Link(), frame.Op(), *runner);
+  });
+}
+
+}  // namespace tarnvale::gui
