@@ -21,8 +21,8 @@ std::uint32_t StartLandmarkFor(int generation) {
   return generation == 3 ? 0x03FFBFF0u : 0x03FDFFF0u;
 }
 
-std::vector<std::uint8_t> BuildImage(const ImageSpec& spec) {
-  const std::uint32_t base = RomStartFor(spec.generation);
+std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe) {
+  const std::uint32_t base = RomStartFor(recipe.generation);
   if (base == 0) return {};
   std::vector<std::uint8_t> image(static_cast<std::size_t>(kTopAddress - base) + 1, 0xFF);
   auto put = [&](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
@@ -35,14 +35,14 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec) {
   const std::uint32_t appStart = base;
   std::vector<std::uint8_t> header(16, 0);
   std::memcpy(header.data(), "QUORAPPLHDR1", 12);
-  std::vector<std::uint8_t> field1{static_cast<std::uint8_t>(spec.version.size())};
-  field1.insert(field1.end(), spec.version.begin(), spec.version.end());
+  std::vector<std::uint8_t> field1{static_cast<std::uint8_t>(recipe.version.size())};
+  field1.insert(field1.end(), recipe.version.begin(), recipe.version.end());
   std::vector<std::uint8_t> field2(16);
   for (std::size_t i = 0; i < field2.size(); ++i) {
-    field2[i] = static_cast<std::uint8_t>(0xA0 + i + spec.seed);
+    field2[i] = static_cast<std::uint8_t>(0xA0 + i + recipe.seed);
   }
-  std::vector<std::uint8_t> field3{static_cast<std::uint8_t>(spec.model.size())};
-  field3.insert(field3.end(), spec.model.begin(), spec.model.end());
+  std::vector<std::uint8_t> field3{static_cast<std::uint8_t>(recipe.model.size())};
+  field3.insert(field3.end(), recipe.model.begin(), recipe.model.end());
   header[12] = static_cast<std::uint8_t>(field1.size());
   header[13] = static_cast<std::uint8_t>(field2.size());
   header[14] = static_cast<std::uint8_t>(field3.size());
@@ -53,10 +53,10 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec) {
 
   // Application body: pseudo-random code with a few blank stretches, so the
   // stream has both packets and skipped blank runs.
-  std::uint32_t x = spec.seed * 2654435761u + 12345u;
+  std::uint32_t x = recipe.seed * 2654435761u + 12345u;
   const std::uint32_t bodyStart = appStart + static_cast<std::uint32_t>(header.size());
   const std::uint32_t bodyEnd =
-      std::min<std::uint32_t>(bodyStart + spec.appSize, StartLandmarkFor(spec.generation) - 0x100);
+      std::min<std::uint32_t>(bodyStart + recipe.appSize, StartLandmarkFor(recipe.generation) - 0x100);
   for (std::uint32_t a = bodyStart; a < bodyEnd; ++a) {
     x = x * 1664525u + 1013904223u;
     const bool blankStretch = ((a - bodyStart) / 4096) % 7 == 3;
@@ -67,7 +67,7 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec) {
   const std::uint8_t start[4] = {
       static_cast<std::uint8_t>(appStart), static_cast<std::uint8_t>(appStart >> 8),
       static_cast<std::uint8_t>(appStart >> 16), static_cast<std::uint8_t>(appStart >> 24)};
-  put(StartLandmarkFor(spec.generation), start, 4);
+  put(StartLandmarkFor(recipe.generation), start, 4);
 
   // Boot area: some boot code, the identity block and the revision letter.
   for (std::uint32_t a = kBootAreaBase; a < kBootAreaBase + 0x400; ++a) {
@@ -76,11 +76,11 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec) {
   }
   std::uint8_t block[16];
   std::fill(std::begin(block), std::end(block), 0xFF);
-  const std::size_t n = std::min<std::size_t>(spec.serial.size(), 15);
+  const std::size_t n = std::min<std::size_t>(recipe.serial.size(), 15);
   block[0] = static_cast<std::uint8_t>(n);
-  std::memcpy(block + 1, spec.serial.data(), n);
+  std::memcpy(block + 1, recipe.serial.data(), n);
   put(kBootBlockAddress, block, sizeof block);
-  const auto letter = static_cast<std::uint8_t>(spec.revision);
+  const auto letter = static_cast<std::uint8_t>(recipe.revision);
   put(kRevisionAddress, &letter, 1);
   return image;
 }

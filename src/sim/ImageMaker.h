@@ -26,7 +26,7 @@ std::uint32_t RomStartFor(int generation);
 std::uint32_t StartLandmarkFor(int generation);
 
 // The image from the ROM start to 0x03FFFFFF (0xFF where nothing is).
-std::vector<std::uint8_t> BuildImage(const ImageSpec& spec);
+std::vector<std::uint8_t> BuildImage(const ImageSpec& recipe);
 
 // Writes `image` (based at `base`) as Intel HEX: extended linear address
 // records for each 64 KB page that has data (always for the first page),

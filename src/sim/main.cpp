@@ -180,21 +180,21 @@ int main(int argc, char** argv) {
 
   auto* mk = app.add_subcommand("make-image", "Write a demonstration flash memory file");
   std::string out;
-  ImageSpec spec;
+  ImageSpec recipe;
   mk->add_option("output", out, "The .FMF file to write")->required();
-  mk->add_option("--generation", spec.generation, "Software generation 3, 4 or 5 (default 4)")
+  mk->add_option("--generation", recipe.generation, "Software generation 3, 4 or 5 (default 4)")
       ->check(CLI::IsMember({3, 4, 5}));
-  mk->add_option("--version", spec.version, "Software version text (default 5.01.00)");
-  mk->add_option("--model", spec.model, "Model name (default RQ700)");
-  mk->add_option("--serial", spec.serial, "Serial number in the boot identity block");
-  mk->add_option("--app-size", spec.appSize, "Bytes of application body (default 65536)");
-  mk->add_option("--seed", spec.seed, "Seed of the application bytes");
+  mk->add_option("--version", recipe.version, "Software version text (default 5.01.00)");
+  mk->add_option("--model", recipe.model, "Model name (default RQ700)");
+  mk->add_option("--serial", recipe.serial, "Serial number in the boot identity block");
+  mk->add_option("--app-size", recipe.appSize, "Bytes of application body (default 65536)");
+  mk->add_option("--seed", recipe.seed, "Seed of the application bytes");
 
   CLI11_PARSE(app, argc, argv);
 
   if (mk->parsed()) {
     std::string error;
-    if (!WriteFlashMemoryFile(out, RomStartFor(spec.generation), BuildImage(spec), error)) {
+    if (!WriteFlashMemoryFile(out, RomStartFor(recipe.generation), BuildImage(recipe), error)) {
       std::cerr << error << "\n";
       return 1;
     }

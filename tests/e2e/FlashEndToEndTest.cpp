@@ -78,13 +78,13 @@ TEST_P(EndToEnd, EndpointLineNamesTheTransport) {
 TEST_P(EndToEnd, FlashesEveryGenerationByteForByte) {
   for (const int generation : {3, 4, 5}) {
     SCOPED_TRACE(generation);
-    FmfSpec spec;
-    spec.generation = generation;
-    spec.version = "5.01.00";
-    spec.codeBytes = 6000;
-    spec.seed = static_cast<std::uint32_t>(generation);
+    FmfSpec recipe;
+    recipe.generation = generation;
+    recipe.version = "5.01.00";
+    recipe.codeBytes = 6000;
+    recipe.seed = static_cast<std::uint32_t>(generation);
     const auto fmf = dir_ / ("g" + std::to_string(generation) + ".FMF");
-    const std::vector<std::uint8_t> image = WriteFmf(fmf, spec);
+    const std::vector<std::uint8_t> image = WriteFmf(fmf, recipe);
     const auto flashOut = dir_ / "flash.bin";
     const auto log = dir_ / "sim.log";
     {
@@ -129,11 +129,11 @@ TEST_P(EndToEnd, FlashesEveryGenerationByteForByte) {
 }
 
 TEST_P(EndToEnd, DumpMatchesTheFileAsObjcopySeesIt) {
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.codeBytes = 3000;
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.codeBytes = 3000;
   const auto fmf = dir_ / "d.FMF";
-  WriteFmf(fmf, spec);
+  WriteFmf(fmf, recipe);
   const std::uint32_t rom = FmfRomStart(4);
   // objcopy makes the binary from the first to the last data byte; gaps 0xFF.
   const auto ref = dir_ / "ref.bin";
@@ -166,12 +166,12 @@ TEST_P(EndToEnd, DumpMatchesTheFileAsObjcopySeesIt) {
 }
 
 TEST_P(EndToEnd, DumpAcrossAPageBoundarySetsThePageFirst) {
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.codeBytes = 0x12000;  // code on both sides of 0x03C10000
-  spec.gapEvery = 0;
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.codeBytes = 0x12000;  // code on both sides of 0x03C10000
+  recipe.gapEvery = 0;
   const auto fmf = dir_ / "p.FMF";
-  const std::vector<std::uint8_t> image = WriteFmf(fmf, spec);
+  const std::vector<std::uint8_t> image = WriteFmf(fmf, recipe);
   const auto log = dir_ / "sim.log";
   SimProcess sim(SimArgs({"--image", fmf.string(), "--range", "03C0FF00:03C100FF", "--log",
                           log.string()}),
@@ -218,11 +218,11 @@ TEST_P(EndToEnd, DumpNotFromZeroIsPaddedAfterTheText) {
 // A program run is refused by the controller: the CLI reports the code's text
 // and fails.
 TEST_P(EndToEnd, FaultsEndTheRunWithTheirMessages) {
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.version = "5.01.00";
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.version = "5.01.00";
   const auto fmf = dir_ / "f.FMF";
-  WriteFmf(fmf, spec);
+  WriteFmf(fmf, recipe);
   struct Case {
     std::string fault;
     int exit;
@@ -247,11 +247,11 @@ TEST_P(EndToEnd, FaultsEndTheRunWithTheirMessages) {
 }
 
 TEST_P(EndToEnd, MacQuestionIsAskedAndRefusedWithoutATerminal) {
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.version = "4.57.05";
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.version = "4.57.05";
   const auto fmf = dir_ / "old.FMF";
-  WriteFmf(fmf, spec);
+  WriteFmf(fmf, recipe);
   const auto log = dir_ / "sim.log";
   SimProcess sim(SimArgs({"--erase-ms", "10", "--serial", "QC123", "--log", log.string()}), dir_);
   const RunResult r = RunCommand(Cli({"flash", fmf.string(), "--port", sim.Port()}), dir_);
@@ -267,13 +267,13 @@ TEST_P(EndToEnd, MacQuestionIsAskedAndRefusedWithoutATerminal) {
 }
 
 TEST_P(EndToEnd, InfoReportsTheControllerAfterFlashing) {
-  FmfSpec spec;
-  spec.generation = 5;
-  spec.version = "5.02.01";
-  spec.model = "RQ750 Press";
-  spec.identity = {1, 2, 3};
+  FmfSpec recipe;
+  recipe.generation = 5;
+  recipe.version = "5.02.01";
+  recipe.model = "RQ750 Press";
+  recipe.identity = {1, 2, 3};
   const auto fmf = dir_ / "i.FMF";
-  WriteFmf(fmf, spec);
+  WriteFmf(fmf, recipe);
   SimProcess sim(SimArgs({"--erase-ms", "10", "--revision", "D", "--serial", "AB12"}), dir_);
   const RunResult before = RunCommand(Cli({"info", "--port", sim.Port(), "--json"}), dir_);
   ASSERT_EQ(before.exitCode, 0) << before.err;
@@ -324,10 +324,10 @@ TEST_P(EndToEnd, LoadRunsTheProgramOnlyAfterTheLastAcknowledgement) {
 // Silence and a dropped link end the stream with the programming time-out
 // (30 s in the product; shortened here through the engine's timings).
 TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
-  FmfSpec spec;
-  spec.generation = 4;
+  FmfSpec recipe;
+  recipe.generation = 4;
   const auto fmf = dir_ / "s.FMF";
-  WriteFmf(fmf, spec);
+  WriteFmf(fmf, recipe);
   for (const char* fault : {"silent-after:5", "close-after:5"}) {
     SCOPED_TRACE(fault);
     SimProcess sim(SimArgs({"--fault", fault}), dir_);

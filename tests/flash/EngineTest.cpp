@@ -64,13 +64,13 @@ struct RecordingLoadView : LoadMemoryView {
 
 // A flash image with code from the ROM start: 4 generation-4 pages' worth.
 std::filesystem::path SmallFmf(const std::filesystem::path& dir, std::uint32_t codeBytes = 8000) {
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.version = "5.01.00";
-  spec.codeBytes = codeBytes;
-  spec.gapEvery = 0;
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.version = "5.01.00";
+  recipe.codeBytes = codeBytes;
+  recipe.gapEvery = 0;
   const auto path = dir / "small.FMF";
-  WriteFmf(path, spec);
+  WriteFmf(path, recipe);
   return path;
 }
 
@@ -439,12 +439,12 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   m.Put(0x03FFFFEE, {'C'});
   m.Put(0x03FFFFB0, Bytes(16, 0xFF));  // erased boot block: serial length clamped
   FakeDevice dev(pty, [&](const SeenPacket& p) { return m.Answer(p); });
-  FmfSpec spec;
-  spec.generation = 4;
-  spec.model = "RQ720";
-  spec.version = "4.13.00";
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.model = "RQ720";
+  recipe.version = "4.13.00";
   const auto path = dir / "rq720.FMF";
-  WriteFmf(path, spec);
+  WriteFmf(path, recipe);
   op.openFile = path.string();
   op.answers = {true};
   EXPECT_EQ(FlashRQ700Series(*link, op, runner), rc::kSuccess);

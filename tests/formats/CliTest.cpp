@@ -46,16 +46,16 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, ScanOfAFlashMemoryFileGivesItsLandmarks) {
-  test::FmfSpec spec;
-  spec.generation = 4;
-  spec.applicationStart = 0x03FE0000;
-  spec.version = "4.57.05";
-  spec.identity = {0x0A, 0xBC};
-  spec.model = "RQ7\"50";  // a quote to be escaped
-  spec.serial = "SN0042";
-  spec.revision = 'C';
+  test::FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.applicationStart = 0x03FE0000;
+  recipe.version = "4.57.05";
+  recipe.identity = {0x0A, 0xBC};
+  recipe.model = "RQ7\"50";  // a quote to be escaped
+  recipe.serial = "SN0042";
+  recipe.revision = 'C';
   const auto path = dir_ / "app.FMF";
-  test::WriteFmf(path, spec);
+  test::WriteFmf(path, recipe);
 
   const CliRun json = Run("hex scan --json " + test::Quote(path));
   ASSERT_EQ(json.status, 0) << json.err;

@@ -105,13 +105,13 @@ TEST_F(ExternalTools, IntelHexWithGapsAndEveryAcceptedRecordType) {
 
 TEST_F(ExternalTools, FlashMemoryFilesOfEachGeneration) {
   for (int generation : {3, 4, 5}) {
-    test::FmfSpec spec;
-    spec.generation = generation;
-    spec.codeBytes = generation == 5 ? 300000 : 60000;
-    spec.seed = static_cast<std::uint32_t>(generation);
-    spec.hex.recordSize = generation == 4 ? 16 : 32;
+    test::FmfSpec recipe;
+    recipe.generation = generation;
+    recipe.codeBytes = generation == 5 ? 300000 : 60000;
+    recipe.seed = static_cast<std::uint32_t>(generation);
+    recipe.hex.recordSize = generation == 4 ? 16 : 32;
     const auto path = dir_ / ("gen" + std::to_string(generation) + ".FMF");
-    const auto image = test::WriteFmf(path, spec);
+    const auto image = test::WriteFmf(path, recipe);
 
     HexScan scan;
     ASSERT_EQ(ScanHexFile(path, scan), 0);

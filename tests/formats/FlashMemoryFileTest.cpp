@@ -45,31 +45,31 @@ TEST(SoftwareGeneration, Table) {
 
 TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
   for (int generation : {3, 4, 5}) {
-    FmfSpec spec;
-    spec.generation = generation;
-    spec.applicationStart = test::FmfRomStart(generation) + 0x4000;
-    spec.version = "4.5" + std::to_string(generation) + ".01";
-    spec.identity = {0xDE, 0xAD, static_cast<std::uint8_t>(generation)};
-    spec.model = "RQ7" + std::to_string(generation) + "0";
-    spec.serial = "SER" + std::to_string(generation);
-    spec.revision = static_cast<char>('A' + generation);
-    spec.codeBytes = 20000;
+    FmfSpec recipe;
+    recipe.generation = generation;
+    recipe.applicationStart = test::FmfRomStart(generation) + 0x4000;
+    recipe.version = "4.5" + std::to_string(generation) + ".01";
+    recipe.identity = {0xDE, 0xAD, static_cast<std::uint8_t>(generation)};
+    recipe.model = "RQ7" + std::to_string(generation) + "0";
+    recipe.serial = "SER" + std::to_string(generation);
+    recipe.revision = static_cast<char>('A' + generation);
+    recipe.codeBytes = 20000;
     const auto path = test::MakeTempDir() / "app.FMF";
-    const auto image = test::WriteFmf(path, spec);
+    const auto image = test::WriteFmf(path, recipe);
 
     LoadedFmf f = OpenFmf(path);
     ASSERT_EQ(f.findResult, 0) << generation;
-    EXPECT_EQ(f.appStart, spec.applicationStart);
+    EXPECT_EQ(f.appStart, recipe.applicationStart);
     EXPECT_EQ(f.file->ImageBytes(), image);
-    EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), spec.version);
-    EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart), spec.identity);
-    EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), spec.model);
+    EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), recipe.version);
+    EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart), recipe.identity);
+    EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), recipe.model);
     std::uint8_t block[fmf::kBootBlockSize];
     ReadBootBlock(*f.file, block);
-    EXPECT_EQ(BootBlockSerial(block), spec.serial);
+    EXPECT_EQ(BootBlockSerial(block), recipe.serial);
     std::uint8_t revision = 0;
     ReadRevisionLetter(*f.file, &revision);
-    EXPECT_EQ(revision, spec.revision);
+    EXPECT_EQ(revision, recipe.revision);
   }
 }
 
@@ -138,12 +138,12 @@ TEST(FlashMemoryFile, LowestAddressOffTheTableIsGenerationZero) {
 }
 
 TEST(FlashMemoryFile, HeaderEdgeCases) {
-  FmfSpec spec;
-  spec.generation = 3;
-  spec.model = "ABCDEFGHIJKLMNOPQRST";  // 20 characters
-  spec.version = "0123456789ABCDEFGHIJ";
+  FmfSpec recipe;
+  recipe.generation = 3;
+  recipe.model = "ABCDEFGHIJKLMNOPQRST";  // 20 characters
+  recipe.version = "0123456789ABCDEFGHIJ";
   const auto path = test::MakeTempDir() / "h.FMF";
-  test::WriteFmf(path, spec);
+  test::WriteFmf(path, recipe);
   LoadedFmf f = OpenFmf(path);
   ASSERT_EQ(f.findResult, 0);
   EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), "ABCDEFGHIJKLMNO") << "cut at 15";

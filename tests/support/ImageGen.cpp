@@ -162,58 +162,58 @@ std::vector<std::uint8_t> PseudoRandomBytes(std::size_t n, std::uint32_t seed) {
   return out;
 }
 
-std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& spec) {
-  const std::uint32_t rom = FmfRomStart(spec.generation);
+std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& recipe) {
+  const std::uint32_t rom = FmfRomStart(recipe.generation);
   std::vector<std::uint8_t> image(std::size_t{kFmfTop} - rom + 1, 0xFF);
   const auto put = [&](std::uint32_t address, std::uint8_t b) {
     if (address < rom || address > kFmfTop) throw std::out_of_range("landmark outside the image");
     image[address - rom] = b;
   };
-  const std::uint32_t app = spec.applicationStart != 0 ? spec.applicationStart : rom;
+  const std::uint32_t app = recipe.applicationStart != 0 ? recipe.applicationStart : rom;
 
   // Code after the header, with blank chunks now and then.
-  const std::vector<std::uint8_t> code = PseudoRandomBytes(spec.codeBytes, spec.seed);
+  const std::vector<std::uint8_t> code = PseudoRandomBytes(recipe.codeBytes, recipe.seed);
   const std::uint32_t codeStart = app + 0x100;
-  for (std::uint32_t i = 0; i < spec.codeBytes; ++i) {
+  for (std::uint32_t i = 0; i < recipe.codeBytes; ++i) {
     const std::uint32_t chunk = i / 32;
-    if (spec.gapEvery != 0 && chunk % spec.gapEvery == spec.gapEvery - 1) continue;
+    if (recipe.gapEvery != 0 && chunk % recipe.gapEvery == recipe.gapEvery - 1) continue;
     const std::uint32_t address = codeStart + i;
     if (address > kFmfTop) break;
     image[address - rom] = code[i];
   }
 
   // Application header.
-  const auto l1 = static_cast<std::uint8_t>(1 + spec.version.size());
-  const auto l2 = static_cast<std::uint8_t>(spec.identity.size());
-  const auto l3 = static_cast<std::uint8_t>(1 + spec.model.size());
+  const auto l1 = static_cast<std::uint8_t>(1 + recipe.version.size());
+  const auto l2 = static_cast<std::uint8_t>(recipe.identity.size());
+  const auto l3 = static_cast<std::uint8_t>(1 + recipe.model.size());
   put(app + 12, l1);
   put(app + 13, l2);
   put(app + 14, l3);
   std::uint32_t at = app + 16;
-  put(at++, static_cast<std::uint8_t>(spec.version.size()));
-  for (char c : spec.version) put(at++, static_cast<std::uint8_t>(c));
-  for (std::uint8_t b : spec.identity) put(at++, b);
-  put(at++, static_cast<std::uint8_t>(spec.model.size()));
-  for (char c : spec.model) put(at++, static_cast<std::uint8_t>(c));
+  put(at++, static_cast<std::uint8_t>(recipe.version.size()));
+  for (char c : recipe.version) put(at++, static_cast<std::uint8_t>(c));
+  for (std::uint8_t b : recipe.identity) put(at++, b);
+  put(at++, static_cast<std::uint8_t>(recipe.model.size()));
+  for (char c : recipe.model) put(at++, static_cast<std::uint8_t>(c));
 
   // Application start address, least significant byte first.
-  const std::uint32_t landmark = FmfAppStartLandmark(spec.generation);
-  const std::uint32_t stored = spec.generation <= 2 ? app << 12 : app;
+  const std::uint32_t landmark = FmfAppStartLandmark(recipe.generation);
+  const std::uint32_t stored = recipe.generation <= 2 ? app << 12 : app;
   for (unsigned i = 0; i < 4; ++i) put(landmark + i, static_cast<std::uint8_t>(stored >> (8 * i)));
 
   // Boot identity block and revision letter.
   for (std::uint32_t i = 0; i < 16; ++i) put(kFmfBootBlock + i, 0);
-  put(kFmfBootBlock, static_cast<std::uint8_t>(spec.serial.size()));
-  for (std::size_t i = 0; i < spec.serial.size() && i < 15; ++i) {
-    put(kFmfBootBlock + 1 + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(spec.serial[i]));
+  put(kFmfBootBlock, static_cast<std::uint8_t>(recipe.serial.size()));
+  for (std::size_t i = 0; i < recipe.serial.size() && i < 15; ++i) {
+    put(kFmfBootBlock + 1 + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(recipe.serial[i]));
   }
-  put(kFmfRevision, static_cast<std::uint8_t>(spec.revision));
+  put(kFmfRevision, static_cast<std::uint8_t>(recipe.revision));
   return image;
 }
 
-std::vector<std::uint8_t> WriteFmf(const std::filesystem::path& path, const FmfSpec& spec) {
-  std::vector<std::uint8_t> image = MakeFmfImage(spec);
-  WriteHexImage(path, FmfRomStart(spec.generation), image, spec.hex);
+std::vector<std::uint8_t> WriteFmf(const std::filesystem::path& path, const FmfSpec& recipe) {
+  std::vector<std::uint8_t> image = MakeFmfImage(recipe);
+  WriteHexImage(path, FmfRomStart(recipe.generation), image, recipe.hex);
   return image;
 }
 

@@ -91,9 +91,9 @@ struct FmfSpec {
 // field 1 (length byte + version) at 16, then the identity bytes, then the
 // model (length byte + text). Boot identity block at 0x03FFFFB0 (length byte
 // + serial), revision letter at 0x03FFFFEE.
-std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& spec);
+std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& recipe);
 // Writes the FMF; returns its image.
-std::vector<std::uint8_t> WriteFmf(const std::filesystem::path& path, const FmfSpec& spec);
+std::vector<std::uint8_t> WriteFmf(const std::filesystem::path& path, const FmfSpec& recipe);
 
 // ---- Motorola S-records -------------------------------------------------------------
 
