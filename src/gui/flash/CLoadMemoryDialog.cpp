@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "flash/GuiThreadCalls.h"
+#include "flash/WorkerCalls.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -37,19 +37,19 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
  public:
   explicit Relay(CLoadMemoryDialog& dialog) : d_(dialog) {}
   void OnTotal(std::uint32_t packets) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnTotal(packets); });
+    d_.calls_.Call([&] { d_.model_.OnTotal(packets); });
   }
   void OnProgress(std::uint32_t acknowledged) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnProgress(acknowledged); });
+    d_.calls_.Call([&] { d_.model_.OnProgress(acknowledged); });
   }
   void OnBootVersion(const std::string& version) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnBootVersion(version); });
+    d_.calls_.Call([&] { d_.model_.OnBootVersion(version); });
   }
   void OnNotice(const std::string& text) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnNotice(text); });
+    d_.calls_.Call([&] { d_.model_.OnNotice(text); });
   }
   void OnResult(ResultCode code) override {
-    CallOnThreadOf(&d_, [&] {
+    d_.calls_.Call([&] {
       d_.model_.OnResult(code);
       d_.EndRun();
     });
@@ -61,6 +61,7 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
 
 CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
+      calls_(this),
       model_(std::move(request), *this, op),
       relay_(std::make_unique<Relay>(*this)) {
   setModal(true);
@@ -167,7 +168,7 @@ void CLoadMemoryDialog::EndRun() {
 }
 
 void CLoadMemoryDialog::JoinWorker() {
-  JoinWhileHandlingEvents([this] { model_.Wait(); });
+  calls_.Join([this] { model_.Wait(); });
 }
 
 void CLoadMemoryDialog::reject() {

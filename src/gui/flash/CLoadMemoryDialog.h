@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "flash/LoadMemoryModel.h"
+#include "flash/WorkerCalls.h"
 
 class QCheckBox;
 class QLabel;
@@ -71,6 +72,7 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   void EndRun();
   void JoinWorker();
 
+  WorkerCalls calls_;  // outlives the model and its worker
   LoadMemoryModel model_;
   std::unique_ptr<Relay> relay_;
   QTimer startTimer_;

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "flash/GuiThreadCalls.h"
+#include "flash/WorkerCalls.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -30,22 +30,22 @@ class CMemoryReadDialog::Relay : public MemoryReadEvents {
  public:
   explicit Relay(CMemoryReadDialog& dialog) : d_(dialog) {}
   void OnRange(std::uint32_t upper) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnRange(upper); });
+    d_.calls_.Call([&] { d_.model_.OnRange(upper); });
   }
   void OnStep(std::uint32_t step) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnStep(step); });
+    d_.calls_.Call([&] { d_.model_.OnStep(step); });
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnProgress(position, next); });
+    d_.calls_.Call([&] { d_.model_.OnProgress(position, next); });
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnDone(code, next); });
+    d_.calls_.Call([&] { d_.model_.OnDone(code, next); });
   }
   void OnComputedChecksum(std::uint16_t value) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnComputedChecksum(value); });
+    d_.calls_.Call([&] { d_.model_.OnComputedChecksum(value); });
   }
   void OnImageChecksum(std::uint16_t value) override {
-    CallOnThreadOf(&d_, [&] { d_.model_.OnImageChecksum(value); });
+    d_.calls_.Call([&] { d_.model_.OnImageChecksum(value); });
   }
 
  private:
@@ -55,6 +55,7 @@ class CMemoryReadDialog::Relay : public MemoryReadEvents {
 CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
       visible_(request.visible),
+      calls_(this),
       model_(std::move(request), *this, op),
       relay_(std::make_unique<Relay>(*this)) {
   setModal(true);
@@ -143,7 +144,7 @@ void CMemoryReadDialog::OnRetry() {
 }
 
 void CMemoryReadDialog::JoinWorker() {
-  JoinWhileHandlingEvents([this] { model_.Wait(); });
+  calls_.Join([this] { model_.Wait(); });
 }
 
 void CMemoryReadDialog::reject() {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "flash/MemoryDump.h"
+#include "flash/WorkerCalls.h"
 
 class QLabel;
 class QListWidget;
@@ -64,6 +65,7 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   void JoinWorker();
 
   const bool visible_;
+  WorkerCalls calls_;  // outlives the model and its worker
   MemoryReadModel model_;
   std::unique_ptr<Relay> relay_;
   QTimer timer_;

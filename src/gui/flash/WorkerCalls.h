@@ -1,0 +1,51 @@
+#pragma once
+// How a progress dialog and its worker thread meet.
+//
+// The worker reports synchronously: each event is run on the dialog's
+// thread, and the worker waits until it has run, so the dialog's controls
+// are only ever touched on the GUI thread.
+//
+// Because the worker may be waiting for the GUI thread, the GUI thread must
+// never simply block in a join: a last event still on its way would never be
+// handled. Join() therefore runs the worker's calls itself while it waits.
+// It does not count on the event loop for that: a join may start inside the
+// delivery of a posted event (a queued click, say), and some event
+// dispatchers do not deliver further posted events from there.
+
+#include <QObject>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace tarnvale::gui {
+
+class WorkerCalls {
+ public:
+  // `context`: the object whose thread runs the calls (the dialog).
+  explicit WorkerCalls(QObject* context) : context_(context) {}
+  WorkerCalls(const WorkerCalls&) = delete;
+  WorkerCalls& operator=(const WorkerCalls&) = delete;
+
+  // From the worker: runs `f` on the context's thread and returns once it
+  // has run. On the context's thread itself it just runs `f`.
+  void Call(const std::function<void()>& f);
+
+  // On the context's thread: returns when `join` (which waits for the
+  // worker) has returned, running the worker's calls meanwhile.
+  void Join(const std::function<void()>& join);
+
+ private:
+  struct Pending {
+    const std::function<void()>* f;
+    bool done = false;
+  };
+  void RunPending();
+
+  QObject* context_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Pending*> queue_;
+};
+
+}  // namespace tarnvale::gui

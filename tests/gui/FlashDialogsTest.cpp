@@ -1,0 +1,480 @@
+// The controller commands of the File menu run through their progress
+// dialogs: "Flash RQ700 Series" and "Load" through the programming dialog and
+// "Dump RQ700 Series Memory" through the read-back dialog, against the
+// simulated controller (and, for a dump that fails once, a scripted one).
+// The operator's side (file choices, the MAC question, message boxes) is a
+// recording operator; the dialogs themselves are driven with real clicks and
+// keys while their workers run.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "GuiSupport.h"
+#include "app/CMainFrame.h"
+#include "app/CommandIds.h"
+#include "e2e/Processes.h"
+#include "flash/CLoadMemoryDialog.h"
+#include "flash/CMemoryReadDialog.h"
+#include "flash/FakeDevice.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+#include "ui/CTerminalDialog.h"
+
+namespace tarnvale::gui {
+namespace {
+
+using test::RecordingOperator;
+
+constexpr std::uint32_t kSimFlashBase = 0x03800000;
+constexpr std::uint32_t kBootArea = 0x03FFC000;
+const std::regex kElapsed(R"(\d+ Min\. \d+ Sec\.)");
+
+// While a modal dialog of type D is open, hands it to `step` every 10 ms
+// until `step` returns true. A dialog still open after the deadline is
+// closed by force (and TimedOut says so), so a fault cannot hang the suite.
+template <class D>
+class DialogScript {
+ public:
+  explicit DialogScript(std::function<bool(D&)> step, int deadlineMs = 15000)
+      : step_(std::move(step)) {
+    clock_.start();
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
+      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
+      if (d == nullptr || !d->isVisible()) return;
+      if (clock_.elapsed() > deadlineMs) {
+        timedOut_ = true;
+        timer_.stop();
+        d->done(QDialog::Rejected);
+        return;
+      }
+      if (step_(*d)) timer_.stop();
+    });
+    timer_.start();
+  }
+  bool TimedOut() const { return timedOut_; }
+
+ private:
+  std::function<bool(D&)> step_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  bool timedOut_ = false;
+};
+
+QString Text(QWidget& dialog, const char* name) {
+  auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
+  return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
+}
+
+QStringList ListTexts(CMemoryReadDialog& d) {
+  QStringList out;
+  auto* list = d.findChild<QListWidget*>(QStringLiteral("messages"));
+  for (int i = 0; list != nullptr && i < list->count(); ++i) out << list->item(i)->text();
+  return out;
+}
+
+// Packets of the programming run the simulator logged: every packet after
+// the erase packet, or every packet when there was no erase (a RAM load).
+// Each of them is acknowledged, so this is the dialog's record count.
+std::size_t RunPacketsLogged(const std::filesystem::path& log) {
+  std::istringstream lines(test::Slurp(log));
+  std::size_t n = 0;
+  for (std::string l; std::getline(lines, l);) {
+    if (l.find("packet type=06 ") != std::string::npos) {
+      n = 0;
+    } else if (l.find("packet type=") != std::string::npos) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+// The main window with its primary port on the simulator's pty.
+struct FrameOnSim {
+  explicit FrameOnSim(const std::vector<std::string>& simArgs)
+      : dir(test::MakeTempDir("guiflash")), log(dir / "sim.log"), flash(dir / "flash.bin"),
+        sim(WithLog(simArgs), dir) {
+    test::ForgetSettings();
+    settings.Load();
+    settings.SetCOMPort(sim.Port());
+    settings.Save();
+    frame = std::make_unique<CMainFrame>(settings, &op);
+  }
+  std::vector<std::string> WithLog(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--pty", "--log", log.string(), "--save-flash", flash.string()});
+    return args;
+  }
+
+  std::filesystem::path dir, log, flash;
+  test::SimProcess sim;
+  RecordingOperator op;
+  ConfigData settings;
+  std::unique_ptr<CMainFrame> frame;
+};
+
+// What the programming dialog showed when its run was over.
+struct ProgrammingSnapshot {
+  bool seen = false;
+  QString title, fileName, lastModified, eraseTime, programTime, status;
+  bool runOnCompletionVisible = true;
+  int progress = -1, progressMax = -2;
+  bool exitEnabled = false;
+};
+
+ProgrammingSnapshot Snapshot(CLoadMemoryDialog& d) {
+  ProgrammingSnapshot s;
+  s.seen = true;
+  s.title = d.windowTitle();
+  s.fileName = Text(d, "fileName");
+  s.lastModified = Text(d, "lastModified");
+  s.eraseTime = Text(d, "eraseTime");
+  s.programTime = Text(d, "programTime");
+  s.status = Text(d, "status");
+  s.runOnCompletionVisible = !d.findChild<QCheckBox*>(QStringLiteral("runOnCompletion"))->isHidden();
+  auto* bar = d.findChild<QProgressBar*>(QStringLiteral("progress"));
+  s.progress = bar->value();
+  s.progressMax = bar->maximum();
+  s.exitEnabled = d.findChild<QPushButton*>(QStringLiteral("exit"))->isEnabled();
+  return s;
+}
+
+// "Flash RQ700 Series" from the menu to "Success": the file and the MAC
+// question go through the operator, the dialog erases and programs, refuses
+// to be closed or clicked while it works, shows its final texts and closes
+// on "Exit"; the simulator's flash then holds the file's image.
+TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDialog) {
+  FrameOnSim f({"--erase-ms", "400", "--baud", "115200", "--serial", "SN7731"});
+  test::FmfSpec spec;
+  spec.generation = 4;
+  spec.version = "4.57.05";  // old enough for the MAC question
+  spec.codeBytes = 6000;
+  const auto fmf = f.dir / "g4.FMF";
+  const std::vector<std::uint8_t> image = test::WriteFmf(fmf, spec);
+  f.op.openFile = fmf.string();
+  f.op.answers = {true};
+
+  std::set<QString> statusesWhileRunning;
+  bool triedToLeave = false;
+  bool stayedOpenWhileRunning = true;
+  ProgrammingSnapshot end;
+  DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+    if (d.RunInProgress()) {
+      statusesWhileRunning.insert(Text(d, "status"));
+      if (!triedToLeave && !Text(d, "status").isEmpty()) {
+        triedToLeave = true;
+        QTest::keyClick(&d, Qt::Key_Escape);
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("exit")), Qt::LeftButton);
+        d.close();
+        stayedOpenWhileRunning = d.isVisible();
+      }
+      return false;
+    }
+    end = Snapshot(d);
+    QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("exit")), Qt::LeftButton);
+    return true;
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kFlashRQ700));
+  EXPECT_FALSE(script.TimedOut());
+
+  ASSERT_TRUE(end.seen) << "the programming dialog never finished";
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // "Exit" closed it
+  EXPECT_TRUE(triedToLeave);
+  EXPECT_TRUE(stayedOpenWhileRunning);
+  EXPECT_TRUE(statusesWhileRunning.count(
+      "Erasing Flash Memory...Please wait, this could take several seconds"));
+
+  EXPECT_EQ(end.title, "Program Flash Memory");
+  EXPECT_EQ(end.fileName, "g4.FMF");
+  EXPECT_TRUE(std::regex_match(end.lastModified.toStdString(),
+                               std::regex(R"(\d\d/\d\d/\d{4}  @  \d\d:\d\d:\d\d [AP]M)")))
+      << end.lastModified.toStdString();
+  EXPECT_TRUE(std::regex_match(end.eraseTime.toStdString(), kElapsed)) << end.eraseTime.toStdString();
+  EXPECT_TRUE(std::regex_match(end.programTime.toStdString(), kElapsed)) << end.programTime.toStdString();
+  EXPECT_FALSE(end.runOnCompletionVisible);  // only a RAM load can start the program
+  EXPECT_TRUE(end.exitEnabled);
+  EXPECT_EQ(end.progress, end.progressMax);
+
+  // Every packet the controller received was acknowledged and counted.
+  const std::size_t packets = RunPacketsLogged(f.log);
+  EXPECT_GT(packets, 100u);
+  EXPECT_EQ(end.status.toStdString(), std::to_string(packets) + " Records successfully written!");
+
+  ASSERT_EQ(f.op.questions.size(), 1u);
+  EXPECT_EQ(f.op.questions[0].caption, "MAC Address Concerns");
+  EXPECT_NE(f.op.questions[0].text.find("for controller Serial # SN7731."), std::string::npos);
+  const auto messages = f.op.MessageTexts();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "Success");
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Success"), 1);
+
+  // The command is over: the terminal polls again.
+  EXPECT_TRUE(f.frame->TerminalView()->IsPolling());
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
+
+  f.frame.reset();
+  ASSERT_EQ(f.sim.Stop(), 0);
+  const std::string flash = test::Slurp(f.flash);
+  ASSERT_EQ(flash.size(), 0x04000000u - kSimFlashBase);
+  const std::uint32_t rom = test::FmfRomStart(4);
+  const std::size_t compared = kBootArea - rom;
+  EXPECT_EQ(std::memcmp(flash.data() + (rom - kSimFlashBase), image.data(), compared), 0);
+}
+
+// A controller that refuses the tenth packet ends the run: the dialog closes
+// by itself with the code's text, and the command still ends.
+TEST(FlashDialogs, ARefusedPacketClosesTheProgrammingDialogWithTheCodesText) {
+  FrameOnSim f({"--erase-ms", "50", "--fault", "ack:10=D"});
+  test::FmfSpec spec;
+  spec.version = "5.01.00";
+  const auto fmf = f.dir / "f.FMF";
+  test::WriteFmf(fmf, spec);
+  f.op.openFile = fmf.string();
+
+  bool sawDialog = false;
+  DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog&) {
+    sawDialog = true;
+    return false;  // never closed from here
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kFlashRQ700));
+  EXPECT_FALSE(script.TimedOut());
+  EXPECT_TRUE(sawDialog);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  const auto messages = f.op.MessageTexts();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "Data Mis-match");
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Success"), 0);
+  EXPECT_TRUE(f.frame->TerminalView()->IsPolling());
+}
+
+// "Load" puts a HEX image into the controller's RAM without erasing, and
+// "Dump RQ700 Series Memory" reads it back through the read-back dialog into
+// a file with the explanatory text and zero padding in front.
+TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
+  constexpr std::uint32_t kBase = 0x2000;
+  constexpr std::uint32_t kLength = 2048;
+  // Paced, so that the read lasts long enough for the elapsed time to show.
+  FrameOnSim f({"--range", "00002000:000027FF", "--baud", "115200"});
+  const std::vector<std::uint8_t> data = test::PseudoRandomBytes(kLength, 7);
+  const auto hex = f.dir / "ram.HEX";
+  test::WriteHexImage(hex, kBase, data);
+  f.op.openFile = hex.string();
+
+  ProgrammingSnapshot load;
+  bool clickedWhileRunning = false;
+  bool checkedByClick = false;
+  DialogScript<CLoadMemoryDialog> loadScript([&](CLoadMemoryDialog& d) {
+    auto* runBox = d.findChild<QCheckBox*>(QStringLiteral("runOnCompletion"));
+    if (d.RunInProgress()) {
+      if (!Text(d, "status").startsWith("Records")) return false;  // the stream is under way
+      clickedWhileRunning = true;
+      QTest::mouseClick(runBox, Qt::LeftButton);
+      checkedByClick = checkedByClick || runBox->isChecked();
+      return false;
+    }
+    load = Snapshot(d);
+    QTest::keyClick(&d, Qt::Key_Escape);  // leaves once the run is over
+    return true;
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kLoad));
+  EXPECT_FALSE(loadScript.TimedOut());
+  ASSERT_TRUE(load.seen);
+  EXPECT_TRUE(clickedWhileRunning);
+  EXPECT_FALSE(checkedByClick);  // clicks do not reach the controls during the run
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(load.title, "Load Memory");
+  EXPECT_EQ(load.eraseTime, "N/A");
+  EXPECT_TRUE(load.runOnCompletionVisible);
+  EXPECT_EQ(load.status.toStdString(),
+            std::to_string(RunPacketsLogged(f.log)) + " Records successfully written!");
+  EXPECT_EQ(f.op.MessageTexts(), std::vector<std::string>{"Success"});
+
+  const auto bin = f.dir / "ram.Bin";
+  f.op.saveFile = bin.string();
+  bool buttonsOffWhileReading = true;
+  bool stayedOpenWhileReading = true;
+  QStringList list;
+  QString title, field1, field2, retryState;
+  int progress = -1, progressMax = -2;
+  DialogScript<CMemoryReadDialog> dumpScript([&](CMemoryReadDialog& d) {
+    auto* ok = d.findChild<QPushButton*>(QStringLiteral("ok"));
+    auto* retry = d.findChild<QPushButton*>(QStringLiteral("retry"));
+    if (d.ReadInProgress()) {
+      buttonsOffWhileReading = buttonsOffWhileReading && !ok->isEnabled() && !retry->isEnabled();
+      QTest::keyClick(&d, Qt::Key_Escape);
+      stayedOpenWhileReading = stayedOpenWhileReading && d.isVisible();
+      return false;
+    }
+    auto* bar = d.findChild<QProgressBar*>(QStringLiteral("progress"));
+    // The full bar follows the done message: wait for both.
+    if (!ListTexts(d).join('\n').contains("File saved to") || bar->value() != bar->maximum()) {
+      return false;
+    }
+    list = ListTexts(d);
+    title = d.windowTitle();
+    field1 = Text(d, "field1");
+    field2 = Text(d, "field2");
+    retryState = QString("%1/%2").arg(retry->isVisible()).arg(retry->isEnabled());
+    progress = bar->value();
+    progressMax = bar->maximum();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    return true;
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kDumpRQ700Memory));
+  EXPECT_FALSE(dumpScript.TimedOut());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(title, "Read Memory");
+  EXPECT_TRUE(buttonsOffWhileReading);
+  EXPECT_TRUE(stayedOpenWhileReading);
+  EXPECT_EQ(list, (QStringList{"Reading memory...this could take several minutes",
+                               "Memory Dump Completed Successfully!",
+                               QString::fromStdString("File saved to " + bin.string())}));
+  EXPECT_EQ(field1, "2048 of 2048 bytes saved");
+  EXPECT_TRUE(std::regex_match(field2.toStdString(), kElapsed)) << field2.toStdString();
+  EXPECT_EQ(retryState, "1/0");  // shown for a controller, but nothing to retry
+  EXPECT_EQ(progressMax, 1000);
+  EXPECT_EQ(progress, 1000);
+
+  const std::string file = test::Slurp(bin);
+  const std::string text =
+      "Extra data inserted in file to make searching easier. Memory Starts at Address 0x2000";
+  ASSERT_EQ(file.size(), kBase + kLength);
+  EXPECT_EQ(file.substr(0, text.size()), text);
+  EXPECT_EQ(file.find_first_not_of('\0', text.size()), kBase);
+  EXPECT_EQ(file.substr(kBase), std::string(data.begin(), data.end()));
+  EXPECT_TRUE(f.frame->TerminalView()->IsPolling());
+}
+
+// A dump whose line goes unanswered ends "Aborted Unexpectedly" with "Retry"
+// and "OK" enabled; "Retry" reads the range again from its start and the
+// file holds exactly one copy of it afterwards.
+TEST(FlashDialogs, DumpRetryAfterASilentLineRewritesTheFileFromTheStart) {
+  test::FrameOnPty f;
+  const auto bin = test::MakeTempDir("retry") / "retry.Bin";
+  std::vector<std::uint8_t> memory = test::PseudoRandomBytes(0x40, 3);
+  std::atomic<int> run{1};
+  std::atomic<int> firstLineRequests{0};
+  test::FakeDevice device(f.pty, [&](const test::SeenPacket& p) -> std::string {
+    if (p.type == 0x10) return "00000100 0000013F 00000040\n\r";
+    if (p.type == 0x04) return "0\n\r";
+    if (p.type != 0x11 || p.address < 0x100 || p.address >= 0x140) return "E";
+    if (p.address == 0x100) ++firstLineRequests;
+    if (run.load() == 1 && p.address == 0x110) return {};  // silence: the line times out
+    std::string line = "00000010:";
+    char pair[3];
+    for (std::uint32_t i = 0; i < 0x10; ++i) {
+      std::snprintf(pair, sizeof pair, "%02X", memory[p.address - 0x100 + i]);
+      line += pair;
+    }
+    return line + "\n\r";
+  });
+  f.op.saveFile = bin.string();
+
+  QStringList afterFailure, atEnd;
+  bool okAfterFailure = false, retryAfterFailure = false, retryOffAfterClick = false;
+  std::uintmax_t partialSize = 0;
+  DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+    auto* ok = d.findChild<QPushButton*>(QStringLiteral("ok"));
+    auto* retry = d.findChild<QPushButton*>(QStringLiteral("retry"));
+    if (d.ReadInProgress()) return false;
+    const QStringList list = ListTexts(d);
+    if (run.load() == 1 && list.contains("Memory Dump Aborted Unexpectedly")) {
+      afterFailure = list;
+      okAfterFailure = ok->isEnabled();
+      retryAfterFailure = retry->isEnabled();
+      partialSize = std::filesystem::file_size(bin);
+      run = 2;
+      QTest::mouseClick(retry, Qt::LeftButton);
+      retryOffAfterClick = !retry->isEnabled();
+      return false;
+    }
+    if (run.load() == 2 && list.join('\n').contains("File saved to")) {
+      atEnd = list;
+      QTest::mouseClick(ok, Qt::LeftButton);
+      return true;
+    }
+    return false;
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kDumpRQ700Memory));
+  EXPECT_FALSE(script.TimedOut());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+  EXPECT_EQ(afterFailure, (QStringList{"Reading memory...this could take several minutes",
+                                       "Memory Dump Aborted Unexpectedly"}));
+  EXPECT_TRUE(okAfterFailure);
+  EXPECT_TRUE(retryAfterFailure);
+  EXPECT_TRUE(retryOffAfterClick);
+  EXPECT_EQ(partialSize, 0x110u);  // text and padding, then the one line that came
+  EXPECT_EQ(atEnd, (QStringList{"Reading memory...this could take several minutes",
+                                "Memory Dump Aborted Unexpectedly",
+                                "Reading memory...this could take several minutes",
+                                "Memory Dump Completed Successfully!",
+                                QString::fromStdString("File saved to " + bin.string())}));
+  EXPECT_EQ(firstLineRequests.load(), 2);  // the second read began at the start again
+
+  const std::string file = test::Slurp(bin);
+  ASSERT_EQ(file.size(), 0x140u);
+  EXPECT_EQ(file.rfind("Extra data inserted in file to make searching easier. Memory Starts at "
+                       "Address 0x100",
+                       0),
+            0u);
+  EXPECT_EQ(file.substr(0x100), std::string(memory.begin(), memory.end()));
+}
+
+// "OK" pressed the moment it is enabled: the reading thread still has its
+// last progress event to deliver, and closing must take it rather than wait
+// for a thread that is waiting for the dialog.
+TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
+  test::FrameOnPty f;
+  const auto bin = test::MakeTempDir("ok") / "ok.Bin";
+  test::FakeDevice device(f.pty, [](const test::SeenPacket& p) -> std::string {
+    if (p.type == 0x10) return "00000000 0000001F 00000020\n\r";
+    if (p.type == 0x04) return "0\n\r";
+    if (p.type == 0x11) return "00000010.A5\n\r";
+    return "E";
+  });
+  f.op.saveFile = bin.string();
+
+  // Clicks "OK" from the event queue as soon as the done message enables it.
+  struct ClickWhenEnabled : QObject {
+    bool clicked = false;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+      auto* ok = qobject_cast<QPushButton*>(watched);
+      if (ok != nullptr && e->type() == QEvent::EnabledChange && ok->isEnabled() && !clicked) {
+        clicked = true;
+        QTimer::singleShot(0, ok, [ok] {
+          // By now the reading thread is waiting on its last progress event.
+          QThread::msleep(50);
+          ok->click();
+        });
+      }
+      return false;
+    }
+  } clicker;
+  DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+    d.findChild<QPushButton*>(QStringLiteral("ok"))->installEventFilter(&clicker);
+    return true;
+  });
+  EXPECT_TRUE(f.frame->RunCommand(cmd::kDumpRQ700Memory));
+  EXPECT_FALSE(script.TimedOut());
+  EXPECT_TRUE(clicker.clicked);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(test::Slurp(bin), std::string(0x20, '\xA5'));
+}
+
+}  // namespace
+}  // namespace tarnvale::gui
