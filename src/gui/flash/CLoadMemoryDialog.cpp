@@ -86,6 +86,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   freeText_ = new QLabel(this);
   freeText_->setObjectName(QStringLiteral("freeText"));
   freeText_->setTextFormat(Qt::PlainText);
+  freeText_->hide();  // only the boot flash has a version to show here
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));
@@ -114,7 +115,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   // The one-line status bar along the bottom edge.
   status_ = MakeField(this, "status");
   status_->setMinimumWidth(
-      status_->fontMetrics().horizontalAdvance(QString::fromLatin1(load_text::kErasing)) + 16);
+      status_->fontMetrics().horizontalAdvance(QString::fromLatin1(load_text::kErasing)) + 32);
   status_->setMinimumHeight(status_->fontMetrics().height() + 6);
 
   auto* body = new QVBoxLayout;
@@ -218,6 +219,7 @@ void CLoadMemoryDialog::SetStatus(const std::string& text) {
 }
 void CLoadMemoryDialog::SetFreeText(const std::string& text) {
   freeText_->setText(QString::fromStdString(text));
+  freeText_->setVisible(!text.empty());
 }
 
 void CLoadMemoryDialog::SetProgressRange(std::uint32_t upper, std::uint32_t step) {

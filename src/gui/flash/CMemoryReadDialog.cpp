@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -159,8 +160,18 @@ void CMemoryReadDialog::AddListText(const std::string& text) {
   // The messages carry their own line ends; a list item is one line.
   std::string line = text;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  list_->addItem(QString::fromStdString(line));
+  const QString item = QString::fromStdString(line);
+  list_->addItem(item);
+  list_->item(list_->count() - 1)->setToolTip(item);
   list_->scrollToBottom();
+  // A long line (the saved file's path) widens the dialog rather than
+  // hiding behind a scroll bar, as far as the screen allows.
+  const int needed = list_->fontMetrics().horizontalAdvance(item) + 16;
+  const int shortBy = needed - list_->viewport()->width();
+  if (shortBy > 0 && isVisible()) {
+    const int widest = screen() ? screen()->availableGeometry().width() * 9 / 10 : width() + shortBy;
+    resize(std::min(width() + shortBy, std::max(widest, width())), height());
+  }
 }
 
 void CMemoryReadDialog::SetField1(const std::string& text) {
