@@ -182,6 +182,10 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
+      // "Run on completion" only decides what happens after the last
+      // acknowledgement, and the run starts 100 ms after the dialog opens:
+      // it must take clicks during the run or it could never be ticked.
+      if (watched == runOnCompletion_) return false;
       return RunInProgress();
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
