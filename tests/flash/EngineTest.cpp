@@ -381,6 +381,43 @@ TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
   EXPECT_EQ(events.positions[2], 500u);
 }
 
+TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
+  // Whoever hears "done" (the dialog's "File saved to", a retry) must find
+  // the file whole, on success and after a failure alike.
+  std::atomic<bool> silentSecondLine{false};
+  FakeDevice dev(pty, [&](const SeenPacket& p) -> std::string {
+    if (p.type != 0x11) return "0\n\r";
+    if (p.address == 0x0010 && silentSecondLine.load()) return {};  // the line times out
+    return "00000010:000102030405060708090A0B0C0D0E0F\n\r";
+  });
+  OpenPort();
+  struct SizeAtDone : MemoryReadEvents {
+    void OnRange(std::uint32_t) override {}
+    void OnStep(std::uint32_t) override {}
+    void OnProgress(std::uint32_t, std::uint32_t) override {}
+    void OnDone(ResultCode c, std::uint32_t) override {
+      code = c;
+      size = std::filesystem::file_size(path);
+    }
+    std::string path;
+    ResultCode code = 0;
+    std::uintmax_t size = 0;
+  } events;
+  MemoryReadRequest r;
+  r.port = &port;
+  r.start = 0;
+  r.end = 0x1F;
+  r.path = events.path = (dir / "whole.Bin").string();
+  r.timings = Quick();
+  std::atomic<bool> stop{false};
+  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
+  EXPECT_EQ(events.size, 0x20u);
+  silentSecondLine = true;
+  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kTimeout);
+  EXPECT_EQ(events.code, rc::kTimeout);
+  EXPECT_EQ(events.size, 0x10u) << "the line that came is on disk before the failure is told";
+}
+
 // ---- workflows ------------------------------------------------------------------
 
 struct RecordingRunner : JobRunner {

@@ -147,7 +147,13 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   const std::uint64_t length =
       request.end >= request.start ? static_cast<std::uint64_t>(request.end) - start + 1 : 0;
   std::uint64_t next = start;
+  DumpFile* openFile = nullptr;
+  // The file is closed before "done" goes out, so whoever hears of the end
+  // (a person reading "File saved to", a retry) finds the file complete.
   auto done = [&](ResultCode code) {
+    if (openFile != nullptr && openFile->IsOpen() && !openFile->Close() && code == rc::kSuccess) {
+      code = rc::kCantWriteOutput;
+    }
     if (!stop.load()) {
       events.OnDone(code, static_cast<std::uint32_t>(next));
       if (code == rc::kSuccess) events.OnProgress(kDumpProgressUpper, static_cast<std::uint32_t>(next));
@@ -161,6 +167,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   DumpFile file(request.path);
   if (!file.IsOpen()) return done(rc::kCantOpenOutput);
+  openFile = &file;
   events.OnRange(kDumpProgressUpper);
   events.OnStep(kDumpProgressUpper);
   if (start != 0) {
@@ -192,7 +199,6 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
     }
     if (next >= last) break;
   }
-  if (!file.Close()) return done(rc::kCantWriteOutput);
   return done(rc::kSuccess);
 }
 
