@@ -13,36 +13,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchTools.h"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path Tool(const char* env, const fs::path& self, const char* rel) {
-  if (const char* p = std::getenv(env); p && *p) return p;
-  return fs::weakly_canonical(self.parent_path() / ".." / rel);
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&fa, outFd, 1);
-  posix_spawn_file_actions_adddup2(&fa, errFd, 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  return pid;
-}
+using bench::Spawn;
+using bench::Tool;
 
 }  // namespace
 
