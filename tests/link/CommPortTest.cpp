@@ -70,6 +70,26 @@ TEST(CommPortSerial, PurgeDropsWaitingBytes) {
   EXPECT_EQ(ReadAll(port, 1), "Z");
 }
 
+TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
+  PtyPair pty;
+  const std::string tail = std::string(1500, 'x') + "g\r";
+  // Repeated: whether unsent bytes are still queued at the close is a race.
+  for (int round = 0; round < 10; ++round) {
+    CommPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+    EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size()), tail.size());
+    // The peer reads while the port closes, as a device draining its line would.
+    std::string seen;
+    std::thread peer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      seen = pty.Receive(tail.size(), 2000);
+    });
+    EXPECT_TRUE(port.Close());
+    peer.join();
+    ASSERT_EQ(seen, tail) << "round " << round;
+  }
+}
+
 TEST(CommPortSerial, OpenCloseRules) {
   PtyPair pty;
   PtyPair other;

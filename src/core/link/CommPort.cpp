@@ -51,7 +51,11 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_
 
 bool CommPort::Close() {
   if (!IsOpen()) return false;
-  stream_->Purge();
+  // What was written must still reach the device (a 'g' CR that starts a
+  // loaded program is often the last thing sent), so only the input is
+  // discarded; unsent output is given time to leave.
+  stream_->DrainOutput();
+  stream_->PurgeInput();
   const bool ok = stream_->Close();
   stream_.reset();
   return ok;

@@ -87,6 +87,24 @@ class SerialStream final : public Stream {
 
   bool Purge() override { return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0; }
 
+  bool PurgeInput() override { return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0; }
+
+  void DrainOutput() override {
+    if (fd_ < 0) return;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    // Twice the wire time of what is queued, plus a little: a peer that
+    // never reads (a pseudo-terminal nobody drains) cannot hold us up.
+    const std::uint64_t wireMs = static_cast<std::uint64_t>(queued) * 10000u / baud_;
+    const std::uint32_t limitMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(wireMs * 2 + 20, 2000));
+    const Clock& clock = SystemClock();
+    const std::uint32_t start = clock.TickMs();
+    while (clock.TickMs() - start < limitMs) {
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+      clock.SleepMs(1);
+    }
+  }
+
   bool WaitReadable(std::uint32_t timeoutMs) override {
     if (fd_ < 0) return false;
     if (BytesWaiting() > 0) return true;

@@ -21,6 +21,11 @@ class Stream {
   virtual std::size_t BytesWaiting() = 0;
   // Discards waiting input and unsent output. True on success.
   virtual bool Purge() = 0;
+  // Discards waiting input only. True on success.
+  virtual bool PurgeInput() { return Purge(); }
+  // Waits (at most the wire time of what is queued, bounded) until bytes
+  // already written have left, so closing does not cut off a command's tail.
+  virtual void DrainOutput() {}
   // Waits until bytes are waiting or the time-out passes; true when readable.
   // A dead link (peer gone) sleeps out the time-out rather than spinning.
   virtual bool WaitReadable(std::uint32_t timeoutMs) = 0;
