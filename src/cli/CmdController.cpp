@@ -108,7 +108,8 @@ void RunInfo(const LinkArgs& args, bool json) {
     std::cout << "{\"revision\":" << JsonString(revision) << ",\"serial\":" << JsonString(serial)
               << ",\"boot_block\":" << JsonString(HexBytes(boot.controllerBootBlock.data(), 16))
               << ",\"application\":" << (present ? "true" : "false")
-              << ",\"application_base\":" << JsonString(present ? base : "")
+              << ",\"application_base\":"
+              << (present ? std::to_string(header.applicationBase) : std::string("null"))
               << ",\"version\":" << JsonString(FieldText(header.controllerVersion))
               << ",\"model\":" << JsonString(FieldText(header.controllerModel))
               << ",\"identity\":" << JsonString(identity) << "}" << std::endl;
