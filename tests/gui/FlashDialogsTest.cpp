@@ -159,12 +159,12 @@ ProgrammingSnapshot Snapshot(CLoadMemoryDialog& d) {
 // on "Exit"; the simulator's flash then holds the file's image.
 TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDialog) {
   FrameOnSim f({"--erase-ms", "400", "--baud", "115200", "--serial", "SN7731"});
-  test::FmfSpec spec;
-  spec.generation = 4;
-  spec.version = "4.57.05";  // old enough for the MAC question
-  spec.codeBytes = 6000;
+  test::FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.version = "4.57.05";  // old enough for the MAC question
+  recipe.codeBytes = 6000;
   const auto fmf = f.dir / "g4.FMF";
-  const std::vector<std::uint8_t> image = test::WriteFmf(fmf, spec);
+  const std::vector<std::uint8_t> image = test::WriteFmf(fmf, recipe);
   f.op.openFile = fmf.string();
   f.op.answers = {true};
 
@@ -239,10 +239,10 @@ TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDia
 // by itself with the code's text, and the command still ends.
 TEST(FlashDialogs, ARefusedPacketClosesTheProgrammingDialogWithTheCodesText) {
   FrameOnSim f({"--erase-ms", "50", "--fault", "ack:10=D"});
-  test::FmfSpec spec;
-  spec.version = "5.01.00";
+  test::FmfSpec recipe;
+  recipe.version = "5.01.00";
   const auto fmf = f.dir / "f.FMF";
-  test::WriteFmf(fmf, spec);
+  test::WriteFmf(fmf, recipe);
   f.op.openFile = fmf.string();
 
   bool sawDialog = false;
