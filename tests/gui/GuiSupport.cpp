@@ -82,11 +82,15 @@ void ForgetSettings() {
   std::filesystem::remove(platform::SettingsDirectory() / platform::kSettingsFileName, ec);
 }
 
-FrameOnPty::FrameOnPty() {
+void SaveFreshSettings(ConfigData& settings, const std::string& port) {
   ForgetSettings();
   settings.Load();
-  settings.SetCOMPort(pty.SlavePath());
+  settings.SetCOMPort(port);
   settings.Save();
+}
+
+FrameOnPty::FrameOnPty() {
+  SaveFreshSettings(settings, pty.SlavePath());
   frame = std::make_unique<gui::CMainFrame>(settings, &op);
 }
 

@@ -31,6 +31,8 @@ void AnswerNextModal(std::function<void(QWidget*)> answer);
 
 // Forgets every stored setting: the next Load starts from first-run defaults.
 void ForgetSettings();
+// First-run settings with the primary port `port`, loaded and saved.
+void SaveFreshSettings(ConfigData& settings, const std::string& port);
 
 // A main window on a pty, with a recording operator.
 struct FrameOnPty {

@@ -3,12 +3,15 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <sstream>
 
 #include "GuiSupport.h"
 #include "app/CMainFrame.h"
 #include "app/CommandIds.h"
 #include "settings/CIPAddressCtrl.h"
 #include "settings/CPortSettings.h"
+#include "ui/CCoolEdit.h"
+#include "ui/CTerminalDialog.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -29,176 +32,159 @@ class PortDialog : public ::testing::Test {
     test::ForgetSettings();
     settings_.Load();
   }
+  std::unique_ptr<CPortSettings> Open(PortRole role, std::vector<PortInfo> ports = {}) {
+    return std::make_unique<CPortSettings>(settings_, role, nullptr, Ports(std::move(ports)));
+  }
   ConfigData settings_;
 };
 
+// The port list, baud, parity, stop-bit and data-bit lists, in that order.
+std::vector<QComboBox*> Lists(CPortSettings& d) {
+  return {d.PortList(), d.BaudList(), d.ParityList(), d.StopBitsList(), d.DataBitsList()};
+}
+QStringList Chosen(CPortSettings& d) {
+  QStringList out;
+  for (QComboBox* box : Lists(d)) out << box->currentText();
+  return out;
+}
+void Choose(CPortSettings& d, const QStringList& texts) {
+  for (int i = 0; i < texts.size(); ++i) Lists(d)[i]->setCurrentText(texts[i]);
+}
+// The record's serial fields of one role as stored codes: port, baud, parity, stop bits, data bits.
+std::string Stored(const ConfigData& s, PortRole role) {
+  std::ostringstream o;
+  if (role == PortRole::Primary) {
+    o << s.GetCOMPort() << ' ' << s.GetBaudRate() << ' ' << +s.GetParity() << ' ' << +s.GetStopBits() << ' ' << +s.GetByteSize();
+  } else {
+    o << s.GetAuxCOMPort() << ' ' << s.GetAuxBaudRate() << ' ' << +s.GetAuxParity() << ' ' << +s.GetAuxStopBits() << ' ' << +s.GetAuxByteSize();
+  }
+  return o.str();
+}
+
 TEST_F(PortDialog, ListsHoldTheirEntriesAndTheTitleNamesTheRole) {
-  CPortSettings primary(settings_, PortRole::Primary, nullptr, Ports({}));
-  EXPECT_EQ(primary.windowTitle(), "Primary Port");
-  EXPECT_EQ(Items(primary.BaudList()),
+  auto primary = Open(PortRole::Primary);
+  EXPECT_EQ(primary->windowTitle(), "Primary Port");
+  EXPECT_EQ(Items(primary->BaudList()),
             (QStringList{"921600", "460800", "230400", "115200", "57600", "38400", "28800",
                          "19200", "14400", "9600", "7200", "4800", "2400", "1800", "1200", "600",
                          "300"}));
-  EXPECT_EQ(Items(primary.ParityList()), (QStringList{"NONE", "ODD", "EVEN"}));
-  EXPECT_EQ(Items(primary.StopBitsList()), (QStringList{"1", "1.5", "2"}));
-  EXPECT_EQ(Items(primary.DataBitsList()), (QStringList{"7", "8"}));
-  EXPECT_EQ(primary.BaudList()->currentText(), "115200");
-  EXPECT_EQ(primary.ParityList()->currentText(), "NONE");
-  EXPECT_EQ(primary.StopBitsList()->currentText(), "1");
-  EXPECT_EQ(primary.DataBitsList()->currentText(), "8");
-
-  CPortSettings programmer(settings_, PortRole::Programmer, nullptr, Ports({}));
-  EXPECT_EQ(programmer.windowTitle(), "Universal Programmer Port");
-  EXPECT_EQ(programmer.BaudList()->currentText(), "921600");
+  EXPECT_EQ(Items(primary->ParityList()), (QStringList{"NONE", "ODD", "EVEN"}));
+  EXPECT_EQ(Items(primary->StopBitsList()), (QStringList{"1", "1.5", "2"}));
+  EXPECT_EQ(Items(primary->DataBitsList()), (QStringList{"7", "8"}));
+  EXPECT_EQ(Chosen(*primary), (QStringList{"COM1", "115200", "NONE", "1", "8"}));
+  auto programmer = Open(PortRole::Programmer);
+  EXPECT_EQ(programmer->windowTitle(), "Universal Programmer Port");
+  EXPECT_EQ(Chosen(*programmer), (QStringList{"COM7", "921600", "NONE", "1", "8"}));
 }
 
 TEST_F(PortDialog, PortListIsSortedByTextWithDescriptionsAndTcpIpLast) {
-  settings_.SetCOMPort("COM1");
-  CPortSettings byNumber(settings_, PortRole::Primary, nullptr,
-                         Ports({{"COM1", ""}, {"COM3", ""}, {"COM10", ""}}));
-  EXPECT_EQ(Items(byNumber.PortList()), (QStringList{"COM1", "COM10", "COM3", "TCP/IP"}));
-  EXPECT_EQ(byNumber.PortList()->currentText(), "COM1");
-
-  settings_.SetCOMPort("/dev/ttyUSB0");
-  CPortSettings devices(settings_, PortRole::Primary, nullptr,
-                        Ports({{"/dev/ttyUSB0", "FT232R USB UART (A9XYZ)"}, {"/dev/ttyACM0", ""}}));
-  EXPECT_EQ(Items(devices.PortList()),
-            (QStringList{"/dev/ttyACM0", "/dev/ttyUSB0  (FT232R USB UART (A9XYZ))", "TCP/IP"}));
-  EXPECT_EQ(devices.PortList()->currentIndex(), 1);
-  devices.accept();
-  // The device path is stored, never the description.
-  EXPECT_EQ(settings_.GetCOMPort(), "/dev/ttyUSB0");
-}
-
-TEST_F(PortDialog, StoredPortSelectsByPrefixOrStaysListedWhenAbsent) {
-  settings_.SetCOMPort("com1");
-  CPortSettings prefix(settings_, PortRole::Primary, nullptr, Ports({{"COM10", ""}}));
-  EXPECT_EQ(prefix.PortList()->currentText(), "COM10");
-
-  settings_.SetCOMPort("/dev/ttyUSB7");
-  CPortSettings absent(settings_, PortRole::Primary, nullptr, Ports({{"/dev/ttyS0", "Serial port"}}));
-  EXPECT_EQ(absent.PortList()->currentText(), "/dev/ttyUSB7");
-  absent.accept();
-  EXPECT_EQ(settings_.GetCOMPort(), "/dev/ttyUSB7");
-
-  // A COM name finds the device it stands for.
-  settings_.SetCOMPort("COM1");
-  CPortSettings mapped(settings_, PortRole::Primary, nullptr, Ports({{"/dev/ttyS0", "Serial port"}}));
-  EXPECT_EQ(mapped.PortList()->currentText(), "/dev/ttyS0  (Serial port)");
+  struct Case {
+    std::string stored;
+    std::vector<PortInfo> ports;
+    QStringList items;
+    QString selected;
+    std::string accepted;  // the device path, never the description
+  };
+  const Case cases[] = {
+      {"COM1", {{"COM1", ""}, {"COM3", ""}, {"COM10", ""}}, {"COM1", "COM10", "COM3", "TCP/IP"}, "COM1", "COM1"},
+      {"/dev/ttyUSB0", {{"/dev/ttyUSB0", "FT232R USB UART (A9XYZ)"}, {"/dev/ttyACM0", ""}},
+       {"/dev/ttyACM0", "/dev/ttyUSB0  (FT232R USB UART (A9XYZ))", "TCP/IP"},
+       "/dev/ttyUSB0  (FT232R USB UART (A9XYZ))", "/dev/ttyUSB0"},
+      // Selected by prefix, case-insensitive.
+      {"com1", {{"COM10", ""}}, {"COM10", "TCP/IP"}, "COM10", "COM10"},
+      // A stored port that is absent stays listed.
+      {"/dev/ttyUSB7", {{"/dev/ttyS0", "Serial port"}}, {"/dev/ttyS0  (Serial port)", "/dev/ttyUSB7", "TCP/IP"},
+       "/dev/ttyUSB7", "/dev/ttyUSB7"},
+      // A COM name finds the device it stands for.
+      {"COM1", {{"/dev/ttyS0", "Serial port"}}, {"/dev/ttyS0  (Serial port)", "TCP/IP"},
+       "/dev/ttyS0  (Serial port)", "/dev/ttyS0"},
+  };
+  for (const Case& c : cases) {
+    settings_.SetCOMPort(c.stored);
+    auto dialog = Open(PortRole::Primary, c.ports);
+    EXPECT_EQ(Items(dialog->PortList()), c.items) << c.stored;
+    EXPECT_EQ(dialog->PortList()->currentText(), c.selected) << c.stored;
+    dialog->accept();
+    EXPECT_EQ(settings_.GetCOMPort(), c.accepted) << c.stored;
+  }
 }
 
 TEST_F(PortDialog, TcpIpGreysTheSerialListsAndEnablesTheAddress) {
   settings_.SetCOMPort("COM2");
-  CPortSettings dialog(settings_, PortRole::Primary, nullptr, Ports({{"COM2", ""}}));
-  auto serialEnabled = [&] {
-    return std::vector<bool>{dialog.BaudList()->isEnabled(), dialog.ParityList()->isEnabled(),
-                             dialog.StopBitsList()->isEnabled(), dialog.DataBitsList()->isEnabled()};
+  auto dialog = Open(PortRole::Primary, {{"COM2", ""}});
+  auto enabled = [&] {
+    std::vector<bool> on;
+    for (QComboBox* box : Lists(*dialog)) on.push_back(box->isEnabled());
+    on.push_back(dialog->IpAddress()->isEnabled());
+    return on;
   };
-  EXPECT_EQ(serialEnabled(), std::vector<bool>(4, true));
-  EXPECT_FALSE(dialog.IpAddress()->isEnabled());
-
-  dialog.PortList()->setCurrentText("TCP/IP");
-  EXPECT_EQ(serialEnabled(), std::vector<bool>(4, false));
-  EXPECT_TRUE(dialog.IpAddress()->isEnabled());
-
-  dialog.IpAddress()->SetAddress({192, 168, 1, 20});
-  dialog.accept();
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true, true, true, false}));
+  dialog->PortList()->setCurrentText("TCP/IP");
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false, false, false, true}));
+  dialog->IpAddress()->SetAddress({192, 168, 1, 20});
+  dialog->accept();
   EXPECT_EQ(settings_.GetCOMPort(), "TCP/IP");
   EXPECT_EQ(settings_.GetIPAddress(), "192.168.1.20");
 
-  settings_.SetCOMPort("TCP/IP");
-  CPortSettings reopened(settings_, PortRole::Primary, nullptr, Ports({{"COM2", ""}}));
-  EXPECT_EQ(reopened.PortList()->currentText(), "TCP/IP");
-  EXPECT_TRUE(reopened.IpAddress()->isEnabled());
-  reopened.PortList()->setCurrentText("COM2");
-  EXPECT_FALSE(reopened.IpAddress()->isEnabled());
+  auto reopened = Open(PortRole::Primary, {{"COM2", ""}});
+  EXPECT_EQ(reopened->PortList()->currentText(), "TCP/IP");
+  EXPECT_TRUE(reopened->IpAddress()->isEnabled());
+  reopened->PortList()->setCurrentText("COM2");
+  EXPECT_FALSE(reopened->IpAddress()->isEnabled());
 }
 
-TEST_F(PortDialog, OkStoresCodesForThePrimaryRoleOnly) {
-  CPortSettings dialog(settings_, PortRole::Primary, nullptr, Ports({{"COM4", ""}}));
-  dialog.PortList()->setCurrentText("COM4");
-  dialog.BaudList()->setCurrentText("9600");
-  dialog.ParityList()->setCurrentText("EVEN");
-  dialog.StopBitsList()->setCurrentText("1.5");
-  dialog.DataBitsList()->setCurrentText("7");
-  dialog.accept();
-  EXPECT_EQ(settings_.GetCOMPort(), "COM4");
-  EXPECT_EQ(settings_.GetBaudRate(), 9600u);
-  EXPECT_EQ(settings_.GetParity(), 2);
-  EXPECT_EQ(settings_.GetStopBits(), 1);
-  EXPECT_EQ(settings_.GetByteSize(), 7);
-  EXPECT_EQ(settings_.GetAuxCOMPort(), "COM7");
-  EXPECT_EQ(settings_.GetAuxBaudRate(), 921600u);
-  EXPECT_EQ(settings_.GetAuxParity(), 0);
-  EXPECT_EQ(settings_.GetAuxStopBits(), 0);
-  EXPECT_EQ(settings_.GetAuxByteSize(), 8);
-
-  // Nothing is saved by the dialog itself.
-  ConfigData stored;
-  stored.Load();
-  EXPECT_EQ(stored.GetBaudRate(), 115200u);
-}
-
-TEST_F(PortDialog, ProgrammerRoleChangesOnlyAuxFieldsAndTheAddress) {
-  CPortSettings dialog(settings_, PortRole::Programmer, nullptr, Ports({{"COM5", ""}}));
-  dialog.PortList()->setCurrentText("COM5");
-  dialog.BaudList()->setCurrentText("57600");
-  dialog.ParityList()->setCurrentText("ODD");
-  dialog.StopBitsList()->setCurrentText("2");
-  dialog.DataBitsList()->setCurrentText("7");
-  dialog.IpAddress()->SetAddress({10, 0, 0, 5});
-  dialog.accept();
-  EXPECT_EQ(settings_.GetAuxCOMPort(), "COM5");
-  EXPECT_EQ(settings_.GetAuxBaudRate(), 57600u);
-  EXPECT_EQ(settings_.GetAuxParity(), 1);
-  EXPECT_EQ(settings_.GetAuxStopBits(), 2);
-  EXPECT_EQ(settings_.GetAuxByteSize(), 7);
-  EXPECT_EQ(settings_.GetIPAddress(), "10.0.0.5");
-  EXPECT_EQ(settings_.GetCOMPort(), "COM1");
-  EXPECT_EQ(settings_.GetBaudRate(), 115200u);
-  EXPECT_EQ(settings_.GetParity(), 0);
-  EXPECT_EQ(settings_.GetStopBits(), 0);
-  EXPECT_EQ(settings_.GetByteSize(), 8);
-}
-
-TEST_F(PortDialog, CancelChangesNothing) {
-  CPortSettings dialog(settings_, PortRole::Primary, nullptr, Ports({{"COM4", ""}}));
-  dialog.PortList()->setCurrentText("TCP/IP");
-  dialog.IpAddress()->SetAddress({1, 2, 3, 4});
-  dialog.reject();
-  EXPECT_EQ(settings_.GetCOMPort(), "COM1");
+// EVEN is stored as 2 and 1.5 stop bits as 1; each role changes only its own
+// fields (and the address), OK only the record, Cancel nothing.
+TEST_F(PortDialog, OkStoresCodesIntoTheRecordForItsRoleOnly) {
+  auto cancelled = Open(PortRole::Primary, {{"COM4", ""}});
+  Choose(*cancelled, {"TCP/IP"});
+  cancelled->IpAddress()->SetAddress({1, 2, 3, 4});
+  cancelled->reject();
+  EXPECT_EQ(Stored(settings_, PortRole::Primary), "COM1 115200 0 0 8");
   EXPECT_EQ(settings_.GetIPAddress(), "10.10.10.91");
+
+  auto primary = Open(PortRole::Primary, {{"COM4", ""}});
+  Choose(*primary, {"COM4", "9600", "EVEN", "1.5", "7"});
+  primary->accept();
+  EXPECT_EQ(Stored(settings_, PortRole::Primary), "COM4 9600 2 1 7");
+  EXPECT_EQ(Stored(settings_, PortRole::Programmer), "COM7 921600 0 0 8");
+  ConfigData saved;
+  saved.Load();
+  EXPECT_EQ(Stored(saved, PortRole::Primary), "COM1 115200 0 0 8");
+
+  auto programmer = Open(PortRole::Programmer, {{"COM5", ""}});
+  Choose(*programmer, {"COM5", "57600", "ODD", "2", "7"});
+  programmer->IpAddress()->SetAddress({10, 0, 0, 5});
+  programmer->accept();
+  EXPECT_EQ(Stored(settings_, PortRole::Programmer), "COM5 57600 1 2 7");
+  EXPECT_EQ(settings_.GetIPAddress(), "10.0.0.5");
+  EXPECT_EQ(Stored(settings_, PortRole::Primary), "COM4 9600 2 1 7");
 }
 
 TEST_F(PortDialog, IpAddressShowsFourFieldsAndStoresThemBackUnchanged) {
-  CPortSettings dialog(settings_, PortRole::Primary, nullptr, Ports({}));
-  auto fields = [&] {
-    QStringList f;
-    for (int i = 0; i < 4; ++i) f << dialog.IpAddress()->Field(i)->text();
-    return f;
-  };
-  EXPECT_EQ(fields(), (QStringList{"10", "10", "10", "91"}));
-  dialog.accept();
+  auto dialog = Open(PortRole::Primary);
+  QStringList fields;
+  for (int i = 0; i < 4; ++i) fields << dialog->IpAddress()->Field(i)->text();
+  EXPECT_EQ(fields, (QStringList{"10", "10", "10", "91"}));
+  dialog->accept();
   EXPECT_EQ(settings_.GetIPAddress(), "10.10.10.91");
-
   // A loopback peer on another TCP port keeps its port through the dialog.
   settings_.SetIPAddress("127.0.0.1:40123");
-  CPortSettings withPort(settings_, PortRole::Primary, nullptr, Ports({}));
-  withPort.accept();
+  Open(PortRole::Primary)->accept();
   EXPECT_EQ(settings_.GetIPAddress(), "127.0.0.1:40123");
 }
 
 TEST(IpAddressText, UnreadableNumbersAreZeroAndFieldsStayInRange) {
   using A = std::array<int, 4>;
-  EXPECT_EQ(ParseIpAddress("10.10.10.91"), (A{10, 10, 10, 91}));
-  EXPECT_EQ(ParseIpAddress("10.20.x.5"), (A{10, 20, 0, 0}));
-  EXPECT_EQ(ParseIpAddress(""), (A{0, 0, 0, 0}));
-  EXPECT_EQ(ParseIpAddress("300.1.2.-4"), (A{255, 1, 2, 0}));
+  const std::pair<const char*, A> cases[] = {{"10.10.10.91", {10, 10, 10, 91}},
+                                             {"10.20.x.5", {10, 20, 0, 0}},
+                                             {"", {0, 0, 0, 0}},
+                                             {"300.1.2.-4", {255, 1, 2, 0}}};
+  for (const auto& [text, fields] : cases) EXPECT_EQ(ParseIpAddress(text), fields) << text;
   std::string rest;
   ParseIpAddress("127.0.0.1:4000", &rest);
   EXPECT_EQ(rest, ":4000");
   EXPECT_EQ(FormatIpAddress({1, 22, 133, 4}), "1.22.133.4");
-
   CIPAddressCtrl ctrl;
   ctrl.Field(2)->setText("");
   ctrl.Field(0)->setText("77");
@@ -216,12 +202,23 @@ class SetupPort : public ::testing::Test {
                           },
                           {}, {}});
   }
+  std::string SavedPort(bool aux = false) {
+    ConfigData stored;
+    stored.Load();
+    return aux ? stored.GetAuxCOMPort() : stored.GetCOMPort();
+  }
   test::FrameOnPty f_;
   std::vector<PortRole> roles_;
   bool primaryOpenDuringDialog_ = false;
 };
 
-TEST_F(SetupPort, PrimaryOkOpensTheNewPortAndSaves) {
+TEST_F(SetupPort, PrimaryCancelKeepsOkOpensAndSavesAFailureIsReportedUnsaved) {
+  auto& link = f_.frame->Link();
+  UseDialog([](ConfigData&) { return false; });
+  f_.frame->RunCommand(cmd::kSetupPrimaryPort);
+  EXPECT_TRUE(link.PrimaryPort()->IsOpen());
+  EXPECT_TRUE(f_.op.messages.empty());
+
   test::PtyPair other;
   UseDialog([&](ConfigData& s) {
     s.SetCOMPort(other.SlavePath());
@@ -229,35 +226,37 @@ TEST_F(SetupPort, PrimaryOkOpensTheNewPortAndSaves) {
     return true;
   });
   f_.frame->RunCommand(cmd::kSetupPrimaryPort);
-  ASSERT_EQ(roles_, std::vector<PortRole>{PortRole::Primary});
+  EXPECT_EQ(roles_, (std::vector<PortRole>{PortRole::Primary, PortRole::Primary}));
   EXPECT_TRUE(primaryOpenDuringDialog_);
-  EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsOpen());
-  EXPECT_EQ(f_.frame->Link().PrimaryPortName(), other.SlavePath());
-  EXPECT_EQ(f_.frame->Link().PrimaryBaudRate(), 38400u);
-  ConfigData stored;
-  stored.Load();
-  EXPECT_EQ(stored.GetCOMPort(), other.SlavePath());
+  EXPECT_TRUE(link.PrimaryPort()->IsOpen());
+  EXPECT_EQ(link.PrimaryPortName(), other.SlavePath());
+  EXPECT_EQ(link.PrimaryBaudRate(), 38400u);
+  EXPECT_EQ(SavedPort(), other.SlavePath());
   EXPECT_TRUE(f_.op.messages.empty());
-}
+  // The terminal reads the new port when data arrives.
+  other.Send("from the new port\n\r");
+  auto* edit = f_.frame->TerminalView()->Edit();
+  EXPECT_TRUE(test::PumpUntil([&] { return edit->toPlainText() == "from the new port\n"; }));
 
-TEST_F(SetupPort, PrimaryPortThatWillNotOpenIsReportedAndNotSaved) {
   UseDialog([](ConfigData& s) {
     s.SetCOMPort("/nonexistent/ttyZ");
     return true;
   });
   f_.frame->RunCommand(cmd::kSetupPrimaryPort);
   EXPECT_EQ(f_.op.MessageTexts(), std::vector<std::string>{"Unable to open port: /nonexistent/ttyZ"});
-  EXPECT_FALSE(f_.frame->Link().PrimaryPort()->IsOpen());
-  ConfigData stored;
-  stored.Load();
-  EXPECT_EQ(stored.GetCOMPort(), f_.pty.SlavePath());
-}
+  EXPECT_FALSE(link.PrimaryPort()->IsOpen());
+  EXPECT_EQ(SavedPort(), other.SlavePath());
 
-TEST_F(SetupPort, PrimaryCancelLeavesThePrimaryPortOpen) {
-  UseDialog([](ConfigData&) { return false; });
+  test::LoopbackServer server;
+  UseDialog([&](ConfigData& s) {
+    s.SetCOMPort("TCP/IP");
+    s.SetIPAddress(server.Address());
+    return true;
+  });
   f_.frame->RunCommand(cmd::kSetupPrimaryPort);
-  EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsOpen());
-  EXPECT_TRUE(f_.op.messages.empty());
+  ASSERT_TRUE(server.Accept());
+  EXPECT_TRUE(link.PrimaryPort()->IsTcp());
+  EXPECT_EQ(link.PrimaryPortName(), server.Address());
 }
 
 TEST_F(SetupPort, ProgrammerSetupClosesThePrimaryPortUntilItIsDone) {
@@ -267,33 +266,19 @@ TEST_F(SetupPort, ProgrammerSetupClosesThePrimaryPortUntilItIsDone) {
     return true;
   });
   f_.frame->RunCommand(cmd::kSetupProgrammerPort);
+  EXPECT_EQ(roles_, std::vector<PortRole>{PortRole::Programmer});
   EXPECT_FALSE(primaryOpenDuringDialog_);
   EXPECT_EQ(f_.frame->Link().ProgrammerPortName(), box.SlavePath());
   // Target 1 again: the controller link is back, the box's port closed.
   EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsOpen());
   EXPECT_FALSE(f_.frame->Link().ProgrammerPort()->IsOpen());
   EXPECT_EQ(box.Receive(1, 50), "");  // target 1 tells the box nothing
-  ConfigData stored;
-  stored.Load();
-  EXPECT_EQ(stored.GetAuxCOMPort(), box.SlavePath());
+  EXPECT_EQ(SavedPort(true), box.SlavePath());
 
   UseDialog([](ConfigData&) { return false; });
   f_.frame->RunCommand(cmd::kSetupProgrammerPort);
   EXPECT_FALSE(primaryOpenDuringDialog_);
   EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsOpen());
-}
-
-TEST_F(SetupPort, TcpIpChoiceConnectsToTheStoredAddress) {
-  test::LoopbackServer server;
-  UseDialog([&](ConfigData& s) {
-    s.SetCOMPort("TCP/IP");
-    s.SetIPAddress(server.Address());
-    return true;
-  });
-  f_.frame->RunCommand(cmd::kSetupPrimaryPort);
-  ASSERT_TRUE(server.Accept());
-  EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsTcp());
-  EXPECT_EQ(f_.frame->Link().PrimaryPortName(), server.Address());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The command history and the terminal's keyboard rules.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/CCmdList.h"
 #include "tools/TerminalKeyboard.h"
@@ -9,174 +11,97 @@
 namespace tarnvale {
 namespace {
 
-TEST(CCmdList, RemembersOnlyLinesContainingAMonitorWord) {
+using Lines = std::vector<std::string>;
+
+TEST(CCmdList, StoresOnlyMonitorCommandsAndWalksToEitherEndAndStays) {
   EXPECT_EQ(kMonitorCommandWords.size(), 31u);
-  EXPECT_TRUE(CCmdList::IsMonitorCommand("go"));
-  EXPECT_TRUE(CCmdList::IsMonitorCommand("d 100"));
-  EXPECT_TRUE(CCmdList::IsMonitorCommand("xyzzy t"));  // substring anywhere
-  EXPECT_FALSE(CCmdList::IsMonitorCommand("xyz"));
-  EXPECT_FALSE(CCmdList::IsMonitorCommand("GO"));      // case-sensitive
-  EXPECT_FALSE(CCmdList::IsMonitorCommand(""));
+  // A monitor word anywhere in the line, case-sensitive.
+  for (const char* line : {"go", "d 100", "xyzzy t"}) EXPECT_TRUE(CCmdList::IsMonitorCommand(line)) << line;
+  for (const char* line : {"xyz", "GO", ""}) EXPECT_FALSE(CCmdList::IsMonitorCommand(line)) << line;
 
   CCmdList list;
+  EXPECT_EQ(list.GetPrev() + list.GetNext(), "");
   list.AddCommand("xyz");
   EXPECT_TRUE(list.Entries().empty());
   EXPECT_FALSE(list.Cursor().has_value());
-  list.AddCommand("go");
-  list.AddCommand("go");  // duplicates kept
-  EXPECT_EQ(list.Entries().size(), 2u);
-}
-
-TEST(CCmdList, PrevWalksToOldestAndStaysNextWalksBackAndStays) {
-  CCmdList list;
-  EXPECT_EQ(list.GetPrev(), "");
-  EXPECT_EQ(list.GetNext(), "");
-  list.AddCommand("d 1");
-  list.AddCommand("d 2");
-  list.AddCommand("d 3");
+  for (const char* c : {"d 1", "d 2", "d 3"}) list.AddCommand(c);
   list.Reset();
-  EXPECT_EQ(list.GetPrev(), "d 3");
-  EXPECT_EQ(list.GetPrev(), "d 2");
-  EXPECT_EQ(list.GetPrev(), "d 1");
-  EXPECT_EQ(list.GetPrev(), "d 1");
-  EXPECT_EQ(list.GetNext(), "d 1");
-  EXPECT_EQ(list.GetNext(), "d 2");
-  EXPECT_EQ(list.GetNext(), "d 3");
-  EXPECT_EQ(list.GetNext(), "d 3");
+  std::string walk;
+  for (char k : std::string("PPPPNNNN")) walk += (k == 'P' ? list.GetPrev() : list.GetNext()) + "|";
+  EXPECT_EQ(walk, "d 3|d 2|d 1|d 1|d 1|d 2|d 3|d 3|");
   list.Reset();
   EXPECT_EQ(list.Cursor(), 2u);
+  list.AddCommand("d 3");  // duplicates kept
+  EXPECT_EQ(list.Entries(), (Lines{"d 1", "d 2", "d 3", "d 3"}));
 }
 
+// Records what the keyboard does as one trace: bytes sent to the port as
+// they are, a shown last line as "[text]", and "!" for a non-character key
+// the keyboard left to the view.
 class Keyboard : public ::testing::Test, public TerminalKeyboardSink {
  protected:
-  void SendByte(std::uint8_t b) override { sent_.push_back(static_cast<char>(b)); }
-  void ShowLastLine(const std::string& text) override { shown_.push_back(text); }
+  void SendByte(std::uint8_t b) override { trace_.push_back(static_cast<char>(b)); }
+  void ShowLastLine(const std::string& text) override { trace_ += "[" + text + "]"; }
 
-  void Type(const std::string& text) {
-    for (char c : text) {
-      const TerminalKey key = c == 8 ? TerminalKey::Backspace : TerminalKey::Other;
-      if (!kb_.KeyDown(key)) kb_.Char(static_cast<std::uint8_t>(c));
+  // Keys: '^' Up, '_' Down, '~' Ctrl+Up, '`' Ctrl+Down, '#' another key
+  // without a character; every other byte is typed (8 through Backspace).
+  void Type(const std::string& keys) {
+    for (char c : keys) {
+      const auto special = std::string("^_~`#").find(c);
+      if (special != std::string::npos) {
+        const TerminalKey k[] = {TerminalKey::Up, TerminalKey::Down, TerminalKey::CtrlUp,
+                                 TerminalKey::CtrlDown, TerminalKey::Other};
+        if (!kb_->KeyDown(k[special])) trace_ += "!";
+      } else if (!kb_->KeyDown(c == 8 ? TerminalKey::Backspace : TerminalKey::Other)) {
+        kb_->Char(static_cast<std::uint8_t>(c));
+      }
     }
   }
-  void Press(TerminalKey key) {
-    const bool consumed = kb_.KeyDown(key);
-    if (!consumed && key == TerminalKey::Backspace) kb_.Char(8);
-  }
 
-  TerminalKeyboard kb_{*this};
-  std::string sent_;
-  std::vector<std::string> shown_;
+  std::optional<TerminalKeyboard> kb_{std::in_place, *this};
+  std::string trace_;
 };
 
-TEST_F(Keyboard, TypedLinesGoOutByteByByteAndOnlyMonitorCommandsAreStored) {
-  Type("go\r");
-  EXPECT_EQ(sent_, "go\r");
-  ASSERT_EQ(kb_.History().Entries().size(), 1u);
-  EXPECT_EQ(kb_.History().Entries()[0], "go");
-  EXPECT_EQ(kb_.TypedLine(), "");
-  EXPECT_TRUE(shown_.empty());
-
-  Type("xyz\r");
-  EXPECT_EQ(sent_, "go\rxyz\r");
-  EXPECT_EQ(kb_.History().Entries().size(), 1u);
-}
-
-TEST_F(Keyboard, BackspaceOnTypedLineSendsEightAndTrims) {
-  Type("\b");
-  EXPECT_EQ(sent_, "\b");
-  EXPECT_EQ(kb_.TypedLine(), "");
-  Type("dq\b");
-  EXPECT_EQ(sent_, "\bdq\b");
-  EXPECT_EQ(kb_.TypedLine(), "d");
-}
-
-TEST_F(Keyboard, UpOnEmptyHistoryShowsAndSendsNothing) {
-  Press(TerminalKey::Up);
-  EXPECT_TRUE(sent_.empty());
-  EXPECT_TRUE(shown_.empty());
-  EXPECT_TRUE(kb_.IsRecalled());
-}
-
-TEST_F(Keyboard, UpShowsRecalledCommandAndEnterSendsIt) {
-  Type("d 100\r");
-  sent_.clear();
-  Press(TerminalKey::Up);
-  ASSERT_FALSE(shown_.empty());
-  EXPECT_EQ(shown_.back(), ":d 100");
-  EXPECT_TRUE(sent_.empty());
-  Type("\r");
-  EXPECT_EQ(sent_, "d 100\r");
-  EXPECT_FALSE(kb_.IsRecalled());
-  // The resent command is not stored a second time.
-  EXPECT_EQ(kb_.History().Entries().size(), 1u);
-}
-
-TEST_F(Keyboard, TypingAfterUpSendsRecalledCommandThenTheCharacter) {
-  Type("db 20\r");
-  sent_.clear();
-  Press(TerminalKey::Up);
-  Type("c");
-  EXPECT_EQ(sent_, "db 20c");
-  EXPECT_EQ(kb_.TypedLine(), "db 20c");
-  Type("\r");
-  EXPECT_EQ(kb_.History().Entries().back(), "db 20c");
-}
-
-TEST_F(Keyboard, BackspaceAfterUpSendsCommandWithoutItsLastCharacter) {
-  Type("fill\r");
-  sent_.clear();
-  Press(TerminalKey::Up);
-  Press(TerminalKey::Backspace);
-  EXPECT_EQ(sent_, "fil");  // and no byte 8
-  EXPECT_EQ(kb_.TypedLine(), "fil");
-  EXPECT_FALSE(kb_.IsRecalled());
-}
-
-TEST_F(Keyboard, BackspaceAfterUpOnOneLetterCommandShowsColonOnly) {
-  Type("g\r");
-  sent_.clear();
-  shown_.clear();
-  Press(TerminalKey::Up);
-  Press(TerminalKey::Backspace);
-  EXPECT_EQ(sent_, "");
-  ASSERT_FALSE(shown_.empty());
-  EXPECT_EQ(shown_.back(), ":");
-  EXPECT_EQ(kb_.TypedLine(), "");
-}
-
-TEST_F(Keyboard, UpAndDownWalkTheHistory) {
-  Type("d 1\rd 2\rd 3\r");
-  Press(TerminalKey::Up);
-  Press(TerminalKey::Up);
-  EXPECT_EQ(kb_.RecalledCommand(), "d 2");
-  EXPECT_EQ(shown_.back(), ":d 2");
-  Press(TerminalKey::Down);
-  EXPECT_EQ(kb_.RecalledCommand(), "d 1");
-  Press(TerminalKey::Down);
-  EXPECT_EQ(kb_.RecalledCommand(), "d 2");
-  // Another key going down while recalled shows the command again.
-  shown_.clear();
-  EXPECT_FALSE(kb_.KeyDown(TerminalKey::Other));
-  EXPECT_EQ(shown_, std::vector<std::string>{":d 2"});
-}
-
-TEST_F(Keyboard, CtrlUpAndCtrlDownAreSwallowed) {
-  Type("go\r");
-  sent_.clear();
-  shown_.clear();
-  EXPECT_TRUE(kb_.KeyDown(TerminalKey::CtrlUp));
-  EXPECT_TRUE(kb_.KeyDown(TerminalKey::CtrlDown));
-  EXPECT_TRUE(sent_.empty());
-  EXPECT_TRUE(shown_.empty());
-  EXPECT_FALSE(kb_.IsRecalled());
+TEST_F(Keyboard, TypingRecallAndBackspaceRules) {
+  struct Case {
+    const char* name;
+    Lines history;  // entered first, each with Enter
+    const char* keys;
+    const char* trace;
+    const char* typedLine;
+    bool recalled;
+    Lines stored;
+  };
+  const Case cases[] = {
+      {"go stored, xyz not", {}, "go\rxyz\r", "go\rxyz\r", "", false, {"go"}},
+      {"backspace on the typed line sends 8", {}, "\bdq\b", "\bdq\b", "d", false, {}},
+      {"up on an empty history", {}, "^", "", "", true, {}},
+      {"up shows, enter sends, not stored twice", {"d 100"}, "^\r", "[:d 100][:d 100]d 100\r", "", false, {"d 100"}},
+      {"typing after up", {"db 20"}, "^c\r", "[:db 20][:db 20]db 20c\r", "", false, {"db 20", "db 20c"}},
+      {"backspace after up: no byte 8", {"fill"}, "^\b", "[:fill]fil", "fil", false, {"fill"}},
+      {"backspace after up, one letter", {"g"}, "^\b", "[:g][:]", "", false, {"g"}},
+      {"up and down walk", {"d 1", "d 2", "d 3"}, "^^__#", "[:d 3][:d 2][:d 1][:d 2][:d 2]!", "d 2", true,
+       {"d 1", "d 2", "d 3"}},
+      {"ctrl+up and ctrl+down swallowed", {"go"}, "~`", "", "", false, {"go"}},
+  };
+  for (const Case& c : cases) {
+    kb_.emplace(*this);
+    for (const auto& line : c.history) Type(line + "\r");
+    trace_.clear();
+    Type(c.keys);
+    EXPECT_EQ(trace_, c.trace) << c.name;
+    EXPECT_EQ(kb_->TypedLine(), c.typedLine) << c.name;
+    EXPECT_EQ(kb_->IsRecalled(), c.recalled) << c.name;
+    EXPECT_EQ(kb_->History().Entries(), c.stored) << c.name;
+  }
 }
 
 TEST_F(Keyboard, SendStringLeavesTypedLineAndHistoryAlone) {
   Type("st");
-  kb_.SendString("AB");
-  EXPECT_EQ(sent_, "stAB");
-  EXPECT_EQ(kb_.TypedLine(), "st");
-  EXPECT_TRUE(kb_.History().Entries().empty());
+  kb_->SendString("AB");
+  EXPECT_EQ(trace_, "stAB");
+  EXPECT_EQ(kb_->TypedLine(), "st");
+  EXPECT_TRUE(kb_->History().Entries().empty());
 }
 
 }  // namespace

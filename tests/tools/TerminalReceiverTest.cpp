@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/TestEnv.h"
 #include "tools/CaptureFile.h"
@@ -16,122 +17,81 @@ namespace {
 using test::MakeTempDir;
 using test::ReadFileBytes;
 
-class Folding : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = (MakeTempDir("capture") / kCaptureFileName).string();
-    ASSERT_TRUE(capture_.Create(path_));
-    receiver_.SetCapture(&capture_);
-  }
-  std::string Captured() const { return ReadFileBytes(path_); }
-
-  TextScreen screen_;
-  CaptureFile capture_;
-  TerminalReceiver receiver_{screen_};
-  std::string path_;
+// Each chunk received, then the screen's text and the capture file's bytes.
+struct Step {
+  std::string chunk, screen, captured;
 };
 
-TEST_F(Folding, UnfinishedLineShownThenFinishedByLfAndCrAfterLfIgnored) {
-  receiver_.Append("AB");
-  EXPECT_EQ(screen_.Text(), "AB");
-  EXPECT_EQ(Captured(), "");
-
-  receiver_.Append("C\n\r");
-  EXPECT_EQ(screen_.Text(), "ABC\n");
-  EXPECT_EQ(screen_.LastLine(), "");
-  EXPECT_EQ(Captured(), "ABC\r\n");
-
-  receiver_.Append("DE\n\r");
-  EXPECT_EQ(screen_.Text(), "ABC\nDE\n");
-  EXPECT_EQ(Captured(), "ABC\r\nDE\r\n");
-}
-
-TEST_F(Folding, LoneCrShowsLineAndRestartsWithoutCapture) {
-  receiver_.Append("12345\r");
-  EXPECT_EQ(screen_.Text(), "12345");
-  receiver_.Append("ab");
-  EXPECT_EQ(screen_.Text(), "ab");
-  EXPECT_EQ(Captured(), "");
-  receiver_.Append("\n");
-  EXPECT_EQ(screen_.Text(), "ab\n");
-  EXPECT_EQ(Captured(), "ab\r\n");
-}
-
-TEST_F(Folding, CrLfLinesAreKeptOnceEvenAcrossChunks) {
-  receiver_.Append("first\r\nsecond\r");
-  receiver_.Append("\nthird\r\n\r\n");
-  EXPECT_EQ(screen_.Text(), "first\nsecond\nthird\n\n");
-  EXPECT_EQ(Captured(), "first\r\nsecond\r\nthird\r\n\r\n");
-}
-
-TEST_F(Folding, LfCrLinesBehaveAsControllerLines) {
-  receiver_.Append("one\n\rtwo\n\r\n\r");
-  EXPECT_EQ(screen_.Text(), "one\ntwo\n\n");
-  EXPECT_EQ(Captured(), "one\r\ntwo\r\n\r\n");
-}
-
-TEST_F(Folding, BackspaceTakesBackLastCharacterAndDoesNothingAtColumnZero) {
-  receiver_.Append("\bAB\bC");
-  EXPECT_EQ(screen_.Text(), "AC");
-  receiver_.Append("\b\b\b\bX\n");
-  EXPECT_EQ(Captured(), "X\r\n");
-}
-
-TEST_F(Folding, FullWidthLineIsKeptWholeAndLongerLinesWrapWithoutLoss) {
-  const std::string full(TerminalReceiver::kLineWidth, 'a');
-  receiver_.Append(full + "\n");
-  EXPECT_EQ(Captured(), full + "\r\n");
-
-  const std::string longer = std::string(TerminalReceiver::kLineWidth, 'b') + "XYZ";
-  receiver_.Append(longer);
-  // The first 121 characters are finished; the rest is the line being received.
-  EXPECT_EQ(screen_.LastLine(), "XYZ");
-  receiver_.Append("\n");
-  EXPECT_EQ(Captured(), full + "\r\n" + std::string(TerminalReceiver::kLineWidth, 'b') +
-                            "\r\nXYZ\r\n");
-  EXPECT_EQ(screen_.Text(), full + "\n" + std::string(TerminalReceiver::kLineWidth, 'b') +
-                                "\nXYZ\n");
-}
-
-TEST_F(Folding, BytesPassThroughUnchangedIntoCapture) {
+TEST(Folding, EveryRuleShowsAndCapturesTheLinesAsReceived) {
+  const std::string a(TerminalReceiver::kLineWidth, 'a'), b(TerminalReceiver::kLineWidth, 'b');
   const std::string bytes{"\x01\x7f\xff\t", 4};
-  receiver_.Append(bytes + "\n");
-  EXPECT_EQ(Captured(), bytes + "\r\n");
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"unfinished line shown, LF finishes, CR after LF ignored",
+       {{"AB", "AB", ""}, {"C\n\r", "ABC\n", "ABC\r\n"}, {"DE\n\r", "ABC\nDE\n", "ABC\r\nDE\r\n"}}},
+      {"lone CR shows the line and restarts it uncaptured",
+       {{"12345\r", "12345", ""}, {"ab", "ab", ""}, {"\n", "ab\n", "ab\r\n"}}},
+      // Mended: CR LF lines were lost.
+      {"CR LF lines kept once, even across chunks",
+       {{"first\r\nsecond\r", "first\nsecond", "first\r\n"},
+        {"\nthird\r\n\r\n", "first\nsecond\nthird\n\n", "first\r\nsecond\r\nthird\r\n\r\n"}}},
+      {"LF CR lines", {{"one\n\rtwo\n\r\n\r", "one\ntwo\n\n", "one\r\ntwo\r\n\r\n"}}},
+      {"backspace takes back a character, nothing at column 0",
+       {{"\bAB\bC", "AC", ""}, {"\b\b\b\bX\n", "X\n", "X\r\n"}}},
+      {"bytes pass unchanged", {{bytes + "\n", bytes + "\n", bytes + "\r\n"}}},
+      // Mended: lines over 121 characters were thrown away.
+      {"a full line is kept whole, longer ones wrap without loss",
+       {{a + "\n", a + "\n", a + "\r\n"},
+        {b + "XYZ", a + "\n" + b + "\nXYZ", a + "\r\n" + b + "\r\n"},
+        {"\n", a + "\n" + b + "\nXYZ\n", a + "\r\n" + b + "\r\nXYZ\r\n"}}},
+  };
+  for (const auto& c : cases) {
+    const std::string path = (MakeTempDir("capture") / kCaptureFileName).string();
+    TextScreen screen;
+    CaptureFile capture;
+    ASSERT_TRUE(capture.Create(path));
+    TerminalReceiver receiver(screen);
+    receiver.SetCapture(&capture);
+    for (const Step& s : c.steps) {
+      receiver.Append(s.chunk);
+      EXPECT_EQ(screen.Text(), s.screen) << c.name << " after " << s.chunk;
+      EXPECT_EQ(screen.LastLine(), s.screen.substr(s.screen.rfind('\n') + 1)) << c.name;
+      EXPECT_EQ(ReadFileBytes(path), s.captured) << c.name << " after " << s.chunk;
+    }
+  }
 }
 
-TEST(TextLimit, TrimsLeadingLinesBeforeAnAppendThatWouldPassTheLimit) {
+TEST(TextLimit, TrimsLeadingLinesUntilTheAppendFits) {
+  // 60 characters fit in 100; 41 more would not: lines 0-24 go first.
   TextScreen screen;
   TerminalReceiver receiver(screen, 100);
   std::string text;
   for (int i = 0; i < 30; ++i) text += static_cast<char>('A' + (i % 26)) + std::string("\n");
-  receiver.Append(text);  // 60 characters: fits
+  receiver.Append(text);
   ASSERT_EQ(screen.TextLength(), 60u);
-  receiver.Append(std::string(41, 'x'));  // 60 + 41 > 100: lines 0-24 go first
-  EXPECT_EQ(screen.Text().substr(0, 10), "Z\nA\nB\nC\nD\n");
-  EXPECT_EQ(screen.TextLength(), 10u + 41u);
-}
+  receiver.Append(std::string(41, 'x'));
+  EXPECT_EQ(screen.Text(), "Z\nA\nB\nC\nD\n" + std::string(41, 'x'));
 
-TEST(TextLimit, ManyShortLinesInOneChunkCannotOutgrowTheLimit) {
-  TextScreen screen;
-  TerminalReceiver receiver(screen, 200);
+  // Mended: many short lines in one chunk cannot outgrow the limit (the trim repeats).
+  TextScreen many;
+  TerminalReceiver manyReceiver(many, 200);
   const std::string chunk(150, '\n');
-  for (int i = 0; i < 10; ++i) receiver.Append(chunk);
-  EXPECT_LE(screen.TextLength(), 200u + chunk.size());
-  EXPECT_LE(screen.TextLength(), 2 * chunk.size());
+  for (int i = 0; i < 10; ++i) manyReceiver.Append(chunk);
+  EXPECT_LE(many.TextLength(), 2 * chunk.size());
+
+  // A trim with fewer lines than it removes empties the screen.
+  TextScreen few;
+  few.ReplaceLastLine("one", true);
+  few.ReplaceLastLine("two", false);
+  few.DeleteLeadingLines(TerminalReceiver::kTrimLines);
+  EXPECT_EQ(few.Text(), "");
 }
 
-TEST(TextLimit, TrimWithFewerLinesThanTheTrimRemovesEverything) {
-  TextScreen screen;
-  screen.ReplaceLastLine("one", true);
-  screen.ReplaceLastLine("two", false);
-  screen.DeleteLeadingLines(TerminalReceiver::kTrimLines);
-  EXPECT_EQ(screen.Text(), "");
-}
-
-TEST(Capture, FileIsCreatedAnewInTheHomeFolder) {
-  const auto home = test::MakeTempDir("home");
-  const char* old = std::getenv("HOME");
-  const std::string saved = old ? old : "";
+TEST(Capture, CreatedAnewInTheHomeFolderOrReportsWhyNot) {
+  const auto home = MakeTempDir("home");
+  const std::string saved = std::getenv("HOME");
   setenv("HOME", home.c_str(), 1);
   EXPECT_EQ(CaptureFile::DefaultPath(), (home / "TarnvaleOutput.txt").string());
   test::WriteFileBytes(home / "TarnvaleOutput.txt", "old run\r\n");
@@ -141,18 +101,15 @@ TEST(Capture, FileIsCreatedAnewInTheHomeFolder) {
     capture.WriteLine("new");
   }
   EXPECT_EQ(ReadFileBytes(home / "TarnvaleOutput.txt"), "new\r\n");
-
   unsetenv("HOME");
   EXPECT_EQ(CaptureFile::DefaultPath(), "");
   setenv("HOME", saved.c_str(), 1);
-}
 
-TEST(Capture, UncreatableFileReportsTheSystemReasonAndTheReceiverStillWorks) {
+  // An uncreatable file gives the system's reason; the receiver still shows lines.
   CaptureFile capture;
-  EXPECT_FALSE(capture.Create((test::MakeTempDir("x") / "missing" / "out.txt").string()));
+  EXPECT_FALSE(capture.Create((MakeTempDir("x") / "missing" / "out.txt").string()));
   EXPECT_FALSE(capture.IsOpen());
   EXPECT_EQ(capture.ErrorText(), "No such file or directory");
-
   TextScreen screen;
   TerminalReceiver receiver(screen);
   receiver.SetCapture(&capture);
