@@ -21,33 +21,20 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-// Calls sink(line) for every line of the HEX form of an image.
-template <typename Sink>
-void EmitHexImage(std::uint32_t base, std::span<const std::uint8_t> image,
-                  const HexImageOptions& options, Sink sink) {
-  if (options.recordSize == 0 || options.recordSize > 255) {
-    throw std::invalid_argument("record size must be 1 to 255");
+std::uint8_t High(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+std::uint8_t Low(std::uint16_t v) { return static_cast<std::uint8_t>(v); }
+
+constexpr std::uint32_t kFmfBootBlock = 0x03FFFFB0;
+constexpr std::uint32_t kFmfRevision = 0x03FFFFEE;
+
+// Where the application start address is stored for a generation.
+std::uint32_t FmfAppStartLandmark(int generation) {
+  switch (generation) {
+    case 5:
+    case 4: return 0x03FDFFF0;
+    case 3: return 0x03FFBFF0;
+    default: return 0x000FBFF0;
   }
-  long long segment = -1;
-  std::string line;
-  for (std::size_t offset = 0; offset < image.size();) {
-    const std::uint64_t address = std::uint64_t{base} + offset;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
-        {options.recordSize, image.size() - offset, 0x10000 - (address & 0xFFFF)}));
-    if (static_cast<long long>(address >> 16) != segment) {
-      segment = static_cast<long long>(address >> 16);
-      const std::uint8_t v[2] = {static_cast<std::uint8_t>(segment >> 8),
-                                 static_cast<std::uint8_t>(segment)};
-      sink(HexLine(0x04, 0, v) + options.eol);
-    }
-    const auto chunk = image.subspan(offset, n);
-    const bool blank = std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b == 0xFF; });
-    if (!blank || !options.skipBlank) {
-      sink(HexLine(0x00, static_cast<std::uint16_t>(address), chunk) + options.eol);
-    }
-    offset += n;
-  }
-  if (options.endRecord) sink(":00000001FF" + options.eol);
 }
 
 }  // namespace
@@ -56,17 +43,12 @@ std::string HexLine(std::uint8_t type, std::uint16_t address, std::span<const st
   if (data.size() > 255) throw std::invalid_argument("an Intel HEX record holds 255 bytes");
   std::string s = ":";
   unsigned sum = 0;
-  const std::uint8_t head[4] = {static_cast<std::uint8_t>(data.size()),
-                                static_cast<std::uint8_t>(address >> 8),
-                                static_cast<std::uint8_t>(address), type};
-  for (std::uint8_t b : head) {
+  const auto put = [&](std::uint8_t b) {
     PutByte(s, b);
     sum += b;
-  }
-  for (std::uint8_t b : data) {
-    PutByte(s, b);
-    sum += b;
-  }
+  };
+  for (std::uint8_t b : {static_cast<std::uint8_t>(data.size()), High(address), Low(address), type}) put(b);
+  for (std::uint8_t b : data) put(b);
   PutByte(s, static_cast<std::uint8_t>(-sum));
   return s;
 }
@@ -77,25 +59,16 @@ HexText& HexText::Record(std::uint8_t type, std::uint16_t address,
   return *this;
 }
 
-HexText& HexText::ExtendedLinear(std::uint16_t value) {
-  const std::uint8_t v[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-  return Record(0x04, 0, v);
-}
+HexText& HexText::ExtendedLinear(std::uint16_t value) { return Record(0x04, 0, {{High(value), Low(value)}}); }
 
-HexText& HexText::ExtendedSegment(std::uint16_t value) {
-  const std::uint8_t v[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-  return Record(0x02, 0, v);
-}
+HexText& HexText::ExtendedSegment(std::uint16_t value) { return Record(0x02, 0, {{High(value), Low(value)}}); }
 
 HexText& HexText::StartSegment(std::uint16_t cs, std::uint16_t ip) {
-  const std::uint8_t v[4] = {static_cast<std::uint8_t>(cs >> 8), static_cast<std::uint8_t>(cs),
-                             static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
-  return Record(0x03, 0, v);
+  return Record(0x03, 0, {{High(cs), Low(cs), High(ip), Low(ip)}});
 }
 
 HexText& HexText::StartLinear(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
-  const std::uint8_t v[4] = {b0, b1, b2, b3};
-  return Record(0x05, 0, v);
+  return Record(0x05, 0, {{b0, b1, b2, b3}});
 }
 
 HexText& HexText::Raw(const std::string& line) {
@@ -107,27 +80,33 @@ void HexText::WriteTo(const std::filesystem::path& path) const { WriteText(path,
 
 void WriteHexImage(const std::filesystem::path& path, std::uint32_t base,
                    std::span<const std::uint8_t> image, const HexImageOptions& options) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) throw std::runtime_error("cannot create " + path.string());
-  std::string buffer;
-  buffer.reserve(1 << 16);
-  bool ok = true;
-  EmitHexImage(base, image, options, [&](const std::string& line) {
-    buffer += line;
-    if (buffer.size() > (1 << 16) - 600) {
-      ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
-      buffer.clear();
-    }
-  });
-  ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) throw std::runtime_error("cannot write " + path.string());
+  WriteText(path, HexImageText(base, image, options));
 }
 
 std::string HexImageText(std::uint32_t base, std::span<const std::uint8_t> image,
                          const HexImageOptions& options) {
+  if (options.recordSize == 0 || options.recordSize > 255) {
+    throw std::invalid_argument("record size must be 1 to 255");
+  }
   std::string text;
-  EmitHexImage(base, image, options, [&](const std::string& line) { text += line; });
+  text.reserve(image.size() * 2 + image.size() / options.recordSize * (12 + options.eol.size()) + 64);
+  long long segment = -1;
+  for (std::size_t offset = 0; offset < image.size();) {
+    const std::uint64_t address = std::uint64_t{base} + offset;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+        {options.recordSize, image.size() - offset, 0x10000 - (address & 0xFFFF)}));
+    if (static_cast<long long>(address >> 16) != segment) {
+      segment = static_cast<long long>(address >> 16);
+      const auto value = static_cast<std::uint16_t>(segment);
+      text += HexLine(0x04, 0, {{High(value), Low(value)}}) + options.eol;
+    }
+    const auto chunk = image.subspan(offset, n);
+    if (!options.skipBlank || std::any_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b != 0xFF; })) {
+      text += HexLine(0x00, static_cast<std::uint16_t>(address), chunk) + options.eol;
+    }
+    offset += n;
+  }
+  if (options.endRecord) text += ":00000001FF" + options.eol;
   return text;
 }
 
@@ -138,15 +117,6 @@ std::uint32_t FmfRomStart(int generation) {
     case 3: return 0x03E80000;
     case 2: return 0x00000100;
     default: throw std::invalid_argument("no ROM start for this generation");
-  }
-}
-
-std::uint32_t FmfAppStartLandmark(int generation) {
-  switch (generation) {
-    case 5:
-    case 4: return 0x03FDFFF0;
-    case 3: return 0x03FFBFF0;
-    default: return 0x000FBFF0;
   }
 }
 
@@ -182,31 +152,29 @@ std::vector<std::uint8_t> MakeFmfImage(const FmfSpec& recipe) {
     image[address - rom] = code[i];
   }
 
-  // Application header.
-  const auto l1 = static_cast<std::uint8_t>(1 + recipe.version.size());
-  const auto l2 = static_cast<std::uint8_t>(recipe.identity.size());
-  const auto l3 = static_cast<std::uint8_t>(1 + recipe.model.size());
-  put(app + 12, l1);
-  put(app + 13, l2);
-  put(app + 14, l3);
-  std::uint32_t at = app + 16;
+  // Application header: sizes L1, L2, L3, then the fields from offset 16.
+  std::uint32_t at = app + 12;
+  const auto putAll = [&](const auto& bytes) {
+    for (auto b : bytes) put(at++, static_cast<std::uint8_t>(b));
+  };
+  putAll(std::vector<std::size_t>{1 + recipe.version.size(), recipe.identity.size(), 1 + recipe.model.size()});
+  at = app + 16;
   put(at++, static_cast<std::uint8_t>(recipe.version.size()));
-  for (char c : recipe.version) put(at++, static_cast<std::uint8_t>(c));
-  for (std::uint8_t b : recipe.identity) put(at++, b);
+  putAll(recipe.version);
+  putAll(recipe.identity);
   put(at++, static_cast<std::uint8_t>(recipe.model.size()));
-  for (char c : recipe.model) put(at++, static_cast<std::uint8_t>(c));
+  putAll(recipe.model);
 
   // Application start address, least significant byte first.
-  const std::uint32_t landmark = FmfAppStartLandmark(recipe.generation);
   const std::uint32_t stored = recipe.generation <= 2 ? app << 12 : app;
-  for (unsigned i = 0; i < 4; ++i) put(landmark + i, static_cast<std::uint8_t>(stored >> (8 * i)));
+  at = FmfAppStartLandmark(recipe.generation);
+  putAll(std::vector<std::uint32_t>{stored, stored >> 8, stored >> 16, stored >> 24});
 
-  // Boot identity block and revision letter.
-  for (std::uint32_t i = 0; i < 16; ++i) put(kFmfBootBlock + i, 0);
-  put(kFmfBootBlock, static_cast<std::uint8_t>(recipe.serial.size()));
-  for (std::size_t i = 0; i < recipe.serial.size() && i < 15; ++i) {
-    put(kFmfBootBlock + 1 + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(recipe.serial[i]));
-  }
+  // Boot identity block (length byte, serial, zeros) and revision letter.
+  at = kFmfBootBlock;
+  put(at++, static_cast<std::uint8_t>(recipe.serial.size()));
+  putAll(recipe.serial.substr(0, 15));
+  while (at < kFmfBootBlock + 16) put(at++, 0);
   put(kFmfRevision, static_cast<std::uint8_t>(recipe.revision));
   return image;
 }
@@ -223,17 +191,14 @@ std::string SRecLine(unsigned type, std::uint32_t address, std::span<const std::
   if (count > 255) throw std::invalid_argument("S-record too long");
   std::string s = "S";
   s.push_back(kDigits[type & 0xF]);
-  unsigned sum = static_cast<unsigned>(count);
-  PutByte(s, static_cast<std::uint8_t>(count));
-  for (unsigned i = addressBytes; i-- > 0;) {
-    const auto b = static_cast<std::uint8_t>(address >> (8 * i));
+  unsigned sum = 0;
+  const auto put = [&](std::uint8_t b) {
     PutByte(s, b);
     sum += b;
-  }
-  for (std::uint8_t b : data) {
-    PutByte(s, b);
-    sum += b;
-  }
+  };
+  put(static_cast<std::uint8_t>(count));
+  for (unsigned i = addressBytes; i-- > 0;) put(static_cast<std::uint8_t>(address >> (8 * i)));
+  for (std::uint8_t b : data) put(b);
   PutByte(s, static_cast<std::uint8_t>(~sum));
   return s;
 }

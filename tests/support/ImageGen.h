@@ -66,11 +66,7 @@ std::string HexImageText(std::uint32_t base, std::span<const std::uint8_t> image
 
 // ROM start address of generations 3, 4, 5 (and 2).
 std::uint32_t FmfRomStart(int generation);
-// Where the application start address is stored for a generation.
-std::uint32_t FmfAppStartLandmark(int generation);
 inline constexpr std::uint32_t kFmfTop = 0x03FFFFFF;
-inline constexpr std::uint32_t kFmfBootBlock = 0x03FFFFB0;
-inline constexpr std::uint32_t kFmfRevision = 0x03FFFFEE;
 
 struct FmfSpec {
   int generation = 4;
