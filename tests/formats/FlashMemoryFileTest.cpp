@@ -33,25 +33,31 @@ LoadedFmf OpenFmf(const std::filesystem::path& path) {
   return out;
 }
 
-TEST(SoftwareGeneration, Table) {
+TEST(SoftwareGeneration, TableAndLowestAddressesOffIt) {
   EXPECT_EQ(SoftwareGeneration(0x03800000), 5);
   EXPECT_EQ(SoftwareGeneration(0x03C00000), 4);
   EXPECT_EQ(SoftwareGeneration(0x03E80000), 3);
   EXPECT_EQ(SoftwareGeneration(0x00000100), 2);
-  EXPECT_EQ(SoftwareGeneration(0x03C10000), 0);
   EXPECT_EQ(SoftwareGeneration(0), 0);
   EXPECT_EQ(SoftwareGeneration(0xFFFFFFFF), 0);
+  // A file whose lowest segment is 0x03C10000: generation 0.
+  HexScan scan;
+  ASSERT_EQ(ScanHexFile(test::WriteTemp("g0.FMF", HexText().ExtendedLinear(0x03C1).Data(0, {1})
+                                                      .ExtendedLinear(0x03FF).Data(0, {2}).Text()), scan), 0);
+  EXPECT_EQ(scan.lowest, 0x03C10000u);
+  EXPECT_EQ(SoftwareGeneration(scan.lowest), 0);
 }
 
 TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
   for (int generation : {3, 4, 5}) {
+    const std::string g = std::to_string(generation);
     FmfSpec recipe;
     recipe.generation = generation;
     recipe.applicationStart = test::FmfRomStart(generation) + 0x4000;
-    recipe.version = "4.5" + std::to_string(generation) + ".01";
+    recipe.version = "4.5" + g + ".01";
     recipe.identity = {0xDE, 0xAD, static_cast<std::uint8_t>(generation)};
-    recipe.model = "RQ7" + std::to_string(generation) + "0";
-    recipe.serial = "SER" + std::to_string(generation);
+    recipe.model = "RQ7" + g + "0";
+    recipe.serial = "SER" + g;
     recipe.revision = static_cast<char>('A' + generation);
     recipe.codeBytes = 20000;
     const auto path = test::MakeTempDir() / "app.FMF";
@@ -73,68 +79,40 @@ TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
   }
 }
 
-TEST(FlashMemoryFile, GenerationFourStartAddressFromItsLandmark) {
-  HexText t;
-  t.ExtendedLinear(0x03C0).Data(0, {0x00})
-      .ExtendedLinear(0x03FD).Data(0xFFF0, {0x00, 0x00, 0xFE, 0x03});
-  const auto path = test::WriteTemp("g4.FMF", t.Text());
-  IntelHexFile f(path, 0x03C00000, fmf::kTopAddress, 1, 2);
-  ASSERT_EQ(f.OpenFile(), 0);
-  std::uint32_t start = 0;
-  ASSERT_EQ(FindApplicationStart(f, 4, start), 0);
-  EXPECT_EQ(start, 0x03FE0000u);
-  // The generation 3 landmark is not in this file.
-  EXPECT_EQ(FindApplicationStart(f, 3, start), rc::kDataNotFound);
-  EXPECT_EQ(FindApplicationStart(f, 0, start), rc::kDataNotFound);
-}
-
-TEST(FlashMemoryFile, OldGenerationsShiftTheStoredValue) {
-  HexText t;
-  t.ExtendedLinear(0x000F).Data(0xBFF0, {0x00, 0x00, 0x34, 0x12});
-  IntelHexFile f(test::WriteTemp("g2.FMF", t.Text()), 0x100, 0x200, 1, 2);
-  ASSERT_EQ(f.OpenFile(), 0);
-  std::uint32_t start = 0;
-  ASSERT_EQ(FindApplicationStart(f, 2, start), 0);
-  EXPECT_EQ(start, 0x12340000u >> 12);
-}
-
-TEST(FlashMemoryFile, StartAddressSplitOverTwoRecordsIsJoined) {
-  HexText t;
-  t.ExtendedLinear(0x03FD).Data(0xFFEE, {0xAA, 0xBB, 0x00, 0x00}).Data(0xFFF2, {0xFE, 0x03});
-  IntelHexFile f(test::WriteTemp("split.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
-  ASSERT_EQ(f.OpenFile(), 0);
-  std::uint32_t start = 0;
-  ASSERT_EQ(FindApplicationStart(f, 5, start), 0);
-  EXPECT_EQ(start, 0x03FE0000u);
-}
-
-TEST(FlashMemoryFile, FindApplicationStartFailures) {
-  std::uint32_t start = 0;
-  {
-    HexText t;
-    t.ExtendedLinear(0x03C0).StartLinear(0, 0, 0, 0).ExtendedLinear(0x03FD).Data(0xFFF0, {0, 0, 0xFE, 3});
-    IntelHexFile f(test::WriteTemp("s5.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
+TEST(FlashMemoryFile, FindApplicationStartReadsTheLandmarkOfTheGeneration) {
+  const std::string gen4 = HexText().ExtendedLinear(0x03C0).Data(0, {0x00})
+                               .ExtendedLinear(0x03FD).Data(0xFFF0, {0x00, 0x00, 0xFE, 0x03}).Text();
+  struct Case {
+    const char* why;
+    std::string text;
+    int generation;
+    ResultCode expected;
+    std::uint32_t start;
+  } cases[] = {
+      {"00 00 FE 03", gen4, 4, 0, 0x03FE0000},
+      {"generation 3 landmark absent", gen4, 3, rc::kDataNotFound, 0},
+      {"no landmark for generation 0", gen4, 0, rc::kDataNotFound, 0},
+      {"old generations shift the stored value",
+       HexText().ExtendedLinear(0x000F).Data(0xBFF0, {0x00, 0x00, 0x34, 0x12}).Text(), 2, 0, 0x12340000u >> 12},
+      {"split over two records is joined",
+       HexText().ExtendedLinear(0x03FD).Data(0xFFEE, {0xAA, 0xBB, 0x00, 0x00}).Data(0xFFF2, {0xFE, 0x03}).Text(),
+       5, 0, 0x03FE0000},
+      {"type 05 record", HexText().ExtendedLinear(0x03C0).StartLinear(0, 0, 0, 0).Text() + gen4, 4,
+       rc::kErrorInHexFile, 0},
+      {"not a record", HexText().ExtendedLinear(0x03C0).Raw("not-a-record").Text(), 4, rc::kInvalidHexFile, 0},
+  };
+  for (const Case& c : cases) {
+    IntelHexFile f(test::WriteTemp("a.FMF", c.text), 0x03C00000, fmf::kTopAddress, 1, 2);
     ASSERT_EQ(f.OpenFile(), 0);
-    EXPECT_EQ(FindApplicationStart(f, 4, start), rc::kErrorInHexFile);
+    std::uint32_t start = 0;
+    EXPECT_EQ(FindApplicationStart(f, c.generation, start), c.expected) << c.why;
+    if (c.expected == 0) {
+      EXPECT_EQ(start, c.start) << c.why;
+    }
   }
-  {
-    HexText t;
-    t.ExtendedLinear(0x03C0).Raw("not-a-record");
-    IntelHexFile f(test::WriteTemp("bad.FMF", t.Text()), 0x03C00000, fmf::kTopAddress, 1, 2);
-    ASSERT_EQ(f.OpenFile(), 0);
-    EXPECT_EQ(FindApplicationStart(f, 4, start), rc::kInvalidHexFile);
-  }
+  std::uint32_t start = 0;
   IntelHexFile closed(test::WriteTemp("c.FMF", ""), 0, 1, 1, 2);
   EXPECT_EQ(FindApplicationStart(closed, 4, start), rc::kFileNotOpen);
-}
-
-TEST(FlashMemoryFile, LowestAddressOffTheTableIsGenerationZero) {
-  HexText t;
-  t.ExtendedLinear(0x03C1).Data(0, {1}).ExtendedLinear(0x03FF).Data(0, {2});
-  HexScan scan;
-  ASSERT_EQ(ScanHexFile(test::WriteTemp("g0.FMF", t.Text()), scan), 0);
-  EXPECT_EQ(scan.lowest, 0x03C10000u);
-  EXPECT_EQ(SoftwareGeneration(scan.lowest), 0);
 }
 
 TEST(FlashMemoryFile, HeaderEdgeCases) {
@@ -150,28 +128,24 @@ TEST(FlashMemoryFile, HeaderEdgeCases) {
   EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), "0123456789ABCDEF") << "cut at 16";
 
   // L1 = 0: no version text, whatever follows.
-  HexText t;
-  t.ExtendedLinear(0x03E8).Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
-      .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03});
-  LoadedFmf g = OpenFmf(test::WriteTemp("l1.FMF", t.Text()));
+  LoadedFmf g = OpenFmf(test::WriteTemp(
+      "l1.FMF", HexText().ExtendedLinear(0x03E8).Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
+                    .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).Text()));
   ASSERT_EQ(g.findResult, 0);
   EXPECT_EQ(g.appStart, 0x03E80000u);
   EXPECT_EQ(ReadHeaderVersion(*g.file, g.appStart), "");
   EXPECT_EQ(ReadHeaderIdentity(*g.file, g.appStart), (std::vector<std::uint8_t>{5, 'x'}));
-}
 
-TEST(FlashMemoryFile, HeaderOutsideTheImageReadsAsBlankFlash) {
-  // A start address pointing near the top: the header runs off the image.
-  HexText t;
-  t.ExtendedLinear(0x03E8).Data(0, {1}).ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03});
-  LoadedFmf f = OpenFmf(test::WriteTemp("top.FMF", t.Text()));
-  ASSERT_EQ(f.findResult, 0);
-  EXPECT_EQ(f.appStart, 0x03FFFFF8u);
-  EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), std::string(16, '\xFF'));
-  EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart).size(), 255u);
-  EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart).size(), 15u);
+  // A start address near the top: the header runs off the image and reads as blank flash.
+  LoadedFmf top = OpenFmf(test::WriteTemp("top.FMF", HexText().ExtendedLinear(0x03E8).Data(0, {1})
+                                                         .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).Text()));
+  ASSERT_EQ(top.findResult, 0);
+  EXPECT_EQ(top.appStart, 0x03FFFFF8u);
+  EXPECT_EQ(ReadHeaderVersion(*top.file, top.appStart), std::string(16, '\xFF'));
+  EXPECT_EQ(ReadHeaderIdentity(*top.file, top.appStart).size(), 255u);
+  EXPECT_EQ(ReadHeaderModel(*top.file, top.appStart).size(), 15u);
   std::uint8_t bytes[4];
-  CopyFromImage(*f.file, bytes, 0x03000000, 4);  // below the image
+  CopyFromImage(*top.file, bytes, 0x03000000, 4);  // below the image
   EXPECT_EQ(bytes[0], 0xFF);
 }
 

@@ -1,52 +1,57 @@
 #include "FormatsTestUtil.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
 
-std::vector<Packet> DrainStream(IntelHexFile& file, std::size_t limit) {
+ResultCode Load(IntelHexFile& file) {
+  ResultCode r = file.OpenFile();
+  if (r == 0) r = file.AllocateImage();
+  return r == 0 ? file.LoadFile() : r;
+}
+
+ResultCode LoadSRec(MotorolaSRecFile& file, std::uint32_t regionOneBase, std::uint32_t regionTwoBase,
+                    std::uint32_t displacement) {
+  ResultCode r = file.OpenFile();
+  if (r == 0) r = file.AllocateImage();
+  return r == 0 ? file.LoadSRecords(regionOneBase, regionTwoBase, displacement) : r;
+}
+
+std::vector<Packet> DrainStream(IntelHexFile& file, bool keepEmpty) {
   std::vector<Packet> out;
   Packet p;
-  while (!file.IsFinished()) {
-    if (out.size() >= limit) throw std::runtime_error("stream does not finish");
+  for (std::size_t calls = 0; !file.IsFinished(); ++calls) {
+    if (calls >= 5'000'000) throw std::runtime_error("stream does not finish");
     file.GetNextPacket(p);
-    out.push_back(p);
+    if (keepEmpty || !p.empty()) out.push_back(p);
   }
   return out;
 }
 
-std::vector<Packet> NonEmpty(const std::vector<Packet>& packets) {
-  std::vector<Packet> out;
-  for (const auto& p : packets) {
-    if (!p.empty()) out.push_back(p);
-  }
-  return out;
-}
-
-std::string ToHex(const Packet& packet) {
+std::string ToHex(std::span<const std::uint8_t> bytes, std::size_t n) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string s;
-  for (std::uint8_t b : packet) {
+  for (std::uint8_t b : bytes.first(std::min(n, bytes.size()))) {
     s.push_back(kDigits[b >> 4]);
     s.push_back(kDigits[b & 0xF]);
   }
   return s;
 }
 
-Packet FromHex(const std::string& hex) {
-  Packet p;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    p.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return p;
+std::vector<std::uint8_t> Slice(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t n) {
+  const auto part = bytes.subspan(offset, n);
+  return {part.begin(), part.end()};
+}
+
+std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
+         (std::uint32_t{bytes[offset + 3]} << 24);
 }
 
 std::filesystem::path WriteTemp(const std::string& name, const std::string& text) {
@@ -60,33 +65,15 @@ int RunCommand(const std::string& command, std::string* output) {
   if (pipe == nullptr) return -1;
   std::string text;
   char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
   const int status = ::pclose(pipe);
   if (output != nullptr) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    const auto candidate = std::filesystem::path(dir.empty() ? "." : dir) / program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return {};
-}
-
 std::string Quote(const std::filesystem::path& p) {
   std::string s = "'";
-  for (char c : p.string()) {
-    if (c == '\'') {
-      s += "'\\''";
-    } else {
-      s.push_back(c);
-    }
-  }
+  for (char c : p.string()) s += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return s + "'";
 }
 
