@@ -341,13 +341,8 @@ TEST(FlashDialogs, DumpRetryAfterASilentLineRewritesTheFileFromTheStart) {
     if (p.type != 0x11 || p.address < 0x100 || p.address >= 0x140) return "E";
     if (p.address == 0x100) ++firstLineRequests;
     if (run.load() == 1 && p.address == 0x110) return {};  // silence: the line times out
-    std::string line = "00000010:";
-    char pair[3];
-    for (std::uint32_t i = 0; i < 0x10; ++i) {
-      std::snprintf(pair, sizeof pair, "%02X", memory[p.address - 0x100 + i]);
-      line += pair;
-    }
-    return line + "\n\r";
+    const auto* bytes = reinterpret_cast<const char*>(memory.data() + (p.address - 0x100));
+    return "00000010:" + QByteArray(bytes, 0x10).toHex().toUpper().toStdString() + "\n\r";
   });
   f.op.saveFile = bin.string();
 

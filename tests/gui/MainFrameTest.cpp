@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <tuple>
 
 #include "GuiSupport.h"
 #include "app/CAboutDlg.h"
@@ -22,19 +23,8 @@ namespace {
 
 using test::FrameOnPty;
 
-struct MenuItem {
-  std::string path;
-  std::string text;
-  int id;
-  std::string prompt;
-  bool enabled;
-  bool operator==(const MenuItem&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const MenuItem& m) {
-  return os << m.path << " > " << m.text << " [" << m.id << "] enabled=" << m.enabled << " \""
-            << m.prompt << "\"";
-}
+// Menu path, text, command id, status-bar prompt, enabled.
+using MenuItem = std::tuple<std::string, std::string, int, std::string, bool>;
 
 void Collect(QMenu* menu, const std::string& path, std::vector<MenuItem>& out) {
   for (QAction* a : menu->actions()) {
@@ -42,8 +32,8 @@ void Collect(QMenu* menu, const std::string& path, std::vector<MenuItem>& out) {
     if (a->menu() != nullptr) {
       Collect(a->menu(), path + ">" + a->text().toStdString(), out);
     } else {
-      out.push_back({path, a->text().toStdString(), a->data().toInt(),
-                     a->statusTip().toStdString(), a->isEnabled()});
+      out.emplace_back(path, a->text().toStdString(), a->data().toInt(), a->statusTip().toStdString(),
+                       a->isEnabled());
     }
   }
 }

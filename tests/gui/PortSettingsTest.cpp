@@ -64,13 +64,12 @@ std::string Stored(const ConfigData& s, PortRole role) {
 TEST_F(PortDialog, ListsHoldTheirEntriesAndTheTitleNamesTheRole) {
   auto primary = Open(PortRole::Primary);
   EXPECT_EQ(primary->windowTitle(), "Primary Port");
-  EXPECT_EQ(Items(primary->BaudList()),
-            (QStringList{"921600", "460800", "230400", "115200", "57600", "38400", "28800",
-                         "19200", "14400", "9600", "7200", "4800", "2400", "1800", "1200", "600",
-                         "300"}));
-  EXPECT_EQ(Items(primary->ParityList()), (QStringList{"NONE", "ODD", "EVEN"}));
-  EXPECT_EQ(Items(primary->StopBitsList()), (QStringList{"1", "1.5", "2"}));
-  EXPECT_EQ(Items(primary->DataBitsList()), (QStringList{"7", "8"}));
+  QStringList lists;
+  for (QComboBox* box : Lists(*primary)) lists << Items(box).join(' ');
+  EXPECT_EQ(lists, (QStringList{"COM1 TCP/IP",
+                                "921600 460800 230400 115200 57600 38400 28800 19200 14400 9600 7200 4800 2400 "
+                                "1800 1200 600 300",
+                                "NONE ODD EVEN", "1 1.5 2", "7 8"}));
   EXPECT_EQ(Chosen(*primary), (QStringList{"COM1", "115200", "NONE", "1", "8"}));
   auto programmer = Open(PortRole::Programmer);
   EXPECT_EQ(programmer->windowTitle(), "Universal Programmer Port");
