@@ -7,13 +7,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "link/CommPort.h"
 #include "support/Pty.h"
 
 namespace tarnvale::test {
@@ -33,9 +36,7 @@ class FakeDevice {
   using Handler = std::function<std::string(const SeenPacket&)>;
 
   FakeDevice(PtyPair& pty, Handler handler, int replyDelayMs = 0)
-      : pty_(pty), handler_(std::move(handler)), delayMs_(replyDelayMs) {
-    thread_ = std::thread([this] { Loop(); });
-  }
+      : pty_(pty), handler_(std::move(handler)), delayMs_(replyDelayMs), thread_([this] { Loop(); }) {}
   ~FakeDevice() {
     stop_ = true;
     thread_.join();
@@ -55,48 +56,35 @@ class FakeDevice {
  private:
   void Loop() {
     Bytes pending;
-    bool inPacket = false;
+    std::size_t received = 0, replies = 0;
     while (!stop_) {
       pollfd p{pty_.MasterFd(), POLLIN, 0};
-      if (::poll(&p, 1, 10) <= 0) continue;
       std::uint8_t buf[4096];
-      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
-      if (n <= 0) continue;
+      const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(pty_.MasterFd(), buf, sizeof buf) : 0;
       std::vector<SeenPacket> complete;
       for (ssize_t i = 0; i < n; ++i) {
-        const std::uint8_t b = buf[i];
-        if (!inPacket) {
-          if (b == ':') {
-            inPacket = true;
-            pending.assign(1, b);
-          } else {
-            std::lock_guard l(m_);
-            other_.emplace_back(static_cast<char>(b), replies_);
-          }
+        if (pending.empty() && buf[i] != ':') {
+          std::lock_guard l(m_);
+          other_.emplace_back(static_cast<char>(buf[i]), replies);
           continue;
         }
-        pending.push_back(b);
+        pending.push_back(buf[i]);
         if (pending.size() >= 6 && pending.size() == static_cast<std::size_t>(pending[1]) + 6) {
-          inPacket = false;
-          SeenPacket s;
-          s.type = pending[4];
-          s.address = static_cast<std::uint16_t>(pending[2] << 8 | pending[3]);
-          s.data.assign(pending.begin() + 5, pending.end() - 1);
-          s.raw = pending;
-          complete.push_back(std::move(s));
+          complete.push_back({pending[4], static_cast<std::uint16_t>(pending[2] << 8 | pending[3]),
+                              Bytes(pending.begin() + 5, pending.end() - 1), pending});
+          pending.clear();
         }
       }
-      received_ += complete.size();
-      maxInFlight_ = std::max(maxInFlight_.load(), received_ - replies_);
+      received += complete.size();
+      maxInFlight_ = std::max(maxInFlight_.load(), received - replies);
       for (const SeenPacket& s : complete) {
         {
           std::lock_guard l(m_);
           packets_.push_back(s);
         }
         if (delayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
-        const std::string reply = handler_(s);
-        if (!reply.empty()) pty_.Send(reply);
-        ++replies_;
+        if (const std::string reply = handler_(s); !reply.empty()) pty_.Send(reply);
+        ++replies;
       }
     }
   }
@@ -104,14 +92,23 @@ class FakeDevice {
   PtyPair& pty_;
   Handler handler_;
   int delayMs_;
-  std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<std::size_t> maxInFlight_{0};
   mutable std::mutex m_;
   std::vector<SeenPacket> packets_;
   std::vector<std::pair<char, std::size_t>> other_;
-  std::size_t received_ = 0;
-  std::size_t replies_ = 0;
-  std::atomic<std::size_t> maxInFlight_{0};
+  std::thread thread_;  // last: starts once everything it uses exists
+};
+
+// A port opened on a fresh pseudo-terminal with a scripted device behind it.
+struct DeviceOnPort {
+  explicit DeviceOnPort(FakeDevice::Handler handler, int replyDelayMs = 0)
+      : dev(pty, std::move(handler), replyDelayMs) {
+    if (!port.Open(pty.SlavePath(), 115200, 0, 8, 0)) throw std::runtime_error("cannot open " + pty.SlavePath());
+  }
+  PtyPair pty;
+  FakeDevice dev;
+  CommPort port;
 };
 
 // Answers pages and memory reads from a byte map (0xFF where nothing is).
@@ -123,7 +120,6 @@ class MemoryController {
   void Put(std::uint32_t address, const Bytes& bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) memory[address + static_cast<std::uint32_t>(i)] = bytes[i];
   }
-  void PutText(std::uint32_t address, const std::string& s) { Put(address, Bytes(s.begin(), s.end())); }
   std::uint8_t At(std::uint32_t a) const {
     const auto it = memory.find(a);
     return it == memory.end() ? 0xFF : it->second;
@@ -133,19 +129,16 @@ class MemoryController {
     std::snprintf(b, sizeof b, "%02X", v & 0xFF);
     return b;
   }
-  // The reply line of a read of `n` bytes at `offset` of the current page.
-  std::string ReadReply(std::uint16_t offset, unsigned n) const {
-    std::string line = ":" + Hex2(n) + Hex2(offset >> 8) + Hex2(offset) + "00";
-    for (unsigned k = 0; k < n; ++k) line += Hex2(At((static_cast<std::uint32_t>(page) << 16) + offset + k));
-    return line + "00\n\r";
-  }
   std::string Answer(const SeenPacket& p) {
     if (p.type == 0x04) {
       page = static_cast<std::uint16_t>(p.data[0] << 8 | p.data[1]);
       return "0\n\r";
     }
-    if (p.type == 0x0B) return ReadReply(p.address, p.data[0]);
-    return "E";
+    if (p.type != 0x0B) return "E";
+    // The reply line of a read of data[0] bytes at the packet's offset of the page.
+    std::string line = ":" + Hex2(p.data[0]) + Hex2(p.address >> 8) + Hex2(p.address) + "00";
+    for (unsigned k = 0; k < p.data[0]; ++k) line += Hex2(At((static_cast<std::uint32_t>(page) << 16) + p.address + k));
+    return line + "00\n\r";
   }
 };
 
