@@ -30,21 +30,11 @@ inline std::string Slurp(const std::filesystem::path& p) {
   return s.str();
 }
 
-// Runs to completion (at most timeoutMs, then killed): exit code and output.
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd, int inFd = -1) {
+// Starts argv with stdin from /dev/null and stdout, stderr on the given files.
+inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (inFd >= 0) {
-    posix_spawn_file_actions_adddup2(&fa, inFd, 0);
-  } else {
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  }
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&fa, outFd, 1);
   posix_spawn_file_actions_adddup2(&fa, errFd, 2);
   std::vector<char*> args;
@@ -57,14 +47,12 @@ inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd, i
   return pid;
 }
 
-// Waits for a child up to timeoutMs; kills it after that. Returns the exit code
-// (128 + signal when killed by one).
+// Waits for a child up to timeoutMs, then kills it (and returns 999). The exit
+// code, or 128 + signal when a signal ended it.
 inline int WaitChild(pid_t pid, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
-  for (;;) {
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) break;
+  while (::waitpid(pid, &status, WNOHANG) != pid) {
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
@@ -72,26 +60,31 @@ inline int WaitChild(pid_t pid, int timeoutMs) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
+
+inline int OpenForWriting(const std::filesystem::path& p) {
+  return ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+// Runs to completion (at most timeoutMs, then killed): exit code and output.
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
 
 inline RunResult RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& dir,
                             int timeoutMs = 60000) {
   static int counter = 0;
-  const auto outPath = dir / ("out-" + std::to_string(counter) + ".txt");
-  const auto errPath = dir / ("err-" + std::to_string(counter++) + ".txt");
-  const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string n = std::to_string(counter++);
+  const auto outPath = dir / ("out-" + n + ".txt"), errPath = dir / ("err-" + n + ".txt");
+  const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
   const pid_t pid = Spawn(argv, outFd, errFd);
   ::close(outFd);
   ::close(errFd);
-  RunResult r;
-  r.exitCode = WaitChild(pid, timeoutMs);
-  r.out = Slurp(outPath);
-  r.err = Slurp(errPath);
-  return r;
+  const int code = WaitChild(pid, timeoutMs);
+  return {code, Slurp(outPath), Slurp(errPath)};
 }
 
 // A running tarnvale-sim; stopped with SIGTERM (and reaped) on destruction.
@@ -100,8 +93,8 @@ class SimProcess {
   SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir) {
     int pipeFd[2];
     if (::pipe2(pipeFd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    errPath_ = dir / "sim-err.txt";
-    const int errFd = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const auto errPath = dir / "sim-err.txt";
+    const int errFd = OpenForWriting(errPath);
     std::vector<std::string> argv{TARNVALE_SIM_PATH, "rq700"};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = Spawn(argv, pipeFd[1], errFd);
@@ -109,22 +102,21 @@ class SimProcess {
     ::close(errFd);
     out_ = pipeFd[0];
     std::string line;
+    char c[256];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
       pollfd p{out_, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      char c[256];
       const ssize_t n = ::read(out_, c, sizeof c);
       if (n <= 0) break;
       line.append(c, static_cast<std::size_t>(n));
     }
     endpointLine_ = line.substr(0, line.find('\n'));
-    const auto space = endpointLine_.find(' ');
-    if (space == std::string::npos) {
+    if (endpointLine_.find(' ') == std::string::npos) {
       Stop();
-      throw std::runtime_error("simulator did not start: " + Slurp(errPath_));
+      throw std::runtime_error("simulator did not start: " + Slurp(errPath));
     }
-    port_ = endpointLine_.substr(space + 1);
+    port_ = endpointLine_.substr(endpointLine_.find(' ') + 1);
   }
   ~SimProcess() { Stop(); }
   SimProcess(const SimProcess&) = delete;
@@ -138,12 +130,9 @@ class SimProcess {
     if (pid_ > 0) {
       ::kill(pid_, SIGTERM);
       exit_ = WaitChild(pid_, 5000);
-      pid_ = -1;
     }
-    if (out_ >= 0) {
-      ::close(out_);
-      out_ = -1;
-    }
+    if (out_ >= 0) ::close(out_);
+    pid_ = out_ = -1;
     return exit_;
   }
 
@@ -153,7 +142,6 @@ class SimProcess {
   int exit_ = -1;
   std::string endpointLine_;
   std::string port_;
-  std::filesystem::path errPath_;
 };
 
 }  // namespace tarnvale::test
