@@ -120,10 +120,6 @@ class MemoryController {
   void Put(std::uint32_t address, const Bytes& bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) memory[address + static_cast<std::uint32_t>(i)] = bytes[i];
   }
-  std::uint8_t At(std::uint32_t a) const {
-    const auto it = memory.find(a);
-    return it == memory.end() ? 0xFF : it->second;
-  }
   static std::string Hex2(unsigned v) {
     char b[4];
     std::snprintf(b, sizeof b, "%02X", v & 0xFF);
@@ -137,7 +133,10 @@ class MemoryController {
     if (p.type != 0x0B) return "E";
     // The reply line of a read of data[0] bytes at the packet's offset of the page.
     std::string line = ":" + Hex2(p.data[0]) + Hex2(p.address >> 8) + Hex2(p.address) + "00";
-    for (unsigned k = 0; k < p.data[0]; ++k) line += Hex2(At((static_cast<std::uint32_t>(page) << 16) + p.address + k));
+    for (unsigned k = 0; k < p.data[0]; ++k) {
+      const auto it = memory.find((static_cast<std::uint32_t>(page) << 16) + p.address + k);
+      line += Hex2(it == memory.end() ? 0xFF : it->second);
+    }
     return line + "00\n\r";
   }
 };
