@@ -13,24 +13,17 @@ namespace {
 using test::FmfSpec;
 using test::HexText;
 
-struct LoadedFmf {
-  std::unique_ptr<IntelHexFile> file;
-  std::uint32_t appStart = 0;
-  ResultCode findResult = 0xEE;
-};
-
 // The flash workflow's order: scan, open, find the start, allocate, load.
-LoadedFmf OpenFmf(const std::filesystem::path& path) {
+std::unique_ptr<IntelHexFile> OpenFmf(const std::filesystem::path& path, std::uint32_t& appStart) {
   HexScan scan;
   EXPECT_EQ(ScanHexFile(path, scan), 0);
   EXPECT_EQ(scan.mode, 2);
-  LoadedFmf out;
-  out.file = std::make_unique<IntelHexFile>(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
-  EXPECT_EQ(out.file->OpenFile(), 0);
-  out.findResult = FindApplicationStart(*out.file, SoftwareGeneration(scan.lowest), out.appStart);
-  EXPECT_EQ(out.file->AllocateImage(), 0);
-  EXPECT_EQ(out.file->LoadFile(), 0);
-  return out;
+  auto file = std::make_unique<IntelHexFile>(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
+  EXPECT_EQ(file->OpenFile(), 0);
+  EXPECT_EQ(FindApplicationStart(*file, SoftwareGeneration(scan.lowest), appStart), 0);
+  EXPECT_EQ(file->AllocateImage(), 0);
+  EXPECT_EQ(file->LoadFile(), 0);
+  return file;
 }
 
 TEST(SoftwareGeneration, TableAndLowestAddressesOffIt) {
@@ -63,18 +56,18 @@ TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
     const auto path = test::MakeTempDir() / "app.FMF";
     const auto image = test::WriteFmf(path, recipe);
 
-    LoadedFmf f = OpenFmf(path);
-    ASSERT_EQ(f.findResult, 0) << generation;
-    EXPECT_EQ(f.appStart, recipe.applicationStart);
-    EXPECT_EQ(f.file->ImageBytes(), image);
-    EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), recipe.version);
-    EXPECT_EQ(ReadHeaderIdentity(*f.file, f.appStart), recipe.identity);
-    EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), recipe.model);
+    std::uint32_t start = 0;
+    const auto f = OpenFmf(path, start);
+    EXPECT_EQ(start, recipe.applicationStart) << generation;
+    EXPECT_EQ(f->ImageBytes(), image);
+    EXPECT_EQ(ReadHeaderVersion(*f, start), recipe.version);
+    EXPECT_EQ(ReadHeaderIdentity(*f, start), recipe.identity);
+    EXPECT_EQ(ReadHeaderModel(*f, start), recipe.model);
     std::uint8_t block[fmf::kBootBlockSize];
-    ReadBootBlock(*f.file, block);
+    ReadBootBlock(*f, block);
     EXPECT_EQ(BootBlockSerial(block), recipe.serial);
     std::uint8_t revision = 0;
-    ReadRevisionLetter(*f.file, &revision);
+    ReadRevisionLetter(*f, &revision);
     EXPECT_EQ(revision, recipe.revision);
   }
 }
@@ -122,30 +115,30 @@ TEST(FlashMemoryFile, HeaderEdgeCases) {
   recipe.version = "0123456789ABCDEFGHIJ";
   const auto path = test::MakeTempDir() / "h.FMF";
   test::WriteFmf(path, recipe);
-  LoadedFmf f = OpenFmf(path);
-  ASSERT_EQ(f.findResult, 0);
-  EXPECT_EQ(ReadHeaderModel(*f.file, f.appStart), "ABCDEFGHIJKLMNO") << "cut at 15";
-  EXPECT_EQ(ReadHeaderVersion(*f.file, f.appStart), "0123456789ABCDEF") << "cut at 16";
+  std::uint32_t start = 0;
+  auto f = OpenFmf(path, start);
+  EXPECT_EQ(ReadHeaderModel(*f, start), "ABCDEFGHIJKLMNO") << "cut at 15";
+  EXPECT_EQ(ReadHeaderVersion(*f, start), "0123456789ABCDEF") << "cut at 16";
 
   // L1 = 0: no version text, whatever follows.
-  LoadedFmf g = OpenFmf(test::WriteTemp(
-      "l1.FMF", HexText().ExtendedLinear(0x03E8).Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
-                    .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).Text()));
-  ASSERT_EQ(g.findResult, 0);
-  EXPECT_EQ(g.appStart, 0x03E80000u);
-  EXPECT_EQ(ReadHeaderVersion(*g.file, g.appStart), "");
-  EXPECT_EQ(ReadHeaderIdentity(*g.file, g.appStart), (std::vector<std::uint8_t>{5, 'x'}));
+  f = OpenFmf(test::WriteTemp("l1.FMF", HexText().ExtendedLinear(0x03E8)
+                                            .Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
+                                            .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).Text()),
+              start);
+  EXPECT_EQ(start, 0x03E80000u);
+  EXPECT_EQ(ReadHeaderVersion(*f, start), "");
+  EXPECT_EQ(ReadHeaderIdentity(*f, start), (std::vector<std::uint8_t>{5, 'x'}));
 
   // A start address near the top: the header runs off the image and reads as blank flash.
-  LoadedFmf top = OpenFmf(test::WriteTemp("top.FMF", HexText().ExtendedLinear(0x03E8).Data(0, {1})
-                                                         .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).Text()));
-  ASSERT_EQ(top.findResult, 0);
-  EXPECT_EQ(top.appStart, 0x03FFFFF8u);
-  EXPECT_EQ(ReadHeaderVersion(*top.file, top.appStart), std::string(16, '\xFF'));
-  EXPECT_EQ(ReadHeaderIdentity(*top.file, top.appStart).size(), 255u);
-  EXPECT_EQ(ReadHeaderModel(*top.file, top.appStart).size(), 15u);
+  f = OpenFmf(test::WriteTemp("top.FMF", HexText().ExtendedLinear(0x03E8).Data(0, {1})
+                                             .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).Text()),
+              start);
+  EXPECT_EQ(start, 0x03FFFFF8u);
+  EXPECT_EQ(ReadHeaderVersion(*f, start), std::string(16, '\xFF'));
+  EXPECT_EQ(ReadHeaderIdentity(*f, start).size(), 255u);
+  EXPECT_EQ(ReadHeaderModel(*f, start).size(), 15u);
   std::uint8_t bytes[4];
-  CopyFromImage(*top.file, bytes, 0x03000000, 4);  // below the image
+  CopyFromImage(*f, bytes, 0x03000000, 4);  // below the image
   EXPECT_EQ(bytes[0], 0xFF);
 }
 

@@ -112,7 +112,7 @@ TEST(IntelHexRecords, DataOutsideTheImageIsDroppedAtBothEnds) {
 
 // ---- allocation and file handling ------------------------------------------------
 
-TEST(IntelHexFileBasics, AllocationLimits) {
+TEST(IntelHexFileBasics, AllocationLimitsOpenAndClose) {
   const auto path = test::WriteTemp("a.hex", ":00000001FF\n");
   EXPECT_EQ(IntelHexFile(path, 0, 0xFF, 1, 3).AllocateImage(), rc::kLanesInvalid);
   EXPECT_EQ(IntelHexFile(path, 0, 0xFF, 1, 0).AllocateImage(), rc::kLanesInvalid);
@@ -120,15 +120,13 @@ TEST(IntelHexFileBasics, AllocationLimits) {
   EXPECT_EQ(IntelHexFile(path, 0x037FFFFF, 0x03FFFFFF, 1, 2).AllocateImage(), rc::kImageTooLarge);
   EXPECT_EQ(IntelHexFile(path, 0x100, 0xFF, 1, 1).AllocateImage(), rc::kImageTooLarge);
   EXPECT_EQ(IntelHexFile(path, 0, 0xFFFFFFFF, 1, 1).AllocateImage(), rc::kImageTooLarge);
-}
 
-TEST(IntelHexFileBasics, OpenCloseAndMessages) {
   test::RecordingOperator op;
   IntelHexFile missing(test::MakeTempDir() / "absent.hex", 0, 0xFF, 1, 1);
   EXPECT_EQ(missing.OpenFile(), rc::kCantOpenInput);
   EXPECT_EQ(missing.CloseFile(), rc::kFileNotOpen);
 
-  IntelHexFile f(test::WriteTemp("c.hex", ":00000001FF\n"), 0, 0xFF, 1, 1);
+  IntelHexFile f(path, 0, 0xFF, 1, 1);
   f.SetOperator(&op);
   EXPECT_EQ(f.LoadFile(), rc::kFileNotOpen) << "loading before opening";
   ASSERT_EQ(f.OpenFile(), 0);

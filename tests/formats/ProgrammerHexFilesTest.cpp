@@ -123,10 +123,8 @@ TEST(PIC18FImage, PanelsConfigurationAndCounts) {
   PIC18FIntelHexFile f(test::WriteTemp("p18.hex", t.Text()), 0, 0x7FFF);
   ASSERT_EQ(test::Load(f), 0);
   EXPECT_EQ(f.GetRecordCount(), 1029u) << "1028 and one for the type 03 record";
-  std::array<std::uint8_t, 14> config;
-  config.fill(0xFF);
-  config[1] = 0x22;
-  config[3] = 0x0E;
+  const std::array<std::uint8_t, 14> config = {0xFF, 0x22, 0xFF, 0x0E, 0xFF, 0xFF, 0xFF,
+                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(f.Config(), config);
 
   const auto packets = test::DrainStream(f, true);
@@ -162,10 +160,8 @@ TEST(PIC30FImage, ChunksAndTheConfigurationRecord) {
   PIC30FIntelHexFile f(test::WriteTemp("p30.hex", t.Text()), 0, 0x7FFF);
   ASSERT_EQ(test::Load(f), 0);
   EXPECT_EQ(f.GetRecordCount(), 260u);
-  std::array<std::uint8_t, 14> config;
-  config.fill(0xFF);
-  config[0] = 0xC0;
-  config[1] = 0xC1;
+  const std::array<std::uint8_t, 14> config = {0xC0, 0xC1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(f.Config(), config) << "only the first word of the 24-byte record";
 
   const auto packets = test::DrainStream(f, true);

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <ctime>
+#include <numeric>
 
 #include "FormatsTestUtil.h"
 #include "formats/MotorolaSRecFile.h"
@@ -239,6 +240,12 @@ void SetLocalMTime(const std::filesystem::path& path, int year, int month, int d
   std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(sys));
 }
 
+// The byte sum of an image without the four bytes of its sum at `slot`.
+std::uint32_t ByteSumAround(const Bytes& image, std::size_t slot) {
+  return std::accumulate(image.begin(), image.end(), 0u) -
+         std::accumulate(image.begin() + slot, image.begin() + slot + 4, 0u);
+}
+
 TEST(BuildStampTest, LocalTimeOnATwelveHourClock) {
   const auto path = test::WriteTemp("f.S", "x");
   struct Case {
@@ -271,11 +278,7 @@ TEST(ProductionConversion, ApplicationImageStampsModelAndSum) {
   const auto image = ReadBack(written, 0, kAppEnd, 2);
   EXPECT_EQ(test::Slice(image, 0x220, 16), (Bytes{'P', 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(test::ToHex(test::Slice(image, 0x1FFD4, 7)), "011E3B021DE807");
-  std::uint32_t sum = 0;
-  for (std::size_t o = 0; o < image.size(); ++o) {
-    if (o < 0x1FFDC || o >= 0x1FFE0) sum += image[o];
-  }
-  EXPECT_EQ(test::Le32(image, 0x1FFDC), sum);
+  EXPECT_EQ(test::Le32(image, 0x1FFDC), ByteSumAround(image, 0x1FFDC));
 }
 
 TEST(ProductionConversion, BootImageSerialRevisionVersionAndLayoutOneStream) {
@@ -300,9 +303,7 @@ TEST(ProductionConversion, BootImageSerialRevisionVersionAndLayoutOneStream) {
   EXPECT_EQ(std::string(image.begin() + 0x1FD0, image.begin() + 0x1FE0), "\x0F" "ABCDEFGHIJKLMNO");
   EXPECT_EQ(image[0x1FEF], 'D');
   EXPECT_EQ(test::Slice(image, 0, 0x1FD0), test::Slice(bytes, 0, 0x1FD0)) << "the rest as loaded";
-  std::uint32_t sum = 0;
-  for (std::size_t o = 0; o < 0x1FFC; ++o) sum += image[o];
-  EXPECT_EQ(test::Le32(image, 0x1FFC), sum);
+  EXPECT_EQ(test::Le32(image, 0x1FFC), ByteSumAround(image, 0x1FFC)) << "the sum slot ends the boot image";
   // Layout 1: segment 4 announced once, then every 32 bytes from offset 0.
   ASSERT_EQ(packets.size(), 1 + 0x2000 / 32 + 1u);
   EXPECT_EQ(test::ToHex(packets[0]), "3A020000040004F6");
@@ -310,10 +311,17 @@ TEST(ProductionConversion, BootImageSerialRevisionVersionAndLayoutOneStream) {
   EXPECT_EQ(test::ToHex(packets[2], 4), "3A200020");
 }
 
-TEST(ProductionConversion, FailuresPassTheirCodes) {
+TEST(ProductionConversion, TestImageHasNoModelCodeAndFailuresPassTheirCodes) {
   ProductionImageOptions options;
+  options.kind = ProductionImageKind::Test;
   std::string version;
   const auto out = test::MakeTempDir() / "o.FMF";
+  std::filesystem::path written;
+  ASSERT_EQ(ConvertProductionImage(test::WriteTemp("t.S", kSmallApp), out, options, version, &written), 0);
+  const auto image = ReadBack(written, 0, kAppEnd, 2);
+  EXPECT_EQ(test::Slice(image, 0, 4), kFour);
+  EXPECT_EQ(test::Slice(image, 0x220, 16), Bytes(16, 0xFF)) << "the model code area is left as loaded";
+  EXPECT_EQ(test::Le32(image, 0x1FFDC), ByteSumAround(image, 0x1FFDC)) << "but the sum is written";
   EXPECT_EQ(ConvertProductionImage(test::MakeTempDir() / "none.S", out, options, version), rc::kCantOpenInput);
   EXPECT_EQ(ConvertProductionImage(test::WriteTemp("bad.S", "S9"), out, options, version), rc::kInvalidHexFile);
 }
