@@ -17,12 +17,6 @@ using test::HexText;
 using test::SRecText;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
 class ExternalTools : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,9 +46,9 @@ class ExternalTools : public ::testing::Test {
   // input format with its options, such as "-Intel" or "-Motorola 2".
   Bytes SrecCat(const std::filesystem::path& file, const std::string& input, std::uint64_t first,
                 std::uint64_t size) {
-    const std::string range = Hex(first) + " " + Hex(first + size);
+    const std::string range = std::to_string(first) + " " + std::to_string(first + size);
     return Tool("srec_cat " + test::Quote(file) + " " + input + " -crop " + range + " -fill 0xFF " + range +
-                " -offset -" + Hex(first) + " -o", " -Binary");
+                " -offset -" + std::to_string(first) + " -o", " -Binary");
   }
 
   // What TN820HexFile reads from an FMF.
