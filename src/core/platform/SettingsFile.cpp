@@ -182,26 +182,28 @@ SettingsFile::Sections SettingsFile::LoadShared() const {
 
 bool SettingsFile::KeyExists(const std::string& key) const { return LoadShared().count(key) != 0; }
 
-std::optional<std::string> SettingsFile::ReadString(const std::string& key,
-                                                    const std::string& name) const {
+std::optional<SettingsFile::Value> SettingsFile::Find(const std::string& key,
+                                                      const std::string& name) const {
   const Sections s = LoadShared();
   const auto k = s.find(key);
   if (k == s.end()) return std::nullopt;
   const auto v = k->second.find(name);
   if (v == k->second.end()) return std::nullopt;
-  if (const auto* str = std::get_if<std::string>(&v->second)) return *str;
-  return std::nullopt;
+  return v->second;
+}
+
+std::optional<std::string> SettingsFile::ReadString(const std::string& key,
+                                                    const std::string& name) const {
+  const auto v = Find(key, name);
+  const auto* text = v ? std::get_if<std::string>(&*v) : nullptr;
+  return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 std::optional<std::uint32_t> SettingsFile::ReadDword(const std::string& key,
                                                      const std::string& name) const {
-  const Sections s = LoadShared();
-  const auto k = s.find(key);
-  if (k == s.end()) return std::nullopt;
-  const auto v = k->second.find(name);
-  if (v == k->second.end()) return std::nullopt;
-  if (const auto* n = std::get_if<std::uint32_t>(&v->second)) return *n;
-  return std::nullopt;
+  const auto v = Find(key, name);
+  const auto* n = v ? std::get_if<std::uint32_t>(&*v) : nullptr;
+  return n ? std::optional<std::uint32_t>(*n) : std::nullopt;
 }
 
 bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {

@@ -52,6 +52,8 @@ class SettingsFile {
 
  private:
   Sections LoadShared() const;
+  // The stored value of either type, when the key and value exist.
+  std::optional<Value> Find(const std::string& key, const std::string& name) const;
   bool Modify(const std::function<void(Sections&)>& change);
 
   std::filesystem::path file_;
