@@ -49,10 +49,8 @@ ResultCode FindApplicationStart(IntelHexFile& file, int generation, std::uint32_
         break;
       }
       case hex_type::kExtendedSegment:
-        extendedBase = std::uint64_t{rec.Value16()} * 16;
-        break;
       case hex_type::kExtendedLinear:
-        extendedBase = std::uint64_t{rec.Value16()} * 65536;
+        extendedBase = rec.ExtendedBase();
         break;
       case hex_type::kEndOfFile:
       case hex_type::kStartSegment:

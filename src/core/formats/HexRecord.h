@@ -38,6 +38,13 @@ struct HexRecord {
     const std::uint32_t lo = count > 1 ? data[1] : 0;
     return (hi << 8) | lo;
   }
+  // The base address an extended address record sets: value x 16 for a
+  // segment record (02), value x 65536 for a linear one (04); 0 otherwise.
+  std::uint64_t ExtendedBase() const {
+    if (type == hex_type::kExtendedSegment) return std::uint64_t{Value16()} * 16;
+    if (type == hex_type::kExtendedLinear) return std::uint64_t{Value16()} * 65536;
+    return 0;
+  }
 };
 
 // Parses ":" count address(4) type data(2*count) checksum from one token.

@@ -157,10 +157,8 @@ ResultCode IntelHexFile::ReadImage() {
       case hex_type::kStartSegment:
         break;
       case hex_type::kExtendedSegment:
-        extendedBase = std::uint64_t{rec.Value16()} * 16;
-        break;
       case hex_type::kExtendedLinear:
-        extendedBase = std::uint64_t{rec.Value16()} * 65536;
+        extendedBase = rec.ExtendedBase();
         break;
       case hex_type::kStartLinear: {
         std::uint32_t v = 0;

@@ -25,9 +25,9 @@ ResultCode ReadRecords(IntelHexFile& file, OnData onData, OnStartSegment onStart
     switch (rec.type) {
       case hex_type::kData: onData(base + rec.address, rec); break;
       case hex_type::kEndOfFile: break;
-      case hex_type::kExtendedSegment: base = std::uint64_t{rec.Value16()} * 16; break;
+      case hex_type::kExtendedSegment:
+      case hex_type::kExtendedLinear: base = rec.ExtendedBase(); break;
       case hex_type::kStartSegment: onStartSegment(); break;
-      case hex_type::kExtendedLinear: base = std::uint64_t{rec.Value16()} * 65536; break;
       default: return kTypeError;
     }
   }
