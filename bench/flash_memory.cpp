@@ -45,32 +45,12 @@ int main(int, char** argv) {
                            "' --generation 5 --app-size 4194304";
   if (std::system(make.c_str()) != 0) return 1;
 
-  int pipeFd[2];
-  if (::pipe(pipeFd) != 0) return 1;
-  const int devnull = ::open("/dev/null", O_WRONLY);
-  const pid_t simPid = Spawn({sim.string(), "rq700", "--pty", "--erase-ms", "0"}, pipeFd[1], devnull);
-  ::close(pipeFd[1]);
-  std::string line;
-  char c;
-  pollfd p{pipeFd[0], POLLIN, 0};
-  while (::poll(&p, 1, 5000) > 0 && ::read(pipeFd[0], &c, 1) == 1 && c != '\n') line += c;
-  const std::string port = line.substr(line.find(' ') + 1);
-
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t cliPid = Spawn({cli.string(), "flash", image.string(), "--port", port, "--yes",
-                              "--progress", "plain"},
-                             devnull, devnull);
-  int status = 0;
-  rusage ru{};
-  ::wait4(cliPid, &status, 0, &ru);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  ::kill(simPid, SIGTERM);
-  ::waitpid(simPid, nullptr, 0);
-  ::close(pipeFd[0]);
-  ::close(devnull);
+  const bench::FlashRun run = bench::FlashThroughSimulator(sim, cli, image, {"--erase-ms", "0"});
+  const double wall = run.wallSeconds;
+  const rusage& ru = run.usage;
 
   const double peakMb = static_cast<double>(ru.ru_maxrss) / 1024.0;  // ru_maxrss is in KB
-  const bool ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const bool ran = run.ok;
   const bool ok = ran && peakMb < 64.0;
   std::printf("flash_memory: %s (%.1f MB FMF), flashed in %.2f s: peak RSS %.1f MB (goal < 64 MB)  %s\n",
               image.filename().c_str(), static_cast<double>(fs::file_size(image)) / 1048576.0, wall,

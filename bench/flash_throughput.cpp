@@ -48,31 +48,10 @@ Measurement Measure(const fs::path& sim, const fs::path& cli, const fs::path& di
                     const fs::path& image, unsigned baud) {
   Measurement m;
   const fs::path log = dir / ("sim-" + std::to_string(baud) + ".log");
-  int pipeFd[2];
-  if (::pipe(pipeFd) != 0) return m;
-  const int devnull = ::open("/dev/null", O_WRONLY);
-  const pid_t simPid = Spawn({sim.string(), "rq700", "--pty", "--baud", std::to_string(baud),
-                              "--erase-ms", "0", "--log", log.string()},
-                             pipeFd[1], devnull);
-  ::close(pipeFd[1]);
-  std::string line;
-  char c;
-  pollfd p{pipeFd[0], POLLIN, 0};
-  while (::poll(&p, 1, 5000) > 0 && ::read(pipeFd[0], &c, 1) == 1 && c != '\n') line += c;
-  const std::string port = line.substr(line.find(' ') + 1);
-
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t cliPid = Spawn({cli.string(), "flash", image.string(), "--port", port, "--yes",
-                              "--progress", "plain"},
-                             devnull, devnull);
-  int status = 0;
-  rusage ru{};
-  ::wait4(cliPid, &status, 0, &ru);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  ::kill(simPid, SIGTERM);
-  ::waitpid(simPid, nullptr, 0);
-  ::close(pipeFd[0]);
-  ::close(devnull);
+  const bench::FlashRun run = bench::FlashThroughSimulator(
+      sim, cli, image, {"--baud", std::to_string(baud), "--erase-ms", "0", "--log", log.string()});
+  const double wall = run.wallSeconds;
+  const rusage& ru = run.usage;
   const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                      static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   m.cpuShare = wall > 0 ? cpu / wall : 0;
@@ -102,7 +81,7 @@ Measurement Measure(const fs::path& sim, const fs::path& cli, const fs::path& di
   }
   m.seconds = static_cast<double>(last - first) / 1e6;
   m.bytes = bytes;
-  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && m.seconds > 0;
+  m.ok = run.ok && m.seconds > 0;
   if (m.ok) m.ratio = (static_cast<double>(bytes) / m.seconds) / (baud / 10.0);
   return m;
 }
