@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/FlashMemoryFile.h"
-#include "formats/IntelHexFile.h"
-#include "formats/ProductionImage.h"
+#include "core/formats/FlashMemoryFile.h"
+#include "core/formats/IntelHexFile.h"
+#include "core/formats/ProductionImage.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "settings/ConfigData.h"
+#include "core/settings/ConfigData.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "link/CommPort.h"
-#include "protocol/Timer.h"
-#include "protocol/Util.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Timer.h"
+#include "core/protocol/Util.h"
 
 namespace {
 

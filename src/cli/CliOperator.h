@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/Operator.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale::cli {
 

@@ -7,14 +7,14 @@
 #include <iostream>
 #include <memory>
 
-#include "CliOperator.h"
-#include "Commands.h"
-#include "Progress.h"
-#include "flash/Workflows.h"
-#include "link/PortRoles.h"
-#include "protocol/Controller.h"
-#include "protocol/Util.h"
-#include "settings/ConfigData.h"
+#include "cli/CliOperator.h"
+#include "cli/Commands.h"
+#include "cli/Progress.h"
+#include "core/flash/Workflows.h"
+#include "core/roles/PortRoles.h"
+#include "core/protocol/Controller.h"
+#include "core/protocol/Util.h"
+#include "core/settings/ConfigData.h"
 
 namespace tarnvale::cli {
 namespace {

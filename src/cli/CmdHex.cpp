@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "formats/FlashMemoryFile.h"
-#include "formats/IntelHexFile.h"
-#include "formats/ProductionImage.h"
-#include "formats/ProgrammerHexFiles.h"
-#include "formats/TN820HexFile.h"
-#include "formats/TokenReader.h"
-#include "programmer/BoardInfoRecord.h"
-#include "protocol/ResultCode.h"
+#include "cli/Commands.h"
+#include "core/formats/FlashMemoryFile.h"
+#include "core/formats/IntelHexFile.h"
+#include "core/formats/ProductionImage.h"
+#include "core/formats/ProgrammerHexFiles.h"
+#include "core/formats/TN820HexFile.h"
+#include "core/formats/TokenReader.h"
+#include "core/programmer/BoardInfoRecord.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale::cli {
 namespace {

@@ -1,8 +1,8 @@
 // ports: the serial devices of this machine.
 #include <iostream>
 
-#include "Commands.h"
-#include "link/CommPort.h"
+#include "cli/Commands.h"
+#include "core/link/CommPort.h"
 
 namespace tarnvale::cli {
 

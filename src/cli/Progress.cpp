@@ -1,13 +1,13 @@
-#include "Progress.h"
+#include "cli/Progress.h"
 
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
 
-#include "CliOperator.h"
-#include "flash/LoadMemoryModel.h"
-#include "flash/MemoryDump.h"
+#include "cli/CliOperator.h"
+#include "core/flash/LoadMemoryModel.h"
+#include "core/flash/MemoryDump.h"
 
 namespace tarnvale::cli {
 namespace {

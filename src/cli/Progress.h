@@ -9,7 +9,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "flash/Workflows.h"
+#include "core/flash/Workflows.h"
 
 namespace tarnvale::cli {
 

@@ -2,7 +2,7 @@
 //
 // Subcommands report failure by throwing CLI::RuntimeError(exit code) after
 // printing the reason on stderr; CLI11 turns it into the process exit code.
-#include "Commands.h"
+#include "cli/Commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Tarnvale: program and test Quor Controls controllers"};

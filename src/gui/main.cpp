@@ -1,4 +1,4 @@
 // tarnvale: the desktop tool. It takes no arguments.
-#include "app/Application.h"
+#include "gui/app/Application.h"
 
 int main(int argc, char** argv) { return tarnvale::gui::RunApplication(argc, argv); }

@@ -1,10 +1,10 @@
-#include "ImageMaker.h"
+#include "sim/ImageMaker.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "Rq700Memory.h"
+#include "sim/Rq700Memory.h"
 
 namespace tarnvale::sim {
 

@@ -1,4 +1,4 @@
-#include "Rq700Device.h"
+#include "sim/Rq700Device.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Rq700Memory.h"
+#include "sim/Rq700Memory.h"
 
 namespace tarnvale::sim {
 

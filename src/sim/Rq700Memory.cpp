@@ -1,4 +1,4 @@
-#include "Rq700Memory.h"
+#include "sim/Rq700Memory.h"
 
 #include <algorithm>
 

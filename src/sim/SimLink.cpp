@@ -1,4 +1,4 @@
-#include "SimLink.h"
+#include "sim/SimLink.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

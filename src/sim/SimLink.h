@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Rq700Device.h"
+#include "sim/Rq700Device.h"
 
 namespace tarnvale::sim {
 

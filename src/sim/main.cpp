@@ -15,10 +15,10 @@
 #include <cstdio>
 #include <iostream>
 
-#include "ImageMaker.h"
-#include "Rq700Device.h"
-#include "SimLink.h"
-#include "formats/IntelHexFile.h"
+#include "sim/ImageMaker.h"
+#include "sim/Rq700Device.h"
+#include "sim/SimLink.h"
+#include "core/formats/IntelHexFile.h"
 
 namespace {
 

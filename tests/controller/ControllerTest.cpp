@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "flash/FakeDevice.h"
-#include "protocol/Controller.h"
+#include "core/protocol/Controller.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 

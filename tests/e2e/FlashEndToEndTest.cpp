@@ -9,8 +9,8 @@
 #include <regex>
 
 #include "e2e/Processes.h"
-#include "flash/ProgrammingEngine.h"
-#include "link/CommPort.h"
+#include "core/flash/ProgrammingEngine.h"
+#include "core/link/CommPort.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 

@@ -9,11 +9,11 @@
 #include <tuple>
 
 #include "flash/FakeDevice.h"
-#include "flash/LoadMemoryModel.h"
-#include "flash/MemoryDump.h"
-#include "flash/Workflows.h"
-#include "link/PortRoles.h"
-#include "settings/ConfigData.h"
+#include "core/flash/LoadMemoryModel.h"
+#include "core/flash/MemoryDump.h"
+#include "core/flash/Workflows.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/CommPort.h"
+#include "core/link/CommPort.h"
 #include "support/Pty.h"
 
 namespace tarnvale::test {

@@ -3,10 +3,10 @@
 // and end to end.)
 #include <gtest/gtest.h>
 
-#include "flash/LoadMemoryModel.h"
-#include "flash/MemoryDump.h"
-#include "flash/Workflows.h"
-#include "protocol/Controller.h"
+#include "core/flash/LoadMemoryModel.h"
+#include "core/flash/MemoryDump.h"
+#include "core/flash/Workflows.h"
+#include "core/protocol/Controller.h"
 
 namespace tarnvale {
 namespace {

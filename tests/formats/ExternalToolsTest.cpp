@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "FormatsTestUtil.h"
-#include "formats/FlashMemoryFile.h"
-#include "formats/MotorolaSRecFile.h"
-#include "formats/ProductionImage.h"
-#include "formats/TN820HexFile.h"
+#include "core/formats/FlashMemoryFile.h"
+#include "core/formats/MotorolaSRecFile.h"
+#include "core/formats/ProductionImage.h"
+#include "core/formats/TN820HexFile.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FormatsTestUtil.h"
-#include "formats/FlashMemoryFile.h"
+#include "core/formats/FlashMemoryFile.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/MotorolaSRecFile.h"
+#include "core/formats/MotorolaSRecFile.h"
 
 namespace tarnvale::test {
 

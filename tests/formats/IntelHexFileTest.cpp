@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "FormatsTestUtil.h"
-#include "formats/IntelHexFile.h"
+#include "core/formats/IntelHexFile.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "FormatsTestUtil.h"
-#include "formats/ProgrammerHexFiles.h"
+#include "core/formats/ProgrammerHexFiles.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"

@@ -10,9 +10,9 @@
 #include <numeric>
 
 #include "FormatsTestUtil.h"
-#include "formats/MotorolaSRecFile.h"
-#include "formats/ProductionImage.h"
-#include "formats/TN820HexFile.h"
+#include "core/formats/MotorolaSRecFile.h"
+#include "core/formats/ProductionImage.h"
+#include "core/formats/TN820HexFile.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 

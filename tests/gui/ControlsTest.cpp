@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "GuiSupport.h"
-#include "ui/CLabel.h"
-#include "ui/CXListBox.h"
-#include "ui/ErrorLog.h"
-#include "ui/QtOperator.h"
+#include "gui/ui/CLabel.h"
+#include "gui/ui/CXListBox.h"
+#include "core/operator/ErrorLog.h"
+#include "gui/ui/QtOperator.h"
 
 namespace tarnvale::gui {
 namespace {

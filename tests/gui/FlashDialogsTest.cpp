@@ -25,15 +25,15 @@
 #include <sstream>
 
 #include "GuiSupport.h"
-#include "app/CMainFrame.h"
-#include "app/CommandIds.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
 #include "e2e/Processes.h"
-#include "flash/CLoadMemoryDialog.h"
-#include "flash/CMemoryReadDialog.h"
+#include "gui/flash/CLoadMemoryDialog.h"
+#include "gui/flash/CMemoryReadDialog.h"
 #include "flash/FakeDevice.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
-#include "ui/CTerminalDialog.h"
+#include "gui/ui/CTerminalDialog.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/CMainFrame.h"
-#include "platform/SettingsFile.h"
+#include "gui/app/CMainFrame.h"
+#include "core/platform/SettingsFile.h"
 
 namespace tarnvale::test {
 namespace {

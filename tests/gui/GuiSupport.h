@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "settings/ConfigData.h"
+#include "core/settings/ConfigData.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
 

@@ -12,11 +12,11 @@
 #include <tuple>
 
 #include "GuiSupport.h"
-#include "app/CAboutDlg.h"
-#include "app/CMainFrame.h"
-#include "app/CommandIds.h"
-#include "ui/CCoolEdit.h"
-#include "ui/CTerminalDialog.h"
+#include "gui/app/CAboutDlg.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/ui/CCoolEdit.h"
+#include "gui/ui/CTerminalDialog.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -6,12 +6,12 @@
 #include <sstream>
 
 #include "GuiSupport.h"
-#include "app/CMainFrame.h"
-#include "app/CommandIds.h"
-#include "settings/CIPAddressCtrl.h"
-#include "settings/CPortSettings.h"
-#include "ui/CCoolEdit.h"
-#include "ui/CTerminalDialog.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/settings/CIPAddressCtrl.h"
+#include "gui/settings/CPortSettings.h"
+#include "gui/ui/CCoolEdit.h"
+#include "gui/ui/CTerminalDialog.h"
 
 namespace tarnvale::gui {
 namespace {

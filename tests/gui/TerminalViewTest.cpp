@@ -9,13 +9,14 @@
 #include <thread>
 
 #include "GuiSupport.h"
-#include "app/CMainFrame.h"
-#include "app/CommandIds.h"
-#include "protocol/Util.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "core/operator/ShowResult.h"
+#include "core/protocol/Util.h"
 #include "support/TestEnv.h"
-#include "tools/TerminalScreen.h"
-#include "ui/CCoolEdit.h"
-#include "ui/CTerminalDialog.h"
+#include "core/tools/TerminalScreen.h"
+#include "gui/ui/CCoolEdit.h"
+#include "gui/ui/CTerminalDialog.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "link/CommPort.h"
+#include "core/link/CommPort.h"
 #include "support/Pty.h"
 
 namespace tarnvale {

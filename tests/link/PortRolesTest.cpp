@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "link/PortRoles.h"
+#include "core/roles/PortRoles.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
 

@@ -5,15 +5,16 @@
 #include <chrono>
 #include <thread>
 
-#include "link/CommPort.h"
-#include "protocol/Packet.h"
-#include "protocol/ResultCode.h"
-#include "protocol/Timer.h"
-#include "protocol/Util.h"
+#include "core/operator/ShowResult.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Packet.h"
+#include "core/result/ResultCode.h"
+#include "core/protocol/Timer.h"
+#include "core/protocol/Util.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
-#include "ui/ErrorLog.h"
+#include "core/operator/ErrorLog.h"
 
 namespace tarnvale {
 namespace {

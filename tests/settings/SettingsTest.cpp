@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/SettingsFile.h"
-#include "settings/CRegistry.h"
-#include "settings/ConfigData.h"
+#include "core/platform/SettingsFile.h"
+#include "core/settings/CRegistry.h"
+#include "core/settings/ConfigData.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Operator.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale::test {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/CCmdList.h"
-#include "tools/TerminalKeyboard.h"
+#include "core/tools/CCmdList.h"
+#include "core/tools/TerminalKeyboard.h"
 
 namespace tarnvale {
 namespace {

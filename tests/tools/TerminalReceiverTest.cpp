@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "support/TestEnv.h"
-#include "tools/CaptureFile.h"
-#include "tools/TerminalReceiver.h"
-#include "tools/TerminalScreen.h"
+#include "core/tools/CaptureFile.h"
+#include "core/tools/TerminalReceiver.h"
+#include "core/tools/TerminalScreen.h"
 
 namespace tarnvale {
 namespace {

@@ -1,12 +1,13 @@
-#include "flash/LoadMemoryModel.h"
+#include "core/flash/LoadMemoryModel.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 
-#include "link/CommPort.h"
-#include "protocol/Util.h"
-#include "ui/Operator.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Util.h"
+#include "core/operator/Operator.h"
+#include "core/operator/ShowResult.h"
 
 namespace tarnvale {
 

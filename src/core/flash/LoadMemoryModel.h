@@ -24,8 +24,8 @@
 #include <memory>
 #include <string>
 
-#include "flash/ProgrammingEngine.h"
-#include "platform/Clock.h"
+#include "core/flash/ProgrammingEngine.h"
+#include "core/platform/Clock.h"
 
 namespace tarnvale {
 

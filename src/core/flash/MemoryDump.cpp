@@ -1,17 +1,17 @@
-#include "flash/MemoryDump.h"
+#include "core/flash/MemoryDump.h"
 
-#include "flash/LoadMemoryModel.h"
+#include "core/flash/LoadMemoryModel.h"
 
 #include <errno.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "link/CommPort.h"
-#include "protocol/Controller.h"
-#include "protocol/Packet.h"
-#include "protocol/Util.h"
-#include "ui/Operator.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Controller.h"
+#include "core/protocol/Packet.h"
+#include "core/protocol/Util.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 namespace {

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "flash/Targets.h"
-#include "platform/Clock.h"
-#include "protocol/ResultCode.h"
+#include "core/flash/Targets.h"
+#include "core/platform/Clock.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale {
 

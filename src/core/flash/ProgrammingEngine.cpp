@@ -1,11 +1,11 @@
-#include "flash/ProgrammingEngine.h"
+#include "core/flash/ProgrammingEngine.h"
 
 #include <algorithm>
 #include <array>
 
-#include "formats/IntelHexFile.h"
-#include "link/CommPort.h"
-#include "protocol/Packet.h"
+#include "core/formats/IntelHexFile.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Packet.h"
 
 namespace tarnvale {
 namespace {

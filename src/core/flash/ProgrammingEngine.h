@@ -28,10 +28,10 @@
 #include <string>
 #include <thread>
 
-#include "flash/Targets.h"
-#include "platform/Clock.h"
-#include "programmer/BoardInfoRecord.h"
-#include "protocol/ResultCode.h"
+#include "core/flash/Targets.h"
+#include "core/platform/Clock.h"
+#include "core/programmer/BoardInfoRecord.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale {
 

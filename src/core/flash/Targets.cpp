@@ -1,4 +1,4 @@
-#include "flash/Targets.h"
+#include "core/flash/Targets.h"
 
 namespace tarnvale {
 

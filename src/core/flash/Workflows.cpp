@@ -1,12 +1,12 @@
-#include "flash/Workflows.h"
+#include "core/flash/Workflows.h"
 
 #include <cstdlib>
 
-#include "formats/FlashMemoryFile.h"
-#include "formats/IntelHexFile.h"
-#include "link/PortRoles.h"
-#include "protocol/Util.h"
-#include "ui/Operator.h"
+#include "core/formats/FlashMemoryFile.h"
+#include "core/formats/IntelHexFile.h"
+#include "core/roles/PortRoles.h"
+#include "core/protocol/Util.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 namespace {

@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "flash/MemoryDump.h"
-#include "flash/ProgrammingEngine.h"
-#include "protocol/Controller.h"
+#include "core/flash/MemoryDump.h"
+#include "core/flash/ProgrammingEngine.h"
+#include "core/protocol/Controller.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "formats/BuildStamp.h"
+#include "core/formats/BuildStamp.h"
 
 #include <chrono>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "formats/FlashMemoryFile.h"
+#include "core/formats/FlashMemoryFile.h"
 
 #include <algorithm>
 

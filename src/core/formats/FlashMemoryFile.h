@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/IntelHexFile.h"
+#include "core/formats/IntelHexFile.h"
 
 namespace tarnvale {
 

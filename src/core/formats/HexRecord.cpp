@@ -1,6 +1,6 @@
-#include "formats/HexRecord.h"
+#include "core/formats/HexRecord.h"
 
-#include "formats/TokenReader.h"
+#include "core/formats/TokenReader.h"
 
 namespace tarnvale {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "protocol/ResultCode.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale {
 

@@ -1,10 +1,10 @@
-#include "formats/IntelHexFile.h"
+#include "core/formats/IntelHexFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "ui/Operator.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/HexRecord.h"
-#include "formats/TokenReader.h"
-#include "protocol/Packet.h"
-#include "protocol/ResultCode.h"
+#include "core/formats/HexRecord.h"
+#include "core/formats/TokenReader.h"
+#include "core/protocol/Packet.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "formats/MotorolaSRecFile.h"
+#include "core/formats/MotorolaSRecFile.h"
 
 #include <unistd.h>
 

@@ -17,8 +17,8 @@
 #include <span>
 #include <string_view>
 
-#include "formats/BuildStamp.h"
-#include "formats/IntelHexFile.h"
+#include "core/formats/BuildStamp.h"
+#include "core/formats/IntelHexFile.h"
 
 namespace tarnvale {
 

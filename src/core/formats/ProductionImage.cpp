@@ -1,4 +1,4 @@
-#include "formats/ProductionImage.h"
+#include "core/formats/ProductionImage.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "formats/MotorolaSRecFile.h"
+#include "core/formats/MotorolaSRecFile.h"
 
 namespace tarnvale {
 

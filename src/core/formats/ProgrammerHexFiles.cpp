@@ -1,4 +1,4 @@
-#include "formats/ProgrammerHexFiles.h"
+#include "core/formats/ProgrammerHexFiles.h"
 
 #include <cstring>
 #include <utility>

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/IntelHexFile.h"
-#include "programmer/BoardInfoRecord.h"
+#include "core/formats/IntelHexFile.h"
+#include "core/programmer/BoardInfoRecord.h"
 
 namespace tarnvale {
 

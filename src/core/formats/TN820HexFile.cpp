@@ -1,4 +1,4 @@
-#include "formats/TN820HexFile.h"
+#include "core/formats/TN820HexFile.h"
 
 #include <algorithm>
 #include <utility>

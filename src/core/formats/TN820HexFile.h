@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "formats/IntelHexFile.h"
+#include "core/formats/IntelHexFile.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "formats/TokenReader.h"
+#include "core/formats/TokenReader.h"
 
 #include <array>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "link/CommPort.h"
+#include "core/link/CommPort.h"
 
 #include <charconv>
 
-#include "platform/Clock.h"
-#include "platform/SerialDevice.h"
-#include "platform/TcpSocket.h"
+#include "core/platform/Clock.h"
+#include "core/platform/SerialDevice.h"
+#include "core/platform/TcpSocket.h"
 
 namespace tarnvale {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/PortList.h"
-#include "platform/Stream.h"
+#include "core/platform/PortList.h"
+#include "core/platform/Stream.h"
 
 namespace tarnvale {
 

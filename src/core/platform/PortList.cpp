@@ -1,4 +1,4 @@
-#include "platform/PortList.h"
+#include "core/platform/PortList.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "core/platform/SerialDevice.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 namespace tarnvale::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/SettingsFile.h"
+#include "core/platform/SettingsFile.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/TcpSocket.h"
+#include "core/platform/TcpSocket.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 namespace tarnvale::platform {
 

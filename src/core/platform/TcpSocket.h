@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Stream.h"
+#include "core/platform/Stream.h"
 
 namespace tarnvale::platform {
 

@@ -1,11 +1,11 @@
-#include "protocol/Controller.h"
+#include "core/protocol/Controller.h"
 
 #include <algorithm>
 #include <array>
 
-#include "link/CommPort.h"
-#include "protocol/Packet.h"
-#include "protocol/Timer.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Packet.h"
+#include "core/protocol/Timer.h"
 
 namespace tarnvale {
 namespace {

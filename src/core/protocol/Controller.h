@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/ResultCode.h"
-#include "protocol/Util.h"
+#include "core/result/ResultCode.h"
+#include "core/protocol/Util.h"
 
 namespace tarnvale {
 

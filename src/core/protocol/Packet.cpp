@@ -1,4 +1,4 @@
-#include "protocol/Packet.h"
+#include "core/protocol/Packet.h"
 
 #include <algorithm>
 

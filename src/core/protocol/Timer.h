@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 namespace tarnvale {
 

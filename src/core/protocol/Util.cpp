@@ -1,10 +1,10 @@
-#include "protocol/Util.h"
+#include "core/protocol/Util.h"
 
 #include <algorithm>
 
-#include "link/CommPort.h"
-#include "protocol/Timer.h"
-#include "ui/ErrorLog.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Timer.h"
+#include "core/operator/ErrorLog.h"
 
 namespace tarnvale {
 namespace {
@@ -145,18 +145,6 @@ ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& o
   const std::size_t n = port.Read(reinterpret_cast<std::uint8_t*>(outText.data()), waiting);
   outText.resize(n);
   return n > expectedLength ? rc::kStringTooLong : rc::kSuccess;
-}
-
-ResultMessage MakeResultMessage(ResultCode code, const std::string& successText) {
-  if (code == rc::kSuccess) {
-    return {successText.empty() ? ResultText(code) : successText, MessageIcon::Information};
-  }
-  return {ResultText(code), MessageIcon::Exclamation};
-}
-
-void ShowResult(Operator& op, ResultCode code, const std::string& successText) {
-  const ResultMessage m = MakeResultMessage(code, successText);
-  op.ShowMessage(m.text, m.icon);
 }
 
 ResultCode LogIfFailed(ResultCode code, std::string_view file, std::string_view function, int line,

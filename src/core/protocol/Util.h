@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/Packet.h"
-#include "protocol/ResultCode.h"
-#include "ui/Operator.h"
+#include "core/protocol/Packet.h"
+#include "core/result/ResultCode.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 
@@ -72,15 +72,6 @@ ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& o
 // every other character (lower case included) counts as 0.
 std::uint8_t HexByte(const char* twoChars);
 std::uint16_t HexWord(const char* fourChars);
-
-// The message ShowResult shows: the code's text (or successText for '0' when
-// given), information icon for '0', exclamation otherwise.
-struct ResultMessage {
-  std::string text;
-  MessageIcon icon;
-};
-ResultMessage MakeResultMessage(ResultCode code, const std::string& successText = {});
-void ShowResult(Operator& op, ResultCode code, const std::string& successText = {});
 
 // Logs every code but '0' and 'I' ("No Application in Memory" is an expected
 // answer) to the error log; returns the code unchanged.

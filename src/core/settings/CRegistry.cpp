@@ -1,6 +1,6 @@
-#include "settings/CRegistry.h"
+#include "core/settings/CRegistry.h"
 
-#include "platform/SettingsFile.h"
+#include "core/platform/SettingsFile.h"
 
 namespace tarnvale {
 namespace {

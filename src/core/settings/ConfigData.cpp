@@ -1,9 +1,9 @@
-#include "settings/ConfigData.h"
+#include "core/settings/ConfigData.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "platform/SettingsFile.h"
+#include "core/platform/SettingsFile.h"
 
 namespace tarnvale {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/CRegistry.h"
+#include "core/settings/CRegistry.h"
 
 namespace tarnvale {
 

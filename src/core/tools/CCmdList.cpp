@@ -1,4 +1,4 @@
-#include "tools/CCmdList.h"
+#include "core/tools/CCmdList.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "tools/CaptureFile.h"
+#include "core/tools/CaptureFile.h"
 
 #include <cerrno>
 #include <cstdlib>

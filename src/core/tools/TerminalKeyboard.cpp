@@ -1,4 +1,4 @@
-#include "tools/TerminalKeyboard.h"
+#include "core/tools/TerminalKeyboard.h"
 
 namespace tarnvale {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/CCmdList.h"
+#include "core/tools/CCmdList.h"
 
 namespace tarnvale {
 

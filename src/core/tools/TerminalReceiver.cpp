@@ -1,4 +1,4 @@
-#include "tools/TerminalReceiver.h"
+#include "core/tools/TerminalReceiver.h"
 
 namespace tarnvale {
 namespace {

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/CaptureFile.h"
-#include "tools/TerminalScreen.h"
+#include "core/tools/CaptureFile.h"
+#include "core/tools/TerminalScreen.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "tools/TerminalScreen.h"
+#include "core/tools/TerminalScreen.h"
 
 namespace tarnvale {
 

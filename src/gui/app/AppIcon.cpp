@@ -1,4 +1,4 @@
-#include "app/AppIcon.h"
+#include "gui/app/AppIcon.h"
 
 // The resources live in a static library; nothing would pull them into the
 // program unless they are initialised by name.

@@ -1,10 +1,10 @@
-#include "app/Application.h"
+#include "gui/app/Application.h"
 
 #include <QApplication>
 #include <QThread>
 
-#include "app/CMainFrame.h"
-#include "settings/ConfigData.h"
+#include "gui/app/CMainFrame.h"
+#include "core/settings/ConfigData.h"
 
 namespace tarnvale::gui {
 

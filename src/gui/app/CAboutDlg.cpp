@@ -1,6 +1,6 @@
-#include "app/CAboutDlg.h"
+#include "gui/app/CAboutDlg.h"
 
-#include "app/AppIcon.h"
+#include "gui/app/AppIcon.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

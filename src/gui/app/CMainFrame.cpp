@@ -1,4 +1,4 @@
-#include "app/CMainFrame.h"
+#include "gui/app/CMainFrame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,17 +9,18 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 
-#include "app/AppIcon.h"
-#include "app/CAboutDlg.h"
-#include "app/CommandIds.h"
-#include "app/CommandTable.h"
-#include "protocol/Packet.h"
-#include "protocol/Util.h"
-#include "settings/CPortSettings.h"
-#include "settings/ConfigData.h"
-#include "ui/CTerminalDialog.h"
-#include "ui/Colors.h"
-#include "ui/QtOperator.h"
+#include "gui/app/AppIcon.h"
+#include "gui/app/CAboutDlg.h"
+#include "gui/app/CommandIds.h"
+#include "gui/app/CommandTable.h"
+#include "core/operator/ShowResult.h"
+#include "core/protocol/Packet.h"
+#include "core/protocol/Util.h"
+#include "gui/settings/CPortSettings.h"
+#include "core/settings/ConfigData.h"
+#include "gui/ui/CTerminalDialog.h"
+#include "gui/ui/Colors.h"
+#include "gui/ui/QtOperator.h"
 
 namespace tarnvale::gui {
 namespace {

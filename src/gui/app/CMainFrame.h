@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/PortRoles.h"
+#include "core/roles/PortRoles.h"
 
 class QAction;
 class QLabel;

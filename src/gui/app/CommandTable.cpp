@@ -1,8 +1,8 @@
-#include "app/CommandTable.h"
+#include "gui/app/CommandTable.h"
 
 #include <array>
 
-#include "app/CommandIds.h"
+#include "gui/app/CommandIds.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -2,8 +2,8 @@
 // commands to the main window. Each feature offers an installer that calls
 // CMainFrame::SetCommandHandler for its command ids (app/CommandIds.h);
 // call it from here.
-#include "app/CMainFrame.h"
-#include "flash/FlashCommands.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/flash/FlashCommands.h"
 
 namespace tarnvale::gui {
 

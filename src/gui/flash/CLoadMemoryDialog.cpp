@@ -1,4 +1,4 @@
-#include "flash/CLoadMemoryDialog.h"
+#include "gui/flash/CLoadMemoryDialog.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "flash/WorkerCalls.h"
+#include "gui/flash/WorkerCalls.h"
 
 namespace tarnvale::gui {
 namespace {

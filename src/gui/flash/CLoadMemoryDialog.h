@@ -14,8 +14,8 @@
 #include <QTimer>
 #include <memory>
 
-#include "flash/LoadMemoryModel.h"
-#include "flash/WorkerCalls.h"
+#include "core/flash/LoadMemoryModel.h"
+#include "gui/flash/WorkerCalls.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "flash/CMemoryReadDialog.h"
+#include "gui/flash/CMemoryReadDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "flash/WorkerCalls.h"
+#include "gui/flash/WorkerCalls.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <memory>
 
-#include "flash/MemoryDump.h"
-#include "flash/WorkerCalls.h"
+#include "core/flash/MemoryDump.h"
+#include "gui/flash/WorkerCalls.h"
 
 class QLabel;
 class QListWidget;

@@ -1,11 +1,11 @@
-#include "flash/FlashCommands.h"
+#include "gui/flash/FlashCommands.h"
 
 #include <memory>
 
-#include "app/CMainFrame.h"
-#include "app/CommandIds.h"
-#include "flash/QtJobRunner.h"
-#include "flash/Workflows.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/flash/QtJobRunner.h"
+#include "core/flash/Workflows.h"
 
 namespace tarnvale::gui {
 

@@ -1,7 +1,7 @@
-#include "flash/QtJobRunner.h"
+#include "gui/flash/QtJobRunner.h"
 
-#include "flash/CLoadMemoryDialog.h"
-#include "flash/CMemoryReadDialog.h"
+#include "gui/flash/CLoadMemoryDialog.h"
+#include "gui/flash/CMemoryReadDialog.h"
 
 namespace tarnvale::gui {
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "flash/Workflows.h"
+#include "core/flash/Workflows.h"
 
 namespace tarnvale {
 class Operator;

@@ -1,4 +1,4 @@
-#include "flash/WorkerCalls.h"
+#include "gui/flash/WorkerCalls.h"
 
 #include <QCoreApplication>
 #include <QThread>

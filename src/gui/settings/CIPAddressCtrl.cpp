@@ -1,4 +1,4 @@
-#include "settings/CIPAddressCtrl.h"
+#include "gui/settings/CIPAddressCtrl.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "settings/CPortSettings.h"
+#include "gui/settings/CPortSettings.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "settings/CIPAddressCtrl.h"
-#include "settings/ConfigData.h"
+#include "gui/settings/CIPAddressCtrl.h"
+#include "core/settings/ConfigData.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "link/CommPort.h"
-#include "link/PortRoles.h"
+#include "core/link/CommPort.h"
+#include "core/roles/PortRoles.h"
 
 class QComboBox;
 

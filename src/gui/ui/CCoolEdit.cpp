@@ -1,4 +1,4 @@
-#include "ui/CCoolEdit.h"
+#include "gui/ui/CCoolEdit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -8,7 +8,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
-#include "app/CommandTable.h"
+#include "gui/app/CommandTable.h"
 
 namespace tarnvale::gui {
 

@@ -1,4 +1,4 @@
-#include "ui/CLabel.h"
+#include "gui/ui/CLabel.h"
 
 namespace tarnvale::gui {
 

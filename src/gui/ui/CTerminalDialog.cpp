@@ -1,4 +1,4 @@
-#include "ui/CTerminalDialog.h"
+#include "gui/ui/CTerminalDialog.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -9,11 +9,11 @@
 #include <array>
 #include <optional>
 
-#include "link/PortRoles.h"
-#include "settings/ConfigData.h"
-#include "ui/CCoolEdit.h"
-#include "ui/Colors.h"
-#include "ui/Operator.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+#include "gui/ui/CCoolEdit.h"
+#include "gui/ui/Colors.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -18,10 +18,10 @@
 #include <memory>
 #include <string>
 
-#include "tools/CaptureFile.h"
-#include "tools/TerminalKeyboard.h"
-#include "tools/TerminalReceiver.h"
-#include "tools/TerminalScreen.h"
+#include "core/tools/CaptureFile.h"
+#include "core/tools/TerminalKeyboard.h"
+#include "core/tools/TerminalReceiver.h"
+#include "core/tools/TerminalScreen.h"
 
 namespace tarnvale {
 class CommPort;

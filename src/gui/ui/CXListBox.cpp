@@ -1,4 +1,4 @@
-#include "ui/CXListBox.h"
+#include "gui/ui/CXListBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
-#include "ui/Colors.h"
+#include "gui/ui/Colors.h"
 
 namespace tarnvale::gui {
 namespace {

@@ -1,11 +1,11 @@
-#include "ui/QtOperator.h"
+#include "gui/ui/QtOperator.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QStringList>
 #include <QThread>
 
-#include "ui/ErrorLog.h"
+#include "core/operator/ErrorLog.h"
 
 namespace tarnvale::gui {
 

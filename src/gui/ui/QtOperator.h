@@ -12,7 +12,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "ui/Operator.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale::gui {
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "link/CommPort.h"
-#include "protocol/Packet.h"
-#include "protocol/ResultCode.h"
-#include "settings/ConfigData.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Packet.h"
+#include "core/result/ResultCode.h"
+#include "core/settings/ConfigData.h"
 
 namespace tarnvale {
 

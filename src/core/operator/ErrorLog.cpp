@@ -1,8 +1,8 @@
-#include "ui/ErrorLog.h"
+#include "core/operator/ErrorLog.h"
 
 #include <cstdio>
 
-#include "ui/Operator.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 

@@ -1,4 +1,4 @@
-#include "protocol/ResultCode.h"
+#include "core/result/ResultCode.h"
 
 #include <cstdio>
 

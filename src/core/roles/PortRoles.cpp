@@ -1,8 +1,8 @@
-#include "link/PortRoles.h"
+#include "core/roles/PortRoles.h"
 
-#include "protocol/Packet.h"
-#include "protocol/Util.h"
-#include "ui/Operator.h"
+#include "core/protocol/Packet.h"
+#include "core/protocol/Util.h"
+#include "core/operator/Operator.h"
 
 namespace tarnvale {
 
