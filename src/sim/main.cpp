@@ -4,6 +4,8 @@
 //       An RQ700-series controller in flash program mode. The first line on
 //       stdout names the endpoint ("pty /dev/pts/N" or "tcp 127.0.0.1:PORT");
 //       it serves until SIGINT or SIGTERM.
+//   tarnvale-sim rq750 [--pty | --tcp ADDR:PORT] [options]
+//       An RQ750 in Data Backup mode (setup, material table, part library).
 //   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
 //       Writes a demonstration flash memory file.
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 
 #include "sim/ImageMaker.h"
 #include "sim/Rq700Device.h"
+#include "sim/Rq750Command.h"
 #include "sim/SimLink.h"
 #include "core/formats/IntelHexFile.h"
 
@@ -178,6 +181,8 @@ int main(int argc, char** argv) {
   rq->add_option("--log", logPath, "Write every packet received to this file");
   rq->add_option("--save-flash", savePath, "Write the flash contents to this file at exit");
 
+  tarnvale::sim::Rq750Command rq750(app);
+
   auto* mk = app.add_subcommand("make-image", "Write a demonstration flash memory file");
   std::string out;
   ImageSpec recipe;
@@ -200,6 +205,8 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+
+  if (rq750.Parsed()) return rq750.Run();
 
   if (!flashBase.empty() && !ParseHex32(flashBase, opts.flashBase)) {
     std::cerr << "--flash-base wants a hex address\n";

@@ -1,0 +1,37 @@
+#pragma once
+// What a restore would change: the differences between two backups (or a
+// backup and a controller read into a document), section by section.
+// Parameters by name with old and new value; material entries by material,
+// kind and thickness text; parts by category, subcategory and name.
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <tinyxml2.h>
+
+namespace tarnvale::backup {
+
+struct DiffLine {
+  enum class Change { Added, Removed, Changed };
+  std::string section;  // "Setup", "MaterialTable", "PartLibrary"
+  Change change = Change::Changed;
+  std::string key;      // parameter name, "Steel/Default/1.50", "Cat/Sub/Part"
+  std::string before;   // old value (parameters) or a short description
+  std::string after;
+};
+
+struct BackupDiffResult {
+  std::vector<DiffLine> lines;
+  std::vector<std::string> notes;  // records that could not be compared (unknown words)
+  bool Empty() const { return lines.empty(); }
+};
+
+// `from` is what is there now (the controller, or the first file); `to` is
+// what a restore would leave (the backup).
+BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::XMLDocument& to);
+
+std::string DiffText(const BackupDiffResult& diff);
+nlohmann::json DiffJson(const BackupDiffResult& diff);
+
+}  // namespace tarnvale::backup

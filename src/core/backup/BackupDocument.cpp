@@ -1,0 +1,479 @@
+#include "core/backup/BackupDocument.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "core/backup/BackupLink.h"
+
+namespace tarnvale::backup {
+
+using tinyxml2::XMLDocument;
+using tinyxml2::XMLElement;
+using tinyxml2::XMLNode;
+
+namespace {
+
+constexpr std::array<const char*, 3> kQualities = {"Fine", "Medium", "Coarse"};
+constexpr std::array<const char*, 4> kActions = {"None", "Flip", "Rotate", "FlipAndRotate"};
+
+template <std::size_t N>
+std::optional<char> CodeOf(const std::array<const char*, N>& words, std::string_view word, char first) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (word == words[i]) return static_cast<char>(first + static_cast<int>(i));
+  }
+  return std::nullopt;
+}
+
+template <std::size_t N>
+std::optional<std::string> WordOf(const std::array<const char*, N>& words, char code, char first) {
+  if (code < first || code >= first + static_cast<int>(N)) return std::nullopt;
+  return std::string(words[static_cast<std::size_t>(code - first)]);
+}
+
+// A value's text: the first text node of the element, empty when absent.
+std::string TextOf(const XMLElement* e) {
+  if (e == nullptr) return {};
+  const char* t = e->GetText();
+  return t != nullptr ? t : std::string();
+}
+
+std::string ChildText(const XMLElement* parent, const char* name) {
+  return parent != nullptr ? TextOf(parent->FirstChildElement(name)) : std::string();
+}
+
+std::string Attribute(const XMLElement* e, const char* name) {
+  const char* v = e != nullptr ? e->Attribute(name) : nullptr;
+  return v != nullptr ? v : std::string();
+}
+
+XMLElement* AppendValue(XMLElement* parent, const char* name, const std::string& text) {
+  XMLElement* e = parent->InsertNewChildElement(name);
+  e->InsertNewText(text.c_str());
+  return e;
+}
+
+// The first child element called `element` whose `Name` attribute is `name`.
+XMLElement* FindNamed(XMLElement* parent, const char* element, const std::string& name) {
+  for (XMLElement* e = parent->FirstChildElement(element); e != nullptr;
+       e = e->NextSiblingElement(element)) {
+    if (Attribute(e, "Name") == name) return e;
+  }
+  return nullptr;
+}
+
+XMLElement* FindOrAppendNamed(XMLElement* parent, const char* element, const std::string& name) {
+  if (XMLElement* e = FindNamed(parent, element, name)) return e;
+  XMLElement* e = parent->InsertNewChildElement(element);
+  e->SetAttribute("Name", name.c_str());
+  return e;
+}
+
+const XMLElement* Root(const XMLDocument& doc) { return doc.FirstChildElement(kRoot); }
+
+}  // namespace
+
+std::optional<std::string> MaterialWord(char code) {
+  if (code < '1' || code > '5') return std::nullopt;
+  return std::string(kItemNames[static_cast<std::size_t>(code - '1')]);
+}
+
+std::optional<char> MaterialCode(std::string_view word) {
+  for (std::size_t i = 0; i < 5; ++i) {
+    if (word == kItemNames[i]) return static_cast<char>('1' + static_cast<int>(i));
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> BendTypeWord(char code) {
+  if (code < '0' || code > '5') return std::nullopt;
+  return std::string(kItemNames[5 + static_cast<std::size_t>(code - '0')]);
+}
+
+std::optional<char> BendTypeCode(std::string_view word) {
+  for (std::size_t i = 5; i < kItemNames.size(); ++i) {
+    if (word == kItemNames[i]) return static_cast<char>('0' + static_cast<int>(i - 5));
+  }
+  return std::nullopt;
+}
+
+const std::vector<std::string>& BendChildren(char code) {
+  static const std::vector<std::vector<std::string>> table = {
+      {"BackGaugePos", "SecBackGaugePos", "BendAngle", "OverBend", "ClampOpeningPos",
+       "ClampPressure", "BackGaugeOffset", "SecBackGaugeOffset"},
+      {"BackGaugePos", "SecBackGaugePos", "ClampClosingPos", "ClampPressure", "BackGaugeOffset",
+       "SecBackGaugeOffset", "ClampOpeningPos"},
+      {"BackGaugePos", "SecBackGaugePos", "OverBend", "ClampOpeningPos", "ClampPressure",
+       "BackGaugeOffset", "SecBackGaugeOffset", "Radius", "SecRadius", "Arc", "Quality"},
+      {"Action"},
+      {"Segment"},
+      {"BackGaugePos", "SecBackGaugePos", "ClampOpeningPos", "ClampPressure",
+       "BackGaugeCorrection", "SecBackGaugeCorrection", "ShearForwardTimer", "Enabled"},
+  };
+  static const std::vector<std::string> none;
+  if (code < '0' || code > '5') return none;
+  return table[static_cast<std::size_t>(code - '0')];
+}
+
+std::optional<std::string> QualityWord(char code) { return WordOf(kQualities, code, '0'); }
+std::optional<char> QualityCode(std::string_view word) { return CodeOf(kQualities, word, '0'); }
+std::optional<std::string> ActionWord(char code) { return WordOf(kActions, code, '0'); }
+std::optional<char> ActionCode(std::string_view word) { return CodeOf(kActions, word, '0'); }
+
+// ---- files ------------------------------------------------------------------
+
+FileState LoadBackupFile(const std::string& path, XMLDocument& doc, std::string& error) {
+  doc.Clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return FileState::Missing;
+  if (doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+    const char* why = doc.ErrorStr();
+    error = why != nullptr ? why : "unreadable";
+    doc.Clear();
+    return FileState::Unreadable;
+  }
+  return FileState::Loaded;
+}
+
+bool SaveBackupFile(XMLDocument& doc, const std::string& path, std::string& error) {
+  namespace fs = std::filesystem;
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    error = "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  std::FILE* f = ::fdopen(fd, "w");
+  if (f == nullptr) {
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    error = "cannot write " + pattern;
+    return false;
+  }
+  const bool printed = doc.SaveFile(f) == tinyxml2::XML_SUCCESS;
+  const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!printed || !flushed || !closed) {
+    ::unlink(pattern.c_str());
+    error = "cannot write " + path + " (disk full?)";
+    return false;
+  }
+  // mkstemp makes the file private; a backup is an ordinary document.
+  ::chmod(pattern.c_str(), 0644);
+  if (std::rename(pattern.c_str(), path.c_str()) != 0) {
+    error = "cannot replace " + path + ": " + std::strerror(errno);
+    ::unlink(pattern.c_str());
+    return false;
+  }
+  return true;
+}
+
+// ---- save side ------------------------------------------------------------------
+
+XMLElement* BackupRoot(XMLDocument& doc) {
+  if (XMLElement* root = doc.FirstChildElement(kRoot)) return root;
+  XMLElement* root = doc.NewElement(kRoot);
+  doc.InsertEndChild(root);
+  return root;
+}
+
+void WriteIdentity(XMLDocument& doc, const ControllerInfo& info) {
+  XMLElement* root = BackupRoot(doc);
+  if (XMLElement* old = root->FirstChildElement(kController)) root->DeleteChild(old);
+  XMLElement* c = root->InsertNewChildElement(kController);
+  AppendValue(c, "ModelNumber", info.modelNumber);
+  AppendValue(c, "ModelVersion", info.modelVersion);
+  AppendValue(c, "UartVersion", info.uartVersion);
+}
+
+XMLElement* OpenSection(XMLDocument& doc, const char* name) {
+  XMLElement* root = BackupRoot(doc);
+  XMLElement* section = FindNamed(root, kData, name);
+  if (section != nullptr && std::strcmp(name, kSetup) == 0) {
+    root->DeleteChild(section);
+    section = nullptr;
+  }
+  if (section == nullptr) {
+    section = root->InsertNewChildElement(kData);
+    section->SetAttribute("Name", name);
+  }
+  return section;
+}
+
+void AddParameter(XMLElement* section, const std::string& record) {
+  const auto fields = SplitBackupFields(record);
+  XMLElement* p = section->InsertNewChildElement("parameter");
+  p->SetAttribute("Name", BackupField(fields, 1).c_str());
+  p->InsertNewText(BackupField(fields, 2).c_str());
+}
+
+bool MergeMaterialEntry(XMLElement* section, const std::string& record, std::string& problem) {
+  const char materialCode = record.size() > 1 ? record[1] : '\0';
+  const char kindCode = record.size() > 2 ? record[2] : '\0';
+  const auto fields = SplitBackupFields(record.size() > 3 ? std::string_view(record).substr(3) : "");
+  const auto material = MaterialWord(materialCode);
+  if (!material) {
+    problem = "material entry with unknown material code '" + std::string(1, materialCode) +
+              "' (thickness " + BackupField(fields, 1) + ") left out";
+    return false;
+  }
+  const char* kind = kindCode == '1' ? "Default" : "UserDefined";
+  XMLElement* m = section->FirstChildElement(material->c_str());
+  if (m == nullptr) m = section->InsertNewChildElement(material->c_str());
+  const std::string thickness = BackupField(fields, 1);
+  for (XMLElement* e = m->FirstChildElement(kind); e != nullptr; e = e->NextSiblingElement(kind)) {
+    if (ChildText(e, "Thickness") == thickness) {
+      m->DeleteChild(e);
+      break;
+    }
+  }
+  XMLElement* entry = m->InsertNewChildElement(kind);
+  for (std::size_t i = 0; i < kMaterialValueNames.size(); ++i) {
+    AppendValue(entry, kMaterialValueNames[i], BackupField(fields, i + 1));
+  }
+  return true;
+}
+
+XMLElement* PlacePart(XMLElement* section, const std::string& placeRecord, const std::string& partRecord,
+                      int& bendCount, std::string& problem) {
+  const auto place = SplitBackupFields(placeRecord);
+  std::string category = BackupField(place, 1), sub = BackupField(place, 2);
+  if (category.empty()) category = kNone;
+  if (sub.empty()) sub = kNone;
+  const auto fields = SplitBackupFields(partRecord);
+  const std::string name = BackupField(fields, 1);
+  const std::string packed = BackupField(fields, 5);
+  const char materialCode = packed.size() > 0 ? packed[0] : '\0';
+
+  XMLElement* cat = FindOrAppendNamed(section, "Category", category);
+  XMLElement* subCat = FindOrAppendNamed(cat, "SubCategory", sub);
+  if (XMLElement* old = FindNamed(subCat, "Part", name)) subCat->DeleteChild(old);
+  XMLElement* part = subCat->InsertNewChildElement("Part");
+  part->SetAttribute("Name", name.c_str());
+  AppendValue(part, "Description", BackupField(fields, 2));
+  AppendValue(part, "BlankWidth", BackupField(fields, 3));
+  AppendValue(part, "Thickness", BackupField(fields, 4));
+  const auto material = MaterialWord(materialCode);
+  if (!material) {
+    problem = "part " + name + " has unknown material code '" + std::string(1, materialCode) +
+              "' (kept as it came)";
+  }
+  AppendValue(part, "MaterialType", material ? *material : std::string(1, materialCode));
+  AppendValue(part, "Paint", packed.size() > 1 ? packed.substr(1, 1) : std::string());
+  AppendValue(part, "Graphics", packed.size() > 2 ? packed.substr(2, 1) : std::string());
+  bendCount = 0;
+  for (std::size_t i = 4; i < packed.size() && i < 9; ++i) {
+    const char c = packed[i];
+    if (c < '0' || c > '9') {
+      if (bendCount == 0 && c == ' ') continue;
+      break;
+    }
+    bendCount = bendCount * 10 + (c - '0');
+  }
+  if (bendCount > 0) part->InsertNewChildElement("Bends");
+  return part;
+}
+
+void AddBend(XMLElement* part, const std::string& record) {
+  XMLElement* bends = part->FirstChildElement("Bends");
+  if (bends == nullptr) bends = part->InsertNewChildElement("Bends");
+  XMLElement* bend = bends->InsertNewChildElement("Bend");
+  const char code = record.empty() ? '\0' : record[0];
+  const auto type = BendTypeWord(code);
+  if (!type) return;  // an unknown type is kept as an empty Bend
+  bend->SetAttribute("Type", type->c_str());
+  const auto fields = SplitBackupFields(record.size() > 1 ? std::string_view(record).substr(1) : "");
+  const auto& children = BendChildren(code);
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const std::string value = BackupField(fields, i + 1);
+    if (children[i] == "Quality" || children[i] == "Action") {
+      const char c = value.empty() ? '\0' : value[0];
+      const auto word = children[i] == "Quality" ? QualityWord(c) : ActionWord(c);
+      if (word) AppendValue(bend, children[i].c_str(), *word);
+      continue;
+    }
+    AppendValue(bend, children[i].c_str(), value);
+  }
+}
+
+// ---- load side ------------------------------------------------------------------
+
+ControllerInfo ReadIdentity(const XMLDocument& doc) {
+  const XMLElement* root = Root(doc);
+  const XMLElement* c = root != nullptr ? root->FirstChildElement(kController) : nullptr;
+  return {ChildText(c, "ModelNumber"), ChildText(c, "ModelVersion"), ChildText(c, "UartVersion")};
+}
+
+const XMLElement* FindSection(const XMLDocument& doc, const char* name) {
+  const XMLElement* root = Root(doc);
+  if (root == nullptr) return nullptr;
+  for (const XMLElement* e = root->FirstChildElement(kData); e != nullptr; e = e->NextSiblingElement(kData)) {
+    if (Attribute(e, "Name") == name) return e;
+  }
+  return nullptr;
+}
+
+std::vector<Parameter> WalkSetup(const XMLDocument& doc) {
+  std::vector<Parameter> out;
+  const XMLElement* s = FindSection(doc, kSetup);
+  if (s == nullptr) return out;
+  for (const XMLElement* p = s->FirstChildElement("parameter"); p != nullptr;
+       p = p->NextSiblingElement("parameter")) {
+    out.push_back({Attribute(p, "Name"), TextOf(p)});
+  }
+  return out;
+}
+
+std::vector<MaterialEntry> WalkMaterials(const XMLDocument& doc, Skipped& skipped) {
+  std::vector<MaterialEntry> out;
+  const XMLElement* s = FindSection(doc, kMaterialTable);
+  if (s == nullptr) return out;
+  for (const XMLElement* m = s->FirstChildElement(); m != nullptr; m = m->NextSiblingElement()) {
+    const auto code = MaterialCode(m->Name());
+    for (const XMLElement* e = m->FirstChildElement(); e != nullptr; e = e->NextSiblingElement()) {
+      MaterialEntry entry;
+      for (std::size_t i = 0; i < kMaterialValueNames.size(); ++i) {
+        entry.values[i] = ChildText(e, kMaterialValueNames[i]);
+      }
+      if (!code) {
+        skipped.push_back(std::string("material entry under unknown material \"") + m->Name() +
+                          "\" (thickness " + entry.values[0] + ")");
+        continue;
+      }
+      entry.material = *code;
+      entry.kind = std::strcmp(e->Name(), "Default") == 0 ? '1' : '0';
+      out.push_back(std::move(entry));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Reads one Part; false (with the reason in `why`) when a word has no code.
+bool ReadPart(const XMLElement* p, const std::string& category, const std::string& sub, Part& part,
+              std::string& why) {
+  part.category = category;
+  part.subCategory = sub;
+  part.name = Attribute(p, "Name");
+  part.description = ChildText(p, "Description");
+  part.blankWidth = ChildText(p, "BlankWidth");
+  part.thickness = ChildText(p, "Thickness");
+  part.paint = ChildText(p, "Paint");
+  part.graphics = ChildText(p, "Graphics");
+  const std::string materialText = ChildText(p, "MaterialType");
+  const auto material = MaterialCode(materialText);
+  if (!material) {
+    why = "part " + part.name + ": unknown material \"" + materialText + "\"";
+    return false;
+  }
+  part.material = *material;
+  const XMLElement* bends = p->FirstChildElement("Bends");
+  int index = 0;
+  for (const XMLElement* b = bends != nullptr ? bends->FirstChildElement("Bend") : nullptr; b != nullptr;
+       b = b->NextSiblingElement("Bend")) {
+    ++index;
+    const std::string typeText = Attribute(b, "Type");
+    const auto code = BendTypeCode(typeText);
+    if (!code) {
+      why = "part " + part.name + ": bend " + std::to_string(index) + " of unknown type \"" + typeText +
+            "\" left out";
+      continue;  // the part itself still goes; only this bend is skipped
+    }
+    Bend bend;
+    bend.code = *code;
+    bool ok = true;
+    for (const auto& child : BendChildren(*code)) {
+      const std::string text = ChildText(b, child.c_str());
+      if (child == "Quality" || child == "Action") {
+        const auto c = child == "Quality" ? QualityCode(text) : ActionCode(text);
+        if (!c) {
+          why = "part " + part.name + ": bend " + std::to_string(index) + " with unknown " + child +
+                " \"" + text + "\" left out";
+          ok = false;
+          break;
+        }
+        bend.values.emplace_back(1, *c);
+        continue;
+      }
+      bend.values.push_back(text);
+    }
+    if (ok) part.bends.push_back(std::move(bend));
+  }
+  return true;
+}
+
+void AddPart(const XMLElement* p, const std::string& category, const std::string& sub,
+             std::vector<Part>& out, Skipped& skipped) {
+  Part part;
+  std::string why;
+  const bool ok = ReadPart(p, category, sub, part, why);
+  if (!why.empty()) skipped.push_back(ok ? why : why + " (part left out)");
+  if (ok) out.push_back(std::move(part));
+}
+
+}  // namespace
+
+std::vector<Part> WalkParts(const XMLDocument& doc, Skipped& skipped) {
+  std::vector<Part> out;
+  const XMLElement* s = FindSection(doc, kPartLibrary);
+  if (s == nullptr) return out;
+  for (const XMLElement* c = s->FirstChildElement("Category"); c != nullptr;
+       c = c->NextSiblingElement("Category")) {
+    const std::string category = Attribute(c, "Name");
+    for (const XMLElement* sc = c->FirstChildElement("SubCategory"); sc != nullptr;
+         sc = sc->NextSiblingElement("SubCategory")) {
+      const std::string sub = Attribute(sc, "Name");
+      for (const XMLElement* p = sc->FirstChildElement("Part"); p != nullptr; p = p->NextSiblingElement("Part")) {
+        AddPart(p, category, sub, out, skipped);
+      }
+    }
+    for (const XMLElement* p = c->FirstChildElement("Part"); p != nullptr; p = p->NextSiblingElement("Part")) {
+      AddPart(p, category, kNone, out, skipped);
+    }
+  }
+  for (const XMLElement* p = s->FirstChildElement("Part"); p != nullptr; p = p->NextSiblingElement("Part")) {
+    AddPart(p, kNone, kNone, out, skipped);
+  }
+  return out;
+}
+
+// ---- commands ---------------------------------------------------------------------
+
+std::string ParameterCommand(const Parameter& p) { return "MC" + p.name + "$" + p.value; }
+
+std::string MaterialSelectCommand(const MaterialEntry& e) {
+  return std::string("NST") + e.material + e.kind + e.values[0] + "$";
+}
+
+std::string MaterialCreateCommand(const MaterialEntry& e) {
+  std::string c = std::string("NC+") + e.material + e.kind;
+  for (const auto& v : e.values) c += v + "$";
+  return c;
+}
+
+std::string PartSelectCommand(const Part& p) { return "PST" + p.name + "$"; }
+
+std::string PartCreateCommand(const Part& p) {
+  return "PC+" + p.name + "$" + p.description + "$" + p.blankWidth + "$" + p.thickness + "$" +
+         std::string(1, p.material) + p.paint + p.graphics;
+}
+
+std::string PartFileCommand(const Part& p) { return "PCE" + p.category + "$" + p.subCategory + "$"; }
+
+std::string BendCommand(const Bend& b) {
+  std::string c = std::string("PBC+") + b.code;
+  if (b.code == '3') {  // Reposition: the action code alone, no separator
+    return c + (b.values.empty() ? std::string() : b.values[0]);
+  }
+  for (const auto& v : b.values) c += v + "$";
+  return c;
+}
+
+}  // namespace tarnvale::backup

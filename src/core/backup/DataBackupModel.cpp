@@ -1,0 +1,148 @@
+#include "core/backup/DataBackupModel.h"
+
+#include <termios.h>
+
+#include <filesystem>
+#include <utility>
+
+#include "core/backup/BackupLink.h"
+#include "core/link/CommPort.h"
+#include "core/operator/Operator.h"
+#include "core/roles/PortRoles.h"
+
+namespace tarnvale::backup {
+
+namespace {
+
+std::uint32_t BaudOf(speed_t s) {
+  static const std::pair<speed_t, std::uint32_t> table[] = {
+      {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+      {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+      {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+  for (const auto& [speed, baud] : table) {
+    if (speed == s) return baud;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<PortParams> ReadSerialSettings(CommPort& port) {
+  if (!port.IsOpen() || port.IsTcp()) return std::nullopt;
+  termios tio{};
+  if (::tcgetattr(port.Descriptor(), &tio) != 0) return std::nullopt;
+  PortParams p;
+  p.name = port.PortName();
+  p.baudRate = BaudOf(::cfgetospeed(&tio));
+  if (p.baudRate == 0) return std::nullopt;
+  switch (tio.c_cflag & CSIZE) {
+    case CS5: p.byteSize = 5; break;
+    case CS6: p.byteSize = 6; break;
+    case CS7: p.byteSize = 7; break;
+    default: p.byteSize = 8; break;
+  }
+  p.parity = 0;
+  if ((tio.c_cflag & PARENB) != 0) {
+    const bool odd = (tio.c_cflag & PARODD) != 0;
+    const bool stick = (tio.c_cflag & CMSPAR) != 0;
+    p.parity = stick ? (odd ? 3 : 4) : (odd ? 1 : 2);
+  }
+  p.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
+  return p;
+}
+
+std::string WithXmlExtension(const std::string& path) {
+  if (std::filesystem::path(path).has_extension()) return path;
+  return path + ".xml";
+}
+
+DataBackupModel::DataBackupModel(LinkState& link, Operator& op) : link_(link), op_(op) {}
+
+DataBackupModel::~DataBackupModel() { Close(); }
+
+CommPort& DataBackupModel::Port() { return link_.EnsurePrimaryPort(); }
+
+bool DataBackupModel::Open() {
+  CommPort& port = Port();
+  std::string name = port.IsOpen() && !port.IsTcp() ? port.PortName() : link_.PrimaryPortName();
+  if (name.empty()) name = link_.Settings().PrimaryPortParams().name;
+  const auto current = ReadSerialSettings(port);
+  rememberedFromPort_ = current.has_value();
+  // Settings that cannot be read (a TCP link, a closed port) fall back to
+  // the stored primary settings, so the terminal still gets its own link back.
+  remembered_ = current ? *current : link_.Settings().PrimaryPortParams();
+  remembered_.name = current ? name : remembered_.name;
+  port.Close();
+  open_ = true;
+  if (!port.Open(name, kBackupBaudRate, 0, 8, 0)) {
+    op_.ShowMessage(
+        "Couldn't connect to controller.  Please check the connection and try again.\n"
+        "If already connected, make sure the controller is in Data Backup mode.");
+    Close();
+    return false;
+  }
+  if (!CheckBackupConnection(port, &op_, version_)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void DataBackupModel::Close() {
+  if (!open_) return;
+  open_ = false;
+  CommPort& port = Port();
+  port.Close();
+  if (port.Open(remembered_.name, remembered_.baudRate, remembered_.parity, remembered_.byteSize,
+                remembered_.stopBits)) {
+    link_.SetPrimaryOpened(remembered_.name, remembered_.baudRate);
+  }
+}
+
+std::optional<std::string> DataBackupModel::PrepareSave() {
+  if (!CheckBackupConnection(Port(), &op_, version_)) return std::nullopt;
+  const auto chosen = op_.ChooseSaveFile(kBackupFilter);
+  if (!chosen || chosen->empty()) return std::nullopt;
+  return WithXmlExtension(*chosen);
+}
+
+std::optional<std::string> DataBackupModel::PrepareLoad() {
+  if (!CheckBackupConnection(Port(), &op_, version_)) return std::nullopt;
+  const auto chosen = op_.ChooseOpenFile(kBackupFilter);
+  if (!chosen || chosen->empty()) return std::nullopt;
+  const std::string path = WithXmlExtension(*chosen);
+  ControllerInfo controller;
+  ReadControllerInfo(Port(), controller);
+  tinyxml2::XMLDocument doc;
+  std::string error;
+  const FileState state = LoadBackupFile(path, doc, error);
+  if (state != FileState::Loaded) {
+    // Nothing could be sent from it: say so instead of asking about versions.
+    op_.ShowMessage(state == FileState::Missing
+                        ? "The backup file " + path + " does not exist.\nNothing was sent."
+                        : "The backup file " + path + " could not be read (" + error +
+                              ").\nNothing was sent.",
+                    MessageIcon::Exclamation);
+    return std::nullopt;
+  }
+  const ControllerInfo file = ReadIdentity(doc);
+  if (file.uartVersion != controller.uartVersion &&
+      !op_.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion))) {
+    return std::nullopt;
+  }
+  return path;
+}
+
+RunSummary DataBackupModel::Save(const std::string& path, const BackupProgress& progress) {
+  return RunSave(Port(), path, choice_, progress);
+}
+
+RunSummary DataBackupModel::Load(const std::string& path, const BackupProgress& progress) {
+  return RunLoad(Port(), path, choice_, version_, progress);
+}
+
+void DataBackupModel::Report(const RunSummary& summary) {
+  op_.ShowMessage(summary.Text(), summary.Success() ? MessageIcon::None : MessageIcon::Exclamation);
+}
+
+}  // namespace tarnvale::backup

@@ -1,0 +1,114 @@
+#include "core/tools/SerialTest.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+
+#include "core/link/CommPort.h"
+#include "core/operator/Operator.h"
+#include "core/protocol/Util.h"
+
+namespace tarnvale {
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) {
+  std::vector<std::uint8_t> bytes;
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    if (line[pos] == ',') ++pos;
+    std::size_t end = line.find(',', pos);
+    if (end == std::string_view::npos) end = line.size();
+    const std::string_view token = line.substr(pos, end - pos);
+    if (token.empty()) break;
+    pos = end;
+    if (token.size() == 1) {
+      bytes.push_back(static_cast<std::uint8_t>(token[0]));
+      continue;
+    }
+    std::string upper(token);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.size() > 4 || upper.rfind("0X", 0) != 0) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = 2; i < upper.size(); ++i) {
+      const int d = HexDigit(upper[i]);
+      if (d < 0) break;
+      value = value * 16 + d;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  return bytes;
+}
+
+std::string FormatSerialBytes(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) out += ',';
+    const std::uint8_t b = bytes[i];
+    if (b >= 32 && b <= 125 && b != ',') {
+      out += static_cast<char>(b);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "0x%X", b);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+SerialTestModel::SerialTestModel(CommPort& port, TerminalSink terminal, Operator& op)
+    : port_(port), terminal_(std::move(terminal)), op_(op) {}
+
+bool SerialTestModel::Send() { return Send(line); }
+
+bool SerialTestModel::Send(const std::string& text) {
+  const auto bytes = ParseSerialLine(text);
+  if (!bytes) return false;
+  if (terminal_) terminal_("\nTX:" + FormatSerialBytes(*bytes));
+  const std::string out(bytes->begin(), bytes->end());
+  std::string reply;
+  ResultCode code = rc::kSuccess;
+  if (count == 0) {
+    // Whatever has arrived when the tester first looks, without waiting.
+    port_.Write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
+    const std::size_t waiting = port_.GetInQueue();
+    reply.assign(waiting, '\0');
+    reply.resize(port_.Read(reinterpret_cast<std::uint8_t*>(reply.data()), waiting));
+  } else {
+    code = SendAndReadText(port_, out, reply, count, timeoutMs);
+  }
+  if (code == rc::kSuccess && terminal_) terminal_("\nRX:" + FormatSerialBytes(reply));
+  return true;
+}
+
+int SerialTestModel::SendFile() {
+  std::ifstream in(filePath);
+  if (!in.is_open()) {
+    op_.ShowMessage("Unable to Open File!");
+    return 0;
+  }
+  int sent = 0;
+  std::string text;
+  while (std::getline(in, text)) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (Send(text)) ++sent;
+  }
+  return sent;
+}
+
+bool SerialTestModel::Browse() {
+  const auto chosen = op_.ChooseOpenFile(kFileFilter);
+  if (!chosen || chosen->empty()) return false;
+  filePath = *chosen;
+  return true;
+}
+
+}  // namespace tarnvale
