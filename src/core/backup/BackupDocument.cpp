@@ -356,9 +356,9 @@ std::vector<MaterialEntry> WalkMaterials(const XMLDocument& doc, Skipped& skippe
 
 namespace {
 
-// Reads one Part; false (with the reason in `why`) when a word has no code.
+// Reads one Part; false when its material word has no code. What is left out is said in `skipped`.
 bool ReadPart(const XMLElement* p, const std::string& category, const std::string& sub, Part& part,
-              std::string& why) {
+              Skipped& skipped) {
   part.category = category;
   part.subCategory = sub;
   part.name = Attribute(p, "Name");
@@ -370,7 +370,7 @@ bool ReadPart(const XMLElement* p, const std::string& category, const std::strin
   const std::string materialText = ChildText(p, "MaterialType");
   const auto material = MaterialCode(materialText);
   if (!material) {
-    why = "part " + part.name + ": unknown material \"" + materialText + "\"";
+    skipped.push_back("part " + part.name + ": unknown material \"" + materialText + "\" (part left out)");
     return false;
   }
   part.material = *material;
@@ -382,8 +382,8 @@ bool ReadPart(const XMLElement* p, const std::string& category, const std::strin
     const std::string typeText = Attribute(b, "Type");
     const auto code = BendTypeCode(typeText);
     if (!code) {
-      why = "part " + part.name + ": bend " + std::to_string(index) + " of unknown type \"" + typeText +
-            "\" left out";
+      skipped.push_back("part " + part.name + ": bend " + std::to_string(index) + " of unknown type \"" +
+                        typeText + "\" left out");
       continue;  // the part itself still goes; only this bend is skipped
     }
     Bend bend;
@@ -394,8 +394,8 @@ bool ReadPart(const XMLElement* p, const std::string& category, const std::strin
       if (child == "Quality" || child == "Action") {
         const auto c = child == "Quality" ? QualityCode(text) : ActionCode(text);
         if (!c) {
-          why = "part " + part.name + ": bend " + std::to_string(index) + " with unknown " + child +
-                " \"" + text + "\" left out";
+          skipped.push_back("part " + part.name + ": bend " + std::to_string(index) + " with unknown " +
+                            child + " \"" + text + "\" left out");
           ok = false;
           break;
         }
@@ -412,10 +412,7 @@ bool ReadPart(const XMLElement* p, const std::string& category, const std::strin
 void AddPart(const XMLElement* p, const std::string& category, const std::string& sub,
              std::vector<Part>& out, Skipped& skipped) {
   Part part;
-  std::string why;
-  const bool ok = ReadPart(p, category, sub, part, why);
-  if (!why.empty()) skipped.push_back(ok ? why : why + " (part left out)");
-  if (ok) out.push_back(std::move(part));
+  if (ReadPart(p, category, sub, part, skipped)) out.push_back(std::move(part));
 }
 
 }  // namespace

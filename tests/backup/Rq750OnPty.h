@@ -1,0 +1,61 @@
+#pragma once
+// A simulated RQ750 served on the master side of a pty by a thread of the
+// test, so the core talks to it through a real CommPort. Bounded: the thread
+// polls in 5 ms steps and ends when the object goes.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/link/CommPort.h"
+#include "sim/Rq750Device.h"
+#include "support/Pty.h"
+
+namespace tarnvale::test {
+
+class Rq750OnPty {
+ public:
+  explicit Rq750OnPty(sim::Rq750Options options = {}, std::optional<sim::Rq750Content> content = {})
+      : device_(options, content ? *content : sim::MakeRq750Content(1, options.protocol != "3.1")) {
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~Rq750OnPty() { Stop(); }
+
+  // Stops serving; the device's content and log may then be read.
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  const sim::Rq750Device& Device() const { return device_; }
+  const std::string& Path() const { return pty_.SlavePath(); }
+  PtyPair& Pty() { return pty_; }
+
+  // A CommPort on the pty at the backup speed.
+  std::unique_ptr<CommPort> OpenPort() {
+    auto port = std::make_unique<CommPort>();
+    if (!port->Open(Path(), 38400, 0, 8, 0)) throw std::runtime_error("cannot open " + Path());
+    return port;
+  }
+
+ private:
+  void Serve() {
+    std::uint8_t buf[512];
+    while (!stop_) {
+      pollfd p{pty_.MasterFd(), POLLIN, 0};
+      if (::poll(&p, 1, 5) <= 0) continue;
+      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
+      if (n <= 0) continue;
+      std::vector<sim::SimDevice::Output> out;
+      device_.Feed(buf, static_cast<std::size_t>(n), out);
+      for (const auto& o : out) pty_.Send(o.bytes);
+    }
+  }
+
+  PtyPair pty_;
+  sim::Rq750Device device_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace tarnvale::test
