@@ -234,6 +234,16 @@ void RestoreParts(Conversation& c, const XMLDocument& doc, float version, Sectio
   o.complete = true;
 }
 
+// A section after the controller went silent is not tried: each of its
+// exchanges would only wait out its time-out.
+SectionOutcome NotStarted(char selector) {
+  SectionOutcome o;
+  o.section = selector;
+  o.linkLost = true;
+  o.failure = "not started, the controller had stopped answering";
+  return o;
+}
+
 std::string Join(const std::vector<std::string>& lines, const std::string& indent) {
   std::string s;
   for (const auto& l : lines) s += indent + l + "\n";
@@ -390,6 +400,10 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
     return summary;
   }
   for (const char s : choice.Selectors()) {
+    if (summary.LinkLost()) {
+      summary.sections.push_back(NotStarted(s));
+      continue;
+    }
     summary.sections.push_back(GatherSection(port, s, doc, progress));
     // What was gathered is kept even when the section ended early.
     if (!SaveBackupFile(doc, path, error)) {
@@ -415,7 +429,8 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
     return summary;
   }
   for (const char s : choice.Selectors()) {
-    summary.sections.push_back(RestoreSection(port, s, doc, protocolVersion, progress));
+    summary.sections.push_back(summary.LinkLost() ? NotStarted(s)
+                                                  : RestoreSection(port, s, doc, protocolVersion, progress));
   }
   return summary;
 }
@@ -427,7 +442,9 @@ RunSummary ReadController(CommPort& port, XMLDocument& doc, SectionChoice choice
   ControllerInfo info;
   ReadControllerInfo(port, info);
   WriteIdentity(doc, info);
-  for (const char s : choice.Selectors()) summary.sections.push_back(GatherSection(port, s, doc, progress));
+  for (const char s : choice.Selectors()) {
+    summary.sections.push_back(summary.LinkLost() ? NotStarted(s) : GatherSection(port, s, doc, progress));
+  }
   return summary;
 }
 
