@@ -1,0 +1,150 @@
+// The serial tester: line parsing, byte formatting, and the model sending on
+// a pty with TX:/RX: lines for the terminal view.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "core/link/CommPort.h"
+#include "core/tools/SerialTest.h"
+#include "support/Pty.h"
+#include "support/RecordingOperator.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(SerialLine, ParsesTokens) {
+  struct Case {
+    std::string line;
+    std::optional<Bytes> bytes;
+  };
+  const Case cases[] = {
+      {"0x19,0x3,A,B,C,0x2", Bytes{0x19, 0x03, 0x41, 0x42, 0x43, 0x02}},
+      {"A,,B", Bytes{'A'}},             // an empty token ends the line
+      {"", Bytes{}},
+      {"A,", Bytes{'A'}},
+      {",A", Bytes{'A'}},
+      {"0x2C", Bytes{0x2C}},            // a comma is typed in hex
+      {"0xff,0Xa", Bytes{0xFF, 0x0A}},  // case does not matter
+      {" ", Bytes{' '}},
+      {"0X", Bytes{0x00}},              // no hex digit: 0x00
+      {"0XG", Bytes{0x00}},
+      {"0X1G", Bytes{0x01}},            // digits up to the first non-hex character
+      {"AB", std::nullopt},
+      {"0x123", std::nullopt},
+      {"A,1x2", std::nullopt},
+      {"A,B,AB", std::nullopt},         // one bad token spoils the line
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseSerialLine(c.line), c.bytes) << c.line;
+}
+
+TEST(SerialLine, FormatsBytes) {
+  struct Case {
+    Bytes bytes;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{0x19, 0x03, 'A', 'B', 'C', 0x02}, "0x19,0x3,A,B,C,0x2"},
+      {{0xFF}, "0xFF"},
+      {{0x7E}, "0x7E"},  // tilde is above 125
+      {{0x7D}, "}"},
+      {{' '}, " "},
+      {{','}, "0x2C"},
+      {{0x00, 0x1F}, "0x0,0x1F"},
+      {{}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatSerialBytes(c.bytes), c.text);
+}
+
+class SerialTester : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)); }
+  test::PtyPair pty;
+  CommPort port;
+  test::RecordingOperator op;
+  std::vector<std::string> shown;
+  SerialTestModel model{port, [this](const std::string& t) { shown.push_back(t); }, op};
+};
+
+TEST_F(SerialTester, StartsWithTheDialogsValues) {
+  EXPECT_EQ(model.timeoutMs, 250u);
+  EXPECT_EQ(model.count, 255u);
+  EXPECT_STREQ(SerialTestModel::kPrompt,
+               "Enter characters in format \"0x19,0x3,A,B,C,0x2\". Commas must be entered in hex.");
+}
+
+TEST_F(SerialTester, SendsTheLineAndShowsTxAndRx) {
+  model.count = 3;
+  std::string received;
+  std::thread device([&] {
+    received = pty.Receive(6, 1000);
+    pty.Send(std::string("\xFF~ ", 3));
+  });
+  EXPECT_TRUE(model.Send("0x19,0x3,A,B,C,0x2"));
+  device.join();
+  EXPECT_EQ(received, std::string("\x19\x03" "ABC\x02", 6));
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], "\nTX:0x19,0x3,A,B,C,0x2");
+  EXPECT_EQ(shown[1], "\nRX:0xFF,0x7E, ");
+}
+
+TEST_F(SerialTester, InvalidLineSendsAndShowsNothing) {
+  for (const char* line : {"AB", "0x123"}) {
+    EXPECT_FALSE(model.Send(line)) << line;
+  }
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(pty.Receive(0, 50), "");
+}
+
+TEST_F(SerialTester, TimeOutOrTooLongReplyShowsOnlyTx) {
+  model.timeoutMs = 40;
+  model.count = 2;
+  EXPECT_TRUE(model.Send("A"));  // nothing answers
+  pty.Receive(1, 200);
+  pty.Send("xyz");               // more than the count, already waiting
+  ::usleep(20000);
+  EXPECT_TRUE(model.Send("B"));
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], "\nTX:A");
+  EXPECT_EQ(shown[1], "\nTX:B");
+}
+
+TEST_F(SerialTester, CountZeroShowsWhateverHasArrived) {
+  model.count = 0;
+  pty.Send("ok");
+  ::usleep(20000);
+  EXPECT_TRUE(model.Send("C"));
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1], "\nRX:o,k");
+}
+
+TEST_F(SerialTester, SendFileSendsEveryLine) {
+  const auto dir = test::MakeTempDir("st");
+  test::WriteFileBytes(dir / "lines.txt", "A,B\r\nbad-token\n0x31\n");
+  model.filePath = (dir / "lines.txt").string();
+  model.timeoutMs = 5;
+  EXPECT_EQ(model.SendFile(), 2);
+  EXPECT_EQ(pty.Receive(3, 500), "AB1");
+  EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:A,B", "\nTX:1"}));
+
+  model.filePath = (dir / "missing.txt").string();
+  EXPECT_EQ(model.SendFile(), 0);
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0].text, "Unable to Open File!");
+}
+
+TEST_F(SerialTester, BrowseTakesTheChosenFile) {
+  op.openFile = "/tmp/x.txt";
+  EXPECT_TRUE(model.Browse());
+  EXPECT_EQ(model.filePath, "/tmp/x.txt");
+  EXPECT_EQ(op.filters.back(), "Text File (*.txt)|*.txt|");
+  op.openFile.reset();
+  EXPECT_FALSE(model.Browse());
+  EXPECT_EQ(model.filePath, "/tmp/x.txt");
+}
+
+}  // namespace
+}  // namespace tarnvale
