@@ -90,12 +90,14 @@ inline RunResult RunCommand(const std::vector<std::string>& argv, const std::fil
 // A running tarnvale-sim; stopped with SIGTERM (and reaped) on destruction.
 class SimProcess {
  public:
-  SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+  // `device` is the simulator's subcommand ("rq700", "rq750").
+  SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir,
+             const std::string& device = "rq700") {
     int pipeFd[2];
     if (::pipe2(pipeFd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     const auto errPath = dir / "sim-err.txt";
     const int errFd = OpenForWriting(errPath);
-    std::vector<std::string> argv{TARNVALE_SIM_PATH, "rq700"};
+    std::vector<std::string> argv{TARNVALE_SIM_PATH, device};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = Spawn(argv, pipeFd[1], errFd);
     ::close(pipeFd[1]);
