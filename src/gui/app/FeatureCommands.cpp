@@ -3,12 +3,16 @@
 // CMainFrame::SetCommandHandler for its command ids (app/CommandIds.h);
 // call it from here.
 #include "gui/app/CMainFrame.h"
+#include "gui/backup/CDataBackup.h"
 #include "gui/flash/FlashCommands.h"
+#include "gui/tools/CSerialTest.h"
 
 namespace tarnvale::gui {
 
 void InstallFeatureCommands(CMainFrame& frame) {
   InstallFlashCommands(frame);
+  InstallBackupCommands(frame);
+  InstallToolCommands(frame);
 }
 
 }  // namespace tarnvale::gui

@@ -1,0 +1,194 @@
+#include "gui/backup/CDataBackup.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/backup/BackupDiff.h"
+#include "core/operator/Operator.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+
+namespace tarnvale::gui {
+
+using namespace tarnvale::backup;
+
+CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(parent), model_(model) {
+  setWindowTitle("Data Backup");
+  setModal(true);
+  settings_ = new QCheckBox("Settings", this);
+  parts_ = new QCheckBox("Parts", this);
+  materials_ = new QCheckBox("Materials", this);
+  save_ = new QPushButton("Save Data", this);
+  load_ = new QPushButton("Load Data", this);
+  diff_ = new QPushButton("Show differences", this);
+  diff_->setToolTip("What a load of a backup file would change in the controller (nothing is sent)");
+  close_ = new QPushButton("Close", this);
+  progress_ = new QLabel(this);
+  progress_->setMinimumWidth(320);
+
+  auto* boxes = new QVBoxLayout;
+  boxes->addWidget(settings_);
+  boxes->addWidget(parts_);
+  boxes->addWidget(materials_);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(save_);
+  buttons->addWidget(load_);
+  buttons->addWidget(diff_);
+  buttons->addStretch();
+  buttons->addWidget(close_);
+  auto* row = new QHBoxLayout;
+  row->addLayout(boxes);
+  row->addLayout(buttons);
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(row);
+  top->addWidget(progress_);
+
+  connect(save_, &QPushButton::clicked, this, &CDataBackup::OnSaveData);
+  connect(load_, &QPushButton::clicked, this, &CDataBackup::OnLoadData);
+  connect(diff_, &QPushButton::clicked, this, &CDataBackup::OnShowDifferences);
+  connect(close_, &QPushButton::clicked, this, &CDataBackup::reject);
+}
+
+CDataBackup::~CDataBackup() { job_.Join(); }
+
+QString CDataBackup::ProgressText() const { return progress_->text(); }
+
+void CDataBackup::TakeChoice() {
+  model_.Choice().settings = settings_->isChecked();
+  model_.Choice().parts = parts_->isChecked();
+  model_.Choice().materials = materials_->isChecked();
+}
+
+void CDataBackup::SetBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* w : {static_cast<QWidget*>(save_), static_cast<QWidget*>(load_), static_cast<QWidget*>(diff_),
+                     static_cast<QWidget*>(close_), static_cast<QWidget*>(settings_),
+                     static_cast<QWidget*>(parts_), static_cast<QWidget*>(materials_)}) {
+    w->setEnabled(!busy);
+  }
+}
+
+void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummary&)> finished) {
+  SetBusy(true);
+  progress_->setText("Working...");
+  QPointer<CDataBackup> self(this);
+  const auto events = [self](const BackupEvent& e) {
+    const QString text = e.kind == BackupEvent::Kind::SectionFinished
+                             ? QString("%1: %2 of %3 done").arg(QString::fromStdString(SectionTitle(e.section))).arg(e.done).arg(e.total)
+                             : QString("%1: record %2 of %3").arg(QString::fromStdString(SectionTitle(e.section))).arg(e.done).arg(e.total);
+    QMetaObject::invokeMethod(
+        self, [self, text] { if (self) self->progress_->setText(text); }, Qt::QueuedConnection);
+  };
+  const auto done = [self, finished](const RunSummary& summary) {
+    QMetaObject::invokeMethod(
+        self,
+        [self, finished, summary] {
+          if (!self) return;
+          self->job_.Join();
+          self->SetBusy(false);
+          finished(summary);
+        },
+        Qt::QueuedConnection);
+  };
+  job_.Start(std::move(work), events, done);
+}
+
+void CDataBackup::OnSaveData() {
+  if (busy_) return;
+  TakeChoice();
+  const auto path = model_.PrepareSave();
+  if (!path) return;
+  Start([this, p = *path](const BackupProgress& progress) { return model_.Save(p, progress); },
+        [this](const RunSummary& s) {
+          progress_->setText(s.Success() ? "Saved." : "The save did not complete.");
+          model_.Report(s);
+        });
+}
+
+void CDataBackup::OnLoadData() {
+  if (busy_) return;
+  TakeChoice();
+  const auto path = model_.PrepareLoad();
+  if (!path) return;
+  Start([this, p = *path](const BackupProgress& progress) { return model_.Load(p, progress); },
+        [this](const RunSummary& s) {
+          progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
+          model_.Report(s);
+        });
+}
+
+void CDataBackup::OnShowDifferences() {
+  if (busy_) return;
+  TakeChoice();
+  // The same questions as a load, but nothing is sent: the controller is
+  // read into memory and compared with the file.
+  const auto path = model_.PrepareLoad();
+  if (!path) return;
+  auto controller = std::make_shared<tinyxml2::XMLDocument>();
+  SectionChoice choice = model_.Choice();
+  if (choice.Selectors().empty()) choice = {true, true, true};
+  Start([this, controller, choice](const BackupProgress& progress) {
+          return ReadController(model_.Port(), *controller, choice, progress);
+        },
+        [this, controller, p = *path](const RunSummary& read) {
+          tinyxml2::XMLDocument file;
+          std::string error;
+          LoadBackupFile(p, file, error);
+          QString text;
+          if (!read.Success()) text = QString::fromStdString("The controller could not be read completely:\n" + read.Text() + "\n\n");
+          text += QString::fromStdString(DiffText(DiffBackups(*controller, file)));
+          progress_->setText("Differences shown.");
+          QDialog view(this);
+          view.setWindowTitle("Differences");
+          auto* edit = new QPlainTextEdit(text, &view);
+          edit->setReadOnly(true);
+          edit->setObjectName("differences");
+          auto* ok = new QDialogButtonBox(QDialogButtonBox::Close, &view);
+          connect(ok, &QDialogButtonBox::rejected, &view, &QDialog::reject);
+          auto* layout = new QVBoxLayout(&view);
+          layout->addWidget(edit);
+          layout->addWidget(ok);
+          view.resize(700, 400);
+          view.exec();
+        });
+}
+
+void CDataBackup::reject() {
+  if (busy_) return;  // the run finishes first
+  QDialog::reject();
+}
+
+void CDataBackup::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void RunDataBackup(CMainFrame& frame) {
+  frame.SetPolling(false);
+  {
+    DataBackupModel model(frame.Link(), frame.Op());
+    if (model.Open()) {
+      CDataBackup dialog(model, &frame);
+      dialog.exec();
+    }
+    model.Close();
+  }
+  frame.SetPolling(true);
+}
+
+void InstallBackupCommands(CMainFrame& frame) {
+  frame.SetCommandHandler(cmd::kDataBackup, [&frame] { RunDataBackup(frame); });
+}
+
+}  // namespace tarnvale::gui

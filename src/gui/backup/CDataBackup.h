@@ -1,0 +1,61 @@
+#pragma once
+// The "Data Backup" dialog: a thin view over DataBackupModel. Saves and
+// loads run on a worker (BackupJob) while the dialog shows "section, record
+// n of N" and accepts nothing else; the worker is joined before the dialog
+// goes.
+#include <QDialog>
+#include <memory>
+
+#include "core/backup/BackupJob.h"
+#include "core/backup/DataBackupModel.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace tarnvale::gui {
+
+class CDataBackup : public QDialog {
+  Q_OBJECT
+
+ public:
+  CDataBackup(backup::DataBackupModel& model, QWidget* parent = nullptr);
+  ~CDataBackup() override;
+
+  // Run modally: the model must already be open.
+  void OnSaveData();
+  void OnLoadData();
+  void OnShowDifferences();
+  bool Busy() const { return busy_; }
+  QString ProgressText() const;
+  // Closing waits for a running transfer to end.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void TakeChoice();
+  void SetBusy(bool busy);
+  void Start(backup::BackupJob::Work work, std::function<void(const backup::RunSummary&)> finished);
+
+  backup::DataBackupModel& model_;
+  backup::BackupJob job_;
+  bool busy_ = false;
+  QCheckBox* settings_;
+  QCheckBox* parts_;
+  QCheckBox* materials_;
+  QPushButton* save_;
+  QPushButton* load_;
+  QPushButton* diff_;
+  QPushButton* close_;
+  QLabel* progress_;
+};
+
+// The "Data Backup" menu command: takes the primary port over (terminal
+// polling off), runs the dialog, and hands the port back.
+class CMainFrame;
+void RunDataBackup(CMainFrame& frame);
+void InstallBackupCommands(CMainFrame& frame);
+
+}  // namespace tarnvale::gui

@@ -1,0 +1,179 @@
+// "Data Backup" and "Serial Tester" from the File menu, driven offscreen:
+// the backup dialog saves from the simulated RQ750 and gives the port back
+// with its own settings; the serial tester sends a line and shows TX/RX.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <thread>
+
+#include "GuiSupport.h"
+#include "core/backup/DataBackupModel.h"
+#include "core/link/CommPort.h"
+#include "core/roles/PortRoles.h"
+#include "e2e/Processes.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/backup/CDataBackup.h"
+#include "gui/tools/CSerialTest.h"
+#include "gui/ui/CCoolEdit.h"
+#include "gui/ui/CTerminalDialog.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::gui {
+namespace {
+
+// Hands the open modal dialog of type D to `step` every 10 ms until it
+// returns true; after the deadline the dialog is closed by force.
+template <class D>
+class Script {
+ public:
+  Script(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
+    clock_.start();
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
+      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
+      if (d == nullptr || !d->isVisible()) return;
+      if (clock_.elapsed() > deadlineMs) {
+        timedOut_ = true;
+        timer_.stop();
+        d->done(QDialog::Rejected);
+      } else if (step_(*d)) {
+        timer_.stop();
+      }
+    });
+    timer_.start();
+  }
+  bool TimedOut() const { return timedOut_; }
+
+ private:
+  std::function<bool(D&)> step_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  bool timedOut_ = false;
+};
+
+QPushButton* Button(QWidget& w, const QString& text) {
+  for (auto* b : w.findChildren<QPushButton*>()) {
+    if (b->text() == text) return b;
+  }
+  return nullptr;
+}
+
+QCheckBox* Box(QWidget& w, const QString& text) {
+  for (auto* b : w.findChildren<QCheckBox*>()) {
+    if (b->text() == text) return b;
+  }
+  return nullptr;
+}
+
+TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
+  const auto dir = test::MakeTempDir("guibackup");
+  test::SimProcess sim({"--pty"}, dir, "rq750");
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  CMainFrame frame(settings, &op);
+  const auto before = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+  ASSERT_TRUE(before);
+  ASSERT_NE(before->baudRate, 38400u);
+  op.saveFile = (dir / "gui-save").string();  // no extension: .xml is added
+
+  int stage = 0;
+  std::string shownWhileOpen;
+  bool boxesStartUnchecked = false;
+  std::uint32_t baudWhileOpen = 0;
+  Script<CDataBackup> script([&](CDataBackup& d) {
+    if (stage == 0) {
+      EXPECT_EQ(d.windowTitle(), "Data Backup");
+      boxesStartUnchecked = !Box(d, "Settings")->isChecked() && !Box(d, "Parts")->isChecked() &&
+                            !Box(d, "Materials")->isChecked();
+      baudWhileOpen = backup::ReadSerialSettings(*frame.Link().PrimaryPort())->baudRate;
+      Box(d, "Settings")->setChecked(true);
+      Box(d, "Materials")->setChecked(true);
+      Button(d, "Save Data")->click();
+      stage = 1;
+      return false;
+    }
+    if (stage == 1) {
+      if (d.Busy()) {
+        // While the worker runs the dialog refuses to close.
+        d.reject();
+        EXPECT_TRUE(d.isVisible());
+        return false;
+      }
+      if (op.messages.empty()) return false;
+      shownWhileOpen = d.ProgressText().toStdString();
+      Button(d, "Close")->click();
+      return true;
+    }
+    return true;
+  });
+  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+  EXPECT_FALSE(script.TimedOut());
+  EXPECT_TRUE(boxesStartUnchecked);
+  EXPECT_EQ(baudWhileOpen, 38400u);
+  ASSERT_EQ(op.filters.size(), 1u);
+  EXPECT_EQ(op.filters[0], "Backup Files|*.xml|All Files (*.*)|*.*||");
+  ASSERT_FALSE(op.messages.empty());
+  EXPECT_EQ(op.messages.back().text, "Save completed successfully");
+  EXPECT_EQ(shownWhileOpen, "Saved.");
+  const std::string xml = test::ReadFileBytes(dir / "gui-save.xml");
+  EXPECT_NE(xml.find("<Data Name=\"Setup\">"), std::string::npos);
+  EXPECT_NE(xml.find("<Data Name=\"MaterialTable\">"), std::string::npos);
+  EXPECT_EQ(xml.find("PartLibrary"), std::string::npos);
+  const auto after = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->baudRate, before->baudRate);
+}
+
+TEST(BackupDialog, ClosesAtOnceWhenNoControllerAnswers) {
+  test::FrameOnPty f;  // nothing plays the controller on this pty
+  const auto before = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kDataBackup));
+  ASSERT_EQ(f.op.messages.size(), 1u);
+  EXPECT_EQ(f.op.messages[0].text.rfind("Couldn't connect to controller.", 0), 0u);
+  const auto after = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
+  ASSERT_TRUE(before && after);
+  EXPECT_EQ(after->baudRate, before->baudRate);
+}
+
+TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
+  test::FrameOnPty f;
+  std::string received;
+  std::thread device([&] {
+    received = f.pty.Receive(2, 3000);
+    f.pty.Send("ok");
+  });
+  bool checked = false;
+  Script<CSerialTest> script([&](CSerialTest& d) {
+    EXPECT_EQ(d.windowTitle(), "Serial Tester");
+    EXPECT_EQ(d.TimeoutBox()->value(), 250);
+    EXPECT_EQ(d.TimeoutBox()->minimum(), 1);
+    EXPECT_EQ(d.TimeoutBox()->maximum(), 5000);
+    EXPECT_EQ(d.CountBox()->value(), 255);
+    EXPECT_EQ(d.CountBox()->maximum(), 1000);
+    d.LineEdit()->setText("A,0x42");
+    d.CountBox()->setValue(2);
+    d.TimeoutBox()->setValue(2000);
+    Button(d, "Send")->click();
+    checked = true;
+    Button(d, "Close")->click();
+    return true;
+  });
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kSerialTester));
+  device.join();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(received, "AB");
+  const QString text = f.frame->TerminalView()->Edit()->toPlainText();
+  EXPECT_TRUE(text.contains("TX:A,B")) << text.toStdString();
+  EXPECT_TRUE(text.contains("RX:o,k")) << text.toStdString();
+}
+
+}  // namespace
+}  // namespace tarnvale::gui
