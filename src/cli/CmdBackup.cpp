@@ -120,7 +120,11 @@ BackupProgress ProgressPrinter(const std::string& style) {
   };
 }
 
-void Conclude(const RunSummary& summary) {
+void Conclude(const RunSummary& summary, const std::string& style) {
+  if (style == "json") {
+    std::cout << nlohmann::json{{"event", "result"}, {"success", summary.Success()}, {"text", summary.Text()}}.dump()
+              << std::endl;
+  }
   if (summary.Success()) {
     std::cout << summary.Text() << std::endl;
     return;
@@ -135,7 +139,7 @@ void RunSaveCommand(const BackupArgs& a) {
   CliOperator op(std::cout, std::cerr);
   auto port = OpenBackupPort(a.port, a.baud);
   Connect(*port, op);
-  Conclude(RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress)));
+  Conclude(RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress)), a.progress);
 }
 
 void RunLoadCommand(const BackupArgs& a) {
@@ -160,7 +164,7 @@ void RunLoadCommand(const BackupArgs& a) {
       !op.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion), {})) {
     Fail("Load declined: the protocol versions differ (use --yes-version-differs to go ahead).", kExitDeclined);
   }
-  Conclude(RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress)));
+  Conclude(RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress)), a.progress);
 }
 
 void LoadForDiff(const std::string& path, tinyxml2::XMLDocument& doc) {

@@ -30,6 +30,7 @@ TEST(BackupCli, RoundTripThroughTwoSimulatorsAndTheDiff) {
   EXPECT_NE(s1.out.find(R"({"done":20,"event":"section_finished","section":"Materials","total":20})"),
             std::string::npos)
       << s1.out;
+  EXPECT_NE(s1.out.find(R"({"event":"result","success":true,"text":"Save completed successfully"})"), std::string::npos);
 
   SimProcess second({"--pty", "--seed", "7", "--save-data", saved}, dir, "rq750");
   const RunResult before = Cli({"backup", "diff", a, "--controller", "--port", second.Port(), "--json"}, dir);
