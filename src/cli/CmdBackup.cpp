@@ -193,7 +193,8 @@ void RunDiffCommand(const BackupArgs& a) {
     LoadForDiff(a.file, from);
     LoadForDiff(a.other, to);
   }
-  const BackupDiffResult diff = DiffBackups(from, to);
+  // Only the sections asked for (all three when none is named).
+  const BackupDiffResult diff = DiffBackups(from, to, SectionNames(ChoiceOf(a).Selectors()));
   if (a.json) {
     std::cout << DiffJson(diff).dump(2) << std::endl;
   } else {

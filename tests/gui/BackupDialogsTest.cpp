@@ -132,6 +132,70 @@ TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
   EXPECT_EQ(after->baudRate, before->baudRate);
 }
 
+TEST(BackupDialog, ShowsDifferencesThenLoads) {
+  const auto dir = test::MakeTempDir("guiload");
+  const std::string file = (dir / "other.xml").string();
+  {
+    // A backup of another controller, made with the command line.
+    test::SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
+    const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", file, "--port", other.Port()}, dir);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  test::SimProcess sim({"--pty"}, dir, "rq750");
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  CMainFrame frame(settings, &op);
+  op.openFile = file;
+
+  int stage = 0;
+  QStringList differences;
+  // The differences view is a plain dialog on top of the backup dialog.
+  Script<QDialog> closeViews(
+      [&](QDialog& d) {
+        if (d.windowTitle() != "Differences") return false;
+        d.reject();
+        return stage >= 4;
+      },
+      20000);
+  Script<CDataBackup> script([&](CDataBackup& d) {
+    if (d.Busy()) return false;
+    switch (stage) {
+      case 0:
+        Box(d, "Settings")->setChecked(true);
+        Button(d, "Show differences")->click();
+        stage = 1;
+        return false;
+      case 1:
+        if (d.LastDifferences().isEmpty()) return false;
+        differences << d.LastDifferences();
+        Button(d, "Load Data")->click();
+        stage = 2;
+        return false;
+      case 2:
+        if (op.messages.empty()) return false;
+        Button(d, "Show differences")->click();
+        stage = 3;
+        return false;
+      case 3:
+        if (d.LastDifferences() == differences.back()) return false;
+        differences << d.LastDifferences();
+        stage = 4;
+        Button(d, "Close")->click();
+        return true;
+    }
+    return true;
+  });
+  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+  EXPECT_FALSE(script.TimedOut());
+  ASSERT_EQ(differences.size(), 2);
+  EXPECT_TRUE(differences[0].startsWith("Setup changed ")) << differences[0].toStdString();
+  EXPECT_FALSE(differences[0].contains("MaterialTable"));  // only the ticked section is compared
+  EXPECT_EQ(differences[1], "No differences.\n");
+  ASSERT_FALSE(op.messages.empty());
+  EXPECT_EQ(op.messages[0].text, "Load completed successfully");
+}
+
 TEST(BackupDialog, ClosesAtOnceWhenNoControllerAnswers) {
   test::FrameOnPty f;  // nothing plays the controller on this pty
   const auto before = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());

@@ -1,5 +1,6 @@
 #include "core/backup/BackupDiff.h"
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -78,14 +79,28 @@ const char* ChangeWord(DiffLine::Change c) {
 
 }  // namespace
 
-BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::XMLDocument& to) {
+BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::XMLDocument& to,
+                             const std::vector<std::string>& sections) {
   BackupDiffResult r;
   const Content a = Collect(from, r.notes);
   const Content b = Collect(to, r.notes);
-  Compare(kSetup, a.setup, b.setup, r.lines);
-  Compare(kMaterialTable, a.materials, b.materials, r.lines);
-  Compare(kPartLibrary, a.parts, b.parts, r.lines);
+  const auto wanted = [&](const char* name) {
+    return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
+  };
+  if (wanted(kSetup)) Compare(kSetup, a.setup, b.setup, r.lines);
+  if (wanted(kMaterialTable)) Compare(kMaterialTable, a.materials, b.materials, r.lines);
+  if (wanted(kPartLibrary)) Compare(kPartLibrary, a.parts, b.parts, r.lines);
   return r;
+}
+
+std::vector<std::string> SectionNames(const std::vector<char>& selectors) {
+  std::vector<std::string> names;
+  for (const char s : selectors) {
+    if (s == 'M') names.emplace_back(kSetup);
+    if (s == 'N') names.emplace_back(kMaterialTable);
+    if (s == 'P') names.emplace_back(kPartLibrary);
+  }
+  return names;
 }
 
 std::string DiffText(const BackupDiffResult& diff) {

@@ -29,7 +29,12 @@ struct BackupDiffResult {
 
 // `from` is what is there now (the controller, or the first file); `to` is
 // what a restore would leave (the backup).
-BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::XMLDocument& to);
+// `sections` limits the comparison ("Setup", "MaterialTable", "PartLibrary");
+// empty compares all three.
+BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::XMLDocument& to,
+                             const std::vector<std::string>& sections = {});
+// The section names of the selectors 'M', 'N', 'P'.
+std::vector<std::string> SectionNames(const std::vector<char>& selectors);
 
 std::string DiffText(const BackupDiffResult& diff);
 nlohmann::json DiffJson(const BackupDiffResult& diff);

@@ -138,14 +138,15 @@ void CDataBackup::OnShowDifferences() {
   Start([this, controller, choice](const BackupProgress& progress) {
           return ReadController(model_.Port(), *controller, choice, progress);
         },
-        [this, controller, p = *path](const RunSummary& read) {
+        [this, controller, choice, p = *path](const RunSummary& read) {
           tinyxml2::XMLDocument file;
           std::string error;
           LoadBackupFile(p, file, error);
           QString text;
           if (!read.Success()) text = QString::fromStdString("The controller could not be read completely:\n" + read.Text() + "\n\n");
-          text += QString::fromStdString(DiffText(DiffBackups(*controller, file)));
+          text += QString::fromStdString(DiffText(DiffBackups(*controller, file, SectionNames(choice.Selectors()))));
           progress_->setText("Differences shown.");
+          lastDifferences_ = text;
           QDialog view(this);
           view.setWindowTitle("Differences");
           auto* edit = new QPlainTextEdit(text, &view);

@@ -28,6 +28,8 @@ class CDataBackup : public QDialog {
   void OnShowDifferences();
   bool Busy() const { return busy_; }
   QString ProgressText() const;
+  // The text of the last "Show differences".
+  const QString& LastDifferences() const { return lastDifferences_; }
   // Closing waits for a running transfer to end.
   void reject() override;
 
@@ -50,6 +52,7 @@ class CDataBackup : public QDialog {
   QPushButton* diff_;
   QPushButton* close_;
   QLabel* progress_;
+  QString lastDifferences_;
 };
 
 // The "Data Backup" menu command: takes the primary port over (terminal
