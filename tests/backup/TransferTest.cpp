@@ -132,6 +132,59 @@ TEST(BackupRoundTrip, RestoreIntoAnEmptyController) {
   EXPECT_EQ(empty.Device().Content().materials.size(), first.Device().Content().materials.size());
 }
 
+TEST(BackupRoundTrip, SavingTwiceIntoOneFileKeepsOneOfEverything) {
+  const auto dir = test::MakeTempDir("twice");
+  const std::string once = (dir / "once.xml").string(), twice = (dir / "twice.xml").string();
+  Rq750OnPty device;
+  auto port = device.OpenPort();
+  ASSERT_TRUE(RunSave(*port, once, kAll).Success());
+  ASSERT_TRUE(RunSave(*port, twice, kAll).Success());
+  ASSERT_TRUE(RunSave(*port, twice, kAll).Success());
+  tinyxml2::XMLDocument a, b;
+  std::string error;
+  ASSERT_EQ(LoadBackupFile(once, a, error), FileState::Loaded);
+  ASSERT_EQ(LoadBackupFile(twice, b, error), FileState::Loaded);
+  // Same records (parts replaced in place of name move within their
+  // subcategory, so compare by key, not by order).
+  EXPECT_TRUE(DiffBackups(a, b).Empty()) << DiffText(DiffBackups(a, b));
+  Skipped skipped;
+  EXPECT_EQ(WalkParts(a, skipped).size(), WalkParts(b, skipped).size());
+  EXPECT_EQ(WalkMaterials(a, skipped).size(), WalkMaterials(b, skipped).size());
+  EXPECT_EQ(WalkSetup(a), WalkSetup(b));
+  // The identity moves to the end first, then the new Setup is appended
+  // after it: one Setup, last of all.
+  const auto* root = b.FirstChildElement(kRoot);
+  EXPECT_STREQ(root->LastChildElement()->Attribute("Name"), kSetup);
+  EXPECT_STREQ(root->LastChildElement()->PreviousSiblingElement()->Name(), kController);
+  int sections = 0;
+  for (auto* d = root->FirstChildElement(kData); d != nullptr; d = d->NextSiblingElement(kData)) ++sections;
+  EXPECT_EQ(sections, 3);
+}
+
+TEST(BackupRuns, SummaryListsWhatWasLeftOut) {
+  RunSummary s;
+  s.saving = false;
+  SectionOutcome parts;
+  parts.section = kSelectorParts;
+  parts.complete = true;
+  parts.done = parts.total = 2;
+  parts.skipped = {"part X: unknown material \"Gold\" (part left out)"};
+  s.sections.push_back(parts);
+  EXPECT_TRUE(s.Success());
+  EXPECT_EQ(s.Text(), "Load completed successfully\n\nNot transferred:\n  Parts: part X: unknown material \"Gold\" (part left out)");
+  SectionOutcome setup;
+  setup.section = kSelectorSetup;
+  setup.done = 3;
+  setup.total = 9;
+  setup.failure = "writing parameter P: \"MCP$1\" answered with status '7'";
+  s.sections.insert(s.sections.begin(), setup);
+  EXPECT_FALSE(s.Success());
+  EXPECT_FALSE(s.LinkLost());
+  EXPECT_EQ(s.Text().rfind("The load did not complete.\nSettings: 3 of 9 records sent - INCOMPLETE, writing parameter P", 0), 0u)
+      << s.Text();
+  EXPECT_NE(s.Text().find("Parts: 2 of 2 records sent (complete)"), std::string::npos);
+}
+
 TEST(BackupLoad, ShearBendsNeedProtocol32) {
   const auto dir = test::MakeTempDir("shear");
   const std::string a = (dir / "a.xml").string();
