@@ -19,5 +19,6 @@ inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT or SIGTERM
 void RegisterPortCommands(CLI::App& app);        // ports
 void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec convert
 void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump
+void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
 
 }  // namespace tarnvale::cli

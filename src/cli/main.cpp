@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterPortCommands(app);
   tarnvale::cli::RegisterHexCommands(app);
   tarnvale::cli::RegisterControllerCommands(app);
+  tarnvale::cli::RegisterBoxCommands(app);
   CLI11_PARSE(app, argc, argv);
   return tarnvale::cli::kExitOk;
 }

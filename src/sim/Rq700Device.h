@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/Rq700Memory.h"
+#include "sim/SimDevice.h"
 
 namespace tarnvale::sim {
 
@@ -45,17 +46,9 @@ struct DeviceOptions {
   std::vector<Fault> faults;
 };
 
-class Rq700Device {
+class Rq700Device : public SimDevice {
  public:
-  // One reply: bytes to send once `delayMs` has passed after the request
-  // came in; `reply` marks the answer to a packet (used to count packets
-  // awaiting their answer); `close` hangs up the link after the bytes.
-  struct Output {
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t delayMs = 0;
-    bool reply = false;
-    bool close = false;
-  };
+  using Output = SimOutput;
   using LogSink = std::function<void(const std::string&)>;
 
   explicit Rq700Device(DeviceOptions options);
@@ -69,13 +62,13 @@ class Rq700Device {
   void ApplyBoardIdentity();
 
   // Feeds bytes that have arrived; appends the replies to `out` in order.
-  void Feed(const std::uint8_t* bytes, std::size_t n, std::vector<Output>& out);
+  void Feed(const std::uint8_t* bytes, std::size_t n, std::vector<Output>& out) override;
   // The link tells when a packet's reply has been delivered on the wire.
-  void ReplyDelivered() {
+  void ReplyDelivered() override {
     if (awaitingReply_ > 0) --awaitingReply_;
   }
   // A new connection: forget a half-received packet and monitor line.
-  void ResetLink();
+  void ResetLink() override;
 
   std::uint32_t CurrentPage() const { return page_; }
   std::uint32_t ProgramPackets() const { return programPackets_; }

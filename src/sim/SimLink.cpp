@@ -45,7 +45,7 @@ bool ParseEndpoint(const std::string& text, std::string& address, std::uint16_t&
   return true;
 }
 
-SimLink::SimLink(Rq700Device& device, LinkOptions options)
+SimLink::SimLink(SimDevice& device, LinkOptions options)
     : device_(device), options_(std::move(options)) {
   // Pacing at 921600 baud needs wake-ups finer than the default timer slack.
   ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
@@ -149,7 +149,7 @@ void SimLink::ProcessInput(TimePoint now) {
     in_.pop_front();
   }
   if (due.empty()) return;
-  std::vector<Rq700Device::Output> replies;
+  std::vector<SimOutput> replies;
   device_.Feed(due.data(), due.size(), replies);
   for (auto& r : replies) {
     OutChunk c;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Rq700Device.h"
+#include "sim/SimDevice.h"
 
 namespace tarnvale::sim {
 
@@ -31,7 +31,7 @@ bool ParseEndpoint(const std::string& text, std::string& address, std::uint16_t&
 
 class SimLink {
  public:
-  SimLink(Rq700Device& device, LinkOptions options);
+  SimLink(SimDevice& device, LinkOptions options);
   ~SimLink();
   SimLink(const SimLink&) = delete;
   SimLink& operator=(const SimLink&) = delete;
@@ -67,7 +67,7 @@ class SimLink {
   // Earliest time something is due, or TimePoint::max().
   TimePoint NextDue() const;
 
-  Rq700Device& device_;
+  SimDevice& device_;
   LinkOptions options_;
   int listenFd_ = -1;
   int connFd_ = -1;        // TCP client or pty master

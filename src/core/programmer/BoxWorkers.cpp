@@ -1,0 +1,123 @@
+#include "core/programmer/BoxWorkers.h"
+
+#include <cstdio>
+
+#include "core/link/CommPort.h"
+#include "core/programmer/PinImage.h"
+#include "core/protocol/Timer.h"
+
+namespace tarnvale {
+
+void ControlLineProber::Start() {
+  Stop();
+  probing_.store(true);
+  worker_ = std::thread([this] { Loop(); });
+}
+
+void ControlLineProber::Stop() {
+  probing_.store(false);
+  if (worker_.joinable()) worker_.join();
+}
+
+void ControlLineProber::Loop() {
+  std::uint32_t mask = 1;
+  bool sentLast = false;
+  while (probing_.load()) {
+    std::optional<PinImage> image = ControlToggleImage(mask);
+    if (!image && sentLast) image = IdleControlImage();
+    sentLast = image.has_value();
+    if (image) {
+      link_.Send(BuildPacket(kPinImageSize, 0, box_type::kDrivePins, image->bytes));
+      sent_.fetch_add(1);
+      SystemClock().SleepMs(pauseMs_);
+    }
+    mask = mask == 0x80000000u ? 1 : mask << 1;
+  }
+}
+
+bool DecodeRamStatus(const MemoryRecord& record, RamStatus& s) {
+  if (record.data.size() < 10) return false;
+  const auto& d = record.data;
+  s.state = d[0];
+  s.code = d[1];
+  s.value = static_cast<std::uint32_t>(d[2]) | static_cast<std::uint32_t>(d[3]) << 8 |
+            static_cast<std::uint32_t>(d[4]) << 16 | static_cast<std::uint32_t>(d[5]) << 24;
+  s.data1 = static_cast<std::uint16_t>(d[6] | d[7] << 8);
+  s.data2 = static_cast<std::uint16_t>(d[8] | d[9] << 8);
+  return true;
+}
+
+std::string RamFailureText(const RamStatus& s) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X ",
+                static_cast<unsigned>(s.value), static_cast<unsigned>(s.data1),
+                static_cast<unsigned>(s.data2));
+  return buf;
+}
+
+std::string RamBankLine(bool test, int bank) {
+  return std::string(test ? "Testing" : "Loading") + " RAM Bank " + std::to_string(bank);
+}
+
+void ProgressWatcher::Start(bool test, int bank) {
+  Join();
+  quiet_.store(false);
+  running_.store(true);
+  link_.Send(RamBankPacket(test, bank));
+  worker_ = std::thread([this] { Run(); });
+}
+
+void ProgressWatcher::RequestStop(std::uint32_t graceMs) {
+  graceMs_.store(graceMs);
+  quiet_.store(true);
+}
+
+void ProgressWatcher::Join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void ProgressWatcher::Finish(ResultCode code, const RamStatus& last) {
+  running_.store(false);
+  if (!quiet_.load()) events_.OnRamFinished(code, last);
+}
+
+ResultCode ProgressWatcher::Run() {
+  running_.store(true);
+  RamStatus last;
+  std::optional<Timer> grace;
+  Timer silence(link_.Timings().recordSilenceMs);
+  constexpr std::uint32_t kLookMs = 50;
+  for (;;) {
+    if (quiet_.load()) {
+      if (!grace) grace.emplace(graceMs_.load());
+      if (grace->IsExpired()) {
+        Finish(rc::kTimeout, last);
+        return rc::kTimeout;
+      }
+    }
+    if (link_.Port().GetInQueue() == 0) {
+      if (silence.IsExpired()) {
+        Finish(rc::kTimeout, last);
+        return rc::kTimeout;
+      }
+      link_.Port().WaitReadable(kLookMs);
+      continue;
+    }
+    MemoryRecord record;
+    ResultCode r = link_.ReadRecord(record);
+    silence.Restart(link_.Timings().recordSilenceMs);
+    if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
+    if (r != rc::kSuccess) {
+      Finish(r, last);
+      return r;
+    }
+    if (last.state == 1 && last.code == rc::kSuccess) {
+      if (!quiet_.load()) events_.OnRamProgress(last.value);
+      continue;
+    }
+    Finish(last.code, last);
+    return last.code;
+  }
+}
+
+}  // namespace tarnvale
