@@ -234,14 +234,14 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
                                             static_cast<std::uint8_t>(id >> 16),
                                             static_cast<std::uint8_t>(id >> 8),
                                             static_cast<std::uint8_t>(id)}),
-                              200, true, false});
+                              0, true, false});
       break;
     }
     case box_type::kBoardInfo: {
       const BoardInfoRecord r = BoardInfo(static_cast<std::uint8_t>(address >> 8));
       out.push_back(SimOutput{FramedRecord(0, box_type::kBoardInfo,
                                            std::vector<std::uint8_t>(r.bytes.begin(), r.bytes.end())),
-                              300, true, false});
+                              0, true, false});
       break;
     }
     case box_type::kLineTest:
