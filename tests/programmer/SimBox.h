@@ -26,14 +26,16 @@ inline BoxTimings FastBoxTimings() {
 
 class SimBox {
  public:
-  explicit SimBox(sim::BoxOptions options = {})
+  // With `openHost` false nothing opens the pty's other side: the program
+  // under test does, through Path().
+  explicit SimBox(sim::BoxOptions options = {}, bool openHost = true)
       : device_(std::move(options)), link_(device_, sim::LinkOptions{}) {
     if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     std::string endpoint, error;
     if (!link_.Open(endpoint, error)) throw std::runtime_error(error);
     path_ = endpoint.substr(4);  // "pty /dev/pts/N"
     thread_ = std::thread([this] { link_.Run(stop_[0]); });
-    if (!port_.Open(path_, 921600, 0, 8, 0)) throw std::runtime_error("cannot open " + path_);
+    if (openHost && !port_.Open(path_, 921600, 0, 8, 0)) throw std::runtime_error("cannot open " + path_);
   }
   ~SimBox() {
     port_.Close();
@@ -47,6 +49,7 @@ class SimBox {
   SimBox& operator=(const SimBox&) = delete;
 
   CommPort& Port() { return port_; }
+  const std::string& Path() const { return path_; }
   // Read only after the exchanges that change them have been answered.
   const sim::BoxDevice& Device() const { return device_; }
 

@@ -4,11 +4,13 @@
 // call it from here.
 #include "gui/app/CMainFrame.h"
 #include "gui/flash/FlashCommands.h"
+#include "gui/programmer/ProgrammerCommands.h"
 
 namespace tarnvale::gui {
 
 void InstallFeatureCommands(CMainFrame& frame) {
   InstallFlashCommands(frame);
+  InstallProgrammerCommands(frame);
 }
 
 }  // namespace tarnvale::gui
