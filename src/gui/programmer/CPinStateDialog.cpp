@@ -2,11 +2,15 @@
 
 #include <QDialogButtonBox>
 #include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 #include "gui/ui/CXListBox.h"
+
+namespace {
+// The list draws its lines this far in from its own edge.
+constexpr int kListTextIndent = 4;
+}  // namespace
 
 namespace tarnvale::gui {
 
@@ -16,16 +20,12 @@ CPinStateDialog::CPinStateDialog(const PinImage& expected, const PinImage& read,
   setWindowTitle(QString::fromStdString(title));
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   auto* layout = new QVBoxLayout(this);
-  // The headings stand over the columns of the fixed-width lines.
-  auto* headings = new QHBoxLayout;
-  for (const char* h : {"Pin\nName", "Expected\nValue", "Read\nValue"}) {
-    auto* label = new QLabel(QString::fromLatin1(h), this);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setFont(fixed);
-    headings->addWidget(label);
-  }
-  headings->addStretch(1);
-  layout->addLayout(headings);
+  // The three two-line headings, spaced in the list's fixed-width columns
+  // (name right-aligned in 9 characters, then the two levels).
+  auto* headings = new QLabel(QStringLiteral("      Pin Expected   Read\n     Name    Value  Value"), this);
+  headings->setFont(fixed);
+  headings->setContentsMargins(kListTextIndent, 0, 0, 0);
+  layout->addWidget(headings);
   list_ = new CXListBox(this);
   list_->setFont(fixed);
   list_->setObjectName("list1083");
@@ -37,7 +37,7 @@ CPinStateDialog::CPinStateDialog(const PinImage& expected, const PinImage& read,
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(ok);
-  resize(320, 520);
+  resize(360, 560);
 }
 
 }  // namespace tarnvale::gui
