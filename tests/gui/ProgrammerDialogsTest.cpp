@@ -75,8 +75,50 @@ TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   dialog.reject();
 }
 
+// Answers the next `count` "Pin States" windows: records each title and its
+// red rows, then closes it.
+void AnswerPinDialogs(std::vector<std::pair<std::string, std::vector<std::string>>>& seen,
+                      std::size_t count) {
+  test::AnswerNextModal([&seen, count](QWidget* w) {
+    auto* pins = qobject_cast<CPinStateDialog*>(w);
+    if (pins == nullptr) return;
+    std::vector<std::string> red;
+    for (int i = 0; i < pins->List()->count(); ++i) {
+      const QByteArray stored = pins->List()->item(i)->data(CXListBox::kStoredRole).toByteArray();
+      if (stored.at(1) == CXListBox::Red + 1) red.push_back(pins->List()->item(i)->text().simplified().toStdString());
+    }
+    seen.emplace_back(pins->windowTitle().toStdString(), red);
+    pins->accept();
+    if (seen.size() < count) AnswerPinDialogs(seen, count);
+  });
+}
+
+TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
+  sim::BoxOptions o = Box('C');
+  o.stuck.emplace_back(PinByName("A7"), false);
+  test::SimBox box(o);
+  test::RecordingOperator op;
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  dialog.show();
+  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
+  std::vector<std::pair<std::string, std::vector<std::string>>> seen;
+  AnswerPinDialogs(seen, 7);
+  dialog.Button(TestButton::TestCpu)->click();
+  ASSERT_EQ(seen.size(), 7u);
+  EXPECT_EQ(seen[0].first, "Set All Pins Low and Test");
+  EXPECT_TRUE(seen[0].second.empty());
+  EXPECT_EQ(seen[1].first, "Set All Pins High and Test");
+  EXPECT_EQ(seen[1].second, std::vector<std::string>{"A7 1 0"});
+  EXPECT_EQ(seen[6].first, "Test walking 0's on Data Lines");
+  EXPECT_EQ(seen[6].second, std::vector<std::string>{"A7 1 0"});
+  // A mismatch is told by the pin lists, not by a message.
+  EXPECT_TRUE(op.MessageTexts().empty());
+  EXPECT_TRUE(dialog.Button(TestButton::TestCpu)->isEnabled());
+  dialog.reject();
+}
+
 TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
-  test::SimBox box(Box('C', 1500));
+  test::SimBox box(Box('C', 700));
   test::RecordingOperator op;
   auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings());
   dialog->show();
