@@ -42,7 +42,7 @@ int ExitFor(ResultCode code) {
   return kExitFailure;
 }
 
-// The programmer link of one command, from selection to EndCommand.
+// The programmer link of one command, from selection to its close.
 class BoxSession {
  public:
   BoxSession(const BoxArgs& args, int targetNumber) : op_(std::cout, std::cerr) {
@@ -54,21 +54,24 @@ class BoxSession {
     const ResultCode r = link_->SelectTarget(targetNumber);
     if (r != rc::kSuccess) {
       const std::string why = link_->EnsureProgrammerPort().LastError();
-      link_->EndCommand();
+      Close();
       Fail(ResultText(r) + ": " + settings_.ProgrammerPortParams().name +
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
            ExitFor(r));
     }
     box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort());
   }
-  ~BoxSession() {
-    box_.reset();
-    link_->EndCommand();
-  }
+  // A command line run ends here: there is no terminal to hand the
+  // controller port back to, so it is left alone rather than reopened.
+  ~BoxSession() { Close(); }
   BoxLink& Box() { return *box_; }
-  CliOperator& Op() { return op_; }
 
  private:
+  void Close() {
+    box_.reset();
+    if (CommPort* port = link_->ProgrammerPort()) port->Close();
+  }
+
   CliOperator op_;
   ConfigData settings_;
   std::unique_ptr<LinkState> link_;

@@ -70,6 +70,7 @@ TEST(BoxMenuCommands, TestDialogOpensOnlyAfterASelection) {
   ConfigData settings;
   settings.Load();
   settings.SetAuxCOMPort(box.Path());
+  settings.SetCOMPort("/nonexistent/controller");
   test::RecordingOperator op;
   LinkState link(settings, &op);
   int opened = 0;
