@@ -208,14 +208,23 @@ void RunPins(const BoxArgs& args) {
   throw CLI::RuntimeError(outcome.firstFailedRead != rc::kSuccess ? ExitFor(code) : kExitFailure);
 }
 
+// "[#########.....................]  30%": the box reports only percentages.
+std::string Bar(std::uint32_t percent) {
+  constexpr std::uint32_t kWidth = 30;
+  const std::uint32_t filled = std::min<std::uint32_t>(percent, 100) * kWidth / 100;
+  char pct[8];
+  std::snprintf(pct, sizeof pct, "%3u%%", static_cast<unsigned>(std::min<std::uint32_t>(percent, 100)));
+  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " + pct;
+}
+
 class RamPrinter : public RamEvents {
  public:
-  RamPrinter(ProgressStyle style) : style_(style) {}
+  explicit RamPrinter(ProgressStyle style) : style_(style) {}
   void OnRamProgress(std::uint32_t percent) override {
     if (style_ == ProgressStyle::Json) {
       std::cout << "{\"event\":\"progress\",\"percent\":" << percent << "}" << std::endl;
     } else if (style_ == ProgressStyle::Bar) {
-      std::cerr << "\r" << ProgressLine(percent / 100.0, 0, "", -1) << std::flush;
+      std::cerr << "\r" << Bar(percent) << std::flush;
     } else if (percent / 10 != lastTenth_) {
       lastTenth_ = percent / 10;
       std::cerr << percent << "%" << std::endl;
@@ -224,7 +233,7 @@ class RamPrinter : public RamEvents {
   void OnRamFinished(ResultCode code, const RamStatus& last) override {
     code_ = code;
     last_ = last;
-    if (style_ == ProgressStyle::Bar) std::cerr << "\r" << ProgressLine(1.0, 0, "", 0) << std::endl;
+    if (style_ == ProgressStyle::Bar) std::cerr << "\r" << Bar(100) << std::endl;
   }
   ResultCode code_ = rc::kTimeout;
   RamStatus last_;
@@ -268,25 +277,27 @@ void RegisterBoxCommands(CLI::App& app) {
   auto* jtag = box->add_subcommand("jtag-id", "Read the JTAG ID of the 80386EX board or the TN835 CPU");
   auto which = std::make_shared<std::string>("386");
   AddBoxOptions(jtag, *args);
-  jtag->add_option("--target", *which, "386 (the RQ700 CPU board, default) or tn835")
-      ->check(CLI::IsMember({"386", "tn835"}));
-  jtag->callback([args, which] { RunJtagId(*args, *which); });
+  jtag->add_option("--target", *which, "386 (the RQ700 CPU board, default) or tn835");
+  jtag->callback([args, which] {
+    if (*which != "386" && *which != "tn835") Fail("--target wants 386 or tn835: " + *which, kExitUsage);
+    RunJtagId(*args, *which);
+  });
 
   auto* info = box->add_subcommand("board-info", "Read the CPU board's identification and flash ID");
   auto cpuRev = std::make_shared<std::string>();
   auto ioRev = std::make_shared<std::string>();
   AddBoxOptions(info, *args);
-  auto letter = CLI::Validator(
-      [](std::string& s) {
-        return s.size() == 1 && s[0] >= 'A' && s[0] <= 'Z' ? std::string()
-                                                           : std::string("one letter A to Z");
-      },
-      "LETTER");
-  info->add_option("--cpu-rev", *cpuRev, "CPU board revision letter to read the flash ID with")
-      ->check(letter);
-  info->add_option("--io-rev", *ioRev, "I/O board revision letter")->check(letter);
+  info->add_option("--cpu-rev", *cpuRev, "CPU board revision letter to read the flash ID with");
+  info->add_option("--io-rev", *ioRev, "I/O board revision letter");
   info->add_flag("--json", args->json, "One JSON object instead of text");
-  info->callback([args, cpuRev, ioRev] { RunBoardInfo(*args, *cpuRev, *ioRev); });
+  info->callback([args, cpuRev, ioRev] {
+    for (const std::string* letter : {cpuRev.get(), ioRev.get()}) {
+      if (!letter->empty() && (letter->size() != 1 || (*letter)[0] < 'A' || (*letter)[0] > 'Z')) {
+        Fail("--cpu-rev and --io-rev want one letter A to Z: " + *letter, kExitUsage);
+      }
+    }
+    RunBoardInfo(*args, *cpuRev, *ioRev);
+  });
 
   auto* cpu = app.add_subcommand("cpu-test", "Test the RQ700 CPU board through the box");
   cpu->require_subcommand(1);
@@ -298,12 +309,15 @@ void RegisterBoxCommands(CLI::App& app) {
   auto* ram = cpu->add_subcommand("ram", "Test (or with --load, load) one 1 MB RAM bank");
   auto bank = std::make_shared<int>(1);
   auto load = std::make_shared<bool>(false);
-  ram->add_option("bank", *bank, "RAM bank 1 to 5")->required()->check(CLI::Range(1, 5));
+  ram->add_option("bank", *bank, "RAM bank 1 to 5")->required();
   ram->add_flag("--load", *load, "Load the bank instead of testing it");
   AddBoxOptions(ram, *args);
   ram->add_option("--progress", args->progress, "auto (bar on a terminal), plain, bar or json")
       ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
-  ram->callback([args, bank, load] { RunRam(*args, *bank, *load); });
+  ram->callback([args, bank, load] {
+    if (*bank < 1 || *bank > 5) Fail("the RAM bank is 1 to 5, not " + std::to_string(*bank), kExitUsage);
+    RunRam(*args, *bank, *load);
+  });
 }
 
 }  // namespace tarnvale::cli

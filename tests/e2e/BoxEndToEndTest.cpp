@@ -98,6 +98,11 @@ TEST_P(BoxEndToEnd, AMissingBoxOrCableHasItsOwnExitStatus) {
                                        (dir_ / "no-such-tty").string()},
                                       dir_);
   EXPECT_EQ(noPort.exitCode, 3);
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"cpu-test", "ram", "6"},
+                                              {"box", "board-info", "--cpu-rev", "e"},
+                                              {"box", "jtag-id", "--target", "pic"}}) {
+    EXPECT_EQ(Cli(*sim, bad).exitCode, 2) << bad[1];
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, BoxEndToEnd, ::testing::Values(false, true),
