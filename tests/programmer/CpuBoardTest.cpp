@@ -167,6 +167,27 @@ TEST(RamBankSim, OutcomesOfLoadAndTest) {
   }
 }
 
+TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
+  test::PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  BoxLink link(port, test::FastBoxTimings());
+  auto status = [](std::uint8_t state, std::uint8_t code, std::uint8_t value) {
+    return BuildPacket(10, 0, box_type::kTestRam,
+                       std::vector<std::uint8_t>{state, code, value, 0, 0, 0, 0x34, 0x12, 0x78, 0x56});
+  };
+  std::vector<std::uint8_t> burst = {0x00, 0x55};  // noise before the first record is skipped
+  for (const auto& r : {status(1, '0', 10), status(1, '0', 20), status(0, 'D', 0x40)}) {
+    burst.insert(burst.end(), r.begin(), r.end());
+  }
+  pty.Send(burst);
+  RamLog log;
+  ProgressWatcher watcher(link, log);
+  EXPECT_EQ(watcher.Run(), 'D');
+  EXPECT_EQ(log.progress, (std::vector<std::uint32_t>{10, 20}));
+  EXPECT_EQ(RamFailureText(log.last), "Failed at address = 0x40, Data1 = 0x1234, Data2 = 0x5678 ");
+}
+
 TEST(ProberSim, SendsImagesUntilStoppedAndJoins) {
   SimBox box(Options());
   BoxLink link(box.Port(), test::FastBoxTimings());
@@ -306,6 +327,29 @@ TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
     model.TestCpu();
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ResultText('@')});
   }
+}
+
+TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
+  SimBox box(Options([](auto& o) { o.ramMs = 100; }));
+  BoxLink link(box.Port(), test::FastBoxTimings());
+  FakeView view;
+  test::RecordingOperator op;
+  // No front end in between: the events reach the model on the watcher's thread.
+  TestCpuModel model(link, view, op);
+  model.StartRam(false, 1);
+  EXPECT_FALSE(view.On(TestButton::TestCpu));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Success"});
+  std::lock_guard l(view.m);
+  ASSERT_GE(view.progress.size(), 4u);
+  EXPECT_EQ(view.progress.front(), 0);
+  EXPECT_EQ(view.progress[view.progress.size() - 2], 100);
+  EXPECT_EQ(view.progress.back(), 0);
+  EXPECT_TRUE(view.buttons[static_cast<std::size_t>(TestButton::TestCpu)]);
+  EXPECT_EQ(view.lines.back(), "Loading RAM Bank 1");
 }
 
 TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {

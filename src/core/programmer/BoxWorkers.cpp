@@ -1,5 +1,6 @@
 #include "core/programmer/BoxWorkers.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/link/CommPort.h"
@@ -73,7 +74,9 @@ void ProgressWatcher::RequestStop(std::uint32_t graceMs) {
 }
 
 void ProgressWatcher::Join() {
-  if (worker_.joinable()) worker_.join();
+  // A finished event handled on the worker itself (no marshalling front end)
+  // may ask to join; the thread is ending then and is joined on the next Start.
+  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
 void ProgressWatcher::Finish(ResultCode code, const RamStatus& last) {
@@ -81,31 +84,54 @@ void ProgressWatcher::Finish(ResultCode code, const RamStatus& last) {
   if (!quiet_.load()) events_.OnRamFinished(code, last);
 }
 
+// Records of the stream can arrive back to back in one read; the bytes after
+// a complete record are kept for the next one instead of being dropped.
+ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record,
+                                       Timer& silence) {
+  for (;;) {
+    const auto start = std::find(pending.begin(), pending.end(), kPacketStart);
+    pending.erase(pending.begin(), start);
+    if (pending.size() >= 2 && pending.size() >= static_cast<std::size_t>(pending[1]) + kPacketOverhead) {
+      const std::size_t n = pending[1];
+      unsigned sum = 0;
+      for (std::size_t i = 1; i < n + kPacketOverhead; ++i) sum += pending[i];
+      record.count = pending[1];
+      record.address = static_cast<std::uint16_t>(pending[2] << 8 | pending[3]);
+      record.type = pending[4];
+      record.data.assign(pending.begin() + 5, pending.begin() + 5 + static_cast<std::ptrdiff_t>(n));
+      record.checksum = pending[n + 5];
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n + kPacketOverhead));
+      return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
+    }
+    if (quiet_.load()) {
+      if (!grace_) grace_.emplace(graceMs_.load());
+      if (grace_->IsExpired()) return kStopped;
+    }
+    std::uint8_t chunk[256];
+    const std::size_t got = link_.Port().Read(chunk, sizeof chunk);
+    if (got > 0) {
+      pending.insert(pending.end(), chunk, chunk + got);
+      silence.Restart(link_.Timings().recordSilenceMs);
+      continue;
+    }
+    if (silence.IsExpired()) return rc::kTimeout;
+    link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
+  }
+}
+
 ResultCode ProgressWatcher::Run() {
   running_.store(true);
   RamStatus last;
-  std::optional<Timer> grace;
+  grace_.reset();
   Timer silence(link_.Timings().recordSilenceMs);
-  constexpr std::uint32_t kLookMs = 50;
+  std::vector<std::uint8_t> pending;
   for (;;) {
-    if (quiet_.load()) {
-      if (!grace) grace.emplace(graceMs_.load());
-      if (grace->IsExpired()) {
-        Finish(rc::kTimeout, last);
-        return rc::kTimeout;
-      }
-    }
-    if (link_.Port().GetInQueue() == 0) {
-      if (silence.IsExpired()) {
-        Finish(rc::kTimeout, last);
-        return rc::kTimeout;
-      }
-      link_.Port().WaitReadable(kLookMs);
-      continue;
-    }
     MemoryRecord record;
-    ResultCode r = link_.ReadRecord(record);
-    silence.Restart(link_.Timings().recordSilenceMs);
+    ResultCode r = NextRecord(pending, record, silence);
+    if (r == kStopped) {
+      Finish(rc::kTimeout, last);
+      return rc::kTimeout;
+    }
     if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
     if (r != rc::kSuccess) {
       Finish(r, last);

@@ -12,10 +12,13 @@
 // and by their destructors.
 
 #include <atomic>
+#include <optional>
+#include <vector>
 #include <cstdint>
 #include <thread>
 
 #include "core/programmer/BoxCommands.h"
+#include "core/protocol/Timer.h"
 
 namespace tarnvale {
 
@@ -80,10 +83,15 @@ class ProgressWatcher {
   // No more events; the worker goes on draining the stream until its final
   // record or `graceMs` have passed, so the box is idle when it returns.
   void RequestStop(std::uint32_t graceMs);
+  // Waits for the worker; from the worker's own thread it returns at once.
   void Join();
   bool Running() const { return running_.load(); }
 
  private:
+  static constexpr ResultCode kStopped = 0xFF;
+  // The next framed record of the stream: '0', '2' (bad checksum), '@'
+  // (silence) or kStopped once a stop's grace has passed.
+  ResultCode NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record, Timer& silence);
   void Finish(ResultCode code, const RamStatus& last);
 
   BoxLink& link_;
@@ -92,6 +100,7 @@ class ProgressWatcher {
   std::atomic<bool> running_{false};
   std::atomic<bool> quiet_{false};
   std::atomic<std::uint32_t> graceMs_{0};
+  std::optional<Timer> grace_;  // the worker's own: started when it first sees the stop
 };
 
 }  // namespace tarnvale
