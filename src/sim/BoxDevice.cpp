@@ -178,7 +178,7 @@ void BoxDevice::RamStream(std::vector<SimOutput>& out, bool test, std::uint32_t 
 }
 
 void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
-  // A packet with a bad checksum is dropped, as the box firmware does.
+  // A packet with a bad checksum is answered "Bad Check Sum" and not counted.
   unsigned sum = 0;
   for (std::uint8_t b : packet_) sum += b;
   if ((sum & 0xFF) != 0) {
