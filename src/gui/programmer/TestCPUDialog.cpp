@@ -1,6 +1,7 @@
 #include "gui/programmer/TestCPUDialog.h"
 
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,6 +17,19 @@
 #include "gui/programmer/CPinStateDialog.h"
 
 namespace tarnvale::gui {
+namespace {
+
+// The box is given a fixed time before its identification replies are read
+// (up to 3.5 s); the wait cursor says the window is busy, not hung.
+class BusyCursor {
+ public:
+  BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
 
 TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxTimings timings)
     : QDialog(parent) {
@@ -103,7 +117,10 @@ void TestCPUDialog::showEvent(QShowEvent* e) {
   if (opened_) return;
   opened_ = true;
   // After the window is up, so the operator sees it while the box answers.
-  QTimer::singleShot(0, this, [this] { model_->Open(); });
+  QTimer::singleShot(0, this, [this] {
+    BusyCursor busy;
+    model_->Open();
+  });
 }
 
 void TestCPUDialog::done(int r) {
@@ -116,11 +133,17 @@ void TestCPUDialog::done(int r) {
 
 void TestCPUDialog::OnButton(TestButton b) {
   switch (b) {
-    case TestButton::ReadFlashId:
+    case TestButton::ReadFlashId: {
+      BusyCursor busy;
       model_->ReadFlashId(Field(BoardField::CpuRevision)->text().toStdString(),
                           Field(BoardField::IoRevision)->text().toStdString());
       break;
-    case TestButton::ReadJtagId: model_->ReadJtagId(); break;
+    }
+    case TestButton::ReadJtagId: {
+      BusyCursor busy;
+      model_->ReadJtagId();
+      break;
+    }
     case TestButton::TestData: model_->ToggleLineTest(kLineTestData); break;
     case TestButton::TestAddress: model_->ToggleLineTest(kLineTestAddress); break;
     case TestButton::TestControls: model_->ToggleProbing(); break;
