@@ -17,10 +17,10 @@ namespace tarnvale::test {
 // Short enough for fast tests, long enough for a pty round trip.
 inline BoxTimings FastBoxTimings() {
   BoxTimings t;
-  t.jtagSettleMs = 60;
-  t.jtagSettle386Ms = 60;
-  t.boardInfoSettleMs = 80;
-  t.recordSilenceMs = 300;
+  t.jtagSettleMs = 120;
+  t.jtagSettle386Ms = 120;
+  t.boardInfoSettleMs = 200;
+  t.recordSilenceMs = 500;
   return t;
 }
 
