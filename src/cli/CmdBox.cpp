@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <set>
 
