@@ -20,5 +20,6 @@ void RegisterPortCommands(CLI::App& app);        // ports
 void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec convert
 void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump
 void RegisterBackupCommands(CLI::App& app);      // backup save|load|diff, serial-test
+void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
 
 }  // namespace tarnvale::cli

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterHexCommands(app);
   tarnvale::cli::RegisterControllerCommands(app);
   tarnvale::cli::RegisterBackupCommands(app);
+  tarnvale::cli::RegisterBoxCommands(app);
   CLI11_PARSE(app, argc, argv);
   return tarnvale::cli::kExitOk;
 }

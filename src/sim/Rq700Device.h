@@ -48,7 +48,7 @@ struct DeviceOptions {
 
 class Rq700Device : public SimDevice {
  public:
-  using Output = SimDevice::Output;
+  using Output = SimOutput;
   using LogSink = std::function<void(const std::string&)>;
 
   explicit Rq700Device(DeviceOptions options);

@@ -149,7 +149,7 @@ void SimLink::ProcessInput(TimePoint now) {
     in_.pop_front();
   }
   if (due.empty()) return;
-  std::vector<SimDevice::Output> replies;
+  std::vector<SimOutput> replies;
   device_.Feed(due.data(), due.size(), replies);
   for (auto& r : replies) {
     OutChunk c;

@@ -6,6 +6,12 @@
 //       it serves until SIGINT or SIGTERM.
 //   tarnvale-sim rq750 [--pty | --tcp ADDR:PORT] [options]
 //       An RQ750 in Data Backup mode (setup, material table, part library).
+//   tarnvale-sim box [--pty | --tcp ADDR:PORT] [options]
+//       The Universal Programmer box with an 80386EX CPU board on its JTAG
+//       cable (board faults injectable); first line as for rq700.
+//   tarnvale-sim bench [--tcp] [options]
+//       An RQ700 controller and the box from one process on two endpoints;
+//       the first two lines are "controller <endpoint>" and "programmer <endpoint>".
 //   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
 //       Writes a demonstration flash memory file.
 #include <fcntl.h>
@@ -17,6 +23,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "sim/BoxServe.h"
 #include "sim/ImageMaker.h"
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Command.h"
@@ -151,6 +158,95 @@ int RunRq700(const std::string& tcp, tarnvale::sim::DeviceOptions opts, std::uin
   return 0;
 }
 
+
+// The box's options, shared by "box" and "bench".
+struct BoxArgs {
+  tarnvale::sim::BoxOptions options;
+  std::string jtagId, cpuRev, ioRev, flashChip, ramFail;
+  std::vector<std::string> stuck, shorts, faults;
+  std::uint32_t baud = 0;
+};
+
+void AddBoxOptions(CLI::App* cmd, BoxArgs& a, bool withFaults) {
+  cmd->add_option("--version", a.options.version, "Version text the box reports");
+  cmd->add_option("--jtag-id", a.jtagId, "JTAG ID to report, hex (default by target)");
+  cmd->add_flag("--no-jtag", a.options.noJtag, "No answer to the JTAG ID read (cable off)");
+  cmd->add_option("--cpu-rev", a.cpuRev, "CPU board (7193) revision letter (default C)");
+  cmd->add_option("--io-rev", a.ioRev, "I/O board (7194) revision letter (default B)");
+  cmd->add_option("--serial", a.options.serial, "Controller serial number on the board");
+  cmd->add_option("--cpu-serial", a.options.cpuSerial, "CPU board serial number");
+  cmd->add_option("--io-serial", a.options.ioSerial, "I/O board serial number");
+  cmd->add_option("--flash-chip", a.flashChip, "Revision C boot flash: st (default) or amd");
+  cmd->add_option("--stuck", a.stuck, "A pin stuck at a level, PIN=0|1 (repeatable)");
+  cmd->add_option("--short", a.shorts, "Two shorted pins, PIN,PIN (repeatable)");
+  cmd->add_option("--ram-ms", a.options.ramMs, "Time one RAM bank load or test takes (default 2000)");
+  cmd->add_option("--ram-fail", a.ramFail, "RAM test fails at ADDR with data D1,D2: ADDR=D1,D2 (hex)");
+  if (withFaults) {
+    cmd->add_option("--baud", a.baud, "Pace the link as a serial line of this speed (8N1)");
+    cmd->add_option("--fault", a.faults, "silent-after:N, close-after:N or stray:N=HH (packets)");
+  }
+}
+
+// Checks and completes the box's options; false after printing the reason.
+bool FinishBoxOptions(BoxArgs& a) {
+  using namespace tarnvale::sim;
+  std::string error;
+  auto letter = [&error](const std::string& text, char& out, const char* what) {
+    if (text.empty()) return true;
+    if (text.size() != 1 || text[0] < 'A' || text[0] > 'Z') {
+      error = std::string(what) + " wants one letter A to Z";
+      return false;
+    }
+    out = text[0];
+    return true;
+  };
+  bool ok = letter(a.cpuRev, a.options.cpuRevision, "--cpu-rev") &&
+            letter(a.ioRev, a.options.ioRevision, "--io-rev");
+  if (ok && !a.jtagId.empty()) {
+    std::uint32_t id = 0;
+    ok = ParseHex32(a.jtagId, id);
+    if (ok) a.options.jtagId = id;
+    else error = "--jtag-id wants a hex number";
+  }
+  if (ok && !a.flashChip.empty()) {
+    ok = a.flashChip == "st" || a.flashChip == "amd";
+    a.options.amdFlash = a.flashChip == "amd";
+    if (!ok) error = "--flash-chip wants st or amd";
+  }
+  if (ok && a.options.version.size() > 70) {
+    ok = false;
+    error = "--version wants at most 70 characters";
+  }
+  for (const auto& s : a.stuck) {
+    std::pair<int, bool> p;
+    if (ok && (ok = ParseStuck(s, p, error))) a.options.stuck.push_back(p);
+  }
+  for (const auto& s : a.shorts) {
+    std::pair<int, int> p;
+    if (ok && (ok = ParseShort(s, p, error))) a.options.shorts.push_back(p);
+  }
+  if (ok && !a.ramFail.empty()) ok = ParseRamFail(a.ramFail, a.options, error);
+  for (const auto& f : a.faults) {
+    if (!ok) break;
+    const auto fault = ParseFault(f, error);
+    ok = fault && fault->kind != Fault::Kind::Ack && fault->kind != Fault::Kind::Erase;
+    if (fault && !ok) error = "the box takes silent-after, close-after and stray faults: " + f;
+    if (ok) a.options.faults.push_back(*fault);
+  }
+  if (!ok) std::cerr << error << "\n";
+  return ok;
+}
+
+void InstallStopSignals() {
+  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) std::exit(1);
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +278,22 @@ int main(int argc, char** argv) {
   rq->add_option("--save-flash", savePath, "Write the flash contents to this file at exit");
 
   tarnvale::sim::Rq750Command rq750(app);
+  auto* boxCmd = app.add_subcommand("box", "A simulated Universal Programmer box with a CPU board");
+  BoxArgs boxArgs;
+  bool boxPty = false;
+  std::string boxTcp;
+  auto* boxPtyOpt = boxCmd->add_flag("--pty", boxPty, "Serve on a new pseudo-terminal (the default)");
+  boxCmd->add_option("--tcp", boxTcp, "Serve on a loopback TCP endpoint ADDR:PORT (port 0: any free)")
+      ->excludes(boxPtyOpt);
+  AddBoxOptions(boxCmd, boxArgs, true);
+
+  auto* bench = app.add_subcommand("bench", "An RQ700 controller and the box on two endpoints");
+  BoxArgs benchArgs;
+  bool benchTcp = false;
+  std::string benchRevision;
+  bench->add_flag("--tcp", benchTcp, "Serve both on loopback TCP ports instead of ptys");
+  bench->add_option("--controller-revision", benchRevision, "The controller's CPU board revision");
+  AddBoxOptions(bench, benchArgs, false);
 
   auto* mk = app.add_subcommand("make-image", "Write a demonstration flash memory file");
   std::string out;
@@ -196,6 +308,26 @@ int main(int argc, char** argv) {
   mk->add_option("--seed", recipe.seed, "Seed of the application bytes");
 
   CLI11_PARSE(app, argc, argv);
+
+  if (boxCmd->parsed() || bench->parsed()) {
+    BoxArgs& a = boxCmd->parsed() ? boxArgs : benchArgs;
+    if (!FinishBoxOptions(a)) return 2;
+    LinkOptions link;
+    link.baud = a.baud;
+    if (boxCmd->parsed() && !boxTcp.empty()) {
+      link.tcp = true;
+      if (!ParseEndpoint(boxTcp, link.address, link.port) || !IsLoopbackAddress(link.address)) {
+        std::cerr << "--tcp wants a loopback ADDR:PORT, e.g. 127.0.0.1:0\n";
+        return 2;
+      }
+    }
+    InstallStopSignals();
+    if (boxCmd->parsed()) return ServeBox(a.options, link, g_stopPipe[0], std::cout, std::cerr);
+    link.tcp = benchTcp;
+    DeviceOptions controller;
+    if (!benchRevision.empty()) controller.revision = benchRevision[0];
+    return ServeBench(controller, a.options, link, g_stopPipe[0], std::cout, std::cerr);
+  }
 
   if (mk->parsed()) {
     std::string error;

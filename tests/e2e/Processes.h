@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -90,9 +91,10 @@ inline RunResult RunCommand(const std::vector<std::string>& argv, const std::fil
 // A running tarnvale-sim; stopped with SIGTERM (and reaped) on destruction.
 class SimProcess {
  public:
-  // `device` is the simulator's subcommand ("rq700", "rq750").
+  // `device` is the simulator's subcommand; it names its endpoints on its
+  // first `lines` lines of output (the bench serves two).
   SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir,
-             const std::string& device = "rq700") {
+             const std::string& device = "rq700", std::size_t lines = 1) {
     int pipeFd[2];
     if (::pipe2(pipeFd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     const auto errPath = dir / "sim-err.txt";
@@ -106,12 +108,16 @@ class SimProcess {
     std::string line;
     char c[256];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n')) < lines &&
+           std::chrono::steady_clock::now() < deadline) {
       pollfd p{out_, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
       const ssize_t n = ::read(out_, c, sizeof c);
       if (n <= 0) break;
       line.append(c, static_cast<std::size_t>(n));
+    }
+    for (std::size_t start = 0, nl; (nl = line.find('\n', start)) != std::string::npos; start = nl + 1) {
+      lines_.push_back(line.substr(start, nl - start));
     }
     endpointLine_ = line.substr(0, line.find('\n'));
     if (endpointLine_.find(' ') == std::string::npos) {
@@ -127,6 +133,7 @@ class SimProcess {
   // The name to pass as --port: a pty path or "127.0.0.1:PORT".
   const std::string& Port() const { return port_; }
   const std::string& EndpointLine() const { return endpointLine_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
   // Stops the simulator; its exit code (0 on a clean exit).
   int Stop() {
     if (pid_ > 0) {
@@ -143,6 +150,7 @@ class SimProcess {
   int out_ = -1;
   int exit_ = -1;
   std::string endpointLine_;
+  std::vector<std::string> lines_;
   std::string port_;
 };
 

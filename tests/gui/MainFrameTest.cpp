@@ -50,9 +50,9 @@ const std::vector<MenuItem> kExpectedMenu = {
     {"File", "Dump RQ700 Series Memory", 32843, "Reads the contents of an RQ700 Series Controller's memory to a file", true},
     {"File", "Flash TN835", 32833, "Used to program an TN835 controller.", false},
     {"File>7193 JTAG", "Flash 7193 Boot", 32809, "Program's an RQ700 Series Boot Image via its JTAG port. (A Universal Programming Box is required).", false},
-    {"File>7193 JTAG", "7193  JTAG Test", 32810, "Miscellaneous tools which can be used on RQ700 Series Controllers via its JTAG port (A Universal Programming Box is required).", false},
+    {"File>7193 JTAG", "7193  JTAG Test", 32810, "Miscellaneous tools which can be used on RQ700 Series Controllers via its JTAG port (A Universal Programming Box is required).", true},
     {"File>7193 JTAG", "Read Flash Boot Image", 32811, "Reads an RQ700 Series Controller's Boot Image via its JTAG port (A Universal Programming Box is required).", false},
-    {"File>7193 JTAG", "Read JTAG ID", 32813, "Reads an RQ700 Series Controller's ID via its JTAG port (A Universal Programming Box is required).", false},
+    {"File>7193 JTAG", "Read JTAG ID", 32813, "Reads an RQ700 Series Controller's ID via its JTAG port (A Universal Programming Box is required).", true},
     {"File", "Load", 32781, "Load a new Application Image into RQ700 Series RAM memory for debugging", true},
     {"File>PIC18F252", "Flash PIC18F252", 32794, "", false},
     {"File>PIC18F252", "Read EEPROM", 32796, "", false},
@@ -68,7 +68,7 @@ const std::vector<MenuItem> kExpectedMenu = {
     {"File>PIC30FXXXX", "Read CPU ID", 32803, "", false},
     {"File>TN835 Production Programming", "Version 4", 32851, "", false},
     {"File>TN835 Production Programming", "Version 5", 32852, "", false},
-    {"File>TN835 Tools>Boot", "Read CPU ID", 32839, "Reads an TN820's Controller's ID via its JTAG port (A Universal Programming Bix is required).", false},
+    {"File>TN835 Tools>Boot", "Read CPU ID", 32839, "Reads an TN820's Controller's ID via its JTAG port (A Universal Programming Bix is required).", true},
     {"File>TN835 Tools>Boot", "Erase Program Flash", 32838, "Erases the program memory on an TN820 Controller via its serial port. This requires the controller to be in PROGRAM mode.", true},
     {"File>TN835 Tools>Boot", "Erase Data Flash", 32840, "Erases the data memory on an TN820 Controller via its serial port. This requires the controller to be in PROGRAM mode.", true},
     {"File", "Data Backup", 32842, "Allows backup or restore of an RQ750's part library.", true},
@@ -81,7 +81,7 @@ const std::vector<MenuItem> kExpectedMenu = {
     {"Setup>Colors", "Back Ground", 32789, "Sets the window background color", true},
     {"Setup>Colors", "Fore Ground", 32790, "Sets the window text color", true},
     {"&Help", "About", 32784, "Displays the Tarnvale version number", true},
-    {"&Help", "Universal Programmer Version", 32834, "Displays the Universal Programming Box's version number (you must be connected to a Unversal Programming Box).", false},
+    {"&Help", "Universal Programmer Version", 32834, "Displays the Universal Programming Box's version number (you must be connected to a Unversal Programming Box).", true},
 };
 
 // Start-up: title, icon, the open primary port, the status panes (pane 0 at

@@ -85,8 +85,8 @@ ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply
   }
 }
 
-ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record) {
-  Timer timer(kFramedReplyTimeoutMs);
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t silenceMs) {
+  Timer timer(silenceMs);
   ResultCode result = rc::kTimeout;
   bool collecting = false;
   std::array<std::uint8_t, 80> stored{};
@@ -97,7 +97,7 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record) {
       std::array<std::uint8_t, 80> chunk{};
       const std::size_t n = port.Read(chunk.data(), std::min(waiting, chunk.size()));
       if (n > 0) {
-        timer.Restart(kFramedReplyTimeoutMs);
+        timer.Restart(silenceMs);
         result = rc::kTimeout;
       }
       for (std::size_t i = 0; i < n; ++i) {

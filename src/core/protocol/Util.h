@@ -57,11 +57,12 @@ ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs);
 // arriving bytes).
 ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply);
 
+inline constexpr std::uint32_t kFramedReplyTimeoutMs = 5000;
 // Collects one binary record of the box (':' count addrHi addrLo type data
 // checksum). '0' complete and valid; '2' bad checksum; '1' no record within
-// 80 bytes; '@' after 5000 ms without a byte.
-ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record);
-inline constexpr std::uint32_t kFramedReplyTimeoutMs = 5000;
+// 80 bytes; '@' after 5000 ms without a byte (tests pass a shorter silence).
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record,
+                           std::uint32_t silenceMs = kFramedReplyTimeoutMs);
 
 // Writes `text`, then waits until at least expectedLength bytes wait or the
 // time-out passes. '@' when nothing came; '1' when more than expected came.

@@ -6,6 +6,7 @@
 #include "gui/backup/CDataBackup.h"
 #include "gui/flash/FlashCommands.h"
 #include "gui/tools/CSerialTest.h"
+#include "gui/programmer/ProgrammerCommands.h"
 
 namespace tarnvale::gui {
 
@@ -13,6 +14,7 @@ void InstallFeatureCommands(CMainFrame& frame) {
   InstallFlashCommands(frame);
   InstallBackupCommands(frame);
   InstallToolCommands(frame);
+  InstallProgrammerCommands(frame);
 }
 
 }  // namespace tarnvale::gui

@@ -1,0 +1,322 @@
+// box version | jtag-id | board-info, cpu-test pins | ram: the Universal
+// Programmer box and the CPU board test on the command line, through the same
+// core commands and engines as the GUI's test dialog.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <set>
+
+#include "cli/CliOperator.h"
+#include "cli/Commands.h"
+#include "cli/Progress.h"
+#include "core/programmer/BoardIdentity.h"
+#include "core/programmer/BoxCommands.h"
+#include "core/programmer/BoxWorkers.h"
+#include "core/programmer/CpuPinTest.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+
+namespace tarnvale::cli {
+namespace {
+
+struct BoxArgs {
+  std::string port;
+  std::uint32_t baud = 0;
+  bool json = false;
+  std::string progress = "auto";
+};
+
+[[noreturn]] void Fail(const std::string& text, int code) {
+  std::cerr << text << std::endl;
+  throw CLI::RuntimeError(code);
+}
+
+// The exit status of a failed exchange: no answer or a short one is a link
+// problem, anything the box said is a refusal.
+int ExitFor(ResultCode code) {
+  if (code == rc::kPortOpenFailed) return kExitPort;
+  if (code == rc::kTimeout || code == rc::kTooFewBytes) return kExitTimeout;
+  return kExitFailure;
+}
+
+// The programmer link of one command, from selection to its close.
+class BoxSession {
+ public:
+  BoxSession(const BoxArgs& args, int targetNumber) : op_(std::cout, std::cerr) {
+    settings_.Load();
+    if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
+    if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
+    link_ = std::make_unique<LinkState>(settings_, &op_);
+    link_->BeginCommand();
+    const ResultCode r = link_->SelectTarget(targetNumber);
+    if (r != rc::kSuccess) {
+      const std::string why = link_->EnsureProgrammerPort().LastError();
+      Close();
+      Fail(ResultText(r) + ": " + settings_.ProgrammerPortParams().name +
+               (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
+           ExitFor(r));
+    }
+    box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort());
+  }
+  // A command line run ends here: there is no terminal to hand the
+  // controller port back to, so it is left alone rather than reopened.
+  ~BoxSession() { Close(); }
+  BoxLink& Box() { return *box_; }
+
+ private:
+  void Close() {
+    box_.reset();
+    if (CommPort* port = link_->ProgrammerPort()) port->Close();
+  }
+
+  CliOperator op_;
+  ConfigData settings_;
+  std::unique_ptr<LinkState> link_;
+  std::unique_ptr<BoxLink> box_;
+};
+
+void AddBoxOptions(CLI::App* cmd, BoxArgs& args) {
+  cmd->add_option("--programmer-port", args.port,
+                  "Universal Programmer port: a device path, COMn, or A.B.C.D[:PORT] (default: "
+                  "the stored programmer port)");
+  cmd->add_option("--baud", args.baud, "Baud rate of the programmer port (default: the stored one)");
+}
+
+std::string Hex4(std::uint16_t w) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", w);
+  return buf;
+}
+
+void RunVersion(const BoxArgs& args) {
+  BoxSession s(args, target::kBox);
+  std::string text;
+  const ResultCode r = s.Box().ReadVersion(text);
+  if (r != rc::kSuccess) Fail(ResultText(r), ExitFor(r));
+  std::cout << VersionLine(text) << std::endl;
+}
+
+void RunJtagId(const BoxArgs& args, const std::string& which) {
+  const bool tn835 = which == "tn835";
+  BoxSession s(args, tn835 ? target::kTn835Jtag : target::kCpuBoard386);
+  std::uint32_t id = 0;
+  const ResultCode r = tn835 ? s.Box().CheckTn835Id(id) : s.Box().CheckCpu386Id(id);
+  if (r == rc::kTooFewBytes) {
+    Fail(tn835 ? ResultText(r) : std::string(box_text::kJtagCableAdvice), kExitTimeout);
+  }
+  if (r == rc::kDataMismatch && !tn835) Fail(InvalidJtagIdText(id), kExitFailure);
+  // The TN835's ID is shown whether or not it is the expected one.
+  std::cout << JtagIdLine(id) << std::endl;
+  if (r != rc::kSuccess) throw CLI::RuntimeError(kExitFailure);
+}
+
+void RunBoardInfo(const BoxArgs& args, const std::string& cpuRev, const std::string& ioRev) {
+  BoxSession s(args, target::kCpuBoard386);
+  BoardInfoRecord record;
+  if (!cpuRev.empty()) record.SetCpuRevision(cpuRev[0]);
+  if (!ioRev.empty()) record.SetIoRevision(ioRev[0]);
+  const ResultCode r = s.Box().ExchangeBoardInfo(record);
+  if (r != rc::kSuccess) Fail(ResultText(r), ExitFor(r));
+  auto letter = [](std::uint8_t c) {
+    return c >= 'A' && c <= 'Z' ? std::string(1, static_cast<char>(c)) : std::string();
+  };
+  const auto lines = FlashIdLines(record);
+  const std::string device = IsFlashIdValid(record) ? FlashDeviceName(record) : flash_text::kUnknown;
+  const std::string name = device.rfind(" -> ", 0) == 0 ? device.substr(4) : device;
+  if (args.json) {
+    std::cout << "{\"cpu_revision\":" << JsonString(letter(record.CpuRevision()))
+              << ",\"io_revision\":" << JsonString(letter(record.IoRevision()))
+              << ",\"serial\":" << JsonString(record.Serial(BoardInfoRecord::kControllerSerial))
+              << ",\"cpu_serial\":" << JsonString(record.Serial(BoardInfoRecord::kCpuSerial))
+              << ",\"io_serial\":" << JsonString(record.Serial(BoardInfoRecord::kIoSerial))
+              << ",\"flash_id\":[";
+    for (std::size_t i = 0; i < BoardInfoRecord::kFlashIdWords; ++i) {
+      std::cout << (i ? "," : "") << JsonString(Hex4(record.FlashIdWord(i)));
+    }
+    std::cout << "],\"device\":" << JsonString(name)
+              << ",\"flash_id_valid\":" << (IsFlashIdValid(record) ? "true" : "false")
+              << ",\"complete\":" << (IsBoardInfoComplete(record) ? "true" : "false") << "}"
+              << std::endl;
+    return;
+  }
+  std::cout << "CPU board revision:   " << letter(record.CpuRevision()) << "\n"
+            << "I/O board revision:   " << letter(record.IoRevision()) << "\n"
+            << "RQ700 serial number:  " << record.Serial(BoardInfoRecord::kControllerSerial) << "\n"
+            << "CPU board serial:     " << record.Serial(BoardInfoRecord::kCpuSerial) << "\n"
+            << "I/O board serial:     " << record.Serial(BoardInfoRecord::kIoSerial) << "\n"
+            << "Flash ID words:      ";
+  for (std::size_t i = 0; i < BoardInfoRecord::kFlashIdWords; ++i) {
+    std::cout << " " << Hex4(record.FlashIdWord(i));
+  }
+  std::cout << "\n";
+  for (const auto& line : lines) std::cout << line << "\n";
+  std::cout << "Complete:             " << (IsBoardInfoComplete(record) ? "yes" : "no") << std::endl;
+}
+
+// Prints each stage's failing pins once, as the stage ends.
+class PinPrinter : public CpuPinTestEvents {
+ public:
+  explicit PinPrinter(bool json) : json_(json) {}
+  void OnMismatch(const PinStage&, const PinImage& e, const PinImage& s) override {
+    for (int pin : MismatchedPins(e, s)) {
+      if (failing_.insert(pin).second) order_.push_back({pin, {e.Level(pin), s.Level(pin)}});
+    }
+  }
+  void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool) override {
+    if (json_) {
+      std::cout << "{\"event\":\"stage\",\"stage\":" << stage.number
+                << ",\"title\":" << JsonString(stage.title) << ",\"failing\":[";
+      for (std::size_t i = 0; i < order_.size(); ++i) {
+        const auto& [pin, lv] = order_[i];
+        std::cout << (i ? "," : "") << "{\"pin\":" << JsonString(PinName(pin))
+                  << ",\"expected\":" << lv.first << ",\"read\":" << lv.second << "}";
+      }
+      std::cout << "]}" << std::endl;
+    } else {
+      std::cout << stage.title << ": " << (order_.empty() ? "pass" : "FAIL") << "\n";
+      for (const auto& [pin, lv] : order_) {
+        std::cout << "  " << PinName(pin) << " expected " << lv.first << " read " << lv.second << "\n";
+      }
+      std::cout.flush();
+    }
+    failing_.clear();
+    order_.clear();
+  }
+
+ private:
+  bool json_;
+  std::set<int> failing_;
+  std::vector<std::pair<int, std::pair<int, int>>> order_;
+};
+
+void RunPins(const BoxArgs& args) {
+  BoxSession s(args, target::kCpuBoard386);
+  PinPrinter printer(args.json);
+  CpuPinTest test(s.Box(), printer);
+  const CpuPinTestOutcome outcome = test.Run();
+  const ResultCode code = outcome.Code();
+  if (args.json) {
+    std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
+              << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
+  } else {
+    (code == rc::kSuccess ? std::cout : std::cerr) << ResultText(code) << std::endl;
+  }
+  if (code == rc::kSuccess) return;
+  throw CLI::RuntimeError(outcome.firstFailedRead != rc::kSuccess ? ExitFor(code) : kExitFailure);
+}
+
+// "[#########.....................]  30%": the box reports only percentages.
+std::string Bar(std::uint32_t percent) {
+  constexpr std::uint32_t kWidth = 30;
+  const std::uint32_t filled = std::min<std::uint32_t>(percent, 100) * kWidth / 100;
+  char pct[8];
+  std::snprintf(pct, sizeof pct, "%3u%%", static_cast<unsigned>(std::min<std::uint32_t>(percent, 100)));
+  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " + pct;
+}
+
+class RamPrinter : public RamEvents {
+ public:
+  explicit RamPrinter(ProgressStyle style) : style_(style) {}
+  void OnRamProgress(std::uint32_t percent) override {
+    if (style_ == ProgressStyle::Json) {
+      std::cout << "{\"event\":\"progress\",\"percent\":" << percent << "}" << std::endl;
+    } else if (style_ == ProgressStyle::Bar) {
+      std::cerr << "\r" << Bar(percent) << std::flush;
+    } else if (percent / 10 != lastTenth_) {
+      lastTenth_ = percent / 10;
+      std::cerr << percent << "%" << std::endl;
+    }
+  }
+  void OnRamFinished(ResultCode code, const RamStatus& last) override {
+    code_ = code;
+    last_ = last;
+    if (style_ == ProgressStyle::Bar) std::cerr << "\r" << Bar(100) << std::endl;
+  }
+  ResultCode code_ = rc::kTimeout;
+  RamStatus last_;
+
+ private:
+  ProgressStyle style_;
+  std::uint32_t lastTenth_ = 0;
+};
+
+void RunRam(const BoxArgs& args, int bank, bool load) {
+  BoxSession s(args, target::kCpuBoard386);
+  const ProgressStyle style = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+  RamPrinter printer(style);
+  ProgressWatcher watcher(s.Box(), printer);
+  if (style != ProgressStyle::Json) std::cout << RamBankLine(!load, bank) << std::endl;
+  watcher.Start(!load, bank);
+  watcher.Join();
+  const ResultCode code = printer.code_;
+  const std::string text =
+      code == rc::kDataMismatch ? RamFailureText(printer.last_) : ResultText(code);
+  if (style == ProgressStyle::Json) {
+    std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
+              << ",\"text\":" << JsonString(text) << "}" << std::endl;
+  } else {
+    (code == rc::kSuccess ? std::cout : std::cerr) << text << std::endl;
+  }
+  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitFor(code));
+}
+
+}  // namespace
+
+void RegisterBoxCommands(CLI::App& app) {
+  auto args = std::make_shared<BoxArgs>();
+  auto* box = app.add_subcommand("box", "The Universal Programmer box");
+  box->require_subcommand(1);
+
+  auto* version = box->add_subcommand("version", "Universal Programmer Version");
+  AddBoxOptions(version, *args);
+  version->callback([args] { RunVersion(*args); });
+
+  auto* jtag = box->add_subcommand("jtag-id", "Read the JTAG ID of the 80386EX board or the TN835 CPU");
+  auto which = std::make_shared<std::string>("386");
+  AddBoxOptions(jtag, *args);
+  jtag->add_option("--target", *which, "386 (the RQ700 CPU board, default) or tn835");
+  jtag->callback([args, which] {
+    if (*which != "386" && *which != "tn835") Fail("--target wants 386 or tn835: " + *which, kExitUsage);
+    RunJtagId(*args, *which);
+  });
+
+  auto* info = box->add_subcommand("board-info", "Read the CPU board's identification and flash ID");
+  auto cpuRev = std::make_shared<std::string>();
+  auto ioRev = std::make_shared<std::string>();
+  AddBoxOptions(info, *args);
+  info->add_option("--cpu-rev", *cpuRev, "CPU board revision letter to read the flash ID with");
+  info->add_option("--io-rev", *ioRev, "I/O board revision letter");
+  info->add_flag("--json", args->json, "One JSON object instead of text");
+  info->callback([args, cpuRev, ioRev] {
+    for (const std::string* letter : {cpuRev.get(), ioRev.get()}) {
+      if (!letter->empty() && (letter->size() != 1 || (*letter)[0] < 'A' || (*letter)[0] > 'Z')) {
+        Fail("--cpu-rev and --io-rev want one letter A to Z: " + *letter, kExitUsage);
+      }
+    }
+    RunBoardInfo(*args, *cpuRev, *ioRev);
+  });
+
+  auto* cpu = app.add_subcommand("cpu-test", "Test the RQ700 CPU board through the box");
+  cpu->require_subcommand(1);
+  auto* pins = cpu->add_subcommand("pins", "Boundary-scan test of every CPU pin (Test CPU)");
+  AddBoxOptions(pins, *args);
+  pins->add_flag("--json", args->json, "One JSON object per stage and one for the result");
+  pins->callback([args] { RunPins(*args); });
+
+  auto* ram = cpu->add_subcommand("ram", "Test (or with --load, load) one 1 MB RAM bank");
+  auto bank = std::make_shared<int>(1);
+  auto load = std::make_shared<bool>(false);
+  ram->add_option("bank", *bank, "RAM bank 1 to 5")->required();
+  ram->add_flag("--load", *load, "Load the bank instead of testing it");
+  AddBoxOptions(ram, *args);
+  ram->add_option("--progress", args->progress, "auto (bar on a terminal), plain, bar or json")
+      ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
+  ram->callback([args, bank, load] {
+    if (*bank < 1 || *bank > 5) Fail("the RAM bank is 1 to 5, not " + std::to_string(*bank), kExitUsage);
+    RunRam(*args, *bank, *load);
+  });
+}
+
+}  // namespace tarnvale::cli

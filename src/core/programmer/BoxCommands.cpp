@@ -1,0 +1,130 @@
+#include "core/programmer/BoxCommands.h"
+
+#include <cstdio>
+
+#include "core/link/CommPort.h"
+#include "core/roles/PortRoles.h"
+
+namespace tarnvale {
+namespace {
+
+std::string Format(const char* fmt, std::uint32_t v) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, static_cast<unsigned>(v));
+  return buf;
+}
+
+}  // namespace
+
+Packet ReadIdPacket() { return BuildPacket(0, 0, box_type::kReadId); }
+Packet VersionPacket() { return BuildPacket(0, 0, box_type::kVersion); }
+
+Packet BoardInfoPacket(std::uint8_t cpuRevision, std::uint8_t ioRevision) {
+  return BuildPacket(0, static_cast<std::uint16_t>(cpuRevision << 8 | ioRevision),
+                     box_type::kBoardInfo);
+}
+
+Packet LineTestPacket(bool on, std::uint8_t kind, std::uint32_t value) {
+  const std::uint8_t data[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                static_cast<std::uint8_t>(value >> 16),
+                                static_cast<std::uint8_t>(value >> 24)};
+  return BuildPacket(4, static_cast<std::uint16_t>((on ? 1 : 0) << 8 | kind), box_type::kLineTest,
+                     data);
+}
+
+Packet RamBankPacket(bool test, int bank) {
+  const std::uint32_t start = static_cast<std::uint32_t>(bank - 1) * kRamBankSize;
+  std::uint8_t data[9] = {};
+  for (int i = 0; i < 4; ++i) {
+    data[i] = static_cast<std::uint8_t>(start >> (8 * i));
+    data[4 + i] = static_cast<std::uint8_t>(kRamBankSize >> (8 * i));
+  }
+  return BuildPacket(9, 0, test ? box_type::kTestRam : box_type::kLoadRam, data);
+}
+
+std::string JtagIdLine(std::uint32_t id) { return Format("JTAG ID = 0x%X", id); }
+std::string InvalidJtagIdText(std::uint32_t id) {
+  return Format("Invalid JTAG ID 0x%X, should read 0x28270013 for 80386EX CPU", id);
+}
+std::string VersionLine(const std::string& version) {
+  return "Universal Programmer Version " + version;
+}
+
+bool BoxLink::Send(const Packet& packet) { return port_.Write(packet) == packet.size(); }
+
+std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t max) {
+  clock_.SleepMs(settleMs);
+  std::vector<std::uint8_t> reply(max);
+  reply.resize(port_.Read(reply.data(), max));
+  return reply;
+}
+
+ResultCode BoxLink::ReadJtagId(std::uint32_t& id, int targetNumber) {
+  Send(ReadIdPacket());
+  const auto reply = ReadRaw(
+      targetNumber == target::kCpuBoard386 ? timings_.jtagSettle386Ms : timings_.jtagSettleMs,
+      kJtagReplyMax);
+  if (reply.size() != kJtagReplyLength) return rc::kTooFewBytes;
+  id = static_cast<std::uint32_t>(reply[5]) << 24 | static_cast<std::uint32_t>(reply[6]) << 16 |
+       static_cast<std::uint32_t>(reply[7]) << 8 | reply[8];
+  return rc::kSuccess;
+}
+
+ResultCode BoxLink::CheckCpu386Id(std::uint32_t& id) {
+  const ResultCode r = ReadJtagId(id, target::kCpuBoard386);
+  if (r != rc::kSuccess) return r;
+  return id == kCpu386JtagId ? rc::kSuccess : rc::kDataMismatch;
+}
+
+ResultCode BoxLink::CheckTn835Id(std::uint32_t& id) {
+  const ResultCode r = ReadJtagId(id, target::kTn835Jtag);
+  if (r != rc::kSuccess) return r;
+  return id == kTn835JtagId ? rc::kSuccess : rc::kDataMismatch;
+}
+
+std::string BoxLink::JtagIdText() {
+  std::uint32_t id = 0;
+  const ResultCode r = CheckCpu386Id(id);
+  if (r == rc::kSuccess) return JtagIdLine(kCpu386JtagId);
+  if (r == rc::kTooFewBytes) return box_text::kJtagCableAdvice;
+  return InvalidJtagIdText(id);
+}
+
+ResultCode BoxLink::ExchangeBoardInfo(BoardInfoRecord& record) {
+  Send(BoardInfoPacket(record.CpuRevision(), record.IoRevision()));
+  const auto reply = ReadRaw(timings_.boardInfoSettleMs, kBoardInfoReplyMax);
+  if (reply.size() != kBoardInfoReplyLength) return rc::kTooFewBytes;
+  std::copy(reply.begin() + 5, reply.begin() + 5 + BoardInfoRecord::kSize, record.bytes.begin());
+  return rc::kSuccess;
+}
+
+ResultCode BoxLink::NormalizeFlashRevision(int targetNumber, std::uint8_t cpuRevision,
+                                           std::uint8_t ioRevision) {
+  if (targetNumber != target::kCpuBoard386 || (cpuRevision <= 'D' && ioRevision <= 'D')) {
+    return rc::kSuccess;
+  }
+  BoardInfoRecord scratch;
+  scratch.SetCpuRevision('D');
+  scratch.SetIoRevision('D');
+  return ExchangeBoardInfo(scratch);
+}
+
+ResultCode BoxLink::SetLineTest(bool on, std::uint8_t kind, std::uint32_t value,
+                                std::uint32_t timeoutMs) {
+  Send(LineTestPacket(on, kind, value));
+  return WaitStatusByte(port_, timeoutMs);
+}
+
+ResultCode BoxLink::ReadRecord(MemoryRecord& record) {
+  return ReadFramedReply(port_, record, timings_.recordSilenceMs);
+}
+
+ResultCode BoxLink::ReadVersion(std::string& text) {
+  Send(VersionPacket());
+  MemoryRecord record;
+  const ResultCode r = ReadRecord(record);
+  if (r == rc::kSuccess) text.assign(record.data.begin(), record.data.end());
+  return r;
+}
+
+}  // namespace tarnvale

@@ -1,0 +1,149 @@
+#include "core/programmer/BoxWorkers.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/link/CommPort.h"
+#include "core/programmer/PinImage.h"
+#include "core/protocol/Timer.h"
+
+namespace tarnvale {
+
+void ControlLineProber::Start() {
+  Stop();
+  probing_.store(true);
+  worker_ = std::thread([this] { Loop(); });
+}
+
+void ControlLineProber::Stop() {
+  probing_.store(false);
+  if (worker_.joinable()) worker_.join();
+}
+
+void ControlLineProber::Loop() {
+  std::uint32_t mask = 1;
+  bool sentLast = false;
+  while (probing_.load()) {
+    std::optional<PinImage> image = ControlToggleImage(mask);
+    if (!image && sentLast) image = IdleControlImage();
+    sentLast = image.has_value();
+    if (image) {
+      link_.Send(BuildPacket(kPinImageSize, 0, box_type::kDrivePins, image->bytes));
+      sent_.fetch_add(1);
+      SystemClock().SleepMs(pauseMs_);
+    }
+    mask = mask == 0x80000000u ? 1 : mask << 1;
+  }
+}
+
+bool DecodeRamStatus(const MemoryRecord& record, RamStatus& s) {
+  if (record.data.size() < 10) return false;
+  const auto& d = record.data;
+  s.state = d[0];
+  s.code = d[1];
+  s.value = static_cast<std::uint32_t>(d[2]) | static_cast<std::uint32_t>(d[3]) << 8 |
+            static_cast<std::uint32_t>(d[4]) << 16 | static_cast<std::uint32_t>(d[5]) << 24;
+  s.data1 = static_cast<std::uint16_t>(d[6] | d[7] << 8);
+  s.data2 = static_cast<std::uint16_t>(d[8] | d[9] << 8);
+  return true;
+}
+
+std::string RamFailureText(const RamStatus& s) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X ",
+                static_cast<unsigned>(s.value), static_cast<unsigned>(s.data1),
+                static_cast<unsigned>(s.data2));
+  return buf;
+}
+
+std::string RamBankLine(bool test, int bank) {
+  return std::string(test ? "Testing" : "Loading") + " RAM Bank " + std::to_string(bank);
+}
+
+void ProgressWatcher::Start(bool test, int bank) {
+  Join();
+  quiet_.store(false);
+  running_.store(true);
+  link_.Send(RamBankPacket(test, bank));
+  worker_ = std::thread([this] { Run(); });
+}
+
+void ProgressWatcher::RequestStop(std::uint32_t graceMs) {
+  graceMs_.store(graceMs);
+  quiet_.store(true);
+}
+
+void ProgressWatcher::Join() {
+  // A finished event handled on the worker itself (no marshalling front end)
+  // may ask to join; the thread is ending then and is joined on the next Start.
+  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}
+
+void ProgressWatcher::Finish(ResultCode code, const RamStatus& last) {
+  running_.store(false);
+  if (!quiet_.load()) events_.OnRamFinished(code, last);
+}
+
+// Records of the stream can arrive back to back in one read; the bytes after
+// a complete record are kept for the next one instead of being dropped.
+ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record,
+                                       Timer& silence) {
+  for (;;) {
+    const auto start = std::find(pending.begin(), pending.end(), kPacketStart);
+    pending.erase(pending.begin(), start);
+    if (pending.size() >= 2 && pending.size() >= static_cast<std::size_t>(pending[1]) + kPacketOverhead) {
+      const std::size_t n = pending[1];
+      unsigned sum = 0;
+      for (std::size_t i = 1; i < n + kPacketOverhead; ++i) sum += pending[i];
+      record.count = pending[1];
+      record.address = static_cast<std::uint16_t>(pending[2] << 8 | pending[3]);
+      record.type = pending[4];
+      record.data.assign(pending.begin() + 5, pending.begin() + 5 + static_cast<std::ptrdiff_t>(n));
+      record.checksum = pending[n + 5];
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n + kPacketOverhead));
+      return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
+    }
+    if (quiet_.load()) {
+      if (!grace_) grace_.emplace(graceMs_.load());
+      if (grace_->IsExpired()) return kStopped;
+    }
+    std::uint8_t chunk[256];
+    const std::size_t got = link_.Port().Read(chunk, sizeof chunk);
+    if (got > 0) {
+      pending.insert(pending.end(), chunk, chunk + got);
+      silence.Restart(link_.Timings().recordSilenceMs);
+      continue;
+    }
+    if (silence.IsExpired()) return rc::kTimeout;
+    link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
+  }
+}
+
+ResultCode ProgressWatcher::Run() {
+  running_.store(true);
+  RamStatus last;
+  grace_.reset();
+  Timer silence(link_.Timings().recordSilenceMs);
+  std::vector<std::uint8_t> pending;
+  for (;;) {
+    MemoryRecord record;
+    ResultCode r = NextRecord(pending, record, silence);
+    if (r == kStopped) {
+      Finish(rc::kTimeout, last);
+      return rc::kTimeout;
+    }
+    if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
+    if (r != rc::kSuccess) {
+      Finish(r, last);
+      return r;
+    }
+    if (last.state == 1 && last.code == rc::kSuccess) {
+      if (!quiet_.load()) events_.OnRamProgress(last.value);
+      continue;
+    }
+    Finish(last.code, last);
+    return last.code;
+  }
+}
+
+}  // namespace tarnvale

@@ -1,0 +1,106 @@
+#pragma once
+// The two worker threads of the CPU board test: the control-line prober
+// (continuous images for a scope) and ProgressWatcher (the status records of
+// a RAM bank load or test).
+//
+// ProgressWatcher events, on its worker thread:
+//   OnRamProgress(percent)      each running record ('0', state 1)
+//   OnRamFinished(code, last)   exactly once, last: the code of the final
+//                               record (state not 1 or code not '0'), or the
+//                               reader's code when a record could not be read
+// After RequestStop no event is sent. Both workers are joined by Stop/Join
+// and by their destructors.
+
+#include <atomic>
+#include <optional>
+#include <vector>
+#include <cstdint>
+#include <thread>
+
+#include "core/programmer/BoxCommands.h"
+#include "core/protocol/Timer.h"
+
+namespace tarnvale {
+
+class ControlLineProber {
+ public:
+  // `pauseMs` between images keeps the box's input from overflowing: the
+  // drive command has no reply to pace it.
+  explicit ControlLineProber(BoxLink& link, std::uint32_t pauseMs = 5) : link_(link), pauseMs_(pauseMs) {}
+  ~ControlLineProber() { Stop(); }
+  ControlLineProber(const ControlLineProber&) = delete;
+  ControlLineProber& operator=(const ControlLineProber&) = delete;
+
+  void Start();
+  // Clears the flag and joins the worker; harmless when none runs.
+  void Stop();
+  bool Running() const { return probing_.load(); }
+  std::uint32_t ImagesSent() const { return sent_.load(); }
+
+ private:
+  void Loop();
+  BoxLink& link_;
+  std::uint32_t pauseMs_;
+  std::atomic<bool> probing_{false};
+  std::atomic<std::uint32_t> sent_{0};
+  std::thread worker_;
+};
+
+// A status record of a RAM bank run.
+struct RamStatus {
+  std::uint8_t state = 0;   // 1: running
+  ResultCode code = rc::kSuccess;
+  std::uint32_t value = 0;  // a percentage while running; the failing address at the end
+  std::uint16_t data1 = 0;
+  std::uint16_t data2 = 0;
+};
+// Decodes the 10 data bytes of a status record; false when too short.
+bool DecodeRamStatus(const MemoryRecord& record, RamStatus& status);
+
+// "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X " (with the trailing space).
+std::string RamFailureText(const RamStatus& status);
+// "Loading RAM Bank %d" / "Testing RAM Bank %d".
+std::string RamBankLine(bool test, int bank);
+
+class RamEvents {
+ public:
+  virtual ~RamEvents() = default;
+  virtual void OnRamProgress(std::uint32_t percent) = 0;
+  virtual void OnRamFinished(ResultCode code, const RamStatus& last) = 0;
+};
+
+class ProgressWatcher {
+ public:
+  ProgressWatcher(BoxLink& link, RamEvents& events) : link_(link), events_(events) {}
+  ~ProgressWatcher() { RequestStop(0); Join(); }
+  ProgressWatcher(const ProgressWatcher&) = delete;
+  ProgressWatcher& operator=(const ProgressWatcher&) = delete;
+
+  // Sends the load or test request for `bank` and watches its stream on a worker.
+  void Start(bool test, int bank);
+  // Runs the watching on the calling thread (the request already sent).
+  ResultCode Run();
+  // No more events; the worker goes on draining the stream until its final
+  // record or `graceMs` have passed, so the box is idle when it returns.
+  void RequestStop(std::uint32_t graceMs);
+  // Waits for the worker; from the worker's own thread it returns at once.
+  void Join();
+  bool Running() const { return running_.load(); }
+
+ private:
+  static constexpr ResultCode kStopped = 0xFF;
+  // The next framed record of the stream: '0', '2' (bad checksum), '@'
+  // (silence) or kStopped once a stop's grace has passed.
+  ResultCode NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record, Timer& silence);
+  void Finish(ResultCode code, const RamStatus& last);
+
+  BoxLink& link_;
+  RamEvents& events_;
+  std::thread worker_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> quiet_{false};
+  std::atomic<std::uint32_t> graceMs_{0};
+  std::optional<Timer> grace_;  // the worker's own: started when it first sees the stop
+};
+
+}  // namespace tarnvale

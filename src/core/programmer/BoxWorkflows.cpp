@@ -1,0 +1,85 @@
+#include "core/programmer/BoxWorkflows.h"
+
+#include "core/operator/ShowResult.h"
+
+namespace tarnvale {
+namespace {
+
+// Brackets one command: EndCommand however it ends.
+class Bracket {
+ public:
+  explicit Bracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
+  ~Bracket() { link_.EndCommand(); }
+  Bracket(const Bracket&) = delete;
+  Bracket& operator=(const Bracket&) = delete;
+
+ private:
+  LinkState& link_;
+};
+
+}  // namespace
+
+ResultCode ShowProgrammerVersion(LinkState& link, Operator& op, const BoxTimings& timings) {
+  Bracket bracket(link);
+  if (!link.OpenLink(target::kBox)) {
+    op.ShowMessage(kPortErrorText, MessageIcon::Exclamation);
+    return rc::kPortOpenFailed;
+  }
+  BoxLink box(*link.ProgrammerPort(), timings);
+  std::string version;
+  const ResultCode r = box.ReadVersion(version);
+  if (r != rc::kSuccess) {
+    ShowResult(op, r);
+  } else {
+    op.ShowMessage(VersionLine(version), MessageIcon::Information);
+  }
+  return r;
+}
+
+ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& timings) {
+  Bracket bracket(link);
+  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  if (selected != rc::kSuccess) {
+    ShowResult(op, selected);
+    return selected;
+  }
+  BoxLink box(*link.ProgrammerPort(), timings);
+  std::uint32_t id = 0;
+  const ResultCode r = box.CheckCpu386Id(id);
+  const std::string text = r == rc::kSuccess      ? JtagIdLine(id)
+                           : r == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice)
+                                                   : InvalidJtagIdText(id);
+  op.ShowMessage(text, r == rc::kSuccess ? MessageIcon::Information : MessageIcon::Exclamation);
+  return r;
+}
+
+ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timings) {
+  Bracket bracket(link);
+  const ResultCode selected = link.SelectTarget(target::kTn835Jtag);
+  if (selected != rc::kSuccess) {
+    ShowResult(op, selected);
+    return selected;
+  }
+  BoxLink box(*link.ProgrammerPort(), timings);
+  std::uint32_t id = 0;
+  const ResultCode r = box.CheckTn835Id(id);
+  if (r == rc::kTooFewBytes) {
+    ShowResult(op, r);
+  } else {
+    op.ShowMessage(JtagIdLine(id), MessageIcon::Information);
+  }
+  return r;
+}
+
+ResultCode RunCpuBoardTest(LinkState& link, Operator& op, const std::function<void(CommPort&)>& dialog) {
+  Bracket bracket(link);
+  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  if (selected != rc::kSuccess) {
+    ShowResult(op, selected);
+    return selected;
+  }
+  dialog(*link.ProgrammerPort());
+  return rc::kSuccess;
+}
+
+}  // namespace tarnvale

@@ -1,0 +1,187 @@
+#include "core/programmer/TestCpuModel.h"
+
+#include "core/link/CommPort.h"
+#include "core/operator/ShowResult.h"
+
+namespace tarnvale {
+
+class TestCpuModel::DirectRam : public RamEvents {
+ public:
+  explicit DirectRam(TestCpuModel& m) : m_(m) {}
+  void OnRamProgress(std::uint32_t percent) override { m_.RamProgress(percent); }
+  void OnRamFinished(ResultCode code, const RamStatus& last) override { m_.RamFinished(code, last); }
+
+ private:
+  TestCpuModel& m_;
+};
+
+const char* ButtonCaption(TestButton b) {
+  static const char* const captions[kTestButtonCount] = {
+      "Test Data",  "Test  Address", "Test Controls", "Blank Test",   "Erase Flash",
+      "Verify Flash", "Load Ram",    "Read Flash ID", "Read JTAG ID", "Test Ram",
+      "Test CPU",   "Read Boot",     "Program Boot"};
+  return captions[static_cast<std::size_t>(b)];
+}
+
+TestCpuModel::TestCpuModel(BoxLink& link, TestCpuView& view, Operator& op, RamEvents* ramSink)
+    : link_(link),
+      view_(view),
+      op_(op),
+      direct_(std::make_unique<DirectRam>(*this)),
+      watcher_(link, ramSink != nullptr ? *ramSink : *direct_),
+      prober_(link) {}
+
+TestCpuModel::~TestCpuModel() {
+  prober_.Stop();
+  watcher_.RequestStop(0);
+  watcher_.Join();
+}
+
+ButtonStates TestCpuModel::IdleButtons() const {
+  ButtonStates s{};
+  for (TestButton b : {TestButton::TestData, TestButton::TestAddress, TestButton::TestControls,
+                       TestButton::TestCpu, TestButton::ReadJtagId, TestButton::ReadFlashId}) {
+    s[static_cast<std::size_t>(b)] = true;
+  }
+  for (TestButton b : {TestButton::EraseFlash, TestButton::BlankTest, TestButton::VerifyFlash,
+                       TestButton::ReadBoot, TestButton::ProgramBoot, TestButton::TestRam,
+                       TestButton::LoadRam}) {
+    s[static_cast<std::size_t>(b)] = flashIdGood_;
+  }
+  return s;
+}
+
+void TestCpuModel::OnlyButton(TestButton b) {
+  ButtonStates s{};
+  s[static_cast<std::size_t>(b)] = true;
+  view_.SetButtons(s);
+}
+
+void TestCpuModel::AllOff() { view_.SetButtons(ButtonStates{}); }
+
+void TestCpuModel::Open() {
+  view_.SetBankRange(1, 1);
+  view_.SetProgress(0);
+  EnableIdle();
+  ReadFlashId({}, {});
+}
+
+void TestCpuModel::ReadFlashId(const std::string& cpuRevision, const std::string& ioRevision) {
+  if (!cpuRevision.empty()) record_.SetCpuRevision(cpuRevision[0]);
+  if (!ioRevision.empty()) record_.SetIoRevision(ioRevision[0]);
+  AllOff();
+  const ResultCode r = link_.ExchangeBoardInfo(record_);
+  if (r != rc::kSuccess) {
+    flashIdGood_ = false;
+    view_.AddLine(ResultText(r));
+  } else {
+    auto serial = [this](BoardField f, std::size_t field) {
+      const std::string s = record_.Serial(field);
+      if (!s.empty() && s[0] >= '0' && s[0] <= 'Z') view_.SetField(f, s);
+    };
+    serial(BoardField::ControllerSerial, BoardInfoRecord::kControllerSerial);
+    serial(BoardField::CpuSerial, BoardInfoRecord::kCpuSerial);
+    serial(BoardField::IoSerial, BoardInfoRecord::kIoSerial);
+    auto letter = [this](BoardField f, std::uint8_t c) {
+      if (c >= 'A' && c <= 'Z') view_.SetField(f, std::string(1, static_cast<char>(c)));
+    };
+    letter(BoardField::CpuRevision, record_.CpuRevision());
+    letter(BoardField::IoRevision, record_.IoRevision());
+    for (const std::string& line : FlashIdLines(record_)) view_.AddLine(line);
+    flashIdGood_ = IsFlashIdValid(record_);
+  }
+  const BankRange banks = flashIdGood_ ? BankRangeFor(record_.CpuRevision()) : BankRange{1, 1};
+  view_.SetBankRange(banks.low, banks.high);
+  EnableIdle();
+}
+
+void TestCpuModel::ReadJtagId() { view_.AddLine(link_.JtagIdText()); }
+
+void TestCpuModel::SwitchLineTestOff() {
+  link_.SetLineTest(false, kLineTestOff, 0, kLineTestOffTimeoutMs);
+  view_.AddLine(lineTestKind_ == kLineTestData ? test_text::kDataOff : test_text::kAddressOff);
+  lineTestOn_ = false;
+}
+
+void TestCpuModel::ToggleLineTest(std::uint8_t kind) {
+  if (lineTestOn_) {
+    SwitchLineTestOff();
+    EnableIdle();
+    return;
+  }
+  OnlyButton(kind == kLineTestData ? TestButton::TestData : TestButton::TestAddress);
+  view_.AddLine(kind == kLineTestData ? test_text::kTestData : test_text::kTestAddress);
+  lineTestOn_ = true;
+  lineTestKind_ = kind;
+  link_.SetLineTest(true, kind, 0, kLineTestOnTimeoutMs);
+}
+
+void TestCpuModel::ToggleProbing() {
+  if (lineTestOn_) SwitchLineTestOff();
+  if (!prober_.Running()) {
+    OnlyButton(TestButton::TestControls);
+    view_.AddLine(test_text::kControls);
+    prober_.Start();
+    return;
+  }
+  // Joined before the buttons come back, so nothing else meets the prober on the port.
+  prober_.Stop();
+  EnableIdle();
+  view_.AddLine(test_text::kControlsOff);
+}
+
+CpuPinTestOutcome TestCpuModel::TestCpu() {
+  AllOff();
+  view_.AddLine(cpu_test_text::kTesting);
+  CpuPinTest test(link_, *this);
+  const CpuPinTestOutcome outcome = test.Run();
+  if (outcome.ShowAsResult()) ShowResult(op_, outcome.Code());
+  view_.AddLine(cpu_test_text::kDone);
+  EnableIdle();
+  return outcome;
+}
+
+void TestCpuModel::OnStage(const PinStage& stage, const PinImage& expected, const PinImage& sampled,
+                           bool show) {
+  if (show) view_.ShowPinStates(expected, sampled, stage.title);
+}
+
+void TestCpuModel::StartRam(bool test, int bank) {
+  view_.SetProgress(0);
+  AllOff();
+  view_.AddLine(RamBankLine(test, bank));
+  watcher_.Start(test, bank);
+}
+
+void TestCpuModel::RamProgress(std::uint32_t percent) {
+  if (!closed_) view_.SetProgress(static_cast<int>(percent));
+}
+
+void TestCpuModel::RamFinished(ResultCode code, const RamStatus& last) {
+  if (closed_) return;
+  watcher_.Join();
+  view_.SetProgress(100);
+  EnableIdle();
+  if (code == rc::kDataMismatch) {
+    op_.ShowMessage(RamFailureText(last), MessageIcon::Exclamation);
+  } else {
+    ShowResult(op_, code);
+  }
+  view_.SetProgress(0);
+}
+
+void TestCpuModel::Close() {
+  if (closed_) return;
+  closed_ = true;
+  prober_.Stop();
+  if (watcher_.Running()) {
+    watcher_.RequestStop(kCloseGraceMs);
+  }
+  watcher_.Join();
+  // Whatever the box still sent belongs to the run that was cut short.
+  link_.Port().Purge();
+  link_.SetLineTest(false, kLineTestOff, 0, kLineTestOffTimeoutMs);
+  lineTestOn_ = false;
+}
+
+}  // namespace tarnvale

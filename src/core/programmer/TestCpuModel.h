@@ -1,0 +1,116 @@
+#pragma once
+// Everything of the CPU board test dialog ("Test") except its widgets: board
+// identification, the line tests, control-line probing, the pin test and the
+// RAM bank runs, with the rules for which buttons may be pressed.
+//
+// The front end implements TestCpuView and calls the model's actions on its
+// own thread. RAM events arrive on the watcher's thread: the front end hands
+// them to its own thread (or lets them through, as the CLI does) and calls
+// RamProgress / RamFinished there.
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/operator/Operator.h"
+#include "core/programmer/BoardIdentity.h"
+#include "core/programmer/BoxWorkers.h"
+#include "core/programmer/CpuPinTest.h"
+
+namespace tarnvale {
+
+enum class TestButton {
+  TestData, TestAddress, TestControls, BlankTest, EraseFlash, VerifyFlash, LoadRam, ReadFlashId,
+  ReadJtagId, TestRam, TestCpu, ReadBoot, ProgramBoot, Count
+};
+inline constexpr std::size_t kTestButtonCount = static_cast<std::size_t>(TestButton::Count);
+using ButtonStates = std::array<bool, kTestButtonCount>;
+// The caption of a button, as the dialog shows it.
+const char* ButtonCaption(TestButton b);
+
+enum class BoardField { ControllerSerial, CpuRevision, CpuSerial, IoRevision, IoSerial };
+
+namespace test_text {
+inline constexpr const char* kTitle = "Test";
+inline constexpr const char* kPinTitle = "Pin States";
+inline constexpr const char* kTestData = "Test Data Lines";
+inline constexpr const char* kTestAddress = "Test Address Lines";
+inline constexpr const char* kDataOff = "Turn off Data Line Test";
+inline constexpr const char* kAddressOff = "Turn off Address Line Test";
+inline constexpr const char* kControls = "Testing Control Lines";
+inline constexpr const char* kControlsOff = "Turn off Control Line Test";
+}  // namespace test_text
+
+class TestCpuView {
+ public:
+  virtual ~TestCpuView() = default;
+  virtual void AddLine(const std::string& text) = 0;
+  virtual void SetButtons(const ButtonStates& enabled) = 0;
+  virtual void SetField(BoardField field, const std::string& text) = 0;
+  virtual void SetBankRange(int low, int high) = 0;
+  virtual void SetProgress(int percent) = 0;
+  // The pin list of one stage (modal in the GUI).
+  virtual void ShowPinStates(const PinImage& expected, const PinImage& read,
+                             const std::string& title) = 0;
+};
+
+class TestCpuModel : public CpuPinTestEvents {
+ public:
+  // `ramSink` receives the watcher's events (default: the model itself,
+  // which then calls the view on the watcher's thread).
+  TestCpuModel(BoxLink& link, TestCpuView& view, Operator& op, RamEvents* ramSink = nullptr);
+  ~TestCpuModel() override;
+
+  // Opening: bank 1..1 until a flash ID is good, boot buttons off, "Read Flash ID".
+  void Open();
+  // Revision fields as typed (empty: keep the record's letter).
+  void ReadFlashId(const std::string& cpuRevision, const std::string& ioRevision);
+  void ReadJtagId();
+  void ToggleLineTest(std::uint8_t kind);
+  void ToggleProbing();
+  CpuPinTestOutcome TestCpu();
+  void StartRam(bool test, int bank);
+  void RamProgress(std::uint32_t percent);
+  void RamFinished(ResultCode code, const RamStatus& last);
+  // Closing: stops the prober, lets a RAM run end (at most 5 s), then
+  // switches the line test off. No view call after it returns.
+  void Close();
+
+  const BoardInfoRecord& Record() const { return record_; }
+  BoardInfoRecord& Record() { return record_; }
+  bool FlashIdGood() const { return flashIdGood_; }
+  std::uint8_t LineTestKind() const { return lineTestOn_ ? lineTestKind_ : 0; }
+  bool Probing() const { return prober_.Running(); }
+  bool RamRunning() const { return watcher_.Running(); }
+  ProgressWatcher& Watcher() { return watcher_; }
+  // What the buttons are after an action ends.
+  ButtonStates IdleButtons() const;
+
+  static constexpr std::uint32_t kCloseGraceMs = 5000;
+
+  // CpuPinTestEvents
+  void OnStage(const PinStage& stage, const PinImage& expected, const PinImage& sampled,
+               bool show) override;
+
+ private:
+  class DirectRam;
+  void EnableIdle() { view_.SetButtons(IdleButtons()); }
+  void OnlyButton(TestButton b);
+  void AllOff();
+  void SwitchLineTestOff();
+
+  BoxLink& link_;
+  TestCpuView& view_;
+  Operator& op_;
+  std::unique_ptr<DirectRam> direct_;
+  ProgressWatcher watcher_;
+  ControlLineProber prober_;
+  BoardInfoRecord record_;
+  bool flashIdGood_ = false;
+  bool lineTestOn_ = false;
+  std::uint8_t lineTestKind_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace tarnvale

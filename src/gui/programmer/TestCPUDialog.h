@@ -1,0 +1,91 @@
+#pragma once
+// "Test": the CPU board test dialog on the programmer port. A thin view over
+// TestCpuModel: identification fields, the line tests, control-line probing,
+// the pin test with its "Pin States" lists, RAM bank runs with a progress
+// bar, and the boot flash buttons (enabled by the flash-ID rule; what they
+// do is wired by the boot flash feature through BootFlashRequested).
+//
+// The flash ID is read once the window shows. RAM events come from the
+// watcher's thread and are handled here on the GUI thread. Closing lets a
+// RAM run end (at most 5 s), joins every worker and switches the line test
+// off before the window goes.
+
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "core/programmer/TestCpuModel.h"
+
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace tarnvale {
+class CommPort;
+class Operator;
+}  // namespace tarnvale
+
+namespace tarnvale::gui {
+
+class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
+  Q_OBJECT
+ public:
+  using PinDialogRunner =
+      std::function<void(const PinImage& expected, const PinImage& read, const std::string& title)>;
+
+  TestCPUDialog(CommPort& port, Operator& op, QWidget* parent = nullptr,
+                BoxTimings timings = BoxTimings{});
+  ~TestCPUDialog() override;
+
+  // Replaces the modal "Pin States" window (tests).
+  void SetPinDialogRunner(PinDialogRunner runner) { pinRunner_ = std::move(runner); }
+
+  QPushButton* Button(TestButton b) const { return buttons_[static_cast<std::size_t>(b)]; }
+  QLineEdit* Field(BoardField f) const { return fields_[static_cast<std::size_t>(f)]; }
+  QListWidget* List() const { return list_; }
+  QSpinBox* Bank() const { return bank_; }
+  QProgressBar* Progress() const { return progress_; }
+  TestCpuModel& Model() { return *model_; }
+
+  // TestCpuView
+  void AddLine(const std::string& text) override;
+  void SetButtons(const ButtonStates& enabled) override;
+  void SetField(BoardField field, const std::string& text) override;
+  void SetBankRange(int low, int high) override;
+  void SetProgress(int percent) override;
+  void ShowPinStates(const PinImage& expected, const PinImage& read,
+                     const std::string& title) override;
+
+  // RamEvents (watcher thread): carried to the GUI thread.
+  void OnRamProgress(std::uint32_t percent) override;
+  void OnRamFinished(ResultCode code, const RamStatus& last) override;
+
+ signals:
+  // A boot flash button was pressed ("Blank Test", "Erase Flash", ...).
+  void BootFlashRequested(int button);
+
+ public slots:
+  void done(int r) override;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void OnButton(TestButton b);
+
+  std::unique_ptr<BoxLink> link_;
+  std::unique_ptr<TestCpuModel> model_;
+  std::array<QPushButton*, kTestButtonCount> buttons_{};
+  std::array<QLineEdit*, 5> fields_{};
+  QListWidget* list_ = nullptr;
+  QSpinBox* bank_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  PinDialogRunner pinRunner_;
+  bool opened_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace tarnvale::gui

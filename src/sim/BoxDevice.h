@@ -1,0 +1,89 @@
+#pragma once
+// The simulated Universal Programmer box with an 80386EX CPU board on its
+// JTAG cable: the box's packet set, a stored board identification, and a
+// boundary-scan model of the board's 104 pins with injectable faults.
+//
+// Pins: a sample returns the levels the previous image drove. A stuck pin
+// always reads its stuck level; two shorted pins both read the AND of their
+// levels.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/programmer/BoardInfoRecord.h"
+#include "core/programmer/PinImage.h"
+#include "sim/Rq700Device.h"
+#include "sim/SimDevice.h"
+
+namespace tarnvale::sim {
+
+inline constexpr const char* kDefaultBoxVersion = "UP 3.02 (simulated)";
+
+struct BoxOptions {
+  std::string version = kDefaultBoxVersion;
+  std::optional<std::uint32_t> jtagId;  // default: by target (80386EX or TN835)
+  bool noJtag = false;                  // no answer to the ID read, as with a cable off
+  char cpuRevision = 'C';
+  char ioRevision = 'B';
+  std::string serial = "SIM00001";
+  std::string cpuSerial = "CPU0001";
+  std::string ioSerial = "IO0001";
+  bool amdFlash = false;                // revision C boards: AMD instead of ST
+  std::vector<std::pair<int, bool>> stuck;   // pin, level
+  std::vector<std::pair<int, int>> shorts;   // pin, pin
+  std::uint32_t ramMs = 2000;           // one RAM bank load or test
+  std::optional<std::uint32_t> ramFailAddress;
+  std::uint16_t ramFailData1 = 0;
+  std::uint16_t ramFailData2 = 0;
+  std::vector<Fault> faults;            // silent-after, close-after, stray (packets counted from 1)
+};
+
+// Parses "PIN=0|1" and "PIN,PIN" (pin names as the pin table has them) and
+// "ADDR=D1,D2" (hex); false with a reason.
+bool ParseStuck(const std::string& text, std::pair<int, bool>& out, std::string& error);
+bool ParseShort(const std::string& text, std::pair<int, int>& out, std::string& error);
+bool ParseRamFail(const std::string& text, BoxOptions& options, std::string& error);
+
+class BoxDevice : public SimDevice {
+ public:
+  explicit BoxDevice(BoxOptions options);
+
+  void Feed(const std::uint8_t* bytes, std::size_t n, std::vector<SimOutput>& out) override;
+  void ResetLink() override;
+
+  // The stored record, with the flash ID words that the algorithm of
+  // `algorithmRevision` reads from this board's chip.
+  BoardInfoRecord BoardInfo(std::uint8_t algorithmRevision) const;
+  // What a sample shows after `driven` was applied.
+  PinImage SampleOf(const PinImage& driven) const;
+
+  int Target() const { return target_; }
+  std::uint32_t Packets() const { return packets_; }
+  std::uint8_t LineTest() const { return lineTest_; }
+  std::uint32_t DriveImages() const { return driveImages_; }
+
+ private:
+  void HandlePacket(std::vector<SimOutput>& out);
+  void Status(std::vector<SimOutput>& out, std::uint8_t code);
+  void RamStream(std::vector<SimOutput>& out, bool test, std::uint32_t start, std::uint32_t length);
+
+  BoxOptions options_;
+  std::vector<std::uint8_t> packet_;
+  bool inPacket_ = false;
+  bool silent_ = false;
+  int target_ = 0;
+  std::uint32_t packets_ = 0;
+  std::uint8_t lineTest_ = 0;
+  std::uint32_t driveImages_ = 0;
+  PinImage driven_ = PinImage::Initial();
+};
+
+// A framed record ':' count addrHi addrLo type data checksum.
+std::vector<std::uint8_t> FramedRecord(std::uint16_t address, std::uint8_t type,
+                                       const std::vector<std::uint8_t>& data);
+
+}  // namespace tarnvale::sim

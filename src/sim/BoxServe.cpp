@@ -1,0 +1,47 @@
+#include "sim/BoxServe.h"
+
+#include <ostream>
+#include <thread>
+
+namespace tarnvale::sim {
+
+int ServeBox(const BoxOptions& box, const LinkOptions& link, int stopFd, std::ostream& out,
+             std::ostream& err) {
+  BoxDevice device(box);
+  SimLink sim(device, link);
+  std::string endpoint, error;
+  if (!sim.Open(endpoint, error)) {
+    err << error << "\n";
+    return 1;
+  }
+  out << endpoint << std::endl;
+  err << "Universal Programmer simulator ready (" << endpoint << "); Ctrl-C ends it\n";
+  sim.Run(stopFd);
+  return 0;
+}
+
+int ServeBench(const DeviceOptions& controller, const BoxOptions& box, const LinkOptions& link,
+               int stopFd, std::ostream& out, std::ostream& err) {
+  Rq700Device rq(controller);
+  BoxDevice programmer(box);
+  // Each endpoint on its own ephemeral port when serving TCP.
+  LinkOptions each = link;
+  each.port = 0;
+  SimLink rqLink(rq, each);
+  SimLink boxLink(programmer, each);
+  std::string rqEndpoint, boxEndpoint, error;
+  if (!rqLink.Open(rqEndpoint, error) || !boxLink.Open(boxEndpoint, error)) {
+    err << error << "\n";
+    return 1;
+  }
+  out << "controller " << rqEndpoint << "\nprogrammer " << boxEndpoint << std::endl;
+  err << "Bench simulator ready: controller " << rqEndpoint << ", programmer " << boxEndpoint
+      << "; Ctrl-C ends it\n";
+  // Both links watch the same stop pipe; a pty hang-up ends only its own link.
+  std::thread boxThread([&] { boxLink.Run(stopFd); });
+  rqLink.Run(stopFd);
+  boxThread.join();
+  return 0;
+}
+
+}  // namespace tarnvale::sim

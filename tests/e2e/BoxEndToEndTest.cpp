@@ -1,0 +1,132 @@
+// The box and CPU board commands of the CLI against tarnvale-sim box (over a
+// pseudo-terminal and over loopback TCP) and the bench simulator.
+#include <gtest/gtest.h>
+
+#include "e2e/Processes.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class BoxEndToEnd : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir("box-e2e"); }
+  std::unique_ptr<SimProcess> Box(std::vector<std::string> extra) const {
+    std::vector<std::string> a{GetParam() ? "--tcp" : "--pty"};
+    if (GetParam()) a.push_back("127.0.0.1:0");
+    a.insert(a.end(), {"--ram-ms", "200"});
+    a.insert(a.end(), extra.begin(), extra.end());
+    return std::make_unique<SimProcess>(a, dir_, "box");
+  }
+  RunResult Cli(const SimProcess& sim, std::vector<std::string> args) const {
+    args.insert(args.begin(), TARNVALE_CLI_PATH);
+    args.insert(args.end(), {"--programmer-port", sim.Port()});
+    return RunCommand(args, dir_);
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_P(BoxEndToEnd, IdentificationCommands) {
+  auto sim = Box({"--version", "UP 9.9", "--cpu-rev", "B", "--serial", "RQ12345"});
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"box", "version"}, 0, "Universal Programmer Version UP 9.9\n"},
+      {{"box", "jtag-id", "--target", "tn835"}, 0, "JTAG ID = 0x11F4401D\n"},
+      {{"box", "board-info", "--json"}, 0,
+       R"({"cpu_revision":"B","io_revision":"B","serial":"RQ12345","cpu_serial":"CPU0001",)"
+       R"("io_serial":"IO0001","flash_id":["3131","BDBD","3131","BDBD","3131","BDBD"],)"
+       R"("device":"CAT28F020 Catalyst","flash_id_valid":true,"complete":true})"
+       "\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Cli(*sim, c.args);
+    EXPECT_EQ(r.exitCode, c.exit) << c.args[1] << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args[1];
+  }
+}
+
+TEST_P(BoxEndToEnd, PinTestNamesEveryFailingPinPerStage) {
+  {
+    auto sim = Box({});
+    const RunResult r = Cli(*sim, {"cpu-test", "pins"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Success")) << r.out;
+    EXPECT_FALSE(Has(r.out, "FAIL"));
+  }
+  auto sim = Box({"--stuck", "A7=0", "--short", "D3,D4"});
+  const RunResult r = Cli(*sim, {"cpu-test", "pins"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.out, "Set All Pins High and Test: FAIL\n  A7 expected 1 read 0\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Test walking 1's on Data Lines: FAIL\n  D3 expected 1 read 0\n  D4 expected 1 read 0\n"))
+      << r.out;
+  EXPECT_TRUE(Has(r.err, "Data Mis-match"));
+}
+
+TEST_P(BoxEndToEnd, RamBankRunsAndTheirFailures) {
+  auto sim = Box({"--ram-fail", "180004=1234,1235"});
+  const RunResult ok = Cli(*sim, {"cpu-test", "ram", "1", "--progress", "json"});
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+  EXPECT_TRUE(Has(ok.out, R"({"event":"progress","percent":50})")) << ok.out;
+  EXPECT_TRUE(Has(ok.out, R"({"event":"result","code":48,"text":"Success"})")) << ok.out;
+
+  const RunResult load = Cli(*sim, {"cpu-test", "ram", "2", "--load", "--progress", "plain"});
+  EXPECT_EQ(load.exitCode, 0) << load.err;
+  EXPECT_TRUE(Has(load.out, "Loading RAM Bank 2\nSuccess\n")) << load.out;
+
+  const RunResult bad = Cli(*sim, {"cpu-test", "ram", "2", "--progress", "plain"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_TRUE(Has(bad.err, "Failed at address = 0x180004, Data1 = 0x1234, Data2 = 0x1235 \n")) << bad.err;
+}
+
+TEST_P(BoxEndToEnd, AMissingBoxOrCableHasItsOwnExitStatus) {
+  auto sim = Box({"--no-jtag", "--fault", "silent-after:3"});
+  const RunResult cable = Cli(*sim, {"box", "jtag-id", "--target", "tn835"});
+  EXPECT_EQ(cable.exitCode, 4);
+  EXPECT_TRUE(Has(cable.err, "Too few bytes sent"));
+  const RunResult silent = Cli(*sim, {"box", "version"});  // packet 3 answered
+  EXPECT_EQ(silent.exitCode, 0) << silent.err;
+  const RunResult gone = Cli(*sim, {"box", "board-info"});  // selection unanswered
+  EXPECT_EQ(gone.exitCode, 4);
+  EXPECT_TRUE(Has(gone.err, "Timeout while waiting for a response")) << gone.err;
+  const RunResult noPort = RunCommand({TARNVALE_CLI_PATH, "box", "version", "--programmer-port",
+                                       (dir_ / "no-such-tty").string()},
+                                      dir_);
+  EXPECT_EQ(noPort.exitCode, 3);
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"cpu-test", "ram", "6"},
+                                              {"box", "board-info", "--cpu-rev", "e"},
+                                              {"box", "jtag-id", "--target", "pic"}}) {
+    EXPECT_EQ(Cli(*sim, bad).exitCode, 2) << bad[1];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, BoxEndToEnd, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Tcp" : "Pty"; });
+
+TEST(Bench, ServesTheControllerAndTheBoxOnTwoEndpoints) {
+  const auto dir = MakeTempDir("bench");
+  for (bool tcp : {false, true}) {
+    SimProcess bench(tcp ? std::vector<std::string>{"--tcp"} : std::vector<std::string>{}, dir, "bench", 2);
+    ASSERT_EQ(bench.Lines().size(), 2u);
+    const std::string controller = bench.Lines()[0], programmer = bench.Lines()[1];
+    const std::string kind = tcp ? "tcp " : "pty ";
+    ASSERT_EQ(controller.rfind("controller " + kind, 0), 0u) << controller;
+    ASSERT_EQ(programmer.rfind("programmer " + kind, 0), 0u) << programmer;
+    const RunResult box = RunCommand({TARNVALE_CLI_PATH, "box", "version", "--programmer-port",
+                                      programmer.substr(programmer.rfind(' ') + 1)},
+                                     dir);
+    EXPECT_EQ(box.exitCode, 0) << box.err;
+    const RunResult info = RunCommand(
+        {TARNVALE_CLI_PATH, "info", "--port", controller.substr(controller.rfind(' ') + 1)}, dir);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_TRUE(Has(info.out, "CPU board revision: C")) << info.out;
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test

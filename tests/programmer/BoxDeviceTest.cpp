@@ -1,0 +1,122 @@
+// The simulated box's answers packet by packet, without a link in between.
+#include <gtest/gtest.h>
+
+#include "core/programmer/BoxCommands.h"
+#include "core/roles/PortRoles.h"
+#include "sim/BoxDevice.h"
+
+namespace tarnvale::sim {
+namespace {
+
+std::vector<SimOutput> Feed(BoxDevice& box, const Packet& packet) {
+  std::vector<SimOutput> out;
+  box.Feed(packet.data(), packet.size(), out);
+  return out;
+}
+
+std::vector<std::uint8_t> Bytes(const std::vector<SimOutput>& out) {
+  std::vector<std::uint8_t> all;
+  for (const auto& o : out) all.insert(all.end(), o.bytes.begin(), o.bytes.end());
+  return all;
+}
+
+TEST(BoxDeviceModel, RepliesByPacketType) {
+  BoxOptions o;
+  o.version = "V1";
+  BoxDevice box(o);
+  struct Case {
+    const char* what;
+    Packet request;
+    std::vector<std::uint8_t> reply;
+  };
+  const Case cases[] = {
+      {"select 4", SelectTargetPacket(4), {'0'}},
+      {"select 7", SelectTargetPacket(7), {'B'}},
+      {"version", VersionPacket(), BuildPacket(2, 0, 0x23, std::vector<std::uint8_t>{'V', '1'})},
+      {"JTAG ID of the 80386EX", ReadIdPacket(),
+       BuildPacket(4, 0, 0x18, std::vector<std::uint8_t>{0x28, 0x27, 0x00, 0x13})},
+      {"select 6", SelectTargetPacket(6), {'0'}},
+      {"JTAG ID of the TN835", ReadIdPacket(),
+       BuildPacket(4, 0, 0x18, std::vector<std::uint8_t>{0x11, 0xF4, 0x40, 0x1D})},
+      {"line test", LineTestPacket(true, 2, 0), {'0'}},
+      {"blank check", BuildPacket(0, 0, box_type::kBlankCheck), {'0'}},
+      {"unknown type", BuildPacket(0, 0, 0x30), {'E'}},
+      {"bad checksum", Packet{':', 0, 0, 0, 0x23, 0x00}, {'2'}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Bytes(Feed(box, c.request)), c.reply) << c.what;
+  EXPECT_EQ(box.Target(), 6);
+  EXPECT_EQ(box.LineTest(), 2);
+}
+
+TEST(BoxDeviceModel, BoardInfoWordsFollowTheChipAndTheAlgorithm) {
+  struct Case {
+    char stored;
+    bool amd;
+    std::uint8_t algorithm;
+    std::array<std::uint16_t, 6> words;
+  };
+  const Case cases[] = {
+      {'B', false, 0, {0x3131, 0xBDBD, 0x3131, 0xBDBD, 0x3131, 0xBDBD}},
+      {'C', false, 'C', {0x2020, 0xADAD, 0x2020, 0xADAD, 0x2020, 0xADAD}},
+      {'C', true, 'C', {0x0101, 0xADAD, 0x0101, 0xADAD, 0x0101, 0xADAD}},
+      {'E', false, 'D', {0x0001, 0x007E, 0x0001, 0x0002, 0x0001, 0x0001}},
+      {'B', false, 'D', {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}},
+  };
+  for (const Case& c : cases) {
+    BoxOptions o;
+    o.cpuRevision = c.stored;
+    o.amdFlash = c.amd;
+    BoxDevice box(o);
+    const auto reply = Bytes(Feed(box, BoardInfoPacket(c.algorithm, 0)));
+    ASSERT_EQ(reply.size(), kBoardInfoReplyLength);
+    BoardInfoRecord r;
+    std::copy(reply.begin() + 5, reply.begin() + 67, r.bytes.begin());
+    EXPECT_EQ(r.CpuRevision(), c.stored);
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(r.FlashIdWord(i), c.words[i]) << c.stored << c.algorithm << i;
+  }
+}
+
+TEST(BoxDeviceModel, FaultsCountPackets) {
+  auto fault = [](Fault::Kind kind, std::uint32_t n, std::uint8_t v = 0) {
+    BoxOptions o;
+    o.faults.push_back(Fault{kind, n, v});
+    return o;
+  };
+  {
+    BoxDevice box(fault(Fault::Kind::Stray, 2, 0x7E));
+    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(4))), std::vector<std::uint8_t>{'0'});
+    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(4))), (std::vector<std::uint8_t>{'0', 0x7E}));
+  }
+  {
+    BoxDevice box(fault(Fault::Kind::CloseAfter, 1));
+    EXPECT_EQ(Feed(box, SelectTargetPacket(4)).size(), 1u);
+    const auto out = Feed(box, SelectTargetPacket(4));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].close);
+    EXPECT_TRUE(Feed(box, SelectTargetPacket(4)).empty());
+  }
+  {
+    BoxDevice box(fault(Fault::Kind::SilentAfter, 1));
+    EXPECT_EQ(Bytes(Feed(box, VersionPacket())).size(), 6u + std::string(kDefaultBoxVersion).size());
+    EXPECT_TRUE(Feed(box, VersionPacket()).empty());
+  }
+}
+
+TEST(BoxDeviceModel, OptionParsing) {
+  std::string error;
+  std::pair<int, bool> stuck;
+  EXPECT_TRUE(ParseStuck("CS1=1", stuck, error));
+  EXPECT_EQ(stuck, (std::pair<int, bool>{PinByName("CS1"), true}));
+  for (const char* bad : {"CS1", "CS9=1", "A7=2"}) EXPECT_FALSE(ParseStuck(bad, stuck, error)) << bad;
+  std::pair<int, int> pins;
+  EXPECT_TRUE(ParseShort("D3,D4", pins, error));
+  for (const char* bad : {"D3", "D3,D3", "D3,X"}) EXPECT_FALSE(ParseShort(bad, pins, error)) << bad;
+  BoxOptions o;
+  EXPECT_TRUE(ParseRamFail("1A0010=55AA,54AA", o, error));
+  EXPECT_EQ(o.ramFailAddress, 0x1A0010u);
+  EXPECT_EQ(o.ramFailData2, 0x54AA);
+  for (const char* bad : {"10=1", "10=1,", "10=10000,1", "x=1,2"}) EXPECT_FALSE(ParseRamFail(bad, o, error)) << bad;
+}
+
+}  // namespace
+}  // namespace tarnvale::sim
