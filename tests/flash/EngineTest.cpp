@@ -5,6 +5,7 @@
 // simulator, and through the GUI's dialogs.)
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,15 +104,36 @@ class Engines : public ::testing::Test {
   std::filesystem::path dir, fmf;
 };
 
-// The erase's six-minute wait is checked on a fake clock (EngineTimeLimitsTest).
-TEST_F(Engines, EraseOverAStalledLineFailsAtOnce) {
+// The erase's six-minute wait is checked on a fake clock (EngineTimeLimitsTest);
+// here a short one runs on the system clock over a real line.
+TEST_F(Engines, EraseOverARealLineTimesOutOrFailsAtOnce) {
+  {  // Silence: the erase waits its time, pumping the dialog meanwhile.
+    PtyPair quiet;
+    CommPort p;
+    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, 0, 8, 0));
+    struct Ticks : EraseObserver {
+      void Pump() override { ++pumps; }
+      int pumps = 0;
+    } ticks;
+    EngineTimings t = Quick();
+    t.eraseTimeoutMs = 60;
+    t.erasePollMs = 5;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(EraseFlash(p, t, &ticks).kind, EraseOutcome::Kind::Timeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(60));
+    EXPECT_GT(ticks.pumps, 3);
+  }
   // Nobody drains the pseudo-terminal: fill it straight through the
   // descriptor so the erase packet cannot go.
   PtyPair pty;
   CommPort port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, 0, 8, 0));
+  // Writes until the line has taken nothing for 50 ms.
   const std::vector<std::uint8_t> filler(4096, 'j');
-  for (int i = 0; i < 1000 && ::write(port.Descriptor(), filler.data(), filler.size()) > 0; ++i) {
+  for (int i = 0; i < 5000; ++i) {
+    if (::write(port.Descriptor(), filler.data(), filler.size()) > 0) continue;
+    pollfd p{port.Descriptor(), POLLOUT, 0};
+    if (::poll(&p, 1, 50) <= 0) break;
   }
   EngineTimings t = Quick();
   t.eraseTimeoutMs = 360000;  // would wait 6 minutes if the short write went unnoticed

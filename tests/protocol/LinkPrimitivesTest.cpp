@@ -1,5 +1,6 @@
 // Packets, reply readers, time-outs, result texts and the error log, with the
-// readers driven over real pseudo-terminals.
+// readers driven over real pseudo-terminals (one real-time check of each
+// reader's limit; the limits in detail are in ReaderTimeLimitsTest).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include "core/result/ResultCode.h"
 #include "core/protocol/Timer.h"
 #include "core/protocol/Util.h"
+#include "support/FakeLink.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
@@ -20,14 +22,8 @@ namespace tarnvale {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeClock;
 using test::PtyPair;
-
-class FakeClock : public Clock {
- public:
-  std::uint32_t TickMs() const override { return now; }
-  void SleepMs(std::uint32_t ms) const override { now += ms; }
-  mutable std::uint32_t now = 0;
-};
 
 class PtyLink : public ::testing::Test {
  protected:
@@ -83,17 +79,16 @@ TEST(HexText, OnlyUpperCaseDigitsCount) {
 }
 
 TEST(TimerTicks, ExpiresStrictlyAfterItsIntervalAcrossTheWrap) {
-  FakeClock clock;
-  clock.now = 0xFFFFFF00u;  // 256 ms before the counter wraps
+  const FakeClock clock(0xFFFFFF00u);  // 256 ms before the counter wraps
   Timer t(1000, clock);
-  clock.now += 1000;  // wrapped
+  clock.Advance(1000);  // wrapped
   EXPECT_FALSE(t.IsExpired()) << "exactly the interval is not yet expired";
   EXPECT_EQ(t.RemainingMs(), 1u);
-  clock.now += 1;
+  clock.SleepMs(1);
   EXPECT_TRUE(t.IsExpired());
   t.Restart(10);
   EXPECT_FALSE(t.IsExpired());
-  clock.now += 11;
+  clock.Advance(11);
   EXPECT_TRUE(t.IsExpired());
 }
 
