@@ -177,7 +177,9 @@ TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
   EXPECT_EQ(m.view.position, m.view.upper);
   EXPECT_EQ(m.view.step, 100u);
   EXPECT_EQ(m.view.steps, m.view.upper / 100) << "a progress step every 100 acknowledgements";
-  EXPECT_EQ(m.view.programTime, "0 Min. 0 Sec.");
+  // A second may pass on a busy machine; the wording is what counts here.
+  EXPECT_TRUE(m.view.programTime == "0 Min. 0 Sec." || m.view.programTime == "0 Min. 1 Sec.")
+      << m.view.programTime;
   EXPECT_FALSE(m.view.closed);
   EXPECT_LE(d.dev.MaxInFlight(), 3u);
   EXPECT_GE(d.dev.MaxInFlight(), 2u) << "the window is used";
