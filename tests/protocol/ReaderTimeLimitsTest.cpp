@@ -147,6 +147,7 @@ TEST(TextReplyTimeLimit, WaitsForTheExpectedLengthOrTheLimit) {
       EXPECT_EQ(reply, t.text) << t.c.what;
     }
     EXPECT_EQ(f.link.Writes(), (std::vector<FakeLink::Bytes>{{'Q'}})) << t.c.what;
+    EXPECT_EQ(f.link.WaitsWithBytesWaiting(), 0u) << t.c.what << ": part of the reply waiting must not make it spin";
   }
 }
 

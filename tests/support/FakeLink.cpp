@@ -48,6 +48,7 @@ struct FakeLink::State {
   std::vector<Bytes> writes;
   Responder responder;
   bool readSinceWait = true;
+  std::size_t waitsWithBytesWaiting = 0;
 };
 
 namespace {
@@ -100,6 +101,7 @@ class ScriptedStream final : public platform::Stream {
   bool WaitReadable(std::uint32_t timeoutMs) override {
     std::lock_guard l(s_->m);
     s_->TakeDue();
+    if (!s_->input.empty()) ++s_->waitsWithBytesWaiting;
     // Bytes the reader has not looked at yet: readable at once. A reader that
     // waits again without reading (it wants more than is there) would spin
     // in place, so then time moves on as it does below.
@@ -145,6 +147,11 @@ void FakeLink::SetResponder(Responder responder) {
 std::vector<FakeLink::Bytes> FakeLink::Writes() const {
   std::lock_guard l(state_->m);
   return state_->writes;
+}
+
+std::size_t FakeLink::WaitsWithBytesWaiting() const {
+  std::lock_guard l(state_->m);
+  return state_->waitsWithBytesWaiting;
 }
 
 }  // namespace tarnvale::test

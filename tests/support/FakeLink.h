@@ -65,6 +65,9 @@ class FakeLink {
   void SetResponder(Responder responder);
   // Every write the program made, one entry per call.
   std::vector<Bytes> Writes() const;
+  // Waits the program made while bytes it had not read were waiting: on a
+  // real port each returns at once, so a loop of them spins.
+  std::size_t WaitsWithBytesWaiting() const;
 
   struct State;  // shared with the stream the port owns
 

@@ -136,8 +136,15 @@ ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& o
                            std::size_t expectedLength, std::uint32_t timeoutMs, const Clock& clock) {
   port.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   Timer timer(timeoutMs, clock);
-  while (port.GetInQueue() < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired()) {
-    port.WaitReadable(timer.RemainingMs());
+  for (std::size_t waiting = port.GetInQueue();
+       waiting < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired(); waiting = port.GetInQueue()) {
+    // With part of the reply already waiting the port counts as readable, so
+    // waiting on it would spin; sleep a tick while the rest is on the wire.
+    if (waiting == 0) {
+      port.WaitReadable(timer.RemainingMs());
+    } else {
+      clock.SleepMs(1);
+    }
   }
   const std::size_t waiting = port.GetInQueue();
   if (waiting == 0) return rc::kTimeout;
