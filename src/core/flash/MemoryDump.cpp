@@ -140,7 +140,7 @@ std::string DumpHeaderText(std::uint32_t start) {
 }
 
 ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
-                                const std::atomic<bool>& stop) {
+                                const std::atomic<bool>& stop, const Clock& clock) {
   CommPort& port = *request.port;
   const std::uint64_t start = request.start;
   // 64-bit throughout: a full 26-bit range times 1000 does not fit 32 bits.
@@ -163,7 +163,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   if (length == 0) return done(rc::kDataMismatch);
 
   std::uint16_t page = static_cast<std::uint16_t>(start >> 16);
-  if (const ResultCode c = SetPage(port, page); c != rc::kSuccess) return done(c);
+  if (const ResultCode c = SetPage(port, page, clock); c != rc::kSuccess) return done(c);
 
   DumpFile file(request.path);
   if (!file.IsOpen()) return done(rc::kCantOpenOutput);
@@ -182,7 +182,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
                       static_cast<std::uint32_t>(next));
     port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));
     HexReply reply;
-    if (const ResultCode c = ReadHexReply(port, request.timings.dumpLineTimeoutMs, reply);
+    if (const ResultCode c = ReadHexReply(port, request.timings.dumpLineTimeoutMs, reply, clock);
         c != rc::kSuccess) {
       return done(c);
     }
@@ -195,7 +195,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
     next += line.Written();
     if ((next >> 16) != page && next <= 0x03FFFFFF) {
       page = static_cast<std::uint16_t>(next >> 16);
-      if (const ResultCode c = SetPage(port, page); c != rc::kSuccess) return done(c);
+      if (const ResultCode c = SetPage(port, page, clock); c != rc::kSuccess) return done(c);
     }
     if (next >= last) break;
   }

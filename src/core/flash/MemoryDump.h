@@ -100,8 +100,9 @@ struct MemoryReadRequest {
 
 // Reads the controller's memory from start to end into the request's file,
 // on the calling thread. Returns the final code (also sent as OnDone).
+// Each line has its own time-out (timings.dumpLineTimeoutMs on `clock`).
 ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
-                                const std::atomic<bool>& stop);
+                                const std::atomic<bool>& stop, const Clock& clock = SystemClock());
 
 // Runs one read on a worker thread; joined before it goes away.
 class MemoryReadEngine {

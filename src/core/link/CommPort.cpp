@@ -49,6 +49,12 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_
   return true;
 }
 
+void CommPort::Attach(std::unique_ptr<platform::Stream> stream) {
+  Close();
+  lastError_.clear();
+  stream_ = std::move(stream);
+}
+
 bool CommPort::Close() {
   if (!IsOpen()) return false;
   // What was written must still reach the device (a 'g' CR that starts a

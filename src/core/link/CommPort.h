@@ -35,6 +35,10 @@ class CommPort {
   // new parameters are ignored (Close first to change them).
   bool Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
             std::uint8_t byteSize, std::uint8_t stopBits);
+  // Takes over a byte stream that is already open (a link made elsewhere,
+  // such as a test's scripted device); an open port is closed first. The
+  // port name stays as it is.
+  void Attach(std::unique_ptr<platform::Stream> stream);
   // True when everything closed cleanly; false when not open.
   bool Close();
   bool IsOpen() const { return stream_ != nullptr; }

@@ -135,12 +135,10 @@ class SerialStream final : public Stream {
   std::uint32_t baud_;
 };
 
-bool Configure(int fd, const SerialParams& params) {
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return false;
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSIZE | PARENB | PARODD | CSTOPB | CMSPAR);
+}  // namespace
+
+void ApplyLineSettings(termios& tio, const SerialParams& params) {
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CMSPAR);
   switch (params.byteSize) {
     case 5: tio.c_cflag |= CS5; break;
     case 6: tio.c_cflag |= CS6; break;
@@ -156,6 +154,17 @@ bool Configure(int fd, const SerialParams& params) {
   }
   // 1.5 stop bits do not exist in termios; two is the nearest safe choice.
   if (params.stopBits == 1 || params.stopBits == 2) tio.c_cflag |= CSTOPB;
+}
+
+namespace {
+
+bool Configure(int fd, const SerialParams& params) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return false;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  ApplyLineSettings(tio, params);
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;

@@ -1,4 +1,6 @@
 #pragma once
+#include <termios.h>
+
 #include <memory>
 #include <string>
 
@@ -12,6 +14,11 @@ struct SerialParams {
   std::uint8_t byteSize = 8;  // 5 to 8
   std::uint8_t stopBits = 0;  // 0 one, 1 one and a half (gives two), 2 two
 };
+
+// Sets byte size, parity and stop bits in `tio` from the stored codes,
+// leaving every other flag as it is. Mark and space parity use CMSPAR; one
+// and a half stop bits do not exist in termios and give two.
+void ApplyLineSettings(termios& tio, const SerialParams& params);
 
 // Opens a serial device exclusively in raw 8-bit mode without flow control,
 // DTR and RTS dropped. Null on failure (LastOpenError tells why).

@@ -67,12 +67,12 @@ std::string BootBlockSerialNumber(const std::array<std::uint8_t, 16>& block) {
   return std::string(reinterpret_cast<const char*>(block.data() + 1), n);
 }
 
-ResultCode SetPage(CommPort& port, std::uint16_t page) {
+ResultCode SetPage(CommPort& port, std::uint16_t page, const Clock& clock) {
   const std::array<std::uint8_t, 2> data{static_cast<std::uint8_t>(page >> 8),
                                          static_cast<std::uint8_t>(page & 0xFF)};
   port.Write(BuildPacket(2, 0, packet_type::kSetPage, data));
   HexReply reply;
-  return ReadHexReply(port, controller::kSetPageTimeoutMs, reply);
+  return ReadHexReply(port, controller::kSetPageTimeoutMs, reply, clock);
 }
 
 ResultCode DecodeMemoryReply(const std::uint8_t* bytes, std::size_t n, std::uint16_t offset,

@@ -83,7 +83,7 @@ std::string BootBlockSerialNumber(const std::array<std::uint8_t, 16>& block);
 
 // Sends the page (upper 16 address bits); the reply is read as a line or a
 // status byte within 1000 ms.
-ResultCode SetPage(CommPort& port, std::uint16_t page);
+ResultCode SetPage(CommPort& port, std::uint16_t page, const Clock& clock = SystemClock());
 
 // Reads `length` (1 to 255) bytes at `offset` of the current page into
 // `record`. '@' when the reply is not complete within 250 ms; 'D' for a

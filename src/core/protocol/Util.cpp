@@ -45,8 +45,8 @@ std::uint16_t HexWord(const char* fourChars) {
   return static_cast<std::uint16_t>(HexByte(fourChars) * 256 + HexByte(fourChars + 2));
 }
 
-ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs) {
-  Timer timer(timeoutMs);
+ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock) {
+  Timer timer(timeoutMs, clock);
   for (;;) {
     std::uint8_t b = 0;
     if (port.Read(&b, 1) == 1) return b;
@@ -55,8 +55,8 @@ ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs) {
   }
 }
 
-ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply) {
-  Timer timer(timeoutMs);
+ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply, const Clock& clock) {
+  Timer timer(timeoutMs, clock);
   std::array<std::uint8_t, 256> buffer{};
   std::size_t fill = 0;
   for (;;) {
@@ -85,8 +85,9 @@ ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply
   }
 }
 
-ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t silenceMs) {
-  Timer timer(silenceMs);
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t silenceMs,
+                           const Clock& clock) {
+  Timer timer(silenceMs, clock);
   ResultCode result = rc::kTimeout;
   bool collecting = false;
   std::array<std::uint8_t, 80> stored{};
@@ -133,11 +134,18 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
 }
 
 ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& outText,
-                           std::size_t expectedLength, std::uint32_t timeoutMs) {
+                           std::size_t expectedLength, std::uint32_t timeoutMs, const Clock& clock) {
   port.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  Timer timer(timeoutMs);
-  while (port.GetInQueue() < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired()) {
-    port.WaitReadable(timer.RemainingMs());
+  Timer timer(timeoutMs, clock);
+  for (std::size_t waiting = port.GetInQueue();
+       waiting < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired(); waiting = port.GetInQueue()) {
+    // With part of the reply already waiting the port counts as readable, so
+    // waiting on it would spin; sleep a tick while the rest is on the wire.
+    if (waiting == 0) {
+      port.WaitReadable(timer.RemainingMs());
+    } else {
+      clock.SleepMs(1);
+    }
   }
   const std::size_t waiting = port.GetInQueue();
   if (waiting == 0) return rc::kTimeout;

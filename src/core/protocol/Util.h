@@ -3,7 +3,8 @@
 // reply readers with time-outs, hex text helpers, and the words for results.
 //
 // Every reader waits for the port to become readable (poll on its
-// descriptor) up to its deadline; none spins and none blocks past it.
+// descriptor) up to its deadline; none spins and none blocks past it. The
+// deadlines run on the clock given (the system clock unless a test fakes it).
 
 #include <array>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/Clock.h"
 #include "core/protocol/Packet.h"
 #include "core/result/ResultCode.h"
 #include "core/operator/Operator.h"
@@ -18,7 +20,6 @@
 namespace tarnvale {
 
 class CommPort;
-class Clock;
 
 // The module name that protocol failures are logged under.
 inline constexpr const char* kUtilModule = "Util";
@@ -48,26 +49,30 @@ struct HexReply {
 inline constexpr std::size_t kMaxReplyLine = 80;
 
 // Waits up to timeoutMs for one byte and returns it; '@' on time-out.
-ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs);
+ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock = SystemClock());
 
 // Reads a controller reply ending in CR. A line (LF before the CR) gives '0'
 // and fills `reply`; a status reply gives the byte two places before the CR
 // ('3' when the CR comes too early for that); '1' for more than 80
 // characters before the CR; '@' on time-out (the timer is not restarted by
 // arriving bytes).
-ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply);
+ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply,
+                        const Clock& clock = SystemClock());
 
 inline constexpr std::uint32_t kFramedReplyTimeoutMs = 5000;
 // Collects one binary record of the box (':' count addrHi addrLo type data
 // checksum). '0' complete and valid; '2' bad checksum; '1' no record within
-// 80 bytes; '@' after 5000 ms without a byte (tests pass a shorter silence).
+// 80 bytes; '@' after `silenceMs` (5000 ms) without a byte (the limit starts
+// again with every chunk that arrives, so a slow record is still read whole).
 ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record,
-                           std::uint32_t silenceMs = kFramedReplyTimeoutMs);
+                           std::uint32_t silenceMs = kFramedReplyTimeoutMs,
+                           const Clock& clock = SystemClock());
 
 // Writes `text`, then waits until at least expectedLength bytes wait or the
 // time-out passes. '@' when nothing came; '1' when more than expected came.
 ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& outText,
-                           std::size_t expectedLength, std::uint32_t timeoutMs);
+                           std::size_t expectedLength, std::uint32_t timeoutMs,
+                           const Clock& clock = SystemClock());
 
 // Two hex characters, high nibble first. Only '0'-'9' and 'A'-'F' count;
 // every other character (lower case included) counts as 0.

@@ -1,0 +1,206 @@
+// The engines' time limits at their real lengths (six minutes of erase,
+// thirty seconds of silence while programming, one second per dump line),
+// run on a fake clock against a scripted controller: answers just inside and
+// just past each limit, checked to the millisecond, without waiting.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "core/flash/MemoryDump.h"
+#include "core/flash/ProgrammingEngine.h"
+#include "core/link/CommPort.h"
+#include "core/protocol/Packet.h"
+#include "support/FakeLink.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+using Bytes = FakeLink::Bytes;
+constexpr std::uint32_t kStartTick = 0xFFFF0000u;  // about a minute before the wrap
+
+struct Controller {
+  Controller() { link.AttachTo(port); }
+  std::uint32_t Elapsed() const { return clock.TickMs() - kStartTick; }
+  FakeClock clock{kStartTick};
+  FakeLink link{clock};
+  CommPort port;
+};
+
+// ---- erase ------------------------------------------------------------------
+
+struct ElapsedTicks : EraseObserver {
+  void Pump() override { ++pumps; }
+  void Elapsed(std::uint32_t s) override { seconds.push_back(s); }
+  int pumps = 0;
+  std::vector<std::uint32_t> seconds;
+};
+
+TEST(EraseTimeLimit, SixMinutesForTheAnswer) {
+  const EngineTimings real;
+  ASSERT_EQ(real.eraseTimeoutMs, 360000u);
+  struct Case {
+    const char* what;
+    bool answers;
+    std::uint32_t answerAfterMs;
+    std::uint8_t answer;
+    EraseOutcome::Kind kind;
+    std::uint32_t returnsAtMs;
+  };
+  const Case cases[] = {
+      {"erased after 5 min 59.9 s", true, 359900, '0', EraseOutcome::Kind::Erased, 359900},
+      {"erased at exactly six minutes", true, 360000, '0', EraseOutcome::Kind::Erased, 360000},
+      {"refused after 2 s", true, 2000, 'H', EraseOutcome::Kind::Error, 2000},
+      {"answer 100 ms too late", true, 360100, '0', EraseOutcome::Kind::Timeout, 360001},
+      {"no answer", false, 0, 0, EraseOutcome::Kind::Timeout, 360001},
+  };
+  for (const Case& c : cases) {
+    Controller d;
+    d.link.SetResponder([&](const Bytes&) {
+      return c.answers ? std::vector<FakeLink::Reply>{{c.answerAfterMs, {c.answer}}} : std::vector<FakeLink::Reply>{};
+    });
+    ElapsedTicks ticks;
+    const EraseOutcome outcome = EraseFlash(d.port, real, &ticks, d.clock);
+    EXPECT_EQ(outcome.kind, c.kind) << c.what;
+    EXPECT_EQ(d.Elapsed(), c.returnsAtMs) << c.what;
+    EXPECT_EQ(outcome.elapsedSeconds, c.returnsAtMs / 1000) << c.what;
+    if (c.kind != EraseOutcome::Kind::Timeout) {
+      EXPECT_EQ(outcome.reply, c.answer) << c.what;
+    }
+    EXPECT_EQ(d.link.Writes(), (std::vector<Bytes>{{':', 0, 0, 0, 0x06, 0xFA}})) << c.what;
+    // The dialog hears the seconds go by throughout the wait, once a second.
+    if (c.returnsAtMs >= 300000) {
+      ASSERT_FALSE(ticks.seconds.empty()) << c.what;
+      EXPECT_GE(ticks.seconds.back(), c.returnsAtMs / 1000 - 1) << c.what;
+      EXPECT_TRUE(std::is_sorted(ticks.seconds.begin(), ticks.seconds.end())) << c.what;
+      EXPECT_GE(ticks.pumps, static_cast<int>(c.returnsAtMs / 100) - 1) << c.what;
+    }
+  }
+}
+
+// ---- programming ------------------------------------------------------------
+
+struct CountingEvents : ProgrammingEvents {
+  void OnTotal(std::uint32_t n) override { total = n; }
+  void OnProgress(std::uint32_t) override {}
+  void OnNotice(const std::string&) override {}
+  void OnResult(ResultCode) override {}
+  std::uint32_t total = 0;
+};
+
+// The 30 s limit is the longest silence of the controller, not the time of
+// the whole stream: it starts again with every acknowledgement.
+TEST(ProgrammingTimeLimit, SilenceNotTheWholeRunIsLimited) {
+  const std::filesystem::path dir = MakeTempDir("limits");
+  FmfSpec recipe;
+  recipe.generation = 4;
+  recipe.version = "5.01.00";
+  recipe.codeBytes = 2000;
+  recipe.gapEvery = 0;
+  const std::filesystem::path fmf = dir / "small.FMF";
+  WriteFmf(fmf, recipe);
+  const EngineTimings real;
+  ASSERT_EQ(real.ackTimeoutMs, 30000u);
+
+  struct Case {
+    const char* what;
+    std::uint32_t ackAfterMs;   // every packet is answered this long after it went out
+    std::size_t answeredPackets;  // packets answered before the controller falls silent
+    ResultCode expected;
+  };
+  constexpr std::size_t kAll = 1000000;
+  const Case cases[] = {
+      {"every answer 29.9 s after its packet", 29900, kAll, rc::kSuccess},
+      {"every answer exactly 30 s after its packet", 30000, kAll, rc::kSuccess},
+      {"every answer 30.1 s after its packet", 30100, kAll, rc::kProgrammingTimeout},
+      {"silent after ten answers", 100, 10, rc::kProgrammingTimeout},
+  };
+  for (const Case& c : cases) {
+    Controller d;
+    std::size_t seen = 0;
+    std::uint32_t lastAnswerAt = 0;
+    d.link.SetResponder([&](const Bytes&) {
+      if (++seen > c.answeredPackets) return std::vector<FakeLink::Reply>{};
+      lastAnswerAt = d.Elapsed() + c.ackAfterMs;
+      return std::vector<FakeLink::Reply>{{c.ackAfterMs, {'0'}}};
+    });
+    ProgrammingRequest r;
+    r.port = &d.port;
+    r.mode = kModeProgramFlash;
+    r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
+    r.target = 1;
+    r.path = fmf.string();
+    CountingEvents events;
+    ProgrammingEngine engine(r, events, d.clock);
+    EXPECT_EQ(engine.Run(), c.expected) << c.what;
+    ASSERT_GT(events.total, 20u) << c.what;
+    if (c.expected == rc::kSuccess) {
+      EXPECT_EQ(engine.Acknowledged(), events.total) << c.what;
+      EXPECT_GT(d.Elapsed(), events.total / 3 * real.ackTimeoutMs / 2) << c.what << ": the run outlasts the limit";
+    } else if (c.answeredPackets != kAll) {
+      EXPECT_EQ(engine.Acknowledged(), c.answeredPackets) << c.what;
+      EXPECT_EQ(d.Elapsed(), lastAnswerAt + real.ackTimeoutMs + 1) << c.what;
+    } else {
+      EXPECT_EQ(engine.Acknowledged(), 0u) << c.what;
+      EXPECT_EQ(d.Elapsed(), real.ackTimeoutMs + 1) << c.what;
+    }
+  }
+}
+
+// ---- dump -------------------------------------------------------------------
+
+struct DoneEvents : MemoryReadEvents {
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t, std::uint32_t) override {}
+  void OnDone(ResultCode c, std::uint32_t n) override { code = c, next = n; }
+  ResultCode code = 0;
+  std::uint32_t next = 0;
+};
+
+// Each memory line has its own second; a dump of many lines takes as long
+// as it takes.
+TEST(DumpLineTimeLimit, EachLineHasItsOwnLimit) {
+  const std::filesystem::path dir = MakeTempDir("dumplimits");
+  const EngineTimings real;
+  ASSERT_EQ(real.dumpLineTimeoutMs, 1000u);
+  struct Case {
+    const char* what;
+    std::uint32_t lineAfterMs[3];
+    ResultCode expected;
+    std::uint32_t returnsAtMs;
+    std::uintmax_t fileBytes;
+  };
+  const Case cases[] = {
+      {"every line after 0.9 s", {900, 900, 900}, rc::kSuccess, 2700, 48},
+      {"every line at exactly the limit", {1000, 1000, 1000}, rc::kSuccess, 3000, 48},
+      {"the second line 2 ms past the limit", {500, 1002, 500}, rc::kTimeout, 500 + 1001, 16},
+  };
+  for (const Case& c : cases) {
+    Controller d;
+    std::size_t line = 0;
+    d.link.SetResponder([&](const Bytes& packet) {
+      if (packet.size() < 6 || packet[4] != packet_type::kMemoryLine) {
+        return std::vector<FakeLink::Reply>{{0, {'0', '\n', '\r'}}};
+      }
+      const std::string text = "00000010:000102030405060708090A0B0C0D0E0F\n\r";
+      return std::vector<FakeLink::Reply>{{c.lineAfterMs[line++ % 3], Bytes(text.begin(), text.end())}};
+    });
+    MemoryReadRequest r;
+    r.port = &d.port;
+    r.end = 0x2F;
+    r.path = (dir / "dump.Bin").string();
+    DoneEvents events;
+    const std::atomic<bool> stop{false};
+    EXPECT_EQ(DumpControllerMemory(r, events, stop, d.clock), c.expected) << c.what;
+    EXPECT_EQ(events.code, c.expected) << c.what;
+    EXPECT_EQ(d.Elapsed(), c.returnsAtMs) << c.what;
+    EXPECT_EQ(std::filesystem::file_size(r.path), c.fileBytes) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test
