@@ -37,7 +37,7 @@ ProgrammingRequest Request(CommPort& port, const std::filesystem::path& path) {
   r.port = &port;
   r.mode = kModeProgramFlash;
   r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-  r.target = 1;
+  r.target = Target::Controller;
   r.path = path.string();
   r.timings = Quick();
   return r;
@@ -358,7 +358,7 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   EXPECT_EQ(op.filters, Texts{"Flash Memory File (*.FMF)|*.FMF|"});
   ASSERT_EQ(runner.programming.size(), 1u);
   const ProgrammingRequest& r = runner.programming[0];
-  EXPECT_EQ(std::tie(r.mode, r.target), std::make_tuple(kModeProgramFlash, 1));
+  EXPECT_EQ(std::tie(r.mode, r.target), std::make_tuple(kModeProgramFlash, Target::Controller));
   ASSERT_TRUE(r.range);
   EXPECT_EQ(std::tie(r.range->base, r.range->end, r.range->lanes),
             std::make_tuple(0x03C00000u, 0x03FFFFFFu, std::uint8_t{2}));
@@ -434,7 +434,7 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
       EXPECT_EQ(code, rc::kSuccess);
       ASSERT_EQ(runner.reads.size(), 1u);
       EXPECT_EQ(std::tie(runner.reads[0].start, runner.reads[0].end, runner.reads[0].target),
-                std::make_tuple(c.start, c.end, 1));
+                std::make_tuple(c.start, c.end, Target::Controller));
       EXPECT_TRUE(op.messages.empty());
     } else {
       EXPECT_NE(code, rc::kSuccess);

@@ -86,11 +86,10 @@ void LoadMemoryModel::Open() {
 
 bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   const bool flash = request_.mode == kModeProgramFlash;
-  view_.SetTitle(flash ? load_text::kTitleFlash : load_text::kTitleLoad);
+  view_.SetTitle(flash ? std::string(Info(request_.target).dialogTitle) : load_text::kTitleLoad);
   if (request_.path.empty()) {
-    const char* filter = !flash ? load_text::kFilterDownload
-                         : (request_.target == 2 || request_.target == 3) ? load_text::kFilterHex
-                                                                          : load_text::kFilterFmf;
+    const std::string filter =
+        flash ? std::string(Info(request_.target).fileFilter) : load_text::kFilterDownload;
     const auto chosen = op_.ChooseOpenFile(filter);
     if (!chosen || chosen->empty()) {
       result_ = kCancelled;
@@ -103,7 +102,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   view_.SetLastModified(LastModifiedText(request_.path));
 
   if (flash) {
-    if (request_.normalizeRevision && request_.target == 4) {
+    if (request_.normalizeRevision && request_.target == Target::CpuBoard386) {
       if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
         result_ = c;
         ShowResult(op_, c);
@@ -152,9 +151,8 @@ void LoadMemoryModel::Wait() {
 
 void LoadMemoryModel::OnTotal(std::uint32_t packets) {
   total_ = packets;
-  const TargetParams p = ParamsForTarget(request_.target);
   view_.SetStatus(RecordsProcessedText(engine_ ? engine_->Acknowledged() : 0, total_));
-  view_.SetProgressRange(total_, p.progressStep);
+  view_.SetProgressRange(total_, Info(request_.target).progressStep);
 }
 
 void LoadMemoryModel::OnProgress(std::uint32_t acknowledged) {

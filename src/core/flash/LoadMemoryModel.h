@@ -97,7 +97,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool Finished() const { return finished_; }
   const ProgrammingRequest& Request() const { return request_; }
 
-  static constexpr ResultCode kCancelled = 0xFE;
+  static constexpr ResultCode kCancelled = rc::kStoppedByOperator;
 
   // ProgrammingEvents
   void OnTotal(std::uint32_t packets) override;

@@ -177,7 +177,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   const std::uint64_t last = start + length - 1;
   for (;;) {
-    if (stop.load()) return rc::kTimeout;
+    if (stop.load()) return rc::kStoppedByProgram;
     events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
                       static_cast<std::uint32_t>(next));
     port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));
@@ -213,7 +213,7 @@ MemoryReadEngine::~MemoryReadEngine() {
 void MemoryReadEngine::Start() {
   if (worker_.joinable()) return;
   worker_ = std::thread([this] {
-    if (request_.target == 1 || !request_.reader) {
+    if (request_.target == Target::Controller || !request_.reader) {
       DumpControllerMemory(request_, events_, stop_);
     } else {
       request_.reader(request_, events_, stop_);
@@ -240,7 +240,7 @@ std::string MemoryReadModel::BytesSavedText(std::uint64_t saved, std::uint64_t l
 void MemoryReadModel::Open() {
   view_.SetProgressRange(100);
   view_.SetProgress(0);
-  if (request_.target != 1) view_.ShowRetry(false);
+  if (request_.target != Target::Controller) view_.ShowRetry(false);
 }
 
 void MemoryReadModel::Tick(MemoryReadEvents* sink) {
@@ -260,7 +260,7 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   runStart_ = clock_.TickMs();
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
-  if (request_.target == 1) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
+  if (request_.target == Target::Controller) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
   engine_->Start();
 }
 
@@ -283,7 +283,7 @@ void MemoryReadModel::OnStep(std::uint32_t step) { view_.SetProgressStep(step); 
 
 void MemoryReadModel::OnProgress(std::uint32_t position, std::uint32_t next) {
   view_.SetProgress(position);
-  if (request_.target == 1) {
+  if (request_.target == Target::Controller) {
     const std::uint64_t length = static_cast<std::uint64_t>(request_.end) - request_.start + 1;
     const std::uint64_t saved = next >= request_.start ? next - request_.start : 0;
     view_.SetField1(BytesSavedText(saved, length));
@@ -298,7 +298,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     return;
   }
   view_.EnableOk(true);
-  if (request_.target != 1) return;
+  if (request_.target != Target::Controller) return;
   if (code == rc::kSuccess) {
     view_.AddListText(std::string(dump_text::kCompleted) + dump_text::kLineEnd);
     view_.AddListText("File saved to " + request_.path);

@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/flash/Targets.h"
+#include "core/device/Target.h"
+#include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
 #include "core/result/ResultCode.h"
 
@@ -86,7 +87,7 @@ class MemoryReadEvents {
 struct MemoryReadRequest {
   CommPort* port = nullptr;
   ConfigData* settings = nullptr;
-  int target = 1;
+  Target target = Target::Controller;
   std::uint32_t start = 0;
   std::uint32_t end = 0;
   std::uint8_t flag = 1;

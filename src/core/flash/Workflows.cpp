@@ -134,7 +134,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   request.port = &port;
   request.mode = kModeProgramFlash;
   request.range = range;
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.path = path;
   request.layoutMode = 2;
   request.timings = options.timings;
@@ -158,7 +158,7 @@ ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
   request.port = &link.EnsurePrimaryPort();
   request.mode = kModeLoad;
   request.range = LoadRange{base, scan.highest, 2};
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.path = *chosen;
   request.layoutMode = 2;
   request.timings = options.timings;
@@ -182,7 +182,7 @@ ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runne
   MemoryReadRequest request;
   request.port = &port;
   request.settings = &link.Settings();
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.start = range.start;
   request.end = range.end;
   request.flag = 1;

@@ -37,6 +37,7 @@ ResultCode IntelHexFile::OpenFile() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  failure_ = {};
   file_ = std::fopen(path_.c_str(), "rb");
   if (file_ == nullptr) return rc::kCantOpenInput;
   reader_.Attach(file_);
@@ -71,15 +72,34 @@ ResultCode IntelHexFile::ReadRecord() {
   if (file_ == nullptr) return rc::kFileNotOpen;
   std::string_view token;
   switch (reader_.Next(token)) {
-    case TokenReader::Status::Token:
-      return ParseHexRecord(token, record_);
+    case TokenReader::Status::Token: {
+      std::string reason;
+      const ResultCode r = ParseHexRecord(token, record_, &reason);
+      return r == rc::kFileOk ? r : RecordFailed(r, std::move(reason));
+    }
     case TokenReader::Status::Overlong:
-      return rc::kInvalidHexFile;
+      return RecordFailed(rc::kInvalidHexFile, "record longer than " +
+                                                   std::to_string(TokenReader::kMaxToken) + " characters");
     case TokenReader::Status::End:
       break;
   }
-  return reader_.ReadFailed() ? rc::kErrorInHexFile : rc::kInvalidHexFile;
+  return reader_.ReadFailed() ? RecordFailed(rc::kErrorInHexFile, "the file could not be read")
+                              : RecordFailed(rc::kInvalidHexFile, "the file ends where a record was due");
 }
+
+ResultCode IntelHexFile::RecordFailed(ResultCode code, std::string reason) {
+  failure_.line = reader_.Line();
+  failure_.reason = std::move(reason);
+  return code;
+}
+
+namespace {
+std::string TypeText(std::uint8_t type) {
+  char text[32];
+  std::snprintf(text, sizeof text, "record type 0x%02X", type);
+  return text;
+}
+}  // namespace
 
 // --- image -----------------------------------------------------------------
 
@@ -160,16 +180,11 @@ ResultCode IntelHexFile::ReadImage() {
       case hex_type::kExtendedLinear:
         extendedBase = rec.ExtendedBase();
         break;
-      case hex_type::kStartLinear: {
-        std::uint32_t v = 0;
-        for (unsigned i = 0; i < 4; ++i) {
-          v |= std::uint32_t{i < rec.count ? rec.data[i] : std::uint8_t{0}} << (8 * i);
-        }
-        startAddress_ = v;
+      case hex_type::kStartLinear:
+        startAddress_ = rec.StartLinear();
         break;
-      }
       default:
-        return rc::kErrorInHexFile;
+        return RecordFailed(rc::kErrorInHexFile, TypeText(rec.type));
     }
   }
   if (reader_.ReadFailed()) return rc::kErrorInHexFile;
@@ -311,20 +326,29 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
   std::uint32_t highestBase = 0;
   std::uint32_t lastEnd = 0;
   std::optional<std::uint32_t> start;
+  FileFailure failure;
   ResultCode result = rc::kFileOk;
   std::string_view token;
   for (;;) {
     const TokenReader::Status st = reader.Next(token);
     if (st == TokenReader::Status::End) {
-      if (reader.ReadFailed()) result = rc::kErrorInHexFile;
+      if (reader.ReadFailed()) {
+        result = rc::kErrorInHexFile;
+        failure = {reader.Line(), "the file could not be read"};
+      }
       break;
     }
     if (st == TokenReader::Status::Overlong) {
       result = rc::kInvalidHexFile;
+      failure = {reader.Line(), "record longer than " + std::to_string(TokenReader::kMaxToken) + " characters"};
       break;
     }
-    result = ParseHexRecord(token, rec);
-    if (result != rc::kFileOk) break;
+    std::string reason;
+    result = ParseHexRecord(token, rec, &reason);
+    if (result != rc::kFileOk) {
+      failure = {reader.Line(), std::move(reason)};
+      break;
+    }
     std::uint32_t base;
     switch (rec.type) {
       case hex_type::kData:
@@ -334,23 +358,16 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
       case hex_type::kStartSegment:
         continue;
       case hex_type::kExtendedSegment:
-        base = rec.Value16() * 16;
-        mode = 1;
-        break;
       case hex_type::kExtendedLinear:
-        base = rec.Value16() * 65536;
-        mode = 2;
+        base = static_cast<std::uint32_t>(rec.ExtendedBase());
+        mode = rec.type == hex_type::kExtendedSegment ? 1 : 2;
         break;
-      case hex_type::kStartLinear: {
-        std::uint32_t v = 0;
-        for (unsigned i = 0; i < 4; ++i) {
-          v |= std::uint32_t{i < rec.count ? rec.data[i] : std::uint8_t{0}} << (8 * i);
-        }
-        start = v;
+      case hex_type::kStartLinear:
+        start = rec.StartLinear();
         continue;
-      }
       default:
         result = rc::kErrorInHexFile;
+        failure = {reader.Line(), TypeText(rec.type)};
         break;
     }
     if (result != rc::kFileOk) break;
@@ -358,6 +375,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
     highestBase = std::max(highestBase, base);
   }
   std::fclose(file);
+  scan.failure = failure;
   if (result != rc::kFileOk) return result;
   scan.lowest = lowest;
   scan.highest = highestBase + lastEnd - 1;

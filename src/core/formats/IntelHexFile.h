@@ -83,6 +83,9 @@ class IntelHexFile {
   // 8. A failed read of the file gives 9.
   ResultCode ReadRecord();
   const HexRecord& CurrentRecord() const { return record_; }
+  // Line and reason of the record that made the last read fail (line 0 when
+  // no record was at fault, e.g. the file would not open).
+  const FileFailure& Failure() const { return failure_; }
 
   // --- image --------------------------------------------------------------
   const std::filesystem::path& Path() const { return path_; }
@@ -121,6 +124,8 @@ class IntelHexFile {
   // The next raw token of the open file, for readers of other record forms.
   TokenReader::Status NextToken(std::string_view& token);
   bool TokenReadFailed() const { return reader_.ReadFailed(); }
+  // Notes the current record as the cause of `code` and returns the code.
+  ResultCode RecordFailed(ResultCode code, std::string reason);
 
   // The image lanes: lane l holds offsets o with o mod L == l at o / L.
   std::vector<std::uint8_t>& Lane(unsigned l) { return image_[l]; }
@@ -142,6 +147,7 @@ class IntelHexFile {
   std::FILE* file_ = nullptr;
   TokenReader reader_;
   HexRecord record_;
+  FileFailure failure_;
   std::array<std::vector<std::uint8_t>, 4> image_;
   std::uint32_t laneSize_ = 0;
   unsigned laneShift_ = 0;
@@ -154,6 +160,7 @@ struct HexScan {
   std::uint32_t highest = 0xFFFFFFFF;  // highest extended base + end of last data record - 1
   std::uint8_t mode = 0;               // last extended record: 0 none, 1 segment, 2 linear
   std::optional<std::uint32_t> start;  // a type 05 record's bytes, first byte least significant
+  FileFailure failure;                 // where a record error stopped the scan
 };
 
 // Measures a HEX file. 4 when it cannot be opened (lowest and highest stay

@@ -15,14 +15,6 @@
 
 namespace tarnvale {
 
-namespace rc {
-// Boot image checks of the board identification (no text of their own).
-inline constexpr ResultCode kBootIoSerialInvalid = 20;
-inline constexpr ResultCode kBootCpuSerialInvalid = 21;
-inline constexpr ResultCode kBootControllerSerialInvalid = 22;
-inline constexpr ResultCode kBootIoRevisionInvalid = 23;
-inline constexpr ResultCode kBootCpuRevisionInvalid = 24;
-}  // namespace rc
 
 // The 16 KB boot image of the 80386EX CPU board. Loading writes the board's
 // identification into the last 80 bytes and ends with a word checksum.

@@ -1,5 +1,7 @@
 #include "core/formats/TN820HexFile.h"
 
+#include <string>
+
 #include <algorithm>
 #include <utility>
 
@@ -42,7 +44,7 @@ ResultCode TN820HexFile::LoadFile() {
         break;
       }
       default:
-        return rc::kErrorInHexFile;
+        return RecordFailed(rc::kErrorInHexFile, "record type " + std::to_string(rec.type));
     }
   }
   if (TokenReadFailed()) return rc::kErrorInHexFile;

@@ -72,6 +72,7 @@ void TokenReader::Attach(std::FILE* file) {
   pos_ = len_ = 0;
   eof_ = false;
   readError_ = false;
+  line_ = tokenLine_ = 1;
 }
 
 void TokenReader::Detach() {
@@ -88,6 +89,7 @@ bool TokenReader::Rewind() {
   pos_ = len_ = 0;
   eof_ = false;
   readError_ = false;
+  line_ = tokenLine_ = 1;
   return true;
 }
 
@@ -109,7 +111,11 @@ bool TokenReader::Refill() {
 
 void TokenReader::SkipSpace() {
   for (;;) {
-    while (pos_ < len_ && IsSpace(buffer_[pos_])) ++pos_;
+    // Tokens never hold whitespace, so every line end passes by here.
+    while (pos_ < len_ && IsSpace(buffer_[pos_])) {
+      if (buffer_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
     if (pos_ < len_ || !Refill()) return;
   }
 }
@@ -122,6 +128,7 @@ bool TokenReader::AtEnd() {
 TokenReader::Status TokenReader::Next(std::string_view& token) {
   token = {};
   SkipSpace();
+  tokenLine_ = line_;
   if (pos_ >= len_) return Status::End;
   std::size_t end = pos_;
   for (;;) {

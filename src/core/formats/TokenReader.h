@@ -42,6 +42,8 @@ class TokenReader {
 
   // True when a read of the file failed (as opposed to reaching its end).
   bool ReadFailed() const { return readError_; }
+  // The 1-based line of the last token handed out (or of the end reached).
+  std::size_t Line() const { return tokenLine_; }
 
  private:
   bool Refill();  // moves the unread tail to the front and reads more
@@ -53,6 +55,8 @@ class TokenReader {
   std::size_t len_ = 0;
   bool eof_ = false;
   bool readError_ = false;
+  std::size_t line_ = 1;       // line of the reading position
+  std::size_t tokenLine_ = 1;  // line the last token started on
 };
 
 // Hex digit decoding shared by the record parsers: value 0-15, or -1.

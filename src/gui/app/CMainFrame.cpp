@@ -266,7 +266,7 @@ void CMainFrame::SetupPort(PortRole role) {
   FocusTerminal();
   // The programmer port is only opened to try the settings; the controller
   // link comes back at once.
-  if (!primary) link_->SelectTarget(target::kController);
+  if (!primary) link_->SelectTarget(Target::Controller);
   terminal_->WatchPort();
 }
 
