@@ -280,6 +280,40 @@ TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
   EXPECT_EQ(events.size, 0x10u) << "the line that came is on disk before the failure is told";
 }
 
+// A last fill whose count is no whole number of patterns and that reaches
+// past the end address completes the dump: what lies past the end is cut,
+// and memory still sits at file offset = address.
+TEST_F(Engines, DumpEndsWithAFillCutAtTheEndAddress) {
+  struct Case {
+    const char* lastLine;
+    std::string tail;  // the bytes from 0x104 to the end address 0x10E
+  } cases[] = {
+      {"0000000D.AABB", "\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB"},  // 13 of 2: 14, cut to 11
+      {"00000100.FF", std::string(11, '\xFF')},                                  // far past the end
+      {"0000000B.11223344", "\x44\x33\x22\x11\x44\x33\x22\x11\x44\x33\x22"},  // exact count, 12 cut to 11
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lastLine);
+    DeviceOnPort d([&](const SeenPacket& p) -> std::string {
+      if (p.type != 0x11) return "0\n\r";
+      if (p.address == 0x0100) return "00000004:01020304\n\r";
+      if (p.address == 0x0104) return std::string(c.lastLine) + "\n\r";
+      return "E";  // nothing may be asked past the end
+    });
+    MemoryReadRequest r = DumpRequest(d.port, 0x10E, dir / "fill.Bin");
+    r.start = 0x100;
+    DumpEvents events;
+    events.path = r.path;
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
+    EXPECT_EQ(events.code, rc::kSuccess);
+    const std::string file = ReadFileBytes(r.path);
+    ASSERT_EQ(file.size(), 0x10Fu);
+    EXPECT_EQ(file.substr(0, 20), DumpHeaderText(0x100).substr(0, 20));
+    EXPECT_EQ(file.substr(0x100), std::string("\x01\x02\x03\x04", 4) + c.tail);
+  }
+}
+
 // ---- workflows ------------------------------------------------------------------
 
 struct RecordingRunner : JobRunner {

@@ -154,6 +154,22 @@ TEST(CommPortSerial, ZeroByteWriteIsSilentAndClosedPortDoesNothing) {
   EXPECT_EQ(CommPort::ShortWriteMessage(10, 4), "Bytes to write = 10, Bytes written 4");
 }
 
+// An adapter pulled out mid-session: every write fails and returns 0, and
+// none of them raises the short-write message.
+TEST(CommPortSerial, FailedSerialWriteReturnsZeroWithoutTheMessage) {
+  PtyPair pty;
+  CommPort port;
+  int reports = 0;
+  port.SetShortWriteHandler([&](std::size_t, std::size_t) { ++reports; });
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  const std::uint8_t keys[] = {'a', 'b', 'c'};
+  ASSERT_EQ(port.Write(keys, 1), 1u);
+  pty.CloseMaster();
+  for (const std::uint8_t& key : keys) EXPECT_EQ(port.Write(&key, 1), 0u);
+  EXPECT_EQ(port.Write(keys, sizeof keys), 0u);
+  EXPECT_EQ(reports, 0);
+}
+
 TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
   PtyPair pty;
   CommPort port;

@@ -4,6 +4,8 @@
 
 #include <errno.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
@@ -99,10 +101,10 @@ bool ParseRangeReply(const std::string& line, MemoryRange& range) {
 std::uint64_t DumpLine::Written() const {
   if (!fill) return count;
   const std::uint64_t n = bytes.empty() ? 1 : bytes.size();
-  return (static_cast<std::uint64_t>(count) + n - 1) / n * n;
+  return std::min((static_cast<std::uint64_t>(count) + n - 1) / n * n, limit);
 }
 
-ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out) {
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t room, DumpLine& out) {
   std::size_t pos = 0;
   while (pos < line.size() && line[pos] == ' ') ++pos;
   std::uint64_t count = 0;
@@ -125,7 +127,7 @@ ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLin
     const std::size_t n = (digits + 1) / 2;
     result.fill = true;
     for (std::size_t i = 0; i < n; ++i) result.bytes.push_back(static_cast<std::uint8_t>(pattern >> (8 * i)));
-    if (result.Written() > maxFill) return rc::kDataMismatch;
+    result.limit = room;
   }
   out = std::move(result);
   return rc::kSuccess;

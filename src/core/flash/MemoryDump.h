@@ -60,15 +60,19 @@ struct DumpLine {
   std::uint32_t count = 0;
   bool fill = false;
   std::vector<std::uint8_t> bytes;  // the bytes (':'), or the fill pattern ('.')
+  // A fill is cut here: the bytes left up to the end address.
+  std::uint64_t limit = UINT64_MAX;
   // Bytes the line puts into the file: count, or for a fill the pattern
-  // repeated until at least count bytes are written.
+  // repeated until at least count bytes are written, cut at the limit.
   std::uint64_t Written() const;
 };
 
 // Decodes a memory line: hex count, then ':' with count pairs or '.' with a
 // 1- to 8-digit pattern. 'D' for no separator, count 0, missing or non-hex
-// pairs, a '.' without pattern digits, or a fill longer than `maxFill`.
-ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out);
+// pairs, or a '.' without pattern digits. A fill that reaches past `room`
+// bytes (what is left of the range) is cut there: the last fill of a range
+// completes the dump rather than aborting it.
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t room, DumpLine& out);
 
 // The text at the head of a dump that does not start at address 0.
 std::string DumpHeaderText(std::uint32_t start);

@@ -68,7 +68,12 @@ std::size_t CommPort::Read(std::uint8_t* buffer, std::size_t max) {
 std::size_t CommPort::Write(const std::uint8_t* buffer, std::size_t count) {
   if (!IsOpen() || count == 0) return 0;
   const std::size_t written = stream_->Write(buffer, count);
-  if (written != count && shortWrite_) shortWrite_(count, written);
+  // A serial write the system refused outright (an unplugged adapter) is
+  // not a short write: it returns 0 without a message, or every key typed
+  // into a dead port would raise a box. TCP counts a send error as 0 bytes
+  // written and reports it like any short write.
+  const bool failedSerialWrite = written == 0 && !stream_->IsTcp();
+  if (written != count && !failedSerialWrite && shortWrite_) shortWrite_(count, written);
   return written;
 }
 

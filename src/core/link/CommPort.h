@@ -42,7 +42,8 @@ class CommPort {
   // Whatever has arrived, up to `max` bytes; never blocks. 0 when closed.
   std::size_t Read(std::uint8_t* buffer, std::size_t max);
   // Returns the count written. A short write is reported to the short-write
-  // handler. Writing 0 bytes returns 0 silently.
+  // handler. Writing 0 bytes, and a serial write that fails altogether,
+  // return 0 silently.
   std::size_t Write(const std::uint8_t* buffer, std::size_t count);
   std::size_t Write(std::span<const std::uint8_t> bytes) { return Write(bytes.data(), bytes.size()); }
   void WriteByte(unsigned value);

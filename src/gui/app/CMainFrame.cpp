@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 
 #include "gui/app/AppIcon.h"
 #include "gui/app/CAboutDlg.h"
@@ -123,6 +125,15 @@ void CMainFrame::BuildMenus() {
         m->setObjectName(key);
         // Submenus show no prompt of their own.
         m->menuAction()->setStatusTip(QString());
+        // Hovering an item without a prompt empties pane 0; once the menu
+        // is gone the idle text comes back.
+        connect(m, &QMenu::aboutToHide, this, [this] {
+          QTimer::singleShot(0, this, [this] {
+            if (QApplication::activePopupWidget() == nullptr && pane0_->text().isEmpty()) {
+              pane0_->setText(QString::fromLatin1(kReady));
+            }
+          });
+        });
       }
       menu = m;
     }
@@ -205,9 +216,11 @@ void CMainFrame::InstallShellCommands() {
 
 bool CMainFrame::event(QEvent* e) {
   if (e->type() == QEvent::StatusTip) {
-    // Menu prompts go to pane 0; the idle text comes back when there is none.
+    // Menu prompts go to pane 0. While a menu is open an item without a
+    // prompt shows an empty pane; outside a menu the idle text comes back.
     const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-    pane0_->setText(tip.isEmpty() ? QString::fromLatin1(kReady) : tip);
+    const bool menuOpen = QApplication::activePopupWidget() != nullptr;
+    pane0_->setText(tip.isEmpty() && !menuOpen ? QString::fromLatin1(kReady) : tip);
     return true;
   }
   return QMainWindow::event(e);
