@@ -12,6 +12,7 @@
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
+#include "core/formats/IntelHexFile.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 #include "support/ImageGen.h"
@@ -171,6 +172,19 @@ TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
   EXPECT_EQ(packets.size(), m.view.upper + 1u) << "the erase, then every packet";
   EXPECT_EQ(packets.back().type, 0x01);
   EXPECT_TRUE(std::none_of(packets.begin(), packets.end(), [](const SeenPacket& p) { return p.type == 0x05; }));
+
+  // An image loaded beforehand is streamed as it is: the file is not read again.
+  const auto copy = dir / "gone.FMF";
+  std::filesystem::copy_file(fmf, copy);
+  ProgrammingRequest again = Request(d.port, copy);
+  LoadedImage loaded = LoadImage(again);
+  ASSERT_EQ(loaded.code, rc::kFileOk);
+  again.image = loaded.file;
+  std::filesystem::remove(copy);
+  const ModelRun second(again);
+  EXPECT_EQ(second.result, rc::kSuccess);
+  EXPECT_EQ(second.view.upper, m.view.upper);
+  EXPECT_TRUE(loaded.file->IsFinished());
 }
 
 // ---- dump ------------------------------------------------------------------
@@ -396,6 +410,11 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   ASSERT_TRUE(r.range);
   EXPECT_EQ(std::tie(r.range->base, r.range->end, r.range->lanes),
             std::make_tuple(0x03C00000u, 0x03FFFFFFu, std::uint8_t{2}));
+  // The image the landmarks were read from goes to the engine, loaded.
+  ASSERT_NE(r.image, nullptr);
+  EXPECT_EQ(std::make_tuple(r.image->BaseAddress(), r.image->EndAddress()), std::make_tuple(0x03C00000u, 0x03FFFFFFu));
+  EXPECT_GT(r.image->GetRecordCount(), 0u);
+  EXPECT_FALSE(r.image->IsFinished());
   ExpectBracketClosed();
 }
 
