@@ -38,9 +38,8 @@ struct Session {
   std::unique_ptr<LinkState> link;
 
   Session(const LinkArgs& args, Operator& op) {
-    // Loading the settings moves the working directory to the temp folder
-    // (the error log lives there); paths were made absolute before.
     settings.Load();
+    op.SetErrorLogFolder(settings.GetUserTempPath());
     link = std::make_unique<LinkState>(settings, &op);
     // The port and rate given on the command line are used for this run
     // only; the stored settings stay as they are.

@@ -269,7 +269,7 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
     SCOPED_TRACE(fault);
     auto sim = Sim({"--fault", fault});
     CommPort port;
-    ASSERT_TRUE(port.Open(sim->Port(), 115200, 0, 8, 0));
+    ASSERT_TRUE(port.Open(sim->Port(), 115200, Parity::None, 8, StopBits::One));
     struct Events : ProgrammingEvents {
       void OnTotal(std::uint32_t) override {}
       void OnProgress(std::uint32_t) override {}

@@ -106,7 +106,7 @@ TEST_F(Engines, EraseTimesOutAndAShortWriteFailsAtOnce) {
   {  // Silence: the erase waits its time, pumping the dialog meanwhile.
     PtyPair quiet;
     CommPort p;
-    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, 0, 8, 0));
+    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, Parity::None, 8, StopBits::One));
     struct Ticks : EraseObserver {
       void Pump() override { ++pumps; }
       int pumps = 0;
@@ -120,7 +120,7 @@ TEST_F(Engines, EraseTimesOutAndAShortWriteFailsAtOnce) {
   // A fast line keeps the port's own write time-out short.
   PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
   port.Write(std::vector<std::uint8_t>(1 << 16, 'j'));
   EngineTimings t = Quick();
   t.eraseTimeoutMs = 360000;  // would wait 6 minutes if the short write went unnoticed

@@ -24,15 +24,14 @@ std::string CommPort::DevicePathFor(const std::string& name) {
   return {};
 }
 
-bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
-                    std::uint8_t byteSize, std::uint8_t stopBits) {
+bool CommPort::Open(const std::string& name, std::uint32_t baudRate, Parity parity,
+                    std::uint8_t byteSize, StopBits stopBits) {
   if (IsOpen()) return true;
   lastError_.clear();
   std::string host;
   std::uint16_t port = 0;
   if (platform::ParseIpv4Endpoint(name, host, port)) {
-    stream_ = platform::ConnectTcp(host, port);
-    if (!stream_) lastError_ = platform::LastOpenError();
+    stream_ = platform::ConnectTcp(host, port, lastError_);
     return IsOpen();
   }
   const std::string path = DevicePathFor(name);
@@ -40,11 +39,8 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_
     lastError_ = "\"" + name + "\" is neither a serial port nor an IPv4 address";
     return false;
   }
-  stream_ = platform::OpenSerialDevice(path, {baudRate, parity, byteSize, stopBits});
-  if (!stream_) {
-    lastError_ = platform::LastOpenError();
-    return false;
-  }
+  stream_ = platform::OpenSerialDevice(path, {baudRate, parity, byteSize, stopBits}, lastError_);
+  if (!stream_) return false;
   portName_ = name;
   return true;
 }

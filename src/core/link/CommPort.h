@@ -16,11 +16,16 @@
 #include <vector>
 
 #include "core/platform/PortList.h"
+#include "core/platform/SerialDevice.h"
 #include "core/platform/Stream.h"
 
 namespace tarnvale {
 
+using platform::Parity;
+using platform::ParityFromCode;
 using platform::PortInfo;
+using platform::StopBits;
+using platform::StopBitsFromCode;
 
 class CommPort {
  public:
@@ -33,8 +38,10 @@ class CommPort {
 
   // True when the port is open afterwards. An open port stays as it is: the
   // new parameters are ignored (Close first to change them).
-  bool Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
-            std::uint8_t byteSize, std::uint8_t stopBits);
+  // Parity and stop bits are ignored by TCP. The settings keep them as
+  // codes: ParityFromCode and StopBitsFromCode convert.
+  bool Open(const std::string& name, std::uint32_t baudRate, Parity parity,
+            std::uint8_t byteSize, StopBits stopBits);
   // True when everything closed cleanly; false when not open.
   bool Close();
   bool IsOpen() const { return stream_ != nullptr; }

@@ -6,6 +6,11 @@
 
 namespace tarnvale {
 
+// Opens a port with a role's stored values (parity and stop bits as codes).
+bool OpenWith(CommPort& port, const PortParams& p) {
+  return port.Open(p.name, p.baudRate, ParityFromCode(p.parity), p.byteSize, StopBitsFromCode(p.stopBits));
+}
+
 Packet SelectTargetPacket(Target t) {
   return BuildPacket(0, Number(t), packet_type::kSelectTarget);
 }
@@ -67,7 +72,7 @@ bool LinkState::OpenPrimaryAtStartup() {
   if (settings_.GetUseIPAddress() && primaryOverride_.name.empty()) p.name = settings_.GetIPAddress();
   primaryPortName_ = p.name;
   primaryBaudRate_ = p.baudRate;
-  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+  if (!OpenWith(port, p)) return false;
   port.Purge();
   return true;
 }
@@ -78,7 +83,7 @@ bool LinkState::OpenLink(Target t) {
     CommPort& port = EnsurePrimaryPort();
     if (port.IsOpen()) port.Close();
     const PortParams p = ParamsFor(PortRole::Primary);
-    if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+    if (!OpenWith(port, p)) return false;
     primaryBaudRate_ = p.baudRate;
     primaryPortName_ = p.name;
     return true;
@@ -88,7 +93,7 @@ bool LinkState::OpenLink(Target t) {
   if (port.IsOpen()) port.Close();
   const PortParams p = ParamsFor(PortRole::Programmer);
   programmerPortName_ = p.name;
-  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+  if (!OpenWith(port, p)) {
     if (op_) op_->ShowMessage("Error in Opening Auxillary Port: " + p.name);
     return false;
   }
@@ -127,12 +132,12 @@ void LinkState::EndCommand() {
 bool LinkState::ReopenPort(PortRole role) {
   if (role == PortRole::Primary) {
     CommPort& port = EnsurePrimaryPort();
-    return port.Open(port.PortName(), primaryBaudRate_, settings_.GetParity(),
-                     settings_.GetByteSize(), settings_.GetStopBits());
+    return port.Open(port.PortName(), primaryBaudRate_, ParityFromCode(settings_.GetParity()),
+                     settings_.GetByteSize(), StopBitsFromCode(settings_.GetStopBits()));
   }
   CommPort& port = EnsureProgrammerPort();
-  return port.Open(port.PortName(), programmerBaudRate_, settings_.GetAuxParity(),
-                   settings_.GetAuxByteSize(), settings_.GetAuxStopBits());
+  return port.Open(port.PortName(), programmerBaudRate_, ParityFromCode(settings_.GetAuxParity()),
+                   settings_.GetAuxByteSize(), StopBitsFromCode(settings_.GetAuxStopBits()));
 }
 
 }  // namespace tarnvale

@@ -32,6 +32,9 @@ class TerminalHost {
 
 inline constexpr std::uint32_t kSelectTargetTimeoutMs = 100;
 
+// Opens `port` with stored port values (parity and stop bits as codes).
+bool OpenWith(CommPort& port, const PortParams& params);
+
 // The select-target request ':' 00 00 T 19 C.
 Packet SelectTargetPacket(Target t);
 

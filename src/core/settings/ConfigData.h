@@ -54,7 +54,8 @@ class ConfigData {
   virtual ~ConfigData() = default;
 
   // Fills the record, writing first-run defaults where a key is missing,
-  // then makes the user temp path the working directory (created if needed).
+  // and creates the user temp folder (the error log's) when it is missing.
+  // The working directory is not changed.
   void Load();
   // Writes the record back (not "UseIPAddress" nor the application file name).
   void Save();

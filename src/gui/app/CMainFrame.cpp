@@ -59,6 +59,8 @@ CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
         this, [this](const std::string& text) { pane0_->setText(QString::fromStdString(text)); });
     op_ = ownOperator_.get();
   }
+  // The error log lives in the user temp folder of the settings.
+  op_->SetErrorLogFolder(settings_.GetUserTempPath());
   BuildStatusBar();
   BuildMenus();
   BuildAccelerators();
@@ -268,7 +270,7 @@ void CMainFrame::SetupPort(PortRole role) {
         p.name.substr(0, 100) == primaryPort->PortName().substr(0, 100) && primaryPort->IsOpen()) {
       primaryPort->Close();
     }
-    if (port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+    if (OpenWith(port, p)) {
       primary ? link_->SetPrimaryOpened(p.name, p.baudRate)
               : link_->SetProgrammerOpened(p.name, p.baudRate);
       settings_.Save();
