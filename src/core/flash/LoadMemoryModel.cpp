@@ -141,6 +141,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   programStart_ = clock_.TickMs();
   view_.SetStatus(load_text::kStartProgramming);
   engine_ = std::make_unique<ProgrammingEngine>(request_, sink ? *sink : *this, clock_);
+  engine_->SetExitHook(exitHook_);
   engine_->Start();
   return true;
 }

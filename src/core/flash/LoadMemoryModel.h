@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -95,6 +96,10 @@ class LoadMemoryModel : public ProgrammingEvents {
   // erase failure / cancelled file choice (kCancelled).
   ResultCode Result() const { return result_; }
   bool Finished() const { return finished_; }
+  // True while the programming thread exists and has not ended.
+  bool WorkerRunning() const { return engine_ && engine_->Running(); }
+  // Given to the programming thread (see ProgrammingEngine::SetExitHook).
+  void SetWorkerExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   const ProgrammingRequest& Request() const { return request_; }
 
   static constexpr ResultCode kCancelled = rc::kStoppedByOperator;
@@ -113,6 +118,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   LoadMemoryView& view_;
   Operator& op_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::unique_ptr<ProgrammingEngine> engine_;
   std::uint32_t total_ = 0;
   std::uint32_t programStart_ = 0;

@@ -214,12 +214,15 @@ MemoryReadEngine::~MemoryReadEngine() {
 
 void MemoryReadEngine::Start() {
   if (worker_.joinable()) return;
+  running_.store(true);
   worker_ = std::thread([this] {
     if (request_.target == Target::Controller || !request_.reader) {
       DumpControllerMemory(request_, events_, stop_);
     } else {
       request_.reader(request_, events_, stop_);
     }
+    running_.store(false);
+    if (exitHook_) exitHook_();
   });
 }
 
@@ -262,6 +265,7 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   runStart_ = clock_.TickMs();
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
+  engine_->SetExitHook(exitHook_);
   if (request_.target == Target::Controller) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
   engine_->Start();
 }

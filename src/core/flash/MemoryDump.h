@@ -115,13 +115,19 @@ class MemoryReadEngine {
   ~MemoryReadEngine();
   MemoryReadEngine(const MemoryReadEngine&) = delete;
   MemoryReadEngine& operator=(const MemoryReadEngine&) = delete;
+  // Called on the worker thread as its very last act, after Running() has
+  // turned false.
+  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   void Start();
   void Join();
   void RequestStop() { stop_.store(true); }
+  bool Running() const { return running_.load(); }
 
  private:
   MemoryReadRequest request_;
   MemoryReadEvents& events_;
+  std::function<void()> exitHook_;
+  std::atomic<bool> running_{false};
   std::thread worker_;
   std::atomic<bool> stop_{false};
 };
@@ -164,6 +170,10 @@ class MemoryReadModel : public MemoryReadEvents {
 
   bool Running() const { return running_; }
   ResultCode Result() const { return result_; }
+  // True while a reading thread exists that has not ended (any thread).
+  bool WorkerRunning() const { return engine_ && engine_->Running(); }
+  // Given to every reading thread started from now on (see the engine).
+  void SetWorkerExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
 
   // "%lu of %lu bytes saved".
   static std::string BytesSavedText(std::uint64_t saved, std::uint64_t length);
@@ -182,6 +192,7 @@ class MemoryReadModel : public MemoryReadEvents {
   MemoryReadView& view_;
   Operator& op_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::unique_ptr<MemoryReadEngine> engine_;
   bool started_ = false;
   bool running_ = false;

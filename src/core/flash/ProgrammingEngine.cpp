@@ -87,6 +87,7 @@ void ProgrammingEngine::Start() {
   worker_ = std::thread([this] {
     Run();
     running_.store(false);
+    if (exitHook_) exitHook_();
   });
 }
 

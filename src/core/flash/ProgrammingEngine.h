@@ -118,6 +118,9 @@ class ProgrammingEngine {
   ProgrammingEngine(const ProgrammingEngine&) = delete;
   ProgrammingEngine& operator=(const ProgrammingEngine&) = delete;
 
+  // Called on the worker thread as its very last act, after Running() has
+  // turned false (a front end waiting for the worker wakes up on it).
+  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   // Starts the worker thread (once).
   void Start();
   // Waits for the worker; harmless when none runs.
@@ -138,6 +141,7 @@ class ProgrammingEngine {
   ProgrammingRequest request_;
   ProgrammingEvents& events_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::thread worker_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
