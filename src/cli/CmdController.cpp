@@ -9,6 +9,7 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "core/flash/Workflows.h"
 #include "core/roles/PortRoles.h"
@@ -70,6 +71,10 @@ void AddProgressOption(CLI::App* cmd, LinkArgs& args) {
 
 void Finish(ResultCode code, CliOperator& op) {
   if (code == rc::kSuccess) return;
+  if (code == rc::kStoppedByProgram) {
+    std::cerr << "Interrupted" << std::endl;
+    throw CLI::RuntimeError(kExitInterrupted);
+  }
   // The workflow has already said why; a bare code still gets its text.
   if (op.LastProblem().empty()) std::cerr << ResultText(code) << std::endl;
   throw CLI::RuntimeError(ExitCodeFor(code));
@@ -165,6 +170,7 @@ void RegisterControllerCommands(CLI::App& app) {
     });
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
+    const InterruptGuard interrupts;
     Finish(FlashRQ700Series(*session.link, op, runner), op);
   });
 
@@ -183,6 +189,7 @@ void RegisterControllerCommands(CLI::App& app) {
     op.SetOpenFile(path);
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr, *run);
+    const InterruptGuard interrupts;
     Finish(LoadMemoryImage(*session.link, op, runner), op);
   });
 
@@ -199,6 +206,7 @@ void RegisterControllerCommands(CLI::App& app) {
     op.SetSaveFile(path);
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
+    const InterruptGuard interrupts;
     Finish(DumpRQ700SeriesMemory(*session.link, op, runner), op);
   });
 }

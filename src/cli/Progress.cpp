@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <thread>
 
 #include "cli/CliOperator.h"
+#include "cli/Interrupt.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 
@@ -122,6 +124,7 @@ class CliLoadView : public LoadMemoryView {
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
   void Close() override {}
+  bool StopRequested() override { return Interrupted(); }
 
  private:
   Meter& meter_;
@@ -232,6 +235,19 @@ class ReadSink : public MemoryReadEvents {
   std::ostream& out_;
 };
 
+// Waits while the worker runs; on Ctrl-C asks it to stop. The signal can
+// only raise a flag, so the flag is looked at every 50 ms.
+template <typename Running, typename Stop>
+void WaitOrStop(Running running, Stop stop) {
+  while (running()) {
+    if (Interrupted()) {
+      stop();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 }  // namespace
 
 ProgressStyle ChooseProgressStyle(const std::string& requested, bool stderrIsTerminal) {
@@ -264,7 +280,10 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   // (Wait) before the sink goes away.
   ProgrammingSink sink(model, view, style_ == ProgressStyle::Json, out_);
   model.Open();
-  if (model.Begin(&sink)) model.Wait();
+  if (model.Begin(&sink)) {
+    WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
+    model.Wait();
+  }
   return model.Result();
 }
 
@@ -275,6 +294,7 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);
   model.Open();
   model.Tick(&sink);
+  WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
   model.Wait();
   return model.Result();
 }

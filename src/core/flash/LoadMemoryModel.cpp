@@ -57,6 +57,7 @@ class EraseProgress : public EraseObserver {
   explicit EraseProgress(LoadMemoryView& view) : view_(view) {}
   void Pump() override { view_.Pump(); }
   void Elapsed(std::uint32_t seconds) override { view_.SetEraseTime(FormatElapsed(seconds)); }
+  bool StopRequested() override { return view_.StopRequested(); }
 
  private:
   LoadMemoryView& view_;
@@ -120,6 +121,11 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
       view_.Close();
       return false;
     }
+    if (erase.kind == EraseOutcome::Kind::Stopped) {
+      result_ = rc::kStoppedByProgram;
+      view_.Close();
+      return false;
+    }
     view_.SetStatus(load_text::kEraseEnded);
     if (erase.kind == EraseOutcome::Kind::Timeout) {
       result_ = rc::kTimeout;
@@ -148,6 +154,12 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
 
 void LoadMemoryModel::Wait() {
   if (engine_) engine_->Join();
+  if (stopRequested_ && !resultReceived_) result_ = rc::kStoppedByProgram;
+}
+
+void LoadMemoryModel::Stop() {
+  stopRequested_ = true;
+  if (engine_) engine_->RequestStop();
 }
 
 void LoadMemoryModel::OnTotal(std::uint32_t packets) {
@@ -168,6 +180,7 @@ void LoadMemoryModel::OnBootVersion(const std::string& version) {
 void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text); }
 
 void LoadMemoryModel::OnResult(ResultCode code) {
+  resultReceived_ = true;
   result_ = code;
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
   if (code != rc::kSuccess) {

@@ -77,6 +77,9 @@ class LoadMemoryView {
   virtual bool RunOnCompletion() const = 0;
   // Let the window repaint during the erase wait.
   virtual void Pump() {}
+  // Asked between erase polls: true stops the erase wait (the run ends with
+  // rc::kStoppedByProgram).
+  virtual bool StopRequested() { return false; }
   // The run failed: close the dialog.
   virtual void Close() = 0;
 };
@@ -91,6 +94,10 @@ class LoadMemoryModel : public ProgrammingEvents {
   // `sink` receives the engine's events (default: this model).
   bool Begin(ProgrammingEvents* sink = nullptr);
   void Wait();
+  // The program stops the run (a closing window, Ctrl-C): the worker stops
+  // at its next step and sends nothing more; unless its result had already
+  // come, the outcome is rc::kStoppedByProgram.
+  void Stop();
 
   // The outcome: '0' after "Success"; the failing code; or the code of the
   // erase failure / cancelled file choice (kCancelled).
@@ -124,6 +131,8 @@ class LoadMemoryModel : public ProgrammingEvents {
   std::uint32_t programStart_ = 0;
   ResultCode result_ = kCancelled;
   bool finished_ = false;
+  bool resultReceived_ = false;
+  bool stopRequested_ = false;
 };
 
 }  // namespace tarnvale

@@ -284,6 +284,18 @@ void MemoryReadModel::Wait() {
   if (engine_) engine_->Join();
 }
 
+void MemoryReadModel::Stop() {
+  if (!engine_) return;
+  engine_->RequestStop();
+  engine_->Join();
+  // OnDone runs on the reading thread (or is marshalled before the join
+  // returns): still running now means it never came.
+  if (running_) {
+    running_ = false;
+    result_ = rc::kStoppedByProgram;
+  }
+}
+
 void MemoryReadModel::OnRange(std::uint32_t upper) { view_.SetProgressRange(upper); }
 void MemoryReadModel::OnStep(std::uint32_t step) { view_.SetProgressStep(step); }
 

@@ -167,6 +167,11 @@ class MemoryReadModel : public MemoryReadEvents {
   void Tick(MemoryReadEvents* sink = nullptr);
   void Retry(MemoryReadEvents* sink = nullptr);
   void Wait();
+  // The program stops the read (Ctrl-C): the reading thread stops at its
+  // next line and sends nothing more; unless it had already ended, the
+  // outcome is rc::kStoppedByProgram. Joins the thread, so only for a front
+  // end whose events are handled on the reading thread itself (the CLI).
+  void Stop();
 
   bool Running() const { return running_; }
   ResultCode Result() const { return result_; }

@@ -63,6 +63,10 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
       return outcome;
     }
     if (observer) {
+      if (observer->StopRequested()) {
+        outcome.kind = EraseOutcome::Kind::Stopped;
+        return outcome;
+      }
       observer->Pump();
       if (poll % kEraseTickEvery == 0) observer->Elapsed(outcome.elapsedSeconds);
     }

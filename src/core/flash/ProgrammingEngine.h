@@ -87,7 +87,7 @@ class ProgrammingEvents {
 inline constexpr const char* kShortWriteNotice = "Bytes Sent do not match Bytes To Send";
 
 struct EraseOutcome {
-  enum class Kind { Erased, Timeout, Error, ShortWrite };
+  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped };
   Kind kind = Kind::Timeout;
   std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
   std::uint32_t elapsedSeconds = 0;
@@ -100,6 +100,8 @@ class EraseObserver {
   virtual ~EraseObserver() = default;
   virtual void Pump() {}
   virtual void Elapsed(std::uint32_t /*seconds*/) {}
+  // True ends the wait at once with Kind::Stopped (the program is closing).
+  virtual bool StopRequested() { return false; }
 };
 
 // Sends the erase packet ':' 00 00 00 06 FA and waits for the first byte of
