@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/link/CommPort.h"
+#include "core/platform/HexDigits.h"
 #include "core/protocol/Controller.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
@@ -18,20 +19,13 @@
 namespace tarnvale {
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Up to `maxDigits` hex digits from `pos`; the number of digits read.
 std::size_t ReadHexNumber(const std::string& s, std::size_t pos, std::size_t maxDigits,
                           std::uint64_t& value) {
   value = 0;
   std::size_t k = 0;
-  while (k < maxDigits && pos + k < s.size() && HexDigit(s[pos + k]) >= 0) {
-    value = value * 16 + static_cast<std::uint64_t>(HexDigit(s[pos + k]));
+  while (k < maxDigits && pos + k < s.size() && HexDigitValue(s[pos + k]) >= 0) {
+    value = value * 16 + static_cast<std::uint64_t>(HexDigitValue(s[pos + k]));
     ++k;
   }
   return k;

@@ -93,13 +93,11 @@ ResultCode IntelHexFile::RecordFailed(ResultCode code, std::string reason) {
   return code;
 }
 
-namespace {
-std::string TypeText(std::uint8_t type) {
+std::string RecordTypeText(std::uint8_t type) {
   char text[32];
   std::snprintf(text, sizeof text, "record type 0x%02X", type);
   return text;
 }
-}  // namespace
 
 // --- image -----------------------------------------------------------------
 
@@ -164,29 +162,25 @@ ResultCode IntelHexFile::ReadImage() {
   if (laneSize_ == 0) {
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
-  if (!Rewind()) return rc::kErrorInHexFile;
-  std::uint64_t extendedBase = 0;
-  while (!AtEndOfFile()) {
-    if (const ResultCode r = ReadRecord(); r != rc::kFileOk) return r;
-    const HexRecord& rec = record_;
-    switch (rec.type) {
-      case hex_type::kData:
-        StoreAtAddress(extendedBase + rec.address, rec.data.data(), rec.count);
-        break;
-      case hex_type::kEndOfFile:    // reading ends only at the end of the file
-      case hex_type::kStartSegment:
-        break;
-      case hex_type::kExtendedSegment:
-      case hex_type::kExtendedLinear:
-        extendedBase = rec.ExtendedBase();
-        break;
-      case hex_type::kStartLinear:
-        startAddress_ = rec.StartLinear();
-        break;
-      default:
-        return RecordFailed(rc::kErrorInHexFile, TypeText(rec.type));
-    }
-  }
+  const ResultCode r = WalkHexRecords(
+      *this, [](const HexRecord& rec) { return rec.ExtendedBase(); },
+      [this](std::uint64_t base, const HexRecord& rec) {
+        StoreAtAddress(base + rec.address, rec.data.data(), rec.count);
+        return true;
+      },
+      [this](const HexRecord& rec) -> ResultCode {
+        switch (rec.type) {
+          case hex_type::kEndOfFile:  // reading ends only at the end of the file
+          case hex_type::kStartSegment:
+            return rc::kFileOk;
+          case hex_type::kStartLinear:
+            startAddress_ = rec.StartLinear();
+            return rc::kFileOk;
+          default:
+            return RecordFailed(rc::kErrorInHexFile, RecordTypeText(rec.type));
+        }
+      });
+  if (r != rc::kFileOk) return r;
   if (reader_.ReadFailed()) return rc::kErrorInHexFile;
   return rc::kFileOk;
 }
@@ -367,7 +361,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
         continue;
       default:
         result = rc::kErrorInHexFile;
-        failure = {reader.Line(), TypeText(rec.type)};
+        failure = {reader.Line(), RecordTypeText(rec.type)};
         break;
     }
     if (result != rc::kFileOk) break;
