@@ -19,7 +19,7 @@
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/formats/TokenReader.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale::cli {
@@ -192,7 +192,8 @@ void RunStream(const StreamOptions& o) {
   if (!o.end.empty()) end = ParseNumber(o.end, "--end");
   const std::optional<Target> target = ParseTarget(o.target);
   if (!target) {
-    std::cerr << "--target must be a number 0 to 6 or one of " << TargetNames() << "\n";
+    std::cerr << "--target must be a number 0 to " << AllTargets().size() - 1 << " or one of "
+              << TargetNames() << "\n";
     throw CLI::RuntimeError(kExitUsage);
   }
   const TargetInfo& row = Info(*target);
@@ -304,7 +305,7 @@ void RegisterHexCommands(CLI::App& app) {
   CLI::App* stream = hex->add_subcommand("stream", "The programming packets a run would send");
   stream->add_option("FILE", so->path, "image file")->required();
   stream->add_option("--target", so->target,
-                     "target of the programming run: its number 1 to 6 or its name (" +
+                     "target of the programming run: its number or its name (" +
                          TargetNames() + ")")
       ->required();
   stream->add_flag("--load", so->load, "memory load instead of flash programming");

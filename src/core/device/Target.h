@@ -15,7 +15,7 @@
 #include <span>
 #include <string_view>
 
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 
 namespace tarnvale {
 

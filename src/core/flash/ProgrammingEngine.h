@@ -31,7 +31,7 @@
 #include "core/device/Target.h"
 #include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/formats/IntelHexFile.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 
 namespace tarnvale {
 
