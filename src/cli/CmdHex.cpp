@@ -282,8 +282,9 @@ void RunConvert(const ConvertOptions& o) {
     options.hardwareRevision = o.hwRev[0];
   }
   std::string version;
-  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version);
-  if (r != rc::kFileOk) Fail(ResultText(r), ExitCodeFor(r));
+  FileFailure failure;
+  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version, nullptr, &failure);
+  if (r != rc::kFileOk) Fail(FileErrorText(o.input, r, failure), ExitCodeFor(r));
   std::cout << EscapeText(version, false) << "\n";
 }
 

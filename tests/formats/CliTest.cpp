@@ -176,6 +176,8 @@ TEST_F(Cli, FailuresExitNonZeroWithTheResultTextOnStderr) {
 TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
   HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
   test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1, 2}) + "\n\n:0100000001FF\n");
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).WriteTo(dir_ / "sum.S");
+  test::WriteFileBytes(dir_ / "sum.S", test::ReadFileBytes(dir_ / "sum.S") + "S1050000010200\n");
   struct Case {
     std::string args;
     int status;
@@ -184,6 +186,8 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
       {"hex scan {sum.hex}", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n"},
       {"hex stream {sum.hex} --target rq700 --base 0 --end 0xFF", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File"},
       {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File\n"},
+      {"srec convert {sum.S} {out.FMF} --image test", 5,
+       (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
       {"hex stream {ok.hex} --target 0", 2, "target 0 has no image to stream"},
       {"hex stream {ok.hex} --target box", 2, "target 0 has no image to stream"},
       {"hex stream {ok.hex} --target 7", 2, "--target must be a number 0 to 6 or one of box, rq700, pic18, pic30, 386, tn835, tn835-jtag"},
