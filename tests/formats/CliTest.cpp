@@ -212,6 +212,11 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
       EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
     }
   }
+  // A port and rate given for one run are not written into the settings.
+  ASSERT_EQ(Run("info --port {no-such-tty} --baud 230400").status, 3);
+  EXPECT_EQ(Run("settings get COMPort").out.find("no-such-tty"), std::string::npos);
+  EXPECT_NE(Run("settings get BaudRate").out, "230400\n");
+
   const CliRun help = Run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit codes:\n  0    success\n"), std::string::npos) << help.out;
