@@ -42,7 +42,7 @@ int main() {
     return 1;
   }
   tarnvale::CommPort port;
-  if (!port.Open(ptsname(master), 115200, 0, 8, 0)) {
+  if (!port.Open(ptsname(master), 115200, tarnvale::Parity::None, 8, tarnvale::StopBits::One)) {
     std::fprintf(stderr, "wait_cpu: %s\n", port.LastError().c_str());
     return 1;
   }

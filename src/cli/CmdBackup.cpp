@@ -48,11 +48,6 @@ struct SerialArgs {
   std::uint32_t timeoutMs = 250;
 };
 
-[[noreturn]] void Fail(const std::string& text, int code) {
-  std::cerr << text << std::endl;
-  throw CLI::RuntimeError(code);
-}
-
 std::string Absolute(const std::string& path) {
   if (path.empty()) return path;
   std::error_code ec;
@@ -76,7 +71,7 @@ std::unique_ptr<CommPort> OpenBackupPort(const std::string& requested, std::uint
     name = settings.PrimaryPortParams().name;
   }
   auto port = std::make_unique<CommPort>();
-  if (!port->Open(name, baud, 0, 8, 0)) {
+  if (!port->Open(name, baud, platform::Parity::None, 8, platform::StopBits::One)) {
     Fail("Could not open the controller port " + name +
              (port->LastError().empty() ? "" : " (" + port->LastError() + ")"),
          kExitPort);
@@ -213,7 +208,7 @@ void RunSerialTest(const SerialArgs& a) {
     if (name.empty()) name = settings.PrimaryPortParams().name;
     if (baud == 0) baud = settings.PrimaryPortParams().baudRate;
   }
-  if (!port->Open(name, baud, 0, 8, 0)) Fail("Could not open the port " + name, kExitPort);
+  if (!port->Open(name, baud, platform::Parity::None, 8, platform::StopBits::One)) Fail("Could not open the port " + name, kExitPort);
   SerialTestModel model(*port, [](const std::string& text) { std::cout << text; }, op);
   model.count = a.count;
   model.timeoutMs = a.timeoutMs;

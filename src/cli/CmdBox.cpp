@@ -28,33 +28,25 @@ struct BoxArgs {
   std::string progress = "auto";
 };
 
-[[noreturn]] void Fail(const std::string& text, int code) {
-  std::cerr << text << std::endl;
-  throw CLI::RuntimeError(code);
-}
-
 // The exit status of a failed exchange: no answer or a short one is a link
 // problem, anything the box said is a refusal.
 int ExitFor(ResultCode code) {
-  if (code == rc::kPortOpenFailed) return kExitPort;
-  if (code == rc::kTimeout || code == rc::kTooFewBytes) return kExitTimeout;
-  return kExitFailure;
+  return code == rc::kTooFewBytes ? kExitTimeout : ExitCodeFor(code);
 }
 
 // The programmer link of one command, from selection to its close.
 class BoxSession {
  public:
-  BoxSession(const BoxArgs& args, int targetNumber) : op_(std::cout, std::cerr) {
+  BoxSession(const BoxArgs& args, Target targetNumber) : op_(std::cout, std::cerr) {
     settings_.Load();
-    if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
-    if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
     link_ = std::make_unique<LinkState>(settings_, &op_);
+    link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
     link_->BeginCommand();
     const ResultCode r = link_->SelectTarget(targetNumber);
     if (r != rc::kSuccess) {
       const std::string why = link_->EnsureProgrammerPort().LastError();
       Close();
-      Fail(ResultText(r) + ": " + settings_.ProgrammerPortParams().name +
+      Fail(ResultText(r) + ": " + link_->ParamsFor(PortRole::Programmer).name +
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
            ExitFor(r));
     }

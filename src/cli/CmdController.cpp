@@ -9,6 +9,7 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "core/flash/Workflows.h"
 #include "core/roles/PortRoles.h"
@@ -21,6 +22,7 @@ namespace {
 
 struct LinkArgs {
   std::string port;
+  std::uint32_t baud = 0;
   std::string progress = "auto";
 };
 
@@ -31,28 +33,25 @@ std::string Absolute(const std::string& path) {
   return ec ? path : p.string();
 }
 
-[[noreturn]] void Fail(const std::string& text, int code = kExitFailure) {
-  std::cerr << text << std::endl;
-  throw CLI::RuntimeError(code);
-}
-
 // The settings and the open controller link of one command.
 struct Session {
   ConfigData settings;
   std::unique_ptr<LinkState> link;
 
   Session(const LinkArgs& args, Operator& op) {
-    // Loading the settings moves the working directory to the temp folder
-    // (the error log lives there); paths were made absolute before.
     settings.Load();
-    if (!args.port.empty()) settings.SetCOMPort(args.port);
+    op.SetErrorLogFolder(settings.GetUserTempPath());
     link = std::make_unique<LinkState>(settings, &op);
+    // The port and rate given on the command line are used for this run
+    // only; the stored settings stay as they are.
+    link->SetOverride(PortRole::Primary, {args.port, args.baud});
     const bool opened = args.port.empty() ? link->OpenPrimaryAtStartup()
-                                          : link->OpenLink(target::kController);
+                                          : link->OpenLink(Target::Controller);
     if (!opened) {
-      const std::string name = args.port.empty() ? settings.PrimaryPortParams().name : args.port;
+      const std::string name = link->ParamsFor(PortRole::Primary).name;
       const std::string why = link->EnsurePrimaryPort().LastError();
-      Fail(ResultText(rc::kPortOpenFailed) + ": " + name + (why.empty() ? "" : " (" + why + ")"));
+      Fail(ResultText(rc::kPortOpenFailed) + ": " + name + (why.empty() ? "" : " (" + why + ")"),
+           kExitPort);
     }
   }
 };
@@ -61,6 +60,8 @@ void AddLinkOptions(CLI::App* cmd, LinkArgs& args) {
   cmd->add_option("--port", args.port,
                   "Controller port: a device path, COMn, or A.B.C.D[:PORT] (default: the stored "
                   "primary port)");
+  cmd->add_option("--baud", args.baud, "Baud rate of the port (default: the stored rate)")
+      ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(kBaudRates), std::end(kBaudRates))));
 }
 
 void AddProgressOption(CLI::App* cmd, LinkArgs& args) {
@@ -70,9 +71,13 @@ void AddProgressOption(CLI::App* cmd, LinkArgs& args) {
 
 void Finish(ResultCode code, CliOperator& op) {
   if (code == rc::kSuccess) return;
+  if (code == rc::kStoppedByProgram) {
+    std::cerr << "Interrupted" << std::endl;
+    throw CLI::RuntimeError(kExitInterrupted);
+  }
   // The workflow has already said why; a bare code still gets its text.
   if (op.LastProblem().empty()) std::cerr << ResultText(code) << std::endl;
-  throw CLI::RuntimeError(kExitFailure);
+  throw CLI::RuntimeError(ExitCodeFor(code));
 }
 
 std::string HexBytes(const std::uint8_t* p, std::size_t n) {
@@ -96,7 +101,7 @@ void RunInfo(const LinkArgs& args, bool json) {
   const ResultCode code = Get_RQ700_APP_Header(port, header, boot, &op);
   link.EndCommand();
   if (code != rc::kSuccess && code != rc::kNoApplication) {
-    Fail(ResultText(code) + "\n" + "Could not read the controller's identity.");
+    Fail(ResultText(code) + "\n" + "Could not read the controller's identity.", ExitCodeFor(code));
   }
   char base[16];
   std::snprintf(base, sizeof base, "0x%08X", header.applicationBase);
@@ -165,6 +170,7 @@ void RegisterControllerCommands(CLI::App& app) {
     });
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
+    const InterruptGuard interrupts;
     Finish(FlashRQ700Series(*session.link, op, runner), op);
   });
 
@@ -183,6 +189,7 @@ void RegisterControllerCommands(CLI::App& app) {
     op.SetOpenFile(path);
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr, *run);
+    const InterruptGuard interrupts;
     Finish(LoadMemoryImage(*session.link, op, runner), op);
   });
 
@@ -199,6 +206,7 @@ void RegisterControllerCommands(CLI::App& app) {
     op.SetSaveFile(path);
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
+    const InterruptGuard interrupts;
     Finish(DumpRQ700SeriesMemory(*session.link, op, runner), op);
   });
 }

@@ -12,21 +12,32 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "core/device/Target.h"
 #include "core/formats/FlashMemoryFile.h"
 #include "core/formats/IntelHexFile.h"
 #include "core/formats/ProductionImage.h"
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/formats/TokenReader.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale::cli {
 namespace {
 
-[[noreturn]] void Fail(const std::string& reason) {
-  std::cerr << reason << "\n";
-  throw CLI::RuntimeError(kExitFailure);
+// A file a reader refused: where and why, and the file error exit code.
+[[noreturn]] void FailFile(const std::string& path, ResultCode code, const FileFailure& failure) {
+  Fail(FileErrorText(path, code, failure), ExitCodeFor(code));
+}
+
+// "box, rq700, pic18, ..." for help and usage texts.
+std::string TargetNames() {
+  std::string names;
+  for (const TargetInfo& row : AllTargets()) {
+    if (!names.empty()) names += ", ";
+    names += row.cliName;
+  }
+  return names;
 }
 
 std::string HexNumber(std::uint32_t v) {
@@ -112,10 +123,11 @@ void RunScan(const std::string& path, bool json) {
   if (result != rc::kFileOk) {
     report.Number("result", result, false);
     report.Print(json);
-    Fail(ResultText(result));
+    FailFile(path, result, scan.failure);
   }
   const int generation = SoftwareGeneration(scan.lowest);
   ScanReport landmarks;
+  FileFailure landmarkFailure;
   if (scan.mode == 2 && generation != 0) {
     // A flash memory file: read its landmarks as the flash workflow does.
     IntelHexFile file(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
@@ -128,6 +140,7 @@ void RunScan(const std::string& path, bool json) {
       failure = "Unable to Create Array for FMF File.";
     } else if ((result = file.LoadFile()) != rc::kFileOk) {
       failure = "Unable to Read FMF File into Memory.";
+      landmarkFailure = file.Failure();
     } else {
       landmarks.Number("application_start", appStart, true);
       landmarks.Text("version", ReadHeaderVersion(file, appStart));
@@ -150,7 +163,7 @@ void RunScan(const std::string& path, bool json) {
   report.Number("generation", static_cast<std::uint32_t>(generation), false);
   report.fields.insert(report.fields.end(), landmarks.fields.begin(), landmarks.fields.end());
   report.Print(json);
-  if (result != rc::kFileOk) Fail(failure + " " + ResultText(result));
+  if (result != rc::kFileOk) Fail(failure + " " + FileErrorText(path, result, landmarkFailure), ExitCodeFor(result));
 }
 
 std::uint32_t ParseNumber(const std::string& text, const char* what) {
@@ -166,7 +179,7 @@ std::uint32_t ParseNumber(const std::string& text, const char* what) {
 
 struct StreamOptions {
   std::string path;
-  int target = -1;
+  std::string target;
   bool load = false;
   std::string base, end, boardInfo;
   int lanes = 0;
@@ -177,65 +190,51 @@ void RunStream(const StreamOptions& o) {
   std::optional<std::uint32_t> base, end;
   if (!o.base.empty()) base = ParseNumber(o.base, "--base");
   if (!o.end.empty()) end = ParseNumber(o.end, "--end");
-  std::unique_ptr<IntelHexFile> file;
-  const std::uint32_t endWithoutStart = o.load ? 0 : 1;
-  const auto lanes = [&](int standard) {
-    return static_cast<std::uint8_t>(o.lanes != 0 ? o.lanes : standard);
-  };
-  switch (o.target) {
-    case 0:
-      Fail("target 0 has no image to stream");
-    case 1: {
-      if (!base || (o.load && !end)) {
-        HexScan scan;
-        if (const ResultCode r = ScanHexFile(o.path, scan); r != rc::kFileOk) Fail(ResultText(r));
-        if (!base) base = scan.lowest;
-        if (!end && o.load) end = scan.highest;
-      }
-      file = std::make_unique<IntelHexFile>(o.path, *base, end.value_or(fmf::kTopAddress),
-                                            endWithoutStart, lanes(2));
-      break;
-    }
-    case 2:
-      file = std::make_unique<PIC18FIntelHexFile>(o.path, base.value_or(0), end.value_or(0x7FFF),
-                                                  lanes(1));
-      break;
-    case 3:
-      file = std::make_unique<PIC30FIntelHexFile>(o.path, base.value_or(0), end.value_or(0x7FFF),
-                                                  lanes(1));
-      break;
-    case 4: {
-      BoardInfoRecord record;
-      if (!o.boardInfo.empty()) {
-        if (o.boardInfo.size() != 2 * BoardInfoRecord::kSize) {
-          Fail("--board-info needs 62 bytes as 124 hexadecimal digits");
-        }
-        for (std::size_t i = 0; i < BoardInfoRecord::kSize; ++i) {
-          if (!DecodeHexByte(o.boardInfo.data() + 2 * i, record.bytes[i])) {
-            Fail("--board-info holds a character that is not a hexadecimal digit");
-          }
-        }
-      }
-      file = std::make_unique<Boot386IntelHexFile>(o.path, record);
-      break;
-    }
-    case 5:
-      file = std::make_unique<TN820HexFile>(o.path, base.value_or(0), end.value_or(0x21FFF),
-                                            o.layout != 0 ? o.layout : 2, lanes(1));
-      break;
-    case 6:
-      file = std::make_unique<TN820HexFile>(o.path, base.value_or(0x40000),
-                                            end.value_or(0x41FFF), o.layout != 0 ? o.layout : 1,
-                                            lanes(1));
-      break;
-    default:
-      std::cerr << "--target must be 0 to 6\n";
-      throw CLI::RuntimeError(kExitUsage);
+  const std::optional<Target> target = ParseTarget(o.target);
+  if (!target) {
+    std::cerr << "--target must be a number 0 to " << AllTargets().size() - 1 << " or one of "
+              << TargetNames() << "\n";
+    throw CLI::RuntimeError(kExitUsage);
   }
+  const TargetInfo& row = Info(*target);
+  if (row.reader == nullptr) {
+    std::cerr << "target " << int{row.number} << " has no image to stream\n";
+    throw CLI::RuntimeError(kExitUsage);
+  }
+  ImageRequest what;
+  what.path = o.path;
+  what.programFlash = !o.load;
+  what.layoutMode = o.layout;
+  what.range = row.range;
+  if (o.lanes != 0) what.range.lanes = static_cast<std::uint8_t>(o.lanes);
+  if (*target == Target::Controller) {
+    // A controller image is placed from its own lowest address (and, for a
+    // memory load, up to its highest) unless the range is given.
+    what.range.end = fmf::kTopAddress;
+    if (!base || (o.load && !end)) {
+      HexScan scan;
+      if (const ResultCode r = ScanHexFile(o.path, scan); r != rc::kFileOk) FailFile(o.path, r, scan.failure);
+      if (!base) base = scan.lowest;
+      if (!end && o.load) end = scan.highest;
+    }
+  }
+  if (base) what.range.base = *base;
+  if (end) what.range.end = *end;
+  if (!o.boardInfo.empty()) {
+    if (o.boardInfo.size() != 2 * BoardInfoRecord::kSize) {
+      Fail("--board-info needs 62 bytes as 124 hexadecimal digits", kExitUsage);
+    }
+    for (std::size_t i = 0; i < BoardInfoRecord::kSize; ++i) {
+      if (!DecodeHexByte(o.boardInfo.data() + 2 * i, what.boardInfo.bytes[i])) {
+        Fail("--board-info holds a character that is not a hexadecimal digit", kExitUsage);
+      }
+    }
+  }
+  std::unique_ptr<IntelHexFile> file = MakeImageReader(*target, what);
   ResultCode r = file->OpenFile();
   if (r == rc::kFileOk) r = file->AllocateImage();
   if (r == rc::kFileOk) r = file->LoadFile();
-  if (r != rc::kFileOk) Fail(ResultText(r));
+  if (r != rc::kFileOk) FailFile(o.path, r, file->Failure());
 
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -268,23 +267,24 @@ void RunConvert(const ConvertOptions& o) {
   ProductionImageOptions options;
   if (o.image == "application") {
     options.kind = ProductionImageKind::Application;
-    if (o.model.size() > production::kModelCodeSize) Fail("--model is longer than 16 characters");
+    if (o.model.size() > production::kModelCodeSize) Fail("--model is longer than 16 characters", kExitUsage);
     options.modelCode = o.model;
   } else if (o.image == "test") {
     options.kind = ProductionImageKind::Test;
   } else {
     options.kind = ProductionImageKind::Boot;
-    if (o.serial.empty()) Fail("You must enter a valid serial number");
-    if (o.hwRev.empty()) Fail("You must enter a Hardware Revision");
+    if (o.serial.empty()) Fail("You must enter a valid serial number", kExitUsage);
+    if (o.hwRev.empty()) Fail("You must enter a Hardware Revision", kExitUsage);
     if (o.serial.size() > production::kSerialMax) {
-      Fail("The serial number is longer than 15 characters");
+      Fail("The serial number is longer than 15 characters", kExitUsage);
     }
     options.serialNumber = o.serial;
     options.hardwareRevision = o.hwRev[0];
   }
   std::string version;
-  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version);
-  if (r != rc::kFileOk) Fail(ResultText(r));
+  FileFailure failure;
+  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version, nullptr, &failure);
+  if (r != rc::kFileOk) Fail(FileErrorText(o.input, r, failure), ExitCodeFor(r));
   std::cout << EscapeText(version, false) << "\n";
 }
 
@@ -305,7 +305,9 @@ void RegisterHexCommands(CLI::App& app) {
   auto so = std::make_shared<StreamOptions>();
   CLI::App* stream = hex->add_subcommand("stream", "The programming packets a run would send");
   stream->add_option("FILE", so->path, "image file")->required();
-  stream->add_option("--target", so->target, "target 1 to 6 of the programming dialog")
+  stream->add_option("--target", so->target,
+                     "target of the programming run: its number or its name (" +
+                         TargetNames() + ")")
       ->required();
   stream->add_flag("--load", so->load, "memory load instead of flash programming");
   stream->add_option("--base", so->base, "first address of the image range");

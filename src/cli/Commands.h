@@ -3,6 +3,11 @@
 // adds its subcommands to the application here.
 #include <CLI/CLI.hpp>
 
+#include <string>
+
+#include "core/formats/HexRecord.h"
+#include "core/result/ResultCode.h"
+
 namespace tarnvale::cli {
 
 // Exit codes: 0 only on success. Every command maps its outcome onto these,
@@ -16,10 +21,26 @@ inline constexpr int kExitBadFile = 5;      // an input file is missing or inval
 inline constexpr int kExitDeclined = 6;     // the operator answered "no" or cancelled
 inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT or SIGTERM
 
+// The exit code of a command that ended with `code`: success 0; a port that
+// would not open 3; no answer in time 4; a file error 5; the operator's "no"
+// 6; a stop the program requested (Ctrl-C) 130; anything the device refused 1.
+int ExitCodeFor(ResultCode code);
+
+// The table of exit codes for --help and the README.
+std::string ExitCodeHelp();
+
+// "FILE:LINE: <text> (<reason>)" for a file refused by a reader; without a
+// line or reason those parts are left out.
+std::string FileErrorText(const std::string& path, ResultCode code, const FileFailure& failure);
+
+// Prints `text` on stderr and ends the command with `exitCode`.
+[[noreturn]] void Fail(const std::string& text, int exitCode);
+
 void RegisterPortCommands(CLI::App& app);        // ports
 void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec convert
 void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump
 void RegisterBackupCommands(CLI::App& app);      // backup save|load|diff, serial-test
 void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
+void RegisterSettingsCommands(CLI::App& app);    // settings list, get, set, path
 
 }  // namespace tarnvale::cli

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <thread>
 
 #include "cli/CliOperator.h"
+#include "cli/Interrupt.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 
@@ -49,6 +51,7 @@ class Meter {
       if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
       lastDraw_ = now;
       err_ << "\r" << ProgressLine(fraction, rate, unit_, left) << std::flush;
+      barOpen_ = true;
       return;
     }
     if (fraction + 1e-9 >= nextPlain_ || force) {
@@ -56,12 +59,12 @@ class Meter {
       while (nextPlain_ <= fraction + 1e-9) nextPlain_ += 0.1;
     }
   }
-  void Finish() {
-    if (style_ == ProgressStyle::Bar) err_ << std::endl;
-  }
   void Say(const std::string& text) {
     if (style_ == ProgressStyle::Json) return;
     if (style_ == ProgressStyle::Bar) {
+      // A drawn bar keeps its line; the text goes below it.
+      if (barOpen_) err_ << std::endl;
+      barOpen_ = false;
       err_ << "\r\033[K" << text << std::endl;
     } else {
       out_ << text << std::endl;
@@ -77,6 +80,7 @@ class Meter {
   SteadyClock::time_point start_{};
   SteadyClock::time_point lastDraw_{};
   double nextPlain_ = 0.1;
+  bool barOpen_ = false;
 };
 
 class CliLoadView : public LoadMemoryView {
@@ -96,11 +100,13 @@ class CliLoadView : public LoadMemoryView {
     if (!text.empty()) meter_.Say("Program time: " + text);
   }
   void SetStatus(const std::string& text) override {
-    // Record counts are drawn by the meter; other status lines are news.
-    if (text.empty() || text.rfind("Records ", 0) == 0) return;
-    if (text.find("successfully written") != std::string::npos) meter_.Finish();
+    // While a count event is handled the meter shows the count; the status
+    // line that goes with it would only repeat it.
+    if (text.empty() || countEvent_) return;
     meter_.Say(text);
   }
+  // Set by the sink around the engine's total and progress events.
+  void SetCountEvent(bool on) { countEvent_ = on; }
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
   void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
     meter_.Start(upper);
@@ -118,45 +124,51 @@ class CliLoadView : public LoadMemoryView {
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
   void Close() override {}
+  bool StopRequested() override { return Interrupted(); }
 
  private:
   Meter& meter_;
   bool run_;
+  bool countEvent_ = false;
   double done_ = 0;
 };
 
 // Passes engine events to the model (and the meter), and writes them as JSON.
 class ProgrammingSink : public ProgrammingEvents {
  public:
-  ProgrammingSink(LoadMemoryModel*& model, CliLoadView& view, bool json, std::ostream& out)
+  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, bool json, std::ostream& out)
       : model_(model), view_(view), json_(json), out_(out) {}
   void OnTotal(std::uint32_t packets) override {
     if (json_) out_ << "{\"event\":\"total\",\"packets\":" << packets << "}" << std::endl;
-    model_->OnTotal(packets);
+    view_.SetCountEvent(true);
+    model_.OnTotal(packets);
+    view_.SetCountEvent(false);
   }
   void OnProgress(std::uint32_t acked) override {
     if (json_) out_ << "{\"event\":\"progress\",\"acknowledged\":" << acked << "}" << std::endl;
-    model_->OnProgress(acked);
+    view_.SetCountEvent(true);
+    model_.OnProgress(acked);
+    view_.SetCountEvent(false);
     view_.Acknowledged(acked);
   }
   void OnBootVersion(const std::string& v) override {
     if (json_) out_ << "{\"event\":\"boot_version\",\"text\":" << JsonString(v) << "}" << std::endl;
-    model_->OnBootVersion(v);
+    model_.OnBootVersion(v);
   }
   void OnNotice(const std::string& text) override {
     if (json_) out_ << "{\"event\":\"notice\",\"text\":" << JsonString(text) << "}" << std::endl;
-    model_->OnNotice(text);
+    model_.OnNotice(text);
   }
   void OnResult(ResultCode code) override {
     if (json_) {
       out_ << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
            << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
     }
-    model_->OnResult(code);
+    model_.OnResult(code);
   }
 
  private:
-  LoadMemoryModel*& model_;
+  LoadMemoryModel& model_;
   CliLoadView& view_;
   bool json_;
   std::ostream& out_;
@@ -168,7 +180,6 @@ class CliReadView : public MemoryReadView {
   void AddListText(const std::string& text) override {
     std::string t = text;
     while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-    if (t.rfind("Memory Dump", 0) == 0) meter_.Finish();
     meter_.Say(t);
   }
   void SetField1(const std::string&) override {}
@@ -187,17 +198,17 @@ class CliReadView : public MemoryReadView {
 
 class ReadSink : public MemoryReadEvents {
  public:
-  ReadSink(MemoryReadModel*& model, Meter& meter, const MemoryReadRequest& r, bool json,
+  ReadSink(MemoryReadModel& model, Meter& meter, const MemoryReadRequest& r, bool json,
            std::ostream& out)
       : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
   void OnRange(std::uint32_t upper) override {
     if (json_) out_ << "{\"event\":\"range\",\"upper\":" << upper << "}" << std::endl;
     meter_.Start(static_cast<double>(request_.end) - request_.start + 1);
-    model_->OnRange(upper);
+    model_.OnRange(upper);
   }
   void OnStep(std::uint32_t step) override {
     if (json_) out_ << "{\"event\":\"step\",\"step\":" << step << "}" << std::endl;
-    model_->OnStep(step);
+    model_.OnStep(step);
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
     if (json_) {
@@ -205,7 +216,7 @@ class ReadSink : public MemoryReadEvents {
            << std::endl;
     }
     meter_.Update(static_cast<double>(next) - request_.start);
-    model_->OnProgress(position, next);
+    model_.OnProgress(position, next);
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
     if (json_) {
@@ -213,16 +224,29 @@ class ReadSink : public MemoryReadEvents {
            << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
     }
     if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
-    model_->OnDone(code, next);
+    model_.OnDone(code, next);
   }
 
  private:
-  MemoryReadModel*& model_;
+  MemoryReadModel& model_;
   Meter& meter_;
   const MemoryReadRequest& request_;
   bool json_;
   std::ostream& out_;
 };
+
+// Waits while the worker runs; on Ctrl-C asks it to stop. The signal can
+// only raise a flag, so the flag is looked at every 50 ms.
+template <typename Running, typename Stop>
+void WaitOrStop(Running running, Stop stop) {
+  while (running()) {
+    if (Interrupted()) {
+      stop();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
 
 }  // namespace
 
@@ -251,24 +275,26 @@ std::string ProgressLine(double fraction, double rate, const std::string& unit, 
 ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   Meter meter(style_, out_, err_, "records");
   CliLoadView view(meter, runOnCompletion_);
-  LoadMemoryModel* modelPtr = nullptr;
-  ProgrammingSink sink(modelPtr, view, style_ == ProgressStyle::Json, out_);
   LoadMemoryModel model(request, view, op_);
-  modelPtr = &model;
+  // The sink hands each engine event to the model; the engine is joined
+  // (Wait) before the sink goes away.
+  ProgrammingSink sink(model, view, style_ == ProgressStyle::Json, out_);
   model.Open();
-  if (model.Begin(&sink)) model.Wait();
+  if (model.Begin(&sink)) {
+    WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
+    model.Wait();
+  }
   return model.Result();
 }
 
 ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   Meter meter(style_, out_, err_, "bytes");
   CliReadView view(meter);
-  MemoryReadModel* modelPtr = nullptr;
-  ReadSink sink(modelPtr, meter, request, style_ == ProgressStyle::Json, out_);
   MemoryReadModel model(request, view, op_);
-  modelPtr = &model;
+  ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);
   model.Open();
   model.Tick(&sink);
+  WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
   model.Wait();
   return model.Result();
 }

@@ -1,7 +1,8 @@
 // tarnvale-cli: the scriptable front end of Tarnvale.
 //
 // Subcommands report failure by throwing CLI::RuntimeError(exit code) after
-// printing the reason on stderr; CLI11 turns it into the process exit code.
+// printing the reason on stderr; that code becomes the process exit code.
+// The codes are listed in Commands.h and at the end of --help.
 #include "cli/Commands.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,16 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterControllerCommands(app);
   tarnvale::cli::RegisterBackupCommands(app);
   tarnvale::cli::RegisterBoxCommands(app);
-  CLI11_PARSE(app, argc, argv);
+  tarnvale::cli::RegisterSettingsCommands(app);
+  app.footer(tarnvale::cli::ExitCodeHelp());
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // A command's own failure carries its exit code and has said why; any
+    // other parse error is a usage error, whatever number CLI11 gives it.
+    const int code = app.exit(e);
+    if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr || code == 0) return code;
+    return tarnvale::cli::kExitUsage;
+  }
   return tarnvale::cli::kExitOk;
 }

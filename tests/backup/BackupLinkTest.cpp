@@ -91,7 +91,7 @@ TEST(BackupFields, ListCountFromCharactersTwoToSix) {
 
 class ExchangeOnPty : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 38400, 0, 8, 0)); }
+  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 38400, Parity::None, 8, StopBits::One)); }
   test::PtyPair pty;
   CommPort port;
 };

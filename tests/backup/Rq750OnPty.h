@@ -34,7 +34,7 @@ class Rq750OnPty {
   // A CommPort on the pty at the backup speed.
   std::unique_ptr<CommPort> OpenPort() {
     auto port = std::make_unique<CommPort>();
-    if (!port->Open(Path(), 38400, 0, 8, 0)) throw std::runtime_error("cannot open " + Path());
+    if (!port->Open(Path(), 38400, Parity::None, 8, StopBits::One)) throw std::runtime_error("cannot open " + Path());
     return port;
   }
 

@@ -269,7 +269,7 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
     SCOPED_TRACE(fault);
     auto sim = Sim({"--fault", fault});
     CommPort port;
-    ASSERT_TRUE(port.Open(sim->Port(), 115200, 0, 8, 0));
+    ASSERT_TRUE(port.Open(sim->Port(), 115200, Parity::None, 8, StopBits::One));
     struct Events : ProgrammingEvents {
       void OnTotal(std::uint32_t) override {}
       void OnProgress(std::uint32_t) override {}
@@ -295,6 +295,37 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
       EXPECT_EQ(ResultText(code), "Timeout while waiting for a response while Programming");
       EXPECT_EQ(engine.Acknowledged(), 6u);  // the first page packet and five data packets
     }
+  }
+}
+
+// Ctrl-C during the erase wait or while packets flow: the run stops at its
+// next step, the CLI says so and exits 130, and it does so promptly.
+TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
+  const auto fmf = dir_ / "c.FMF";
+  Fmf(fmf, [](FmfSpec& f) { f.version = "5.01.00"; });
+  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases{
+      {{"--erase-ms", "20000"}, "Erasing Flash Memory"},
+      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming"},
+  };
+  for (const auto& [simArgs, waitFor] : cases) {
+    SCOPED_TRACE(waitFor);
+    auto sim = Sim(simArgs);
+    const auto outPath = dir_ / "int-out.txt", errPath = dir_ / "int-err.txt";
+    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+    const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"},
+                            outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(WaitChild(pid, 5000), 130) << Slurp(errPath);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+    EXPECT_TRUE(Has(Slurp(errPath), "Interrupted")) << Slurp(errPath);
+    EXPECT_FALSE(Has(Slurp(outPath), "Success"));
   }
 }
 

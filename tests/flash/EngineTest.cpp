@@ -15,6 +15,7 @@
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
+#include "core/formats/IntelHexFile.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 #include "support/ImageGen.h"
@@ -40,7 +41,7 @@ ProgrammingRequest Request(CommPort& port, const std::filesystem::path& path) {
   r.port = &port;
   r.mode = kModeProgramFlash;
   r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-  r.target = 1;
+  r.target = Target::Controller;
   r.path = path.string();
   r.timings = Quick();
   return r;
@@ -110,7 +111,7 @@ TEST_F(Engines, EraseOverARealLineTimesOutOrFailsAtOnce) {
   {  // Silence: the erase waits its time, pumping the dialog meanwhile.
     PtyPair quiet;
     CommPort p;
-    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, 0, 8, 0));
+    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, Parity::None, 8, StopBits::One));
     struct Ticks : EraseObserver {
       void Pump() override { ++pumps; }
       int pumps = 0;
@@ -127,7 +128,7 @@ TEST_F(Engines, EraseOverARealLineTimesOutOrFailsAtOnce) {
   // descriptor so the erase packet cannot go.
   PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
   // Writes until the line has taken nothing for 50 ms.
   const std::vector<std::uint8_t> filler(4096, 'j');
   for (int i = 0; i < 5000; ++i) {
@@ -187,6 +188,19 @@ TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
   EXPECT_EQ(packets.size(), m.view.upper + 1u) << "the erase, then every packet";
   EXPECT_EQ(packets.back().type, 0x01);
   EXPECT_TRUE(std::none_of(packets.begin(), packets.end(), [](const SeenPacket& p) { return p.type == 0x05; }));
+
+  // An image loaded beforehand is streamed as it is: the file is not read again.
+  const auto copy = dir / "gone.FMF";
+  std::filesystem::copy_file(fmf, copy);
+  ProgrammingRequest again = Request(d.port, copy);
+  LoadedImage loaded = LoadImage(again);
+  ASSERT_EQ(loaded.code, rc::kFileOk);
+  again.image = loaded.file;
+  std::filesystem::remove(copy);
+  const ModelRun second(again);
+  EXPECT_EQ(second.result, rc::kSuccess);
+  EXPECT_EQ(second.view.upper, m.view.upper);
+  EXPECT_TRUE(loaded.file->IsFinished());
 }
 
 // ---- dump ------------------------------------------------------------------
@@ -296,6 +310,40 @@ TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
   EXPECT_EQ(events.size, 0x10u) << "the line that came is on disk before the failure is told";
 }
 
+// A last fill whose count is no whole number of patterns and that reaches
+// past the end address completes the dump: what lies past the end is cut,
+// and memory still sits at file offset = address.
+TEST_F(Engines, DumpEndsWithAFillCutAtTheEndAddress) {
+  struct Case {
+    const char* lastLine;
+    std::string tail;  // the bytes from 0x104 to the end address 0x10E
+  } cases[] = {
+      {"0000000D.AABB", "\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB"},  // 13 of 2: 14, cut to 11
+      {"00000100.FF", std::string(11, '\xFF')},                                  // far past the end
+      {"0000000B.11223344", "\x44\x33\x22\x11\x44\x33\x22\x11\x44\x33\x22"},  // exact count, 12 cut to 11
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lastLine);
+    DeviceOnPort d([&](const SeenPacket& p) -> std::string {
+      if (p.type != 0x11) return "0\n\r";
+      if (p.address == 0x0100) return "00000004:01020304\n\r";
+      if (p.address == 0x0104) return std::string(c.lastLine) + "\n\r";
+      return "E";  // nothing may be asked past the end
+    });
+    MemoryReadRequest r = DumpRequest(d.port, 0x10E, dir / "fill.Bin");
+    r.start = 0x100;
+    DumpEvents events;
+    events.path = r.path;
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
+    EXPECT_EQ(events.code, rc::kSuccess);
+    const std::string file = ReadFileBytes(r.path);
+    ASSERT_EQ(file.size(), 0x10Fu);
+    EXPECT_EQ(file.substr(0, 20), DumpHeaderText(0x100).substr(0, 20));
+    EXPECT_EQ(file.substr(0x100), std::string("\x01\x02\x03\x04", 4) + c.tail);
+  }
+}
+
 // ---- workflows ------------------------------------------------------------------
 
 struct RecordingRunner : JobRunner {
@@ -374,10 +422,15 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   EXPECT_EQ(op.filters, Texts{"Flash Memory File (*.FMF)|*.FMF|"});
   ASSERT_EQ(runner.programming.size(), 1u);
   const ProgrammingRequest& r = runner.programming[0];
-  EXPECT_EQ(std::tie(r.mode, r.target), std::make_tuple(kModeProgramFlash, 1));
+  EXPECT_EQ(std::tie(r.mode, r.target), std::make_tuple(kModeProgramFlash, Target::Controller));
   ASSERT_TRUE(r.range);
   EXPECT_EQ(std::tie(r.range->base, r.range->end, r.range->lanes),
             std::make_tuple(0x03C00000u, 0x03FFFFFFu, std::uint8_t{2}));
+  // The image the landmarks were read from goes to the engine, loaded.
+  ASSERT_NE(r.image, nullptr);
+  EXPECT_EQ(std::make_tuple(r.image->BaseAddress(), r.image->EndAddress()), std::make_tuple(0x03C00000u, 0x03FFFFFFu));
+  EXPECT_GT(r.image->GetRecordCount(), 0u);
+  EXPECT_FALSE(r.image->IsFinished());
   ExpectBracketClosed();
 }
 
@@ -450,7 +503,7 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
       EXPECT_EQ(code, rc::kSuccess);
       ASSERT_EQ(runner.reads.size(), 1u);
       EXPECT_EQ(std::tie(runner.reads[0].start, runner.reads[0].end, runner.reads[0].target),
-                std::make_tuple(c.start, c.end, 1));
+                std::make_tuple(c.start, c.end, Target::Controller));
       EXPECT_TRUE(op.messages.empty());
     } else {
       EXPECT_NE(code, rc::kSuccess);

@@ -131,7 +131,7 @@ TEST(ProgrammingTimeLimit, SilenceNotTheWholeRunIsLimited) {
     r.port = &d.port;
     r.mode = kModeProgramFlash;
     r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-    r.target = 1;
+    r.target = Target::Controller;
     r.path = fmf.string();
     CountingEvents events;
     ProgrammingEngine engine(r, events, d.clock);

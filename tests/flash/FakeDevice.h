@@ -104,7 +104,7 @@ class FakeDevice {
 struct DeviceOnPort {
   explicit DeviceOnPort(FakeDevice::Handler handler, int replyDelayMs = 0)
       : dev(pty, std::move(handler), replyDelayMs) {
-    if (!port.Open(pty.SlavePath(), 115200, 0, 8, 0)) throw std::runtime_error("cannot open " + pty.SlavePath());
+    if (!port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) throw std::runtime_error("cannot open " + pty.SlavePath());
   }
   PtyPair pty;
   FakeDevice dev;

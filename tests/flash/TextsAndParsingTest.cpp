@@ -28,7 +28,11 @@ TEST(DumpLine, DataFillAndMalformedRecords) {
       // Count 0 would never advance; a fill needs a pattern.
       {"00000000:", bad, {}, 0}, {"00000000.FF", bad, {}, 0}, {"00000010.", bad, {}, 0},
       {"00000010.zz", bad, {}, 0}, {"00000002:0A", bad, {}, 0}, {"00000002:0AXY", bad, {}, 0},
-      {"0000000A", bad, {}, 0}, {"", bad, {}, 0}, {"zz:0A", bad, {}, 0}, {"00100000.FF", bad, {}, 0},
+      {"0000000A", bad, {}, 0}, {"", bad, {}, 0}, {"zz:0A", bad, {}, 0},
+      // A fill reaching past the end of the range is cut at the end.
+      {"00100000.FF", rc::kSuccess, {0xFF}, 0x1000},
+      {"00001002.1234", rc::kSuccess, {0x34, 0x12}, 0x1000},
+      {"00000FFF.AABBCCDD", rc::kSuccess, {0xDD, 0xCC, 0xBB, 0xAA}, 0x1000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

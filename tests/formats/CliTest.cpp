@@ -171,5 +171,114 @@ TEST_F(Cli, FailuresExitNonZeroWithTheResultTextOnStderr) {
   }
 }
 
+// Every failure ends with the exit code of its kind, so a script can tell a
+// bad argument from a bad file from a port that will not open.
+TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
+  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
+  test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1, 2}) + "\n\n:0100000001FF\n");
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).WriteTo(dir_ / "sum.S");
+  test::WriteFileBytes(dir_ / "sum.S", test::ReadFileBytes(dir_ / "sum.S") + "S1050000010200\n");
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;  // the start of stderr, or a part of it after '~'
+  } cases[] = {
+      {"hex scan {sum.hex}", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n"},
+      {"hex stream {sum.hex} --target rq700 --base 0 --end 0xFF", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File"},
+      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File\n"},
+      {"srec convert {sum.S} {out.FMF} --image test", 5,
+       (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
+      {"hex stream {ok.hex} --target 0", 2, "target 0 has no image to stream"},
+      {"hex stream {ok.hex} --target box", 2, "target 0 has no image to stream"},
+      {"hex stream {ok.hex} --target 7", 2, "--target must be a number 0 to 6 or one of box, rq700, pic18, pic30, 386, tn835, tn835-jtag"},
+      {"hex stream {ok.hex} --target pic", 2, "--target must be"},
+      {"hex scan", 2, "~is required"},
+      {"hex frobnicate", 2, ""},
+      {"info --port {no-such-tty}", 3, "Failed to Open Port: " + (dir_ / "no-such-tty").string()},
+      {"info --port {no-such-tty} --baud 1234", 2, "~--baud"},
+      {"settings get NoSuchSetting", 2, "unknown setting: NoSuchSetting"},
+      {"settings set BaudRate 1234", 2, "invalid value for BaudRate: 1234 (not a baud rate of the port dialog"},
+      {"settings set Parity MARK", 2, "invalid value for Parity: MARK (parity is NONE, ODD or EVEN"},
+      {"settings set AuxByteSize 9", 2, "invalid value for AuxByteSize: 9 (data bits are 7 or 8)"},
+      {"settings set IPAddress 10.10.10", 2, "~not a dotted IPv4 address"},
+      {"settings set IPAddress 10.10.10.256", 2, "~not a dotted IPv4 address"},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    if (!c.err.empty() && c.err[0] == '~') {
+      EXPECT_NE(r.err.find(c.err.substr(1)), std::string::npos) << c.args << ": " << r.err;
+    } else {
+      EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
+    }
+  }
+  // A port and rate given for one run are not written into the settings.
+  ASSERT_EQ(Run("info --port {no-such-tty} --baud 230400").status, 3);
+  EXPECT_EQ(Run("settings get COMPort").out.find("no-such-tty"), std::string::npos);
+  EXPECT_NE(Run("settings get BaudRate").out, "230400\n");
+
+  const CliRun help = Run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Exit codes:\n  0    success\n"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("  130  interrupted"), std::string::npos) << help.out;
+}
+
+TEST_F(Cli, TargetNamesStreamWhatTheirNumbersStream) {
+  HexText().ExtendedLinear(0x03C0).Data(0, {0x11, 0x22}).EndOfFile().WriteTo(dir_ / "s.hex");
+  HexText().Data(0, {1, 2, 3, 4}).EndOfFile().WriteTo(dir_ / "pic.hex");
+  const std::pair<std::string, std::string> same[] = {
+      {"hex stream {s.hex} --target rq700", "hex stream {s.hex} --target 1"},
+      {"hex stream {pic.hex} --target pic18", "hex stream {pic.hex} --target 2"},
+      {"hex stream {pic.hex} --target pic30", "hex stream {pic.hex} --target 3"},
+      {"hex stream {pic.hex} --target tn835", "hex stream {pic.hex} --target 5"},
+      {"hex stream {pic.hex} --target tn835-jtag", "hex stream {pic.hex} --target 6"},
+  };
+  for (const auto& [byName, byNumber] : same) {
+    const CliRun a = Run(byName);
+    const CliRun b = Run(byNumber);
+    ASSERT_EQ(a.status, 0) << byName << ": " << a.err;
+    EXPECT_FALSE(a.lines.empty());
+    EXPECT_EQ(a.out, b.out) << byName;
+  }
+}
+
+// Values are checked, stored in the settings file and read back; the file
+// lives where the test environment put it, never in the real home.
+TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
+  const CliRun path = Run("settings path");
+  ASSERT_EQ(path.status, 0) << path.err;
+  const char* configDir = std::getenv("TARNVALE_CONFIG_DIR");
+  ASSERT_NE(configDir, nullptr);
+  EXPECT_EQ(path.out, (std::filesystem::path(configDir) / "settings.ini").string() + "\n");
+
+  const struct {
+    std::string name, value, stored;
+  } changes[] = {
+      {"BaudRate", "57600", "57600"},
+      {"auxbaudrate", "460800", "460800"},
+      {"Parity", "even", "2"},
+      {"AuxStopBits", "1.5", "1"},
+      {"ByteSize", "7", "7"},
+      {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3"},
+      {"IPAddress", "192.168.4.20", "192.168.4.20"},
+      {"BackGroundTextColor", "0x00FF00", "65280"},
+      {"TN835 Application File", "App 2.S", "App 2.S"},
+  };
+  for (const auto& c : changes) {
+    const CliRun set = Run("settings set '" + c.name + "' '" + c.value + "'");
+    EXPECT_EQ(set.status, 0) << c.name << ": " << set.err;
+    const CliRun get = Run("settings get '" + c.name + "'");
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, c.stored + "\n") << c.name;
+  }
+  const CliRun list = Run("settings list");
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("COMPort = /dev/ttyUSB3\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("AuxBaudRate = 460800\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("AuxCOMPort = COM7\n"), std::string::npos) << "first-run defaults are shown";
+  const std::string file = test::ReadFileBytes(std::filesystem::path(configDir) / "settings.ini");
+  EXPECT_NE(file.find("BaudRate = dword:57600"), std::string::npos) << file;
+}
+
 }  // namespace
 }  // namespace tarnvale

@@ -77,27 +77,54 @@ TEST(IntelHexRecords, TrailingLineEndNeitherFailsNorRepeatsTheLastRecord) {
   }
 }
 
-TEST(IntelHexRecords, MalformedRecordsGive8AndBadSumsOrTypesGive9) {
+TEST(IntelHexRecords, MalformedRecordsGive8AndBadSumsOrTypesGive9WithLineAndReason) {
   const std::string good = test::HexLine(0, 0, Bytes{1, 2, 3, 4});
   const std::string noSum = good.substr(0, good.size() - 2);
+  // Two good records and a blank line first: the failing record is on line 4.
+  const std::string before = good + "\r\n\r\n" + good + "\n";
   struct Case {
     std::string text;
     ResultCode expected;
+    std::string reason;
   } cases[] = {
-      {"1004000000\n", rc::kInvalidHexFile},                             // no ':'
-      {":\n", rc::kInvalidHexFile},                                      // nothing after ':'
-      {":0400000001\n", rc::kInvalidHexFile},                            // count says 4, none there
-      {noSum + "\n", rc::kInvalidHexFile},                               // checksum missing
-      {":FF000000" + std::string(20, '0') + "\n", rc::kInvalidHexFile},  // count far beyond the line
+      {"1004000000\n", rc::kInvalidHexFile, "does not start with ':'"},
+      {":\n", rc::kInvalidHexFile, "1 characters is too short"},
+      {":0400000001\n", rc::kInvalidHexFile, "count 0x04 needs 19 characters, the record has 11"},
+      {noSum + "\n", rc::kInvalidHexFile, "count 0x04 needs 19 characters, the record has 17"},
+      {":FF000000" + std::string(20, '0') + "\n", rc::kInvalidHexFile, "count 0xFF needs"},
       // The count claims 8 bytes, the line holds 2: the next line must not supply the rest.
-      {":0800000001020B\n" + test::HexLine(0, 0, Bytes(8, 0x11)) + "\n", rc::kInvalidHexFile},
-      {":02000000ZZ0000\n", rc::kInvalidHexFile},                        // not hex
-      {":" + std::string(5000, 'A') + "\n", rc::kInvalidHexFile},        // longer than any record
-      {":" + std::string(600000, '0') + "\n", rc::kInvalidHexFile},      // longer than a read block
-      {noSum + "00\n", rc::kErrorInHexFile},                             // wrong checksum
-      {test::HexLine(6, 0) + "\n", rc::kErrorInHexFile},                 // unknown type
+      {":0800000001020B\n" + test::HexLine(0, 0, Bytes(8, 0x11)) + "\n", rc::kInvalidHexFile, "count 0x08"},
+      {":02000000ZZ0000\n", rc::kInvalidHexFile, "character 10 is not a hex digit"},
+      {":" + std::string(5000, 'A') + "\n", rc::kInvalidHexFile, "longer than 1024 characters"},
+      {":" + std::string(600000, '0') + "\n", rc::kInvalidHexFile, "longer than 1024 characters"},
+      {noSum + "00\n", rc::kErrorInHexFile, "checksum 0x00, expected 0xF2"},
+      {test::HexLine(6, 0) + "\n", rc::kErrorInHexFile, "record type 0x06"},
   };
-  for (const Case& c : cases) EXPECT_EQ(LoadText(c.text, 0, 0xFF), c.expected) << c.text.substr(0, 40);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    EXPECT_EQ(LoadText(c.text, 0, 0xFF), c.expected);
+
+    IntelHexFile f(test::WriteTemp("in.hex", before + c.text), 0, 0xFF, 1, 1);
+    EXPECT_EQ(test::Load(f), c.expected);
+    EXPECT_EQ(f.Failure().line, 4u);
+    EXPECT_NE(f.Failure().reason.find(c.reason), std::string::npos) << f.Failure().reason;
+
+    HexScan scan;
+    EXPECT_EQ(ScanHexFile(test::WriteTemp("in.hex", before + c.text), scan), c.expected);
+    EXPECT_EQ(scan.failure.line, 4u);
+    EXPECT_EQ(scan.failure.reason, f.Failure().reason) << "scan and load say the same";
+  }
+}
+
+TEST(IntelHexRecords, AGoodFileLeavesNoFailureAndReopeningClearsOne) {
+  const auto path = test::WriteTemp("in.hex", test::HexLine(0, 0, Bytes{1}) + "\n:zz\n");
+  IntelHexFile f(path, 0, 0xFF, 1, 1);
+  EXPECT_EQ(test::Load(f), rc::kInvalidHexFile);
+  EXPECT_EQ(f.Failure().line, 2u);
+  test::WriteFileBytes(path, test::HexLine(0, 0, Bytes{1}) + "\n");
+  EXPECT_EQ(test::Load(f), rc::kFileOk);
+  EXPECT_EQ(f.Failure().line, 0u);
+  EXPECT_TRUE(f.Failure().reason.empty());
 }
 
 TEST(IntelHexRecords, DataOutsideTheImageIsDroppedAtBothEnds) {

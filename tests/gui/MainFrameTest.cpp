@@ -113,6 +113,21 @@ TEST(MainFrame, StartsWithItsWindowPortStatusBarMenuAndAccelerators) {
   QApplication::sendEvent(f.frame.get(), &none);
   EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
 
+  // Inside an open menu, an item without a prompt (a submenu) empties the
+  // pane; closing the menu brings the idle text back.
+  QMenu* fileMenu = f.frame->menuBar()->actions().front()->menu();
+  ASSERT_NE(fileMenu, nullptr);
+  fileMenu->popup(f.frame->mapToGlobal(QPoint(10, 10)));
+  test::PumpUntil([&] { return QApplication::activePopupWidget() != nullptr; });
+  ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+  QApplication::sendEvent(f.frame.get(), &tip);
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Displays the Tarnvale version number");
+  QApplication::sendEvent(f.frame.get(), &none);
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "");
+  fileMenu->hide();
+  test::PumpUntil([&] { return f.frame->StatusPane(0)->text() == "Ready"; });
+  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
+
   // The whole menu in order. Items of features not built yet are disabled.
   const std::vector<MenuItem> menu = MenuOf(*f.frame);
   ASSERT_EQ(menu.size(), kExpectedMenu.size());

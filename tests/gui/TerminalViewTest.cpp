@@ -175,7 +175,7 @@ TEST_F(Terminal, EraseFlashSendsTypeSixPacketAndShowsTheStatus) {
     EXPECT_EQ(f_->op.messages[0].text, MakeResultMessage(c.reply[0]).text);
     EXPECT_EQ(f_->op.messages[0].icon, c.icon);
     EXPECT_EQ(f_->op.messages[0].caption, "");
-    EXPECT_EQ(f_->frame->Link().CurrentTarget(), 1);
+    EXPECT_EQ(f_->frame->Link().CurrentTarget(), Target::Controller);
     EXPECT_TRUE(view_->IsPolling());
   }
 }

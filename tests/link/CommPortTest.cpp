@@ -38,7 +38,7 @@ void WaitForQueue(CommPort& port, std::size_t n) {
 TEST(CommPortSerial, BytesTravelBothWaysAndQueueIsCounted) {
   PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)) << port.LastError();
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << port.LastError();
   EXPECT_TRUE(port.IsOpen());
   EXPECT_FALSE(port.IsTcp());
   EXPECT_EQ(port.PortName(), pty.SlavePath());
@@ -61,7 +61,7 @@ TEST(CommPortSerial, BytesTravelBothWaysAndQueueIsCounted) {
 TEST(CommPortSerial, PurgeDropsWaitingBytes) {
   PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, Parity::None, 8, StopBits::One));
   pty.Send("stale reply");
   WaitForQueue(port, 11);
   EXPECT_NE(port.Purge(), 0);
@@ -76,7 +76,7 @@ TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
   // Repeated: whether unsent bytes are still queued at the close is a race.
   for (int round = 0; round < 10; ++round) {
     CommPort port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
     EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size()), tail.size());
     // The peer reads while the port closes, as a device draining its line would.
     std::string seen;
@@ -95,19 +95,19 @@ TEST(CommPortSerial, OpenCloseRules) {
   PtyPair other;
   CommPort port;
   EXPECT_FALSE(port.Close()) << "closing a closed port";
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
-  EXPECT_TRUE(port.Open(other.SlavePath(), 9600, 2, 7, 2)) << "already open: true";
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+  EXPECT_TRUE(port.Open(other.SlavePath(), 9600, Parity::Even, 7, StopBits::Two)) << "already open: true";
   EXPECT_EQ(port.PortName(), pty.SlavePath()) << "and the old parameters stay";
 
   CommPort second;
-  EXPECT_FALSE(second.Open(pty.SlavePath(), 115200, 0, 8, 0)) << "exclusive open";
+  EXPECT_FALSE(second.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << "exclusive open";
   EXPECT_NE(second.LastError().find("busy"), std::string::npos) << second.LastError();
 
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.Close()) << "second close is false and harmless";
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.PortName(), pty.SlavePath()) << "the name is remembered after closing";
-  EXPECT_TRUE(second.Open(pty.SlavePath(), 115200, 0, 8, 0)) << "free again after close";
+  EXPECT_TRUE(second.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << "free again after close";
 }
 
 TEST(CommPortSerial, EveryListedBaudRateAndLineSettingOpens) {
@@ -115,23 +115,35 @@ TEST(CommPortSerial, EveryListedBaudRateAndLineSettingOpens) {
   for (std::uint32_t baud : {921600u, 460800u, 230400u, 115200u, 57600u, 38400u, 28800u, 19200u,
                              14400u, 9600u, 7200u, 4800u, 2400u, 1800u, 1200u, 600u, 300u}) {
     CommPort port;
-    EXPECT_TRUE(port.Open(pty.SlavePath(), baud, 0, 8, 0)) << baud << ": " << port.LastError();
+    EXPECT_TRUE(port.Open(pty.SlavePath(), baud, Parity::None, 8, StopBits::One)) << baud << ": " << port.LastError();
   }
   for (std::uint8_t parity : {0, 1, 2}) {
     for (std::uint8_t stop : {0, 1, 2}) {
       CommPort port;
-      EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, parity, 7, stop))
+      EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, ParityFromCode(parity), 7, StopBitsFromCode(stop)))
           << int(parity) << "/" << int(stop) << ": " << port.LastError();
     }
   }
 }
 
+// The stored codes convert one to one; a code no dialog writes falls back to
+// the plain setting instead of anything undefined.
+TEST(CommPortSerial, StoredParityAndStopBitCodesConvert) {
+  const std::pair<std::uint8_t, Parity> parities[] = {{0, Parity::None}, {1, Parity::Odd}, {2, Parity::Even},
+                                                      {3, Parity::Mark}, {4, Parity::Space}, {5, Parity::None},
+                                                      {255, Parity::None}};
+  for (const auto& [code, parity] : parities) EXPECT_EQ(ParityFromCode(code), parity) << int(code);
+  const std::pair<std::uint8_t, StopBits> stops[] = {{0, StopBits::One}, {1, StopBits::OnePointFive},
+                                                     {2, StopBits::Two}, {3, StopBits::One}};
+  for (const auto& [code, stop] : stops) EXPECT_EQ(StopBitsFromCode(code), stop) << int(code);
+}
+
 TEST(CommPortSerial, NamesThatAreNotPortsDoNotOpen) {
   CommPort port;
-  EXPECT_FALSE(port.Open("com1", 115200, 0, 8, 0)) << "lower case is not a COM port";
-  EXPECT_FALSE(port.Open("ttyS0", 115200, 0, 8, 0));
-  EXPECT_FALSE(port.Open("/dev/does-not-exist", 115200, 0, 8, 0));
-  EXPECT_FALSE(port.Open("/dev/null", 115200, 0, 8, 0)) << "not a serial device";
+  EXPECT_FALSE(port.Open("com1", 115200, Parity::None, 8, StopBits::One)) << "lower case is not a COM port";
+  EXPECT_FALSE(port.Open("ttyS0", 115200, Parity::None, 8, StopBits::One));
+  EXPECT_FALSE(port.Open("/dev/does-not-exist", 115200, Parity::None, 8, StopBits::One));
+  EXPECT_FALSE(port.Open("/dev/null", 115200, Parity::None, 8, StopBits::One)) << "not a serial device";
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.PortName(), "");
   EXPECT_EQ(CommPort::DevicePathFor("COM1"), "/dev/ttyS0");
@@ -148,16 +160,32 @@ TEST(CommPortSerial, ZeroByteWriteIsSilentAndClosedPortDoesNothing) {
   port.SetShortWriteHandler([&](std::size_t, std::size_t) { ++reports; });
   std::uint8_t b = 'x';
   EXPECT_EQ(port.Write(&b, 1), 0u) << "closed";
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
   EXPECT_EQ(port.Write(&b, 0), 0u);
   EXPECT_EQ(reports, 0);
   EXPECT_EQ(CommPort::ShortWriteMessage(10, 4), "Bytes to write = 10, Bytes written 4");
 }
 
+// An adapter pulled out mid-session: every write fails and returns 0, and
+// none of them raises the short-write message.
+TEST(CommPortSerial, FailedSerialWriteReturnsZeroWithoutTheMessage) {
+  PtyPair pty;
+  CommPort port;
+  int reports = 0;
+  port.SetShortWriteHandler([&](std::size_t, std::size_t) { ++reports; });
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+  const std::uint8_t keys[] = {'a', 'b', 'c'};
+  ASSERT_EQ(port.Write(keys, 1), 1u);
+  pty.CloseMaster();
+  for (const std::uint8_t& key : keys) EXPECT_EQ(port.Write(&key, 1), 0u);
+  EXPECT_EQ(port.Write(keys, sizeof keys), 0u);
+  EXPECT_EQ(reports, 0);
+}
+
 TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
   PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
   pty.CloseMaster();
   std::uint8_t buf[8];
   EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
@@ -169,7 +197,7 @@ TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
 TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
   LoopbackServer server;
   CommPort port;
-  ASSERT_TRUE(port.Open(server.Address(), 115200, 0, 8, 0)) << port.LastError();
+  ASSERT_TRUE(port.Open(server.Address(), 115200, Parity::None, 8, StopBits::One)) << port.LastError();
   ASSERT_TRUE(server.Accept());
   EXPECT_TRUE(port.IsTcp());
   EXPECT_EQ(port.PortName(), "") << "a TCP open leaves the serial name alone";
@@ -200,13 +228,13 @@ TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
 TEST(CommPortTcp, ClosedPortFailsFastAndBadAddressesAreRefused) {
   CommPort port;
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_FALSE(port.Open("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), 115200, Parity::None, 8, StopBits::One));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
   EXPECT_FALSE(port.LastError().empty());
-  EXPECT_FALSE(port.Open("127.0.0.1:0", 115200, 0, 8, 0));
-  EXPECT_FALSE(port.Open("127.0.0.1:65536", 115200, 0, 8, 0));
-  EXPECT_FALSE(port.Open("127.0.0.1:4000x", 115200, 0, 8, 0));
-  EXPECT_FALSE(port.Open("127.1", 115200, 0, 8, 0));
+  EXPECT_FALSE(port.Open("127.0.0.1:0", 115200, Parity::None, 8, StopBits::One));
+  EXPECT_FALSE(port.Open("127.0.0.1:65536", 115200, Parity::None, 8, StopBits::One));
+  EXPECT_FALSE(port.Open("127.0.0.1:4000x", 115200, Parity::None, 8, StopBits::One));
+  EXPECT_FALSE(port.Open("127.1", 115200, Parity::None, 8, StopBits::One));
   EXPECT_FALSE(port.IsOpen());
 }
 

@@ -48,8 +48,8 @@ class PortRolesTest : public ::testing::Test {
 };
 
 TEST_F(PortRolesTest, SelectPacketsAreFramedWithChecksum) {
-  EXPECT_EQ(SelectTargetPacket(4), (Packet{':', 0x00, 0x00, 0x04, 0x19, 0xE3}));
-  EXPECT_EQ(SelectTargetPacket(2), (Packet{':', 0x00, 0x00, 0x02, 0x19, 0xE5}));
+  EXPECT_EQ(SelectTargetPacket(Target::CpuBoard386), (Packet{':', 0x00, 0x00, 0x04, 0x19, 0xE3}));
+  EXPECT_EQ(SelectTargetPacket(Target::Pic18F252), (Packet{':', 0x00, 0x00, 0x02, 0x19, 0xE5}));
 }
 
 TEST_F(PortRolesTest, ProgrammerTargetClosesPrimaryAndEndCommandReopensIt) {

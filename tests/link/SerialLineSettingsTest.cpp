@@ -49,7 +49,7 @@ TEST(SerialLineSettings, EveryCodeMapsToItsFlags) {
         termios tio{};
         tio.c_cflag = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CLOCAL | CREAD;
         tio.c_iflag = IGNPAR;
-        ApplyLineSettings(tio, SerialParams{9600, p.code, z.code, s.code});
+        platform::ApplyLineSettings(tio, platform::SerialParams{9600, ParityFromCode(p.code), z.code, StopBitsFromCode(s.code)});
         const std::string what = std::string(p.name) + " parity, " + s.name + " stop bit(s), " +
                                  std::to_string(z.code) + " bits";
         EXPECT_EQ(tio.c_cflag & kParityBits, p.flags) << what;
@@ -67,7 +67,7 @@ TEST(SerialLineSettings, OpenedDeviceReportsParityAndStopBits) {
   for (const ParityCase& p : kParities) {
     for (const StopCase& s : kStops) {
       CommPort port;
-      ASSERT_TRUE(port.Open(pty.SlavePath(), 19200, p.code, 8, s.code)) << port.LastError();
+      ASSERT_TRUE(port.Open(pty.SlavePath(), 19200, ParityFromCode(p.code), 8, StopBitsFromCode(s.code))) << port.LastError();
       termios tio{};
       ASSERT_EQ(::tcgetattr(port.Descriptor(), &tio), 0);
       const std::string what = std::string(p.name) + " parity, " + s.name + " stop bit(s)";

@@ -22,7 +22,7 @@ std::string Bytes(std::initializer_list<int> v) {
 
 class BoxOnPty : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)); }
+  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)); }
   PtyPair pty;
   CommPort port;
   BoxLink box{port, test::FastBoxTimings()};
@@ -37,10 +37,10 @@ TEST_F(BoxOnPty, RequestsAreSentByteForByte) {
   const Case cases[] = {
       {"select target 4", [](BoxLink& b) { b.Send(SelectTargetPacket(target::kCpuBoard386)); },
        Bytes({':', 0x00, 0x00, 0x04, 0x19, 0xE3})},
-      {"normalize E,A", [](BoxLink& b) { b.NormalizeFlashRevision(4, 'E', 'A'); },
+      {"normalize E,A", [](BoxLink& b) { b.NormalizeFlashRevision(Target::CpuBoard386, 'E', 'A'); },
        Bytes({':', 0x00, 0x44, 0x44, 0x1D, 0x5B})},
-      {"normalize C,D", [](BoxLink& b) { b.NormalizeFlashRevision(4, 'C', 'D'); }, ""},
-      {"normalize E,A for target 2", [](BoxLink& b) { b.NormalizeFlashRevision(2, 'E', 'A'); }, ""},
+      {"normalize C,D", [](BoxLink& b) { b.NormalizeFlashRevision(Target::CpuBoard386, 'C', 'D'); }, ""},
+      {"normalize E,A for target 2", [](BoxLink& b) { b.NormalizeFlashRevision(Target::Pic18F252, 'E', 'A'); }, ""},
       {"load RAM bank 1", [](BoxLink& b) { b.Send(RamBankPacket(false, 1)); },
        Bytes({':', 0x09, 0x00, 0x00, 0x1E, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0xC9})},
       {"test RAM bank 3", [](BoxLink& b) { b.Send(RamBankPacket(true, 3)); },

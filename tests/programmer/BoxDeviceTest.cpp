@@ -30,12 +30,12 @@ TEST(BoxDeviceModel, RepliesByPacketType) {
     std::vector<std::uint8_t> reply;
   };
   const Case cases[] = {
-      {"select 4", SelectTargetPacket(4), {'0'}},
-      {"select 7", SelectTargetPacket(7), {'B'}},
+      {"select 4", SelectTargetPacket(Target::CpuBoard386), {'0'}},
+      {"select 7", BuildPacket(0, 7, 0x19), {'B'}},
       {"version", VersionPacket(), BuildPacket(2, 0, 0x23, std::vector<std::uint8_t>{'V', '1'})},
       {"JTAG ID of the 80386EX", ReadIdPacket(),
        BuildPacket(4, 0, 0x18, std::vector<std::uint8_t>{0x28, 0x27, 0x00, 0x13})},
-      {"select 6", SelectTargetPacket(6), {'0'}},
+      {"select 6", SelectTargetPacket(Target::Tn835Jtag), {'0'}},
       {"JTAG ID of the TN835", ReadIdPacket(),
        BuildPacket(4, 0, 0x18, std::vector<std::uint8_t>{0x11, 0xF4, 0x40, 0x1D})},
       {"line test", LineTestPacket(true, 2, 0), {'0'}},
@@ -84,16 +84,16 @@ TEST(BoxDeviceModel, FaultsCountPackets) {
   };
   {
     BoxDevice box(fault(Fault::Kind::Stray, 2, 0x7E));
-    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(4))), std::vector<std::uint8_t>{'0'});
-    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(4))), (std::vector<std::uint8_t>{'0', 0x7E}));
+    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(Target::CpuBoard386))), std::vector<std::uint8_t>{'0'});
+    EXPECT_EQ(Bytes(Feed(box, SelectTargetPacket(Target::CpuBoard386))), (std::vector<std::uint8_t>{'0', 0x7E}));
   }
   {
     BoxDevice box(fault(Fault::Kind::CloseAfter, 1));
-    EXPECT_EQ(Feed(box, SelectTargetPacket(4)).size(), 1u);
-    const auto out = Feed(box, SelectTargetPacket(4));
+    EXPECT_EQ(Feed(box, SelectTargetPacket(Target::CpuBoard386)).size(), 1u);
+    const auto out = Feed(box, SelectTargetPacket(Target::CpuBoard386));
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].close);
-    EXPECT_TRUE(Feed(box, SelectTargetPacket(4)).empty());
+    EXPECT_TRUE(Feed(box, SelectTargetPacket(Target::CpuBoard386)).empty());
   }
   {
     BoxDevice box(fault(Fault::Kind::SilentAfter, 1));

@@ -98,7 +98,7 @@ TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
 TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
   test::PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
   BoxLink link(port, test::FastBoxTimings());
   // A 25-byte record answers the first sample; nothing answers afterwards.
   pty.Send(BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0)));
@@ -170,7 +170,7 @@ TEST(RamBankSim, OutcomesOfLoadAndTest) {
 TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
   test::PtyPair pty;
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0));
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
   BoxLink link(port, test::FastBoxTimings());
   auto status = [](std::uint8_t state, std::uint8_t code, std::uint8_t value) {
     return BuildPacket(10, 0, box_type::kTestRam,

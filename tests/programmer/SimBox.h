@@ -35,7 +35,7 @@ class SimBox {
     if (!link_.Open(endpoint, error)) throw std::runtime_error(error);
     path_ = endpoint.substr(4);  // "pty /dev/pts/N"
     thread_ = std::thread([this] { link_.Run(stop_[0]); });
-    if (openHost && !port_.Open(path_, 921600, 0, 8, 0)) throw std::runtime_error("cannot open " + path_);
+    if (openHost && !port_.Open(path_, 921600, Parity::None, 8, StopBits::One)) throw std::runtime_error("cannot open " + path_);
   }
   ~SimBox() {
     port_.Close();

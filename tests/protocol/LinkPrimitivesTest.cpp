@@ -27,7 +27,7 @@ using test::PtyPair;
 
 class PtyLink : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)); }
+  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)); }
   PtyPair pty;
   CommPort port;
 };
@@ -237,6 +237,15 @@ TEST(ErrorLogFile, ExactLineAppendedAndOperatorTold) {
   std::filesystem::create_directory("ErroLog.txt");
   LogError(5, "Util", "X", 1, &op);
   EXPECT_EQ(op.logged.size(), 3u);
+
+  // With a folder the log goes there, wherever the working directory is.
+  const auto folder = test::MakeTempDir("errlog-folder");
+  test::RecordingOperator inFolder;
+  inFolder.SetErrorLogFolder(folder.string());
+  LogError(6, "Util", "Y", 2, &inFolder);
+  EXPECT_EQ(test::ReadFileBytes(folder / "ErroLog.txt"), "Error: 6, Occured in: Util, Function: Y, Line: 2 \n");
+  EXPECT_EQ(ErrorLogPath(""), "ErroLog.txt");
+  EXPECT_EQ(ErrorLogPath("/tmp/x/"), "/tmp/x/ErroLog.txt");
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST(SerialLine, FormatsBytes) {
 
 class SerialTester : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, 0, 8, 0)); }
+  void SetUp() override { ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)); }
   test::PtyPair pty;
   CommPort port;
   test::RecordingOperator op;

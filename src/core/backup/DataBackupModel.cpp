@@ -74,7 +74,7 @@ bool DataBackupModel::Open() {
   remembered_.name = current ? name : remembered_.name;
   port.Close();
   open_ = true;
-  if (!port.Open(name, kBackupBaudRate, 0, 8, 0)) {
+  if (!port.Open(name, kBackupBaudRate, platform::Parity::None, 8, platform::StopBits::One)) {
     op_.ShowMessage(
         "Couldn't connect to controller.  Please check the connection and try again.\n"
         "If already connected, make sure the controller is in Data Backup mode.");
@@ -93,8 +93,7 @@ void DataBackupModel::Close() {
   open_ = false;
   CommPort& port = Port();
   port.Close();
-  if (port.Open(remembered_.name, remembered_.baudRate, remembered_.parity, remembered_.byteSize,
-                remembered_.stopBits)) {
+  if (OpenWith(port, remembered_)) {
     link_.SetPrimaryOpened(remembered_.name, remembered_.baudRate);
   }
 }

@@ -57,6 +57,7 @@ class EraseProgress : public EraseObserver {
   explicit EraseProgress(LoadMemoryView& view) : view_(view) {}
   void Pump() override { view_.Pump(); }
   void Elapsed(std::uint32_t seconds) override { view_.SetEraseTime(FormatElapsed(seconds)); }
+  bool StopRequested() override { return view_.StopRequested(); }
 
  private:
   LoadMemoryView& view_;
@@ -86,11 +87,10 @@ void LoadMemoryModel::Open() {
 
 bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   const bool flash = request_.mode == kModeProgramFlash;
-  view_.SetTitle(flash ? load_text::kTitleFlash : load_text::kTitleLoad);
+  view_.SetTitle(flash ? std::string(Info(request_.target).dialogTitle) : load_text::kTitleLoad);
   if (request_.path.empty()) {
-    const char* filter = !flash ? load_text::kFilterDownload
-                         : (request_.target == 2 || request_.target == 3) ? load_text::kFilterHex
-                                                                          : load_text::kFilterFmf;
+    const std::string filter =
+        flash ? std::string(Info(request_.target).fileFilter) : load_text::kFilterDownload;
     const auto chosen = op_.ChooseOpenFile(filter);
     if (!chosen || chosen->empty()) {
       result_ = kCancelled;
@@ -103,7 +103,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   view_.SetLastModified(LastModifiedText(request_.path));
 
   if (flash) {
-    if (request_.normalizeRevision && request_.target == 4) {
+    if (request_.normalizeRevision && request_.target == Target::CpuBoard386) {
       if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
         result_ = c;
         ShowResult(op_, c);
@@ -118,6 +118,11 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
       result_ = rc::kTooFewBytes;
       view_.SetStatus(load_text::kEraseEnded);
       ShowResult(op_, result_);
+      view_.Close();
+      return false;
+    }
+    if (erase.kind == EraseOutcome::Kind::Stopped) {
+      result_ = rc::kStoppedByProgram;
       view_.Close();
       return false;
     }
@@ -142,19 +147,25 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   programStart_ = clock_.TickMs();
   view_.SetStatus(load_text::kStartProgramming);
   engine_ = std::make_unique<ProgrammingEngine>(request_, sink ? *sink : *this, clock_);
+  engine_->SetExitHook(exitHook_);
   engine_->Start();
   return true;
 }
 
 void LoadMemoryModel::Wait() {
   if (engine_) engine_->Join();
+  if (stopRequested_ && !resultReceived_) result_ = rc::kStoppedByProgram;
+}
+
+void LoadMemoryModel::Stop() {
+  stopRequested_ = true;
+  if (engine_) engine_->RequestStop();
 }
 
 void LoadMemoryModel::OnTotal(std::uint32_t packets) {
   total_ = packets;
-  const TargetParams p = ParamsForTarget(request_.target);
   view_.SetStatus(RecordsProcessedText(engine_ ? engine_->Acknowledged() : 0, total_));
-  view_.SetProgressRange(total_, p.progressStep);
+  view_.SetProgressRange(total_, Info(request_.target).progressStep);
 }
 
 void LoadMemoryModel::OnProgress(std::uint32_t acknowledged) {
@@ -169,6 +180,7 @@ void LoadMemoryModel::OnBootVersion(const std::string& version) {
 void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text); }
 
 void LoadMemoryModel::OnResult(ResultCode code) {
+  resultReceived_ = true;
   result_ = code;
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
   if (code != rc::kSuccess) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -76,6 +77,9 @@ class LoadMemoryView {
   virtual bool RunOnCompletion() const = 0;
   // Let the window repaint during the erase wait.
   virtual void Pump() {}
+  // Asked between erase polls: true stops the erase wait (the run ends with
+  // rc::kStoppedByProgram).
+  virtual bool StopRequested() { return false; }
   // The run failed: close the dialog.
   virtual void Close() = 0;
 };
@@ -90,14 +94,22 @@ class LoadMemoryModel : public ProgrammingEvents {
   // `sink` receives the engine's events (default: this model).
   bool Begin(ProgrammingEvents* sink = nullptr);
   void Wait();
+  // The program stops the run (a closing window, Ctrl-C): the worker stops
+  // at its next step and sends nothing more; unless its result had already
+  // come, the outcome is rc::kStoppedByProgram.
+  void Stop();
 
   // The outcome: '0' after "Success"; the failing code; or the code of the
   // erase failure / cancelled file choice (kCancelled).
   ResultCode Result() const { return result_; }
   bool Finished() const { return finished_; }
+  // True while the programming thread exists and has not ended.
+  bool WorkerRunning() const { return engine_ && engine_->Running(); }
+  // Given to the programming thread (see ProgrammingEngine::SetExitHook).
+  void SetWorkerExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   const ProgrammingRequest& Request() const { return request_; }
 
-  static constexpr ResultCode kCancelled = 0xFE;
+  static constexpr ResultCode kCancelled = rc::kStoppedByOperator;
 
   // ProgrammingEvents
   void OnTotal(std::uint32_t packets) override;
@@ -113,11 +125,14 @@ class LoadMemoryModel : public ProgrammingEvents {
   LoadMemoryView& view_;
   Operator& op_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::unique_ptr<ProgrammingEngine> engine_;
   std::uint32_t total_ = 0;
   std::uint32_t programStart_ = 0;
   ResultCode result_ = kCancelled;
   bool finished_ = false;
+  bool resultReceived_ = false;
+  bool stopRequested_ = false;
 };
 
 }  // namespace tarnvale

@@ -4,10 +4,13 @@
 
 #include <errno.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
 #include "core/link/CommPort.h"
+#include "core/platform/HexDigits.h"
 #include "core/protocol/Controller.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
@@ -16,20 +19,13 @@
 namespace tarnvale {
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Up to `maxDigits` hex digits from `pos`; the number of digits read.
 std::size_t ReadHexNumber(const std::string& s, std::size_t pos, std::size_t maxDigits,
                           std::uint64_t& value) {
   value = 0;
   std::size_t k = 0;
-  while (k < maxDigits && pos + k < s.size() && HexDigit(s[pos + k]) >= 0) {
-    value = value * 16 + static_cast<std::uint64_t>(HexDigit(s[pos + k]));
+  while (k < maxDigits && pos + k < s.size() && HexDigitValue(s[pos + k]) >= 0) {
+    value = value * 16 + static_cast<std::uint64_t>(HexDigitValue(s[pos + k]));
     ++k;
   }
   return k;
@@ -99,10 +95,10 @@ bool ParseRangeReply(const std::string& line, MemoryRange& range) {
 std::uint64_t DumpLine::Written() const {
   if (!fill) return count;
   const std::uint64_t n = bytes.empty() ? 1 : bytes.size();
-  return (static_cast<std::uint64_t>(count) + n - 1) / n * n;
+  return std::min((static_cast<std::uint64_t>(count) + n - 1) / n * n, limit);
 }
 
-ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out) {
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t room, DumpLine& out) {
   std::size_t pos = 0;
   while (pos < line.size() && line[pos] == ' ') ++pos;
   std::uint64_t count = 0;
@@ -125,7 +121,7 @@ ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLin
     const std::size_t n = (digits + 1) / 2;
     result.fill = true;
     for (std::size_t i = 0; i < n; ++i) result.bytes.push_back(static_cast<std::uint8_t>(pattern >> (8 * i)));
-    if (result.Written() > maxFill) return rc::kDataMismatch;
+    result.limit = room;
   }
   out = std::move(result);
   return rc::kSuccess;
@@ -177,7 +173,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   const std::uint64_t last = start + length - 1;
   for (;;) {
-    if (stop.load()) return rc::kTimeout;
+    if (stop.load()) return rc::kStoppedByProgram;
     events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
                       static_cast<std::uint32_t>(next));
     port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));
@@ -212,12 +208,15 @@ MemoryReadEngine::~MemoryReadEngine() {
 
 void MemoryReadEngine::Start() {
   if (worker_.joinable()) return;
+  running_.store(true);
   worker_ = std::thread([this] {
-    if (request_.target == 1 || !request_.reader) {
+    if (request_.target == Target::Controller || !request_.reader) {
       DumpControllerMemory(request_, events_, stop_);
     } else {
       request_.reader(request_, events_, stop_);
     }
+    running_.store(false);
+    if (exitHook_) exitHook_();
   });
 }
 
@@ -240,7 +239,7 @@ std::string MemoryReadModel::BytesSavedText(std::uint64_t saved, std::uint64_t l
 void MemoryReadModel::Open() {
   view_.SetProgressRange(100);
   view_.SetProgress(0);
-  if (request_.target != 1) view_.ShowRetry(false);
+  if (request_.target != Target::Controller) view_.ShowRetry(false);
 }
 
 void MemoryReadModel::Tick(MemoryReadEvents* sink) {
@@ -260,7 +259,8 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   runStart_ = clock_.TickMs();
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
-  if (request_.target == 1) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
+  engine_->SetExitHook(exitHook_);
+  if (request_.target == Target::Controller) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
   engine_->Start();
 }
 
@@ -278,12 +278,24 @@ void MemoryReadModel::Wait() {
   if (engine_) engine_->Join();
 }
 
+void MemoryReadModel::Stop() {
+  if (!engine_) return;
+  engine_->RequestStop();
+  engine_->Join();
+  // OnDone runs on the reading thread (or is marshalled before the join
+  // returns): still running now means it never came.
+  if (running_) {
+    running_ = false;
+    result_ = rc::kStoppedByProgram;
+  }
+}
+
 void MemoryReadModel::OnRange(std::uint32_t upper) { view_.SetProgressRange(upper); }
 void MemoryReadModel::OnStep(std::uint32_t step) { view_.SetProgressStep(step); }
 
 void MemoryReadModel::OnProgress(std::uint32_t position, std::uint32_t next) {
   view_.SetProgress(position);
-  if (request_.target == 1) {
+  if (request_.target == Target::Controller) {
     const std::uint64_t length = static_cast<std::uint64_t>(request_.end) - request_.start + 1;
     const std::uint64_t saved = next >= request_.start ? next - request_.start : 0;
     view_.SetField1(BytesSavedText(saved, length));
@@ -298,7 +310,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     return;
   }
   view_.EnableOk(true);
-  if (request_.target != 1) return;
+  if (request_.target != Target::Controller) return;
   if (code == rc::kSuccess) {
     view_.AddListText(std::string(dump_text::kCompleted) + dump_text::kLineEnd);
     view_.AddListText("File saved to " + request_.path);

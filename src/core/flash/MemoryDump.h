@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/flash/Targets.h"
+#include "core/device/Target.h"
+#include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
 #include "core/result/ResultCode.h"
 
@@ -59,15 +60,19 @@ struct DumpLine {
   std::uint32_t count = 0;
   bool fill = false;
   std::vector<std::uint8_t> bytes;  // the bytes (':'), or the fill pattern ('.')
+  // A fill is cut here: the bytes left up to the end address.
+  std::uint64_t limit = UINT64_MAX;
   // Bytes the line puts into the file: count, or for a fill the pattern
-  // repeated until at least count bytes are written.
+  // repeated until at least count bytes are written, cut at the limit.
   std::uint64_t Written() const;
 };
 
 // Decodes a memory line: hex count, then ':' with count pairs or '.' with a
 // 1- to 8-digit pattern. 'D' for no separator, count 0, missing or non-hex
-// pairs, a '.' without pattern digits, or a fill longer than `maxFill`.
-ResultCode ParseDumpLine(const std::string& line, std::uint64_t maxFill, DumpLine& out);
+// pairs, or a '.' without pattern digits. A fill that reaches past `room`
+// bytes (what is left of the range) is cut there: the last fill of a range
+// completes the dump rather than aborting it.
+ResultCode ParseDumpLine(const std::string& line, std::uint64_t room, DumpLine& out);
 
 // The text at the head of a dump that does not start at address 0.
 std::string DumpHeaderText(std::uint32_t start);
@@ -86,7 +91,7 @@ class MemoryReadEvents {
 struct MemoryReadRequest {
   CommPort* port = nullptr;
   ConfigData* settings = nullptr;
-  int target = 1;
+  Target target = Target::Controller;
   std::uint32_t start = 0;
   std::uint32_t end = 0;
   std::uint8_t flag = 1;
@@ -111,13 +116,19 @@ class MemoryReadEngine {
   ~MemoryReadEngine();
   MemoryReadEngine(const MemoryReadEngine&) = delete;
   MemoryReadEngine& operator=(const MemoryReadEngine&) = delete;
+  // Called on the worker thread as its very last act, after Running() has
+  // turned false.
+  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   void Start();
   void Join();
   void RequestStop() { stop_.store(true); }
+  bool Running() const { return running_.load(); }
 
  private:
   MemoryReadRequest request_;
   MemoryReadEvents& events_;
+  std::function<void()> exitHook_;
+  std::atomic<bool> running_{false};
   std::thread worker_;
   std::atomic<bool> stop_{false};
 };
@@ -157,9 +168,18 @@ class MemoryReadModel : public MemoryReadEvents {
   void Tick(MemoryReadEvents* sink = nullptr);
   void Retry(MemoryReadEvents* sink = nullptr);
   void Wait();
+  // The program stops the read (Ctrl-C): the reading thread stops at its
+  // next line and sends nothing more; unless it had already ended, the
+  // outcome is rc::kStoppedByProgram. Joins the thread, so only for a front
+  // end whose events are handled on the reading thread itself (the CLI).
+  void Stop();
 
   bool Running() const { return running_; }
   ResultCode Result() const { return result_; }
+  // True while a reading thread exists that has not ended (any thread).
+  bool WorkerRunning() const { return engine_ && engine_->Running(); }
+  // Given to every reading thread started from now on (see the engine).
+  void SetWorkerExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
 
   // "%lu of %lu bytes saved".
   static std::string BytesSavedText(std::uint64_t saved, std::uint64_t length);
@@ -178,6 +198,7 @@ class MemoryReadModel : public MemoryReadEvents {
   MemoryReadView& view_;
   Operator& op_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::unique_ptr<MemoryReadEngine> engine_;
   bool started_ = false;
   bool running_ = false;

@@ -16,18 +16,27 @@ constexpr std::size_t kReadChunk = 1024;
 // Every this many polls the erase wait reports the elapsed time.
 constexpr std::uint32_t kEraseTickEvery = 10;
 
-std::unique_ptr<IntelHexFile> DefaultFile(const ProgrammingRequest& request, const LoadRange& r) {
-  if (request.target != 1) return nullptr;
-  return std::make_unique<IntelHexFile>(request.path, r.base, r.end,
-                                        static_cast<std::uint32_t>(request.mode), r.lanes);
-}
-
 }  // namespace
 
 LoadRange EffectiveRange(const ProgrammingRequest& request) {
   if (request.range) return *request.range;
-  const TargetParams p = ParamsForTarget(request.target);
-  return {p.base, p.end, p.lanes};
+  return Info(request.target).range;
+}
+
+LoadedImage LoadImage(const ProgrammingRequest& request) {
+  ImageRequest what;
+  what.path = request.path;
+  what.range = EffectiveRange(request);
+  what.programFlash = request.mode != kModeLoad;
+  what.layoutMode = request.layoutMode;
+  if (request.boardInfo) what.boardInfo = *request.boardInfo;
+  std::shared_ptr<IntelHexFile> file = MakeImageReader(request.target, what);
+  if (!file) return {rc::kFileOk, nullptr};
+  ResultCode c = file->OpenFile();
+  if (c == rc::kFileOk) c = file->AllocateImage();
+  if (c == rc::kFileOk) c = file->LoadFile();
+  if (c != rc::kFileOk) return {c, nullptr};
+  return {rc::kFileOk, std::move(file)};
 }
 
 EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObserver* observer,
@@ -54,6 +63,10 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
       return outcome;
     }
     if (observer) {
+      if (observer->StopRequested()) {
+        outcome.kind = EraseOutcome::Kind::Stopped;
+        return outcome;
+      }
       observer->Pump();
       if (poll % kEraseTickEvery == 0) observer->Elapsed(outcome.elapsedSeconds);
     }
@@ -78,6 +91,7 @@ void ProgrammingEngine::Start() {
   worker_ = std::thread([this] {
     Run();
     running_.store(false);
+    if (exitHook_) exitHook_();
   });
 }
 
@@ -97,16 +111,15 @@ ResultCode ProgrammingEngine::Run() {
 }
 
 ResultCode ProgrammingEngine::Stream() {
-  const LoadRange range = EffectiveRange(request_);
-  const TargetParams params = ParamsForTarget(request_.target);
-  std::unique_ptr<IntelHexFile> file =
-      request_.fileFactory ? request_.fileFactory(request_, range) : DefaultFile(request_, range);
-  if (!file) return 0;
-  if (ResultCode c = file->OpenFile(); c != 0) return c;
-  if (ResultCode c = file->AllocateImage(); c != 0) return c;
-  if (ResultCode c = file->LoadFile(); c != 0) return c;
+  const TargetInfo& params = Info(request_.target);
+  std::shared_ptr<IntelHexFile> file = request_.image;
+  if (!file) {
+    LoadedImage loaded = LoadImage(request_);
+    if (!loaded.file) return loaded.code;  // 0: the target has no image of its own
+    file = std::move(loaded.file);
+  }
 
-  if (request_.target == 4 && request_.bootVersion && !stop_.load()) {
+  if (request_.target == Target::CpuBoard386 && request_.bootVersion && !stop_.load()) {
     events_.OnBootVersion(request_.bootVersion(*file));
   }
   if (!stop_.load()) events_.OnTotal(file->GetRecordCount());
@@ -124,11 +137,11 @@ ResultCode ProgrammingEngine::Stream() {
   packet.reserve(kMaxPacketSize);
 
   for (;;) {
-    if (stop_.load()) return rc::kProgrammingTimeout;
+    if (stop_.load()) return rc::kStoppedByProgram;
     file->GetNextPacket(packet);
     if (!packet.empty()) {
       const std::size_t written = port.Write(packet);
-      if (request_.target == 2) clock_.SleepMs(5);
+      if (params.packetPauseMs != 0) clock_.SleepMs(params.packetPauseMs);
       if (written < packet.size()) {
         if (!stop_.load()) events_.OnNotice(kShortWriteNotice);
         return rc::kTooFewBytes;
@@ -155,7 +168,7 @@ ResultCode ProgrammingEngine::Stream() {
       if (silent > request_.timings.ackTimeoutMs) return rc::kProgrammingTimeout;
       const bool mustWait = outstanding >= window || (file->IsFinished() && outstanding > 0);
       if (!mustWait) break;
-      if (stop_.load()) return rc::kProgrammingTimeout;
+      if (stop_.load()) return rc::kStoppedByProgram;
       if (n == 0) {
         // Sleep until a byte arrives (bounded, so a stop request is seen).
         port.WaitReadable(std::min<std::uint32_t>(request_.timings.ackTimeoutMs - silent + 1, 100));

@@ -7,7 +7,7 @@
 // must update widgets on its own thread marshals each call there and blocks
 // until it is handled (Qt: a BlockingQueuedConnection).
 //
-//   OnBootVersion(text)   target 4 only, before the total
+//   OnBootVersion(text)   the 80386EX boot flash only, before the total
 //   OnTotal(n)            once: the number of packets the stream will produce
 //   OnProgress(acked)     each time the acknowledged count reaches a multiple
 //                         of the target's progress step
@@ -28,9 +28,10 @@
 #include <string>
 #include <thread>
 
-#include "core/flash/Targets.h"
+#include "core/device/Target.h"
+#include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
@@ -38,32 +39,21 @@ namespace tarnvale {
 class CommPort;
 class IntelHexFile;
 
-// A caller's own load range in place of the target's defaults.
-struct LoadRange {
-  std::uint32_t base = 0;
-  std::uint32_t end = 0;
-  std::uint8_t lanes = 1;
-};
-
-struct ProgrammingRequest;
-
-// Makes the file object of a target (the programmer-box and production
-// targets bring their own classes). Returning null ends the run with code 0.
-using HexFileFactory =
-    std::function<std::unique_ptr<IntelHexFile>(const ProgrammingRequest&, const LoadRange&)>;
-
 // Everything one programming run needs, in the order the dialog takes it.
 struct ProgrammingRequest {
   CommPort* port = nullptr;
   int mode = kModeProgramFlash;        // 1: erase, then program flash; other: load
   std::optional<LoadRange> range;      // absent: the target's defaults
-  int target = 1;
+  Target target = Target::Controller;
   std::string path;                    // empty: the dialog asks for one
   std::optional<BoardInfoRecord> boardInfo;
   int layoutMode = 2;
   bool runOnCompletion = false;        // initial state of "Run on completion"
   EngineTimings timings;
-  HexFileFactory fileFactory;          // absent: IntelHexFile for target 1, none otherwise
+  // The image, already loaded by the workflow that checked it (so the file is
+  // parsed once). Absent: the engine loads `path` with the target's reader
+  // (a target without one ends the run with code 0).
+  std::shared_ptr<IntelHexFile> image;
   // Brings the boot flash's revision letters in line (target 4); absent or
   // for any other target: '0'.
   std::function<ResultCode()> normalizeRevision;
@@ -73,6 +63,14 @@ struct ProgrammingRequest {
 
 // The range a request programs: its own or the target's defaults.
 LoadRange EffectiveRange(const ProgrammingRequest& request);
+
+// An image opened and loaded with its target's reader: the file on code 0,
+// else the first failing code. Code 0 without a file: the target has none.
+struct LoadedImage {
+  ResultCode code = 0;
+  std::shared_ptr<IntelHexFile> file;
+};
+LoadedImage LoadImage(const ProgrammingRequest& request);
 
 class ProgrammingEvents {
  public:
@@ -89,7 +87,7 @@ class ProgrammingEvents {
 inline constexpr const char* kShortWriteNotice = "Bytes Sent do not match Bytes To Send";
 
 struct EraseOutcome {
-  enum class Kind { Erased, Timeout, Error, ShortWrite };
+  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped };
   Kind kind = Kind::Timeout;
   std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
   std::uint32_t elapsedSeconds = 0;
@@ -102,6 +100,8 @@ class EraseObserver {
   virtual ~EraseObserver() = default;
   virtual void Pump() {}
   virtual void Elapsed(std::uint32_t /*seconds*/) {}
+  // True ends the wait at once with Kind::Stopped (the program is closing).
+  virtual bool StopRequested() { return false; }
 };
 
 // Sends the erase packet ':' 00 00 00 06 FA and waits for the first byte of
@@ -120,6 +120,9 @@ class ProgrammingEngine {
   ProgrammingEngine(const ProgrammingEngine&) = delete;
   ProgrammingEngine& operator=(const ProgrammingEngine&) = delete;
 
+  // Called on the worker thread as its very last act, after Running() has
+  // turned false (a front end waiting for the worker wakes up on it).
+  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
   // Starts the worker thread (once).
   void Start();
   // Waits for the worker; harmless when none runs.
@@ -140,6 +143,7 @@ class ProgrammingEngine {
   ProgrammingRequest request_;
   ProgrammingEvents& events_;
   const Clock& clock_;
+  std::function<void()> exitHook_;
   std::thread worker_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};

@@ -1,6 +1,7 @@
 #include "core/flash/Workflows.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "core/formats/FlashMemoryFile.h"
 #include "core/formats/IntelHexFile.h"
@@ -28,10 +29,14 @@ ResultCode Stop(Operator& op, const char* text, ResultCode code) {
   return code;
 }
 
-// Reads the file side of the comparison from the flash memory file.
+// Reads the file side of the comparison from the flash memory file. The
+// loaded image is the one the engine then programs, so the file is parsed
+// once for both.
 ResultCode ReadFileLandmarks(Operator& op, const std::string& path, std::uint32_t base,
-                             int generation, ApplicationHeader& header, BootInfo& boot) {
-  IntelHexFile file(path, base, fmf::kTopAddress, 1, fmf::kLanes);
+                             int generation, ApplicationHeader& header, BootInfo& boot,
+                             std::shared_ptr<IntelHexFile>& loaded) {
+  auto image = std::make_shared<IntelHexFile>(path, base, fmf::kTopAddress, 1, fmf::kLanes);
+  IntelHexFile& file = *image;
   if (file.OpenFile() != rc::kFileOk) return Stop(op, flash_text::kCantOpenFmf, rc::kCantOpenInput);
   std::uint32_t appStart = 0;
   if (const ResultCode c = FindApplicationStart(file, generation, appStart); c != rc::kFileOk) {
@@ -53,6 +58,8 @@ ResultCode ReadFileLandmarks(Operator& op, const std::string& path, std::uint32_
   std::copy_n(identity.begin(), std::min<std::size_t>(identity.size(), header.fileIdentity.size()),
               header.fileIdentity.begin());
   SetFieldText(header.fileModel, ReadHeaderModel(file, appStart, fmf::kTextMaximum));
+  file.CloseFile();
+  loaded = std::move(image);
   return rc::kFileOk;
 }
 
@@ -119,7 +126,8 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
     return Stop(op, flash_text::kHeaderCommError, headerCode);
   }
 
-  if (const ResultCode c = ReadFileLandmarks(op, path, range.base, generation, header, boot);
+  std::shared_ptr<IntelHexFile> image;
+  if (const ResultCode c = ReadFileLandmarks(op, path, range.base, generation, header, boot, image);
       c != rc::kFileOk) {
     return c;
   }
@@ -134,8 +142,9 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   request.port = &port;
   request.mode = kModeProgramFlash;
   request.range = range;
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.path = path;
+  request.image = std::move(image);
   request.layoutMode = 2;
   request.timings = options.timings;
   return runner.RunProgramming(request);
@@ -158,7 +167,7 @@ ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
   request.port = &link.EnsurePrimaryPort();
   request.mode = kModeLoad;
   request.range = LoadRange{base, scan.highest, 2};
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.path = *chosen;
   request.layoutMode = 2;
   request.timings = options.timings;
@@ -182,7 +191,7 @@ ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runne
   MemoryReadRequest request;
   request.port = &port;
   request.settings = &link.Settings();
-  request.target = target::kController;
+  request.target = Target::Controller;
   request.start = range.start;
   request.end = range.end;
   request.flag = 1;

@@ -21,7 +21,8 @@ namespace tarnvale {
 class LinkState;
 class Operator;
 
-inline constexpr ResultCode kStoppedByOperator = 0xFE;
+// kept under its old spelling for the callers written against it
+inline constexpr ResultCode kStoppedByOperator = rc::kStoppedByOperator;
 
 namespace flash_text {
 inline constexpr const char* kNoCommunication =

@@ -28,36 +28,26 @@ std::uint32_t ApplicationStartLandmark(int generation) {
 ResultCode FindApplicationStart(IntelHexFile& file, int generation, std::uint32_t& address) {
   const std::uint64_t landmark = ApplicationStartLandmark(generation);
   if (landmark == 0) return rc::kDataNotFound;
-  if (!file.Rewind()) return file.IsOpen() ? rc::kErrorInHexFile : rc::kFileNotOpen;
-  std::uint64_t extendedBase = 0;
   std::uint32_t value = 0;
   unsigned found = 0;  // bytes of the value collected so far
-  while (!file.AtEndOfFile()) {
-    if (const ResultCode r = file.ReadRecord(); r != rc::kFileOk) return r;
-    const HexRecord& rec = file.CurrentRecord();
-    switch (rec.type) {
-      case hex_type::kData: {
-        const std::uint64_t first = extendedBase + rec.address;
+  const ResultCode r = WalkHexRecords(
+      file, [](const HexRecord& rec) { return rec.ExtendedBase(); },
+      [&](std::uint64_t base, const HexRecord& rec) {
+        const std::uint64_t first = base + rec.address;
         // The bytes landmark + found .. landmark + 3 that this record holds.
         for (unsigned i = 0; i < rec.count && found < 4; ++i) {
           if (first + i == landmark + found) value |= std::uint32_t{rec.data[i]} << (8 * found++);
         }
-        if (found == 4) {
-          address = generation <= 2 ? value >> 12 : value;
-          return rc::kFileOk;
-        }
-        break;
-      }
-      case hex_type::kExtendedSegment:
-      case hex_type::kExtendedLinear:
-        extendedBase = rec.ExtendedBase();
-        break;
-      case hex_type::kEndOfFile:
-      case hex_type::kStartSegment:
-        break;
-      default:
-        return rc::kErrorInHexFile;
-    }
+        return found < 4;
+      },
+      [&](const HexRecord& rec) -> ResultCode {
+        if (rec.type == hex_type::kEndOfFile || rec.type == hex_type::kStartSegment) return rc::kFileOk;
+        return file.RecordFailed(rc::kErrorInHexFile, RecordTypeText(rec.type));
+      });
+  if (r != rc::kFileOk) return r;
+  if (found == 4) {
+    address = generation <= 2 ? value >> 12 : value;
+    return rc::kFileOk;
   }
   return rc::kDataNotFound;
 }

@@ -2,18 +2,14 @@
 // One Intel HEX record and its parser.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
-
-namespace rc {
-// Success of a file operation. File operations count success as 0, unlike the
-// protocol, whose success is the character '0'.
-inline constexpr ResultCode kFileOk = 0;
-}  // namespace rc
 
 namespace hex_type {
 inline constexpr std::uint8_t kData = 0x00;
@@ -45,6 +41,22 @@ struct HexRecord {
     if (type == hex_type::kExtendedLinear) return std::uint64_t{Value16()} * 65536;
     return 0;
   }
+  // The start address of a type 05 record: its bytes, first byte least
+  // significant; missing bytes count as 0.
+  std::uint32_t StartLinear() const {
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < 4; ++i) v |= std::uint32_t{i < count ? data[i] : std::uint8_t{0}} << (8 * i);
+    return v;
+  }
+};
+
+// Where and why a file was refused: the 1-based line of the record that
+// failed (0: no record was at fault) and what was wrong with it, e.g.
+// "checksum 0x3C, expected 0x00". The result code keeps its fixed text; this
+// is the detail a technician needs to find the line.
+struct FileFailure {
+  std::size_t line = 0;
+  std::string reason;
 };
 
 // Parses ":" count address(4) type data(2*count) checksum from one token.
@@ -54,6 +66,7 @@ struct HexRecord {
 //  9 (kErrorInHexFile): the bytes do not sum to 0 modulo 256.
 // Characters after the checksum are ignored, as they always were.
 // The record type is not judged here; each reader decides what it accepts.
-ResultCode ParseHexRecord(std::string_view token, HexRecord& record);
+// On failure `reason` (when given) says what was wrong.
+ResultCode ParseHexRecord(std::string_view token, HexRecord& record, std::string* reason = nullptr);
 
 }  // namespace tarnvale

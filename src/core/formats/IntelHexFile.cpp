@@ -37,6 +37,7 @@ ResultCode IntelHexFile::OpenFile() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  failure_ = {};
   file_ = std::fopen(path_.c_str(), "rb");
   if (file_ == nullptr) return rc::kCantOpenInput;
   reader_.Attach(file_);
@@ -71,14 +72,31 @@ ResultCode IntelHexFile::ReadRecord() {
   if (file_ == nullptr) return rc::kFileNotOpen;
   std::string_view token;
   switch (reader_.Next(token)) {
-    case TokenReader::Status::Token:
-      return ParseHexRecord(token, record_);
+    case TokenReader::Status::Token: {
+      std::string reason;
+      const ResultCode r = ParseHexRecord(token, record_, &reason);
+      return r == rc::kFileOk ? r : RecordFailed(r, std::move(reason));
+    }
     case TokenReader::Status::Overlong:
-      return rc::kInvalidHexFile;
+      return RecordFailed(rc::kInvalidHexFile, "record longer than " +
+                                                   std::to_string(TokenReader::kMaxToken) + " characters");
     case TokenReader::Status::End:
       break;
   }
-  return reader_.ReadFailed() ? rc::kErrorInHexFile : rc::kInvalidHexFile;
+  return reader_.ReadFailed() ? RecordFailed(rc::kErrorInHexFile, "the file could not be read")
+                              : RecordFailed(rc::kInvalidHexFile, "the file ends where a record was due");
+}
+
+ResultCode IntelHexFile::RecordFailed(ResultCode code, std::string reason) {
+  failure_.line = reader_.Line();
+  failure_.reason = std::move(reason);
+  return code;
+}
+
+std::string RecordTypeText(std::uint8_t type) {
+  char text[32];
+  std::snprintf(text, sizeof text, "record type 0x%02X", type);
+  return text;
 }
 
 // --- image -----------------------------------------------------------------
@@ -144,34 +162,25 @@ ResultCode IntelHexFile::ReadImage() {
   if (laneSize_ == 0) {
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
-  if (!Rewind()) return rc::kErrorInHexFile;
-  std::uint64_t extendedBase = 0;
-  while (!AtEndOfFile()) {
-    if (const ResultCode r = ReadRecord(); r != rc::kFileOk) return r;
-    const HexRecord& rec = record_;
-    switch (rec.type) {
-      case hex_type::kData:
-        StoreAtAddress(extendedBase + rec.address, rec.data.data(), rec.count);
-        break;
-      case hex_type::kEndOfFile:    // reading ends only at the end of the file
-      case hex_type::kStartSegment:
-        break;
-      case hex_type::kExtendedSegment:
-      case hex_type::kExtendedLinear:
-        extendedBase = rec.ExtendedBase();
-        break;
-      case hex_type::kStartLinear: {
-        std::uint32_t v = 0;
-        for (unsigned i = 0; i < 4; ++i) {
-          v |= std::uint32_t{i < rec.count ? rec.data[i] : std::uint8_t{0}} << (8 * i);
+  const ResultCode r = WalkHexRecords(
+      *this, [](const HexRecord& rec) { return rec.ExtendedBase(); },
+      [this](std::uint64_t base, const HexRecord& rec) {
+        StoreAtAddress(base + rec.address, rec.data.data(), rec.count);
+        return true;
+      },
+      [this](const HexRecord& rec) -> ResultCode {
+        switch (rec.type) {
+          case hex_type::kEndOfFile:  // reading ends only at the end of the file
+          case hex_type::kStartSegment:
+            return rc::kFileOk;
+          case hex_type::kStartLinear:
+            startAddress_ = rec.StartLinear();
+            return rc::kFileOk;
+          default:
+            return RecordFailed(rc::kErrorInHexFile, RecordTypeText(rec.type));
         }
-        startAddress_ = v;
-        break;
-      }
-      default:
-        return rc::kErrorInHexFile;
-    }
-  }
+      });
+  if (r != rc::kFileOk) return r;
   if (reader_.ReadFailed()) return rc::kErrorInHexFile;
   return rc::kFileOk;
 }
@@ -311,20 +320,29 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
   std::uint32_t highestBase = 0;
   std::uint32_t lastEnd = 0;
   std::optional<std::uint32_t> start;
+  FileFailure failure;
   ResultCode result = rc::kFileOk;
   std::string_view token;
   for (;;) {
     const TokenReader::Status st = reader.Next(token);
     if (st == TokenReader::Status::End) {
-      if (reader.ReadFailed()) result = rc::kErrorInHexFile;
+      if (reader.ReadFailed()) {
+        result = rc::kErrorInHexFile;
+        failure = {reader.Line(), "the file could not be read"};
+      }
       break;
     }
     if (st == TokenReader::Status::Overlong) {
       result = rc::kInvalidHexFile;
+      failure = {reader.Line(), "record longer than " + std::to_string(TokenReader::kMaxToken) + " characters"};
       break;
     }
-    result = ParseHexRecord(token, rec);
-    if (result != rc::kFileOk) break;
+    std::string reason;
+    result = ParseHexRecord(token, rec, &reason);
+    if (result != rc::kFileOk) {
+      failure = {reader.Line(), std::move(reason)};
+      break;
+    }
     std::uint32_t base;
     switch (rec.type) {
       case hex_type::kData:
@@ -334,23 +352,16 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
       case hex_type::kStartSegment:
         continue;
       case hex_type::kExtendedSegment:
-        base = rec.Value16() * 16;
-        mode = 1;
-        break;
       case hex_type::kExtendedLinear:
-        base = rec.Value16() * 65536;
-        mode = 2;
+        base = static_cast<std::uint32_t>(rec.ExtendedBase());
+        mode = rec.type == hex_type::kExtendedSegment ? 1 : 2;
         break;
-      case hex_type::kStartLinear: {
-        std::uint32_t v = 0;
-        for (unsigned i = 0; i < 4; ++i) {
-          v |= std::uint32_t{i < rec.count ? rec.data[i] : std::uint8_t{0}} << (8 * i);
-        }
-        start = v;
+      case hex_type::kStartLinear:
+        start = rec.StartLinear();
         continue;
-      }
       default:
         result = rc::kErrorInHexFile;
+        failure = {reader.Line(), RecordTypeText(rec.type)};
         break;
     }
     if (result != rc::kFileOk) break;
@@ -358,6 +369,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
     highestBase = std::max(highestBase, base);
   }
   std::fclose(file);
+  scan.failure = failure;
   if (result != rc::kFileOk) return result;
   scan.lowest = lowest;
   scan.highest = highestBase + lastEnd - 1;

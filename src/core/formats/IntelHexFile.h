@@ -83,6 +83,13 @@ class IntelHexFile {
   // 8. A failed read of the file gives 9.
   ResultCode ReadRecord();
   const HexRecord& CurrentRecord() const { return record_; }
+  // True when a read of the file failed (as opposed to reaching its end).
+  bool ReadFailed() const { return reader_.ReadFailed(); }
+  // Notes the current record as the cause of `code` and returns the code.
+  ResultCode RecordFailed(ResultCode code, std::string reason);
+  // Line and reason of the record that made the last read fail (line 0 when
+  // no record was at fault, e.g. the file would not open).
+  const FileFailure& Failure() const { return failure_; }
 
   // --- image --------------------------------------------------------------
   const std::filesystem::path& Path() const { return path_; }
@@ -142,11 +149,42 @@ class IntelHexFile {
   std::FILE* file_ = nullptr;
   TokenReader reader_;
   HexRecord record_;
+  FileFailure failure_;
   std::array<std::vector<std::uint8_t>, 4> image_;
   std::uint32_t laneSize_ = 0;
   unsigned laneShift_ = 0;
   Operator* operator_ = nullptr;
 };
+
+// The one walk over the records of an open Intel HEX file, from its start;
+// every reader of the family loads through it.
+//   base(rec)        the base an extended address record (02 or 04) sets
+//   data(base, rec)  each data record; false ends the walk early (result 0)
+//   other(rec)       every other type (01, 03, 05, ...): 0 to go on, or the
+//                    code that ends the walk
+// 18 when the file is not open, 9 when it cannot go back to its start, the
+// reader's code for a record it cannot parse, else 0.
+template <typename Base, typename Data, typename Other>
+ResultCode WalkHexRecords(IntelHexFile& file, Base base, Data data, Other other) {
+  if (!file.IsOpen()) return rc::kFileNotOpen;
+  if (!file.Rewind()) return rc::kErrorInHexFile;
+  std::uint64_t current = 0;
+  while (!file.AtEndOfFile()) {
+    if (const ResultCode r = file.ReadRecord(); r != rc::kFileOk) return r;
+    const HexRecord& rec = file.CurrentRecord();
+    if (rec.type == hex_type::kData) {
+      if (!data(current, rec)) return rc::kFileOk;
+    } else if (rec.type == hex_type::kExtendedSegment || rec.type == hex_type::kExtendedLinear) {
+      current = base(rec);
+    } else if (const ResultCode r = other(rec); r != rc::kFileOk) {
+      return r;
+    }
+  }
+  return rc::kFileOk;
+}
+
+// "record type 0x07": the reason given for a type a reader does not take.
+std::string RecordTypeText(std::uint8_t type);
 
 // What ScanHexFile learns about a HEX file before an image is built.
 struct HexScan {
@@ -154,6 +192,7 @@ struct HexScan {
   std::uint32_t highest = 0xFFFFFFFF;  // highest extended base + end of last data record - 1
   std::uint8_t mode = 0;               // last extended record: 0 none, 1 segment, 2 linear
   std::optional<std::uint32_t> start;  // a type 05 record's bytes, first byte least significant
+  FileFailure failure;                 // where a record error stopped the scan
 };
 
 // Measures a HEX file. 4 when it cannot be opened (lowest and highest stay

@@ -56,6 +56,30 @@ ResultCode ParseSRecord(std::string_view token, SRecord& record) {
   return rc::kFileOk;
 }
 
+namespace {
+
+// What was wrong with an S-record token that did not parse.
+std::string SRecordFault(std::string_view token, ResultCode code) {
+  if (code != rc::kErrorInHexFile) return "not a valid S-record";
+  // The bytes parsed: only the checksum disagrees. Recompute it for the text.
+  std::uint8_t count = 0;
+  DecodeHexByte(token.data() + 2, count);
+  unsigned sum = count;
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(count); ++i) {
+    std::uint8_t b = 0;
+    DecodeHexByte(token.data() + 4 + 2 * i, b);
+    sum += b;
+  }
+  std::uint8_t given = 0;
+  DecodeHexByte(token.data() + 2 + 2 * static_cast<std::size_t>(count), given);
+  char text[48];
+  std::snprintf(text, sizeof text, "checksum 0x%02X, expected 0x%02X", given,
+                static_cast<unsigned>(static_cast<std::uint8_t>(~sum)));
+  return text;
+}
+
+}  // namespace
+
 MotorolaSRecFile::MotorolaSRecFile(std::filesystem::path path, std::uint32_t baseAddress,
                                    std::uint32_t endAddress)
     : IntelHexFile(std::move(path), baseAddress, endAddress, 1, 1, 1, 1, 1) {}
@@ -63,11 +87,16 @@ MotorolaSRecFile::MotorolaSRecFile(std::filesystem::path path, std::uint32_t bas
 ResultCode MotorolaSRecFile::ReadSRecord() {
   std::string_view token;
   switch (NextToken(token)) {
-    case TokenReader::Status::Token: return ParseSRecord(token, srecord_);
-    case TokenReader::Status::Overlong: return rc::kInvalidHexFile;
+    case TokenReader::Status::Token: {
+      const ResultCode r = ParseSRecord(token, srecord_);
+      return r == rc::kFileOk ? r : RecordFailed(r, SRecordFault(token, r));
+    }
+    case TokenReader::Status::Overlong:
+      return RecordFailed(rc::kInvalidHexFile, "record longer than " + std::to_string(TokenReader::kMaxToken) + " characters");
     case TokenReader::Status::End: break;
   }
-  return TokenReadFailed() ? rc::kErrorInHexFile : rc::kInvalidHexFile;
+  return TokenReadFailed() ? RecordFailed(rc::kErrorInHexFile, "the file could not be read")
+                           : RecordFailed(rc::kInvalidHexFile, "the file ends where a record was due");
 }
 
 ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,

@@ -16,7 +16,7 @@ std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t o
 ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
                                   const std::filesystem::path& fmfPath,
                                   const ProductionImageOptions& options, std::string& version,
-                                  std::filesystem::path* written) {
+                                  std::filesystem::path* written, FileFailure* failure) {
   using namespace production;
   const bool boot = options.kind == ProductionImageKind::Boot;
   MotorolaSRecFile image(srecPath, boot ? kBootBase : kAppBase, boot ? kBootEnd : kAppEnd);
@@ -24,7 +24,10 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
   if (const ResultCode r = image.AllocateImage(); r != rc::kFileOk) return r;
   const ResultCode loaded = boot ? image.LoadSRecords(0, 0, kBootDisplacement)
                                  : image.LoadSRecords(0, kAppRegionTwoBase, 0);
-  if (loaded != rc::kFileOk) return loaded;
+  if (loaded != rc::kFileOk) {
+    if (failure != nullptr) *failure = image.Failure();
+    return loaded;
+  }
 
   BuildStamp stamp;
   ReadBuildStamp(srecPath, stamp);  // all zero when the time cannot be read

@@ -56,6 +56,7 @@ std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t o
 ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
                                   const std::filesystem::path& fmfPath,
                                   const ProductionImageOptions& options, std::string& version,
-                                  std::filesystem::path* written = nullptr);
+                                  std::filesystem::path* written = nullptr,
+                                  FileFailure* failure = nullptr);
 
 }  // namespace tarnvale

@@ -17,21 +17,21 @@ ResultCode ReadRecords(IntelHexFile& file, OnData onData, OnStartSegment onStart
   if (!file.HasImage()) {
     if (const ResultCode r = file.AllocateImage(); r != rc::kFileOk) return r;
   }
-  if (!file.Rewind()) return rc::kErrorInHexFile;
-  std::uint64_t base = 0;
-  while (!file.AtEndOfFile()) {
-    if (const ResultCode r = file.ReadRecord(); r != rc::kFileOk) return r;
-    const HexRecord& rec = file.CurrentRecord();
-    switch (rec.type) {
-      case hex_type::kData: onData(base + rec.address, rec); break;
-      case hex_type::kEndOfFile: break;
-      case hex_type::kExtendedSegment:
-      case hex_type::kExtendedLinear: base = rec.ExtendedBase(); break;
-      case hex_type::kStartSegment: onStartSegment(); break;
-      default: return kTypeError;
-    }
-  }
-  return rc::kFileOk;
+  return WalkHexRecords(
+      file, [](const HexRecord& rec) { return rec.ExtendedBase(); },
+      [&](std::uint64_t base, const HexRecord& rec) {
+        onData(base + rec.address, rec);
+        return true;
+      },
+      [&](const HexRecord& rec) -> ResultCode {
+        if (rec.type == hex_type::kEndOfFile) return rc::kFileOk;
+        if (rec.type == hex_type::kStartSegment) {
+          onStartSegment();
+          return rc::kFileOk;
+        }
+        file.RecordFailed(kTypeError, RecordTypeText(rec.type));
+        return kTypeError;
+      });
 }
 
 Packet ExtendedLinear(std::uint16_t value) {
@@ -147,34 +147,27 @@ ResultCode Boot386IntelHexFile::GetNextPacket(Packet& packet) {
   return rc::kFileOk;
 }
 
-// --- PIC18F252 ---------------------------------------------------------------------
+// --- the PIC chips ----------------------------------------------------------------
 
-PIC18FIntelHexFile::PIC18FIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
-                                       std::uint32_t endAddress, std::uint8_t lanes,
-                                       std::uint8_t flags)
-    : IntelHexFile(std::move(path), baseAddress, endAddress, 1, lanes, flags) {
+PicIntelHexFile::PicIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
+                                 std::uint32_t endAddress, std::uint8_t lanes, std::uint8_t flags,
+                                 std::uint32_t recordCount, std::uint16_t configPage)
+    : IntelHexFile(std::move(path), baseAddress, endAddress, 1, lanes, flags),
+      fixedRecordCount_(recordCount),
+      configPage_(configPage) {
   config_.fill(0xFF);
 }
 
-ResultCode PIC18FIntelHexFile::LoadFile() {
-  recordCount_ = kRecordCount;
+ResultCode PicIntelHexFile::LoadFile() {
+  recordCount_ = fixedRecordCount_;
   const ResultCode r = ReadRecords(
-      *this,
-      [this](std::uint64_t address, const HexRecord& rec) {
-        StoreAtAddress(address, rec.data.data(), rec.count);
-        for (unsigned i = 0; i < rec.count; ++i) {
-          const std::uint64_t a = address + i;
-          if (a >= kConfigAddress && a < kConfigAddress + config_.size()) {
-            config_[a % 16] = rec.data[i];
-          }
-        }
-      },
+      *this, [this](std::uint64_t address, const HexRecord& rec) { Store(address, rec); },
       [this] { ++recordCount_; });
   if (r == rc::kInvalidHexFile || r == kTypeError) return rc::kErrorInHexFile;
   return r;
 }
 
-ResultCode PIC18FIntelHexFile::GetNextPacket(Packet& packet) {
+ResultCode PicIntelHexFile::GetNextPacket(Packet& packet) {
   packet.clear();
   switch (state_) {
     case 0:
@@ -182,19 +175,13 @@ ResultCode PIC18FIntelHexFile::GetNextPacket(Packet& packet) {
       state_ = 1;
       break;
     case 1: {
-      std::uint8_t data[32];
-      for (std::uint32_t panel = 0; panel < 4; ++panel) {
-        for (std::uint32_t i = 0; i < 8; ++i) {
-          data[panel * 8 + i] = ImageByte(panelOffset_ + panel * kPanelSize + i);
-        }
-      }
-      packet = BuildPacket(32, static_cast<std::uint16_t>(panelOffset_), 0x15, data);
-      panelOffset_ += 8;
-      if (panelOffset_ >= kPanelSize) state_ = 2;
+      bool last = false;
+      packet = NextProgramPacket(last);
+      if (last) state_ = 2;
       break;
     }
     case 2:
-      packet = ExtendedLinear(0x0030);
+      packet = ExtendedLinear(configPage_);
       state_ = 3;
       break;
     case 3:
@@ -209,6 +196,33 @@ ResultCode PIC18FIntelHexFile::GetNextPacket(Packet& packet) {
       break;
   }
   return rc::kFileOk;
+}
+
+// --- PIC18F252 ---------------------------------------------------------------------
+
+PIC18FIntelHexFile::PIC18FIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
+                                       std::uint32_t endAddress, std::uint8_t lanes,
+                                       std::uint8_t flags)
+    : PicIntelHexFile(std::move(path), baseAddress, endAddress, lanes, flags, kRecordCount, 0x0030) {}
+
+void PIC18FIntelHexFile::Store(std::uint64_t address, const HexRecord& rec) {
+  StoreAtAddress(address, rec.data.data(), rec.count);
+  for (unsigned i = 0; i < rec.count; ++i) {
+    const std::uint64_t a = address + i;
+    if (a >= kConfigAddress && a < kConfigAddress + config_.size()) config_[a % 16] = rec.data[i];
+  }
+}
+
+Packet PIC18FIntelHexFile::NextProgramPacket(bool& last) {
+  // Eight bytes of each of the four panels, interleaved.
+  std::uint8_t data[32];
+  for (std::uint32_t panel = 0; panel < 4; ++panel) {
+    for (std::uint32_t i = 0; i < 8; ++i) data[panel * 8 + i] = ImageByte(panelOffset_ + panel * kPanelSize + i);
+  }
+  Packet packet = BuildPacket(32, static_cast<std::uint16_t>(panelOffset_), 0x15, data);
+  panelOffset_ += 8;
+  last = panelOffset_ >= kPanelSize;
+  return packet;
 }
 
 // --- dsPIC30F ------------------------------------------------------------------------
@@ -216,65 +230,31 @@ ResultCode PIC18FIntelHexFile::GetNextPacket(Packet& packet) {
 PIC30FIntelHexFile::PIC30FIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
                                        std::uint32_t endAddress, std::uint8_t lanes,
                                        std::uint8_t flags)
-    : IntelHexFile(std::move(path), baseAddress, endAddress, 1, lanes, flags) {
-  config_.fill(0xFF);
-}
+    : PicIntelHexFile(std::move(path), baseAddress, endAddress, lanes, flags, kRecordCount, 0x01F0) {}
 
-ResultCode PIC30FIntelHexFile::LoadFile() {
-  recordCount_ = kRecordCount;
-  const ResultCode r = ReadRecords(
-      *this,
-      [this](std::uint64_t address, const HexRecord& rec) {
-        for (unsigned i = 0; i < rec.count; ++i) {
-          const std::uint64_t a = address + i;
-          if (a >= kConfigAddress && a <= kConfigEnd) {
-            // A configuration word ends the record: its two bytes are taken,
-            // whatever else the record carries is not.
-            const std::size_t index = (a / 2) % 16;
-            config_[index] = rec.data[i];
-            if (i + 1 < rec.count && index + 1 < config_.size()) config_[index + 1] = rec.data[i + 1];
-            return;
-          }
-          StoreAtAddress(a, &rec.data[i], 1);
-        }
-      },
-      [this] { ++recordCount_; });
-  if (r == rc::kInvalidHexFile || r == kTypeError) return rc::kErrorInHexFile;
-  return r;
-}
-
-ResultCode PIC30FIntelHexFile::GetNextPacket(Packet& packet) {
-  packet.clear();
-  switch (state_) {
-    case 0:
-      packet = ExtendedLinear(0);
-      state_ = 1;
-      break;
-    case 1: {
-      std::uint8_t data[kChunk];
-      for (std::uint32_t i = 0; i < kChunk; ++i) data[i] = ImageByte(byteOffset_ + i);
-      packet = BuildPacket(static_cast<std::uint8_t>(kChunk),
-                           static_cast<std::uint16_t>(byteOffset_), packet_type::kData, data);
-      byteOffset_ += kChunk;
-      if (byteOffset_ >= size_) state_ = 2;
-      break;
+void PIC30FIntelHexFile::Store(std::uint64_t address, const HexRecord& rec) {
+  for (unsigned i = 0; i < rec.count; ++i) {
+    const std::uint64_t a = address + i;
+    if (a >= kConfigAddress && a <= kConfigEnd) {
+      // A configuration word ends the record: its two bytes are taken,
+      // whatever else the record carries is not.
+      const std::size_t index = (a / 2) % 16;
+      config_[index] = rec.data[i];
+      if (i + 1 < rec.count && index + 1 < config_.size()) config_[index + 1] = rec.data[i + 1];
+      return;
     }
-    case 2:
-      packet = ExtendedLinear(0x01F0);
-      state_ = 3;
-      break;
-    case 3:
-      packet = ConfigPacket(config_);
-      state_ = 4;
-      break;
-    case 4:
-      packet = BuildPacket(0, 0, packet_type::kEndOfFile);
-      state_ = 5;
-      break;
-    default:
-      break;
+    StoreAtAddress(a, &rec.data[i], 1);
   }
-  return rc::kFileOk;
+}
+
+Packet PIC30FIntelHexFile::NextProgramPacket(bool& last) {
+  std::uint8_t data[kChunk];
+  for (std::uint32_t i = 0; i < kChunk; ++i) data[i] = ImageByte(byteOffset_ + i);
+  Packet packet = BuildPacket(static_cast<std::uint8_t>(kChunk), static_cast<std::uint16_t>(byteOffset_),
+                              packet_type::kData, data);
+  byteOffset_ += kChunk;
+  last = byteOffset_ >= size_;
+  return packet;
 }
 
 }  // namespace tarnvale

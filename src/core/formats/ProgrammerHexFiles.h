@@ -11,18 +11,10 @@
 #include <string>
 
 #include "core/formats/IntelHexFile.h"
-#include "core/programmer/BoardInfoRecord.h"
+#include "core/formats/BoardInfoRecord.h"
 
 namespace tarnvale {
 
-namespace rc {
-// Boot image checks of the board identification (no text of their own).
-inline constexpr ResultCode kBootIoSerialInvalid = 20;
-inline constexpr ResultCode kBootCpuSerialInvalid = 21;
-inline constexpr ResultCode kBootControllerSerialInvalid = 22;
-inline constexpr ResultCode kBootIoRevisionInvalid = 23;
-inline constexpr ResultCode kBootCpuRevisionInvalid = 24;
-}  // namespace rc
 
 // The 16 KB boot image of the 80386EX CPU board. Loading writes the board's
 // identification into the last 80 bytes and ends with a word checksum.
@@ -64,9 +56,39 @@ class Boot386IntelHexFile : public IntelHexFile {
   std::uint8_t state_ = 0;  // 0 address record, 1 data, 2 end, 3 finished
 };
 
+// What the two PIC images share: types 0 to 4 read into the program image
+// and 14 configuration bytes, and a stream of the page 0 announcement, the
+// program packets, the configuration page, the configuration packet and the
+// end packet. Each chip says where its configuration bytes lie and how its
+// program memory is cut into packets.
+class PicIntelHexFile : public IntelHexFile {
+ public:
+  ResultCode LoadFile() override;  // 0 or 9 (no message)
+  bool IsFinished() const override { return state_ == 5; }
+  ResultCode GetNextPacket(Packet& packet) override;
+  const std::array<std::uint8_t, 14>& Config() const { return config_; }
+
+ protected:
+  PicIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress, std::uint32_t endAddress,
+                  std::uint8_t lanes, std::uint8_t flags, std::uint32_t recordCount,
+                  std::uint16_t configPage);
+  // One data record at its absolute address: into the image or the
+  // configuration bytes.
+  virtual void Store(std::uint64_t address, const HexRecord& rec) = 0;
+  // The next program packet; `last` set when it is the final one.
+  virtual Packet NextProgramPacket(bool& last) = 0;
+
+  std::array<std::uint8_t, 14> config_;
+
+ private:
+  std::uint32_t fixedRecordCount_;
+  std::uint16_t configPage_;
+  std::uint8_t state_ = 0;
+};
+
 // PIC18F252: program memory written as four 8 KB panels at a time, then the
 // 14 configuration bytes found at 0x300000 to 0x30000D.
-class PIC18FIntelHexFile : public IntelHexFile {
+class PIC18FIntelHexFile : public PicIntelHexFile {
  public:
   static constexpr std::uint32_t kConfigAddress = 0x300000;
   static constexpr std::uint32_t kPanelSize = 0x2000;
@@ -75,21 +97,15 @@ class PIC18FIntelHexFile : public IntelHexFile {
   PIC18FIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
                      std::uint32_t endAddress, std::uint8_t lanes = 1, std::uint8_t flags = 0);
 
-  ResultCode LoadFile() override;  // 0 or 9 (no message)
-  bool IsFinished() const override { return state_ == 5; }
-  ResultCode GetNextPacket(Packet& packet) override;
-
-  const std::array<std::uint8_t, 14>& Config() const { return config_; }
-
  private:
-  std::array<std::uint8_t, 14> config_;
+  void Store(std::uint64_t address, const HexRecord& rec) override;
+  Packet NextProgramPacket(bool& last) override;
   std::uint32_t panelOffset_ = 0;
-  std::uint8_t state_ = 0;
 };
 
 // dsPIC30F: program memory in 128-byte packets, then the 14 configuration
 // bytes from the configuration words at 0x1F00000 to 0x1F00017.
-class PIC30FIntelHexFile : public IntelHexFile {
+class PIC30FIntelHexFile : public PicIntelHexFile {
  public:
   static constexpr std::uint32_t kConfigAddress = 0x1F00000;
   static constexpr std::uint32_t kConfigEnd = 0x1F00017;
@@ -99,16 +115,10 @@ class PIC30FIntelHexFile : public IntelHexFile {
   PIC30FIntelHexFile(std::filesystem::path path, std::uint32_t baseAddress,
                      std::uint32_t endAddress, std::uint8_t lanes = 1, std::uint8_t flags = 0);
 
-  ResultCode LoadFile() override;  // 0 or 9 (no message)
-  bool IsFinished() const override { return state_ == 5; }
-  ResultCode GetNextPacket(Packet& packet) override;
-
-  const std::array<std::uint8_t, 14>& Config() const { return config_; }
-
  private:
-  std::array<std::uint8_t, 14> config_;
+  void Store(std::uint64_t address, const HexRecord& rec) override;
+  Packet NextProgramPacket(bool& last) override;
   std::uint32_t byteOffset_ = 0;
-  std::uint8_t state_ = 0;
 };
 
 }  // namespace tarnvale

@@ -18,33 +18,26 @@ ResultCode TN820HexFile::LoadFile() {
   if (!HasImage()) {
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
-  if (!Rewind()) return rc::kErrorInHexFile;
-  std::uint64_t base = 0;  // an image offset
-  while (!AtEndOfFile()) {
-    if (const ResultCode r = ReadRecord(); r != rc::kFileOk) return r;
-    const HexRecord& rec = CurrentRecord();
-    switch (rec.type) {
-      case hex_type::kData: {
+  // Bases here are image offsets: segment 0x0200 is offset 0x20000 and the
+  // boot image's segment 0x0004 is offset 0.
+  const ResultCode r = WalkHexRecords(
+      *this,
+      [](const HexRecord& rec) -> std::uint64_t {
+        const std::uint32_t value = rec.Value16();
+        if (rec.type == hex_type::kExtendedSegment) return std::uint64_t{value} * 16;
+        return value == 0x0200 ? 0x20000 : value == 0x0004 ? 0 : std::uint64_t{value} * 0x10000;
+      },
+      [this](std::uint64_t base, const HexRecord& rec) {
         std::uint32_t offset16 = rec.address;
         if (layoutMode_ == 2 && base == 0x20000) offset16 = (offset16 + 0xF000) & 0xFFFF;
         StoreAtAddress(std::uint64_t{baseAddress_} + base + offset16, rec.data.data(), rec.count);
-        break;
-      }
-      case hex_type::kEndOfFile:
-      case hex_type::kStartSegment:
-        break;
-      case hex_type::kExtendedSegment:
-        base = std::uint64_t{rec.Value16()} * 16;
-        break;
-      case hex_type::kExtendedLinear: {
-        const std::uint32_t value = rec.Value16();
-        base = value == 0x0200 ? 0x20000 : value == 0x0004 ? 0 : std::uint64_t{value} * 0x10000;
-        break;
-      }
-      default:
-        return rc::kErrorInHexFile;
-    }
-  }
+        return true;
+      },
+      [this](const HexRecord& rec) -> ResultCode {
+        if (rec.type == hex_type::kEndOfFile || rec.type == hex_type::kStartSegment) return rc::kFileOk;
+        return RecordFailed(rc::kErrorInHexFile, RecordTypeText(rec.type));
+      });
+  if (r != rc::kFileOk) return r;
   if (TokenReadFailed()) return rc::kErrorInHexFile;
   StreamPosition s = stream_;
   recordCount_ = 0;

@@ -46,32 +46,13 @@ const char* FindSpace(const char* p, const char* end) {
 
 }  // namespace
 
-// Upper and lower case are both accepted: tool chains differ.
-const std::int8_t kHexValue[256] = {
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x00
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x10
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x20
-    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  -1, -1, -1, -1, -1, -1,  // 0x30
-    -1, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x40
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x50
-    -1, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x60
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x70
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x80
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0x90
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xA0
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xB0
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xC0
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xD0
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xE0
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // 0xF0
-};
-
 void TokenReader::Attach(std::FILE* file) {
   file_ = file;
   if (buffer_.empty()) buffer_.resize(kBlockSize + kMaxToken);
   pos_ = len_ = 0;
   eof_ = false;
   readError_ = false;
+  line_ = tokenLine_ = 1;
 }
 
 void TokenReader::Detach() {
@@ -88,6 +69,7 @@ bool TokenReader::Rewind() {
   pos_ = len_ = 0;
   eof_ = false;
   readError_ = false;
+  line_ = tokenLine_ = 1;
   return true;
 }
 
@@ -109,7 +91,11 @@ bool TokenReader::Refill() {
 
 void TokenReader::SkipSpace() {
   for (;;) {
-    while (pos_ < len_ && IsSpace(buffer_[pos_])) ++pos_;
+    // Tokens never hold whitespace, so every line end passes by here.
+    while (pos_ < len_ && IsSpace(buffer_[pos_])) {
+      if (buffer_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
     if (pos_ < len_ || !Refill()) return;
   }
 }
@@ -122,6 +108,7 @@ bool TokenReader::AtEnd() {
 TokenReader::Status TokenReader::Next(std::string_view& token) {
   token = {};
   SkipSpace();
+  tokenLine_ = line_;
   if (pos_ >= len_) return Status::End;
   std::size_t end = pos_;
   for (;;) {

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/HexDigits.h"
+
 namespace tarnvale {
 
 class TokenReader {
@@ -42,6 +44,8 @@ class TokenReader {
 
   // True when a read of the file failed (as opposed to reaching its end).
   bool ReadFailed() const { return readError_; }
+  // The 1-based line of the last token handed out (or of the end reached).
+  std::size_t Line() const { return tokenLine_; }
 
  private:
   bool Refill();  // moves the unread tail to the front and reads more
@@ -53,19 +57,8 @@ class TokenReader {
   std::size_t len_ = 0;
   bool eof_ = false;
   bool readError_ = false;
+  std::size_t line_ = 1;       // line of the reading position
+  std::size_t tokenLine_ = 1;  // line the last token started on
 };
-
-// Hex digit decoding shared by the record parsers: value 0-15, or -1.
-inline constexpr std::int8_t kNotHex = -1;
-extern const std::int8_t kHexValue[256];
-
-// Two hex digits at p as a byte; false when either is not a hex digit.
-inline bool DecodeHexByte(const char* p, std::uint8_t& out) {
-  const int hi = kHexValue[static_cast<unsigned char>(p[0])];
-  const int lo = kHexValue[static_cast<unsigned char>(p[1])];
-  if ((hi | lo) < 0) return false;
-  out = static_cast<std::uint8_t>((hi << 4) | lo);
-  return true;
-}
 
 }  // namespace tarnvale

@@ -24,15 +24,14 @@ std::string CommPort::DevicePathFor(const std::string& name) {
   return {};
 }
 
-bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
-                    std::uint8_t byteSize, std::uint8_t stopBits) {
+bool CommPort::Open(const std::string& name, std::uint32_t baudRate, Parity parity,
+                    std::uint8_t byteSize, StopBits stopBits) {
   if (IsOpen()) return true;
   lastError_.clear();
   std::string host;
   std::uint16_t port = 0;
   if (platform::ParseIpv4Endpoint(name, host, port)) {
-    stream_ = platform::ConnectTcp(host, port);
-    if (!stream_) lastError_ = platform::LastOpenError();
+    stream_ = platform::ConnectTcp(host, port, lastError_);
     return IsOpen();
   }
   const std::string path = DevicePathFor(name);
@@ -40,11 +39,8 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_
     lastError_ = "\"" + name + "\" is neither a serial port nor an IPv4 address";
     return false;
   }
-  stream_ = platform::OpenSerialDevice(path, {baudRate, parity, byteSize, stopBits});
-  if (!stream_) {
-    lastError_ = platform::LastOpenError();
-    return false;
-  }
+  stream_ = platform::OpenSerialDevice(path, {baudRate, parity, byteSize, stopBits}, lastError_);
+  if (!stream_) return false;
   portName_ = name;
   return true;
 }
@@ -74,7 +70,12 @@ std::size_t CommPort::Read(std::uint8_t* buffer, std::size_t max) {
 std::size_t CommPort::Write(const std::uint8_t* buffer, std::size_t count) {
   if (!IsOpen() || count == 0) return 0;
   const std::size_t written = stream_->Write(buffer, count);
-  if (written != count && shortWrite_) shortWrite_(count, written);
+  // A serial write the system refused outright (an unplugged adapter) is
+  // not a short write: it returns 0 without a message, or every key typed
+  // into a dead port would raise a box. TCP counts a send error as 0 bytes
+  // written and reports it like any short write.
+  const bool failedSerialWrite = written == 0 && !stream_->IsTcp();
+  if (written != count && !failedSerialWrite && shortWrite_) shortWrite_(count, written);
   return written;
 }
 

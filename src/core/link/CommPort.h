@@ -16,11 +16,16 @@
 #include <vector>
 
 #include "core/platform/PortList.h"
+#include "core/platform/SerialDevice.h"
 #include "core/platform/Stream.h"
 
 namespace tarnvale {
 
+using platform::Parity;
+using platform::ParityFromCode;
 using platform::PortInfo;
+using platform::StopBits;
+using platform::StopBitsFromCode;
 
 class CommPort {
  public:
@@ -33,8 +38,10 @@ class CommPort {
 
   // True when the port is open afterwards. An open port stays as it is: the
   // new parameters are ignored (Close first to change them).
-  bool Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
-            std::uint8_t byteSize, std::uint8_t stopBits);
+  // Parity and stop bits are ignored by TCP. The settings keep them as
+  // codes: ParityFromCode and StopBitsFromCode convert.
+  bool Open(const std::string& name, std::uint32_t baudRate, Parity parity,
+            std::uint8_t byteSize, StopBits stopBits);
   // Takes over a byte stream that is already open (a link made elsewhere,
   // such as a test's scripted device); an open port is closed first. The
   // port name stays as it is.
@@ -46,7 +53,8 @@ class CommPort {
   // Whatever has arrived, up to `max` bytes; never blocks. 0 when closed.
   std::size_t Read(std::uint8_t* buffer, std::size_t max);
   // Returns the count written. A short write is reported to the short-write
-  // handler. Writing 0 bytes returns 0 silently.
+  // handler. Writing 0 bytes, and a serial write that fails altogether,
+  // return 0 silently.
   std::size_t Write(const std::uint8_t* buffer, std::size_t count);
   std::size_t Write(std::span<const std::uint8_t> bytes) { return Write(bytes.data(), bytes.size()); }
   void WriteByte(unsigned value);

@@ -18,9 +18,15 @@ std::string FormatErrorLogMessage(int code, std::string_view file, std::string_v
          "\n Function: " + std::string(function) + "\n Line: " + std::to_string(line);
 }
 
+std::string ErrorLogPath(const std::string& folder) {
+  if (folder.empty()) return kErrorLogFileName;
+  return folder + (folder.back() == '/' ? "" : "/") + kErrorLogFileName;
+}
+
 void LogError(int code, std::string_view file, std::string_view function, int line,
               Operator* op) {
-  if (std::FILE* f = std::fopen(kErrorLogFileName, "a")) {
+  const std::string path = ErrorLogPath(op != nullptr ? op->ErrorLogFolder() : std::string());
+  if (std::FILE* f = std::fopen(path.c_str(), "a")) {
     const std::string text = FormatErrorLogLine(code, file, function, line);
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);

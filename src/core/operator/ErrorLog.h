@@ -1,6 +1,7 @@
 #pragma once
-// The program's one diagnostic record: "ErroLog.txt" in the working directory
-// (which start-up sets to the user temp path).
+// The program's one diagnostic record: "ErroLog.txt" in the operator's error
+// log folder (the settings' user temp path), or the working directory when
+// no folder is set.
 
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ std::string FormatErrorLogLine(int code, std::string_view file, std::string_view
 // The text of the "Error Code Logged" message box.
 std::string FormatErrorLogMessage(int code, std::string_view file, std::string_view function,
                                   int line);
+
+// "ErroLog.txt" in `folder` (empty: the working directory).
+std::string ErrorLogPath(const std::string& folder);
 
 // Appends one line to the error log and tells the operator (when given).
 // A log that cannot be opened loses the line; the operator is still told.

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tarnvale {
 
@@ -35,6 +36,15 @@ class Operator {
   // An error was appended to the error log; the GUI shows "Error Code Logged".
   virtual void ErrorLogged(int code, const std::string& file, const std::string& function,
                            int line) = 0;
+
+  // The folder of the error log (the settings' user temp folder). Empty:
+  // the working directory. Set by the front end after loading the settings,
+  // so nothing has to change the process's working directory.
+  void SetErrorLogFolder(std::string folder) { errorLogFolder_ = std::move(folder); }
+  const std::string& ErrorLogFolder() const { return errorLogFolder_; }
+
+ private:
+  std::string errorLogFolder_;
 };
 
 // An operator that says nothing and answers every question "no"/cancel.

@@ -19,7 +19,6 @@ bool SetCustomBaud(int fd, std::uint32_t baud);  // SerialBaud.cpp
 
 namespace {
 
-thread_local std::string t_lastOpenError;
 
 speed_t StandardSpeed(std::uint32_t baud) {
   switch (baud) {
@@ -146,19 +145,19 @@ void ApplyLineSettings(termios& tio, const SerialParams& params) {
     default: tio.c_cflag |= CS8; break;
   }
   switch (params.parity) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;           // space
-    default: break;
+    case Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+    case Parity::Even: tio.c_cflag |= PARENB; break;
+    case Parity::Mark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    case Parity::None: break;
   }
   // 1.5 stop bits do not exist in termios; two is the nearest safe choice.
-  if (params.stopBits == 1 || params.stopBits == 2) tio.c_cflag |= CSTOPB;
+  if (params.stopBits != StopBits::One) tio.c_cflag |= CSTOPB;
 }
 
 namespace {
 
-bool Configure(int fd, const SerialParams& params) {
+bool Configure(int fd, const SerialParams& params, std::string& error) {
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return false;
   ::cfmakeraw(&tio);
@@ -174,7 +173,7 @@ bool Configure(int fd, const SerialParams& params) {
   // has neither parity nor 7-bit bytes) still carries the link.
   ::tcsetattr(fd, TCSANOW, &tio);
   if (speed == B0 && !SetCustomBaud(fd, params.baud)) {
-    t_lastOpenError = "baud rate " + std::to_string(params.baud) + " not supported by the driver";
+    error = "baud rate " + std::to_string(params.baud) + " not supported by the driver";
     return false;
   }
   // The controller link uses neither modem line: drop both. Pseudo-terminals
@@ -186,8 +185,6 @@ bool Configure(int fd, const SerialParams& params) {
 
 }  // namespace
 
-std::string LastOpenError() { return t_lastOpenError; }
-void SetLastOpenError(const std::string& text) { t_lastOpenError = text; }
 
 bool SetSerialBaud(int fd, std::uint32_t baud) {
   const speed_t speed = StandardSpeed(baud);
@@ -198,28 +195,29 @@ bool SetSerialBaud(int fd, std::uint32_t baud) {
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, const SerialParams& params) {
-  t_lastOpenError.clear();
+std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, const SerialParams& params,
+                                         std::string& error) {
+  error.clear();
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    t_lastOpenError = path + ": " + ::strerror(errno);
+    error = path + ": " + ::strerror(errno);
     return nullptr;
   }
   // Exclusive use: an advisory lock that every instance of this program
   // honours (root ignores TIOCEXCL), plus TIOCEXCL for other programs.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    t_lastOpenError = path + ": port is busy (in use by another program)";
+    error = path + ": port is busy (in use by another program)";
     ::close(fd);
     return nullptr;
   }
   if (!::isatty(fd)) {
-    t_lastOpenError = path + ": not a serial device";
+    error = path + ": not a serial device";
     ::close(fd);
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);
-  if (!Configure(fd, params)) {
-    if (t_lastOpenError.empty()) t_lastOpenError = path + ": cannot configure: " + ::strerror(errno);
+  if (!Configure(fd, params, error)) {
+    if (error.empty()) error = path + ": cannot configure: " + ::strerror(errno);
     ::close(fd);
     return nullptr;
   }

@@ -35,7 +35,4 @@ class Stream {
   virtual bool IsTcp() const = 0;
 };
 
-// The reason of the last failed open on this thread, for messages ("busy").
-std::string LastOpenError();
-
 }  // namespace tarnvale::platform

@@ -18,7 +18,6 @@
 
 namespace tarnvale::platform {
 
-void SetLastOpenError(const std::string& text);  // SerialDevice.cpp
 
 namespace {
 
@@ -123,18 +122,19 @@ bool ParseIpv4Endpoint(const std::string& text, std::string& host, std::uint16_t
   return true;
 }
 
-std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port,
+std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port, std::string& error,
                                    std::uint32_t timeoutMs) {
+  error.clear();
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) {
-    SetLastOpenError(host + ": not an IPv4 address");
+    error = host + ": not an IPv4 address";
     return nullptr;
   }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    SetLastOpenError(std::string("socket: ") + ::strerror(errno));
+    error = std::string("socket: ") + ::strerror(errno);
     return nullptr;
   }
   const std::string where = host + ":" + std::to_string(port);
@@ -143,7 +143,7 @@ std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port,
     pollfd p{fd, POLLOUT, 0};
     r = ::poll(&p, 1, static_cast<int>(timeoutMs));
     if (r == 0) {
-      SetLastOpenError(where + ": no answer within " + std::to_string(timeoutMs / 1000) + " s");
+      error = where + ": no answer within " + std::to_string(timeoutMs / 1000) + " s";
       ::close(fd);
       return nullptr;
     }
@@ -151,12 +151,12 @@ std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port,
     socklen_t len = sizeof err;
     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
     if (r < 0 || err != 0) {
-      SetLastOpenError(where + ": " + ::strerror(err != 0 ? err : errno));
+      error = where + ": " + ::strerror(err != 0 ? err : errno);
       ::close(fd);
       return nullptr;
     }
   } else if (r != 0) {
-    SetLastOpenError(where + ": " + ::strerror(errno));
+    error = where + ": " + ::strerror(errno);
     ::close(fd);
     return nullptr;
   }

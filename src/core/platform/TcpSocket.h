@@ -13,7 +13,8 @@ inline constexpr std::uint32_t kConnectTimeoutMs = 3000;
 bool ParseIpv4Endpoint(const std::string& text, std::string& host, std::uint16_t& port);
 
 // Connects with a time-out; no Nagle delay; sends never raise SIGPIPE.
-std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port,
+// Null on failure, with the reason in `error`.
+std::unique_ptr<Stream> ConnectTcp(const std::string& host, std::uint16_t port, std::string& error,
                                    std::uint32_t timeoutMs = kConnectTimeoutMs);
 
 }  // namespace tarnvale::platform

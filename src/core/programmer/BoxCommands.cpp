@@ -59,7 +59,7 @@ std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t m
   return reply;
 }
 
-ResultCode BoxLink::ReadJtagId(std::uint32_t& id, int targetNumber) {
+ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target targetNumber) {
   Send(ReadIdPacket());
   const auto reply = ReadRaw(
       targetNumber == target::kCpuBoard386 ? timings_.jtagSettle386Ms : timings_.jtagSettleMs,
@@ -98,7 +98,7 @@ ResultCode BoxLink::ExchangeBoardInfo(BoardInfoRecord& record) {
   return rc::kSuccess;
 }
 
-ResultCode BoxLink::NormalizeFlashRevision(int targetNumber, std::uint8_t cpuRevision,
+ResultCode BoxLink::NormalizeFlashRevision(Target targetNumber, std::uint8_t cpuRevision,
                                            std::uint8_t ioRevision) {
   if (targetNumber != target::kCpuBoard386 || (cpuRevision <= 'D' && ioRevision <= 'D')) {
     return rc::kSuccess;

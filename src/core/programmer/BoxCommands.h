@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/device/Target.h"
 #include "core/programmer/BoardInfoRecord.h"
 #include "core/platform/Clock.h"
 #include "core/protocol/Packet.h"
@@ -86,7 +87,7 @@ class BoxLink {
   bool Send(const Packet& packet);
 
   // '0' or 'A' (reply not exactly 10 bytes); on 'A' `id` is not written.
-  ResultCode ReadJtagId(std::uint32_t& id, int targetNumber);
+  ResultCode ReadJtagId(std::uint32_t& id, Target target);
   // '0' for 0x28270013, 'D' for another ID, 'A' when none was read.
   ResultCode CheckCpu386Id(std::uint32_t& id);
   ResultCode CheckTn835Id(std::uint32_t& id);
@@ -98,7 +99,7 @@ class BoxLink {
   // Boards of revision E and later are programmed with revision D's flash
   // algorithm: for target 4 with a letter above 'D', an exchange with both
   // letters 'D' on a scratch record. '0' at once in every other case.
-  ResultCode NormalizeFlashRevision(int targetNumber, std::uint8_t cpuRevision,
+  ResultCode NormalizeFlashRevision(Target target, std::uint8_t cpuRevision,
                                     std::uint8_t ioRevision);
   ResultCode SetLineTest(bool on, std::uint8_t kind, std::uint32_t value, std::uint32_t timeoutMs);
   // The version text from a framed record.

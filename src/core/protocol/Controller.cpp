@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/link/CommPort.h"
+#include "core/platform/HexDigits.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Timer.h"
 
@@ -12,12 +13,7 @@ namespace {
 
 constexpr const char* kHeaderFunction = "Get_RQ700_APP_Header";
 
-int StrictNibble(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+int StrictNibble(std::uint8_t c) { return HexDigitValue(static_cast<char>(c)); }
 
 // One hex pair at `pos`; false when it is missing or not hex.
 bool PairAt(const std::uint8_t* bytes, std::size_t n, std::size_t pos, std::uint8_t& value) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/link/CommPort.h"
+#include "core/platform/HexDigits.h"
 #include "core/protocol/Timer.h"
 #include "core/operator/ErrorLog.h"
 
@@ -12,10 +13,12 @@ namespace {
 constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kLF = 0x0A;
 
+// A controller reply digit: only '0'-'9' and 'A'-'F' count; anything else,
+// lower-case letters included, is 0.
 int Nibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
+  if (c >= 'a') return 0;
+  const int v = HexDigitValue(c);
+  return v < 0 ? 0 : v;
 }
 
 // Decodes a ':' line in place of the old fixed-offset scan: characters that

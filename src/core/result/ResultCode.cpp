@@ -6,29 +6,29 @@ namespace tarnvale {
 
 std::string ResultText(ResultCode code) {
   switch (code) {
-    case 4: return "Can't Open Input File";
-    case 5: return "Can't Open Output File";
-    case 6: return "Can't Write to Output File";
-    case 8: return "Invalid Hex File";
-    case 9: return "Error in Hex File";
-    case 10: return "Data not found in Hex File";
-    case 12: return "Error: Blank Line in File";
-    case '0': return "Success";
-    case '1': return "String too long";
-    case '2': return "Bad Check Sum";
-    case '3': return "Unrecognized Command Response";
-    case '4': return "Programming Error";
-    case '@': return "Timeout while waiting for a response";
-    case 'A': return "Too few bytes sent";
-    case 'B': return "Address out of range";
-    case 'C': return "Memory is not blank";
-    case 'D': return "Data Mis-match";
-    case 'E': return "Un-Recognized Command";
-    case 'F': return "Invalid Revision Number";
-    case 'G': return "Failed to Open Port";
-    case 'H': return "Erase Error";
-    case 'I': return "No Application in Memory";
-    case 'J': return "Timeout while waiting for a response while Programming";
+    case rc::kCantOpenInput: return "Can't Open Input File";
+    case rc::kCantOpenOutput: return "Can't Open Output File";
+    case rc::kCantWriteOutput: return "Can't Write to Output File";
+    case rc::kInvalidHexFile: return "Invalid Hex File";
+    case rc::kErrorInHexFile: return "Error in Hex File";
+    case rc::kDataNotFound: return "Data not found in Hex File";
+    case rc::kBlankLine: return "Error: Blank Line in File";
+    case rc::kSuccess: return "Success";
+    case rc::kStringTooLong: return "String too long";
+    case rc::kBadChecksum: return "Bad Check Sum";
+    case rc::kUnrecognizedResponse: return "Unrecognized Command Response";
+    case rc::kProgrammingError: return "Programming Error";
+    case rc::kTimeout: return "Timeout while waiting for a response";
+    case rc::kTooFewBytes: return "Too few bytes sent";
+    case rc::kAddressOutOfRange: return "Address out of range";
+    case rc::kNotBlank: return "Memory is not blank";
+    case rc::kDataMismatch: return "Data Mis-match";
+    case rc::kUnknownCommand: return "Un-Recognized Command";
+    case rc::kInvalidRevision: return "Invalid Revision Number";
+    case rc::kPortOpenFailed: return "Failed to Open Port";
+    case rc::kEraseError: return "Erase Error";
+    case rc::kNoApplication: return "No Application in Memory";
+    case rc::kProgrammingTimeout: return "Timeout while waiting for a response while Programming";
     default: break;
   }
   char text[64];

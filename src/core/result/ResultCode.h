@@ -11,8 +11,11 @@ namespace tarnvale {
 
 using ResultCode = std::uint8_t;
 
+// One name per value. ResultText knows the texts; a value without a text of
+// its own shows as "Un-recognized return code - %0x".
 namespace rc {
-// File layer.
+// File layer. File operations count success as 0, unlike the protocol.
+inline constexpr ResultCode kFileOk = 0;
 inline constexpr ResultCode kLanesInvalid = 2;
 inline constexpr ResultCode kImageTooLarge = 3;
 inline constexpr ResultCode kCantOpenInput = 4;
@@ -24,6 +27,12 @@ inline constexpr ResultCode kDataNotFound = 10;
 inline constexpr ResultCode kBlankLine = 12;
 inline constexpr ResultCode kFileNotOpen = 18;
 inline constexpr ResultCode kCloseFailed = 19;
+// Boot image checks of the board identification (no text of their own).
+inline constexpr ResultCode kBootIoSerialInvalid = 20;
+inline constexpr ResultCode kBootCpuSerialInvalid = 21;
+inline constexpr ResultCode kBootControllerSerialInvalid = 22;
+inline constexpr ResultCode kBootIoRevisionInvalid = 23;
+inline constexpr ResultCode kBootCpuRevisionInvalid = 24;
 // Protocol (also the status bytes devices send).
 inline constexpr ResultCode kSuccess = '0';
 inline constexpr ResultCode kStringTooLong = '1';
@@ -41,6 +50,12 @@ inline constexpr ResultCode kPortOpenFailed = 'G';
 inline constexpr ResultCode kEraseError = 'H';
 inline constexpr ResultCode kNoApplication = 'I';
 inline constexpr ResultCode kProgrammingTimeout = 'J';
+// Ends that are nobody's fault, outside every byte a device sends.
+// The operator said no or cancelled a choice.
+inline constexpr ResultCode kStoppedByOperator = 0xFE;
+// The program itself stopped the run (its dialog closed, Ctrl-C on the
+// command line): never to be taken for a device time-out.
+inline constexpr ResultCode kStoppedByProgram = 0xFD;
 }  // namespace rc
 
 // The fixed text of a result code; codes outside the table give

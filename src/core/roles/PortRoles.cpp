@@ -6,8 +6,13 @@
 
 namespace tarnvale {
 
-Packet SelectTargetPacket(int targetNumber) {
-  return BuildPacket(0, static_cast<std::uint16_t>(targetNumber & 0xFF), packet_type::kSelectTarget);
+// Opens a port with a role's stored values (parity and stop bits as codes).
+bool OpenWith(CommPort& port, const PortParams& p) {
+  return port.Open(p.name, p.baudRate, ParityFromCode(p.parity), p.byteSize, StopBitsFromCode(p.stopBits));
+}
+
+Packet SelectTargetPacket(Target t) {
+  return BuildPacket(0, Number(t), packet_type::kSelectTarget);
 }
 
 LinkState::LinkState(ConfigData& settings, Operator* op, TerminalHost* host)
@@ -17,6 +22,19 @@ void LinkState::SetOperator(Operator* op) {
   op_ = op;
   if (primary_) InstallShortWriteHandler(*primary_);
   if (programmer_) InstallShortWriteHandler(*programmer_);
+}
+
+void LinkState::SetOverride(PortRole role, PortOverride o) {
+  (role == PortRole::Primary ? primaryOverride_ : programmerOverride_) = std::move(o);
+}
+
+PortParams LinkState::ParamsFor(PortRole role) const {
+  const bool primary = role == PortRole::Primary;
+  PortParams p = primary ? settings_.PrimaryPortParams() : settings_.ProgrammerPortParams();
+  const PortOverride& o = primary ? primaryOverride_ : programmerOverride_;
+  if (!o.name.empty()) p.name = o.name;
+  if (o.baudRate != 0) p.baudRate = o.baudRate;
+  return p;
 }
 
 void LinkState::InstallShortWriteHandler(CommPort& port) {
@@ -48,23 +66,24 @@ CommPort& LinkState::EnsureProgrammerPort() {
 
 bool LinkState::OpenPrimaryAtStartup() {
   CommPort& port = EnsurePrimaryPort();
-  PortParams p = settings_.PrimaryPortParams();
-  // A stored "TCP/IP" already maps to the address; the flag asks for it too.
-  if (settings_.GetUseIPAddress()) p.name = settings_.GetIPAddress();
+  PortParams p = ParamsFor(PortRole::Primary);
+  // A stored "TCP/IP" already maps to the address; the flag asks for it too
+  // (a port given for this run wins).
+  if (settings_.GetUseIPAddress() && primaryOverride_.name.empty()) p.name = settings_.GetIPAddress();
   primaryPortName_ = p.name;
   primaryBaudRate_ = p.baudRate;
-  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+  if (!OpenWith(port, p)) return false;
   port.Purge();
   return true;
 }
 
-bool LinkState::OpenLink(int targetNumber) {
-  if (UsesPrimaryPort(targetNumber)) {
+bool LinkState::OpenLink(Target t) {
+  if (Info(t).role == PortRole::Primary) {
     if (programmer_ && programmer_->IsOpen()) programmer_->Close();
     CommPort& port = EnsurePrimaryPort();
     if (port.IsOpen()) port.Close();
-    const PortParams p = settings_.PrimaryPortParams();
-    if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) return false;
+    const PortParams p = ParamsFor(PortRole::Primary);
+    if (!OpenWith(port, p)) return false;
     primaryBaudRate_ = p.baudRate;
     primaryPortName_ = p.name;
     return true;
@@ -72,9 +91,9 @@ bool LinkState::OpenLink(int targetNumber) {
   CommPort& port = EnsureProgrammerPort();
   if (primary_ && primary_->IsOpen()) primary_->Close();
   if (port.IsOpen()) port.Close();
-  const PortParams p = settings_.ProgrammerPortParams();
+  const PortParams p = ParamsFor(PortRole::Programmer);
   programmerPortName_ = p.name;
-  if (!port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+  if (!OpenWith(port, p)) {
     if (op_) op_->ShowMessage("Error in Opening Auxillary Port: " + p.name);
     return false;
   }
@@ -83,15 +102,15 @@ bool LinkState::OpenLink(int targetNumber) {
   return true;
 }
 
-ResultCode LinkState::SelectTarget(int targetNumber) {
-  if (!OpenLink(targetNumber)) return rc::kPortOpenFailed;
-  if (NeedsSelectPacket(targetNumber)) {
-    const Packet packet = SelectTargetPacket(targetNumber);
+ResultCode LinkState::SelectTarget(Target t) {
+  if (!OpenLink(t)) return rc::kPortOpenFailed;
+  if (Info(t).selectPacket) {
+    const Packet packet = SelectTargetPacket(t);
     programmer_->Write(packet);
     const ResultCode status = WaitStatusByte(*programmer_, kSelectTargetTimeoutMs);
     if (status != rc::kSuccess) return status;
   }
-  if (targetNumber != target::kBox) currentTarget_ = targetNumber;
+  if (t != Target::Box) currentTarget_ = t;
   return rc::kSuccess;
 }
 
@@ -102,7 +121,7 @@ void LinkState::BeginCommand() {
 }
 
 void LinkState::EndCommand() {
-  SelectTarget(target::kController);  // a primary port that will not reopen just reads nothing
+  SelectTarget(Target::Controller);  // a primary port that will not reopen just reads nothing
   if (host_) {
     host_->SetStatusPanes("Ready", "Test Pane");
     host_->SetPolling(true);
@@ -113,12 +132,12 @@ void LinkState::EndCommand() {
 bool LinkState::ReopenPort(PortRole role) {
   if (role == PortRole::Primary) {
     CommPort& port = EnsurePrimaryPort();
-    return port.Open(port.PortName(), primaryBaudRate_, settings_.GetParity(),
-                     settings_.GetByteSize(), settings_.GetStopBits());
+    return port.Open(port.PortName(), primaryBaudRate_, ParityFromCode(settings_.GetParity()),
+                     settings_.GetByteSize(), StopBitsFromCode(settings_.GetStopBits()));
   }
   CommPort& port = EnsureProgrammerPort();
-  return port.Open(port.PortName(), programmerBaudRate_, settings_.GetAuxParity(),
-                   settings_.GetAuxByteSize(), settings_.GetAuxStopBits());
+  return port.Open(port.PortName(), programmerBaudRate_, ParityFromCode(settings_.GetAuxParity()),
+                   settings_.GetAuxByteSize(), StopBitsFromCode(settings_.GetAuxStopBits()));
 }
 
 }  // namespace tarnvale

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "core/device/Target.h"
 #include "core/link/CommPort.h"
 #include "core/protocol/Packet.h"
 #include "core/result/ResultCode.h"
@@ -18,26 +19,6 @@
 namespace tarnvale {
 
 class Operator;
-
-// Targets: which device a command is meant for. The same numbers are the
-// memory types of the programming and read-back runs.
-namespace target {
-inline constexpr int kBox = 0;
-inline constexpr int kController = 1;
-inline constexpr int kPic18F252 = 2;
-inline constexpr int kDsPic30F = 3;
-inline constexpr int kCpuBoard386 = 4;
-inline constexpr int kTn835Images = 5;
-inline constexpr int kTn835Jtag = 6;
-}  // namespace target
-
-// True for the targets reached through the primary port (1 and 5).
-constexpr bool UsesPrimaryPort(int t) { return t == target::kController || t == target::kTn835Images; }
-// True for the targets the box must be told about (2, 3, 4 and 6).
-constexpr bool NeedsSelectPacket(int t) {
-  return t == target::kPic18F252 || t == target::kDsPic30F || t == target::kCpuBoard386 ||
-         t == target::kTn835Jtag;
-}
 
 // What the brackets do to the shell around them (the terminal view and the
 // status bar). The GUI implements it; the CLI and tests may leave it out.
@@ -49,12 +30,20 @@ class TerminalHost {
   virtual void FocusTerminal() = 0;
 };
 
-enum class PortRole { Primary, Programmer };
-
 inline constexpr std::uint32_t kSelectTargetTimeoutMs = 100;
 
+// Opens `port` with stored port values (parity and stop bits as codes).
+bool OpenWith(CommPort& port, const PortParams& params);
+
 // The select-target request ':' 00 00 T 19 C.
-Packet SelectTargetPacket(int targetNumber);
+Packet SelectTargetPacket(Target t);
+
+// A port name and baud rate given for one run (the CLI's --port and --baud)
+// in place of the stored ones; empty name or 0: the stored value.
+struct PortOverride {
+  std::string name;
+  std::uint32_t baudRate = 0;
+};
 
 // The application-wide link state and the routines that switch it.
 class LinkState {
@@ -63,6 +52,12 @@ class LinkState {
 
   void SetTerminalHost(TerminalHost* host) { host_ = host; }
   void SetOperator(Operator* op);
+  // Opens a role's port with these values instead of the stored ones; the
+  // settings record is left alone.
+  void SetOverride(PortRole role, PortOverride o);
+  // What the role's port would be opened with: the settings record's values
+  // with the override applied.
+  PortParams ParamsFor(PortRole role) const;
 
   // Creates the primary port (when missing) and opens it by the start-up rule:
   // the IP address when "UseIPAddress" is set or "COMPort" is "TCP/IP", else
@@ -70,9 +65,9 @@ class LinkState {
   bool OpenPrimaryAtStartup();
 
   // Opens the port of a target, closing the other one first.
-  bool OpenLink(int targetNumber);
+  bool OpenLink(Target t);
   // Opens the link and tells the box which device to address.
-  ResultCode SelectTarget(int targetNumber);
+  ResultCode SelectTarget(Target t);
   void BeginCommand();
   void EndCommand();
   // Opens the role's port again with its remembered name and baud rate.
@@ -95,7 +90,7 @@ class LinkState {
     programmerPortName_ = name;
     programmerBaudRate_ = baud;
   }
-  int CurrentTarget() const { return currentTarget_; }
+  Target CurrentTarget() const { return currentTarget_; }
   ConfigData& Settings() { return settings_; }
 
  private:
@@ -104,13 +99,15 @@ class LinkState {
   ConfigData& settings_;
   Operator* op_;
   TerminalHost* host_;
+  PortOverride primaryOverride_;
+  PortOverride programmerOverride_;
   std::unique_ptr<CommPort> primary_;
   std::unique_ptr<CommPort> programmer_;
   std::string primaryPortName_;
   std::uint32_t primaryBaudRate_ = 0;
   std::string programmerPortName_;
   std::uint32_t programmerBaudRate_ = 0;
-  int currentTarget_ = target::kController;
+  Target currentTarget_ = Target::Controller;
 };
 
 }  // namespace tarnvale

@@ -23,12 +23,6 @@ bool ReadNum(const char* key, const char* name, T& field) {
   return true;
 }
 
-bool EnterDirectory(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::current_path(path, ec);
-  return !ec;
-}
-
 }  // namespace
 
 ConfigData::ConfigData() = default;
@@ -86,10 +80,11 @@ void ConfigData::Load() {
   ReadStr(kProduction, "TN835 Test Path And File", tn835TestPathAndFile_);
   const bool haveTemp = CRegistry::ReadString(kRoot, kProduction, "User Temp Path", userTempPath_);
 
-  if (haveTemp && !userTempPath_.empty() && !EnterDirectory(userTempPath_)) {
+  // The folder of the error log must exist; the working directory is left
+  // alone (the front ends hand the folder to their Operator).
+  if (haveTemp && !userTempPath_.empty()) {
     std::error_code ec;
-    std::filesystem::create_directories(userTempPath_, ec);
-    EnterDirectory(userTempPath_);  // still failing: stay where we are
+    std::filesystem::create_directories(userTempPath_, ec);  // failing: the log is lost, nothing else
   }
 }
 

@@ -2,6 +2,7 @@
 // The one settings record of a run: read once at start-up, written back
 // whenever the operator changes a setting (port setup, colours), never at exit.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +34,11 @@ inline constexpr std::uint32_t kBackGroundTextColor = 0xFFFFFF;
 inline constexpr std::uint32_t kForeGroundTextColor = 0;
 }  // namespace settings_default
 
+// The baud rates a port may be set to, fastest first (the port dialog's list).
+inline constexpr std::array<std::uint32_t, 17> kBaudRates = {
+    921600, 460800, 230400, 115200, 57600, 38400, 28800, 19200, 14400,
+    9600,   7200,   4800,   2400,   1800,   1200,  600,   300};
+
 // The five values a port opens with, in their travelling order.
 struct PortParams {
   std::string name;
@@ -48,7 +54,8 @@ class ConfigData {
   virtual ~ConfigData() = default;
 
   // Fills the record, writing first-run defaults where a key is missing,
-  // then makes the user temp path the working directory (created if needed).
+  // and creates the user temp folder (the error log's) when it is missing.
+  // The working directory is not changed.
   void Load();
   // Writes the record back (not "UseIPAddress" nor the application file name).
   void Save();

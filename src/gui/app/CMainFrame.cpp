@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 
 #include "gui/app/AppIcon.h"
 #include "gui/app/CAboutDlg.h"
@@ -57,6 +59,8 @@ CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
         this, [this](const std::string& text) { pane0_->setText(QString::fromStdString(text)); });
     op_ = ownOperator_.get();
   }
+  // The error log lives in the user temp folder of the settings.
+  op_->SetErrorLogFolder(settings_.GetUserTempPath());
   BuildStatusBar();
   BuildMenus();
   BuildAccelerators();
@@ -123,6 +127,15 @@ void CMainFrame::BuildMenus() {
         m->setObjectName(key);
         // Submenus show no prompt of their own.
         m->menuAction()->setStatusTip(QString());
+        // Hovering an item without a prompt empties pane 0; once the menu
+        // is gone the idle text comes back.
+        connect(m, &QMenu::aboutToHide, this, [this] {
+          QTimer::singleShot(0, this, [this] {
+            if (QApplication::activePopupWidget() == nullptr && pane0_->text().isEmpty()) {
+              pane0_->setText(QString::fromLatin1(kReady));
+            }
+          });
+        });
       }
       menu = m;
     }
@@ -205,9 +218,11 @@ void CMainFrame::InstallShellCommands() {
 
 bool CMainFrame::event(QEvent* e) {
   if (e->type() == QEvent::StatusTip) {
-    // Menu prompts go to pane 0; the idle text comes back when there is none.
+    // Menu prompts go to pane 0. While a menu is open an item without a
+    // prompt shows an empty pane; outside a menu the idle text comes back.
     const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-    pane0_->setText(tip.isEmpty() ? QString::fromLatin1(kReady) : tip);
+    const bool menuOpen = QApplication::activePopupWidget() != nullptr;
+    pane0_->setText(tip.isEmpty() && !menuOpen ? QString::fromLatin1(kReady) : tip);
     return true;
   }
   return QMainWindow::event(e);
@@ -255,7 +270,7 @@ void CMainFrame::SetupPort(PortRole role) {
         p.name.substr(0, 100) == primaryPort->PortName().substr(0, 100) && primaryPort->IsOpen()) {
       primaryPort->Close();
     }
-    if (port.Open(p.name, p.baudRate, p.parity, p.byteSize, p.stopBits)) {
+    if (OpenWith(port, p)) {
       primary ? link_->SetPrimaryOpened(p.name, p.baudRate)
               : link_->SetProgrammerOpened(p.name, p.baudRate);
       settings_.Save();
@@ -266,7 +281,7 @@ void CMainFrame::SetupPort(PortRole role) {
   FocusTerminal();
   // The programmer port is only opened to try the settings; the controller
   // link comes back at once.
-  if (!primary) link_->SelectTarget(target::kController);
+  if (!primary) link_->SelectTarget(Target::Controller);
   terminal_->WatchPort();
 }
 

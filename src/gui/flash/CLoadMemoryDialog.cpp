@@ -66,6 +66,8 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
       relay_(std::make_unique<Relay>(*this)) {
   setModal(true);
   setWindowTitle(QString::fromLatin1(load_text::kTitleLoad));
+  // The worker's last act wakes a join that waits for it.
+  model_.SetWorkerExitHook(calls_.ExitHook());
 
   fileName_ = MakeField(this, "fileName");
   lastModified_ = MakeField(this, "lastModified");
@@ -169,7 +171,7 @@ void CLoadMemoryDialog::EndRun() {
 }
 
 void CLoadMemoryDialog::JoinWorker() {
-  calls_.Join([this] { model_.Wait(); });
+  calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
 }
 
 void CLoadMemoryDialog::reject() {

@@ -61,6 +61,8 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
       relay_(std::make_unique<Relay>(*this)) {
   setModal(true);
   setWindowTitle(QStringLiteral("Read Memory"));
+  // The worker's last act wakes a join that waits for it.
+  model_.SetWorkerExitHook(calls_.ExitHook());
 
   list_ = new QListWidget(this);
   list_->setObjectName(QStringLiteral("messages"));
@@ -145,7 +147,7 @@ void CMemoryReadDialog::OnRetry() {
 }
 
 void CMemoryReadDialog::JoinWorker() {
-  calls_.Join([this] { model_.Wait(); });
+  calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
 }
 
 void CMemoryReadDialog::reject() {

@@ -1,10 +1,6 @@
 #include "gui/flash/WorkerCalls.h"
 
-#include <QCoreApplication>
 #include <QThread>
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 namespace tarnvale::gui {
 
@@ -42,26 +38,23 @@ void WorkerCalls::RunPending() {
   }
 }
 
-void WorkerCalls::Join(const std::function<void()>& join) {
-  std::atomic<bool> joined{false};
-  std::thread joiner([&] {
-    join();
-    {
-      std::lock_guard lock(mutex_);
-      joined.store(true);
-    }
+std::function<void()> WorkerCalls::ExitHook() {
+  return [this] {
+    // The flag the waiter reads changed before this point; taking the lock
+    // orders it before the wake-up, so the wake-up cannot be missed.
+    { std::lock_guard lock(mutex_); }
     changed_.notify_all();
-  });
-  while (!joined.load()) {
+  };
+}
+
+void WorkerCalls::Join(const std::function<bool()>& running, const std::function<void()>& join) {
+  for (;;) {
     RunPending();
-    // Anything else the worker waits for on this thread (an operator's
-    // question, say) is delivered where the dispatcher allows it.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::milliseconds(5),
-                      [&] { return joined.load() || !queue_.empty(); });
+    if (queue_.empty() && !running()) break;
+    changed_.wait(lock, [&] { return !queue_.empty() || !running(); });
   }
-  joiner.join();
+  join();
 }
 
 }  // namespace tarnvale::gui

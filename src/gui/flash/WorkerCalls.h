@@ -11,6 +11,10 @@
 // It does not count on the event loop for that: a join may start inside the
 // delivery of a posted event (a queued click, say), and some event
 // dispatchers do not deliver further posted events from there.
+//
+// The worker's engine calls ExitHook() as its last act; that wakes a waiting
+// Join, which then joins a thread that is already ending. No helper thread
+// and no polling.
 
 #include <QObject>
 #include <condition_variable>
@@ -31,9 +35,13 @@ class WorkerCalls {
   // has run. On the context's thread itself it just runs `f`.
   void Call(const std::function<void()>& f);
 
-  // On the context's thread: returns when `join` (which waits for the
-  // worker) has returned, running the worker's calls meanwhile.
-  void Join(const std::function<void()>& join);
+  // For the engine: run on the worker thread when it ends (after its
+  // "running" flag has turned false).
+  std::function<void()> ExitHook();
+
+  // On the context's thread: runs the worker's calls until `running` says
+  // the worker has ended, then calls `join` (which joins its thread).
+  void Join(const std::function<bool()>& running, const std::function<void()>& join);
 
  private:
   struct Pending {

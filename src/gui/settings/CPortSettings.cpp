@@ -40,9 +40,11 @@ QString CPortSettings::TitleFor(PortRole role) {
 }
 
 const QStringList& CPortSettings::BaudRates() {
-  static const QStringList rates = {"921600", "460800", "230400", "115200", "57600", "38400",
-                                    "28800",  "19200",  "14400",  "9600",   "7200",  "4800",
-                                    "2400",   "1800",   "1200",   "600",    "300"};
+  static const QStringList rates = [] {
+    QStringList list;
+    for (const std::uint32_t rate : kBaudRates) list << QString::number(rate);
+    return list;
+  }();
   return rates;
 }
 

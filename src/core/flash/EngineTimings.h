@@ -1,6 +1,6 @@
 #pragma once
-// Time limits of the programming and read-back engines, and the per-target
-// programming parameters.
+// Time limits of the programming and read-back engines, and their modes.
+// What differs between targets is in core/device/Target.h.
 
 #include <cstdint>
 
@@ -15,20 +15,6 @@ struct EngineTimings {
   std::uint32_t ackTimeoutMs = 30000;     // programming: longest silence of the controller
   std::uint32_t dumpLineTimeoutMs = 1000; // one memory line of a dump
 };
-
-// Programming parameters of a target: default range, lanes, how many
-// acknowledgements make one progress message, and how many packets may
-// travel ahead of their acknowledgements.
-struct TargetParams {
-  std::uint32_t base;
-  std::uint32_t end;
-  std::uint8_t lanes;
-  std::uint32_t progressStep;
-  std::uint32_t window;
-};
-
-// Targets 0 to 6; anything else gets target 0's parameters.
-TargetParams ParamsForTarget(int target);
 
 // Memory types of the programming run.
 inline constexpr int kModeProgramFlash = 1;  // erase first, no start address packet

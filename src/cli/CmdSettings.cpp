@@ -1,0 +1,71 @@
+// settings list|get|set|path: the stored settings without the GUI.
+#include <iostream>
+#include <memory>
+
+#include "cli/Commands.h"
+#include "core/settings/ConfigData.h"
+#include "core/settings/SettingsCatalog.h"
+
+namespace tarnvale::cli {
+namespace {
+
+// First-run defaults are written as the GUI's start-up would write them, so
+// that every setting has a value to show.
+void LoadDefaults() {
+  ConfigData settings;
+  settings.Load();
+}
+
+const SettingDef& Lookup(const std::string& name) {
+  const SettingDef* def = FindSetting(name);
+  if (def == nullptr) {
+    std::string names;
+    for (const SettingDef& d : AllSettings()) names += "\n  " + std::string(d.name);
+    Fail("unknown setting: " + name + "; the settings are:" + names, kExitUsage);
+  }
+  return *def;
+}
+
+}  // namespace
+
+void RegisterSettingsCommands(CLI::App& app) {
+  CLI::App* settings = app.add_subcommand("settings", "Show and change the stored settings (ports, baud rates, paths)");
+  settings->require_subcommand(1);
+
+  settings->add_subcommand("list", "Every setting with its value")->callback([] {
+    LoadDefaults();
+    for (const SettingDef& d : AllSettings()) {
+      const auto value = ReadSetting(d);
+      std::cout << d.name << " = " << (value ? *value : std::string("(not set)")) << "\n";
+    }
+  });
+
+  auto getName = std::make_shared<std::string>();
+  CLI::App* get = settings->add_subcommand("get", "One setting's value");
+  get->add_option("NAME", *getName, "setting name, e.g. BaudRate")->required();
+  get->callback([getName] {
+    const SettingDef& def = Lookup(*getName);
+    LoadDefaults();
+    const auto value = ReadSetting(def);
+    if (!value) Fail(std::string(def.name) + " is not set", kExitFailure);
+    std::cout << *value << "\n";
+  });
+
+  auto setName = std::make_shared<std::string>();
+  auto setValue = std::make_shared<std::string>();
+  CLI::App* set = settings->add_subcommand("set", "Change one setting (checked as the port dialog checks it)");
+  set->add_option("NAME", *setName, "setting name, e.g. COMPort")->required();
+  set->add_option("VALUE", *setValue, "new value")->required();
+  set->callback([setName, setValue] {
+    const SettingDef& def = Lookup(*setName);
+    if (std::string why = CheckSetting(def, *setValue); !why.empty()) {
+      Fail("invalid value for " + std::string(def.name) + ": " + *setValue + " (" + why + ")", kExitUsage);
+    }
+    LoadDefaults();
+    if (std::string why = WriteSetting(def, *setValue); !why.empty()) Fail(why, kExitBadFile);
+  });
+
+  settings->add_subcommand("path", "The settings file")->callback([] { std::cout << SettingsFilePath() << "\n"; });
+}
+
+}  // namespace tarnvale::cli

@@ -1,0 +1,100 @@
+#pragma once
+// The device targets and everything the program knows about each of them.
+//
+// A target is the device a command addresses: the box itself, a controller on
+// the primary port, or a chip the box reaches. The same numbers travel in the
+// select-target packet and name the memory types of the programming and
+// read-back runs, so they never change. Every fact that differs between
+// targets lives in one row of the table below; adding a device family means
+// adding an enumerator, a row and (when it has its own file form) a reader.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "core/formats/BoardInfoRecord.h"
+
+namespace tarnvale {
+
+class IntelHexFile;
+
+enum class Target : std::uint8_t {
+  Box = 0,          // the Universal Programmer itself
+  Controller = 1,   // RQ700-series controller on the primary port
+  Pic18F252 = 2,    // PIC18F252 through the box
+  DsPic30F = 3,     // dsPIC30F through the box
+  CpuBoard386 = 4,  // 80386EX CPU board (boot flash) through the box's JTAG
+  Tn835 = 5,        // TN835 controller images on the primary port
+  Tn835Jtag = 6,    // TN835 CPU through the box's JTAG
+};
+
+// Transitional spellings of the targets, for code written against the old
+// integer constants: they are the enumerators now, so `SelectTarget(
+// target::kCpuBoard386)` still reads and compiles. New code writes
+// Target::CpuBoard386.
+namespace target {
+inline constexpr Target kBox = Target::Box;
+inline constexpr Target kController = Target::Controller;
+inline constexpr Target kPic18F252 = Target::Pic18F252;
+inline constexpr Target kDsPic30F = Target::DsPic30F;
+inline constexpr Target kCpuBoard386 = Target::CpuBoard386;
+inline constexpr Target kTn835Images = Target::Tn835;
+inline constexpr Target kTn835Jtag = Target::Tn835Jtag;
+}  // namespace target
+
+// Which of the two links reaches a target.
+enum class PortRole { Primary, Programmer };
+
+// The address range a run loads and the byte lanes it interleaves.
+struct LoadRange {
+  std::uint32_t base = 0;
+  std::uint32_t end = 0;
+  std::uint8_t lanes = 1;
+};
+
+// What a reader needs to open an image for a target.
+struct ImageRequest {
+  std::filesystem::path path;
+  LoadRange range;
+  bool programFlash = true;  // false: a memory load, which ends with a start address packet
+  int layoutMode = 0;        // 0: the target's own default
+  BoardInfoRecord boardInfo; // the board identification written into a boot image
+};
+
+// Makes the (not yet opened) file object that reads a target's images.
+using ImageReaderFactory = std::unique_ptr<IntelHexFile> (*)(const ImageRequest&);
+
+struct TargetInfo {
+  Target target;
+  std::uint8_t number;           // on the wire and in the settings
+  std::string_view cliName;      // e.g. "pic18"
+  std::string_view description;
+  PortRole role;
+  bool selectPacket;             // the box is told to address it
+  LoadRange range;               // default load range of the programming run
+  std::uint32_t window;          // packets sent ahead of their acknowledgements
+  std::uint32_t progressStep;    // acknowledgements per progress event
+  std::uint32_t packetPauseMs;   // pause after writing each packet
+  int layoutMode;                // default layout of the reader (TN835 images), else 0
+  ImageReaderFactory reader;     // null: the target has no image of its own
+  std::string_view fileFilter;   // file dialog filter of a programming run
+  std::string_view dialogTitle;  // title of the programming dialog
+};
+
+// Every target, in number order.
+std::span<const TargetInfo> AllTargets();
+const TargetInfo& Info(Target t);
+constexpr std::uint8_t Number(Target t) { return static_cast<std::uint8_t>(t); }
+// The target of a number on the wire, or none.
+std::optional<Target> TargetFromNumber(int number);
+// The target of a CLI name ("pic18") or of its number ("2"), or none.
+std::optional<Target> ParseTarget(std::string_view text);
+
+// Makes the reader of a target's images; null when the target has none.
+// Fields of the request left at 0 take the row's defaults (layout mode).
+std::unique_ptr<IntelHexFile> MakeImageReader(Target t, ImageRequest request);
+
+}  // namespace tarnvale
