@@ -49,6 +49,13 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, std::uint8_
   return true;
 }
 
+bool CommPort::Adopt(std::unique_ptr<platform::Stream> stream) {
+  if (IsOpen() || !stream) return false;
+  lastError_.clear();
+  stream_ = std::move(stream);
+  return true;
+}
+
 bool CommPort::Close() {
   if (!IsOpen()) return false;
   // What was written must still reach the device (a 'g' CR that starts a

@@ -35,6 +35,9 @@ class CommPort {
   // new parameters are ignored (Close first to change them).
   bool Open(const std::string& name, std::uint32_t baudRate, std::uint8_t parity,
             std::uint8_t byteSize, std::uint8_t stopBits);
+  // Takes over an already open stream (an in-memory one in tests and fuzz
+  // targets); a port that is open keeps its stream and refuses. True when adopted.
+  bool Adopt(std::unique_ptr<platform::Stream> stream);
   // True when everything closed cleanly; false when not open.
   bool Close();
   bool IsOpen() const { return stream_ != nullptr; }

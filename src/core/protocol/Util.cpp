@@ -45,8 +45,8 @@ std::uint16_t HexWord(const char* fourChars) {
   return static_cast<std::uint16_t>(HexByte(fourChars) * 256 + HexByte(fourChars + 2));
 }
 
-ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs) {
-  Timer timer(timeoutMs);
+ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock) {
+  Timer timer(timeoutMs, clock);
   for (;;) {
     std::uint8_t b = 0;
     if (port.Read(&b, 1) == 1) return b;
@@ -55,8 +55,9 @@ ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs) {
   }
 }
 
-ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply) {
-  Timer timer(timeoutMs);
+ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply,
+                        const Clock& clock) {
+  Timer timer(timeoutMs, clock);
   std::array<std::uint8_t, 256> buffer{};
   std::size_t fill = 0;
   for (;;) {
@@ -85,8 +86,8 @@ ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply
   }
 }
 
-ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record) {
-  Timer timer(kFramedReplyTimeoutMs);
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, const Clock& clock) {
+  Timer timer(kFramedReplyTimeoutMs, clock);
   ResultCode result = rc::kTimeout;
   bool collecting = false;
   std::array<std::uint8_t, 80> stored{};

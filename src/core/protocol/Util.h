@@ -14,6 +14,7 @@
 #include "core/protocol/Packet.h"
 #include "core/result/ResultCode.h"
 #include "core/operator/Operator.h"
+#include "core/platform/Clock.h"
 
 namespace tarnvale {
 
@@ -48,19 +49,22 @@ struct HexReply {
 inline constexpr std::size_t kMaxReplyLine = 80;
 
 // Waits up to timeoutMs for one byte and returns it; '@' on time-out.
-ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs);
+// Every reader measures its time-out on `clock` (the system clock unless a
+// test or a fuzzer drives time itself).
+ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock = SystemClock());
 
 // Reads a controller reply ending in CR. A line (LF before the CR) gives '0'
 // and fills `reply`; a status reply gives the byte two places before the CR
 // ('3' when the CR comes too early for that); '1' for more than 80
 // characters before the CR; '@' on time-out (the timer is not restarted by
 // arriving bytes).
-ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply);
+ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply,
+                        const Clock& clock = SystemClock());
 
 // Collects one binary record of the box (':' count addrHi addrLo type data
 // checksum). '0' complete and valid; '2' bad checksum; '1' no record within
 // 80 bytes; '@' after 5000 ms without a byte.
-ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record);
+ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, const Clock& clock = SystemClock());
 inline constexpr std::uint32_t kFramedReplyTimeoutMs = 5000;
 
 // Writes `text`, then waits until at least expectedLength bytes wait or the
