@@ -29,6 +29,9 @@ TEST(DumpLine, DataFillAndMalformedRecords) {
       {"00000000:", bad, {}, 0}, {"00000000.FF", bad, {}, 0}, {"00000010.", bad, {}, 0},
       {"00000010.zz", bad, {}, 0}, {"00000002:0A", bad, {}, 0}, {"00000002:0AXY", bad, {}, 0},
       {"0000000A", bad, {}, 0}, {"", bad, {}, 0}, {"zz:0A", bad, {}, 0}, {"00100000.FF", bad, {}, 0},
+      // A garbled count on a short line is refused without reserving room
+      // for it (FFFFFFFF used to ask for 4 GB before the pairs were read).
+      {"FFFFFFFF:00", bad, {}, 0}, {"7FFFFFFF:", bad, {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -47,9 +47,11 @@ bool Fixed8(const std::string& s, std::size_t pos, std::uint32_t& out) {
 }
 
 // The dump is written under a hidden temporary name beside the chosen file
-// and renamed over it only when complete and on disk: a run that fails, is
-// stopped or killed leaves an earlier file of that name as it was and never
-// a truncated dump under the real name.
+// and renamed over it when the run ends, after it reached the disk. A run
+// that ends with a failure or is stopped still puts what it read under the
+// real name (the dialog tells how many bytes were saved); a process killed
+// or crashing part way leaves an earlier file of that name as it was, never
+// a torn one.
 class DumpFile {
  public:
   explicit DumpFile(const std::string& path) : path_(path) {
@@ -98,6 +100,7 @@ class DumpFile {
   }
   // Flushes to disk and puts the file under its real name; false (the
   // temporary file removed, an earlier file untouched) when any step fails.
+  // Without it the destructor removes the temporary file.
   bool Commit() {
     const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;
     const bool closed = std::fclose(f_) == 0;
@@ -109,12 +112,6 @@ class DumpFile {
     committed_ = true;
     return true;
   }
-  // Ends an unfinished dump: the temporary file goes, the real name is untouched.
-  void Discard() {
-    if (f_) std::fclose(f_);
-    f_ = nullptr;
-  }
-
  private:
   std::string path_;
   std::string temp_;
@@ -193,12 +190,8 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   // The file is closed before "done" goes out, so whoever hears of the end
   // (a person reading "File saved to", a retry) finds the file complete.
   auto done = [&](ResultCode code) {
-    if (openFile != nullptr && openFile->IsOpen()) {
-      if (code != rc::kSuccess) {
-        openFile->Discard();
-      } else if (!openFile->Commit()) {
-        code = rc::kCantWriteOutput;
-      }
+    if (openFile != nullptr && openFile->IsOpen() && !openFile->Commit() && code == rc::kSuccess) {
+      code = rc::kCantWriteOutput;
     }
     if (!stop.load()) {
       events.OnDone(code, static_cast<std::uint32_t>(next));
@@ -223,7 +216,10 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   const std::uint64_t last = start + length - 1;
   for (;;) {
-    if (stop.load()) return rc::kTimeout;
+    if (stop.load()) {
+      file.Commit();
+      return rc::kTimeout;
+    }
     events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
                       static_cast<std::uint32_t>(next));
     port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));
