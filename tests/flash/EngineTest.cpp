@@ -3,6 +3,7 @@
 // shortened through EngineTimings only. (The acknowledgement rules, the
 // packet stream and "Load" with its run are checked end to end against the
 // simulator, and through the GUI's dialogs.)
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -163,7 +164,8 @@ TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
   EXPECT_EQ(m.view.position, m.view.upper);
   EXPECT_EQ(m.view.step, 100u);
   EXPECT_EQ(m.view.steps, m.view.upper / 100) << "a progress step every 100 acknowledgements";
-  EXPECT_EQ(m.view.programTime, "0 Min. 0 Sec.");
+  // Seconds of wall time: a loaded machine may take one or two.
+  EXPECT_THAT(m.view.programTime, ::testing::MatchesRegex("0 Min\\. [0-2] Sec\\."));
   EXPECT_FALSE(m.view.closed);
   EXPECT_LE(d.dev.MaxInFlight(), 3u);
   EXPECT_GE(d.dev.MaxInFlight(), 2u) << "the window is used";
