@@ -6,6 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+
 #include <algorithm>
 #include <tuple>
 
@@ -198,19 +201,25 @@ struct RecordingReadView : MemoryReadView {
 struct DumpEvents : MemoryReadEvents {
   void OnRange(std::uint32_t) override {}
   void OnStep(std::uint32_t) override {}
-  void OnProgress(std::uint32_t pos, std::uint32_t) override { positions.push_back(pos); }
+  void OnProgress(std::uint32_t pos, std::uint32_t) override {
+    positions.push_back(pos);
+    progressCount.fetch_add(1);
+  }
   void OnDone(ResultCode c, std::uint32_t) override {
     code = c;
     if (!path.empty()) size = std::filesystem::file_size(path);
   }
   std::vector<std::uint32_t> positions;
+  std::atomic<std::size_t> progressCount{0};
   std::string path;
   ResultCode code = 0;
   std::uintmax_t size = 0;
 };
 
 TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
-  int run = 1;
+  // Read by the device's thread: the pty between them is no ordering a
+  // race detector can see.
+  std::atomic<int> run{1};
   DeviceOnPort d([&](const SeenPacket& p) {
     if (p.type == 0x04) return std::string("0\n\r");
     if (p.type != 0x11) return std::string("E");
@@ -252,7 +261,8 @@ TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
   std::atomic<bool> stop{false};
   // Stop after two lines: the positions must be 0, 250, 500 of 1000.
   std::thread stopper([&] {
-    for (int i = 0; i < 500 && events.positions.size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // The count, not the vector the dumping thread is filling.
+    for (int i = 0; i < 500 && events.progressCount.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     stop = true;
   });
   DumpControllerMemory(r, events, stop);
@@ -410,8 +420,14 @@ TEST_F(Workflows, LoadAlwaysEndsTheCommand) {
 }
 
 TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
+  // Set here, read by the device's thread: guarded, as the pty between
+  // them orders nothing a race detector can see.
+  std::mutex replyLock;
   std::string reply;
-  FakeDevice dev(pty, [&](const SeenPacket&) { return reply; });
+  FakeDevice dev(pty, [&](const SeenPacket&) {
+    std::lock_guard l(replyLock);
+    return reply;
+  });
   struct Case {
     std::string reply;
     std::uint32_t start, end;  // 0, 0: refused
@@ -428,7 +444,10 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
   op.saveFile = (dir / "out.Bin").string();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    reply = c.reply;
+    {
+      std::lock_guard l(replyLock);
+      reply = c.reply;
+    }
     op.messages.clear();
     runner.reads.clear();
     const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {Quick()});
@@ -444,7 +463,10 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
       EXPECT_EQ(op.MessageTexts(), Texts{"Communication Error with RQ700"});
     }
   }
-  reply = cases[0].reply;
+  {
+    std::lock_guard l(replyLock);
+    reply = cases[0].reply;
+  }
   op.saveFile.reset();
   op.messages.clear();
   EXPECT_EQ(DumpRQ700SeriesMemory(*link, op, runner), kStoppedByOperator);
