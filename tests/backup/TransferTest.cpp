@@ -91,8 +91,10 @@ TEST(BackupRoundTrip, SaveLoadSaveGivesTheSameDocument) {
   }
   sim::Rq750Content before;
   {
-    Rq750OnPty second({}, sim::MakeRq750Content(2, true));
-    before = second.Device().Content();
+    // The content it starts with, made afresh rather than read from the
+    // device while its thread serves.
+    before = sim::MakeRq750Content(2, true);
+    Rq750OnPty second({}, before);
     auto port = second.OpenPort();
     const RunSummary load = RunLoad(*port, a, kAll, 3.2f);
     EXPECT_EQ(load.Text(), "Load completed successfully");

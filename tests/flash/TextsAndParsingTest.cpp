@@ -33,6 +33,9 @@ TEST(DumpLine, DataFillAndMalformedRecords) {
       {"00100000.FF", rc::kSuccess, {0xFF}, 0x1000},
       {"00001002.1234", rc::kSuccess, {0x34, 0x12}, 0x1000},
       {"00000FFF.AABBCCDD", rc::kSuccess, {0xDD, 0xCC, 0xBB, 0xAA}, 0x1000},
+      // A garbled count on a short line is refused without reserving room
+      // for it (FFFFFFFF used to ask for 4 GB before the pairs were read).
+      {"FFFFFFFF:00", bad, {}, 0}, {"7FFFFFFF:", bad, {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -3,10 +3,12 @@
 #include "core/flash/LoadMemoryModel.h"
 
 #include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 
 #include "core/link/CommPort.h"
@@ -38,12 +40,33 @@ bool Fixed8(const std::string& s, std::size_t pos, std::uint32_t& out) {
   return true;
 }
 
+// The dump is written under a hidden temporary name beside the chosen file
+// and renamed over it when the run ends, after it reached the disk. A run
+// that ends with a failure or is stopped still puts what it read under the
+// real name (the dialog tells how many bytes were saved); a process killed
+// or crashing part way leaves an earlier file of that name as it was, never
+// a torn one.
 class DumpFile {
  public:
-  explicit DumpFile(const std::string& path) : f_(std::fopen(path.c_str(), "wb")) {}
+  explicit DumpFile(const std::string& path) : path_(path) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    temp_ = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp_.data());
+    if (fd < 0) return;
+    f_ = ::fdopen(fd, "wb");
+    if (f_ == nullptr) {
+      ::close(fd);
+      ::unlink(temp_.c_str());
+    }
+  }
   ~DumpFile() {
     if (f_) std::fclose(f_);
+    if (!committed_) ::unlink(temp_.c_str());
   }
+  DumpFile(const DumpFile&) = delete;
+  DumpFile& operator=(const DumpFile&) = delete;
   bool IsOpen() const { return f_ != nullptr; }
   bool Write(const void* p, std::size_t n) { return std::fwrite(p, 1, n, f_) == n; }
   // Zero bytes up to `offset`: a hole the file system reads back as zeros.
@@ -69,14 +92,25 @@ class DumpFile {
     }
     return true;
   }
-  bool Close() {
-    const bool ok = std::fclose(f_) == 0;
+  // Flushes to disk and puts the file under its real name; false (the
+  // temporary file removed, an earlier file untouched) when any step fails.
+  // Without it the destructor removes the temporary file.
+  bool Commit() {
+    const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;
+    const bool closed = std::fclose(f_) == 0;
     f_ = nullptr;
-    return ok;
+    if (!flushed || !closed) return false;
+    // mkstemp makes the file private; a dump is an ordinary document.
+    ::chmod(temp_.c_str(), 0644);
+    if (std::rename(temp_.c_str(), path_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
   }
-
  private:
-  std::FILE* f_;
+  std::string path_;
+  std::string temp_;
+  std::FILE* f_ = nullptr;
+  bool committed_ = false;
 };
 
 }  // namespace
@@ -108,6 +142,9 @@ ResultCode ParseDumpLine(const std::string& line, std::uint64_t room, DumpLine& 
   DumpLine result;
   result.count = static_cast<std::uint32_t>(count);
   if (line[sep] == ':') {
+    // Judge the length before reserving room: a garbled count of FFFFFFFF on
+    // a short line must not ask for 4 GB.
+    if ((line.size() - sep - 1) / 2 < result.count) return rc::kDataMismatch;
     result.bytes.resize(result.count);
     for (std::size_t i = 0; i < result.count; ++i) {
       std::uint64_t v = 0;
@@ -147,7 +184,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   // The file is closed before "done" goes out, so whoever hears of the end
   // (a person reading "File saved to", a retry) finds the file complete.
   auto done = [&](ResultCode code) {
-    if (openFile != nullptr && openFile->IsOpen() && !openFile->Close() && code == rc::kSuccess) {
+    if (openFile != nullptr && openFile->IsOpen() && !openFile->Commit() && code == rc::kSuccess) {
       code = rc::kCantWriteOutput;
     }
     if (!stop.load()) {
@@ -173,7 +210,10 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   const std::uint64_t last = start + length - 1;
   for (;;) {
-    if (stop.load()) return rc::kStoppedByProgram;
+    if (stop.load()) {
+      file.Commit();
+      return rc::kStoppedByProgram;
+    }
     events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
                       static_cast<std::uint32_t>(next));
     port.Write(BuildPacket(0, static_cast<std::uint16_t>(next & 0xFFFF), packet_type::kMemoryLine));

@@ -268,7 +268,9 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
     offset += chunk;
   }
   put(":00000001FF\n");
-  if (std::fflush(out) != 0 || std::ferror(out) != 0) ok = false;
+  // On disk before it takes the real name, so even a power cut never leaves
+  // a short file under it.
+  if (std::fflush(out) != 0 || std::ferror(out) != 0 || ::fsync(::fileno(out)) != 0) ok = false;
   if (std::fclose(out) != 0) ok = false;
   if (!ok) {
     std::remove(temp.c_str());

@@ -1,0 +1,266 @@
+// Every file the program writes for the person is there whole or not at all
+// under its final name: a writer is killed with SIGKILL at random moments and
+// the file under the real name must afterwards be the old one, untouched, or
+// one of the new ones, complete.
+//
+// The core writers run in a forked child that writes over and over (two
+// different contents in turn) until it is killed; the dump is written by the
+// CLI reading from the simulator, killed part way through its run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/backup/BackupDocument.h"
+#include "core/formats/MotorolaSRecFile.h"
+#include "core/formats/ProductionImage.h"
+#include "core/platform/SettingsFile.h"
+#include "e2e/Processes.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+using namespace production;
+using namespace backup;
+
+constexpr int kKills = 24;
+
+// What a kill left: the old file, a new one, or something else (a fault).
+struct Outcome {
+  int old = 0;
+  int fresh = 0;
+  int leftovers = 0;  // temporary files a killed write left beside the target
+};
+
+std::string Describe(const std::string& kind, const Outcome& o) {
+  return kind + ": " + std::to_string(kKills) + " kills, old file kept " + std::to_string(o.old) +
+         ", new file whole " + std::to_string(o.fresh) + ", killed mid-write (temporary left) " +
+         std::to_string(o.leftovers);
+}
+
+// Judges the target after one kill against the old content and the complete
+// new contents; counts leftover temporary files and removes them, so the
+// next kill's are counted afresh.
+void Judge(const fs::path& target, const std::string& old, const std::set<std::string>& whole, Outcome& o,
+           int round) {
+  ASSERT_TRUE(fs::exists(target)) << "round " << round << ": the file is gone";
+  const std::string now = ReadFileBytes(target);
+  if (now == old) {
+    ++o.old;
+  } else {
+    ASSERT_TRUE(whole.count(now) == 1) << "round " << round << ": " << target << " holds " << now.size()
+                                       << " bytes, neither the old file nor a complete new one";
+    ++o.fresh;
+  }
+  for (const auto& entry : fs::directory_iterator(target.parent_path())) {
+    // The settings writer's lock file stays by design; it holds nothing.
+    if (entry.path() == target || entry.path().extension() == ".lock") continue;
+    ++o.leftovers;
+    fs::remove(entry.path());
+  }
+}
+
+// Runs `write(n)` for n = 0, 1, 2 ... in a child until it is killed after
+// `delay`; bounded so a child never outlives the test.
+void KillWriterAfter(const std::function<void(int)>& write, std::chrono::microseconds delay) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    for (int n = 0; n < 100000; ++n) write(n);
+    ::_exit(0);
+  }
+  std::this_thread::sleep_for(delay);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+}
+
+// How long one write takes, so the kills spread over a few of them.
+std::chrono::microseconds TimeOf(const std::function<void()>& write) {
+  const auto t0 = Clock::now();
+  write();
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
+}
+
+// Kills the looping writer kKills times at random moments in its first few
+// writes and judges the file after each.
+Outcome KillRepeatedly(const fs::path& target, const std::string& old, const std::set<std::string>& whole,
+                       const std::function<void(int)>& write, std::chrono::microseconds once,
+                       std::uint32_t seed) {
+  std::mt19937 random(seed);
+  // The child needs a moment to start; after that, kills land in its first
+  // few writes, most of them part way through one.
+  std::uniform_int_distribution<long> pick(0, 3 * once.count() + 3000);
+  Outcome o;
+  for (int round = 0; round < kKills; ++round) {
+    WriteFileBytes(target, old);
+    KillWriterAfter(write, std::chrono::microseconds(pick(random)));
+    Judge(target, old, whole, o, round);
+    if (::testing::Test::HasFatalFailure()) return o;
+  }
+  return o;
+}
+
+// Writes a reference with the same writer into a folder of its own.
+std::string Reference(const std::string& name, const std::function<void(const fs::path&)>& write) {
+  const fs::path dir = MakeTempDir("ref");
+  write(dir / name);
+  return ReadFileBytes(dir / name);
+}
+
+TEST(KillWriters, SettingsFileIsOldOrNewNeverTorn) {
+  const fs::path dir = MakeTempDir("settings");
+  const fs::path target = dir / platform::kSettingsFileName;
+  const std::string blobA(150000, 'a'), blobB(150000, 'b');
+  const auto writeBlob = [&](const fs::path& p, const std::string& blob) {
+    platform::SettingsFile f(p);
+    ASSERT_TRUE(f.Write("Port Settings", "Port", std::string("COM1")));
+    ASSERT_TRUE(f.Write("Window Settings", "Blob", blob));
+  };
+  const std::string old = Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, "old"); });
+  const std::set<std::string> whole = {Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobA); }),
+                                       Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobB); })};
+  platform::SettingsFile file(target);
+  const auto write = [&](int n) { file.Write("Window Settings", "Blob", n % 2 ? blobB : blobA); };
+  WriteFileBytes(target, old);
+  const auto once = TimeOf([&] { write(0); });
+  const Outcome o = KillRepeatedly(target, old, whole, write, once, 14);
+  std::printf("%s\n", Describe("settings", o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+  EXPECT_GT(o.fresh, 0) << "no kill came after a complete write (one write " << once.count() << " us)";
+}
+
+// A production image from generated S-records; `seed` varies its bytes.
+std::unique_ptr<MotorolaSRecFile> Production(const fs::path& dir, std::uint32_t seed) {
+  SRecText s;
+  const std::vector<std::uint8_t> bytes = PseudoRandomBytes(0x20000, seed);
+  // Word addresses: 16 words carry 32 bytes.
+  for (std::uint32_t i = 0; i < bytes.size() / 32; ++i) {
+    s.Record(3, i * 16, std::span<const std::uint8_t>(bytes.data() + i * 32, 32));
+  }
+  s.Record(7, 0);
+  const fs::path src = dir / ("image" + std::to_string(seed) + ".s");
+  s.WriteTo(src);
+  auto image = std::make_unique<MotorolaSRecFile>(src, kAppBase, kAppEnd);
+  EXPECT_EQ(image->OpenFile(), rc::kFileOk);
+  EXPECT_EQ(image->AllocateImage(), rc::kFileOk);
+  EXPECT_EQ(image->LoadSRecords(0, kAppRegionTwoBase, 0), rc::kFileOk);
+  image->CloseFile();
+  return image;
+}
+
+TEST(KillWriters, FlashMemoryFileIsOldOrNewNeverTorn) {
+  const fs::path src = MakeTempDir("srec");
+  const auto a = Production(src, 3), b = Production(src, 4);
+  const fs::path dir = MakeTempDir("fmf");
+  const fs::path target = dir / "APP.FMF";
+  const auto writeWith = [](const MotorolaSRecFile& image, const fs::path& p) {
+    ASSERT_EQ(image.WriteFlashMemoryFile(p, 0, false), rc::kFileOk);
+  };
+  const std::set<std::string> whole = {Reference("APP.FMF", [&](const fs::path& p) { writeWith(*a, p); }),
+                                       Reference("APP.FMF", [&](const fs::path& p) { writeWith(*b, p); })};
+  ASSERT_EQ(whole.size(), 2u);
+  const auto write = [&](int n) { (n % 2 ? b : a)->WriteFlashMemoryFile(target, 0, false); };
+  const auto once = TimeOf([&] { write(0); });
+  const Outcome o = KillRepeatedly(target, "an older flash memory file\n", whole, write, once, 15);
+  std::printf("%s\n", Describe("flash memory file", o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+}
+
+// A backup document of `n` parameters with values marked by `tag`.
+void FillBackup(tinyxml2::XMLDocument& doc, char tag, int n) {
+  WriteIdentity(doc, {"RQ750", "3.10", "2.07"});
+  tinyxml2::XMLElement* setup = OpenSection(doc, kSetup);
+  for (int i = 0; i < n; ++i) AddParameter(setup, "P" + std::to_string(i) + "$" + std::string(20, tag) + "$0");
+}
+
+TEST(KillWriters, BackupFileIsOldOrNewNeverTorn) {
+  tinyxml2::XMLDocument a, b;
+  FillBackup(a, 'a', 4000);
+  FillBackup(b, 'b', 4000);
+  const auto save = [](tinyxml2::XMLDocument& doc, const fs::path& p) {
+    std::string error;
+    ASSERT_TRUE(SaveBackupFile(doc, p.string(), error)) << error;
+  };
+  const std::set<std::string> whole = {Reference("backup.xml", [&](const fs::path& p) { save(a, p); }),
+                                       Reference("backup.xml", [&](const fs::path& p) { save(b, p); })};
+  const fs::path dir = MakeTempDir("xml");
+  const fs::path target = dir / "backup.xml";
+  const auto write = [&](int n) {
+    std::string error;
+    SaveBackupFile(n % 2 ? b : a, target.string(), error);
+  };
+  const auto once = TimeOf([&] { write(0); });
+  const Outcome o = KillRepeatedly(target, "<Quor_Backup><Old/></Quor_Backup>\n", whole, write, once, 16);
+  std::printf("%s\n", Describe("backup file", o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+}
+
+// The dump: the CLI reads the simulator's memory into a file and is killed
+// part way; the file under the chosen name is the earlier one or the whole
+// dump.
+TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
+  const fs::path work = MakeTempDir("dump");
+  SimProcess sim({"--tcp", "127.0.0.1:0", "--range", "00000000:0001FFFF"}, work);
+  const fs::path dir = MakeTempDir("bin");
+  const fs::path target = dir / "memory.Bin";
+  const std::vector<std::string> argv{TARNVALE_CLI_PATH, "dump", target.string(), "--port", sim.Port()};
+
+  // RAM filled with varied bytes first, so the dump is many lines of data
+  // rather than one fill.
+  const std::vector<std::uint8_t> memory = PseudoRandomBytes(0x20000, 9);
+  WriteHexImage(work / "ram.hex", 0, memory);
+  const RunResult load = RunCommand({TARNVALE_CLI_PATH, "load", (work / "ram.hex").string(), "--port", sim.Port()}, work);
+  ASSERT_EQ(load.exitCode, 0) << load.err;
+  // The second of two complete runs gives the time a dump takes (the first
+  // also pays for the simulator's start).
+  ASSERT_EQ(RunCommand(argv, work).exitCode, 0);
+  const auto t0 = Clock::now();
+  const RunResult second = RunCommand(argv, work);
+  const auto once = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  const std::string whole = ReadFileBytes(target);
+  ASSERT_EQ(whole, std::string(memory.begin(), memory.end()));
+
+  const std::string old = "an earlier dump";
+  std::mt19937 random(17);
+  // Kills spread over the run: before the CLI opened the file, while it
+  // reads, and now and then after it finished.
+  std::uniform_int_distribution<long> pick(0, once.count());
+  Outcome o;
+  for (int round = 0; round < kKills; ++round) {
+    WriteFileBytes(target, old);
+    const int out = OpenForWriting(work / "kill-out.txt"), err = OpenForWriting(work / "kill-err.txt");
+    const pid_t pid = Spawn(argv, out, err);
+    ::close(out);
+    ::close(err);
+    std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    Judge(target, old, {whole}, o, round);
+    if (HasFatalFailure()) break;
+  }
+  std::printf("%s (one dump %lld ms)\n", Describe("dump", o).c_str(),
+              static_cast<long long>(once.count() / 1000));
+  EXPECT_EQ(o.old + o.fresh, kKills);
+  EXPECT_GT(o.old, 0) << "no kill landed before the dump was complete";
+  EXPECT_GT(o.leftovers, 0) << "no kill landed while the dump was being written";
+}
+
+}  // namespace
+}  // namespace tarnvale::test
