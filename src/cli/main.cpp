@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterControllerCommands(app);
   tarnvale::cli::RegisterBackupCommands(app);
   tarnvale::cli::RegisterBoxCommands(app);
+  tarnvale::cli::RegisterTn835Commands(app);
   CLI11_PARSE(app, argc, argv);
   return tarnvale::cli::kExitOk;
 }

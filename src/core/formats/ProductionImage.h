@@ -44,6 +44,13 @@ struct ProductionImageOptions {
   char hardwareRevision = 0;  // boot only: first character of the revision
 };
 
+// What a conversion stamped into the image, for the record of the unit.
+struct ProductionImageFacts {
+  BuildStamp stamp;          // all zero when the file time could not be read
+  bool stampRead = false;
+  std::uint32_t imageSum = 0;
+};
+
 // The version text of a loaded production image: length byte and
 // characters, a length above 15 counting as 15.
 std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t offset);
@@ -56,6 +63,7 @@ std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t o
 ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
                                   const std::filesystem::path& fmfPath,
                                   const ProductionImageOptions& options, std::string& version,
-                                  std::filesystem::path* written = nullptr);
+                                  std::filesystem::path* written = nullptr,
+                                  ProductionImageFacts* facts = nullptr);
 
 }  // namespace tarnvale
