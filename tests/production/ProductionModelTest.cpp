@@ -265,6 +265,33 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   EXPECT_EQ(lines[2]["model"], "EF");
 }
 
+TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
+  WriteApplicationSRec(AppSource(5, ""), "V5");
+  struct Case {
+    bool readable;
+    std::uint8_t hour;
+  };
+  for (const Case c : {Case{false, 0}, Case{true, 7}}) {
+    options_.readStamp = [c](const std::filesystem::path&, BuildStamp& stamp) {
+      stamp = BuildStamp{7, 8, 9, 10, 11, 2025};
+      return c.readable;
+    };
+    ProductionModel model(Sources(temp_), 5, options_);
+    LinkState link(settings_, &op_);
+    runner_.requests.clear();
+    ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
+    ASSERT_EQ(runner_.requests.size(), 1u);  // still converted and programmed
+    const auto image = LoadFmf(runner_.requests[0].path, 0, 0x21FFF, 2);
+    const std::array<std::uint8_t, 7> zero{};
+    const std::array<std::uint8_t, 7> stamped{7, 8, 9, 10, 11, 2025 & 0xFF, 2025 >> 8};
+    EXPECT_TRUE(std::equal(image.begin() + 0x1FFD4, image.begin() + 0x1FFDB,
+                           (c.readable ? stamped : zero).begin()))
+        << c.readable;
+    ASSERT_TRUE(model.LastRecord().stamp.has_value());
+    EXPECT_EQ(model.LastRecord().stamp->hour, c.hour);
+  }
+}
+
 TEST_F(ProductionModelTest, BoxUnpluggedStopsBootBeforeAnyFile) {
   const auto temp = temp_ / "TN835 Boot.FMF";
   test::WriteFileBytes(temp, "old");

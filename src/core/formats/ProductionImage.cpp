@@ -27,7 +27,9 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
   if (loaded != rc::kFileOk) return loaded;
 
   BuildStamp stamp;
-  const bool stampRead = ReadBuildStamp(srecPath, stamp);  // all zero when unreadable
+  const bool stampRead = options.readStamp ? options.readStamp(srecPath, stamp)
+                                           : ReadBuildStamp(srecPath, stamp);
+  if (!stampRead) stamp = BuildStamp{};  // all zero when the time cannot be read
   if (boot) {
     image.WriteBuildStamp(stamp, kBootStampOffset);
     std::array<std::uint8_t, 1 + kSerialMax> serial{};

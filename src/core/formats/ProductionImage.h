@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "core/formats/MotorolaSRecFile.h"
@@ -42,6 +43,8 @@ struct ProductionImageOptions {
   std::string modelCode;      // application only: up to 16 characters, zero-filled
   std::string serialNumber;   // boot only: 1 to 15 characters
   char hardwareRevision = 0;  // boot only: first character of the revision
+  // Reads the S-record file's stamp; absent: ReadBuildStamp.
+  std::function<bool(const std::filesystem::path&, BuildStamp&)> readStamp;
 };
 
 // What a conversion stamped into the image, for the record of the unit.

@@ -196,6 +196,7 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
 
   ProductionImageOptions image;
   image.kind = kind;
+  image.readStamp = options_.readStamp;
   if (kind == ProductionImageKind::Application) image.modelCode = Tn835ModelCode(modelIndex_);
   if (boot) {
     image.serialNumber = serial_;

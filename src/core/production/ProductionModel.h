@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -87,6 +88,8 @@ struct ProductionOptions {
   std::optional<std::filesystem::path> logFile;     // default: temp folder + production-log.jsonl
   std::string navNumber;                            // for the record
   std::string shareRoot;                            // default: TARNVALE_SHARE_ROOT or /mnt
+  // Reads a source file's build stamp (default: its last-write time).
+  std::function<bool(const std::filesystem::path&, BuildStamp&)> readStamp;
 };
 
 class ProductionModel {
