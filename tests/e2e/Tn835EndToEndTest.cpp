@@ -156,11 +156,21 @@ TEST_F(Tn835EndToEnd, WrongJtagIdAndMissingFileFailWithTheirStatus) {
   const RunResult model = Cli({"program-application", "--model", "XY", "--port", controller});
   EXPECT_EQ(model.exitCode, 2);
 
+  sim->Stop();
+
+  // The cable off: no ID at all is a link fault, and the record keeps none.
+  auto noJtag = Bench({"--no-jtag"});
+  const RunResult silent = Cli({"program-boot", "--serial", "1", "--hw-rev", "A", "--programmer-port",
+                                After(noJtag->Lines()[1]), "--boot-file", (dir_ / "boot.S").string()});
+  EXPECT_EQ(silent.exitCode, 4) << silent.out << silent.err;
+
   const auto lines = LogLines(dir_ / "log.jsonl");
-  ASSERT_EQ(lines.size(), 2u);  // a refused argument programs nothing and logs nothing
+  ASSERT_EQ(lines.size(), 3u);  // a refused argument programs nothing and logs nothing
   EXPECT_EQ(lines[0]["result"], "D");
   EXPECT_EQ(lines[0]["jtag_id"], "0x28270013");
   EXPECT_EQ(lines[1]["result"], "4");
+  EXPECT_EQ(lines[2]["result"], "A");
+  EXPECT_TRUE(lines[2]["jtag_id"].is_null());
 }
 
 // The engine behind a programming dialog: the erase wait, then the stream.

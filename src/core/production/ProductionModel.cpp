@@ -289,7 +289,8 @@ ResultCode ProductionModel::ProgramBoot(LinkState& link, Operator& op, JobRunner
   BoxLink box(*link.ProgrammerPort(), options_.boxTimings, TheClock());
   const ResultCode check = box.CheckTn835Id(id);
   jtagText_ = JtagIdField(id);
-  record_.jtagId = id;
+  // With no reply at all there is no ID to keep in the record.
+  if (check != rc::kTooFewBytes) record_.jtagId = id;
   if (check != rc::kSuccess) return finish(Stop(op, InvalidTn835JtagText(id), check));
   return finish(ConvertAndProgram(ProductionImageKind::Boot, *link.ProgrammerPort(), op, runner));
 }

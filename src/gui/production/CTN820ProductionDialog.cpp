@@ -49,7 +49,8 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   model_ = std::make_unique<ProductionModel>(ProductionSources::FromSettings(settings), generation,
                                              options);
   setWindowTitle(QString::fromLatin1(production_text::kDialogTitle));
-  setMinimumWidth(720);
+  // Wide enough for the server paths and each note on one line.
+  setMinimumWidth(900);
   auto* layout = new QVBoxLayout(this);
 
   auto* top = new QHBoxLayout;
@@ -134,6 +135,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   connect(programTest, &QPushButton::clicked, this, [this] { Run(&ProductionModel::ProgramTest); });
   connect(exit, &QPushButton::clicked, this, &QDialog::accept);
   ShowFields();
+  serial_->setFocus();  // the serial number is what the operator types first
 }
 
 CTN820ProductionDialog::~CTN820ProductionDialog() = default;
