@@ -42,5 +42,6 @@ void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump
 void RegisterBackupCommands(CLI::App& app);      // backup save|load|diff, serial-test
 void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
 void RegisterSettingsCommands(CLI::App& app);    // settings list, get, set, path
+void RegisterTn835Commands(CLI::App& app);       // tn835 program-boot|program-application|program-test
 
 }  // namespace tarnvale::cli

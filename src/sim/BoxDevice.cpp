@@ -5,6 +5,7 @@
 
 #include "core/programmer/BoxCommands.h"
 #include "core/protocol/Packet.h"
+#include "sim/Tn835Device.h"
 
 namespace tarnvale::sim {
 namespace {
@@ -204,7 +205,9 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
   const std::uint8_t* data = packet_.data() + 4;
   const std::size_t before = out.size();
 
-  switch (type) {
+  if (target_ == 6 && tn835_ != nullptr && tn835_->HandlePacket(type, address, data, count, out)) {
+    // answered by the TN835 CPU
+  } else switch (type) {
     case box_type::kSelectTarget: {
       const int t = address & 0xFF;
       const bool known = t == 2 || t == 3 || t == 4 || t == 6;

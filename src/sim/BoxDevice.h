@@ -48,9 +48,15 @@ bool ParseStuck(const std::string& text, std::pair<int, bool>& out, std::string&
 bool ParseShort(const std::string& text, std::pair<int, int>& out, std::string& error);
 bool ParseRamFail(const std::string& text, BoxOptions& options, std::string& error);
 
+class Tn835Cpu;
+
 class BoxDevice : public SimDevice {
  public:
   explicit BoxDevice(BoxOptions options);
+
+  // The TN835 CPU on the JTAG cable: while target 6 is selected it takes the
+  // programming packets. Without one they are only acknowledged.
+  void AttachTn835(Tn835Cpu* cpu) { tn835_ = cpu; }
 
   void Feed(const std::uint8_t* bytes, std::size_t n, std::vector<SimOutput>& out) override;
   void ResetLink() override;
@@ -80,6 +86,7 @@ class BoxDevice : public SimDevice {
   std::uint8_t lineTest_ = 0;
   std::uint32_t driveImages_ = 0;
   PinImage driven_ = PinImage::Initial();
+  Tn835Cpu* tn835_ = nullptr;
 };
 
 // A framed record ':' count addrHi addrLo type data checksum.

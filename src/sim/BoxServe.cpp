@@ -1,5 +1,7 @@
 #include "sim/BoxServe.h"
 
+#include "sim/Tn835Device.h"
+
 #include <ostream>
 #include <thread>
 
@@ -8,6 +10,8 @@ namespace tarnvale::sim {
 int ServeBox(const BoxOptions& box, const LinkOptions& link, int stopFd, std::ostream& out,
              std::ostream& err) {
   BoxDevice device(box);
+  Tn835Cpu tn835;
+  device.AttachTn835(&tn835);
   SimLink sim(device, link);
   std::string endpoint, error;
   if (!sim.Open(endpoint, error)) {
@@ -24,6 +28,8 @@ int ServeBench(const DeviceOptions& controller, const BoxOptions& box, const Lin
                int stopFd, std::ostream& out, std::ostream& err) {
   Rq700Device rq(controller);
   BoxDevice programmer(box);
+  Tn835Cpu tn835;
+  programmer.AttachTn835(&tn835);
   // Each endpoint on its own ephemeral port when serving TCP.
   LinkOptions each = link;
   each.port = 0;

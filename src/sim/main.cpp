@@ -9,8 +9,10 @@
 //   tarnvale-sim box [--pty | --tcp ADDR:PORT] [options]
 //       The Universal Programmer box with an 80386EX CPU board on its JTAG
 //       cable (board faults injectable); first line as for rq700.
-//   tarnvale-sim bench [--tcp] [options]
-//       An RQ700 controller and the box from one process on two endpoints;
+//   tarnvale-sim tn835 [--pty | --tcp ADDR:PORT] [options]
+//       A TN835 controller taking its application and test images.
+//   tarnvale-sim bench [--tcp] [--controller rq700|tn835] [options]
+//       A controller and the box from one process on two endpoints;
 //       the first two lines are "controller <endpoint>" and "programmer <endpoint>".
 //   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
 //       Writes a demonstration flash memory file.
@@ -28,6 +30,7 @@
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Command.h"
 #include "sim/SimLink.h"
+#include "sim/Tn835Command.h"
 #include "core/formats/IntelHexFile.h"
 
 namespace {
@@ -294,6 +297,12 @@ int main(int argc, char** argv) {
   bench->add_flag("--tcp", benchTcp, "Serve both on loopback TCP ports instead of ptys");
   bench->add_option("--controller-revision", benchRevision, "The controller's CPU board revision");
   AddBoxOptions(bench, benchArgs, false);
+  std::string benchController = "rq700", benchSaveFlash, benchSaveBoot;
+  bench->add_option("--controller", benchController, "The controller on the bench: rq700 (default) or tn835")
+      ->check(CLI::IsMember({"rq700", "tn835"}));
+  bench->add_option("--save-flash", benchSaveFlash, "tn835: write the controller's flash to this file at exit");
+  bench->add_option("--save-boot", benchSaveBoot, "tn835: write the TN835 CPU's boot flash to this file at exit");
+  tarnvale::sim::Tn835Command tn835(app);
 
   auto* mk = app.add_subcommand("make-image", "Write a demonstration flash memory file");
   std::string out;
@@ -324,6 +333,10 @@ int main(int argc, char** argv) {
     InstallStopSignals();
     if (boxCmd->parsed()) return ServeBox(a.options, link, g_stopPipe[0], std::cout, std::cerr);
     link.tcp = benchTcp;
+    if (benchController == "tn835") {
+      return ServeTn835Bench(Tn835Options{}, a.options, link, g_stopPipe[0], benchSaveFlash,
+                             benchSaveBoot, std::cout, std::cerr);
+    }
     DeviceOptions controller;
     if (!benchRevision.empty()) controller.revision = benchRevision[0];
     return ServeBench(controller, a.options, link, g_stopPipe[0], std::cout, std::cerr);
@@ -339,6 +352,10 @@ int main(int argc, char** argv) {
   }
 
   if (rq750.Parsed()) return rq750.Run();
+  if (tn835.Parsed()) {
+    InstallStopSignals();
+    return tn835.Run(g_stopPipe[0]);
+  }
 
   if (!flashBase.empty() && !ParseHex32(flashBase, opts.flashBase)) {
     std::cerr << "--flash-base wants a hex address\n";

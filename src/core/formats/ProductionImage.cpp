@@ -16,7 +16,8 @@ std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t o
 ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
                                   const std::filesystem::path& fmfPath,
                                   const ProductionImageOptions& options, std::string& version,
-                                  std::filesystem::path* written, FileFailure* failure) {
+                                  std::filesystem::path* written, FileFailure* failure,
+                                  ProductionImageFacts* facts) {
   using namespace production;
   const bool boot = options.kind == ProductionImageKind::Boot;
   MotorolaSRecFile image(srecPath, boot ? kBootBase : kAppBase, boot ? kBootEnd : kAppEnd);
@@ -30,7 +31,9 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
   }
 
   BuildStamp stamp;
-  ReadBuildStamp(srecPath, stamp);  // all zero when the time cannot be read
+  const bool stampRead = options.readStamp ? options.readStamp(srecPath, stamp)
+                                           : ReadBuildStamp(srecPath, stamp);
+  if (!stampRead) stamp = BuildStamp{};  // all zero when the time cannot be read
   if (boot) {
     image.WriteBuildStamp(stamp, kBootStampOffset);
     std::array<std::uint8_t, 1 + kSerialMax> serial{};
@@ -52,6 +55,16 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
     image.WriteBuildStamp(stamp, kAppStampOffset);
     image.WriteImageSum(kAppSumOffset);
     version = ProductionVersionText(image, kAppVersionOffset);
+  }
+  if (facts != nullptr) {
+    facts->stamp = stamp;
+    facts->stampRead = stampRead;
+    const auto sum = image.ImageBytesAt(boot ? kBootSumOffset : kAppSumOffset);
+    facts->imageSum = sum.size() >= 4 ? static_cast<std::uint32_t>(sum[0]) |
+                                            static_cast<std::uint32_t>(sum[1]) << 8 |
+                                            static_cast<std::uint32_t>(sum[2]) << 16 |
+                                            static_cast<std::uint32_t>(sum[3]) << 24
+                                      : 0;
   }
   return boot ? image.WriteFlashMemoryFile(fmfPath, kBootBase, false, written)
               : image.WriteFlashMemoryFile(fmfPath, 0, true, written);

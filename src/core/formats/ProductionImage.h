@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "core/formats/MotorolaSRecFile.h"
@@ -42,6 +43,15 @@ struct ProductionImageOptions {
   std::string modelCode;      // application only: up to 16 characters, zero-filled
   std::string serialNumber;   // boot only: 1 to 15 characters
   char hardwareRevision = 0;  // boot only: first character of the revision
+  // Reads the S-record file's stamp; absent: ReadBuildStamp.
+  std::function<bool(const std::filesystem::path&, BuildStamp&)> readStamp;
+};
+
+// What a conversion stamped into the image, for the record of the unit.
+struct ProductionImageFacts {
+  BuildStamp stamp;          // all zero when the file time could not be read
+  bool stampRead = false;
+  std::uint32_t imageSum = 0;
 };
 
 // The version text of a loaded production image: length byte and
@@ -57,6 +67,7 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
                                   const std::filesystem::path& fmfPath,
                                   const ProductionImageOptions& options, std::string& version,
                                   std::filesystem::path* written = nullptr,
-                                  FileFailure* failure = nullptr);
+                                  FileFailure* failure = nullptr,
+                                  ProductionImageFacts* facts = nullptr);
 
 }  // namespace tarnvale

@@ -7,6 +7,7 @@
 #include "gui/flash/FlashCommands.h"
 #include "gui/tools/CSerialTest.h"
 #include "gui/programmer/ProgrammerCommands.h"
+#include "gui/production/ProductionCommands.h"
 
 namespace tarnvale::gui {
 
@@ -15,6 +16,7 @@ void InstallFeatureCommands(CMainFrame& frame) {
   InstallBackupCommands(frame);
   InstallToolCommands(frame);
   InstallProgrammerCommands(frame);
+  InstallProductionCommands(frame);
 }
 
 }  // namespace tarnvale::gui

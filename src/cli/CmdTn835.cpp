@@ -1,0 +1,209 @@
+// tn835 program-boot | program-application | program-test: the TN835
+// production buttons for line automation. They read the same production
+// settings, write the same temporary flash memory files and the same line of
+// the production log as the GUI's production dialog.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "cli/CliOperator.h"
+#include "cli/Commands.h"
+#include "cli/Progress.h"
+#include "core/production/ProductionModel.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+
+namespace tarnvale::cli {
+namespace {
+
+struct Tn835Args {
+  std::string port;
+  std::string programmerPort;
+  std::uint32_t baud = 0;
+  int generation = 5;
+  std::string appPath, bootFile, testPath;
+  std::string logFile;
+  std::string nav;
+  std::string progress = "auto";
+  // program-boot
+  std::string serial, revision;
+  // program-application
+  std::string model = "0";
+};
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+// The model list index of "CODE" or "INDEX": a number is an index, anything
+// else the model code ("EF", "PR", ...) or the folder name ("TN835", "NT835").
+int ModelIndexOf(const std::string& text) {
+  const auto& models = Tn835Models();
+  if (!text.empty() && text.size() <= 2 &&
+      std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    const int index = std::stoi(text);
+    return index < static_cast<int>(models.size()) ? index : -1;
+  }
+  for (std::size_t i = 0; i < models.size(); ++i) {
+    std::string folder = models[i].folder;
+    folder.pop_back();  // the trailing backslash
+    if ((!text.empty() && text == models[i].code) || text == folder) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The exit status of a run's result.
+int ExitFor(ResultCode code) {
+  switch (code) {
+    case rc::kSuccess: return kExitOk;
+    case rc::kPortOpenFailed: return kExitPort;
+    case rc::kTimeout:
+    case rc::kTooFewBytes:
+    case rc::kProgrammingTimeout: return kExitTimeout;
+    case rc::kCantOpenInput:
+    case rc::kCantOpenOutput:
+    case rc::kCantWriteOutput:
+    case rc::kInvalidHexFile:
+    case rc::kErrorInHexFile: return kExitBadFile;
+    case kStoppedByOperator: return kExitUsage;
+    default: return kExitFailure;
+  }
+}
+
+enum class Button { Boot, Application, Test };
+
+void Run(const Tn835Args& args, Button button) {
+  const ProgressStyle style =
+      ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+  CliOperator op(std::cout, std::cerr);
+  op.SetJson(style == ProgressStyle::Json);
+  int modelIndex = 0;
+  if (button == Button::Application) {
+    modelIndex = ModelIndexOf(args.model);
+    if (modelIndex < 0) {
+      std::cerr << "--model wants a model code (EF, N, K, B, M, R, PR, Z, F, G, TN835, NT835) "
+                   "or a list index 0 to 11: "
+                << args.model << std::endl;
+      throw CLI::RuntimeError(kExitUsage);
+    }
+  }
+  const std::string appPath = Absolute(args.appPath), bootFile = Absolute(args.bootFile),
+                    testPath = Absolute(args.testPath), logFile = Absolute(args.logFile);
+
+  // Loading the settings moves the working directory to the temp folder;
+  // the paths above were made absolute first.
+  ConfigData settings;
+  settings.Load();
+  if (!args.port.empty()) settings.SetCOMPort(args.port);
+  if (!args.programmerPort.empty()) settings.SetAuxCOMPort(args.programmerPort);
+  if (args.baud != 0) {
+    settings.SetBaudRate(args.baud);
+    settings.SetAuxBaudRate(args.baud);
+  }
+  ProductionOptions options;
+  options.navNumber = args.nav;
+  if (!logFile.empty()) options.logFile = logFile;
+  ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);
+  if (!appPath.empty()) model.OverrideApplicationPath(appPath);
+  if (!bootFile.empty()) model.OverrideBootPath(bootFile);
+  if (!testPath.empty()) model.OverrideTestPath(testPath);
+  model.SelectModel(modelIndex);
+  model.SetSerialNumber(args.serial);
+  model.SetHardwareRevision(args.revision);
+
+  LinkState link(settings, &op);
+  link.BeginCommand();
+  CliJobRunner runner(op, style, std::cout, std::cerr);
+  ResultCode code = rc::kSuccess;
+  switch (button) {
+    case Button::Boot: code = model.ProgramBoot(link, op, runner); break;
+    case Button::Application: code = model.ProgramApplication(link, op, runner); break;
+    case Button::Test: code = model.ProgramTest(link, op, runner); break;
+  }
+  // A command line run ends here: there is no terminal to hand the
+  // controller port back to.
+  if (CommPort* p = link.ProgrammerPort()) p->Close();
+  if (CommPort* p = link.PrimaryPort()) p->Close();
+
+  const ProductionLogRecord& record = model.LastRecord();
+  if (style != ProgressStyle::Json) {
+    std::cout << "Image:    " << record.imageKind << " (" << record.sourcePath << ")\n";
+    if (!record.version.empty()) std::cout << "Version:  " << record.version << "\n";
+    if (record.jtagId) std::cout << "JTAG ID:  " << model.JtagIdText() << "\n";
+    std::cout << "Result:   " << record.resultText << std::endl;
+  }
+  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitFor(code));
+  // The unit was programmed but its record is missing: the line must know.
+  if (!model.LastLogError().empty()) throw CLI::RuntimeError(kExitBadFile);
+}
+
+void AddCommonOptions(CLI::App* cmd, Tn835Args& args, Button button) {
+  cmd->add_option("--generation", args.generation, "Product generation 4 or 5 (default 5)")
+      ->check(CLI::IsMember({4, 5}));
+  if (button == Button::Boot) {
+    cmd->add_option("--programmer-port", args.programmerPort,
+                    "Universal Programmer port: a device path, COMn, or A.B.C.D[:PORT] "
+                    "(default: the stored programmer port)");
+    cmd->add_option("--boot-file", args.bootFile, "Boot S-record file (default: from the settings)");
+  } else {
+    cmd->add_option("--port", args.port,
+                    "Controller port: a device path, COMn, or A.B.C.D[:PORT] (default: the "
+                    "stored primary port)");
+  }
+  if (button == Button::Application) {
+    cmd->add_option("--app-path", args.appPath,
+                    "Application S-record file (default: from the settings, generation and model)");
+  }
+  if (button == Button::Test) {
+    cmd->add_option("--test-path", args.testPath,
+                    "Test S-record file (default: from the settings and generation)");
+  }
+  cmd->add_option("--baud", args.baud, "Baud rate of the port (default: the stored one)");
+  cmd->add_option("--nav", args.nav, "Part (NAV) number of the unit, for the production log");
+  cmd->add_option("--log", args.logFile,
+                  "Production log to append to (default: production-log.jsonl in the temp folder)");
+  cmd->add_option("--progress", args.progress, "auto (bar on a terminal), plain, bar or json")
+      ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
+}
+
+}  // namespace
+
+void RegisterTn835Commands(CLI::App& app) {
+  auto* group = app.add_subcommand("tn835", "TN835 production programming: boot, application and test images");
+  group->require_subcommand(1);
+
+  auto bootArgs = std::make_shared<Tn835Args>();
+  auto* boot = group->add_subcommand("program-boot", "Program Boot: the boot image through the box and the JTAG port");
+  boot->add_option("--serial", bootArgs->serial, "Serial number, at most 15 characters")
+      ->required()
+      ->check([](const std::string& s) {
+        return s.size() <= 15 ? std::string() : std::string("at most 15 characters");
+      });
+  boot->add_option("--hw-rev", bootArgs->revision, "8251 hardware revision, one character")
+      ->required()
+      ->check([](const std::string& s) {
+        return s.size() == 1 ? std::string() : std::string("one character");
+      });
+  AddCommonOptions(boot, *bootArgs, Button::Boot);
+  boot->callback([bootArgs] { Run(*bootArgs, Button::Boot); });
+
+  auto appArgs = std::make_shared<Tn835Args>();
+  auto* application = group->add_subcommand("program-application", "Program Application: the application image over RS-485");
+  application->add_option("--model", appArgs->model, "Model code (EF, PR, ...) or list index 0-11 (default 0)");
+  AddCommonOptions(application, *appArgs, Button::Application);
+  application->callback([appArgs] { Run(*appArgs, Button::Application); });
+
+  auto testArgs = std::make_shared<Tn835Args>();
+  auto* test = group->add_subcommand("program-test", "Program Test: the burn-in test image over RS-485");
+  AddCommonOptions(test, *testArgs, Button::Test);
+  test->callback([testArgs] { Run(*testArgs, Button::Test); });
+}
+
+}  // namespace tarnvale::cli

@@ -1,0 +1,54 @@
+#pragma once
+// The record of every unit programmed on the line: one JSON object per
+// "Program ..." run, appended as one line to "production-log.jsonl".
+//
+// Each line is written with a single write() to a file opened for append,
+// so lines from several stations or runs never interleave. A failed append
+// is returned with its reason; callers tell the operator.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/formats/BuildStamp.h"
+#include "core/result/ResultCode.h"
+
+namespace tarnvale {
+
+inline constexpr const char* kProductionLogName = "production-log.jsonl";
+
+struct ProductionLogRecord {
+  std::string time;          // UTC, ISO 8601 ("2026-12-06T17:02:03Z")
+  std::string station;       // host name
+  std::string generation;    // "4" or "5"
+  std::string navNumber;     // empty when no number was asked for
+  std::string modelCode;     // application runs; empty otherwise
+  std::string modelText;
+  std::string serialNumber;  // boot runs
+  std::string hardwareRevision;
+  std::string imageKind;     // "boot", "application", "test"
+  std::string sourcePath;    // the S-record file opened
+  std::optional<BuildStamp> stamp;         // when the image was stamped
+  std::optional<std::uint32_t> imageSum;
+  std::string version;
+  std::optional<std::uint32_t> jtagId;     // boot runs that read one
+  ResultCode result = 0;
+  std::string resultText;
+  double elapsedSeconds = 0;
+};
+
+// "YYYY-MM-DDTHH:MM:SSZ" of a moment.
+std::string IsoUtcTime(std::time_t when);
+// The host name, or "unknown".
+std::string StationName();
+
+// The record as one JSON object without a line end.
+std::string ProductionLogLine(const ProductionLogRecord& record);
+
+// Appends the record's line and a line feed with one write. Empty on
+// success, else the reason (naming the file).
+std::string AppendProductionLog(const std::filesystem::path& file,
+                                const ProductionLogRecord& record);
+
+}  // namespace tarnvale

@@ -1,0 +1,294 @@
+#include "core/production/ProductionModel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+#include "core/formats/TN820HexFile.h"
+#include "core/link/CommPort.h"
+#include "core/operator/Operator.h"
+#include "core/operator/ShowResult.h"
+#include "core/production/SharePath.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+
+namespace tarnvale {
+namespace {
+
+constexpr std::array<Tn835Model, kTn835ModelCount> kModels = {{
+    {"EF ( NT835EF Panel Mount )", "EF", "EF\\"},
+    {"N ( TN835N Consolet )", "N", "N\\"},
+    {"K ( TN835K Consolet )", "K", "K\\"},
+    {"B ( TN835B Consolet )", "B", "B\\"},
+    {"M ( TN835M Consolet )", "M", "M\\"},
+    {"R ( TN835R Consolet)", "R", "R\\"},
+    {"PR ( NT835PR Panel Mount)", "PR", "PR\\"},
+    {"Z ( TN835Z Consolet )", "Z", "Z\\"},
+    {"F ( TN835F Consolet )", "F", "F\\"},
+    {"G ( TN835G Consolet )", "G", "G\\"},
+    {"TN835 ( Consolet )", "", "TN835\\"},
+    {"NT835 ( Panel Mount )", "  ", "NT835\\"},
+}};
+
+std::string Capitals(const std::string& text, std::size_t limit) {
+  std::string out = text.substr(0, std::min(text.size(), limit));
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+const char* KindName(ProductionImageKind kind) {
+  switch (kind) {
+    case ProductionImageKind::Boot: return "boot";
+    case ProductionImageKind::Test: return "test";
+    default: return "application";
+  }
+}
+
+}  // namespace
+
+const std::array<Tn835Model, kTn835ModelCount>& Tn835Models() { return kModels; }
+
+std::string Tn835ModelCode(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kModels.size()) return "  ";
+  return kModels[static_cast<std::size_t>(index)].code;
+}
+
+std::string InvalidTn835JtagText(std::uint32_t id) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "Invalid JTAG ID 0x%X for TN820, should read 0x%x", id,
+                kTn835JtagId);
+  return buf;
+}
+
+std::string JtagIdField(std::uint32_t id) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%X", id);
+  return buf;
+}
+
+ProductionSources ProductionSources::FromSettings(const ConfigData& s) {
+  return {s.GetTN835ApplicationPath(), s.GetTN835ApplicationFile(), s.GetTN835BootPathAndFile(),
+          s.GetTN835TestPathAndFile(), s.GetUserTempPath()};
+}
+
+ProductionModel::ProductionModel(ProductionSources sources, int generation,
+                                 ProductionOptions options)
+    : sources_(std::move(sources)),
+      options_(std::move(options)),
+      version_(generation == 4 ? "4" : "5") {
+  if (version_ == "4") {
+    applicationFolder_ = sources_.applicationPath + "Ver_4\\";
+    testPath_ = sources_.testPathAndFile + "Ver_1\\TN835 Test.elf.S";
+  } else {
+    applicationFolder_ = sources_.applicationPath + "Ver_5\\";
+    testPath_ = sources_.testPathAndFile + "Ver_2\\TN835 Test.elf.S";
+  }
+  RebuildApplicationPath();
+  bootPath_ = sources_.bootPathAndFile;
+}
+
+void ProductionModel::RebuildApplicationPath() {
+  if (applicationOverridden_) return;
+  applicationPath_ = version_ == "4"
+                         ? applicationFolder_ + modelFolder_ + sources_.applicationFile
+                         : applicationFolder_ + sources_.applicationFile;
+}
+
+void ProductionModel::SelectModel(int index) {
+  modelIndex_ = index;
+  if (index >= 0 && static_cast<std::size_t>(index) < kModels.size()) {
+    modelFolder_ = kModels[static_cast<std::size_t>(index)].folder;
+  }
+  RebuildApplicationPath();
+}
+
+void ProductionModel::SetSerialNumber(const std::string& text) {
+  serial_ = Capitals(text, production::kSerialMax);
+}
+void ProductionModel::SetHardwareRevision(const std::string& text) {
+  revision_ = Capitals(text, 1);
+}
+
+std::string ProductionModel::Opened(const std::string& stored) const {
+  return options_.shareRoot.empty() ? OpenablePath(stored)
+                                    : OpenablePath(stored, options_.shareRoot);
+}
+std::string ProductionModel::OpenedApplicationPath() const { return Opened(applicationPath_); }
+std::string ProductionModel::OpenedBootPath() const { return Opened(bootPath_); }
+std::string ProductionModel::OpenedTestPath() const { return Opened(testPath_); }
+
+void ProductionModel::OverrideApplicationPath(const std::string& path) {
+  applicationOverridden_ = true;
+  applicationPath_ = path;
+}
+void ProductionModel::OverrideBootPath(const std::string& path) { bootPath_ = path; }
+void ProductionModel::OverrideTestPath(const std::string& path) { testPath_ = path; }
+
+std::filesystem::path ProductionModel::TempFile(ProductionImageKind kind) const {
+  const char* name = kind == ProductionImageKind::Boot   ? production_text::kBootTempName
+                     : kind == ProductionImageKind::Test ? production_text::kTestTempName
+                                                         : production_text::kAppTempName;
+  return std::filesystem::path(sources_.tempPath) / name;
+}
+
+std::filesystem::path ProductionModel::LogFile() const {
+  return options_.logFile ? *options_.logFile
+                          : std::filesystem::path(sources_.tempPath) / kProductionLogName;
+}
+
+const Clock& ProductionModel::TheClock() const {
+  return options_.clock != nullptr ? *options_.clock : SystemClock();
+}
+
+ResultCode ProductionModel::Stop(Operator& op, const std::string& text, ResultCode code) {
+  lastMessage_ = text;
+  op.ShowMessage(text);
+  return code;
+}
+
+void ProductionModel::BeginRecord(ProductionImageKind kind) {
+  record_ = ProductionLogRecord{};
+  logError_.clear();
+  lastMessage_.clear();
+  startTick_ = TheClock().TickMs();
+  record_.time = IsoUtcTime(std::time(nullptr));
+  record_.station = StationName();
+  record_.generation = version_;
+  record_.navNumber = options_.navNumber;
+  record_.imageKind = KindName(kind);
+  if (kind == ProductionImageKind::Application) {
+    record_.modelCode = Tn835ModelCode(modelIndex_);
+    if (modelIndex_ >= 0 && static_cast<std::size_t>(modelIndex_) < kModels.size()) {
+      record_.modelText = kModels[static_cast<std::size_t>(modelIndex_)].text;
+    }
+  }
+  if (kind == ProductionImageKind::Boot) {
+    record_.serialNumber = serial_;
+    record_.hardwareRevision = revision_;
+  }
+  const std::string& stored = kind == ProductionImageKind::Boot   ? bootPath_
+                              : kind == ProductionImageKind::Test ? testPath_
+                                                                  : applicationPath_;
+  record_.sourcePath = Opened(stored);
+}
+
+void ProductionModel::FinishRecord(Operator& op, ResultCode code) {
+  record_.result = code;
+  record_.resultText = code == rc::kSuccess ? ResultText(rc::kSuccess) : lastMessage_;
+  if (record_.resultText.empty()) record_.resultText = ResultText(code);
+  record_.elapsedSeconds = (TheClock().TickMs() - startTick_) / 1000.0;
+  logError_ = AppendProductionLog(LogFile(), record_);
+  if (!logError_.empty()) op.ShowMessage(logError_, MessageIcon::Exclamation);
+}
+
+ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort& port,
+                                              Operator& op, JobRunner& runner) {
+  const bool boot = kind == ProductionImageKind::Boot;
+  const std::filesystem::path temp = TempFile(kind);
+  std::error_code ec;
+  if (std::filesystem::exists(temp, ec) && !std::filesystem::remove(temp, ec)) {
+    // The run goes on: the conversion below replaces the file as a whole or
+    // stops the run, so an old file is never what gets programmed.
+    lastMessage_ = production_text::kCantDeleteTemp;
+    op.ShowMessage(production_text::kCantDeleteTemp);
+  }
+
+  ProductionImageOptions image;
+  image.kind = kind;
+  image.readStamp = options_.readStamp;
+  if (kind == ProductionImageKind::Application) image.modelCode = Tn835ModelCode(modelIndex_);
+  if (boot) {
+    image.serialNumber = serial_;
+    image.hardwareRevision = revision_.empty() ? '\0' : revision_[0];
+  }
+  const std::string source = record_.sourcePath;
+  std::string version;
+  std::filesystem::path written;
+  ProductionImageFacts facts;
+  const ResultCode converted =
+      ConvertProductionImage(source, temp, image, version, &written, nullptr, &facts);
+  if (converted == rc::kCantOpenOutput || converted == rc::kCantWriteOutput) {
+    // The image was read and stamped; only its flash memory file failed.
+    record_.stamp = facts.stamp;
+    record_.imageSum = facts.imageSum;
+    record_.version = version;
+    return Stop(op, ResultText(converted) + "\n\n" + temp.string(), converted);
+  }
+  if (converted != rc::kFileOk) {
+    return Stop(op, ResultText(converted) + "\n\n" + source, converted);
+  }
+  record_.stamp = facts.stamp;
+  record_.imageSum = facts.imageSum;
+  record_.version = version;
+  (boot ? bootVersion_ : kind == ProductionImageKind::Test ? testVersion_ : applicationVersion_) =
+      version;
+
+  ProgrammingRequest request;
+  request.port = &port;
+  request.mode = kModeProgramFlash;
+  request.target = boot ? Target::Tn835Jtag : Target::Tn835;
+  request.path = written.empty() ? temp.string() : written.string();
+  request.layoutMode = boot ? 1 : 2;
+  request.timings = options_.timings;
+  const ResultCode result = runner.RunProgramming(request);
+  if (result != rc::kSuccess) lastMessage_ = ResultText(result);
+  return result;
+}
+
+ResultCode ProductionModel::ProgramImage(ProductionImageKind kind, LinkState& link, Operator& op,
+                                         JobRunner& runner) {
+  BeginRecord(kind);
+  // After "Program Boot" the programmer port is open and the primary port
+  // closed: the primary link is opened again for the controller's images
+  // before anything is sent, or the erase would go nowhere.
+  ResultCode code = rc::kSuccess;
+  if (link.SelectTarget(Target::Tn835) != rc::kSuccess || link.PrimaryPort() == nullptr) {
+    code = Stop(op, production_text::kInvalidSerialPort, rc::kPortOpenFailed);
+  } else {
+    link.PrimaryPort()->Purge();
+    code = ConvertAndProgram(kind, *link.PrimaryPort(), op, runner);
+  }
+  FinishRecord(op, code);
+  return code;
+}
+
+ResultCode ProductionModel::ProgramApplication(LinkState& link, Operator& op, JobRunner& runner) {
+  return ProgramImage(ProductionImageKind::Application, link, op, runner);
+}
+
+ResultCode ProductionModel::ProgramTest(LinkState& link, Operator& op, JobRunner& runner) {
+  return ProgramImage(ProductionImageKind::Test, link, op, runner);
+}
+
+ResultCode ProductionModel::ProgramBoot(LinkState& link, Operator& op, JobRunner& runner) {
+  BeginRecord(ProductionImageKind::Boot);
+  const auto finish = [&](ResultCode code) {
+    FinishRecord(op, code);
+    return code;
+  };
+  if (const ResultCode r = link.SelectTarget(Target::Tn835Jtag); r != rc::kSuccess) {
+    return finish(Stop(op, box_text::kBoxUnreachable, r));
+  }
+  if (link.ProgrammerPort() == nullptr) {
+    return finish(Stop(op, production_text::kInvalidSerialPort, rc::kPortOpenFailed));
+  }
+  if (link.PrimaryPort() != nullptr) link.PrimaryPort()->Purge();
+  if (serial_.empty()) return finish(Stop(op, production_text::kNeedSerial, kStoppedByOperator));
+  if (revision_.empty()) {
+    return finish(Stop(op, production_text::kNeedRevision, kStoppedByOperator));
+  }
+  if (const ResultCode r = link.SelectTarget(Target::Tn835Jtag); r != rc::kSuccess) {
+    return finish(Stop(op, box_text::kBoxUnreachable, r));
+  }
+  std::uint32_t id = 0;
+  BoxLink box(*link.ProgrammerPort(), options_.boxTimings, TheClock());
+  const ResultCode check = box.CheckTn835Id(id);
+  jtagText_ = JtagIdField(id);
+  // With no reply at all there is no ID to keep in the record.
+  if (check != rc::kTooFewBytes) record_.jtagId = id;
+  if (check != rc::kSuccess) return finish(Stop(op, InvalidTn835JtagText(id), check));
+  return finish(ConvertAndProgram(ProductionImageKind::Boot, *link.ProgrammerPort(), op, runner));
+}
+
+}  // namespace tarnvale

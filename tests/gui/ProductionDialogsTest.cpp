@@ -1,0 +1,234 @@
+// The TN835 production commands offscreen: the part-number check in front of
+// each generation, the production dialog's paths per generation and model,
+// and one "Program Application" through the programming dialog to "Success"
+// against the simulated TN835.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "GuiSupport.h"
+#include "core/production/NavNumber.h"
+#include "core/production/SharePath.h"
+#include "core/roles/PortRoles.h"
+#include "e2e/Processes.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/flash/CLoadMemoryDialog.h"
+#include "gui/production/CNAVNum.h"
+#include "gui/production/CTN820ProductionDialog.h"
+#include "gui/ui/CLabel.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::gui {
+namespace {
+
+// While a modal dialog of type D is the active one, hands it to `step` every
+// 10 ms until `step` returns true; after the deadline it is closed by force.
+template <class D>
+class ModalScript {
+ public:
+  explicit ModalScript(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
+    clock_.start();
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
+      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
+      if (d == nullptr || !d->isVisible() || busy_) return;
+      busy_ = true;
+      if (clock_.elapsed() > deadlineMs) {
+        timedOut_ = true;
+        timer_.stop();
+        d->done(QDialog::Rejected);
+      } else if (step_(*d)) {
+        timer_.stop();
+      }
+      busy_ = false;
+    });
+    timer_.start();
+  }
+  bool TimedOut() const { return timedOut_; }
+
+ private:
+  std::function<bool(D&)> step_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  bool timedOut_ = false;
+  bool busy_ = false;
+};
+
+QString Field(QWidget& d, const char* name) {
+  auto* e = d.findChild<QLineEdit*>(QString::fromLatin1(name));
+  return e ? e->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
+}
+
+void Click(QWidget& d, const char* name) {
+  auto* b = d.findChild<QPushButton*>(QString::fromLatin1(name));
+  ASSERT_NE(b, nullptr) << name;
+  QTimer::singleShot(0, b, &QPushButton::click);  // from the event loop, not from inside the script
+}
+
+class ShareRoot {
+ public:
+  ShareRoot() : dir_(test::MakeTempDir("share")) { ::setenv(kShareRootVariable, dir_.c_str(), 1); }
+  ~ShareRoot() { ::unsetenv(kShareRootVariable); }
+  const std::filesystem::path& Dir() const { return dir_; }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
+  test::FrameOnPty f;
+  ShareRoot share;
+  struct Case {
+    int command;
+    const char* entered;
+    bool opens;
+    const char* version;
+  };
+  const Case cases[] = {
+      {cmd::kTN835ProductionV4, " 314061", false, "4"},
+      {cmd::kTN835ProductionV4, "528301", false, "4"},
+      {cmd::kTN835ProductionV4, "417250", true, "4"},
+      {cmd::kTN835ProductionV5, "314061", false, "5"},
+      {cmd::kTN835ProductionV5, "528303", true, "5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entered);
+    f.op.messages.clear();
+    bool opened = false;
+    QString applicationPath, heading;
+    int headingPoints = 0;
+    ModalScript<CNAVNum> nav([&](CNAVNum& d) {
+      d.findChild<QLineEdit*>("nav")->setText(QString::fromLatin1(c.entered));
+      d.accept();
+      return true;
+    });
+    ModalScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+      opened = true;
+      EXPECT_EQ(d.windowTitle(), "TN835 Production Programming");
+      EXPECT_EQ(Field(d, "productionVersion"), c.version);
+      auto* label = d.findChild<CLabel*>("heading");
+      heading = label->text();
+      headingPoints = label->font().pointSize();
+      applicationPath = Field(d, "applicationPath");
+      d.findChild<QPushButton*>("exit")->click();
+      return true;
+    });
+    ASSERT_TRUE(f.frame->RunCommand(c.command));
+    EXPECT_FALSE(nav.TimedOut());
+    EXPECT_EQ(opened, c.opens);
+    if (c.opens) {
+      EXPECT_TRUE(f.op.messages.empty());
+      EXPECT_EQ(heading, "TN835");
+      EXPECT_EQ(headingPoints, 20);
+      EXPECT_TRUE(applicationPath.startsWith(QString::fromStdString(share.Dir().string()) +
+                                             "/QUORPROD/quor_data/Production/TN835/Application/"))
+          << applicationPath.toStdString();
+    } else {
+      ASSERT_EQ(f.op.messages.size(), 1u);
+      EXPECT_EQ(f.op.messages[0].text, NavMismatchText(c.command == cmd::kTN835ProductionV4 ? 4 : 5));
+    }
+  }
+}
+
+TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
+  ShareRoot share;
+  const QString app = QString::fromStdString(share.Dir().string()) +
+                      "/QUORPROD/quor_data/Production/TN835/Application/Current/";
+  const QString tst = QString::fromStdString(share.Dir().string()) +
+                      "/QUORPROD/quor_data/Production/TN835/Test/Current/";
+  ConfigData settings;
+  settings.Load();
+  LinkState link(settings);
+  test::RecordingOperator op;
+  struct Runner : JobRunner {
+    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
+    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
+  } runner;
+  for (int generation : {4, 5}) {
+    CTN820ProductionDialog d(settings, nullptr, generation, link, op, runner);
+    auto* models = d.findChild<QComboBox*>("models");
+    ASSERT_EQ(models->count(), 12);
+    EXPECT_EQ(models->currentIndex(), 0);
+    EXPECT_EQ(models->itemText(10), "TN835 ( Consolet )");
+    const QString v = generation == 4 ? "Ver_4/" : "Ver_5/";
+    EXPECT_EQ(Field(d, "applicationPath"), app + v + (generation == 4 ? "EF/" : "") + "TN835 Appl.elf.S");
+    models->setCurrentIndex(6);
+    EXPECT_EQ(Field(d, "applicationPath"), app + v + (generation == 4 ? "PR/" : "") + "TN835 Appl.elf.S");
+    EXPECT_EQ(Field(d, "testPath"), tst + (generation == 4 ? "Ver_1/" : "Ver_2/") + "TN835 Test.elf.S");
+    // The edits take capitals and their lengths.
+    auto* serial = d.findChild<QLineEdit*>("serial");
+    auto* revision = d.findChild<QLineEdit*>("revision");
+    EXPECT_EQ(serial->maxLength(), 15);
+    EXPECT_EQ(revision->maxLength(), 1);
+    for (auto* e : {d.findChild<QLineEdit*>("bootPath"), d.findChild<QLineEdit*>("jtagId"),
+                    d.findChild<QLineEdit*>("applicationVersion")}) {
+      EXPECT_TRUE(e->isReadOnly());
+    }
+  }
+}
+
+TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
+  ShareRoot share;
+  const auto dir = test::MakeTempDir("guitn835");
+  const auto source = share.Dir() / "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
+  std::filesystem::create_directories(source.parent_path());
+  test::SRecText s;
+  std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
+  bytes[0x210] = 4;
+  std::copy_n("G5.1", 4, bytes.begin() + 0x211);
+  test::AppendSRecWords(s, 0, bytes);
+  s.Record(7, 0);
+  s.WriteTo(source);
+
+  test::SimProcess sim({"--pty", "--erase-ms", "200", "--save-flash", (dir / "flash.bin").string()}, dir,
+                       "tn835");
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  auto frame = std::make_unique<CMainFrame>(settings, &op);
+
+  bool clicked = false;
+  QString version, path;
+  ModalScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+    if (!clicked) {
+      clicked = true;
+      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
+      Click(d, "programApplication");
+      return false;
+    }
+    version = Field(d, "applicationVersion");
+    if (version.isEmpty()) return false;
+    path = Field(d, "applicationPath");
+    d.findChild<QPushButton*>("exit")->click();
+    return true;
+  }, 30000);
+  ModalScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
+    if (d.RunInProgress()) return false;
+    d.findChild<QPushButton*>("exit")->click();
+    return true;
+  }, 30000);
+  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  EXPECT_FALSE(production.TimedOut());
+  EXPECT_FALSE(programming.TimedOut());
+  EXPECT_EQ(version, "G5.1");
+  EXPECT_EQ(path.toStdString(), source.string());
+  ASSERT_FALSE(op.messages.empty());
+  EXPECT_EQ(op.messages.back().text, "Success");
+  frame.reset();
+  ASSERT_EQ(sim.Stop(), 0);
+  const std::string flash = test::Slurp(dir / "flash.bin");
+  ASSERT_EQ(flash.size(), 0x22000u);
+  EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
+  EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
+  EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
+}
+
+}  // namespace
+}  // namespace tarnvale::gui

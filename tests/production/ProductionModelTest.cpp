@@ -1,0 +1,347 @@
+// The production model: paths per generation and model, the part-number
+// checks, the share mapping, the stamped images handed to the programming
+// run, the stops before anything is programmed, and the production log.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "core/formats/TN820HexFile.h"
+#include "core/production/NavNumber.h"
+#include "core/production/ProductionModel.h"
+#include "core/production/SharePath.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+#include "support/ImageGen.h"
+#include "support/Pty.h"
+#include "support/RecordingOperator.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+using test::RecordingOperator;
+
+// Records the programming request and checks the file it names instead of
+// sending it anywhere.
+class RecordingRunner : public JobRunner {
+ public:
+  ResultCode RunProgramming(const ProgrammingRequest& request) override {
+    requests.push_back(request);
+    return result;
+  }
+  ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kUnknownCommand; }
+  std::vector<ProgrammingRequest> requests;
+  ResultCode result = rc::kSuccess;
+};
+
+ProductionSources Sources(const std::filesystem::path& temp) {
+  return {"\\\\QUORPROD\\quor_data\\Production\\TN835\\Application\\Current\\", "TN835 Appl.elf.S",
+          "\\\\QUORPROD\\quor_data\\Production\\TN835\\Boot\\Current\\TN835 Boot.elf.S",
+          "\\\\QUORPROD\\quor_data\\Production\\TN835\\Test\\Current\\", temp.string()};
+}
+
+// An application-sized S-record image: a version text at 0x210 and data in
+// both regions; returns the bytes it placed (offset -> value) for checks.
+void WriteApplicationSRec(const std::filesystem::path& path, const std::string& version) {
+  test::SRecText s;
+  std::vector<std::uint8_t> head(0x40, 0x11);
+  head[0x10] = static_cast<std::uint8_t>(version.size());
+  std::copy(version.begin(), version.end(), head.begin() + 0x11);
+  test::AppendSRecWords(s, 0x200, head);
+  test::AppendSRecWords(s, 0x1000, test::PseudoRandomBytes(0x400, 7));
+  test::AppendSRecWords(s, 0x4000000, test::PseudoRandomBytes(0x100, 8));  // region two
+  s.Record(7, 0);
+  std::filesystem::create_directories(path.parent_path());
+  s.WriteTo(path);
+}
+
+std::vector<std::uint8_t> LoadFmf(const std::filesystem::path& fmf, std::uint32_t base,
+                                  std::uint32_t end, std::uint32_t layout) {
+  TN820HexFile file(fmf, base, end, layout);
+  EXPECT_EQ(file.OpenFile(), rc::kFileOk);
+  EXPECT_EQ(file.AllocateImage(), rc::kFileOk);
+  EXPECT_EQ(file.LoadFile(), rc::kFileOk);
+  return file.ImageBytes();
+}
+
+std::vector<nlohmann::json> LogLines(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+class ProductionModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = test::MakeTempDir("prod");
+    share_ = test::MakeTempDir("share");
+    options_.shareRoot = share_.string();
+    settings_.Load();
+    settings_.SetCOMPort(pty_.SlavePath());
+    settings_.SetAuxCOMPort((temp_ / "no-such-programmer").string());
+  }
+  std::filesystem::path AppSource(int generation, const std::string& folder) const {
+    return share_ / "QUORPROD/quor_data/Production/TN835/Application/Current" /
+           ("Ver_" + std::to_string(generation)) / folder / "TN835 Appl.elf.S";
+  }
+
+  std::filesystem::path temp_, share_;
+  ProductionOptions options_;
+  ConfigData settings_;
+  test::PtyPair pty_;
+  RecordingOperator op_;
+  RecordingRunner runner_;
+};
+
+TEST(ProductionPaths, FoldersFollowGenerationAndModel) {
+  struct Case {
+    int generation;
+    int model;
+    const char* application;
+    const char* test;
+  };
+  const std::string app = "\\\\QUORPROD\\quor_data\\Production\\TN835\\Application\\Current\\";
+  const std::string tst = "\\\\QUORPROD\\quor_data\\Production\\TN835\\Test\\Current\\";
+  const Case cases[] = {
+      {4, 0, "Ver_4\\EF\\TN835 Appl.elf.S", "Ver_1\\TN835 Test.elf.S"},
+      {4, 6, "Ver_4\\PR\\TN835 Appl.elf.S", "Ver_1\\TN835 Test.elf.S"},
+      {4, 10, "Ver_4\\TN835\\TN835 Appl.elf.S", "Ver_1\\TN835 Test.elf.S"},
+      {4, 11, "Ver_4\\NT835\\TN835 Appl.elf.S", "Ver_1\\TN835 Test.elf.S"},
+      {5, 0, "Ver_5\\TN835 Appl.elf.S", "Ver_2\\TN835 Test.elf.S"},
+      {5, 6, "Ver_5\\TN835 Appl.elf.S", "Ver_2\\TN835 Test.elf.S"},
+      {7, 3, "Ver_5\\TN835 Appl.elf.S", "Ver_2\\TN835 Test.elf.S"},  // anything but 4 is 5
+  };
+  for (const Case& c : cases) {
+    ProductionModel model(Sources("/tmp"), c.generation);
+    model.SelectModel(c.model);
+    EXPECT_EQ(model.ApplicationPath(), app + c.application) << c.generation << "/" << c.model;
+    EXPECT_EQ(model.TestPath(), tst + c.test) << c.generation;
+    EXPECT_EQ(model.BootPath(), Sources("/tmp").bootPathAndFile);
+  }
+  EXPECT_EQ(ProductionModel(Sources("/tmp"), 4).ProductionVersion(), "4");
+  EXPECT_EQ(ProductionModel(Sources("/tmp"), 5).ProductionVersion(), "5");
+}
+
+TEST(ProductionPaths, ModelTableCodesInOrder) {
+  const char* codes[] = {"EF", "N", "K", "B", "M", "R", "PR", "Z", "F", "G", "", "  "};
+  ASSERT_EQ(Tn835Models().size(), std::size(codes));
+  for (std::size_t i = 0; i < std::size(codes); ++i) {
+    EXPECT_EQ(Tn835ModelCode(static_cast<int>(i)), codes[i]) << i;
+  }
+  EXPECT_EQ(Tn835ModelCode(-1), "  ");  // nothing selected
+  EXPECT_STREQ(Tn835Models()[6].text, "PR ( NT835PR Panel Mount)");
+}
+
+TEST(ProductionPaths, SharePathsOpenBelowTheShareRoot) {
+  struct Case {
+    const char* stored;
+    const char* root;
+    const char* opened;
+  };
+  const Case cases[] = {
+      {"\\\\QUORPROD\\quor_data\\TN835\\a.S", "/mnt", "/mnt/QUORPROD/quor_data/TN835/a.S"},
+      {"\\\\QUORPROD\\x.S", "/srv/shares/", "/srv/shares/QUORPROD/x.S"},
+      {"\\\\QUORPROD\\x.S", "/", "/QUORPROD/x.S"},
+      {"//QUORPROD/x.S", "/mnt", "/mnt/QUORPROD/x.S"},
+      {"/home/line/a.S", "/mnt", "/home/line/a.S"},        // a local path stays
+      {"C:\\Production\\a.S", "/mnt", "C:/Production/a.S"},  // not a share
+  };
+  for (const Case& c : cases) EXPECT_EQ(OpenablePath(c.stored, c.root), c.opened) << c.stored;
+
+  ::setenv(kShareRootVariable, "/data/share", 1);
+  EXPECT_EQ(OpenablePath("\\\\S\\f"), "/data/share/S/f");
+  ::setenv(kShareRootVariable, "", 1);
+  EXPECT_EQ(OpenablePath("\\\\S\\f"), "/mnt/S/f");
+  ::unsetenv(kShareRootVariable);
+  EXPECT_EQ(ShareRoot(), "/mnt");
+}
+
+TEST(NavNumbers, EachGenerationAcceptsOnlyItsOwn) {
+  struct Case {
+    int generation;
+    const char* entered;
+    bool ok;
+  };
+  const Case cases[] = {
+      {4, "314061", true},  {4, "314062", true},   {4, "314063", true},  {4, "417250", true},
+      {4, "528301", false}, {4, " 314061", false}, {4, "314061 ", false}, {4, "", false},
+      {5, "528301", true},  {5, "528302", true},   {5, "528303", true},  {5, "314061", false},
+      {5, "528304", false}, {3, "314061", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsValidNavNumber(c.generation, c.entered), c.ok) << c.generation << " '" << c.entered << "'";
+  }
+  EXPECT_EQ(NavMismatchText(4), "The Entered NAV Number Does Not Match a Valid Version 4 Number!");
+  EXPECT_EQ(NavMismatchText(5), "The Entered NAV Number Does Not Match a Valid Version 5 Number!");
+}
+
+TEST(ProductionFields, SerialAndRevisionAreCappedAndCapitalised) {
+  ProductionModel model(Sources("/tmp"), 5);
+  model.SetSerialNumber("ab12cd34ef56gh78ij");
+  EXPECT_EQ(model.SerialNumber(), "AB12CD34EF56GH7");
+  model.SetHardwareRevision("bx");
+  EXPECT_EQ(model.HardwareRevision(), "B");
+  EXPECT_EQ(InvalidTn835JtagText(0x28270013),
+            "Invalid JTAG ID 0x28270013 for TN820, should read 0x11f4401d");
+}
+
+TEST_F(ProductionModelTest, ApplicationImageCarriesTheModelCode) {
+  struct Case {
+    int generation;
+    int model;
+    const char* folder;
+    std::array<std::uint8_t, 16> code;
+  };
+  const Case cases[] = {
+      {4, 6, "PR", {'P', 'R'}},
+      {4, 10, "TN835", {}},
+      {4, 11, "NT835", {' ', ' '}},
+      {5, 6, "", {'P', 'R'}},  // generation 5: the model is not in the path, its code is written
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.generation) + "/" + std::to_string(c.model));
+    WriteApplicationSRec(AppSource(c.generation, c.folder), "V4.01");
+    ProductionModel model(Sources(temp_), c.generation, options_);
+    model.SelectModel(c.model);
+    runner_.requests.clear();
+    LinkState link(settings_, &op_);
+    ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess) << ::testing::PrintToString(op_.MessageTexts());
+    ASSERT_EQ(runner_.requests.size(), 1u);
+    const ProgrammingRequest& r = runner_.requests[0];
+    EXPECT_EQ(r.target, Target::Tn835);
+    EXPECT_EQ(r.layoutMode, 2);
+    EXPECT_EQ(r.mode, kModeProgramFlash);
+    EXPECT_EQ(r.port, link.PrimaryPort());
+    EXPECT_EQ(std::filesystem::path(r.path), temp_ / "TN835 Appl.FMF");
+    const auto image = LoadFmf(r.path, 0, 0x21FFF, 2);
+    ASSERT_EQ(image.size(), 0x22000u);
+    EXPECT_TRUE(std::equal(c.code.begin(), c.code.end(), image.begin() + 0x220));
+    EXPECT_EQ(model.ApplicationVersion(), "V4.01");
+    // The stored sum is the sum of every other byte.
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < image.size(); ++i) {
+      if (i < 0x1FFDC || i > 0x1FFDF) sum += image[i];
+    }
+    const std::uint32_t stored = image[0x1FFDC] | image[0x1FFDD] << 8 | image[0x1FFDE] << 16 |
+                                 static_cast<std::uint32_t>(image[0x1FFDF]) << 24;
+    EXPECT_EQ(stored, sum);
+    EXPECT_EQ(model.LastRecord().imageSum, sum);
+  }
+}
+
+TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
+  // A stale file from an earlier run must never be what gets programmed.
+  test::WriteFileBytes(temp_ / "TN835 Test.FMF", ":00000001FF\n");
+  ProductionModel model(Sources(temp_), 5, options_);
+  LinkState link(settings_, &op_);
+  EXPECT_EQ(model.ProgramTest(link, op_, runner_), rc::kCantOpenInput);
+  EXPECT_TRUE(runner_.requests.empty());
+  ASSERT_FALSE(op_.messages.empty());
+  EXPECT_NE(op_.messages.back().text.find(model.OpenedTestPath()), std::string::npos)
+      << op_.messages.back().text;
+
+  // A bad S-record file: also stops before programming.
+  std::filesystem::create_directories(std::filesystem::path(model.OpenedTestPath()).parent_path());
+  test::WriteFileBytes(model.OpenedTestPath(), "S1 not a record\n");
+  EXPECT_EQ(model.ProgramTest(link, op_, runner_), rc::kInvalidHexFile);
+  EXPECT_TRUE(runner_.requests.empty());
+
+  // The primary port will not open: "Invalid Serial Port", nothing read.
+  settings_.SetCOMPort((temp_ / "no-such-port").string());
+  LinkState noPort(settings_, &op_);
+  EXPECT_EQ(model.ProgramApplication(noPort, op_, runner_), rc::kPortOpenFailed);
+  EXPECT_EQ(op_.messages.back().text, production_text::kInvalidSerialPort);
+
+  const auto lines = LogLines(model.LogFile());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["image"], "test");
+  EXPECT_EQ(lines[0]["result"], "4");
+  EXPECT_EQ(lines[1]["result"], "8");
+  EXPECT_EQ(lines[2]["image"], "application");
+  EXPECT_EQ(lines[2]["result_text"], "Invalid Serial Port");
+  EXPECT_EQ(lines[2]["generation"], "5");
+  EXPECT_EQ(lines[2]["model"], "EF");
+}
+
+TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
+  WriteApplicationSRec(AppSource(5, ""), "V5");
+  struct Case {
+    bool readable;
+    std::uint8_t hour;
+  };
+  for (const Case c : {Case{false, 0}, Case{true, 7}}) {
+    options_.readStamp = [c](const std::filesystem::path&, BuildStamp& stamp) {
+      stamp = BuildStamp{7, 8, 9, 10, 11, 2025};
+      return c.readable;
+    };
+    ProductionModel model(Sources(temp_), 5, options_);
+    LinkState link(settings_, &op_);
+    runner_.requests.clear();
+    ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
+    ASSERT_EQ(runner_.requests.size(), 1u);  // still converted and programmed
+    const auto image = LoadFmf(runner_.requests[0].path, 0, 0x21FFF, 2);
+    const std::array<std::uint8_t, 7> zero{};
+    const std::array<std::uint8_t, 7> stamped{7, 8, 9, 10, 11, 2025 & 0xFF, 2025 >> 8};
+    EXPECT_TRUE(std::equal(image.begin() + 0x1FFD4, image.begin() + 0x1FFDB,
+                           (c.readable ? stamped : zero).begin()))
+        << c.readable;
+    ASSERT_TRUE(model.LastRecord().stamp.has_value());
+    EXPECT_EQ(model.LastRecord().stamp->hour, c.hour);
+  }
+}
+
+TEST_F(ProductionModelTest, BoxUnpluggedStopsBootBeforeAnyFile) {
+  const auto temp = temp_ / "TN835 Boot.FMF";
+  test::WriteFileBytes(temp, "old");
+  ProductionModel model(Sources(temp_), 4, options_);
+  model.SetSerialNumber("314061");
+  model.SetHardwareRevision("A");
+  LinkState link(settings_, &op_);
+  EXPECT_NE(model.ProgramBoot(link, op_, runner_), rc::kSuccess);
+  EXPECT_TRUE(runner_.requests.empty());
+  EXPECT_EQ(op_.messages.back().text, box_text::kBoxUnreachable);
+  EXPECT_EQ(test::ReadFileBytes(temp), "old");
+  EXPECT_TRUE(model.JtagIdText().empty());
+  const auto lines = LogLines(model.LogFile());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["image"], "boot");
+  EXPECT_EQ(lines[0]["serial"], "314061");
+  EXPECT_EQ(lines[0]["hw_rev"], "A");
+  EXPECT_TRUE(lines[0]["jtag_id"].is_null());
+}
+
+TEST(ProductionLog, OneCompleteLinePerRecord) {
+  const auto dir = test::MakeTempDir("log");
+  ProductionLogRecord r;
+  r.time = IsoUtcTime(0);
+  r.station = "line-3";
+  r.generation = "4";
+  r.serialNumber = std::string("SN\xff", 3);  // not UTF-8: still a valid line
+  r.stamp = BuildStamp{1, 2, 3, 4, 5, 2026};
+  r.imageSum = 0xABCDEF;
+  r.jtagId = 0x11F4401D;
+  r.result = rc::kSuccess;
+  r.resultText = "Success";
+  r.elapsedSeconds = 12.3456;
+  EXPECT_EQ(AppendProductionLog(dir / "p.jsonl", r), "");
+  r.result = rc::kCantOpenInput;
+  EXPECT_EQ(AppendProductionLog(dir / "p.jsonl", r), "");
+  const auto lines = LogLines(dir / "p.jsonl");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["time"], "1970-01-01T00:00:00Z");
+  EXPECT_EQ(lines[0]["station"], "line-3");
+  EXPECT_EQ(lines[0]["build_stamp"]["year"], 2026);
+  EXPECT_EQ(lines[0]["image_sum"], "0x00ABCDEF");
+  EXPECT_EQ(lines[0]["jtag_id"], "0x11F4401D");
+  EXPECT_EQ(lines[0]["result"], "0");
+  EXPECT_DOUBLE_EQ(lines[0]["elapsed_s"].get<double>(), 12.345);
+  EXPECT_EQ(lines[1]["result"], "4");
+
+  const std::string error = AppendProductionLog(dir / "missing" / "p.jsonl", r);
+  EXPECT_NE(error.find("missing/p.jsonl"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace tarnvale
