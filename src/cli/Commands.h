@@ -21,5 +21,7 @@ void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec c
 void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump
 void RegisterBackupCommands(CLI::App& app);      // backup save|load|diff, serial-test
 void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
+void RegisterPicCommands(CLI::App& app);         // pic18 ..., pic30 ...
+void RegisterBootCommands(CLI::App& app);        // boot program|read|verify|blank|erase
 
 }  // namespace tarnvale::cli

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterControllerCommands(app);
   tarnvale::cli::RegisterBackupCommands(app);
   tarnvale::cli::RegisterBoxCommands(app);
+  tarnvale::cli::RegisterPicCommands(app);
+  tarnvale::cli::RegisterBootCommands(app);
   CLI11_PARSE(app, argc, argv);
   return tarnvale::cli::kExitOk;
 }

@@ -274,6 +274,10 @@ void MemoryReadModel::Retry(MemoryReadEvents* sink) {
   view_.EnableRetry(false);
 }
 
+void MemoryReadModel::Stop() {
+  if (engine_) engine_->RequestStop();
+}
+
 void MemoryReadModel::Wait() {
   if (engine_) engine_->Join();
 }
@@ -308,13 +312,15 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
   }
 }
 
-void MemoryReadModel::OnComputedChecksum(std::uint16_t value) {
+void MemoryReadModel::OnLine(const std::string& text) { view_.AddListText(text); }
+
+void MemoryReadModel::OnComputedChecksum(std::uint32_t value) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "Computed Checksum = 0x%04X", value);
   view_.SetField2(buf);
 }
 
-void MemoryReadModel::OnImageChecksum(std::uint16_t value) {
+void MemoryReadModel::OnImageChecksum(std::uint32_t value) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "Image Checksum = 0x%04X", value);
   view_.SetField1(buf);

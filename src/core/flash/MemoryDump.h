@@ -9,6 +9,8 @@
 //   OnStep(step)                   progress step
 //   OnProgress(position, next)     before every line; position in 0..upper,
 //                                  next = the next address to read
+//   OnLine(text)                   programmer-box reads: one text line of the
+//                                  read-back (for the dialog's list)
 //   OnImageChecksum(v), OnComputedChecksum(v)   programmer-box reads only
 //   OnDone(code, next)             exactly once: '0' or the failing code;
 //                                  after '0' one more OnProgress(upper, next)
@@ -79,8 +81,10 @@ class MemoryReadEvents {
   virtual void OnStep(std::uint32_t step) = 0;
   virtual void OnProgress(std::uint32_t position, std::uint32_t next) = 0;
   virtual void OnDone(ResultCode code, std::uint32_t next) = 0;
-  virtual void OnComputedChecksum(std::uint16_t /*value*/) {}
-  virtual void OnImageChecksum(std::uint16_t /*value*/) {}
+  // The boot image's sums are 32-bit words; they are shown as "0x%04X".
+  virtual void OnComputedChecksum(std::uint32_t /*value*/) {}
+  virtual void OnImageChecksum(std::uint32_t /*value*/) {}
+  virtual void OnLine(const std::string& /*text*/) {}
 };
 
 struct MemoryReadRequest {
@@ -156,6 +160,9 @@ class MemoryReadModel : public MemoryReadEvents {
   void Tick(MemoryReadEvents* sink = nullptr);
   void Retry(MemoryReadEvents* sink = nullptr);
   void Wait();
+  // Asks a running read to stop at its next step (a dialog closing under
+  // it); Wait() then collects it.
+  void Stop();
 
   bool Running() const { return running_; }
   ResultCode Result() const { return result_; }
@@ -167,8 +174,9 @@ class MemoryReadModel : public MemoryReadEvents {
   void OnStep(std::uint32_t step) override;
   void OnProgress(std::uint32_t position, std::uint32_t next) override;
   void OnDone(ResultCode code, std::uint32_t next) override;
-  void OnComputedChecksum(std::uint16_t value) override;
-  void OnImageChecksum(std::uint16_t value) override;
+  void OnComputedChecksum(std::uint32_t value) override;
+  void OnImageChecksum(std::uint32_t value) override;
+  void OnLine(const std::string& text) override;
 
  private:
   void StartRun(MemoryReadEvents* sink);

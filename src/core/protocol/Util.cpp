@@ -94,8 +94,13 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
   for (;;) {
     const std::size_t waiting = port.GetInQueue();
     if (waiting > 0) {
+      // Never read past the end of this record: a stream of records (a
+      // read-back) sends the next one right behind it.
+      const std::size_t need = !collecting || pos == 0
+                                   ? 1
+                                   : static_cast<std::size_t>(stored[0]) + 5 - pos;
       std::array<std::uint8_t, 80> chunk{};
-      const std::size_t n = port.Read(chunk.data(), std::min(waiting, chunk.size()));
+      const std::size_t n = port.Read(chunk.data(), std::min({waiting, chunk.size(), need}));
       if (n > 0) {
         timer.Restart(silenceMs);
         result = rc::kTimeout;
