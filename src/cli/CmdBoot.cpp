@@ -2,7 +2,7 @@
 // boot flash through the Universal Programmer, with the same core commands
 // as the GUI's "7193 JTAG" menu and test dialog.
 #include <atomic>
-#include <cmath>
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -57,10 +57,10 @@ class VerifyPrinter : public MemoryReadEvents {
     if (style_ == ProgressStyle::Json) {
       std::cout << "{\"event\":\"progress\",\"position\":" << position << ",\"next\":" << next << "}" << std::endl;
     } else if (style_ == ProgressStyle::Bar) {
-      std::cerr << "\r" << ProgressLine(position / 100.0, 0, "bytes", NAN) << std::flush;
+      std::cerr << "\rReading the boot flash " << std::min<std::uint32_t>(position, 100) << "%" << std::flush;
     } else if (position / 10 != tenth_) {
       tenth_ = position / 10;
-      std::cout << ProgressLine(position / 100.0, 0, "bytes", NAN, 0) << std::endl;
+      std::cout << "Reading the boot flash " << std::min<std::uint32_t>(position, 100) << "%" << std::endl;
     }
   }
   void OnDone(ResultCode code, std::uint32_t next) override {

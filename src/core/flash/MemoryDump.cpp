@@ -249,7 +249,7 @@ void MemoryReadModel::Tick(MemoryReadEvents* sink) {
     StartRun(sink);
     return;
   }
-  if (running_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
+  if (running_ && !checksumShown_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
 }
 
 void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
@@ -257,6 +257,7 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   view_.EnableOk(false);
   view_.EnableRetry(false);
   view_.SetProgress(0);
+  checksumShown_ = false;
   runStart_ = clock_.TickMs();
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
@@ -315,6 +316,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
 void MemoryReadModel::OnLine(const std::string& text) { view_.AddListText(text); }
 
 void MemoryReadModel::OnComputedChecksum(std::uint32_t value) {
+  checksumShown_ = true;
   char buf[40];
   std::snprintf(buf, sizeof buf, "Computed Checksum = 0x%04X", value);
   view_.SetField2(buf);

@@ -190,6 +190,7 @@ class MemoryReadModel : public MemoryReadEvents {
   bool running_ = false;
   std::uint32_t runStart_ = 0;
   ResultCode result_ = rc::kTimeout;
+  bool checksumShown_ = false;  // the elapsed time no longer takes field 2
 };
 
 }  // namespace tarnvale

@@ -101,14 +101,13 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
                                    : static_cast<std::size_t>(stored[0]) + 5 - pos;
       std::array<std::uint8_t, 80> chunk{};
       const std::size_t n = port.Read(chunk.data(), std::min({waiting, chunk.size(), need}));
-      if (n > 0) {
-        timer.Restart(silenceMs);
-        result = rc::kTimeout;
-      }
+      if (n > 0) timer.Restart(silenceMs);
       for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = chunk[i];
         if (!collecting) {
           if (b == kPacketStart) {
+            // A new record: an earlier overlong one no longer decides.
+            result = rc::kTimeout;
             collecting = true;
             pos = 0;
           }
