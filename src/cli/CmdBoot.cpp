@@ -188,7 +188,7 @@ void RegisterBootCommands(CLI::App& app) {
     auto* cmd = boot->add_subcommand(erase ? "erase" : "blank",
                                      erase ? "Erase the boot flash" : "Blank check of the boot flash");
     addRevisions(cmd, true);
-    AddProgrammerOptions(cmd, a->link, false);
+    AddProgrammerOptions(cmd, a->link, true);
     cmd->callback([a, erase] {
       CheckLetter(a->cpuRev, "--cpu-rev");
       CheckLetter(a->ioRev, "--io-rev");

@@ -57,19 +57,19 @@ void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, int targe
 
 void AddSimple(CLI::App* group, const std::shared_ptr<PicArgs>& a, int targetNumber) {
   auto* blank = group->add_subcommand("blank", "Blank check of the program memory");
-  AddProgrammerOptions(blank, a->link, false);
+  AddProgrammerOptions(blank, a->link, true);
   blank->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
     s.Finish(PicBlankCheck(s.Link(), s.Op(), targetNumber));
   });
   auto* erase = group->add_subcommand("erase", "Erase the program memory");
-  AddProgrammerOptions(erase, a->link, false);
+  AddProgrammerOptions(erase, a->link, true);
   erase->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
     s.Finish(PicEraseFlash(s.Link(), s.Op(), targetNumber));
   });
   auto* id = group->add_subcommand("id", "Read the device ID and revision");
-  AddProgrammerOptions(id, a->link, false);
+  AddProgrammerOptions(id, a->link, true);
   id->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
     s.Finish(ReadCpuId(s.Link(), s.Op(), targetNumber));
@@ -87,7 +87,7 @@ void RegisterPicCommands(CLI::App& app) {
   AddSimple(pic18, a18, target::kPic18F252);
   auto* fill = pic18->add_subcommand("fill-eeprom", "Fill the EEPROM from a seed (Load EEPROM Data)");
   fill->add_option("--seed", a18->seed, "16-bit seed, 0 to 65535 (default: from the clock)");
-  AddProgrammerOptions(fill, a18->link, false);
+  AddProgrammerOptions(fill, a18->link, true);
   fill->callback([a18] {
     if (a18->seed != PicArgs::kNoSeed && (a18->seed < 0 || a18->seed > 0xFFFF)) {
       std::cerr << "--seed wants 0 to 65535" << std::endl;
@@ -99,7 +99,7 @@ void RegisterPicCommands(CLI::App& app) {
     s.Finish(LoadPic18EepromData(s.Link(), s.Op(), o));
   });
   auto* test = pic18->add_subcommand("test-eeprom", "Check the EEPROM against the last fill");
-  AddProgrammerOptions(test, a18->link, false);
+  AddProgrammerOptions(test, a18->link, true);
   test->callback([a18] {
     ProgrammerSession s(a18->link);
     s.Finish(TestPic18Eeprom(s.Link(), s.Op()));

@@ -132,6 +132,7 @@ TEST_P(PicBootEndToEnd, PicCommands) {
   } steps[] = {
       {{"pic18", "id"}, 0, "Device Revision = 0x04\r\nDevice ID = 0x24"},
       {{"pic18", "blank"}, 0, "Flash Memory is Blank"},
+      {{"pic18", "id", "--progress", "json"}, 0, R"({"event":"message","text":"Device Revision = 0x04\r\nDevice ID = 0x24")"},
       // The PIC18F252's own programming run (5 ms after each of its 1028
       // packets) is covered in-process, without the pauses.
       {{"pic18", "erase"}, 0, "Success"},
