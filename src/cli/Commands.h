@@ -43,5 +43,7 @@ void RegisterBackupCommands(CLI::App& app);      // backup save|load|diff, seria
 void RegisterBoxCommands(CLI::App& app);         // box version|jtag-id|board-info, cpu-test pins|ram
 void RegisterSettingsCommands(CLI::App& app);    // settings list, get, set, path
 void RegisterTn835Commands(CLI::App& app);       // tn835 program-boot|program-application|program-test
+void RegisterPicCommands(CLI::App& app);         // pic18 ..., pic30 ...
+void RegisterBootCommands(CLI::App& app);        // boot program|read|verify|blank|erase
 
 }  // namespace tarnvale::cli

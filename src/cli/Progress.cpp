@@ -226,8 +226,24 @@ class ReadSink : public MemoryReadEvents {
     if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
     model_.OnDone(code, next);
   }
+  // The programmer box's reads: the lines go to the file; the checksums of
+  // a boot flash read are news.
+  void OnComputedChecksum(std::uint32_t value) override { Checksum("computed_checksum", "Computed", value); }
+  void OnImageChecksum(std::uint32_t value) override { Checksum("image_checksum", "Image", value); }
+  void OnLine(const std::string& text) override {
+    if (json_) out_ << "{\"event\":\"line\",\"text\":" << JsonString(text) << "}" << std::endl;
+  }
 
  private:
+  void Checksum(const char* event, const char* label, std::uint32_t value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%s Checksum = 0x%04X", label, static_cast<unsigned>(value));
+    if (json_) {
+      out_ << "{\"event\":\"" << event << "\",\"value\":" << value << "}" << std::endl;
+    } else {
+      meter_.Say(text);
+    }
+  }
   MemoryReadModel& model_;
   Meter& meter_;
   const MemoryReadRequest& request_;

@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterControllerCommands(app);
   tarnvale::cli::RegisterBackupCommands(app);
   tarnvale::cli::RegisterBoxCommands(app);
+  tarnvale::cli::RegisterPicCommands(app);
+  tarnvale::cli::RegisterBootCommands(app);
   tarnvale::cli::RegisterTn835Commands(app);
   tarnvale::cli::RegisterSettingsCommands(app);
   app.footer(tarnvale::cli::ExitCodeHelp());

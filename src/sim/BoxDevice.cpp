@@ -84,7 +84,97 @@ bool ParseRamFail(const std::string& text, BoxOptions& o, std::string& error) {
   return true;
 }
 
-BoxDevice::BoxDevice(BoxOptions options) : options_(std::move(options)) {}
+bool ParsePic30Id(const std::string& text, BoxOptions& o, std::string& error) {
+  const auto colon = text.find(':');
+  std::uint32_t dev = 0, rev = 0;
+  if (colon == std::string::npos || !ParseHex(text.substr(0, colon), dev) ||
+      !ParseHex(text.substr(colon + 1), rev) || dev > 0xFFFF || rev > 0xFFFF) {
+    error = "--pic30-id wants DEV:REV, two hex words: " + text;
+    return false;
+  }
+  o.pic30Device = static_cast<std::uint16_t>(dev);
+  o.pic30Revision = static_cast<std::uint16_t>(rev);
+  return true;
+}
+
+bool ParsePic18Id(const std::string& text, BoxOptions& o, std::string& error) {
+  if (text.empty() || text.size() > 8 || text.size() % 2 != 0) {
+    error = "--pic18-id wants one to four hex bytes, e.g. 84000400: " + text;
+    return false;
+  }
+  std::array<std::uint8_t, 4> id{};
+  for (std::size_t i = 0; i < text.size() / 2; ++i) {
+    std::uint32_t v = 0;
+    if (!ParseHex(text.substr(2 * i, 2), v)) {
+      error = "--pic18-id wants hex bytes: " + text;
+      return false;
+    }
+    id[i] = static_cast<std::uint8_t>(v);
+  }
+  o.pic18Id = id;
+  return true;
+}
+
+BoxDevice::BoxDevice(BoxOptions options) : options_(std::move(options)) {
+  pic18_.id = options_.pic18Id;
+  pic18_.badCell = options_.eepromBad;
+  pic30_.SetIdentity(options_.pic30Device, options_.pic30Revision);
+  if (!options_.bootImage.empty()) boot_.Load(options_.bootImage);
+  if (options_.recordSize == 0 || options_.recordSize > 250) options_.recordSize = 32;
+}
+
+PicChip* BoxDevice::SelectedChip() {
+  if (target_ == 2) return &pic18_;
+  if (target_ == 3) return &pic30_;
+  return nullptr;
+}
+
+void BoxDevice::ReadStream(std::vector<SimOutput>& out) {
+  // The boot flash goes out from 0x3FFC000 (record addresses 0xC000...),
+  // the PIC18F252's EEPROM from 0, the dsPIC30F's from 0x7FFC00 (0xFC00...).
+  const std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  std::uint16_t first = 0;
+  if (target_ == 4) {
+    bytes = boot_.Bytes().data();
+    size = BootFlash::kSize;
+    first = 0xC000;
+  } else if (PicChip* chip = SelectedChip()) {
+    bytes = chip->Eeprom().data();
+    size = chip->Eeprom().size();
+    first = target_ == 3 ? 0xFC00 : 0;
+  } else {
+    Status(out, 'E');
+    return;
+  }
+  std::uint32_t records = 0;
+  for (std::size_t off = 0; off < size; off += options_.recordSize, ++records) {
+    if (options_.readStopAfter && records >= *options_.readStopAfter) break;
+    const std::size_t n = std::min<std::size_t>(options_.recordSize, size - off);
+    out.push_back(SimOutput{FramedRecord(static_cast<std::uint16_t>(first + off), 0x00,
+                                         std::vector<std::uint8_t>(bytes + off, bytes + off + n)),
+                            0, false, false});
+  }
+  if (!out.empty()) out.back().reply = true;
+}
+
+std::uint8_t BoxDevice::ProgramPacket(std::uint8_t type, std::uint16_t address,
+                                      const std::uint8_t* data, std::size_t count) {
+  if (PicChip* chip = SelectedChip()) return chip->Packet(type, address, data, count);
+  if (target_ != 4) return '0';
+  switch (type) {
+    case 0x04:
+      if (count != 2) return 'A';
+      bootBase_ = static_cast<std::uint32_t>(data[0] << 8 | data[1]) << 16;
+      return '0';
+    case 0x00:
+      // A bit that is already 0 cannot come back: the write fails as on
+      // the chip when the area was not erased.
+      return boot_.Program(bootBase_ + address, data, count) ? '0' : '4';
+    default:
+      return '0';
+  }
+}
 
 void BoxDevice::ResetLink() {
   packet_.clear();
@@ -98,6 +188,18 @@ BoardInfoRecord BoxDevice::BoardInfo(std::uint8_t algorithmRevision) const {
   r.SetSerial(BoardInfoRecord::kControllerSerial, options_.serial);
   r.SetSerial(BoardInfoRecord::kCpuSerial, options_.cpuSerial);
   r.SetSerial(BoardInfoRecord::kIoSerial, options_.ioSerial);
+  // A programmed boot flash carries the board's identification in its last
+  // 80 bytes; the box reports that one.
+  constexpr std::uint32_t kRevisions = 16366, kSerials = 16304;
+  const std::uint8_t cpuLetter = boot_.At(kRevisions), ioLetter = boot_.At(kRevisions + 1);
+  if (cpuLetter >= 'A' && cpuLetter <= 'Z' && ioLetter >= 'A' && ioLetter <= 'Z') {
+    r.SetCpuRevision(static_cast<char>(cpuLetter));
+    r.SetIoRevision(static_cast<char>(ioLetter));
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::size_t field = BoardInfoRecord::kControllerSerial + 16 * k;
+      for (std::size_t i = 0; i < 16; ++i) r.bytes[field + i] = boot_.At(static_cast<std::uint32_t>(kSerials + 16 * k + i));
+    }
+  }
   const char algo = algorithmRevision >= 'A' && algorithmRevision <= 'Z'
                         ? static_cast<char>(algorithmRevision)
                         : options_.cpuRevision;
@@ -222,10 +324,10 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
                               0, true, false});
       break;
     case box_type::kReadId: {
-      if (target_ == 2 || target_ == 3) {
-        // The PIC chips answer with their device ID word in a framed record.
+      if (PicChip* chip = SelectedChip()) {
+        // The PIC chips answer with their four ID bytes in a framed record.
         out.push_back(SimOutput{FramedRecord(0, box_type::kReadId,
-                                             {0x04, static_cast<std::uint8_t>(target_ == 2 ? 0x80 : 0xC0)}),
+                                             std::vector<std::uint8_t>(chip->id.begin(), chip->id.end())),
                                 0, true, false});
         break;
       }
@@ -289,20 +391,50 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
       break;
     }
     case box_type::kReadMemory:
-      // Read-back streams come with boot flash and PIC support; until then
-      // the stream is empty: just its end record.
-      out.push_back(SimOutput{FramedRecord(0, 0x01, {}), 0, true, false});
+      ReadStream(out);
       break;
-    case box_type::kBlankCheck:
+    case box_type::kBlankCheck: {
+      const PicChip* chip = SelectedChip();
+      const bool blank = chip ? chip->Blank() : target_ == 4 ? boot_.Blank() : true;
+      Status(out, blank ? '0' : 'C');
+      break;
+    }
     case box_type::kErase:
-    case box_type::kFillEeprom:
-    case box_type::kTestEeprom:
+      if (PicChip* chip = SelectedChip()) chip->Erase();
+      if (target_ == 4) boot_.Erase();
+      Status(out, '0');
+      break;
+    case box_type::kFillEeprom: {
+      if (target_ != 2 || count != 2) {
+        Status(out, target_ != 2 ? 'E' : 'A');
+        break;
+      }
+      const auto seed = static_cast<std::uint16_t>(data[0] | data[1] << 8);
+      const auto pattern = EepromPattern(seed, pic18_.Eeprom().size());
+      for (std::size_t i = 0; i < pattern.size(); ++i) {
+        pic18_.WriteEeprom(static_cast<std::uint32_t>(i), pattern[i]);
+      }
+      eepromSeed_ = seed;
+      Status(out, '0');
+      break;
+    }
+    case box_type::kTestEeprom: {
+      if (target_ != 2) {
+        Status(out, 'E');
+        break;
+      }
+      // Without a fill there is nothing to test against.
+      const bool good = eepromSeed_ &&
+                        pic18_.Eeprom() == EepromPattern(*eepromSeed_, pic18_.Eeprom().size());
+      Status(out, good ? '0' : 'D');
+      break;
+    }
     case box_type::kPic18ProgramData:
     case 0x00:
     case 0x01:
     case 0x04:
     case 0x05:
-      Status(out, '0');
+      Status(out, ProgramPacket(type, address, data, count));
       break;
     default:
       Status(out, 'E');

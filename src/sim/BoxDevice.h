@@ -16,6 +16,8 @@
 
 #include "core/programmer/BoardInfoRecord.h"
 #include "core/programmer/PinImage.h"
+#include "sim/BootFlash.h"
+#include "sim/PicDevices.h"
 #include "sim/Rq700Device.h"
 #include "sim/SimDevice.h"
 
@@ -40,7 +42,20 @@ struct BoxOptions {
   std::uint16_t ramFailData1 = 0;
   std::uint16_t ramFailData2 = 0;
   std::vector<Fault> faults;            // silent-after, close-after, stray (packets counted from 1)
+  // The chips and the boot flash.
+  std::array<std::uint8_t, 4> pic18Id = Pic18Chip::kDefaultId;
+  std::uint16_t pic30Device = Pic30Chip::kDefaultDeviceId;
+  std::uint16_t pic30Revision = Pic30Chip::kDefaultRevision;
+  std::uint32_t recordSize = 32;        // bytes per read-back record (16, 32 or 64)
+  std::vector<std::uint8_t> bootImage;  // preloaded boot flash (empty: erased)
+  std::optional<std::uint32_t> eepromBad;  // PIC18F252 EEPROM cell that keeps 0
+  std::optional<std::uint32_t> readStopAfter;  // read-back goes silent after N records
 };
+
+// Parses "DEV:REV" (hex words) for the dsPIC30F identity and up to four
+// hex bytes for the PIC18F252's ID reply; false with a reason.
+bool ParsePic30Id(const std::string& text, BoxOptions& options, std::string& error);
+bool ParsePic18Id(const std::string& text, BoxOptions& options, std::string& error);
 
 // Parses "PIN=0|1" and "PIN,PIN" (pin names as the pin table has them) and
 // "ADDR=D1,D2" (hex); false with a reason.
@@ -71,11 +86,18 @@ class BoxDevice : public SimDevice {
   std::uint32_t Packets() const { return packets_; }
   std::uint8_t LineTest() const { return lineTest_; }
   std::uint32_t DriveImages() const { return driveImages_; }
+  const Pic18Chip& Pic18() const { return pic18_; }
+  const Pic30Chip& Pic30() const { return pic30_; }
+  const BootFlash& Boot() const { return boot_; }
 
  private:
   void HandlePacket(std::vector<SimOutput>& out);
   void Status(std::vector<SimOutput>& out, std::uint8_t code);
   void RamStream(std::vector<SimOutput>& out, bool test, std::uint32_t start, std::uint32_t length);
+  void ReadStream(std::vector<SimOutput>& out);
+  std::uint8_t ProgramPacket(std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
+                             std::size_t count);
+  PicChip* SelectedChip();
 
   BoxOptions options_;
   std::vector<std::uint8_t> packet_;
@@ -87,6 +109,11 @@ class BoxDevice : public SimDevice {
   std::uint32_t driveImages_ = 0;
   PinImage driven_ = PinImage::Initial();
   Tn835Cpu* tn835_ = nullptr;
+  Pic18Chip pic18_;
+  Pic30Chip pic30_;
+  BootFlash boot_;
+  std::uint32_t bootBase_ = 0;
+  std::optional<std::uint16_t> eepromSeed_;
 };
 
 // A framed record ':' count addrHi addrLo type data checksum.

@@ -165,9 +165,10 @@ int RunRq700(const std::string& tcp, tarnvale::sim::DeviceOptions opts, std::uin
 // The box's options, shared by "box" and "bench".
 struct BoxArgs {
   tarnvale::sim::BoxOptions options;
-  std::string jtagId, cpuRev, ioRev, flashChip, ramFail;
+  std::string jtagId, cpuRev, ioRev, flashChip, ramFail, pic18Id, pic30Id, bootImage, eepromBad;
   std::vector<std::string> stuck, shorts, faults;
   std::uint32_t baud = 0;
+  std::uint32_t readStop = 0;
 };
 
 void AddBoxOptions(CLI::App* cmd, BoxArgs& a, bool withFaults) {
@@ -184,6 +185,12 @@ void AddBoxOptions(CLI::App* cmd, BoxArgs& a, bool withFaults) {
   cmd->add_option("--short", a.shorts, "Two shorted pins, PIN,PIN (repeatable)");
   cmd->add_option("--ram-ms", a.options.ramMs, "Time one RAM bank load or test takes (default 2000)");
   cmd->add_option("--ram-fail", a.ramFail, "RAM test fails at ADDR with data D1,D2: ADDR=D1,D2 (hex)");
+  cmd->add_option("--pic18-id", a.pic18Id, "PIC18F252 device ID reply bytes, hex (default 84000400)");
+  cmd->add_option("--pic30-id", a.pic30Id, "dsPIC30F device ID and revision DEV:REV, hex (default 01C0:1001)");
+  cmd->add_option("--record-size", a.options.recordSize, "Bytes per read-back record: 16, 32 (default) or 64");
+  cmd->add_option("--boot-image", a.bootImage, "Preload the boot flash from a flash memory file (*.FMF)");
+  cmd->add_option("--eeprom-bad", a.eepromBad, "A PIC18F252 EEPROM cell (hex) that keeps 0: Test EEPROM gives 'D'");
+  cmd->add_option("--read-stop", a.readStop, "Read-back goes silent after N records (0: never)");
   if (withFaults) {
     cmd->add_option("--baud", a.baud, "Pace the link as a serial line of this speed (8N1)");
     cmd->add_option("--fault", a.faults, "silent-after:N, close-after:N or stray:N=HH (packets)");
@@ -229,6 +236,20 @@ bool FinishBoxOptions(BoxArgs& a) {
     if (ok && (ok = ParseShort(s, p, error))) a.options.shorts.push_back(p);
   }
   if (ok && !a.ramFail.empty()) ok = ParseRamFail(a.ramFail, a.options, error);
+  if (ok && !a.pic18Id.empty()) ok = ParsePic18Id(a.pic18Id, a.options, error);
+  if (ok && !a.pic30Id.empty()) ok = ParsePic30Id(a.pic30Id, a.options, error);
+  if (ok && a.options.recordSize != 16 && a.options.recordSize != 32 && a.options.recordSize != 64) {
+    ok = false;
+    error = "--record-size wants 16, 32 or 64";
+  }
+  if (ok && !a.eepromBad.empty()) {
+    std::uint32_t cell = 0;
+    ok = ParseHex32(a.eepromBad, cell) && cell < 256;
+    if (ok) a.options.eepromBad = cell;
+    else error = "--eeprom-bad wants an EEPROM address 0 to FF (hex)";
+  }
+  if (a.readStop != 0) a.options.readStopAfter = a.readStop;
+  if (ok && !a.bootImage.empty()) ok = LoadBootImageFile(a.bootImage, a.options.bootImage, error);
   for (const auto& f : a.faults) {
     if (!ok) break;
     const auto fault = ParseFault(f, error);

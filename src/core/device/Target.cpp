@@ -89,7 +89,9 @@ std::unique_ptr<IntelHexFile> MakeImageReader(Target t, ImageRequest request) {
   const TargetInfo& row = Info(t);
   if (row.reader == nullptr) return nullptr;
   if (request.layoutMode == 0) request.layoutMode = row.layoutMode;
-  return row.reader(request);
+  auto file = row.reader(request);
+  file->SetOperator(request.op);
+  return file;
 }
 
 }  // namespace tarnvale

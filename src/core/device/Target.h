@@ -19,6 +19,8 @@
 
 namespace tarnvale {
 
+class Operator;
+
 class IntelHexFile;
 
 enum class Target : std::uint8_t {
@@ -62,6 +64,7 @@ struct ImageRequest {
   bool programFlash = true;  // false: a memory load, which ends with a start address packet
   int layoutMode = 0;        // 0: the target's own default
   BoardInfoRecord boardInfo; // the board identification written into a boot image
+  Operator* op = nullptr;    // told what a reader finds worth a message (null: nobody)
 };
 
 // Makes the (not yet opened) file object that reads a target's images.

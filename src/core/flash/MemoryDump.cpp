@@ -288,7 +288,7 @@ void MemoryReadModel::Tick(MemoryReadEvents* sink) {
     StartRun(sink);
     return;
   }
-  if (running_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
+  if (running_ && !checksumShown_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
 }
 
 void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
@@ -296,6 +296,7 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   view_.EnableOk(false);
   view_.EnableRetry(false);
   view_.SetProgress(0);
+  checksumShown_ = false;
   runStart_ = clock_.TickMs();
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
@@ -312,6 +313,10 @@ void MemoryReadModel::Retry(MemoryReadEvents* sink) {
   }
   StartRun(sink);
   view_.EnableRetry(false);
+}
+
+void MemoryReadModel::RequestStop() {
+  if (engine_) engine_->RequestStop();
 }
 
 void MemoryReadModel::Wait() {
@@ -360,13 +365,16 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
   }
 }
 
-void MemoryReadModel::OnComputedChecksum(std::uint16_t value) {
+void MemoryReadModel::OnLine(const std::string& text) { view_.AddListText(text); }
+
+void MemoryReadModel::OnComputedChecksum(std::uint32_t value) {
+  checksumShown_ = true;
   char buf[40];
   std::snprintf(buf, sizeof buf, "Computed Checksum = 0x%04X", value);
   view_.SetField2(buf);
 }
 
-void MemoryReadModel::OnImageChecksum(std::uint16_t value) {
+void MemoryReadModel::OnImageChecksum(std::uint32_t value) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "Image Checksum = 0x%04X", value);
   view_.SetField1(buf);

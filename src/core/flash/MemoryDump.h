@@ -9,6 +9,8 @@
 //   OnStep(step)                   progress step
 //   OnProgress(position, next)     before every line; position in 0..upper,
 //                                  next = the next address to read
+//   OnLine(text)                   programmer-box reads: one text line of the
+//                                  read-back (for the dialog's list)
 //   OnImageChecksum(v), OnComputedChecksum(v)   programmer-box reads only
 //   OnDone(code, next)             exactly once: '0' or the failing code;
 //                                  after '0' one more OnProgress(upper, next)
@@ -84,8 +86,10 @@ class MemoryReadEvents {
   virtual void OnStep(std::uint32_t step) = 0;
   virtual void OnProgress(std::uint32_t position, std::uint32_t next) = 0;
   virtual void OnDone(ResultCode code, std::uint32_t next) = 0;
-  virtual void OnComputedChecksum(std::uint16_t /*value*/) {}
-  virtual void OnImageChecksum(std::uint16_t /*value*/) {}
+  // The boot image's sums are 32-bit words; they are shown as "0x%04X".
+  virtual void OnComputedChecksum(std::uint32_t /*value*/) {}
+  virtual void OnImageChecksum(std::uint32_t /*value*/) {}
+  virtual void OnLine(const std::string& /*text*/) {}
 };
 
 struct MemoryReadRequest {
@@ -168,6 +172,10 @@ class MemoryReadModel : public MemoryReadEvents {
   void Tick(MemoryReadEvents* sink = nullptr);
   void Retry(MemoryReadEvents* sink = nullptr);
   void Wait();
+  // Asks a running read to stop at its next step without waiting for it (a
+  // dialog closing under it, whose worker calls must still be drained);
+  // Wait() then collects the thread.
+  void RequestStop();
   // The program stops the read (Ctrl-C): the reading thread stops at its
   // next line and sends nothing more; unless it had already ended, the
   // outcome is rc::kStoppedByProgram. Joins the thread, so only for a front
@@ -188,8 +196,9 @@ class MemoryReadModel : public MemoryReadEvents {
   void OnStep(std::uint32_t step) override;
   void OnProgress(std::uint32_t position, std::uint32_t next) override;
   void OnDone(ResultCode code, std::uint32_t next) override;
-  void OnComputedChecksum(std::uint16_t value) override;
-  void OnImageChecksum(std::uint16_t value) override;
+  void OnComputedChecksum(std::uint32_t value) override;
+  void OnImageChecksum(std::uint32_t value) override;
+  void OnLine(const std::string& text) override;
 
  private:
   void StartRun(MemoryReadEvents* sink);
@@ -204,6 +213,7 @@ class MemoryReadModel : public MemoryReadEvents {
   bool running_ = false;
   std::uint32_t runStart_ = 0;
   ResultCode result_ = rc::kTimeout;
+  bool checksumShown_ = false;  // the elapsed time no longer takes field 2
 };
 
 }  // namespace tarnvale

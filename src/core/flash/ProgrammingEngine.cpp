@@ -30,6 +30,7 @@ LoadedImage LoadImage(const ProgrammingRequest& request) {
   what.programFlash = request.mode != kModeLoad;
   what.layoutMode = request.layoutMode;
   if (request.boardInfo) what.boardInfo = *request.boardInfo;
+  what.op = request.fileOperator;
   std::shared_ptr<IntelHexFile> file = MakeImageReader(request.target, what);
   if (!file) return {rc::kFileOk, nullptr};
   ResultCode c = file->OpenFile();

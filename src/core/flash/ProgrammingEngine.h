@@ -36,6 +36,8 @@
 
 namespace tarnvale {
 
+class Operator;
+
 class CommPort;
 class IntelHexFile;
 
@@ -47,6 +49,7 @@ struct ProgrammingRequest {
   Target target = Target::Controller;
   std::string path;                    // empty: the dialog asks for one
   std::optional<BoardInfoRecord> boardInfo;
+  Operator* fileOperator = nullptr;    // hears the image reader's own messages
   int layoutMode = 2;
   bool runOnCompletion = false;        // initial state of "Run on completion"
   EngineTimings timings;

@@ -15,6 +15,18 @@ class TestCpuModel::DirectRam : public RamEvents {
   TestCpuModel& m_;
 };
 
+class TestCpuModel::DirectVerify : public MemoryReadEvents {
+ public:
+  explicit DirectVerify(TestCpuModel& m) : m_(m) {}
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t position, std::uint32_t) override { m_.VerifyProgress(position); }
+  void OnDone(ResultCode code, std::uint32_t) override { m_.VerifyRead(code); }
+
+ private:
+  TestCpuModel& m_;
+};
+
 const char* ButtonCaption(TestButton b) {
   static const char* const captions[kTestButtonCount] = {
       "Test Data",  "Test  Address", "Test Controls", "Blank Test",   "Erase Flash",
@@ -29,9 +41,11 @@ TestCpuModel::TestCpuModel(BoxLink& link, TestCpuView& view, Operator& op, RamEv
       op_(op),
       direct_(std::make_unique<DirectRam>(*this)),
       watcher_(link, ramSink != nullptr ? *ramSink : *direct_),
-      prober_(link) {}
+      prober_(link),
+      directVerify_(std::make_unique<DirectVerify>(*this)) {}
 
 TestCpuModel::~TestCpuModel() {
+  verifier_.Stop();
   prober_.Stop();
   watcher_.RequestStop(0);
   watcher_.Join();
@@ -75,24 +89,86 @@ void TestCpuModel::ReadFlashId(const std::string& cpuRevision, const std::string
     flashIdGood_ = false;
     view_.AddLine(ResultText(r));
   } else {
-    auto serial = [this](BoardField f, std::size_t field) {
-      const std::string s = record_.Serial(field);
-      if (!s.empty() && s[0] >= '0' && s[0] <= 'Z') view_.SetField(f, s);
-    };
-    serial(BoardField::ControllerSerial, BoardInfoRecord::kControllerSerial);
-    serial(BoardField::CpuSerial, BoardInfoRecord::kCpuSerial);
-    serial(BoardField::IoSerial, BoardInfoRecord::kIoSerial);
-    auto letter = [this](BoardField f, std::uint8_t c) {
-      if (c >= 'A' && c <= 'Z') view_.SetField(f, std::string(1, static_cast<char>(c)));
-    };
-    letter(BoardField::CpuRevision, record_.CpuRevision());
-    letter(BoardField::IoRevision, record_.IoRevision());
+    ShowRecordFields();
     for (const std::string& line : FlashIdLines(record_)) view_.AddLine(line);
     flashIdGood_ = IsFlashIdValid(record_);
   }
   const BankRange banks = flashIdGood_ ? BankRangeFor(record_.CpuRevision()) : BankRange{1, 1};
   view_.SetBankRange(banks.low, banks.high);
   EnableIdle();
+}
+
+void TestCpuModel::ShowRecordFields() {
+  auto serial = [this](BoardField f, std::size_t field) {
+    const std::string s = record_.Serial(field);
+    if (!s.empty() && s[0] >= '0' && s[0] <= 'Z') view_.SetField(f, s);
+  };
+  serial(BoardField::ControllerSerial, BoardInfoRecord::kControllerSerial);
+  serial(BoardField::CpuSerial, BoardInfoRecord::kCpuSerial);
+  serial(BoardField::IoSerial, BoardInfoRecord::kIoSerial);
+  auto letter = [this](BoardField f, std::uint8_t c) {
+    if (c >= 'A' && c <= 'Z') view_.SetField(f, std::string(1, static_cast<char>(c)));
+  };
+  letter(BoardField::CpuRevision, record_.CpuRevision());
+  letter(BoardField::IoRevision, record_.IoRevision());
+}
+
+void TestCpuModel::BlankOrErase(bool erase, std::uint32_t waitMs) {
+  AllOff();
+  link_.NormalizeFlashRevision(Target::CpuBoard386, record_.CpuRevision(), record_.IoRevision());
+  BlankCheckOrErase(link_.Port(), op_, erase, waitMs);
+  if (erase) flashIdGood_ = false;
+  EnableIdle();
+}
+
+void TestCpuModel::StartVerify(MemoryReadEvents* sink, std::uint32_t settleMs) {
+  if (verifying_) return;
+  AllOff();
+  verifying_ = true;
+  link_.Port().Purge();
+  BootReadParams p;
+  p.port = &link_.Port();
+  p.memoryType = Target::CpuBoard386;
+  p.toFile = false;
+  p.path = boot_text::kBootFile;
+  p.settleMs = settleMs;
+  p.silenceMs = link_.Timings().recordSilenceMs;
+  verifier_.Start(p, sink != nullptr ? *sink : *directVerify_);
+}
+
+void TestCpuModel::VerifyProgress(std::uint32_t percent) { view_.SetProgress(static_cast<int>(percent)); }
+
+void TestCpuModel::VerifyRead(ResultCode code) {
+  if (!verifying_ || closed_) return;
+  verifier_.Join();
+  view_.SetProgress(0);
+  FinishBootVerify(code, verifier_.Buffer(), record_, op_);
+  verifying_ = false;
+  EnableIdle();
+}
+
+void TestCpuModel::ProgramBoot(JobRunner& runner, SerialRevisionForm& form, const std::string& cpuRevision,
+                               const std::string& ioRevision, const BootOptions& options) {
+  AllOff();
+  view_.AddLine("Please wait...Attempting to read existing information");
+  const auto cpu = static_cast<std::uint8_t>(cpuRevision.empty() ? 0 : cpuRevision[0]);
+  const auto io = static_cast<std::uint8_t>(ioRevision.empty() ? 0 : ioRevision[0]);
+  CommPort& port = link_.Port();
+  const BootProgramOutcome out = ProgramBootFlashWith(
+      link_, [&port] { return SelectOnPort(port, Target::CpuBoard386); }, op_, runner, form, cpu, io, options);
+  record_ = out.record;
+  if (IsBoardInfoComplete(record_)) ShowRecordFields();
+  EnableIdle();
+}
+
+ResultCode TestCpuModel::ReadBoot(JobRunner& runner, const std::string& cpuRevision, const BootOptions& options) {
+  AllOff();
+  CommPort& port = link_.Port();
+  const auto cpu = static_cast<std::uint8_t>(cpuRevision.empty() ? 0 : cpuRevision[0]);
+  const ResultCode code =
+      ReadBootFlashWith(port, [&port] { return SelectOnPort(port, Target::CpuBoard386); }, op_, runner, cpu, nullptr, options);
+  EnableIdle();
+  return code;
 }
 
 void TestCpuModel::ReadJtagId() { view_.AddLine(link_.JtagIdText()); }
@@ -173,6 +249,9 @@ void TestCpuModel::RamFinished(ResultCode code, const RamStatus& last) {
 void TestCpuModel::Close() {
   if (closed_) return;
   closed_ = true;
+  // A verify read-back still running is stopped and collected first.
+  verifier_.Stop();
+  verifying_ = false;
   prober_.Stop();
   if (watcher_.Running()) {
     watcher_.RequestStop(kCloseGraceMs);

@@ -15,6 +15,7 @@
 
 #include "core/operator/Operator.h"
 #include "core/programmer/BoardIdentity.h"
+#include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
 #include "core/programmer/CpuPinTest.h"
 
@@ -73,8 +74,26 @@ class TestCpuModel : public CpuPinTestEvents {
   void StartRam(bool test, int bank);
   void RamProgress(std::uint32_t percent);
   void RamFinished(ResultCode code, const RamStatus& last);
-  // Closing: stops the prober, lets a RAM run end (at most 5 s), then
-  // switches the line test off. No view call after it returns.
+  // Boot flash buttons. "Blank Test" / "Erase Flash" (erase also clears
+  // the flash-ID-good flag); the link stays on the CPU board.
+  void BlankOrErase(bool erase, std::uint32_t waitMs = 5000);
+  // "Verify Flash": every button stays off until the read-back has ended,
+  // so nothing else uses the port meanwhile. The reader's events go to
+  // `sink` on its thread (default: the model, which then calls the view
+  // there); the front end brings them to its own thread and calls
+  // VerifyProgress / VerifyRead.
+  void StartVerify(MemoryReadEvents* sink = nullptr, std::uint32_t settleMs = kBootReadSettleMs);
+  void VerifyProgress(std::uint32_t percent);
+  void VerifyRead(ResultCode code);
+  bool Verifying() const { return verifying_; }
+  // "Program Boot" and "Read Boot" with the revision fields as typed.
+  void ProgramBoot(JobRunner& runner, SerialRevisionForm& form, const std::string& cpuRevision,
+                   const std::string& ioRevision, const BootOptions& options = {});
+  ResultCode ReadBoot(JobRunner& runner, const std::string& cpuRevision, const BootOptions& options = {});
+
+  // Closing: stops the prober and a verify read-back, lets a RAM run end
+  // (at most 5 s), then switches the line test off. No view call after it
+  // returns.
   void Close();
 
   const BoardInfoRecord& Record() const { return record_; }
@@ -95,6 +114,8 @@ class TestCpuModel : public CpuPinTestEvents {
 
  private:
   class DirectRam;
+  class DirectVerify;
+  void ShowRecordFields();
   void EnableIdle() { view_.SetButtons(IdleButtons()); }
   void OnlyButton(TestButton b);
   void AllOff();
@@ -111,6 +132,9 @@ class TestCpuModel : public CpuPinTestEvents {
   bool lineTestOn_ = false;
   std::uint8_t lineTestKind_ = 0;
   bool closed_ = false;
+  std::unique_ptr<DirectVerify> directVerify_;
+  BootVerifyReader verifier_;
+  bool verifying_ = false;
 };
 
 }  // namespace tarnvale

@@ -95,19 +95,30 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
   bool collecting = false;
   std::array<std::uint8_t, 80> stored{};
   std::size_t pos = 0;
+  // Bytes that come after a silence count as a new answer: whatever an
+  // earlier burst decided ('1' for an overlong record) no longer holds.
+  bool afterSilence = true;
   for (;;) {
     const std::size_t waiting = port.GetInQueue();
     if (waiting > 0) {
+      // Never read past the end of this record: a stream of records (a
+      // read-back) sends the next one right behind it.
+      const std::size_t need = !collecting || pos == 0
+                                   ? 1
+                                   : static_cast<std::size_t>(stored[0]) + 5 - pos;
       std::array<std::uint8_t, 80> chunk{};
-      const std::size_t n = port.Read(chunk.data(), std::min(waiting, chunk.size()));
+      const std::size_t n = port.Read(chunk.data(), std::min({waiting, chunk.size(), need}));
       if (n > 0) {
         timer.Restart(silenceMs);
-        result = rc::kTimeout;
+        if (afterSilence) result = rc::kTimeout;
+        afterSilence = false;
       }
       for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = chunk[i];
         if (!collecting) {
           if (b == kPacketStart) {
+            // A new record: an earlier overlong one no longer decides.
+            result = rc::kTimeout;
             collecting = true;
             pos = 0;
           }
@@ -132,6 +143,7 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
       }
     }
     if (timer.IsExpired()) return result;
+    if (port.GetInQueue() == 0) afterSilence = true;
     port.WaitReadable(timer.RemainingMs());
   }
 }

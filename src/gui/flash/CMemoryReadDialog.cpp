@@ -42,11 +42,14 @@ class CMemoryReadDialog::Relay : public MemoryReadEvents {
   void OnDone(ResultCode code, std::uint32_t next) override {
     d_.calls_.Call([&] { d_.model_.OnDone(code, next); });
   }
-  void OnComputedChecksum(std::uint16_t value) override {
+  void OnComputedChecksum(std::uint32_t value) override {
     d_.calls_.Call([&] { d_.model_.OnComputedChecksum(value); });
   }
-  void OnImageChecksum(std::uint16_t value) override {
+  void OnImageChecksum(std::uint32_t value) override {
     d_.calls_.Call([&] { d_.model_.OnImageChecksum(value); });
+  }
+  void OnLine(const std::string& text) override {
+    d_.calls_.Call([&] { d_.model_.OnLine(text); });
   }
 
  private:
@@ -111,6 +114,8 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
 
 CMemoryReadDialog::~CMemoryReadDialog() {
   timer_.stop();
+  // A read still running when the dialog goes is stopped, then collected.
+  model_.RequestStop();
   JoinWorker();
 }
 

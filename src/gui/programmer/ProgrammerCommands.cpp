@@ -1,8 +1,14 @@
 #include "gui/programmer/ProgrammerCommands.h"
 
+#include <memory>
+
+#include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkflows.h"
+#include "core/programmer/PicCommands.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CommandIds.h"
+#include "gui/flash/QtJobRunner.h"
+#include "gui/programmer/CSerialRevisionInput.h"
 #include "gui/programmer/TestCPUDialog.h"
 
 namespace tarnvale::gui {
@@ -19,6 +25,34 @@ void InstallProgrammerCommands(CMainFrame& frame) {
       TestCPUDialog dialog(port, frame.Op(), &frame);
       dialog.exec();
     });
+  });
+
+  // PIC18F252 and dsPIC30F: each command brackets itself and has shown its
+  // outcome when it returns.
+  auto runner = std::make_shared<QtJobRunner>(&frame, frame.Op());
+  frame.SetCommandHandler(cmd::kPic18Flash, [&frame, runner] { FlashPic18F252(frame.Link(), frame.Op(), *runner); });
+  frame.SetCommandHandler(cmd::kPic30Flash, [&frame, runner] { FlashDsPic30F(frame.Link(), frame.Op(), *runner); });
+  for (const Target t : {Target::Pic18F252, Target::DsPic30F}) {
+    const bool p18 = t == target::kPic18F252;
+    frame.SetCommandHandler(p18 ? cmd::kPic18ReadEeprom : cmd::kPic30ReadEeprom,
+                            [&frame, runner, t] { ReadPicEeprom(frame.Link(), frame.Op(), *runner, t); });
+    frame.SetCommandHandler(p18 ? cmd::kPic18BlankCheck : cmd::kPic30BlankCheck,
+                            [&frame, t] { PicBlankCheck(frame.Link(), frame.Op(), t); });
+    frame.SetCommandHandler(p18 ? cmd::kPic18EraseFlash : cmd::kPic30EraseFlash,
+                            [&frame, t] { PicEraseFlash(frame.Link(), frame.Op(), t); });
+    frame.SetCommandHandler(p18 ? cmd::kPic18ReadCpuId : cmd::kPic30ReadCpuId,
+                            [&frame, t] { ReadCpuId(frame.Link(), frame.Op(), t); });
+  }
+  frame.SetCommandHandler(cmd::kPic18LoadEepromData, [&frame] { LoadPic18EepromData(frame.Link(), frame.Op()); });
+  frame.SetCommandHandler(cmd::kPic18TestEeprom, [&frame] { TestPic18Eeprom(frame.Link(), frame.Op()); });
+
+  // The boot flash of the CPU board.
+  frame.SetCommandHandler(cmd::kFlash7193Boot, [&frame, runner] {
+    QtSerialRevisionForm form(&frame);
+    ProgramBootFlash(frame.Link(), frame.Op(), *runner, form);
+  });
+  frame.SetCommandHandler(cmd::kReadFlashBootImage, [&frame, runner] {
+    ReadBootFlash(frame.Link(), frame.Op(), *runner, 0, [&frame] { return AskCpuRevision(&frame); });
   });
 }
 

@@ -14,7 +14,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/flash/QtJobRunner.h"
 #include "gui/programmer/CPinStateDialog.h"
+#include "gui/programmer/CSerialRevisionInput.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -31,11 +33,31 @@ class BusyCursor {
 
 }  // namespace
 
+// The verify reader's events, carried to the GUI thread.
+class TestCPUDialog::VerifyRelay : public MemoryReadEvents {
+ public:
+  explicit VerifyRelay(TestCPUDialog& d) : d_(d) {}
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t position, std::uint32_t) override {
+    QMetaObject::invokeMethod(&d_, [this, position] { d_.model_->VerifyProgress(position); },
+                              Qt::QueuedConnection);
+  }
+  void OnDone(ResultCode code, std::uint32_t) override {
+    QMetaObject::invokeMethod(&d_, [this, code] { d_.model_->VerifyRead(code); }, Qt::QueuedConnection);
+  }
+
+ private:
+  TestCPUDialog& d_;
+};
+
 TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxTimings timings)
-    : QDialog(parent) {
+    : QDialog(parent), op_(op) {
   setWindowTitle(test_text::kTitle);
   link_ = std::make_unique<BoxLink>(port, timings);
   model_ = std::make_unique<TestCpuModel>(*link_, *this, op, this);
+  runner_ = std::make_unique<QtJobRunner>(this, op_);
+  verifyRelay_ = std::make_unique<VerifyRelay>(*this);
 
   auto* layout = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
@@ -150,9 +172,27 @@ void TestCPUDialog::OnButton(TestButton b) {
     case TestButton::TestCpu: model_->TestCpu(); break;
     case TestButton::LoadRam: model_->StartRam(false, bank_->value()); break;
     case TestButton::TestRam: model_->StartRam(true, bank_->value()); break;
-    default: emit BootFlashRequested(static_cast<int>(b)); break;
+    case TestButton::BlankTest:
+    case TestButton::EraseFlash: {
+      BusyCursor busy;
+      model_->BlankOrErase(b == TestButton::EraseFlash);
+      break;
+    }
+    case TestButton::VerifyFlash: model_->StartVerify(verifyRelay_.get(), bootSettleMs_); break;
+    case TestButton::ReadBoot:
+      model_->ReadBoot(*runner_, Field(BoardField::CpuRevision)->text().toStdString());
+      break;
+    case TestButton::ProgramBoot: {
+      QtSerialRevisionForm form(this);
+      model_->ProgramBoot(*runner_, form, Field(BoardField::CpuRevision)->text().toStdString(),
+                          Field(BoardField::IoRevision)->text().toStdString());
+      break;
+    }
+    default: break;
   }
 }
+
+
 
 void TestCPUDialog::AddLine(const std::string& text) {
   list_->addItem(QString::fromStdString(text));

@@ -2,13 +2,14 @@
 // "Test": the CPU board test dialog on the programmer port. A thin view over
 // TestCpuModel: identification fields, the line tests, control-line probing,
 // the pin test with its "Pin States" lists, RAM bank runs with a progress
-// bar, and the boot flash buttons (enabled by the flash-ID rule; what they
-// do is wired by the boot flash feature through BootFlashRequested).
+// bar, and the boot flash buttons (enabled by the flash-ID rule): blank
+// check, erase, verify (a read-back on its own thread with every button off
+// until it ends), read and program.
 //
 // The flash ID is read once the window shows. RAM events come from the
 // watcher's thread and are handled here on the GUI thread. Closing lets a
-// RAM run end (at most 5 s), joins every worker and switches the line test
-// off before the window goes.
+// RAM run end (at most 5 s), stops a verify read-back, joins every worker
+// and switches the line test off before the window goes.
 
 #include <QDialog>
 #include <array>
@@ -42,6 +43,8 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
 
   // Replaces the modal "Pin States" window (tests).
   void SetPinDialogRunner(PinDialogRunner runner) { pinRunner_ = std::move(runner); }
+  // The box's settling time before a verify read-back (tests shorten it).
+  void SetBootReadSettleMs(std::uint32_t ms) { bootSettleMs_ = ms; }
 
   QPushButton* Button(TestButton b) const { return buttons_[static_cast<std::size_t>(b)]; }
   QLineEdit* Field(BoardField f) const { return fields_[static_cast<std::size_t>(f)]; }
@@ -63,10 +66,6 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
   void OnRamProgress(std::uint32_t percent) override;
   void OnRamFinished(ResultCode code, const RamStatus& last) override;
 
- signals:
-  // A boot flash button was pressed ("Blank Test", "Erase Flash", ...).
-  void BootFlashRequested(int button);
-
  public slots:
   void done(int r) override;
 
@@ -75,6 +74,7 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
 
  private:
   void OnButton(TestButton b);
+  class VerifyRelay;
 
   std::unique_ptr<BoxLink> link_;
   std::unique_ptr<TestCpuModel> model_;
@@ -84,6 +84,10 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
   QSpinBox* bank_ = nullptr;
   QProgressBar* progress_ = nullptr;
   PinDialogRunner pinRunner_;
+  Operator& op_;
+  std::unique_ptr<JobRunner> runner_;
+  std::unique_ptr<VerifyRelay> verifyRelay_;
+  std::uint32_t bootSettleMs_ = kBootReadSettleMs;
   bool opened_ = false;
   bool closing_ = false;
 };

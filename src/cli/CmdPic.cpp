@@ -1,0 +1,116 @@
+// pic18 and pic30: the PIC18F252 and dsPIC30F commands of the Universal
+// Programmer on the command line, through the same core commands as the
+// GUI's "PIC18F252" and "PIC30FXXXX" menus.
+#include <iostream>
+#include <memory>
+
+#include "cli/ProgrammerCli.h"
+#include "core/programmer/PicCommands.h"
+
+namespace tarnvale::cli {
+namespace {
+
+struct PicArgs {
+  ProgrammerArgs link;
+  std::string file;
+  std::string out;
+  long seed = kNoSeed;
+  static constexpr long kNoSeed = -1000000;
+};
+
+void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
+  auto* cmd = group->add_subcommand("flash", targetNumber == target::kPic18F252
+                                                 ? "Program the PIC18F252 from a HEX file"
+                                                 : "Check the dsPIC30F's ID, then program it from a HEX file");
+  cmd->add_option("file", a->file, "Hex file (*.HEX)")->required();
+  AddProgrammerOptions(cmd, a->link, true);
+  cmd->callback([a, targetNumber] {
+    const std::string path = AbsolutePath(a->file);
+    ProgrammerSession s(a->link);
+    s.Op().SetOpenFile(path);
+    const ResultCode code = targetNumber == target::kPic18F252
+                                ? FlashPic18F252(s.Link(), s.Op(), s.Runner())
+                                : FlashDsPic30F(s.Link(), s.Op(), s.Runner());
+    s.Finish(code);
+  });
+}
+
+void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
+  auto* cmd = group->add_subcommand(
+      "read-eeprom", std::string("Read the EEPROM into a text file (default \"") +
+                         (targetNumber == target::kPic18F252 ? pic_text::kPic18File : pic_text::kPic30File) +
+                         "\" here)");
+  cmd->add_option("out", a->out, "Output text file");
+  AddProgrammerOptions(cmd, a->link, true);
+  cmd->callback([a, targetNumber] {
+    PicOptions o;
+    o.outputPath = AbsolutePath(a->out.empty() ? std::string(targetNumber == target::kPic18F252
+                                                                 ? pic_text::kPic18File
+                                                                 : pic_text::kPic30File)
+                                               : a->out);
+    ProgrammerSession s(a->link);
+    const ResultCode code = ReadPicEeprom(s.Link(), s.Op(), s.Runner(), targetNumber, o);
+    if (code == rc::kSuccess && s.Style() != ProgressStyle::Json) std::cout << "File saved to " << o.outputPath << std::endl;
+    s.Finish(code);
+  });
+}
+
+void AddSimple(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
+  auto* blank = group->add_subcommand("blank", "Blank check of the program memory");
+  AddProgrammerOptions(blank, a->link, true);
+  blank->callback([a, targetNumber] {
+    ProgrammerSession s(a->link);
+    s.Finish(PicBlankCheck(s.Link(), s.Op(), targetNumber));
+  });
+  auto* erase = group->add_subcommand("erase", "Erase the program memory");
+  AddProgrammerOptions(erase, a->link, true);
+  erase->callback([a, targetNumber] {
+    ProgrammerSession s(a->link);
+    s.Finish(PicEraseFlash(s.Link(), s.Op(), targetNumber));
+  });
+  auto* id = group->add_subcommand("id", "Read the device ID and revision");
+  AddProgrammerOptions(id, a->link, true);
+  id->callback([a, targetNumber] {
+    ProgrammerSession s(a->link);
+    s.Finish(ReadCpuId(s.Link(), s.Op(), targetNumber));
+  });
+}
+
+}  // namespace
+
+void RegisterPicCommands(CLI::App& app) {
+  auto a18 = std::make_shared<PicArgs>();
+  auto* pic18 = app.add_subcommand("pic18", "The PIC18F252 on the Universal Programmer");
+  pic18->require_subcommand(1);
+  AddFlash(pic18, a18, target::kPic18F252);
+  AddReadEeprom(pic18, a18, target::kPic18F252);
+  AddSimple(pic18, a18, target::kPic18F252);
+  auto* fill = pic18->add_subcommand("fill-eeprom", "Fill the EEPROM from a seed (Load EEPROM Data)");
+  fill->add_option("--seed", a18->seed, "16-bit seed, 0 to 65535 (default: from the clock)");
+  AddProgrammerOptions(fill, a18->link, true);
+  fill->callback([a18] {
+    if (a18->seed != PicArgs::kNoSeed && (a18->seed < 0 || a18->seed > 0xFFFF)) {
+      std::cerr << "--seed wants 0 to 65535" << std::endl;
+      throw CLI::RuntimeError(kExitUsage);
+    }
+    PicOptions o;
+    if (a18->seed != PicArgs::kNoSeed) o.seed = static_cast<std::uint16_t>(a18->seed);
+    ProgrammerSession s(a18->link);
+    s.Finish(LoadPic18EepromData(s.Link(), s.Op(), o));
+  });
+  auto* test = pic18->add_subcommand("test-eeprom", "Check the EEPROM against the last fill");
+  AddProgrammerOptions(test, a18->link, true);
+  test->callback([a18] {
+    ProgrammerSession s(a18->link);
+    s.Finish(TestPic18Eeprom(s.Link(), s.Op()));
+  });
+
+  auto a30 = std::make_shared<PicArgs>();
+  auto* pic30 = app.add_subcommand("pic30", "The dsPIC30F on the Universal Programmer");
+  pic30->require_subcommand(1);
+  AddFlash(pic30, a30, target::kDsPic30F);
+  AddReadEeprom(pic30, a30, target::kDsPic30F);
+  AddSimple(pic30, a30, target::kDsPic30F);
+}
+
+}  // namespace tarnvale::cli

@@ -1,0 +1,97 @@
+#pragma once
+// What the pic18, pic30 and boot command groups share: the programmer-port
+// options, the link of one command and the mapping of a result onto an exit
+// status.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/CliOperator.h"
+#include "cli/Commands.h"
+#include "cli/Progress.h"
+#include "core/flash/Workflows.h"
+#include "core/roles/PortRoles.h"
+#include "core/settings/ConfigData.h"
+
+namespace tarnvale::cli {
+
+struct ProgrammerArgs {
+  std::string port;
+  std::uint32_t baud = 0;
+  std::string progress = "auto";
+};
+
+inline void AddProgrammerOptions(CLI::App* cmd, ProgrammerArgs& args, bool progress) {
+  cmd->add_option("--programmer-port", args.port,
+                  "Universal Programmer port: a device path, COMn, or A.B.C.D[:PORT] (default: "
+                  "the stored programmer port)");
+  cmd->add_option("--baud", args.baud, "Baud rate of the programmer port (default: the stored one)");
+  if (progress) {
+    cmd->add_option("--progress", args.progress, "auto (bar on a terminal), plain, bar or json")
+        ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
+  }
+}
+
+inline std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+// The exit status of a command's result.
+inline int ExitForResult(ResultCode code) {
+  if (code == rc::kSuccess) return kExitOk;
+  if (code == rc::kPortOpenFailed) return kExitPort;
+  if (code == rc::kTimeout || code == rc::kTooFewBytes || code == rc::kProgrammingTimeout) {
+    return kExitTimeout;
+  }
+  if (code == kStoppedByOperator) return kExitDeclined;
+  if ((code >= 4 && code <= 12) || (code >= 20 && code <= 24)) return kExitBadFile;
+  return kExitFailure;
+}
+
+// The settings, operator, link and job runner of one command on the
+// programmer port. The controller port is left alone: a command line run
+// has no terminal to hand it back to.
+class ProgrammerSession {
+ public:
+  explicit ProgrammerSession(const ProgrammerArgs& args) : op_(std::cout, std::cerr) {
+    style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+    op_.SetJson(style_ == ProgressStyle::Json);
+    settings_.Load();
+    if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
+    if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
+    settings_.SetCOMPort("");
+    link_ = std::make_unique<LinkState>(settings_, &op_);
+    runner_ = std::make_unique<CliJobRunner>(op_, style_, std::cout, std::cerr);
+  }
+  ~ProgrammerSession() {
+    if (CommPort* port = link_->ProgrammerPort()) port->Close();
+  }
+  LinkState& Link() { return *link_; }
+  CliOperator& Op() { return op_; }
+  JobRunner& Runner() { return *runner_; }
+  ProgressStyle Style() const { return style_; }
+
+  // Ends the command: a failure leaves with its exit status (the reason has
+  // been shown; a bare code still gets its text).
+  void Finish(ResultCode code) {
+    if (code == rc::kSuccess) return;
+    if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << ResultText(code) << std::endl;
+    throw CLI::RuntimeError(ExitForResult(code));
+  }
+
+ private:
+  CliOperator op_;
+  ConfigData settings_;
+  ProgressStyle style_ = ProgressStyle::Plain;
+  std::unique_ptr<LinkState> link_;
+  std::unique_ptr<CliJobRunner> runner_;
+};
+
+}  // namespace tarnvale::cli

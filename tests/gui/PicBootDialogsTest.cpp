@@ -1,0 +1,143 @@
+// The PIC and boot flash commands in the desktop application, offscreen,
+// against the simulated box: a PIC18F252 programmed from the menu, and the
+// test dialog's "Verify Flash" with every button off while it reads.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include "GuiSupport.h"
+#include "core/formats/ProgrammerHexFiles.h"
+#include "core/programmer/BootFlash.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
+#include "gui/flash/CLoadMemoryDialog.h"
+#include "gui/programmer/TestCPUDialog.h"
+#include "programmer/SimBox.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::gui {
+namespace {
+
+// Presses "Exit" of the programming dialog once its run is over (or closes
+// it by force after the deadline).
+class CloseWhenDone {
+ public:
+  explicit CloseWhenDone(int deadlineMs = 20000) {
+    clock_.start();
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
+      auto* d = qobject_cast<CLoadMemoryDialog*>(QApplication::activeModalWidget());
+      if (d == nullptr || !d->isVisible()) return;
+      if (clock_.elapsed() > deadlineMs) {
+        timedOut_ = true;
+        d->done(QDialog::Rejected);
+      } else if (!d->RunInProgress()) {
+        if (auto* status = d->findChild<QLabel*>("status")) lastStatus_ = status->text().toStdString();
+        if (auto* exit = d->findChild<QPushButton*>("exit")) exit->click();
+      }
+    });
+    timer_.start();
+  }
+  bool TimedOut() const { return timedOut_; }
+  const std::string& LastStatus() const { return lastStatus_; }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  bool timedOut_ = false;
+  std::string lastStatus_;
+};
+
+TEST(PicBootGui, FlashPic18F252FromTheMenuToSuccess) {
+  test::SimBox box({}, false);
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, "/nonexistent/controller");
+  settings.SetAuxCOMPort(box.Path());
+  CMainFrame frame(settings, &op);
+  const auto dir = test::MakeTempDir("guipic");
+  const std::vector<std::uint8_t> image = test::PseudoRandomBytes(0x8000, 77);
+  test::WriteHexImage(dir / "P.HEX", 0, image);
+  op.openFile = (dir / "P.HEX").string();
+  CloseWhenDone closer;
+  EXPECT_TRUE(frame.RunCommand(cmd::kPic18Flash));
+  EXPECT_FALSE(closer.TimedOut());
+  EXPECT_EQ(closer.LastStatus(), "1028 Records successfully written!");
+  EXPECT_EQ(op.filters, std::vector<std::string>{"Hex File (*.HEX)|*.HEX|"});
+  ASSERT_FALSE(op.MessageTexts().empty());
+  EXPECT_EQ(op.MessageTexts().back(), "Success");
+  EXPECT_TRUE(box.Device().Pic18().Program() == image);
+}
+
+TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDifference) {
+  const auto dir = test::MakeTempDir("guiverify");
+  sim::BoxOptions options;
+  sim::BoxDevice probe(options);
+  const BoardInfoRecord record = probe.BoardInfo('C');
+  std::vector<std::uint8_t> code = test::PseudoRandomBytes(16384, 8);
+  const auto fmf = dir / "B.FMF";
+  test::WriteHexImage(fmf, 0x3FFC000, code);
+  Boot386IntelHexFile file(fmf, record);
+  ASSERT_EQ(file.OpenFile() | file.AllocateImage() | file.LoadFile(), 0);
+  options.bootImage = file.ImageBytes();
+  options.bootImage[0x2000] ^= 0x01;
+  test::SimBox box(options);
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');  // as the menu command does before the dialog
+  test::RecordingOperator op;
+  op.openFile = fmf.string();
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  dialog.SetBootReadSettleMs(300);
+  dialog.show();
+  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::VerifyFlash)->isEnabled(); }));
+  dialog.Button(TestButton::VerifyFlash)->click();
+  // The read-back has the port: nothing else may be pressed meanwhile.
+  for (std::size_t i = 0; i < kTestButtonCount; ++i) {
+    EXPECT_FALSE(dialog.Button(static_cast<TestButton>(i))->isEnabled()) << ButtonCaption(static_cast<TestButton>(i));
+  }
+  test::Pump(100);
+  EXPECT_TRUE(dialog.Model().Verifying());
+  EXPECT_FALSE(dialog.Button(TestButton::ReadFlashId)->isEnabled());
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.Model().Verifying(); }, 5000));
+  char expected[96];
+  std::snprintf(expected, sizeof expected, "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X ", 0x3FFE000u,
+                options.bootImage[0x2000], file.ImageBytes()[0x2000]);
+  ASSERT_FALSE(op.MessageTexts().empty());
+  EXPECT_EQ(op.MessageTexts().back(), expected);
+  EXPECT_TRUE(dialog.Button(TestButton::VerifyFlash)->isEnabled());
+  EXPECT_TRUE(dialog.Button(TestButton::ReadFlashId)->isEnabled());
+  dialog.done(QDialog::Accepted);
+}
+
+TEST(PicBootGui, ClosingDuringAVerifyStopsAndJoinsTheReader) {
+  sim::BoxOptions options;
+  options.readStopAfter = 10;  // the box goes silent: the reader would wait 5 s
+  test::SimBox box(options);
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  test::RecordingOperator op;
+  BoxTimings timings = test::FastBoxTimings();
+  timings.recordSilenceMs = 5000;
+  QElapsedTimer clock;
+  {
+    TestCPUDialog dialog(box.Port(), op, nullptr, timings);
+    dialog.SetBootReadSettleMs(0);
+    dialog.show();
+    ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::VerifyFlash)->isEnabled(); }));
+    dialog.Button(TestButton::VerifyFlash)->click();
+    test::Pump(50);
+    ASSERT_TRUE(dialog.Model().Verifying());
+    clock.start();
+    dialog.done(QDialog::Rejected);
+  }
+  EXPECT_LT(clock.elapsed(), 2000) << "the reader was stopped, not waited out";
+  test::Pump(50);
+  for (const auto& text : op.MessageTexts()) EXPECT_EQ(text.find("Failed"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace tarnvale::gui

@@ -1,0 +1,257 @@
+// The PIC18F252 and dsPIC30F commands: request bytes, the device ID rules,
+// and every menu command against the simulated box on a pty.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/programmer/BootFlash.h"
+#include "core/programmer/PicCommands.h"
+#include "programmer/SimBox.h"
+#include "sim/PicDevices.h"
+#include "support/DirectRunner.h"
+#include "support/ImageGen.h"
+#include "support/RecordingOperator.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(PicRequests, BytesOnTheWire) {
+  const struct {
+    const char* what;
+    Packet packet;
+    Bytes bytes;
+  } cases[] = {
+      {"blank check", BuildPacket(0, 0, box_type::kBlankCheck), {0x3A, 0, 0, 0, 0x17, 0xE9}},
+      {"erase", BuildPacket(0, 0, box_type::kErase), {0x3A, 0, 0, 0, 0x06, 0xFA}},
+      {"read ID", ReadIdPacket(), {0x3A, 0, 0, 0, 0x18, 0xE8}},
+      {"test EEPROM", BuildPacket(0, 0, box_type::kTestEeprom), {0x3A, 0, 0, 0, 0x1B, 0xE5}},
+      {"fill EEPROM", FillEepromPacket(0x1234), {0x3A, 0x02, 0, 0, 0x1A, 0x34, 0x12, 0x9E}},
+      {"read boot", BuildPacket(0, 0xC000, box_type::kReadMemory), {0x3A, 0, 0xC0, 0, 0x16, 0x2A}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Bytes(c.packet.begin(), c.packet.end()), c.bytes) << c.what;
+}
+
+Bytes Reply(const Bytes& data) {
+  const Packet p = BuildPacket(static_cast<std::uint8_t>(data.size()), 0, box_type::kReadId, data);
+  return Bytes(p.begin(), p.end());
+}
+
+TEST(DeviceId, RepliesAndWhatTheyGive) {
+  Bytes badSum = Reply({0x84, 0, 4, 0});
+  badSum.back() ^= 1;
+  Bytes shortReply = Reply({0x84, 0, 4, 0});
+  shortReply.pop_back();
+  const struct {
+    const char* what;
+    Bytes reply;
+    int target;
+    bool ok;
+    std::uint32_t a, b;
+    std::string first, second;
+  } cases[] = {
+      {"PIC18F252 revision 4", Reply({0x84, 0x00, 0x04, 0x00}), 2, true, 4, 0x24, "04", "24"},
+      {"dsPIC30F", Reply({0xC0, 0x01, 0x01, 0x10}), 3, true, 0x1001, 0x01C0, "1001", "01C0"},
+      {"count 2", Reply({0xC0, 0x01}), 3, true, 0xFFFFFFFF, 0xFFFFFFFF, "N/A", "N/A"},
+      {"four zero bytes", Reply({0, 0, 0, 0}), 2, true, 0xFFFFFFFF, 0xFFFFFFFF, "N/A", "N/A"},
+      {"bad checksum", badSum, 2, false, 0xFFFFFFFF, 0xFFFFFFFF, "N/A", "N/A"},
+      {"one byte short", shortReply, 2, false, 0xFFFFFFFF, 0xFFFFFFFF, "N/A", "N/A"},
+      {"nothing", {}, 2, false, 0xFFFFFFFF, 0xFFFFFFFF, "N/A", "N/A"},
+  };
+  for (const auto& c : cases) {
+    DeviceIdInfo info;
+    info.first = "stale";
+    EXPECT_EQ(DeviceIdFromReply(c.reply, *TargetFromNumber(c.target), info), c.ok) << c.what;
+    EXPECT_EQ(info.a, c.a) << c.what;
+    EXPECT_EQ(info.b, c.b) << c.what;
+    EXPECT_EQ(info.first, c.first) << c.what;
+    EXPECT_EQ(info.second, c.second) << c.what;
+  }
+  EXPECT_EQ(WrongDsPicText(DeviceIdInfo{}),
+            "Device Info:\r\nDevice ID = 0xFFFF\r\nDevice Rev. = 0xFFFF\r\n\r\nShould Read:\r\nDevice ID = "
+            "0x1C0\r\nDevice Rev. = 0x1001\r\n");
+}
+
+// A link whose programmer port is the simulated box.
+struct Bench {
+  explicit Bench(sim::BoxOptions options = {}) : box(std::move(options), false) {
+    settings.Load();
+    settings.SetAuxCOMPort(box.Path());
+    settings.SetCOMPort("/nonexistent/controller");
+    link = std::make_unique<LinkState>(settings, &op);
+    o.box = test::FastBoxTimings();
+    o.statusWaitMs = 1000;
+    o.recordSilenceMs = 500;
+  }
+  test::SimBox box;
+  ConfigData settings;
+  test::RecordingOperator op;
+  std::unique_ptr<LinkState> link;
+  PicOptions o;
+};
+
+TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
+  sim::BoxOptions badCell;
+  badCell.eepromBad = 0x42;
+  sim::BoxOptions otherId;
+  otherId.pic18Id = {0x61, 0x00, 0x02, 0x00};
+  struct Step {
+    const char* what;
+    std::function<ResultCode(LinkState&, Operator&, PicOptions&)> run;
+    ResultCode code;
+    std::string message;
+  };
+  const auto blank = [](Target t) {
+    return [t](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, t, o); };
+  };
+  const auto fill = [](std::uint16_t seed) {
+    return [seed](LinkState& l, Operator& op, PicOptions& o) {
+      o.seed = seed;
+      return LoadPic18EepromData(l, op, o);
+    };
+  };
+  const auto testEeprom = [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); };
+  const auto id = [](Target t) {
+    return [t](LinkState& l, Operator& op, PicOptions& o) { return ReadCpuId(l, op, t, o); };
+  };
+  const struct {
+    const char* what;
+    sim::BoxOptions options;
+    std::vector<Step> steps;
+  } scenarios[] = {
+      {"fresh chip", {},
+       {{"blank", blank(Target::Pic18F252), '0', "Flash Memory is Blank"},
+        {"test before any fill", testEeprom, 'D', "Data Mis-match"},
+        {"fill", fill(0x1234), '0', "Success"},
+        {"test", testEeprom, '0', "EEPROM Test Successfull"},
+        {"erase", [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); }, '0',
+         "Success"},
+        {"PIC18F252 ID", id(Target::Pic18F252), '0', "Device Revision = 0x04\r\nDevice ID = 0x24"},
+        {"dsPIC30F ID", id(Target::DsPic30F), '0', "Device Revision = 0x1001\r\nDevice ID = 0x01C0"},
+        {"dsPIC30F blank", blank(Target::DsPic30F), '0', "Flash Memory is Blank"}}},
+      {"bad EEPROM cell", badCell,
+       {{"fill", fill(7), '0', "Success"}, {"test", testEeprom, 'D', "Data Mis-match"}}},
+      {"another PIC18 revision", otherId, {{"ID", id(Target::Pic18F252), '0', "Device Revision = 0x01\r\nDevice ID = 0x13"}}},
+  };
+  for (const auto& s : scenarios) {
+    Bench bench(s.options);
+    for (const Step& step : s.steps) {
+      bench.op.messages.clear();
+      EXPECT_EQ(step.run(*bench.link, bench.op, bench.o), step.code) << s.what << ": " << step.what;
+      EXPECT_EQ(bench.op.MessageTexts(), std::vector<std::string>{step.message}) << s.what << ": " << step.what;
+      EXPECT_FALSE(bench.link->ProgrammerPort()->IsOpen()) << "EndCommand leaves the controller link";
+    }
+  }
+}
+
+TEST(PicMenuCommands, ReadCpuIdCaptionsAndASilentBox) {
+  Bench bench;
+  EXPECT_EQ(ReadCpuId(*bench.link, bench.op, Target::Pic18F252, bench.o), '0');
+  EXPECT_EQ(bench.op.messages.at(0).caption, "PIC18FXXX");
+  EXPECT_EQ(CpuIdCaption(Target::DsPic30F), "PIC30Fxxxx");
+  EXPECT_EQ(CpuIdCaption(Target::Controller), "RQ700");
+  EXPECT_EQ(CpuIdCaption(static_cast<Target>(7)), "Undefined Type");
+
+  sim::BoxOptions silent;
+  silent.faults.push_back({sim::Fault::Kind::SilentAfter, 1, 0});
+  Bench quiet(silent);
+  // The selection is answered, the blank check is not: '@' after the wait.
+  EXPECT_EQ(PicBlankCheck(*quiet.link, quiet.op, Target::Pic18F252, quiet.o), '@');
+  EXPECT_EQ(quiet.op.MessageTexts(), std::vector<std::string>{"Timeout while waiting for a response"});
+}
+
+TEST(PicMenuCommands, WrongDsPicIdentityProgramsNothing) {
+  sim::BoxOptions other;
+  other.pic30Device = 0x01C1;
+  Bench bench(other);
+  test::DirectRunner runner(bench.op);
+  bench.op.openFile = "/nonexistent.HEX";
+  EXPECT_EQ(FlashDsPic30F(*bench.link, bench.op, runner, bench.o), 'D');
+  EXPECT_EQ(runner.programmingRuns, 0);
+  EXPECT_EQ(bench.op.MessageTexts(),
+            std::vector<std::string>{"Device Info:\r\nDevice ID = 0x1C1\r\nDevice Rev. = 0x1001\r\n\r\nShould "
+                                     "Read:\r\nDevice ID = 0x1C0\r\nDevice Rev. = 0x1001\r\n"});
+}
+
+TEST(PicProgramming, ChipMemoryEqualsTheHexImage) {
+  const auto dir = test::MakeTempDir("pic");
+  const Bytes image = test::PseudoRandomBytes(0x8000, 11);
+  const Bytes config = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
+  for (const Target t : {Target::Pic18F252, Target::DsPic30F}) {
+    Bench bench;
+    test::NoSleepClock clock;
+    test::DirectRunner runner(bench.op, clock);
+    std::string text = test::HexImageText(0, image);
+    // Configuration bytes after the program memory, before the end record.
+    // The dsPIC30F's configuration words come one record each: a record
+    // there gives its first two bytes only.
+    test::HexText cfg;
+    Bytes expectedConfig = config;
+    if (t == Target::Pic18F252) {
+      cfg.ExtendedLinear(0x0030).Data(0, config).EndOfFile();
+    } else {
+      cfg.ExtendedLinear(0x01F0).Data(0, {0x11, 0x22, 0x33}).Data(0x10, {0x55, 0x66}).EndOfFile();
+      expectedConfig.assign(14, 0xFF);
+      expectedConfig[0] = 0x11;
+      expectedConfig[1] = 0x22;
+      expectedConfig[8] = 0x55;
+      expectedConfig[9] = 0x66;
+    }
+    text = text.substr(0, text.rfind(":00000001FF")) + cfg.Text();
+    const auto path = dir / (t == Target::Pic18F252 ? "a18.HEX" : "a30.HEX");
+    test::WriteFileBytes(path, text);
+    bench.op.openFile = path.string();
+    const ResultCode code = t == Target::Pic18F252 ? FlashPic18F252(*bench.link, bench.op, runner, bench.o)
+                                   : FlashDsPic30F(*bench.link, bench.op, runner, bench.o);
+    ASSERT_EQ(code, '0') << Info(t).cliName;
+    const sim::PicChip& chip = t == Target::Pic18F252 ? static_cast<const sim::PicChip&>(bench.box.Device().Pic18())
+                                      : bench.box.Device().Pic30();
+    EXPECT_TRUE(chip.Program() == image) << Info(t).cliName;
+    EXPECT_EQ(Bytes(chip.Config().begin(), chip.Config().end()), expectedConfig) << Info(t).cliName;
+    EXPECT_EQ(bench.op.filters, std::vector<std::string>{"Hex File (*.HEX)|*.HEX|"});
+  }
+}
+
+// The EEPROM read-back: file lines whatever the box's record size.
+TEST(PicEepromRead, SixteenLinesOfSixteenBytes) {
+  for (const std::uint32_t recordSize : {16u, 32u, 64u}) {
+    sim::BoxOptions options;
+    options.recordSize = recordSize;
+    Bench bench(options);
+    bench.o.seed = 0x0101;
+    ASSERT_EQ(LoadPic18EepromData(*bench.link, bench.op, bench.o), '0');
+    const auto dir = test::MakeTempDir("eeprom");
+    bench.o.outputPath = (dir / "PIC18F252 EEPROM Data.txt").string();
+    test::DirectRunner runner(bench.op);
+    ASSERT_EQ(ReadPicEeprom(*bench.link, bench.op, runner, Target::Pic18F252, bench.o), '0') << recordSize;
+    const std::string file = test::ReadFileBytes(bench.o.outputPath);
+    const Bytes pattern = sim::EepromPattern(0x0101, 256);
+    std::string expected;
+    for (int line = 0; line < 16; ++line) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "0x%08X  ", line * 16);
+      expected += buf;
+      for (int i = 0; i < 16; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X ", pattern[static_cast<std::size_t>(line * 16 + i)]);
+        expected += buf;
+      }
+      expected += "\r\n";
+    }
+    EXPECT_EQ(file, expected) << recordSize;
+    EXPECT_EQ(runner.Texts().size(), 16u) << "every line also goes to the list";
+  }
+  // The dsPIC30F's EEPROM at 0x7FFC00: 64 lines, the first at its address.
+  Bench bench;
+  const auto dir = test::MakeTempDir("eeprom30");
+  bench.o.outputPath = (dir / "PIC30FXXXX EEPROM Data.txt").string();
+  test::DirectRunner runner(bench.op);
+  ASSERT_EQ(ReadPicEeprom(*bench.link, bench.op, runner, Target::DsPic30F, bench.o), '0');
+  const std::string file = test::ReadFileBytes(bench.o.outputPath);
+  EXPECT_EQ(file.rfind("0x007FFC00  FF FF ", 0), 0u) << file.substr(0, 40);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 64);
+}
+
+}  // namespace
+}  // namespace tarnvale
