@@ -6,12 +6,15 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <regex>
 
 #include "e2e/Processes.h"
 #include "core/flash/ProgrammingEngine.h"
 #include "core/link/CommPort.h"
 #include "support/ImageGen.h"
+#include "support/Pty.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
@@ -282,14 +285,17 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
     r.mode = kModeProgramFlash;
     r.range = LoadRange{FmfRomStart(4), kFmfTop, 2};
     r.path = fmf.string();
-    r.timings.ackTimeoutMs = 500;
+    // A closed link must not sit out a long acknowledgement time-out.
+    r.timings.ackTimeoutMs = fault == "close-after:5" ? 30000 : 500;
     ProgrammingEngine engine(r, events);
+    const auto began = std::chrono::steady_clock::now();
     const ResultCode code = engine.Run();
     EXPECT_EQ(events.code, code);
     if (fault == "close-after:5") {
       // A hung-up link may also refuse the next packet outright, and the
       // last acknowledgements may be lost with it.
-      EXPECT_TRUE(code == rc::kProgrammingTimeout || code == rc::kTooFewBytes) << code;
+      EXPECT_TRUE(code == rc::kLinkLost || code == rc::kTooFewBytes) << code;
+      EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
       EXPECT_LE(engine.Acknowledged(), 6u);
     } else {
       EXPECT_EQ(ResultText(code), "Timeout while waiting for a response while Programming");
@@ -325,6 +331,38 @@ TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
     EXPECT_EQ(WaitChild(pid, 5000), 130) << Slurp(errPath);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
     EXPECT_TRUE(Has(Slurp(errPath), "Interrupted")) << Slurp(errPath);
+    EXPECT_FALSE(Has(Slurp(outPath), "Success"));
+  }
+}
+
+// The simulator dies while the CLI waits for the erase (minutes of time
+// limit) or for acknowledgements: the wait ends at once with "Link Lost" and
+// the time-out exit code.
+TEST_P(EndToEnd, LostLinkEndsTheWaitAtOnce) {
+  const auto fmf = dir_ / "l.FMF";
+  Fmf(fmf, [](FmfSpec& f) { f.version = "5.01.00"; });
+  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases{
+      {{"--erase-ms", "60000"}, "Erasing Flash Memory"},
+      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming"},
+  };
+  for (const auto& [simArgs, waitFor] : cases) {
+    SCOPED_TRACE(waitFor);
+    auto sim = Sim(simArgs);
+    const auto outPath = dir_ / "lost-out.txt", errPath = dir_ / "lost-err.txt";
+    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+    const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"},
+                            outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
+    const auto killed = std::chrono::steady_clock::now();
+    sim->Stop();
+    EXPECT_EQ(WaitChild(pid, 10000), 4) << Slurp(outPath) << Slurp(errPath);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
+    EXPECT_TRUE(Has(Slurp(outPath) + Slurp(errPath), "Link Lost")) << Slurp(outPath) << Slurp(errPath);
     EXPECT_FALSE(Has(Slurp(outPath), "Success"));
   }
 }
