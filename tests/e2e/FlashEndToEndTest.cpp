@@ -367,6 +367,31 @@ TEST_P(EndToEnd, LostLinkEndsTheWaitAtOnce) {
   }
 }
 
+// A dump that fails part way leaves the earlier good file under the chosen
+// name, keeps what it read under NAME.partial and says where.
+TEST_P(EndToEnd, FailedDumpKeepsTheEarlierFileAndThePartial) {
+  // Varied bytes, so the dump takes many lines rather than one fill record.
+  HexText hex;
+  const std::vector<std::uint8_t> code = PseudoRandomBytes(32 * 40, 11);
+  for (std::size_t i = 0; i < code.size(); i += 32) {
+    hex.Data(static_cast<std::uint16_t>(0x2000 + i), std::span<const std::uint8_t>(code.data() + i, 32));
+  }
+  hex.EndOfFile().WriteTo(dir_ / "ram.HEX");
+  auto sim = Sim({"--range", "00002000:000024FF", "--fault", "close-after-lines:10"});
+  ASSERT_EQ(Cli(*sim, {"load", (dir_ / "ram.HEX").string()}).exitCode, 0);
+  const auto bin = dir_ / "d.Bin";
+  WriteFileBytes(bin, "an earlier good dump");
+  const RunResult r = Cli(*sim, {"dump", bin.string()});
+  EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+  EXPECT_EQ(ReadFileBytes(bin), "an earlier good dump");
+  const std::string partial = bin.string() + ".partial";
+  ASSERT_TRUE(std::filesystem::exists(partial)) << r.out << r.err;
+  // The header's hole and the lines read before the link went.
+  EXPECT_GT(std::filesystem::file_size(partial), 0x2000u);
+  EXPECT_LT(std::filesystem::file_size(partial), 0x2500u);
+  EXPECT_TRUE(Has(r.out + r.err, partial)) << r.out << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Tcp" : "Pty"; });
 
