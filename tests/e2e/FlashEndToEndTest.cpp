@@ -395,6 +395,33 @@ TEST_P(EndToEnd, FailedDumpKeepsTheEarlierFileAndThePartial) {
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Tcp" : "Pty"; });
 
+// A peer that answers '0' to everything is no controller: load asks for the
+// controller's identity first and sends no image to it.
+TEST(LoadChecksThePeer, AYesSayerGetsNoImage) {
+  const auto dir = MakeTempDir("e2e-yes");
+  WriteFileBytes(dir / "ram.HEX", HexText().ExtendedLinear(0).Data(0x2000, {1, 2, 3, 4}).EndOfFile().Text());
+  LoopbackServer server;
+  std::atomic<bool> done{false};
+  std::atomic<std::size_t> received{0};
+  std::thread peer([&] {
+    if (!server.Accept(5000)) return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done.load() && std::chrono::steady_clock::now() < until) {
+      const std::string got = server.Receive(0, 50);
+      received += got.size();
+      if (!got.empty()) server.Send("0");
+    }
+  });
+  const RunResult r =
+      RunCommand({TARNVALE_CLI_PATH, "load", (dir / "ram.HEX").string(), "--port", server.Address()}, dir, 20000);
+  done = true;
+  peer.join();
+  EXPECT_NE(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out + r.err, "Success")) << r.out << r.err;
+  EXPECT_GT(received.load(), 0u);  // it did ask
+  EXPECT_LT(received.load(), 64u);  // but streamed no image
+}
+
 TEST(Simulator, RefusesNonLoopbackAddressesAndItsMonitorEchoes) {
   const auto dir = MakeTempDir("sim");
   const RunResult r = RunCommand({TARNVALE_SIM_PATH, "rq700", "--tcp", "0.0.0.0:0"}, dir, 5000);
