@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "cli/Progress.h"
+#include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Controller.h"
@@ -207,7 +208,22 @@ void RegisterControllerCommands(CLI::App& app) {
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
     const InterruptGuard interrupts;
-    Finish(DumpRQ700SeriesMemory(*session.link, op, runner), op);
+    // A stopped run keeps what it read beside the chosen file (a failed one
+    // says so in its own list); say where, but not for a part left by some
+    // earlier run.
+    const std::string partial = PartialDumpPath(path);
+    const auto stamp = [&partial] {
+      std::error_code ec;
+      return std::filesystem::last_write_time(partial, ec);
+    };
+    const auto before = stamp();
+    const ResultCode code = DumpRQ700SeriesMemory(*session.link, op, runner);
+    std::error_code ec;
+    if (code == rc::kStoppedByProgram && std::filesystem::exists(partial, ec) && stamp() != before) {
+      std::cerr << "What was read is kept in " << partial << "; " << path << " is left as it was"
+                << std::endl;
+    }
+    Finish(code, op);
   });
 }
 

@@ -283,9 +283,17 @@ void RunConvert(const ConvertOptions& o) {
   }
   std::string version;
   FileFailure failure;
-  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version, nullptr, &failure);
+  std::filesystem::path written;
+  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version, &written, &failure);
+  if (r == rc::kOutputIsInput) {
+    Fail(o.input + ": " + ResultText(r) + " (the output would be written as " +
+             MotorolaSRecFile::FlashMemoryFileName(o.output).string() + ")",
+         ExitCodeFor(r));
+  }
   if (r != rc::kFileOk) Fail(FileErrorText(o.input, r, failure), ExitCodeFor(r));
   std::cout << EscapeText(version, false) << "\n";
+  // The first-dot rule may change the name given; say which file it is.
+  std::cerr << "Written to " << written.string() << "\n";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ int ExitCodeFor(ResultCode code) {
       return kExitPort;
     case rc::kTimeout:
     case rc::kProgrammingTimeout:
+    case rc::kLinkLost:
       return kExitTimeout;
     case rc::kStoppedByOperator:
       return kExitDeclined;
@@ -28,6 +29,7 @@ int ExitCodeFor(ResultCode code) {
     case rc::kBlankLine:
     case rc::kFileNotOpen:
     case rc::kCloseFailed:
+    case rc::kOutputIsInput:
     case rc::kBootIoSerialInvalid:
     case rc::kBootCpuSerialInvalid:
     case rc::kBootControllerSerialInvalid:

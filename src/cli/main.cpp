@@ -5,6 +5,11 @@
 // The codes are listed in Commands.h and at the end of --help.
 #include "cli/Commands.h"
 
+#include <iostream>
+
+#include "core/platform/SettingsFile.h"
+#include "core/settings/SettingsCatalog.h"
+
 int main(int argc, char** argv) {
   CLI::App app{"Tarnvale: program and test Quor Controls controllers"};
   app.set_version_flag("--version", std::string("tarnvale-cli ") + TARNVALE_VERSION);
@@ -19,6 +24,12 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterTn835Commands(app);
   tarnvale::cli::RegisterSettingsCommands(app);
   app.footer(tarnvale::cli::ExitCodeHelp());
+  // A damaged or strange settings file is said once per run, before any
+  // command reads or saves it.
+  if (const std::string problem = tarnvale::platform::SettingsFile(tarnvale::SettingsFilePath()).Problem();
+      !problem.empty()) {
+    std::cerr << "warning: " << problem << "\n";
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

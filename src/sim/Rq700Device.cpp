@@ -86,6 +86,9 @@ std::optional<Fault> ParseFault(const std::string& text, std::string& error) {
     ok = eq != std::string::npos && ParseNumber(left, f.n) && f.n > 0 && ParseNumber(right, v, 16) &&
          v <= 0xFF;
     f.value = static_cast<std::uint8_t>(v);
+  } else if (kind == "close-after-lines") {
+    f.kind = Fault::Kind::CloseAfterLines;
+    ok = eq == std::string::npos && ParseNumber(args, f.n);
   } else if (kind == "close-after") {
     f.kind = Fault::Kind::CloseAfter;
     ok = eq == std::string::npos && ParseNumber(args, f.n);
@@ -336,6 +339,12 @@ void Rq700Device::HandlePacket(std::vector<Output>& out) {
       return;
     }
     case 0x11:  // one memory line
+      if (FindFault(Fault::Kind::CloseAfterLines, memoryLines_++) != nullptr) {
+        Log("close");
+        silent_ = true;
+        out.push_back(Output{{}, 0, false, true});
+        return;
+      }
       Reply(out, LineBytes(MemoryLine(address)));
       return;
     default:

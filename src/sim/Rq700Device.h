@@ -22,9 +22,10 @@ namespace tarnvale::sim {
 inline constexpr const char* kBanner = "RQ700 Program Flash Memory";
 
 // Fault injection. Program packets (type 00) and their acknowledgements are
-// counted from 1 over the simulator's life.
+// counted from 1 over the simulator's life; CloseAfterLines counts memory
+// line requests (type 11) of a dump.
 struct Fault {
-  enum class Kind { Ack, Erase, SilentAfter, Stray, CloseAfter };
+  enum class Kind { Ack, Erase, SilentAfter, Stray, CloseAfter, CloseAfterLines };
   Kind kind = Kind::Ack;
   std::uint32_t n = 0;      // packet / acknowledgement number (not for Erase)
   std::uint8_t value = 0;   // reply code or stray byte
@@ -103,6 +104,7 @@ class Rq700Device : public SimDevice {
   std::uint32_t page_ = 0;
   std::optional<std::uint32_t> startAddress_;
   std::uint32_t programPackets_ = 0;
+  std::uint32_t memoryLines_ = 0;
   std::uint32_t acks_ = 0;
   std::uint32_t awaitingReply_ = 0;
   std::uint32_t maxAwaiting_ = 0;

@@ -253,7 +253,8 @@ bool FinishBoxOptions(BoxArgs& a) {
   for (const auto& f : a.faults) {
     if (!ok) break;
     const auto fault = ParseFault(f, error);
-    ok = fault && fault->kind != Fault::Kind::Ack && fault->kind != Fault::Kind::Erase;
+    ok = fault && fault->kind != Fault::Kind::Ack && fault->kind != Fault::Kind::Erase &&
+         fault->kind != Fault::Kind::CloseAfterLines;
     if (fault && !ok) error = "the box takes silent-after, close-after and stray faults: " + f;
     if (ok) a.options.faults.push_back(*fault);
   }
@@ -297,7 +298,7 @@ int main(int argc, char** argv) {
   rq->add_option("--erase-ms", opts.eraseMs, "Time a flash erase takes (default 2000)");
   rq->add_option("--ack-delay-ms", opts.ackDelayMs, "Delay every programming acknowledgement");
   rq->add_option("--fault", faults,
-                 "ack:N=C, erase:C, silent-after:N, stray:N=HH or close-after:N");
+                 "ack:N=C, erase:C, silent-after:N, stray:N=HH, close-after:N or close-after-lines:N");
   rq->add_option("--log", logPath, "Write every packet received to this file");
   rq->add_option("--save-flash", savePath, "Write the flash contents to this file at exit");
 

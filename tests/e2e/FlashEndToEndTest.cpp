@@ -6,12 +6,15 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <regex>
 
 #include "e2e/Processes.h"
 #include "core/flash/ProgrammingEngine.h"
 #include "core/link/CommPort.h"
 #include "support/ImageGen.h"
+#include "support/Pty.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
@@ -282,14 +285,17 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
     r.mode = kModeProgramFlash;
     r.range = LoadRange{FmfRomStart(4), kFmfTop, 2};
     r.path = fmf.string();
-    r.timings.ackTimeoutMs = 500;
+    // A closed link must not sit out a long acknowledgement time-out.
+    r.timings.ackTimeoutMs = fault == "close-after:5" ? 30000 : 500;
     ProgrammingEngine engine(r, events);
+    const auto began = std::chrono::steady_clock::now();
     const ResultCode code = engine.Run();
     EXPECT_EQ(events.code, code);
     if (fault == "close-after:5") {
       // A hung-up link may also refuse the next packet outright, and the
       // last acknowledgements may be lost with it.
-      EXPECT_TRUE(code == rc::kProgrammingTimeout || code == rc::kTooFewBytes) << code;
+      EXPECT_TRUE(code == rc::kLinkLost || code == rc::kTooFewBytes) << code;
+      EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
       EXPECT_LE(engine.Acknowledged(), 6u);
     } else {
       EXPECT_EQ(ResultText(code), "Timeout while waiting for a response while Programming");
@@ -329,8 +335,92 @@ TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
   }
 }
 
+// The simulator dies while the CLI waits for the erase (minutes of time
+// limit) or for acknowledgements: the wait ends at once with "Link Lost" and
+// the time-out exit code.
+TEST_P(EndToEnd, LostLinkEndsTheWaitAtOnce) {
+  const auto fmf = dir_ / "l.FMF";
+  Fmf(fmf, [](FmfSpec& f) { f.version = "5.01.00"; });
+  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases{
+      {{"--erase-ms", "60000"}, "Erasing Flash Memory"},
+      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming"},
+  };
+  for (const auto& [simArgs, waitFor] : cases) {
+    SCOPED_TRACE(waitFor);
+    auto sim = Sim(simArgs);
+    const auto outPath = dir_ / "lost-out.txt", errPath = dir_ / "lost-err.txt";
+    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+    const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"},
+                            outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
+    const auto killed = std::chrono::steady_clock::now();
+    sim->Stop();
+    EXPECT_EQ(WaitChild(pid, 10000), 4) << Slurp(outPath) << Slurp(errPath);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
+    EXPECT_TRUE(Has(Slurp(outPath) + Slurp(errPath), "Link Lost")) << Slurp(outPath) << Slurp(errPath);
+    EXPECT_FALSE(Has(Slurp(outPath), "Success"));
+  }
+}
+
+// A dump that fails part way leaves the earlier good file under the chosen
+// name, keeps what it read under NAME.partial and says where.
+TEST_P(EndToEnd, FailedDumpKeepsTheEarlierFileAndThePartial) {
+  // Varied bytes, so the dump takes many lines rather than one fill record.
+  HexText hex;
+  const std::vector<std::uint8_t> code = PseudoRandomBytes(32 * 40, 11);
+  for (std::size_t i = 0; i < code.size(); i += 32) {
+    hex.Data(static_cast<std::uint16_t>(0x2000 + i), std::span<const std::uint8_t>(code.data() + i, 32));
+  }
+  hex.EndOfFile().WriteTo(dir_ / "ram.HEX");
+  auto sim = Sim({"--range", "00002000:000024FF", "--fault", "close-after-lines:10"});
+  ASSERT_EQ(Cli(*sim, {"load", (dir_ / "ram.HEX").string()}).exitCode, 0);
+  const auto bin = dir_ / "d.Bin";
+  WriteFileBytes(bin, "an earlier good dump");
+  const RunResult r = Cli(*sim, {"dump", bin.string()});
+  EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+  EXPECT_EQ(ReadFileBytes(bin), "an earlier good dump");
+  const std::string partial = bin.string() + ".partial";
+  ASSERT_TRUE(std::filesystem::exists(partial)) << r.out << r.err;
+  // The header's hole and the lines read before the link went.
+  EXPECT_GT(std::filesystem::file_size(partial), 0x2000u);
+  EXPECT_LT(std::filesystem::file_size(partial), 0x2500u);
+  EXPECT_TRUE(Has(r.out + r.err, partial)) << r.out << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Tcp" : "Pty"; });
+
+// A peer that answers '0' to everything is no controller: load asks for the
+// controller's identity first and sends no image to it.
+TEST(LoadChecksThePeer, AYesSayerGetsNoImage) {
+  const auto dir = MakeTempDir("e2e-yes");
+  WriteFileBytes(dir / "ram.HEX", HexText().ExtendedLinear(0).Data(0x2000, {1, 2, 3, 4}).EndOfFile().Text());
+  LoopbackServer server;
+  std::atomic<bool> done{false};
+  std::atomic<std::size_t> received{0};
+  std::thread peer([&] {
+    if (!server.Accept(5000)) return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done.load() && std::chrono::steady_clock::now() < until) {
+      const std::string got = server.Receive(0, 50);
+      received += got.size();
+      if (!got.empty()) server.Send("0");
+    }
+  });
+  const RunResult r =
+      RunCommand({TARNVALE_CLI_PATH, "load", (dir / "ram.HEX").string(), "--port", server.Address()}, dir, 20000);
+  done = true;
+  peer.join();
+  EXPECT_NE(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out + r.err, "Success")) << r.out << r.err;
+  EXPECT_GT(received.load(), 0u);  // it did ask
+  EXPECT_LT(received.load(), 64u);  // but streamed no image
+}
 
 TEST(Simulator, RefusesNonLoopbackAddressesAndItsMonitorEchoes) {
   const auto dir = MakeTempDir("sim");

@@ -265,15 +265,19 @@ TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
   EXPECT_EQ(model.Result(), rc::kDataMismatch);
   EXPECT_TRUE(view.retry);
   EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
-                              "Memory Dump Aborted Unexpectedly\r\n"}));
+                              "Memory Dump Aborted Unexpectedly\r\n",
+                              "What was read is kept in " + PartialDumpPath(r.path)}));
   const std::string head("\x34\x12\x34\x12\x01\x02\x03\x04", 8);
-  EXPECT_EQ(ReadFileBytes(r.path), head);
+  // The part read is kept under its own name, never under the chosen one.
+  EXPECT_EQ(ReadFileBytes(PartialDumpPath(r.path)), head);
+  EXPECT_FALSE(std::filesystem::exists(r.path));
   run = 2;
   model.Retry();
   EXPECT_FALSE(view.retry);
   model.Wait();
   EXPECT_EQ(model.Result(), rc::kSuccess);
   EXPECT_EQ(ReadFileBytes(r.path), head + std::string(8, '\xFF'));
+  EXPECT_FALSE(std::filesystem::exists(PartialDumpPath(r.path)));  // stale once whole
   EXPECT_EQ(view.list.back(), "File saved to " + r.path);
   EXPECT_EQ(view.field1, "16 of 16 bytes saved");
   EXPECT_EQ(view.position, 1000u);
@@ -316,7 +320,9 @@ TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
   silentSecondLine = true;
   EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kTimeout);
   EXPECT_EQ(events.code, rc::kTimeout);
-  EXPECT_EQ(events.size, 0x10u) << "the line that came is on disk before the failure is told";
+  // The earlier whole dump stays; the line that came is kept as the part.
+  EXPECT_EQ(events.size, 0x20u);
+  EXPECT_EQ(std::filesystem::file_size(PartialDumpPath(events.path)), 0x10u);
 }
 
 // A last fill whose count is no whole number of patterns and that reaches
@@ -448,7 +454,7 @@ TEST_F(Workflows, FlashRefusesFilesItCannotUse) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {"16 bit files aren't supported by this application", HexText().ExtendedSegment(0x1000).Data(0, {1}).EndOfFile().Text()},
       {"Un-supported hex record format", HexText().Data(0, {1}).EndOfFile().Text()},
-      {"This applicaition only supports Version 1 or higher software", HexText().ExtendedLinear(0x03C1).Data(0, {1}).EndOfFile().Text()},
+      {"This application only supports Version 1 or higher software", HexText().ExtendedLinear(0x03C1).Data(0, {1}).EndOfFile().Text()},
       {"Internal Hex File Error", "nonsense\n"},
   };
   for (const auto& [text, hex] : cases) {
@@ -457,7 +463,19 @@ TEST_F(Workflows, FlashRefusesFilesItCannotUse) {
     WriteFileBytes(dir / "bad.FMF", hex);
     op.openFile = (dir / "bad.FMF").string();
     EXPECT_NE(FlashRQ700Series(*link, op, runner), rc::kSuccess);
-    EXPECT_EQ(op.MessageTexts(), Texts{text});
+    ASSERT_EQ(op.MessageTexts().size(), 1u);
+    // A file that does not scan also names itself and what is wrong.
+    EXPECT_EQ(op.MessageTexts()[0].rfind(text, 0), 0u) << op.MessageTexts()[0];
+    if (text == "Internal Hex File Error") {
+      EXPECT_NE(op.MessageTexts()[0].find(op.openFile->c_str()), std::string::npos) << op.MessageTexts()[0];
+    }
+  }
+  // A missing file or a folder is named as such, with its path.
+  for (const std::filesystem::path& missing : {dir / "none.FMF", dir}) {
+    op.messages.clear();
+    op.openFile = missing.string();
+    EXPECT_EQ(FlashRQ700Series(*link, op, runner), rc::kCantOpenInput);
+    EXPECT_EQ(op.MessageTexts(), Texts{"Can't Open Input File: " + missing.string()});
   }
   op.messages.clear();
   op.openFile.reset();
@@ -467,12 +485,15 @@ TEST_F(Workflows, FlashRefusesFilesItCannotUse) {
 }
 
 TEST_F(Workflows, LoadAlwaysEndsTheCommand) {
+  ErasedController();  // load asks the controller's identity first
   EXPECT_EQ(LoadMemoryImage(*link, op, runner), kStoppedByOperator);  // cancelled
   ExpectBracketClosed();
   WriteFileBytes(dir / "bad.HEX", ":zz\n");
   op.openFile = (dir / "bad.HEX").string();
   EXPECT_NE(LoadMemoryImage(*link, op, runner), rc::kSuccess);
-  EXPECT_EQ(op.MessageTexts(), (Texts{"Invalid File", "Internal Hex File Error"}));
+  ASSERT_EQ(op.MessageTexts().size(), 2u);
+  EXPECT_EQ(op.MessageTexts()[0], "Invalid File");
+  EXPECT_EQ(op.MessageTexts()[1].rfind("Internal Hex File Error - " + (dir / "bad.HEX").string(), 0), 0u);
   ExpectBracketClosed();
   // Without extended records the range starts at 0.
   HexText().Data(0x0100, {1, 2, 3}).EndOfFile().WriteTo(dir / "plain.HEX");

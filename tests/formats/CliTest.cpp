@@ -140,6 +140,32 @@ TEST_F(Cli, SrecConvertWritesTheFmfAndPrintsTheVersion) {
   EXPECT_NE(fmf.find(":20022000" "4B00"), std::string::npos) << "model code K at 0x220";
 }
 
+// The output, after the first-dot rule and after links, must not be the
+// S-record input: that run is refused and the input left as it was. A good
+// run names the file it actually wrote.
+TEST_F(Cli, SrecConvertNeverWritesOverItsInput) {
+  std::vector<std::uint8_t> one(0x400, 0x00);
+  test::SRecText t;
+  test::AppendSRecWords(t, 0, one);
+  t.Record(7, 0).WriteTo(dir_ / "x.FMF");
+  const std::string original = test::ReadFileBytes(dir_ / "x.FMF");
+  std::filesystem::create_symlink(dir_ / "x.FMF", dir_ / "link.S");
+  for (const char* args : {"srec convert {x.FMF} {x.FMF} --image test",
+                           "srec convert {x.FMF} {x.v2.bin} --image test",
+                           "srec convert {link.S} {x.FMF} --image test"}) {
+    SCOPED_TRACE(args);
+    const CliRun r = Run(args);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("Output File is the Input File"), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadFileBytes(dir_ / "x.FMF"), original);
+  }
+  const CliRun good = Run("srec convert {x.FMF} {out.v1.S} --image test");
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.err.find("Written to " + (dir_ / "out.FMF").string()), std::string::npos) << good.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "out.FMF"));
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "x.FMF"), original);
+}
+
 TEST_F(Cli, FailuresExitNonZeroWithTheResultTextOnStderr) {
   HexText().ExtendedLinear(0x03C0).Data(0, {1}).EndOfFile().WriteTo(dir_ / "nostart.FMF");
   HexText().ExtendedLinear(0x03FF).Data(0xC000, {0x55}).EndOfFile().WriteTo(dir_ / "boot.hex");

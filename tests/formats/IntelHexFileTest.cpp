@@ -202,6 +202,37 @@ TEST(ScanHexFile, FailuresLeaveRangeUnwritten) {
   EXPECT_EQ(ScanHexFile(test::WriteTemp("t.hex", test::HexLine(0x07, 0) + "\n"), s), rc::kErrorInHexFile);
 }
 
+// No data at all is an error, not a range of 0xFFFFFFFF; data at the very top
+// of the address space never wraps to a highest address below the lowest.
+TEST(ScanHexFile, EmptyImagesAndWrappingDataAreErrors) {
+  struct Case {
+    const char* what;
+    std::string text;
+    ResultCode result;
+  } cases[] = {
+      {"empty file", "", rc::kDataNotFound},
+      {"end of file only", HexText().EndOfFile().Text(), rc::kDataNotFound},
+      {"extended address only", HexText().ExtendedLinear(0x0380).EndOfFile().Text(), rc::kDataNotFound},
+      {"data past FFFFFFFF", HexText().ExtendedLinear(0xFFFF).Data(0xFFF0, Bytes(32, 1)).EndOfFile().Text(),
+       rc::kErrorInHexFile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HexScan s;
+    s.lowest = 7;
+    EXPECT_EQ(ScanHexFile(test::WriteTemp("e.hex", c.text), s), c.result);
+    EXPECT_EQ(s.lowest, 7u);  // no range reported
+    EXPECT_FALSE(s.failure.reason.empty());
+  }
+  HexScan top;
+  ASSERT_EQ(ScanHexFile(test::WriteTemp("top.hex",
+                                        HexText().ExtendedLinear(0xFFFF).Data(0xFFE0, Bytes(32, 1)).EndOfFile().Text()),
+                        top),
+            rc::kFileOk);
+  EXPECT_EQ(top.lowest, 0xFFFF0000u);
+  EXPECT_EQ(top.highest, 0xFFFFFFFFu);
+}
+
 // ---- the programming stream ----------------------------------------------------------
 
 TEST(IntelHexStream, BoundaryThenBlankPacketsThenData) {

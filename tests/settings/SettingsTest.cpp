@@ -2,11 +2,14 @@
 // damaged files, atomic and concurrent saves.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "core/platform/SettingsFile.h"
 #include "core/settings/CRegistry.h"
@@ -110,6 +113,68 @@ TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
   EXPECT_EQ(config.GetIPAddress(), "127.0.0.1");
   EXPECT_EQ(config.GetForeGroundTextColor(), 255u);
   EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
+}
+
+// Something that is not a plain settings file sits at the settings path: it
+// is read as empty at once (no blocking, no endless read), reported, and
+// never written over.
+TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+       "not a regular file"},
+      {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
+      {"directory", [](const fs::path& p) { fs::create_directory(p); }, "not a regular file"},
+      {"huge file",
+       [](const fs::path& p) {
+         test::WriteFileBytes(p, std::string(platform::kSettingsFileMaxBytes + 1, ';'));
+       },
+       "larger than"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ec;
+    fs::remove_all(File(), ec);
+    c.make(File());
+    const auto before = fs::symlink_status(File()).type();
+    const auto start = std::chrono::steady_clock::now();
+    SettingsFile file(File());
+    EXPECT_NE(file.Problem().find(c.problem), std::string::npos) << file.Problem();
+    ConfigData config;
+    config.Load();
+    EXPECT_EQ(config.GetBaudRate(), 115200u);  // the default
+    EXPECT_FALSE(file.Write("K", "N", std::uint32_t{1}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(fs::symlink_status(File()).type(), before);
+    EXPECT_FALSE(fs::exists(file.BadCopyPath()));
+  }
+}
+
+// A damaged file keeps every line it had: the first save puts the damaged
+// text in settings.ini.bad, and the readable values (the port) survive.
+TEST_F(SettingsTest, SaveOverDamagedFileKeepsACopyOnce) {
+  const std::string damaged =
+      "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
+      "COMPort = sz:/dev/ttyUSB7\n"
+      "[broken section\n"
+      "BaudRate = dword:9600\n";
+  WriteRaw(damaged);
+  SettingsFile file(File());
+  EXPECT_NE(file.Problem().find("2 lines"), std::string::npos) << file.Problem();
+  EXPECT_NE(file.Problem().find("settings.ini.bad"), std::string::npos);
+  ASSERT_TRUE(file.Write("Other", "Name", std::string("v")));
+  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), damaged);
+  EXPECT_EQ(file.ReadString("SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings", "COMPort"),
+            "/dev/ttyUSB7");
+  EXPECT_EQ(file.Problem(), "");  // the file is sound now: said once
+  // A later save of a sound file leaves the kept copy as it was.
+  test::WriteFileBytes(file.BadCopyPath(), "kept");
+  ASSERT_TRUE(file.Write("Other", "Name", std::string("w")));
+  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), "kept");
 }
 
 TEST_F(SettingsTest, UserTempPathThatDoesNotExistIsCreated) {

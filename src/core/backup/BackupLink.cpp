@@ -81,6 +81,7 @@ bool ExchangeBackupCommand(CommPort& port, std::string_view command, std::string
   Timer timer(timeoutMs, clock);
   while (!timer.IsExpired()) {
     if (port.GetInQueue() == 0) {
+      if (port.LinkLost()) break;  // nothing more can come: end as a time-out at once
       port.WaitReadable(std::min<std::uint32_t>(timer.RemainingMs(), 50));
       continue;
     }

@@ -127,6 +127,12 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
       return false;
     }
     view_.SetStatus(load_text::kEraseEnded);
+    if (erase.kind == EraseOutcome::Kind::LinkLost) {
+      result_ = rc::kLinkLost;
+      ShowResult(op_, result_);
+      view_.Close();
+      return false;
+    }
     if (erase.kind == EraseOutcome::Kind::Timeout) {
       result_ = rc::kTimeout;
       op_.ShowMessage(load_text::kEraseTimeout);

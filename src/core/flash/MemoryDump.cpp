@@ -41,11 +41,11 @@ bool Fixed8(const std::string& s, std::size_t pos, std::uint32_t& out) {
 }
 
 // The dump is written under a hidden temporary name beside the chosen file
-// and renamed over it when the run ends, after it reached the disk. A run
-// that ends with a failure or is stopped still puts what it read under the
-// real name (the dialog tells how many bytes were saved); a process killed
-// or crashing part way leaves an earlier file of that name as it was, never
-// a torn one.
+// and renamed over it when the run completes, after it reached the disk. A
+// run that ends with a failure or is stopped puts what it read under
+// PartialDumpPath (never the real name, so an earlier good dump survives and
+// a torn file cannot pass for a whole one); a process killed or crashing part
+// way leaves an earlier file of that name as it was.
 class DumpFile {
  public:
   explicit DumpFile(const std::string& path) : path_(path) {
@@ -95,14 +95,18 @@ class DumpFile {
   // Flushes to disk and puts the file under its real name; false (the
   // temporary file removed, an earlier file untouched) when any step fails.
   // Without it the destructor removes the temporary file.
-  bool Commit() {
+  // `complete` false puts it under the partial name instead.
+  bool Commit(bool complete = true) {
     const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;
     const bool closed = std::fclose(f_) == 0;
     f_ = nullptr;
     if (!flushed || !closed) return false;
     // mkstemp makes the file private; a dump is an ordinary document.
     ::chmod(temp_.c_str(), 0644);
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) return false;
+    const std::string name = complete ? path_ : PartialDumpPath(path_);
+    if (std::rename(temp_.c_str(), name.c_str()) != 0) return false;
+    // A whole dump makes the part kept by an earlier failed run stale.
+    if (complete) ::unlink(PartialDumpPath(path_).c_str());
     committed_ = true;
     return true;
   }
@@ -114,6 +118,8 @@ class DumpFile {
 };
 
 }  // namespace
+
+std::string PartialDumpPath(const std::string& path) { return path + ".partial"; }
 
 bool ParseRangeReply(const std::string& line, MemoryRange& range) {
   if (line.size() != kRangeReplyLength) return false;
@@ -183,8 +189,15 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   DumpFile* openFile = nullptr;
   // The file is closed before "done" goes out, so whoever hears of the end
   // (a person reading "File saved to", a retry) finds the file complete.
+  // What was read of a failed run is kept under the partial name; a run
+  // that read nothing leaves nothing behind.
+  auto keepPartial = [&] {
+    if (openFile != nullptr && openFile->IsOpen() && next > start) openFile->Commit(false);
+  };
   auto done = [&](ResultCode code) {
-    if (openFile != nullptr && openFile->IsOpen() && !openFile->Commit() && code == rc::kSuccess) {
+    if (code != rc::kSuccess) {
+      keepPartial();
+    } else if (openFile != nullptr && openFile->IsOpen() && !openFile->Commit()) {
       code = rc::kCantWriteOutput;
     }
     if (!stop.load()) {
@@ -211,7 +224,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   const std::uint64_t last = start + length - 1;
   for (;;) {
     if (stop.load()) {
-      file.Commit();
+      keepPartial();
       return rc::kStoppedByProgram;
     }
     events.OnProgress(static_cast<std::uint32_t>((next - start) * kDumpProgressUpper / length),
@@ -361,6 +374,10 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     view_.AddListText("File saved to " + request_.path);
   } else {
     view_.AddListText(std::string(dump_text::kAborted) + dump_text::kLineEnd);
+    std::error_code ec;
+    if (std::filesystem::exists(PartialDumpPath(request_.path), ec)) {
+      view_.AddListText("What was read is kept in " + PartialDumpPath(request_.path));
+    }
     view_.EnableRetry(true);
   }
 }

@@ -107,6 +107,10 @@ struct MemoryReadRequest {
       reader;
 };
 
+// Where a dump that failed or was stopped keeps what it read ("OUT.partial");
+// the file under the chosen name is left as it was.
+std::string PartialDumpPath(const std::string& path);
+
 // Reads the controller's memory from start to end into the request's file,
 // on the calling thread. Returns the final code (also sent as OnDone).
 // Each line has its own time-out (timings.dumpLineTimeoutMs on `clock`).

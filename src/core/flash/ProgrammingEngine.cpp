@@ -59,6 +59,10 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
       outcome.kind = buffer[0] == '0' ? EraseOutcome::Kind::Erased : EraseOutcome::Kind::Error;
       return outcome;
     }
+    if (port.LinkLost()) {  // no answer can come: end the long erase wait now
+      outcome.kind = EraseOutcome::Kind::LinkLost;
+      return outcome;
+    }
     if (clock.TickMs() - start > timings.eraseTimeoutMs) {
       outcome.kind = EraseOutcome::Kind::Timeout;
       return outcome;
@@ -166,6 +170,7 @@ ResultCode ProgrammingEngine::Stream() {
         }
       }
       const std::uint32_t silent = clock_.TickMs() - lastActivity;
+      if (n == 0 && port.LinkLost()) return rc::kLinkLost;
       if (silent > request_.timings.ackTimeoutMs) return rc::kProgrammingTimeout;
       const bool mustWait = outstanding >= window || (file->IsFinished() && outstanding > 0);
       if (!mustWait) break;

@@ -90,7 +90,7 @@ class ProgrammingEvents {
 inline constexpr const char* kShortWriteNotice = "Bytes Sent do not match Bytes To Send";
 
 struct EraseOutcome {
-  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped };
+  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped, LinkLost };
   Kind kind = Kind::Timeout;
   std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
   std::uint32_t elapsedSeconds = 0;

@@ -29,6 +29,21 @@ ResultCode Stop(Operator& op, const char* text, ResultCode code) {
   return code;
 }
 
+// A file that cannot be scanned: a missing file or a folder is named as such
+// with its path; any other fault keeps the general text with the reason.
+ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, const HexScan& scan) {
+  if (code == rc::kCantOpenInput) {
+    op.ShowMessage(ResultText(code) + ": " + path);
+    return code;
+  }
+  std::string text = std::string(flash_text::kInternalHexError) + " - " + path;
+  if (scan.failure.line != 0) text += ":" + std::to_string(scan.failure.line);
+  text += ": " + ResultText(code);
+  if (!scan.failure.reason.empty()) text += " (" + scan.failure.reason + ")";
+  op.ShowMessage(text);
+  return code;
+}
+
 // Reads the file side of the comparison from the flash memory file. The
 // loaded image is the one the engine then programs, so the file is parsed
 // once for both.
@@ -99,7 +114,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   op.SetStatus(flash_text::kReadingRomStart);
   HexScan scan;
   if (const ResultCode c = ScanHexFile(path, scan); c != rc::kFileOk) {
-    return Stop(op, flash_text::kInternalHexError, c);
+    return StopOnScan(op, path, c, scan);
   }
   if (scan.mode == 1) return Stop(op, flash_text::kSixteenBit, rc::kInvalidHexFile);
   if (scan.mode == 0) return Stop(op, flash_text::kUnsupportedFormat, rc::kInvalidHexFile);
@@ -153,11 +168,17 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
 ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
                            const WorkflowOptions& options) {
   CommandBracket bracket(link);
+  // As before flashing: a peer that is not a controller answering its
+  // identity query gets no image (it might acknowledge anything).
+  char revision = 0;
+  if (const ResultCode c = ReadHardwareRevision(link.EnsurePrimaryPort(), revision); c != rc::kSuccess) {
+    return Stop(op, flash_text::kNoCommunication, c);
+  }
   const auto chosen = op.ChooseOpenFile(flash_text::kFilterDownload);
   if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
   HexScan scan;
   if (const ResultCode c = ScanHexFile(*chosen, scan); c != rc::kFileOk) {
-    return Stop(op, flash_text::kInternalHexError, c);
+    return StopOnScan(op, *chosen, c, scan);
   }
   // Without extended address records every address is below 64 KB: base 0.
   const std::uint32_t base = scan.lowest == 0xFFFFFFFF ? 0 : scan.lowest;

@@ -43,7 +43,7 @@ inline constexpr const char* kInternalHexError = "Internal Hex File Error";
 inline constexpr const char* kSixteenBit = "16 bit files aren't supported by this application";
 inline constexpr const char* kUnsupportedFormat = "Un-supported hex record format";
 inline constexpr const char* kUnsupportedGeneration =
-    "This applicaition only supports Version 1 or higher software";
+    "This application only supports Version 1 or higher software";
 inline constexpr const char* kCpuIncompatible =
     "The CPU version is not compatible with this version of Tarnvale";
 inline constexpr const char* kReadingHeader = "Reading application header information";

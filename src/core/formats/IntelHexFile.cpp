@@ -306,7 +306,9 @@ ResultCode IntelHexFile::GetNextPacket(Packet& packet) {
 // --- scanning ------------------------------------------------------------------
 
 ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::error_code ec;
+  // A folder opens for reading here but is no input file: say so as such.
+  std::FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     scan.lowest = 0xFFFFFFFF;
     scan.highest = 0xFFFFFFFF;
@@ -319,6 +321,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
   std::uint32_t lowest = 0xFFFFFFFF;
   std::uint32_t highestBase = 0;
   std::uint32_t lastEnd = 0;
+  bool anyData = false;
   std::optional<std::uint32_t> start;
   FileFailure failure;
   ResultCode result = rc::kFileOk;
@@ -347,6 +350,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
     switch (rec.type) {
       case hex_type::kData:
         lastEnd = std::uint32_t{rec.address} + rec.count;
+        anyData = anyData || rec.count > 0;
         continue;
       case hex_type::kEndOfFile:
       case hex_type::kStartSegment:
@@ -369,10 +373,22 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
     highestBase = std::max(highestBase, base);
   }
   std::fclose(file);
+  // An image without a data byte has no range to report or program.
+  if (result == rc::kFileOk && !anyData) {
+    result = rc::kDataNotFound;
+    failure = {0, "no data records"};
+  }
+  // Counted in 64 bits: data near the top of the address space must not
+  // wrap round to a highest address below the lowest.
+  const std::uint64_t highest = std::uint64_t{highestBase} + lastEnd - (lastEnd > 0 ? 1 : 0);
+  if (result == rc::kFileOk && highest > 0xFFFFFFFFu) {
+    result = rc::kErrorInHexFile;
+    failure = {0, "data runs past address FFFFFFFF"};
+  }
   scan.failure = failure;
   if (result != rc::kFileOk) return result;
   scan.lowest = lowest;
-  scan.highest = highestBase + lastEnd - 1;
+  scan.highest = lastEnd > 0 ? static_cast<std::uint32_t>(highest) : highestBase;
   scan.mode = mode;
   scan.start = start;
   return rc::kFileOk;

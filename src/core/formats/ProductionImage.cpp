@@ -22,6 +22,12 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
   const bool boot = options.kind == ProductionImageKind::Boot;
   MotorolaSRecFile image(srecPath, boot ? kBootBase : kAppBase, boot ? kBootEnd : kAppEnd);
   if (const ResultCode r = image.OpenFile(); r != rc::kFileOk) return r;
+  // The first-dot rule may turn the output name into the input's own; writing
+  // it would destroy the S-records being converted.
+  std::error_code ec;
+  if (std::filesystem::equivalent(srecPath, MotorolaSRecFile::FlashMemoryFileName(fmfPath), ec)) {
+    return rc::kOutputIsInput;
+  }
   if (const ResultCode r = image.AllocateImage(); r != rc::kFileOk) return r;
   const ResultCode loaded = boot ? image.LoadSRecords(0, 0, kBootDisplacement)
                                  : image.LoadSRecords(0, kAppRegionTwoBase, 0);

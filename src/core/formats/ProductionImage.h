@@ -60,7 +60,9 @@ std::string ProductionVersionText(const MotorolaSRecFile& image, std::uint32_t o
 
 // Converts `srecPath` into the FMF `fmfPath` (named by the first-dot rule of
 // WriteFlashMemoryFile). Codes: those of OpenFile, AllocateImage,
-// LoadSRecords and WriteFlashMemoryFile (4, 8, 9, 5, 6). An unreadable file
+// LoadSRecords and WriteFlashMemoryFile (4, 8, 9, 5, 6), and
+// rc::kOutputIsInput when the output is the input file itself (links
+// resolved), which is then left untouched. An unreadable file
 // time gives an all-zero stamp. `version` receives the image's version text;
 // `written` the name actually written.
 ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,

@@ -65,6 +65,9 @@ class CommPort {
   std::size_t GetInQueue();
   // Sleeps until bytes wait or the time-out passes, instead of spinning.
   bool WaitReadable(std::uint32_t timeoutMs);
+  // True once the other end has gone (hung-up line, closed socket): every
+  // wait for a reply ends at once with rc::kLinkLost.
+  bool LinkLost() const { return stream_ && stream_->LinkLost(); }
 
   // The name last opened as a serial port (a TCP open leaves it unchanged).
   const std::string& PortName() const { return portName_; }

@@ -112,11 +112,15 @@ class SerialStream final : public Stream {
     if (r > 0 && (p.revents & POLLIN) && BytesWaiting() > 0) return true;
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLIN))) {
       // The other end is gone (a pseudo-terminal whose master closed): nothing
-      // will arrive, so sleep out the wait instead of spinning on the hang-up.
-      SystemClock().SleepMs(timeoutMs);
+      // will arrive. Say so, and pause a little so a caller that does not ask
+      // does not spin on the hang-up.
+      hungUp_ = true;
+      SystemClock().SleepMs(std::min<std::uint32_t>(timeoutMs, kLostPauseMs));
     }
     return false;
   }
+
+  bool LinkLost() const override { return hungUp_; }
 
   bool Close() override {
     if (fd_ < 0) return false;
@@ -130,6 +134,8 @@ class SerialStream final : public Stream {
   bool IsTcp() const override { return false; }
 
  private:
+  static constexpr std::uint32_t kLostPauseMs = 20;
+  bool hungUp_ = false;
   int fd_;
   std::uint32_t baud_;
 };

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -79,18 +80,53 @@ class FileLock {
   int fd_ = -1;
 };
 
-std::string ReadWhole(const fs::path& p) {
-  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string text;
+enum class ReadState { kOk, kMissing, kNotRegular, kTooLarge, kUnreadable };
+
+// Reads only a regular file of sane size: a link to a device or a FIFO must
+// neither block nor fill memory. O_NONBLOCK keeps the open of a FIFO from
+// waiting for a writer.
+ReadState ReadWhole(const fs::path& p, std::string& text) {
+  text.clear();
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? ReadState::kMissing : ReadState::kUnreadable;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return ReadState::kUnreadable;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadState::kNotRegular;
+  }
+  if (static_cast<std::uintmax_t>(st.st_size) > kSettingsFileMaxBytes) {
+    ::close(fd);
+    return ReadState::kTooLarge;
+  }
   char buf[8192];
+  ReadState state = ReadState::kOk;
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) text.append(buf, static_cast<std::size_t>(n));
-    else if (n < 0 && errno == EINTR) continue;
-    else break;
+    if (n > 0) {
+      text.append(buf, static_cast<std::size_t>(n));
+      if (text.size() > kSettingsFileMaxBytes) {  // grew while we read
+        state = ReadState::kTooLarge;
+        text.clear();
+        break;
+      }
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0) state = ReadState::kUnreadable;
+      break;
+    }
   }
   ::close(fd);
+  return state;
+}
+
+std::string ReadWhole(const fs::path& p) {
+  std::string text;
+  ReadWhole(p, text);
   return text;
 }
 
@@ -123,7 +159,10 @@ std::string SystemTempPath() {
 
 SettingsFile::SettingsFile(fs::path file) : file_(std::move(file)) {}
 
-SettingsFile::Sections SettingsFile::Parse(const std::string& text) {
+SettingsFile::Sections SettingsFile::Parse(const std::string& text) { return Parse(text, nullptr); }
+
+SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparsed) {
+  int bad = 0;
   Sections sections;
   Section* current = nullptr;
   std::istringstream in(text);
@@ -134,26 +173,40 @@ SettingsFile::Sections SettingsFile::Parse(const std::string& text) {
     if (line.front() == '[') {
       if (line.back() != ']' || line.size() < 3) {
         current = nullptr;  // damaged header: its values have no home
+        ++bad;
         continue;
       }
       current = &sections[line.substr(1, line.size() - 2)];
       continue;
     }
-    if (current == nullptr) continue;
+    if (current == nullptr) {
+      ++bad;
+      continue;
+    }
     const auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
+    if (eq == std::string::npos) {
+      ++bad;
+      continue;
+    }
     const std::string name = Trim(line.substr(0, eq));
     // Keep the value's own leading/trailing spaces except the one after '='.
     std::string rest = raw.substr(raw.find('=') + 1);
     if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
     if (!rest.empty() && rest.back() == '\r') rest.pop_back();
-    if (name.empty()) continue;
+    if (name.empty()) {
+      ++bad;
+      continue;
+    }
     if (rest.rfind("sz:", 0) == 0) {
       (*current)[name] = Unescape(rest.substr(3));
     } else if (rest.rfind("dword:", 0) == 0) {
       if (auto v = ParseDword(rest.substr(6))) (*current)[name] = *v;
+      else ++bad;
+    } else {
+      ++bad;
     }
   }
+  if (unparsed) *unparsed = bad;
   return sections;
 }
 
@@ -177,7 +230,7 @@ SettingsFile::Sections SettingsFile::LoadShared() const {
   std::error_code ec;
   if (!fs::exists(file_, ec)) return {};
   FileLock lock(file_.string() + ".lock", LOCK_SH);
-  return Parse(ReadWhole(file_));
+  return Parse(ReadWhole(file_));  // anything but a sane regular file reads as empty
 }
 
 bool SettingsFile::KeyExists(const std::string& key) const { return LoadShared().count(key) != 0; }
@@ -210,7 +263,25 @@ bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {
   std::error_code ec;
   fs::create_directories(file_.parent_path(), ec);
   FileLock lock(file_.string() + ".lock", LOCK_EX);
-  Sections sections = Parse(ReadWhole(file_));
+  std::string old;
+  const ReadState state = ReadWhole(file_, old);
+  // Never write over something that is not our file or that we could not
+  // read whole: the person's data there would be lost.
+  if (state != ReadState::kOk && state != ReadState::kMissing) return false;
+  int unparsed = 0;
+  Sections sections = Parse(old, &unparsed);
+  if (unparsed > 0) {
+    // Writing drops the lines we could not read; keep them in a copy first.
+    const fs::path bad = BadCopyPath();
+    const fs::path badTmp = bad.string() + ".tmp." + std::to_string(::getpid());
+    const int bfd = ::open(badTmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (bfd < 0) return false;
+    const bool bok = WriteAll(bfd, old) && ::fsync(bfd) == 0;
+    if (::close(bfd) != 0 || !bok || ::rename(badTmp.c_str(), bad.c_str()) != 0) {
+      ::unlink(badTmp.c_str());
+      return false;
+    }
+  }
   change(sections);
   const std::string text = Format(sections);
   const fs::path tmp = file_.string() + ".tmp." + std::to_string(::getpid());
@@ -232,6 +303,34 @@ bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {
     ::close(dir);
   }
   return true;
+}
+
+fs::path SettingsFile::BadCopyPath() const { return file_.string() + ".bad"; }
+
+std::string SettingsFile::Problem() const {
+  std::string text;
+  switch (ReadWhole(file_, text)) {
+    case ReadState::kOk:
+    case ReadState::kMissing:
+      break;
+    case ReadState::kNotRegular:
+      return "the settings file " + file_.string() +
+             " is not a regular file; the defaults are used and it is left as it is";
+    case ReadState::kTooLarge:
+      return "the settings file " + file_.string() + " is larger than " +
+             std::to_string(kSettingsFileMaxBytes / 1024) +
+             " KiB; the defaults are used and it is left as it is";
+    case ReadState::kUnreadable:
+      return "the settings file " + file_.string() +
+             " cannot be read; the defaults are used and it is left as it is";
+  }
+  int unparsed = 0;
+  Parse(text, &unparsed);
+  if (unparsed == 0) return {};
+  return "the settings file " + file_.string() + " has " + std::to_string(unparsed) +
+         (unparsed == 1 ? " line" : " lines") +
+         " that cannot be read; they are ignored, and a copy of the file is kept as " +
+         BadCopyPath().string() + " before the next save";
 }
 
 bool SettingsFile::Write(const std::string& key, const std::string& name, const Value& value) {

@@ -9,7 +9,11 @@
 // file whole, and two processes saving at once lose no value.
 //
 // A file damaged by hand loads what it can: lines that do not parse and
-// values of the wrong type read as missing.
+// values of the wrong type read as missing. The first save over such a file
+// keeps the damaged text as `settings.ini.bad` first, so no line is lost.
+// Only a regular file up to kSettingsFileMaxBytes is read; anything else (a
+// link to a device, a FIFO, a huge file) reads as empty and is never written
+// over.
 
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +29,7 @@ namespace tarnvale::platform {
 // ~/.config/Quor Controls/Tarnvale.
 std::filesystem::path SettingsDirectory();
 inline constexpr const char* kSettingsFileName = "settings.ini";
+inline constexpr std::uintmax_t kSettingsFileMaxBytes = 1024 * 1024;
 
 // The system temp folder: $TMPDIR, else /tmp.
 std::string SystemTempPath();
@@ -46,6 +51,14 @@ class SettingsFile {
 
   // Parsing and formatting, exposed for tests.
   static Sections Parse(const std::string& text);
+  // As above, counting the lines that held something but could not be read.
+  static Sections Parse(const std::string& text, int* unparsed);
+
+  // What is wrong with the file as it is, for the person: not a regular file,
+  // too large, unreadable, or lines that cannot be read. Empty when sound or
+  // missing.
+  std::string Problem() const;
+  std::filesystem::path BadCopyPath() const;
   static std::string Format(const Sections& sections);
 
   const std::filesystem::path& Path() const { return file_; }

@@ -27,8 +27,12 @@ class Stream {
   // already written have left, so closing does not cut off a command's tail.
   virtual void DrainOutput() {}
   // Waits until bytes are waiting or the time-out passes; true when readable.
-  // A dead link (peer gone) sleeps out the time-out rather than spinning.
+  // A dead link (peer gone) returns after a short pause rather than
+  // spinning, and LinkLost turns true so the caller can end its wait at once.
   virtual bool WaitReadable(std::uint32_t timeoutMs) = 0;
+  // True once the other end has gone (a hung-up line, a closed socket):
+  // nothing more will arrive, however long one waits.
+  virtual bool LinkLost() const { return false; }
   // Releases the device; true when every step succeeded.
   virtual bool Close() = 0;
   virtual int Descriptor() const = 0;

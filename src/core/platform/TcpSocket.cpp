@@ -83,9 +83,13 @@ class TcpStream final : public Stream {
       // Readable with nothing to read: the peer has closed.
       peerClosed_ = true;
     }
-    SystemClock().SleepMs(timeoutMs);
+    // Nothing will arrive any more; a short pause keeps a caller that does
+    // not ask LinkLost from spinning.
+    SystemClock().SleepMs(std::min<std::uint32_t>(timeoutMs, 20));
     return false;
   }
+
+  bool LinkLost() const override { return peerClosed_; }
 
   bool Close() override {
     if (fd_ < 0) return false;

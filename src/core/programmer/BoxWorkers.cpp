@@ -114,7 +114,7 @@ ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, Memor
       silence.Restart(link_.Timings().recordSilenceMs);
       continue;
     }
-    if (silence.IsExpired()) return rc::kTimeout;
+    if (silence.IsExpired() || link_.Port().LinkLost()) return rc::kTimeout;
     link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
   }
 }

@@ -108,6 +108,7 @@ ResultCode ReadMemoryBlock(CommPort& port, std::uint16_t offset, std::uint8_t le
     if (timer.IsExpired()) return rc::kTimeout;
     if (waiting >= expected) break;
     if (waiting == 0) {
+      if (port.LinkLost()) return rc::kLinkLost;
       port.WaitReadable(timer.RemainingMs());
     } else {
       SystemClock().SleepMs(1);  // part of the line is here; the rest is on the wire

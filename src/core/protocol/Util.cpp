@@ -53,6 +53,7 @@ ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& 
   for (;;) {
     std::uint8_t b = 0;
     if (port.Read(&b, 1) == 1) return b;
+    if (port.LinkLost()) return rc::kLinkLost;
     if (timer.IsExpired()) return rc::kTimeout;
     port.WaitReadable(timer.RemainingMs());
   }
@@ -83,6 +84,7 @@ ResultCode ReadHexReply(CommPort& port, std::uint32_t timeoutMs, HexReply& reply
         return fill >= 2 ? buffer[fill - 2] : rc::kUnrecognizedResponse;
       }
     }
+    if (port.LinkLost()) return rc::kLinkLost;
     if (timer.IsExpired()) return rc::kTimeout;
     port.WaitReadable(timer.RemainingMs());
   }
@@ -142,6 +144,7 @@ ResultCode ReadFramedReply(CommPort& port, MemoryRecord& record, std::uint32_t s
         }
       }
     }
+    if (port.LinkLost()) return rc::kLinkLost;
     if (timer.IsExpired()) return result;
     if (port.GetInQueue() == 0) afterSilence = true;
     port.WaitReadable(timer.RemainingMs());
@@ -153,7 +156,8 @@ ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& o
   port.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   Timer timer(timeoutMs, clock);
   for (std::size_t waiting = port.GetInQueue();
-       waiting < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired(); waiting = port.GetInQueue()) {
+       waiting < std::max<std::size_t>(expectedLength, 1) && !timer.IsExpired() && !port.LinkLost();
+       waiting = port.GetInQueue()) {
     // With part of the reply already waiting the port counts as readable, so
     // waiting on it would spin; sleep a tick while the rest is on the wire.
     if (waiting == 0) {
@@ -163,7 +167,7 @@ ResultCode SendAndReadText(CommPort& port, std::string_view text, std::string& o
     }
   }
   const std::size_t waiting = port.GetInQueue();
-  if (waiting == 0) return rc::kTimeout;
+  if (waiting == 0) return port.LinkLost() ? rc::kLinkLost : rc::kTimeout;
   outText.assign(waiting, '\0');
   const std::size_t n = port.Read(reinterpret_cast<std::uint8_t*>(outText.data()), waiting);
   outText.resize(n);

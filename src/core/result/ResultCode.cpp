@@ -29,6 +29,8 @@ std::string ResultText(ResultCode code) {
     case rc::kEraseError: return "Erase Error";
     case rc::kNoApplication: return "No Application in Memory";
     case rc::kProgrammingTimeout: return "Timeout while waiting for a response while Programming";
+    case rc::kOutputIsInput: return "Output File is the Input File";
+    case rc::kLinkLost: return "Link Lost: the connection to the device was closed";
     default: break;
   }
   char text[64];

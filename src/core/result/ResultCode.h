@@ -33,6 +33,8 @@ inline constexpr ResultCode kBootCpuSerialInvalid = 21;
 inline constexpr ResultCode kBootControllerSerialInvalid = 22;
 inline constexpr ResultCode kBootIoRevisionInvalid = 23;
 inline constexpr ResultCode kBootCpuRevisionInvalid = 24;
+// The output named would be the input file itself (after links resolve).
+inline constexpr ResultCode kOutputIsInput = 25;
 // Protocol (also the status bytes devices send).
 inline constexpr ResultCode kSuccess = '0';
 inline constexpr ResultCode kStringTooLong = '1';
@@ -56,6 +58,9 @@ inline constexpr ResultCode kStoppedByOperator = 0xFE;
 // The program itself stopped the run (its dialog closed, Ctrl-C on the
 // command line): never to be taken for a device time-out.
 inline constexpr ResultCode kStoppedByProgram = 0xFD;
+// The link itself went away (a hung-up line, the peer closed the socket):
+// every wait ends at once instead of running out its time limit.
+inline constexpr ResultCode kLinkLost = 0xFC;
 }  // namespace rc
 
 // The fixed text of a result code; codes outside the table give
