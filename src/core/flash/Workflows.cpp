@@ -12,18 +12,6 @@
 namespace tarnvale {
 namespace {
 
-// Ends the command whichever way the workflow leaves.
-class CommandBracket {
- public:
-  explicit CommandBracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
-  ~CommandBracket() { link_.EndCommand(); }
-  CommandBracket(const CommandBracket&) = delete;
-  CommandBracket& operator=(const CommandBracket&) = delete;
-
- private:
-  LinkState& link_;
-};
-
 ResultCode Stop(Operator& op, const char* text, ResultCode code) {
   op.ShowMessage(text);
   return code;

@@ -9,20 +9,10 @@
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
+#include "core/roles/PortRoles.h"
 
 namespace tarnvale {
 namespace {
-
-class Bracket {
- public:
-  explicit Bracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
-  ~Bracket() { link_.EndCommand(); }
-  Bracket(const Bracket&) = delete;
-  Bracket& operator=(const Bracket&) = delete;
-
- private:
-  LinkState& link_;
-};
 
 bool IsLetter(std::uint8_t c) { return c >= 'A' && c <= 'Z'; }
 
@@ -313,7 +303,7 @@ BootProgramOutcome ProgramBootFlashWith(BoxLink& box, const std::function<Result
 BootProgramOutcome ProgramBootFlash(LinkState& link, Operator& op, JobRunner& runner,
                                     SerialRevisionForm& form, std::uint8_t cpu, std::uint8_t io,
                                     const BootOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
   CommPort* port = link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
@@ -357,7 +347,7 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
 
 ResultCode ReadBootFlash(LinkState& link, Operator& op, JobRunner& runner, std::uint8_t cpu,
                          const RevisionQuestion& ask, const BootOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
   CommPort* port = link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {

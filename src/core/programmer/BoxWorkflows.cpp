@@ -1,26 +1,11 @@
 #include "core/programmer/BoxWorkflows.h"
 
 #include "core/operator/ShowResult.h"
+#include "core/roles/PortRoles.h"
 
 namespace tarnvale {
-namespace {
-
-// Brackets one command: EndCommand however it ends.
-class Bracket {
- public:
-  explicit Bracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
-  ~Bracket() { link_.EndCommand(); }
-  Bracket(const Bracket&) = delete;
-  Bracket& operator=(const Bracket&) = delete;
-
- private:
-  LinkState& link_;
-};
-
-}  // namespace
-
 ResultCode ShowProgrammerVersion(LinkState& link, Operator& op, const BoxTimings& timings) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   if (!link.OpenLink(target::kBox)) {
     op.ShowMessage(kPortErrorText, MessageIcon::Exclamation);
     return rc::kPortOpenFailed;
@@ -37,7 +22,7 @@ ResultCode ShowProgrammerVersion(LinkState& link, Operator& op, const BoxTimings
 }
 
 ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& timings) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);
@@ -54,7 +39,7 @@ ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& tim
 }
 
 ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timings) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(target::kTn835Jtag);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);
@@ -72,7 +57,7 @@ ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timin
 }
 
 ResultCode RunCpuBoardTest(LinkState& link, Operator& op, const std::function<void(CommPort&)>& dialog) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);

@@ -11,20 +11,10 @@
 #include "core/programmer/BootFlash.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
+#include "core/roles/PortRoles.h"
 
 namespace tarnvale {
 namespace {
-
-class Bracket {
- public:
-  explicit Bracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
-  ~Bracket() { link_.EndCommand(); }
-  Bracket(const Bracket&) = delete;
-  Bracket& operator=(const Bracket&) = delete;
-
- private:
-  LinkState& link_;
-};
 
 std::string Hex(const char* format, std::uint32_t v) {
   char buf[16];
@@ -131,7 +121,7 @@ Packet FillEepromPacket(std::uint16_t seed) {
 }
 
 ResultCode FlashPic18F252(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   ResultCode code = 0;
   CommPort* port = Select(link, op, target::kPic18F252, code);
   if (port == nullptr) return code;
@@ -139,7 +129,7 @@ ResultCode FlashPic18F252(LinkState& link, Operator& op, JobRunner& runner, cons
 }
 
 ResultCode FlashDsPic30F(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   ResultCode code = 0;
   CommPort* port = Select(link, op, target::kDsPic30F, code);
   if (port == nullptr) return code;
@@ -157,7 +147,7 @@ ResultCode FlashDsPic30F(LinkState& link, Operator& op, JobRunner& runner, const
 
 ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Target targetNumber,
                          const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   ResultCode code = 0;
   CommPort* port = Select(link, op, targetNumber, code);
   if (port == nullptr) return code;
@@ -173,7 +163,7 @@ ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Targe
 }
 
 ResultCode PicBlankCheck(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   link.SelectTarget(targetNumber);  // a failure shows as the missing answer below
   CommPort* port = link.ProgrammerPort();
   const ResultCode code = port && port->IsOpen()
@@ -184,7 +174,7 @@ ResultCode PicBlankCheck(LinkState& link, Operator& op, Target targetNumber, con
 }
 
 ResultCode PicEraseFlash(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   link.SelectTarget(targetNumber);
   CommPort* port = link.ProgrammerPort();
   const ResultCode code = port && port->IsOpen()
@@ -195,7 +185,7 @@ ResultCode PicEraseFlash(LinkState& link, Operator& op, Target targetNumber, con
 }
 
 ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   ResultCode code = link.SelectTarget(target::kPic18F252);
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port != nullptr) {
@@ -214,7 +204,7 @@ ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& 
 }
 
 ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   ResultCode code = link.SelectTarget(target::kPic18F252);
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port != nullptr) {
@@ -226,7 +216,7 @@ ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o) {
 
 ResultCode ReadCpuId(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o,
                      DeviceIdInfo* out) {
-  Bracket bracket(link);
+  CommandBracket bracket(link);
   const std::string caption = CpuIdCaption(targetNumber);
   const ResultCode selected = link.SelectTarget(targetNumber);
   CommPort* port = targetNumber == target::kController ? link.PrimaryPort() : link.ProgrammerPort();

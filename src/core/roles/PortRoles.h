@@ -110,4 +110,17 @@ class LinkState {
   Target currentTarget_ = Target::Controller;
 };
 
+// Brackets one device command: BeginCommand now, EndCommand however the
+// workflow leaves.
+class CommandBracket {
+ public:
+  explicit CommandBracket(LinkState& link) : link_(link) { link_.BeginCommand(); }
+  ~CommandBracket() { link_.EndCommand(); }
+  CommandBracket(const CommandBracket&) = delete;
+  CommandBracket& operator=(const CommandBracket&) = delete;
+
+ private:
+  LinkState& link_;
+};
+
 }  // namespace tarnvale
