@@ -148,6 +148,10 @@ ResultCode ProgrammingEngine::Stream() {
       const std::size_t written = port.Write(packet);
       if (params.packetPauseMs != 0) clock_.SleepMs(params.packetPauseMs);
       if (written < packet.size()) {
+        // A write that fails because the other end has gone is a lost link,
+        // not a slow one: look once, so the operator is told which.
+        port.WaitReadable(0);
+        if (port.LinkLost()) return rc::kLinkLost;
         if (!stop_.load()) events_.OnNotice(kShortWriteNotice);
         return rc::kTooFewBytes;
       }
