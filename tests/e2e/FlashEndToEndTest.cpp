@@ -304,6 +304,22 @@ TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
   }
 }
 
+// Starts `tarnvale-cli flash FMF` on `port` with its output in the two files
+// and waits (at most 5 s) until its output shows `waitFor`.
+pid_t StartFlashUntil(const std::filesystem::path& fmf, const std::string& port,
+                      const std::filesystem::path& outPath, const std::filesystem::path& errPath,
+                      const std::string& waitFor) {
+  const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+  const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", port, "--progress", "plain"},
+                          outFd, errFd);
+  ::close(outFd);
+  ::close(errFd);
+  for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pid;
+}
+
 // Ctrl-C during the erase wait or while packets flow: the run stops at its
 // next step, the CLI says so and exits 130, and it does so promptly.
 TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
@@ -317,14 +333,7 @@ TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
     SCOPED_TRACE(waitFor);
     auto sim = Sim(simArgs);
     const auto outPath = dir_ / "int-out.txt", errPath = dir_ / "int-err.txt";
-    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
-    const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"},
-                            outFd, errFd);
-    ::close(outFd);
-    ::close(errFd);
-    for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const pid_t pid = StartFlashUntil(fmf, sim->Port(), outPath, errPath, waitFor);
     ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
     const auto sent = std::chrono::steady_clock::now();
     ::kill(pid, SIGINT);
@@ -349,14 +358,7 @@ TEST_P(EndToEnd, LostLinkEndsTheWaitAtOnce) {
     SCOPED_TRACE(waitFor);
     auto sim = Sim(simArgs);
     const auto outPath = dir_ / "lost-out.txt", errPath = dir_ / "lost-err.txt";
-    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
-    const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"},
-                            outFd, errFd);
-    ::close(outFd);
-    ::close(errFd);
-    for (int i = 0; i < 500 && !Has(Slurp(outPath), waitFor); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const pid_t pid = StartFlashUntil(fmf, sim->Port(), outPath, errPath, waitFor);
     ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
     const auto killed = std::chrono::steady_clock::now();
     sim->Stop();
