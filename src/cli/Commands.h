@@ -45,5 +45,6 @@ void RegisterSettingsCommands(CLI::App& app);    // settings list, get, set, pat
 void RegisterTn835Commands(CLI::App& app);       // tn835 program-boot|program-application|program-test
 void RegisterPicCommands(CLI::App& app);         // pic18 ..., pic30 ...
 void RegisterBootCommands(CLI::App& app);        // boot program|read|verify|blank|erase
+void RegisterDoctorCommands(CLI::App& app);      // doctor
 
 }  // namespace tarnvale::cli

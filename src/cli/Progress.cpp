@@ -1,62 +1,52 @@
 #include "cli/Progress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "cli/CliOperator.h"
 #include "cli/Interrupt.h"
 #include "core/flash/LoadMemoryModel.h"
+#include "core/doctor/ImageTime.h"
 #include "core/flash/MemoryDump.h"
+#include "core/flash/ProgrammingEngine.h"
+#include "core/formats/IntelHexFile.h"
 
 namespace tarnvale::cli {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-double SecondsSince(SteadyClock::time_point t) {
-  return std::chrono::duration<double>(SteadyClock::now() - t).count();
-}
-
-std::string TimeText(double seconds) {
-  if (!std::isfinite(seconds) || seconds < 0) return "--:--";
-  const auto s = static_cast<long>(seconds + 0.5);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
-  return buf;
-}
+using Json = nlohmann::ordered_json;
 
 // Draws progress in the chosen style; plain lines at most every 10%.
 class Meter {
  public:
   Meter(ProgressStyle style, std::ostream& out, std::ostream& err, std::string unit)
-      : style_(style), out_(out), err_(err), unit_(std::move(unit)) {}
+      : style_(style), out_(out), err_(err), unit_(std::move(unit)), rate_(SteadySeconds) {}
 
-  void Start(double total) {
-    total_ = total;
-    start_ = SteadyClock::now();
+  void Start(double total, std::vector<std::uint64_t> bytesAfter = {}, bool unitsAreBytes = false) {
+    rate_.Start(total, std::move(bytesAfter), unitsAreBytes);
     lastDraw_ = {};
     nextPlain_ = 0.1;
   }
+  RateSample Sample(double done) const { return rate_.At(done); }
   void Update(double done, bool force = false) {
-    if (style_ == ProgressStyle::Json || total_ <= 0) return;
-    const double fraction = std::min(1.0, done / total_);
-    const double elapsed = SecondsSince(start_);
-    const double rate = elapsed > 0 ? done / elapsed : 0;
-    const double left = rate > 0 ? (total_ - done) / rate : NAN;
+    if (style_ == ProgressStyle::Json || rate_.Total() <= 0) return;
     if (style_ == ProgressStyle::Bar) {
-      const auto now = SteadyClock::now();
+      const auto now = std::chrono::steady_clock::now();
       if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
       lastDraw_ = now;
-      err_ << "\r" << ProgressLine(fraction, rate, unit_, left) << std::flush;
+      err_ << "\r" << ProgressLine(rate_.At(done), unit_) << "\033[K" << std::flush;
       barOpen_ = true;
       return;
     }
-    if (fraction + 1e-9 >= nextPlain_ || force) {
-      out_ << ProgressLine(fraction, rate, unit_, left, 0) << std::endl;
-      while (nextPlain_ <= fraction + 1e-9) nextPlain_ += 0.1;
+    const RateSample sample = rate_.At(done);
+    if (sample.fraction + 1e-9 >= nextPlain_ || force) {
+      out_ << ProgressLine(sample, unit_, 0) << std::endl;
+      while (nextPlain_ <= sample.fraction + 1e-9) nextPlain_ += 0.1;
     }
   }
   void Say(const std::string& text) {
@@ -76,16 +66,49 @@ class Meter {
   std::ostream& out_;
   std::ostream& err_;
   std::string unit_;
-  double total_ = 0;
-  SteadyClock::time_point start_{};
-  SteadyClock::time_point lastDraw_{};
+  RateMeter rate_;
+  std::chrono::steady_clock::time_point lastDraw_{};
   double nextPlain_ = 0.1;
   bool barOpen_ = false;
 };
 
+// The rate fields of a JSON progress event: image bytes done, their rate
+// and the seconds left (null while unknown).
+void AddRate(Json& j, const RateSample& s) {
+  if (s.bytesKnown) {
+    j["bytes"] = static_cast<std::uint64_t>(s.bytes);
+    j["bytes_per_s"] = std::round(s.bytesPerSecond);
+  }
+  j["eta_s"] = s.secondsLeft < 0 ? Json(nullptr) : Json(std::round(s.secondsLeft * 10) / 10);
+}
+
+void WriteJson(std::ostream& out, const Json& j) { out << j.dump() << std::endl; }
+
+// Image bytes behind the first k packets of a run's stream, from a reader
+// of its own (the engine's file is never touched). Empty when the request
+// has no file of its own to read.
+std::vector<std::uint64_t> BytesByPacket(const ProgrammingRequest& request) {
+  if (request.path.empty()) return {};
+  ProgrammingRequest copy = request;
+  copy.image.reset();
+  copy.fileOperator = nullptr;
+  const LoadedImage loaded = LoadImage(copy);
+  if (!loaded.file) return {};
+  std::vector<std::uint64_t> after{0};
+  Packet packet;
+  while (!loaded.file->IsFinished()) {
+    loaded.file->GetNextPacket(packet);
+    if (packet.empty()) continue;
+    after.push_back(after.back() + doctor::PacketImageBytes(packet));
+  }
+  loaded.file->CloseFile();
+  return after;
+}
+
 class CliLoadView : public LoadMemoryView {
  public:
-  CliLoadView(Meter& meter, bool run) : meter_(meter), run_(run) {}
+  CliLoadView(Meter& meter, bool run, std::vector<std::uint64_t> bytesAfter)
+      : meter_(meter), run_(run), bytesAfter_(std::move(bytesAfter)) {}
   void SetTitle(const std::string& text) override { meter_.Say(text); }
   void SetFileName(const std::string& text) override {
     if (!text.empty()) meter_.Say("File: " + text);
@@ -109,7 +132,10 @@ class CliLoadView : public LoadMemoryView {
   void SetCountEvent(bool on) { countEvent_ = on; }
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
   void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
-    meter_.Start(upper);
+    // The byte table goes with the stream it was counted from; a run whose
+    // count differs shows records only.
+    if (bytesAfter_.size() != static_cast<std::size_t>(upper) + 1) bytesAfter_.clear();
+    meter_.Start(upper, bytesAfter_);
     done_ = 0;
   }
   void SetProgress(std::uint32_t position) override {
@@ -129,6 +155,7 @@ class CliLoadView : public LoadMemoryView {
  private:
   Meter& meter_;
   bool run_;
+  std::vector<std::uint64_t> bytesAfter_;
   bool countEvent_ = false;
   double done_ = 0;
 };
@@ -136,42 +163,50 @@ class CliLoadView : public LoadMemoryView {
 // Passes engine events to the model (and the meter), and writes them as JSON.
 class ProgrammingSink : public ProgrammingEvents {
  public:
-  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, bool json, std::ostream& out)
-      : model_(model), view_(view), json_(json), out_(out) {}
+  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, Meter& meter, bool json, std::ostream& out,
+                  std::uint64_t totalBytes)
+      : model_(model), view_(view), meter_(meter), json_(json), out_(out), totalBytes_(totalBytes) {}
   void OnTotal(std::uint32_t packets) override {
-    if (json_) out_ << "{\"event\":\"total\",\"packets\":" << packets << "}" << std::endl;
     view_.SetCountEvent(true);
     model_.OnTotal(packets);
     view_.SetCountEvent(false);
+    if (json_) {
+      Json j{{"event", "total"}, {"packets", packets}};
+      if (totalBytes_ != 0) j["bytes"] = totalBytes_;
+      WriteJson(out_, j);
+    }
   }
   void OnProgress(std::uint32_t acked) override {
-    if (json_) out_ << "{\"event\":\"progress\",\"acknowledged\":" << acked << "}" << std::endl;
     view_.SetCountEvent(true);
     model_.OnProgress(acked);
     view_.SetCountEvent(false);
     view_.Acknowledged(acked);
+    if (json_) {
+      Json j{{"event", "progress"}, {"acknowledged", acked}};
+      AddRate(j, meter_.Sample(acked));
+      WriteJson(out_, j);
+    }
   }
   void OnBootVersion(const std::string& v) override {
-    if (json_) out_ << "{\"event\":\"boot_version\",\"text\":" << JsonString(v) << "}" << std::endl;
+    if (json_) WriteJson(out_, Json{{"event", "boot_version"}, {"text", v}});
     model_.OnBootVersion(v);
   }
   void OnNotice(const std::string& text) override {
-    if (json_) out_ << "{\"event\":\"notice\",\"text\":" << JsonString(text) << "}" << std::endl;
+    if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
   }
   void OnResult(ResultCode code) override {
-    if (json_) {
-      out_ << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
-           << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
-    }
+    if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
     model_.OnResult(code);
   }
 
  private:
   LoadMemoryModel& model_;
   CliLoadView& view_;
+  Meter& meter_;
   bool json_;
   std::ostream& out_;
+  std::uint64_t totalBytes_;
 };
 
 class CliReadView : public MemoryReadView {
@@ -202,26 +237,27 @@ class ReadSink : public MemoryReadEvents {
            std::ostream& out)
       : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
   void OnRange(std::uint32_t upper) override {
-    if (json_) out_ << "{\"event\":\"range\",\"upper\":" << upper << "}" << std::endl;
-    meter_.Start(static_cast<double>(request_.end) - request_.start + 1);
+    if (json_) WriteJson(out_, Json{{"event", "range"}, {"upper", upper}});
+    meter_.Start(static_cast<double>(request_.end) - request_.start + 1, {}, true);
     model_.OnRange(upper);
   }
   void OnStep(std::uint32_t step) override {
-    if (json_) out_ << "{\"event\":\"step\",\"step\":" << step << "}" << std::endl;
+    if (json_) WriteJson(out_, Json{{"event", "step"}, {"step", step}});
     model_.OnStep(step);
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
+    const double done = static_cast<double>(next) - request_.start;
     if (json_) {
-      out_ << "{\"event\":\"progress\",\"position\":" << position << ",\"next\":" << next << "}"
-           << std::endl;
+      Json j{{"event", "progress"}, {"position", position}, {"next", next}};
+      AddRate(j, meter_.Sample(done));
+      WriteJson(out_, j);
     }
-    meter_.Update(static_cast<double>(next) - request_.start);
+    meter_.Update(done);
     model_.OnProgress(position, next);
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
     if (json_) {
-      out_ << "{\"event\":\"done\",\"code\":" << static_cast<int>(code) << ",\"next\":" << next
-           << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
+      WriteJson(out_, Json{{"event", "done"}, {"code", static_cast<int>(code)}, {"next", next}, {"text", ResultText(code)}});
     }
     if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
     model_.OnDone(code, next);
@@ -231,7 +267,7 @@ class ReadSink : public MemoryReadEvents {
   void OnComputedChecksum(std::uint32_t value) override { Checksum("computed_checksum", "Computed", value); }
   void OnImageChecksum(std::uint32_t value) override { Checksum("image_checksum", "Image", value); }
   void OnLine(const std::string& text) override {
-    if (json_) out_ << "{\"event\":\"line\",\"text\":" << JsonString(text) << "}" << std::endl;
+    if (json_) WriteJson(out_, Json{{"event", "line"}, {"text", text}});
   }
 
  private:
@@ -239,7 +275,7 @@ class ReadSink : public MemoryReadEvents {
     char text[48];
     std::snprintf(text, sizeof text, "%s Checksum = 0x%04X", label, static_cast<unsigned>(value));
     if (json_) {
-      out_ << "{\"event\":\"" << event << "\",\"value\":" << value << "}" << std::endl;
+      WriteJson(out_, Json{{"event", event}, {"value", value}});
     } else {
       meter_.Say(text);
     }
@@ -273,28 +309,84 @@ ProgressStyle ChooseProgressStyle(const std::string& requested, bool stderrIsTer
   return stderrIsTerminal ? ProgressStyle::Bar : ProgressStyle::Plain;
 }
 
-std::string ProgressLine(double fraction, double rate, const std::string& unit, double left,
-                         int width) {
-  fraction = std::clamp(fraction, 0.0, 1.0);
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+RateMeter::RateMeter(Now now) : now_(std::move(now)) {}
+
+void RateMeter::Start(double total, std::vector<std::uint64_t> bytesAfter, bool unitsAreBytes) {
+  total_ = total;
+  start_ = now_();
+  bytesAfter_ = std::move(bytesAfter);
+  unitsAreBytes_ = unitsAreBytes;
+}
+
+RateSample RateMeter::At(double done) const {
+  RateSample s;
+  done = std::clamp(done, 0.0, std::max(total_, 0.0));
+  s.fraction = total_ > 0 ? done / total_ : 0;
+  const double elapsed = now_() - start_;
+  if (!bytesAfter_.empty()) {
+    const auto k = std::min(static_cast<std::size_t>(done), bytesAfter_.size() - 1);
+    s.bytesKnown = true;
+    s.bytes = static_cast<double>(bytesAfter_[k]);
+  } else if (unitsAreBytes_) {
+    s.bytesKnown = true;
+    s.bytes = done;
+  }
+  // No time gone (or a clock that went back) gives no rate rather than an
+  // infinite one; nothing done gives no time left.
+  if (elapsed <= 0) return s;
+  s.perSecond = done / elapsed;
+  s.bytesPerSecond = s.bytes / elapsed;
+  if (done >= total_) {
+    s.secondsLeft = 0;
+  } else if (done > 0) {
+    s.secondsLeft = (total_ - done) / s.perSecond;
+  }
+  return s;
+}
+
+std::string TimeLeftText(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) return "--:--";
+  const auto t = static_cast<long long>(seconds + 0.5);
+  char buf[48];
+  if (t >= 3600) {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld", t / 60, t % 60);
+  }
+  return buf;
+}
+
+std::string ProgressLine(const RateSample& s, const std::string& unit, int width) {
+  const double fraction = std::clamp(s.fraction, 0.0, 1.0);
   std::string line;
   if (width > 0) {
     const int filled = static_cast<int>(fraction * width + 0.5);
     line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(width - filled), '.') + "] ";
   }
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%3d%%  %.0f %s/s  %s left", static_cast<int>(fraction * 100 + 1e-9),
-                rate, unit.c_str(), TimeText(left).c_str());
+  char buf[160];
+  int n = std::snprintf(buf, sizeof buf, "%3d%%", static_cast<int>(fraction * 100 + 1e-9));
+  if (!unit.empty()) n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "  %.0f %s/s", s.perSecond, unit.c_str());
+  if (s.bytesKnown) {
+    n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "  %.1f KB/s", s.bytesPerSecond / 1024.0);
+  }
+  std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "  %s left", TimeLeftText(s.secondsLeft).c_str());
   return line + buf;
 }
 
 ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
-  Meter meter(style_, out_, err_, "records");
-  CliLoadView view(meter, runOnCompletion_);
+  Meter meter(style_, out_, err_, "rec");
+  std::vector<std::uint64_t> bytesAfter = BytesByPacket(request);
+  const std::uint64_t totalBytes = bytesAfter.empty() ? 0 : bytesAfter.back();
+  CliLoadView view(meter, runOnCompletion_, std::move(bytesAfter));
   LoadMemoryModel model(request, view, op_);
   // The sink hands each engine event to the model; the engine is joined
   // (Wait) before the sink goes away.
-  ProgrammingSink sink(model, view, style_ == ProgressStyle::Json, out_);
+  ProgrammingSink sink(model, view, meter, style_ == ProgressStyle::Json, out_, totalBytes);
   model.Open();
   if (model.Begin(&sink)) {
     WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
@@ -304,7 +396,8 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
 }
 
 ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
-  Meter meter(style_, out_, err_, "bytes");
+  // The units of a read are bytes: the data rate says it all.
+  Meter meter(style_, out_, err_, "");
   CliReadView view(meter);
   MemoryReadModel model(request, view, op_);
   ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);

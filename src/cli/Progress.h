@@ -6,8 +6,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "core/flash/Workflows.h"
 
@@ -20,9 +22,51 @@ enum class ProgressStyle { Bar, Plain, Json };
 // Chooses the style: json when asked, a bar when stderr is a terminal.
 ProgressStyle ChooseProgressStyle(const std::string& requested, bool stderrIsTerminal);
 
-// "[#####.....]  45%  1200 rec/s  0:12 left" style line for a fraction done.
-std::string ProgressLine(double fraction, double ratePerSecond, const std::string& unit,
-                         double secondsLeft, int width = 30);
+// Where a run stands at one moment: how much is done, how fast it went and
+// how long the rest will take at that pace.
+struct RateSample {
+  double fraction = 0;        // 0 to 1
+  double perSecond = 0;       // units (records, bytes) a second since the start; 0 while unknown
+  bool bytesKnown = false;    // the run knows the image bytes behind its units
+  double bytes = 0;           // image bytes done
+  double bytesPerSecond = 0;  // image bytes a second since the start
+  double secondsLeft = -1;    // negative while unknown (nothing done yet, no time gone)
+};
+
+// The rate and time-left arithmetic of a run, on a clock the caller gives
+// (seconds on a steady clock; tests pass a fake one). Rates are averages
+// from the start, so a stall shows as a falling rate and a growing time left.
+class RateMeter {
+ public:
+  using Now = std::function<double()>;
+  explicit RateMeter(Now now);
+
+  // A run of `total` units begins now. `bytesAfter`, when given, holds the
+  // image bytes carried by the first k units at index k (so it starts with
+  // 0 and has total + 1 entries); without it the units are bytes themselves
+  // when `unitsAreBytes`, else no byte figures are known.
+  void Start(double total, std::vector<std::uint64_t> bytesAfter = {}, bool unitsAreBytes = false);
+  RateSample At(double done) const;
+  double Total() const { return total_; }
+
+ private:
+  Now now_;
+  double total_ = 0;
+  double start_ = 0;
+  std::vector<std::uint64_t> bytesAfter_;
+  bool unitsAreBytes_ = false;
+};
+
+// The seconds of a steady clock, for RateMeter.
+double SteadySeconds();
+
+// "[#####.....]  45%  1200 rec/s  37.5 KB/s  0:12 left": a bar of `width`
+// (none for 0), the percentage, the unit rate, the image data rate (1 KB =
+// 1024 bytes; left out when not known) and the time left.
+std::string ProgressLine(const RateSample& sample, const std::string& unit, int width = 30);
+
+// "0:12", "1:02:03" for hours; "--:--" while unknown.
+std::string TimeLeftText(double seconds);
 
 class CliJobRunner : public JobRunner {
  public:

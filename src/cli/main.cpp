@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterBootCommands(app);
   tarnvale::cli::RegisterTn835Commands(app);
   tarnvale::cli::RegisterSettingsCommands(app);
+  tarnvale::cli::RegisterDoctorCommands(app);
   app.footer(tarnvale::cli::ExitCodeHelp());
   // A damaged or strange settings file is said once per run, before any
   // command reads or saves it.

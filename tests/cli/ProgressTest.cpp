@@ -1,0 +1,139 @@
+// Rate, data rate and time left of the CLI's progress, on a fake clock.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/Progress.h"
+
+namespace tarnvale::cli {
+namespace {
+
+// A clock the test moves by hand.
+struct FakeSeconds {
+  double now = 100.0;
+};
+
+struct RateCase {
+  const char* name;
+  double total;
+  std::vector<std::uint64_t> bytesAfter;
+  bool unitsAreBytes;
+  double elapsed;  // seconds from Start to the sample
+  double done;
+  // expected
+  double fraction;
+  double perSecond;
+  bool bytesKnown;
+  double bytes;
+  double bytesPerSecond;
+  double secondsLeft;  // negative: unknown
+};
+
+class RateMeterCases : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(RateMeterCases, GivesRateBytesAndTimeLeft) {
+  const RateCase& c = GetParam();
+  FakeSeconds clock;
+  RateMeter meter([&clock] { return clock.now; });
+  meter.Start(c.total, c.bytesAfter, c.unitsAreBytes);
+  clock.now += c.elapsed;
+  const RateSample s = meter.At(c.done);
+  EXPECT_DOUBLE_EQ(s.fraction, c.fraction);
+  EXPECT_DOUBLE_EQ(s.perSecond, c.perSecond);
+  EXPECT_EQ(s.bytesKnown, c.bytesKnown);
+  EXPECT_DOUBLE_EQ(s.bytes, c.bytes);
+  EXPECT_DOUBLE_EQ(s.bytesPerSecond, c.bytesPerSecond);
+  if (c.secondsLeft < 0) {
+    EXPECT_LT(s.secondsLeft, 0) << "time left should be unknown";
+  } else {
+    EXPECT_DOUBLE_EQ(s.secondsLeft, c.secondsLeft);
+  }
+}
+
+// Four packets of 32, 32, 16 and 2 (an address packet) image bytes.
+const std::vector<std::uint64_t> kTable{0, 32, 64, 80, 80};
+
+INSTANTIATE_TEST_SUITE_P(
+    Progress, RateMeterCases,
+    ::testing::Values(
+        // Nothing done yet, some time gone: no rate, no time left.
+        RateCase{"start", 4, kTable, false, 2.0, 0, 0, 0, true, 0, 0, -1},
+        // Something done but no time gone: no infinite rate.
+        RateCase{"zero_elapsed", 4, kTable, false, 0.0, 2, 0.5, 0, true, 64, 0, -1},
+        // Half in 4 s: 0.5 packets/s, 16 bytes/s, 4 s left.
+        RateCase{"steady", 4, kTable, false, 4.0, 2, 0.5, 0.5, true, 64, 16, 4},
+        // The same half after 16 s: the rate falls, the time left grows.
+        RateCase{"stalled", 4, kTable, false, 16.0, 2, 0.5, 0.125, true, 64, 4, 16},
+        RateCase{"finished", 4, kTable, false, 8.0, 4, 1.0, 0.5, true, 80, 10, 0},
+        // A count beyond the total is held at the total.
+        RateCase{"over_count", 4, kTable, false, 8.0, 9, 1.0, 0.5, true, 80, 10, 0},
+        // Without a byte table the records carry no byte figures.
+        RateCase{"records_only", 200, {}, false, 10.0, 50, 0.25, 5, false, 0, 0, 30},
+        // A read counts bytes: the units are the bytes.
+        RateCase{"read_bytes", 4096, {}, true, 2.0, 1024, 0.25, 512, true, 1024, 512, 6}),
+    [](const ::testing::TestParamInfo<RateCase>& i) { return std::string(i.param.name); });
+
+// A clock that goes back (a replaced clock, a suspend) never gives a
+// negative rate or time left.
+TEST(RateMeter, ClockGoingBackGivesNoRate) {
+  FakeSeconds clock;
+  RateMeter meter([&clock] { return clock.now; });
+  meter.Start(10);
+  clock.now -= 5;
+  const RateSample s = meter.At(3);
+  EXPECT_EQ(s.perSecond, 0);
+  EXPECT_LT(s.secondsLeft, 0);
+}
+
+// Start begins a new run: the second run's rate is measured from its own
+// start, not from the first one's.
+TEST(RateMeter, StartAgainMeasuresFromTheNewStart) {
+  FakeSeconds clock;
+  RateMeter meter([&clock] { return clock.now; });
+  meter.Start(10);
+  clock.now += 100;
+  meter.Start(10);
+  clock.now += 2;
+  EXPECT_DOUBLE_EQ(meter.At(4).perSecond, 2.0);
+  EXPECT_DOUBLE_EQ(meter.At(4).secondsLeft, 3.0);
+}
+
+struct LineCase {
+  const char* name;
+  RateSample sample;
+  std::string unit;
+  int width;
+  std::string expected;
+};
+
+class ProgressLines : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(ProgressLines, ShowRecordsDataRateAndTimeLeft) {
+  const LineCase& c = GetParam();
+  EXPECT_EQ(ProgressLine(c.sample, c.unit, c.width), c.expected);
+}
+
+RateSample Sample(double fraction, double perSecond, bool bytesKnown, double bytesPerSecond, double left) {
+  RateSample s;
+  s.fraction = fraction;
+  s.perSecond = perSecond;
+  s.bytesKnown = bytesKnown;
+  s.bytesPerSecond = bytesPerSecond;
+  s.secondsLeft = left;
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Progress, ProgressLines,
+    ::testing::Values(
+        LineCase{"bar_with_bytes", Sample(0.45, 1200, true, 38400, 12), "rec", 10,
+                 "[#####.....]  45%  1200 rec/s  37.5 KB/s  0:12 left"},
+        LineCase{"plain_records_only", Sample(0.1, 7, false, 0, 125), "rec", 0, " 10%  7 rec/s  2:05 left"},
+        LineCase{"read_without_unit_rate", Sample(1.0, 2048, true, 2048, 0), "", 0, "100%  2.0 KB/s  0:00 left"},
+        LineCase{"unknown_time_left", Sample(0, 0, true, 0, -1), "rec", 4, "[....]   0%  0 rec/s  0.0 KB/s  --:-- left"},
+        LineCase{"over_an_hour", Sample(0.01, 1, false, 0, 3725), "rec", 0, "  1%  1 rec/s  1:02:05 left"}),
+    [](const ::testing::TestParamInfo<LineCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+}  // namespace tarnvale::cli

@@ -1,0 +1,192 @@
+// The bench check without devices: how port names resolve, and what the
+// checklist says for a missing port, a name that is no port, a refused TCP
+// connection, a port another process holds, and an image file.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "core/doctor/Doctor.h"
+#include "support/ImageGen.h"
+#include "support/Pty.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::doctor {
+namespace {
+
+const CheckItem* Find(const DoctorReport& r, const std::string& id, const std::string& role) {
+  const auto it = std::find_if(r.checks.begin(), r.checks.end(),
+                               [&](const CheckItem& c) { return c.id == id && c.role == role; });
+  return it == r.checks.end() ? nullptr : &*it;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Settings as a bench would have them, without reading any file.
+ConfigData Bench(const std::string& primary, const std::string& programmer) {
+  ConfigData s;
+  s.SetCOMPort(primary);
+  s.SetAuxCOMPort(programmer);
+  s.SetIPAddress("127.0.0.1");
+  s.SetBaudRate(115200);
+  s.SetAuxBaudRate(921600);
+  return s;
+}
+
+struct ResolveCase {
+  const char* name;
+  std::string stored;
+  PortRole role;
+  std::string given;
+  std::string source;
+  bool tcp;
+  std::string device;
+  std::string endpoint;
+};
+
+class Resolve : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(Resolve, NamesWhatOpensAndWhy) {
+  const ResolveCase& c = GetParam();
+  const ConfigData s = Bench(c.stored, c.stored);
+  const ResolvedPort r = ResolvePort(s, c.role, c.given);
+  EXPECT_EQ(r.source, c.source);
+  EXPECT_EQ(r.tcp, c.tcp);
+  EXPECT_EQ(r.device, c.device);
+  EXPECT_EQ(r.endpoint, c.endpoint);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Doctor, Resolve,
+    ::testing::Values(
+        ResolveCase{"stored_com", "COM3", PortRole::Primary, "", "stored setting COMPort", false, "/dev/ttyS2", ""},
+        ResolveCase{"stored_aux", "/dev/ttyACM1", PortRole::Programmer, "", "stored setting AuxCOMPort", false,
+                    "/dev/ttyACM1", ""},
+        ResolveCase{"given_wins", "COM3", PortRole::Primary, "/dev/ttyUSB4", "given with --port", false, "/dev/ttyUSB4",
+                    ""},
+        ResolveCase{"given_tcp", "COM3", PortRole::Programmer, "127.0.0.1:5001", "given with --programmer-port", true,
+                    "", "127.0.0.1:5001"},
+        ResolveCase{"stored_tcp_ip", "TCP/IP", PortRole::Primary, "", "stored setting IPAddress, as COMPort is TCP/IP",
+                    true, "", "127.0.0.1:4000"},
+        ResolveCase{"not_a_port", "com1", PortRole::Primary, "", "stored setting COMPort", false, "", ""}),
+    [](const ::testing::TestParamInfo<ResolveCase>& i) { return std::string(i.param.name); });
+
+struct PortCase {
+  const char* name;
+  std::string primary;     // given with --port
+  std::string failingId;   // the check that fails
+  std::vector<std::string> inText;
+  std::vector<std::string> inFix;
+};
+
+class PortFailures : public ::testing::TestWithParam<PortCase> {};
+
+// Each ends in a port failure on the named role; the stored programmer port
+// is only looked at, so whatever it finds is at most a warning.
+TEST_P(PortFailures, NameTheProblemAndTheFix) {
+  const PortCase& c = GetParam();
+  const ConfigData s = Bench("COM1", "COM7");
+  DoctorOptions o;
+  o.primaryPort = c.primary;
+  o.roots.proc = test::MakeTempDir("proc");  // nothing runs: no ModemManager
+  const DoctorReport r = RunDoctor(s, o);
+  EXPECT_FALSE(r.Passed());
+  EXPECT_EQ(r.FirstFailure(), FailureKind::Port);
+  const CheckItem* failed = Find(r, c.failingId, "primary");
+  ASSERT_NE(failed, nullptr) << c.failingId;
+  EXPECT_EQ(failed->status, CheckStatus::Fail);
+  for (const std::string& p : c.inText) EXPECT_TRUE(Has(failed->text, p)) << p << " in " << failed->text;
+  for (const std::string& p : c.inFix) EXPECT_TRUE(Has(failed->fix, p)) << p << " in " << failed->fix;
+  // Nothing after the failure on that role is tried.
+  EXPECT_EQ(Find(r, "device", "primary"), nullptr);
+  for (const CheckItem& item : r.checks) {
+    if (item.role == "programmer") {
+      EXPECT_NE(item.status, CheckStatus::Fail) << item.text;
+    }
+  }
+  EXPECT_EQ(Find(r, "port.open", "programmer"), nullptr);
+  const CheckItem* mm = Find(r, "modemmanager", "");
+  ASSERT_NE(mm, nullptr);
+  EXPECT_EQ(mm->status, CheckStatus::Ok);
+  EXPECT_TRUE(Has(mm->text, "not running"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Doctor, PortFailures,
+    ::testing::Values(PortCase{"missing", "/dev/ttyUSB97", "port.exists", {"/dev/ttyUSB97 does not exist"},
+                               {"plug in", "serial devices here:"}},
+                      PortCase{"no_port_name", "com1", "port.name", {"\"com1\"", "neither a serial port"},
+                               {"settings set COMPort"}},
+                      PortCase{"not_a_device", "/etc/passwd", "port.exists", {"not a serial device"}, {"--port"}},
+                      PortCase{"refused_connection", "127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()),
+                               "port.open", {"would not open"}, {"check the address"}}),
+    [](const ::testing::TestParamInfo<PortCase>& i) { return std::string(i.param.name); });
+
+TEST(Doctor, NoStoredPortSaysHowToSetOne) {
+  const ConfigData s = Bench("", "");
+  DoctorOptions o;
+  o.roots.proc = test::MakeTempDir("proc");
+  const DoctorReport r = RunDoctor(s, o);
+  for (const char* role : {"primary", "programmer"}) {
+    const CheckItem* name = Find(r, "port.name", role);
+    ASSERT_NE(name, nullptr) << role;
+    EXPECT_EQ(name->status, CheckStatus::Fail) << role;
+    EXPECT_TRUE(Has(name->fix, "tarnvale-cli settings set")) << name->fix;
+  }
+  EXPECT_EQ(r.FirstFailure(), FailureKind::Port);
+}
+
+// A port this process holds open: the holder is named with its pid, and the
+// port is not opened (it would only take the other program's data).
+TEST(Doctor, BusyPortNamesItsHolder) {
+  test::PtyPair pty;
+  const ConfigData s = Bench("COM1", "COM7");
+  DoctorOptions o;
+  o.primaryPort = pty.SlavePath();
+  const DoctorReport r = RunDoctor(s, o);
+  const CheckItem* holders = Find(r, "port.holders", "primary");
+  ASSERT_NE(holders, nullptr);
+  EXPECT_EQ(holders->status, CheckStatus::Fail);
+  ASSERT_FALSE(holders->holders.empty());
+  EXPECT_EQ(holders->holders.front().pid, ::getpid());
+  EXPECT_TRUE(Has(holders->text, "(pid " + std::to_string(::getpid()) + ")")) << holders->text;
+  EXPECT_TRUE(Has(holders->fix, "kill " + std::to_string(::getpid()))) << holders->fix;
+  EXPECT_EQ(Find(r, "port.open", "primary"), nullptr);
+  const CheckItem* access = Find(r, "port.access", "primary");
+  ASSERT_NE(access, nullptr);
+  EXPECT_EQ(access->status, CheckStatus::Ok);
+  EXPECT_EQ(r.FirstFailure(), FailureKind::Port);
+}
+
+// The image is timed at the stored rate of its target's role; a file that
+// cannot be read is a file failure.
+TEST(Doctor, ImageTimeAtTheStoredRate) {
+  const auto dir = test::MakeTempDir("img");
+  test::WriteFmf(dir / "app.FMF", test::FmfSpec{});
+  ConfigData s = Bench("COM1", "COM7");
+  s.SetBaudRate(57600);
+  for (const auto& [file, ok] : {std::pair{"app.FMF", true}, std::pair{"gone.FMF", false}}) {
+    DoctorOptions o;
+    o.primaryPort = "/dev/ttyUSB97";
+    o.image = dir / file;
+    o.roots.proc = dir;
+    const DoctorReport r = RunDoctor(s, o);
+    const CheckItem* image = Find(r, "image", "");
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->status, ok ? CheckStatus::Ok : CheckStatus::Fail);
+    EXPECT_EQ(image->kind, ok ? FailureKind::None : FailureKind::File);
+    EXPECT_EQ(image->image.has_value(), ok);
+    if (ok) {
+      EXPECT_EQ(image->image->baud, 57600u);
+      EXPECT_TRUE(Has(image->text, "at 57600 baud")) << image->text;
+      EXPECT_TRUE(Has(image->text, "plus the erase")) << image->text;
+    } else {
+      EXPECT_TRUE(Has(image->text, "gone.FMF")) << image->text;
+    }
+    EXPECT_EQ(r.FirstFailure(), FailureKind::Port);  // the port's failure came first
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::doctor

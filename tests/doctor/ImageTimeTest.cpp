@@ -1,0 +1,123 @@
+// The transfer time of an image: the line's character size, the formula,
+// and the stream of a real flash memory file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/doctor/ImageTime.h"
+#include "core/protocol/Packet.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::doctor {
+namespace {
+using platform::Parity;
+using platform::StopBits;
+
+struct BitsCase {
+  std::uint8_t byteSize;
+  Parity parity;
+  StopBits stop;
+  unsigned bits;
+};
+
+TEST(ImageTime, BitsPerCharacterCountStartParityAndStop) {
+  for (const BitsCase& c : {BitsCase{8, Parity::None, StopBits::One, 10}, BitsCase{8, Parity::Even, StopBits::One, 11},
+                            BitsCase{8, Parity::Odd, StopBits::Two, 12}, BitsCase{7, Parity::Mark, StopBits::One, 10},
+                            BitsCase{7, Parity::None, StopBits::OnePointFive, 10},
+                            BitsCase{8, Parity::Space, StopBits::OnePointFive, 12}}) {
+    EXPECT_EQ(BitsPerCharacter(c.byteSize, c.parity, c.stop), c.bits)
+        << int{c.byteSize} << " bits, parity " << int(c.parity) << ", stop " << int(c.stop);
+  }
+}
+
+struct WireCase {
+  std::uint64_t wireBytes;
+  std::uint32_t packets;
+  unsigned bits;
+  std::uint32_t baud;
+  std::uint32_t pauseMs;
+  double seconds;
+};
+
+TEST(ImageTime, WireSecondsFollowTheFormula) {
+  for (const WireCase& c : {WireCase{11520, 100, 10, 115200, 0, 1.0}, WireCase{11520, 100, 10, 921600, 0, 0.125},
+                            WireCase{9600, 10, 11, 9600, 0, 11.0}, WireCase{1000, 200, 10, 10000, 5, 2.0},
+                            WireCase{0, 0, 10, 115200, 0, 0.0}, WireCase{5000, 3, 10, 0, 0, 0.0}}) {
+    EXPECT_DOUBLE_EQ(WireSeconds(c.wireBytes, c.packets, c.bits, c.baud, c.pauseMs), c.seconds)
+        << c.wireBytes << " bytes, " << c.packets << " packets at " << c.baud;
+  }
+}
+
+TEST(ImageTime, PacketImageBytesLeaveOutFramingPackets) {
+  const std::vector<std::uint8_t> data(32, 0x5A);
+  struct Case {
+    Packet packet;
+    std::size_t bytes;
+  };
+  for (const Case& c : {Case{BuildPacket(32, 0x1000, packet_type::kData, data), 32},
+                        Case{BuildPacket(16, 0x1000, 0x15, std::span(data).first(16)), 16},
+                        Case{BuildPacket(2, 0, packet_type::kSetPage, std::span(data).first(2)), 0},
+                        Case{BuildPacket(2, 0, packet_type::kExtendedSegment, std::span(data).first(2)), 0},
+                        Case{BuildPacket(4, 0, packet_type::kStartAddress, std::span(data).first(4)), 0},
+                        Case{BuildPacket(0, 0, packet_type::kEndOfFile), 0}, Case{Packet{0x3A, 0x01}, 0}}) {
+    EXPECT_EQ(PacketImageBytes(c.packet), c.bytes) << "type " << (c.packet.size() > 4 ? int{c.packet[4]} : -1);
+  }
+}
+
+// A flash memory file: every byte of the image that is not blank flash is
+// sent, the wire bytes are the data plus six per packet and the framing
+// packets' addresses, and the time follows the line settings.
+TEST(ImageTime, FlashMemoryFileStream) {
+  const auto path = test::MakeTempDir("time") / "app.FMF";
+  test::FmfSpec spec;
+  spec.codeBytes = 20000;
+  const std::vector<std::uint8_t> image = test::WriteFmf(path, spec);
+  const auto used = static_cast<std::uint64_t>(std::count_if(image.begin(), image.end(), [](std::uint8_t b) { return b != 0xFF; }));
+
+  ImageTime t;
+  FileFailure failure;
+  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {115200, 8, Parity::None, StopBits::One}, t, failure),
+            rc::kFileOk)
+      << failure.reason;
+  EXPECT_GE(t.dataBytes, used);
+  EXPECT_LE(t.dataBytes, image.size());
+  EXPECT_GE(t.wireBytes, t.dataBytes + kPacketOverhead * t.packets);
+  EXPECT_LT(t.wireBytes, t.dataBytes + (kPacketOverhead + 4) * t.packets);
+  EXPECT_EQ(t.bitsPerCharacter, 10u);
+  EXPECT_DOUBLE_EQ(t.seconds, static_cast<double>(t.wireBytes) * 10 / 115200 + t.packets * t.pauseMs / 1000.0);
+
+  // Twice the rate, half the wire time; a parity bit adds a tenth.
+  ImageTime fast, parity;
+  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {230400, 8, Parity::None, StopBits::One}, fast, failure), rc::kFileOk);
+  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {115200, 8, Parity::Even, StopBits::One}, parity, failure), rc::kFileOk);
+  EXPECT_EQ(fast.wireBytes, t.wireBytes);
+  EXPECT_NEAR(fast.seconds - fast.packets * fast.pauseMs / 1000.0, (t.seconds - t.packets * t.pauseMs / 1000.0) / 2, 1e-9);
+  EXPECT_EQ(parity.bitsPerCharacter, 11u);
+}
+
+TEST(ImageTime, FilesThatCannotBeReadSayWhy) {
+  const auto dir = test::MakeTempDir("time");
+  test::HexText broken;
+  broken.ExtendedLinear(0x03C0).Data(0, {1, 2, 3}).Raw(":0400000001020304F0").EndOfFile();
+  broken.WriteTo(dir / "broken.FMF");
+  struct Case {
+    Target target;
+    std::filesystem::path path;
+    ResultCode code;
+    std::size_t line;
+  };
+  for (const Case& c : {Case{Target::Controller, dir / "missing.FMF", rc::kCantOpenInput, 0},
+                        Case{Target::Controller, dir / "broken.FMF", rc::kErrorInHexFile, 3},
+                        Case{Target::Box, dir / "broken.FMF", rc::kInvalidHexFile, 0}}) {
+    ImageTime t;
+    FileFailure failure;
+    EXPECT_EQ(EstimateImageTime(c.target, c.path, {115200}, t, failure), c.code) << c.path;
+    EXPECT_EQ(failure.line, c.line) << c.path;
+    EXPECT_EQ(t.packets, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::doctor

@@ -1,0 +1,310 @@
+// Holders of a port, ModemManager and the permission verdicts, on fake
+// /proc, /sys and udev trees laid out by the test, and once for real on a
+// pseudo-terminal this process holds open.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/doctor/SystemScan.h"
+#include "support/Pty.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::doctor {
+namespace {
+namespace fs = std::filesystem;
+using test::MakeTempDir;
+
+void WriteText(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << text;
+}
+
+// A fake /proc: processes with a command name and descriptors that are
+// links to files.
+class FakeProc {
+ public:
+  explicit FakeProc(fs::path root) : root_(std::move(root)) { fs::create_directories(root_); }
+  const fs::path& Root() const { return root_; }
+  void Process(pid_t pid, const std::string& comm, const std::vector<fs::path>& fds) {
+    const fs::path dir = root_ / std::to_string(pid);
+    WriteText(dir / "comm", comm + "\n");
+    fs::create_directories(dir / "fd");
+    int n = 0;
+    for (const fs::path& target : fds) fs::create_symlink(target, dir / "fd" / std::to_string(n++));
+  }
+  // A process whose descriptors cannot be listed (another user's).
+  void Hidden(pid_t pid, const std::string& comm) { WriteText(root_ / std::to_string(pid) / "comm", comm + "\n"); }
+
+ private:
+  fs::path root_;
+};
+
+struct HolderCase {
+  const char* name;
+  pid_t exclude;
+  std::vector<ProcessInfo> expected;
+  std::size_t unreadable;
+};
+
+class Holders : public ::testing::TestWithParam<HolderCase> {};
+
+// The same layout for every case: the port is held by minicom (two
+// descriptors), by screen through a by-id style link, and by the caller
+// (pid 50); other processes hold other files; one is hidden; folders that
+// are not processes are ignored.
+TEST_P(Holders, AreFoundByFileIdentity) {
+  const HolderCase& c = GetParam();
+  const fs::path dir = MakeTempDir("holders");
+  const fs::path port = dir / "ttyUSB0";
+  const fs::path other = dir / "ttyUSB1";
+  WriteText(port, "");
+  WriteText(other, "");
+  fs::create_directories(dir / "by-id");
+  fs::create_symlink(port, dir / "by-id" / "usb-FTDI_FT232R-if00-port0");
+  FakeProc proc(dir / "proc");
+  proc.Process(1200, "minicom", {other, port, port});
+  proc.Process(7, "screen", {dir / "by-id" / "usb-FTDI_FT232R-if00-port0"});
+  proc.Process(50, "tarnvale-cli", {port});
+  proc.Process(300, "bash", {other, dir / "missing-file"});
+  proc.Hidden(400, "ModemManager");
+  fs::create_directories(proc.Root() / "self" / "fd");
+  WriteText(proc.Root() / "uptime", "1.0 1.0\n");
+
+  const HolderScan scan = FindHolders(port, proc.Root(), c.exclude);
+  EXPECT_EQ(scan.holders, c.expected);
+  EXPECT_EQ(scan.unreadable, c.unreadable);
+  // Named through its link, it is the same port.
+  EXPECT_EQ(FindHolders(dir / "by-id" / "usb-FTDI_FT232R-if00-port0", proc.Root(), c.exclude).holders, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SystemScan, Holders,
+    ::testing::Values(
+        HolderCase{"everyone", -1, {{7, "screen"}, {50, "tarnvale-cli"}, {1200, "minicom"}}, 1},
+        HolderCase{"without_the_caller", 50, {{7, "screen"}, {1200, "minicom"}}, 1}),
+    [](const ::testing::TestParamInfo<HolderCase>& i) { return std::string(i.param.name); });
+
+TEST(Holders, MissingDeviceHasNone) {
+  const fs::path dir = MakeTempDir("holders");
+  FakeProc proc(dir / "proc");
+  proc.Process(1, "init", {dir});
+  EXPECT_TRUE(FindHolders(dir / "ttyUSB9", proc.Root()).holders.empty());
+}
+
+// For real: this process holds the slave side of a pty open, and /proc
+// says so; left out as the caller, it is not reported.
+TEST(Holders, RealProcFindsThisProcessOnItsPty) {
+  test::PtyPair pty;
+  const HolderScan scan = FindHolders(pty.SlavePath(), "/proc");
+  const auto self = std::find_if(scan.holders.begin(), scan.holders.end(),
+                                 [](const ProcessInfo& p) { return p.pid == ::getpid(); });
+  ASSERT_NE(self, scan.holders.end());
+  std::ifstream comm("/proc/self/comm");
+  std::string name;
+  std::getline(comm, name);
+  EXPECT_EQ(self->name, name);
+  const HolderScan without = FindHolders(pty.SlavePath(), "/proc", ::getpid());
+  EXPECT_TRUE(std::none_of(without.holders.begin(), without.holders.end(),
+                           [](const ProcessInfo& p) { return p.pid == ::getpid(); }));
+}
+
+TEST(Processes, AreFoundByExactCommandName) {
+  FakeProc proc(MakeTempDir("proc"));
+  proc.Process(900, "ModemManager", {});
+  proc.Process(12, "ModemManager", {});
+  proc.Process(13, "modemmanager", {});
+  proc.Process(14, "ModemManagerX", {});
+  const std::vector<ProcessInfo> expected{{12, "ModemManager"}, {900, "ModemManager"}};
+  EXPECT_EQ(FindProcesses(proc.Root(), "ModemManager"), expected);
+  EXPECT_TRUE(FindProcesses(proc.Root(), "minicom").empty());
+}
+
+struct ModeCase {
+  std::uint32_t mode;
+  bool character;
+  const char* text;
+};
+
+TEST(ModeText, ReadsLikeLs) {
+  for (const ModeCase& c : {ModeCase{0660, true, "crw-rw----"}, ModeCase{0620, true, "crw--w----"},
+                            ModeCase{0777, false, "-rwxrwxrwx"}, ModeCase{0, true, "c---------"},
+                            ModeCase{0604, true, "crw----r--"}}) {
+    EXPECT_EQ(ModeText(c.mode, c.character), c.text) << std::oct << c.mode;
+  }
+}
+
+struct AccessCase {
+  const char* name;
+  AccessFacts facts;
+  bool ok;
+  std::vector<std::string> inText;
+  std::vector<std::string> inFix;
+};
+
+AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
+  AccessFacts f;
+  f.device = "/dev/ttyUSB0";
+  f.allowed = allowed;
+  f.mode = mode;
+  f.ownerName = "root";
+  f.groupName = group;
+  f.groupInSession = inSession;
+  f.groupInDatabase = inDatabase;
+  return f;
+}
+
+class AccessVerdicts : public ::testing::TestWithParam<AccessCase> {};
+
+TEST_P(AccessVerdicts, SayWhatToRun) {
+  const AccessCase& c = GetParam();
+  const AccessVerdict v = JudgeAccess(c.facts);
+  EXPECT_EQ(v.ok, c.ok);
+  for (const std::string& part : c.inText) EXPECT_NE(v.text.find(part), std::string::npos) << part << " in " << v.text;
+  for (const std::string& part : c.inFix) EXPECT_NE(v.fix.find(part), std::string::npos) << part << " in " << v.fix;
+  EXPECT_EQ(v.fix.empty(), c.ok) << v.fix;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SystemScan, AccessVerdicts,
+    ::testing::Values(
+        AccessCase{"allowed", Facts(true, 0660, "dialout", true, true), true, {"crw-rw---- root:dialout"}, {}},
+        AccessCase{"not_in_group",
+                   Facts(false, 0660, "dialout", false, false),
+                   false,
+                   {"group dialout", "not in dialout"},
+                   {"sudo usermod -aG dialout $USER", "log in again"}},
+        // The device's own group is the one to join, whatever it is called.
+        AccessCase{"other_group",
+                   Facts(false, 0660, "uucp", false, false),
+                   false,
+                   {"group uucp"},
+                   {"sudo usermod -aG uucp $USER"}},
+        AccessCase{"joined_but_not_logged_in_again",
+                   Facts(false, 0660, "dialout", false, true),
+                   false,
+                   {"this login started before"},
+                   {"log out and log in again", "newgrp dialout"}},
+        AccessCase{"group_may_not_write",
+                   Facts(false, 0600, "dialout", false, false),
+                   false,
+                   {"crw-------"},
+                   {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}},
+        AccessCase{"root_group_is_not_joined",
+                   Facts(false, 0660, "root", false, false),
+                   false,
+                   {"root:root"},
+                   {"GROUP=\"dialout\""}}),
+    [](const ::testing::TestParamInfo<AccessCase>& i) { return std::string(i.param.name); });
+
+// A pty this user made is the user's own: read and write are allowed.
+TEST(AccessFacts, OwnPtyIsAllowed) {
+  test::PtyPair pty;
+  const AccessFacts f = GatherAccess(pty.SlavePath());
+  EXPECT_TRUE(f.allowed);
+  EXPECT_EQ(f.device, pty.SlavePath());
+  EXPECT_NE(f.mode & 0200u, 0u);
+  EXPECT_TRUE(JudgeAccess(f).ok);
+}
+
+struct ModemCase {
+  const char* name;
+  ModemManagerFacts facts;
+  bool warn;
+  std::vector<std::string> inText;
+  std::vector<std::string> inFix;
+};
+
+ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor, const char* product) {
+  ModemManagerFacts f;
+  if (running) f.running = {{812, "ModemManager"}};
+  f.acmDevice = acm;
+  f.ignoredByUdev = ignored;
+  f.vendorId = vendor;
+  f.productId = product;
+  return f;
+}
+
+class ModemManagerVerdicts : public ::testing::TestWithParam<ModemCase> {};
+
+TEST_P(ModemManagerVerdicts, WarnOnlyWhenItMayGrabThePort) {
+  const ModemCase& c = GetParam();
+  const ModemManagerVerdict v = JudgeModemManager(c.facts, "/dev/ttyACM0");
+  EXPECT_EQ(v.warn, c.warn);
+  for (const std::string& part : c.inText) EXPECT_NE(v.text.find(part), std::string::npos) << part << " in " << v.text;
+  for (const std::string& part : c.inFix) EXPECT_NE(v.fix.find(part), std::string::npos) << part << " in " << v.fix;
+  EXPECT_EQ(v.fix.empty(), !c.warn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SystemScan, ModemManagerVerdicts,
+    ::testing::Values(
+        ModemCase{"not_running", Modem(false, true, false, "", ""), false, {"not running"}, {}},
+        ModemCase{"not_an_acm_device", Modem(true, false, false, "", ""), false, {"pid 812", "is not one"}, {}},
+        ModemCase{"ignored_by_udev", Modem(true, true, true, "2341", "0043"), false, {"udev rule"}, {}},
+        ModemCase{"acm_with_usb_ids",
+                  Modem(true, true, false, "2341", "0043"),
+                  true,
+                  {"pid 812", "/dev/ttyACM0"},
+                  {"ATTRS{idVendor}==\"2341\"", "ATTRS{idProduct}==\"0043\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\"",
+                   "udevadm control --reload-rules", "systemctl disable --now ModemManager"}},
+        ModemCase{"acm_without_usb_ids",
+                  Modem(true, true, false, "", ""),
+                  true,
+                  {"may open"},
+                  {"KERNEL==\"ttyACM*\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""}}),
+    [](const ::testing::TestParamInfo<ModemCase>& i) { return std::string(i.param.name); });
+
+// The facts come from the fake trees: the process list, the kernel name,
+// the USB ids two levels above the tty's interface.
+TEST(ModemManagerFacts, GatheredFromProcAndSys) {
+  const fs::path dir = MakeTempDir("mm");
+  SystemRoots roots{dir / "proc", dir / "sys" / "class" / "tty", dir / "udev"};
+  FakeProc proc(roots.proc);
+  proc.Process(812, "ModemManager", {});
+  const fs::path usb = dir / "sys" / "devices" / "usb1" / "1-1";
+  WriteText(usb / "idVendor", "2341\n");
+  WriteText(usb / "idProduct", "0043\n");
+  fs::create_directories(usb / "1-1:1.0");
+  fs::create_directories(roots.sysTty / "ttyACM0");
+  fs::create_symlink(usb / "1-1:1.0", roots.sysTty / "ttyACM0" / "device");
+  const fs::path device = dir / "dev" / "ttyACM0";
+  WriteText(device, "");
+
+  const ModemManagerFacts f = GatherModemManager(device, roots);
+  EXPECT_EQ(f.running, (std::vector<ProcessInfo>{{812, "ModemManager"}}));
+  EXPECT_TRUE(f.acmDevice);
+  EXPECT_FALSE(f.ignoredByUdev);
+  EXPECT_EQ(f.vendorId, "2341");
+  EXPECT_EQ(f.productId, "0043");
+  EXPECT_FALSE(GatherModemManager(dir / "dev" / "ttyUSB0", roots).acmDevice);
+}
+
+// The udev database entry of a character device, named by its numbers,
+// tells whether a rule made ModemManager ignore it.
+TEST(ModemManagerFacts, UdevEntryOfTheDeviceNumbers) {
+  test::PtyPair pty;
+  struct stat st {};
+  ASSERT_EQ(::stat(pty.SlavePath().c_str(), &st), 0);
+  const fs::path dir = MakeTempDir("mm");
+  SystemRoots roots{dir / "proc", dir / "tty", dir / "udev"};
+  fs::create_directories(roots.proc);
+  const std::string entry = "c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  for (const auto& [content, ignored] : {std::pair{"E:ID_MM_DEVICE_IGNORE=0\nE:ID_BUS=usb\n", false},
+                                         std::pair{"E:ID_BUS=usb\nE:ID_MM_DEVICE_IGNORE=1\n", true}}) {
+    WriteText(roots.udevData / entry, content);
+    EXPECT_EQ(GatherModemManager(pty.SlavePath(), roots).ignoredByUdev, ignored) << content;
+  }
+  WriteText(roots.udevData / "c1:3", "E:ID_MM_DEVICE_IGNORE=1\n");
+  fs::remove(roots.udevData / entry);
+  EXPECT_FALSE(GatherModemManager(pty.SlavePath(), roots).ignoredByUdev);
+}
+
+}  // namespace
+}  // namespace tarnvale::doctor
