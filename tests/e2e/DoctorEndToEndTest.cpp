@@ -1,0 +1,265 @@
+// tarnvale-cli doctor against the simulated devices, a port this test holds
+// open, a port that does not exist and a listener that never answers; and
+// the rate fields of a flash run's JSON progress against what the simulated
+// controller received.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "e2e/Processes.h"
+#include "support/ImageGen.h"
+#include "support/Pty.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+using Json = nlohmann::json;
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Runs doctor in the given locale (the checklist's marks depend on it).
+RunResult Doctor(const std::filesystem::path& dir, std::vector<std::string> args, const std::string& locale = "C") {
+  args.insert(args.begin(), {"/usr/bin/env", "LC_ALL=" + locale, TARNVALE_CLI_PATH, "doctor"});
+  return RunCommand(args, dir, 20000);
+}
+
+// The checks of one role with the given id.
+const Json* Check(const Json& report, const std::string& id, const std::string& role) {
+  for (const Json& c : report.at("checks")) {
+    if (c.at("id") == id && c.value("role", "") == role) return &c;
+  }
+  return nullptr;
+}
+
+std::string ThisProcessName() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+struct DeviceCase {
+  const char* name;
+  const char* sim;       // the simulator's device
+  bool tcp;
+  const char* option;    // --port or --programmer-port
+  const char* role;
+  const char* device;    // who answers
+  const char* detail;    // part of what it said
+};
+
+class DoctorFindsDevice : public ::testing::TestWithParam<DeviceCase> {};
+
+// Every check of the named role passes, the device answers with its reply
+// time, and the exit status is 0; the checklist says the same in words.
+TEST_P(DoctorFindsDevice, EveryNeededCheckPasses) {
+  const DeviceCase& c = GetParam();
+  const auto dir = MakeTempDir("doctor");
+  std::vector<std::string> simArgs{c.tcp ? "--tcp" : "--pty"};
+  if (c.tcp) simArgs.push_back("127.0.0.1:0");
+  SimProcess sim(simArgs, dir, c.sim);
+
+  const RunResult r = Doctor(dir, {c.option, sim.Port(), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const Json report = Json::parse(r.out);
+  EXPECT_TRUE(report.at("passed").get<bool>());
+  EXPECT_EQ(report.at("exit_code"), 0);
+  const Json* device = Check(report, "device", c.role);
+  ASSERT_NE(device, nullptr) << r.out;
+  EXPECT_EQ(device->at("status"), "ok");
+  EXPECT_EQ(device->at("device"), c.device);
+  EXPECT_LT(device->at("reply_ms").get<int>(), 1500);
+  EXPECT_TRUE(Has(device->at("text").get<std::string>(), c.detail)) << device->at("text");
+  for (const char* id : {"port.name", "port.open"}) {
+    const Json* item = Check(report, id, c.role);
+    ASSERT_NE(item, nullptr) << id;
+    EXPECT_EQ(item->at("status"), "ok") << id;
+  }
+  if (!c.tcp) {
+    const Json* holders = Check(report, "port.holders", c.role);
+    ASSERT_NE(holders, nullptr);
+    EXPECT_EQ(holders->at("status"), "ok");
+  }
+
+  const RunResult text = Doctor(dir, {c.option, sim.Port()});
+  EXPECT_EQ(text.exitCode, 0) << text.out;
+  EXPECT_TRUE(Has(text.out, std::string("[ok] ") + c.device + " answered in ")) << text.out;
+  EXPECT_FALSE(Has(text.out, "[FAIL]")) << text.out;
+  EXPECT_TRUE(Has(text.out, "Ready: every needed check passed")) << text.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Doctor, DoctorFindsDevice,
+    ::testing::Values(
+        DeviceCase{"rq700_pty", "rq700", false, "--port", "primary", "RQ700 controller", "board revision"},
+        DeviceCase{"rq700_tcp", "rq700", true, "--port", "primary", "RQ700 controller", "board revision"},
+        DeviceCase{"box_pty", "box", false, "--programmer-port", "programmer", "Universal Programmer", "version"},
+        DeviceCase{"rq750_pty", "rq750", false, "--port", "primary", "RQ750", "at 38400 baud"}),
+    [](const ::testing::TestParamInfo<DeviceCase>& i) { return std::string(i.param.name); });
+
+// A port this test process holds open: doctor names the process and its
+// pid, says how to end it, and exits with the port status.
+TEST(Doctor, BusyPortNamesTheProcessHoldingIt) {
+  const auto dir = MakeTempDir("doctor");
+  PtyPair pty;
+  const std::string pid = std::to_string(::getpid());
+
+  const RunResult r = Doctor(dir, {"--port", pty.SlavePath(), "--json"});
+  EXPECT_EQ(r.exitCode, 3) << r.out;
+  const Json report = Json::parse(r.out);
+  const Json* holders = Check(report, "port.holders", "primary");
+  ASSERT_NE(holders, nullptr) << r.out;
+  EXPECT_EQ(holders->at("status"), "fail");
+  bool found = false;
+  for (const Json& h : holders->at("holders")) {
+    if (h.at("pid").get<int>() == ::getpid()) {
+      found = true;
+      EXPECT_EQ(h.at("name"), ThisProcessName());
+    }
+  }
+  EXPECT_TRUE(found) << r.out;
+  EXPECT_EQ(Check(report, "port.open", "primary"), nullptr) << "a held port is not opened";
+
+  const RunResult text = Doctor(dir, {"--port", pty.SlavePath()});
+  EXPECT_EQ(text.exitCode, 3);
+  EXPECT_TRUE(Has(text.out, "[FAIL] " + pty.SlavePath() + " is held open by " + ThisProcessName() + " (pid " + pid + ")"))
+      << text.out;
+  EXPECT_TRUE(Has(text.out, "fix: close that program first, or end it: kill " + pid)) << text.out;
+  EXPECT_TRUE(Has(text.out, "Not ready: 1 check failed")) << text.out;
+}
+
+TEST(Doctor, MissingPortSaysSo) {
+  const auto dir = MakeTempDir("doctor");
+  const RunResult r = Doctor(dir, {"--port", "/dev/ttyUSB97"});
+  EXPECT_EQ(r.exitCode, 3) << r.out;
+  EXPECT_TRUE(Has(r.out, "[FAIL] /dev/ttyUSB97 does not exist")) << r.out;
+  EXPECT_TRUE(Has(r.out, "fix: plug in the cable or adapter")) << r.out;
+  // The stored programmer port is only looked at: never a failure here.
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (Has(line, "programmer port")) {
+      EXPECT_FALSE(Has(line, "[FAIL]")) << line;
+    }
+  }
+}
+
+// Something listens but nothing answers either question: the no-answer
+// status, with both tries and their waits in the text.
+TEST(Doctor, SilentPeerIsNoAnswer) {
+  const auto dir = MakeTempDir("doctor");
+  LoopbackServer server;
+  const RunResult r = Doctor(dir, {"--port", server.Address()});
+  EXPECT_EQ(r.exitCode, 4) << r.out;
+  EXPECT_TRUE(Has(r.out, "[ok] connected to " + server.Address())) << r.out;
+  EXPECT_TRUE(Has(r.out, "[FAIL] nothing answered on " + server.Address() + ": no RQ700 controller at 115200 baud"))
+      << r.out;
+  EXPECT_TRUE(Has(r.out, "no RQ750 at 38400 baud")) << r.out;
+}
+
+// The image time follows the stated formula at the stored baud rate; an
+// image that cannot be read is the file status.
+TEST(Doctor, ImageTimeAndBadImage) {
+  const auto dir = MakeTempDir("doctor");
+  const std::vector<std::uint8_t> flash = WriteFmf(dir / "app.FMF", FmfSpec{});
+  const auto used = std::count_if(flash.begin(), flash.end(), [](std::uint8_t b) { return b != 0xFF; });
+  SimProcess sim({"--pty"}, dir, "rq700");
+  const RunResult r = Doctor(dir, {"--port", sim.Port(), "--image", (dir / "app.FMF").string(), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const Json report = Json::parse(r.out);
+  const Json* image = Check(report, "image", "");
+  ASSERT_NE(image, nullptr) << r.out;
+  const Json& t = image->at("image");
+  EXPECT_EQ(t.at("baud"), 115200);
+  EXPECT_EQ(t.at("bits_per_character"), 10);
+  EXPECT_NEAR(t.at("seconds").get<double>(),
+              t.at("wire_bytes").get<double>() * 10 / 115200 + t.at("packets").get<double>() * t.at("pause_ms").get<double>() / 1000,
+              1e-6);
+  // Every byte that is not blank flash goes over the wire.
+  EXPECT_GE(t.at("data_bytes").get<std::int64_t>(), used);
+  EXPECT_LT(t.at("data_bytes").get<std::int64_t>(), t.at("wire_bytes").get<std::int64_t>());
+
+  const RunResult bad = Doctor(dir, {"--port", sim.Port(), "--image", (dir / "nope.FMF").string()});
+  EXPECT_EQ(bad.exitCode, 5) << bad.out;
+  EXPECT_TRUE(Has(bad.out, "[FAIL] " + (dir / "nope.FMF").string())) << bad.out;
+}
+
+// A UTF-8 locale gets the check marks.
+TEST(Doctor, MarksFollowTheLocale) {
+  const auto dir = MakeTempDir("doctor");
+  struct Case {
+    const char* lcAll;
+    const char* fail;
+  };
+  for (const Case& c : {Case{"C.UTF-8", "\u2717 /dev/ttyUSB97 does not exist"}, Case{"en_US.utf8", "\u2717 /dev/tty"},
+                        Case{"C", "[FAIL] /dev/ttyUSB97"}, Case{"POSIX", "[FAIL] /dev/ttyUSB97"}}) {
+    const RunResult r = Doctor(dir, {"--port", "/dev/ttyUSB97"}, c.lcAll);
+    EXPECT_TRUE(Has(r.out, c.fail)) << c.lcAll << ": " << r.out;
+  }
+}
+
+// The rate fields of --progress json: at every progress event the image
+// bytes are those of the packets the simulator logged up to that count, the
+// total event carries them all, and the last event has nothing left.
+TEST(Progress, JsonBytesMatchWhatTheControllerReceived) {
+  const auto dir = MakeTempDir("progress");
+  FmfSpec spec;
+  spec.codeBytes = 12000;
+  WriteFmf(dir / "app.FMF", spec);
+  const auto log = dir / "sim.log";
+  SimProcess sim({"--pty", "--erase-ms", "20", "--log", log.string()}, dir, "rq700");
+  const RunResult r = RunCommand(
+      {TARNVALE_CLI_PATH, "flash", (dir / "app.FMF").string(), "--port", sim.Port(), "--yes", "--progress", "json"}, dir);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  sim.Stop();
+
+  // Image bytes after the first k stream packets, from the simulator's log:
+  // the stream starts after the erase (the identity queries come before it),
+  // and the address packets carry no image bytes.
+  std::vector<std::uint64_t> after{0};
+  const std::string text = Slurp(log);
+  const std::regex re(R"(packet type=([0-9A-F]{2}) page=[0-9A-F]{4} offset=[0-9A-F]{4} count=(\d+))");
+  for (std::sregex_iterator m(text.begin(), text.end(), re), end; m != end; ++m) {
+    const unsigned type = static_cast<unsigned>(std::stoul((*m)[1], nullptr, 16));
+    if (type == 0x06) {
+      after.assign(1, 0);
+      continue;
+    }
+    const bool framing = type == 0x01 || type == 0x02 || type == 0x04 || type == 0x05;
+    after.push_back(after.back() + (framing ? 0 : std::stoull((*m)[2])));
+  }
+  ASSERT_GT(after.size(), 10u) << text;
+
+  std::istringstream lines(r.out);
+  int progressEvents = 0;
+  Json last;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != '{') continue;
+    const Json e = Json::parse(line);
+    if (e.at("event") == "total") {
+      EXPECT_EQ(e.at("packets").get<std::size_t>(), after.size() - 1);
+      EXPECT_EQ(e.at("bytes").get<std::uint64_t>(), after.back());
+    }
+    if (e.at("event") != "progress") continue;
+    ++progressEvents;
+    const auto acked = e.at("acknowledged").get<std::size_t>();
+    ASSERT_LT(acked, after.size());
+    EXPECT_EQ(e.at("bytes").get<std::uint64_t>(), after[acked]) << line;
+    EXPECT_GE(e.at("bytes_per_s").get<double>(), 0) << line;
+    last = e;
+  }
+  ASSERT_GT(progressEvents, 0) << r.out;
+  if (last.at("acknowledged").get<std::size_t>() == after.size() - 1) {
+    EXPECT_EQ(last.at("eta_s"), 0) << last;
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test
