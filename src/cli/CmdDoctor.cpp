@@ -19,6 +19,9 @@
 namespace tarnvale::cli {
 namespace {
 
+// Keys in the order they are set: the id and status first, for a reader.
+using Json = nlohmann::ordered_json;
+
 struct DoctorArgs {
   std::string port;
   std::string programmerPort;
@@ -69,14 +72,14 @@ int ExitFor(const doctor::DoctorReport& report) {
   return kExitFailure;
 }
 
-nlohmann::json ToJson(const doctor::DoctorReport& report, int exitCode) {
-  nlohmann::json checks = nlohmann::json::array();
+Json ToJson(const doctor::DoctorReport& report, int exitCode) {
+  Json checks = Json::array();
   for (const doctor::CheckItem& c : report.checks) {
-    nlohmann::json j{{"id", c.id}, {"status", StatusWord(c.status)}, {"text", c.text}};
+    Json j{{"id", c.id}, {"status", StatusWord(c.status)}, {"text", c.text}};
     if (!c.role.empty()) j["role"] = c.role;
     if (!c.fix.empty()) j["fix"] = c.fix;
     if (!c.holders.empty()) {
-      nlohmann::json list = nlohmann::json::array();
+      Json list = Json::array();
       for (const doctor::ProcessInfo& p : c.holders) list.push_back({{"pid", p.pid}, {"name", p.name}});
       j[c.id == "modemmanager" ? "processes" : "holders"] = list;
     }

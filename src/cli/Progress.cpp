@@ -77,7 +77,7 @@ class Meter {
 void AddRate(Json& j, const RateSample& s) {
   if (s.bytesKnown) {
     j["bytes"] = static_cast<std::uint64_t>(s.bytes);
-    j["bytes_per_s"] = std::round(s.bytesPerSecond);
+    j["bytes_per_s"] = static_cast<std::uint64_t>(std::llround(s.bytesPerSecond));
   }
   j["eta_s"] = s.secondsLeft < 0 ? Json(nullptr) : Json(std::round(s.secondsLeft * 10) / 10);
 }
