@@ -126,20 +126,6 @@ TEST(Processes, AreFoundByExactCommandName) {
   EXPECT_TRUE(FindProcesses(proc.Root(), "minicom").empty());
 }
 
-struct ModeCase {
-  std::uint32_t mode;
-  bool character;
-  const char* text;
-};
-
-TEST(ModeText, ReadsLikeLs) {
-  for (const ModeCase& c : {ModeCase{0660, true, "crw-rw----"}, ModeCase{0620, true, "crw--w----"},
-                            ModeCase{0777, false, "-rwxrwxrwx"}, ModeCase{0, true, "c---------"},
-                            ModeCase{0604, true, "crw----r--"}}) {
-    EXPECT_EQ(ModeText(c.mode, c.character), c.text) << std::oct << c.mode;
-  }
-}
-
 struct AccessCase {
   const char* name;
   AccessFacts facts;
