@@ -1,6 +1,7 @@
 // Rate, data rate and time left of the CLI's progress, on a fake clock.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct RateCase {
   double bytesPerSecond;
   double secondsLeft;  // negative: unknown
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
 
 class RateMeterCases : public ::testing::TestWithParam<RateCase> {};
 
@@ -106,6 +109,8 @@ struct LineCase {
   int width;
   std::string expected;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 class ProgressLines : public ::testing::TestWithParam<LineCase> {};
 

@@ -3,6 +3,8 @@
 // connection, a port another process holds, and an image file.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +46,8 @@ struct ResolveCase {
   std::string device;
   std::string endpoint;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const ResolveCase& c, std::ostream* os) { *os << c.name; }
 
 class Resolve : public ::testing::TestWithParam<ResolveCase> {};
 
@@ -79,6 +83,8 @@ struct PortCase {
   std::vector<std::string> inText;
   std::vector<std::string> inFix;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }
 
 class PortFailures : public ::testing::TestWithParam<PortCase> {};
 

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ struct HolderCase {
   std::vector<ProcessInfo> expected;
   std::size_t unreadable;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const HolderCase& c, std::ostream* os) { *os << c.name; }
 
 class Holders : public ::testing::TestWithParam<HolderCase> {};
 
@@ -133,6 +136,8 @@ struct AccessCase {
   std::vector<std::string> inText;
   std::vector<std::string> inFix;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
 
 AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
   AccessFacts f;
@@ -206,6 +211,8 @@ struct ModemCase {
   std::vector<std::string> inText;
   std::vector<std::string> inFix;
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const ModemCase& c, std::ostream* os) { *os << c.name; }
 
 ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor, const char* product) {
   ModemManagerFacts f;

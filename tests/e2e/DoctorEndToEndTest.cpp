@@ -4,6 +4,8 @@
 // controller received.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +57,8 @@ struct DeviceCase {
   const char* device;    // who answers
   const char* detail;    // part of what it said
 };
+// Named by its case in test output, not dumped as bytes.
+void PrintTo(const DeviceCase& c, std::ostream* os) { *os << c.name; }
 
 class DoctorFindsDevice : public ::testing::TestWithParam<DeviceCase> {};
 
