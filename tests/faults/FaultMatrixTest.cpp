@@ -46,12 +46,14 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-enum class Fault { Refusal, DroppedAck, Silence, StrayByte, Corrupt, Closed, SlowErase, Killed };
-constexpr Fault kFaults[] = {Fault::Refusal, Fault::DroppedAck, Fault::Silence, Fault::StrayByte,
-                             Fault::Corrupt, Fault::Closed,     Fault::SlowErase, Fault::Killed};
+enum class Fault { None, Refusal, DroppedAck, Silence, StrayByte, Corrupt, Closed, SlowErase, Killed };
+// None first: every engine's healthy run, whose time the fault cells may add their limit to.
+constexpr Fault kFaults[] = {Fault::None,    Fault::Refusal, Fault::DroppedAck, Fault::Silence, Fault::StrayByte,
+                             Fault::Corrupt, Fault::Closed,  Fault::SlowErase,  Fault::Killed};
 
 const char* FaultName(Fault f) {
   switch (f) {
+    case Fault::None: return "none";
     case Fault::Refusal: return "refusal";
     case Fault::DroppedAck: return "dropped ack";
     case Fault::Silence: return "silence";
@@ -104,12 +106,6 @@ struct Outcome {
   std::string fileProblem;         // a file under its final name that is not whole
 };
 
-// What a cell must come to.
-struct Expect {
-  ResultCode code = rc::kSuccess;
-  std::string message;             // a text the person must have seen
-  std::uint32_t limitMs = 0;       // the documented limit the run may use
-};
 
 int ThreadCount() {
   int n = 0;
@@ -562,54 +558,121 @@ Runner BackupLoad() {
 
 // ---- the table ------------------------------------------------------------------------
 
-struct Cell {
-  const char* engine;
-  Fault fault;
-  // Empty: the cell does not apply, for this reason.
+// What a cell must come to, or why it does not apply.
+struct Expect {
+  ResultCode code = rc::kSuccess;
+  std::string message;           // a text the person must have seen (part of it)
+  std::uint32_t limitMs = 0;     // the documented limit the fault may cost
   const char* notApplicable = nullptr;
-  Expect expect{};
 };
+
+Expect Code(ResultCode code, std::uint32_t limitMs = 0) { return {code, ResultText(code), limitMs, nullptr}; }
+Expect Says(ResultCode code, std::string message, std::uint32_t limitMs = 0) { return {code, std::move(message), limitMs, nullptr}; }
+Expect NotApplicable(const char* why) { return {0, "", 0, why}; }
 
 struct Row {
   const char* engine;
   Runner run;
+  // One per fault, in kFaults order.
+  std::vector<Expect> expect;
 };
 
-const std::string kLost = ResultText(rc::kLinkLost);
-const std::string kAckTimeout = ResultText(rc::kProgrammingTimeout);
-const std::string kTimeoutText = ResultText(rc::kTimeout);
+constexpr const char* kStatusBytes = "replies are single status bytes: a changed one is the refusal cell";
+constexpr const char* kNoErase = "this run erases nothing";
+constexpr const char* kBoxErase = "the box model erases at once: no erase delay to inject";
+const std::string kSaveOk = "Save completed successfully";
+const std::string kLoadOk = "Load completed successfully";
+
+std::vector<Expect> Programming(ResultCode refusal, bool erases, const char* slowEraseReason) {
+  return {Says(rc::kSuccess, "Records successfully written!"),
+          Code(refusal),
+          Code(rc::kProgrammingTimeout, kAckLimitMs),
+          Code(rc::kProgrammingTimeout, kAckLimitMs),
+          Code(0x55),  // the stray byte read where an acknowledgement belongs
+          NotApplicable(kStatusBytes),
+          Code(rc::kLinkLost),
+          erases ? Says(rc::kTimeout, load_text::kEraseTimeout, kEraseLimitMs) : NotApplicable(slowEraseReason),
+          Code(rc::kLinkLost)};
+}
+
+std::vector<Expect> Records(ResultCode refusal, const std::string& refusalText, ResultCode corrupt, std::uint32_t silenceMs) {
+  return {Code(rc::kSuccess),
+          Says(refusal, refusalText),
+          Code(rc::kTimeout, silenceMs),
+          Code(rc::kTimeout, silenceMs),
+          Code(rc::kSuccess),  // a stray byte between replies is passed over
+          Code(corrupt),
+          Code(rc::kLinkLost),
+          NotApplicable(kNoErase),
+          Code(rc::kLinkLost)};
+}
+
+// A backup run ends in a summary: '@' when the controller stopped
+// answering, 'D' when it answered wrongly.
+std::vector<Expect> Backup(const std::string& ok, const std::string& failed) {
+  return {Says(rc::kSuccess, ok),
+          Says(rc::kDataMismatch, failed),
+          Says(rc::kTimeout, failed, kBackupReplyTimeoutMs),
+          Says(rc::kTimeout, failed, kBackupReplyTimeoutMs),
+          Says(rc::kSuccess, ok),
+          Says(rc::kDataMismatch, failed),
+          Says(rc::kTimeout, failed),
+          NotApplicable(kNoErase),
+          Says(rc::kTimeout, failed)};
+}
 
 std::vector<Row> Rows() {
   return {
-      {"program RQ700", ProgramRq700(kModeProgramFlash)},
-      {"RAM load RQ700", ProgramRq700(kModeLoad)},
-      {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252)},
-      {"program dsPIC30F", ProgramBoxTarget(Target::DsPic30F)},
-      {"program boot flash", ProgramBoxTarget(Target::CpuBoard386)},
-      {"program TN835", ProgramTn835()},
-      {"dump", Dump()},
-      {"box read-back", BoxReadBack()},
-      {"RAM bank load", RamBank(false)},
-      {"RAM test", RamBank(true)},
-      {"boundary scan", BoundaryScan()},
-      {"backup save", BackupSave()},
-      {"backup load", BackupLoad()},
+      {"program RQ700", ProgramRq700(kModeProgramFlash), Programming('D', true, "")},
+      {"RAM load RQ700", ProgramRq700(kModeLoad), Programming('D', false, kNoErase)},
+      {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252), Programming('4', false, kBoxErase)},
+      {"program dsPIC30F", ProgramBoxTarget(Target::DsPic30F), Programming('4', false, kBoxErase)},
+      {"program boot flash", ProgramBoxTarget(Target::CpuBoard386), Programming('4', false, kBoxErase)},
+      {"program TN835", ProgramTn835(), Programming('D', true, "")},
+      // A line that is no memory line (a status reply in its place) is 'D'.
+      {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
+      // A record replaced or lost leaves a gap in the addresses.
+      {"box read-back", BoxReadBack(), [] {
+         auto e = Records('B', ResultText('B'), rc::kBadChecksum, kRecordSilenceMs);
+         e[2] = Code('B');  // a lost record: the next one does not continue the addresses
+         return e;
+       }()},
+      {"RAM bank load", RamBank(false), Records('D', "Failed at address = 0x80000", rc::kBadChecksum, kRecordSilenceMs)},
+      {"RAM test", RamBank(true), Records('D', "Failed at address = 0x80000, Data1 = 0x55AA, Data2 = 0x55AB", rc::kBadChecksum, kRecordSilenceMs)},
+      // A record of the wrong length is 'A'.
+      {"boundary scan", BoundaryScan(), Records('D', ResultText('D'), rc::kTooFewBytes, kRecordSilenceMs)},
+      {"backup save", BackupSave(), Backup(kSaveOk, "The save did not complete")},
+      {"backup load", BackupLoad(), Backup(kLoadOk, "The load did not complete")},
   };
+}
+
+std::string CodeText(ResultCode c) {
+  char code[8];
+  std::snprintf(code, sizeof code, c >= 0x20 && c < 0x7F ? "'%c'" : "0x%02X", c);
+  return code;
 }
 
 }  // namespace
 
-class FaultMatrix : public ::testing::Test {};
-
-TEST_F(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
+TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
   const std::vector<Row> rows = Rows();
   std::string table;
-  char line[400];
-  std::snprintf(line, sizeof line, "%-20s %-12s %-6s %8s %8s  %s\n", "engine", "fault", "code", "fake ms", "real ms", "result");
+  char line[512];
+  std::snprintf(line, sizeof line, "%-19s %-12s %-5s %-5s %8s %7s %-5s  %s\n", "engine", "fault", "want", "got",
+                "fake ms", "real ms", "port", "result");
   table += line;
-  int failures = 0;
+  int cells = 0, failed = 0;
   for (const Row& row : rows) {
-    for (const Fault f : kFaults) {
+    ASSERT_EQ(row.expect.size(), std::size(kFaults)) << row.engine;
+    std::uint32_t healthyMs = 0;
+    for (std::size_t k = 0; k < std::size(kFaults); ++k) {
+      const Fault f = kFaults[k];
+      const Expect& want = row.expect[k];
+      if (want.notApplicable != nullptr) {
+        std::snprintf(line, sizeof line, "%-19s %-12s n/a   (%s)\n", row.engine, FaultName(f), want.notApplicable);
+        table += line;
+        continue;
+      }
       Bench bench;
       Outcome o;
       const int before = ThreadCount();
@@ -621,18 +684,44 @@ TEST_F(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
       o.portOpen = bench.port.IsOpen();
       o.linkLost = bench.wire && bench.wire->Lost();
       o.threadsLeft += ThreadCount() - before;
-      char code[8];
-      std::snprintf(code, sizeof code, o.code >= 0x20 && o.code < 0x7F ? "'%c'" : "0x%02X", o.code);
-      std::string first = o.texts.empty() ? "" : o.texts.back();
-      if (first.size() > 70) first = first.substr(0, 70) + "...";
-      for (char& c : first) if (c == '\n' || c == '\r') c = ' ';
-      std::snprintf(line, sizeof line, "%-20s %-12s %-6s %8u %8.0f  %s%s\n", row.engine, FaultName(f), code, o.fakeMs,
-                    o.realMs, first.c_str(), o.fileProblem.empty() ? "" : (" [" + o.fileProblem + "]").c_str());
+      if (f == Fault::None) healthyMs = o.fakeMs;
+
+      // Everything that is wrong with the cell, in one line of the table.
+      std::vector<std::string> wrong;
+      if (o.code != want.code) wrong.push_back("code " + CodeText(o.code) + " instead of " + CodeText(want.code));
+      const bool said = std::any_of(o.texts.begin(), o.texts.end(),
+                                    [&](const std::string& t) { return t.find(want.message) != std::string::npos; }) ||
+                        std::any_of(bench.op.messages.begin(), bench.op.messages.end(),
+                                    [&](const auto& m) { return m.text.find(want.message) != std::string::npos; });
+      if (!said) wrong.push_back("never said \"" + want.message + "\"");
+      const std::uint32_t limit = healthyMs + want.limitMs + kMarginMs;
+      if (o.fakeMs > limit) wrong.push_back("took " + std::to_string(o.fakeMs) + " ms, limit " + std::to_string(limit));
+      if (o.realMs > kRealLimitMs) wrong.push_back("took " + std::to_string(static_cast<int>(o.realMs)) + " ms of real time");
+      if (!o.portOpen) wrong.push_back("the port was closed");
+      const bool lostExpected = f == Fault::Closed || f == Fault::Killed;
+      if (o.linkLost != lostExpected) wrong.push_back(o.linkLost ? "the line was lost" : "the line was never lost");
+      if (o.threadsLeft != 0) wrong.push_back(std::to_string(o.threadsLeft) + " worker thread(s) left");
+      if (!o.fileProblem.empty()) wrong.push_back(o.fileProblem);
+
+      std::string said0 = o.texts.empty() ? "" : o.texts.back();
+      if (said0.size() > 60) said0 = said0.substr(0, 60) + "...";
+      for (char& c : said0) {
+        if (c == '\n' || c == '\r') c = ' ';
+      }
+      std::string verdict = wrong.empty() ? "ok: " + said0 : "FAIL:";
+      for (const std::string& w : wrong) verdict += " " + w + ";";
+      std::snprintf(line, sizeof line, "%-19s %-12s %-5s %-5s %8u %7.0f %-5s  %s\n", row.engine, FaultName(f),
+                    CodeText(want.code).c_str(), CodeText(o.code).c_str(), o.fakeMs, o.realMs,
+                    o.linkLost ? "lost" : "open", verdict.c_str());
       table += line;
-      (void)failures;
+      ++cells;
+      if (!wrong.empty()) {
+        ++failed;
+        ADD_FAILURE() << row.engine << " / " << FaultName(f) << ":" << verdict.substr(5);
+      }
     }
   }
-  std::printf("%s", table.c_str());
+  std::printf("%s%d cells run, %d failed\n", table.c_str(), cells, failed);
 }
 
 }  // namespace tarnvale::test
