@@ -391,6 +391,9 @@ Runner BoxReadBack() {
     o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
     if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
     o.texts.push_back(ResultText(o.code));
+    if (o.code != rc::kSuccess && !fs::exists(PartialDumpPath(out.string()))) {
+      o.fileProblem = "what was read is not kept under the partial name";
+    }
     // A whole read-back is 16 lines of 16 bytes.
     const std::string file = JudgeFile(out, o.code, [](const std::string& s) {
       return std::count(s.begin(), s.end(), '\n') == 16 && s.rfind("0x000000F0  ", 0) == std::string::npos &&
