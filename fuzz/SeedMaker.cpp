@@ -13,6 +13,8 @@
 #include "core/backup/BackupDocument.h"
 #include "core/backup/BackupLink.h"
 #include "core/platform/SettingsFile.h"
+#include "core/programmer/BoxCommands.h"
+#include "core/protocol/Packet.h"
 #include "support/ImageGen.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +98,39 @@ void ReplySeeds(const fs::path& dir) {
   Put(dir, "framed", framed);
 }
 
+std::string Framed(std::uint16_t address, std::uint8_t type, const std::vector<std::uint8_t>& data) {
+  const Packet p = BuildPacket(static_cast<std::uint8_t>(data.size()), address, type, data);
+  return std::string(p.begin(), p.end());
+}
+
+void ReadBackSeeds(const fs::path& dir) {
+  // First byte: memory type (mod 3: PIC18F252, dsPIC30F, boot flash), bit 2
+  // to a file, the rest the chunk size.
+  const auto records = [](std::uint32_t first, std::uint32_t length, std::uint32_t size, std::uint32_t seed) {
+    std::string s;
+    for (std::uint32_t off = 0; off < length; off += size) {
+      const auto bytes = Bytes(size, seed + off);
+      s += Framed(static_cast<std::uint16_t>(first + off), 0x00, bytes);
+    }
+    return s;
+  };
+  Put(dir, "pic18-file", std::string(1, '\x04') + records(0, 0x100, 32, 1));
+  Put(dir, "pic18-chunks", std::string(1, '\x18') + records(0, 0x100, 16, 2));
+  Put(dir, "pic30-buffer", std::string(1, '\x01') + records(0xFC00, 0x400, 64, 3));
+  Put(dir, "boot-file", std::string(1, '\x06') + records(0xC000, 0x4000, 64, 4));
+  Put(dir, "short", std::string(1, '\x04') + records(0, 0x40, 32, 5));
+}
+
+void PicReplySeeds(const fs::path& dir) {
+  // First byte: reader (mod 3), bit 2 the dsPIC30F, the rest the chunk size.
+  Put(dir, "id18", std::string(1, '\x00') + Framed(0, box_type::kReadId, {0x84, 0x00, 0x04, 0x00}));
+  Put(dir, "id30", std::string(1, '\x04') + Framed(0, box_type::kReadId, {0xC0, 0x01, 0x01, 0x10}));
+  Put(dir, "id18-stream", std::string(1, '\x19') + Framed(0, box_type::kReadId, {0x84, 0x00, 0x04, 0x00}));
+  Put(dir, "id30-stream", std::string(1, '\x05') + Framed(0, box_type::kReadId, {0xC1, 0x01, 0x01, 0x10}));
+  Put(dir, "ram-running", std::string(1, '\x02') + std::string{1, '0', 50, 0, 0, 0, 0, 0, 0, 0});
+  Put(dir, "ram-failed", std::string(1, '\x02') + std::string{0, 'D', 0x00, 0x10, 0x08, 0, 0x55, 0x55, 0x54, 0x55});
+}
+
 void BackupReplySeeds(const fs::path& dir) {
   for (const std::string payload : {"00012$Speed$1$0", "Speed$1$0", "0"}) {
     std::string frame = "\x02" "01" + payload + "XX" "\x03";
@@ -156,6 +191,8 @@ int main(int argc, char** argv) {
     BackupXmlSeeds(root / "fuzz_backup_xml");
     SerialSeeds(root / "fuzz_serial_line");
     SettingsSeeds(root / "fuzz_settings_file");
+    ReadBackSeeds(root / "fuzz_box_readback");
+    PicReplySeeds(root / "fuzz_pic_replies");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tarnvale-fuzz-seeds: %s\n", e.what());
     return 1;

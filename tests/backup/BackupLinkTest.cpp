@@ -60,6 +60,9 @@ TEST(BackupReply, PayloadLimits) {
       {Bytes({0x02, '0', '1', 'A', 0x03}), std::nullopt, ExchangeError::ReplyTooShort},
       {frameOf(std::string(127, 'x')), std::string(127, 'x'), ExchangeError::None},
       {frameOf(std::string(128, 'x')), std::nullopt, ExchangeError::PayloadTooLong},
+      // One bit of the payload or of the checksum changed on the way.
+      {[&] { auto f = frameOf("P1$12.5$0"); f[4] ^= 0x01; return f; }(), std::nullopt, ExchangeError::BadChecksum},
+      {[&] { auto f = frameOf("0"); f[f.size() - 2] ^= 0x01; return f; }(), std::nullopt, ExchangeError::BadChecksum},
   };
   for (const auto& c : cases) {
     ExchangeError why = ExchangeError::None;

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "core/formats/ProgrammerHexFiles.h"
+#include "core/flash/MemoryDump.h"
 #include "core/programmer/BootFlash.h"
 #include "programmer/SimBox.h"
 #include "support/DirectRunner.h"
@@ -171,9 +172,15 @@ TEST(BootReadBack, SilentBoxMidwayAndTheVerifyMessage) {
   Events events;
   std::atomic<bool> stop{false};
   Bytes buffer;
-  BootReadParams p = Params(box.Port(), test::MakeTempDir("silent") / "v.txt");
+  // A verify keeps its bytes in memory: an earlier read-back file of the
+  // same name is not touched.
+  const auto kept = test::MakeTempDir("silent") / "v.txt";
+  test::WriteFileBytes(kept, "an earlier read-back");
+  BootReadParams p = Params(box.Port(), kept);
   p.toFile = false;
   EXPECT_EQ(ReadBootImage(p, events, stop, &buffer), '@');
+  EXPECT_EQ(test::ReadFileBytes(kept), "an earlier read-back");
+  EXPECT_FALSE(std::filesystem::exists(PartialDumpPath(kept.string())));
   EXPECT_EQ(events.code, '@');
   EXPECT_EQ(events.next, kBootFlashStart + 100 * 32);
   EXPECT_TRUE(events.lines.empty());

@@ -12,7 +12,9 @@
 #include <tinyxml2.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -25,6 +27,10 @@
 #include "core/formats/MotorolaSRecFile.h"
 #include "core/formats/ProductionImage.h"
 #include "core/platform/SettingsFile.h"
+#include "core/production/ProductionLog.h"
+#include "core/programmer/BootFlash.h"
+#include "core/protocol/Packet.h"
+#include "support/MemoryStream.h"
 #include "e2e/Processes.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -260,6 +266,133 @@ TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
   EXPECT_EQ(o.old + o.fresh, kKills);
   EXPECT_GT(o.old, 0) << "no kill landed before the dump was complete";
   EXPECT_GT(o.leftovers, 0) << "no kill landed while the dump was being written";
+}
+
+// The boot flash read-back text file: the reader is fed a whole boot image
+// from memory and writes its 1024 lines; killed part way, the file under its
+// name is the earlier one or a complete read-back.
+struct ReadBackNull : MemoryReadEvents {
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t, std::uint32_t) override {}
+  void OnDone(ResultCode, std::uint32_t) override {}
+};
+
+std::vector<std::uint8_t> BootRecords(std::uint32_t seed) {
+  const std::vector<std::uint8_t> image = PseudoRandomBytes(kBootFlashLength, seed);
+  std::vector<std::uint8_t> stream;
+  for (std::uint32_t off = 0; off < kBootFlashLength; off += 64) {
+    const Packet p = BuildPacket(64, static_cast<std::uint16_t>(0xC000 + off), 0x00,
+                                 std::span<const std::uint8_t>(image.data() + off, 64));
+    stream.insert(stream.end(), p.begin(), p.end());
+  }
+  return stream;
+}
+
+void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records) {
+  StepClock clock;
+  CommPort port;
+  port.Attach(std::make_unique<MemoryStream>(records, clock, 0, true));
+  BootReadParams p;
+  p.port = &port;
+  p.path = path.string();
+  p.settleMs = 0;
+  p.silenceMs = 100;
+  ReadBackNull events;
+  std::atomic<bool> stop{false};
+  ReadBootImage(p, events, stop, nullptr, clock);
+}
+
+TEST(KillWriters, ReadBackFileIsOldOrWholeNeverTorn) {
+  const std::vector<std::uint8_t> a = BootRecords(21), b = BootRecords(22);
+  const std::set<std::string> whole = {Reference(boot_text::kBootFile, [&](const fs::path& p) { ReadBackInto(p, a); }),
+                                       Reference(boot_text::kBootFile, [&](const fs::path& p) { ReadBackInto(p, b); })};
+  ASSERT_EQ(whole.size(), 2u);
+  for (const std::string& w : whole) ASSERT_EQ(std::count(w.begin(), w.end(), '\n'), 1024);
+  const fs::path dir = MakeTempDir("readback");
+  const fs::path target = dir / boot_text::kBootFile;
+  const auto write = [&](int n) { ReadBackInto(target, n % 2 ? b : a); };
+  const auto once = TimeOf([&] { write(0); });
+  const Outcome o = KillRepeatedly(target, "an earlier read-back\r\n", whole, write, once, 18);
+  std::printf("%s\n", Describe("read-back text file", o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+  EXPECT_GT(o.fresh, 0) << "no kill came after a complete read-back (one takes " << once.count() << " us)";
+}
+
+// The production log is appended to, never rewritten. The rule: every line
+// that ends in a line feed and parses is a whole record; a writer killed in
+// its write may leave a torn tail, which is never counted as a record and
+// never spoils the next one. The child tells on a pipe how many appends it
+// finished; after each kill the log must hold exactly those records (or one
+// more, when the kill came between the write and the report), in order and
+// each one whole.
+TEST(KillWriters, ProductionLogKeepsEveryWholeRecord) {
+  const fs::path dir = MakeTempDir("prodlog");
+  const fs::path log = dir / kProductionLogName;
+  std::mt19937 random(19);
+  // Long records, so that a kill can land inside a write.
+  const std::string padding(4000, 'x');
+  const auto record = [&](int n) {
+    ProductionLogRecord r;
+    r.serialNumber = "S" + std::to_string(n);
+    r.modelText = padding;
+    return r;
+  };
+  const auto once = TimeOf([&] { AppendProductionLog(dir / "probe.jsonl", record(0)); });
+  std::uniform_int_distribution<long> pick(0, 4 * once.count() + 2000);
+  int expected = 0;  // records the log must hold at least
+  int torn = 0, extra = 0;
+  std::vector<std::string> seen;
+  for (int round = 0; round < kKills; ++round) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(fds[0]);
+      for (int n = 0; n < 100000; ++n) {
+        if (!AppendProductionLog(log, record(expected + n)).empty()) ::_exit(2);
+        const char done = 1;
+        if (::write(fds[1], &done, 1) != 1) ::_exit(3);
+      }
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+    int reported = 0;
+    char buf[256];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported += static_cast<int>(n);
+    ::close(fds[0]);
+
+    // A kill before the first append has made no log yet.
+    ProductionLogContents contents;
+    std::string error;
+    if (fs::exists(log)) {
+      ASSERT_TRUE(ReadProductionLog(log, contents, error)) << error;
+    }
+    const int now = static_cast<int>(contents.records.size());
+    ASSERT_TRUE(now == expected + reported || now == expected + reported + 1)
+        << "round " << round << ": " << now << " records, " << expected << " before and " << reported << " appended";
+    extra += now - expected - reported;
+    // Records judged in an earlier round must still be there as they were.
+    for (int i = 0; i < std::min(expected, now); ++i) {
+      ASSERT_EQ(contents.records[static_cast<std::size_t>(i)], seen[static_cast<std::size_t>(i)])
+          << "round " << round << ": record " << i << " changed";
+    }
+    for (int i = expected; i < now; ++i) {
+      const nlohmann::json j = nlohmann::json::parse(contents.records[static_cast<std::size_t>(i)]);
+      ASSERT_EQ(j["serial"], "S" + std::to_string(i)) << "round " << round << ": record " << i << " out of order";
+      ASSERT_EQ(j["model_text"], padding) << "round " << round << ": record " << i << " is not whole";
+    }
+    torn = static_cast<int>(contents.tornLines);
+    seen = contents.records;
+    expected = now;
+  }
+  std::printf("production log: %d kills, %d whole records, %d torn lines passed over, %d written but not reported\n",
+              kKills, expected, torn, extra);
+  EXPECT_GT(expected, 0) << "no append finished before a kill (one takes " << once.count() << " us)";
 }
 
 }  // namespace

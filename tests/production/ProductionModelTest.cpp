@@ -343,5 +343,48 @@ TEST(ProductionLog, OneCompleteLinePerRecord) {
   EXPECT_NE(error.find("missing/p.jsonl"), std::string::npos) << error;
 }
 
+// A writer killed part way leaves a line without its line feed: the next
+// record must still come out whole on a line of its own, and the reader
+// counts only whole records.
+TEST(ProductionLog, ATornLastLineNeverSpoilsTheNextRecord) {
+  const auto dir = test::MakeTempDir("torn");
+  ProductionLogRecord r;
+  r.serialNumber = "A1";
+  const std::string whole = ProductionLogLine(r) + "\n";
+  struct Case {
+    const char* name;
+    std::string before;
+    std::size_t records;  // after one more append
+    std::size_t torn;
+  };
+  const Case cases[] = {
+      {"empty file", "", 1, 0},
+      {"whole line before", whole, 2, 0},
+      {"torn tail", whole + whole.substr(0, whole.size() / 2), 2, 1},
+      {"only a fragment", "{\"time\":\"20", 1, 1},
+      {"blank lines", "\n\n" + whole + "\n", 2, 0},
+  };
+  for (const Case& c : cases) {
+    const auto file = dir / (std::string(c.name) + ".jsonl");
+    test::WriteFileBytes(file, c.before);
+    ProductionLogRecord next;
+    next.serialNumber = "B2";
+    ASSERT_EQ(AppendProductionLog(file, next), "") << c.name;
+    ProductionLogContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadProductionLog(file, contents, error)) << c.name << ": " << error;
+    EXPECT_EQ(contents.records.size(), c.records) << c.name;
+    EXPECT_EQ(contents.tornLines, c.torn) << c.name;
+    EXPECT_FALSE(contents.tornTail) << c.name;
+    ASSERT_FALSE(contents.records.empty()) << c.name;
+    EXPECT_EQ(nlohmann::json::parse(contents.records.back())["serial"], "B2") << c.name;
+  }
+  // A log that cannot be read says which file.
+  ProductionLogContents contents;
+  std::string error;
+  EXPECT_FALSE(ReadProductionLog(dir / "absent.jsonl", contents, error));
+  EXPECT_NE(error.find("absent.jsonl"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace tarnvale

@@ -40,6 +40,7 @@ std::string ExchangeErrorText(ExchangeError e) {
     case ExchangeError::NoReply: return "no reply within 1000 ms";
     case ExchangeError::ReplyTooShort: return "reply shorter than 6 bytes";
     case ExchangeError::PayloadTooLong: return "reply longer than 127 characters";
+    case ExchangeError::BadChecksum: return "reply checksum does not match";
   }
   return "unknown error";
 }
@@ -54,8 +55,13 @@ std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& f
     why = ExchangeError::PayloadTooLong;
     return std::nullopt;
   }
+  std::string payload(frame.begin() + 3, frame.end() - 3);
+  if (BackupChecksum(payload) != std::string(frame.end() - 3, frame.end() - 1)) {
+    why = ExchangeError::BadChecksum;
+    return std::nullopt;
+  }
   why = ExchangeError::None;
-  return std::string(frame.begin() + 3, frame.end() - 3);
+  return payload;
 }
 
 bool ExchangeBackupCommand(CommPort& port, std::string_view command, std::string& reply,

@@ -35,12 +35,13 @@ std::string BackupChecksum(std::string_view payload);
 std::optional<std::vector<std::uint8_t>> BackupFrame(std::string_view command);
 
 // Why an exchange failed, for the result summary.
-enum class ExchangeError { None, CommandTooLong, WriteFailed, NoReply, ReplyTooShort, PayloadTooLong };
+enum class ExchangeError { None, CommandTooLong, WriteFailed, NoReply, ReplyTooShort, PayloadTooLong, BadChecksum };
 std::string ExchangeErrorText(ExchangeError e);
 
 // The payload of a complete reply frame (the bytes after the first three and
-// before the last three); nothing when the frame is shorter than 6 bytes or
-// the payload longer than 127 characters.
+// before the last three); nothing when the frame is shorter than 6 bytes,
+// the payload longer than 127 characters, or the two checksum characters do
+// not match the payload (a damaged reply is never taken for a record).
 std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& frame, ExchangeError& why);
 
 // Sends `command` and gathers the reply up to ETX within the time-out.

@@ -21,12 +21,13 @@ const char* kConnectText =
 // the outcome can say where the section ended.
 class Conversation {
  public:
-  Conversation(CommPort& port, SectionOutcome& outcome) : port_(port), outcome_(outcome) {}
+  Conversation(CommPort& port, SectionOutcome& outcome, const Clock& clock)
+      : port_(port), outcome_(outcome), clock_(clock) {}
 
   // True when a reply came; `reply` holds its payload.
   bool Send(const std::string& command, std::string& reply) {
     ExchangeError why = ExchangeError::None;
-    if (ExchangeBackupCommand(port_, command, reply, &why)) return true;
+    if (ExchangeBackupCommand(port_, command, reply, &why, clock_)) return true;
     lastError_ = "\"" + Shorten(command) + "\": " + ExchangeErrorText(why);
     silent_ = why == ExchangeError::NoReply || why == ExchangeError::WriteFailed;
     return false;
@@ -59,6 +60,7 @@ class Conversation {
 
   CommPort& port_;
   SectionOutcome& outcome_;
+  const Clock& clock_;
   std::string lastError_;
   bool silent_ = false;
 };
@@ -333,9 +335,9 @@ Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protoco
   return Connection::Ok;
 }
 
-bool ReadControllerInfo(CommPort& port, ControllerInfo& info) {
+bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock) {
   std::string reply;
-  if (!ExchangeBackupCommand(port, "vX", reply)) return false;
+  if (!ExchangeBackupCommand(port, "vX", reply, nullptr, clock)) return false;
   if (!((reply.size() > 0 && reply[0] == 'R') || (reply.size() > 1 && reply[1] == 'Q'))) return false;
   const auto fields = SplitBackupFields(reply);
   info.modelVersion = BackupField(fields, 1);
@@ -344,10 +346,11 @@ bool ReadControllerInfo(CommPort& port, ControllerInfo& info) {
   return true;
 }
 
-SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, const BackupProgress& progress) {
+SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, const BackupProgress& progress,
+                             const Clock& clock) {
   SectionOutcome o;
   o.section = selector;
-  Conversation c(port, o);
+  Conversation c(port, o, clock);
   switch (selector) {
     case kSelectorSetup: GatherSetup(c, OpenSection(doc, kSetup), o, progress); break;
     case kSelectorMaterials: GatherMaterials(c, OpenSection(doc, kMaterialTable), o, progress); break;
@@ -359,10 +362,10 @@ SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, co
 }
 
 SectionOutcome RestoreSection(CommPort& port, char selector, const XMLDocument& doc, float protocolVersion,
-                              const BackupProgress& progress) {
+                              const BackupProgress& progress, const Clock& clock) {
   SectionOutcome o;
   o.section = selector;
-  Conversation c(port, o);
+  Conversation c(port, o, clock);
   switch (selector) {
     case kSelectorSetup: RestoreSetup(c, doc, o, progress); break;
     case kSelectorMaterials: RestoreMaterials(c, doc, o, progress); break;
@@ -381,7 +384,8 @@ std::vector<char> SectionChoice::Selectors() const {
   return s;
 }
 
-RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice, const BackupProgress& progress) {
+RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice, const BackupProgress& progress,
+                   const Clock& clock) {
   RunSummary summary;
   summary.saving = true;
   summary.file = path;
@@ -393,7 +397,7 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
     return summary;
   }
   ControllerInfo info;
-  ReadControllerInfo(port, info);
+  ReadControllerInfo(port, info, clock);
   WriteIdentity(doc, info);
   if (!SaveBackupFile(doc, path, error)) {
     summary.fileProblem = error;
@@ -404,7 +408,7 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
       summary.sections.push_back(NotStarted(s));
       continue;
     }
-    summary.sections.push_back(GatherSection(port, s, doc, progress));
+    summary.sections.push_back(GatherSection(port, s, doc, progress, clock));
     // What was gathered is kept even when the section ended early.
     if (!SaveBackupFile(doc, path, error)) {
       summary.fileProblem = error;
@@ -415,7 +419,7 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
 }
 
 RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice, float protocolVersion,
-                   const BackupProgress& progress) {
+                   const BackupProgress& progress, const Clock& clock) {
   RunSummary summary;
   summary.saving = false;
   summary.file = path;
@@ -430,7 +434,7 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
   }
   for (const char s : choice.Selectors()) {
     summary.sections.push_back(summary.LinkLost() ? NotStarted(s)
-                                                  : RestoreSection(port, s, doc, protocolVersion, progress));
+                                                  : RestoreSection(port, s, doc, protocolVersion, progress, clock));
   }
   return summary;
 }

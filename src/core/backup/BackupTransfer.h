@@ -75,15 +75,17 @@ Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protoco
 // Parses the protocol version of a "vX" payload (0 when none).
 float ProtocolVersionOf(const std::string& payload);
 // "vX" again: fields 1, 2, 3 go to ModelVersion, ModelNumber, UartVersion.
-bool ReadControllerInfo(CommPort& port, ControllerInfo& info);
+bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock = SystemClock());
 
 // Lists one section into `doc` (merging by the file's editing rules).
+// Every exchange waits on `clock` (tests pass a fake one).
 SectionOutcome GatherSection(CommPort& port, char selector, tinyxml2::XMLDocument& doc,
-                             const BackupProgress& progress = {});
+                             const BackupProgress& progress = {}, const Clock& clock = SystemClock());
 // Sends one section of `doc` to the controller. Shear bends are sent only
 // when the protocol version is at least 3.2.
 SectionOutcome RestoreSection(CommPort& port, char selector, const tinyxml2::XMLDocument& doc,
-                              float protocolVersion, const BackupProgress& progress = {});
+                              float protocolVersion, const BackupProgress& progress = {},
+                              const Clock& clock = SystemClock());
 
 // ---- whole runs --------------------------------------------------------------
 
@@ -98,10 +100,10 @@ struct SectionChoice {
 // Save: identity, then each chosen section, the file written after each.
 // A file that exists but does not parse is refused and left untouched.
 RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice,
-                   const BackupProgress& progress = {});
+                   const BackupProgress& progress = {}, const Clock& clock = SystemClock());
 // Load: the file is read once; each chosen section is sent.
 RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice, float protocolVersion,
-                   const BackupProgress& progress = {});
+                   const BackupProgress& progress = {}, const Clock& clock = SystemClock());
 
 // The whole controller read into a fresh document (for the diff).
 RunSummary ReadController(CommPort& port, tinyxml2::XMLDocument& doc, SectionChoice choice,

@@ -5,11 +5,18 @@
 // Each line is written with a single write() to a file opened for append,
 // so lines from several stations or runs never interleave. A failed append
 // is returned with its reason; callers tell the operator.
+//
+// What counts as a record: a line that ends in a line feed and parses as a
+// JSON object. A writer killed in the middle of its write can leave a torn
+// tail without a line feed; the next append then starts with a line feed of
+// its own, so the fragment stays on a line by itself and never spoils the
+// new record, and readers pass over it (ReadProductionLog counts it).
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/formats/BuildStamp.h"
 #include "core/result/ResultCode.h"
@@ -50,5 +57,14 @@ std::string ProductionLogLine(const ProductionLogRecord& record);
 // success, else the reason (naming the file).
 std::string AppendProductionLog(const std::filesystem::path& file,
                                 const ProductionLogRecord& record);
+
+// The log's records as their JSON lines, in order, and what was passed over.
+struct ProductionLogContents {
+  std::vector<std::string> records;  // whole lines that parse as JSON objects
+  std::size_t tornLines = 0;         // lines that do not (a killed writer's fragments)
+  bool tornTail = false;             // the file ends without a line feed
+};
+// Reads the log; false (with the reason) when it cannot be read.
+bool ReadProductionLog(const std::filesystem::path& file, ProductionLogContents& out, std::string& error);
 
 }  // namespace tarnvale

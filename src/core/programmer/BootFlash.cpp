@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+
+#include <unistd.h>
 
 #include "core/formats/ProgrammerHexFiles.h"
+#include "core/flash/MemoryDump.h"
 #include "core/link/CommPort.h"
+#include "core/platform/AtomicFile.h"
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
@@ -42,16 +47,34 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
   CommPort& port = *p.port;
   const std::uint64_t end = std::uint64_t{p.start} + p.length;
   std::uint64_t next = p.start;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(p.path.c_str(), "wb"), &std::fclose);
+  // The lines appear under the file's name only once the whole range came
+  // in: a run that fails or is stopped keeps what it read under the partial
+  // name (PartialDumpPath) and leaves an earlier read-back as it was.
+  std::optional<platform::AtomicFile> file;
+  if (p.toFile) file.emplace(p.path);
+  auto settle = [&](ResultCode code) {
+    if (!file) return code;
+    const bool complete = code == rc::kSuccess;
+    if (!file->Commit(complete ? p.path : PartialDumpPath(p.path))) {
+      if (complete) code = rc::kCantWriteOutput;
+    } else if (complete) {
+      ::unlink(PartialDumpPath(p.path).c_str());
+    }
+    file.reset();
+    return code;
+  };
   auto done = [&](ResultCode code) {
-    if (file && std::fclose(file.release()) != 0 && code == rc::kSuccess) code = rc::kCantWriteOutput;
+    code = settle(code);
     if (!stop.load()) {
       if (code == rc::kSuccess) events.OnProgress(100, static_cast<std::uint32_t>(next));
       events.OnDone(code, static_cast<std::uint32_t>(next));
     }
     return code;
   };
-  if (!file) return done(rc::kCantOpenOutput);
+  if (file && !file->IsOpen()) {
+    file.reset();
+    return done(rc::kCantOpenOutput);
+  }
   const std::uint32_t step = ReadBackStep(p.length);
   if (buffer != nullptr && !p.toFile) buffer->assign(p.length, 0);
 
@@ -71,20 +94,26 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
   std::size_t offset = 0;
   std::string line;
   for (;;) {
-    if (stop.load()) return rc::kTimeout;
+    if (stop.load()) return settle(rc::kTimeout);
     // Wait for the next record in short steps, so a stop request (a dialog
     // closing) is seen at once rather than after the box's silence time.
     const std::uint32_t waitStart = clock.TickMs();
     while (port.GetInQueue() == 0 && clock.TickMs() - waitStart < p.silenceMs) {
-      if (stop.load()) return rc::kTimeout;
+      if (stop.load()) return settle(rc::kTimeout);
+      // A hung-up line is told at once, not after the box's silence.
+      if (port.LinkLost()) return done(rc::kLinkLost);
       port.WaitReadable(std::min<std::uint32_t>(50, p.silenceMs - (clock.TickMs() - waitStart) + 1));
     }
     if (port.GetInQueue() == 0) return done(rc::kTimeout);
     MemoryRecord record;
-    if (const ResultCode c = ReadFramedReply(port, record, p.silenceMs); c != rc::kSuccess) {
+    if (const ResultCode c = ReadFramedReply(port, record, p.silenceMs, clock); c != rc::kSuccess) {
       return done(c);
     }
     const std::uint32_t address = base + record.address;
+    // The records come in address order without gaps: one that does not
+    // start where the last ended means a record was lost on the way, and
+    // the read-back would otherwise pass with a hole in it.
+    if (address != next) return done(rc::kAddressOutOfRange);
     if (address >= p.start && (address - p.start) % step == 0 && !stop.load()) {
       events.OnProgress(std::min<std::uint32_t>((address - p.start) / step, 100), address);
     }
@@ -103,7 +132,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
         if (i % 16 == 15 || i + 1 == count) {
           if (!stop.load()) events.OnLine(line);
           line += "\r\n";
-          if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) {
+          if (!file->Write(line.data(), line.size())) {
             return done(rc::kCantWriteOutput);
           }
           line.clear();

@@ -116,7 +116,7 @@ ResultCode BoxLink::SetLineTest(bool on, std::uint8_t kind, std::uint32_t value,
 }
 
 ResultCode BoxLink::ReadRecord(MemoryRecord& record) {
-  return ReadFramedReply(port_, record, timings_.recordSilenceMs);
+  return ReadFramedReply(port_, record, timings_.recordSilenceMs, clock_);
 }
 
 ResultCode BoxLink::ReadVersion(std::string& text) {

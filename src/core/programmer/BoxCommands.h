@@ -82,6 +82,8 @@ class BoxLink {
 
   CommPort& Port() { return port_; }
   const BoxTimings& Timings() const { return timings_; }
+  // The clock every wait on this link runs by.
+  const Clock& TimeSource() const { return clock_; }
 
   // Writes a packet; false on a short write.
   bool Send(const Packet& packet);

@@ -104,7 +104,7 @@ ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, Memor
       return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
     }
     if (quiet_.load()) {
-      if (!grace_) grace_.emplace(graceMs_.load());
+      if (!grace_) grace_.emplace(graceMs_.load(), link_.TimeSource());
       if (grace_->IsExpired()) return kStopped;
     }
     std::uint8_t chunk[256];
@@ -114,7 +114,9 @@ ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, Memor
       silence.Restart(link_.Timings().recordSilenceMs);
       continue;
     }
-    if (silence.IsExpired() || link_.Port().LinkLost()) return rc::kTimeout;
+    // A hung-up line is told as such, not as the box's silence.
+    if (link_.Port().LinkLost()) return rc::kLinkLost;
+    if (silence.IsExpired()) return rc::kTimeout;
     link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
   }
 }
@@ -123,7 +125,7 @@ ResultCode ProgressWatcher::Run() {
   running_.store(true);
   RamStatus last;
   grace_.reset();
-  Timer silence(link_.Timings().recordSilenceMs);
+  Timer silence(link_.Timings().recordSilenceMs, link_.TimeSource());
   std::vector<std::uint8_t> pending;
   for (;;) {
     MemoryRecord record;

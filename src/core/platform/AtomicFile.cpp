@@ -1,0 +1,48 @@
+#include "core/platform/AtomicFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace tarnvale::platform {
+
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
+  namespace fs = std::filesystem;
+  const fs::path target(path_);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  temp_ = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temp_.data());
+  if (fd < 0) return;
+  f_ = ::fdopen(fd, "wb");
+  if (f_ == nullptr) {
+    ::close(fd);
+    ::unlink(temp_.c_str());
+  }
+}
+
+AtomicFile::~AtomicFile() {
+  if (f_ != nullptr) std::fclose(f_);
+  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool AtomicFile::Write(const void* data, std::size_t n) {
+  return f_ != nullptr && (n == 0 || std::fwrite(data, 1, n, f_) == n);
+}
+
+bool AtomicFile::Commit(const std::string& name) {
+  if (f_ == nullptr || committed_) return false;
+  const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;
+  const bool closed = std::fclose(f_) == 0;
+  f_ = nullptr;
+  if (!flushed || !closed) return false;
+  // mkstemp makes the file private; what is written here is an ordinary
+  // document of the person's.
+  ::chmod(temp_.c_str(), 0644);
+  if (std::rename(temp_.c_str(), name.c_str()) != 0) return false;
+  committed_ = true;
+  return true;
+}
+
+}  // namespace tarnvale::platform

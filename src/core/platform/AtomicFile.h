@@ -1,0 +1,40 @@
+#pragma once
+// A file that appears under its name only once it is whole.
+//
+// The bytes go to a hidden temporary file beside the target; Commit flushes
+// them to disk and renames the temporary over the target in one step. A
+// writer that fails, is stopped or is killed part way leaves whatever file
+// had the name before exactly as it was (a killed writer may leave its
+// hidden temporary behind; it never holds the real name).
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace tarnvale::platform {
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string path);
+  // Removes the temporary file unless it was committed.
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  bool IsOpen() const { return f_ != nullptr; }
+  bool Write(const void* data, std::size_t n);
+  // Flushes to disk and renames the temporary file to `name` (the target
+  // unless another name is given, such as a name for a partial result).
+  // False when any step failed; then nothing was renamed.
+  bool Commit(const std::string& name);
+  bool Commit() { return Commit(path_); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string temp_;
+  std::FILE* f_ = nullptr;
+  bool committed_ = false;
+};
+
+}  // namespace tarnvale::platform

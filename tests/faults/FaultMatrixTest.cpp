@@ -1,0 +1,730 @@
+// Every engine against every fault the simulated devices and the link can
+// show. Each cell runs the engine in-process against the device model over
+// an in-memory link on a fake clock, and checks what a technician relies on:
+// the run ends with the documented code and message, within its time limit
+// plus a margin, the port is still open for the terminal (unless the line
+// itself went away), no worker thread is left, and no file under its final
+// name claims a completeness it does not have. The whole matrix is printed
+// as a table in the test log.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/backup/BackupDocument.h"
+#include "core/backup/BackupTransfer.h"
+#include "core/flash/LoadMemoryModel.h"
+#include "core/flash/MemoryDump.h"
+#include "core/formats/ProgrammerHexFiles.h"
+#include "core/link/CommPort.h"
+#include "core/programmer/BootFlash.h"
+#include "core/programmer/BoxWorkers.h"
+#include "core/programmer/CpuPinTest.h"
+#include "core/protocol/Util.h"
+#include "core/roles/PortRoles.h"
+#include "faults/SimWire.h"
+#include "sim/BoxDevice.h"
+#include "sim/Rq700Device.h"
+#include "sim/Rq750Device.h"
+#include "sim/Tn835Device.h"
+#include "support/FakeLink.h"
+#include "support/ImageGen.h"
+#include "support/RecordingOperator.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Fault { None, Refusal, DroppedAck, Silence, StrayByte, Corrupt, Closed, SlowErase, Killed };
+// None first: every engine's healthy run, whose time the fault cells may add their limit to.
+constexpr Fault kFaults[] = {Fault::None,    Fault::Refusal, Fault::DroppedAck, Fault::Silence, Fault::StrayByte,
+                             Fault::Corrupt, Fault::Closed,  Fault::SlowErase,  Fault::Killed};
+
+const char* FaultName(Fault f) {
+  switch (f) {
+    case Fault::None: return "none";
+    case Fault::Refusal: return "refusal";
+    case Fault::DroppedAck: return "dropped ack";
+    case Fault::Silence: return "silence";
+    case Fault::StrayByte: return "stray byte";
+    case Fault::Corrupt: return "corrupt";
+    case Fault::Closed: return "link closed";
+    case Fault::SlowErase: return "slow erase";
+    case Fault::Killed: return "sim killed";
+  }
+  return "?";
+}
+
+// The short time limits every engine runs with here.
+constexpr std::uint32_t kEraseLimitMs = 3000;
+constexpr std::uint32_t kAckLimitMs = 2000;
+constexpr std::uint32_t kLineLimitMs = 1000;
+constexpr std::uint32_t kRecordSilenceMs = 1000;
+// What a run may take beyond its limit on the fake clock (polls, settling).
+constexpr std::uint32_t kMarginMs = 1500;
+// Real time any one cell may take: a hang shows here, not as a stuck suite.
+constexpr double kRealLimitMs = 5000;
+
+EngineTimings Timings() {
+  EngineTimings t;
+  t.eraseTimeoutMs = kEraseLimitMs;
+  t.erasePollMs = 50;
+  t.ackTimeoutMs = kAckLimitMs;
+  t.dumpLineTimeoutMs = kLineLimitMs;
+  return t;
+}
+
+BoxTimings FastBox() {
+  BoxTimings t;
+  t.jtagSettleMs = 50;
+  t.jtagSettle386Ms = 50;
+  t.boardInfoSettleMs = 50;
+  t.recordSilenceMs = kRecordSilenceMs;
+  return t;
+}
+
+// What one run came to.
+struct Outcome {
+  ResultCode code = 0;
+  std::vector<std::string> texts;  // messages and status lines the person saw
+  std::uint32_t fakeMs = 0;        // on the engines' clock
+  double realMs = 0;
+  bool portOpen = true;
+  bool linkLost = false;
+  int threadsLeft = 0;             // threads beyond those before the run
+  std::string fileProblem;         // a file under its final name that is not whole
+};
+
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
+// One bench: the device behind a wire on a fake clock, a port on the wire.
+struct Bench {
+  FakeClock clock{1000};
+  RecordingOperator op;
+  CommPort port;
+  std::unique_ptr<SimWire> wire;
+  fs::path dir = MakeTempDir("faults");
+
+  void Attach(sim::SimDevice& device, WireFaults faults) {
+    wire = std::make_unique<SimWire>(device, clock, std::move(faults));
+    port.Attach(wire->Stream());
+  }
+  // The box's select-target exchange (always the first reply on the wire).
+  void Select(Target t) {
+    port.Write(SelectTargetPacket(t));
+    ASSERT_EQ(WaitStatusByte(port, 500, clock), '0');
+  }
+};
+
+// ---- the engines -------------------------------------------------------------------
+
+struct LoadView : LoadMemoryView {
+  explicit LoadView(std::vector<std::string>& t) : texts(t) {}
+  void SetTitle(const std::string&) override {}
+  void SetFileName(const std::string&) override {}
+  void SetLastModified(const std::string&) override {}
+  void SetEraseTime(const std::string&) override {}
+  void SetProgramTime(const std::string&) override {}
+  void SetStatus(const std::string& t) override {
+    std::lock_guard l(m);
+    texts.push_back(t);
+  }
+  void SetFreeText(const std::string&) override {}
+  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
+  void SetProgress(std::uint32_t) override {}
+  void StepProgress() override {}
+  void ShowRunOnCompletion(bool) override {}
+  bool RunOnCompletion() const override { return false; }
+  void Close() override {}
+  std::vector<std::string>& texts;
+  std::mutex m;
+};
+
+// The programming dialog's model (erase on the caller's thread, the stream
+// on the engine's worker), as the GUI and the CLI run it.
+void Program(Bench& b, ProgrammingRequest r, Outcome& o) {
+  r.port = &b.port;
+  r.timings = Timings();
+  r.fileOperator = &b.op;
+  std::vector<std::string> status;
+  {
+    LoadView view(status);
+    LoadMemoryModel model(r, view, b.op, b.clock);
+    model.Open();
+    if (model.Begin()) model.Wait();
+    o.code = model.Result();
+    if (model.WorkerRunning()) o.threadsLeft = 1;
+  }
+  o.texts = status;
+}
+
+struct ReadEvents : MemoryReadEvents {
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t, std::uint32_t) override {}
+  void OnDone(ResultCode c, std::uint32_t) override {
+    ++done;
+    code = c;
+  }
+  int done = 0;
+  ResultCode code = 0;
+};
+
+// ---- file checks --------------------------------------------------------------------
+
+constexpr const char* kOldContent = "an earlier file that must survive a failed run\n";
+
+// The file under its final name after a run: whole on success; on failure
+// the earlier file as it was.
+std::string JudgeFile(const fs::path& path, ResultCode code, const std::function<bool(const std::string&)>& whole) {
+  if (!fs::exists(path)) return code == rc::kSuccess ? "no file after a successful run" : "";
+  const std::string now = ReadFileBytes(path);
+  if (code == rc::kSuccess) return whole(now) ? "" : "the file of a successful run is not whole";
+  return now == kOldContent ? "" : "a failed run changed the file under its final name";
+}
+
+// ---- the cells -------------------------------------------------------------------------
+
+using Runner = std::function<void(Bench&, Fault, Outcome&)>;
+
+// Device-level faults of the controller models: refusal, dropped, silence,
+// stray and close are counted over programming packets.
+void ControllerFaults(Fault f, std::vector<sim::Fault>& faults, WireFaults& w, bool erases) {
+  // The erase's answer is the first reply of a flash run.
+  const std::uint32_t first = erases ? 1 : 0;
+  switch (f) {
+    case Fault::Refusal: faults.push_back({sim::Fault::Kind::Ack, 3, 'D'}); break;
+    case Fault::DroppedAck: w.dropAt = first + 4; break;
+    case Fault::Silence: faults.push_back({sim::Fault::Kind::SilentAfter, 3, 0}); break;
+    case Fault::StrayByte: faults.push_back({sim::Fault::Kind::Stray, 2, 0x55}); break;
+    case Fault::Closed: faults.push_back({sim::Fault::Kind::CloseAfter, 3, 0}); break;
+    case Fault::Killed: w.killAfter = first + 3; break;
+    default: break;
+  }
+}
+
+Runner ProgramRq700(int mode) {
+  return [mode](Bench& b, Fault f, Outcome& o) {
+    sim::DeviceOptions options;
+    options.eraseMs = f == Fault::SlowErase ? kEraseLimitMs * 4 : 200;
+    WireFaults w;
+    ControllerFaults(f, options.faults, w, mode == kModeProgramFlash);
+    sim::Rq700Device device(options);
+    b.Attach(device, w);
+    ProgrammingRequest r;
+    r.mode = mode;
+    r.target = Target::Controller;
+    if (mode == kModeProgramFlash) {
+      FmfSpec recipe;
+      recipe.codeBytes = 4000;
+      recipe.gapEvery = 0;
+      WriteFmf(b.dir / "app.FMF", recipe);
+      r.path = (b.dir / "app.FMF").string();
+      r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
+    } else {
+      WriteHexImage(b.dir / "ram.HEX", 0x1000, PseudoRandomBytes(2048, 3));
+      r.path = (b.dir / "ram.HEX").string();
+      r.range = LoadRange{0, 0xFFFFF, 1};
+    }
+    Program(b, r, o);
+  };
+}
+
+Runner ProgramTn835() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::Tn835Options options;
+    options.eraseMs = f == Fault::SlowErase ? kEraseLimitMs * 4 : 200;
+    WireFaults w;
+    ControllerFaults(f, options.faults, w, true);
+    sim::Tn835Device device(options);
+    b.Attach(device, w);
+    WriteHexImage(b.dir / "tn835.FMF", 0, PseudoRandomBytes(0x1000, 4));
+    ProgrammingRequest r;
+    r.mode = kModeProgramFlash;
+    r.target = Target::Tn835;
+    r.path = (b.dir / "tn835.FMF").string();
+    Program(b, r, o);
+  };
+}
+
+// The box takes silent-after, close-after and stray faults over its packets;
+// what it cannot do itself (a refusal, a dropped or changed reply, a death
+// part way) the link does. Reply 1 is the select-target answer.
+void BoxLinkFaults(Fault f, sim::BoxOptions& options, WireFaults& w, std::uint32_t packetsBefore) {
+  switch (f) {
+    case Fault::Refusal: w.replaceAt = 4, w.replacement = {'4'}; break;
+    case Fault::DroppedAck: w.dropAt = 4; break;
+    case Fault::Silence: options.faults.push_back({sim::Fault::Kind::SilentAfter, packetsBefore + 3, 0}); break;
+    case Fault::StrayByte: options.faults.push_back({sim::Fault::Kind::Stray, packetsBefore + 2, 0x55}); break;
+    case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfter, packetsBefore + 3, 0}); break;
+    case Fault::Killed: w.killAfter = 3; break;
+    default: break;
+  }
+}
+
+Runner ProgramBoxTarget(Target t) {
+  return [t](Bench& b, Fault f, Outcome& o) {
+    sim::BoxOptions options;
+    WireFaults w;
+    BoxLinkFaults(f, options, w, 1);
+    ProgrammingRequest r;
+    r.mode = kModeProgramFlash;
+    r.target = t;
+    if (t == Target::CpuBoard386) {
+      BoardInfoRecord record;
+      record.SetCpuRevision('C');
+      record.SetIoRevision('B');
+      record.SetSerial(BoardInfoRecord::kControllerSerial, "RQ0042");
+      record.SetSerial(BoardInfoRecord::kCpuSerial, "CPU000000000015");
+      record.SetSerial(BoardInfoRecord::kIoSerial, "IO77");
+      for (std::size_t i = 0; i < 6; ++i) record.SetFlashIdWord(i, i % 2 ? 0xADAD : 0x2020);
+      Bytes code = PseudoRandomBytes(kBootFlashLength, 5);
+      code[Boot386IntelHexFile::kBootVersionOffset] = 4;
+      std::copy_n("B1.7", 4, code.begin() + Boot386IntelHexFile::kBootVersionOffset + 1);
+      WriteHexImage(b.dir / "boot.FMF", kBootFlashStart, code);
+      r.path = (b.dir / "boot.FMF").string();
+      r.boardInfo = record;
+    } else {
+      WriteHexImage(b.dir / "pic.HEX", 0, PseudoRandomBytes(0x800, 6));
+      r.path = (b.dir / "pic.HEX").string();
+    }
+    sim::BoxDevice device(options);
+    b.Attach(device, w);
+    b.Select(t);
+    Program(b, r, o);
+  };
+}
+
+Runner Dump() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::DeviceOptions options;
+    WireFaults w;
+    // A line's refusal is a status reply: the code, LF, CR.
+    switch (f) {
+      case Fault::Refusal: w.replaceAt = 3, w.replacement = {'E', '\n', '\r'}; break;
+      case Fault::DroppedAck: w.dropAt = 3; break;
+      case Fault::Silence: w.silentAfter = 3; break;
+      case Fault::StrayByte: w.strayAfter = 2; break;
+      case Fault::Corrupt: w.replaceAt = 3, w.replacement = {'2', '0', ':', 'Z', 'Z', '\n', '\r'}; break;
+      case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfterLines, 3, 0}); break;
+      case Fault::Killed: w.killAfter = 3; break;
+      default: break;
+    }
+    sim::Rq700Device device(options);
+    // Varied RAM, so the dump is many lines rather than one fill.
+    const Bytes memory = PseudoRandomBytes(0x400, 8);
+    device.Memory().Program(0, memory.data(), memory.size());
+    b.Attach(device, w);
+    const fs::path out = b.dir / "memory.Bin";
+    WriteFileBytes(out, kOldContent);
+    MemoryReadRequest r;
+    r.port = &b.port;
+    r.start = 0;
+    r.end = 0x3FF;
+    r.path = out.string();
+    r.timings = Timings();
+    ReadEvents events;
+    std::atomic<bool> stop{false};
+    o.code = DumpControllerMemory(r, events, stop, b.clock);
+    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
+    o.texts.push_back(ResultText(o.code));
+    const std::string file = JudgeFile(out, o.code, [&](const std::string& s) { return s == std::string(memory.begin(), memory.end()); });
+    if (!file.empty()) o.fileProblem = file;
+  };
+}
+
+Runner BoxReadBack() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::BoxOptions options;
+    options.recordSize = 32;
+    WireFaults w;
+    switch (f) {
+      case Fault::Refusal: w.replaceAt = 3, w.replacement = {'4'}; break;
+      case Fault::DroppedAck: w.dropAt = 3; break;
+      case Fault::Silence: options.readStopAfter = 2; break;
+      case Fault::StrayByte: w.strayAfter = 2; break;
+      case Fault::Corrupt: break;  // set below, from the record itself
+      case Fault::Closed: w.closeAfter = 3; break;
+      case Fault::Killed: w.killAfter = 3; break;
+      default: break;
+    }
+    if (f == Fault::Corrupt) {
+      // The second record with one data byte changed: its checksum fails.
+      Bytes rec = sim::FramedRecord(0x20, 0x00, Bytes(32, 0x00));
+      rec[7] ^= 0x01;
+      w.replaceAt = 3, w.replacement = rec;
+    }
+    sim::BoxDevice device(options);
+    b.Attach(device, w);
+    b.Select(Target::Pic18F252);
+    const fs::path out = b.dir / ReadBackFileName(Target::Pic18F252);
+    WriteFileBytes(out, kOldContent);
+    BootReadParams p;
+    p.port = &b.port;
+    p.memoryType = Target::Pic18F252;
+    p.start = 0;
+    p.length = 256;
+    p.path = out.string();
+    p.settleMs = 0;
+    p.silenceMs = kRecordSilenceMs;
+    ReadEvents events;
+    std::atomic<bool> stop{false};
+    o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
+    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
+    o.texts.push_back(ResultText(o.code));
+    if (o.code != rc::kSuccess && !fs::exists(PartialDumpPath(out.string()))) {
+      o.fileProblem = "what was read is not kept under the partial name";
+    }
+    // A whole read-back is 16 lines of 16 bytes.
+    const std::string file = JudgeFile(out, o.code, [](const std::string& s) {
+      return std::count(s.begin(), s.end(), '\n') == 16 && s.rfind("0x000000F0  ", 0) == std::string::npos &&
+             s.find("0x000000F0  ") != std::string::npos;
+    });
+    if (!file.empty()) o.fileProblem = file;
+  };
+}
+
+struct RamSink : RamEvents {
+  void OnRamProgress(std::uint32_t) override {}
+  void OnRamFinished(ResultCode c, const RamStatus& last) override {
+    std::lock_guard l(m);
+    ++finished;
+    code = c;
+    text = c == rc::kSuccess ? "" : RamFailureText(last);
+  }
+  std::mutex m;
+  int finished = 0;
+  ResultCode code = 0;
+  std::string text;
+};
+
+Runner RamBank(bool test) {
+  return [test](Bench& b, Fault f, Outcome& o) {
+    sim::BoxOptions options;
+    options.ramMs = 400;
+    WireFaults w;
+    // 20 running records and the final one: reply 21 ends the run.
+    switch (f) {
+      case Fault::Refusal: options.ramFailAddress = 0x80000, options.ramFailData1 = 0x55AA, options.ramFailData2 = 0x55AB; break;
+      case Fault::DroppedAck: w.dropAt = 21; break;
+      case Fault::Silence: w.silentAfter = 5; break;
+      case Fault::StrayByte: w.strayAfter = 5; break;
+      case Fault::Corrupt: {
+        Bytes rec = sim::FramedRecord(0, test ? box_type::kTestRam : box_type::kLoadRam, Bytes(10, 0));
+        rec[5] = 1;  // running, with a checksum that no longer fits
+        w.replaceAt = 5, w.replacement = rec;
+        break;
+      }
+      case Fault::Closed: w.closeAfter = 5; break;
+      case Fault::Killed: w.killAfter = 5; break;
+      default: break;
+    }
+    if (!test && f == Fault::Refusal) w.replaceAt = 21, w.replacement = sim::FramedRecord(0, box_type::kLoadRam, {0, 'D', 0, 0, 8, 0, 0, 0, 0, 0});
+    sim::BoxDevice device(options);
+    b.Attach(device, w);
+    BoxLink link(b.port, FastBox(), b.clock);
+    RamSink sink;
+    {
+      ProgressWatcher watcher(link, sink);
+      watcher.Start(test, 1);
+      watcher.Join();
+      if (watcher.Running()) o.threadsLeft = 1;
+    }
+    std::lock_guard l(sink.m);
+    if (sink.finished != 1) o.fileProblem = "OnRamFinished came " + std::to_string(sink.finished) + " times";
+    o.code = sink.code;
+    o.texts.push_back(sink.code == rc::kDataMismatch ? sink.text : ResultText(sink.code));
+  };
+}
+
+struct PinSink : CpuPinTestEvents {
+  void OnStage(const PinStage&, const PinImage&, const PinImage&, bool) override { ++stages; }
+  int stages = 0;
+};
+
+Runner BoundaryScan() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::BoxOptions options;
+    WireFaults w;
+    switch (f) {
+      case Fault::Refusal: options.stuck.push_back({10, false}); break;  // the board answers wrongly
+      case Fault::DroppedAck: w.dropAt = 4; break;
+      case Fault::Silence: options.faults.push_back({sim::Fault::Kind::SilentAfter, 6, 0}); break;
+      case Fault::StrayByte: w.strayAfter = 3; break;
+      case Fault::Corrupt: w.replaceAt = 4, w.replacement = sim::FramedRecord(0, 0x22, Bytes(5, 0)); break;
+      case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfter, 6, 0}); break;
+      case Fault::Killed: w.killAfter = 4; break;
+      default: break;
+    }
+    sim::BoxDevice device(options);
+    b.Attach(device, w);
+    b.Select(Target::CpuBoard386);
+    BoxLink link(b.port, FastBox(), b.clock);
+    PinSink sink;
+    CpuPinTest test(link, sink);
+    const CpuPinTestOutcome out = test.Run();
+    o.code = out.Code();
+    o.texts.push_back(ResultText(o.code));
+  };
+}
+
+// The backup runs report a summary, not a code: '0' for success, '@' when
+// the controller stopped answering, 'D' when a section ended otherwise.
+ResultCode SummaryCode(const backup::RunSummary& s) {
+  if (s.Success()) return rc::kSuccess;
+  if (s.LinkLost()) return rc::kTimeout;
+  return rc::kDataMismatch;
+}
+
+void BackupFaults(Fault f, sim::Rq750Options& options, WireFaults& w) {
+  switch (f) {
+    case Fault::Refusal: w.replaceAt = 4, w.replacement = sim::Rq750Frame("5"); break;
+    case Fault::DroppedAck: w.dropAt = 4; break;
+    case Fault::Silence: options.silentAfter = 4; break;
+    case Fault::StrayByte: w.strayAfter = 3, w.strayByte = 0x02; break;  // a stray STX
+    case Fault::Corrupt: {
+      Bytes frame = sim::Rq750Frame("P1$12.5$0");
+      frame[frame.size() - 2] ^= 0x01;  // checksum no longer fits
+      w.replaceAt = 4, w.replacement = frame;
+      break;
+    }
+    case Fault::Closed: w.closeAfter = 4; break;
+    case Fault::Killed: w.killAfter = 4; break;
+    default: break;
+  }
+}
+
+Runner BackupSave() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::Rq750Options options;
+    WireFaults w;
+    BackupFaults(f, options, w);
+    sim::Rq750Device device(options, sim::MakeRq750Content(1, true));
+    b.Attach(device, w);
+    const fs::path out = b.dir / "backup.xml";
+    backup::SectionChoice all{true, true, true};
+    const backup::RunSummary s = backup::RunSave(b.port, out.string(), all, {}, b.clock);
+    o.code = SummaryCode(s);
+    o.texts.push_back(s.Text());
+    // The saved file always parses; when the run failed its summary must say
+    // which section was not saved.
+    tinyxml2::XMLDocument doc;
+    std::string error;
+    if (fs::exists(out) && backup::LoadBackupFile(out.string(), doc, error) != backup::FileState::Loaded) {
+      o.fileProblem = "the saved backup does not read back: " + error;
+    }
+  };
+}
+
+Runner BackupLoad() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    const fs::path in = b.dir / "backup.xml";
+    {
+      // A complete backup made from a healthy controller first.
+      FakeClock clock;
+      sim::Rq750Device source({}, sim::MakeRq750Content(2, true));
+      SimWire wire(source, clock);
+      CommPort port;
+      port.Attach(wire.Stream());
+      const backup::RunSummary s = backup::RunSave(port, in.string(), {true, true, true}, {}, clock);
+      ASSERT_TRUE(s.Success()) << s.Text();
+    }
+    sim::Rq750Options options;
+    WireFaults w;
+    BackupFaults(f, options, w);
+    sim::Rq750Device device(options, sim::MakeRq750Content(1, true));
+    b.Attach(device, w);
+    const backup::RunSummary s = backup::RunLoad(b.port, in.string(), {true, true, true}, 3.2f, {}, b.clock);
+    o.code = SummaryCode(s);
+    o.texts.push_back(s.Text());
+  };
+}
+
+// ---- the table ------------------------------------------------------------------------
+
+// What a cell must come to, or why it does not apply.
+struct Expect {
+  ResultCode code = rc::kSuccess;
+  std::string message;           // a text the person must have seen (part of it)
+  std::uint32_t limitMs = 0;     // the documented limit the fault may cost
+  const char* notApplicable = nullptr;
+};
+
+Expect Code(ResultCode code, std::uint32_t limitMs = 0) { return {code, ResultText(code), limitMs, nullptr}; }
+Expect Says(ResultCode code, std::string message, std::uint32_t limitMs = 0) { return {code, std::move(message), limitMs, nullptr}; }
+Expect NotApplicable(const char* why) { return {0, "", 0, why}; }
+
+struct Row {
+  const char* engine;
+  Runner run;
+  // One per fault, in kFaults order.
+  std::vector<Expect> expect;
+};
+
+constexpr const char* kStatusBytes = "replies are single status bytes: a changed one is the refusal cell";
+constexpr const char* kNoErase = "this run erases nothing";
+constexpr const char* kBoxErase = "the box model erases at once: no erase delay to inject";
+const std::string kSaveOk = "Save completed successfully";
+const std::string kLoadOk = "Load completed successfully";
+
+std::vector<Expect> Programming(ResultCode refusal, bool erases, const char* slowEraseReason) {
+  return {Says(rc::kSuccess, "Records successfully written!"),
+          Code(refusal),
+          Code(rc::kProgrammingTimeout, kAckLimitMs),
+          Code(rc::kProgrammingTimeout, kAckLimitMs),
+          Code(0x55),  // the stray byte read where an acknowledgement belongs
+          NotApplicable(kStatusBytes),
+          Code(rc::kLinkLost),
+          erases ? Says(rc::kTimeout, load_text::kEraseTimeout, kEraseLimitMs) : NotApplicable(slowEraseReason),
+          Code(rc::kLinkLost)};
+}
+
+std::vector<Expect> Records(ResultCode refusal, const std::string& refusalText, ResultCode corrupt, std::uint32_t silenceMs) {
+  return {Code(rc::kSuccess),
+          Says(refusal, refusalText),
+          Code(rc::kTimeout, silenceMs),
+          Code(rc::kTimeout, silenceMs),
+          Code(rc::kSuccess),  // a stray byte between replies is passed over
+          Code(corrupt),
+          Code(rc::kLinkLost),
+          NotApplicable(kNoErase),
+          Code(rc::kLinkLost)};
+}
+
+// A backup run ends in a summary: '@' when the controller stopped
+// answering, 'D' when it answered wrongly.
+std::vector<Expect> Backup(const std::string& ok, const std::string& failed) {
+  return {Says(rc::kSuccess, ok),
+          Says(rc::kDataMismatch, failed),
+          Says(rc::kTimeout, failed, kBackupReplyTimeoutMs),
+          Says(rc::kTimeout, failed, kBackupReplyTimeoutMs),
+          Says(rc::kSuccess, ok),
+          Says(rc::kDataMismatch, failed),
+          Says(rc::kTimeout, failed),
+          NotApplicable(kNoErase),
+          Says(rc::kTimeout, failed)};
+}
+
+std::vector<Row> Rows() {
+  return {
+      {"program RQ700", ProgramRq700(kModeProgramFlash), Programming('D', true, "")},
+      {"RAM load RQ700", ProgramRq700(kModeLoad), Programming('D', false, kNoErase)},
+      {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252), Programming('4', false, kBoxErase)},
+      {"program dsPIC30F", ProgramBoxTarget(Target::DsPic30F), Programming('4', false, kBoxErase)},
+      {"program boot flash", ProgramBoxTarget(Target::CpuBoard386), Programming('4', false, kBoxErase)},
+      {"program TN835", ProgramTn835(), Programming('D', true, "")},
+      // A line that is no memory line (a status reply in its place) is 'D'.
+      {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
+      // A record replaced or lost leaves a gap in the addresses.
+      {"box read-back", BoxReadBack(), [] {
+         auto e = Records('B', ResultText('B'), rc::kBadChecksum, kRecordSilenceMs);
+         e[2] = Code('B');  // a lost record: the next one does not continue the addresses
+         return e;
+       }()},
+      {"RAM bank load", RamBank(false), Records('D', "Failed at address = 0x80000", rc::kBadChecksum, kRecordSilenceMs)},
+      {"RAM test", RamBank(true), Records('D', "Failed at address = 0x80000, Data1 = 0x55AA, Data2 = 0x55AB", rc::kBadChecksum, kRecordSilenceMs)},
+      // A record of the wrong length is 'A'.
+      {"boundary scan", BoundaryScan(), Records('D', ResultText('D'), rc::kTooFewBytes, kRecordSilenceMs)},
+      {"backup save", BackupSave(), Backup(kSaveOk, "The save did not complete")},
+      {"backup load", BackupLoad(), Backup(kLoadOk, "The load did not complete")},
+  };
+}
+
+std::string CodeText(ResultCode c) {
+  char code[8];
+  std::snprintf(code, sizeof code, c >= 0x20 && c < 0x7F ? "'%c'" : "0x%02X", c);
+  return code;
+}
+
+}  // namespace
+
+TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
+  const std::vector<Row> rows = Rows();
+  std::string table;
+  char line[512];
+  std::snprintf(line, sizeof line, "%-19s %-12s %-5s %-5s %8s %7s %-5s  %s\n", "engine", "fault", "want", "got",
+                "fake ms", "real ms", "port", "result");
+  table += line;
+  int cells = 0, failed = 0;
+  for (const Row& row : rows) {
+    ASSERT_EQ(row.expect.size(), std::size(kFaults)) << row.engine;
+    std::uint32_t healthyMs = 0;
+    for (std::size_t k = 0; k < std::size(kFaults); ++k) {
+      const Fault f = kFaults[k];
+      const Expect& want = row.expect[k];
+      if (want.notApplicable != nullptr) {
+        std::snprintf(line, sizeof line, "%-19s %-12s n/a   (%s)\n", row.engine, FaultName(f), want.notApplicable);
+        table += line;
+        continue;
+      }
+      Bench bench;
+      Outcome o;
+      const int before = ThreadCount();
+      const auto t0 = std::chrono::steady_clock::now();
+      const std::uint32_t f0 = bench.clock.TickMs();
+      row.run(bench, f, o);
+      o.fakeMs = bench.clock.TickMs() - f0;
+      o.realMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+      o.portOpen = bench.port.IsOpen();
+      o.linkLost = bench.wire && bench.wire->Lost();
+      o.threadsLeft += ThreadCount() - before;
+      if (f == Fault::None) healthyMs = o.fakeMs;
+
+      // Everything that is wrong with the cell, in one line of the table.
+      std::vector<std::string> wrong;
+      if (o.code != want.code) wrong.push_back("code " + CodeText(o.code) + " instead of " + CodeText(want.code));
+      const bool said = std::any_of(o.texts.begin(), o.texts.end(),
+                                    [&](const std::string& t) { return t.find(want.message) != std::string::npos; }) ||
+                        std::any_of(bench.op.messages.begin(), bench.op.messages.end(),
+                                    [&](const auto& m) { return m.text.find(want.message) != std::string::npos; });
+      if (!said) wrong.push_back("never said \"" + want.message + "\"");
+      const std::uint32_t limit = healthyMs + want.limitMs + kMarginMs;
+      if (o.fakeMs > limit) wrong.push_back("took " + std::to_string(o.fakeMs) + " ms, limit " + std::to_string(limit));
+      if (o.realMs > kRealLimitMs) wrong.push_back("took " + std::to_string(static_cast<int>(o.realMs)) + " ms of real time");
+      if (!o.portOpen) wrong.push_back("the port was closed");
+      const bool lostExpected = f == Fault::Closed || f == Fault::Killed;
+      if (o.linkLost != lostExpected) wrong.push_back(o.linkLost ? "the line was lost" : "the line was never lost");
+      if (o.threadsLeft != 0) wrong.push_back(std::to_string(o.threadsLeft) + " worker thread(s) left");
+      if (!o.fileProblem.empty()) wrong.push_back(o.fileProblem);
+
+      std::string said0 = o.texts.empty() ? "" : o.texts.back();
+      if (said0.size() > 60) said0 = said0.substr(0, 60) + "...";
+      for (char& c : said0) {
+        if (c == '\n' || c == '\r') c = ' ';
+      }
+      std::string verdict = wrong.empty() ? "ok: " + said0 : "FAIL:";
+      for (const std::string& w : wrong) verdict += " " + w + ";";
+      std::snprintf(line, sizeof line, "%-19s %-12s %-5s %-5s %8u %7.0f %-5s  %s\n", row.engine, FaultName(f),
+                    CodeText(want.code).c_str(), CodeText(o.code).c_str(), o.fakeMs, o.realMs,
+                    o.linkLost ? "lost" : "open", verdict.c_str());
+      table += line;
+      ++cells;
+      if (!wrong.empty()) {
+        ++failed;
+        ADD_FAILURE() << row.engine << " / " << FaultName(f) << ":" << verdict.substr(5);
+      }
+    }
+  }
+  std::printf("%s%d cells run, %d failed\n", table.c_str(), cells, failed);
+}
+
+}  // namespace tarnvale::test
