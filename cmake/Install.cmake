@@ -73,7 +73,26 @@ if(TARNVALE_BUILD_GUI)
   install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${icon_width}x${icon_width}/apps)
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Debian looks for the package's copyright under its lower-case name.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnvale)
+
+# Debian wants a change log beside the copyright; it names the version the
+# package is built from (the time honours SOURCE_DATE_EPOCH).
+if(TARNVALE_GZIP)
+  string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(changelog ${TARNVALE_DOCS_DIR}/changelog)
+  file(WRITE ${changelog}.in
+    "tarnvale (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+    "  * Tarnvale ${PROJECT_VERSION}.\n\n"
+    " -- ${TARNVALE_PACKAGE_MAINTAINER}  ${changelog_date}\n")
+  configure_file(${changelog}.in ${changelog} COPYONLY)
+  add_custom_command(OUTPUT ${changelog}.gz
+    COMMAND ${TARNVALE_GZIP} -9nc ${changelog} > ${changelog}.gz
+    DEPENDS ${changelog}
+    COMMENT "Compressing the package change log")
+  install(FILES ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnvale)
+  list(APPEND tarnvale_doc_files ${changelog}.gz)
+endif()
 
 # Built with everything else, so an install right after a build has them.
 add_custom_target(tarnvale_docs ALL DEPENDS ${tarnvale_doc_files})
