@@ -17,9 +17,10 @@ std::vector<std::string> Choices(const CLI::Option& option) {
   std::vector<std::string> items;
   std::istringstream list(type.substr(open + 2, close - open - 2));
   for (std::string item; std::getline(list, item, ',');) {
-    // A mapping ("a->b") or an item a shell word cannot hold is no choice.
+    // A mapping ("a->b"), or an item a shell word or a glob would change,
+    // is no choice.
     if (item.empty() || item.find("->") != std::string::npos ||
-        item.find_first_of(" \t'\"$`\\") != std::string::npos) {
+        item.find_first_of(" \t'\"$`\\*?[=") != std::string::npos) {
       return {};
     }
     items.push_back(item);
