@@ -4,6 +4,7 @@
 // printing the reason on stderr; that code becomes the process exit code.
 // The codes are listed in Commands.h and at the end of --help.
 #include "cli/Commands.h"
+#include "cli/ShellCompletion.h"
 
 #include <iostream>
 
@@ -11,7 +12,9 @@
 #include "core/settings/SettingsCatalog.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Tarnvale: program and test Quor Controls controllers"};
+  // Named here, not from argv[0], so help and man pages say "tarnvale-cli"
+  // wherever the program was started from.
+  CLI::App app{"Tarnvale: program and test Quor Controls controllers", "tarnvale-cli"};
   app.set_version_flag("--version", std::string("tarnvale-cli ") + TARNVALE_VERSION);
   app.require_subcommand(1);
   tarnvale::cli::RegisterPortCommands(app);
@@ -25,6 +28,11 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterSettingsCommands(app);
   tarnvale::cli::RegisterDoctorCommands(app);
   app.footer(tarnvale::cli::ExitCodeHelp());
+  // The build writes the completion file and the man page from these.
+  if (int code = 0; tarnvale::cli::AnswerCompletionRequest(app, "tarnvale-cli", argc, argv, std::cout,
+                                                           std::cerr, code)) {
+    return code;
+  }
   // A damaged or strange settings file is said once per run, before any
   // command reads or saves it.
   if (const std::string problem = tarnvale::platform::SettingsFile(tarnvale::SettingsFilePath()).Problem();

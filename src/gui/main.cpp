@@ -1,4 +1,11 @@
-// tarnvale: the desktop tool. It takes no arguments.
-#include "gui/app/Application.h"
+// tarnvale: the desktop tool. Beyond --help and --version it takes no
+// arguments of its own.
+#include <iostream>
 
-int main(int argc, char** argv) { return tarnvale::gui::RunApplication(argc, argv); }
+#include "gui/app/Application.h"
+#include "gui/app/InfoOptions.h"
+
+int main(int argc, char** argv) {
+  if (const auto code = tarnvale::gui::AnswerInfoOptions(argc, argv, std::cout)) return *code;
+  return tarnvale::gui::RunApplication(argc, argv);
+}

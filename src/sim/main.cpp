@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/ShellCompletion.h"
 #include "sim/BoxServe.h"
 #include "sim/ImageMaker.h"
 #include "sim/Rq700Device.h"
@@ -276,7 +277,8 @@ void InstallStopSignals() {
 
 int main(int argc, char** argv) {
   using namespace tarnvale::sim;
-  CLI::App app{"Tarnvale simulated devices"};
+  CLI::App app{"Tarnvale simulated devices", "tarnvale-sim"};  // not argv[0]: help names the program
+  app.set_version_flag("--version", std::string("tarnvale-sim ") + TARNVALE_VERSION);
   app.require_subcommand(1);
 
   auto* rq = app.add_subcommand("rq700", "A simulated RQ700 controller in flash program mode");
@@ -338,6 +340,11 @@ int main(int argc, char** argv) {
   mk->add_option("--app-size", recipe.appSize, "Bytes of application body (default 65536)");
   mk->add_option("--seed", recipe.seed, "Seed of the application bytes");
 
+  // The build writes the completion file and the man page from these.
+  if (int code = 0; tarnvale::cli::AnswerCompletionRequest(app, "tarnvale-sim", argc, argv, std::cout,
+                                                           std::cerr, code)) {
+    return code;
+  }
   CLI11_PARSE(app, argc, argv);
 
   if (boxCmd->parsed() || bench->parsed()) {
