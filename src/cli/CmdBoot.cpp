@@ -88,7 +88,7 @@ CommPort* SelectBoard(ProgrammerSession& s, const BootArgs& a, BoardInfoRecord& 
   }
   if (a.cpuRev) record.SetCpuRevision((*a.cpuRev)[0]);
   if (a.ioRev) record.SetIoRevision((*a.ioRev)[0]);
-  BoxLink box(*port);
+  BoxLink box(*port, s.Box());
   BoardInfoRecord read = record;
   if (box.ExchangeBoardInfo(read) == rc::kSuccess) {
     record = read;
@@ -130,7 +130,7 @@ void RegisterBootCommands(CLI::App& app) {
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     FlagForm form(*a);
-    const BootProgramOutcome out = ProgramBootFlash(s.Link(), s.Op(), s.Runner(), form);
+    const BootProgramOutcome out = ProgramBootFlash(s.Link(), s.Op(), s.Runner(), form, 0, 0, s.Boot());
     s.Finish(out.code);
   });
 
@@ -140,9 +140,10 @@ void RegisterBootCommands(CLI::App& app) {
   AddProgrammerOptions(read, a->link, true);
   read->callback([a] {
     CheckLetter(a->cpuRev, "--cpu-rev");
-    BootOptions o;
-    o.outputPath = AbsolutePath(a->out.empty() ? std::string(boot_text::kBootFile) : a->out);
+    const std::string out = AbsolutePath(a->out.empty() ? std::string(boot_text::kBootFile) : a->out);
     ProgrammerSession s(a->link);
+    BootOptions o = s.Boot();
+    o.outputPath = out;
     // Without --cpu-rev the board's own letter is used, read from the box.
     std::uint8_t cpu = 0;
     if (a->cpuRev) {
@@ -177,6 +178,7 @@ void RegisterBootCommands(CLI::App& app) {
     p.port = port;
     p.toFile = false;
     p.path = "/dev/null";  // a verify writes no lines
+    p.settleMs = s.Boot().readSettleMs;
     std::vector<std::uint8_t> readBack;
     VerifyPrinter printer(s.Style());
     std::atomic<bool> stop{false};
@@ -197,7 +199,7 @@ void RegisterBootCommands(CLI::App& app) {
       ResultCode code = 0;
       CommPort* port = SelectBoard(s, *a, record, code);
       if (port == nullptr) s.Finish(code);
-      BoxLink box(*port);
+      BoxLink box(*port, s.Box());
       box.NormalizeFlashRevision(target::kCpuBoard386, record.CpuRevision(), record.IoRevision());
       s.Finish(BlankCheckOrErase(*port, s.Op(), erase, 5000));
     });

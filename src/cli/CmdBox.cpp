@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
 #include "cli/Progress.h"
@@ -50,7 +51,7 @@ class BoxSession {
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
            ExitFor(r));
     }
-    box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort());
+    box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort(), BoxTimingsFor(BoxSettleFromEnvironment()));
   }
   // A command line run ends here: there is no terminal to hand the
   // controller port back to, so it is left alone rather than reopened.

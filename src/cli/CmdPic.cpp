@@ -29,8 +29,8 @@ void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetN
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     const ResultCode code = targetNumber == target::kPic18F252
-                                ? FlashPic18F252(s.Link(), s.Op(), s.Runner())
-                                : FlashDsPic30F(s.Link(), s.Op(), s.Runner());
+                                ? FlashPic18F252(s.Link(), s.Op(), s.Runner(), s.Pic())
+                                : FlashDsPic30F(s.Link(), s.Op(), s.Runner(), s.Pic());
     s.Finish(code);
   });
 }
@@ -43,12 +43,13 @@ void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target ta
   cmd->add_option("out", a->out, "Output text file");
   AddProgrammerOptions(cmd, a->link, true);
   cmd->callback([a, targetNumber] {
-    PicOptions o;
-    o.outputPath = AbsolutePath(a->out.empty() ? std::string(targetNumber == target::kPic18F252
-                                                                 ? pic_text::kPic18File
-                                                                 : pic_text::kPic30File)
-                                               : a->out);
+    const std::string out = AbsolutePath(a->out.empty() ? std::string(targetNumber == target::kPic18F252
+                                                                          ? pic_text::kPic18File
+                                                                          : pic_text::kPic30File)
+                                                        : a->out);
     ProgrammerSession s(a->link);
+    PicOptions o = s.Pic();
+    o.outputPath = out;
     const ResultCode code = ReadPicEeprom(s.Link(), s.Op(), s.Runner(), targetNumber, o);
     if (code == rc::kSuccess && s.Style() != ProgressStyle::Json) std::cout << "File saved to " << o.outputPath << std::endl;
     s.Finish(code);
@@ -60,19 +61,19 @@ void AddSimple(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target target
   AddProgrammerOptions(blank, a->link, true);
   blank->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
-    s.Finish(PicBlankCheck(s.Link(), s.Op(), targetNumber));
+    s.Finish(PicBlankCheck(s.Link(), s.Op(), targetNumber, s.Pic()));
   });
   auto* erase = group->add_subcommand("erase", "Erase the program memory");
   AddProgrammerOptions(erase, a->link, true);
   erase->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
-    s.Finish(PicEraseFlash(s.Link(), s.Op(), targetNumber));
+    s.Finish(PicEraseFlash(s.Link(), s.Op(), targetNumber, s.Pic()));
   });
   auto* id = group->add_subcommand("id", "Read the device ID and revision");
   AddProgrammerOptions(id, a->link, true);
   id->callback([a, targetNumber] {
     ProgrammerSession s(a->link);
-    s.Finish(ReadCpuId(s.Link(), s.Op(), targetNumber));
+    s.Finish(ReadCpuId(s.Link(), s.Op(), targetNumber, s.Pic()));
   });
 }
 
@@ -93,16 +94,16 @@ void RegisterPicCommands(CLI::App& app) {
       std::cerr << "--seed wants 0 to 65535" << std::endl;
       throw CLI::RuntimeError(kExitUsage);
     }
-    PicOptions o;
-    if (a18->seed != PicArgs::kNoSeed) o.seed = static_cast<std::uint16_t>(a18->seed);
     ProgrammerSession s(a18->link);
+    PicOptions o = s.Pic();
+    if (a18->seed != PicArgs::kNoSeed) o.seed = static_cast<std::uint16_t>(a18->seed);
     s.Finish(LoadPic18EepromData(s.Link(), s.Op(), o));
   });
   auto* test = pic18->add_subcommand("test-eeprom", "Check the EEPROM against the last fill");
   AddProgrammerOptions(test, a18->link, true);
   test->callback([a18] {
     ProgrammerSession s(a18->link);
-    s.Finish(TestPic18Eeprom(s.Link(), s.Op()));
+    s.Finish(TestPic18Eeprom(s.Link(), s.Op(), s.Pic()));
   });
 
   auto a30 = std::make_shared<PicArgs>();

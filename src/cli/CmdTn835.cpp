@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
 #include "cli/Progress.h"
@@ -108,6 +109,7 @@ void Run(const Tn835Args& args, Button button) {
     settings.SetAuxBaudRate(args.baud);
   }
   ProductionOptions options;
+  options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
   options.navNumber = args.nav;
   if (!logFile.empty()) options.logFile = logFile;
   ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);

@@ -10,10 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
 #include "cli/Progress.h"
 #include "core/flash/Workflows.h"
+#include "core/programmer/BootFlash.h"
+#include "core/programmer/PicCommands.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 
@@ -60,7 +63,8 @@ inline int ExitForResult(ResultCode code) {
 // has no terminal to hand it back to.
 class ProgrammerSession {
  public:
-  explicit ProgrammerSession(const ProgrammerArgs& args) : op_(std::cout, std::cerr) {
+  explicit ProgrammerSession(const ProgrammerArgs& args)
+      : op_(std::cout, std::cerr), settleMs_(BoxSettleFromEnvironment()) {
     style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
     op_.SetJson(style_ == ProgressStyle::Json);
     settings_.Load();
@@ -77,6 +81,20 @@ class ProgrammerSession {
   CliOperator& Op() { return op_; }
   JobRunner& Runner() { return *runner_; }
   ProgressStyle Style() const { return style_; }
+  // The box's settle times of this run (see BoxSettle.h), and the options
+  // of the PIC and boot commands that carry them.
+  BoxTimings Box() const { return BoxTimingsFor(settleMs_); }
+  PicOptions Pic() const {
+    PicOptions o;
+    o.box = Box();
+    return o;
+  }
+  BootOptions Boot() const {
+    BootOptions o;
+    o.box = Box();
+    if (settleMs_) o.readSettleMs = *settleMs_;
+    return o;
+  }
 
   // Ends the command: a failure leaves with its exit status (the reason has
   // been shown; a bare code still gets its text).
@@ -88,6 +106,7 @@ class ProgrammerSession {
 
  private:
   CliOperator op_;
+  std::optional<std::uint32_t> settleMs_;
   ConfigData settings_;
   ProgressStyle style_ = ProgressStyle::Plain;
   std::unique_ptr<LinkState> link_;

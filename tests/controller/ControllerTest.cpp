@@ -5,6 +5,7 @@
 
 #include "flash/FakeDevice.h"
 #include "core/protocol/Controller.h"
+#include "support/FakeLink.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
@@ -124,6 +125,30 @@ TEST(ControllerQueries, NoApplicationIsReportedButNeverLogged) {
   EXPECT_FALSE(std::filesystem::exists("ErroLog.txt"));
 }
 
+// The same reads on a scripted link over a fake clock: each write is one
+// packet, answered at once unless `silent` holds, so a silenced read runs
+// into its time limit without the test waiting for it.
+struct HeaderReadOnFakeClock {
+  HeaderReadOnFakeClock(MemoryController& m, std::function<bool(const SeenPacket&)> silent) : link(clock) {
+    link.AttachTo(port);
+    link.SetResponder([&m, silent](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
+      if (w.size() < 6 || w[0] != ':') return {};
+      const SeenPacket p{w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w};
+      if (silent(p)) return {};
+      const std::string answer = m.Answer(p);
+      return {{0, Bytes(answer.begin(), answer.end())}};
+    });
+    code = Get_RQ700_APP_Header(port, h, b, &op, clock);
+  }
+  FakeClock clock;
+  FakeLink link;
+  CommPort port;
+  ApplicationHeader h{};
+  BootInfo b{};
+  RecordingOperator op;
+  ResultCode code = rc::kSuccess;
+};
+
 TEST(ControllerQueries, FailuresAreLoggedWithTheirLine) {
   // Each case silences one read; the failure is logged at its fixed line.
   const std::vector<std::tuple<std::uint16_t, std::uint16_t, int>> cases{
@@ -133,9 +158,11 @@ TEST(ControllerQueries, FailuresAreLoggedWithTheirLine) {
     SCOPED_TRACE(line);
     MemoryController m = WithApplication('C', 0x03C00000, 8, 3, 4,
                                          {7, '5', '.', '0', '1', '.', '0', '0', 1, 2, 3, 3, 'R', 'Q', '7'});
-    const HeaderRead r(m, [&](const SeenPacket& p) { return p.type == 0x0B && m.page == page && p.address == offset; });
+    const HeaderReadOnFakeClock r(m, [&](const SeenPacket& p) { return p.type == 0x0B && m.page == page && p.address == offset; });
     EXPECT_EQ(r.code, rc::kTimeout);
     EXPECT_EQ(r.op.logged, std::vector<std::string>{"64|Util|Get_RQ700_APP_Header|" + std::to_string(line)});
+    // The read gave up after its own limit on the clock it was handed.
+    EXPECT_GT(r.clock.TickMs(), 250u);
   }
   EXPECT_NE(ReadFileBytes("ErroLog.txt").find("Error: 64, Occured in: Util, Function: Get_RQ700_APP_Header, Line: 840 \n"),
             std::string::npos);

@@ -1,6 +1,6 @@
 // The device table against the programming table the system was built to:
 // numbers, ports, select packets, default ranges, windows, steps, pauses,
-// readers and file filters, one row per target.
+// readers, file filters and how each is read back, one row per target.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,22 +30,23 @@ struct Row {
   const std::type_info* reader;  // null: none
   const char* filter;
   int layout;
+  bool memoryDump;
 };
 
 const Row kExpected[] = {
-    {Target::Box, 0, "box", PortRole::Programmer, false, 0, 0, 1, 10, 1, 0, nullptr, kFmf, 0},
+    {Target::Box, 0, "box", PortRole::Programmer, false, 0, 0, 1, 10, 1, 0, nullptr, kFmf, 0, false},
     {Target::Controller, 1, "rq700", PortRole::Primary, false, 0x03C00000, 0x03FFFFFF, 2, 100, 3, 0,
-     &typeid(IntelHexFile), kFmf, 0},
+     &typeid(IntelHexFile), kFmf, 0, true},
     {Target::Pic18F252, 2, "pic18", PortRole::Programmer, true, 0, 0x7FFF, 1, 100, 3, 5,
-     &typeid(PIC18FIntelHexFile), kHex, 0},
+     &typeid(PIC18FIntelHexFile), kHex, 0, false},
     {Target::DsPic30F, 3, "pic30", PortRole::Programmer, true, 0, 0x7FFF, 1, 25, 1, 0,
-     &typeid(PIC30FIntelHexFile), kHex, 0},
+     &typeid(PIC30FIntelHexFile), kHex, 0, false},
     {Target::CpuBoard386, 4, "386", PortRole::Programmer, true, 0x03FFC000, 0x03FFFFFF, 1, 25, 1, 0,
-     &typeid(Boot386IntelHexFile), kFmf, 0},
+     &typeid(Boot386IntelHexFile), kFmf, 0, false},
     {Target::Tn835, 5, "tn835", PortRole::Primary, false, 0, 0x21FFF, 1, 25, 1, 0,
-     &typeid(TN820HexFile), kFmf, 2},
+     &typeid(TN820HexFile), kFmf, 2, false},
     {Target::Tn835Jtag, 6, "tn835-jtag", PortRole::Programmer, true, 0x40000, 0x41FFF, 1, 25, 2, 0,
-     &typeid(TN820HexFile), kFmf, 1},
+     &typeid(TN820HexFile), kFmf, 1, false},
 };
 
 TEST(TargetTable, EveryRowHoldsItsDevicesValues) {
@@ -68,6 +69,7 @@ TEST(TargetTable, EveryRowHoldsItsDevicesValues) {
     EXPECT_EQ(row.fileFilter, e.filter);
     EXPECT_EQ(row.dialogTitle, "Program Flash Memory");
     EXPECT_EQ(row.layoutMode, e.layout);
+    EXPECT_EQ(row.readsByMemoryDump, e.memoryDump);
 
     ImageRequest request;
     request.path = "image.hex";

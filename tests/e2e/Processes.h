@@ -31,8 +31,21 @@ inline std::string Slurp(const std::filesystem::path& p) {
   return s.str();
 }
 
-// Starts argv with stdin from /dev/null and stdout, stderr on the given files.
-inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
+// This process's environment with `name` set to `value`, or without `name`
+// when value is null.
+inline std::vector<std::string> EnvironmentWith(const std::string& name, const char* value) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind(name + "=", 0) != 0) env.emplace_back(*e);
+  }
+  if (value != nullptr) env.push_back(name + "=" + value);
+  return env;
+}
+
+// Starts argv with stdin from /dev/null and stdout, stderr on the given files;
+// with `env`, in that environment instead of this process's.
+inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd,
+                   const std::vector<std::string>* env = nullptr) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -41,8 +54,13 @@ inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> envp;
+  if (env != nullptr) {
+    for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ);
+  const int rc = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), env != nullptr ? envp.data() : environ);
   posix_spawn_file_actions_destroy(&fa);
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   return pid;
@@ -76,12 +94,12 @@ struct RunResult {
 };
 
 inline RunResult RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& dir,
-                            int timeoutMs = 60000) {
+                            int timeoutMs = 60000, const std::vector<std::string>* env = nullptr) {
   static int counter = 0;
   const std::string n = std::to_string(counter++);
   const auto outPath = dir / ("out-" + n + ".txt"), errPath = dir / ("err-" + n + ".txt");
   const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
-  const pid_t pid = Spawn(argv, outFd, errFd);
+  const pid_t pid = Spawn(argv, outFd, errFd, env);
   ::close(outFd);
   ::close(errFd);
   const int code = WaitChild(pid, timeoutMs);

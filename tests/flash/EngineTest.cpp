@@ -21,6 +21,7 @@
 #include "core/formats/IntelHexFile.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
+#include "support/FakeLink.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
@@ -216,13 +217,51 @@ struct RecordingReadView : MemoryReadView {
   void SetProgress(std::uint32_t p) override { position = p; }
   void EnableOk(bool on) override { ok = on; }
   void EnableRetry(bool on) override { retry = on; }
-  void ShowRetry(bool) override {}
+  void ShowRetry(bool visible) override { retryShown = visible; }
   void Close() override {}
   Texts list;
   std::string field1;
   std::uint32_t position = 0;
-  bool ok = false, retry = false;
+  bool ok = false, retry = false, retryShown = true;
 };
+
+// How a target is read back decides the dialog's face: a target the memory
+// dump reads gets the dump's texts and "Retry"; any other is read by its own
+// routine and gets neither.
+TEST_F(Engines, ReadBackDialogFollowsHowTheTargetIsReadBack) {
+  for (const TargetInfo& row : AllTargets()) {
+    SCOPED_TRACE(std::string(row.cliName));
+    FakeClock clock;
+    FakeLink link(clock);  // nothing answers: a dump's page request times out
+    CommPort port;
+    link.AttachTo(port);
+    MemoryReadRequest r = DumpRequest(port, 0x0F, dir / "face.Bin");
+    r.target = row.target;
+    r.reader = [](const MemoryReadRequest&, MemoryReadEvents& events, const std::atomic<bool>&) {
+      events.OnLine("read by the box");
+      events.OnDone(rc::kSuccess, 0x10);
+    };
+    RecordingReadView view;
+    RecordingOperator op;
+    MemoryReadModel model(r, view, op, clock);
+    model.Open();
+    model.Tick();
+    model.Wait();
+    EXPECT_EQ(view.retryShown, row.readsByMemoryDump);
+    if (row.readsByMemoryDump) {
+      EXPECT_EQ(model.Result(), rc::kTimeout);
+      EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
+                                  "Memory Dump Aborted Unexpectedly\r\n"}));
+      EXPECT_TRUE(view.retry);
+      EXPECT_FALSE(link.Writes().empty()) << "the dump asked the device";
+    } else {
+      EXPECT_EQ(model.Result(), rc::kSuccess);
+      EXPECT_EQ(view.list, Texts{"read by the box"});
+      EXPECT_FALSE(view.retry);
+      EXPECT_TRUE(link.Writes().empty()) << "the box routine, not the dump";
+    }
+  }
+}
 
 // Records the engine's progress and, at "done", the size of the file on disk.
 struct DumpEvents : MemoryReadEvents {
@@ -396,6 +435,19 @@ class Workflows : public Engines {
     EXPECT_TRUE(host.polling.back());
     host.polling.clear();
   }
+  // Puts a scripted link over the fake clock under the primary port for the
+  // next command (its end reopens the port on the pty): each packet gets
+  // `answer`'s reply at once, or none for an empty one.
+  FakeLink& ScriptedPrimary(std::function<std::string(const FakeLink::Bytes&)> answer) {
+    scripted = std::make_unique<FakeLink>(clock);
+    scripted->AttachTo(link->EnsurePrimaryPort());
+    scripted->SetResponder([answer](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
+      const std::string reply = answer(w);
+      if (reply.empty()) return {};
+      return {{0, FakeLink::Bytes(reply.begin(), reply.end())}};
+    });
+    return *scripted;
+  }
   // A controller of revision C with nothing in flash.
   void ErasedController() {
     memory.Put(0x03FFFFEE, {'C'});
@@ -409,10 +461,15 @@ class Workflows : public Engines {
   CountingHost host;
   std::unique_ptr<LinkState> link;
   RecordingRunner runner;
+  FakeClock clock;
+  std::unique_ptr<FakeLink> scripted;
 };
 
 TEST_F(Workflows, FlashWithoutAControllerExplainsFlashProgramMode) {
-  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {Quick()}), rc::kTimeout);
+  const FakeLink& silent = ScriptedPrimary([](const FakeLink::Bytes&) { return std::string(); });
+  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {Quick()}, clock), rc::kTimeout);
+  EXPECT_EQ(silent.Writes().size(), 1u) << "the page request, then nothing more";
+  EXPECT_GT(clock.TickMs(), 1000u) << "the page request's own limit ran out";
   ASSERT_EQ(op.MessageTexts(), Texts{flash_text::kNoCommunication});
   EXPECT_NE(op.messages[0].text.find("follwing"), std::string::npos);
   EXPECT_TRUE(runner.programming.empty());
@@ -503,18 +560,24 @@ TEST_F(Workflows, LoadAlwaysEndsTheCommand) {
   EXPECT_EQ(runner.programming[0].mode, kModeLoad);
   EXPECT_EQ(std::tie(runner.programming[0].range->base, runner.programming[0].range->end),
             std::make_tuple(0u, 0x102u));
+  // The bytes that were measured are the image the run gets, loaded for a
+  // memory load (it ends with a start address packet); the run no longer
+  // needs the file.
+  const std::shared_ptr<IntelHexFile> image = runner.programming[0].image;
+  ASSERT_NE(image, nullptr);
+  IntelHexFile reference(dir / "plain.HEX", 0, 0x102, 0, 2);
+  ASSERT_EQ(reference.OpenFile() | reference.AllocateImage() | reference.LoadFile(), rc::kFileOk);
+  std::filesystem::remove(dir / "plain.HEX");
+  EXPECT_EQ(std::make_tuple(image->BaseAddress(), image->EndAddress(), image->Lanes()),
+            std::make_tuple(0u, 0x102u, std::uint8_t{2}));
+  EXPECT_EQ(image->ImageBytes(), reference.ImageBytes());
+  EXPECT_EQ(image->ImageByte(0x101), 2u);
+  EXPECT_EQ(image->GetRecordCount(), reference.GetRecordCount());
+  EXPECT_FALSE(image->IsFinished());
   ExpectBracketClosed();
 }
 
 TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
-  // Set here, read by the device's thread: guarded, as the pty between
-  // them orders nothing a race detector can see.
-  std::mutex replyLock;
-  std::string reply;
-  FakeDevice dev(pty, [&](const SeenPacket&) {
-    std::lock_guard l(replyLock);
-    return reply;
-  });
   struct Case {
     std::string reply;
     std::uint32_t start, end;  // 0, 0: refused
@@ -531,13 +594,10 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
   op.saveFile = (dir / "out.Bin").string();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    {
-      std::lock_guard l(replyLock);
-      reply = c.reply;
-    }
+    ScriptedPrimary([&c](const FakeLink::Bytes&) { return c.reply; });
     op.messages.clear();
     runner.reads.clear();
-    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {Quick()});
+    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {Quick()}, clock);
     if (c.end != 0) {
       EXPECT_EQ(code, rc::kSuccess);
       ASSERT_EQ(runner.reads.size(), 1u);
@@ -550,13 +610,10 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
       EXPECT_EQ(op.MessageTexts(), Texts{"Communication Error with RQ700"});
     }
   }
-  {
-    std::lock_guard l(replyLock);
-    reply = cases[0].reply;
-  }
+  ScriptedPrimary([&](const FakeLink::Bytes&) { return cases[0].reply; });
   op.saveFile.reset();
   op.messages.clear();
-  EXPECT_EQ(DumpRQ700SeriesMemory(*link, op, runner), kStoppedByOperator);
+  EXPECT_EQ(DumpRQ700SeriesMemory(*link, op, runner, {}, clock), kStoppedByOperator);
   EXPECT_EQ(op.MessageTexts(), Texts{"Invalid File"});
   EXPECT_EQ(op.filters.back(), "Binary File (*.Bin)|*.Bin|");
 }

@@ -33,22 +33,22 @@ std::unique_ptr<IntelHexFile> Tn835Reader(const ImageRequest& r) {
 }
 
 // number, CLI name, description, port, select packet, range, window, step,
-// pause, layout, reader, filter, title
+// pause, layout, reader, filter, title, read back by the memory dump
 constexpr std::array<TargetInfo, 7> kTargets{{
     {Target::Box, 0, "box", "Universal Programmer", PortRole::Programmer, false,
-     {0, 0, 1}, 1, 10, 0, 0, nullptr, kFmfFilter, kProgramTitle},
+     {0, 0, 1}, 1, 10, 0, 0, nullptr, kFmfFilter, kProgramTitle, false},
     {Target::Controller, 1, "rq700", "RQ700 controller", PortRole::Primary, false,
-     {0x03C00000, 0x03FFFFFF, 2}, 3, 100, 0, 0, ControllerReader, kFmfFilter, kProgramTitle},
+     {0x03C00000, 0x03FFFFFF, 2}, 3, 100, 0, 0, ControllerReader, kFmfFilter, kProgramTitle, true},
     {Target::Pic18F252, 2, "pic18", "PIC18F252", PortRole::Programmer, true,
-     {0, 0x7FFF, 1}, 3, 100, 5, 0, Pic18Reader, kHexFilter, kProgramTitle},
+     {0, 0x7FFF, 1}, 3, 100, 5, 0, Pic18Reader, kHexFilter, kProgramTitle, false},
     {Target::DsPic30F, 3, "pic30", "dsPIC30F", PortRole::Programmer, true,
-     {0, 0x7FFF, 1}, 1, 25, 0, 0, Pic30Reader, kHexFilter, kProgramTitle},
+     {0, 0x7FFF, 1}, 1, 25, 0, 0, Pic30Reader, kHexFilter, kProgramTitle, false},
     {Target::CpuBoard386, 4, "386", "80386EX CPU board boot flash", PortRole::Programmer, true,
-     {0x03FFC000, 0x03FFFFFF, 1}, 1, 25, 0, 0, Boot386Reader, kFmfFilter, kProgramTitle},
+     {0x03FFC000, 0x03FFFFFF, 1}, 1, 25, 0, 0, Boot386Reader, kFmfFilter, kProgramTitle, false},
     {Target::Tn835, 5, "tn835", "TN835 controller images", PortRole::Primary, false,
-     {0, 0x21FFF, 1}, 1, 25, 0, 2, Tn835Reader, kFmfFilter, kProgramTitle},
+     {0, 0x21FFF, 1}, 1, 25, 0, 2, Tn835Reader, kFmfFilter, kProgramTitle, false},
     {Target::Tn835Jtag, 6, "tn835-jtag", "TN835 CPU via JTAG", PortRole::Programmer, true,
-     {0x40000, 0x41FFF, 1}, 2, 25, 0, 1, Tn835Reader, kFmfFilter, kProgramTitle},
+     {0x40000, 0x41FFF, 1}, 2, 25, 0, 1, Tn835Reader, kFmfFilter, kProgramTitle, false},
 }};
 
 // The table is indexed by number; a row out of place would hand one device

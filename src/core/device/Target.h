@@ -85,6 +85,11 @@ struct TargetInfo {
   ImageReaderFactory reader;     // null: the target has no image of its own
   std::string_view fileFilter;   // file dialog filter of a programming run
   std::string_view dialogTitle;  // title of the programming dialog
+  // Read back by the controller's own memory dump (0x10 range query, 0x11
+  // memory lines into a binary file): the read-back dialog then shows the
+  // dump's texts and bytes saved and offers "Retry". Targets without it are
+  // read by the box's reading routines.
+  bool readsByMemoryDump;
 };
 
 // Every target, in number order.

@@ -251,8 +251,9 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
   return done(rc::kSuccess);
 }
 
-MemoryReadEngine::MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events)
-    : request_(std::move(request)), events_(events) {}
+MemoryReadEngine::MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events,
+                                   const Clock& clock)
+    : request_(std::move(request)), events_(events), clock_(clock) {}
 
 MemoryReadEngine::~MemoryReadEngine() {
   RequestStop();
@@ -263,8 +264,8 @@ void MemoryReadEngine::Start() {
   if (worker_.joinable()) return;
   running_.store(true);
   worker_ = std::thread([this] {
-    if (request_.target == Target::Controller || !request_.reader) {
-      DumpControllerMemory(request_, events_, stop_);
+    if (Info(request_.target).readsByMemoryDump || !request_.reader) {
+      DumpControllerMemory(request_, events_, stop_, clock_);
     } else {
       request_.reader(request_, events_, stop_);
     }
@@ -292,7 +293,7 @@ std::string MemoryReadModel::BytesSavedText(std::uint64_t saved, std::uint64_t l
 void MemoryReadModel::Open() {
   view_.SetProgressRange(100);
   view_.SetProgress(0);
-  if (request_.target != Target::Controller) view_.ShowRetry(false);
+  if (!Info(request_.target).readsByMemoryDump) view_.ShowRetry(false);
 }
 
 void MemoryReadModel::Tick(MemoryReadEvents* sink) {
@@ -312,9 +313,11 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   checksumShown_ = false;
   runStart_ = clock_.TickMs();
   running_ = true;
-  engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this);
+  engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this, clock_);
   engine_->SetExitHook(exitHook_);
-  if (request_.target == Target::Controller) view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
+  if (Info(request_.target).readsByMemoryDump) {
+    view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
+  }
   engine_->Start();
 }
 
@@ -353,7 +356,7 @@ void MemoryReadModel::OnStep(std::uint32_t step) { view_.SetProgressStep(step); 
 
 void MemoryReadModel::OnProgress(std::uint32_t position, std::uint32_t next) {
   view_.SetProgress(position);
-  if (request_.target == Target::Controller) {
+  if (Info(request_.target).readsByMemoryDump) {
     const std::uint64_t length = static_cast<std::uint64_t>(request_.end) - request_.start + 1;
     const std::uint64_t saved = next >= request_.start ? next - request_.start : 0;
     view_.SetField1(BytesSavedText(saved, length));
@@ -368,7 +371,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     return;
   }
   view_.EnableOk(true);
-  if (request_.target != Target::Controller) return;
+  if (!Info(request_.target).readsByMemoryDump) return;
   if (code == rc::kSuccess) {
     view_.AddListText(std::string(dump_text::kCompleted) + dump_text::kLineEnd);
     view_.AddListText("File saved to " + request_.path);

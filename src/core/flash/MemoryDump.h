@@ -102,7 +102,8 @@ struct MemoryReadRequest {
   std::string path;
   bool visible = true;
   EngineTimings timings;
-  // The reading routine of targets other than 1 (programmer-box reads).
+  // The reading routine of targets the memory dump does not read
+  // (programmer-box reads).
   std::function<void(const MemoryReadRequest&, MemoryReadEvents&, const std::atomic<bool>& stop)>
       reader;
 };
@@ -120,7 +121,9 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 // Runs one read on a worker thread; joined before it goes away.
 class MemoryReadEngine {
  public:
-  MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events);
+  // `clock` times the dump's lines (a box reader keeps its own timing).
+  MemoryReadEngine(MemoryReadRequest request, MemoryReadEvents& events,
+                   const Clock& clock = SystemClock());
   ~MemoryReadEngine();
   MemoryReadEngine(const MemoryReadEngine&) = delete;
   MemoryReadEngine& operator=(const MemoryReadEngine&) = delete;
@@ -135,6 +138,7 @@ class MemoryReadEngine {
  private:
   MemoryReadRequest request_;
   MemoryReadEvents& events_;
+  const Clock& clock_;
   std::function<void()> exitHook_;
   std::atomic<bool> running_{false};
   std::thread worker_;
@@ -154,7 +158,7 @@ class MemoryReadView {
   virtual void SetProgress(std::uint32_t position) = 0;
   virtual void EnableOk(bool on) = 0;
   virtual void EnableRetry(bool on) = 0;
-  // Targets other than 1 hide "Retry" and centre "OK".
+  // Targets the memory dump does not read hide "Retry" and centre "OK".
   virtual void ShowRetry(bool visible) = 0;
   virtual void Close() = 0;
 };

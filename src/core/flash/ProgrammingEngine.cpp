@@ -23,7 +23,7 @@ LoadRange EffectiveRange(const ProgrammingRequest& request) {
   return Info(request.target).range;
 }
 
-LoadedImage LoadImage(const ProgrammingRequest& request) {
+LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from) {
   ImageRequest what;
   what.path = request.path;
   what.range = EffectiveRange(request);
@@ -32,11 +32,16 @@ LoadedImage LoadImage(const ProgrammingRequest& request) {
   if (request.boardInfo) what.boardInfo = *request.boardInfo;
   what.op = request.fileOperator;
   std::shared_ptr<IntelHexFile> file = MakeImageReader(request.target, what);
-  if (!file) return {rc::kFileOk, nullptr};
-  ResultCode c = file->OpenFile();
+  if (!file) {
+    if (from != nullptr) std::fclose(from);
+    return {rc::kFileOk, nullptr};
+  }
+  ResultCode c = from != nullptr ? file->OpenStream(from) : file->OpenFile();
   if (c == rc::kFileOk) c = file->AllocateImage();
   if (c == rc::kFileOk) c = file->LoadFile();
   if (c != rc::kFileOk) return {c, nullptr};
+  // The stream may read bytes its caller owns: nothing reads it once loaded.
+  if (from != nullptr) file->CloseFile();
   return {rc::kFileOk, std::move(file)};
 }
 

@@ -21,6 +21,7 @@
 // worker is always joined before the engine goes away.
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,7 +74,9 @@ struct LoadedImage {
   ResultCode code = 0;
   std::shared_ptr<IntelHexFile> file;
 };
-LoadedImage LoadImage(const ProgrammingRequest& request);
+// With `from`, the image is read from that stream (taken over and closed
+// once loaded) instead of from the request's path.
+LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from = nullptr);
 
 class ProgrammingEvents {
  public:

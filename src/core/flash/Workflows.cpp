@@ -1,6 +1,10 @@
 #include "core/flash/Workflows.h"
 
+#include <stdio.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "core/formats/FlashMemoryFile.h"
@@ -32,15 +36,56 @@ ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, co
   return code;
 }
 
+// The bytes of an image file, read from disk once. The scan that measures
+// the file and the load that builds the image both read these, so what was
+// measured is what gets programmed, even if the file changes meanwhile.
+class FileBytes {
+ public:
+  // 0; 4 when the path cannot be opened as a file (missing, a folder); 9
+  // with the reason when reading it failed.
+  ResultCode Read(const std::string& path, FileFailure& failure) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return rc::kCantOpenInput;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return rc::kCantOpenInput;
+    bytes_.clear();
+    char block[64 * 1024];
+    std::size_t n = 0;
+    while ((n = std::fread(block, 1, sizeof block, file)) > 0) bytes_.append(block, n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+      failure = {0, "the file could not be read"};
+      return rc::kErrorInHexFile;
+    }
+    return rc::kFileOk;
+  }
+  // A new read-only stream over the bytes (null when none can be made); it
+  // must be closed before this object goes.
+  std::FILE* Open() { return ::fmemopen(bytes_.data(), bytes_.size(), "r"); }
+
+ private:
+  std::string bytes_;
+};
+
+// Reads the file and measures it, as ScanHexFile does for a path.
+ResultCode ReadAndScan(const std::string& path, FileBytes& bytes, HexScan& scan) {
+  if (const ResultCode c = bytes.Read(path, scan.failure); c != rc::kFileOk) return c;
+  std::FILE* stream = bytes.Open();
+  const ResultCode c = ScanHexStream(stream, scan);
+  if (stream != nullptr) std::fclose(stream);
+  return c;
+}
+
 // Reads the file side of the comparison from the flash memory file. The
 // loaded image is the one the engine then programs, so the file is parsed
 // once for both.
-ResultCode ReadFileLandmarks(Operator& op, const std::string& path, std::uint32_t base,
-                             int generation, ApplicationHeader& header, BootInfo& boot,
-                             std::shared_ptr<IntelHexFile>& loaded) {
+ResultCode ReadFileLandmarks(Operator& op, FileBytes& bytes, const std::string& path,
+                             std::uint32_t base, int generation, ApplicationHeader& header,
+                             BootInfo& boot, std::shared_ptr<IntelHexFile>& loaded) {
   auto image = std::make_shared<IntelHexFile>(path, base, fmf::kTopAddress, 1, fmf::kLanes);
   IntelHexFile& file = *image;
-  if (file.OpenFile() != rc::kFileOk) return Stop(op, flash_text::kCantOpenFmf, rc::kCantOpenInput);
+  if (file.OpenStream(bytes.Open()) != rc::kFileOk) return Stop(op, flash_text::kCantOpenFmf, rc::kCantOpenInput);
   std::uint32_t appStart = 0;
   if (const ResultCode c = FindApplicationStart(file, generation, appStart); c != rc::kFileOk) {
     return Stop(op, flash_text::kNoAppStart, c);
@@ -86,12 +131,12 @@ std::optional<std::string> MacAddressQuestion(const std::string& fileModel,
 }
 
 ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
-                            const WorkflowOptions& options) {
+                            const WorkflowOptions& options, const Clock& clock) {
   CommandBracket bracket(link);
   CommPort& port = link.EnsurePrimaryPort();
 
   char revision = 0;
-  if (const ResultCode c = ReadHardwareRevision(port, revision); c != rc::kSuccess) {
+  if (const ResultCode c = ReadHardwareRevision(port, revision, clock); c != rc::kSuccess) {
     return Stop(op, flash_text::kNoCommunication, c);
   }
 
@@ -100,8 +145,9 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   const std::string path = *chosen;
 
   op.SetStatus(flash_text::kReadingRomStart);
+  FileBytes bytes;
   HexScan scan;
-  if (const ResultCode c = ScanHexFile(path, scan); c != rc::kFileOk) {
+  if (const ResultCode c = ReadAndScan(path, bytes, scan); c != rc::kFileOk) {
     return StopOnScan(op, path, c, scan);
   }
   if (scan.mode == 1) return Stop(op, flash_text::kSixteenBit, rc::kInvalidHexFile);
@@ -119,7 +165,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   BootInfo boot{};
 
   op.SetStatus(flash_text::kReadingHeader);
-  const ResultCode headerCode = Get_RQ700_APP_Header(port, header, boot, &op);
+  const ResultCode headerCode = Get_RQ700_APP_Header(port, header, boot, &op, clock);
   op.SetStatus(flash_text::kReady);
   if (headerCode == rc::kSuccess) {
     header.applicationPresent = 1;
@@ -130,7 +176,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   }
 
   std::shared_ptr<IntelHexFile> image;
-  if (const ResultCode c = ReadFileLandmarks(op, path, range.base, generation, header, boot, image);
+  if (const ResultCode c = ReadFileLandmarks(op, bytes, path, range.base, generation, header, boot, image);
       c != rc::kFileOk) {
     return c;
   }
@@ -154,18 +200,19 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
 }
 
 ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
-                           const WorkflowOptions& options) {
+                           const WorkflowOptions& options, const Clock& clock) {
   CommandBracket bracket(link);
   // As before flashing: a peer that is not a controller answering its
   // identity query gets no image (it might acknowledge anything).
   char revision = 0;
-  if (const ResultCode c = ReadHardwareRevision(link.EnsurePrimaryPort(), revision); c != rc::kSuccess) {
+  if (const ResultCode c = ReadHardwareRevision(link.EnsurePrimaryPort(), revision, clock); c != rc::kSuccess) {
     return Stop(op, flash_text::kNoCommunication, c);
   }
   const auto chosen = op.ChooseOpenFile(flash_text::kFilterDownload);
   if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
+  FileBytes bytes;
   HexScan scan;
-  if (const ResultCode c = ScanHexFile(*chosen, scan); c != rc::kFileOk) {
+  if (const ResultCode c = ReadAndScan(*chosen, bytes, scan); c != rc::kFileOk) {
     return StopOnScan(op, *chosen, c, scan);
   }
   // Without extended address records every address is below 64 KB: base 0.
@@ -180,16 +227,20 @@ ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
   request.path = *chosen;
   request.layoutMode = 2;
   request.timings = options.timings;
+  // The image is built from the bytes just scanned and handed on. Should that
+  // fail (a range too large to hold), the run loads the file itself and
+  // reports the fault as it reports any other.
+  request.image = LoadImage(request, bytes.Open()).file;
   return runner.RunProgramming(request);
 }
 
 ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runner,
-                                 const WorkflowOptions& options) {
+                                 const WorkflowOptions& options, const Clock& clock) {
   CommandBracket bracket(link);
   CommPort& port = link.EnsurePrimaryPort();
   port.Write(BuildPacket(0, 0, packet_type::kMemoryInfo));
   HexReply reply;
-  const ResultCode code = ReadHexReply(port, 1000, reply);
+  const ResultCode code = ReadHexReply(port, 1000, reply, clock);
   MemoryRange range;
   if (code != rc::kSuccess || !ParseRangeReply(reply.line, range)) {
     return Stop(op, dump_text::kCommError, code != rc::kSuccess ? code : rc::kDataMismatch);

@@ -77,11 +77,14 @@ struct WorkflowOptions {
   EngineTimings timings;  // handed to the engines
 };
 
+// `clock` times the commands' own exchanges with the controller (the
+// identity and header queries, the range query); the runs take theirs.
 ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
-                            const WorkflowOptions& options = {});
+                            const WorkflowOptions& options = {}, const Clock& clock = SystemClock());
 ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
-                           const WorkflowOptions& options = {});
+                           const WorkflowOptions& options = {}, const Clock& clock = SystemClock());
 ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runner,
-                                 const WorkflowOptions& options = {});
+                                 const WorkflowOptions& options = {},
+                                 const Clock& clock = SystemClock());
 
 }  // namespace tarnvale

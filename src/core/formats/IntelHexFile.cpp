@@ -44,6 +44,19 @@ ResultCode IntelHexFile::OpenFile() {
   return rc::kFileOk;
 }
 
+ResultCode IntelHexFile::OpenStream(std::FILE* file) {
+  if (file_ != nullptr) {
+    reader_.Detach();
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  failure_ = {};
+  file_ = file;
+  if (file_ == nullptr) return rc::kCantOpenInput;
+  reader_.Attach(file_);
+  return rc::kFileOk;
+}
+
 ResultCode IntelHexFile::CloseFile() {
   if (file_ == nullptr) return rc::kFileNotOpen;
   reader_.Detach();
@@ -309,6 +322,12 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
   std::error_code ec;
   // A folder opens for reading here but is no input file: say so as such.
   std::FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+  const ResultCode result = ScanHexStream(file, scan);
+  if (file != nullptr) std::fclose(file);
+  return result;
+}
+
+ResultCode ScanHexStream(std::FILE* file, HexScan& scan) {
   if (file == nullptr) {
     scan.lowest = 0xFFFFFFFF;
     scan.highest = 0xFFFFFFFF;
@@ -372,7 +391,7 @@ ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
     lowest = std::min(lowest, base);
     highestBase = std::max(highestBase, base);
   }
-  std::fclose(file);
+  reader.Detach();
   // An image without a data byte has no range to report or program.
   if (result == rc::kFileOk && !anyData) {
     result = rc::kDataNotFound;

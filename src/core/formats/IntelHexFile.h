@@ -72,6 +72,10 @@ class IntelHexFile {
 
   // --- file access --------------------------------------------------------
   ResultCode OpenFile();   // 0, or 4 when it cannot be opened
+  // Reads from `file` instead of opening the path (e.g. bytes read once and
+  // opened with fmemopen); the object takes it over and closes it. 0, or 4
+  // for a null file.
+  ResultCode OpenStream(std::FILE* file);
   ResultCode CloseFile();  // 18 when not open; "fclose failed" and 19; else 0
   bool IsOpen() const { return file_ != nullptr; }
   // Goes back to the start of the open file.
@@ -199,5 +203,8 @@ struct HexScan {
 // 0xFFFFFFFF); a record error is returned at once, lowest and highest left as
 // they were; otherwise 0.
 ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan);
+// The same for the text of an open stream, read from its current position;
+// the stream stays open. A null stream gives 4.
+ResultCode ScanHexStream(std::FILE* file, HexScan& scan);
 
 }  // namespace tarnvale

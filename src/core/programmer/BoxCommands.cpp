@@ -1,5 +1,6 @@
 #include "core/programmer/BoxCommands.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "core/link/CommPort.h"
@@ -125,6 +126,22 @@ ResultCode BoxLink::ReadVersion(std::string& text) {
   const ResultCode r = ReadRecord(record);
   if (r == rc::kSuccess) text.assign(record.data.begin(), record.data.end());
   return r;
+}
+
+std::optional<std::uint32_t> ParseBoxSettleMs(std::string_view text) {
+  std::uint32_t ms = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || ms > kMaxBoxSettleMs) {
+    return std::nullopt;
+  }
+  return ms;
+}
+
+BoxTimings WithBoxSettle(BoxTimings timings, std::uint32_t ms) {
+  timings.jtagSettleMs = ms;
+  timings.jtagSettle386Ms = ms;
+  timings.boardInfoSettleMs = ms;
+  return timings;
 }
 
 }  // namespace tarnvale

@@ -7,7 +7,9 @@
 // status records.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/device/Target.h"
 #include "core/programmer/BoardInfoRecord.h"
@@ -63,6 +65,16 @@ struct BoxTimings {
   std::uint32_t boardInfoSettleMs = 1500;
   std::uint32_t recordSilenceMs = kFramedReplyTimeoutMs;
 };
+
+// A bench whose box answers at once (the simulator) may shorten the waits
+// the host makes before it reads the box's raw replies; a real box needs the
+// full times. The text is a whole number of milliseconds, 0 to
+// kMaxBoxSettleMs; anything else gives none.
+inline constexpr std::uint32_t kMaxBoxSettleMs = 10000;
+std::optional<std::uint32_t> ParseBoxSettleMs(std::string_view text);
+// `timings` with each wait before a raw reply (JTAG IDs, the 80386EX chain,
+// board info) set to `ms`; the silence allowed in framed replies stays.
+BoxTimings WithBoxSettle(BoxTimings timings, std::uint32_t ms);
 
 namespace box_text {
 inline constexpr const char* kJtagCableAdvice =

@@ -30,10 +30,11 @@ ResultCode LogHeaderFailure(ResultCode code, int line, Operator* op) {
 }
 
 // Reads one block at a fixed place of the boot page.
-ResultCode ReadBootPageBlock(CommPort& port, std::uint16_t offset, MemoryRecord& record) {
-  const ResultCode page = SetPage(port, controller::kBootPage);
+ResultCode ReadBootPageBlock(CommPort& port, std::uint16_t offset, MemoryRecord& record,
+                             const Clock& clock) {
+  const ResultCode page = SetPage(port, controller::kBootPage, clock);
   if (page != rc::kSuccess) return page;
-  return ReadMemoryBlock(port, offset, 32, record);
+  return ReadMemoryBlock(port, offset, 32, record, clock);
 }
 
 // Copies a length-prefixed text from received data: the first byte is the
@@ -96,12 +97,12 @@ ResultCode DecodeMemoryReply(const std::uint8_t* bytes, std::size_t n, std::uint
 }
 
 ResultCode ReadMemoryBlock(CommPort& port, std::uint16_t offset, std::uint8_t length,
-                           MemoryRecord& record) {
+                           MemoryRecord& record, const Clock& clock) {
   const std::array<std::uint8_t, 1> data{length};
   port.Write(BuildPacket(1, offset, packet_type::kReadMemory, data));
   // ':' count(2) address(4) type(2) data(2 per byte) checksum(2) LF CR.
   const std::size_t expected = 2 * static_cast<std::size_t>(length) + 13;
-  Timer timer(controller::kReadMemoryTimeoutMs);
+  Timer timer(controller::kReadMemoryTimeoutMs, clock);
   for (;;) {
     const std::size_t waiting = port.GetInQueue();
     // A reply that completes only as the time runs out is still too late.
@@ -111,7 +112,7 @@ ResultCode ReadMemoryBlock(CommPort& port, std::uint16_t offset, std::uint8_t le
       if (port.LinkLost()) return rc::kLinkLost;
       port.WaitReadable(timer.RemainingMs());
     } else {
-      SystemClock().SleepMs(1);  // part of the line is here; the rest is on the wire
+      clock.SleepMs(1);  // part of the line is here; the rest is on the wire
     }
   }
   std::array<std::uint8_t, controller::kReplyBufferSize> buffer{};
@@ -122,19 +123,19 @@ ResultCode ReadMemoryBlock(CommPort& port, std::uint16_t offset, std::uint8_t le
   return rc::kSuccess;
 }
 
-ResultCode ReadHardwareRevision(CommPort& port, char& revision) {
+ResultCode ReadHardwareRevision(CommPort& port, char& revision, const Clock& clock) {
   revision = 0;
   MemoryRecord record;
-  const ResultCode code = ReadBootPageBlock(port, controller::kRevisionBlockOffset, record);
+  const ResultCode code = ReadBootPageBlock(port, controller::kRevisionBlockOffset, record, clock);
   if (code != rc::kSuccess) return code;
   if (record.data.size() <= 14) return rc::kDataMismatch;
   revision = static_cast<char>(record.data[14]);
   return rc::kSuccess;
 }
 
-ResultCode ReadBootInfo(CommPort& port, BootInfo& bootInfo) {
+ResultCode ReadBootInfo(CommPort& port, BootInfo& bootInfo, const Clock& clock) {
   MemoryRecord record;
-  const ResultCode code = ReadBootPageBlock(port, controller::kBootBlockOffset, record);
+  const ResultCode code = ReadBootPageBlock(port, controller::kBootBlockOffset, record, clock);
   if (code != rc::kSuccess) return code;
   if (record.data.size() < bootInfo.controllerBootBlock.size()) return rc::kDataMismatch;
   std::copy_n(record.data.begin(), bootInfo.controllerBootBlock.size(),
@@ -142,15 +143,16 @@ ResultCode ReadBootInfo(CommPort& port, BootInfo& bootInfo) {
   return rc::kSuccess;
 }
 
-ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char revision) {
+ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char revision,
+                                const Clock& clock) {
   if (static_cast<unsigned char>(revision) < 'A') return rc::kInvalidRevision;
   const bool oldBoard = revision == 'A' || revision == 'B';
   const ResultCode page =
-      SetPage(port, oldBoard ? controller::kStartPageOld : controller::kStartPageNew);
+      SetPage(port, oldBoard ? controller::kStartPageOld : controller::kStartPageNew, clock);
   if (page != rc::kSuccess) return page;
   MemoryRecord record;
   const ResultCode code = ReadMemoryBlock(
-      port, oldBoard ? controller::kStartOffsetOld : controller::kStartOffsetNew, 16, record);
+      port, oldBoard ? controller::kStartOffsetOld : controller::kStartOffsetNew, 16, record, clock);
   if (code != rc::kSuccess) return code;
   if (record.data.size() < 4) return rc::kDataMismatch;
   address = static_cast<std::uint32_t>(record.data[0]) |
@@ -161,17 +163,17 @@ ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char rev
 }
 
 ResultCode Get_RQ700_APP_Header(CommPort& port, ApplicationHeader& header, BootInfo& bootInfo,
-                                Operator* op) {
+                                Operator* op, const Clock& clock) {
   using namespace controller::log_line;
   char revision = 0;
-  ResultCode code = ReadHardwareRevision(port, revision);
+  ResultCode code = ReadHardwareRevision(port, revision, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kRevision, op);
 
   std::uint32_t start = 0;
-  code = ReadApplicationStart(port, start, revision);
+  code = ReadApplicationStart(port, start, revision, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kStart, op);
 
-  code = ReadBootInfo(port, bootInfo);
+  code = ReadBootInfo(port, bootInfo, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kBoot, op);
 
   header.controllerRevision = revision;
@@ -182,11 +184,11 @@ ResultCode Get_RQ700_APP_Header(CommPort& port, ApplicationHeader& header, BootI
     return rc::kNoApplication;
   }
 
-  code = SetPage(port, static_cast<std::uint16_t>(start >> 16));
+  code = SetPage(port, static_cast<std::uint16_t>(start >> 16), clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kPage, op);
 
   MemoryRecord record;
-  code = ReadMemoryBlock(port, 0, 16, record);
+  code = ReadMemoryBlock(port, 0, 16, record, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kSizes, op);
   if (record.data.size() < 15) return LogHeaderFailure(rc::kDataMismatch, kSizes, op);
   const std::uint8_t l1 = record.data[12];
@@ -205,17 +207,17 @@ ResultCode Get_RQ700_APP_Header(CommPort& port, ApplicationHeader& header, BootI
   const auto field2 = static_cast<std::uint16_t>(16 + l1);
   const auto field3 = static_cast<std::uint16_t>(16 + l1 + l2);
 
-  code = ReadMemoryBlock(port, 16, l1, record);
+  code = ReadMemoryBlock(port, 16, l1, record, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kVersion, op);
   CopyText(record.data, c1, header.controllerVersion);
 
-  code = ReadMemoryBlock(port, field2, l2, record);
+  code = ReadMemoryBlock(port, field2, l2, record, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kIdentity, op);
   header.controllerIdentity.fill(0);
   std::copy_n(record.data.begin(), std::min(c2, record.data.size()),
               header.controllerIdentity.begin());
 
-  code = ReadMemoryBlock(port, field3, l3, record);
+  code = ReadMemoryBlock(port, field3, l3, record, clock);
   if (code != rc::kSuccess) return LogHeaderFailure(code, kModel, op);
   CopyText(record.data, c3, header.controllerModel);
   return rc::kSuccess;

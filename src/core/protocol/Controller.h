@@ -91,7 +91,7 @@ ResultCode SetPage(CommPort& port, std::uint16_t page, const Clock& clock = Syst
 // '1' when more bytes came than one reply line. On '0' record.data holds
 // record.count bytes.
 ResultCode ReadMemoryBlock(CommPort& port, std::uint16_t offset, std::uint8_t length,
-                           MemoryRecord& record);
+                           MemoryRecord& record, const Clock& clock = SystemClock());
 
 // Decodes one memory reply (':' count address type pairs... checksum, the
 // line end optional). The same rules as ReadMemoryBlock after the bytes came.
@@ -99,12 +99,13 @@ ResultCode DecodeMemoryReply(const std::uint8_t* bytes, std::size_t n, std::uint
                              MemoryRecord& record);
 
 // The CPU board revision letter (0x03FFFFEE). `revision` is 0 first.
-ResultCode ReadHardwareRevision(CommPort& port, char& revision);
+ResultCode ReadHardwareRevision(CommPort& port, char& revision, const Clock& clock = SystemClock());
 // Fills bootInfo.controllerBootBlock from 0x03FFFFB0.
-ResultCode ReadBootInfo(CommPort& port, BootInfo& bootInfo);
+ResultCode ReadBootInfo(CommPort& port, BootInfo& bootInfo, const Clock& clock = SystemClock());
 // The application start address stored for boards of `revision`; 'F' for a
 // revision below 'A'.
-ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char revision);
+ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char revision,
+                                const Clock& clock = SystemClock());
 
 // Reads revision, start address, boot block and the application header.
 // '0' with the controller fields filled; 'I' when the controller holds no
@@ -112,6 +113,6 @@ ResultCode ReadApplicationStart(CommPort& port, std::uint32_t& address, char rev
 // this function's name, a fixed line) and returned. `op` hears of each
 // logged error.
 ResultCode Get_RQ700_APP_Header(CommPort& port, ApplicationHeader& header, BootInfo& bootInfo,
-                                Operator* op = nullptr);
+                                Operator* op = nullptr, const Clock& clock = SystemClock());
 
 }  // namespace tarnvale

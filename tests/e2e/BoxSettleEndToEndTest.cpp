@@ -1,0 +1,51 @@
+// The box's settle times on the command line, against tarnvale-sim box: the
+// real box's times unless a simulator bench sets its own, and a setting that
+// is no number of milliseconds refused before the box is asked anything.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "e2e/Processes.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+TEST(BoxSettleEndToEnd, RealTimesUnlessTheBenchSetsItsOwn) {
+  const auto dir = MakeTempDir("box-settle-e2e");
+  SimProcess sim({"--pty"}, dir, "box");
+  struct Case {
+    const char* value;  // null: not set
+    int exitCode;
+    long minMs, maxMs;  // wall time of the run
+  };
+  const Case cases[] = {
+      // The one run that proves the real path: 3.5 s after the 80386EX
+      // JTAG request before the reply is read.
+      {nullptr, 0, 3500, 60000},
+      {"300", 0, 300, 3400},
+      {"abc", 2, 0, 3400},
+      {"10001", 2, 0, 3400},
+      {"-5", 2, 0, 3400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value == nullptr ? "not set" : c.value);
+    const std::vector<std::string> env = EnvironmentWith("TARNVALE_BOX_SETTLE_MS", c.value);
+    const auto began = std::chrono::steady_clock::now();
+    const RunResult r =
+        RunCommand({TARNVALE_CLI_PATH, "box", "jtag-id", "--programmer-port", sim.Port()}, dir, 60000, &env);
+    const long ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_GE(ms, c.minMs);
+    EXPECT_LE(ms, c.maxMs);
+    if (c.exitCode == 0) {
+      EXPECT_EQ(r.out, "JTAG ID = 0x28270013\n");
+    } else {
+      EXPECT_NE(r.err.find("TARNVALE_BOX_SETTLE_MS wants a number of milliseconds"), std::string::npos) << r.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test
