@@ -12,6 +12,7 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "core/flash/Workflows.h"
 #include "core/roles/PortRoles.h"
@@ -51,8 +52,14 @@ inline int ExitForResult(ResultCode code) {
     return kExitTimeout;
   }
   if (code == kStoppedByOperator) return kExitDeclined;
+  if (code == rc::kStoppedByProgram) return kExitInterrupted;
   if ((code >= 4 && code <= 12) || (code >= 20 && code <= 24)) return kExitBadFile;
   return kExitFailure;
+}
+
+// What an interrupted read-back says about its file.
+inline std::string KeptText(const std::string& path) {
+  return "what was read is kept in " + PartialDumpPath(path) + "; " + path + " is left as it was";
 }
 
 // The settings, operator, link and job runner of one command on the
@@ -63,7 +70,7 @@ class ProgrammerSession {
   explicit ProgrammerSession(const ProgrammerArgs& args) : op_(std::cout, std::cerr) {
     style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
     op_.SetJson(style_ == ProgressStyle::Json);
-    settings_.Load();
+    LoadSettings(settings_);
     if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
     if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
     settings_.SetCOMPort("");
@@ -77,12 +84,20 @@ class ProgrammerSession {
   CliOperator& Op() { return op_; }
   JobRunner& Runner() { return *runner_; }
   ProgressStyle Style() const { return style_; }
+  // What an interrupted run leaves behind, said with "Interrupted".
+  void SetStoppedText(std::string text) { stoppedWhat_ = std::move(text); }
 
   // Ends the command: a failure leaves with its exit status (the reason has
   // been shown; a bare code still gets its text).
   void Finish(ResultCode code) {
     if (code == rc::kSuccess) return;
-    if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << ResultText(code) << std::endl;
+    if (code == rc::kStoppedByProgram) {
+      // Ctrl-C: the run has stopped; a read-back keeps what it read under
+      // its partial name, never under the name asked for.
+      std::cerr << "Interrupted" << (stoppedWhat_.empty() ? "" : ": " + stoppedWhat_) << std::endl;
+      throw CLI::RuntimeError(kExitInterrupted);
+    }
+    if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << CliResultText(code) << std::endl;
     throw CLI::RuntimeError(ExitForResult(code));
   }
 
@@ -92,6 +107,7 @@ class ProgrammerSession {
   ProgressStyle style_ = ProgressStyle::Plain;
   std::unique_ptr<LinkState> link_;
   std::unique_ptr<CliJobRunner> runner_;
+  std::string stoppedWhat_;
 };
 
 }  // namespace tarnvale::cli

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/flash/MemoryDump.h"
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/link/CommPort.h"
 #include "core/operator/ShowResult.h"
@@ -37,21 +38,57 @@ std::uint32_t ReadBackStep(std::uint32_t length) {
   return std::max<std::uint32_t>(step, 1);
 }
 
+namespace {
+
+// The text of a read-back is written under the partial name beside the
+// chosen file and renamed over it only when the read is complete, so a
+// failed or stopped read (Ctrl-C) never leaves a torn file under the real
+// name; what it read stays under the partial name. A read into memory only
+// (verify) opens no file at all.
+class ReadBackFile {
+ public:
+  ReadBackFile(const std::string& path, bool keep)
+      : path_(path), partial_(PartialDumpPath(path)), keep_(keep),
+        file_(keep ? std::fopen(partial_.c_str(), "wb") : nullptr) {}
+  ~ReadBackFile() { Finish(false); }
+  ReadBackFile(const ReadBackFile&) = delete;
+  ReadBackFile& operator=(const ReadBackFile&) = delete;
+  std::FILE* get() const { return file_; }
+  explicit operator bool() const { return file_ != nullptr; }
+  // Closes the file; a complete read goes under the real name. False when
+  // the close or the rename failed.
+  bool Finish(bool complete) {
+    if (file_ == nullptr) return !complete;
+    bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (ok && complete) ok = std::rename(partial_.c_str(), path_.c_str()) == 0;
+    return ok;
+  }
+
+ private:
+  std::string path_;
+  std::string partial_;
+  bool keep_;
+  std::FILE* file_;
+};
+
+}  // namespace
+
 ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, const std::atomic<bool>& stop,
                          std::vector<std::uint8_t>* buffer, const Clock& clock) {
   CommPort& port = *p.port;
   const std::uint64_t end = std::uint64_t{p.start} + p.length;
   std::uint64_t next = p.start;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(p.path.c_str(), "wb"), &std::fclose);
+  ReadBackFile file(p.path, p.toFile);
   auto done = [&](ResultCode code) {
-    if (file && std::fclose(file.release()) != 0 && code == rc::kSuccess) code = rc::kCantWriteOutput;
+    if (file && !file.Finish(code == rc::kSuccess) && code == rc::kSuccess) code = rc::kCantWriteOutput;
     if (!stop.load()) {
       if (code == rc::kSuccess) events.OnProgress(100, static_cast<std::uint32_t>(next));
       events.OnDone(code, static_cast<std::uint32_t>(next));
     }
     return code;
   };
-  if (!file) return done(rc::kCantOpenOutput);
+  if (p.toFile && !file) return done(rc::kCantOpenOutput);
   const std::uint32_t step = ReadBackStep(p.length);
   if (buffer != nullptr && !p.toFile) buffer->assign(p.length, 0);
 
