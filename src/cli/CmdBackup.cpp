@@ -3,6 +3,7 @@
 // the "Data Backup" and "Serial Tester" dialogs.
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +13,7 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "core/backup/BackupDiff.h"
 #include "core/backup/BackupLink.h"
 #include "core/backup/BackupTransfer.h"
@@ -67,7 +69,7 @@ std::unique_ptr<CommPort> OpenBackupPort(const std::string& requested, std::uint
   std::string name = requested;
   if (name.empty()) {
     ConfigData settings;
-    settings.Load();
+    LoadSettings(settings);
     name = settings.PrimaryPortParams().name;
   }
   auto port = std::make_unique<CommPort>();
@@ -115,7 +117,19 @@ BackupProgress ProgressPrinter(const std::string& style) {
   };
 }
 
-void Conclude(const RunSummary& summary, const std::string& style) {
+void Conclude(const RunSummary& summary, const std::string& style, bool interrupted = false) {
+  if (interrupted) {
+    // Ctrl-C: say what was moved before the stop; a saved file holds exactly
+    // that (it is written whole after each section, never in part).
+    if (style == "json") {
+      std::cout << nlohmann::json{{"event", "result"}, {"success", false}, {"interrupted", true},
+                                  {"text", summary.Text()}}
+                       .dump()
+                << std::endl;
+    }
+    std::cerr << "Interrupted\n" << summary.Text() << std::endl;
+    throw CLI::RuntimeError(kExitInterrupted);
+  }
   if (style == "json") {
     std::cout << nlohmann::json{{"event", "result"}, {"success", summary.Success()}, {"text", summary.Text()}}.dump()
               << std::endl;
@@ -134,7 +148,13 @@ void RunSaveCommand(const BackupArgs& a) {
   CliOperator op(std::cout, std::cerr);
   auto port = OpenBackupPort(a.port, a.baud);
   Connect(*port, op);
-  Conclude(RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress)), a.progress);
+  const InterruptGuard interrupts;
+  std::atomic<bool> stop{false};
+  RunSummary summary;
+  const bool interrupted = RunUntilInterrupted(
+      [&] { summary = RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), &stop); },
+      [&] { stop.store(true); });
+  Conclude(summary, a.progress, interrupted);
 }
 
 void RunLoadCommand(const BackupArgs& a) {
@@ -159,7 +179,13 @@ void RunLoadCommand(const BackupArgs& a) {
       !op.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion), {})) {
     Fail("Load declined: the protocol versions differ (use --yes-version-differs to go ahead).", kExitDeclined);
   }
-  Conclude(RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress)), a.progress);
+  const InterruptGuard interrupts;
+  std::atomic<bool> stop{false};
+  RunSummary summary;
+  const bool interrupted = RunUntilInterrupted(
+      [&] { summary = RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), &stop); },
+      [&] { stop.store(true); });
+  Conclude(summary, a.progress, interrupted);
 }
 
 void LoadForDiff(const std::string& path, tinyxml2::XMLDocument& doc) {
@@ -204,7 +230,7 @@ void RunSerialTest(const SerialArgs& a) {
   std::uint32_t baud = a.baud;
   if (name.empty() || baud == 0) {
     ConfigData settings;
-    settings.Load();
+    LoadSettings(settings);
     if (name.empty()) name = settings.PrimaryPortParams().name;
     if (baud == 0) baud = settings.PrimaryPortParams().baudRate;
   }

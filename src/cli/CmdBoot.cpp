@@ -155,6 +155,8 @@ void RegisterBootCommands(CLI::App& app) {
       if (port == nullptr) s.Finish(code);
       cpu = record.CpuRevision();
     }
+    s.SetStoppedText(KeptText(o.outputPath));
+    const InterruptGuard interrupts;
     const ResultCode code = ReadBootFlash(s.Link(), s.Op(), s.Runner(), cpu, nullptr, o);
     if (code == rc::kSuccess && s.Style() != ProgressStyle::Json) std::cout << "File saved to " << o.outputPath << std::endl;
     s.Finish(code);
@@ -182,7 +184,14 @@ void RegisterBootCommands(CLI::App& app) {
     std::vector<std::uint8_t> readBack;
     VerifyPrinter printer(s.Style());
     std::atomic<bool> stop{false};
-    const ResultCode readCode = ReadBootImage(p, printer, stop, &readBack);
+    const InterruptGuard interrupts;
+    ResultCode readCode = rc::kTimeout;
+    if (RunUntilInterrupted([&] { readCode = ReadBootImage(p, printer, stop, &readBack); },
+                            [&] { stop.store(true); })) {
+      if (s.Style() == ProgressStyle::Bar) std::cerr << std::endl;
+      s.SetStoppedText("the boot flash read was stopped; nothing was compared");
+      s.Finish(rc::kStoppedByProgram);
+    }
     s.Finish(FinishBootVerify(readCode, readBack, record, s.Op()));
   });
 

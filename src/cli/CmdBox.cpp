@@ -11,6 +11,7 @@
 #include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxCommands.h"
@@ -39,7 +40,7 @@ int ExitFor(ResultCode code) {
 class BoxSession {
  public:
   BoxSession(const BoxArgs& args, Target targetNumber) : op_(std::cout, std::cerr) {
-    settings_.Load();
+    LoadSettings(settings_);
     link_ = std::make_unique<LinkState>(settings_, &op_);
     link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
     link_->BeginCommand();
@@ -184,11 +185,27 @@ class PinPrinter : public CpuPinTestEvents {
   std::vector<std::pair<int, std::pair<int, int>>> order_;
 };
 
+// Ctrl-C or SIGTERM during a box run: the worker has stopped and the port
+// is released by the session as the command unwinds.
+[[noreturn]] void StopInterrupted(const std::string& what, bool json) {
+  if (json) {
+    std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(rc::kStoppedByProgram)
+              << ",\"text\":" << JsonString("Interrupted: " + what) << "}" << std::endl;
+  }
+  std::cerr << "Interrupted: " << what << std::endl;
+  throw CLI::RuntimeError(kExitInterrupted);
+}
+
 void RunPins(const BoxArgs& args) {
   BoxSession s(args, target::kCpuBoard386);
   PinPrinter printer(args.json);
   CpuPinTest test(s.Box(), printer);
-  const CpuPinTestOutcome outcome = test.Run();
+  const InterruptGuard interrupts;
+  CpuPinTestOutcome outcome;
+  if (RunUntilInterrupted([&] { outcome = test.Run(); }, [&] { test.RequestStop(); })) {
+    StopInterrupted("the pin test was stopped before its last stage; the stages shown above are all that ran",
+                    args.json);
+  }
   const ResultCode code = outcome.Code();
   if (args.json) {
     std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
@@ -241,8 +258,16 @@ void RunRam(const BoxArgs& args, int bank, bool load) {
   RamPrinter printer(style);
   ProgressWatcher watcher(s.Box(), printer);
   if (style != ProgressStyle::Json) std::cout << RamBankLine(!load, bank) << std::endl;
+  const InterruptGuard interrupts;
   watcher.Start(!load, bank);
-  watcher.Join();
+  // On a stop the watcher drains the box's stream for a moment, so the box
+  // is idle again when the port is released.
+  if (RunUntilInterrupted([&] { watcher.Join(); }, [&] { watcher.RequestStop(500); })) {
+    if (style == ProgressStyle::Bar) std::cerr << std::endl;
+    StopInterrupted(std::string(load ? "loading" : "testing") + " RAM bank " + std::to_string(bank) +
+                        " was stopped before it finished",
+                    style == ProgressStyle::Json);
+  }
   const ResultCode code = printer.code_;
   const std::string text =
       code == rc::kDataMismatch ? RamFailureText(printer.last_) : ResultText(code);

@@ -40,7 +40,7 @@ struct Session {
   std::unique_ptr<LinkState> link;
 
   Session(const LinkArgs& args, Operator& op) {
-    settings.Load();
+    LoadSettings(settings);
     op.SetErrorLogFolder(settings.GetUserTempPath());
     link = std::make_unique<LinkState>(settings, &op);
     // The port and rate given on the command line are used for this run
@@ -76,8 +76,11 @@ void Finish(ResultCode code, CliOperator& op) {
     std::cerr << "Interrupted" << std::endl;
     throw CLI::RuntimeError(kExitInterrupted);
   }
+  // A question answered no (or a choice not made) is the person's own stop:
+  // nothing went wrong, so nothing more is said.
+  if (code == rc::kStoppedByOperator) throw CLI::RuntimeError(kExitDeclined);
   // The workflow has already said why; a bare code still gets its text.
-  if (op.LastProblem().empty()) std::cerr << ResultText(code) << std::endl;
+  if (op.LastProblem().empty()) std::cerr << CliResultText(code) << std::endl;
   throw CLI::RuntimeError(ExitCodeFor(code));
 }
 

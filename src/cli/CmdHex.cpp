@@ -19,6 +19,7 @@
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/formats/TokenReader.h"
+#include "core/platform/HexDigits.h"
 #include "core/formats/BoardInfoRecord.h"
 #include "core/result/ResultCode.h"
 
@@ -30,12 +31,20 @@ namespace {
   Fail(FileErrorText(path, code, failure), ExitCodeFor(code));
 }
 
-// "box, rq700, pic18, ..." for help and usage texts.
-std::string TargetNames() {
+// Data the reader left out: the stream goes on without it, but say so.
+void WarnDropped(const std::string& path, const std::string& dropped) {
+  if (!dropped.empty()) std::cerr << "warning: " << path << ": " << dropped << std::endl;
+}
+
+// "1 (rq700), 2 (pic18), ..." for help and usage texts: the targets that have
+// an image to stream, straight from the device table, so that the help and
+// the check never disagree.
+std::string StreamTargetNames() {
   std::string names;
   for (const TargetInfo& row : AllTargets()) {
+    if (row.reader == nullptr) continue;
     if (!names.empty()) names += ", ";
-    names += row.cliName;
+    names += std::to_string(row.number) + " (" + std::string(row.cliName) + ")";
   }
   return names;
 }
@@ -166,14 +175,27 @@ void RunScan(const std::string& path, bool json) {
   if (result != rc::kFileOk) Fail(failure + " " + FileErrorText(path, result, landmarkFailure), ExitCodeFor(result));
 }
 
-std::uint32_t ParseNumber(const std::string& text, const char* what) {
-  try {
-    std::size_t used = 0;
-    const unsigned long long v = std::stoull(text, &used, 0);
-    if (used == text.size() && v <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(v);
-  } catch (const std::exception&) {
+std::optional<std::uint32_t> ParseAddress(const std::string& text) {
+  // Addresses are hexadecimal everywhere in this tool (hex scan prints them
+  // so); the 0x is optional. Up to eight digits: the whole 32-bit range.
+  std::string_view digits = text;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits.remove_prefix(2);
   }
-  std::cerr << "invalid " << what << ": " << text << "\n";
+  if (digits.empty() || digits.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : digits) {
+    const int v = kHexValue[static_cast<unsigned char>(c)];
+    if (v < 0) return std::nullopt;
+    value = value << 4 | static_cast<std::uint32_t>(v);
+  }
+  return value;
+}
+
+std::uint32_t ParseNumber(const std::string& text, const char* what) {
+  if (const auto v = ParseAddress(text)) return *v;
+  std::cerr << "invalid " << what << ": " << text
+            << " (a hexadecimal address 0 to FFFFFFFF, 0x optional)\n";
   throw CLI::RuntimeError(kExitUsage);
 }
 
@@ -192,15 +214,26 @@ void RunStream(const StreamOptions& o) {
   if (!o.end.empty()) end = ParseNumber(o.end, "--end");
   const std::optional<Target> target = ParseTarget(o.target);
   if (!target) {
-    std::cerr << "--target must be a number 0 to " << AllTargets().size() - 1 << " or one of "
-              << TargetNames() << "\n";
+    std::cerr << "--target must be one of " << StreamTargetNames() << ", by number or name\n";
     throw CLI::RuntimeError(kExitUsage);
   }
   const TargetInfo& row = Info(*target);
   if (row.reader == nullptr) {
-    std::cerr << "target " << int{row.number} << " has no image to stream\n";
+    std::cerr << "target " << int{row.number} << " (" << row.cliName
+              << ") has no image to stream; --target must be one of " << StreamTargetNames() << "\n";
     throw CLI::RuntimeError(kExitUsage);
   }
+  if (*target == Target::CpuBoard386 && o.boardInfo.empty()) {
+    // The boot image carries the board's serial numbers and revisions: there
+    // is no image to show without them.
+    Fail("--target " + std::to_string(row.number) + " (" + std::string(row.cliName) +
+             ") needs --board-info: the boot image is stamped with the board's record",
+         kExitUsage);
+  }
+  // An empty file, or one with only an end record, has nothing to program:
+  // refuse it as hex scan does rather than print a stream of no data.
+  HexScan scan;
+  if (const ResultCode r = ScanHexFile(o.path, scan); r != rc::kFileOk) FailFile(o.path, r, scan.failure);
   ImageRequest what;
   what.path = o.path;
   what.programFlash = !o.load;
@@ -211,12 +244,10 @@ void RunStream(const StreamOptions& o) {
     // A controller image is placed from its own lowest address (and, for a
     // memory load, up to its highest) unless the range is given.
     what.range.end = fmf::kTopAddress;
-    if (!base || (o.load && !end)) {
-      HexScan scan;
-      if (const ResultCode r = ScanHexFile(o.path, scan); r != rc::kFileOk) FailFile(o.path, r, scan.failure);
-      if (!base) base = scan.lowest;
-      if (!end && o.load) end = scan.highest;
-    }
+    // A file without extended address records has no lowest base: it
+    // starts at 0.
+    if (!base) base = scan.lowest == 0xFFFFFFFF ? 0 : scan.lowest;
+    if (!end && o.load) end = scan.highest;
   }
   if (base) what.range.base = *base;
   if (end) what.range.end = *end;
@@ -230,11 +261,20 @@ void RunStream(const StreamOptions& o) {
       }
     }
   }
+  if (what.range.end < what.range.base ||
+      std::uint64_t{what.range.end} - what.range.base + 1 > IntelHexFile::kMaxImageSize) {
+    Fail(o.path + ": the image range " + HexNumber(what.range.base) + "-" + HexNumber(what.range.end) +
+             (what.range.end < what.range.base ? " ends below its start"
+                                               : " is larger than the 8 MB an image can hold") +
+             " (set it with --base and --end)",
+         ExitCodeFor(rc::kImageTooLarge));
+  }
   std::unique_ptr<IntelHexFile> file = MakeImageReader(*target, what);
   ResultCode r = file->OpenFile();
   if (r == rc::kFileOk) r = file->AllocateImage();
   if (r == rc::kFileOk) r = file->LoadFile();
   if (r != rc::kFileOk) FailFile(o.path, r, file->Failure());
+  WarnDropped(o.path, file->DroppedText());
 
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -284,13 +324,16 @@ void RunConvert(const ConvertOptions& o) {
   std::string version;
   FileFailure failure;
   std::filesystem::path written;
-  const ResultCode r = ConvertProductionImage(o.input, o.output, options, version, &written, &failure);
+  ProductionImageFacts facts;
+  const ResultCode r =
+      ConvertProductionImage(o.input, o.output, options, version, &written, &failure, &facts);
   if (r == rc::kOutputIsInput) {
     Fail(o.input + ": " + ResultText(r) + " (the output would be written as " +
              MotorolaSRecFile::FlashMemoryFileName(o.output).string() + ")",
          ExitCodeFor(r));
   }
   if (r != rc::kFileOk) Fail(FileErrorText(o.input, r, failure), ExitCodeFor(r));
+  WarnDropped(o.input, facts.droppedText);
   std::cout << EscapeText(version, false) << "\n";
   // The first-dot rule may change the name given; say which file it is.
   std::cerr << "Written to " << written.string() << "\n";
@@ -314,13 +357,12 @@ void RegisterHexCommands(CLI::App& app) {
   CLI::App* stream = hex->add_subcommand("stream", "The programming packets a run would send");
   stream->add_option("FILE", so->path, "image file")->required();
   stream->add_option("--target", so->target,
-                     "target of the programming run: its number or its name (" +
-                         TargetNames() + ")")
+                     "target of the programming run, by number or name: " + StreamTargetNames())
       ->required();
   stream->add_flag("--load", so->load, "memory load instead of flash programming");
-  stream->add_option("--base", so->base, "first address of the image range");
-  stream->add_option("--end", so->end, "last address of the image range");
-  stream->add_option("--lanes", so->lanes, "byte lanes: 1, 2 or 4");
+  stream->add_option("--base", so->base, "first address of the image range (hexadecimal, 0x optional)");
+  stream->add_option("--end", so->end, "last address of the image range (hexadecimal, 0x optional)");
+  stream->add_option("--lanes", so->lanes, "byte lanes: 1, 2 or 4")->check(CLI::IsMember({1, 2, 4}));
   stream->add_option("--board-info", so->boardInfo, "62-byte board record as hex (target 4)");
   stream->add_option("--layout", so->layout, "layout mode of targets 5 and 6");
   stream->callback([so] { RunStream(*so); });

@@ -50,6 +50,8 @@ void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target ta
     ProgrammerSession s(a->link);
     PicOptions o = s.Pic();
     o.outputPath = out;
+    s.SetStoppedText(KeptText(o.outputPath));
+    const InterruptGuard interrupts;
     const ResultCode code = ReadPicEeprom(s.Link(), s.Op(), s.Runner(), targetNumber, o);
     if (code == rc::kSuccess && s.Style() != ProgressStyle::Json) std::cout << "File saved to " << o.outputPath << std::endl;
     s.Finish(code);

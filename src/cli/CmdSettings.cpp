@@ -13,7 +13,7 @@ namespace {
 // that every setting has a value to show.
 void LoadDefaults() {
   ConfigData settings;
-  settings.Load();
+  LoadSettings(settings);
 }
 
 const SettingDef& Lookup(const std::string& name) {

@@ -101,7 +101,7 @@ void Run(const Tn835Args& args, Button button) {
   // Loading the settings moves the working directory to the temp folder;
   // the paths above were made absolute first.
   ConfigData settings;
-  settings.Load();
+  LoadSettings(settings);
   if (!args.port.empty()) settings.SetCOMPort(args.port);
   if (!args.programmerPort.empty()) settings.SetAuxCOMPort(args.programmerPort);
   if (args.baud != 0) {

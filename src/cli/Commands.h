@@ -8,7 +8,15 @@
 #include "core/formats/HexRecord.h"
 #include "core/result/ResultCode.h"
 
+namespace tarnvale {
+class ConfigData;
+}
+
 namespace tarnvale::cli {
+
+// Loads the settings of a command and says on stderr, as "warning: ..."
+// lines, what had to fall back to a default.
+void LoadSettings(ConfigData& settings);
 
 // Exit codes: 0 only on success. Every command maps its outcome onto these,
 // so a script can tell a bad cable from a bad file from a refusing device.
@@ -25,6 +33,12 @@ inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT or SIGTERM
 // would not open 3; no answer in time 4; a file error 5; the operator's "no"
 // 6; a stop the program requested (Ctrl-C) 130; anything the device refused 1.
 int ExitCodeFor(ResultCode code);
+
+// The text of a result for the command line: ResultText, except that the
+// codes without a text of their own (lanes, image size, the boot image's
+// board record checks, a declined question) say what is wrong in words
+// instead of "Un-recognized return code".
+std::string CliResultText(ResultCode code);
 
 // The table of exit codes for --help and the README.
 std::string ExitCodeHelp();

@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "core/settings/ConfigData.h"
 
 namespace tarnvale::cli {
 
@@ -41,6 +42,33 @@ int ExitCodeFor(ResultCode code) {
   }
 }
 
+std::string CliResultText(ResultCode code) {
+  switch (code) {
+    case rc::kLanesInvalid:
+      return "The image's byte lanes must be 1, 2 or 4";
+    case rc::kImageTooLarge:
+      return "The image range is empty, ends below its start or is larger than 8 MB";
+    case rc::kFileNotOpen:
+      return "The image file was not open";
+    case rc::kCloseFailed:
+      return "The image file could not be closed";
+    case rc::kBootIoSerialInvalid:
+      return "The board record's I/O board serial number is empty or longer than 15 characters";
+    case rc::kBootCpuSerialInvalid:
+      return "The board record's CPU board serial number is empty or longer than 15 characters";
+    case rc::kBootControllerSerialInvalid:
+      return "The board record's controller serial number is empty or longer than 15 characters";
+    case rc::kBootIoRevisionInvalid:
+      return "The board record's I/O board revision is not a letter A to Z";
+    case rc::kBootCpuRevisionInvalid:
+      return "The board record's CPU board revision is not a letter A to Z";
+    case rc::kStoppedByOperator:
+      return "Declined";
+    default:
+      return ResultText(code);
+  }
+}
+
 std::string ExitCodeHelp() {
   return "Exit codes:\n"
          "  0    success\n"
@@ -56,9 +84,14 @@ std::string ExitCodeHelp() {
 std::string FileErrorText(const std::string& path, ResultCode code, const FileFailure& failure) {
   std::string text = path + ":";
   if (failure.line != 0) text += std::to_string(failure.line) + ":";
-  text += " " + ResultText(code);
+  text += " " + CliResultText(code);
   if (!failure.reason.empty()) text += " (" + failure.reason + ")";
   return text;
+}
+
+void LoadSettings(ConfigData& settings) {
+  settings.Load();
+  for (const std::string& note : settings.LoadNotes()) std::cerr << "warning: settings: " << note << std::endl;
 }
 
 void Fail(const std::string& text, int exitCode) {

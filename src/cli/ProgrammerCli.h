@@ -13,6 +13,7 @@
 #include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "core/flash/Workflows.h"
 #include "core/programmer/BootFlash.h"
@@ -54,8 +55,14 @@ inline int ExitForResult(ResultCode code) {
     return kExitTimeout;
   }
   if (code == kStoppedByOperator) return kExitDeclined;
+  if (code == rc::kStoppedByProgram) return kExitInterrupted;
   if ((code >= 4 && code <= 12) || (code >= 20 && code <= 24)) return kExitBadFile;
   return kExitFailure;
+}
+
+// What an interrupted read-back says about its file.
+inline std::string KeptText(const std::string& path) {
+  return "what was read is kept in " + PartialDumpPath(path) + "; " + path + " is left as it was";
 }
 
 // The settings, operator, link and job runner of one command on the
@@ -67,7 +74,7 @@ class ProgrammerSession {
       : op_(std::cout, std::cerr), settleMs_(BoxSettleFromEnvironment()) {
     style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
     op_.SetJson(style_ == ProgressStyle::Json);
-    settings_.Load();
+    LoadSettings(settings_);
     if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
     if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
     settings_.SetCOMPort("");
@@ -95,12 +102,20 @@ class ProgrammerSession {
     if (settleMs_) o.readSettleMs = *settleMs_;
     return o;
   }
+  // What an interrupted run leaves behind, said with "Interrupted".
+  void SetStoppedText(std::string text) { stoppedWhat_ = std::move(text); }
 
   // Ends the command: a failure leaves with its exit status (the reason has
   // been shown; a bare code still gets its text).
   void Finish(ResultCode code) {
     if (code == rc::kSuccess) return;
-    if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << ResultText(code) << std::endl;
+    if (code == rc::kStoppedByProgram) {
+      // Ctrl-C: the run has stopped; a read-back keeps what it read under
+      // its partial name, never under the name asked for.
+      std::cerr << "Interrupted" << (stoppedWhat_.empty() ? "" : ": " + stoppedWhat_) << std::endl;
+      throw CLI::RuntimeError(kExitInterrupted);
+    }
+    if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << CliResultText(code) << std::endl;
     throw CLI::RuntimeError(ExitForResult(code));
   }
 
@@ -111,6 +126,7 @@ class ProgrammerSession {
   ProgressStyle style_ = ProgressStyle::Plain;
   std::unique_ptr<LinkState> link_;
   std::unique_ptr<CliJobRunner> runner_;
+  std::string stoppedWhat_;
 };
 
 }  // namespace tarnvale::cli

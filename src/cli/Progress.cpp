@@ -60,6 +60,12 @@ class Meter {
       out_ << text << std::endl;
     }
   }
+  // Always one line on stderr, below a drawn bar.
+  void Warn(const std::string& text) {
+    if (barOpen_) err_ << std::endl;
+    barOpen_ = false;
+    err_ << text << std::endl;
+  }
 
  private:
   ProgressStyle style_;
@@ -131,6 +137,7 @@ class CliLoadView : public LoadMemoryView {
   // Set by the sink around the engine's total and progress events.
   void SetCountEvent(bool on) { countEvent_ = on; }
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
+  void Warn(const std::string& text) { meter_.Warn(text); }
   void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
     // The byte table goes with the stream it was counted from; a run whose
     // count differs shows records only.
@@ -194,6 +201,12 @@ class ProgrammingSink : public ProgrammingEvents {
   void OnNotice(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
+  }
+  // Left out of the image: one line on stderr whatever the style, so that
+  // a script reading stdout as JSON sees it there too.
+  void OnWarning(const std::string& text) override {
+    if (json_) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(text) << "}" << std::endl;
+    view_.Warn("warning: " + text);
   }
   void OnResult(ResultCode code) override {
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
@@ -399,8 +412,15 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   // The units of a read are bytes: the data rate says it all.
   Meter meter(style_, out_, err_, "");
   CliReadView view(meter);
-  MemoryReadModel model(request, view, op_);
+  // The warning goes to stderr below, not into the list as well.
+  MemoryReadRequest quiet = request;
+  quiet.warning.clear();
+  MemoryReadModel model(quiet, view, op_);
   ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);
+  if (!request.warning.empty()) {
+    if (style_ == ProgressStyle::Json) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(request.warning) << "}" << std::endl;
+    meter.Warn("warning: " + request.warning);
+  }
   model.Open();
   model.Tick(&sink);
   WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });

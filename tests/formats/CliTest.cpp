@@ -1,6 +1,7 @@
 // tarnvale-cli hex scan, hex stream and srec convert: the output scripts parse.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "FormatsTestUtil.h"
@@ -177,7 +178,7 @@ TEST_F(Cli, FailuresExitNonZeroWithTheResultTextOnStderr) {
       {"hex scan --json {none.hex}", "{\"result\": 4}\n", "Can't Open Input File"},
       // A flash file without its start address landmark: no landmarks printed.
       {"hex scan --json {nostart.FMF}", "{\"result\": 10, \"lowest\": 62914560", "Unable to Find Application Starting Address."},
-      {"hex stream {boot.hex} --target 4", "", "Un-recognized return code - 18"},  // no board record
+      {"hex stream {boot.hex} --target 4", "", "--target 4 (386) needs --board-info"},  // no board record
       {"hex stream {bad.hex} --target 1 --base 0 --end 0xFF", "", "Error in Hex File"},
       {"srec convert {app.S} {b.FMF} --image boot --hw-rev C", "", "You must enter a valid serial number"},
       {"srec convert {app.S} {b.FMF} --image boot --serial 123", "", "You must enter a Hardware Revision"},
@@ -214,9 +215,10 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
       {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File\n"},
       {"srec convert {sum.S} {out.FMF} --image test", 5,
        (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
-      {"hex stream {ok.hex} --target 0", 2, "target 0 has no image to stream"},
-      {"hex stream {ok.hex} --target box", 2, "target 0 has no image to stream"},
-      {"hex stream {ok.hex} --target 7", 2, "--target must be a number 0 to 6 or one of box, rq700, pic18, pic30, 386, tn835, tn835-jtag"},
+      {"hex stream {ok.hex} --target 0", 2, "target 0 (box) has no image to stream; --target must be one of 1 (rq700)"},
+      {"hex stream {ok.hex} --target box", 2, "target 0 (box) has no image to stream"},
+      {"hex stream {ok.hex} --target 7", 2,
+       "--target must be one of 1 (rq700), 2 (pic18), 3 (pic30), 4 (386), 5 (tn835), 6 (tn835-jtag), by number or name"},
       {"hex stream {ok.hex} --target pic", 2, "--target must be"},
       {"hex scan", 2, "~is required"},
       {"hex frobnicate", 2, ""},
@@ -265,6 +267,142 @@ TEST_F(Cli, TargetNamesStreamWhatTheirNumbersStream) {
     ASSERT_EQ(a.status, 0) << byName << ": " << a.err;
     EXPECT_FALSE(a.lines.empty());
     EXPECT_EQ(a.out, b.out) << byName;
+  }
+}
+
+// What hex stream refuses, and what it takes that it used to refuse: an
+// empty image is an error for every target (as in hex scan), the option
+// checks agree with the help, addresses take the whole 32-bit range, and a
+// failure never shows a bare "Un-recognized return code".
+TEST_F(Cli, StreamRefusesWhatHasNothingToProgramAndTakesTheFullAddressRange) {
+  test::WriteFileBytes(dir_ / "empty.hex", "");
+  test::WriteFileBytes(dir_ / "eof.hex", ":00000001FF\n");
+  test::WriteFileBytes(dir_ / "blank.hex", "\n\n  \n");
+  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
+  HexText().ExtendedLinear(0xFFFF).Data(0xFFF0, std::vector<std::uint8_t>(16, 0xA5)).EndOfFile().WriteTo(dir_ / "top.hex");
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;    // a part of stderr ("" : stderr empty)
+    std::size_t lines;  // packets printed on success
+  } cases[] = {
+      {"hex stream {empty.hex} --target 5", 5, "Data not found in Hex File (no data records)", 0},
+      {"hex stream {eof.hex} --target 2", 5, "Data not found in Hex File", 0},
+      {"hex stream {blank.hex} --target rq700 --load", 5, "Data not found in Hex File", 0},
+      {"hex stream {eof.hex} --target 1 --base 0 --end 0xFF", 5, "Data not found in Hex File", 0},
+      {"hex stream {ok.hex} --target 1 --lanes 3", 2, "--lanes", 0},
+      {"hex stream {ok.hex} --target 1 --base 0x100 --end 0xFF", 5, "the image range 0x00000100-0x000000FF ends below its start", 0},
+      {"hex stream {ok.hex} --target 1 --base 0 --end 0x00800000", 5, "is larger than the 8 MB an image can hold", 0},
+      {"hex stream {ok.hex} --target 1", 5, "the image range 0x00000000-0x03FFFFFF is larger than the 8 MB", 0},
+      {"hex stream {ok.hex} --target 1 --base 0x1G", 2, "invalid --base: 0x1G (a hexadecimal address 0 to FFFFFFFF", 0},
+      {"hex stream {ok.hex} --target 1 --end 100000000", 2, "invalid --end", 0},
+      // The top of the address space: no wrap to address 0 on the way.
+      {"hex stream {top.hex} --target 1 --base FFFFFFF0 --end FFFFFFFF --lanes 1", 0, "", 2},
+      {"hex stream {top.hex} --target 1 --base 0xfffffff0 --end 0xFFFFFFFF --load --lanes 2", 0, "", 3},
+      {"hex stream {top.hex} --target 1 --load", 0, "", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(r.err.find("Un-recognized"), std::string::npos) << r.err;
+    EXPECT_EQ(r.lines.size(), c.lines) << r.out;
+  }
+  // The file's own range, lowest to highest: the top segment, its last 16
+  // bytes, the start address and the end, nothing after the top.
+  const CliRun top = Run("hex stream {top.hex} --target 1 --load");
+  ASSERT_EQ(top.lines.size(), 4u);
+  EXPECT_EQ(top.lines[0], "3A02000004FFFFFC");
+  std::string a5;
+  for (int i = 0; i < 16; ++i) a5 += "A5";
+  EXPECT_EQ(top.lines[1].substr(0, 10 + 64), "3A20FFE000" + std::string(32, 'F') + a5)
+      << "the last packet of the space: FFE0 to FFFF";
+  EXPECT_EQ(top.lines[2], "3A040000050000FFFFF9") << "start = the image base";
+  EXPECT_EQ(top.lines[3], "3A00000001FF");
+}
+
+// The help of --target lists exactly the targets the check lets through.
+TEST_F(Cli, StreamTargetHelpAndCheckAgree) {
+  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
+  const CliRun help = Run("hex stream --help");
+  ASSERT_EQ(help.status, 0);
+  const std::string board(124, '0');
+  for (int n = 0; n <= 7; ++n) {
+    SCOPED_TRACE(n);
+    const bool listed = help.out.find(std::to_string(n) + " (") != std::string::npos;
+    const CliRun r = Run("hex stream {ok.hex} --lanes 1 --base 0 --end 0xFF --board-info " + board +
+                         " --target " + std::to_string(n));
+    const bool refusedTarget = r.status == 2 && r.err.find("--target must be one of") != std::string::npos;
+    EXPECT_EQ(listed, !refusedTarget) << help.out << r.err;
+  }
+}
+
+// Data outside the image is left out of the stream and of the flash memory
+// file, and said once on stderr; the run still succeeds.
+TEST_F(Cli, DataOutsideTheImageIsNamedOnStderr) {
+  HexText().Data(0x0000, {1}).Data(0x9000, {2, 3, 4}).EndOfFile().WriteTo(dir_ / "pic.hex");
+  std::vector<std::uint8_t> one(0x400, 0x00);
+  test::SRecText t;
+  test::AppendSRecWords(t, 0, one);
+  t.Record(3, 0x11000, std::vector<std::uint8_t>(4, 0xEE)).Record(7, 0).WriteTo(dir_ / "app.S");
+  struct Case {
+    std::string args, warning;
+  } cases[] = {
+      {"hex stream {pic.hex} --target pic18",
+       "warning: " + (dir_ / "pic.hex").string() +
+           ": ignored 3 bytes in 1 record at 0x00009000-0x00009002 (outside the image 0x00000000-0x00007FFF)\n"},
+      {"hex stream {pic.hex} --target pic18 --end 0xFFFF", ""},
+      {"srec convert {app.S} {out.FMF} --image test",
+       "warning: " + (dir_ / "app.S").string() +
+           ": ignored 4 bytes in 1 record at 0x00022000-0x00022003 (outside the image 0x00000000-0x00021FFF)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(r.out.empty());
+    const std::size_t at = r.err.find("warning:");
+    EXPECT_EQ(at == std::string::npos ? std::string() : r.err.substr(at, r.err.find('\n', at) + 1 - at), c.warning)
+        << r.err;
+  }
+}
+
+// A stored port name that cannot be used falls back to the default with one
+// warning, said by every command that loads the settings.
+TEST_F(Cli, AnUnusablePortSettingIsSaidOnce) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;  // the settings folder
+    std::string warning;
+  } cases[] = {
+      {"number",
+       [](const std::filesystem::path& d) {
+         test::WriteFileBytes(d / "settings.ini",
+                              "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\nCOMPort = dword:5\n");
+       },
+       "warning: settings: COMPort holds the number 5, not a port name: using COM1\n"},
+      {"folder", [](const std::filesystem::path& d) { std::filesystem::create_directories(d / "settings.ini"); },
+       "warning: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto config = dir_ / c.name;
+    std::filesystem::create_directories(config);
+    c.make(config);
+    const auto errFile = dir_ / "fallback-err.txt";
+    std::string out;
+    const int status = test::RunCommand("TARNVALE_CONFIG_DIR=" + test::Quote(config) + " " +
+                                            test::Quote(TARNVALE_CLI_PATH) + " settings list 2>" + test::Quote(errFile),
+                                        &out);
+    const std::string err = test::ReadFileBytes(errFile);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find(c.warning), std::string::npos) << err;
+    EXPECT_EQ(err.find("warning:"), err.rfind("warning:")) << "one warning: " << err;
   }
 }
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "core/platform/SettingsFile.h"
 #include "core/settings/CRegistry.h"
@@ -81,7 +83,7 @@ TEST_F(SettingsTest, MissingValuesFallBackAndUseIpFlagIsNeverSaved) {
   EXPECT_TRUE(config.GetUseIPAddress());
   EXPECT_EQ(config.GetAuxByteSize(), 8) << "missing AuxByteSize falls back to 8";
   EXPECT_EQ(config.GetAuxParity(), 0);
-  EXPECT_EQ(config.GetAuxCOMPort(), "") << "a string that cannot be read stays empty";
+  EXPECT_EQ(config.GetAuxCOMPort(), "COM7") << "a port name that cannot be read takes its default";
   EXPECT_EQ(config.GetAuxBaudRate(), 921600u) << "a number keeps its first-run default";
 
   config.SetBaudRate(9600);
@@ -147,10 +149,42 @@ TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
     ConfigData config;
     config.Load();
     EXPECT_EQ(config.GetBaudRate(), 115200u);  // the default
+    EXPECT_EQ(config.GetCOMPort(), "COM1") << "never an empty port name";
+    EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
+    EXPECT_TRUE(config.LoadNotes().empty()) << "the file's own problem is the one thing to say";
     EXPECT_FALSE(file.Write("K", "N", std::uint32_t{1}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(fs::symlink_status(File()).type(), before);
     EXPECT_FALSE(fs::exists(file.BadCopyPath()));
+  }
+}
+
+// A port name that is no usable text takes the default; only a number
+// written where the name belongs is worth a note.
+TEST_F(SettingsTest, UnusablePortNamesTakeTheDefault) {
+  struct Case {
+    const char* line;
+    const char* port;
+    std::vector<std::string> notes;
+  } cases[] = {
+      {"COMPort = sz:/dev/ttyUSB0", "/dev/ttyUSB0", {}},
+      {"COMPort = dword:5", "COM1", {"COMPort holds the number 5, not a port name: using COM1"}},
+      {"COMPort = sz:", "COM1", {}},
+      {"UseIPAddress = dword:0", "COM1", {}},  // no COMPort line at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteRaw(std::string("[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n") + c.line +
+             "\nAuxCOMPort = dword:12\n");
+    ConfigData config;
+    config.Load();
+    EXPECT_EQ(config.GetCOMPort(), c.port);
+    EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
+    std::vector<std::string> notes = c.notes;
+    notes.push_back("AuxCOMPort holds the number 12, not a port name: using COM7");
+    EXPECT_EQ(config.LoadNotes(), notes);
+    config.Load();
+    EXPECT_EQ(config.LoadNotes().size(), notes.size()) << "each load says it afresh, not twice";
   }
 }
 

@@ -1,6 +1,11 @@
 #include "core/backup/BackupTransfer.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "core/link/CommPort.h"
@@ -21,11 +26,17 @@ const char* kConnectText =
 // the outcome can say where the section ended.
 class Conversation {
  public:
-  Conversation(CommPort& port, SectionOutcome& outcome, const Clock& clock)
-      : port_(port), outcome_(outcome), clock_(clock) {}
+  Conversation(CommPort& port, SectionOutcome& outcome, const Clock& clock, StopFlag stop)
+      : port_(port), outcome_(outcome), clock_(clock), stop_(stop) {}
 
   // True when a reply came; `reply` holds its payload.
   bool Send(const std::string& command, std::string& reply) {
+    if (stop_ != nullptr && stop_->load()) {
+      lastError_ = "stopped before \"" + Shorten(command) + "\" was sent";
+      stopped_ = true;
+      silent_ = false;
+      return false;
+    }
     ExchangeError why = ExchangeError::None;
     if (ExchangeBackupCommand(port_, command, reply, &why, clock_)) return true;
     lastError_ = "\"" + Shorten(command) + "\": " + ExchangeErrorText(why);
@@ -52,6 +63,7 @@ class Conversation {
   void Fail(const std::string& where) {
     outcome_.complete = false;
     outcome_.linkLost = silent_;
+    outcome_.stopped = stopped_;
     if (outcome_.failure.empty()) outcome_.failure = where + ": " + lastError_;
   }
 
@@ -61,8 +73,10 @@ class Conversation {
   CommPort& port_;
   SectionOutcome& outcome_;
   const Clock& clock_;
+  StopFlag stop_;
   std::string lastError_;
   bool silent_ = false;
+  bool stopped_ = false;
 };
 
 void Emit(const BackupProgress& p, BackupEvent::Kind kind, const SectionOutcome& o) {
@@ -246,6 +260,54 @@ SectionOutcome NotStarted(char selector) {
   return o;
 }
 
+SectionOutcome NotStartedStopped(char selector) {
+  SectionOutcome o;
+  o.section = selector;
+  o.stopped = true;
+  o.failure = "not started, the run was stopped";
+  return o;
+}
+
+bool StopSet(StopFlag stop) { return stop != nullptr && stop->load(); }
+
+// The bytes of a file, or none when there is no such file.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Puts a file back as it was: its old bytes (written beside it, then renamed
+// over it), or no file at all.
+bool PutBack(const std::string& path, const std::optional<std::string>& bytes, std::string& error) {
+  if (!bytes) {
+    if (std::remove(path.c_str()) != 0 && errno != ENOENT) {
+      error = "cannot remove " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  const std::string temp = path + ".restore";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << *bytes;
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      error = "cannot put " + path + " back as it was";
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot put " + path + " back as it was: " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
 std::string Join(const std::vector<std::string>& lines, const std::string& indent) {
   std::string s;
   for (const auto& l : lines) s += indent + l + "\n";
@@ -269,6 +331,13 @@ bool RunSummary::Success() const {
     if (!s.complete) return false;
   }
   return true;
+}
+
+bool RunSummary::Stopped() const {
+  for (const auto& s : sections) {
+    if (s.stopped) return true;
+  }
+  return false;
 }
 
 bool RunSummary::LinkLost() const {
@@ -300,7 +369,11 @@ std::string RunSummary::Text() const {
         t << " - INCOMPLETE, " << s.failure;
       }
     }
-    if (saving && fileProblem.empty() && !sections.empty()) t << "\nWhat was gathered is in " << file << ".";
+    if (!partialFile.empty()) {
+      t << "\nWhat was gathered is kept in " << partialFile << "; " << file << " is left as it was.";
+    } else if (saving && fileProblem.empty() && !sections.empty()) {
+      t << "\nWhat was gathered is in " << file << ".";
+    }
   }
   if (!skipped.empty()) t << "\n\nNot transferred:\n" << Join(skipped, "  ");
   std::string text = t.str();
@@ -347,10 +420,10 @@ bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock
 }
 
 SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, const BackupProgress& progress,
-                             const Clock& clock) {
+                             const Clock& clock, StopFlag stop) {
   SectionOutcome o;
   o.section = selector;
-  Conversation c(port, o, clock);
+  Conversation c(port, o, clock, stop);
   switch (selector) {
     case kSelectorSetup: GatherSetup(c, OpenSection(doc, kSetup), o, progress); break;
     case kSelectorMaterials: GatherMaterials(c, OpenSection(doc, kMaterialTable), o, progress); break;
@@ -362,10 +435,10 @@ SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, co
 }
 
 SectionOutcome RestoreSection(CommPort& port, char selector, const XMLDocument& doc, float protocolVersion,
-                              const BackupProgress& progress, const Clock& clock) {
+                              const BackupProgress& progress, const Clock& clock, StopFlag stop) {
   SectionOutcome o;
   o.section = selector;
-  Conversation c(port, o, clock);
+  Conversation c(port, o, clock, stop);
   switch (selector) {
     case kSelectorSetup: RestoreSetup(c, doc, o, progress); break;
     case kSelectorMaterials: RestoreMaterials(c, doc, o, progress); break;
@@ -385,7 +458,7 @@ std::vector<char> SectionChoice::Selectors() const {
 }
 
 RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice, const BackupProgress& progress,
-                   const Clock& clock) {
+                   const Clock& clock, StopFlag stop) {
   RunSummary summary;
   summary.saving = true;
   summary.file = path;
@@ -396,6 +469,10 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
                           "); it was left unchanged and nothing was saved.";
     return summary;
   }
+  // The file as it was, to put back if the run is stopped: a stop is the
+  // person's "not now", which must not leave a half-gathered file behind.
+  std::optional<std::string> before;
+  if (stop != nullptr) before = ReadWholeFile(path);
   ControllerInfo info;
   ReadControllerInfo(port, info, clock);
   WriteIdentity(doc, info);
@@ -408,18 +485,32 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
       summary.sections.push_back(NotStarted(s));
       continue;
     }
-    summary.sections.push_back(GatherSection(port, s, doc, progress, clock));
+    if (StopSet(stop)) {
+      summary.sections.push_back(NotStartedStopped(s));
+      continue;
+    }
+    summary.sections.push_back(GatherSection(port, s, doc, progress, clock, stop));
     // What was gathered is kept even when the section ended early.
     if (!SaveBackupFile(doc, path, error)) {
       summary.fileProblem = error;
       return summary;
     }
   }
+  if (summary.Stopped()) {
+    const std::string partial = path + ".partial";
+    if (!SaveBackupFile(doc, partial, error)) {
+      summary.fileProblem = error;
+    } else if (!PutBack(path, before, error)) {
+      summary.fileProblem = error;
+    } else {
+      summary.partialFile = partial;
+    }
+  }
   return summary;
 }
 
 RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice, float protocolVersion,
-                   const BackupProgress& progress, const Clock& clock) {
+                   const BackupProgress& progress, const Clock& clock, StopFlag stop) {
   RunSummary summary;
   summary.saving = false;
   summary.file = path;
@@ -434,7 +525,8 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
   }
   for (const char s : choice.Selectors()) {
     summary.sections.push_back(summary.LinkLost() ? NotStarted(s)
-                                                  : RestoreSection(port, s, doc, protocolVersion, progress, clock));
+                               : StopSet(stop)    ? NotStartedStopped(s)
+                                                  : RestoreSection(port, s, doc, protocolVersion, progress, clock, stop));
   }
   return summary;
 }

@@ -180,7 +180,19 @@ void LoadMemoryModel::OnProgress(std::uint32_t acknowledged) {
 }
 
 void LoadMemoryModel::OnBootVersion(const std::string& version) {
-  view_.SetFreeText("Boot Version = " + version);
+  bootVersionText_ = "Boot Version = " + version;
+  ShowFreeText();
+}
+
+void LoadMemoryModel::OnWarning(const std::string& text) {
+  warningText_ = "Warning: " + text;
+  ShowFreeText();
+}
+
+void LoadMemoryModel::ShowFreeText() {
+  std::string text = bootVersionText_;
+  if (!warningText_.empty()) text += (text.empty() ? "" : "\n") + warningText_;
+  view_.SetFreeText(text);
 }
 
 void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text); }

@@ -116,10 +116,12 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnProgress(std::uint32_t acknowledged) override;
   void OnBootVersion(const std::string& version) override;
   void OnNotice(const std::string& text) override;
+  void OnWarning(const std::string& text) override;
   void OnResult(ResultCode code) override;
 
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
+  void ShowFreeText();
 
   ProgrammingRequest request_;
   LoadMemoryView& view_;
@@ -133,6 +135,8 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool finished_ = false;
   bool resultReceived_ = false;
   bool stopRequested_ = false;
+  std::string bootVersionText_;  // the free text field: boot version, then
+  std::string warningText_;      // what the image reader left out
 };
 
 }  // namespace tarnvale

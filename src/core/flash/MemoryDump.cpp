@@ -305,6 +305,18 @@ void MemoryReadModel::Tick(MemoryReadEvents* sink) {
   if (running_ && !checksumShown_) view_.SetField2(FormatElapsed((clock_.TickMs() - runStart_) / 1000));
 }
 
+std::string ClipDumpRange(std::uint32_t start, std::uint32_t& end) {
+  if (end <= kControllerTopAddress) return {};
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the controller reported the range 0x%08X-0x%08X; only 0x%08X-0x%08X, within its "
+                "26-bit address space, is read",
+                static_cast<unsigned>(start), static_cast<unsigned>(end), static_cast<unsigned>(start),
+                static_cast<unsigned>(kControllerTopAddress));
+  end = kControllerTopAddress;
+  return text;
+}
+
 void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   Wait();  // a previous run's thread has sent its done message; collect it
   view_.EnableOk(false);
@@ -315,6 +327,7 @@ void MemoryReadModel::StartRun(MemoryReadEvents* sink) {
   running_ = true;
   engine_ = std::make_unique<MemoryReadEngine>(request_, sink ? *sink : *this, clock_);
   engine_->SetExitHook(exitHook_);
+  if (!request_.warning.empty()) view_.AddListText("Warning: " + request_.warning + dump_text::kLineEnd);
   if (Info(request_.target).readsByMemoryDump) {
     view_.AddListText(std::string(dump_text::kReading) + dump_text::kLineEnd);
   }

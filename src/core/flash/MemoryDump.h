@@ -106,7 +106,18 @@ struct MemoryReadRequest {
   // (programmer-box reads).
   std::function<void(const MemoryReadRequest&, MemoryReadEvents&, const std::atomic<bool>& stop)>
       reader;
+  // Said before the run starts (the list; the CLI's stderr): e.g. that the
+  // range the device reported was cut to what it can hold.
+  std::string warning;
 };
+
+// The top of an RQ700 controller's 26-bit address space: a dump never reads
+// past it, whatever range the controller reports.
+inline constexpr std::uint32_t kControllerTopAddress = 0x03FFFFFF;
+
+// The warning for a reported range cut to the address space, or empty when
+// it fits. `end` becomes kControllerTopAddress when it was above.
+std::string ClipDumpRange(std::uint32_t start, std::uint32_t& end);
 
 // Where a dump that failed or was stopped keeps what it read ("OUT.partial");
 // the file under the chosen name is left as it was.

@@ -132,6 +132,11 @@ ResultCode ProgrammingEngine::Stream() {
   if (request_.target == Target::CpuBoard386 && request_.bootVersion && !stop_.load()) {
     events_.OnBootVersion(request_.bootVersion(*file));
   }
+  std::string warning = request_.imageWarning;
+  if (file->Dropped().Any()) {
+    warning += (warning.empty() ? "" : "; ") + file->Path().string() + ": " + file->DroppedText();
+  }
+  if (!warning.empty() && !stop_.load()) events_.OnWarning(warning);
   if (!stop_.load()) events_.OnTotal(file->GetRecordCount());
   if (request_.normalizeRevision) {
     if (ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) return c;

@@ -8,6 +8,9 @@
 // until it is handled (Qt: a BlockingQueuedConnection).
 //
 //   OnBootVersion(text)   the 80386EX boot flash only, before the total
+//   OnWarning(text)       at most once, before the total: the image file held
+//                         data outside the image, which is not programmed
+//                         ("FILE: ignored N bytes in M records at A-B (...)")
 //   OnTotal(n)            once: the number of packets the stream will produce
 //   OnProgress(acked)     each time the acknowledged count reaches a multiple
 //                         of the target's progress step
@@ -63,6 +66,9 @@ struct ProgrammingRequest {
   std::function<ResultCode()> normalizeRevision;
   // The boot image's version text (target 4).
   std::function<std::string(IntelHexFile&)> bootVersion;
+  // What the step that made the image file left out (a production image's
+  // S-records outside it); sent with the reader's own as OnWarning.
+  std::string imageWarning;
 };
 
 // The range a request programs: its own or the target's defaults.
@@ -84,6 +90,7 @@ class ProgrammingEvents {
   virtual void OnTotal(std::uint32_t packets) = 0;
   virtual void OnProgress(std::uint32_t acknowledged) = 0;
   virtual void OnBootVersion(const std::string& /*version*/) {}
+  virtual void OnWarning(const std::string& /*text*/) {}
   virtual void OnNotice(const std::string& text) = 0;
   virtual void OnResult(ResultCode code) = 0;
 };

@@ -21,6 +21,15 @@ ResultCode Stop(Operator& op, const char* text, ResultCode code) {
   return code;
 }
 
+// The identity query failed: silence gets the flash program mode advice; an
+// answer of the wrong shape says the peer is no controller (its first reply
+// byte would otherwise pass for a status such as "Erase Error").
+ResultCode StopOnIdentity(Operator& op, ResultCode code) {
+  const bool silent = code == rc::kTimeout || code == rc::kLinkLost;
+  return Stop(op, silent ? flash_text::kNoCommunication : flash_text::kNotAController,
+              silent ? code : rc::kUnrecognizedResponse);
+}
+
 // A file that cannot be scanned: a missing file or a folder is named as such
 // with its path; any other fault keeps the general text with the reason.
 ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, const HexScan& scan) {
@@ -137,7 +146,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
 
   char revision = 0;
   if (const ResultCode c = ReadHardwareRevision(port, revision, clock); c != rc::kSuccess) {
-    return Stop(op, flash_text::kNoCommunication, c);
+    return StopOnIdentity(op, c);
   }
 
   const auto chosen = op.ChooseOpenFile(flash_text::kFilterFmf);
@@ -206,7 +215,7 @@ ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
   // identity query gets no image (it might acknowledge anything).
   char revision = 0;
   if (const ResultCode c = ReadHardwareRevision(link.EnsurePrimaryPort(), revision, clock); c != rc::kSuccess) {
-    return Stop(op, flash_text::kNoCommunication, c);
+    return StopOnIdentity(op, c);
   }
   const auto chosen = op.ChooseOpenFile(flash_text::kFilterDownload);
   if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
@@ -245,6 +254,12 @@ ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runne
   if (code != rc::kSuccess || !ParseRangeReply(reply.line, range)) {
     return Stop(op, dump_text::kCommError, code != rc::kSuccess ? code : rc::kDataMismatch);
   }
+  // A range past the 26-bit address space (a damaged reply, or 0:FFFFFFFF)
+  // would write gigabytes: read what the controller can hold, and say so.
+  if (range.start > kControllerTopAddress || range.end < range.start) {
+    return Stop(op, dump_text::kCommError, rc::kAddressOutOfRange);
+  }
+  std::string clipped = ClipDumpRange(range.start, range.end);
   const auto chosen = op.ChooseSaveFile(dump_text::kFilterBin);
   if (!chosen || chosen->empty()) return Stop(op, flash_text::kInvalidFile, kStoppedByOperator);
 
@@ -258,6 +273,7 @@ ResultCode DumpRQ700SeriesMemory(LinkState& link, Operator& op, JobRunner& runne
   request.path = *chosen;
   request.visible = true;
   request.timings = options.timings;
+  request.warning = std::move(clipped);
   return runner.RunMemoryRead(request);
 }
 

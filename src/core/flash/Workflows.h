@@ -34,6 +34,12 @@ inline constexpr const char* kNoCommunication =
     "mode by repeating the follwing steps until 'RQ700 Program Flash Memory' is displayed:\n\n1) "
     "Simultaniuosly Press the Ctrl and D Keys and then release.\n2) Press and release the P key "
     "and then press the Enter key.";
+// Something answered the identity query, but not with a controller's reply
+// (a web server, a terminal, a controller outside flash program mode).
+inline constexpr const char* kNotAController =
+    "The device on this port answered, but not as an RQ700 controller in flash program mode does: "
+    "its reply to the identity query is not a controller's. Check that the port leads to the "
+    "controller and that the controller is in Flash Program Mode.";
 inline constexpr const char* kFilterFmf = "Flash Memory File (*.FMF)|*.FMF|";
 inline constexpr const char* kFilterDownload = "Download File (*.HEX)|*.HEX|";
 inline constexpr const char* kInvalidFile = "Invalid File";

@@ -106,6 +106,11 @@ ResultCode IntelHexFile::RecordFailed(ResultCode code, std::string reason) {
   return code;
 }
 
+ResultCode IntelHexFile::NoDataFailure() {
+  failure_ = {0, "no data records"};
+  return rc::kDataNotFound;
+}
+
 std::string RecordTypeText(std::uint8_t type) {
   char text[32];
   std::snprintf(text, sizeof text, "record type 0x%02X", type);
@@ -141,14 +146,44 @@ void IntelHexFile::SetImageByte(std::uint64_t offset, std::uint8_t value) {
   image_[offset & (lanes_ - 1u)][offset >> laneShift_] = value;
 }
 
+void DroppedData::AddRecord(std::uint64_t first, std::uint64_t last, std::uint64_t count) {
+  if (count == 0) return;
+  lowest = bytes == 0 ? first : std::min(lowest, first);
+  highest = bytes == 0 ? last : std::max(highest, last);
+  bytes += count;
+  ++records;
+}
+
+std::string DroppedDataText(const DroppedData& dropped, std::uint32_t imageBase,
+                            std::uint32_t imageEnd) {
+  if (!dropped.Any()) return {};
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "ignored %llu byte%s in %llu record%s at 0x%08llX-0x%08llX (outside the image "
+                "0x%08X-0x%08X)",
+                static_cast<unsigned long long>(dropped.bytes), dropped.bytes == 1 ? "" : "s",
+                static_cast<unsigned long long>(dropped.records), dropped.records == 1 ? "" : "s",
+                static_cast<unsigned long long>(dropped.lowest),
+                static_cast<unsigned long long>(dropped.highest), imageBase, imageEnd);
+  return text;
+}
+
 void IntelHexFile::StoreAtAddress(std::uint64_t address, const std::uint8_t* bytes,
                                   std::size_t n) {
-  if (laneSize_ == 0 || n == 0) return;
+  if (n == 0) return;
   const std::uint64_t lo = baseAddress_;
-  const std::uint64_t hi = lo + size_;  // one past the image
+  const std::uint64_t hi = laneSize_ == 0 ? lo : lo + size_;  // one past the image
+  const std::uint64_t end = address + n;                     // one past the record
   const std::uint64_t first = std::max(address, lo);
-  const std::uint64_t last = std::min(address + n, hi);
-  if (first >= last) return;
+  const std::uint64_t last = std::min(end, hi);
+  const std::uint64_t kept = first < last ? last - first : 0;
+  if (kept < n) {
+    // The part below the image starts the record; the part above ends it.
+    const std::uint64_t low = address < lo ? address : std::max(address, hi);
+    const std::uint64_t high = end > hi ? end - 1 : std::min(end, lo) - 1;
+    dropped_.AddRecord(low, high, n - kept);
+  }
+  if (kept == 0) return;
   const std::uint8_t* src = bytes + (first - address);
   std::uint64_t off = first - lo;
   const std::uint64_t stop = last - lo;
@@ -175,9 +210,12 @@ ResultCode IntelHexFile::ReadImage() {
   if (laneSize_ == 0) {
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
+  dropped_ = {};
+  bool anyData = false;
   const ResultCode r = WalkHexRecords(
       *this, [](const HexRecord& rec) { return rec.ExtendedBase(); },
-      [this](std::uint64_t base, const HexRecord& rec) {
+      [this, &anyData](std::uint64_t base, const HexRecord& rec) {
+        anyData = anyData || rec.count > 0;
         StoreAtAddress(base + rec.address, rec.data.data(), rec.count);
         return true;
       },
@@ -195,6 +233,7 @@ ResultCode IntelHexFile::ReadImage() {
       });
   if (r != rc::kFileOk) return r;
   if (reader_.ReadFailed()) return rc::kErrorInHexFile;
+  if (!anyData) return NoDataFailure();
   return rc::kFileOk;
 }
 

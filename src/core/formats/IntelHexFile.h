@@ -30,6 +30,25 @@ namespace tarnvale {
 
 class Operator;
 
+// Data a reader left out because it lies outside the image. The load still
+// succeeds (images are often built from files that carry more than one
+// device's data), but the person must be told what was not programmed.
+struct DroppedData {
+  std::uint64_t bytes = 0;    // data bytes left out
+  std::uint64_t records = 0;  // records that lost at least one byte
+  std::uint64_t lowest = 0;   // lowest and highest address left out, as the
+  std::uint64_t highest = 0;  // reader saw it; meaningful when bytes != 0
+
+  bool Any() const { return bytes != 0; }
+  // One record's share: `count` bytes between `first` and `last` inclusive.
+  void AddRecord(std::uint64_t first, std::uint64_t last, std::uint64_t count);
+};
+
+// "ignored 512 bytes in 1 record at 0x00040000-0x000401FF (outside the image
+// 0x00000000-0x00021FFF)"; empty when nothing was dropped.
+std::string DroppedDataText(const DroppedData& dropped, std::uint32_t imageBase,
+                            std::uint32_t imageEnd);
+
 class IntelHexFile {
  public:
   // A full 8 MB flash image is held at once; larger ranges are refused.
@@ -60,7 +79,8 @@ class IntelHexFile {
   // The image is filled with 0xFF. A size that is not a multiple of the lane
   // count is rounded up to whole lane steps; the padding stays 0xFF.
   virtual ResultCode AllocateImage();
-  // Reads the whole file into the image, then counts the stream.
+  // Reads the whole file into the image, then counts the stream. 10 for a
+  // file without data records (an empty image is never programmed).
   virtual ResultCode LoadFile();
   virtual bool IsFinished() const;
   virtual std::uint32_t GetRecordCount() const { return recordCount_; }
@@ -91,6 +111,9 @@ class IntelHexFile {
   bool ReadFailed() const { return reader_.ReadFailed(); }
   // Notes the current record as the cause of `code` and returns the code.
   ResultCode RecordFailed(ResultCode code, std::string reason);
+  // A file without a single data byte has nothing to program: 10 ("Data not
+  // found in Hex File"), noted as "no data records", as the scan says it.
+  ResultCode NoDataFailure();
   // Line and reason of the record that made the last read fail (line 0 when
   // no record was at fault, e.g. the file would not open).
   const FileFailure& Failure() const { return failure_; }
@@ -108,9 +131,13 @@ class IntelHexFile {
   std::uint8_t ImageByte(std::uint64_t offset) const;
   // Stores a byte at an image offset; offsets outside the image are dropped.
   void SetImageByte(std::uint64_t offset, std::uint8_t value);
-  // Stores `n` bytes for absolute addresses from `address`; the part outside
-  // the image is dropped.
+  // Stores `n` bytes (one record's) for absolute addresses from `address`;
+  // the part outside the image is dropped and noted in Dropped().
   void StoreAtAddress(std::uint64_t address, const std::uint8_t* bytes, std::size_t n);
+  // What the last load left out; DroppedText() says it in words (empty when
+  // nothing was left out).
+  const DroppedData& Dropped() const { return dropped_; }
+  std::string DroppedText() const { return DroppedDataText(dropped_, baseAddress_, endAddress_); }
   // The whole image in address order (size bytes), for checks and tools.
   std::vector<std::uint8_t> ImageBytes() const;
 
@@ -148,6 +175,7 @@ class IntelHexFile {
   std::uint32_t endWithoutStart_;
   std::array<std::uint8_t, 3> options_;
   StreamPosition stream_;
+  DroppedData dropped_;  // reset by each load
 
  private:
   std::FILE* file_ = nullptr;

@@ -107,6 +107,7 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
   if (!Rewind()) return rc::kErrorInHexFile;
+  dropped_ = {};
   std::optional<std::uint64_t> anchor;
   std::uint64_t regionOneEnd = 0;
   bool endSeen = false;
@@ -140,10 +141,19 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
     } else {
       return rc::kErrorInHexFile;
     }
+    // Bytes outside the image are left out; a stray record that misses it
+    // must not pass unnoticed, so they are counted by their byte address.
+    std::uint64_t droppedCount = 0, droppedFirst = 0, droppedLast = 0;
     for (unsigned i = 0; i < rec.dataCount; ++i) {
       const std::int64_t o = offset + i;
-      if (o >= 0) SetImageByte(static_cast<std::uint64_t>(o), rec.data[i]);
+      if (o >= 0 && static_cast<std::uint64_t>(o) < size_) {
+        SetImageByte(static_cast<std::uint64_t>(o), rec.data[i]);
+        continue;
+      }
+      if (droppedCount++ == 0) droppedFirst = byteAddress + i;
+      droppedLast = byteAddress + i;
     }
+    dropped_.AddRecord(droppedFirst, droppedLast, droppedCount);
   }
   if (TokenReadFailed()) return rc::kErrorInHexFile;
   if (!endSeen || regionOneEnd == 0) return rc::kErrorInHexFile;

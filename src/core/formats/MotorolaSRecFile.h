@@ -58,7 +58,8 @@ class MotorolaSRecFile : public IntelHexFile {
   // Rewinds and loads every record into the image. 0; the first record
   // error; 9 for a record type outside 0-3 and 7-9, an odd data count, an
   // address outside both regions, or, after the whole file, no end record or
-  // no region-one data. Bytes falling outside the image are dropped.
+  // no region-one data. Bytes falling outside the image are dropped and noted
+  // in Dropped() by their byte address (record address x 2).
   ResultCode LoadSRecords(std::uint32_t regionOneBase, std::uint32_t regionTwoBase,
                           std::uint32_t displacement);
 

@@ -35,6 +35,10 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
     if (failure != nullptr) *failure = image.Failure();
     return loaded;
   }
+  if (facts != nullptr) {
+    facts->dropped = image.Dropped();
+    facts->droppedText = image.DroppedText();
+  }
 
   BuildStamp stamp;
   const bool stampRead = options.readStamp ? options.readStamp(srecPath, stamp)

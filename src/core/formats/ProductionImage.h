@@ -52,6 +52,10 @@ struct ProductionImageFacts {
   BuildStamp stamp;          // all zero when the file time could not be read
   bool stampRead = false;
   std::uint32_t imageSum = 0;
+  // S-record data outside the image, left out of the FMF; droppedText says
+  // it in words (empty when nothing was left out).
+  DroppedData dropped;
+  std::string droppedText;
 };
 
 // The version text of a loaded production image: length byte and

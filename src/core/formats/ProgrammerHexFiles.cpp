@@ -8,7 +8,8 @@ namespace {
 
 // The records these images accept: types 0 to 4. A callback sees each data
 // record with the absolute address of its first byte. Returns 0, the
-// reader's code, or kTypeError for a type above 4.
+// reader's code, kTypeError for a type above 4, or 10 when the file holds
+// no data record.
 constexpr ResultCode kTypeError = 0xFF;
 
 template <typename OnData, typename OnStartSegment>
@@ -17,9 +18,11 @@ ResultCode ReadRecords(IntelHexFile& file, OnData onData, OnStartSegment onStart
   if (!file.HasImage()) {
     if (const ResultCode r = file.AllocateImage(); r != rc::kFileOk) return r;
   }
-  return WalkHexRecords(
+  bool anyData = false;
+  const ResultCode r = WalkHexRecords(
       file, [](const HexRecord& rec) { return rec.ExtendedBase(); },
       [&](std::uint64_t base, const HexRecord& rec) {
+        anyData = anyData || rec.count > 0;
         onData(base + rec.address, rec);
         return true;
       },
@@ -32,6 +35,10 @@ ResultCode ReadRecords(IntelHexFile& file, OnData onData, OnStartSegment onStart
         file.RecordFailed(kTypeError, RecordTypeText(rec.type));
         return kTypeError;
       });
+  // An empty file would program a blank chip, or a boot flash with nothing
+  // but the board's record in it.
+  if (r == rc::kFileOk && !anyData) return file.NoDataFailure();
+  return r;
 }
 
 Packet ExtendedLinear(std::uint16_t value) {
@@ -55,6 +62,7 @@ Boot386IntelHexFile::Boot386IntelHexFile(std::filesystem::path path,
 
 ResultCode Boot386IntelHexFile::LoadFile() {
   recordCount_ = kImageSize / 32 + 2;
+  dropped_ = {};
   const ResultCode r = ReadRecords(
       *this,
       [this](std::uint64_t address, const HexRecord& rec) {
@@ -160,6 +168,7 @@ PicIntelHexFile::PicIntelHexFile(std::filesystem::path path, std::uint32_t baseA
 
 ResultCode PicIntelHexFile::LoadFile() {
   recordCount_ = fixedRecordCount_;
+  dropped_ = {};
   const ResultCode r = ReadRecords(
       *this, [this](std::uint64_t address, const HexRecord& rec) { Store(address, rec); },
       [this] { ++recordCount_; });
@@ -206,11 +215,21 @@ PIC18FIntelHexFile::PIC18FIntelHexFile(std::filesystem::path path, std::uint32_t
     : PicIntelHexFile(std::move(path), baseAddress, endAddress, lanes, flags, kRecordCount, 0x0030) {}
 
 void PIC18FIntelHexFile::Store(std::uint64_t address, const HexRecord& rec) {
-  StoreAtAddress(address, rec.data.data(), rec.count);
+  // Configuration bytes are not program memory but are not lost either: only
+  // what goes to neither place counts as left out.
+  std::uint64_t droppedCount = 0, droppedFirst = 0, droppedLast = 0;
   for (unsigned i = 0; i < rec.count; ++i) {
     const std::uint64_t a = address + i;
-    if (a >= kConfigAddress && a < kConfigAddress + config_.size()) config_[a % 16] = rec.data[i];
+    if (a >= kConfigAddress && a < kConfigAddress + config_.size()) {
+      config_[a % 16] = rec.data[i];
+    } else if (a >= baseAddress_ && a - baseAddress_ < size_) {
+      SetImageByte(a - baseAddress_, rec.data[i]);
+    } else {
+      if (droppedCount++ == 0) droppedFirst = a;
+      droppedLast = a;
+    }
   }
+  dropped_.AddRecord(droppedFirst, droppedLast, droppedCount);
 }
 
 Packet PIC18FIntelHexFile::NextProgramPacket(bool& last) {
@@ -233,17 +252,16 @@ PIC30FIntelHexFile::PIC30FIntelHexFile(std::filesystem::path path, std::uint32_t
     : PicIntelHexFile(std::move(path), baseAddress, endAddress, lanes, flags, kRecordCount, 0x01F0) {}
 
 void PIC30FIntelHexFile::Store(std::uint64_t address, const HexRecord& rec) {
-  for (unsigned i = 0; i < rec.count; ++i) {
-    const std::uint64_t a = address + i;
-    if (a >= kConfigAddress && a <= kConfigEnd) {
-      // A configuration word ends the record: its two bytes are taken,
-      // whatever else the record carries is not.
-      const std::size_t index = (a / 2) % 16;
-      config_[index] = rec.data[i];
-      if (i + 1 < rec.count && index + 1 < config_.size()) config_[index + 1] = rec.data[i + 1];
-      return;
-    }
-    StoreAtAddress(a, &rec.data[i], 1);
+  unsigned i = 0;
+  while (i < rec.count && !(address + i >= kConfigAddress && address + i <= kConfigEnd)) ++i;
+  // The program bytes before any configuration word, as one record.
+  StoreAtAddress(address, rec.data.data(), i);
+  if (i < rec.count) {
+    // A configuration word ends the record: its two bytes are taken,
+    // whatever else the record carries is not.
+    const std::size_t index = ((address + i) / 2) % 16;
+    config_[index] = rec.data[i];
+    if (i + 1 < rec.count && index + 1 < config_.size()) config_[index + 1] = rec.data[i + 1];
   }
 }
 

@@ -18,6 +18,8 @@ ResultCode TN820HexFile::LoadFile() {
   if (!HasImage()) {
     if (const ResultCode r = AllocateImage(); r != rc::kFileOk) return r;
   }
+  dropped_ = {};
+  bool anyData = false;
   // Bases here are image offsets: segment 0x0200 is offset 0x20000 and the
   // boot image's segment 0x0004 is offset 0.
   const ResultCode r = WalkHexRecords(
@@ -27,7 +29,8 @@ ResultCode TN820HexFile::LoadFile() {
         if (rec.type == hex_type::kExtendedSegment) return std::uint64_t{value} * 16;
         return value == 0x0200 ? 0x20000 : value == 0x0004 ? 0 : std::uint64_t{value} * 0x10000;
       },
-      [this](std::uint64_t base, const HexRecord& rec) {
+      [this, &anyData](std::uint64_t base, const HexRecord& rec) {
+        anyData = anyData || rec.count > 0;
         std::uint32_t offset16 = rec.address;
         if (layoutMode_ == 2 && base == 0x20000) offset16 = (offset16 + 0xF000) & 0xFFFF;
         StoreAtAddress(std::uint64_t{baseAddress_} + base + offset16, rec.data.data(), rec.count);
@@ -39,6 +42,7 @@ ResultCode TN820HexFile::LoadFile() {
       });
   if (r != rc::kFileOk) return r;
   if (TokenReadFailed()) return rc::kErrorInHexFile;
+  if (!anyData) return NoDataFailure();
   StreamPosition s = stream_;
   recordCount_ = 0;
   while (s.packetState != kStateFinished) {

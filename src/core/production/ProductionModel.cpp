@@ -231,6 +231,7 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   request.path = written.empty() ? temp.string() : written.string();
   request.layoutMode = boot ? 1 : 2;
   request.timings = options_.timings;
+  if (!facts.droppedText.empty()) request.imageWarning = source + ": " + facts.droppedText;
   const ResultCode result = runner.RunProgramming(request);
   if (result != rc::kSuccess) lastMessage_ = ResultText(result);
   return result;

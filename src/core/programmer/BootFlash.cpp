@@ -7,8 +7,8 @@
 
 #include <unistd.h>
 
-#include "core/formats/ProgrammerHexFiles.h"
 #include "core/flash/MemoryDump.h"
+#include "core/formats/ProgrammerHexFiles.h"
 #include "core/link/CommPort.h"
 #include "core/platform/AtomicFile.h"
 #include "core/operator/ShowResult.h"

@@ -15,6 +15,20 @@ void ReadStr(const char* key, const char* name, std::string& field) {
   CRegistry::ReadString(kRoot, key, name, field);
 }
 
+// A port name: text. A value that is missing or empty (an unreadable file,
+// a deleted line) quietly takes the default; a number where the name belongs
+// takes it too, and says so, since someone wrote it there.
+void ReadPortName(const char* name, const char* fallback, std::string& field,
+                  std::vector<std::string>& notes) {
+  if (CRegistry::ReadString(kRoot, kPort, name, field) && !field.empty()) return;
+  field = fallback;
+  std::uint32_t number = 0;
+  if (CRegistry::ReadDWORD(kRoot, kPort, name, number)) {
+    notes.push_back(std::string(name) + " holds the number " + std::to_string(number) +
+                    ", not a port name: using " + fallback);
+  }
+}
+
 template <typename T>
 bool ReadNum(const char* key, const char* name, T& field) {
   std::uint32_t v = 0;
@@ -59,8 +73,9 @@ void ConfigData::Load() {
     CRegistry::WriteString(kRoot, kProduction, "User Temp Path", platform::SystemTempPath());
   }
 
-  ReadStr(kPort, "COMPort", comPort_);
-  ReadStr(kPort, "AuxCOMPort", auxComPort_);
+  loadNotes_.clear();
+  ReadPortName("COMPort", kCOMPort, comPort_, loadNotes_);
+  ReadPortName("AuxCOMPort", kAuxCOMPort, auxComPort_, loadNotes_);
   ReadStr(kPort, "IPAddress", ipAddress_);
   ReadNum(kPort, "StopBits", stopBits_);
   ReadNum(kPort, "Parity", parity_);

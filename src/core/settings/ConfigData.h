@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/settings/CRegistry.h"
 
@@ -57,6 +58,9 @@ class ConfigData {
   // and creates the user temp folder (the error log's) when it is missing.
   // The working directory is not changed.
   void Load();
+  // What Load had to put right, one sentence each, for the front end to say
+  // once ("COMPort holds the number 5, not a port name: using COM1").
+  const std::vector<std::string>& LoadNotes() const { return loadNotes_; }
   // Writes the record back (not "UseIPAddress" nor the application file name).
   void Save();
 
@@ -120,6 +124,7 @@ class ConfigData {
   std::string userTempPath_;
   std::uint32_t backGroundTextColor_ = settings_default::kBackGroundTextColor;
   std::uint32_t foreGroundTextColor_ = settings_default::kForeGroundTextColor;
+  std::vector<std::string> loadNotes_;
 };
 
 // The text a port list shows for the TCP/IP choice.

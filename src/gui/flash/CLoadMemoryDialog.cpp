@@ -48,6 +48,9 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
   void OnNotice(const std::string& text) override {
     d_.calls_.Call([&] { d_.model_.OnNotice(text); });
   }
+  void OnWarning(const std::string& text) override {
+    d_.calls_.Call([&] { d_.model_.OnWarning(text); });
+  }
   void OnResult(ResultCode code) override {
     d_.calls_.Call([&] {
       d_.model_.OnResult(code);
@@ -88,7 +91,8 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   freeText_ = new QLabel(this);
   freeText_->setObjectName(QStringLiteral("freeText"));
   freeText_->setTextFormat(Qt::PlainText);
-  freeText_->hide();  // only the boot flash has a version to show here
+  freeText_->setWordWrap(true);  // a warning about the image can be long
+  freeText_->hide();  // shown for the boot flash version and for a warning about the image
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));

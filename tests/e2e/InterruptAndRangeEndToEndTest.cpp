@@ -1,0 +1,271 @@
+// The CLI against the simulators for what a run does at its edges: Ctrl-C or
+// SIGTERM in the middle of a box read-back, a pin or RAM test and a backup;
+// a controller that reports more memory than it can have; images with data
+// outside them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "e2e/Processes.h"
+#include "support/ImageGen.h"
+#include "support/Pty.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Starts the CLI with its output in two files and waits (at most 10 s) until
+// `started` says the run is under way.
+pid_t StartCli(const std::vector<std::string>& args, const std::filesystem::path& outPath,
+               const std::filesystem::path& errPath, const std::function<bool()>& started) {
+  std::vector<std::string> argv{TARNVALE_CLI_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+  const pid_t pid = Spawn(argv, outFd, errFd);
+  ::close(outFd);
+  ::close(errFd);
+  for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return pid;
+}
+
+std::uintmax_t SizeOf(const std::filesystem::path& p) {
+  std::error_code ec;
+  const auto n = std::filesystem::file_size(p, ec);
+  return ec ? 0 : n;
+}
+
+struct InterruptCase {
+  const char* name;                // also the test's name
+  std::string device;              // simulator subcommand
+  std::vector<std::string> sim;    // its options (a slow link keeps the run going)
+  std::vector<std::string> cli;    // {port} stands for the simulator's endpoint, {out} for the output file
+  std::string outName;             // the file the command writes ("" for none)
+  int signal;
+  std::string started;             // stdout+stderr text that shows the run under way ("": the partial file is there)
+  std::string said;                // what stderr must say beside "Interrupted"
+  bool partialKept;                // OUT.partial holds what was read
+};
+
+std::ostream& operator<<(std::ostream& os, const InterruptCase& c) { return os << c.name; }
+
+class InterruptEndToEnd : public ::testing::TestWithParam<InterruptCase> {};
+
+// Every long command stops within two seconds of SIGINT or SIGTERM with exit
+// code 130, says what it did, and leaves nothing half-written under the name
+// asked for (an earlier file of that name stays as it was).
+TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
+  const InterruptCase& c = GetParam();
+  const auto dir = MakeTempDir("int-e2e");
+  if (c.device == "rq750") {
+    // A complete backup: what a load sends, and the earlier file a save
+    // merges into.
+    SimProcess source({"--pty"}, dir, "rq750");
+    const RunResult made =
+        RunCommand({TARNVALE_CLI_PATH, "backup", "save", (dir / "in.xml").string(), "--port", source.Port()}, dir);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+  }
+  std::vector<std::string> simArgs{"--pty"};
+  simArgs.insert(simArgs.end(), c.sim.begin(), c.sim.end());
+  SimProcess sim(simArgs, dir, c.device);
+  const auto out = dir / (c.outName.empty() ? "unused" : c.outName);
+  const std::string earlier = c.device == "rq750" ? ReadFileBytes(dir / "in.xml") : "an earlier file";
+  if (!c.outName.empty()) WriteFileBytes(out, earlier);
+  std::vector<std::string> args;
+  for (std::string a : c.cli) {
+    if (a == "{port}") a = sim.Port();
+    if (a == "{out}") a = c.outName.empty() ? (dir / "boot.FMF").string() : out.string();
+    if (a == "{in}") a = (dir / "in.xml").string();
+    args.push_back(a);
+  }
+  const auto outPath = dir / "int-out.txt", errPath = dir / "int-err.txt";
+  const std::string partial = out.string() + ".partial";
+  const pid_t pid = StartCli(args, outPath, errPath, [&] {
+    if (c.started.empty()) return std::filesystem::exists(partial);
+    return Has(Slurp(outPath) + Slurp(errPath), c.started);
+  });
+  const std::string before = Slurp(outPath) + Slurp(errPath);
+  ASSERT_TRUE(c.started.empty() ? std::filesystem::exists(partial) : Has(before, c.started)) << before;
+  const auto sent = std::chrono::steady_clock::now();
+  ::kill(pid, c.signal);
+  EXPECT_EQ(WaitChild(pid, 5000), cli::kExitInterrupted) << Slurp(outPath) << Slurp(errPath);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+  const std::string err = Slurp(errPath);
+  EXPECT_TRUE(Has(err, "Interrupted")) << err;
+  EXPECT_TRUE(Has(err, c.said)) << err;
+  if (!c.outName.empty()) {
+    EXPECT_EQ(ReadFileBytes(out), earlier) << "the file asked for is left as it was";
+    EXPECT_EQ(std::filesystem::exists(partial), c.partialKept);
+    if (c.partialKept) {
+      EXPECT_TRUE(Has(err, partial)) << err;
+    }
+  }
+  if (c.device == "box") {
+    // The box was left idle: it answers the next command at once.
+    const RunResult probe =
+        RunCommand({TARNVALE_CLI_PATH, "box", "version", "--programmer-port", sim.Port()}, dir, 10000);
+    EXPECT_EQ(probe.exitCode, 0) << probe.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LongRuns, InterruptEndToEnd,
+    ::testing::Values(
+        InterruptCase{"BootRead", "box", {"--baud", "9600"},
+                      {"boot", "read", "{out}", "--cpu-rev", "C", "--programmer-port", "{port}", "--progress", "plain"},
+                      "boot.txt", SIGINT, "", "is left as it was", true},
+        InterruptCase{"Pic18ReadEeprom", "box", {"--baud", "1200"},
+                      {"pic18", "read-eeprom", "{out}", "--programmer-port", "{port}", "--progress", "plain"},
+                      "e18.txt", SIGTERM, "", "is left as it was", true},
+        InterruptCase{"BootVerify", "box", {"--baud", "57600"},
+                      {"boot", "verify", "{out}", "--cpu-rev", "C", "--programmer-port", "{port}", "--progress", "plain"},
+                      "", SIGINT, "Reading the boot flash", "nothing was compared", false},
+        InterruptCase{"RamTest", "box", {"--ram-ms", "20000"},
+                      {"cpu-test", "ram", "2", "--programmer-port", "{port}", "--progress", "plain"},
+                      "", SIGINT, "Testing RAM Bank 2", "RAM bank 2 was stopped", false},
+        InterruptCase{"PinTest", "box", {"--baud", "2400"}, {"cpu-test", "pins", "--programmer-port", "{port}"},
+                      "", SIGTERM, ": pass", "the pin test was stopped", false},
+        InterruptCase{"BackupSave", "rq750", {"--baud", "2400"},
+                      {"backup", "save", "{out}", "--port", "{port}", "--progress", "plain"},
+                      "b.xml", SIGINT, "(starting)", "The save did not complete.", true},
+        InterruptCase{"BackupLoad", "rq750", {"--baud", "2400"},
+                      {"backup", "load", "{in}", "--port", "{port}", "--progress", "plain"},
+                      "", SIGTERM, "(starting)", "The load did not complete.", false}),
+    [](const ::testing::TestParamInfo<InterruptCase>& p) { return std::string(p.param.name); });
+
+// A controller whose range reply reaches past its 26-bit address space: the
+// dump reads only up to 0x03FFFFFF and warns; a range that starts beyond it
+// is refused.
+TEST(RangeEndToEnd, DumpStaysInsideTheControllersAddressSpace) {
+  const auto dir = MakeTempDir("range-e2e");
+  struct Case {
+    std::string range;
+    int exit;
+    std::uintmax_t size;  // of the dump file; 0: no file
+    std::string err;
+  } cases[] = {
+      {"03FF0000:FFFFFFFF", 0, 0x04000000,
+       "warning: the controller reported the range 0x03FF0000-0xFFFFFFFF; only 0x03FF0000-0x03FFFFFF, within its "
+       "26-bit address space, is read"},
+      {"03FFFF00:04000FFF", 0, 0x04000000, "only 0x03FFFF00-0x03FFFFFF"},
+      {"03FFFF00:03FFFFFF", 0, 0x04000000, ""},
+      {"04000000:0400FFFF", cli::kExitFailure, 0, "Communication Error with RQ700"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.range);
+    SimProcess sim({"--pty", "--range", c.range}, dir);
+    const auto bin = dir / "d.Bin";
+    std::filesystem::remove(bin);
+    const RunResult r = RunCommand({TARNVALE_CLI_PATH, "dump", bin.string(), "--port", sim.Port(), "--progress", "plain"}, dir);
+    EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
+    EXPECT_EQ(SizeOf(bin), c.size);
+    if (c.err.empty()) {
+      EXPECT_FALSE(Has(r.err, "warning")) << r.err;
+    } else {
+      EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+    }
+  }
+}
+
+// Data outside the image is not programmed; the run succeeds but says how
+// much was left out and where, once, on stderr.
+TEST(RangeEndToEnd, FlashAndLoadWarnOfDataOutsideTheImage) {
+  const auto dir = MakeTempDir("drop-e2e");
+  FmfSpec recipe;
+  recipe.version = "5.01.00";
+  WriteFmf(dir / "a.FMF", recipe);
+  // The same file with one stray record at the top of the address space.
+  std::string text = ReadFileBytes(dir / "a.FMF");
+  const std::string end = ":00000001FF";
+  text.insert(text.rfind(end), HexText("\n").ExtendedLinear(0xFFFF).Data(0xFFF0, std::vector<std::uint8_t>(16, 0x5A)).Text());
+  WriteFileBytes(dir / "stray.FMF", text);
+  HexText().ExtendedLinear(0x0000).Data(0x2000, {1, 2, 3, 4}).EndOfFile().WriteTo(dir / "ram.HEX");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string warning;  // "" : none
+  } cases[] = {
+      {{"flash", (dir / "a.FMF").string(), "--yes"}, ""},
+      {{"flash", (dir / "stray.FMF").string(), "--yes"},
+       "warning: " + (dir / "stray.FMF").string() + ": ignored 16 bytes in 1 record at 0xFFFFFFF0-0xFFFFFFFF"},
+      {{"load", (dir / "ram.HEX").string()}, ""},
+  };
+  SimProcess sim({"--pty", "--erase-ms", "10"}, dir);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    std::vector<std::string> argv{TARNVALE_CLI_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--port", sim.Port(), "--progress", "plain"});
+    const RunResult r = RunCommand(argv, dir);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    if (c.warning.empty()) {
+      EXPECT_FALSE(Has(r.err, "warning:")) << r.err;
+    } else {
+      EXPECT_TRUE(Has(r.err, c.warning)) << r.err;
+      EXPECT_EQ(r.err.find("warning:"), r.err.rfind("warning:")) << "one line: " << r.err;
+    }
+  }
+}
+
+// What the person reads when a run cannot go on: the reason in words, never
+// a bare "Un-recognized return code", and a question answered no is a quiet
+// stop of its own.
+TEST(MessagesEndToEnd, RefusalsSayWhatIsWrong) {
+  const auto dir = MakeTempDir("msg-e2e");
+  FmfSpec asks;  // an RQ700 image of 4.57.05: the MAC address question is asked
+  WriteFmf(dir / "mac.FMF", asks);
+  HexText().ExtendedLinear(0x0000).Data(0x2000, {1, 2, 3, 4}).EndOfFile().WriteTo(dir / "ram.HEX");
+  struct Case {
+    const char* name;
+    bool webServer;  // the port leads to something answering "HTTP/1.1 ..."
+    std::vector<std::string> args;
+    int exit;
+    std::string err;  // a part of stderr
+  } cases[] = {
+      {"declined question", false, {"flash", (dir / "mac.FMF").string()}, cli::kExitDeclined, "Pass --yes"},
+      {"load from a web server", true, {"load", (dir / "ram.HEX").string()}, cli::kExitFailure,
+       "answered, but not as an RQ700 controller in flash program mode does"},
+      {"flash to a web server", true, {"flash", (dir / "mac.FMF").string(), "--yes"}, cli::kExitFailure,
+       "answered, but not as an RQ700 controller in flash program mode does"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<SimProcess> sim;
+    LoopbackServer server;
+    std::atomic<bool> done{false};
+    std::thread peer;
+    std::string port;
+    if (c.webServer) {
+      port = server.Address();
+      peer = std::thread([&] {
+        if (!server.Accept(5000)) return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done.load() && std::chrono::steady_clock::now() < until) {
+          if (!server.Receive(0, 50).empty()) server.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        }
+      });
+    } else {
+      sim = std::make_unique<SimProcess>(std::vector<std::string>{"--pty", "--erase-ms", "10"}, dir);
+      port = sim->Port();
+    }
+    std::vector<std::string> argv{TARNVALE_CLI_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--port", port, "--progress", "plain"});
+    const RunResult r = RunCommand(argv, dir, 30000);
+    done = true;
+    if (peer.joinable()) peer.join();
+    EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+    for (const char* never : {"Un-recognized", "Erase Error", "Success"}) {
+      EXPECT_FALSE(Has(r.out + r.err, never)) << never << ": " << r.out << r.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test

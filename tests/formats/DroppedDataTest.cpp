@@ -1,0 +1,210 @@
+// Data outside the image: every reader keeps loading (the command succeeds)
+// but tallies what it left out, so the person can be told.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "FormatsTestUtil.h"
+#include "core/formats/MotorolaSRecFile.h"
+#include "core/formats/ProductionImage.h"
+#include "core/formats/ProgrammerHexFiles.h"
+#include "core/formats/TN820HexFile.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale {
+namespace {
+
+using test::HexText;
+using test::SRecText;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Ramp(std::size_t n, std::uint8_t first) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(first + i);
+  return b;
+}
+
+struct Expect {
+  std::uint64_t bytes, records, lowest, highest;
+};
+
+struct ReaderCase {
+  const char* name;
+  std::function<std::unique_ptr<IntelHexFile>(const std::filesystem::path&)> make;
+  std::string text;
+  Expect dropped;
+  // Image offset and bytes that must have arrived despite the drop.
+  std::uint32_t keptOffset;
+  Bytes kept;
+};
+
+std::unique_ptr<IntelHexFile> Plain(const std::filesystem::path& p, std::uint32_t base, std::uint32_t end,
+                                    std::uint8_t lanes = 1) {
+  return std::make_unique<IntelHexFile>(p, base, end, 1, lanes);
+}
+
+TEST(DroppedData, EachReaderTalliesWhatFallsOutsideItsImage) {
+  const ReaderCase cases[] = {
+      {"nothing outside",
+       [](const auto& p) { return Plain(p, 0x1000, 0x10FF); },
+       HexText().Data(0x1000, {1, 2, 3}).EndOfFile().Text(), {0, 0, 0, 0}, 0, {1, 2, 3}},
+      // The case from the field: an extended address of 0xFFFF puts a record
+      // at the very top of the address space, far outside a flash image.
+      {"extended address FFFF",
+       [](const auto& p) { return Plain(p, 0x03C00000, 0x03C000FF, 2); },
+       HexText().ExtendedLinear(0x03C0).Data(0x0010, {9, 8}).ExtendedLinear(0xFFFF)
+           .Data(0xFFF0, Ramp(16, 0x40)).EndOfFile().Text(),
+       {16, 1, 0xFFFFFFF0, 0xFFFFFFFF}, 0x10, {9, 8}},
+      // One record straddling each end: only its outer parts are left out.
+      {"straddles both ends",
+       [](const auto& p) { return Plain(p, 0x1004, 0x100B); },
+       HexText().Data(0x1000, Ramp(8, 0x10)).Data(0x1008, Ramp(8, 0x20)).EndOfFile().Text(),
+       {8, 2, 0x1000, 0x100F}, 0, {0x14, 0x15, 0x16, 0x17, 0x20, 0x21, 0x22, 0x23}},
+      {"record wider than the image",
+       [](const auto& p) { return Plain(p, 0x0102, 0x0103); },
+       HexText().Data(0x0100, Ramp(6, 0)).EndOfFile().Text(), {4, 1, 0x0100, 0x0105}, 0, {2, 3}},
+      // PIC18F252 configuration bytes live outside program memory but are
+      // taken, not lost; the byte after them is lost.
+      {"pic18 configuration is kept",
+       [](const auto& p) { return std::make_unique<PIC18FIntelHexFile>(p, 0, 0x7FFF); },
+       HexText().Data(0x0000, {0x11}).ExtendedLinear(0x0030).Data(0x0000, Ramp(15, 0xA0)).EndOfFile().Text(),
+       {1, 1, 0x30000E, 0x30000E}, 0, {0x11}},
+      {"pic30 program bytes past the image, not the configuration",
+       [](const auto& p) { return std::make_unique<PIC30FIntelHexFile>(p, 0, 0x7FFF); },
+       HexText().Data(0x7FFE, Ramp(4, 0x50)).ExtendedLinear(0x01F0).Data(0x0000, {1, 2}).EndOfFile().Text(),
+       {2, 1, 0x8000, 0x8001}, 0x7FFE, {0x50, 0x51}},
+      // A TN835 application FMF: a segment the layout does not know lands
+      // beyond the image.
+      {"tn835 unknown segment",
+       [](const auto& p) { return std::make_unique<TN820HexFile>(p, 0, 0x21FFF, 2, 1); },
+       HexText().ExtendedLinear(0x0000).Data(0x0000, {7}).ExtendedLinear(0x0300).Data(0x0000, Ramp(32, 0))
+           .EndOfFile().Text(),
+       {32, 1, 0x3000000, 0x300001F}, 0, {7}},
+  };
+  for (const ReaderCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto file = c.make(test::WriteTemp("in.hex", c.text));
+    ASSERT_EQ(test::Load(*file), rc::kFileOk) << file->Failure().reason;
+    const DroppedData& d = file->Dropped();
+    EXPECT_EQ(d.bytes, c.dropped.bytes);
+    EXPECT_EQ(d.records, c.dropped.records);
+    EXPECT_EQ(d.Any(), c.dropped.bytes != 0);
+    if (d.Any()) {
+      EXPECT_EQ(d.lowest, c.dropped.lowest);
+      EXPECT_EQ(d.highest, c.dropped.highest);
+    } else {
+      EXPECT_EQ(file->DroppedText(), "");
+    }
+    const Bytes image = file->ImageBytes();
+    ASSERT_GE(image.size(), c.keptOffset + c.kept.size());
+    EXPECT_EQ(test::Slice(image, c.keptOffset, c.kept.size()), c.kept);
+  }
+}
+
+// A file without a single data byte has nothing to program: every reader
+// refuses it, as the scan does, rather than send a blank image (for the boot
+// flash: one with nothing but the board's record in it).
+TEST(DroppedData, EveryReaderRefusesAFileWithoutData) {
+  using Make = std::function<std::unique_ptr<IntelHexFile>(const std::filesystem::path&)>;
+  const std::pair<const char*, Make> readers[] = {
+      {"controller", [](const auto& p) { return Plain(p, 0, 0xFF); }},
+      {"pic18", [](const auto& p) { return std::make_unique<PIC18FIntelHexFile>(p, 0, 0x7FFF); }},
+      {"pic30", [](const auto& p) { return std::make_unique<PIC30FIntelHexFile>(p, 0, 0x7FFF); }},
+      {"boot", [](const auto& p) { return std::make_unique<Boot386IntelHexFile>(p, BoardInfoRecord{}); }},
+      {"tn835", [](const auto& p) { return std::make_unique<TN820HexFile>(p, 0, 0x21FFF, 2, 1); }},
+  };
+  const std::pair<const char*, std::string> files[] = {
+      {"empty", ""},
+      {"end record only", HexText().EndOfFile().Text()},
+      {"addresses but no data", HexText().ExtendedLinear(0x0000).Data(0x0000, Bytes{}).EndOfFile().Text()},
+  };
+  for (const auto& [reader, make] : readers) {
+    for (const auto& [what, text] : files) {
+      SCOPED_TRACE(std::string(reader) + ", " + what);
+      auto file = make(test::WriteTemp("in.hex", text));
+      EXPECT_EQ(test::Load(*file), rc::kDataNotFound);
+      EXPECT_EQ(file->Failure().reason, "no data records");
+    }
+  }
+}
+
+// A second load starts its tally afresh.
+TEST(DroppedData, ReloadingCountsOnce) {
+  auto file = Plain(test::WriteTemp("in.hex", HexText().Data(0x0200, {1, 2}).EndOfFile().Text()), 0, 0xFF);
+  ASSERT_EQ(test::Load(*file), rc::kFileOk);
+  ASSERT_EQ(file->LoadFile(), rc::kFileOk);
+  EXPECT_EQ(file->Dropped().bytes, 2u);
+  EXPECT_EQ(file->Dropped().records, 1u);
+}
+
+struct SRecCase {
+  const char* name;
+  std::string text;
+  Expect dropped;  // addresses in bytes (word address x 2)
+};
+
+TEST(DroppedData, SRecordsOutsideBothRegions) {
+  const Bytes four = {1, 2, 3, 4};
+  const SRecCase cases[] = {
+      {"all inside", SRecText().Record(1, 0, four).Record(3, 0x2000000, four).Record(9, 0).Text(), {0, 0, 0, 0}},
+      // Region two is placed from its first address and holds 8 KB: a
+      // record 8 KB above the anchor has no room left.
+      {"region two past its 8 KB",
+       SRecText().Record(1, 0, four).Record(3, 0x2000000, four).Record(3, 0x2001000, Ramp(32, 0)).Record(9, 0).Text(),
+       {32, 1, 0x4002000, 0x400201F}},
+      {"region one past the image",
+       SRecText().Record(1, 0, four).Record(3, 0x11000, Ramp(8, 0)).Record(9, 0).Text(),
+       {8, 1, 0x22000, 0x22007}},
+  };
+  for (const SRecCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MotorolaSRecFile f(test::WriteTemp("in.S", c.text), 0, 0x21FFF);
+    ASSERT_EQ(test::LoadSRec(f, 0, 0x20000, 0), rc::kFileOk);
+    EXPECT_EQ(f.Dropped().bytes, c.dropped.bytes);
+    EXPECT_EQ(f.Dropped().records, c.dropped.records);
+    if (c.dropped.bytes != 0) {
+      EXPECT_EQ(f.Dropped().lowest, c.dropped.lowest);
+      EXPECT_EQ(f.Dropped().highest, c.dropped.highest);
+    }
+  }
+}
+
+TEST(DroppedData, TextNamesCountRecordsAndBothRanges) {
+  struct Case {
+    DroppedData d;
+    std::uint32_t base, end;
+    std::string text;
+  } cases[] = {
+      {{}, 0, 0xFF, ""},
+      {{1, 1, 0x100, 0x100}, 0, 0xFF, "ignored 1 byte in 1 record at 0x00000100-0x00000100 (outside the image 0x00000000-0x000000FF)"},
+      {{512, 16, 0x4000000, 0x40001FF}, 0, 0x21FFF,
+       "ignored 512 bytes in 16 records at 0x04000000-0x040001FF (outside the image 0x00000000-0x00021FFF)"},
+      {{3, 2, 0xFFFFFFFE, 0x100000000}, 0x03C00000, 0x03FFFFFF,
+       "ignored 3 bytes in 2 records at 0xFFFFFFFE-0x100000000 (outside the image 0x03C00000-0x03FFFFFF)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DroppedDataText(c.d, c.base, c.end), c.text);
+}
+
+// The conversion of a production image reports what its S-records lost.
+TEST(DroppedData, ProductionConversionHandsTheTallyOn) {
+  const auto dir = test::MakeTempDir("dropped");
+  SRecText().Record(1, 0, Bytes{1, 2, 3, 4}).Record(3, 0x11000, Ramp(6, 0)).Record(9, 0).WriteTo(dir / "app.S");
+  ProductionImageOptions options;
+  options.kind = ProductionImageKind::Test;
+  options.readStamp = [](const std::filesystem::path&, BuildStamp& s) {
+    s = BuildStamp{};
+    return true;
+  };
+  std::string version;
+  ProductionImageFacts facts;
+  ASSERT_EQ(ConvertProductionImage(dir / "app.S", dir / "app.FMF", options, version, nullptr, nullptr, &facts),
+            rc::kFileOk);
+  EXPECT_EQ(facts.dropped.bytes, 6u);
+  EXPECT_EQ(facts.droppedText,
+            "ignored 6 bytes in 1 record at 0x00022000-0x00022005 (outside the image 0x00000000-0x00021FFF)");
+}
+
+}  // namespace
+}  // namespace tarnvale
