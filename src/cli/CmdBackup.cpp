@@ -152,7 +152,7 @@ void RunSaveCommand(const BackupArgs& a) {
   std::atomic<bool> stop{false};
   RunSummary summary;
   const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), &stop); },
+      [&] { summary = RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), SystemClock(), &stop); },
       [&] { stop.store(true); });
   Conclude(summary, a.progress, interrupted);
 }
@@ -183,7 +183,7 @@ void RunLoadCommand(const BackupArgs& a) {
   std::atomic<bool> stop{false};
   RunSummary summary;
   const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), &stop); },
+      [&] { summary = RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), SystemClock(), &stop); },
       [&] { stop.store(true); });
   Conclude(summary, a.progress, interrupted);
 }
