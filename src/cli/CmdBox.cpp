@@ -40,6 +40,8 @@ int ExitFor(ResultCode code) {
 class BoxSession {
  public:
   BoxSession(const BoxArgs& args, Target targetNumber) : op_(std::cout, std::cerr) {
+    // A wrong bench setting is refused before the box is asked anything.
+    const BoxTimings timings = BoxTimingsFor(BoxSettleFromEnvironment());
     LoadSettings(settings_);
     link_ = std::make_unique<LinkState>(settings_, &op_);
     link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
@@ -52,7 +54,7 @@ class BoxSession {
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
            ExitFor(r));
     }
-    box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort(), BoxTimingsFor(BoxSettleFromEnvironment()));
+    box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort(), timings);
   }
   // A command line run ends here: there is no terminal to hand the
   // controller port back to, so it is left alone rather than reopened.

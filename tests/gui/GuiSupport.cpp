@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -36,12 +38,26 @@ class QtEnvironment : public ::testing::Environment {
 
 }  // namespace
 
+namespace {
+
+// Runs the event loop for up to `ms`: events are handled as they come and
+// the thread sleeps in between. (processEvents returns at once when nothing
+// is queued, so a loop of it spins a core that other tests need.)
+void WaitInEventLoop(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
   QElapsedTimer t;
   t.start();
   while (!pred()) {
     if (t.elapsed() > timeoutMs) return pred();
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    // A condition another thread or process sets is seen within 2 ms.
+    WaitInEventLoop(2);
     QApplication::sendPostedEvents();
   }
   return true;
@@ -50,7 +66,7 @@ bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
 void Pump(int ms) {
   QElapsedTimer t;
   t.start();
-  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  for (qint64 left = ms; left > 0; left = ms - t.elapsed()) WaitInEventLoop(static_cast<int>(std::min<qint64>(left, 5)));
 }
 
 std::string ReceivePumping(PtyPair& pty, std::size_t count, int timeoutMs) {
