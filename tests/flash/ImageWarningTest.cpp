@@ -1,0 +1,89 @@
+// What the programming dialog and the read-back list show when the image or
+// the reported range was more than the device can take.
+#include <gtest/gtest.h>
+
+#include "core/flash/LoadMemoryModel.h"
+#include "core/flash/MemoryDump.h"
+#include "support/RecordingOperator.h"
+
+namespace tarnvale {
+namespace {
+
+// Keeps the free text field, the one place the dialog has for both texts.
+class FreeTextView : public LoadMemoryView {
+ public:
+  void SetTitle(const std::string&) override {}
+  void SetFileName(const std::string&) override {}
+  void SetLastModified(const std::string&) override {}
+  void SetEraseTime(const std::string&) override {}
+  void SetProgramTime(const std::string&) override {}
+  void SetStatus(const std::string&) override {}
+  void SetFreeText(const std::string& text) override { freeText = text; }
+  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
+  void SetProgress(std::uint32_t) override {}
+  void StepProgress() override {}
+  void ShowRunOnCompletion(bool) override {}
+  bool RunOnCompletion() const override { return false; }
+  void Close() override {}
+  std::string freeText;
+};
+
+// The boot version and a warning share the field in either order; neither
+// hides the other.
+TEST(ImageWarning, TheDialogShowsTheWarningBesideTheBootVersion) {
+  struct Case {
+    const char* name;
+    bool versionFirst;
+    bool version, warning;
+    std::string text;
+  } cases[] = {
+      {"warning only", true, false, true, "Warning: a.FMF: ignored 2 bytes"},
+      {"version only", true, true, false, "Boot Version = 1.07"},
+      {"version, then warning", true, true, true, "Boot Version = 1.07\nWarning: a.FMF: ignored 2 bytes"},
+      {"warning, then version", false, true, true, "Boot Version = 1.07\nWarning: a.FMF: ignored 2 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FreeTextView view;
+    test::RecordingOperator op;
+    LoadMemoryModel model(ProgrammingRequest{}, view, op);
+    const auto version = [&] {
+      if (c.version) model.OnBootVersion("1.07");
+    };
+    const auto warning = [&] {
+      if (c.warning) model.OnWarning("a.FMF: ignored 2 bytes");
+    };
+    if (c.versionFirst) {
+      version();
+      warning();
+    } else {
+      warning();
+      version();
+    }
+    EXPECT_EQ(view.freeText, c.text);
+    EXPECT_TRUE(op.messages.empty()) << "a warning is no message box";
+  }
+}
+
+TEST(ImageWarning, ADumpRangeIsCutAtTheTopOfTheAddressSpace) {
+  struct Case {
+    std::uint32_t start, end, clippedEnd;
+    std::string text;
+  } cases[] = {
+      {0x03C00000, 0x03FFFFFF, 0x03FFFFFF, ""},
+      {0, 0xFFFFFFFF, 0x03FFFFFF,
+       "the controller reported the range 0x00000000-0xFFFFFFFF; only 0x00000000-0x03FFFFFF, within its "
+       "26-bit address space, is read"},
+      {0x03FFFF00, 0x04000000, 0x03FFFFFF,
+       "the controller reported the range 0x03FFFF00-0x04000000; only 0x03FFFF00-0x03FFFFFF, within its "
+       "26-bit address space, is read"},
+  };
+  for (const Case& c : cases) {
+    std::uint32_t end = c.end;
+    EXPECT_EQ(ClipDumpRange(c.start, end), c.text);
+    EXPECT_EQ(end, c.clippedEnd);
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale
