@@ -10,8 +10,8 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Interrupt.h"
-#include "core/flash/LoadMemoryModel.h"
 #include "core/doctor/ImageTime.h"
+#include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/ProgrammingEngine.h"
 #include "core/formats/IntelHexFile.h"
