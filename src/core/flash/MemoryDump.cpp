@@ -1,5 +1,7 @@
 #include "core/flash/MemoryDump.h"
 
+#include "core/platform/AtomicFile.h"
+
 #include "core/flash/LoadMemoryModel.h"
 
 #include <errno.h>
@@ -48,35 +50,11 @@ bool Fixed8(const std::string& s, std::size_t pos, std::uint32_t& out) {
 // way leaves an earlier file of that name as it was.
 class DumpFile {
  public:
-  explicit DumpFile(const std::string& path) : path_(path) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    temp_ = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp_.data());
-    if (fd < 0) return;
-    f_ = ::fdopen(fd, "wb");
-    if (f_ == nullptr) {
-      ::close(fd);
-      ::unlink(temp_.c_str());
-    }
-  }
-  ~DumpFile() {
-    if (f_) std::fclose(f_);
-    if (!committed_) ::unlink(temp_.c_str());
-  }
-  DumpFile(const DumpFile&) = delete;
-  DumpFile& operator=(const DumpFile&) = delete;
-  bool IsOpen() const { return f_ != nullptr; }
-  bool Write(const void* p, std::size_t n) { return std::fwrite(p, 1, n, f_) == n; }
+  explicit DumpFile(const std::string& path) : path_(path), file_(path) {}
+  bool IsOpen() const { return file_.IsOpen(); }
+  bool Write(const void* p, std::size_t n) { return file_.Write(p, n); }
   // Zero bytes up to `offset`: a hole the file system reads back as zeros.
-  bool PadTo(std::uint64_t offset) {
-    const auto here = static_cast<std::uint64_t>(::ftello(f_));
-    if (here >= offset) return true;
-    if (::fseeko(f_, static_cast<off_t>(offset - 1), SEEK_SET) != 0) return false;
-    const std::uint8_t zero = 0;
-    return Write(&zero, 1);
-  }
+  bool PadTo(std::uint64_t offset) { return file_.PadTo(offset); }
   bool WriteLine(const DumpLine& line) {
     if (!line.fill) return Write(line.bytes.data(), line.bytes.size());
     // A fill may be long; write it in bounded chunks.
@@ -92,29 +70,19 @@ class DumpFile {
     }
     return true;
   }
-  // Flushes to disk and puts the file under its real name; false (the
-  // temporary file removed, an earlier file untouched) when any step fails.
-  // Without it the destructor removes the temporary file.
-  // `complete` false puts it under the partial name instead.
+  // Flushes to disk and puts the file under its real name (`complete`) or
+  // the partial name; false (the temporary file removed, an earlier file
+  // untouched) when any step fails. Without it the temporary file goes.
   bool Commit(bool complete = true) {
-    const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;
-    const bool closed = std::fclose(f_) == 0;
-    f_ = nullptr;
-    if (!flushed || !closed) return false;
-    // mkstemp makes the file private; a dump is an ordinary document.
-    ::chmod(temp_.c_str(), 0644);
-    const std::string name = complete ? path_ : PartialDumpPath(path_);
-    if (std::rename(temp_.c_str(), name.c_str()) != 0) return false;
+    if (!file_.Commit(complete ? path_ : PartialDumpPath(path_))) return false;
     // A whole dump makes the part kept by an earlier failed run stale.
     if (complete) ::unlink(PartialDumpPath(path_).c_str());
-    committed_ = true;
     return true;
   }
+
  private:
   std::string path_;
-  std::string temp_;
-  std::FILE* f_ = nullptr;
-  bool committed_ = false;
+  platform::AtomicFile file_;
 };
 
 }  // namespace

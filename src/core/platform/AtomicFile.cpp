@@ -31,6 +31,16 @@ bool AtomicFile::Write(const void* data, std::size_t n) {
   return f_ != nullptr && (n == 0 || std::fwrite(data, 1, n, f_) == n);
 }
 
+bool AtomicFile::PadTo(std::uint64_t offset) {
+  if (f_ == nullptr) return false;
+  const off_t here = ::ftello(f_);
+  if (here < 0) return false;
+  if (static_cast<std::uint64_t>(here) >= offset) return true;
+  if (::fseeko(f_, static_cast<off_t>(offset - 1), SEEK_SET) != 0) return false;
+  const std::uint8_t zero = 0;
+  return Write(&zero, 1);
+}
+
 bool AtomicFile::Commit(const std::string& name) {
   if (f_ == nullptr || committed_) return false;
   const bool flushed = std::fflush(f_) == 0 && ::fsync(::fileno(f_)) == 0;

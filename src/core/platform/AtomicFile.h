@@ -8,6 +8,7 @@
 // hidden temporary behind; it never holds the real name).
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -23,6 +24,9 @@ class AtomicFile {
 
   bool IsOpen() const { return f_ != nullptr; }
   bool Write(const void* data, std::size_t n);
+  // Extends the file with zero bytes up to `offset` (a hole where the file
+  // system allows one); nothing when it is already that long.
+  bool PadTo(std::uint64_t offset);
   // Flushes to disk and renames the temporary file to `name` (the target
   // unless another name is given, such as a name for a partial result).
   // False when any step failed; then nothing was renamed.
