@@ -1,20 +1,25 @@
 #include "cli/Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace tarnvale::cli {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The signal may land on any thread (a worker of the run, as often as not),
+// so the flag is a lock-free atomic: safe in a handler and seen by the
+// watching thread without a data race.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction g_previousInt {};
 struct sigaction g_previousTerm {};
 
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+extern "C" void OnInterrupt(int) { g_interrupted.store(1); }
 
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
-  g_interrupted = 0;
+  g_interrupted.store(0);
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -27,6 +32,6 @@ InterruptGuard::~InterruptGuard() {
   ::sigaction(SIGTERM, &g_previousTerm, nullptr);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return g_interrupted.load() != 0; }
 
 }  // namespace tarnvale::cli
