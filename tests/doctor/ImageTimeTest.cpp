@@ -71,9 +71,9 @@ TEST(ImageTime, PacketImageBytesLeaveOutFramingPackets) {
 // packets' addresses, and the time follows the line settings.
 TEST(ImageTime, FlashMemoryFileStream) {
   const auto path = test::MakeTempDir("time") / "app.FMF";
-  test::FmfSpec spec;
-  spec.codeBytes = 20000;
-  const std::vector<std::uint8_t> image = test::WriteFmf(path, spec);
+  test::FmfSpec layout;
+  layout.codeBytes = 20000;
+  const std::vector<std::uint8_t> image = test::WriteFmf(path, layout);
   const auto used = static_cast<std::uint64_t>(std::count_if(image.begin(), image.end(), [](std::uint8_t b) { return b != 0xFF; }));
 
   ImageTime t;

@@ -207,9 +207,9 @@ TEST(Doctor, MarksFollowTheLocale) {
 // total event carries them all, and the last event has nothing left.
 TEST(Progress, JsonBytesMatchWhatTheControllerReceived) {
   const auto dir = MakeTempDir("progress");
-  FmfSpec spec;
-  spec.codeBytes = 12000;
-  WriteFmf(dir / "app.FMF", spec);
+  FmfSpec layout;
+  layout.codeBytes = 12000;
+  WriteFmf(dir / "app.FMF", layout);
   const auto log = dir / "sim.log";
   SimProcess sim({"--pty", "--erase-ms", "20", "--log", log.string()}, dir, "rq700");
   const RunResult r = RunCommand(
