@@ -351,7 +351,11 @@ ResultCode IntelHexFile::GetNextPacket(Packet& packet) {
     // Nothing was allocated: there is no data to walk.
     stream_.packetState = endWithoutStart_ != 0 ? kStateEnd : kStateStart;
   }
-  StepStream(stream_, &packet);
+  // Blank stretches send nothing, so walk past them here: a mostly blank
+  // image would otherwise hand the caller one empty packet per 32 bytes, and
+  // each costs it a look at the port.
+  while (!StepStream(stream_, &packet) && stream_.packetState != kStateFinished) {
+  }
   return rc::kFileOk;
 }
 
