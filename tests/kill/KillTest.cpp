@@ -222,14 +222,14 @@ TEST(KillWriters, BackupFileIsOldOrNewNeverTorn) {
 // dump.
 TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
   const fs::path work = MakeTempDir("dump");
-  SimProcess sim({"--tcp", "127.0.0.1:0", "--range", "00000000:0000FFFF"}, work);
+  SimProcess sim({"--tcp", "127.0.0.1:0", "--range", "00000000:00003FFF"}, work);
   const fs::path dir = MakeTempDir("bin");
   const fs::path target = dir / "memory.Bin";
   const std::vector<std::string> argv{TARNVALE_CLI_PATH, "dump", target.string(), "--port", sim.Port()};
 
   // RAM filled with varied bytes first, so the dump is many lines of data
   // rather than one fill.
-  const std::vector<std::uint8_t> memory = PseudoRandomBytes(0x10000, 9);
+  const std::vector<std::uint8_t> memory = PseudoRandomBytes(0x4000, 9);
   WriteHexImage(work / "ram.hex", 0, memory);
   const RunResult load = RunCommand({TARNVALE_CLI_PATH, "load", (work / "ram.hex").string(), "--port", sim.Port()}, work);
   ASSERT_EQ(load.exitCode, 0) << load.err;
