@@ -23,6 +23,9 @@ TEST(WorkerCalls, JoinRunsEveryPendingCallAndWakesOnTheExitHook) {
     std::vector<int> ran;
     std::atomic<bool> offThread{false};
     const auto hook = wc.ExitHook();
+    // Taken before the worker starts: a busy machine may run the worker's
+    // whole sleep before this thread gets the core back.
+    const auto start = std::chrono::steady_clock::now();
     std::thread worker([&] {
       for (int i = 0; i < calls; ++i) {
         wc.Call([&, i] {
@@ -35,9 +38,9 @@ TEST(WorkerCalls, JoinRunsEveryPendingCallAndWakesOnTheExitHook) {
       running = false;
       hook();
     });
-    const auto start = std::chrono::steady_clock::now();
     wc.Join([&] { return running.load(); }, [&] { worker.join(); });
     EXPECT_FALSE(worker.joinable());
+    EXPECT_FALSE(running.load());
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
     ASSERT_EQ(ran.size(), static_cast<std::size_t>(calls));
     for (int i = 0; i < calls; ++i) EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);

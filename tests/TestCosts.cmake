@@ -1,0 +1,46 @@
+# Included by CTest (not CMake) for each suite, after the suite's tests are
+# discovered; `tarnvale_suite_tests` holds their names.
+#
+# CTest starts tests in falling order of cost. A test without a COST gets the
+# time CTest measured for it on an earlier run in the same build folder, and
+# nothing on the first run, so on a fresh build the few long runs could start
+# last and finish long after the hundreds of short ones. These are the tests
+# that take a second or more: each line is a regular expression over CTest
+# names and the seconds a quiet 2-core machine takes. Keep it to the long
+# ones; a name that no longer matches only costs its place in the queue.
+set(tarnvale_test_costs
+  "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
+  "^e2e[.]BoxSettleEndToEnd[.]" 3.9
+  "^e2e[.]Tn835EndToEnd[.]ThreeImagesProgrammedAndLogged$" 2.7
+  "^flash[.]Engines[.]EraseOverARealLineTimesOutOrFailsAtOnce$" 2.4
+  "^e2e[.]Links/PicBootEndToEnd[.]BootVerifyBlankErase/" 2.2
+  "^e2e[.]Doctor/DoctorFindsDevice[.]EveryNeededCheckPasses/rq750" 2.1
+  "^e2e[.]Doctor[.]SilentPeerIsNoAnswer$" 2.0
+  "^kill[.]KillWriters[.]DumpIsOldOrWholeNeverTorn$" 1.5
+  "^kill[.]KillWriters[.]" 1.0
+  "^e2e[.]Links/PicBootEndToEnd[.]" 1.8
+  "^e2e[.]Tn835EndToEnd[.]ApplicationRightAfterBootNeedsNoLongWait$" 1.8
+  "^gui[.]ProgrammerMenuGui[.]TestCommandOpensTheDialogOnTheProgrammerPort$" 1.5
+  "^flash[.]Engines[.]DialogModelThroughEraseErrorFailureAndSuccess$" 1.4
+  "^gui[.]FlashDialogs[.]" 1.2
+  "^programmer[.]RamBankSim[.]OutcomesOfLoadAndTest$" 1.3
+  "^pic[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
+  "^e2e[.]Transports/EndToEnd[.](FlashesEveryGeneration|FaultsEndTheRun|DumpMatchesTheFile)" 1.0
+  "^e2e[.]BackupCli[.]FaultsOfTheController$" 1.1
+  "^e2e[.]LoadChecksThePeer[.]" 1.0
+  "^gui[.]BackupDialog[.]ClosesAtOnceWhenNoControllerAnswers$" 1.0
+  "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
+  "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0
+  "^faults[.]FaultMatrix[.]" 1.0
+)
+
+foreach(test IN LISTS tarnvale_suite_tests)
+  set(pairs ${tarnvale_test_costs})
+  while(pairs)
+    list(POP_FRONT pairs pattern seconds)
+    if(test MATCHES "${pattern}")
+      set_tests_properties("${test}" PROPERTIES COST ${seconds})
+      break()
+    endif()
+  endwhile()
+endforeach()
