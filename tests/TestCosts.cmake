@@ -5,9 +5,10 @@
 # time CTest measured for it on an earlier run in the same build folder, and
 # nothing on the first run, so on a fresh build the few long runs could start
 # last and finish long after the hundreds of short ones. These are the tests
-# that take a second or more: each line is a regular expression over CTest
-# names and the seconds a quiet 2-core machine takes. Keep it to the long
-# ones; a name that no longer matches only costs its place in the queue.
+# that take longest: each line is a regular expression over CTest
+# names and the seconds a quiet 2-core machine takes; the first that matches
+# counts. Keep it to the long ones (half a second or more); a name that no
+# longer matches only costs its place in the queue.
 set(tarnvale_test_costs
   "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
   "^e2e[.]BoxSettleEndToEnd[.]" 3.9
@@ -32,6 +33,18 @@ set(tarnvale_test_costs
   "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0
   "^faults[.]FaultMatrix[.]" 1.0
+  "^bootflash[.]BootProgramming[.]RefusalsBeforeTheRun$" 0.9
+  "^e2e[.]LongRuns/" 0.7
+  "^e2e[.]Tn835EndToEnd[.]" 0.7
+  "^gui[.]Terminal[.]PasteAndCopyAccelerators$" 0.7
+  "^programmer[.](TestCpuModelSim|BoxMenuCommands|CpuPinTestSim|BoxOnPty)[.]" 0.6
+  "^e2e[.]Transports/BoxEndToEnd[.]" 0.6
+  "^e2e[.]Transports/EndToEnd[.]SilenceEndsTheStream" 0.6
+  "^formats[.]ExternalTools[.]" 0.6
+  "^gui[.](PicBootGui|TestCPUDialogGui|ProductionDialogs)[.]" 0.5
+  "^bootflash[.](BootReadBack|SerialRevisionForm)[.]" 0.5
+  "^pic[.]PicMenuCommands[.]" 0.5
+  "^shell[.]ShellCompletion[.]" 0.5
 )
 
 foreach(test IN LISTS tarnvale_suite_tests)
