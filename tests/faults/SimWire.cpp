@@ -2,15 +2,12 @@
 
 #include <algorithm>
 
+#include "support/TimedInput.h"
+
 namespace tarnvale::test {
 
-namespace {
-// Signed distance on the wrapping tick.
-std::int32_t Until(std::uint32_t from, std::uint32_t to) { return static_cast<std::int32_t>(to - from); }
-}  // namespace
-
 struct SimWire::State {
-  State(sim::SimDevice& d, const FakeClock& c, WireFaults f) : device(d), clock(c), faults(std::move(f)) {}
+  State(sim::SimDevice& d, const FakeClock& c, WireFaults f) : device(d), clock(c), faults(std::move(f)), in(c) {}
 
   struct Arrival {
     std::uint32_t at;
@@ -21,26 +18,16 @@ struct SimWire::State {
 
   // Moves what is due into the input; caller locks.
   void TakeDue() {
-    const std::uint32_t now = clock.TickMs();
-    while (!pending.empty() && Until(now, pending.front().at) <= 0) {
-      Arrival a = std::move(pending.front());
-      pending.erase(pending.begin());
-      input.insert(input.end(), a.bytes.begin(), a.bytes.end());
+    in.TakeDue([&](const Arrival& a) {
       if (a.reply) device.ReplyDelivered();
       if (a.hangUp) {
         lost = true;
-        pending.clear();
+        in.DropPending();
       }
-    }
+    });
   }
 
-  void Schedule(Arrival a) {
-    const std::uint32_t now = clock.TickMs();
-    const auto pos = std::upper_bound(pending.begin(), pending.end(), a.at, [&](std::uint32_t t, const Arrival& x) {
-      return Until(now, t) < Until(now, x.at);
-    });
-    pending.insert(pos, std::move(a));
-  }
+  void Schedule(Arrival a) { in.Schedule(std::move(a)); }
 
   // Passes the device's outputs through the link's faults.
   void Deliver(std::vector<sim::SimOutput>& outs) {
@@ -86,12 +73,10 @@ struct SimWire::State {
   const FakeClock& clock;
   WireFaults faults;
   mutable std::mutex m;
-  std::vector<Arrival> pending;
-  std::vector<std::uint8_t> input;
+  TimedInput<Arrival> in;
   std::uint32_t replies = 0;
   bool dead = false;  // nothing more will be sent
   bool lost = false;  // the hang-up has reached the program
-  bool readSinceWait = true;
 };
 
 namespace {
@@ -103,11 +88,7 @@ class WireStream final : public platform::Stream {
   std::size_t Read(std::uint8_t* buffer, std::size_t max) override {
     std::lock_guard l(s_->m);
     s_->TakeDue();
-    const std::size_t n = std::min(max, s_->input.size());
-    std::copy_n(s_->input.begin(), n, buffer);
-    s_->input.erase(s_->input.begin(), s_->input.begin() + static_cast<std::ptrdiff_t>(n));
-    if (n > 0) s_->readSinceWait = true;
-    return n;
+    return s_->in.Read(buffer, max);
   }
 
   std::size_t Write(const std::uint8_t* buffer, std::size_t count) override {
@@ -124,35 +105,28 @@ class WireStream final : public platform::Stream {
   std::size_t BytesWaiting() override {
     std::lock_guard l(s_->m);
     s_->TakeDue();
-    return s_->input.size();
+    return s_->in.Waiting();
   }
 
   bool Purge() override {
     std::lock_guard l(s_->m);
     s_->TakeDue();
-    s_->input.clear();
+    s_->in.ClearInput();
     return true;
   }
 
   bool WaitReadable(std::uint32_t timeoutMs) override {
     std::lock_guard l(s_->m);
     s_->TakeDue();
-    const bool fresh = s_->readSinceWait;
-    s_->readSinceWait = false;
-    if (!s_->input.empty() && fresh) return true;
+    if (s_->in.FreshBytesWaiting()) return true;
     if (s_->lost) {
       // A dead line: back after a short pause, as a hung-up pty is.
       s_->clock.Advance(std::min<std::uint32_t>(std::max<std::uint32_t>(timeoutMs, 1), 10));
-      return !s_->input.empty();
+      return s_->in.Waiting() > 0;
     }
-    std::uint32_t step = std::max<std::uint32_t>(timeoutMs, 1);
-    if (!s_->pending.empty()) {
-      const std::int32_t until = Until(s_->clock.TickMs(), s_->pending.front().at);
-      if (until >= 0 && static_cast<std::uint32_t>(until) < step) step = std::max<std::int32_t>(until, 1);
-    }
-    s_->clock.Advance(step);
+    s_->in.AdvanceWait(timeoutMs);
     s_->TakeDue();
-    return !s_->input.empty();
+    return s_->in.Waiting() > 0;
   }
 
   bool LinkLost() const override {
