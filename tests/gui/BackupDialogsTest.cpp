@@ -28,36 +28,6 @@
 namespace tarnvale::gui {
 namespace {
 
-// Hands the open modal dialog of type D to `step` every 10 ms until it
-// returns true; after the deadline the dialog is closed by force.
-template <class D>
-class Script {
- public:
-  Script(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
-    clock_.start();
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
-      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
-      if (d == nullptr || !d->isVisible()) return;
-      if (clock_.elapsed() > deadlineMs) {
-        timedOut_ = true;
-        timer_.stop();
-        d->done(QDialog::Rejected);
-      } else if (step_(*d)) {
-        timer_.stop();
-      }
-    });
-    timer_.start();
-  }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  std::function<bool(D&)> step_;
-  QTimer timer_;
-  QElapsedTimer clock_;
-  bool timedOut_ = false;
-};
-
 QPushButton* Button(QWidget& w, const QString& text) {
   for (auto* b : w.findChildren<QPushButton*>()) {
     if (b->text() == text) return b;
@@ -88,7 +58,7 @@ TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
   std::string shownWhileOpen;
   bool boxesStartUnchecked = false;
   std::uint32_t baudWhileOpen = 0;
-  Script<CDataBackup> script([&](CDataBackup& d) {
+  test::DialogScript<CDataBackup> script([&](CDataBackup& d) {
     if (stage == 0) {
       EXPECT_EQ(d.windowTitle(), "Data Backup");
       boxesStartUnchecked = !Box(d, "Settings")->isChecked() && !Box(d, "Parts")->isChecked() &&
@@ -151,14 +121,14 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
   int stage = 0;
   QStringList differences;
   // The differences view is a plain dialog on top of the backup dialog.
-  Script<QDialog> closeViews(
+  test::DialogScript<QDialog> closeViews(
       [&](QDialog& d) {
         if (d.windowTitle() != "Differences") return false;
         d.reject();
         return stage >= 4;
       },
       20000);
-  Script<CDataBackup> script([&](CDataBackup& d) {
+  test::DialogScript<CDataBackup> script([&](CDataBackup& d) {
     if (d.Busy()) return false;
     switch (stage) {
       case 0:
@@ -215,7 +185,7 @@ TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
     f.pty.Send("ok");
   });
   bool checked = false;
-  Script<CSerialTest> script([&](CSerialTest& d) {
+  test::DialogScript<CSerialTest> script([&](CSerialTest& d) {
     EXPECT_EQ(d.windowTitle(), "Serial Tester");
     EXPECT_EQ(d.TimeoutBox()->value(), 250);
     EXPECT_EQ(d.TimeoutBox()->minimum(), 1);

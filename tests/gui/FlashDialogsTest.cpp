@@ -49,37 +49,6 @@ const std::string kElapsed = R"(\d+ Min\. \d+ Sec\.)";
   return ::testing::AssertionFailure() << '"' << text << "\" does not match " << pattern;
 }
 
-// While a modal dialog of type D is open, hands it to `step` every 10 ms
-// until `step` returns true. A dialog still open after the deadline is
-// closed by force (and TimedOut says so), so a fault cannot hang the suite.
-template <class D>
-class DialogScript {
- public:
-  explicit DialogScript(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
-    clock_.start();
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
-      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
-      if (d == nullptr || !d->isVisible()) return;
-      if (clock_.elapsed() > deadlineMs) {
-        timedOut_ = true;
-        timer_.stop();
-        d->done(QDialog::Rejected);
-      } else if (step_(*d)) {
-        timer_.stop();
-      }
-    });
-    timer_.start();
-  }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  std::function<bool(D&)> step_;
-  QTimer timer_;
-  QElapsedTimer clock_;
-  bool timedOut_ = false;
-};
-
 QString Text(QWidget& dialog, const char* name) {
   auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
   return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
@@ -166,7 +135,7 @@ TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDia
   std::set<QString> statusesWhileRunning;
   bool triedToLeave = false, stayedOpenWhileRunning = true;
   std::string end;
-  DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+  test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
     auto* exit = Child<QPushButton>(d, "exit");
     if (d.RunInProgress()) {
       statusesWhileRunning.insert(Text(d, "status"));
@@ -227,7 +196,7 @@ TEST(FlashDialogs, ARefusedPacketClosesTheProgrammingDialogWithTheCodesText) {
   test::WriteFmf(fmf, recipe);
   f.op.openFile = fmf.string();
   bool sawDialog = false;
-  DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog&) {
+  test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog&) {
     sawDialog = true;
     return false;  // never closed from here
   });
@@ -255,7 +224,7 @@ TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
 
   std::string load;
   bool clickedWhileRunning = false, checkedByClick = false;
-  DialogScript<CLoadMemoryDialog> loadScript([&](CLoadMemoryDialog& d) {
+  test::DialogScript<CLoadMemoryDialog> loadScript([&](CLoadMemoryDialog& d) {
     auto* runBox = Child<QCheckBox>(d, "runOnCompletion");
     if (d.RunInProgress()) {
       if (!Text(d, "status").startsWith("Records")) return false;  // the stream is under way
@@ -291,7 +260,7 @@ TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
   bool buttonsOffWhileReading = true, stayedOpenWhileReading = true;
   QStringList list;
   QString shown;
-  DialogScript<CMemoryReadDialog> dumpScript([&](CMemoryReadDialog& d) {
+  test::DialogScript<CMemoryReadDialog> dumpScript([&](CMemoryReadDialog& d) {
     auto* ok = Child<QPushButton>(d, "ok");
     auto* retry = Child<QPushButton>(d, "retry");
     if (d.ReadInProgress()) {
@@ -350,7 +319,7 @@ TEST(FlashDialogs, DumpRetryAfterASilentLineRewritesTheFileFromTheStart) {
   QStringList afterFailure, atEnd;
   QString buttonsAfterFailure;
   std::uintmax_t partialSize = 0;
-  DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+  test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
     auto* ok = Child<QPushButton>(d, "ok");
     auto* retry = Child<QPushButton>(d, "retry");
     if (d.ReadInProgress()) return false;
@@ -422,7 +391,7 @@ TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
       return false;
     }
   } clicker;
-  DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+  test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
     Child<QPushButton>(d, "ok")->installEventFilter(&clicker);
     return true;
   });

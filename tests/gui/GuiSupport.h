@@ -2,6 +2,10 @@
 // Helpers for driving the desktop application offscreen: the one
 // QApplication of the suite, event pumping with deadlines, answering modal
 // dialogs, and a main window on a pseudo-terminal.
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -28,6 +32,41 @@ std::string ReceivePumping(PtyPair& pty, std::size_t count, int timeoutMs = 2000
 // When a modal widget next appears, hands it to `answer` (which must close
 // it). Call before the code that opens the dialog.
 void AnswerNextModal(std::function<void(QWidget*)> answer);
+
+// While a modal dialog of type D is the active one, hands it to `step` every
+// 10 ms until `step` returns true. A dialog still open after the deadline is
+// closed by force (and TimedOut says so), so a fault cannot hang the suite.
+// A step that opens a message box of its own is not entered again meanwhile.
+template <class D>
+class DialogScript {
+ public:
+  explicit DialogScript(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
+    clock_.start();
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
+      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
+      if (d == nullptr || !d->isVisible() || busy_) return;
+      busy_ = true;
+      if (clock_.elapsed() > deadlineMs) {
+        timedOut_ = true;
+        timer_.stop();
+        d->done(QDialog::Rejected);
+      } else if (step_(*d)) {
+        timer_.stop();
+      }
+      busy_ = false;
+    });
+    timer_.start();
+  }
+  bool TimedOut() const { return timedOut_; }
+
+ private:
+  std::function<bool(D&)> step_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  bool timedOut_ = false;
+  bool busy_ = false;
+};
 
 // Forgets every stored setting: the next Load starts from first-run defaults.
 void ForgetSettings();

@@ -28,39 +28,6 @@
 namespace tarnvale::gui {
 namespace {
 
-// While a modal dialog of type D is the active one, hands it to `step` every
-// 10 ms until `step` returns true; after the deadline it is closed by force.
-template <class D>
-class ModalScript {
- public:
-  explicit ModalScript(std::function<bool(D&)> step, int deadlineMs = 15000) : step_(std::move(step)) {
-    clock_.start();
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
-      auto* d = qobject_cast<D*>(QApplication::activeModalWidget());
-      if (d == nullptr || !d->isVisible() || busy_) return;
-      busy_ = true;
-      if (clock_.elapsed() > deadlineMs) {
-        timedOut_ = true;
-        timer_.stop();
-        d->done(QDialog::Rejected);
-      } else if (step_(*d)) {
-        timer_.stop();
-      }
-      busy_ = false;
-    });
-    timer_.start();
-  }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  std::function<bool(D&)> step_;
-  QTimer timer_;
-  QElapsedTimer clock_;
-  bool timedOut_ = false;
-  bool busy_ = false;
-};
-
 QString Field(QWidget& d, const char* name) {
   auto* e = d.findChild<QLineEdit*>(QString::fromLatin1(name));
   return e ? e->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
@@ -104,12 +71,12 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
     bool opened = false;
     QString applicationPath, heading;
     int headingPoints = 0;
-    ModalScript<CNAVNum> nav([&](CNAVNum& d) {
+    test::DialogScript<CNAVNum> nav([&](CNAVNum& d) {
       d.findChild<QLineEdit*>("nav")->setText(QString::fromLatin1(c.entered));
       d.accept();
       return true;
     });
-    ModalScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+    test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
       opened = true;
       EXPECT_EQ(d.windowTitle(), "TN835 Production Programming");
       EXPECT_EQ(Field(d, "productionVersion"), c.version);
@@ -196,7 +163,7 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
 
   bool clicked = false;
   QString version, path;
-  ModalScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+  test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
     if (!clicked) {
       clicked = true;
       d.findChild<QComboBox*>("models")->setCurrentIndex(3);
@@ -209,7 +176,7 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
     d.findChild<QPushButton*>("exit")->click();
     return true;
   }, 30000);
-  ModalScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
+  test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
     if (d.RunInProgress()) return false;
     d.findChild<QPushButton*>("exit")->click();
     return true;
