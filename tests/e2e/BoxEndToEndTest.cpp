@@ -2,30 +2,18 @@
 // pseudo-terminal and over loopback TCP) and the bench simulator.
 #include <gtest/gtest.h>
 
-#include "e2e/Processes.h"
-#include "support/TestEnv.h"
+#include "e2e/BoxFixture.h"
 
 namespace tarnvale::test {
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class BoxEndToEnd : public ::testing::TestWithParam<bool> {
+// The box's RAM tests take 200 ms here rather than their real time.
+class BoxEndToEnd : public BoxOnEitherLink {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("box-e2e"); }
   std::unique_ptr<SimProcess> Box(std::vector<std::string> extra) const {
-    std::vector<std::string> a{GetParam() ? "--tcp" : "--pty"};
-    if (GetParam()) a.push_back("127.0.0.1:0");
-    a.insert(a.end(), {"--ram-ms", "200"});
-    a.insert(a.end(), extra.begin(), extra.end());
-    return std::make_unique<SimProcess>(a, dir_, "box");
+    extra.insert(extra.begin(), {"--ram-ms", "200"});
+    return BoxOnEitherLink::Box(extra);
   }
-  RunResult Cli(const SimProcess& sim, std::vector<std::string> args) const {
-    args.insert(args.begin(), TARNVALE_CLI_PATH);
-    args.insert(args.end(), {"--programmer-port", sim.Port()});
-    return RunCommand(args, dir_);
-  }
-  std::filesystem::path dir_;
 };
 
 TEST_P(BoxEndToEnd, IdentificationCommands) {

@@ -25,8 +25,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // Runs doctor in the given locale (the checklist's marks depend on it).
 RunResult Doctor(const std::filesystem::path& dir, std::vector<std::string> args, const std::string& locale = "C") {
   args.insert(args.begin(), {"/usr/bin/env", "LC_ALL=" + locale, TARNVALE_CLI_PATH, "doctor"});

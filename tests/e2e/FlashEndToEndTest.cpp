@@ -50,8 +50,6 @@ std::vector<std::uint8_t> Fmf(const std::filesystem::path& path, const std::func
   return WriteFmf(path, recipe);
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class EndToEnd : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override { log_ = (dir_ = MakeTempDir("e2e")) / "sim.log"; }

@@ -18,8 +18,6 @@
 namespace tarnvale::test {
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // Starts the CLI with its output in two files and waits (at most 10 s) until
 // `started` says the run is under way.
 pid_t StartCli(const std::vector<std::string>& args, const std::filesystem::path& outPath,

@@ -3,31 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "core/formats/ProgrammerHexFiles.h"
-#include "e2e/Processes.h"
+#include "e2e/BoxFixture.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class PicBootEndToEnd : public ::testing::TestWithParam<bool> {
- protected:
-  void SetUp() override { dir_ = MakeTempDir("picboot-e2e"); }
-  std::unique_ptr<SimProcess> Box(std::vector<std::string> extra) const {
-    std::vector<std::string> a{GetParam() ? "--tcp" : "--pty"};
-    if (GetParam()) a.push_back("127.0.0.1:0");
-    a.insert(a.end(), extra.begin(), extra.end());
-    return std::make_unique<SimProcess>(a, dir_, "box");
-  }
-  RunResult Cli(const SimProcess& sim, std::vector<std::string> args) const {
-    args.insert(args.begin(), TARNVALE_CLI_PATH);
-    args.insert(args.end(), {"--programmer-port", sim.Port()});
-    return RunCommand(args, dir_);
-  }
-  std::filesystem::path dir_;
-};
+using PicBootEndToEnd = BoxOnEitherLink;
 
 // The bytes of a read-back text file ("0x%08X  " and sixteen "%02X ").
 std::vector<std::uint8_t> ParseDump(const std::string& text) {

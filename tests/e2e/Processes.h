@@ -24,6 +24,8 @@ extern char** environ;
 
 namespace tarnvale::test {
 
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 inline std::string Slurp(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream s;

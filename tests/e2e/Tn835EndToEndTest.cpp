@@ -19,8 +19,6 @@
 namespace tarnvale::test {
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // "controller pty /dev/pts/N": the endpoint after the last space.
 std::string After(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
