@@ -38,6 +38,7 @@
 #include "sim/Tn835Device.h"
 #include "support/FakeLink.h"
 #include "support/ImageGen.h"
+#include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
@@ -152,24 +153,12 @@ struct Bench {
 
 // ---- the engines -------------------------------------------------------------------
 
-struct LoadView : LoadMemoryView {
+struct LoadView : QuietLoadView {
   explicit LoadView(std::vector<std::string>& t) : texts(t) {}
-  void SetTitle(const std::string&) override {}
-  void SetFileName(const std::string&) override {}
-  void SetLastModified(const std::string&) override {}
-  void SetEraseTime(const std::string&) override {}
-  void SetProgramTime(const std::string&) override {}
   void SetStatus(const std::string& t) override {
     std::lock_guard l(m);
     texts.push_back(t);
   }
-  void SetFreeText(const std::string&) override {}
-  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
-  void SetProgress(std::uint32_t) override {}
-  void StepProgress() override {}
-  void ShowRunOnCompletion(bool) override {}
-  bool RunOnCompletion() const override { return false; }
-  void Close() override {}
   std::vector<std::string>& texts;
   std::mutex m;
 };

@@ -5,26 +5,15 @@
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "support/RecordingOperator.h"
+#include "support/QuietLoadView.h"
 
 namespace tarnvale {
 namespace {
 
 // Keeps the free text field, the one place the dialog has for both texts.
-class FreeTextView : public LoadMemoryView {
+class FreeTextView : public test::QuietLoadView {
  public:
-  void SetTitle(const std::string&) override {}
-  void SetFileName(const std::string&) override {}
-  void SetLastModified(const std::string&) override {}
-  void SetEraseTime(const std::string&) override {}
-  void SetProgramTime(const std::string&) override {}
-  void SetStatus(const std::string&) override {}
   void SetFreeText(const std::string& text) override { freeText = text; }
-  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
-  void SetProgress(std::uint32_t) override {}
-  void StepProgress() override {}
-  void ShowRunOnCompletion(bool) override {}
-  bool RunOnCompletion() const override { return false; }
-  void Close() override {}
   std::string freeText;
 };
 

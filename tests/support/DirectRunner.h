@@ -8,6 +8,7 @@
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
+#include "support/QuietLoadView.h"
 
 namespace tarnvale::test {
 
@@ -54,22 +55,11 @@ class DirectRunner : public JobRunner {
     std::lock_guard lock(mutex_);
     texts_.push_back(t);
   }
-  class LoadView : public LoadMemoryView {
+  class LoadView : public QuietLoadView {
    public:
     explicit LoadView(DirectRunner& r) : r_(r) {}
-    void SetTitle(const std::string&) override {}
-    void SetFileName(const std::string&) override {}
-    void SetLastModified(const std::string&) override {}
-    void SetEraseTime(const std::string&) override {}
-    void SetProgramTime(const std::string&) override {}
     void SetStatus(const std::string& t) override { r_.Add(t); }
     void SetFreeText(const std::string& t) override { r_.Add(t); }
-    void SetProgressRange(std::uint32_t, std::uint32_t) override {}
-    void SetProgress(std::uint32_t) override {}
-    void StepProgress() override {}
-    void ShowRunOnCompletion(bool) override {}
-    bool RunOnCompletion() const override { return false; }
-    void Close() override {}
 
    private:
     DirectRunner& r_;
