@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   }
   // A damaged or strange settings file is said once per run, before any
   // command reads or saves it.
-  if (const std::string problem = tarnvale::platform::SettingsFile(tarnvale::SettingsFilePath()).Problem();
+  if (const std::string problem = tarnvale::platform::SettingsFile(tarnvale::SettingsFilePath(), tarnvale::SettingsLayout()).Problem();
       !problem.empty()) {
     std::cerr << "warning: " << problem << "\n";
   }

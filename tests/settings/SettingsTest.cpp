@@ -16,6 +16,7 @@
 #include "core/platform/SettingsFile.h"
 #include "core/settings/CRegistry.h"
 #include "core/settings/ConfigData.h"
+#include "core/settings/SettingsCatalog.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale {
@@ -102,7 +103,8 @@ TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
            "= sz:nameless\n"
            "IPAddress = sz:127.0.0.1\n"
            "[broken section\n"
-           "StopBits = dword:2\n"           // belongs to no section
+           "StopBits = dword:2\n"           // no section, but a name the program knows
+           "Mystery = dword:3\n"            // no section and an unknown name: dropped
            "[SOFTWARE\\Quor Controls\\Tarnvale\\Window Settings]\n"
            "ForeGroundTextColor = dword:255\n"
            "BackGroundTextColor = dwo");   // truncated mid-line
@@ -111,7 +113,7 @@ TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
   EXPECT_EQ(config.GetBaudRate(), 115200u);
   EXPECT_EQ(config.GetByteSize(), 8);
   EXPECT_EQ(config.GetParity(), 2);
-  EXPECT_EQ(config.GetStopBits(), 0);
+  EXPECT_EQ(config.GetStopBits(), 2);
   EXPECT_EQ(config.GetIPAddress(), "127.0.0.1");
   EXPECT_EQ(config.GetForeGroundTextColor(), 255u);
   EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
@@ -197,18 +199,61 @@ TEST_F(SettingsTest, SaveOverDamagedFileKeepsACopyOnce) {
       "[broken section\n"
       "BaudRate = dword:9600\n";
   WriteRaw(damaged);
-  SettingsFile file(File());
-  EXPECT_NE(file.Problem().find("2 lines"), std::string::npos) << file.Problem();
+  SettingsFile file(File(), SettingsLayout());
+  // One line: the header. The value under it has a known name and is kept.
+  EXPECT_NE(file.Problem().find("has 1 line "), std::string::npos) << file.Problem();
   EXPECT_NE(file.Problem().find("settings.ini.bad"), std::string::npos);
   ASSERT_TRUE(file.Write("Other", "Name", std::string("v")));
   EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), damaged);
-  EXPECT_EQ(file.ReadString("SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings", "COMPort"),
-            "/dev/ttyUSB7");
+  EXPECT_EQ(file.ReadString(settings_key::kPort, "COMPort"), "/dev/ttyUSB7");
+  EXPECT_EQ(file.ReadDword(settings_key::kPort, "BaudRate"), 9600u);
   EXPECT_EQ(file.Problem(), "");  // the file is sound now: said once
   // A later save of a sound file leaves the kept copy as it was.
   test::WriteFileBytes(file.BadCopyPath(), "kept");
   ASSERT_TRUE(file.Write("Other", "Name", std::string("w")));
   EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), "kept");
+}
+
+// A header that lost its ']' (or gained junk) still opens its section when
+// its name is a known one; values under a header nobody knows still land
+// where their names belong. Whatever happens, a save through the program
+// (as `settings set` does) keeps the port and the production path.
+TEST_F(SettingsTest, DamagedHeadersNeverCostAKnownValue) {
+  struct Case {
+    const char* what;
+    std::string header;
+  };
+  const Case cases[] = {
+      {"lost ]", "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings"},
+      {"lost ] with spaces", "[ SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings  "},
+      {"unknown, damaged", "[Port Setti"},
+      {"empty", "["},
+      {"no header at all", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteRaw(c.header + "\n"
+             "COMPort = sz:/dev/ttyUSB3\n"
+             "AuxBaudRate = dword:57600\n"
+             "[SOFTWARE\\Quor Controls\\Tarnvale\\New Production Settings\n"
+             "TN835 Test Path And File = sz:/srv/test/\n");
+    fs::remove(dir_ / "settings.ini.bad");
+    ConfigData config;
+    config.Load();
+    EXPECT_EQ(config.GetCOMPort(), "/dev/ttyUSB3");
+    EXPECT_EQ(config.GetAuxBaudRate(), 57600u);
+    EXPECT_EQ(config.GetTN835TestPathAndFile(), "/srv/test/");
+    config.SetBaudRate(9600);
+    config.Save();
+    ConfigData again;
+    again.Load();
+    EXPECT_EQ(again.GetCOMPort(), "/dev/ttyUSB3");
+    EXPECT_EQ(again.GetAuxBaudRate(), 57600u);
+    EXPECT_EQ(again.GetBaudRate(), 9600u);
+    EXPECT_EQ(again.GetTN835TestPathAndFile(), "/srv/test/");
+    // The damaged text is kept, for the person to look at.
+    EXPECT_TRUE(fs::exists(dir_ / "settings.ini.bad"));
+  }
 }
 
 TEST_F(SettingsTest, UserTempPathThatDoesNotExistIsCreated) {

@@ -157,14 +157,26 @@ std::string SystemTempPath() {
   return "/tmp";
 }
 
-SettingsFile::SettingsFile(fs::path file) : file_(std::move(file)) {}
+SettingsFile::SettingsFile(fs::path file, Layout layout)
+    : file_(std::move(file)), layout_(std::move(layout)) {}
 
 SettingsFile::Sections SettingsFile::Parse(const std::string& text) { return Parse(text, nullptr); }
 
 SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparsed) {
+  return Parse(text, unparsed, Layout{});
+}
+
+SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparsed,
+                                           const Layout& layout) {
   int bad = 0;
   Sections sections;
   Section* current = nullptr;
+  auto knownSection = [&](const std::string& name) {
+    for (const auto& [value, key] : layout) {
+      if (key == name) return true;
+    }
+    return false;
+  };
   std::istringstream in(text);
   std::string raw;
   while (std::getline(in, raw)) {
@@ -172,15 +184,16 @@ SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparse
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[') {
       if (line.back() != ']' || line.size() < 3) {
-        current = nullptr;  // damaged header: its values have no home
-        ++bad;
+        ++bad;  // counted, so the save keeps the damaged text as a copy
+        const std::string meant = Trim(line.substr(1, line.back() == ']' ? line.size() - 2 : std::string::npos));
+        if (!meant.empty() && knownSection(meant)) {
+          current = &sections[meant];
+        } else {
+          current = nullptr;
+        }
         continue;
       }
       current = &sections[line.substr(1, line.size() - 2)];
-      continue;
-    }
-    if (current == nullptr) {
-      ++bad;
       continue;
     }
     const auto eq = line.find('=');
@@ -189,6 +202,17 @@ SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparse
       continue;
     }
     const std::string name = Trim(line.substr(0, eq));
+    // Under a header that could not be read, or before any header, a value
+    // still has a home when the program knows its name.
+    Section* home = current;
+    if (home == nullptr) {
+      const auto known = layout.find(name);
+      if (known == layout.end()) {
+        ++bad;
+        continue;
+      }
+      home = &sections[known->second];
+    }
     // Keep the value's own leading/trailing spaces except the one after '='.
     std::string rest = raw.substr(raw.find('=') + 1);
     if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
@@ -198,9 +222,9 @@ SettingsFile::Sections SettingsFile::Parse(const std::string& text, int* unparse
       continue;
     }
     if (rest.rfind("sz:", 0) == 0) {
-      (*current)[name] = Unescape(rest.substr(3));
+      (*home)[name] = Unescape(rest.substr(3));
     } else if (rest.rfind("dword:", 0) == 0) {
-      if (auto v = ParseDword(rest.substr(6))) (*current)[name] = *v;
+      if (auto v = ParseDword(rest.substr(6))) (*home)[name] = *v;
       else ++bad;
     } else {
       ++bad;
@@ -230,7 +254,7 @@ SettingsFile::Sections SettingsFile::LoadShared() const {
   std::error_code ec;
   if (!fs::exists(file_, ec)) return {};
   FileLock lock(file_.string() + ".lock", LOCK_SH);
-  return Parse(ReadWhole(file_));  // anything but a sane regular file reads as empty
+  return Parse(ReadWhole(file_), nullptr, layout_);  // anything but a sane regular file reads as empty
 }
 
 bool SettingsFile::KeyExists(const std::string& key) const { return LoadShared().count(key) != 0; }
@@ -269,7 +293,7 @@ bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {
   // read whole: the person's data there would be lost.
   if (state != ReadState::kOk && state != ReadState::kMissing) return false;
   int unparsed = 0;
-  Sections sections = Parse(old, &unparsed);
+  Sections sections = Parse(old, &unparsed, layout_);
   if (unparsed > 0) {
     // Writing drops the lines we could not read; keep them in a copy first.
     const fs::path bad = BadCopyPath();
@@ -325,11 +349,11 @@ std::string SettingsFile::Problem() const {
              " cannot be read; the defaults are used and it is left as it is";
   }
   int unparsed = 0;
-  Parse(text, &unparsed);
+  Parse(text, &unparsed, layout_);
   if (unparsed == 0) return {};
   return "the settings file " + file_.string() + " has " + std::to_string(unparsed) +
-         (unparsed == 1 ? " line" : " lines") +
-         " that cannot be read; they are ignored, and a copy of the file is kept as " +
+         (unparsed == 1 ? " line that cannot be read; it is ignored" : " lines that cannot be read; they are ignored") +
+         " (values the program knows by name are kept), and a copy of the file is kept as " +
          BadCopyPath().string() + " before the next save";
 }
 

@@ -11,6 +11,10 @@
 // A file damaged by hand loads what it can: lines that do not parse and
 // values of the wrong type read as missing. The first save over such a file
 // keeps the damaged text as `settings.ini.bad` first, so no line is lost.
+// Given the program's layout (which value lives in which section), a header
+// that lost its closing ']' but names a known section still opens it, and a
+// value whose header is unreadable or missing goes to the section its name
+// belongs in, so a stored port name never falls back to its default.
 // Only a regular file up to kSettingsFileMaxBytes is read; anything else (a
 // link to a device, a FIFO, a huge file) reads as empty and is never written
 // over.
@@ -39,8 +43,10 @@ class SettingsFile {
   using Value = std::variant<std::string, std::uint32_t>;
   using Section = std::map<std::string, Value>;
   using Sections = std::map<std::string, Section>;
+  // Value name -> the section (key) it belongs in.
+  using Layout = std::map<std::string, std::string>;
 
-  explicit SettingsFile(std::filesystem::path file);
+  explicit SettingsFile(std::filesystem::path file, Layout layout = {});
 
   bool KeyExists(const std::string& key) const;
   std::optional<std::string> ReadString(const std::string& key, const std::string& name) const;
@@ -53,6 +59,8 @@ class SettingsFile {
   static Sections Parse(const std::string& text);
   // As above, counting the lines that held something but could not be read.
   static Sections Parse(const std::string& text, int* unparsed);
+  // As above, recovering damaged headers and homeless values by `layout`.
+  static Sections Parse(const std::string& text, int* unparsed, const Layout& layout);
 
   // What is wrong with the file as it is, for the person: not a regular file,
   // too large, unreadable, or lines that cannot be read. Empty when sound or
@@ -70,6 +78,7 @@ class SettingsFile {
   bool Modify(const std::function<void(Sections&)>& change);
 
   std::filesystem::path file_;
+  Layout layout_;
 };
 
 }  // namespace tarnvale::platform

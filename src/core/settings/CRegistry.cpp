@@ -1,13 +1,15 @@
 #include "core/settings/CRegistry.h"
 
 #include "core/platform/SettingsFile.h"
+#include "core/settings/SettingsCatalog.h"
 
 namespace tarnvale {
 namespace {
 
 // The backend is chosen from the environment on every call, so nothing is cached.
 platform::SettingsFile Backend(RegistryRoot) {
-  return platform::SettingsFile(platform::SettingsDirectory() / platform::kSettingsFileName);
+  return platform::SettingsFile(platform::SettingsDirectory() / platform::kSettingsFileName,
+                                SettingsLayout());
 }
 
 }  // namespace

@@ -166,4 +166,10 @@ std::string SettingsFilePath() {
   return (platform::SettingsDirectory() / platform::kSettingsFileName).string();
 }
 
+std::map<std::string, std::string> SettingsLayout() {
+  std::map<std::string, std::string> layout;
+  for (const SettingDef& def : kSettings) layout.emplace(def.name, def.key);
+  return layout;
+}
+
 }  // namespace tarnvale

@@ -5,6 +5,7 @@
 // program's own saves (one locked, atomic write per value).
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,5 +42,9 @@ std::string WriteSetting(const SettingDef& def, const std::string& text);
 
 // The settings file the values live in.
 std::string SettingsFilePath();
+
+// Which section each known value lives in: what lets the settings file
+// recover the values of a damaged header.
+std::map<std::string, std::string> SettingsLayout();
 
 }  // namespace tarnvale
