@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/flash/ProgrammingEngine.h"
+#include "core/formats/ProductionImage.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/production/ProductionModel.h"
 #include "core/roles/PortRoles.h"
@@ -51,10 +52,21 @@ std::vector<nlohmann::json> LogLines(const std::filesystem::path& file) {
   return lines;
 }
 
-std::filesystem::path TempFolder() {
-  ConfigData settings;
-  settings.Load();
-  return settings.GetUserTempPath();
+// The image a run must program: the same S-record file made into its flash
+// memory file here (its build stamp is its own file time, as in the run).
+std::vector<std::uint8_t> ExpectedImage(const std::filesystem::path& srec, const std::filesystem::path& dir,
+                                        ProductionImageOptions options) {
+  const bool boot = options.kind == ProductionImageKind::Boot;
+  const auto fmf = dir / ("expected-" + srec.stem().string() + ".FMF");
+  std::string version;
+  EXPECT_EQ(ConvertProductionImage(srec, fmf, options, version), rc::kFileOk) << srec;
+  return FmfImage(fmf, boot ? 0x40000 : 0, boot ? 0x41FFF : 0x21FFF, boot ? 1 : 2);
+}
+
+ProductionImageOptions ApplicationOptions(const std::string& modelCode) {
+  ProductionImageOptions o;
+  o.modelCode = modelCode;
+  return o;
 }
 
 class Tn835EndToEnd : public ::testing::Test {
@@ -101,11 +113,15 @@ TEST_F(Tn835EndToEnd, ThreeImagesProgrammedAndLogged) {
 
   // The controller holds exactly the stamped application image (the test
   // image went before it and was erased), the CPU the stamped boot image.
-  const auto appImage = FmfImage(TempFolder() / "TN835 Appl.FMF", 0, 0x21FFF, 2);
+  const auto appImage = ExpectedImage(dir_ / "appl.S", dir_, ApplicationOptions("PR"));
   EXPECT_EQ(ReadFileBytes(dir_ / "flash.bin"), std::string(appImage.begin(), appImage.end()));
   EXPECT_EQ(appImage[0x220], 'P');
   EXPECT_EQ(appImage[0x221], 'R');
-  const auto bootImage = FmfImage(TempFolder() / "TN835 Boot.FMF", 0x40000, 0x41FFF, 1);
+  ProductionImageOptions bootOptions;
+  bootOptions.kind = ProductionImageKind::Boot;
+  bootOptions.serialNumber = "SN1234567890ABC";
+  bootOptions.hardwareRevision = 'C';
+  const auto bootImage = ExpectedImage(dir_ / "boot.S", dir_, bootOptions);
   EXPECT_EQ(ReadFileBytes(dir_ / "boot.bin"), std::string(bootImage.begin(), bootImage.end()));
   // Serial record: 15 characters in capitals behind their length; the
   // revision letter; the sum over everything else, serial included.
@@ -217,7 +233,7 @@ TEST_F(Tn835EndToEnd, ApplicationRightAfterBootNeedsNoLongWait) {
   EXPECT_EQ(model.JtagIdText(), "0x11F4401D");
   link.EndCommand();
   ASSERT_EQ(sim->Stop(), 0);
-  const auto appImage = FmfImage(model.TempFile(ProductionImageKind::Application), 0, 0x21FFF, 2);
+  const auto appImage = ExpectedImage(dir_ / "appl.S", dir_, ApplicationOptions("EF"));
   EXPECT_EQ(ReadFileBytes(dir_ / "flash.bin"), std::string(appImage.begin(), appImage.end()));
   EXPECT_EQ(LogLines(dir_ / "log.jsonl").size(), 2u);
 }
