@@ -13,7 +13,9 @@
 #include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Progress.h"
+#include "core/production/NavNumber.h"
 #include "core/production/ProductionModel.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
@@ -30,7 +32,8 @@ struct Tn835Args {
   std::string logFile;
   std::string nav;
   std::string progress = "auto";
-  // program-boot
+  // The unit: required for program-boot (written into the image), for the
+  // record with the other two.
   std::string serial, revision;
   // program-application
   std::string model = "0";
@@ -60,24 +63,6 @@ int ModelIndexOf(const std::string& text) {
   return -1;
 }
 
-// The exit status of a run's result.
-int ExitFor(ResultCode code) {
-  switch (code) {
-    case rc::kSuccess: return kExitOk;
-    case rc::kPortOpenFailed: return kExitPort;
-    case rc::kTimeout:
-    case rc::kTooFewBytes:
-    case rc::kProgrammingTimeout: return kExitTimeout;
-    case rc::kCantOpenInput:
-    case rc::kCantOpenOutput:
-    case rc::kCantWriteOutput:
-    case rc::kInvalidHexFile:
-    case rc::kErrorInHexFile: return kExitBadFile;
-    case kStoppedByOperator: return kExitUsage;
-    default: return kExitFailure;
-  }
-}
-
 enum class Button { Boot, Application, Test };
 
 void Run(const Tn835Args& args, Button button) {
@@ -95,6 +80,20 @@ void Run(const Tn835Args& args, Button button) {
       throw CLI::RuntimeError(kExitUsage);
     }
   }
+  // The part number is checked as the dialog's "NAV Number Check" does, so
+  // a unit of the other generation is never programmed or logged as this one.
+  std::string nav;
+  if (!args.nav.empty() && !AcceptNavNumber(args.generation, args.nav, nav)) {
+    Fail(NavMismatchText(args.generation) + " (--nav " + args.nav + ", --generation " +
+             std::to_string(args.generation) + ")",
+         kExitUsage);
+  }
+  if (button == Button::Boot && TrimmedEntry(args.serial).empty()) {
+    Fail(production_text::kNeedSerial, kExitUsage);
+  }
+  if (button == Button::Boot && TrimmedEntry(args.revision).empty()) {
+    Fail(production_text::kNeedRevision, kExitUsage);
+  }
   const std::string appPath = Absolute(args.appPath), bootFile = Absolute(args.bootFile),
                     testPath = Absolute(args.testPath), logFile = Absolute(args.logFile);
 
@@ -110,7 +109,7 @@ void Run(const Tn835Args& args, Button button) {
   }
   ProductionOptions options;
   options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
-  options.navNumber = args.nav;
+  options.navNumber = nav;
   if (!logFile.empty()) options.logFile = logFile;
   ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);
   if (!appPath.empty()) model.OverrideApplicationPath(appPath);
@@ -123,6 +122,9 @@ void Run(const Tn835Args& args, Button button) {
   LinkState link(settings, &op);
   link.BeginCommand();
   CliJobRunner runner(op, style, std::cout, std::cerr);
+  // Ctrl-C or SIGTERM stops the run at its next step (the erase wait
+  // included) so that the unit's line in the log still gets written.
+  const InterruptGuard interrupts;
   ResultCode code = rc::kSuccess;
   switch (button) {
     case Button::Boot: code = model.ProgramBoot(link, op, runner); break;
@@ -141,12 +143,41 @@ void Run(const Tn835Args& args, Button button) {
     if (record.jtagId) std::cout << "JTAG ID:  " << model.JtagIdText() << "\n";
     std::cout << "Result:   " << record.resultText << std::endl;
   }
-  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitFor(code));
+  if (code == rc::kStoppedByProgram) {
+    const std::string text = "Interrupted: the " + record.imageKind +
+                             " image was not programmed completely; the run is logged as interrupted";
+    if (style == ProgressStyle::Json) {
+      std::cout << "{\"event\":\"interrupted\",\"text\":" << JsonString(text) << "}" << std::endl;
+    }
+    std::cerr << text << std::endl;
+  }
+  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitCodeFor(code));
   // The unit was programmed but its record is missing: the line must know.
   if (!model.LastLogError().empty()) throw CLI::RuntimeError(kExitBadFile);
 }
 
 void AddCommonOptions(CLI::App* cmd, Tn835Args& args, Button button) {
+  // Spaces a scanner puts around a serial number do not count.
+  auto* serial = cmd->add_option("--serial", args.serial,
+                                 button == Button::Boot
+                                     ? "Serial number, at most 15 characters"
+                                     : "Serial number of the unit, for the production log")
+                     ->check([](const std::string& s) {
+                       return TrimmedEntry(s).size() <= 15 ? std::string()
+                                                           : std::string("at most 15 characters");
+                     });
+  auto* revision = cmd->add_option("--hw-rev", args.revision,
+                                   button == Button::Boot
+                                       ? "8251 hardware revision, one character"
+                                       : "8251 hardware revision of the unit, for the production log")
+                       ->check([](const std::string& s) {
+                         return TrimmedEntry(s).size() <= 1 ? std::string()
+                                                            : std::string("one character");
+                       });
+  if (button == Button::Boot) {
+    serial->required();
+    revision->required();
+  }
   cmd->add_option("--generation", args.generation, "Product generation 4 or 5 (default 5)")
       ->check(CLI::IsMember({4, 5}));
   if (button == Button::Boot) {
@@ -183,16 +214,6 @@ void RegisterTn835Commands(CLI::App& app) {
 
   auto bootArgs = std::make_shared<Tn835Args>();
   auto* boot = group->add_subcommand("program-boot", "Program Boot: the boot image through the box and the JTAG port");
-  boot->add_option("--serial", bootArgs->serial, "Serial number, at most 15 characters")
-      ->required()
-      ->check([](const std::string& s) {
-        return s.size() <= 15 ? std::string() : std::string("at most 15 characters");
-      });
-  boot->add_option("--hw-rev", bootArgs->revision, "8251 hardware revision, one character")
-      ->required()
-      ->check([](const std::string& s) {
-        return s.size() == 1 ? std::string() : std::string("one character");
-      });
   AddCommonOptions(boot, *bootArgs, Button::Boot);
   boot->callback([bootArgs] { Run(*bootArgs, Button::Boot); });
 

@@ -12,6 +12,7 @@ int ExitCodeFor(ResultCode code) {
     case rc::kPortOpenFailed:
       return kExitPort;
     case rc::kTimeout:
+    case rc::kTooFewBytes:  // the answer stopped short: no (whole) answer in time
     case rc::kProgrammingTimeout:
     case rc::kLinkLost:
       return kExitTimeout;

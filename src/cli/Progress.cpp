@@ -60,6 +60,18 @@ class Meter {
       out_ << text << std::endl;
     }
   }
+  // A line that stands for a count going on: redrawn in place on a
+  // terminal, a plain line otherwise; nothing in JSON.
+  void Redraw(const std::string& text) {
+    if (style_ == ProgressStyle::Json) return;
+    if (style_ == ProgressStyle::Bar) {
+      err_ << "\r" << text << "\033[K" << std::flush;
+      barOpen_ = true;
+      return;
+    }
+    out_ << text << std::endl;
+  }
+  bool RedrawsInPlace() const { return style_ == ProgressStyle::Bar; }
   // Always one line on stderr, below a drawn bar.
   void Warn(const std::string& text) {
     if (barOpen_) err_ << std::endl;
@@ -111,10 +123,16 @@ std::vector<std::uint64_t> BytesByPacket(const ProgrammingRequest& request) {
   return after;
 }
 
+// "Erasing... N s": the seconds a flash erase has waited for its answer.
+std::string ErasingText(std::uint32_t seconds) {
+  return "Erasing... " + std::to_string(seconds) + " s";
+}
+
 class CliLoadView : public LoadMemoryView {
  public:
-  CliLoadView(Meter& meter, bool run, std::vector<std::uint64_t> bytesAfter)
-      : meter_(meter), run_(run), bytesAfter_(std::move(bytesAfter)) {}
+  CliLoadView(Meter& meter, bool run, std::vector<std::uint64_t> bytesAfter, bool json,
+              std::ostream& out)
+      : meter_(meter), run_(run), bytesAfter_(std::move(bytesAfter)), json_(json), out_(out) {}
   void SetTitle(const std::string& text) override { meter_.Say(text); }
   void SetFileName(const std::string& text) override {
     if (!text.empty()) meter_.Say("File: " + text);
@@ -123,12 +141,26 @@ class CliLoadView : public LoadMemoryView {
     if (!text.empty()) meter_.Say("Last modified: " + text);
   }
   void SetEraseTime(const std::string& text) override {
-    if (!text.empty()) meter_.Say("Erase time: " + text);
+    // While the erase waits, EraseWaited keeps the count; the time is said
+    // once the answer came.
+    if (!text.empty() && !erasing_) meter_.Say("Erase time: " + text);
+  }
+  // A silent controller can keep the erase waiting for minutes: the count
+  // shows the wait is alive and how long Ctrl-C has been an option. A bar
+  // redraws it every second, plain output every tenth second; JSON gets an
+  // event a second.
+  void EraseWaited(std::uint32_t seconds) override {
+    if (json_) {
+      out_ << Json{{"event", "erasing"}, {"elapsed_s", seconds}}.dump() << std::endl;
+      return;
+    }
+    if (seconds % 10 == 0 || meter_.RedrawsInPlace()) meter_.Redraw(ErasingText(seconds));
   }
   void SetProgramTime(const std::string& text) override {
     if (!text.empty()) meter_.Say("Program time: " + text);
   }
   void SetStatus(const std::string& text) override {
+    erasing_ = text == load_text::kErasing;
     // While a count event is handled the meter shows the count; the status
     // line that goes with it would only repeat it.
     if (text.empty() || countEvent_) return;
@@ -163,7 +195,10 @@ class CliLoadView : public LoadMemoryView {
   Meter& meter_;
   bool run_;
   std::vector<std::uint64_t> bytesAfter_;
+  bool json_;
+  std::ostream& out_;
   bool countEvent_ = false;
+  bool erasing_ = false;
   double done_ = 0;
 };
 
@@ -395,7 +430,7 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   Meter meter(style_, out_, err_, "rec");
   std::vector<std::uint64_t> bytesAfter = BytesByPacket(request);
   const std::uint64_t totalBytes = bytesAfter.empty() ? 0 : bytesAfter.back();
-  CliLoadView view(meter, runOnCompletion_, std::move(bytesAfter));
+  CliLoadView view(meter, runOnCompletion_, std::move(bytesAfter), style_ == ProgressStyle::Json, out_);
   LoadMemoryModel model(request, view, op_);
   // The sink hands each engine event to the model; the engine is joined
   // (Wait) before the sink goes away.

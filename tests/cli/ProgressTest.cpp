@@ -1,11 +1,15 @@
-// Rate, data rate and time left of the CLI's progress, on a fake clock.
+// Rate, data rate and time left of the CLI's progress, on a fake clock; and
+// how each style shows the erase wait.
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/CliOperator.h"
 #include "cli/Progress.h"
+#include "flash/FakeDevice.h"
 
 namespace tarnvale::cli {
 namespace {
@@ -139,6 +143,41 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"unknown_time_left", Sample(0, 0, true, 0, -1), "rec", 4, "[....]   0%  0 rec/s  0.0 KB/s  --:-- left"},
         LineCase{"over_an_hour", Sample(0.01, 1, false, 0, 3725), "rec", 0, "  1%  1 rec/s  1:02:05 left"}),
     [](const ::testing::TestParamInfo<LineCase>& i) { return std::string(i.param.name); });
+
+// The erase wait as each style shows it: the count starts the moment the
+// erase packet is out (the device here refuses the erase at once, so
+// nothing waits on the clock).
+TEST(EraseWaitDisplay, EachStyleShowsTheSecondsWaited) {
+  struct Case {
+    ProgressStyle style;
+    const char* inOut;  // expected on stdout (empty: nothing there)
+    const char* inErr;
+    const char* notAnywhere;
+  };
+  const Case cases[] = {
+      {ProgressStyle::Bar, "", "\rErasing... 0 s\033[K", "\"event\""},
+      {ProgressStyle::Plain, "Erasing... 0 s\n", "", "\"event\""},
+      {ProgressStyle::Json, "{\"event\":\"erasing\",\"elapsed_s\":0}\n", "", "Erasing... "},
+  };
+  for (const Case& c : cases) {
+    test::DeviceOnPort d([](const test::SeenPacket&) { return std::string("H"); });
+    std::ostringstream out, err;
+    CliOperator op(out, err);
+    op.SetJson(c.style == ProgressStyle::Json);
+    CliJobRunner runner(op, c.style, out, err);
+    ProgrammingRequest r;
+    r.port = &d.port;
+    r.target = Target::Tn835;
+    r.path = "unread.FMF";  // the erase fails before the file matters
+    r.timings.eraseTimeoutMs = 5000;
+    EXPECT_EQ(runner.RunProgramming(r), rc::kEraseError);
+    const std::string all = out.str() + err.str();
+    EXPECT_NE(out.str().find(c.inOut), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find(c.inErr), std::string::npos) << err.str();
+    EXPECT_EQ(all.find(c.notAnywhere), std::string::npos) << all;
+    EXPECT_NE(all.find("Erase Error - 72"), std::string::npos) << all;
+  }
+}
 
 }  // namespace
 }  // namespace tarnvale::cli

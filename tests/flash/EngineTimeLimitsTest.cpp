@@ -5,15 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/ProgrammingEngine.h"
 #include "core/link/CommPort.h"
 #include "core/protocol/Packet.h"
 #include "support/FakeLink.h"
 #include "support/ImageGen.h"
+#include "support/QuietLoadView.h"
+#include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
@@ -78,6 +82,52 @@ TEST(EraseTimeLimit, SixMinutesForTheAnswer) {
       EXPECT_TRUE(std::is_sorted(ticks.seconds.begin(), ticks.seconds.end())) << c.what;
       EXPECT_GE(ticks.pumps, static_cast<int>(c.returnsAtMs / 100) - 1) << c.what;
     }
+  }
+}
+
+// A silent controller and a stop (Ctrl-C, a closing window) at fake time T:
+// the programming dialog's erase wait ends within one poll of T as stopped
+// by the program, never as a time-out, having counted every second waited.
+TEST(EraseTimeLimit, AStopEndsTheSilentWaitWithinAPoll) {
+  struct StopAt : QuietLoadView {
+    StopAt(const FakeClock& c, std::uint32_t at) : clock(c), stopAtMs(at) {}
+    bool StopRequested() override { return clock.TickMs() - kStartTick >= stopAtMs; }
+    void EraseWaited(std::uint32_t s) override { seconds.push_back(s); }
+    void SetEraseTime(const std::string& t) override { eraseTimes.push_back(t); }
+    const FakeClock& clock;
+    std::uint32_t stopAtMs;
+    std::vector<std::uint32_t> seconds;
+    std::vector<std::string> eraseTimes;
+  };
+  const EngineTimings real;
+  ASSERT_LE(real.erasePollMs, 250u) << "a stop must be seen well within a second";
+  for (const std::uint32_t stopAtMs : {0u, 1500u, 59999u, 200000u, 359000u}) {
+    Controller d;
+    d.link.SetResponder([](const Bytes&) { return std::vector<FakeLink::Reply>{}; });
+    StopAt view(d.clock, stopAtMs);
+    RecordingOperator op;
+    ProgrammingRequest r;
+    r.port = &d.port;
+    r.target = Target::Tn835;
+    r.path = "unused.FMF";
+    r.timings = real;
+    bool told = false;
+    r.onOutcome = [&] { told = true; };
+    LoadMemoryModel model(r, view, op, d.clock);
+    model.Open();
+    EXPECT_FALSE(model.Begin()) << stopAtMs;
+    EXPECT_EQ(model.Result(), rc::kStoppedByProgram) << stopAtMs;
+    EXPECT_TRUE(told) << stopAtMs;
+    EXPECT_TRUE(op.messages.empty()) << "no time-out message: " << ::testing::PrintToString(op.MessageTexts());
+    EXPECT_GE(d.Elapsed(), stopAtMs) << stopAtMs;
+    EXPECT_LE(d.Elapsed(), stopAtMs + real.erasePollMs + 10) << stopAtMs;
+    // 0 at once, then every whole second up to the stop, each once.
+    std::vector<std::uint32_t> expected(d.Elapsed() / 1000 + 1);
+    std::iota(expected.begin(), expected.end(), 0u);
+    EXPECT_EQ(view.seconds, expected) << stopAtMs;
+    ASSERT_FALSE(view.eraseTimes.empty());
+    EXPECT_EQ(view.eraseTimes.back(), FormatElapsed(expected.back())) << stopAtMs;
+    EXPECT_EQ(d.link.Writes().size(), 1u) << "nothing after the erase packet";
   }
 }
 

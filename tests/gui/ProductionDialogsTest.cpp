@@ -59,7 +59,8 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
     const char* version;
   };
   const Case cases[] = {
-      {cmd::kTN835ProductionV4, " 314061", false, "4"},
+      {cmd::kTN835ProductionV4, " 314061\t", true, "4"},  // a scanner's blanks do not count
+      {cmd::kTN835ProductionV4, "3140 61", false, "4"},
       {cmd::kTN835ProductionV4, "528301", false, "4"},
       {cmd::kTN835ProductionV4, "417250", true, "4"},
       {cmd::kTN835ProductionV5, "314061", false, "5"},

@@ -6,32 +6,51 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "core/flash/LoadMemoryModel.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/production/NavNumber.h"
 #include "core/production/ProductionModel.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
+#include "support/FakeLink.h"
 #include "support/ImageGen.h"
 #include "support/Pty.h"
+#include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale {
 namespace {
 
+using test::FakeClock;
+using test::FakeLink;
 using test::RecordingOperator;
 
-// Records the programming request and checks the file it names instead of
-// sending it anywhere.
+std::vector<std::uint8_t> LoadFmf(const std::filesystem::path& fmf, std::uint32_t base,
+                                  std::uint32_t end, std::uint32_t layout) {
+  TN820HexFile file(fmf, base, end, layout);
+  EXPECT_EQ(file.OpenFile(), rc::kFileOk);
+  EXPECT_EQ(file.AllocateImage(), rc::kFileOk);
+  EXPECT_EQ(file.LoadFile(), rc::kFileOk);
+  return file.ImageBytes();
+}
+
+// Records the programming request, the image handed over and the file it
+// names (which lives only as long as the run) instead of sending it anywhere.
 class RecordingRunner : public JobRunner {
  public:
   ResultCode RunProgramming(const ProgrammingRequest& request) override {
     requests.push_back(request);
+    images.push_back(request.image ? request.image->ImageBytes() : std::vector<std::uint8_t>{});
+    fileImages.push_back(LoadFmf(request.path, request.target == Target::Tn835Jtag ? 0x40000 : 0,
+                                 request.target == Target::Tn835Jtag ? 0x41FFF : 0x21FFF,
+                                 static_cast<std::uint32_t>(request.layoutMode)));
     return result;
   }
   ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kUnknownCommand; }
   std::vector<ProgrammingRequest> requests;
+  std::vector<std::vector<std::uint8_t>> images, fileImages;
   ResultCode result = rc::kSuccess;
 };
 
@@ -54,15 +73,6 @@ void WriteApplicationSRec(const std::filesystem::path& path, const std::string& 
   s.Record(7, 0);
   std::filesystem::create_directories(path.parent_path());
   s.WriteTo(path);
-}
-
-std::vector<std::uint8_t> LoadFmf(const std::filesystem::path& fmf, std::uint32_t base,
-                                  std::uint32_t end, std::uint32_t layout) {
-  TN820HexFile file(fmf, base, end, layout);
-  EXPECT_EQ(file.OpenFile(), rc::kFileOk);
-  EXPECT_EQ(file.AllocateImage(), rc::kFileOk);
-  EXPECT_EQ(file.LoadFile(), rc::kFileOk);
-  return file.ImageBytes();
 }
 
 std::vector<nlohmann::json> LogLines(const std::filesystem::path& file) {
@@ -158,31 +168,66 @@ TEST(ProductionPaths, SharePathsOpenBelowTheShareRoot) {
   EXPECT_EQ(ShareRoot(), "/mnt");
 }
 
+// The one part-number check of the dialog and the command line: a scanner's
+// surrounding blanks are trimmed, anything else must match exactly.
 TEST(NavNumbers, EachGenerationAcceptsOnlyItsOwn) {
   struct Case {
     int generation;
     const char* entered;
-    bool ok;
+    const char* accepted;  // null: refused
   };
   const Case cases[] = {
-      {4, "314061", true},  {4, "314062", true},   {4, "314063", true},  {4, "417250", true},
-      {4, "528301", false}, {4, " 314061", false}, {4, "314061 ", false}, {4, "", false},
-      {5, "528301", true},  {5, "528302", true},   {5, "528303", true},  {5, "314061", false},
-      {5, "528304", false}, {3, "314061", false},
+      {4, "314061", "314061"},   {4, "314062", "314062"},      {4, "314063", "314063"},
+      {4, "417250", "417250"},   {4, " 314061", "314061"},     {4, "314061 \r\n", "314061"},
+      {4, "\t417250\t", "417250"}, {4, "528301", nullptr},      {4, "3140 61", nullptr},
+      {4, "", nullptr},          {4, "   ", nullptr},          {5, "528301", "528301"},
+      {5, "528302", "528302"},   {5, " 528303 ", "528303"},    {5, "314061", nullptr},
+      {5, "528304", nullptr},    {3, "314061", nullptr},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsValidNavNumber(c.generation, c.entered), c.ok) << c.generation << " '" << c.entered << "'";
+    std::string number = "unchanged";
+    EXPECT_EQ(AcceptNavNumber(c.generation, c.entered, number), c.accepted != nullptr)
+        << c.generation << " '" << c.entered << "'";
+    EXPECT_EQ(number, c.accepted != nullptr ? c.accepted : "unchanged") << c.entered;
   }
   EXPECT_EQ(NavMismatchText(4), "The Entered NAV Number Does Not Match a Valid Version 4 Number!");
   EXPECT_EQ(NavMismatchText(5), "The Entered NAV Number Does Not Match a Valid Version 5 Number!");
+}
+
+TEST(ProductionPaths, ASharePathThatClimbsOutIsRefused) {
+  struct Case {
+    const char* stored;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"\\\\QUORPROD\\..\\..\\etc\\passwd", true},
+      {"\\\\QUORPROD\\TN835\\..", true},
+      {"//QUORPROD/a/../../b.S", true},
+      {"\\\\..\\x.S", true},
+      {"\\\\QUORPROD\\TN835\\a..b.S", false},  // dots inside a name are a name
+      {"\\\\QUORPROD\\TN835\\...\\a.S", false},
+      {"\\\\QUORPROD\\TN835\\a.S", false},
+      {"/home/line/../a.S", false},  // a local path is the station's own choice
+  };
+  for (const Case& c : cases) {
+    const std::string problem = SharePathProblem(c.stored);
+    EXPECT_EQ(!problem.empty(), c.refused) << c.stored << ": " << problem;
+    if (c.refused) {
+      EXPECT_NE(problem.find(c.stored), std::string::npos) << problem;
+    }
+  }
 }
 
 TEST(ProductionFields, SerialAndRevisionAreCappedAndCapitalised) {
   ProductionModel model(Sources("/tmp"), 5);
   model.SetSerialNumber("ab12cd34ef56gh78ij");
   EXPECT_EQ(model.SerialNumber(), "AB12CD34EF56GH7");
+  model.SetSerialNumber("  sn42\t");
+  EXPECT_EQ(model.SerialNumber(), "SN42");
   model.SetHardwareRevision("bx");
   EXPECT_EQ(model.HardwareRevision(), "B");
+  model.SetHardwareRevision(" c ");
+  EXPECT_EQ(model.HardwareRevision(), "C");
   EXPECT_EQ(InvalidTn835JtagText(0x28270013),
             "Invalid JTAG ID 0x28270013 for TN820, should read 0x11f4401d");
 }
@@ -214,8 +259,14 @@ TEST_F(ProductionModelTest, ApplicationImageCarriesTheModelCode) {
     EXPECT_EQ(r.layoutMode, 2);
     EXPECT_EQ(r.mode, kModeProgramFlash);
     EXPECT_EQ(r.port, link.PrimaryPort());
-    EXPECT_EQ(std::filesystem::path(r.path), temp_ / "TN835 Appl.FMF");
-    const auto image = LoadFmf(r.path, 0, 0x21FFF, 2);
+    // The run's own folder in the temp folder, keeping the file's name;
+    // gone once the run is over. What is programmed is what that file holds.
+    const std::filesystem::path written(r.path);
+    EXPECT_EQ(written.filename(), "TN835 Appl.FMF");
+    EXPECT_EQ(written.parent_path().parent_path(), temp_);
+    EXPECT_FALSE(std::filesystem::exists(written.parent_path())) << written;
+    const auto& image = runner_.images.back();
+    EXPECT_EQ(image, runner_.fileImages.back());
     ASSERT_EQ(image.size(), 0x22000u);
     EXPECT_TRUE(std::equal(c.code.begin(), c.code.end(), image.begin() + 0x220));
     EXPECT_EQ(model.ApplicationVersion(), "V4.01");
@@ -248,6 +299,13 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   EXPECT_EQ(model.ProgramTest(link, op_, runner_), rc::kInvalidHexFile);
   EXPECT_TRUE(runner_.requests.empty());
 
+  // A stored share path that climbs out of the share root is not opened.
+  ProductionModel climbing(Sources(temp_), 5, options_);
+  climbing.OverrideTestPath("\\\\QUORPROD\\..\\..\\" + model.OpenedTestPath());
+  EXPECT_EQ(climbing.ProgramTest(link, op_, runner_), rc::kCantOpenInput);
+  EXPECT_TRUE(runner_.requests.empty());
+  EXPECT_EQ(op_.messages.back().text, SharePathProblem(climbing.TestPath()));
+
   // The primary port will not open: "Invalid Serial Port", nothing read.
   settings_.SetCOMPort((temp_ / "no-such-port").string());
   LinkState noPort(settings_, &op_);
@@ -255,14 +313,94 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   EXPECT_EQ(op_.messages.back().text, production_text::kInvalidSerialPort);
 
   const auto lines = LogLines(model.LogFile());
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0]["image"], "test");
   EXPECT_EQ(lines[0]["result"], "4");
   EXPECT_EQ(lines[1]["result"], "8");
-  EXPECT_EQ(lines[2]["image"], "application");
-  EXPECT_EQ(lines[2]["result_text"], "Invalid Serial Port");
-  EXPECT_EQ(lines[2]["generation"], "5");
-  EXPECT_EQ(lines[2]["model"], "EF");
+  EXPECT_EQ(lines[2]["result"], "4");
+  EXPECT_EQ(lines[3]["image"], "application");
+  EXPECT_EQ(lines[3]["result_text"], "Invalid Serial Port");
+  EXPECT_EQ(lines[3]["generation"], "5");
+  EXPECT_EQ(lines[3]["model"], "EF");
+  // No run left a folder behind, and the stale file is as it was.
+  for (const auto& entry : std::filesystem::directory_iterator(temp_)) {
+    EXPECT_FALSE(entry.is_directory()) << entry.path();
+  }
+  EXPECT_EQ(test::ReadFileBytes(temp_ / "TN835 Test.FMF"), ":00000001FF\n");
+}
+
+// The programming dialog's model on a fake clock against a scripted
+// controller whose erase takes 2 s; the operator then leaves the result box
+// open for 34 s. The log keeps the programming's time, and the unit's serial
+// number and revision, for every image that goes over the RS-485 link.
+class ScriptedRunner : public JobRunner {
+ public:
+  explicit ScriptedRunner(const FakeClock& clock, Operator& op) : clock_(clock), op_(op) {
+    link_.AttachTo(port_);
+    link_.SetResponder([](const FakeLink::Bytes& packet) {
+      const bool erase = packet.size() > 4 && packet[4] == 0x06;
+      return std::vector<FakeLink::Reply>{{erase ? 2000u : 1u, {'0'}}};
+    });
+  }
+  ResultCode RunProgramming(const ProgrammingRequest& request) override {
+    ProgrammingRequest onFake = request;
+    onFake.port = &port_;
+    test::QuietLoadView view;
+    LoadMemoryModel model(onFake, view, op_, clock_);
+    model.Open();
+    if (model.Begin()) model.Wait();
+    return model.Result();
+  }
+  ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kUnknownCommand; }
+
+ private:
+  const FakeClock& clock_;
+  Operator& op_;
+  FakeLink link_{clock_};
+  CommPort port_;
+};
+
+struct SlowToCloseOperator : RecordingOperator {
+  explicit SlowToCloseOperator(const FakeClock& c) : clock(c) {}
+  void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) override {
+    RecordingOperator::ShowMessage(text, icon, caption);
+    clock.Advance(34000);
+  }
+  const FakeClock& clock;
+};
+
+TEST_F(ProductionModelTest, LogKeepsTheUnitAndTheProgrammingTimeOfEveryImage) {
+  WriteApplicationSRec(AppSource(5, ""), "V5");
+  WriteApplicationSRec(share_ / "QUORPROD/quor_data/Production/TN835/Test/Current/Ver_2/TN835 Test.elf.S", "T2");
+  const FakeClock clock(1000);
+  options_.clock = &clock;
+  SlowToCloseOperator op(clock);
+  ScriptedRunner runner(clock, op);
+  ProductionModel model(Sources(temp_), 5, options_);
+  model.SetSerialNumber(" sn4711 ");
+  model.SetHardwareRevision("d");
+  LinkState link(settings_, &op);
+  using Button = ResultCode (ProductionModel::*)(LinkState&, Operator&, JobRunner&);
+  struct Case {
+    const char* image;
+    Button button;
+  };
+  const Case cases[] = {{"application", &ProductionModel::ProgramApplication},
+                        {"test", &ProductionModel::ProgramTest}};
+  for (const Case& c : cases) {
+    const std::uint32_t before = clock.TickMs();
+    ASSERT_EQ((model.*c.button)(link, op, runner), rc::kSuccess) << c.image << ::testing::PrintToString(op.MessageTexts());
+    ASSERT_EQ(op.MessageTexts().back(), "Success") << c.image;
+    const double whole = (clock.TickMs() - before) / 1000.0;
+    ASSERT_GT(whole, 36.0) << c.image << ": the erase and the open result box";
+    const auto line = LogLines(model.LogFile()).back();
+    EXPECT_EQ(line["image"], c.image);
+    EXPECT_EQ(line["serial"], "SN4711") << c.image;
+    EXPECT_EQ(line["hw_rev"], "D") << c.image;
+    const double elapsed = line["elapsed_s"].get<double>();
+    EXPECT_GE(elapsed, 2.0) << c.image << ": the erase is programming time";
+    EXPECT_NEAR(elapsed, whole - 34.0, 0.002) << c.image << ": the result box is not";
+  }
 }
 
 TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
@@ -281,7 +419,7 @@ TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
     runner_.requests.clear();
     ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
     ASSERT_EQ(runner_.requests.size(), 1u);  // still converted and programmed
-    const auto image = LoadFmf(runner_.requests[0].path, 0, 0x21FFF, 2);
+    const auto& image = runner_.images.back();
     const std::array<std::uint8_t, 7> zero{};
     const std::array<std::uint8_t, 7> stamped{7, 8, 9, 10, 11, 2025 & 0xFF, 2025 >> 8};
     EXPECT_TRUE(std::equal(image.begin() + 0x1FFD4, image.begin() + 0x1FFDB,

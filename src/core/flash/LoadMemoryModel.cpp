@@ -56,7 +56,10 @@ class EraseProgress : public EraseObserver {
  public:
   explicit EraseProgress(LoadMemoryView& view) : view_(view) {}
   void Pump() override { view_.Pump(); }
-  void Elapsed(std::uint32_t seconds) override { view_.SetEraseTime(FormatElapsed(seconds)); }
+  void Elapsed(std::uint32_t seconds) override {
+    view_.SetEraseTime(FormatElapsed(seconds));
+    view_.EraseWaited(seconds);
+  }
   bool StopRequested() override { return view_.StopRequested(); }
 
  private:
@@ -106,6 +109,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
     if (request_.normalizeRevision && request_.target == Target::CpuBoard386) {
       if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
         result_ = c;
+        OutcomeKnown();
         ShowResult(op_, c);
         view_.Close();
         return false;
@@ -114,6 +118,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
     view_.SetStatus(load_text::kErasing);
     EraseProgress progress(view_);
     const EraseOutcome erase = EraseFlash(*request_.port, request_.timings, &progress, clock_);
+    if (erase.kind != EraseOutcome::Kind::Erased) OutcomeKnown();
     if (erase.kind == EraseOutcome::Kind::ShortWrite) {
       result_ = rc::kTooFewBytes;
       view_.SetStatus(load_text::kEraseEnded);
@@ -160,7 +165,16 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
 
 void LoadMemoryModel::Wait() {
   if (engine_) engine_->Join();
-  if (stopRequested_ && !resultReceived_) result_ = rc::kStoppedByProgram;
+  if (stopRequested_ && !resultReceived_) {
+    result_ = rc::kStoppedByProgram;
+    OutcomeKnown();
+  }
+}
+
+void LoadMemoryModel::OutcomeKnown() {
+  if (outcomeTold_) return;
+  outcomeTold_ = true;
+  if (request_.onOutcome) request_.onOutcome();
 }
 
 void LoadMemoryModel::Stop() {
@@ -200,6 +214,7 @@ void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text);
 void LoadMemoryModel::OnResult(ResultCode code) {
   resultReceived_ = true;
   result_ = code;
+  OutcomeKnown();
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
   if (code != rc::kSuccess) {
     if (acked == 0) view_.SetStatus({});

@@ -77,6 +77,10 @@ class LoadMemoryView {
   virtual bool RunOnCompletion() const = 0;
   // Let the window repaint during the erase wait.
   virtual void Pump() {}
+  // The seconds waited so far for the erase's answer: 0 when the erase
+  // packet went out, then each whole second (SetEraseTime shows the same
+  // as text). A front end that draws its own count uses this.
+  virtual void EraseWaited(std::uint32_t /*seconds*/) {}
   // Asked between erase polls: true stops the erase wait (the run ends with
   // rc::kStoppedByProgram).
   virtual bool StopRequested() { return false; }
@@ -122,6 +126,8 @@ class LoadMemoryModel : public ProgrammingEvents {
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
   void ShowFreeText();
+  // Tells the request's onOutcome hook, once.
+  void OutcomeKnown();
 
   ProgrammingRequest request_;
   LoadMemoryView& view_;
@@ -135,6 +141,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool finished_ = false;
   bool resultReceived_ = false;
   bool stopRequested_ = false;
+  bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then
   std::string warningText_;      // what the image reader left out
 };

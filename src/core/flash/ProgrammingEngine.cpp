@@ -13,8 +13,6 @@ namespace {
 constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kLF = 0x0A;
 constexpr std::size_t kReadChunk = 1024;
-// Every this many polls the erase wait reports the elapsed time.
-constexpr std::uint32_t kEraseTickEvery = 10;
 
 }  // namespace
 
@@ -54,9 +52,11 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
     outcome.kind = EraseOutcome::Kind::ShortWrite;
     return outcome;
   }
+  if (observer) observer->Elapsed(0);
+  std::uint32_t reportedSeconds = 0;
   clock.SleepMs(10);
   std::array<std::uint8_t, kReadChunk> buffer{};
-  for (std::uint32_t poll = 1;; ++poll) {
+  for (;;) {
     const std::size_t n = port.Read(buffer.data(), buffer.size());
     outcome.elapsedSeconds = (clock.TickMs() - start) / 1000;
     if (n > 0) {
@@ -68,18 +68,21 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
       outcome.kind = EraseOutcome::Kind::LinkLost;
       return outcome;
     }
-    if (clock.TickMs() - start > timings.eraseTimeoutMs) {
-      outcome.kind = EraseOutcome::Kind::Timeout;
-      return outcome;
-    }
     if (observer) {
+      if (outcome.elapsedSeconds != reportedSeconds) {
+        reportedSeconds = outcome.elapsedSeconds;
+        observer->Elapsed(reportedSeconds);
+      }
       if (observer->StopRequested()) {
         outcome.kind = EraseOutcome::Kind::Stopped;
         return outcome;
       }
-      observer->Pump();
-      if (poll % kEraseTickEvery == 0) observer->Elapsed(outcome.elapsedSeconds);
     }
+    if (clock.TickMs() - start > timings.eraseTimeoutMs) {
+      outcome.kind = EraseOutcome::Kind::Timeout;
+      return outcome;
+    }
+    if (observer) observer->Pump();
     // Wakes early when the answer arrives instead of sleeping the full poll.
     const std::uint32_t left = timings.eraseTimeoutMs + 1 - std::min(timings.eraseTimeoutMs + 1, clock.TickMs() - start);
     port.WaitReadable(std::min(timings.erasePollMs, std::max<std::uint32_t>(left, 1)));

@@ -69,6 +69,10 @@ struct ProgrammingRequest {
   // What the step that made the image file left out (a production image's
   // S-records outside it); sent with the reader's own as OnWarning.
   std::string imageWarning;
+  // Called once, on the thread that learns it, as soon as the run's outcome
+  // is known and before the operator is told of it: the time a result box
+  // then stays open is the operator's, not the programming's.
+  std::function<void()> onOutcome;
 };
 
 // The range a request programs: its own or the target's defaults.
@@ -107,7 +111,10 @@ struct EraseOutcome {
 };
 
 // Called during the erase wait on the caller's thread: Pump after every poll
-// (let a dialog repaint), Elapsed every 10th poll with the seconds so far.
+// (let a dialog repaint), Elapsed with 0 once the erase packet went out and
+// then with each further whole second waited. StopRequested is asked before
+// every poll, and a poll never sleeps longer than timings.erasePollMs, so a
+// stop ends even a six-minute wait within that time.
 class EraseObserver {
  public:
   virtual ~EraseObserver() = default;

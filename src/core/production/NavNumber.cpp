@@ -21,6 +21,20 @@ bool IsValidNavNumber(int generation, const std::string& entered) {
                      [&entered](const char* n) { return entered == n; });
 }
 
+std::string TrimmedEntry(const std::string& text) {
+  constexpr const char* kBlank = " \t\r\n";
+  const auto first = text.find_first_not_of(kBlank);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+}
+
+bool AcceptNavNumber(int generation, const std::string& entered, std::string& number) {
+  const std::string trimmed = TrimmedEntry(entered);
+  if (!IsValidNavNumber(generation, trimmed)) return false;
+  number = trimmed;
+  return true;
+}
+
 std::string NavMismatchText(int generation) {
   return "The Entered NAV Number Does Not Match a Valid Version " + std::to_string(generation) +
          " Number!";

@@ -1,7 +1,9 @@
 #pragma once
 // The part (NAV) number check that guards the two generation commands:
-// "NAV Number Check" accepts only the numbers of its generation, compared as
-// exact text (a leading space or a lower-case letter does not match).
+// "NAV Number Check" accepts only the numbers of its generation. A barcode
+// scanner puts spaces or a tab around what it reads, so those are trimmed
+// first; inside, the number must match exactly (a lower-case letter or an
+// inner space does not).
 
 #include <span>
 #include <string>
@@ -17,8 +19,16 @@ inline constexpr const char* kPrompt = "Enter the Part Number (NAV):";
 // any other generation.
 std::span<const char* const> NavNumbersOf(int generation);
 
-// True when `entered` is one of the generation's numbers.
+// True when `entered` is exactly one of the generation's numbers.
 bool IsValidNavNumber(int generation, const std::string& entered);
+
+// `text` without the spaces, tabs and line ends around it.
+std::string TrimmedEntry(const std::string& text);
+
+// The one check of an entered part number, made by the dialog and the
+// command line alike: true when its trimmed text is one of the generation's
+// numbers, with that text in `number`.
+bool AcceptNavNumber(int generation, const std::string& entered, std::string& number);
 
 // "The Entered NAV Number Does Not Match a Valid Version N Number!"
 std::string NavMismatchText(int generation);

@@ -64,9 +64,12 @@ std::string ProductionLogLine(const ProductionLogRecord& r) {
     j["jtag_id"] = nullptr;
   }
   // A result code is one byte: '0' and the protocol letters read best as
-  // characters, the file errors as numbers.
-  j["result"] = r.result >= 0x20 && r.result < 0x7F ? std::string(1, static_cast<char>(r.result))
-                                                    : std::to_string(r.result);
+  // characters, the file errors as numbers. A run the program stopped is
+  // no device's answer and says so.
+  j["result"] = r.result == rc::kStoppedByProgram ? std::string("interrupted")
+                : r.result >= 0x20 && r.result < 0x7F
+                    ? std::string(1, static_cast<char>(r.result))
+                    : std::to_string(r.result);
   j["result_text"] = r.resultText;
   j["elapsed_s"] = static_cast<double>(static_cast<long long>(r.elapsedSeconds * 1000.0)) / 1000.0;
   // Operator-typed text may hold bytes that are not UTF-8; they must not

@@ -32,7 +32,7 @@ struct ProductionLogRecord {
   std::string navNumber;     // empty when no number was asked for
   std::string modelCode;     // application runs; empty otherwise
   std::string modelText;
-  std::string serialNumber;  // boot runs
+  std::string serialNumber;  // the unit's, for every image
   std::string hardwareRevision;
   std::string imageKind;     // "boot", "application", "test"
   std::string sourcePath;    // the S-record file opened
@@ -42,7 +42,7 @@ struct ProductionLogRecord {
   std::optional<std::uint32_t> jtagId;     // boot runs that read one
   ResultCode result = 0;
   std::string resultText;
-  double elapsedSeconds = 0;
+  double elapsedSeconds = 0;  // the programming's time, without the operator's
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a moment.

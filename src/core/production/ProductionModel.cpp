@@ -1,14 +1,19 @@
 #include "core/production/ProductionModel.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/formats/TN820HexFile.h"
 #include "core/link/CommPort.h"
 #include "core/operator/Operator.h"
 #include "core/operator/ShowResult.h"
+#include "core/production/NavNumber.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
@@ -31,7 +36,8 @@ constexpr std::array<Tn835Model, kTn835ModelCount> kModels = {{
     {"NT835 ( Panel Mount )", "  ", "NT835\\"},
 }};
 
-std::string Capitals(const std::string& text, std::size_t limit) {
+std::string Capitals(const std::string& entered, std::size_t limit) {
+  const std::string text = TrimmedEntry(entered);
   std::string out = text.substr(0, std::min(text.size(), limit));
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
@@ -43,6 +49,41 @@ const char* KindName(ProductionImageKind kind) {
     case ProductionImageKind::Test: return "test";
     default: return "application";
   }
+}
+
+// One run's own folder in the temp folder, so that runs at the same time
+// never share a file; removed with what is in it when the run ends.
+class RunFolder {
+ public:
+  explicit RunFolder(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "tn835-run-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+    } else {
+      error_ = std::strerror(errno);
+    }
+  }
+  ~RunFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::filesystem::path path_;
+  std::string error_;
+};
+
+// The 32-bit little-endian image sum stored in a loaded image.
+std::uint32_t StoredSum(const std::vector<std::uint8_t>& image, ProductionImageKind kind) {
+  const std::size_t at =
+      kind == ProductionImageKind::Boot ? production::kBootSumOffset : production::kAppSumOffset;
+  if (image.size() < at + 4) return 0;
+  return image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+         static_cast<std::uint32_t>(image[at + 3]) << 24;
 }
 
 }  // namespace
@@ -125,11 +166,10 @@ void ProductionModel::OverrideApplicationPath(const std::string& path) {
 void ProductionModel::OverrideBootPath(const std::string& path) { bootPath_ = path; }
 void ProductionModel::OverrideTestPath(const std::string& path) { testPath_ = path; }
 
-std::filesystem::path ProductionModel::TempFile(ProductionImageKind kind) const {
-  const char* name = kind == ProductionImageKind::Boot   ? production_text::kBootTempName
-                     : kind == ProductionImageKind::Test ? production_text::kTestTempName
-                                                         : production_text::kAppTempName;
-  return std::filesystem::path(sources_.tempPath) / name;
+const char* ProductionModel::TempFileName(ProductionImageKind kind) {
+  return kind == ProductionImageKind::Boot   ? production_text::kBootTempName
+         : kind == ProductionImageKind::Test ? production_text::kTestTempName
+                                             : production_text::kAppTempName;
 }
 
 std::filesystem::path ProductionModel::LogFile() const {
@@ -142,9 +182,14 @@ const Clock& ProductionModel::TheClock() const {
 }
 
 ResultCode ProductionModel::Stop(Operator& op, const std::string& text, ResultCode code) {
+  MarkEnd();
   lastMessage_ = text;
   op.ShowMessage(text);
   return code;
+}
+
+void ProductionModel::MarkEnd() {
+  if (!endTick_) endTick_ = TheClock().TickMs();
 }
 
 void ProductionModel::BeginRecord(ProductionImageKind kind) {
@@ -152,6 +197,7 @@ void ProductionModel::BeginRecord(ProductionImageKind kind) {
   logError_.clear();
   lastMessage_.clear();
   startTick_ = TheClock().TickMs();
+  endTick_.reset();
   record_.time = IsoUtcTime(std::time(nullptr));
   record_.station = StationName();
   record_.generation = version_;
@@ -163,10 +209,10 @@ void ProductionModel::BeginRecord(ProductionImageKind kind) {
       record_.modelText = kModels[static_cast<std::size_t>(modelIndex_)].text;
     }
   }
-  if (kind == ProductionImageKind::Boot) {
-    record_.serialNumber = serial_;
-    record_.hardwareRevision = revision_;
-  }
+  // Every image is tied to the unit the operator (or --serial) named, not
+  // only the boot image that carries the serial number.
+  record_.serialNumber = serial_;
+  record_.hardwareRevision = revision_;
   const std::string& stored = kind == ProductionImageKind::Boot   ? bootPath_
                               : kind == ProductionImageKind::Test ? testPath_
                                                                   : applicationPath_;
@@ -174,10 +220,14 @@ void ProductionModel::BeginRecord(ProductionImageKind kind) {
 }
 
 void ProductionModel::FinishRecord(Operator& op, ResultCode code) {
+  MarkEnd();
   record_.result = code;
   record_.resultText = code == rc::kSuccess ? ResultText(rc::kSuccess) : lastMessage_;
+  if (code == rc::kStoppedByProgram) record_.resultText = production_text::kInterrupted;
   if (record_.resultText.empty()) record_.resultText = ResultText(code);
-  record_.elapsedSeconds = (TheClock().TickMs() - startTick_) / 1000.0;
+  // The programming's own time: the result box shown after it stays open as
+  // long as the operator likes.
+  record_.elapsedSeconds = (*endTick_ - startTick_) / 1000.0;
   logError_ = AppendProductionLog(LogFile(), record_);
   if (!logError_.empty()) op.ShowMessage(logError_, MessageIcon::Exclamation);
 }
@@ -185,14 +235,18 @@ void ProductionModel::FinishRecord(Operator& op, ResultCode code) {
 ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort& port,
                                               Operator& op, JobRunner& runner) {
   const bool boot = kind == ProductionImageKind::Boot;
-  const std::filesystem::path temp = TempFile(kind);
-  std::error_code ec;
-  if (std::filesystem::exists(temp, ec) && !std::filesystem::remove(temp, ec)) {
-    // The run goes on: the conversion below replaces the file as a whole or
-    // stops the run, so an old file is never what gets programmed.
-    lastMessage_ = production_text::kCantDeleteTemp;
-    op.ShowMessage(production_text::kCantDeleteTemp);
+  const std::string& stored = boot                               ? bootPath_
+                              : kind == ProductionImageKind::Test ? testPath_
+                                                                  : applicationPath_;
+  if (const std::string problem = SharePathProblem(stored); !problem.empty()) {
+    return Stop(op, problem, rc::kCantOpenInput);
   }
+  const RunFolder folder(sources_.tempPath);
+  if (folder.Path().empty()) {
+    return Stop(op, ResultText(rc::kCantOpenOutput) + "\n\n" + sources_.tempPath + ": " + folder.Error(),
+                rc::kCantOpenOutput);
+  }
+  const std::filesystem::path temp = folder.Path() / TempFileName(kind);
 
   ProductionImageOptions image;
   image.kind = kind;
@@ -232,6 +286,19 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   request.layoutMode = boot ? 1 : 2;
   request.timings = options_.timings;
   if (!facts.droppedText.empty()) request.imageWarning = source + ": " + facts.droppedText;
+  // What is programmed is what this run wrote and logs: the file is read
+  // back here, its stored sum checked against the one just stamped, and the
+  // image itself handed to the programming.
+  LoadedImage loaded = LoadImage(request);
+  if (!loaded.file) {
+    const ResultCode code = loaded.code != rc::kFileOk ? loaded.code : rc::kCantOpenInput;
+    return Stop(op, ResultText(code) + "\n\n" + request.path, code);
+  }
+  if (StoredSum(loaded.file->ImageBytes(), kind) != facts.imageSum) {
+    return Stop(op, ResultText(rc::kErrorInHexFile) + "\n\n" + request.path, rc::kErrorInHexFile);
+  }
+  request.image = std::move(loaded.file);
+  request.onOutcome = [this] { MarkEnd(); };
   const ResultCode result = runner.RunProgramming(request);
   if (result != rc::kSuccess) lastMessage_ = ResultText(result);
   return result;

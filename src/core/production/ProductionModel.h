@@ -11,7 +11,13 @@
 //
 // Each run talks to the person only through the Operator, hands the
 // programming to the JobRunner (the GUI's progress dialog, the CLI's bar),
-// and appends one line to the production log, failed runs included.
+// and appends one line to the production log, failed and stopped runs
+// included.
+//
+// Two stations (or two windows) may program two units at once from one
+// user temp folder: every run writes its flash memory file into a folder of
+// its own there, keeping the file's usual name, programs the image it read
+// back from that file, and removes the folder when it ends.
 //
 // Paths are kept in the stored server form; OpenedXxxPath() is what is
 // opened on this system (see SharePath.h), and what the dialog shows.
@@ -49,7 +55,8 @@ inline constexpr const char* kTestNote =
 inline constexpr const char* kInvalidSerialPort = "Invalid Serial Port";
 inline constexpr const char* kNeedSerial = "You must enter a valid serial number";
 inline constexpr const char* kNeedRevision = "You must enter a Hardware Revision";
-inline constexpr const char* kCantDeleteTemp = "Unable to delete temporary file";
+// The log's result text of a run the program stopped (Ctrl-C, SIGTERM).
+inline constexpr const char* kInterrupted = "Interrupted";
 inline constexpr const char* kAppTempName = "TN835 Appl.FMF";
 inline constexpr const char* kTestTempName = "TN835 Test.FMF";
 inline constexpr const char* kBootTempName = "TN835 Boot.FMF";
@@ -104,7 +111,8 @@ class ProductionModel {
   void SelectModel(int index);
   int ModelIndex() const { return modelIndex_; }
 
-  // The edits: at most 15 and 1 characters, letters in capitals.
+  // The edits: at most 15 and 1 characters, letters in capitals, without
+  // the spaces a scanner adds around them.
   void SetSerialNumber(const std::string& text);
   void SetHardwareRevision(const std::string& text);
   const std::string& SerialNumber() const { return serial_; }
@@ -127,7 +135,9 @@ class ProductionModel {
   const std::string& TestVersion() const { return testVersion_; }
   const std::string& JtagIdText() const { return jtagText_; }
 
-  std::filesystem::path TempFile(ProductionImageKind kind) const;
+  // "TN835 Appl.FMF", "TN835 Test.FMF" or "TN835 Boot.FMF": the name of a
+  // run's flash memory file inside its own folder of the temp folder.
+  static const char* TempFileName(ProductionImageKind kind);
   std::filesystem::path LogFile() const;
 
   // The three buttons. The result is '0' only when the image was programmed;
@@ -149,6 +159,8 @@ class ProductionModel {
   ResultCode ConvertAndProgram(ProductionImageKind kind, CommPort& port, Operator& op,
                                JobRunner& runner);
   ResultCode Stop(Operator& op, const std::string& text, ResultCode code);
+  // The run's outcome is known: its time ends here (first call counts).
+  void MarkEnd();
   void BeginRecord(ProductionImageKind kind);
   void FinishRecord(Operator& op, ResultCode code);
   const Clock& TheClock() const;
@@ -175,6 +187,7 @@ class ProductionModel {
   std::string logError_;
   std::string lastMessage_;
   std::uint32_t startTick_ = 0;
+  std::optional<std::uint32_t> endTick_;
 };
 
 }  // namespace tarnvale

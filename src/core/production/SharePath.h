@@ -22,4 +22,9 @@ inline std::string OpenablePath(const std::string& stored) {
   return OpenablePath(stored, ShareRoot());
 }
 
+// Why a stored path may not be opened, or empty when it may. A share path
+// with a ".." part would climb out of the share root to any file of this
+// system, so it is refused rather than mapped.
+std::string SharePathProblem(const std::string& stored);
+
 }  // namespace tarnvale

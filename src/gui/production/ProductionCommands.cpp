@@ -25,9 +25,9 @@ void RunGeneration(CMainFrame& frame, QtJobRunner& runner, int generation) {
   frame.Link().BeginCommand();
   CNAVNum nav(&frame);
   if (nav.exec() == QDialog::Accepted) {
-    const std::string entered = nav.Text();
-    if (IsValidNavNumber(generation, entered)) {
-      RunProductionDialog(frame, runner, generation, entered);
+    std::string number;
+    if (AcceptNavNumber(generation, nav.Text(), number)) {
+      RunProductionDialog(frame, runner, generation, number);
     } else {
       frame.Op().ShowMessage(NavMismatchText(generation));
     }
