@@ -293,10 +293,7 @@ BootProgramOutcome ProgramBootFlashWith(BoxLink& box, const std::function<Result
     out.code = s;
     return out;
   }
-  std::uint32_t id = 0;
-  if (const ResultCode c = box.CheckCpu386Id(id); c != rc::kSuccess) {
-    op.ShowMessage(c == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice) : InvalidJtagIdText(id),
-                   MessageIcon::Exclamation);
+  if (const ResultCode c = ConfirmCpu386(box, op); c != rc::kSuccess) {
     out.code = c;
     return out;
   }
@@ -353,6 +350,10 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
   if (const ResultCode s = select(); s != rc::kSuccess) {
     ShowResult(op, s);
     return s;
+  }
+  if (!o.boardConfirmed) {
+    BoxLink box(port, o.box);
+    if (const ResultCode c = ConfirmCpu386(box, op); c != rc::kSuccess) return c;
   }
   if (ask) {
     const auto answer = ask();
