@@ -14,6 +14,9 @@ int ExitCodeFor(ResultCode code) {
     case rc::kTimeout:
     case rc::kProgrammingTimeout:
     case rc::kLinkLost:
+    // A raw reply shorter than its fixed length (the box's JTAG ID and board
+    // info): nothing, or not all of it, came back.
+    case rc::kTooFewBytes:
       return kExitTimeout;
     case rc::kStoppedByOperator:
       return kExitDeclined;
