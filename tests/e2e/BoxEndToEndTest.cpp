@@ -140,6 +140,8 @@ TEST(BoxExitStatus, EveryCommandUnderEveryFault) {
       {{"pic18", "flash", "{file}"}, hex.string(), {kNotRun, 4, 4, kNotRun, kNotRun, 5}},
       {{"pic30", "flash", "{file}"}, hex.string(), {0, 4, 4, kNotRun, kNotRun, 5}},
       {{"pic18", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic30", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic18", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
       {{"pic30", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
       {{"pic18", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},
       {{"pic30", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},

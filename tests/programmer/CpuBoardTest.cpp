@@ -346,7 +346,13 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
       {"Blank Test", [](TestCpuModel& m, JobRunner&) { m.BlankOrErase(false, 500); }},
       {"Erase Flash", [](TestCpuModel& m, JobRunner&) { m.BlankOrErase(true, 500); }},
       {"Verify Flash", [](TestCpuModel& m, JobRunner&) { m.StartVerify(nullptr, 0); }},
-      {"Read Boot", [](TestCpuModel& m, JobRunner& r) { m.ReadBoot(r, "C"); }, 2},
+      {"Read Boot",
+       [](TestCpuModel& m, JobRunner& r) {
+         BootOptions o;
+         o.box = test::FastBoxTimings();
+         m.ReadBoot(r, "C", o);
+       },
+       2},
   };
   for (const bool cableOff : {true, false}) {
     for (const auto& b : buttons) {

@@ -8,8 +8,9 @@
 //                            "Run on completion" hidden when programming flash)
 //   model.Begin();           on the first 100 ms timer tick: title, file choice,
 //                            file fields, the whole image read and checked
-//                            (unless the request brought it), the erase wait (on the calling thread,
-//                            with view.Pump() between polls), then the worker.
+//                            (unless the request brought it), the erase wait
+//                            (on the calling thread, with view.Pump() between
+//                            polls), then the worker.
 //                            False when the dialog is to close at once.
 //   ...engine events...      the model is a ProgrammingEvents; the worker calls
 //                            it on its own thread. A GUI passes its own
