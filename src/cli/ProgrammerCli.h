@@ -55,14 +55,18 @@ class InterruptibleRunner : public JobRunner {
  public:
   explicit InterruptibleRunner(JobRunner& inner) : inner_(inner) {}
   ResultCode RunProgramming(const ProgrammingRequest& request) override {
-    return Interrupted() ? rc::kStoppedByProgram : inner_.RunProgramming(request);
+    return StoppedEarly() ? rc::kStoppedByProgram : inner_.RunProgramming(request);
   }
   ResultCode RunMemoryRead(const MemoryReadRequest& request) override {
-    return Interrupted() ? rc::kStoppedByProgram : inner_.RunMemoryRead(request);
+    return StoppedEarly() ? rc::kStoppedByProgram : inner_.RunMemoryRead(request);
   }
+  // True when the signal came before the run started.
+  bool StoppedBeforeStart() const { return stoppedEarly_; }
 
  private:
+  bool StoppedEarly() { return stoppedEarly_ = Interrupted(); }
   JobRunner& inner_;
+  bool stoppedEarly_ = false;
 };
 
 // What an interrupted read-back says about its file.
@@ -118,7 +122,10 @@ class ProgrammerSession {
     if (code == rc::kStoppedByProgram) {
       // Ctrl-C: the run has stopped; a read-back keeps what it read under
       // its partial name, never under the name asked for.
-      std::cerr << "Interrupted" << (stoppedWhat_.empty() ? "" : ": " + stoppedWhat_) << std::endl;
+      const std::string what = interruptible_->StoppedBeforeStart()
+                                   ? "stopped before the run began; nothing was erased, programmed or saved"
+                                   : stoppedWhat_;
+      std::cerr << "Interrupted" << (what.empty() ? "" : ": " + what) << std::endl;
       throw CLI::RuntimeError(kExitInterrupted);
     }
     if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << CliResultText(code) << std::endl;
