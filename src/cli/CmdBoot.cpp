@@ -76,8 +76,9 @@ class VerifyPrinter : public MemoryReadEvents {
   std::uint32_t tenth_ = 0;
 };
 
-// Selects the CPU board and reads its record (revision letters for the
-// flash algorithm). Null port after a failure that has been shown.
+// Selects the CPU board, confirms its JTAG ID and reads its record
+// (revision letters for the flash algorithm). Null port after a failure
+// that has been shown.
 CommPort* SelectBoard(ProgrammerSession& s, const BootArgs& a, BoardInfoRecord& record, ResultCode& code) {
   s.Link().BeginCommand();
   code = s.Link().SelectTarget(target::kCpuBoard386);
@@ -86,9 +87,10 @@ CommPort* SelectBoard(ProgrammerSession& s, const BootArgs& a, BoardInfoRecord& 
     s.Op().ShowMessage(box_text::kBoxUnreachable, MessageIcon::Exclamation, "");
     return nullptr;
   }
+  BoxLink box(*port, s.Box());
+  if (code = ConfirmCpu386(box, s.Op()); code != rc::kSuccess) return nullptr;
   if (a.cpuRev) record.SetCpuRevision((*a.cpuRev)[0]);
   if (a.ioRev) record.SetIoRevision((*a.ioRev)[0]);
-  BoxLink box(*port, s.Box());
   BoardInfoRecord read = record;
   if (box.ExchangeBoardInfo(read) == rc::kSuccess) {
     record = read;
@@ -129,6 +131,8 @@ void RegisterBootCommands(CLI::App& app) {
     const std::string path = AbsolutePath(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
+    s.SetStoppedText("the boot flash may be left erased or part-programmed; program it again");
+    const InterruptGuard interrupts;
     FlagForm form(*a);
     const BootProgramOutcome out = ProgramBootFlash(s.Link(), s.Op(), s.Runner(), form, 0, 0, s.Boot());
     s.Finish(out.code);
@@ -154,6 +158,7 @@ void RegisterBootCommands(CLI::App& app) {
       CommPort* port = SelectBoard(s, *a, record, code);
       if (port == nullptr) s.Finish(code);
       cpu = record.CpuRevision();
+      o.boardConfirmed = true;
     }
     s.SetStoppedText(KeptText(o.outputPath));
     const InterruptGuard interrupts;

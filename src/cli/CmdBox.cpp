@@ -30,12 +30,6 @@ struct BoxArgs {
   std::string progress = "auto";
 };
 
-// The exit status of a failed exchange: no answer or a short one is a link
-// problem, anything the box said is a refusal.
-int ExitFor(ResultCode code) {
-  return code == rc::kTooFewBytes ? kExitTimeout : ExitCodeFor(code);
-}
-
 // The programmer link of one command, from selection to its close.
 class BoxSession {
  public:
@@ -52,7 +46,7 @@ class BoxSession {
       Close();
       Fail(ResultText(r) + ": " + link_->ParamsFor(PortRole::Programmer).name +
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
-           ExitFor(r));
+           ExitCodeFor(r));
     }
     box_ = std::make_unique<BoxLink>(*link_->ProgrammerPort(), timings);
   }
@@ -60,6 +54,15 @@ class BoxSession {
   // controller port back to, so it is left alone rather than reopened.
   ~BoxSession() { Close(); }
   BoxLink& Box() { return *box_; }
+  // Before any operation on the CPU board: its JTAG ID must be the
+  // 80386EX's, else the JTAG text is shown and the command ends (no answer
+  // 4, another chip 1).
+  void RequireBoard() {
+    if (const ResultCode r = ConfirmCpu386(*box_, op_); r != rc::kSuccess) {
+      Close();
+      throw CLI::RuntimeError(ExitCodeFor(r));
+    }
+  }
 
  private:
   void Close() {
@@ -90,31 +93,34 @@ void RunVersion(const BoxArgs& args) {
   BoxSession s(args, target::kBox);
   std::string text;
   const ResultCode r = s.Box().ReadVersion(text);
-  if (r != rc::kSuccess) Fail(ResultText(r), ExitFor(r));
+  if (r != rc::kSuccess) Fail(ResultText(r), ExitCodeFor(r));
   std::cout << VersionLine(text) << std::endl;
 }
 
 void RunJtagId(const BoxArgs& args, const std::string& which) {
   const bool tn835 = which == "tn835";
   BoxSession s(args, tn835 ? target::kTn835Jtag : target::kCpuBoard386);
-  std::uint32_t id = 0;
-  const ResultCode r = tn835 ? s.Box().CheckTn835Id(id) : s.Box().CheckCpu386Id(id);
-  if (r == rc::kTooFewBytes) {
-    Fail(tn835 ? ResultText(r) : std::string(box_text::kJtagCableAdvice), kExitTimeout);
+  if (!tn835) {
+    s.RequireBoard();
+    std::cout << JtagIdLine(kCpu386JtagId) << std::endl;
+    return;
   }
-  if (r == rc::kDataMismatch && !tn835) Fail(InvalidJtagIdText(id), kExitFailure);
+  std::uint32_t id = 0;
+  const ResultCode r = s.Box().CheckTn835Id(id);
+  if (r == rc::kTooFewBytes) Fail(ResultText(r), ExitCodeFor(r));
   // The TN835's ID is shown whether or not it is the expected one.
   std::cout << JtagIdLine(id) << std::endl;
-  if (r != rc::kSuccess) throw CLI::RuntimeError(kExitFailure);
+  if (r != rc::kSuccess) throw CLI::RuntimeError(ExitCodeFor(r));
 }
 
 void RunBoardInfo(const BoxArgs& args, const std::string& cpuRev, const std::string& ioRev) {
   BoxSession s(args, target::kCpuBoard386);
+  s.RequireBoard();
   BoardInfoRecord record;
   if (!cpuRev.empty()) record.SetCpuRevision(cpuRev[0]);
   if (!ioRev.empty()) record.SetIoRevision(ioRev[0]);
   const ResultCode r = s.Box().ExchangeBoardInfo(record);
-  if (r != rc::kSuccess) Fail(ResultText(r), ExitFor(r));
+  if (r != rc::kSuccess) Fail(ResultText(r), ExitCodeFor(r));
   auto letter = [](std::uint8_t c) {
     return c >= 'A' && c <= 'Z' ? std::string(1, static_cast<char>(c)) : std::string();
   };
@@ -200,6 +206,7 @@ class PinPrinter : public CpuPinTestEvents {
 
 void RunPins(const BoxArgs& args) {
   BoxSession s(args, target::kCpuBoard386);
+  s.RequireBoard();
   PinPrinter printer(args.json);
   CpuPinTest test(s.Box(), printer);
   const InterruptGuard interrupts;
@@ -216,7 +223,7 @@ void RunPins(const BoxArgs& args) {
     (code == rc::kSuccess ? std::cout : std::cerr) << ResultText(code) << std::endl;
   }
   if (code == rc::kSuccess) return;
-  throw CLI::RuntimeError(outcome.firstFailedRead != rc::kSuccess ? ExitFor(code) : kExitFailure);
+  throw CLI::RuntimeError(ExitCodeFor(code));
 }
 
 // "[#########.....................]  30%": the box reports only percentages.
@@ -256,6 +263,7 @@ class RamPrinter : public RamEvents {
 
 void RunRam(const BoxArgs& args, int bank, bool load) {
   BoxSession s(args, target::kCpuBoard386);
+  s.RequireBoard();
   const ProgressStyle style = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
   RamPrinter printer(style);
   ProgressWatcher watcher(s.Box(), printer);
@@ -279,7 +287,7 @@ void RunRam(const BoxArgs& args, int bank, bool load) {
   } else {
     (code == rc::kSuccess ? std::cout : std::cerr) << text << std::endl;
   }
-  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitFor(code));
+  if (code != rc::kSuccess) throw CLI::RuntimeError(ExitCodeFor(code));
 }
 
 }  // namespace

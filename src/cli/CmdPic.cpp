@@ -28,6 +28,8 @@ void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetN
     const std::string path = AbsolutePath(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
+    s.SetStoppedText("the chip may be left erased or part-programmed; flash it again");
+    const InterruptGuard interrupts;
     const ResultCode code = targetNumber == target::kPic18F252
                                 ? FlashPic18F252(s.Link(), s.Op(), s.Runner(), s.Pic())
                                 : FlashDsPic30F(s.Link(), s.Op(), s.Runner(), s.Pic());

@@ -15,6 +15,9 @@ int ExitCodeFor(ResultCode code) {
     case rc::kTooFewBytes:  // the answer stopped short: no (whole) answer in time
     case rc::kProgrammingTimeout:
     case rc::kLinkLost:
+    // A raw reply shorter than its fixed length (the box's JTAG ID and board
+    // info): nothing, or not all of it, came back.
+    case rc::kTooFewBytes:
       return kExitTimeout;
     case rc::kStoppedByOperator:
       return kExitDeclined;

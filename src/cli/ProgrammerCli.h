@@ -1,7 +1,7 @@
 #pragma once
 // What the pic18, pic30 and boot command groups share: the programmer-port
-// options, the link of one command and the mapping of a result onto an exit
-// status.
+// options, the link of one command and how it ends (its result's exit
+// status through ExitCodeFor, Ctrl-C as 130).
 
 #include <unistd.h>
 
@@ -47,18 +47,27 @@ inline std::string AbsolutePath(const std::string& path) {
   return ec ? path : p.string();
 }
 
-// The exit status of a command's result.
-inline int ExitForResult(ResultCode code) {
-  if (code == rc::kSuccess) return kExitOk;
-  if (code == rc::kPortOpenFailed) return kExitPort;
-  if (code == rc::kTimeout || code == rc::kTooFewBytes || code == rc::kProgrammingTimeout) {
-    return kExitTimeout;
+// A long box run under Ctrl-C (an InterruptGuard installed by the command):
+// the runner watches for the signal during the erase wait and the transfer;
+// one that came earlier, while the box was being selected or the board
+// checked, ends the command before anything is erased.
+class InterruptibleRunner : public JobRunner {
+ public:
+  explicit InterruptibleRunner(JobRunner& inner) : inner_(inner) {}
+  ResultCode RunProgramming(const ProgrammingRequest& request) override {
+    return StoppedEarly() ? rc::kStoppedByProgram : inner_.RunProgramming(request);
   }
-  if (code == kStoppedByOperator) return kExitDeclined;
-  if (code == rc::kStoppedByProgram) return kExitInterrupted;
-  if ((code >= 4 && code <= 12) || (code >= 20 && code <= 24)) return kExitBadFile;
-  return kExitFailure;
-}
+  ResultCode RunMemoryRead(const MemoryReadRequest& request) override {
+    return StoppedEarly() ? rc::kStoppedByProgram : inner_.RunMemoryRead(request);
+  }
+  // True when the signal came before the run started.
+  bool StoppedBeforeStart() const { return stoppedEarly_; }
+
+ private:
+  bool StoppedEarly() { return stoppedEarly_ = Interrupted(); }
+  JobRunner& inner_;
+  bool stoppedEarly_ = false;
+};
 
 // What an interrupted read-back says about its file.
 inline std::string KeptText(const std::string& path) {
@@ -80,13 +89,14 @@ class ProgrammerSession {
     settings_.SetCOMPort("");
     link_ = std::make_unique<LinkState>(settings_, &op_);
     runner_ = std::make_unique<CliJobRunner>(op_, style_, std::cout, std::cerr);
+    interruptible_ = std::make_unique<InterruptibleRunner>(*runner_);
   }
   ~ProgrammerSession() {
     if (CommPort* port = link_->ProgrammerPort()) port->Close();
   }
   LinkState& Link() { return *link_; }
   CliOperator& Op() { return op_; }
-  JobRunner& Runner() { return *runner_; }
+  JobRunner& Runner() { return *interruptible_; }
   ProgressStyle Style() const { return style_; }
   // The box's settle times of this run (see BoxSettle.h), and the options
   // of the PIC and boot commands that carry them.
@@ -112,11 +122,14 @@ class ProgrammerSession {
     if (code == rc::kStoppedByProgram) {
       // Ctrl-C: the run has stopped; a read-back keeps what it read under
       // its partial name, never under the name asked for.
-      std::cerr << "Interrupted" << (stoppedWhat_.empty() ? "" : ": " + stoppedWhat_) << std::endl;
+      const std::string what = interruptible_->StoppedBeforeStart()
+                                   ? "stopped before the run began; nothing was erased, programmed or saved"
+                                   : stoppedWhat_;
+      std::cerr << "Interrupted" << (what.empty() ? "" : ": " + what) << std::endl;
       throw CLI::RuntimeError(kExitInterrupted);
     }
     if (op_.LastProblem().empty() && code != kStoppedByOperator) std::cerr << CliResultText(code) << std::endl;
-    throw CLI::RuntimeError(ExitForResult(code));
+    throw CLI::RuntimeError(ExitCodeFor(code));
   }
 
  private:
@@ -126,6 +139,7 @@ class ProgrammerSession {
   ProgressStyle style_ = ProgressStyle::Plain;
   std::unique_ptr<LinkState> link_;
   std::unique_ptr<CliJobRunner> runner_;
+  std::unique_ptr<InterruptibleRunner> interruptible_;
   std::string stoppedWhat_;
 };
 

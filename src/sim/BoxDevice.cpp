@@ -1,6 +1,7 @@
 #include "sim/BoxDevice.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/programmer/BoxCommands.h"
@@ -289,6 +290,13 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
     return;
   }
   ++packets_;
+  if (log_) {
+    char line[96];
+    std::snprintf(line, sizeof line, "packet %u target %d type 0x%02X address 0x%02X%02X count %u",
+                  static_cast<unsigned>(packets_), target_, packet_[3], packet_[1], packet_[2],
+                  static_cast<unsigned>(packet_[0]));
+    log_(line);
+  }
   if (silent_) return;
   for (const Fault& f : options_.faults) {
     if (f.kind == Fault::Kind::CloseAfter && packets_ > f.n) {
@@ -306,6 +314,11 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
   const std::uint8_t type = packet_[3];
   const std::uint8_t* data = packet_.data() + 4;
   const std::size_t before = out.size();
+  // With the cable off only the box itself is there to answer.
+  if (options_.noJtag && (target_ == 4 || target_ == 6) && type != box_type::kSelectTarget &&
+      type != box_type::kVersion) {
+    return;
+  }
 
   if (target_ == 6 && tn835_ != nullptr && tn835_->HandlePacket(type, address, data, count, out)) {
     // answered by the TN835 CPU
@@ -331,7 +344,6 @@ void BoxDevice::HandlePacket(std::vector<SimOutput>& out) {
                                 0, true, false});
         break;
       }
-      if (options_.noJtag) break;
       const std::uint32_t id =
           options_.jtagId.value_or(target_ == 6 ? kTn835JtagId : kCpu386JtagId);
       out.push_back(SimOutput{FramedRecord(0, box_type::kReadId,

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,7 +29,10 @@ inline constexpr const char* kDefaultBoxVersion = "UP 3.02 (simulated)";
 struct BoxOptions {
   std::string version = kDefaultBoxVersion;
   std::optional<std::uint32_t> jtagId;  // default: by target (80386EX or TN835)
-  bool noJtag = false;                  // no answer to the ID read, as with a cable off
+  // The JTAG cable is off: on the JTAG targets (4 and 6) nothing answers at
+  // all, neither the ID read nor any board command; the box itself still
+  // answers the selection and its version.
+  bool noJtag = false;
   char cpuRevision = 'C';
   char ioRevision = 'B';
   std::string serial = "SIM00001";
@@ -50,6 +54,7 @@ struct BoxOptions {
   std::vector<std::uint8_t> bootImage;  // preloaded boot flash (empty: erased)
   std::optional<std::uint32_t> eepromBad;  // PIC18F252 EEPROM cell that keeps 0
   std::optional<std::uint32_t> readStopAfter;  // read-back goes silent after N records
+  std::string logPath;                  // every packet received, one line each (empty: none)
 };
 
 // Parses "DEV:REV" (hex words) for the dsPIC30F identity and up to four
@@ -72,6 +77,10 @@ class BoxDevice : public SimDevice {
   // The TN835 CPU on the JTAG cable: while target 6 is selected it takes the
   // programming packets. Without one they are only acknowledged.
   void AttachTn835(Tn835Cpu* cpu) { tn835_ = cpu; }
+
+  // Told of every packet with a good checksum: "packet N target T type 0xTT
+  // address 0xAAAA count C", so a test can see what reached the box.
+  void SetLog(std::function<void(const std::string&)> sink) { log_ = std::move(sink); }
 
   void Feed(const std::uint8_t* bytes, std::size_t n, std::vector<SimOutput>& out) override;
   void ResetLink() override;
@@ -114,6 +123,7 @@ class BoxDevice : public SimDevice {
   BootFlash boot_;
   std::uint32_t bootBase_ = 0;
   std::optional<std::uint16_t> eepromSeed_;
+  std::function<void(const std::string&)> log_;
 };
 
 // A framed record ':' count addrHi addrLo type data checksum.

@@ -2,6 +2,8 @@
 
 #include "sim/Tn835Device.h"
 
+#include <cstdio>
+#include <memory>
 #include <ostream>
 #include <thread>
 
@@ -10,6 +12,18 @@ namespace tarnvale::sim {
 int ServeBox(const BoxOptions& box, const LinkOptions& link, int stopFd, std::ostream& out,
              std::ostream& err) {
   BoxDevice device(box);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
+  if (!box.logPath.empty()) {
+    log.reset(std::fopen(box.logPath.c_str(), "w"));
+    if (!log) {
+      err << "cannot write the log " << box.logPath << "\n";
+      return 1;
+    }
+    device.SetLog([f = log.get()](const std::string& line) {
+      std::fprintf(f, "%s\n", line.c_str());
+      std::fflush(f);
+    });
+  }
   Tn835Cpu tn835;
   device.AttachTn835(&tn835);
   SimLink sim(device, link);

@@ -175,7 +175,8 @@ struct BoxArgs {
 void AddBoxOptions(CLI::App* cmd, BoxArgs& a, bool withFaults) {
   cmd->add_option("--version", a.options.version, "Version text the box reports");
   cmd->add_option("--jtag-id", a.jtagId, "JTAG ID to report, hex (default by target)");
-  cmd->add_flag("--no-jtag", a.options.noJtag, "No answer to the JTAG ID read (cable off)");
+  cmd->add_flag("--no-jtag,--cable-off", a.options.noJtag,
+                "The JTAG cable is off: nothing on the CPU board or TN835 CPU answers");
   cmd->add_option("--cpu-rev", a.cpuRev, "CPU board (7193) revision letter (default C)");
   cmd->add_option("--io-rev", a.ioRev, "I/O board (7194) revision letter (default B)");
   cmd->add_option("--serial", a.options.serial, "Controller serial number on the board");
@@ -195,6 +196,7 @@ void AddBoxOptions(CLI::App* cmd, BoxArgs& a, bool withFaults) {
   if (withFaults) {
     cmd->add_option("--baud", a.baud, "Pace the link as a serial line of this speed (8N1)");
     cmd->add_option("--fault", a.faults, "silent-after:N, close-after:N or stray:N=HH (packets)");
+    cmd->add_option("--log", a.options.logPath, "Write every packet received to this file");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/BoxFixture.h"
+#include "support/ImageGen.h"
 
 namespace tarnvale::test {
 namespace {
@@ -90,6 +91,90 @@ TEST_P(BoxEndToEnd, AMissingBoxOrCableHasItsOwnExitStatus) {
                                               {"box", "board-info", "--cpu-rev", "e"},
                                               {"box", "jtag-id", "--target", "pic"}}) {
     EXPECT_EQ(Cli(*sim, bad).exitCode, 2) << bad[1];
+  }
+}
+
+// Every box command against a box that answers, one that stays silent, a
+// link that is lost at once, a JTAG cable that is off and a chip that is not
+// the 80386EX, and with an input file that is missing: each ends with its
+// documented exit status, and a board that does not give the 80386EX's
+// JTAG ID is sent nothing but the selection and the ID read. Over a
+// pseudo-terminal only: the transports' own faults are covered above.
+TEST(BoxExitStatus, EveryCommandUnderEveryFault) {
+  const auto dir = MakeTempDir("box-status");
+  std::vector<std::uint8_t> code = PseudoRandomBytes(16384, 3);
+  code[16352] = 0;  // no boot version text
+  const auto fmf = dir / "BOOT.FMF";
+  WriteHexImage(fmf, 0x3FFC000, code);
+  const auto hex = dir / "PIC.HEX";
+  WriteHexImage(hex, 0, PseudoRandomBytes(0x8000, 4));
+  const std::string missing = (dir / "MISSING.FMF").string();
+  constexpr int kNotRun = -1;
+  enum Fault { kAnswers, kSilent, kLost, kCableOff, kWrongChip, kMissingFile, kFaults };
+  const std::vector<std::string> simArgs[kFaults] = {
+      {}, {"--fault", "silent-after:0"}, {"--fault", "close-after:0"}, {"--cable-off"}, {"--jtag-id", "12345678"}, {}};
+  const std::string jtagText[kFaults] = {
+      "", "", "", "Make sure JTAG cable is connected from universal programmer to 7193 80386EX JTAG header.",
+      "Invalid JTAG ID 0x12345678, should read 0x28270013 for 80386EX CPU", ""};
+  struct Row {
+    std::vector<std::string> args;  // "{file}": the command's input file
+    std::string file;
+    int exit[kFaults];
+  };
+  // Not run: a good PIC18F252 flash (its 5 ms per packet is covered in
+  // process and by the file tests), and the silent cases of the commands that
+  // wait the box's full 5 s for a status they do not select first.
+  const Row rows[] = {
+      {{"box", "version"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"box", "jtag-id"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"box", "board-info"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"cpu-test", "pins"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"cpu-test", "ram", "1"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"boot", "program", "{file}", "--serial", "RQ1", "--cpu-serial", "C1", "--io-serial", "I1"}, fmf.string(),
+       {0, 4, 4, 4, 1, 5}},
+      {{"boot", "read", (dir / "read.txt").string()}, "", {0, 4, 4, 4, 1, kNotRun}},
+      // The simulated flash is blank: the verify that reads it finds a difference.
+      {{"boot", "verify", "{file}"}, fmf.string(), {1, 4, 4, 4, 1, 5}},
+      {{"boot", "erase"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"boot", "blank"}, "", {0, 4, 4, 4, 1, kNotRun}},
+      {{"pic18", "flash", "{file}"}, hex.string(), {kNotRun, 4, 4, kNotRun, kNotRun, 5}},
+      {{"pic30", "flash", "{file}"}, hex.string(), {0, 4, 4, kNotRun, kNotRun, 5}},
+      {{"pic18", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic30", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic18", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic30", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic18", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},
+      {{"pic30", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},
+  };
+  for (const Row& row : rows) {
+    for (int f = 0; f < kFaults; ++f) {
+      if (row.exit[f] == kNotRun) continue;
+      const auto log = dir / "box.log";
+      std::vector<std::string> args = simArgs[f];
+      args.insert(args.begin(), {"--pty", "--ram-ms", "200", "--log", log.string()});
+      SimProcess sim(args, dir, "box");
+      std::vector<std::string> cli{TARNVALE_CLI_PATH};
+      for (const std::string& a : row.args) cli.push_back(a != "{file}" ? a : f == kMissingFile ? missing : row.file);
+      cli.insert(cli.end(), {"--programmer-port", sim.Port()});
+      const RunResult r = RunCommand(cli, dir);
+      sim.Stop();
+      SCOPED_TRACE(row.args[0] + " " + row.args[1] + ", fault " + std::to_string(f));
+      EXPECT_EQ(r.exitCode, row.exit[f]) << r.out << r.err;
+      if (f == kMissingFile) {
+        EXPECT_TRUE(Has(r.err, missing)) << r.err;
+      }
+      if (f == kCableOff || f == kWrongChip) {
+        EXPECT_TRUE(Has(r.err, jtagText[f])) << r.err;
+        // The selection and the ID read, and nothing for the board itself.
+        const std::string packets = ReadFileBytes(log);
+        std::size_t others = 0;
+        for (std::size_t at = packets.find("type 0x"); at != std::string::npos; at = packets.find("type 0x", at + 1)) {
+          const std::string type = packets.substr(at + 5, 4);
+          others += type != "0x19" && type != "0x18";
+        }
+        EXPECT_EQ(others, 0u) << packets;
+      }
+    }
   }
 }
 

@@ -79,6 +79,11 @@ TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
     if (a == "{port}") a = sim.Port();
     if (a == "{out}") a = c.outName.empty() ? (dir / "boot.FMF").string() : out.string();
     if (a == "{in}") a = (dir / "in.xml").string();
+    if (a == "{hex}" || a == "{fmf}") {  // an image for a programming run
+      const bool boot = a == "{fmf}";
+      a = (dir / (boot ? "BOOT.FMF" : "PIC.HEX")).string();
+      WriteHexImage(a, boot ? 0x3FFC000 : 0, PseudoRandomBytes(boot ? 16384 : 0x8000, 5));
+    }
     args.push_back(a);
   }
   const auto outPath = dir / "int-out.txt", errPath = dir / "int-err.txt";
@@ -133,6 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
         InterruptCase{"RamTest", "box", {"--ram-ms", "20000"},
                       {"cpu-test", "ram", "2", "--programmer-port", "{port}", "--progress", "plain"},
                       "", SIGINT, "Testing RAM Bank 2", "RAM bank 2 was stopped", false},
+        InterruptCase{"Pic30Flash", "box", {"--baud", "19200"},
+                      {"pic30", "flash", "{hex}", "--programmer-port", "{port}", "--progress", "json"},
+                      "", SIGINT, "\"event\":\"progress\"", "erased or part-programmed", false},
+        InterruptCase{"BootProgram", "box", {"--baud", "9600"},
+                      {"boot", "program", "{fmf}", "--serial", "RQ1", "--cpu-serial", "C1", "--io-serial", "I1",
+                       "--programmer-port", "{port}", "--progress", "json"},
+                      "", SIGTERM, "\"event\":\"progress\"", "erased or part-programmed", false},
         InterruptCase{"PinTest", "box", {"--baud", "2400"}, {"cpu-test", "pins", "--programmer-port", "{port}"},
                       "", SIGTERM, ": pass", "the pin test was stopped", false},
         InterruptCase{"BackupSave", "rq750", {"--baud", "2400"},

@@ -1,6 +1,7 @@
 // The pic18, pic30 and boot commands of the CLI against tarnvale-sim box,
 // over a pseudo-terminal and over loopback TCP.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/formats/ProgrammerHexFiles.h"
 #include "e2e/BoxFixture.h"
@@ -145,6 +146,84 @@ TEST_P(PicBootEndToEnd, PicCommands) {
   EXPECT_TRUE(Has(r.err, "Device ID = 0x1C1")) << r.err;
   const RunResult noBox = RunCommand({TARNVALE_CLI_PATH, "pic18", "id", "--programmer-port", "/nonexistent/tty"}, dir_);
   EXPECT_EQ(noBox.exitCode, 3) << noBox.err;
+}
+
+// Lines of the simulated box's packet log of one type ("type 0x06").
+std::size_t Logged(const std::filesystem::path& log, const char* type) {
+  const std::string text = ReadFileBytes(log);
+  std::size_t n = 0;
+  for (std::size_t at = text.find(type); at != std::string::npos; at = text.find(type, at + 1)) ++n;
+  return n;
+}
+
+// `text` with the checksum of its third record changed, and the record's line.
+std::string WithBadRecord(std::string text) {
+  std::size_t at = 0;
+  for (int line = 0; line < 3; ++line) at = text.find('\n', at) + 1;
+  const std::size_t end = text.find('\r', at);
+  text[end - 1] = text[end - 1] == '0' ? '1' : '0';
+  return text;
+}
+
+// A file that cannot be read whole is refused before anything reaches the
+// chip or the boot flash: a missing file, a damaged record and a FIFO each
+// end with exit 5 and the file's name and the reason, the box sees no erase
+// and no programming packet, and what was programmed before is still there.
+TEST(ImageBeforeErase, AFileThatIsNotWholeLeavesEveryTargetAsItWas) {
+  const auto dir = MakeTempDir("before-erase");
+  const auto boot = WriteBootFile(dir);
+  const auto image = BootImage(boot, "SIM00001", "CPU0001", "IO0001");
+  const auto pre = dir / "PRE.FMF";
+  WriteHexImage(pre, 0x3FFC000, image);
+  const auto log = dir / "box.log";
+  SimProcess sim({"--pty", "--boot-image", pre.string(), "--log", log.string()}, dir, "box");
+  const auto hex = dir / "PIC.HEX";
+  WriteHexImage(hex, 0, PseudoRandomBytes(0x8000, 4));
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), TARNVALE_CLI_PATH);
+    args.insert(args.end(), {"--programmer-port", sim.Port()});
+    return RunCommand(args, dir);
+  };
+  // Both chips hold a program before the bad files come.
+  for (const char* chip : {"pic18", "pic30"}) ASSERT_EQ(cli({chip, "flash", hex.string()}).exitCode, 0) << chip;
+  const std::size_t erases = Logged(log, "type 0x06"), data = Logged(log, "type 0x00");
+
+  const std::string fifo = (dir / "FIFO.HEX").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  WriteFileBytes(dir / "BAD.HEX", WithBadRecord(ReadFileBytes(hex)));
+  WriteFileBytes(dir / "BAD.FMF", WithBadRecord(ReadFileBytes(boot)));
+  const struct {
+    std::string file;
+    std::string reason;
+  } files[] = {
+      {(dir / "MISSING.HEX").string(), "Can't Open Input File (No such file or directory)"},
+      {(dir / "BAD.HEX").string() + ":4:", "Error in Hex File (checksum"},
+      {fifo, "Can't Open Input File (is a FIFO, not a regular file)"},
+  };
+  const std::vector<std::vector<std::string>> commands = {
+      {"pic18", "flash"}, {"pic30", "flash"}, {"boot", "program", "--serial", "RQ1", "--cpu-serial", "C1", "--io-serial", "I1"}};
+  for (const auto& command : commands) {
+    for (const auto& f : files) {
+      std::string path = f.file.substr(0, f.file.find(":4:"));
+      if (command[0] == "boot" && path.ends_with("BAD.HEX")) path = (dir / "BAD.FMF").string();
+      std::vector<std::string> args = command;
+      args.insert(args.begin() + 2, path);
+      const RunResult r = cli(args);
+      SCOPED_TRACE(command[0] + " " + path);
+      EXPECT_EQ(r.exitCode, 5) << r.err;
+      EXPECT_TRUE(Has(r.err, path + (f.file.ends_with(":4:") ? ":4:" : ":"))) << r.err;
+      EXPECT_TRUE(Has(r.err, f.reason)) << r.err;
+      EXPECT_TRUE(Has(r.err, "nothing was erased or programmed")) << r.err;
+    }
+  }
+  EXPECT_EQ(Logged(log, "type 0x06"), erases) << "no erase reached the box";
+  EXPECT_EQ(Logged(log, "type 0x00"), data) << "no data packet reached the box";
+  for (const char* chip : {"pic18", "pic30"}) {
+    const RunResult blank = cli({chip, "blank"});
+    EXPECT_TRUE(Has(blank.err, "Memory is not blank")) << chip << blank.err;
+  }
+  const RunResult verify = cli({"boot", "verify", boot.string()});
+  EXPECT_EQ(verify.exitCode, 0) << "the boot flash still holds its image: " << verify.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, PicBootEndToEnd, ::testing::Values(false, true),

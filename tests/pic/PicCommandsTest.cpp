@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/PicCommands.h"
 #include "programmer/SimBox.h"
@@ -212,6 +214,74 @@ TEST(PicProgramming, ChipMemoryEqualsTheHexImage) {
     EXPECT_EQ(Bytes(chip.Config().begin(), chip.Config().end()), expectedConfig) << Info(t).cliName;
     EXPECT_EQ(bench.op.filters, std::vector<std::string>{"Hex File (*.HEX)|*.HEX|"});
   }
+}
+
+// The serial / revision form accepted as the board filled it.
+struct AcceptedForm : SerialRevisionForm {
+  bool Show(SerialRevisionInput&) override { return true; }
+};
+
+// "Flash PIC18F252", "Flash PIC30F" and "Program Boot" as the GUI runs them
+// (the programming dialog's model): a file that cannot be read whole is
+// refused by name and reason before the erase, and what the chips and the
+// boot flash held before is still there.
+TEST(ImageBeforeErase, EveryProgrammingWorkflowRefusesBeforeTheErase) {
+  const auto dir = test::MakeTempDir("before-erase");
+  const Bytes program = test::PseudoRandomBytes(0x8000, 7);
+  const auto hex = dir / "GOOD.HEX";
+  test::WriteHexImage(hex, 0, program);
+  sim::BoxOptions options;
+  options.bootImage = test::PseudoRandomBytes(16384, 8);
+  Bench bench(options);
+  test::NoSleepClock clock;
+  test::DirectRunner runner(bench.op, clock);
+  bench.op.openFile = hex.string();
+  ASSERT_EQ(FlashPic18F252(*bench.link, bench.op, runner, bench.o), '0');
+  ASSERT_EQ(FlashDsPic30F(*bench.link, bench.op, runner, bench.o), '0');
+
+  std::string damaged = test::ReadFileBytes(hex);
+  std::size_t third = 0;
+  for (int line = 0; line < 3; ++line) third = damaged.find("\r\n", third) + 2;
+  damaged[third - 3] = damaged[third - 3] == '0' ? '1' : '0';  // the third record's checksum
+  test::WriteFileBytes(dir / "BAD.HEX", damaged);
+  const std::string fifo = (dir / "FIFO.HEX").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    ResultCode code;
+    std::string said;
+  } files[] = {
+      {(dir / "MISSING.HEX").string(), rc::kCantOpenInput, ": Can't Open Input File (No such file or directory)"},
+      {(dir / "BAD.HEX").string(), rc::kErrorInHexFile, ":3: Error in Hex File ("},
+      {fifo, rc::kCantOpenInput, ": Can't Open Input File (is a FIFO, not a regular file)"},
+  };
+  AcceptedForm form;
+  BootOptions boot;
+  boot.box = bench.o.box;
+  const struct {
+    const char* what;
+    std::function<ResultCode()> run;
+  } workflows[] = {
+      {"Flash PIC18F252", [&] { return FlashPic18F252(*bench.link, bench.op, runner, bench.o); }},
+      {"Flash dsPIC30F", [&] { return FlashDsPic30F(*bench.link, bench.op, runner, bench.o); }},
+      {"Program Boot", [&] { return ProgramBootFlash(*bench.link, bench.op, runner, form, 0, 0, boot).code; }},
+  };
+  for (const auto& w : workflows) {
+    for (const auto& f : files) {
+      SCOPED_TRACE(std::string(w.what) + " " + f.path);
+      bench.op.messages.clear();
+      bench.op.openFile = f.path;
+      EXPECT_EQ(w.run(), f.code);
+      const std::vector<std::string> texts = bench.op.MessageTexts();
+      ASSERT_FALSE(texts.empty());
+      EXPECT_EQ(texts.back().rfind(f.path + f.said, 0), 0u) << texts.back();
+      EXPECT_TRUE(texts.back().ends_with("; nothing was erased or programmed")) << texts.back();
+    }
+  }
+  EXPECT_TRUE(bench.box.Device().Pic18().Program() == program);
+  EXPECT_TRUE(bench.box.Device().Pic30().Program() == program);
+  EXPECT_TRUE(Bytes(bench.box.Device().Boot().Bytes().begin(), bench.box.Device().Boot().Bytes().end()) ==
+              options.bootImage);
 }
 
 // The EEPROM read-back: file lines whatever the box's record size.

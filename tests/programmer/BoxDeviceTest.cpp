@@ -48,6 +48,38 @@ TEST(BoxDeviceModel, RepliesByPacketType) {
   EXPECT_EQ(box.LineTest(), 2);
 }
 
+// With the JTAG cable off the box still answers for itself (selection,
+// version) and for the PIC socket, but nothing on a JTAG target answers; the
+// log names every packet that came in.
+TEST(BoxDeviceModel, CableOffLeavesTheJtagTargetsSilent) {
+  BoxOptions o;
+  o.noJtag = true;
+  o.bootImage.assign(16384, 0x5A);
+  BoxDevice box(o);
+  std::vector<std::string> log;
+  box.SetLog([&log](const std::string& line) { log.push_back(line); });
+  const struct {
+    const char* what;
+    Packet request;
+    bool answered;
+  } cases[] = {
+      {"select 4", SelectTargetPacket(Target::CpuBoard386), true},
+      {"JTAG ID", ReadIdPacket(), false},
+      {"board info", BoardInfoPacket('C', 'B'), false},
+      {"RAM test", RamBankPacket(true, 1), false},
+      {"erase", BuildPacket(0, 0, box_type::kErase), false},
+      {"version", VersionPacket(), true},
+      {"select 6", SelectTargetPacket(Target::Tn835Jtag), true},
+      {"TN835 ID", ReadIdPacket(), false},
+      {"select 2", SelectTargetPacket(Target::Pic18F252), true},
+      {"PIC18F252 ID", ReadIdPacket(), true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(!Feed(box, c.request).empty(), c.answered) << c.what;
+  ASSERT_EQ(log.size(), std::size(cases));
+  EXPECT_EQ(log[4], "packet 5 target 4 type 0x06 address 0x0000 count 0");
+  EXPECT_FALSE(box.Boot().Blank()) << "the erase never reached the flash";
+}
+
 TEST(BoxDeviceModel, BoardInfoWordsFollowTheChipAndTheAlgorithm) {
   struct Case {
     char stored;

@@ -14,6 +14,7 @@
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
 #include "support/Pty.h"
+#include "support/DirectRunner.h"
 #include "support/RecordingOperator.h"
 
 namespace tarnvale {
@@ -326,6 +327,60 @@ TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
     TestCpuModel model(link, view, op);
     model.TestCpu();
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ResultText('@')});
+  }
+}
+
+// With the JTAG cable off or another chip on it, every board button says so
+// with the JTAG text and sends the board nothing beyond the ID read; the
+// buttons come back.
+TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
+  const std::string wrongId = "Invalid JTAG ID 0x1234, should read 0x28270013 for 80386EX CPU";
+  const struct {
+    const char* what;
+    std::function<void(TestCpuModel&, JobRunner&)> press;
+    std::uint32_t packets = 1;  // the ID read (Read Boot selects the board again first)
+  } buttons[] = {
+      {"Test CPU", [](TestCpuModel& m, JobRunner&) { m.TestCpu(); }},
+      {"Load Ram", [](TestCpuModel& m, JobRunner&) { m.StartRam(false, 1); }},
+      {"Test Ram", [](TestCpuModel& m, JobRunner&) { m.StartRam(true, 1); }},
+      {"Blank Test", [](TestCpuModel& m, JobRunner&) { m.BlankOrErase(false, 500); }},
+      {"Erase Flash", [](TestCpuModel& m, JobRunner&) { m.BlankOrErase(true, 500); }},
+      {"Verify Flash", [](TestCpuModel& m, JobRunner&) { m.StartVerify(nullptr, 0); }},
+      {"Read Boot",
+       [](TestCpuModel& m, JobRunner& r) {
+         BootOptions o;
+         o.box = test::FastBoxTimings();
+         m.ReadBoot(r, "C", o);
+       },
+       2},
+  };
+  for (const bool cableOff : {true, false}) {
+    for (const auto& b : buttons) {
+      SCOPED_TRACE(std::string(b.what) + (cableOff ? ", cable off" : ", wrong chip"));
+      SimBox box(Options([&](auto& o) {
+        o.noJtag = cableOff;
+        if (!cableOff) o.jtagId = 0x1234;
+      }));
+      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+      BoxLink link(box.Port(), test::FastBoxTimings());
+      FakeView view;
+      test::RecordingOperator op;
+      test::DirectRunner runner(op);
+      TestCpuModel model(link, view, op);
+      const std::uint32_t before = box.Device().Packets();
+      b.press(model, runner);
+      EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{cableOff ? box_text::kJtagCableAdvice : wrongId});
+      EXPECT_TRUE(view.On(TestButton::TestCpu));
+      EXPECT_FALSE(model.RamRunning());
+      EXPECT_FALSE(model.Verifying());
+      EXPECT_EQ(runner.readRuns, 0);
+      // The box answers its version even with the cable off; once it has,
+      // every packet before it has been counted: the ID read and this one.
+      std::string version;
+      ASSERT_EQ(link.ReadVersion(version), '0');
+      EXPECT_EQ(box.Device().Packets(), before + b.packets + 1);
+      model.Close();
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/link/CommPort.h"
+#include "core/platform/FileAccess.h"
 #include "core/protocol/Util.h"
 #include "core/operator/Operator.h"
 #include "core/operator/ShowResult.h"
@@ -104,6 +105,10 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   }
   view_.SetFileName(FileNameOnly(request_.path));
   view_.SetLastModified(LastModifiedText(request_.path));
+  if (!LoadImageFirst()) {
+    view_.Close();
+    return false;
+  }
 
   if (flash) {
     if (request_.normalizeRevision && request_.target == Target::CpuBoard386) {
@@ -161,6 +166,40 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   engine_->SetExitHook(exitHook_);
   engine_->Start();
   return true;
+}
+
+bool LoadMemoryModel::LoadImageFirst() {
+  if (request_.image) return true;
+  // The whole file is read and checked before anything reaches the device:
+  // a mistyped name, a damaged record or a FIFO must never leave a chip or a
+  // boot flash erased with nothing to program into it.
+  std::string reason;
+  std::FILE* in = platform::OpenInputFile(request_.path, platform::kImageFileLimit, &reason);
+  LoadedImage loaded;
+  if (in == nullptr) {
+    loaded.code = rc::kCantOpenInput;
+    loaded.failure.reason = reason;
+  } else {
+    loaded = LoadImage(request_, in);
+  }
+  if (loaded.file || loaded.code == rc::kFileOk) {
+    request_.image = std::move(loaded.file);  // none: the target has no image of its own
+    return true;
+  }
+  result_ = loaded.code;
+  op_.ShowMessage(ImageRefusedText(request_.path, loaded.code, loaded.failure) +
+                      (request_.mode == kModeProgramFlash ? "; nothing was erased or programmed"
+                                                          : "; nothing was loaded"),
+                  MessageIcon::Exclamation);
+  return false;
+}
+
+std::string ImageRefusedText(const std::string& path, ResultCode code, const FileFailure& failure) {
+  std::string text = path + ":";
+  if (failure.line != 0) text += std::to_string(failure.line) + ":";
+  text += " " + ResultText(code);
+  if (!failure.reason.empty()) text += " (" + failure.reason + ")";
+  return text;
 }
 
 void LoadMemoryModel::Wait() {

@@ -7,8 +7,10 @@
 //   model.Open();            when the dialog opens (fields cleared, progress 0,
 //                            "Run on completion" hidden when programming flash)
 //   model.Begin();           on the first 100 ms timer tick: title, file choice,
-//                            file fields, the erase wait (on the calling thread,
-//                            with view.Pump() between polls), then the worker.
+//                            file fields, the whole image read and checked
+//                            (unless the request brought it), the erase wait
+//                            (on the calling thread, with view.Pump() between
+//                            polls), then the worker.
 //                            False when the dialog is to close at once.
 //   ...engine events...      the model is a ProgrammingEvents; the worker calls
 //                            it on its own thread. A GUI passes its own
@@ -59,6 +61,9 @@ std::string RecordsProcessedText(std::uint32_t done, std::uint32_t total);
 std::string RecordsWrittenText(std::uint32_t done);
 // "Erase Error - %d".
 std::string EraseErrorText(std::uint8_t reply);
+// An image file refused: "PATH:LINE: <result text> (<reason>)" (no line when
+// no record was at fault, no reason when none is known).
+std::string ImageRefusedText(const std::string& path, ResultCode code, const FileFailure& failure);
 
 class LoadMemoryView {
  public:
@@ -125,6 +130,9 @@ class LoadMemoryModel : public ProgrammingEvents {
 
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
+  // Loads the request's image when the workflow has not (shown and false
+  // when the file is refused).
+  bool LoadImageFirst();
   void ShowFreeText();
   // Tells the request's onOutcome hook, once.
   void OutcomeKnown();

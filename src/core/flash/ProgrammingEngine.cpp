@@ -32,15 +32,15 @@ LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from) {
   std::shared_ptr<IntelHexFile> file = MakeImageReader(request.target, what);
   if (!file) {
     if (from != nullptr) std::fclose(from);
-    return {rc::kFileOk, nullptr};
+    return {rc::kFileOk, nullptr, {}};
   }
   ResultCode c = from != nullptr ? file->OpenStream(from) : file->OpenFile();
   if (c == rc::kFileOk) c = file->AllocateImage();
   if (c == rc::kFileOk) c = file->LoadFile();
-  if (c != rc::kFileOk) return {c, nullptr};
+  if (c != rc::kFileOk) return {c, nullptr, file->Failure()};
   // The stream may read bytes its caller owns: nothing reads it once loaded.
   if (from != nullptr) file->CloseFile();
-  return {rc::kFileOk, std::move(file)};
+  return {rc::kFileOk, std::move(file), {}};
 }
 
 EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObserver* observer,

@@ -36,6 +36,7 @@
 #include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
 #include "core/formats/BoardInfoRecord.h"
+#include "core/formats/HexRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
@@ -83,6 +84,7 @@ LoadRange EffectiveRange(const ProgrammingRequest& request);
 struct LoadedImage {
   ResultCode code = 0;
   std::shared_ptr<IntelHexFile> file;
+  FileFailure failure;  // the record at fault and why, when the load failed
 };
 // With `from`, the image is read from that stream (taken over and closed
 // once loaded) instead of from the request's path.

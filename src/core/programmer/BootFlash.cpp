@@ -7,10 +7,12 @@
 
 #include <unistd.h>
 
+#include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/link/CommPort.h"
 #include "core/platform/AtomicFile.h"
+#include "core/platform/FileAccess.h"
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
@@ -293,10 +295,7 @@ BootProgramOutcome ProgramBootFlashWith(BoxLink& box, const std::function<Result
     out.code = s;
     return out;
   }
-  std::uint32_t id = 0;
-  if (const ResultCode c = box.CheckCpu386Id(id); c != rc::kSuccess) {
-    op.ShowMessage(c == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice) : InvalidJtagIdText(id),
-                   MessageIcon::Exclamation);
+  if (const ResultCode c = ConfirmCpu386(box, op); c != rc::kSuccess) {
     out.code = c;
     return out;
   }
@@ -354,6 +353,10 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
     ShowResult(op, s);
     return s;
   }
+  if (!o.boardConfirmed) {
+    BoxLink box(port, o.box);
+    if (const ResultCode c = ConfirmCpu386(box, op); c != rc::kSuccess) return c;
+  }
   if (ask) {
     const auto answer = ask();
     if (!answer) return kStoppedByOperator;
@@ -391,12 +394,18 @@ ResultCode CompareBootImage(const std::vector<std::uint8_t>& readBack, const std
                             const BoardInfoRecord& record, Operator& op, std::uint32_t* firstDifference) {
   Boot386IntelHexFile file(path, record);
   file.SetOperator(&op);
-  ResultCode c = file.OpenFile();
+  // Only a regular file is read: a FIFO or a device would never end.
+  std::string reason;
+  std::FILE* in = platform::OpenInputFile(path, platform::kImageFileLimit, &reason);
+  ResultCode c = file.OpenStream(in);
   if (c == 0) c = file.AllocateImage();
   if (c == 0) c = file.LoadFile();
   const std::vector<std::uint8_t> image = c == 0 ? file.ImageBytes() : std::vector<std::uint8_t>{};
   if (image.size() < kBootFlashLength) {
     op.ShowMessage(boot_text::kInvalidBuffer, MessageIcon::Exclamation);
+    FileFailure failure = file.Failure();
+    if (in == nullptr) failure.reason = reason;
+    if (c != 0) op.ShowMessage(ImageRefusedText(path, c, failure), MessageIcon::Exclamation);
     return c != 0 ? c : rc::kInvalidHexFile;
   }
   for (std::size_t i = 0; i < kBootFlashLength; ++i) {

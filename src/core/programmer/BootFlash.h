@@ -141,6 +141,9 @@ struct BootOptions {
   std::uint32_t statusWaitMs = 5000;
   std::uint32_t readSettleMs = kBootReadSettleMs;
   std::string outputPath;  // read: empty = "386 Boot Flash Data.txt" here
+  // The caller has just confirmed the board's JTAG ID on this selection
+  // (ConfirmCpu386), so a read-back need not ask the chain again.
+  bool boardConfirmed = false;
 };
 
 struct BootProgramOutcome {

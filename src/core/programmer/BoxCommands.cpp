@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/link/CommPort.h"
+#include "core/operator/Operator.h"
 #include "core/roles/PortRoles.h"
 
 namespace tarnvale {
@@ -89,6 +90,16 @@ std::string BoxLink::JtagIdText() {
   if (r == rc::kSuccess) return JtagIdLine(kCpu386JtagId);
   if (r == rc::kTooFewBytes) return box_text::kJtagCableAdvice;
   return InvalidJtagIdText(id);
+}
+
+ResultCode ConfirmCpu386(BoxLink& box, Operator& op, std::uint32_t* idRead) {
+  std::uint32_t id = 0;
+  const ResultCode r = box.CheckCpu386Id(id);
+  if (idRead != nullptr) *idRead = id;
+  if (r == rc::kSuccess) return r;
+  op.ShowMessage(r == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice) : InvalidJtagIdText(id),
+                 MessageIcon::Exclamation);
+  return r;
 }
 
 ResultCode BoxLink::ExchangeBoardInfo(BoardInfoRecord& record) {

@@ -21,6 +21,7 @@
 namespace tarnvale {
 
 class CommPort;
+class Operator;
 
 namespace box_type {
 inline constexpr std::uint8_t kReadMemory = 0x16;
@@ -138,6 +139,13 @@ Packet LineTestPacket(bool on, std::uint8_t kind, std::uint32_t value);
 // Load (0x1E) or test (0x1F) of 1 MB RAM bank `bank` (1 to 5).
 Packet RamBankPacket(bool test, int bank);
 inline constexpr std::uint32_t kRamBankSize = 0x100000;
+
+// The gate in front of every CPU board operation (pin test, RAM, boot flash,
+// board info): the 80386EX must answer with its own JTAG ID first. A cable
+// that is off or a wrong chip would otherwise let a board test "pass" with no
+// board behind it. '0' when it answered 0x28270013; otherwise the JTAG text
+// has been shown and the result is 'A' (no answer) or 'D' (another ID).
+ResultCode ConfirmCpu386(BoxLink& box, Operator& op, std::uint32_t* idRead = nullptr);
 
 // "JTAG ID = 0x%X".
 std::string JtagIdLine(std::uint32_t id);

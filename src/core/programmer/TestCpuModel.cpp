@@ -113,8 +113,15 @@ void TestCpuModel::ShowRecordFields() {
   letter(BoardField::IoRevision, record_.IoRevision());
 }
 
+bool TestCpuModel::BoardAnswers() {
+  if (ConfirmCpu386(link_, op_) == rc::kSuccess) return true;
+  EnableIdle();
+  return false;
+}
+
 void TestCpuModel::BlankOrErase(bool erase, std::uint32_t waitMs) {
   AllOff();
+  if (!BoardAnswers()) return;
   link_.NormalizeFlashRevision(Target::CpuBoard386, record_.CpuRevision(), record_.IoRevision());
   BlankCheckOrErase(link_.Port(), op_, erase, waitMs);
   if (erase) flashIdGood_ = false;
@@ -124,6 +131,7 @@ void TestCpuModel::BlankOrErase(bool erase, std::uint32_t waitMs) {
 void TestCpuModel::StartVerify(MemoryReadEvents* sink, std::uint32_t settleMs) {
   if (verifying_) return;
   AllOff();
+  if (!BoardAnswers()) return;
   verifying_ = true;
   link_.Port().Purge();
   BootReadParams p;
@@ -208,6 +216,12 @@ void TestCpuModel::ToggleProbing() {
 
 CpuPinTestOutcome TestCpuModel::TestCpu() {
   AllOff();
+  if (const ResultCode c = ConfirmCpu386(link_, op_); c != rc::kSuccess) {
+    EnableIdle();
+    CpuPinTestOutcome none;
+    none.firstFailedRead = c;
+    return none;
+  }
   view_.AddLine(cpu_test_text::kTesting);
   CpuPinTest test(link_, *this);
   const CpuPinTestOutcome outcome = test.Run();
@@ -225,6 +239,7 @@ void TestCpuModel::OnStage(const PinStage& stage, const PinImage& expected, cons
 void TestCpuModel::StartRam(bool test, int bank) {
   view_.SetProgress(0);
   AllOff();
+  if (!BoardAnswers()) return;
   view_.AddLine(RamBankLine(test, bank));
   watcher_.Start(test, bank);
 }

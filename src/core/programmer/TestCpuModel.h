@@ -63,6 +63,10 @@ class TestCpuModel : public CpuPinTestEvents {
   TestCpuModel(BoxLink& link, TestCpuView& view, Operator& op, RamEvents* ramSink = nullptr);
   ~TestCpuModel() override;
 
+  // Every board action below (pin test, RAM, blank/erase, verify, read and
+  // program boot) first confirms the 80386EX's JTAG ID and does nothing else
+  // when it is missing or wrong.
+
   // Opening: bank 1..1 until a flash ID is good, boot buttons off, "Read Flash ID".
   void Open();
   // Revision fields as typed (empty: keep the record's letter).
@@ -116,6 +120,9 @@ class TestCpuModel : public CpuPinTestEvents {
   class DirectRam;
   class DirectVerify;
   void ShowRecordFields();
+  // The board's JTAG ID before a board operation; on failure the JTAG text
+  // has been shown and the buttons are back.
+  bool BoardAnswers();
   void EnableIdle() { view_.SetButtons(IdleButtons()); }
   void OnlyButton(TestButton b);
   void AllOff();
