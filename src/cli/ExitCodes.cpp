@@ -12,7 +12,6 @@ int ExitCodeFor(ResultCode code) {
     case rc::kPortOpenFailed:
       return kExitPort;
     case rc::kTimeout:
-    case rc::kTooFewBytes:  // the answer stopped short: no (whole) answer in time
     case rc::kProgrammingTimeout:
     case rc::kLinkLost:
     // A raw reply shorter than its fixed length (the box's JTAG ID and board
