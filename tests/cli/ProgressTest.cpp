@@ -2,6 +2,7 @@
 // how each style shows the erase wait.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,8 @@
 #include "cli/CliOperator.h"
 #include "cli/Progress.h"
 #include "flash/FakeDevice.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
 
 namespace tarnvale::cli {
 namespace {
@@ -159,6 +162,11 @@ TEST(EraseWaitDisplay, EachStyleShowsTheSecondsWaited) {
       {ProgressStyle::Plain, "Erasing... 0 s\n", "", "\"event\""},
       {ProgressStyle::Json, "{\"event\":\"erasing\",\"elapsed_s\":0}\n", "", "Erasing... "},
   };
+  // The image is read whole before the erase, so it must be a real one.
+  const std::filesystem::path fmf = test::MakeTempDir("erasewait") / "small.FMF";
+  test::FmfSpec recipe;
+  recipe.codeBytes = 256;
+  test::WriteFmf(fmf, recipe);
   for (const Case& c : cases) {
     test::DeviceOnPort d([](const test::SeenPacket&) { return std::string("H"); });
     std::ostringstream out, err;
@@ -167,8 +175,8 @@ TEST(EraseWaitDisplay, EachStyleShowsTheSecondsWaited) {
     CliJobRunner runner(op, c.style, out, err);
     ProgrammingRequest r;
     r.port = &d.port;
-    r.target = Target::Tn835;
-    r.path = "unread.FMF";  // the erase fails before the file matters
+    r.target = Target::Controller;
+    r.path = fmf.string();
     r.timings.eraseTimeoutMs = 5000;
     EXPECT_EQ(runner.RunProgramming(r), rc::kEraseError);
     const std::string all = out.str() + err.str();

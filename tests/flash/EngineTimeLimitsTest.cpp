@@ -101,6 +101,11 @@ TEST(EraseTimeLimit, AStopEndsTheSilentWaitWithinAPoll) {
   };
   const EngineTimings real;
   ASSERT_LE(real.erasePollMs, 250u) << "a stop must be seen well within a second";
+  // The image is read whole before the erase, so it must be a real one.
+  const std::filesystem::path fmf = MakeTempDir("stoperase") / "small.FMF";
+  FmfSpec recipe;
+  recipe.codeBytes = 2000;
+  WriteFmf(fmf, recipe);
   for (const std::uint32_t stopAtMs : {0u, 1500u, 59999u, 200000u, 359000u}) {
     Controller d;
     d.link.SetResponder([](const Bytes&) { return std::vector<FakeLink::Reply>{}; });
@@ -108,8 +113,8 @@ TEST(EraseTimeLimit, AStopEndsTheSilentWaitWithinAPoll) {
     RecordingOperator op;
     ProgrammingRequest r;
     r.port = &d.port;
-    r.target = Target::Tn835;
-    r.path = "unused.FMF";
+    r.target = Target::Controller;
+    r.path = fmf.string();
     r.timings = real;
     bool told = false;
     r.onOutcome = [&] { told = true; };
