@@ -154,6 +154,27 @@ TEST(BackupCli, FaultsOfTheController) {
   }
 }
 
+// A material selection ("NST") that gets no answer counts as "no such
+// entry": the restore creates the entry and goes on to its "NL-".
+TEST(BackupCli, LostMaterialSelectIsNotTheEndOfTheTable) {
+  const auto dir = MakeTempDir("bk");
+  const std::string a = (dir / "a.xml").string(), log = (dir / "commands.txt").string();
+  {
+    SimProcess source({"--pty"}, dir, "rq750");
+    ASSERT_EQ(Cli({"backup", "save", a, "--port", source.Port()}, dir).exitCode, cli::kExitOk);
+  }
+  SimProcess sim({"--pty", "--seed", "3", "--fault", "no-answer:NST=3", "--log", log}, dir, "rq750");
+  const RunResult r = Cli({"backup", "load", a, "--materials", "--yes", "--port", sim.Port()}, dir);
+  EXPECT_EQ(r.exitCode, cli::kExitOk) << r.err;
+  EXPECT_TRUE(Has(r.out, "Load completed successfully")) << r.out;
+  ASSERT_EQ(sim.Stop(), 0);
+  const std::string commands = ReadFileBytes(log);
+  std::size_t creates = 0;
+  for (std::size_t at = 0; (at = commands.find("\nNC+", at)) != std::string::npos; ++at) ++creates;
+  EXPECT_EQ(creates, 20u);
+  EXPECT_TRUE(commands.size() >= 4 && commands.compare(commands.size() - 4, 4, "NL-\n") == 0) << commands;
+}
+
 // A save that does not complete leaves the backup it was saving into byte
 // for byte as it was and keeps what was gathered beside it; the message names
 // both files and the port of the controller that stopped answering.
