@@ -186,16 +186,32 @@ TEST(BackupCli, SaveThatStopsPartWayKeepsTheOldFile) {
     ASSERT_EQ(Cli({"backup", "save", b, "--port", source.Port()}, dir).exitCode, cli::kExitOk);
   }
   const std::string before = ReadFileBytes(b);
-  // The connection check and the identity are exchanges 1 and 2.
-  for (const std::string fault : {"silent-after:1", "silent-after:5", "silent-after:40", "close-after:2",
-                                  "close-after:5", "close-after:40"}) {
+  const auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  // The connection check and the identity are exchanges 1 and 2, "ML+" is 3
+  // and parameter k is read by exchange 2k+2.
+  const struct {
+    std::string fault;
+    std::size_t parameters;  // in the kept setup section
+  } cases[] = {
+      {"silent-after:1", 12},  // nothing new: the old file's setup is kept as it was
+      {"silent-after:5", 1},
+      {"silent-after:40", 12},  // the setup list complete, the part library not
+      {"close-after:2", 0},
+      {"close-after:5", 1},
+      {"close-after:40", 12},
+  };
+  for (const auto& [fault, parameters] : cases) {
     SCOPED_TRACE(fault);
     std::filesystem::remove(b + ".partial");
     SimProcess sim({"--pty", "--fault", fault}, dir, "rq750");
     const RunResult r = Cli({"backup", "save", b, "--port", sim.Port(), "--progress", "plain"}, dir);
     EXPECT_EQ(r.exitCode, cli::kExitTimeout) << r.err;
     EXPECT_EQ(ReadFileBytes(b), before);
-    EXPECT_TRUE(std::filesystem::exists(b + ".partial"));
+    EXPECT_EQ(count(ReadFileBytes(b + ".partial"), "<parameter "), parameters);
     EXPECT_NE(r.err.find("What was gathered is kept in " + b + ".partial; " + b + " is left as it was."),
               std::string::npos)
         << r.err;
