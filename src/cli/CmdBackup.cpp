@@ -156,9 +156,10 @@ void Conclude(const RunSummary& summary, const std::string& style, bool interrup
 }
 
 // Reads the controller's chosen sections under Ctrl-C; ends the command
-// (with the summary's exit code) when the read did not complete.
-void ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const SectionChoice& choice,
-                         const std::string& style) {
+// (with the summary's exit code) when the read did not complete. The count
+// of replies with a wrong checksum, when there were any.
+int ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const SectionChoice& choice,
+                        const std::string& style) {
   const InterruptGuard interrupts;
   std::atomic<bool> stop{false};
   RunSummary read;
@@ -170,6 +171,7 @@ void ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const Secti
     throw CLI::RuntimeError(ExitCodeFor(rc::kStoppedByProgram));
   }
   if (!read.Success()) Fail(read.Text(), ExitCodeFor(read.Result()));
+  return read.BadChecksums();
 }
 
 void RunSaveCommand(const BackupArgs& a) {
@@ -245,6 +247,7 @@ void LoadForDiff(const std::string& path, tinyxml2::XMLDocument& doc) {
 
 void RunDiffCommand(const BackupArgs& a) {
   tinyxml2::XMLDocument from, to;
+  int badChecksums = 0;
   if (a.controller == !a.other.empty()) {
     Fail("backup diff wants either a second file or --controller", kExitUsage);
   }
@@ -253,7 +256,7 @@ void RunDiffCommand(const BackupArgs& a) {
     CliOperator op(std::cout, std::cerr);
     auto port = OpenBackupPort(a.port, a.baud);
     Connect(*port, op);
-    ReadWholeController(*port, from, ChoiceOf(a), a.json ? "plain" : a.progress);
+    badChecksums = ReadWholeController(*port, from, ChoiceOf(a), a.json ? "plain" : a.progress);
   } else {
     LoadForDiff(a.file, from);
     LoadForDiff(a.other, to);
@@ -261,9 +264,15 @@ void RunDiffCommand(const BackupArgs& a) {
   // Only the sections asked for (all three when none is named).
   const BackupDiffResult diff = DiffBackups(from, to, SectionNames(ChoiceOf(a).Selectors()));
   if (a.json) {
-    std::cout << Dump(DiffJson(diff), 2) << std::endl;
+    nlohmann::json j = DiffJson(diff);
+    if (a.controller) j["bad_checksums"] = badChecksums;
+    std::cout << Dump(j, 2) << std::endl;
   } else {
     std::cout << DiffText(diff);
+    if (badChecksums > 0) {
+      std::cerr << badChecksums << (badChecksums == 1 ? " reply" : " replies")
+                << " from the controller had a checksum that did not match (taken as received)." << std::endl;
+    }
   }
 }
 

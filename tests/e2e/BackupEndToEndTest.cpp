@@ -151,6 +151,9 @@ TEST(BackupCli, FaultsOfTheController) {
     EXPECT_NE(result["text"].get<std::string>().find(std::to_string(result["bad_checksums"].get<int>()) +
                                                      " replies had a checksum that did not match"),
               std::string::npos);
+    const RunResult diff = Cli({"backup", "diff", a, "--controller", "--json", "--port", odd.Port()}, dir);
+    ASSERT_EQ(diff.exitCode, cli::kExitOk) << diff.err;
+    EXPECT_GT(nlohmann::json::parse(diff.out)["bad_checksums"].get<int>(), 0);
   }
 }
 
