@@ -157,6 +157,10 @@ void CDataBackup::OnShowDifferences() {
           QString text;
           if (!read.Success()) text = QString::fromStdString("The controller could not be read completely:\n" + read.Text() + "\n\n");
           text += QString::fromStdString(DiffText(DiffBackups(*controller, file, SectionNames(choice.Selectors()))));
+          if (read.Success() && read.BadChecksums() > 0) {
+            text += QString("\n%1 replies from the controller had a checksum that did not match (taken as received).\n")
+                        .arg(read.BadChecksums());
+          }
           progress_->setText("Differences shown.");
           lastDifferences_ = text;
           QDialog view(this);
