@@ -220,7 +220,7 @@ void RunLoadCommand(const BackupArgs& a) {
   // with no terminal to ask on the load is declined before anything is read.
   if (!a.yes) {
     if (::isatty(STDIN_FILENO) == 0) {
-      Fail("Load Data overwrites the controller: pass --yes to go ahead without being asked (there is no "
+      Fail("A load overwrites the controller: pass --yes to go ahead without being asked (there is no "
            "terminal to ask on); nothing was sent.",
            ExitCodeFor(rc::kStoppedByOperator));
     }
