@@ -157,6 +157,14 @@ void BackupXmlSeeds(const fs::path& dir) {
   tinyxml2::XMLPrinter printer;
   doc.Print(&printer);
   Put(dir, "backup", printer.CStr());
+  // Files from other machines: 8-bit text by declaration, or none at all.
+  const std::string body =
+      "<Quor_Backup><Controller/><Data Name=\"Setup\"><parameter Name=\"Angle\">90\xB0\x80</parameter></Data>"
+      "</Quor_Backup>";
+  Put(dir, "backup-latin1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + body);
+  Put(dir, "backup-cp1252", "<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + body);
+  Put(dir, "backup-utf8-stray", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body);
+  Put(dir, "backup-undeclared", body);
 }
 
 void SerialSeeds(const fs::path& dir) {

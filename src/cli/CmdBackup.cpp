@@ -36,6 +36,7 @@ struct BackupArgs {
   bool parts = false;
   bool materials = false;
   bool yesVersion = false;
+  bool yes = false;
   bool controller = false;
   bool json = false;
   std::string progress = "auto";
@@ -76,19 +77,31 @@ std::unique_ptr<CommPort> OpenBackupPort(const std::string& requested, std::uint
   if (!port->Open(name, baud, platform::Parity::None, 8, platform::StopBits::One)) {
     Fail("Could not open the controller port " + name +
              (port->LastError().empty() ? "" : " (" + port->LastError() + ")"),
-         kExitPort);
+         ExitCodeFor(rc::kPortOpenFailed));
   }
   return port;
+}
+
+// A controller that does not answer is named by its port, so a technician
+// with two benches knows which cable to look at.
+[[noreturn]] void NoAnswer(const CommPort& port) {
+  Fail("The controller on " + port.PortName() + " did not answer.", ExitCodeFor(rc::kTimeout));
 }
 
 float Connect(CommPort& port, CliOperator& op) {
   float version = 0;
   switch (CheckBackupConnectionFor(port, &op, version)) {
     case Connection::Ok: return version;
-    case Connection::NoAnswer: throw CLI::RuntimeError(kExitTimeout);
-    case Connection::WrongModel: throw CLI::RuntimeError(kExitFailure);
+    case Connection::NoAnswer: NoAnswer(port);
+    case Connection::WrongModel: throw CLI::RuntimeError(ExitCodeFor(rc::kUnrecognizedResponse));
   }
   return version;
+}
+
+// JSON text never aborts on bytes that are not UTF-8 (file values travel as
+// the file's own bytes).
+std::string Dump(const nlohmann::json& j, int indent = -1) {
+  return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // Progress of a transfer: one JSON object per event, or readable lines.
@@ -101,7 +114,7 @@ BackupProgress ProgressPrinter(const std::string& style) {
       const char* kind = e.kind == BackupEvent::Kind::SectionStarted  ? "section_started"
                          : e.kind == BackupEvent::Kind::SectionFinished ? "section_finished"
                                                                          : "record";
-      std::cout << nlohmann::json{{"event", kind}, {"section", section}, {"done", e.done}, {"total", e.total}}.dump()
+      std::cout << Dump(nlohmann::json{{"event", kind}, {"section", section}, {"done", e.done}, {"total", e.total}})
                 << std::endl;
       return;
     }
@@ -119,19 +132,19 @@ BackupProgress ProgressPrinter(const std::string& style) {
 
 void Conclude(const RunSummary& summary, const std::string& style, bool interrupted = false) {
   if (interrupted) {
-    // Ctrl-C: say what was moved before the stop; a saved file holds exactly
-    // that (it is written whole after each section, never in part).
+    // Ctrl-C: say what was moved before the stop; a stopped save leaves its
+    // file as it was and what it gathered beside it.
     if (style == "json") {
-      std::cout << nlohmann::json{{"event", "result"}, {"success", false}, {"interrupted", true},
-                                  {"text", summary.Text()}}
-                       .dump()
+      std::cout << Dump(nlohmann::json{{"event", "result"}, {"success", false}, {"interrupted", true},
+                                       {"bad_checksums", summary.BadChecksums()}, {"text", summary.Text()}})
                 << std::endl;
     }
     std::cerr << "Interrupted\n" << summary.Text() << std::endl;
-    throw CLI::RuntimeError(kExitInterrupted);
+    throw CLI::RuntimeError(ExitCodeFor(rc::kStoppedByProgram));
   }
   if (style == "json") {
-    std::cout << nlohmann::json{{"event", "result"}, {"success", summary.Success()}, {"text", summary.Text()}}.dump()
+    std::cout << Dump(nlohmann::json{{"event", "result"}, {"success", summary.Success()},
+                                     {"bad_checksums", summary.BadChecksums()}, {"text", summary.Text()}})
               << std::endl;
   }
   if (summary.Success()) {
@@ -139,9 +152,26 @@ void Conclude(const RunSummary& summary, const std::string& style, bool interrup
     return;
   }
   std::cerr << summary.Text() << std::endl;
-  if (summary.NothingDone()) throw CLI::RuntimeError(kExitBadFile);
-  if (!summary.fileProblem.empty()) throw CLI::RuntimeError(kExitBadFile);
-  throw CLI::RuntimeError(summary.LinkLost() ? kExitTimeout : kExitFailure);
+  throw CLI::RuntimeError(ExitCodeFor(summary.Result()));
+}
+
+// Reads the controller's chosen sections under Ctrl-C; ends the command
+// (with the summary's exit code) when the read did not complete. The count
+// of replies with a wrong checksum, when there were any.
+int ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const SectionChoice& choice,
+                        const std::string& style) {
+  const InterruptGuard interrupts;
+  std::atomic<bool> stop{false};
+  RunSummary read;
+  const bool interrupted = RunUntilInterrupted(
+      [&] { read = ReadController(port, doc, choice, ProgressPrinter(style), SystemClock(), &stop); },
+      [&] { stop.store(true); });
+  if (interrupted) {
+    std::cerr << "Interrupted\n" << read.Text() << std::endl;
+    throw CLI::RuntimeError(ExitCodeFor(rc::kStoppedByProgram));
+  }
+  if (!read.Success()) Fail(read.Text(), ExitCodeFor(read.Result()));
+  return read.BadChecksums();
 }
 
 void RunSaveCommand(const BackupArgs& a) {
@@ -163,21 +193,42 @@ void RunLoadCommand(const BackupArgs& a) {
   std::string error;
   const FileState state = LoadBackupFile(path, doc, error);
   if (state != FileState::Loaded) {
-    Fail(state == FileState::Missing ? path + " does not exist; nothing was sent."
-                                     : path + " is not a readable backup (" + error + "); nothing was sent.",
-         kExitBadFile);
+    Fail(LoadProblemText(path, state, error) + "; nothing was sent.", ExitCodeFor(rc::kCantOpenInput));
   }
   CliOperator op(std::cout, std::cerr);
-  op.SetAssumeYes(a.yesVersion);
+  op.SetAssumeYes(a.yes);
   op.SetInteractive(::isatty(STDIN_FILENO) != 0);
+  op.SetInput([]() -> std::optional<std::string> {
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    return line;
+  });
   auto port = OpenBackupPort(a.port, a.baud);
   const float version = Connect(*port, op);
   ControllerInfo controller;
-  ReadControllerInfo(*port, controller);
+  // A controller that went silent after the connection check has no version
+  // to compare: that is a lost link, not a version question.
+  if (!ReadControllerInfo(*port, controller)) NoAnswer(*port);
   const ControllerInfo file = ReadIdentity(doc);
-  if (file.uartVersion != controller.uartVersion &&
+  if (file.uartVersion != controller.uartVersion && !a.yesVersion &&
       !op.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion), {})) {
-    Fail("Load declined: the protocol versions differ (use --yes-version-differs to go ahead).", kExitDeclined);
+    Fail("Load declined: the protocol versions differ (--yes-version-differs or --yes goes ahead); nothing was sent.",
+         ExitCodeFor(rc::kStoppedByOperator));
+  }
+  // The controller is overwritten: say what will change and ask first. The
+  // controller is read only to answer that question, so --yes skips it, and
+  // with no terminal to ask on the load is declined before anything is read.
+  if (!a.yes) {
+    if (::isatty(STDIN_FILENO) == 0) {
+      Fail("A load overwrites the controller: pass --yes to go ahead without being asked (there is no "
+           "terminal to ask on); nothing was sent.",
+           ExitCodeFor(rc::kStoppedByOperator));
+    }
+    tinyxml2::XMLDocument current;
+    ReadWholeController(*port, current, ChoiceOf(a), a.progress);
+    if (!op.AskYesNo(LoadQuestion(path, ChangesOfLoad(current, doc, ChoiceOf(a))), {})) {
+      Fail("Load declined; nothing was sent.", ExitCodeFor(rc::kStoppedByOperator));
+    }
   }
   const InterruptGuard interrupts;
   std::atomic<bool> stop{false};
@@ -191,12 +242,12 @@ void RunLoadCommand(const BackupArgs& a) {
 void LoadForDiff(const std::string& path, tinyxml2::XMLDocument& doc) {
   std::string error;
   const FileState state = LoadBackupFile(path, doc, error);
-  if (state == FileState::Missing) Fail(path + " does not exist.", kExitBadFile);
-  if (state == FileState::Unreadable) Fail(path + " is not a readable backup (" + error + ").", kExitBadFile);
+  if (state != FileState::Loaded) Fail(LoadProblemText(path, state, error) + ".", ExitCodeFor(rc::kCantOpenInput));
 }
 
 void RunDiffCommand(const BackupArgs& a) {
   tinyxml2::XMLDocument from, to;
+  int badChecksums = 0;
   if (a.controller == !a.other.empty()) {
     Fail("backup diff wants either a second file or --controller", kExitUsage);
   }
@@ -205,11 +256,7 @@ void RunDiffCommand(const BackupArgs& a) {
     CliOperator op(std::cout, std::cerr);
     auto port = OpenBackupPort(a.port, a.baud);
     Connect(*port, op);
-    const RunSummary read = ReadController(*port, from, ChoiceOf(a), ProgressPrinter(a.json ? "plain" : a.progress));
-    if (!read.Success()) {
-      std::cerr << "The controller could not be read completely:\n" << read.Text() << std::endl;
-      throw CLI::RuntimeError(read.LinkLost() ? kExitTimeout : kExitFailure);
-    }
+    badChecksums = ReadWholeController(*port, from, ChoiceOf(a), a.json ? "plain" : a.progress);
   } else {
     LoadForDiff(a.file, from);
     LoadForDiff(a.other, to);
@@ -217,9 +264,15 @@ void RunDiffCommand(const BackupArgs& a) {
   // Only the sections asked for (all three when none is named).
   const BackupDiffResult diff = DiffBackups(from, to, SectionNames(ChoiceOf(a).Selectors()));
   if (a.json) {
-    std::cout << DiffJson(diff).dump(2) << std::endl;
+    nlohmann::json j = DiffJson(diff);
+    if (a.controller) j["bad_checksums"] = badChecksums;
+    std::cout << Dump(j, 2) << std::endl;
   } else {
     std::cout << DiffText(diff);
+    if (badChecksums > 0) {
+      std::cerr << badChecksums << (badChecksums == 1 ? " reply" : " replies")
+                << " from the controller had a checksum that did not match (taken as received)." << std::endl;
+    }
   }
 }
 
@@ -284,6 +337,10 @@ void RegisterBackupCommands(CLI::App& app) {
   addLink(load);
   load->add_flag("--yes-version-differs", a->yesVersion,
                  "Go ahead when the file's protocol version differs from the controller's");
+  load->add_flag("--yes", a->yes,
+                 "Answer yes to every question: the version question and \"overwrite the controller?\" "
+                 "(without it the controller is read, what the load would change is shown and asked "
+                 "about on the terminal; with no terminal the load is declined, exit 6)");
   load->add_option("--progress", a->progress, "auto, plain, bar or json")
       ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
   load->callback([a] {

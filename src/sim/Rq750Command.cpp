@@ -39,7 +39,9 @@ Rq750Command::Rq750Command(CLI::App& app) {
   cmd_->add_option("--save-data", savePath_, "Write the content as JSON to this file at exit");
   cmd_->add_option("--baud", baud_, "Pace the link as a serial line of this speed (8N1)");
   cmd_->add_option("--log", logPath_, "Write every command received to this file at exit");
-  cmd_->add_option("--fault", faults_, "silent-after:N, busy:PST=N or wrong-model");
+  cmd_->add_option("--fault", faults_,
+                   "silent-after:N, close-after:N, busy:PST=N, wrong-model, address:NN, lower-hex, "
+                   "bad-checksum:N or no-answer:NST=N");
 }
 
 int Rq750Command::Run() {
@@ -104,7 +106,9 @@ int Rq750Command::Run() {
   if (!savePath_.empty()) {
     const std::string temp = savePath_ + ".part";
     std::ofstream out(temp);
-    out << ContentToJson(device.Content()).dump(2) << "\n";
+    // Values are the controller's 8-bit bytes: a byte that is not UTF-8
+    // must not end the simulator.
+    out << ContentToJson(device.Content()).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     out.close();
     std::error_code ec;
     if (!out || (std::filesystem::rename(temp, savePath_, ec), ec)) {

@@ -206,17 +206,48 @@ bool ApplyRq750Fault(const std::string& text, Rq750Options& options, std::string
       options.pstBusy = static_cast<std::uint32_t>(std::stoul(text.substr(9)));
       return true;
     }
+    if (text.rfind("close-after:", 0) == 0) {
+      options.closeAfter = static_cast<std::uint32_t>(std::stoul(text.substr(12)));
+      return true;
+    }
+    if (text.rfind("address:", 0) == 0 && text.size() == 10) {
+      options.address = text.substr(8);
+      return true;
+    }
+    if (text == "lower-hex") {
+      options.lowerHex = true;
+      return true;
+    }
+    if (text.rfind("bad-checksum:", 0) == 0) {
+      options.badChecksumEvery = static_cast<std::uint32_t>(std::stoul(text.substr(13)));
+      return options.badChecksumEvery > 0;
+    }
+    if (text.rfind("no-answer:NST=", 0) == 0) {
+      options.nstNoAnswer = static_cast<std::uint32_t>(std::stoul(text.substr(14)));
+      return options.nstNoAnswer > 0;
+    }
   } catch (const std::exception&) {
   }
-  error = "unknown fault \"" + text + "\" (silent-after:N, busy:PST=N or wrong-model)";
+  error = "unknown fault \"" + text +
+          "\" (silent-after:N, close-after:N, busy:PST=N, wrong-model, address:NN, lower-hex, "
+          "bad-checksum:N or no-answer:NST=N)";
   return false;
 }
 
-std::vector<std::uint8_t> Rq750Frame(const std::string& payload) {
-  std::vector<std::uint8_t> f{kBackupStx, '0', '1'};
+std::vector<std::uint8_t> Rq750Frame(const std::string& payload) { return Rq750Frame(payload, "01", false, false); }
+
+std::vector<std::uint8_t> Rq750Frame(const std::string& payload, const std::string& address, bool lowerHex,
+                                     bool wrongChecksum) {
+  std::vector<std::uint8_t> f{kBackupStx};
+  f.insert(f.end(), address.begin(), address.end());
   f.insert(f.end(), payload.begin(), payload.end());
-  const std::string check = BackupChecksum(payload);
-  f.insert(f.end(), check.begin(), check.end());
+  unsigned sum = 0;
+  for (std::size_t i = 1; i < f.size(); ++i) sum += f[i];
+  unsigned check = (0x100 - (sum & 0xFF)) & 0xFF;
+  if (wrongChecksum) check = (check + 1) & 0xFF;
+  char buf[3];
+  std::snprintf(buf, sizeof buf, lowerHex ? "%02x" : "%02X", check);
+  f.insert(f.end(), buf, buf + 2);
   f.push_back(kBackupEtx);
   return f;
 }
@@ -249,7 +280,18 @@ void Rq750Device::Feed(const std::uint8_t* bytes, std::size_t n, std::vector<Out
     const std::string command(frame_.begin() + 3, frame_.end() - 3);
     const std::string check(frame_.end() - 3, frame_.end() - 1);
     if (check != BackupChecksum(command)) continue;  // a damaged frame gets no answer
-    if (const auto reply = Handle(command)) out.push_back(Output{Rq750Frame(*reply), 0, true, false});
+    if (options_.closeAfter && exchanges_ >= *options_.closeAfter) {
+      // The cable is pulled: no answer, and the link hangs up.
+      received_.push_back(command);
+      ++exchanges_;
+      out.push_back(Output{{}, 0, false, true});
+      return;
+    }
+    if (const auto reply = Handle(command)) {
+      ++replies_;
+      const bool wrong = options_.badChecksumEvery > 0 && replies_ % options_.badChecksumEvery == 0;
+      out.push_back(Output{Rq750Frame(*reply, options_.address, options_.lowerHex, wrong), 0, true, false});
+    }
   }
 }
 
@@ -312,6 +354,7 @@ std::optional<std::string> Rq750Device::Handle(const std::string& command) {
   if (command == "N+") return ++materialCursor_ <= materials.size() ? "0" : "1";
   if (command == "NL-") return "0";
   if (starts("NST")) {
+    if (options_.nstNoAnswer > 0 && ++nstSeen_ == options_.nstNoAnswer) return std::nullopt;  // lost on the way
     selectedMaterial_.reset();
     const std::string r = rest(3);
     if (r.size() < 3) return "1";

@@ -43,9 +43,16 @@ struct Rq750Options {
   std::optional<std::uint32_t> silentAfter;  // stop answering after N exchanges
   std::uint32_t pstBusy = 0;                 // answer "PST" with '9' this many times per part
   bool wrongModel = false;                   // answer "vX" as an RQ720
+  std::optional<std::uint32_t> closeAfter;   // hang up the link instead of answering exchange N+1
+  std::string address = "01";                // the address replies carry
+  bool lowerHex = false;                     // reply checksums in lower-case hex
+  std::uint32_t badChecksumEvery = 0;        // every Nth reply with a wrong checksum (0: none)
+  std::uint32_t nstNoAnswer = 0;             // the Nth "NST" is lost: no effect, no answer (0: none)
 };
 
-// Parses a fault text: "silent-after:N", "busy:PST=N" or "wrong-model".
+// Parses a fault text: "silent-after:N", "close-after:N", "busy:PST=N",
+// "wrong-model", "address:NN", "lower-hex", "bad-checksum:N" or
+// "no-answer:NST=N".
 bool ApplyRq750Fault(const std::string& text, Rq750Options& options, std::string& error);
 
 class Rq750Device : public SimDevice {
@@ -85,9 +92,16 @@ class Rq750Device : public SimDevice {
   std::optional<std::size_t> editingPart_;
   std::string busyName_;
   std::uint32_t busyLeft_ = 0;
+  std::uint32_t replies_ = 0;
+  std::uint32_t nstSeen_ = 0;
 };
 
 // A reply frame around `payload`: STX "01" payload checksum ETX.
 std::vector<std::uint8_t> Rq750Frame(const std::string& payload);
+// The same from another address, in either hex case, optionally with the
+// checksum off by one (a reply damaged on the way, or a firmware that sums
+// differently).
+std::vector<std::uint8_t> Rq750Frame(const std::string& payload, const std::string& address, bool lowerHex,
+                                     bool wrongChecksum);
 
 }  // namespace tarnvale::sim

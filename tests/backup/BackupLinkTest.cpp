@@ -47,27 +47,39 @@ TEST(BackupFrame, CommandsOver250CharactersAreRefused) {
   EXPECT_FALSE(BackupFrame(std::string(251, 'A')));
 }
 
-TEST(BackupReply, PayloadLimits) {
+TEST(BackupReply, PayloadLimitsAndChecksumsThatAreOnlyCounted) {
   struct Case {
     std::vector<std::uint8_t> frame;
     std::optional<std::string> payload;
     ExchangeError why;
+    bool checksumOk;
   };
   const auto frameOf = [](const std::string& p) { return sim::Rq750Frame(p); };
   const Case cases[] = {
-      {frameOf("0"), "0", ExchangeError::None},  // success with no data
-      {frameOf(""), "", ExchangeError::None},
-      {Bytes({0x02, '0', '1', 'A', 0x03}), std::nullopt, ExchangeError::ReplyTooShort},
-      {frameOf(std::string(127, 'x')), std::string(127, 'x'), ExchangeError::None},
-      {frameOf(std::string(128, 'x')), std::nullopt, ExchangeError::PayloadTooLong},
-      // One bit of the payload or of the checksum changed on the way.
-      {[&] { auto f = frameOf("P1$12.5$0"); f[4] ^= 0x01; return f; }(), std::nullopt, ExchangeError::BadChecksum},
-      {[&] { auto f = frameOf("0"); f[f.size() - 2] ^= 0x01; return f; }(), std::nullopt, ExchangeError::BadChecksum},
+      {frameOf("0"), "0", ExchangeError::None, true},  // success with no data
+      {frameOf(""), "", ExchangeError::None, true},
+      {Bytes({0x02, '0', '1', 'A', 0x03}), std::nullopt, ExchangeError::ReplyTooShort, false},
+      {frameOf(std::string(127, 'x')), std::string(127, 'x'), ExchangeError::None, true},
+      {frameOf(std::string(128, 'x')), std::nullopt, ExchangeError::PayloadTooLong, false},
+      // The checksum covers the reply's own address, in either hex case.
+      {sim::Rq750Frame("P1$12.5$0", "07", false, false), "P1$12.5$0", ExchangeError::None, true},
+      {sim::Rq750Frame("P1$12.5$0", "01", true, false), "P1$12.5$0", ExchangeError::None, true},
+      {Bytes({0x02, '0', '1', '0', '6', 'f', 0x03}), "0", ExchangeError::None, true},
+      // One bit of the payload or of the checksum changed on the way: the
+      // payload is taken as it came, the mismatch only noted.
+      {[&] { auto f = frameOf("P1$12.5$0"); f[4] ^= 0x01; return f; }(), "P0$12.5$0", ExchangeError::None, false},
+      {[&] { auto f = frameOf("0"); f[f.size() - 2] ^= 0x01; return f; }(), "0", ExchangeError::None, false},
+      {sim::Rq750Frame("0", "01", false, true), "0", ExchangeError::None, false},
+      {Bytes({0x02, '0', '1', '0', 'x', 'F', 0x03}), "0", ExchangeError::None, false},  // not hex at all
   };
   for (const auto& c : cases) {
     ExchangeError why = ExchangeError::None;
-    EXPECT_EQ(BackupReplyPayload(c.frame, why), c.payload);
+    bool checksumOk = !c.checksumOk;
+    EXPECT_EQ(BackupReplyPayload(c.frame, why, &checksumOk), c.payload);
     EXPECT_EQ(why, c.why);
+    if (c.payload) {
+      EXPECT_EQ(checksumOk, c.checksumOk) << *c.payload;
+    }
   }
   EXPECT_EQ(BackupStatus("0"), '0');
   EXPECT_EQ(BackupStatus(""), '\0');

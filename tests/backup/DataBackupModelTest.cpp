@@ -12,7 +12,9 @@ namespace tarnvale::backup {
 namespace {
 
 struct ModelOnPty {
-  explicit ModelOnPty(std::uint32_t baud, bool openFirst) {
+  explicit ModelOnPty(std::uint32_t baud, bool openFirst, sim::Rq750Options options = {},
+                      std::optional<sim::Rq750Content> content = {})
+      : device(options, content) {
     settings.Load();
     settings.SetCOMPort(device.Path());
     settings.SetBaudRate(baud);
@@ -52,6 +54,7 @@ TEST(DataBackupModel, TakesThePortOverAndGivesItBack) {
 TEST(DataBackupModel, SaveFileGetsTheXmlExtension) {
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
+  m.model->Choice().settings = true;
   struct Case {
     std::optional<std::string> chosen;
     std::optional<std::string> path;
@@ -68,6 +71,7 @@ TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
   const auto dir = test::MakeTempDir("model");
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
+  m.model->Choice().settings = true;
   struct Case {
     std::string fileVersion;
     std::optional<bool> answer;  // nothing: no question expected
@@ -84,6 +88,7 @@ TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
     EXPECT_EQ(m.model->PrepareLoad().has_value(), c.proceeds) << c.fileVersion;
     ASSERT_EQ(m.op.questions.size(), c.answer ? 1u : 0u);
     if (c.answer) {
+      EXPECT_TRUE(m.op.questions[0].defaultNo);
       EXPECT_EQ(m.op.questions[0].text,
                 "The communications protocol version numbers are different between the backup file\n"
                 "and the controller.  This could cause this operation to fail.  Would you like to proceed?\n\n"
@@ -97,6 +102,93 @@ TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
   EXPECT_FALSE(m.model->PrepareLoad());
   EXPECT_TRUE(m.op.questions.empty());
   EXPECT_NE(m.op.messages.back().text.find("could not be read"), std::string::npos);
+}
+
+// "Save Data" and "Load Data" with nothing ticked say so and stop before
+// anything is asked or sent.
+TEST(DataBackupModel, NothingTickedIsRefused) {
+  ModelOnPty m(115200, true);
+  ASSERT_TRUE(m.model->Open());
+  const std::size_t exchanges = m.device.Device().Exchanges();
+  m.op.saveFile = "/x/b.xml";
+  m.op.openFile = "/x/b.xml";
+  EXPECT_FALSE(m.model->PrepareSave());
+  EXPECT_FALSE(m.model->PrepareLoad());
+  ASSERT_EQ(m.op.messages.size(), 2u);
+  EXPECT_EQ(m.op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
+  EXPECT_EQ(m.op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
+  EXPECT_TRUE(m.op.filters.empty());
+  EXPECT_EQ(m.device.Device().Exchanges(), exchanges);
+}
+
+// Before a load overwrites the controller the operator is asked, No by
+// default, with the counts of what would change; only Yes sends anything.
+TEST(DataBackupModel, LoadAsksWhatItWouldChangeFirst) {
+  const auto dir = test::MakeTempDir("model");
+  const std::string path = (dir / "b.xml").string();
+  {
+    test::Rq750OnPty other({}, sim::MakeRq750Content(2, true));
+    auto port = other.OpenPort();
+    ASSERT_TRUE(RunSave(*port, path, {true, true, true}).Success());
+  }
+  ModelOnPty m(115200, true);
+  ASSERT_TRUE(m.model->Open());
+  m.model->Choice() = {true, false, true};
+  m.op.openFile = path;
+  for (const bool yes : {false, true}) {
+    SCOPED_TRACE(yes);
+    m.op.questions.clear();
+    m.op.answers.assign(1, yes);
+    const auto chosen = m.model->PrepareLoad();
+    ASSERT_TRUE(chosen);
+    tinyxml2::XMLDocument controller;
+    const RunSummary read = m.model->ReadForLoad(controller);
+    const std::size_t writesBefore = m.device.Device().Received().size();
+    EXPECT_EQ(m.model->ConfirmLoad(*chosen, controller, read), yes);
+    ASSERT_EQ(m.op.questions.size(), 1u);
+    EXPECT_TRUE(m.op.questions[0].defaultNo);
+    EXPECT_EQ(m.op.questions[0].text,
+              "Load Data writes " + path + " into the controller:\n"
+              "  Settings: 0 added, 12 changed\n"
+              "  Materials: 0 added, 20 changed\n"
+              "What the controller holds now is overwritten.  Would you like to proceed?");
+    EXPECT_EQ(m.device.Device().Received().size(), writesBefore);  // nothing sent by asking
+    if (yes) {
+      EXPECT_TRUE(m.model->Load(*chosen).Success());
+      m.op.questions.clear();
+      m.op.answers.assign(1, false);
+      tinyxml2::XMLDocument again;
+      const RunSummary reread = m.model->ReadForLoad(again);
+      m.model->ConfirmLoad(*chosen, again, reread);
+      EXPECT_NE(m.op.questions[0].text.find("Settings: no change\n  Materials: no change"), std::string::npos);
+    }
+  }
+}
+
+// The dialog's save path: a save that did not complete leaves the chosen
+// file as it was, and the closing message names both files.
+TEST(DataBackupModel, SaveThatDidNotCompleteNamesBothFiles) {
+  const auto dir = test::MakeTempDir("model");
+  const std::string path = (dir / "b.xml").string();
+  test::WriteFileBytes(path, "<Quor_Backup><Controller/></Quor_Backup>");
+  sim::Rq750Options o;
+  o.closeAfter = 12;  // the connection check, then the identity and part of the setup list
+  ModelOnPty m(115200, true, o);
+  ASSERT_TRUE(m.model->Open());
+  m.model->Choice().settings = true;
+  m.op.saveFile = path;
+  const auto chosen = m.model->PrepareSave();
+  ASSERT_TRUE(chosen);
+  const RunSummary s = m.model->Save(*chosen);
+  m.model->Report(s);
+  EXPECT_EQ(test::ReadFileBytes(path), "<Quor_Backup><Controller/></Quor_Backup>");
+  EXPECT_TRUE(std::filesystem::exists(path + ".partial"));
+  ASSERT_FALSE(m.op.messages.empty());
+  EXPECT_EQ(m.op.messages.back().icon, MessageIcon::Exclamation);
+  EXPECT_NE(m.op.messages.back().text.find("What was gathered is kept in " + path + ".partial; " + path +
+                                           " is left as it was."),
+            std::string::npos)
+      << m.op.messages.back().text;
 }
 
 }  // namespace

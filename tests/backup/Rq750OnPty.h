@@ -48,7 +48,13 @@ class Rq750OnPty {
       if (n <= 0) continue;
       std::vector<sim::SimDevice::Output> out;
       device_.Feed(buf, static_cast<std::size_t>(n), out);
-      for (const auto& o : out) pty_.Send(o.bytes);
+      for (const auto& o : out) {
+        if (!o.bytes.empty()) pty_.Send(o.bytes);
+        if (o.close) {
+          pty_.CloseMaster();  // the cable is pulled: the port sees a hang-up
+          return;
+        }
+      }
     }
   }
 

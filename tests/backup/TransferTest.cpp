@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 
 #include "Rq750OnPty.h"
 #include "core/backup/BackupDiff.h"
@@ -228,25 +230,173 @@ TEST(BackupLoad, BusyPartIsAskedAgainUntilFound) {
   EXPECT_EQ(CountCommands(device.Device(), "PD"), parts);       // every part existed and was replaced
 }
 
-TEST(BackupFaults, SilenceMidListingKeepsWhatWasGathered) {
-  const auto dir = test::MakeTempDir("silent");
-  const std::string a = (dir / "a.xml").string();
+// A save that does not complete never replaces the backup it was saving
+// into: the old file stays byte for byte, and what was gathered (merged into
+// the old content, the setup list as far as it came) is kept beside it.
+TEST(BackupFaults, SaveThatStopsPartWayLeavesTheOldFileAndKeepsWhatWasGathered) {
+  struct Case {
+    const char* name;
+    std::optional<std::uint32_t> silentAfter;  // exchanges answered before the controller goes quiet
+    std::optional<std::uint32_t> closeAfter;   // ... before the link is pulled
+    int stopAtRecord;                          // the person stops the run at this record (0: never)
+    std::size_t gathered;                      // parameters in the kept setup section
+    bool identityRead;
+    ResultCode result;
+  };
+  // vX, then ML+, then an ML/M+ pair per parameter.
+  const Case cases[] = {
+      {"complete", {}, {}, 0, 12, true, rc::kSuccess},
+      {"silent at the identity", 0u, {}, 0, 12, false, rc::kLinkLost},
+      {"silent after opening the setup list", 2u, {}, 0, 0, true, rc::kLinkLost},
+      {"silent in the setup list", 10u, {}, 0, 4, true, rc::kLinkLost},
+      {"link pulled after the identity", {}, 1u, 0, 0, true, rc::kLinkLost},
+      {"link pulled in the setup list", {}, 7u, 0, 3, true, rc::kLinkLost},
+      {"stopped at parameter 5", {}, {}, 5, 5, true, rc::kStoppedByProgram},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto dir = test::MakeTempDir("partway");
+    const std::string a = (dir / "a.xml").string(), partial = a + ".partial";
+    {
+      sim::Rq750Options older;
+      older.model = "RQ750-12";  // tells the old identity from the new one
+      Rq750OnPty source(older, sim::MakeRq750Content(2, true));
+      auto port = source.OpenPort();
+      ASSERT_TRUE(RunSave(*port, a, kAll).Success());
+    }
+    const std::string before = Slurp(a);
+    sim::Rq750Options o;
+    o.silentAfter = c.silentAfter;
+    o.closeAfter = c.closeAfter;
+    Rq750OnPty device(o);
+    auto port = device.OpenPort();
+    std::atomic<bool> stop{false};
+    const auto progress = [&](const BackupEvent& e) {
+      if (c.stopAtRecord > 0 && e.kind == BackupEvent::Kind::Record && e.done == c.stopAtRecord) stop = true;
+    };
+    const RunSummary s = RunSave(*port, a, kAll, progress, SystemClock(), &stop);
+    EXPECT_EQ(s.Result(), c.result) << s.Text();
+    if (c.result == rc::kSuccess) {
+      EXPECT_NE(Slurp(a), before);
+      EXPECT_FALSE(std::filesystem::exists(partial));
+      continue;
+    }
+    EXPECT_EQ(Slurp(a), before);
+    const std::string text = s.Text();
+    EXPECT_NE(text.find("What was gathered is kept in " + partial + "; " + a + " is left as it was."),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Save completed successfully"), std::string::npos);
+    tinyxml2::XMLDocument doc;
+    std::string error;
+    ASSERT_EQ(LoadBackupFile(partial, doc, error), FileState::Loaded) << error;
+    EXPECT_EQ(WalkSetup(doc).size(), c.gathered);
+    // The identity is never blanked: a controller that did not answer leaves the old one.
+    EXPECT_EQ(ReadIdentity(doc).modelVersion, c.identityRead ? "RQ750-24" : "RQ750-12");
+  }
+  // With no earlier file there is none afterwards either.
+  const auto dir = test::MakeTempDir("partway");
+  const std::string fresh = (dir / "new.xml").string();
   sim::Rq750Options o;
-  o.silentAfter = 10;  // vX, vX, ML+, then ML/M+ pairs: silent within the setup list
+  o.closeAfter = 5u;
   Rq750OnPty device(o);
   auto port = device.OpenPort();
-  const RunSummary s = RunSave(*port, a, {true, false, false});
-  EXPECT_FALSE(s.Success());
-  EXPECT_TRUE(s.LinkLost());
+  const RunSummary s = RunSave(*port, fresh, kAll);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_NE(s.Text().find(fresh + ".partial; " + fresh + " was not created."), std::string::npos) << s.Text();
+  EXPECT_NE(s.Text().find("The controller on " + device.Path() + " did not answer."), std::string::npos);
+}
+
+// Replies from another address, in lower-case hex or with a wrong checksum
+// are all taken; the wrong ones are counted in the summary.
+TEST(BackupLink, RepliesAreNeverRefusedForTheirChecksum) {
+  const auto dir = test::MakeTempDir("sum");
+  const std::string reference = (dir / "ref.xml").string();
+  {
+    Rq750OnPty plain;
+    auto port = plain.OpenPort();
+    ASSERT_TRUE(RunSave(*port, reference, kAll).Success());
+  }
+  struct Case {
+    const char* name;
+    std::string address;
+    bool lowerHex;
+    std::uint32_t badEvery;
+  };
+  const Case cases[] = {{"address 07", "07", false, 0}, {"lower-case hex", "01", true, 0},
+                        {"every 4th reply wrong", "01", false, 4}, {"all of it", "3F", true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Rq750Options o;
+    o.address = c.address;
+    o.lowerHex = c.lowerHex;
+    o.badChecksumEvery = c.badEvery;
+    Rq750OnPty device(o);
+    auto port = device.OpenPort();
+    test::RecordingOperator op;
+    float version = 0;
+    ASSERT_TRUE(CheckBackupConnection(*port, &op, version));
+    const std::string a = (dir / (std::string(c.name) + ".xml")).string();
+    const RunSummary s = RunSave(*port, a, kAll);
+    EXPECT_TRUE(s.Success()) << s.Text();
+    EXPECT_EQ(Slurp(a), Slurp(reference));
+    device.Stop();
+    // Every exchange was answered; reply 1 (the connection check) is not part of the run.
+    const std::uint32_t replies = device.Device().Exchanges();
+    const int expected = c.badEvery == 0 ? 0 : static_cast<int>(replies / c.badEvery - 1 / c.badEvery);
+    EXPECT_EQ(s.BadChecksums(), expected);
+    EXPECT_EQ(s.Text().find("did not match") != std::string::npos, expected > 0) << s.Text();
+  }
+}
+
+// An "NST" that gets no answer counts as "no such entry": the entry is
+// created and the rest of the table still goes, closed with "NL-".
+TEST(BackupFaults, LostMaterialSelectDoesNotEndTheMaterialRestore) {
+  const auto dir = test::MakeTempDir("nst");
+  const std::string a = (dir / "a.xml").string();
+  {
+    Rq750OnPty source;
+    auto port = source.OpenPort();
+    ASSERT_TRUE(RunSave(*port, a, kAll).Success());
+  }
+  sim::Rq750Options o;
+  o.nstNoAnswer = 2;
+  Rq750OnPty device(o, sim::MakeRq750Content(3, true));
+  auto port = device.OpenPort();
+  const RunSummary s = RunLoad(*port, a, {false, false, true}, 3.2f);
+  EXPECT_TRUE(s.Success()) << s.Text();
   ASSERT_EQ(s.sections.size(), 1u);
-  EXPECT_FALSE(s.sections[0].complete);
-  EXPECT_EQ(s.sections[0].done, 4);
-  EXPECT_EQ(s.Text().find("Save completed successfully"), std::string::npos);
-  EXPECT_NE(s.Text().find("Settings: 4 of 12 records saved - INCOMPLETE"), std::string::npos) << s.Text();
-  tinyxml2::XMLDocument doc;
-  std::string error;
-  ASSERT_EQ(LoadBackupFile(a, doc, error), FileState::Loaded);
-  EXPECT_EQ(WalkSetup(doc).size(), 4u);
+  EXPECT_EQ(s.sections[0].done, 20);
+  device.Stop();
+  EXPECT_EQ(CountCommands(device.Device(), "NST"), 20u);
+  EXPECT_EQ(CountCommands(device.Device(), "NC+"), 20u);
+  EXPECT_EQ(device.Device().Received().back(), "NL-");
+}
+
+// The controller's link is 8-bit: a byte that is not ASCII (a Latin-1
+// degree sign) goes into the file as it came and back to a controller as it
+// was saved.
+TEST(BackupRoundTrip, BytesThatAreNotAsciiArriveAsTheyLeft) {
+  const auto dir = test::MakeTempDir("bytes");
+  const std::string a = (dir / "a.xml").string();
+  sim::Rq750Content content = sim::MakeRq750Content(1, true);
+  content.parts[0].description = "90\xB0 fold";
+  content.parameters[0].value = "12\xB0";
+  {
+    Rq750OnPty source({}, content);
+    auto port = source.OpenPort();
+    ASSERT_TRUE(RunSave(*port, a, kAll).Success());
+  }
+  EXPECT_NE(Slurp(a).find("<Description>90\xB0 fold</Description>"), std::string::npos);
+  Rq750OnPty target({}, sim::MakeEmptyRq750Content(true));
+  auto port = target.OpenPort();
+  ASSERT_TRUE(RunLoad(*port, a, kAll, 3.2f).Success());
+  target.Stop();
+  EXPECT_EQ(target.Device().Content().parameters[0].value, "12\xB0");
+  const auto& parts = target.Device().Content().parts;
+  const auto g100 = std::find_if(parts.begin(), parts.end(), [](const Part& p) { return p.name == "G100"; });
+  ASSERT_NE(g100, parts.end());
+  EXPECT_EQ(g100->description, "90\xB0 fold");
 }
 
 TEST(BackupFaults, SilenceDuringLoadIsNotSuccess) {

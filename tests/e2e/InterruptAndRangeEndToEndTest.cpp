@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"backup", "save", "{out}", "--port", "{port}", "--progress", "plain"},
                       "b.xml", SIGINT, "(starting)", "The save did not complete.", true},
         InterruptCase{"BackupLoad", "rq750", {"--baud", "2400"},
-                      {"backup", "load", "{in}", "--port", "{port}", "--progress", "plain"},
+                      {"backup", "load", "{in}", "--yes", "--port", "{port}", "--progress", "plain"},
                       "", SIGTERM, "(starting)", "The load did not complete.", false}),
     [](const ::testing::TestParamInfo<InterruptCase>& p) { return std::string(p.param.name); });
 

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -23,6 +25,7 @@
 #include "gui/tools/CSerialTest.h"
 #include "gui/ui/CCoolEdit.h"
 #include "gui/ui/CTerminalDialog.h"
+#include "gui/ui/QtOperator.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::gui {
@@ -139,6 +142,7 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
       case 1:
         if (d.LastDifferences().isEmpty()) return false;
         differences << d.LastDifferences();
+        op.answers.push_back(true);  // "overwrite the controller?"
         Button(d, "Load Data")->click();
         stage = 2;
         return false;
@@ -164,6 +168,71 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
   EXPECT_EQ(differences[1], "No differences.\n");
   ASSERT_FALSE(op.messages.empty());
   EXPECT_EQ(op.messages[0].text, "Load completed successfully");
+  // The load asked first, No by default, naming what it would change.
+  ASSERT_EQ(op.questions.size(), 1u);
+  EXPECT_TRUE(op.questions[0].defaultNo);
+  EXPECT_EQ(op.questions[0].text, "Load Data writes " + file + " into the controller:\n  Settings: 0 added, 12 changed\n"
+                                  "What the controller holds now is overwritten.  Would you like to proceed?");
+}
+
+// "Save Data" and "Load Data" with no box ticked say so; nothing is chosen or sent.
+TEST(BackupDialog, NothingTickedIsRefused) {
+  const auto dir = test::MakeTempDir("guinone");
+  test::SimProcess sim({"--pty"}, dir, "rq750");
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  CMainFrame frame(settings, &op);
+  op.saveFile = (dir / "b.xml").string();
+  op.openFile = (dir / "b.xml").string();
+  test::DialogScript<CDataBackup> script([&](CDataBackup& d) {
+    Button(d, "Save Data")->click();
+    Button(d, "Load Data")->click();
+    Button(d, "Close")->click();
+    return true;
+  });
+  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+  ASSERT_EQ(op.messages.size(), 2u);
+  EXPECT_EQ(op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
+  EXPECT_EQ(op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
+  EXPECT_TRUE(op.filters.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "b.xml"));
+}
+
+// A question whose Yes overwrites something answers No to Enter, Escape and
+// closing; the plain question keeps its own default.
+TEST(QtOperatorQuestions, OverwritingQuestionsDefaultToNo) {
+  QtOperator op(nullptr);
+  struct Case {
+    const char* name;
+    bool defaultNo;
+    int key;  // 0: the box is closed
+    bool answer;
+  };
+  const Case cases[] = {{"Enter", true, Qt::Key_Return, false},
+                        {"Escape", true, Qt::Key_Escape, false},
+                        {"closed", true, 0, false},
+                        {"Enter on the plain question", false, Qt::Key_Return, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QString defaultButton;
+    test::AnswerNextModal([&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      ASSERT_NE(box, nullptr);
+      if (box->defaultButton() != nullptr) defaultButton = box->defaultButton()->text();
+      if (c.key == 0) {
+        box->close();
+        return;
+      }
+      QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+      QApplication::sendEvent(box, &press);
+    });
+    const bool yes = c.defaultNo ? op.AskYesNoDefaultNo("Overwrite?") : op.AskYesNo("Overwrite?");
+    EXPECT_EQ(yes, c.answer);
+    if (c.defaultNo) {
+      EXPECT_EQ(defaultButton.remove('&'), "No");
+    }
+  }
 }
 
 TEST(BackupDialog, ClosesAtOnceWhenNoControllerAnswers) {

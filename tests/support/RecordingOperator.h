@@ -16,18 +16,25 @@ class RecordingOperator : public Operator {
     std::string text;
     MessageIcon icon;
     std::string caption;
+    bool defaultNo = false;  // asked with No as the default button
   };
 
   void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) override {
     std::lock_guard lock(mutex_);
-    messages.push_back({text, icon, caption});
+    messages.push_back({text, icon, caption, false});
   }
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     std::lock_guard lock(mutex_);
-    questions.push_back({text, MessageIcon::Question, caption});
+    questions.push_back({text, MessageIcon::Question, caption, false});
     if (answers.empty()) return false;
     const bool a = answers.front();
     answers.pop_front();
+    return a;
+  }
+  bool AskYesNoDefaultNo(const std::string& text, const std::string& caption) override {
+    const bool a = AskYesNo(text, caption);
+    std::lock_guard lock(mutex_);
+    questions.back().defaultNo = true;
     return a;
   }
   std::optional<std::string> ChooseOpenFile(const std::string& filter) override {

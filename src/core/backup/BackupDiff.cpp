@@ -34,17 +34,23 @@ std::string Describe(const Part& p) {
   return s;
 }
 
-void Compare(const char* section, const Keyed& from, const Keyed& to, std::vector<DiffLine>& out) {
+// Compared as bytes (what a restore would send); each side is shown as
+// UTF-8 by its own file's encoding.
+void Compare(const char* section, const Keyed& from, TextEncoding fromEnc, const Keyed& to, TextEncoding toEnc,
+             std::vector<DiffLine>& out) {
   for (const auto& [key, value] : to) {
     const auto it = from.find(key);
     if (it == from.end()) {
-      out.push_back({section, DiffLine::Change::Added, key, {}, value});
+      out.push_back({section, DiffLine::Change::Added, DisplayText(key, toEnc), {}, DisplayText(value, toEnc)});
     } else if (it->second != value) {
-      out.push_back({section, DiffLine::Change::Changed, key, it->second, value});
+      out.push_back({section, DiffLine::Change::Changed, DisplayText(key, toEnc), DisplayText(it->second, fromEnc),
+                     DisplayText(value, toEnc)});
     }
   }
   for (const auto& [key, value] : from) {
-    if (to.find(key) == to.end()) out.push_back({section, DiffLine::Change::Removed, key, value, {}});
+    if (to.find(key) == to.end()) {
+      out.push_back({section, DiffLine::Change::Removed, DisplayText(key, fromEnc), DisplayText(value, fromEnc), {}});
+    }
   }
 }
 
@@ -64,7 +70,8 @@ Content Collect(const tinyxml2::XMLDocument& doc, std::vector<std::string>& note
   for (const auto& p : WalkParts(doc, skipped)) {
     c.parts[p.category + "/" + p.subCategory + "/" + p.name] = Describe(p);
   }
-  notes.insert(notes.end(), skipped.begin(), skipped.end());
+  const TextEncoding encoding = DeclaredEncoding(doc);
+  for (const auto& s : skipped) notes.push_back(DisplayText(s, encoding));
   return c;
 }
 
@@ -87,9 +94,10 @@ BackupDiffResult DiffBackups(const tinyxml2::XMLDocument& from, const tinyxml2::
   const auto wanted = [&](const char* name) {
     return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
   };
-  if (wanted(kSetup)) Compare(kSetup, a.setup, b.setup, r.lines);
-  if (wanted(kMaterialTable)) Compare(kMaterialTable, a.materials, b.materials, r.lines);
-  if (wanted(kPartLibrary)) Compare(kPartLibrary, a.parts, b.parts, r.lines);
+  const TextEncoding ea = DeclaredEncoding(from), eb = DeclaredEncoding(to);
+  if (wanted(kSetup)) Compare(kSetup, a.setup, ea, b.setup, eb, r.lines);
+  if (wanted(kMaterialTable)) Compare(kMaterialTable, a.materials, ea, b.materials, eb, r.lines);
+  if (wanted(kPartLibrary)) Compare(kPartLibrary, a.parts, ea, b.parts, eb, r.lines);
   return r;
 }
 

@@ -12,6 +12,8 @@
 
 namespace tarnvale::backup {
 
+// Keys and values of a DiffLine are UTF-8 text for a person or JSON (the
+// comparison itself is made on the files' bytes).
 struct DiffLine {
   enum class Change { Added, Removed, Changed };
   std::string section;  // "Setup", "MaterialTable", "PartLibrary"

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "core/backup/BackupLink.h"
+#include "core/platform/FileAccess.h"
 
 namespace tarnvale::backup {
 
@@ -129,14 +131,169 @@ std::optional<char> ActionCode(std::string_view word) { return CodeOf(kActions, 
 FileState LoadBackupFile(const std::string& path, XMLDocument& doc, std::string& error) {
   doc.Clear();
   std::error_code ec;
+  // A dangling link is "missing" as well: a save creates the file it names.
   if (!std::filesystem::exists(path, ec)) return FileState::Missing;
-  if (doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+  // Only a regular file of a backup's size is read: a FIFO or a device
+  // given as a backup would never end.
+  std::string bytes;
+  if (!platform::ReadInputFile(path, platform::kBackupFileLimit, &bytes, &error)) return FileState::Unreadable;
+  if (doc.Parse(bytes.data(), bytes.size()) != tinyxml2::XML_SUCCESS) {
     const char* why = doc.ErrorStr();
     error = why != nullptr ? why : "unreadable";
     doc.Clear();
     return FileState::Unreadable;
   }
+  error = NotABackupReason(doc);
+  if (!error.empty()) {
+    doc.Clear();
+    return FileState::NotABackup;
+  }
   return FileState::Loaded;
+}
+
+std::string NotABackupReason(const XMLDocument& doc) {
+  const XMLElement* root = doc.FirstChildElement(kRoot);
+  if (root == nullptr) {
+    const XMLElement* first = doc.FirstChildElement();
+    return std::string("it has no ") + kRoot + " element" +
+           (first != nullptr ? std::string(", its root is ") + first->Name() : std::string());
+  }
+  if (root->FirstChildElement(kController) == nullptr) {
+    return std::string("its ") + kRoot + " element has no " + kController + " element";
+  }
+  return {};
+}
+
+std::string LoadProblemText(const std::string& path, FileState state, const std::string& error) {
+  switch (state) {
+    case FileState::Loaded: return {};
+    case FileState::Missing: return path + " does not exist";
+    case FileState::Unreadable: return path + " is not a readable backup (" + error + ")";
+    case FileState::NotABackup: return path + " is not a backup (" + error + ")";
+  }
+  return path;
+}
+
+// ---- text encoding ----------------------------------------------------------
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// The length of the valid UTF-8 sequence at `i`, or 0.
+std::size_t Utf8SequenceAt(std::string_view s, std::size_t i) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) return 1;
+  std::size_t n = 0;
+  char32_t cp = 0;
+  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  // Overlong forms, surrogates and code points beyond U+10FFFF are not UTF-8.
+  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = Utf8SequenceAt(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+// Windows-1252 0x80-0x9F; 0 where the code page has no character.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::string FromSingleByte(std::string_view bytes, bool cp1252) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    char32_t cp = c;
+    if (cp1252 && c >= 0x80 && c <= 0x9F) cp = kCp1252High[c - 0x80] != 0 ? kCp1252High[c - 0x80] : kReplacement;
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string RepairedUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = Utf8SequenceAt(bytes, i);
+    if (n == 0) {
+      AppendUtf8(out, kReplacement);
+      ++i;
+      continue;
+    }
+    out.append(bytes.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+TextEncoding DeclaredEncoding(const XMLDocument& doc) {
+  const tinyxml2::XMLNode* first = doc.FirstChild();
+  const tinyxml2::XMLDeclaration* decl = first != nullptr ? first->ToDeclaration() : nullptr;
+  if (decl == nullptr || decl->Value() == nullptr) return TextEncoding::Undeclared;
+  const std::string text = Lower(decl->Value());
+  const std::size_t at = text.find("encoding");
+  if (at == std::string::npos) return TextEncoding::Undeclared;
+  const std::size_t quote = text.find_first_of("\"'", at);
+  if (quote == std::string::npos) return TextEncoding::Undeclared;
+  const std::size_t end = text.find(text[quote], quote + 1);
+  const std::string name = text.substr(quote + 1, end == std::string::npos ? std::string::npos : end - quote - 1);
+  if (name == "utf-8" || name == "utf8") return TextEncoding::Utf8;
+  if (name == "iso-8859-1" || name == "latin1" || name == "latin-1" || name == "iso_8859-1") return TextEncoding::Latin1;
+  if (name == "windows-1252" || name == "cp1252") return TextEncoding::Windows1252;
+  return TextEncoding::Undeclared;
+}
+
+std::string DisplayText(std::string_view bytes, TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::Utf8: return RepairedUtf8(bytes);
+    case TextEncoding::Latin1: return FromSingleByte(bytes, false);
+    case TextEncoding::Windows1252: return FromSingleByte(bytes, true);
+    case TextEncoding::Undeclared: break;
+  }
+  return IsUtf8(bytes) ? std::string(bytes) : FromSingleByte(bytes, true);
 }
 
 bool SaveBackupFile(XMLDocument& doc, const std::string& path, std::string& error) {

@@ -58,12 +58,38 @@ struct ControllerInfo {
 
 // ---- files ----------------------------------------------------------------
 
-enum class FileState { Missing, Loaded, Unreadable };
+enum class FileState { Missing, Loaded, Unreadable, NotABackup };
 
 // Loads `path` into `doc`. A missing file leaves `doc` empty (Missing); a
-// file that exists but does not parse gives Unreadable with the parser's
-// reason in `error` and must never be written over.
+// file that is not a regular file of a backup's size, or does not parse,
+// gives Unreadable with the reason in `error`; well-formed XML without a
+// Quor_Backup element holding a Controller gives NotABackup with what is
+// missing in `error`. Neither of the last two is ever written over. The
+// text keeps the file's own bytes, whatever its encoding.
 FileState LoadBackupFile(const std::string& path, tinyxml2::XMLDocument& doc, std::string& error);
+// Empty when `doc` is a backup; otherwise what it lacks.
+std::string NotABackupReason(const tinyxml2::XMLDocument& doc);
+// "PATH does not exist" / "PATH is not a readable backup (why)" /
+// "PATH is not a backup (why)" for a state other than Loaded.
+std::string LoadProblemText(const std::string& path, FileState state, const std::string& error);
+
+// ---- text encoding ----------------------------------------------------------
+//
+// Values stay as the bytes of the file (or of the controller, whose link is
+// 8-bit) everywhere inside the program, so a load sends exactly what a save
+// received. Only text shown to a person or written as JSON is turned into
+// UTF-8, by the encoding the file declares.
+
+enum class TextEncoding {
+  Undeclared,   // no declaration: UTF-8 where the bytes are, else Windows-1252 (what this program writes)
+  Utf8,         // declared UTF-8: a byte that is not UTF-8 shows as U+FFFD
+  Latin1,       // ISO-8859-1: each byte is its own code point
+  Windows1252,  // windows-1252 (also cp1252)
+};
+// The encoding named by the document's XML declaration.
+TextEncoding DeclaredEncoding(const tinyxml2::XMLDocument& doc);
+// `bytes` as valid UTF-8 text; never fails.
+std::string DisplayText(std::string_view bytes, TextEncoding encoding);
 
 // Writes `doc` to a temporary file beside `path` and renames it over `path`,
 // so a crash or a full disk never leaves a half-written backup.

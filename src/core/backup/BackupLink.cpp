@@ -45,7 +45,29 @@ std::string ExchangeErrorText(ExchangeError e) {
   return "unknown error";
 }
 
-std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& frame, ExchangeError& why) {
+namespace {
+
+int HexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool BackupReplyChecksumMatches(const std::vector<std::uint8_t>& frame) {
+  if (frame.size() < kMinBackupReply) return false;
+  unsigned sum = 0;
+  for (std::size_t i = 1; i + 3 < frame.size(); ++i) sum += frame[i];  // address and payload
+  const int high = HexDigit(frame[frame.size() - 3]);
+  const int low = HexDigit(frame[frame.size() - 2]);
+  if (high < 0 || low < 0) return false;
+  return static_cast<unsigned>(high * 16 + low) == ((0x100 - (sum & 0xFF)) & 0xFF);
+}
+
+std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& frame, ExchangeError& why,
+                                              bool* checksumOk) {
   if (frame.size() < kMinBackupReply) {
     why = ExchangeError::ReplyTooShort;
     return std::nullopt;
@@ -56,19 +78,17 @@ std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& f
     return std::nullopt;
   }
   std::string payload(frame.begin() + 3, frame.end() - 3);
-  if (BackupChecksum(payload) != std::string(frame.end() - 3, frame.end() - 1)) {
-    why = ExchangeError::BadChecksum;
-    return std::nullopt;
-  }
+  if (checksumOk != nullptr) *checksumOk = BackupReplyChecksumMatches(frame);
   why = ExchangeError::None;
   return payload;
 }
 
 bool ExchangeBackupCommand(CommPort& port, std::string_view command, std::string& reply,
-                           ExchangeError* why, const Clock& clock, std::uint32_t timeoutMs) {
+                           ExchangeError* why, const Clock& clock, std::uint32_t timeoutMs, bool* checksumOk) {
   ExchangeError local = ExchangeError::None;
   ExchangeError& error = why != nullptr ? *why : local;
   reply.clear();
+  if (checksumOk != nullptr) *checksumOk = true;
   const auto frame = BackupFrame(command);
   if (!frame) {
     error = ExchangeError::CommandTooLong;
@@ -99,7 +119,7 @@ bool ExchangeBackupCommand(CommPort& port, std::string_view command, std::string
     }
     gathered.push_back(b);
     if (b == kBackupEtx) {
-      const auto payload = BackupReplyPayload(gathered, error);
+      const auto payload = BackupReplyPayload(gathered, error, checksumOk);
       if (!payload) return false;
       reply = *payload;
       return true;

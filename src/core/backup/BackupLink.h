@@ -3,7 +3,9 @@
 //
 // A request is STX, the address "01", the command text, two upper-case hex
 // checksum characters and ETX; a reply has the same shape and its payload's
-// last character is the command's status. Each exchange owns its buffers:
+// last character is the command's status. A reply is never refused for its
+// checksum: controllers answer from other addresses and in lower-case hex,
+// so a mismatch is only counted for the run's summary. Each exchange owns its buffers:
 // bytes left over from an exchange that timed out are discarded at the start
 // of the next one, so a late answer is never taken for the next reply.
 
@@ -38,17 +40,23 @@ std::optional<std::vector<std::uint8_t>> BackupFrame(std::string_view command);
 enum class ExchangeError { None, CommandTooLong, WriteFailed, NoReply, ReplyTooShort, PayloadTooLong, BadChecksum };
 std::string ExchangeErrorText(ExchangeError e);
 
+// True when a reply frame's two checksum characters (either hex case) match
+// the sum over the reply's own address and payload.
+bool BackupReplyChecksumMatches(const std::vector<std::uint8_t>& frame);
+
 // The payload of a complete reply frame (the bytes after the first three and
-// before the last three); nothing when the frame is shorter than 6 bytes,
-// the payload longer than 127 characters, or the two checksum characters do
-// not match the payload (a damaged reply is never taken for a record).
-std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& frame, ExchangeError& why);
+// before the last three); nothing when the frame is shorter than 6 bytes or
+// the payload longer than 127 characters. `checksumOk` (when given) tells
+// whether the checksum matched; the payload is taken either way.
+std::optional<std::string> BackupReplyPayload(const std::vector<std::uint8_t>& frame, ExchangeError& why,
+                                              bool* checksumOk = nullptr);
 
 // Sends `command` and gathers the reply up to ETX within the time-out.
 // True with the payload in `reply`; false (reply empty) otherwise.
+// `checksumOk` (when given) is false after a reply whose checksum did not match.
 bool ExchangeBackupCommand(CommPort& port, std::string_view command, std::string& reply,
                            ExchangeError* why = nullptr, const Clock& clock = SystemClock(),
-                           std::uint32_t timeoutMs = kBackupReplyTimeoutMs);
+                           std::uint32_t timeoutMs = kBackupReplyTimeoutMs, bool* checksumOk = nullptr);
 
 // The status of a reply: its last payload character ('\0' for none).
 inline char BackupStatus(const std::string& payload) { return payload.empty() ? '\0' : payload.back(); }

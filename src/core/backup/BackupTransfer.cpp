@@ -1,15 +1,15 @@
 #include "core/backup/BackupTransfer.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 
+#include "core/backup/BackupDiff.h"
 #include "core/link/CommPort.h"
 #include "core/operator/Operator.h"
+#include "core/platform/FileAccess.h"
 
 namespace tarnvale::backup {
 
@@ -38,7 +38,11 @@ class Conversation {
       return false;
     }
     ExchangeError why = ExchangeError::None;
-    if (ExchangeBackupCommand(port_, command, reply, &why, clock_)) return true;
+    bool checksumOk = true;
+    if (ExchangeBackupCommand(port_, command, reply, &why, clock_, kBackupReplyTimeoutMs, &checksumOk)) {
+      if (!checksumOk) ++outcome_.badChecksums;
+      return true;
+    }
     lastError_ = "\"" + Shorten(command) + "\": " + ExchangeErrorText(why);
     silent_ = why == ExchangeError::NoReply || why == ExchangeError::WriteFailed;
     return false;
@@ -191,8 +195,11 @@ void RestoreMaterials(Conversation& c, const XMLDocument& doc, SectionOutcome& o
     const std::string where = "writing material entry " + std::to_string(o.done + 1) + " of " +
                               std::to_string(o.total) + " (" + *MaterialWord(e.material) + " " +
                               e.values[0] + ")";
-    if (!c.Send(MaterialSelectCommand(e), reply)) return c.Fail(where);
-    if (BackupStatus(reply) == '0' && !c.Send("ND", reply) && c.Silent()) return c.Fail(where);
+    // An "NST" that got no answer counts as "no such entry": the entry is
+    // created all the same, and a controller that is really gone shows on
+    // the exchanges after it.
+    const bool found = c.Send(MaterialSelectCommand(e), reply) && BackupStatus(reply) == '0';
+    if (found && !c.Send("ND", reply) && c.Silent()) return c.Fail(where);
     if (!c.Send(MaterialCreateCommand(e), reply) && c.Silent()) return c.Fail(where);
     ++o.done;
     Emit(progress, BackupEvent::Kind::Record, o);
@@ -270,44 +277,6 @@ SectionOutcome NotStartedStopped(char selector) {
 
 bool StopSet(StopFlag stop) { return stop != nullptr && stop->load(); }
 
-// The bytes of a file, or none when there is no such file.
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Puts a file back as it was: its old bytes (written beside it, then renamed
-// over it), or no file at all.
-bool PutBack(const std::string& path, const std::optional<std::string>& bytes, std::string& error) {
-  if (!bytes) {
-    if (std::remove(path.c_str()) != 0 && errno != ENOENT) {
-      error = "cannot remove " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    return true;
-  }
-  const std::string temp = path + ".restore";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << *bytes;
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      error = "cannot put " + path + " back as it was";
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot put " + path + " back as it was: " + std::strerror(errno);
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 std::string Join(const std::vector<std::string>& lines, const std::string& indent) {
   std::string s;
   for (const auto& l : lines) s += indent + l + "\n";
@@ -326,7 +295,7 @@ std::string SectionTitle(char selector) {
 }
 
 bool RunSummary::Success() const {
-  if (!fileProblem.empty()) return false;
+  if (!fileProblem.empty() || identityMissing) return false;
   for (const auto& s : sections) {
     if (!s.complete) return false;
   }
@@ -341,6 +310,7 @@ bool RunSummary::Stopped() const {
 }
 
 bool RunSummary::LinkLost() const {
+  if (identityMissing) return true;
   for (const auto& s : sections) {
     if (s.linkLost) return true;
   }
@@ -348,6 +318,20 @@ bool RunSummary::LinkLost() const {
 }
 
 bool RunSummary::NothingDone() const { return !fileProblem.empty() && sections.empty(); }
+
+int RunSummary::BadChecksums() const {
+  int n = identityBadChecksums;
+  for (const auto& s : sections) n += s.badChecksums;
+  return n;
+}
+
+ResultCode RunSummary::Result() const {
+  if (Success()) return rc::kSuccess;
+  if (Stopped()) return rc::kStoppedByProgram;
+  if (!fileProblem.empty()) return saving ? rc::kCantWriteOutput : rc::kCantOpenInput;
+  if (LinkLost()) return rc::kLinkLost;
+  return rc::kUnrecognizedResponse;
+}
 
 std::string RunSummary::Text() const {
   std::ostringstream t;
@@ -358,8 +342,12 @@ std::string RunSummary::Text() const {
   if (Success()) {
     t << (saving ? "Save completed successfully" : "Load completed successfully");
   } else {
-    t << (saving ? "The save did not complete." : "The load did not complete.");
+    t << (reading ? "The controller could not be read completely."
+          : saving ? "The save did not complete."
+                   : "The load did not complete.");
     if (!fileProblem.empty()) t << "\n" << fileProblem;
+    if (LinkLost() && !port.empty()) t << "\nThe controller on " << port << " did not answer.";
+    if (identityMissing) t << "\nIdentity: not read, the controller did not answer.";
     for (const auto& s : sections) {
       t << "\n" << SectionTitle(s.section) << ": " << s.done << " of " << s.total << " records "
         << (saving ? "saved" : "sent");
@@ -370,10 +358,13 @@ std::string RunSummary::Text() const {
       }
     }
     if (!partialFile.empty()) {
-      t << "\nWhat was gathered is kept in " << partialFile << "; " << file << " is left as it was.";
-    } else if (saving && fileProblem.empty() && !sections.empty()) {
-      t << "\nWhat was gathered is in " << file << ".";
+      t << "\nWhat was gathered is kept in " << partialFile << "; " << file
+        << (fileExisted ? " is left as it was." : " was not created.");
     }
+  }
+  if (const int bad = BadChecksums(); bad > 0) {
+    t << "\n" << bad << (bad == 1 ? " reply" : " replies")
+      << " had a checksum that did not match (taken as received).";
   }
   if (!skipped.empty()) t << "\n\nNot transferred:\n" << Join(skipped, "  ");
   std::string text = t.str();
@@ -408,9 +399,11 @@ Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protoco
   return Connection::Ok;
 }
 
-bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock) {
+bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock, int* badChecksums) {
   std::string reply;
-  if (!ExchangeBackupCommand(port, "vX", reply, nullptr, clock)) return false;
+  bool checksumOk = true;
+  if (!ExchangeBackupCommand(port, "vX", reply, nullptr, clock, kBackupReplyTimeoutMs, &checksumOk)) return false;
+  if (!checksumOk && badChecksums != nullptr) ++*badChecksums;
   if (!((reply.size() > 0 && reply[0] == 'R') || (reply.size() > 1 && reply[1] == 'Q'))) return false;
   const auto fields = SplitBackupFields(reply);
   info.modelVersion = BackupField(fields, 1);
@@ -462,23 +455,42 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
   RunSummary summary;
   summary.saving = true;
   summary.file = path;
+  summary.port = port.PortName();
+  std::string reason;
+  // A link is written through to the file it names; a device, FIFO or
+  // folder is never replaced by a backup.
+  const std::string target = platform::ResolveOutputPath(path, {}, &reason);
+  if (target.empty()) {
+    summary.fileProblem = path + " cannot be written (" + reason + "); nothing was saved.";
+    return summary;
+  }
   XMLDocument doc;
   std::string error;
-  if (LoadBackupFile(path, doc, error) == FileState::Unreadable) {
+  const FileState state = LoadBackupFile(target, doc, error);
+  if (state == FileState::Unreadable || state == FileState::NotABackup) {
     summary.fileProblem = path + " exists but is not a readable backup (" + error +
                           "); it was left unchanged and nothing was saved.";
     return summary;
   }
-  // The file as it was, to put back if the run is stopped: a stop is the
-  // person's "not now", which must not leave a half-gathered file behind.
-  std::optional<std::string> before;
-  if (stop != nullptr) before = ReadWholeFile(path);
+  summary.fileExisted = state == FileState::Loaded;
+  // Nothing is written under PATH until the whole save is through: a save
+  // that stops part-way must not replace a good backup with a part of one.
+  const std::string partial = path + ".partial";
+  const auto keepPartial = [&] {
+    if (!SaveBackupFile(doc, partial, error)) {
+      summary.fileProblem = error;
+      return false;
+    }
+    summary.partialFile = partial;
+    return true;
+  };
   ControllerInfo info;
-  ReadControllerInfo(port, info, clock);
-  WriteIdentity(doc, info);
-  if (!SaveBackupFile(doc, path, error)) {
-    summary.fileProblem = error;
-    return summary;
+  if (StopSet(stop)) {
+    // Stopped before anything was asked: the sections below say so.
+  } else if (ReadControllerInfo(port, info, clock, &summary.identityBadChecksums)) {
+    WriteIdentity(doc, info);
+  } else {
+    summary.identityMissing = true;
   }
   for (const char s : choice.Selectors()) {
     if (summary.LinkLost()) {
@@ -490,22 +502,20 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
       continue;
     }
     summary.sections.push_back(GatherSection(port, s, doc, progress, clock, stop));
-    // What was gathered is kept even when the section ended early.
-    if (!SaveBackupFile(doc, path, error)) {
-      summary.fileProblem = error;
-      return summary;
-    }
+    if (!keepPartial()) return summary;
   }
-  if (summary.Stopped()) {
-    const std::string partial = path + ".partial";
-    if (!SaveBackupFile(doc, partial, error)) {
-      summary.fileProblem = error;
-    } else if (!PutBack(path, before, error)) {
-      summary.fileProblem = error;
-    } else {
-      summary.partialFile = partial;
-    }
+  if (!summary.Success()) {
+    if (summary.partialFile.empty()) keepPartial();
+    return summary;
   }
+  if (!SaveBackupFile(doc, target, error)) {
+    summary.fileProblem = error;
+    if (summary.partialFile.empty()) keepPartial();
+    return summary;
+  }
+  summary.partialFile.clear();
+  std::error_code ec;
+  std::filesystem::remove(partial, ec);
   return summary;
 }
 
@@ -516,11 +526,10 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
   summary.file = path;
   XMLDocument doc;
   std::string error;
+  summary.port = port.PortName();
   const FileState state = LoadBackupFile(path, doc, error);
   if (state != FileState::Loaded) {
-    summary.fileProblem = state == FileState::Missing
-                              ? path + " does not exist; nothing was sent."
-                              : path + " is not a readable backup (" + error + "); nothing was sent.";
+    summary.fileProblem = LoadProblemText(path, state, error) + "; nothing was sent.";
     return summary;
   }
   for (const char s : choice.Selectors()) {
@@ -531,17 +540,60 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
   return summary;
 }
 
-RunSummary ReadController(CommPort& port, XMLDocument& doc, SectionChoice choice, const BackupProgress& progress) {
+RunSummary ReadController(CommPort& port, XMLDocument& doc, SectionChoice choice, const BackupProgress& progress,
+                          const Clock& clock, StopFlag stop) {
   RunSummary summary;
   summary.saving = true;
+  summary.reading = true;
+  summary.port = port.PortName();
   doc.Clear();
   ControllerInfo info;
-  ReadControllerInfo(port, info);
-  WriteIdentity(doc, info);
+  if (ReadControllerInfo(port, info, clock, &summary.identityBadChecksums)) {
+    WriteIdentity(doc, info);
+  } else {
+    summary.identityMissing = true;
+  }
   for (const char s : choice.Selectors()) {
-    summary.sections.push_back(summary.LinkLost() ? NotStarted(s) : GatherSection(port, s, doc, progress));
+    summary.sections.push_back(summary.LinkLost() ? NotStarted(s)
+                               : StopSet(stop)    ? NotStartedStopped(s)
+                                                  : GatherSection(port, s, doc, progress, clock, stop));
   }
   return summary;
+}
+
+int LoadChanges::Total() const {
+  int n = 0;
+  for (const auto& s : sections) n += s.added + s.changed;
+  return n;
+}
+
+LoadChanges ChangesOfLoad(const XMLDocument& controller, const XMLDocument& file, SectionChoice choice) {
+  LoadChanges changes;
+  for (const char s : choice.Selectors()) {
+    LoadChanges::Counts counts;
+    counts.section = s;
+    for (const auto& line : DiffBackups(controller, file, SectionNames({s})).lines) {
+      if (line.change == DiffLine::Change::Added) ++counts.added;
+      if (line.change == DiffLine::Change::Changed) ++counts.changed;
+    }
+    changes.sections.push_back(counts);
+  }
+  return changes;
+}
+
+std::string LoadQuestion(const std::string& file, const LoadChanges& changes) {
+  std::ostringstream t;
+  t << "Load Data writes " << file << " into the controller:";
+  for (const auto& s : changes.sections) {
+    t << "\n  " << SectionTitle(s.section) << ": ";
+    if (s.added == 0 && s.changed == 0) {
+      t << "no change";
+    } else {
+      t << s.added << " added, " << s.changed << " changed";
+    }
+  }
+  t << "\nWhat the controller holds now is overwritten.  Would you like to proceed?";
+  return t.str();
 }
 
 std::string VersionQuestion(const std::string& fileVersion, const std::string& controllerVersion) {

@@ -16,6 +16,7 @@
 
 #include "core/backup/BackupDocument.h"
 #include "core/backup/BackupLink.h"
+#include "core/result/ResultCode.h"
 
 namespace tarnvale {
 
@@ -51,21 +52,32 @@ struct SectionOutcome {
   bool linkLost = false;  // it ended because the controller stopped answering
   bool stopped = false;   // it ended (or never began) because the run was stopped
   Skipped skipped;        // records that could not be carried over
+  int badChecksums = 0;   // replies taken although their checksum did not match
 };
 
 struct RunSummary {
   bool saving = true;
+  bool reading = false;              // the controller read for a comparison (no file written)
   std::string file;
+  std::string port;                  // the controller's port, named when it stopped answering
   std::string fileProblem;           // the file could not be read or written
-  std::string partialFile;           // a stopped save: where what was gathered is kept
+  std::string partialFile;           // a save that did not complete: where what was gathered is kept
+  bool fileExisted = false;          // the save's file was there before the run (and still is, as it was)
+  bool identityMissing = false;      // the controller did not answer the identity question
+  int identityBadChecksums = 0;
   std::vector<SectionOutcome> sections;
   bool Success() const;              // nothing ended early, file fine
   bool NothingDone() const;          // the file problem stopped the run before any section
-  bool LinkLost() const;             // a section ended because the controller went silent
+  bool LinkLost() const;             // the controller went silent (identity or a section)
   bool Stopped() const;              // the run was stopped (Ctrl-C) before it was through
+  int BadChecksums() const;          // replies whose checksum did not match, all taken
+  // The result as one code, for exit codes: success, stopped by the program
+  // (Ctrl-C), a file that could not be read or written, the link lost, or a
+  // refusal by the controller.
+  ResultCode Result() const;
   // "Save completed successfully" / "Load completed successfully" for real
   // success, otherwise what was and was not transferred. Skipped records
-  // are listed after either.
+  // and replies with a wrong checksum are listed after either.
   std::string Text() const;
 };
 
@@ -79,7 +91,9 @@ Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protoco
 // Parses the protocol version of a "vX" payload (0 when none).
 float ProtocolVersionOf(const std::string& payload);
 // "vX" again: fields 1, 2, 3 go to ModelVersion, ModelNumber, UartVersion.
-bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock = SystemClock());
+// `badChecksums` (when given) is increased when the reply's checksum did not match.
+bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock = SystemClock(),
+                        int* badChecksums = nullptr);
 
 // Every run below takes an optional stop flag: once it is set, no further
 // command is sent; the section in progress ends as "stopped" after the
@@ -106,10 +120,13 @@ struct SectionChoice {
   std::vector<char> Selectors() const;
 };
 
-// Save: identity, then each chosen section, the file written after each.
-// A file that exists but does not parse is refused and left untouched.
-// A stopped save puts what it gathered under "PATH.partial" and leaves the
-// file under PATH as it was before the run (or absent, as it was).
+// Save: identity, then each chosen section, merged into the file's content.
+// A file that exists but does not parse, or is not a backup, is refused and
+// left untouched; so is a path that is a device, FIFO or folder (a symbolic
+// link is written through). The file under PATH is replaced only by a save
+// that completed: what a save gathers is kept in "PATH.partial" after each
+// section, so one that did not complete (silent controller, lost link,
+// Ctrl-C) leaves PATH as it was and what was gathered beside it.
 RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice,
                    const BackupProgress& progress = {}, const Clock& clock = SystemClock(), StopFlag stop = nullptr);
 // Load: the file is read once; each chosen section is sent.
@@ -118,7 +135,25 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
 
 // The whole controller read into a fresh document (for the diff).
 RunSummary ReadController(CommPort& port, tinyxml2::XMLDocument& doc, SectionChoice choice,
-                          const BackupProgress& progress = {});
+                          const BackupProgress& progress = {}, const Clock& clock = SystemClock(),
+                          StopFlag stop = nullptr);
+
+// What a load of `file` would change on a controller read into `controller`:
+// per chosen section, the records it would add and those it would change
+// (records only on the controller are left alone by a load).
+struct LoadChanges {
+  struct Counts {
+    char section = kSelectorSetup;
+    int added = 0;
+    int changed = 0;
+  };
+  std::vector<Counts> sections;
+  int Total() const;
+};
+LoadChanges ChangesOfLoad(const tinyxml2::XMLDocument& controller, const tinyxml2::XMLDocument& file,
+                          SectionChoice choice);
+// The question asked before a load, naming those counts.
+std::string LoadQuestion(const std::string& file, const LoadChanges& changes);
 
 // The version question asked before a load when the two texts differ.
 std::string VersionQuestion(const std::string& fileVersion, const std::string& controllerVersion);

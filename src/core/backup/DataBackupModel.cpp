@@ -98,7 +98,17 @@ void DataBackupModel::Close() {
   }
 }
 
+namespace {
+
+constexpr const char* kNothingTicked = "No section is ticked: tick Settings, Parts or Materials to choose what to ";
+
+}  // namespace
+
 std::optional<std::string> DataBackupModel::PrepareSave() {
+  if (choice_.Selectors().empty()) {
+    op_.ShowMessage(std::string(kNothingTicked) + "save.", MessageIcon::Exclamation);
+    return std::nullopt;
+  }
   if (!CheckBackupConnection(Port(), &op_, version_)) return std::nullopt;
   const auto chosen = op_.ChooseSaveFile(kBackupFilter);
   if (!chosen || chosen->empty()) return std::nullopt;
@@ -106,12 +116,14 @@ std::optional<std::string> DataBackupModel::PrepareSave() {
 }
 
 std::optional<std::string> DataBackupModel::PrepareLoad() {
+  if (choice_.Selectors().empty()) {
+    op_.ShowMessage(std::string(kNothingTicked) + "load.", MessageIcon::Exclamation);
+    return std::nullopt;
+  }
   if (!CheckBackupConnection(Port(), &op_, version_)) return std::nullopt;
   const auto chosen = op_.ChooseOpenFile(kBackupFilter);
   if (!chosen || chosen->empty()) return std::nullopt;
   const std::string path = WithXmlExtension(*chosen);
-  ControllerInfo controller;
-  ReadControllerInfo(Port(), controller);
   tinyxml2::XMLDocument doc;
   std::string error;
   const FileState state = LoadBackupFile(path, doc, error);
@@ -119,17 +131,44 @@ std::optional<std::string> DataBackupModel::PrepareLoad() {
     // Nothing could be sent from it: say so instead of asking about versions.
     op_.ShowMessage(state == FileState::Missing
                         ? "The backup file " + path + " does not exist.\nNothing was sent."
-                        : "The backup file " + path + " could not be read (" + error +
-                              ").\nNothing was sent.",
+                    : state == FileState::NotABackup
+                        ? "The file " + path + " is not a backup (" + error + ").\nNothing was sent."
+                        : "The backup file " + path + " could not be read (" + error + ").\nNothing was sent.",
+                    MessageIcon::Exclamation);
+    return std::nullopt;
+  }
+  ControllerInfo controller;
+  if (!ReadControllerInfo(Port(), controller)) {
+    op_.ShowMessage("The controller on " + Port().PortName() + " did not answer.\nNothing was sent.",
                     MessageIcon::Exclamation);
     return std::nullopt;
   }
   const ControllerInfo file = ReadIdentity(doc);
   if (file.uartVersion != controller.uartVersion &&
-      !op_.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion))) {
+      !op_.AskYesNoDefaultNo(VersionQuestion(file.uartVersion, controller.uartVersion))) {
     return std::nullopt;
   }
   return path;
+}
+
+RunSummary DataBackupModel::ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress) {
+  return ReadController(Port(), controller, choice_, progress);
+}
+
+bool DataBackupModel::ConfirmLoad(const std::string& path, const tinyxml2::XMLDocument& controller,
+                                  const RunSummary& read) {
+  if (!read.Success()) {
+    op_.ShowMessage(read.Text() + "\nNothing was sent.", MessageIcon::Exclamation);
+    return false;
+  }
+  tinyxml2::XMLDocument file;
+  std::string error;
+  if (LoadBackupFile(path, file, error) != FileState::Loaded) {
+    op_.ShowMessage("The backup file " + path + " could not be read again (" + error + ").\nNothing was sent.",
+                    MessageIcon::Exclamation);
+    return false;
+  }
+  return op_.AskYesNoDefaultNo(LoadQuestion(path, ChangesOfLoad(controller, file, choice_)));
 }
 
 RunSummary DataBackupModel::Save(const std::string& path, const BackupProgress& progress) {

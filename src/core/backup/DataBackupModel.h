@@ -53,10 +53,19 @@ class DataBackupModel {
   bool RememberedFromPort() const { return rememberedFromPort_; }
 
   // Connection check and save file choice; the path, or nothing to stop.
+  // With no section ticked it says so and stops: a save of the identity
+  // alone is not a backup.
   std::optional<std::string> PrepareSave();
-  // Connection check, file choice and the version question; the path, or
-  // nothing to stop.
+  // Connection check, file choice and the version question (No unless
+  // answered Yes); the path, or nothing to stop. Nothing ticked stops too.
   std::optional<std::string> PrepareLoad();
+  // What the controller holds now in the ticked sections (worker thread),
+  // for the question below.
+  RunSummary ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress = {});
+  // Asks, No unless answered Yes, naming what loading `path` would change
+  // on the controller read by ReadForLoad. A read that did not complete is
+  // reported instead, and nothing is loaded.
+  bool ConfirmLoad(const std::string& path, const tinyxml2::XMLDocument& controller, const RunSummary& read);
 
   // The transfers (worker thread; they do not talk to the operator).
   RunSummary Save(const std::string& path, const BackupProgress& progress = {});

@@ -24,6 +24,11 @@ class Operator {
 
   // A Yes/No question with the question icon. True for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption = {}) = 0;
+  // The same question where a wrong Yes overwrites something: No is the
+  // default button, so Enter, Escape or closing the box answers No.
+  virtual bool AskYesNoDefaultNo(const std::string& text, const std::string& caption = {}) {
+    return AskYesNo(text, caption);
+  }
 
   // File choices. `filter` is the classic "Description (*.EXT)|*.EXT|" text.
   // An empty result means the operator cancelled.

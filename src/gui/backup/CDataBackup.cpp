@@ -118,16 +118,28 @@ void CDataBackup::OnLoadData() {
   TakeChoice();
   const auto path = model_.PrepareLoad();
   if (!path) return;
-  Start([this, p = *path](const BackupProgress& progress) { return model_.Load(p, progress); },
-        [this](const RunSummary& s) {
-          progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
-          model_.Report(s);
+  // The controller is read first, so the question can say what the load
+  // would overwrite; only a Yes sends anything.
+  auto controller = std::make_shared<tinyxml2::XMLDocument>();
+  Start([this, controller](const BackupProgress& progress) { return model_.ReadForLoad(*controller, progress); },
+        [this, controller, p = *path](const RunSummary& read) {
+          if (!model_.ConfirmLoad(p, *controller, read)) {
+            progress_->setText("Nothing was loaded.");
+            return;
+          }
+          Start([this, p](const BackupProgress& progress) { return model_.Load(p, progress); },
+                [this](const RunSummary& s) {
+                  progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
+                  model_.Report(s);
+                });
         });
 }
 
 void CDataBackup::OnShowDifferences() {
   if (busy_) return;
   TakeChoice();
+  // Nothing ticked compares every section.
+  if (model_.Choice().Selectors().empty()) model_.Choice() = {true, true, true};
   // The same questions as a load, but nothing is sent: the controller is
   // read into memory and compared with the file.
   const auto path = model_.PrepareLoad();
@@ -145,6 +157,10 @@ void CDataBackup::OnShowDifferences() {
           QString text;
           if (!read.Success()) text = QString::fromStdString("The controller could not be read completely:\n" + read.Text() + "\n\n");
           text += QString::fromStdString(DiffText(DiffBackups(*controller, file, SectionNames(choice.Selectors()))));
+          if (read.Success() && read.BadChecksums() > 0) {
+            text += QString("\n%1 replies from the controller had a checksum that did not match (taken as received).\n")
+                        .arg(read.BadChecksums());
+          }
           progress_->setText("Differences shown.");
           lastDifferences_ = text;
           QDialog view(this);

@@ -72,6 +72,18 @@ bool QtOperator::AskYesNo(const std::string& text, const std::string& caption) {
   return yes;
 }
 
+bool QtOperator::AskYesNoDefaultNo(const std::string& text, const std::string& caption) {
+  bool yes = false;
+  OnGuiThread([&] {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, owner_);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
 std::optional<std::string> QtOperator::ChooseOpenFile(const std::string& filter) {
   QString chosen;
   OnGuiThread([&] { chosen = QFileDialog::getOpenFileName(owner_, {}, {}, ToQtFilter(filter)); });
