@@ -205,6 +205,12 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
   test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1, 2}) + "\n\n:0100000001FF\n");
   test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).WriteTo(dir_ / "sum.S");
   test::WriteFileBytes(dir_ / "sum.S", test::ReadFileBytes(dir_ / "sum.S") + "S1050000010200\n");
+  // A copy cut short before its end record, and two records on one line.
+  HexText().ExtendedLinear(0).Data(0, {1, 2}).Data(2, {3}).WriteTo(dir_ / "cut.hex");
+  test::WriteFileBytes(dir_ / "joined.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1}) +
+                                                test::HexLine(0, 1, std::vector<std::uint8_t>{2}) + "\n:00000001FF\n");
+  test::WriteFileBytes(dir_ / "joined.S", test::SRecLine(1, 0, std::vector<std::uint8_t>(4, 0)) +
+                                              test::SRecLine(9, 0) + "\n");
   struct Case {
     std::string args;
     int status;
@@ -212,7 +218,12 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
   } cases[] = {
       {"hex scan {sum.hex}", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n"},
       {"hex stream {sum.hex} --target rq700 --base 0 --end 0xFF", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File"},
-      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File\n"},
+      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File (No such file or directory)\n"},
+      {"hex scan {cut.hex}", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
+      {"hex stream {cut.hex} --target rq700", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
+      {"hex scan {joined.hex}", 5, (dir_ / "joined.hex").string() + ":1: Invalid Hex File (text after the checksum)\n"},
+      {"srec convert {joined.S} {j.FMF} --image test", 5,
+       (dir_ / "joined.S").string() + ":1: Invalid Hex File (text after the checksum)\n"},
       {"srec convert {sum.S} {out.FMF} --image test", 5,
        (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
       {"hex stream {ok.hex} --target 0", 2, "target 0 (box) has no image to stream; --target must be one of 1 (rq700)"},

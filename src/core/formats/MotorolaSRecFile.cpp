@@ -47,6 +47,8 @@ ResultCode ParseSRecord(std::string_view token, SRecord& record) {
   }
   std::uint8_t checksum;
   if (!DecodeHexByte(p, checksum)) return rc::kInvalidHexFile;
+  // Anything after the checksum is the next record with its line break lost.
+  if (p + 2 != token.data() + token.size()) return rc::kInvalidHexFile;
   record.type = static_cast<std::uint8_t>(type);
   record.count = count;
   record.address = address;
@@ -60,7 +62,18 @@ namespace {
 
 // What was wrong with an S-record token that did not parse.
 std::string SRecordFault(std::string_view token, ResultCode code) {
-  if (code != rc::kErrorInHexFile) return "not a valid S-record";
+  if (code != rc::kErrorInHexFile) {
+    // A record that is whole up to its checksum and goes on after it.
+    std::uint8_t count = 0;
+    const std::size_t whole = token.size() >= 4 && DecodeHexByte(token.data() + 2, count)
+                                  ? 4 + 2 * std::size_t{count}
+                                  : token.size();
+    SRecord first;
+    if (whole < token.size() && ParseSRecord(token.substr(0, whole), first) != rc::kInvalidHexFile) {
+      return kTextAfterChecksum;
+    }
+    return "not a valid S-record";
+  }
   // The bytes parsed: only the checksum disagrees. Recompute it for the text.
   std::uint8_t count = 0;
   DecodeHexByte(token.data() + 2, count);
@@ -111,8 +124,10 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
   std::optional<std::uint64_t> anchor;
   std::uint64_t regionOneEnd = 0;
   bool endSeen = false;
+  bool anyRecord = false;
   while (!AtEndOfFile()) {
     if (const ResultCode r = ReadSRecord(); r != rc::kFileOk) return r;
+    anyRecord = true;
     const SRecord& rec = srecord_;
     const std::uint64_t byteAddress = std::uint64_t{rec.address} * 2;
     switch (rec.type) {
@@ -126,9 +141,9 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
         startAddress_ = static_cast<std::uint32_t>(byteAddress);
         endSeen = true;
         continue;
-      default: return rc::kErrorInHexFile;
+      default: return RecordFailed(rc::kErrorInHexFile, "S-record type " + std::to_string(rec.type));
     }
-    if (rec.dataCount % 2 != 0) return rc::kErrorInHexFile;
+    if (rec.dataCount % 2 != 0) return RecordFailed(rc::kErrorInHexFile, "odd number of data bytes");
     std::int64_t offset;
     if ((byteAddress & kRegionTwoBit) != 0) {
       const std::uint64_t address = byteAddress & ~std::uint64_t{kRegionTwoBit};
@@ -139,7 +154,7 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
       offset = static_cast<std::int64_t>(byteAddress) - displacement + regionOneBase;
       if (byteAddress >= regionOneEnd) regionOneEnd = byteAddress + rec.dataCount;
     } else {
-      return rc::kErrorInHexFile;
+      return RecordFailed(rc::kErrorInHexFile, "address outside both memory regions");
     }
     // Bytes outside the image are left out; a stray record that misses it
     // must not pass unnoticed, so they are counted by their byte address.
@@ -155,8 +170,11 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
     }
     dropped_.AddRecord(droppedFirst, droppedLast, droppedCount);
   }
-  if (TokenReadFailed()) return rc::kErrorInHexFile;
-  if (!endSeen || regionOneEnd == 0) return rc::kErrorInHexFile;
+  if (TokenReadFailed()) return RecordFailed(rc::kErrorInHexFile, "the file could not be read");
+  if (!anyRecord) return RecordFailed(rc::kErrorInHexFile, "no records");
+  // A file cut short is named at its last record, as the HEX readers do.
+  if (!endSeen) return RecordFailed(rc::kErrorInHexFile, kNoEndRecord);
+  if (regionOneEnd == 0) return RecordFailed(rc::kErrorInHexFile, "no data in the first memory region");
   return rc::kFileOk;
 }
 
