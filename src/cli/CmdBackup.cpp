@@ -20,6 +20,7 @@
 #include "core/backup/DataBackupModel.h"
 #include "core/link/CommPort.h"
 #include "core/settings/ConfigData.h"
+#include "core/platform/FileAccess.h"
 #include "core/tools/SerialTest.h"
 
 namespace tarnvale::cli {
@@ -145,6 +146,8 @@ void Conclude(const RunSummary& summary, const std::string& style, bool interrup
 }
 
 void RunSaveCommand(const BackupArgs& a) {
+  RefuseBadOutput(a.file);
+  RefuseBadOutput(WithXmlExtension(a.file));
   CliOperator op(std::cout, std::cerr);
   auto port = OpenBackupPort(a.port, a.baud);
   Connect(*port, op);
@@ -224,6 +227,12 @@ void RunDiffCommand(const BackupArgs& a) {
 }
 
 void RunSerialTest(const SerialArgs& a) {
+  // The file is checked before the port is touched: a FIFO or a device
+  // would never end, and the reason matters more than the port.
+  if (const std::string why = platform::InputFileProblem(a.file, platform::kTextFileLimit);
+      !a.file.empty() && !why.empty()) {
+    Fail(a.file + ": Unable to Open File! (" + why + ")", kExitBadFile);
+  }
   CliOperator op(std::cout, std::cerr);
   auto port = std::make_unique<CommPort>();
   std::string name = a.port;
@@ -240,9 +249,8 @@ void RunSerialTest(const SerialArgs& a) {
   model.timeoutMs = a.timeoutMs;
   if (!a.file.empty()) {
     model.filePath = a.file;
-    std::ifstream probe(a.file);
-    if (!probe.is_open()) Fail("Unable to Open File!", kExitBadFile);
     model.SendFile();
+    if (!model.fileProblem.empty()) Fail(a.file + ": Unable to Open File! (" + model.fileProblem + ")", kExitBadFile);
   } else if (!model.Send(a.line)) {
     Fail("The line is not valid: use single characters and 0xHH byte values separated by commas.", kExitUsage);
   }

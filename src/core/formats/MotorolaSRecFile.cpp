@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/FileAccess.h"
+
 namespace tarnvale {
 
 unsigned SRecordAddressBytes(unsigned type) {
@@ -252,7 +254,13 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
                                                   std::uint32_t firstAddress, bool relocate,
                                                   std::filesystem::path* written) const {
   if (name.filename().empty()) return rc::kCantOpenOutput;
-  const std::filesystem::path target = FlashMemoryFileName(name);
+  // Neither the name given nor the one made of it may be a device, FIFO or
+  // folder; a link is written through, so the link stays a link.
+  std::string why;
+  if (platform::ResolveOutputPath(name.string(), {}, &why).empty()) return rc::kCantOpenOutput;
+  const std::filesystem::path named = FlashMemoryFileName(name);
+  const std::filesystem::path target = platform::ResolveOutputPath(named.string(), {}, &why);
+  if (target.empty()) return rc::kCantOpenOutput;
   const std::filesystem::path temp =
       target.parent_path() /
       ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
@@ -308,7 +316,7 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
     std::remove(temp.c_str());
     return rc::kCantOpenOutput;
   }
-  if (written != nullptr) *written = target;
+  if (written != nullptr) *written = named;
   return rc::kFileOk;
 }
 
