@@ -23,7 +23,7 @@ LoadRange EffectiveRange(const ProgrammingRequest& request) {
   return Info(request.target).range;
 }
 
-LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from) {
+LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from, FileFailure* failure) {
   ImageRequest what;
   what.path = request.path;
   what.range = EffectiveRange(request);
@@ -39,7 +39,10 @@ LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from) {
   ResultCode c = from != nullptr ? file->OpenStream(from) : file->OpenFile();
   if (c == rc::kFileOk) c = file->AllocateImage();
   if (c == rc::kFileOk) c = file->LoadFile();
-  if (c != rc::kFileOk) return {c, nullptr};
+  if (c != rc::kFileOk) {
+    if (failure != nullptr) *failure = file->Failure();
+    return {c, nullptr};
+  }
   // The stream may read bytes its caller owns: nothing reads it once loaded.
   if (from != nullptr) file->CloseFile();
   return {rc::kFileOk, std::move(file)};

@@ -36,6 +36,7 @@
 #include "core/flash/EngineTimings.h"
 #include "core/platform/Clock.h"
 #include "core/formats/BoardInfoRecord.h"
+#include "core/formats/HexRecord.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
@@ -81,8 +82,10 @@ struct LoadedImage {
   std::shared_ptr<IntelHexFile> file;
 };
 // With `from`, the image is read from that stream (taken over and closed
-// once loaded) instead of from the request's path.
-LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from = nullptr);
+// once loaded) instead of from the request's path. With `failure`, a refused
+// file leaves there the line and reason the reader gave.
+LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from = nullptr,
+                      FileFailure* failure = nullptr);
 
 class ProgrammingEvents {
  public:
