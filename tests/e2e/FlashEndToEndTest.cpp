@@ -129,9 +129,15 @@ TEST_P(EndToEnd, DumpMatchesTheFileAsObjcopySeesIt) {
   ASSERT_GT(expected.size(), 0x3F0000u);
 
   auto sim = Sim({"--image", fmf.string(), "--range", "03C00000:03FFFFFF"});
+  // Given as a link to an earlier dump: the file it names is replaced, the
+  // link stays a link.
   const auto bin = dir_ / "out.Bin";
+  WriteFileBytes(dir_ / "earlier.Bin", "an earlier dump");
+  std::filesystem::create_symlink("earlier.Bin", bin);
   const RunResult r = Cli(*sim, {"dump", bin.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(bin));
+  EXPECT_GT(std::filesystem::file_size(dir_ / "earlier.Bin"), expected.size()) << "the dump went through the link";
   EXPECT_TRUE(Has(r.out, "Memory Dump Completed Successfully!"));
   EXPECT_TRUE(Has(r.out, "File saved to " + bin.string()));
   std::ifstream in(bin, std::ios::binary);
