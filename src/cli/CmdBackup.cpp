@@ -19,8 +19,8 @@
 #include "core/backup/BackupTransfer.h"
 #include "core/backup/DataBackupModel.h"
 #include "core/link/CommPort.h"
-#include "core/settings/ConfigData.h"
 #include "core/platform/FileAccess.h"
+#include "core/settings/ConfigData.h"
 #include "core/tools/SerialTest.h"
 
 namespace tarnvale::cli {

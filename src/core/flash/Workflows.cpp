@@ -52,8 +52,9 @@ ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, co
 // measured is what gets programmed, even if the file changes meanwhile.
 class FileBytes {
  public:
-  // 0; 4 when the path cannot be opened as a file (missing, a folder); 9
-  // with the reason when reading it failed.
+  // 0; 4 when the path cannot be opened as a file (missing, a folder, a
+  // FIFO or device, over the size limit); 9 when reading it failed. The
+  // reason goes into `failure` either way.
   ResultCode Read(const std::string& path, FileFailure& failure) {
     // Only a regular file within the image limit: a FIFO or a device never ends.
     if (const std::string why = platform::InputFileProblem(path, platform::kImageFileLimit); !why.empty()) {
