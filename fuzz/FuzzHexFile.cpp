@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HexRecord record;
   const ResultCode parsed = ParseHexRecord(std::string_view(reinterpret_cast<const char*>(data), size), record);
   TARNVALE_FUZZ_CHECK(parsed == rc::kFileOk || parsed == 8 || parsed == 9);
+  // A record taken is exactly as long as its count says: nothing rides behind it.
+  if (parsed == rc::kFileOk) TARNVALE_FUZZ_CHECK(size == 11 + 2 * std::size_t{record.count});
 
   const auto& path = scratch.Write(data, size);
   HexScan scan;
@@ -24,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IntelHexFile file(path, 0x0000, 0x3FFF, size & 8, lanes);
   if (file.OpenFile() != rc::kFileOk || file.AllocateImage() != rc::kFileOk) return 0;
   if (file.LoadFile() == rc::kFileOk) {
+    // The scan and the load agree that the file is whole.
+    TARNVALE_FUZZ_CHECK(scan.failure.reason != kNoEndRecord && scan.failure.reason != kTextAfterChecksum);
     // The stream must end, and after no more packets than it announced.
     Packet packet;
     std::uint32_t sent = 0;

@@ -19,6 +19,7 @@
 #include "core/backup/BackupTransfer.h"
 #include "core/backup/DataBackupModel.h"
 #include "core/link/CommPort.h"
+#include "core/platform/FileAccess.h"
 #include "core/settings/ConfigData.h"
 #include "core/tools/SerialTest.h"
 
@@ -175,6 +176,8 @@ int ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const Sectio
 }
 
 void RunSaveCommand(const BackupArgs& a) {
+  RefuseBadOutput(a.file);
+  RefuseBadOutput(WithXmlExtension(a.file));
   CliOperator op(std::cout, std::cerr);
   auto port = OpenBackupPort(a.port, a.baud);
   Connect(*port, op);
@@ -277,6 +280,12 @@ void RunDiffCommand(const BackupArgs& a) {
 }
 
 void RunSerialTest(const SerialArgs& a) {
+  // The file is checked before the port is touched: a FIFO or a device
+  // would never end, and the reason matters more than the port.
+  if (const std::string why = platform::InputFileProblem(a.file, platform::kTextFileLimit);
+      !a.file.empty() && !why.empty()) {
+    Fail(a.file + ": Unable to Open File! (" + why + ")", kExitBadFile);
+  }
   CliOperator op(std::cout, std::cerr);
   auto port = std::make_unique<CommPort>();
   std::string name = a.port;
@@ -293,9 +302,8 @@ void RunSerialTest(const SerialArgs& a) {
   model.timeoutMs = a.timeoutMs;
   if (!a.file.empty()) {
     model.filePath = a.file;
-    std::ifstream probe(a.file);
-    if (!probe.is_open()) Fail("Unable to Open File!", kExitBadFile);
     model.SendFile();
+    if (!model.fileProblem.empty()) Fail(a.file + ": Unable to Open File! (" + model.fileProblem + ")", kExitBadFile);
   } else if (!model.Send(a.line)) {
     Fail("The line is not valid: use single characters and 0xHH byte values separated by commas.", kExitUsage);
   }

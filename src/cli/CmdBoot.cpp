@@ -145,6 +145,7 @@ void RegisterBootCommands(CLI::App& app) {
   read->callback([a] {
     CheckLetter(a->cpuRev, "--cpu-rev");
     const std::string out = AbsolutePath(a->out.empty() ? std::string(boot_text::kBootFile) : a->out);
+    RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     BootOptions o = s.Boot();
     o.outputPath = out;

@@ -204,6 +204,7 @@ void RegisterControllerCommands(CLI::App& app) {
   AddProgressOption(dump, *args);
   dump->callback([args, dumpFile] {
     const std::string path = Absolute(*dumpFile);
+    RefuseBadOutput(path);
     const ProgressStyle style = StyleFor(*args);
     CliOperator op(std::cout, std::cerr);
     op.SetJson(style == ProgressStyle::Json);

@@ -321,6 +321,11 @@ void RunConvert(const ConvertOptions& o) {
     options.serialNumber = o.serial;
     options.hardwareRevision = o.hwRev[0];
   }
+  // The name given and the name the first-dot rule makes of it: neither may
+  // be a device, a FIFO or a folder (a device's name once became a new file
+  // beside it).
+  RefuseBadOutput(o.output);
+  RefuseBadOutput(MotorolaSRecFile::FlashMemoryFileName(o.output).string());
   std::string version;
   FileFailure failure;
   std::filesystem::path written;

@@ -49,6 +49,7 @@ void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target ta
                                                                           ? pic_text::kPic18File
                                                                           : pic_text::kPic30File)
                                                         : a->out);
+    RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     PicOptions o = s.Pic();
     o.outputPath = out;

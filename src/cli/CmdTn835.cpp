@@ -117,6 +117,9 @@ void Run(const Tn835Args& args, Button button) {
   if (!testPath.empty()) model.OverrideTestPath(testPath);
   model.SelectModel(modelIndex);
   model.SetSerialNumber(args.serial);
+  if (!logFile.empty()) {
+    RefuseBadOutput(logFile, {model.OpenedApplicationPath(), model.OpenedBootPath(), model.OpenedTestPath()});
+  }
   model.SetHardwareRevision(args.revision);
 
   LinkState link(settings, &op);

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <vector>
 
 #include "core/formats/HexRecord.h"
 #include "core/result/ResultCode.h"
@@ -49,6 +50,12 @@ std::string FileErrorText(const std::string& path, ResultCode code, const FileFa
 
 // Prints `text` on stderr and ends the command with `exitCode`.
 [[noreturn]] void Fail(const std::string& text, int exitCode);
+
+// Ends the command with exit 5 before anything is read or sent when the
+// output `path` is no place for a file (a device, a FIFO, a folder) or is one
+// of `inputs`: "PATH: Can't Open Output File (is a character device, not a
+// regular file)". A link is fine: the file it names is written.
+void RefuseBadOutput(const std::string& path, const std::vector<std::string>& inputs = {});
 
 void RegisterPortCommands(CLI::App& app);        // ports
 void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec convert

@@ -1,6 +1,7 @@
 // The transfer time of an image: the line's character size, the formula,
 // and the stream of a real flash memory file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -102,19 +103,31 @@ TEST(ImageTime, FilesThatCannotBeReadSayWhy) {
   test::HexText broken;
   broken.ExtendedLinear(0x03C0).Data(0, {1, 2, 3}).Raw(":0400000001020304F0").EndOfFile();
   broken.WriteTo(dir / "broken.FMF");
+  // Files that never end: refused at once, whichever reader the target has.
+  ASSERT_EQ(::mkfifo((dir / "fifo.FMF").c_str(), 0600), 0);
   struct Case {
     Target target;
     std::filesystem::path path;
     ResultCode code;
     std::size_t line;
+    std::string reason;  // empty: not checked
   };
-  for (const Case& c : {Case{Target::Controller, dir / "missing.FMF", rc::kCantOpenInput, 0},
-                        Case{Target::Controller, dir / "broken.FMF", rc::kErrorInHexFile, 3},
-                        Case{Target::Box, dir / "broken.FMF", rc::kInvalidHexFile, 0}}) {
+  for (const Case& c : {Case{Target::Controller, dir / "missing.FMF", rc::kCantOpenInput, 0, ""},
+                        Case{Target::Controller, dir / "broken.FMF", rc::kErrorInHexFile, 3, ""},
+                        Case{Target::Box, dir / "broken.FMF", rc::kInvalidHexFile, 0, ""},
+                        Case{Target::Controller, dir / "fifo.FMF", rc::kCantOpenInput, 0, "is a FIFO, not a regular file"},
+                        Case{Target::Pic18F252, dir / "fifo.FMF", rc::kCantOpenInput, 0, "is a FIFO, not a regular file"},
+                        Case{Target::Controller, "/dev/zero", rc::kCantOpenInput, 0,
+                             "is a character device, not a regular file"},
+                        Case{Target::Tn835, "/dev/urandom", rc::kCantOpenInput, 0,
+                             "is a character device, not a regular file"}}) {
     ImageTime t;
     FileFailure failure;
     EXPECT_EQ(EstimateImageTime(c.target, c.path, {115200}, t, failure), c.code) << c.path;
     EXPECT_EQ(failure.line, c.line) << c.path;
+    if (!c.reason.empty()) {
+      EXPECT_EQ(failure.reason, c.reason) << c.path;
+    }
     EXPECT_EQ(t.packets, 0u);
   }
 }

@@ -3,6 +3,7 @@
 // the rate fields of a flash run's JSON progress against what the simulated
 // controller received.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ostream>
 
@@ -181,9 +182,21 @@ TEST(Doctor, ImageTimeAndBadImage) {
   EXPECT_EQ(t.at("baud"), 115200);
   EXPECT_NEAR(t.at("seconds").get<double>(), t.at("wire_bytes").get<double>() * 10 / 115200, 0.01);
 
-  const RunResult bad = Doctor(dir, {"--port", sim.Port(), "--image", (dir / "nope.FMF").string()});
-  EXPECT_EQ(bad.exitCode, 5) << bad.out;
-  EXPECT_TRUE(Has(bad.out, "[FAIL] " + (dir / "nope.FMF").string())) << bad.out;
+  // Missing, never ending (the run is killed after a minute if it waits), or cut short.
+  ASSERT_EQ(::mkfifo((dir / "fifo.FMF").c_str(), 0600), 0);
+  const std::string whole = ReadFileBytes(dir / "app.FMF");
+  WriteFileBytes(dir / "cut.FMF", whole.substr(0, whole.rfind(":00000001FF")));
+  const std::pair<std::string, std::string> bad[] = {
+      {"nope.FMF", "Can't Open Input File (No such file or directory)"},
+      {"fifo.FMF", "Can't Open Input File (is a FIFO, not a regular file)"},
+      {"cut.FMF", "Error in Hex File (no end-of-file record)"},
+  };
+  for (const auto& [name, why] : bad) {
+    const RunResult refused = Doctor(dir, {"--port", sim.Port(), "--image", (dir / name).string()});
+    EXPECT_EQ(refused.exitCode, 5) << refused.out;
+    EXPECT_TRUE(Has(refused.out, "[FAIL] " + (dir / name).string())) << refused.out;
+    EXPECT_TRUE(Has(refused.out, why)) << refused.out;
+  }
 }
 
 // A UTF-8 locale gets the check marks.

@@ -3,6 +3,7 @@
 // a controller that reports more memory than it can have; images with data
 // outside them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <csignal>
@@ -281,6 +282,52 @@ TEST(MessagesEndToEnd, RefusalsSayWhatIsWrong) {
     for (const char* never : {"Un-recognized", "Erase Error", "Success"}) {
       EXPECT_FALSE(Has(r.out + r.err, never)) << never << ": " << r.out << r.err;
     }
+  }
+}
+
+
+// Image inputs that never end, and files cut short or run together, end every
+// device command at once with exit 5: a FIFO is never waited on. (The dump
+// and flash cases are in FlashEndToEndTest.)
+TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
+  const auto dir = MakeTempDir("in-e2e");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  HexText().ExtendedLinear(0x03FF).Data(0xC000, {1, 2, 3, 4}).Data(0xC004, {5}).WriteTo(dir / "cut.FMF");
+  HexText().ExtendedLinear(0).Data(0, {1, 2, 3, 4}).Raw(HexLine(0, 4, std::vector<std::uint8_t>{5}) + HexLine(1, 0, {}))
+      .WriteTo(dir / "joined.HEX");
+  SRecText().Record(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}).WriteTo(dir / "cut.S");
+  SRecText().Raw(SRecLine(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}) + SRecLine(9, 0)).WriteTo(dir / "joined.S");
+  const std::string fifo = (dir / "fifo").string();
+  struct Case {
+    std::string device;  // simulator subcommand ("" the RQ700 controller)
+    std::vector<std::string> args;
+    std::string err;  // a part of the output ("": not checked)
+  } cases[] = {
+      {"", {"load", fifo}, fifo + " (is a FIFO, not a regular file)"},
+      {"box", {"pic18", "flash", fifo}, "Can't Open Input File"},
+      {"box", {"pic30", "flash", (dir / "joined.HEX").string()}, "Error in Hex File"},
+      // The verify reads the board before the file: only the prompt exit counts.
+      {"box", {"boot", "verify", fifo, "--cpu-rev", "C"}, ""},
+      {"box",
+       {"boot", "program", (dir / "cut.FMF").string(), "--serial", "S1", "--cpu-serial", "C1", "--io-serial", "I1",
+        "--cpu-rev", "C", "--io-rev", "B"},
+       "Error in Hex File"},
+      {"tn835", {"tn835", "program-test", "--test-path", fifo}, fifo + " (is a FIFO, not a regular file)"},
+      {"tn835", {"tn835", "program-test", "--test-path", (dir / "cut.S").string()},
+       (dir / "cut.S").string() + ":1 (no end-of-file record)"},
+      {"tn835", {"tn835", "program-test", "--test-path", (dir / "joined.S").string()},
+       (dir / "joined.S").string() + ":1 (text after the checksum)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    SimProcess sim(std::vector<std::string>{"--pty"}, dir, c.device.empty() ? "rq700" : c.device);
+    std::vector<std::string> argv{TARNVALE_CLI_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {c.device == "box" ? "--programmer-port" : "--port", sim.Port(), "--progress", "plain"});
+    const RunResult r = RunCommand(argv, dir);  // killed after a minute: a hang fails here
+    EXPECT_EQ(r.exitCode, cli::kExitBadFile) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out + r.err, c.err)) << r.out << r.err;
+    EXPECT_FALSE(Has(r.out + r.err, "Success")) << r.out << r.err;
   }
 }
 

@@ -5,6 +5,7 @@
 // simulator, and through the GUI's dialogs.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <poll.h>
 #include <unistd.h>
@@ -529,12 +530,20 @@ TEST_F(Workflows, FlashRefusesFilesItCannotUse) {
       EXPECT_NE(op.MessageTexts()[0].find(op.openFile->c_str()), std::string::npos) << op.MessageTexts()[0];
     }
   }
-  // A missing file or a folder is named as such, with its path.
-  for (const std::filesystem::path& missing : {dir / "none.FMF", dir}) {
+  // A missing file, a folder or a file that never ends is named as such,
+  // with its path and the reason, before anything is asked of the controller.
+  ASSERT_EQ(::mkfifo((dir / "fifo.FMF").c_str(), 0600), 0);
+  const std::pair<std::filesystem::path, std::string> refused[] = {
+      {dir / "none.FMF", "No such file or directory"},
+      {dir, "is a folder, not a regular file"},
+      {dir / "fifo.FMF", "is a FIFO, not a regular file"},
+      {"/dev/zero", "is a character device, not a regular file"},
+  };
+  for (const auto& [missing, reason] : refused) {
     op.messages.clear();
     op.openFile = missing.string();
     EXPECT_EQ(FlashRQ700Series(*link, op, runner), rc::kCantOpenInput);
-    EXPECT_EQ(op.MessageTexts(), Texts{"Can't Open Input File: " + missing.string()});
+    EXPECT_EQ(op.MessageTexts(), Texts{"Can't Open Input File: " + missing.string() + " (" + reason + ")"});
   }
   op.messages.clear();
   op.openFile.reset();

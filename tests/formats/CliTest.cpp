@@ -1,5 +1,6 @@
 // tarnvale-cli hex scan, hex stream and srec convert: the output scripts parse.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <sstream>
@@ -30,15 +31,19 @@ class Cli : public ::testing::Test {
     dir_ = test::MakeTempDir("cli");
   }
 
-  // `args` may name files of the temp folder as {name}.
-  CliRun Run(std::string args) {
+  // `args` may name files of the temp folder as {name}. With `guard` a run
+  // that hangs is killed after a minute (and so fails its test) instead of
+  // hanging the suite.
+  CliRun Run(std::string args, bool guard = false) {
     for (std::size_t open; (open = args.find('{')) != std::string::npos;) {
       const std::size_t close = args.find('}', open);
       args.replace(open, close - open + 1, test::Quote(dir_ / args.substr(open + 1, close - open - 1)));
     }
     const auto errFile = dir_ / "stderr.txt";
     CliRun r;
-    r.status = test::RunCommand(test::Quote(TARNVALE_CLI_PATH) + " " + args + " 2>" + test::Quote(errFile), &r.out);
+    r.status = test::RunCommand(std::string(guard ? "timeout -s KILL 60 " : "") + test::Quote(TARNVALE_CLI_PATH) +
+                                    " " + args + " 2>" + test::Quote(errFile) + " </dev/null",
+                                &r.out);
     r.err = test::ReadFileBytes(errFile);
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
@@ -205,6 +210,12 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
   test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1, 2}) + "\n\n:0100000001FF\n");
   test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).WriteTo(dir_ / "sum.S");
   test::WriteFileBytes(dir_ / "sum.S", test::ReadFileBytes(dir_ / "sum.S") + "S1050000010200\n");
+  // A copy cut short before its end record, and two records on one line.
+  HexText().ExtendedLinear(0).Data(0, {1, 2}).Data(2, {3}).WriteTo(dir_ / "cut.hex");
+  test::WriteFileBytes(dir_ / "joined.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1}) +
+                                                test::HexLine(0, 1, std::vector<std::uint8_t>{2}) + "\n:00000001FF\n");
+  test::WriteFileBytes(dir_ / "joined.S", test::SRecLine(1, 0, std::vector<std::uint8_t>(4, 0)) +
+                                              test::SRecLine(9, 0) + "\n");
   struct Case {
     std::string args;
     int status;
@@ -212,7 +223,12 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
   } cases[] = {
       {"hex scan {sum.hex}", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n"},
       {"hex stream {sum.hex} --target rq700 --base 0 --end 0xFF", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File"},
-      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File\n"},
+      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File (No such file or directory)\n"},
+      {"hex scan {cut.hex}", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
+      {"hex stream {cut.hex} --target rq700", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
+      {"hex scan {joined.hex}", 5, (dir_ / "joined.hex").string() + ":1: Invalid Hex File (text after the checksum)\n"},
+      {"srec convert {joined.S} {j.FMF} --image test", 5,
+       (dir_ / "joined.S").string() + ":1: Invalid Hex File (text after the checksum)\n"},
       {"srec convert {sum.S} {out.FMF} --image test", 5,
        (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
       {"hex stream {ok.hex} --target 0", 2, "target 0 (box) has no image to stream; --target must be one of 1 (rq700)"},
@@ -442,6 +458,96 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
   EXPECT_NE(list.out.find("AuxCOMPort = COM7\n"), std::string::npos) << "first-run defaults are shown";
   const std::string file = test::ReadFileBytes(std::filesystem::path(configDir) / "settings.ini");
   EXPECT_NE(file.find("BaudRate = dword:57600"), std::string::npos) << file;
+}
+
+
+// Inputs that never end or are no file at all are refused at once with the
+// reason, before any port is opened; a run that hangs is killed and fails.
+TEST_F(Cli, InputsThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_ / "folder");
+  // Sparse, one byte over the image limit: nothing like 64 MB is written.
+  test::WriteFileBytes(dir_ / "big", "");
+  std::filesystem::resize_file(dir_ / "big", (64u << 20) + 1);
+  struct Input {
+    std::string arg, reason, textReason;  // textReason: for the text file limit
+  } inputs[] = {
+      {"{fifo}", "is a FIFO, not a regular file", ""},
+      {"/dev/zero", "is a character device, not a regular file", ""},
+      {"{folder}", "is a folder, not a regular file", ""},
+      {"{big}", "is 67108865 bytes, larger than the 67108864 bytes a file of this kind may be",
+       "is 67108865 bytes, larger than the 16777216 bytes a file of this kind may be"},
+  };
+  const char* commands[] = {
+      "hex scan IN",
+      "hex stream IN --target rq700",
+      "srec convert IN {out.FMF} --image test",
+      "serial-test --file IN --port {no-such-tty}",
+  };
+  for (const char* command : commands) {
+    for (const Input& in : inputs) {
+      std::string args = command;
+      args.replace(args.find("IN"), 2, in.arg);
+      SCOPED_TRACE(args);
+      const CliRun r = Run(args, true);
+      EXPECT_EQ(r.status, 5) << r.err;
+      const bool text = std::string(command).rfind("serial-test", 0) == 0;
+      const std::string& reason = text && !in.textReason.empty() ? in.textReason : in.reason;
+      EXPECT_NE(r.err.find("(" + reason + ")"), std::string::npos) << r.err;
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "out.FMF"));
+    }
+  }
+}
+
+// An output that is no place for a file is refused with exit 5 before the
+// port is opened, and left as it was; a link is written through and stays.
+TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_ / "folder");
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
+  struct Output {
+    std::string arg, reason;
+  } outputs[] = {
+      {"/dev/full", "is a character device, not a regular file"},
+      {"{fifo}", "is a FIFO, not a regular file"},
+      {"{folder}", "is a folder, not a regular file"},
+  };
+  const char* commands[] = {
+      "srec convert {app.S} OUT --image test",
+      "dump OUT --port {no-such-tty}",
+      "boot read OUT --cpu-rev C --programmer-port {no-such-tty}",
+      "pic18 read-eeprom OUT --programmer-port {no-such-tty}",
+      "backup save OUT --port {no-such-tty}",
+      "tn835 program-test --test-path {app.S} --port {no-such-tty} --log OUT",
+  };
+  for (const char* command : commands) {
+    for (const Output& out : outputs) {
+      std::string args = command;
+      args.replace(args.find("OUT"), 3, out.arg);
+      SCOPED_TRACE(args);
+      const CliRun r = Run(args, true);
+      EXPECT_EQ(r.status, 5) << r.err;
+      EXPECT_NE(r.err.find("Can't Open Output File (" + out.reason + ")"), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "fifo"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "folder"));
+  EXPECT_FALSE(std::filesystem::exists("/dev/full.FMF"));
+
+  // The production log may not be one of the run's own S-record files.
+  const std::string original = test::ReadFileBytes(dir_ / "app.S");
+  const CliRun same = Run("tn835 program-test --test-path {app.S} --port {no-such-tty} --log {app.S}", true);
+  EXPECT_EQ(same.status, 5) << same.err;
+  EXPECT_NE(same.err.find("is also an input of this run"), std::string::npos) << same.err;
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "app.S"), original);
+
+  // Through a link: the file it names gets the image, the link stays a link.
+  test::WriteFileBytes(dir_ / "real.FMF", "old");
+  std::filesystem::create_symlink(dir_ / "real.FMF", dir_ / "link.FMF");
+  const CliRun linked = Run("srec convert {app.S} {link.FMF} --image test", true);
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.FMF"));
+  EXPECT_NE(test::ReadFileBytes(dir_ / "real.FMF").find(":00000001FF"), std::string::npos);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST(SoftwareGeneration, TableAndLowestAddressesOffIt) {
   // A file whose lowest segment is 0x03C10000: generation 0.
   HexScan scan;
   ASSERT_EQ(ScanHexFile(test::WriteTemp("g0.FMF", HexText().ExtendedLinear(0x03C1).Data(0, {1})
-                                                      .ExtendedLinear(0x03FF).Data(0, {2}).Text()), scan), 0);
+                                                      .ExtendedLinear(0x03FF).Data(0, {2}).EndOfFile().Text()), scan), 0);
   EXPECT_EQ(scan.lowest, 0x03C10000u);
   EXPECT_EQ(SoftwareGeneration(scan.lowest), 0);
 }
@@ -74,7 +74,7 @@ TEST(FlashMemoryFile, GenerationsThreeFourFiveRoundTripTheirLandmarks) {
 
 TEST(FlashMemoryFile, FindApplicationStartReadsTheLandmarkOfTheGeneration) {
   const std::string gen4 = HexText().ExtendedLinear(0x03C0).Data(0, {0x00})
-                               .ExtendedLinear(0x03FD).Data(0xFFF0, {0x00, 0x00, 0xFE, 0x03}).Text();
+                               .ExtendedLinear(0x03FD).Data(0xFFF0, {0x00, 0x00, 0xFE, 0x03}).EndOfFile().Text();
   struct Case {
     const char* why;
     std::string text;
@@ -123,7 +123,7 @@ TEST(FlashMemoryFile, HeaderEdgeCases) {
   // L1 = 0: no version text, whatever follows.
   f = OpenFmf(test::WriteTemp("l1.FMF", HexText().ExtendedLinear(0x03E8)
                                             .Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
-                                            .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).Text()),
+                                            .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).EndOfFile().Text()),
               start);
   EXPECT_EQ(start, 0x03E80000u);
   EXPECT_EQ(ReadHeaderVersion(*f, start), "");
@@ -131,7 +131,7 @@ TEST(FlashMemoryFile, HeaderEdgeCases) {
 
   // A start address near the top: the header runs off the image and reads as blank flash.
   f = OpenFmf(test::WriteTemp("top.FMF", HexText().ExtendedLinear(0x03E8).Data(0, {1})
-                                             .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).Text()),
+                                             .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).EndOfFile().Text()),
               start);
   EXPECT_EQ(start, 0x03FFFFF8u);
   EXPECT_EQ(ReadHeaderVersion(*f, start), std::string(16, '\xFF'));

@@ -34,13 +34,13 @@ TEST(IntelHexRecords, AcceptedFilesLoadTheirBytes) {
   for (HexText* t : {&lf, &crlf}) t->ExtendedLinear(0x0001).Data(0x0010, {1, 2, 3, 4}).EndOfFile();
   Bytes big(255);  // common tool chains write records this long
   std::iota(big.begin(), big.end(), std::uint8_t{0});
-  std::string lower = test::HexLine(0, 2, Bytes{0xAB, 0xCD});
+  std::string lower = test::HexLine(0, 2, Bytes{0xAB, 0xCD}) + "\n:00000001ff";
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string segmentThenLinear = HexText()
       .ExtendedSegment(0x1000).Data(0x0010, {0x01})       // 0x10010
       .ExtendedLinear(0x0002).Data(0x0003, {0x02})        // 0x20003
-      .StartSegment(0x1234, 0x5678).Text();
-  const std::string eight = HexText().ExtendedLinear(0).Data(0, {0, 1, 2, 3, 4, 5, 6, 7}).Text();
+      .StartSegment(0x1234, 0x5678).EndOfFile().Text();
+  const std::string eight = HexText().ExtendedLinear(0).Data(0, {0, 1, 2, 3, 4, 5, 6, 7}).EndOfFile().Text();
   struct Case {
     const char* why;
     std::string text;
@@ -121,7 +121,7 @@ TEST(IntelHexRecords, AGoodFileLeavesNoFailureAndReopeningClearsOne) {
   IntelHexFile f(path, 0, 0xFF, 1, 1);
   EXPECT_EQ(test::Load(f), rc::kInvalidHexFile);
   EXPECT_EQ(f.Failure().line, 2u);
-  test::WriteFileBytes(path, test::HexLine(0, 0, Bytes{1}) + "\n");
+  test::WriteFileBytes(path, test::HexLine(0, 0, Bytes{1}) + "\n:00000001FF\n");
   EXPECT_EQ(test::Load(f), rc::kFileOk);
   EXPECT_EQ(f.Failure().line, 0u);
   EXPECT_TRUE(f.Failure().reason.empty());
@@ -133,7 +133,7 @@ TEST(IntelHexRecords, DataOutsideTheImageIsDroppedAtBothEnds) {
   std::fill_n(expected.begin(), 4, 0x5A);
   std::fill_n(expected.end() - 4, 4, 0x5A);
   ASSERT_EQ(LoadText(HexText().ExtendedLinear(0).Data(0x00FC, bytes).Data(0x01FC, bytes)
-                         .ExtendedLinear(0xFFFF).Data(0xFFFC, bytes).Text(), 0x100, 0x1FF, 1, &image), 0);
+                         .ExtendedLinear(0xFFFF).Data(0xFFFC, bytes).EndOfFile().Text(), 0x100, 0x1FF, 1, &image), 0);
   EXPECT_EQ(image, expected);
 }
 
@@ -172,7 +172,7 @@ TEST(ScanHexFile, ModesLowestHighestAndStart) {
     std::optional<std::uint32_t> start;
   } cases[] = {
       {HexText().Data(0x0100, {1, 2, 3, 4}).Data(0x0200, {5, 6}).EndOfFile().Text(), 0, 0xFFFFFFFF, 0x201, {}},
-      {HexText().ExtendedSegment(0x2000).Data(0, {1}).ExtendedSegment(0x1000).Data(0x10, {1, 2}).Text(),
+      {HexText().ExtendedSegment(0x2000).Data(0, {1}).ExtendedSegment(0x1000).Data(0x10, {1, 2}).EndOfFile().Text(),
        1, 0x10000, 0x20000 + 0x12 - 1, {}},
       {HexText().ExtendedLinear(0x0380).Data(0, {1}).ExtendedLinear(0x03FF).Data(0xFFE0, Bytes(32, 0))
            .StartLinear(0x78, 0x56, 0x34, 0x12).EndOfFile().Text(),
@@ -283,7 +283,7 @@ TEST(IntelHexStream, StartAddressPacketUnlessEndWithoutStart) {
   for (const auto& p : test::DrainStream(flash)) EXPECT_NE(p[4], 0x05);
 
   // Without a type 05 record the start is the base address, bytes in memory order.
-  IntelHexFile plain(test::WriteTemp("ns.hex", ":0100000001FE\n"), 0x00012340, 0x0001235F, 0, 1);
+  IntelHexFile plain(test::WriteTemp("ns.hex", ":0100000001FE\n:00000001FF\n"), 0x00012340, 0x0001235F, 0, 1);
   ASSERT_EQ(test::Load(plain), 0);
   packets = test::DrainStream(plain);
   EXPECT_EQ(packets[packets.size() - 2], BuildPacket(4, 0, 0x05, Bytes{0x40, 0x23, 0x01, 0x00}));
@@ -324,7 +324,7 @@ TEST(IntelHexStream, RecordCountMatchesPacketsAndPacketsNeverCrossSegments) {
 TEST(IntelHexStream, FullEightMegabyteImageOffsetsDoNotWrap) {
   // A byte near the top of an 8 MB, 2-lane image must come out at its own
   // address: stream positions beyond 16 bits must not wrap.
-  IntelHexFile f(test::WriteTemp("big.hex", HexText().ExtendedLinear(0x03FF).Data(0xFF00, {0xAB, 0xCD}).Text()),
+  IntelHexFile f(test::WriteTemp("big.hex", HexText().ExtendedLinear(0x03FF).Data(0xFF00, {0xAB, 0xCD}).EndOfFile().Text()),
                  0x03800000, 0x03FFFFFF, 1, 2);
   ASSERT_EQ(test::Load(f), 0);
   const auto packets = test::DrainStream(f);
@@ -338,7 +338,7 @@ TEST(IntelHexStream, FullEightMegabyteImageOffsetsDoNotWrap) {
 }
 
 TEST(IntelHexStream, OddSizeWithTwoLanesKeepsTheLastByte) {
-  IntelHexFile f(test::WriteTemp("odd.hex", HexText().ExtendedLinear(0).Data(0x0004, {0x77}).Text()), 0, 4, 1, 2);
+  IntelHexFile f(test::WriteTemp("odd.hex", HexText().ExtendedLinear(0).Data(0x0004, {0x77}).EndOfFile().Text()), 0, 4, 1, 2);
   ASSERT_EQ(test::Load(f), 0);
   const auto packets = test::DrainStream(f);
   ASSERT_EQ(packets.size(), 3u);

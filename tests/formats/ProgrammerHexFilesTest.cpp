@@ -63,7 +63,7 @@ TEST(Boot386Image, LoadsStampsAndChecksums) {
 }
 
 TEST(Boot386Image, BlankPacketsAreSentAndBoardRecordChecksInOrder) {
-  const auto path = test::WriteTemp("b.hex", HexText().ExtendedLinear(0x03FF).Data(0xC000, {1}).Text());
+  const auto path = test::WriteTemp("b.hex", HexText().ExtendedLinear(0x03FF).Data(0xC000, {1}).EndOfFile().Text());
   Boot386IntelHexFile good(path, GoodRecord());
   ASSERT_EQ(test::Load(good), 0);
   EXPECT_EQ(good.GetRecordCount(), 514u);
@@ -143,7 +143,7 @@ TEST(PIC18FImage, PanelsConfigurationAndCounts) {
   EXPECT_EQ(test::ToHex(packets[1027]), "3A00000001FF");
 
   // A smaller image reads blank beyond its end.
-  PIC18FIntelHexFile small(test::WriteTemp("small.hex", HexText().Data(0x0000, {0x01}).Text()), 0, 0x0FFF);
+  PIC18FIntelHexFile small(test::WriteTemp("small.hex", HexText().Data(0x0000, {0x01}).EndOfFile().Text()), 0, 0x0FFF);
   ASSERT_EQ(test::Load(small), 0);
   const auto smallPackets = test::DrainStream(small, true);
   ASSERT_EQ(smallPackets.size(), 1028u);
@@ -175,7 +175,7 @@ TEST(PIC30FImage, ChunksAndTheConfigurationRecord) {
 
   // A configuration word inside a record ends it: two bytes before the area, then words 2 and 3.
   PIC30FIntelHexFile w(test::WriteTemp("w.hex", HexText().ExtendedLinear(0x01EF)
-                                                    .Data(0xFFFE, {0x11, 0x22, 0xA4, 0xA5, 0xA6, 0xA7}).Text()), 0, 0x7FFF);
+                                                    .Data(0xFFFE, {0x11, 0x22, 0xA4, 0xA5, 0xA6, 0xA7}).EndOfFile().Text()), 0, 0x7FFF);
   ASSERT_EQ(test::Load(w), 0);
   EXPECT_EQ(test::Slice(w.Config(), 0, 3), (Bytes{0xA4, 0xA5, 0xFF}));
 }

@@ -1,6 +1,7 @@
 // The serial tester: line parsing, byte formatting, and the model sending on
 // a pty with TX:/RX: lines for the terminal view.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -130,10 +131,27 @@ TEST_F(SerialTester, SendFileSendsEveryLine) {
   EXPECT_EQ(pty.Receive(3, 500), "AB1");
   EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:A,B", "\nTX:1"}));
 
-  model.filePath = (dir / "missing.txt").string();
-  EXPECT_EQ(model.SendFile(), 0);
-  ASSERT_EQ(op.messages.size(), 1u);
-  EXPECT_EQ(op.messages[0].text, "Unable to Open File!");
+  // Files that never end or are none at all: the fixed text for the window,
+  // the reason for whoever asks, and nothing sent.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path, reason;
+  } refused[] = {
+      {(dir / "missing.txt").string(), "No such file or directory"},
+      {(dir / "fifo").string(), "is a FIFO, not a regular file"},
+      {"/dev/zero", "is a character device, not a regular file"},
+      {dir.string(), "is a folder, not a regular file"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.path);
+    op.messages.clear();
+    model.filePath = c.path;
+    EXPECT_EQ(model.SendFile(), 0);
+    EXPECT_EQ(model.fileProblem, c.reason);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Unable to Open File!");
+  }
+  EXPECT_EQ(shown.size(), 2u) << "nothing more was sent";
 }
 
 TEST_F(SerialTester, BrowseTakesTheChosenFile) {

@@ -1,5 +1,6 @@
 // The folding of received bytes into the terminal's lines and capture file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -61,6 +62,24 @@ TEST(Folding, EveryRuleShowsAndCapturesTheLinesAsReceived) {
       EXPECT_EQ(ReadFileBytes(path), s.captured) << c.name << " after " << s.chunk;
     }
   }
+}
+
+// The capture never waits on a FIFO or replaces what is not a regular file.
+TEST(CaptureFile, RefusesNamesThatAreNoRegularFile) {
+  const auto dir = MakeTempDir("capture");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {(dir / "fifo").string(), "is a FIFO, not a regular file"},
+      {dir.string(), "is a folder, not a regular file"},
+      {"/dev/full", "is a character device, not a regular file"},
+  };
+  for (const auto& [path, reason] : refused) {
+    CaptureFile capture;
+    EXPECT_FALSE(capture.Create(path)) << path;
+    EXPECT_FALSE(capture.IsOpen()) << path;
+    EXPECT_EQ(capture.ErrorText(), reason) << path;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
 }
 
 TEST(TextLimit, TrimsLeadingLinesUntilTheAppendFits) {

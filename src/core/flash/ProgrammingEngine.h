@@ -87,7 +87,8 @@ struct LoadedImage {
   FileFailure failure;  // the record at fault and why, when the load failed
 };
 // With `from`, the image is read from that stream (taken over and closed
-// once loaded) instead of from the request's path.
+// once loaded) instead of from the request's path. A refused file leaves in
+// `failure` the line and reason the reader gave.
 LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from = nullptr);
 
 class ProgrammingEvents {

@@ -9,6 +9,7 @@
 
 #include "core/formats/FlashMemoryFile.h"
 #include "core/formats/IntelHexFile.h"
+#include "core/platform/FileAccess.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
 #include "core/operator/Operator.h"
@@ -34,7 +35,8 @@ ResultCode StopOnIdentity(Operator& op, ResultCode code) {
 // with its path; any other fault keeps the general text with the reason.
 ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, const HexScan& scan) {
   if (code == rc::kCantOpenInput) {
-    op.ShowMessage(ResultText(code) + ": " + path);
+    op.ShowMessage(ResultText(code) + ": " + path +
+                   (scan.failure.reason.empty() ? "" : " (" + scan.failure.reason + ")"));
     return code;
   }
   std::string text = std::string(flash_text::kInternalHexError) + " - " + path;
@@ -50,21 +52,18 @@ ResultCode StopOnScan(Operator& op, const std::string& path, ResultCode code, co
 // measured is what gets programmed, even if the file changes meanwhile.
 class FileBytes {
  public:
-  // 0; 4 when the path cannot be opened as a file (missing, a folder); 9
-  // with the reason when reading it failed.
+  // 0; 4 when the path cannot be opened as a file (missing, a folder, a
+  // FIFO or device, over the size limit); 9 when reading it failed. The
+  // reason goes into `failure` either way.
   ResultCode Read(const std::string& path, FileFailure& failure) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return rc::kCantOpenInput;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return rc::kCantOpenInput;
-    bytes_.clear();
-    char block[64 * 1024];
-    std::size_t n = 0;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) bytes_.append(block, n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-      failure = {0, "the file could not be read"};
+    // Only a regular file within the image limit: a FIFO or a device never ends.
+    if (const std::string why = platform::InputFileProblem(path, platform::kImageFileLimit); !why.empty()) {
+      failure = {0, why};
+      return rc::kCantOpenInput;
+    }
+    std::string why;
+    if (!platform::ReadInputFile(path, platform::kImageFileLimit, &bytes_, &why)) {
+      failure = {0, why};
       return rc::kErrorInHexFile;
     }
     return rc::kFileOk;

@@ -63,6 +63,11 @@ ResultCode ParseHexRecord(std::string_view token, HexRecord& record, std::string
   }
   std::uint8_t checksum;
   if (!DecodeHexByte(p, checksum)) return Refuse(reason, rc::kInvalidHexFile, NotHex(token, p));
+  // More text here is a lost line break: the next record is stuck to this
+  // one, and taking only the first would drop the second without a word.
+  if (p + 2 != token.data() + token.size()) {
+    return Refuse(reason, rc::kInvalidHexFile, kTextAfterChecksum);
+  }
   record.count = count;
   record.address = static_cast<std::uint16_t>((addrHi << 8) | addrLo);
   record.type = type;

@@ -59,12 +59,17 @@ struct FileFailure {
   std::string reason;
 };
 
+// The reasons every reader of the family gives for a file that is not whole:
+// a record run into the next one, and a file cut short before its end record.
+inline constexpr const char* kTextAfterChecksum = "text after the checksum";
+inline constexpr const char* kNoEndRecord = "no end-of-file record";
+
 // Parses ":" count address(4) type data(2*count) checksum from one token.
-//  8 (kInvalidHexFile): no ':', a non-hex digit, or fewer characters than
+//  8 (kInvalidHexFile): no ':', a non-hex digit, fewer characters than
 //    the count byte announces (whatever the count says, nothing beyond the
-//    token is read);
+//    token is read), or characters after the checksum ("text after the
+//    checksum": a lost line break with a second record behind it);
 //  9 (kErrorInHexFile): the bytes do not sum to 0 modulo 256.
-// Characters after the checksum are ignored, as they always were.
 // The record type is not judged here; each reader decides what it accepts.
 // On failure `reason` (when given) says what was wrong.
 ResultCode ParseHexRecord(std::string_view token, HexRecord& record, std::string* reason = nullptr);

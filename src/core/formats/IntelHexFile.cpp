@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/operator/Operator.h"
+#include "core/platform/FileAccess.h"
 
 namespace tarnvale {
 
@@ -38,8 +39,13 @@ ResultCode IntelHexFile::OpenFile() {
     file_ = nullptr;
   }
   failure_ = {};
-  file_ = std::fopen(path_.c_str(), "rb");
-  if (file_ == nullptr) return rc::kCantOpenInput;
+  // Only a regular file of a sane size: a FIFO or /dev/zero would never end.
+  std::string why;
+  file_ = platform::OpenInputFile(path_.string(), platform::kImageFileLimit, &why);
+  if (file_ == nullptr) {
+    failure_ = {0, std::move(why)};
+    return rc::kCantOpenInput;
+  }
   reader_.Attach(file_);
   return rc::kFileOk;
 }
@@ -363,11 +369,14 @@ ResultCode IntelHexFile::GetNextPacket(Packet& packet) {
 // --- scanning ------------------------------------------------------------------
 
 ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan) {
-  std::error_code ec;
-  // A folder opens for reading here but is no input file: say so as such.
-  std::FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+  std::string why;
+  std::FILE* file = platform::OpenInputFile(path.string(), platform::kImageFileLimit, &why);
   const ResultCode result = ScanHexStream(file, scan);
-  if (file != nullptr) std::fclose(file);
+  if (file != nullptr) {
+    std::fclose(file);
+  } else {
+    scan.failure = {0, std::move(why)};
+  }
   return result;
 }
 
@@ -385,6 +394,8 @@ ResultCode ScanHexStream(std::FILE* file, HexScan& scan) {
   std::uint32_t highestBase = 0;
   std::uint32_t lastEnd = 0;
   bool anyData = false;
+  bool endSeen = false;
+  std::size_t lastLine = 0;  // line of the last record read; 0 before the first
   std::optional<std::uint32_t> start;
   FileFailure failure;
   ResultCode result = rc::kFileOk;
@@ -395,9 +406,14 @@ ResultCode ScanHexStream(std::FILE* file, HexScan& scan) {
       if (reader.ReadFailed()) {
         result = rc::kErrorInHexFile;
         failure = {reader.Line(), "the file could not be read"};
+      } else if (lastLine != 0 && !endSeen) {
+        // Cut short, as the readers say it: at the last record there is.
+        result = rc::kErrorInHexFile;
+        failure = {lastLine, kNoEndRecord};
       }
       break;
     }
+    lastLine = reader.Line();
     if (st == TokenReader::Status::Overlong) {
       result = rc::kInvalidHexFile;
       failure = {reader.Line(), "record longer than " + std::to_string(TokenReader::kMaxToken) + " characters"};
@@ -416,6 +432,8 @@ ResultCode ScanHexStream(std::FILE* file, HexScan& scan) {
         anyData = anyData || rec.count > 0;
         continue;
       case hex_type::kEndOfFile:
+        endSeen = true;
+        continue;
       case hex_type::kStartSegment:
         continue;
       case hex_type::kExtendedSegment:

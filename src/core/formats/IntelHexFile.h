@@ -91,7 +91,9 @@ class IntelHexFile {
   virtual ResultCode GetNextPacket(Packet& packet);
 
   // --- file access --------------------------------------------------------
-  ResultCode OpenFile();   // 0, or 4 when it cannot be opened
+  // 0, or 4 when it cannot be opened or is not a regular file within the
+  // image size limit (a FIFO, a device, a folder); Failure() says why.
+  ResultCode OpenFile();
   // Reads from `file` instead of opening the path (e.g. bytes read once and
   // opened with fmemopen); the object takes it over and closes it. 0, or 4
   // for a null file.
@@ -195,23 +197,34 @@ class IntelHexFile {
 //   other(rec)       every other type (01, 03, 05, ...): 0 to go on, or the
 //                    code that ends the walk
 // 18 when the file is not open, 9 when it cannot go back to its start, the
-// reader's code for a record it cannot parse, else 0.
+// reader's code for a record it cannot parse, 9 for a file that could not be
+// read to its end or that holds no end-of-file record (a copy cut short:
+// noted at the line of its last record), 10 for a file without any record,
+// else 0. Records after an end record are still read.
 template <typename Base, typename Data, typename Other>
 ResultCode WalkHexRecords(IntelHexFile& file, Base base, Data data, Other other) {
   if (!file.IsOpen()) return rc::kFileNotOpen;
   if (!file.Rewind()) return rc::kErrorInHexFile;
   std::uint64_t current = 0;
+  bool endSeen = false;
+  bool anyRecord = false;
   while (!file.AtEndOfFile()) {
     if (const ResultCode r = file.ReadRecord(); r != rc::kFileOk) return r;
+    anyRecord = true;
     const HexRecord& rec = file.CurrentRecord();
     if (rec.type == hex_type::kData) {
       if (!data(current, rec)) return rc::kFileOk;
     } else if (rec.type == hex_type::kExtendedSegment || rec.type == hex_type::kExtendedLinear) {
       current = base(rec);
-    } else if (const ResultCode r = other(rec); r != rc::kFileOk) {
-      return r;
+    } else {
+      endSeen = endSeen || rec.type == hex_type::kEndOfFile;
+      if (const ResultCode r = other(rec); r != rc::kFileOk) return r;
     }
   }
+  if (file.ReadFailed()) return file.RecordFailed(rc::kErrorInHexFile, "the file could not be read");
+  // An empty file is said to be empty rather than cut short.
+  if (!anyRecord) return file.NoDataFailure();
+  if (!endSeen) return file.RecordFailed(rc::kErrorInHexFile, kNoEndRecord);
   return rc::kFileOk;
 }
 
@@ -227,9 +240,10 @@ struct HexScan {
   FileFailure failure;                 // where a record error stopped the scan
 };
 
-// Measures a HEX file. 4 when it cannot be opened (lowest and highest stay
-// 0xFFFFFFFF); a record error is returned at once, lowest and highest left as
-// they were; otherwise 0.
+// Measures a HEX file. 4 when it cannot be opened as OpenFile would (the
+// reason in failure; lowest and highest stay 0xFFFFFFFF); a record error,
+// or a file without an end-of-file record, is returned at once with lowest
+// and highest left as they were; otherwise 0.
 ResultCode ScanHexFile(const std::filesystem::path& path, HexScan& scan);
 // The same for the text of an open stream, read from its current position;
 // the stream stays open. A null stream gives 4.

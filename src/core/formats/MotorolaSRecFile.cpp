@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/FileAccess.h"
+
 namespace tarnvale {
 
 unsigned SRecordAddressBytes(unsigned type) {
@@ -47,6 +49,8 @@ ResultCode ParseSRecord(std::string_view token, SRecord& record) {
   }
   std::uint8_t checksum;
   if (!DecodeHexByte(p, checksum)) return rc::kInvalidHexFile;
+  // Anything after the checksum is the next record with its line break lost.
+  if (p + 2 != token.data() + token.size()) return rc::kInvalidHexFile;
   record.type = static_cast<std::uint8_t>(type);
   record.count = count;
   record.address = address;
@@ -60,7 +64,18 @@ namespace {
 
 // What was wrong with an S-record token that did not parse.
 std::string SRecordFault(std::string_view token, ResultCode code) {
-  if (code != rc::kErrorInHexFile) return "not a valid S-record";
+  if (code != rc::kErrorInHexFile) {
+    // A record that is whole up to its checksum and goes on after it.
+    std::uint8_t count = 0;
+    const std::size_t whole = token.size() >= 4 && DecodeHexByte(token.data() + 2, count)
+                                  ? 4 + 2 * std::size_t{count}
+                                  : token.size();
+    SRecord first;
+    if (whole < token.size() && ParseSRecord(token.substr(0, whole), first) != rc::kInvalidHexFile) {
+      return kTextAfterChecksum;
+    }
+    return "not a valid S-record";
+  }
   // The bytes parsed: only the checksum disagrees. Recompute it for the text.
   std::uint8_t count = 0;
   DecodeHexByte(token.data() + 2, count);
@@ -111,8 +126,10 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
   std::optional<std::uint64_t> anchor;
   std::uint64_t regionOneEnd = 0;
   bool endSeen = false;
+  bool anyRecord = false;
   while (!AtEndOfFile()) {
     if (const ResultCode r = ReadSRecord(); r != rc::kFileOk) return r;
+    anyRecord = true;
     const SRecord& rec = srecord_;
     const std::uint64_t byteAddress = std::uint64_t{rec.address} * 2;
     switch (rec.type) {
@@ -126,9 +143,9 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
         startAddress_ = static_cast<std::uint32_t>(byteAddress);
         endSeen = true;
         continue;
-      default: return rc::kErrorInHexFile;
+      default: return RecordFailed(rc::kErrorInHexFile, "S-record type " + std::to_string(rec.type));
     }
-    if (rec.dataCount % 2 != 0) return rc::kErrorInHexFile;
+    if (rec.dataCount % 2 != 0) return RecordFailed(rc::kErrorInHexFile, "odd number of data bytes");
     std::int64_t offset;
     if ((byteAddress & kRegionTwoBit) != 0) {
       const std::uint64_t address = byteAddress & ~std::uint64_t{kRegionTwoBit};
@@ -139,7 +156,7 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
       offset = static_cast<std::int64_t>(byteAddress) - displacement + regionOneBase;
       if (byteAddress >= regionOneEnd) regionOneEnd = byteAddress + rec.dataCount;
     } else {
-      return rc::kErrorInHexFile;
+      return RecordFailed(rc::kErrorInHexFile, "address outside both memory regions");
     }
     // Bytes outside the image are left out; a stray record that misses it
     // must not pass unnoticed, so they are counted by their byte address.
@@ -155,8 +172,11 @@ ResultCode MotorolaSRecFile::LoadSRecords(std::uint32_t regionOneBase,
     }
     dropped_.AddRecord(droppedFirst, droppedLast, droppedCount);
   }
-  if (TokenReadFailed()) return rc::kErrorInHexFile;
-  if (!endSeen || regionOneEnd == 0) return rc::kErrorInHexFile;
+  if (TokenReadFailed()) return RecordFailed(rc::kErrorInHexFile, "the file could not be read");
+  if (!anyRecord) return RecordFailed(rc::kErrorInHexFile, "no records");
+  // A file cut short is named at its last record, as the HEX readers do.
+  if (!endSeen) return RecordFailed(rc::kErrorInHexFile, kNoEndRecord);
+  if (regionOneEnd == 0) return RecordFailed(rc::kErrorInHexFile, "no data in the first memory region");
   return rc::kFileOk;
 }
 
@@ -234,7 +254,13 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
                                                   std::uint32_t firstAddress, bool relocate,
                                                   std::filesystem::path* written) const {
   if (name.filename().empty()) return rc::kCantOpenOutput;
-  const std::filesystem::path target = FlashMemoryFileName(name);
+  // Neither the name given nor the one made of it may be a device, FIFO or
+  // folder; a link is written through, so the link stays a link.
+  std::string why;
+  if (platform::ResolveOutputPath(name.string(), {}, &why).empty()) return rc::kCantOpenOutput;
+  const std::filesystem::path named = FlashMemoryFileName(name);
+  const std::filesystem::path target = platform::ResolveOutputPath(named.string(), {}, &why);
+  if (target.empty()) return rc::kCantOpenOutput;
   const std::filesystem::path temp =
       target.parent_path() /
       ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
@@ -290,7 +316,7 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
     std::remove(temp.c_str());
     return rc::kCantOpenOutput;
   }
-  if (written != nullptr) *written = target;
+  if (written != nullptr) *written = named;
   return rc::kFileOk;
 }
 

@@ -37,8 +37,8 @@ unsigned SRecordAddressBytes(unsigned type);
 // Parses one token: "S", type digit, count, address, data, checksum; hex
 // digits of either case. 8 when it is not an S-record: no "S", a count below
 // 3, a count that does not even cover the address, fewer characters than the
-// count announces, or a non-hex digit. 9 for a wrong checksum. Characters
-// after the checksum are ignored.
+// count announces, a non-hex digit, or characters after the checksum (a
+// record joined to the next one). 9 for a wrong checksum.
 ResultCode ParseSRecord(std::string_view token, SRecord& record);
 
 class MotorolaSRecFile : public IntelHexFile {

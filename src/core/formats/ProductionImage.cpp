@@ -21,7 +21,10 @@ ResultCode ConvertProductionImage(const std::filesystem::path& srecPath,
   using namespace production;
   const bool boot = options.kind == ProductionImageKind::Boot;
   MotorolaSRecFile image(srecPath, boot ? kBootBase : kAppBase, boot ? kBootEnd : kAppEnd);
-  if (const ResultCode r = image.OpenFile(); r != rc::kFileOk) return r;
+  if (const ResultCode r = image.OpenFile(); r != rc::kFileOk) {
+    if (failure != nullptr) *failure = image.Failure();  // why it would not open
+    return r;
+  }
   // The first-dot rule may turn the output name into the input's own; writing
   // it would destroy the S-records being converted.
   std::error_code ec;

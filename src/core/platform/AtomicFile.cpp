@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "core/platform/FileAccess.h"
+
 namespace tarnvale::platform {
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   namespace fs = std::filesystem;
-  const fs::path target(path_);
+  target_ = ResolveOutputPath(path_, {}, &problem_);
+  if (target_.empty()) return;
+  const fs::path target(target_);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   temp_ = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temp_.data());
@@ -50,7 +54,10 @@ bool AtomicFile::Commit(const std::string& name) {
   // mkstemp makes the file private; what is written here is an ordinary
   // document of the person's.
   ::chmod(temp_.c_str(), 0644);
-  if (std::rename(temp_.c_str(), name.c_str()) != 0) return false;
+  // The name given is the link's when the output is one: the file it
+  // names is what gets replaced.
+  const std::string& to = name == path_ ? target_ : name;
+  if (std::rename(temp_.c_str(), to.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

@@ -6,6 +6,11 @@
 // writer that fails, is stopped or is killed part way leaves whatever file
 // had the name before exactly as it was (a killed writer may leave its
 // hidden temporary behind; it never holds the real name).
+//
+// A symbolic link is written through: the temporary goes beside the file the
+// link names and replaces that file, so the link stays a link. A device, a
+// FIFO, a socket or a folder under the name is never replaced: the object
+// does not open and Problem() says why.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,14 +33,20 @@ class AtomicFile {
   // system allows one); nothing when it is already that long.
   bool PadTo(std::uint64_t offset);
   // Flushes to disk and renames the temporary file to `name` (the target
-  // unless another name is given, such as a name for a partial result).
+  // unless another name is given, such as a name for a partial result; the
+  // target's own name means the file its links lead to).
   // False when any step failed; then nothing was renamed.
   bool Commit(const std::string& name);
-  bool Commit() { return Commit(path_); }
+  bool Commit() { return Commit(target_); }
   const std::string& Path() const { return path_; }
+  // Why the file could not be opened when the name is no place for a file
+  // ("is a character device, not a regular file"); empty otherwise.
+  const std::string& Problem() const { return problem_; }
 
  private:
   std::string path_;
+  std::string target_;  // the real file: path_ with its links followed
+  std::string problem_;
   std::string temp_;
   std::FILE* f_ = nullptr;
   bool committed_ = false;

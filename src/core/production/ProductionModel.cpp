@@ -260,8 +260,9 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   std::string version;
   std::filesystem::path written;
   ProductionImageFacts facts;
+  FileFailure failure;
   const ResultCode converted =
-      ConvertProductionImage(source, temp, image, version, &written, nullptr, &facts);
+      ConvertProductionImage(source, temp, image, version, &written, &failure, &facts);
   if (converted == rc::kCantOpenOutput || converted == rc::kCantWriteOutput) {
     // The image was read and stamped; only its flash memory file failed.
     record_.stamp = facts.stamp;
@@ -270,7 +271,10 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
     return Stop(op, ResultText(converted) + "\n\n" + temp.string(), converted);
   }
   if (converted != rc::kFileOk) {
-    return Stop(op, ResultText(converted) + "\n\n" + source, converted);
+    // Where in the file and why, for a file cut short or run together.
+    const std::string where = (failure.line != 0 ? ":" + std::to_string(failure.line) : std::string()) +
+                              (failure.reason.empty() ? std::string() : " (" + failure.reason + ")");
+    return Stop(op, ResultText(converted) + "\n\n" + source + where, converted);
   }
   record_.stamp = facts.stamp;
   record_.imageSum = facts.imageSum;

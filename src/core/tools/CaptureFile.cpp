@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/platform/FileAccess.h"
+
 namespace tarnvale {
 
 std::string CaptureFile::DefaultPath() {
@@ -17,6 +19,9 @@ std::string CaptureFile::DefaultPath() {
 bool CaptureFile::Create(const std::string& path) {
   Close();
   error_.clear();
+  // A FIFO under the name would block the terminal's start until someone
+  // reads it; a device or folder is no place for the capture either.
+  if (platform::ResolveOutputPath(path, {}, &error_).empty()) return false;
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) {
     error_ = std::strerror(errno);

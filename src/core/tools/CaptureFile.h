@@ -21,8 +21,9 @@ class CaptureFile {
   // empty, in which case the terminal runs without capture.
   static std::string DefaultPath();
 
-  // Creates the file anew (an existing one is truncated). On failure the
-  // system's text for the reason is kept in ErrorText().
+  // Creates the file anew (an existing one is truncated; a link is written
+  // through). A device, FIFO or folder under the name is refused. On failure
+  // the reason is kept in ErrorText().
   bool Create(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
   const std::string& ErrorText() const { return error_; }

@@ -3,9 +3,11 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "core/link/CommPort.h"
 #include "core/operator/Operator.h"
+#include "core/platform/FileAccess.h"
 #include "core/protocol/Util.h"
 
 namespace tarnvale {
@@ -90,12 +92,16 @@ bool SerialTestModel::Send(const std::string& text) {
 }
 
 int SerialTestModel::SendFile() {
-  std::ifstream in(filePath);
-  if (!in.is_open()) {
+  // Read whole and only from a regular text file: a FIFO or /dev/zero never
+  // ends, and a line read from one grows without bound.
+  std::string bytes;
+  fileProblem.clear();
+  if (!platform::ReadInputFile(filePath, platform::kTextFileLimit, &bytes, &fileProblem)) {
     op_.ShowMessage("Unable to Open File!");
     return 0;
   }
   int sent = 0;
+  std::istringstream in(bytes);
   std::string text;
   while (std::getline(in, text)) {
     if (!text.empty() && text.back() == '\r') text.pop_back();

@@ -52,8 +52,11 @@ class SerialTestModel {
   bool Send();
   bool Send(const std::string& text);
   // Sends every line of the file at `filePath`; "Unable to Open File!" when
-  // it cannot be opened. Returns the number of lines that parsed and went.
+  // it cannot be opened or is no regular text file within the size limit
+  // (the reason is left in fileProblem). Returns the number of lines that
+  // parsed and went.
   int SendFile();
+  std::string fileProblem;
   // The Browse button: asks for a text file; true when one was chosen.
   bool Browse();
 
