@@ -1,0 +1,89 @@
+// The core's folders include each other one way only, in the order that
+// docs/architecture.md states. The order is read from that document, so the
+// document and the code cannot drift apart without this test saying where.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tarnvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// "…lowest first: platform, result, …, then programmer, production,
+// backup and tools." -> {platform, result, …, tools}
+std::vector<std::string> StatedOrder(const std::string& doc) {
+  const auto start = doc.find("lowest first:");
+  if (start == std::string::npos) return {};
+  const auto end = doc.find('.', start);
+  std::string list = doc.substr(start + 13, end - start - 13);
+  std::replace(list.begin(), list.end(), '\n', ' ');
+  std::vector<std::string> order;
+  const std::regex word(R"([a-z]+)");
+  for (auto it = std::sregex_iterator(list.begin(), list.end(), word); it != std::sregex_iterator(); ++it) {
+    const std::string w = it->str();
+    if (w != "then" && w != "and") order.push_back(w);
+  }
+  return order;
+}
+
+TEST(Layering, CoreFoldersIncludeOnlyFoldersBelowThemInTheStatedOrder) {
+  const fs::path root = TARNVALE_SOURCE_DIR;
+  const std::vector<std::string> order = StatedOrder(ReadText(root / "docs" / "architecture.md"));
+  ASSERT_GE(order.size(), 10u) << "docs/architecture.md no longer states the order (\"lowest first: …\")";
+  auto rank = [&](const std::string& folder) {
+    return static_cast<int>(std::find(order.begin(), order.end(), folder) - order.begin());
+  };
+  const std::regex include(R"re(#include\s+["<]([a-z]+)/([a-z]+)/)re");
+  std::vector<std::string> faults;
+  int files = 0;
+  for (const auto& folder : fs::directory_iterator(root / "src" / "core")) {
+    if (!folder.is_directory()) continue;
+    const std::string name = folder.path().filename().string();
+    if (rank(name) == static_cast<int>(order.size())) {
+      faults.push_back("src/core/" + name + " is not in the order docs/architecture.md states");
+      continue;
+    }
+    for (const auto& file : fs::recursive_directory_iterator(folder.path())) {
+      if (!file.is_regular_file()) continue;
+      ++files;
+      const std::string text = ReadText(file.path());
+      const std::string where = fs::relative(file.path(), root).string();
+      if (text.find("#include <Q") != std::string::npos) faults.push_back(where + " includes Qt");
+      for (auto it = std::sregex_iterator(text.begin(), text.end(), include); it != std::sregex_iterator(); ++it) {
+        const std::string top = (*it)[1].str(), sub = (*it)[2].str();
+        if (top != "core") {
+          faults.push_back(where + " includes " + top + "/" + sub + "/, which is above the core");
+        } else if (rank(sub) > rank(name)) {
+          faults.push_back(where + " includes core/" + sub + "/, which comes after " + name);
+        }
+      }
+    }
+  }
+  EXPECT_GT(files, 50) << "the core was not found at " << root;
+  EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
+}
+
+// The reader of the stated order itself: a sentence as the document writes it.
+TEST(Layering, TheStatedOrderIsReadAsWritten) {
+  EXPECT_EQ(StatedOrder("one way only, lowest first: platform, result,\noperator, then programmer,\n"
+                        "production and tools. More"),
+            (std::vector<std::string>{"platform", "result", "operator", "programmer", "production", "tools"}));
+  EXPECT_TRUE(StatedOrder("no order here").empty());
+}
+
+}  // namespace
+}  // namespace tarnvale
