@@ -81,7 +81,7 @@ class VerifyPrinter : public MemoryReadEvents {
 // that has been shown.
 CommPort* SelectBoard(ProgrammerSession& s, const BootArgs& a, BoardInfoRecord& record, ResultCode& code) {
   s.Link().BeginCommand();
-  code = s.Link().SelectTarget(target::kCpuBoard386);
+  code = s.Link().SelectTarget(Target::CpuBoard386);
   CommPort* port = s.Link().ProgrammerPort();
   if (code != rc::kSuccess || port == nullptr) {
     s.Op().ShowMessage(box_text::kBoxUnreachable, MessageIcon::Exclamation, "");
@@ -138,13 +138,14 @@ void RegisterBootCommands(CLI::App& app) {
     s.Finish(out.code);
   });
 
-  auto* read = boot->add_subcommand("read", "Read Flash Boot Image into a text file (default \"386 Boot Flash Data.txt\" here)");
+  auto* read = boot->add_subcommand("read", "Read Flash Boot Image into a text file (default \"" +
+                                                std::string(ReadBackFileName(Target::CpuBoard386)) + "\" here)");
   read->add_option("out", a->out, "Output text file");
   addRevisions(read, false);
   AddProgrammerOptions(read, a->link, true);
   read->callback([a] {
     CheckLetter(a->cpuRev, "--cpu-rev");
-    const std::string out = AbsolutePath(a->out.empty() ? std::string(boot_text::kBootFile) : a->out);
+    const std::string out = AbsolutePath(a->out.empty() ? std::string(ReadBackFileName(Target::CpuBoard386)) : a->out);
     RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     BootOptions o = s.Boot();
@@ -215,7 +216,7 @@ void RegisterBootCommands(CLI::App& app) {
       CommPort* port = SelectBoard(s, *a, record, code);
       if (port == nullptr) s.Finish(code);
       BoxLink box(*port, s.Box());
-      box.NormalizeFlashRevision(target::kCpuBoard386, record.CpuRevision(), record.IoRevision());
+      box.NormalizeFlashRevision(Target::CpuBoard386, record.CpuRevision(), record.IoRevision());
       s.Finish(BlankCheckOrErase(*port, s.Op(), erase, 5000));
     });
   }

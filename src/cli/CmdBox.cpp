@@ -33,14 +33,14 @@ struct BoxArgs {
 // The programmer link of one command, from selection to its close.
 class BoxSession {
  public:
-  BoxSession(const BoxArgs& args, Target targetNumber) : op_(std::cout, std::cerr) {
+  BoxSession(const BoxArgs& args, Target target) : op_(std::cout, std::cerr) {
     // A wrong bench setting is refused before the box is asked anything.
     const BoxTimings timings = BoxTimingsFor(BoxSettleFromEnvironment());
     LoadSettings(settings_);
     link_ = std::make_unique<LinkState>(settings_, &op_);
     link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
     link_->BeginCommand();
-    const ResultCode r = link_->SelectTarget(targetNumber);
+    const ResultCode r = link_->SelectTarget(target);
     if (r != rc::kSuccess) {
       const std::string why = link_->EnsureProgrammerPort().LastError();
       Close();
@@ -90,7 +90,7 @@ std::string Hex4(std::uint16_t w) {
 }
 
 void RunVersion(const BoxArgs& args) {
-  BoxSession s(args, target::kBox);
+  BoxSession s(args, Target::Box);
   std::string text;
   const ResultCode r = s.Box().ReadVersion(text);
   if (r != rc::kSuccess) Fail(ResultText(r), ExitCodeFor(r));
@@ -99,7 +99,7 @@ void RunVersion(const BoxArgs& args) {
 
 void RunJtagId(const BoxArgs& args, const std::string& which) {
   const bool tn835 = which == "tn835";
-  BoxSession s(args, tn835 ? target::kTn835Jtag : target::kCpuBoard386);
+  BoxSession s(args, tn835 ? Target::Tn835Jtag : Target::CpuBoard386);
   if (!tn835) {
     s.RequireBoard();
     std::cout << JtagIdLine(kCpu386JtagId) << std::endl;
@@ -114,7 +114,7 @@ void RunJtagId(const BoxArgs& args, const std::string& which) {
 }
 
 void RunBoardInfo(const BoxArgs& args, const std::string& cpuRev, const std::string& ioRev) {
-  BoxSession s(args, target::kCpuBoard386);
+  BoxSession s(args, Target::CpuBoard386);
   s.RequireBoard();
   BoardInfoRecord record;
   if (!cpuRev.empty()) record.SetCpuRevision(cpuRev[0]);
@@ -205,7 +205,7 @@ class PinPrinter : public CpuPinTestEvents {
 }
 
 void RunPins(const BoxArgs& args) {
-  BoxSession s(args, target::kCpuBoard386);
+  BoxSession s(args, Target::CpuBoard386);
   s.RequireBoard();
   PinPrinter printer(args.json);
   CpuPinTest test(s.Box(), printer);
@@ -262,7 +262,7 @@ class RamPrinter : public RamEvents {
 };
 
 void RunRam(const BoxArgs& args, int bank, bool load) {
-  BoxSession s(args, target::kCpuBoard386);
+  BoxSession s(args, Target::CpuBoard386);
   s.RequireBoard();
   const ProgressStyle style = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
   RamPrinter printer(style);

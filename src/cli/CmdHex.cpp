@@ -223,7 +223,7 @@ void RunStream(const StreamOptions& o) {
               << ") has no image to stream; --target must be one of " << StreamTargetNames() << "\n";
     throw CLI::RuntimeError(kExitUsage);
   }
-  if (*target == Target::CpuBoard386 && o.boardInfo.empty()) {
+  if (row.needsBoardInfo && o.boardInfo.empty()) {
     // The boot image carries the board's serial numbers and revisions: there
     // is no image to show without them.
     Fail("--target " + std::to_string(row.number) + " (" + std::string(row.cliName) +
@@ -240,14 +240,11 @@ void RunStream(const StreamOptions& o) {
   what.layoutMode = o.layout;
   what.range = row.range;
   if (o.lanes != 0) what.range.lanes = static_cast<std::uint8_t>(o.lanes);
-  if (*target == Target::Controller) {
-    // A controller image is placed from its own lowest address (and, for a
-    // memory load, up to its highest) unless the range is given.
-    what.range.end = fmf::kTopAddress;
-    // A file without extended address records has no lowest base: it
-    // starts at 0.
-    if (!base) base = scan.lowest == 0xFFFFFFFF ? 0 : scan.lowest;
-    if (!end && o.load) end = scan.highest;
+  if (row.placement != ImagePlacement::Fixed) {
+    // Placed by the file's own addresses unless the range is given.
+    const LoadRange placed = PlaceImage(*target, scan.lowest, scan.highest, o.load);
+    what.range.end = placed.end;
+    if (!base) base = placed.base;
   }
   if (base) what.range.base = *base;
   if (end) what.range.end = *end;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/ProgrammerCli.h"
+#include "core/programmer/BootFlash.h"
 #include "core/programmer/PicCommands.h"
 
 namespace tarnvale::cli {
@@ -18,67 +19,63 @@ struct PicArgs {
   static constexpr long kNoSeed = -1000000;
 };
 
-void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
-  auto* cmd = group->add_subcommand("flash", targetNumber == target::kPic18F252
-                                                 ? "Program the PIC18F252 from a HEX file"
-                                                 : "Check the dsPIC30F's ID, then program it from a HEX file");
+// `flash` runs the chip's own flash command (the dsPIC30F's checks its ID first).
+using FlashCommand = ResultCode (*)(LinkState&, Operator&, JobRunner&, const PicOptions&);
+
+void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, FlashCommand flash, const char* help) {
+  auto* cmd = group->add_subcommand("flash", help);
   cmd->add_option("file", a->file, "Hex file (*.HEX)")->required();
   AddProgrammerOptions(cmd, a->link, true);
-  cmd->callback([a, targetNumber] {
+  cmd->callback([a, flash] {
     const std::string path = AbsolutePath(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     s.SetStoppedText("the chip may be left erased or part-programmed; flash it again");
     const InterruptGuard interrupts;
-    const ResultCode code = targetNumber == target::kPic18F252
-                                ? FlashPic18F252(s.Link(), s.Op(), s.Runner(), s.Pic())
-                                : FlashDsPic30F(s.Link(), s.Op(), s.Runner(), s.Pic());
+    const ResultCode code = flash(s.Link(), s.Op(), s.Runner(), s.Pic());
     s.Finish(code);
   });
 }
 
-void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
+void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target target) {
   auto* cmd = group->add_subcommand(
       "read-eeprom", std::string("Read the EEPROM into a text file (default \"") +
-                         (targetNumber == target::kPic18F252 ? pic_text::kPic18File : pic_text::kPic30File) +
+                         std::string(ReadBackFileName(target)) +
                          "\" here)");
   cmd->add_option("out", a->out, "Output text file");
   AddProgrammerOptions(cmd, a->link, true);
-  cmd->callback([a, targetNumber] {
-    const std::string out = AbsolutePath(a->out.empty() ? std::string(targetNumber == target::kPic18F252
-                                                                          ? pic_text::kPic18File
-                                                                          : pic_text::kPic30File)
-                                                        : a->out);
+  cmd->callback([a, target] {
+    const std::string out = AbsolutePath(a->out.empty() ? std::string(ReadBackFileName(target)) : a->out);
     RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     PicOptions o = s.Pic();
     o.outputPath = out;
     s.SetStoppedText(KeptText(o.outputPath));
     const InterruptGuard interrupts;
-    const ResultCode code = ReadPicEeprom(s.Link(), s.Op(), s.Runner(), targetNumber, o);
+    const ResultCode code = ReadPicEeprom(s.Link(), s.Op(), s.Runner(), target, o);
     if (code == rc::kSuccess && s.Style() != ProgressStyle::Json) std::cout << "File saved to " << o.outputPath << std::endl;
     s.Finish(code);
   });
 }
 
-void AddSimple(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target targetNumber) {
+void AddSimple(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target target) {
   auto* blank = group->add_subcommand("blank", "Blank check of the program memory");
   AddProgrammerOptions(blank, a->link, true);
-  blank->callback([a, targetNumber] {
+  blank->callback([a, target] {
     ProgrammerSession s(a->link);
-    s.Finish(PicBlankCheck(s.Link(), s.Op(), targetNumber, s.Pic()));
+    s.Finish(PicBlankCheck(s.Link(), s.Op(), target, s.Pic()));
   });
   auto* erase = group->add_subcommand("erase", "Erase the program memory");
   AddProgrammerOptions(erase, a->link, true);
-  erase->callback([a, targetNumber] {
+  erase->callback([a, target] {
     ProgrammerSession s(a->link);
-    s.Finish(PicEraseFlash(s.Link(), s.Op(), targetNumber, s.Pic()));
+    s.Finish(PicEraseFlash(s.Link(), s.Op(), target, s.Pic()));
   });
   auto* id = group->add_subcommand("id", "Read the device ID and revision");
   AddProgrammerOptions(id, a->link, true);
-  id->callback([a, targetNumber] {
+  id->callback([a, target] {
     ProgrammerSession s(a->link);
-    s.Finish(ReadCpuId(s.Link(), s.Op(), targetNumber, s.Pic()));
+    s.Finish(ReadCpuId(s.Link(), s.Op(), target, s.Pic()));
   });
 }
 
@@ -88,9 +85,9 @@ void RegisterPicCommands(CLI::App& app) {
   auto a18 = std::make_shared<PicArgs>();
   auto* pic18 = app.add_subcommand("pic18", "The PIC18F252 on the Universal Programmer");
   pic18->require_subcommand(1);
-  AddFlash(pic18, a18, target::kPic18F252);
-  AddReadEeprom(pic18, a18, target::kPic18F252);
-  AddSimple(pic18, a18, target::kPic18F252);
+  AddFlash(pic18, a18, FlashPic18F252, "Program the PIC18F252 from a HEX file");
+  AddReadEeprom(pic18, a18, Target::Pic18F252);
+  AddSimple(pic18, a18, Target::Pic18F252);
   auto* fill = pic18->add_subcommand("fill-eeprom", "Fill the EEPROM from a seed (Load EEPROM Data)");
   fill->add_option("--seed", a18->seed, "16-bit seed, 0 to 65535 (default: from the clock)");
   AddProgrammerOptions(fill, a18->link, true);
@@ -114,9 +111,9 @@ void RegisterPicCommands(CLI::App& app) {
   auto a30 = std::make_shared<PicArgs>();
   auto* pic30 = app.add_subcommand("pic30", "The dsPIC30F on the Universal Programmer");
   pic30->require_subcommand(1);
-  AddFlash(pic30, a30, target::kDsPic30F);
-  AddReadEeprom(pic30, a30, target::kDsPic30F);
-  AddSimple(pic30, a30, target::kDsPic30F);
+  AddFlash(pic30, a30, FlashDsPic30F, "Check the dsPIC30F's ID, then program it from a HEX file");
+  AddReadEeprom(pic30, a30, Target::DsPic30F);
+  AddSimple(pic30, a30, Target::DsPic30F);
 }
 
 }  // namespace tarnvale::cli

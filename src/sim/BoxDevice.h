@@ -112,6 +112,11 @@ class BoxDevice : public SimDevice {
   std::vector<std::uint8_t> packet_;
   bool inPacket_ = false;
   bool silent_ = false;
+  // The number of the last select-target packet, as the box's firmware
+  // sees it: the simulator is a model of the wire independent of the
+  // program's device table, so it keeps its own numbers (2 PIC18F252,
+  // 3 dsPIC30F, 4 boot flash, 6 TN835 CPU) and its own addresses. A test
+  // that passes against it then shows the table agrees with the wire.
   int target_ = 0;
   std::uint32_t packets_ = 0;
   std::uint8_t lineTest_ = 0;

@@ -8,6 +8,8 @@
 
 namespace tarnvale::sim {
 
+// The simulator's own copy of the flash layouts, not the readers' constants:
+// a controller image it makes is an independent check of what they read.
 std::uint32_t RomStartFor(int generation) {
   switch (generation) {
     case 5: return 0x03800000;

@@ -66,6 +66,7 @@ class Pic18Chip : public PicChip {
   bool PanelPacket(std::uint16_t offset, const std::uint8_t* data, std::size_t count) override;
 };
 
+// (The simulator's own numbers, independent of the device table.)
 // dsPIC30F: program memory in bytes as the HEX file numbers them,
 // configuration words at 0x1F00000, a 1024-byte EEPROM at 0x7FFC00.
 class Pic30Chip : public PicChip {

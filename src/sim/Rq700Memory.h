@@ -7,6 +7,8 @@
 
 namespace tarnvale::sim {
 
+// The simulator's own numbers, not the device table's: it models the wire
+// independently, so a run against it checks the program's facts.
 inline constexpr std::uint32_t kTopAddress = 0x03FFFFFF;
 inline constexpr std::uint32_t kDefaultFlashBase = 0x03800000;
 inline constexpr std::uint32_t kRamEnd = 0x003FFFFF;

@@ -25,6 +25,8 @@
 
 namespace tarnvale::sim {
 
+// The simulator's own numbers, not the device table's: it models the wire
+// independently, so a run against it checks the program's facts.
 inline constexpr std::uint32_t kTn835ImageSize = 0x22000;
 inline constexpr std::uint32_t kTn835BootBase = 0x40000;
 inline constexpr std::uint32_t kTn835BootSize = 0x2000;

@@ -73,12 +73,12 @@ BootFile MakeBootFile(const std::filesystem::path& dir, const BoardInfoRecord& r
   return f;
 }
 
-BootReadParams Params(CommPort& port, const std::filesystem::path& out, Target type = Target::CpuBoard386) {
+BootReadParams Params(CommPort& port, const std::filesystem::path& out, Target target = Target::CpuBoard386) {
   BootReadParams p;
   p.port = &port;
-  p.memoryType = type;
-  p.start = type == Target::CpuBoard386 ? kBootFlashStart : 0;
-  p.length = type == Target::CpuBoard386 ? kBootFlashLength : 256;
+  p.memoryType = target;
+  p.start = target == Target::CpuBoard386 ? kBootFlashStart : 0;
+  p.length = target == Target::CpuBoard386 ? kBootFlashLength : 256;
   p.path = out.string();
   p.settleMs = 0;
   p.silenceMs = 500;

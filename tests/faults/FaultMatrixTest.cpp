@@ -145,8 +145,8 @@ struct Bench {
     port.Attach(wire->Stream());
   }
   // The box's select-target exchange (always the first reply on the wire).
-  void Select(Target t) {
-    port.Write(SelectTargetPacket(t));
+  void Select(Target target) {
+    port.Write(SelectTargetPacket(target));
     ASSERT_EQ(WaitStatusByte(port, 500, clock), '0');
   }
 };
@@ -285,15 +285,15 @@ void BoxLinkFaults(Fault f, sim::BoxOptions& options, WireFaults& w, std::uint32
   }
 }
 
-Runner ProgramBoxTarget(Target t) {
-  return [t](Bench& b, Fault f, Outcome& o) {
+Runner ProgramBoxTarget(Target target) {
+  return [target](Bench& b, Fault f, Outcome& o) {
     sim::BoxOptions options;
     WireFaults w;
     BoxLinkFaults(f, options, w, 1);
     ProgrammingRequest r;
     r.mode = kModeProgramFlash;
-    r.target = t;
-    if (t == Target::CpuBoard386) {
+    r.target = target;
+    if (target == Target::CpuBoard386) {
       BoardInfoRecord record;
       record.SetCpuRevision('C');
       record.SetIoRevision('B');
@@ -313,7 +313,7 @@ Runner ProgramBoxTarget(Target t) {
     }
     sim::BoxDevice device(options);
     b.Attach(device, w);
-    b.Select(t);
+    b.Select(target);
     Program(b, r, o);
   };
 }

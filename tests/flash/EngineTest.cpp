@@ -429,7 +429,7 @@ class Workflows : public Engines {
     Engines::SetUp();
     settings.SetCOMPort(pty.SlavePath());
     link = std::make_unique<LinkState>(settings, &op, &host);
-    ASSERT_TRUE(link->OpenLink(target::kController));
+    ASSERT_TRUE(link->OpenLink(Target::Controller));
   }
   // Every command ends with EndCommand: polling off first, back on last.
   void ExpectBracketClosed() {

@@ -309,12 +309,12 @@ void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records
 
 TEST(KillWriters, ReadBackFileIsOldOrWholeNeverTorn) {
   const std::vector<std::uint8_t> a = BootRecords(21), b = BootRecords(22);
-  const std::set<std::string> whole = {Reference(boot_text::kBootFile, [&](const fs::path& p) { ReadBackInto(p, a); }),
-                                       Reference(boot_text::kBootFile, [&](const fs::path& p) { ReadBackInto(p, b); })};
+  const std::set<std::string> whole = {Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, a); }),
+                                       Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, b); })};
   ASSERT_EQ(whole.size(), 2u);
   for (const std::string& w : whole) ASSERT_EQ(std::count(w.begin(), w.end(), '\n'), 1024);
   const fs::path dir = MakeTempDir("readback");
-  const fs::path target = dir / boot_text::kBootFile;
+  const fs::path target = dir / ReadBackFileName(Target::CpuBoard386);
   const auto write = [&](int n) { ReadBackInto(target, n % 2 ? b : a); };
   const auto once = TimeOf([&] { write(0); });
   const Outcome o = KillRepeatedly(target, "an earlier read-back\r\n", whole, write, once, 18);

@@ -60,19 +60,19 @@ TEST_F(PortRolesTest, ProgrammerTargetClosesPrimaryAndEndCommandReopensIt) {
 
   std::string seen;
   std::thread boxThread = AnswerSelect("0", &seen);
-  EXPECT_EQ(link.SelectTarget(target::kPic18F252), rc::kSuccess);
+  EXPECT_EQ(link.SelectTarget(Target::Pic18F252), rc::kSuccess);
   boxThread.join();
   EXPECT_EQ(seen, std::string(":\x00\x00\x02\x19\xE5", 6));
   EXPECT_FALSE(link.PrimaryPort()->IsOpen());
   EXPECT_TRUE(link.ProgrammerPort()->IsOpen());
-  EXPECT_EQ(link.CurrentTarget(), target::kPic18F252);
+  EXPECT_EQ(link.CurrentTarget(), Target::Pic18F252);
   EXPECT_EQ(link.ProgrammerPortName(), box.SlavePath());
   EXPECT_EQ(link.ProgrammerBaudRate(), 921600u);
 
   link.EndCommand();
   EXPECT_TRUE(link.PrimaryPort()->IsOpen());
   EXPECT_FALSE(link.ProgrammerPort()->IsOpen());
-  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_EQ(link.CurrentTarget(), Target::Controller);
   EXPECT_EQ(host.polling, (std::vector<bool>{false, true}));
   EXPECT_EQ(host.panes, "Ready|Test Pane");
   EXPECT_EQ(host.focus, 1);
@@ -83,11 +83,11 @@ TEST_F(PortRolesTest, SilentBoxGivesTimeoutAndKeepsTheTarget) {
   std::string seen;
   std::thread boxThread = AnswerSelect("", &seen);
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(link.SelectTarget(target::kCpuBoard386), rc::kTimeout);
+  EXPECT_EQ(link.SelectTarget(Target::CpuBoard386), rc::kTimeout);
   const auto waited = std::chrono::steady_clock::now() - t0;
   boxThread.join();
   EXPECT_EQ(seen, std::string(":\x00\x00\x04\x19\xE3", 6));
-  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_EQ(link.CurrentTarget(), Target::Controller);
   EXPECT_GE(waited, std::chrono::milliseconds(100));
   EXPECT_LT(waited, std::chrono::milliseconds(1000));
 }
@@ -95,40 +95,40 @@ TEST_F(PortRolesTest, SilentBoxGivesTimeoutAndKeepsTheTarget) {
 TEST_F(PortRolesTest, BoxErrorIsReturnedUnchanged) {
   std::string seen;
   std::thread boxThread = AnswerSelect("E", &seen);
-  EXPECT_EQ(link.SelectTarget(target::kTn835Jtag), 'E');
+  EXPECT_EQ(link.SelectTarget(Target::Tn835Jtag), 'E');
   boxThread.join();
-  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_EQ(link.CurrentTarget(), Target::Controller);
 }
 
 TEST_F(PortRolesTest, ControllerTargetSendsNothingToTheBox) {
   std::string seen;
   std::thread boxThread = AnswerSelect("0", &seen);
-  EXPECT_EQ(link.SelectTarget(target::kDsPic30F), rc::kSuccess);
+  EXPECT_EQ(link.SelectTarget(Target::DsPic30F), rc::kSuccess);
   boxThread.join();
   box.Receive(0, 50);
-  EXPECT_EQ(link.SelectTarget(target::kController), rc::kSuccess);
+  EXPECT_EQ(link.SelectTarget(Target::Controller), rc::kSuccess);
   EXPECT_EQ(box.Receive(0, 150), "") << "target 1 is never announced";
   EXPECT_EQ(controller.Receive(0, 50), "");
   EXPECT_TRUE(link.PrimaryPort()->IsOpen());
   EXPECT_FALSE(link.ProgrammerPort()->IsOpen());
-  EXPECT_EQ(link.CurrentTarget(), target::kController);
+  EXPECT_EQ(link.CurrentTarget(), Target::Controller);
 }
 
 TEST_F(PortRolesTest, BoxVersionTargetOpensWithoutSelecting) {
-  EXPECT_EQ(link.SelectTarget(target::kBox), rc::kSuccess);
+  EXPECT_EQ(link.SelectTarget(Target::Box), rc::kSuccess);
   EXPECT_EQ(box.Receive(0, 150), "");
   EXPECT_TRUE(link.ProgrammerPort()->IsOpen());
-  EXPECT_EQ(link.CurrentTarget(), target::kController) << "target 0 leaves the target alone";
+  EXPECT_EQ(link.CurrentTarget(), Target::Controller) << "target 0 leaves the target alone";
 }
 
 TEST_F(PortRolesTest, UnavailablePortsGiveFailedToOpen) {
   settings.SetAuxCOMPort("/dev/does-not-exist");
-  EXPECT_EQ(link.SelectTarget(target::kPic18F252), rc::kPortOpenFailed);
+  EXPECT_EQ(link.SelectTarget(Target::Pic18F252), rc::kPortOpenFailed);
   ASSERT_EQ(op.messages.size(), 1u);
   EXPECT_EQ(op.messages[0].text, "Error in Opening Auxillary Port: /dev/does-not-exist");
 
   settings.SetCOMPort("/dev/also-missing");
-  EXPECT_EQ(link.SelectTarget(target::kController), rc::kPortOpenFailed);
+  EXPECT_EQ(link.SelectTarget(Target::Controller), rc::kPortOpenFailed);
   EXPECT_EQ(op.messages.size(), 1u) << "the primary port fails without a message";
 }
 
@@ -141,7 +141,7 @@ TEST_F(PortRolesTest, TcpIpRoleUsesTheSharedAddress) {
     server.Receive(6);
     server.Send("0");
   });
-  EXPECT_EQ(link.SelectTarget(target::kCpuBoard386), rc::kSuccess);
+  EXPECT_EQ(link.SelectTarget(Target::CpuBoard386), rc::kSuccess);
   boxThread.join();
   EXPECT_TRUE(link.ProgrammerPort()->IsTcp());
   EXPECT_EQ(link.ProgrammerPortName(), server.Address());
@@ -157,7 +157,7 @@ TEST_F(PortRolesTest, StartupTakesTheAddressForTcpIpAndReopenUsesRememberedName)
 
   // ReopenPort uses the port's own remembered serial name.
   settings.SetCOMPort(controller.SlavePath());
-  ASSERT_TRUE(link.OpenLink(target::kController));
+  ASSERT_TRUE(link.OpenLink(Target::Controller));
   link.PrimaryPort()->Close();
   EXPECT_TRUE(link.ReopenPort(PortRole::Primary));
   EXPECT_FALSE(link.PrimaryPort()->IsTcp());

@@ -105,8 +105,8 @@ TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
     ResultCode code;
     std::string message;
   };
-  const auto blank = [](Target t) {
-    return [t](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, t, o); };
+  const auto blank = [](Target target) {
+    return [target](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, target, o); };
   };
   const auto fill = [](std::uint16_t seed) {
     return [seed](LinkState& l, Operator& op, PicOptions& o) {
@@ -115,8 +115,8 @@ TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
     };
   };
   const auto testEeprom = [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); };
-  const auto id = [](Target t) {
-    return [t](LinkState& l, Operator& op, PicOptions& o) { return ReadCpuId(l, op, t, o); };
+  const auto id = [](Target target) {
+    return [target](LinkState& l, Operator& op, PicOptions& o) { return ReadCpuId(l, op, target, o); };
   };
   const struct {
     const char* what;

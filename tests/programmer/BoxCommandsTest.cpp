@@ -35,7 +35,7 @@ TEST_F(BoxOnPty, RequestsAreSentByteForByte) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"select target 4", [](BoxLink& b) { b.Send(SelectTargetPacket(target::kCpuBoard386)); },
+      {"select target 4", [](BoxLink& b) { b.Send(SelectTargetPacket(Target::CpuBoard386)); },
        Bytes({':', 0x00, 0x00, 0x04, 0x19, 0xE3})},
       {"normalize E,A", [](BoxLink& b) { b.NormalizeFlashRevision(Target::CpuBoard386, 'E', 'A'); },
        Bytes({':', 0x00, 0x44, 0x44, 0x1D, 0x5B})},
@@ -66,7 +66,7 @@ TEST_F(BoxOnPty, JtagReplyMustBeExactlyTenBytes) {
   for (const Case& c : cases) {
     pty.Send(c.reply);
     std::uint32_t id = 0xDEAD;
-    EXPECT_EQ(box.ReadJtagId(id, target::kCpuBoard386), c.code) << c.reply.size() << " bytes";
+    EXPECT_EQ(box.ReadJtagId(id, Target::CpuBoard386), c.code) << c.reply.size() << " bytes";
     EXPECT_EQ(id, c.code == '0' ? kCpu386JtagId : 0xDEADu);
     pty.Receive(6);
   }

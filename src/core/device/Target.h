@@ -33,20 +33,6 @@ enum class Target : std::uint8_t {
   Tn835Jtag = 6,    // TN835 CPU through the box's JTAG
 };
 
-// Transitional spellings of the targets, for code written against the old
-// integer constants: they are the enumerators now, so `SelectTarget(
-// target::kCpuBoard386)` still reads and compiles. New code writes
-// Target::CpuBoard386.
-namespace target {
-inline constexpr Target kBox = Target::Box;
-inline constexpr Target kController = Target::Controller;
-inline constexpr Target kPic18F252 = Target::Pic18F252;
-inline constexpr Target kDsPic30F = Target::DsPic30F;
-inline constexpr Target kCpuBoard386 = Target::CpuBoard386;
-inline constexpr Target kTn835Images = Target::Tn835;
-inline constexpr Target kTn835Jtag = Target::Tn835Jtag;
-}  // namespace target
-
 // Which of the two links reaches a target.
 enum class PortRole { Primary, Programmer };
 
@@ -65,6 +51,34 @@ struct ImageRequest {
   int layoutMode = 0;        // 0: the target's own default
   BoardInfoRecord boardInfo; // the board identification written into a boot image
   Operator* op = nullptr;    // told what a reader finds worth a message (null: nobody)
+};
+
+// How a device's answer to the read-ID request is decoded.
+enum class IdForm : std::uint8_t {
+  None,   // no ID of its own: the reply only tells that something answered
+  Pic18,  // revision in bits 0-4 of the first byte, device ID from the third and the first's top bits
+  Pic30,  // two little-endian words: the device ID, then the revision
+};
+
+// Where a programming run places an image of the device.
+enum class ImagePlacement : std::uint8_t {
+  Fixed,           // the row's range
+  FromFileLowest,  // from the file's lowest address (0 without extended records) to the
+                   // top of the flash; a memory load ends at the file's highest address
+};
+
+// How the box reads a device's memory back into a text file (the boot flash,
+// the PIC EEPROMs). `end` 0: the device has no such read-back.
+struct ReadBackForm {
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  std::uint16_t firstPacket = 0;  // address field of the read request
+  bool settles = false;           // the box needs the read-back settle time before the first record
+  // Records carry 16-bit addresses: on top of this base, or (none) of the
+  // 64 KB page the read starts in.
+  std::optional<std::uint32_t> recordBase;
+  bool checksumAtTop = false;     // the record ending at `end` holds the image's checksum
+  std::string_view fileName;      // the default text file, in the working folder
 };
 
 // Makes the (not yet opened) file object that reads a target's images.
@@ -90,12 +104,27 @@ struct TargetInfo {
   // dump's texts and bytes saved and offers "Retry". Targets without it are
   // read by the box's reading routines.
   bool readsByMemoryDump;
+  ImagePlacement placement;      // where a programming run puts the image
+  bool needsBoardInfo;           // its image is stamped with the board's identification
+  // Programming starts with the controller's own whole-flash erase (up to 6
+  // minutes), which an estimate of the stream alone leaves out.
+  bool longErase;
+  // A board of a revision after 'D' is first announced to the box as 'D'
+  // (board information exchange) before its boot flash is programmed.
+  bool flashRevisionRule;
+  bool longJtagSettle;           // its JTAG chain answers the read-ID request late
+  IdForm idForm;
+  std::string_view idCaption;    // caption of the read-ID message
+  ReadBackForm readBack;
+  // Selecting it makes it the current target; the box itself is only
+  // talked to, never the device a command addresses.
+  bool becomesCurrent;
 };
 
 // Every target, in number order.
 std::span<const TargetInfo> AllTargets();
-const TargetInfo& Info(Target t);
-constexpr std::uint8_t Number(Target t) { return static_cast<std::uint8_t>(t); }
+const TargetInfo& Info(Target target);
+constexpr std::uint8_t Number(Target target) { return static_cast<std::uint8_t>(target); }
 // The target of a number on the wire, or none.
 std::optional<Target> TargetFromNumber(int number);
 // The target of a CLI name ("pic18") or of its number ("2"), or none.
@@ -103,6 +132,11 @@ std::optional<Target> ParseTarget(std::string_view text);
 
 // Makes the reader of a target's images; null when the target has none.
 // Fields of the request left at 0 take the row's defaults (layout mode).
-std::unique_ptr<IntelHexFile> MakeImageReader(Target t, ImageRequest request);
+std::unique_ptr<IntelHexFile> MakeImageReader(Target target, ImageRequest request);
+
+// The range a programming run of `target` loads an image into, given the
+// lowest and highest address the file holds (0xFFFFFFFF lowest: no extended
+// address records). `load`: a memory load rather than a flash.
+LoadRange PlaceImage(Target target, std::uint32_t lowest, std::uint32_t highest, bool load);
 
 }  // namespace tarnvale

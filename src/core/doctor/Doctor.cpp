@@ -315,7 +315,7 @@ void CheckImage(DoctorReport& report, const ConfigData& settings, const DoctorOp
                      " at " + std::to_string(time.baud) + " baud (" + std::to_string(time.bitsPerCharacter) +
                      " bits a character" +
                      (time.pauseMs != 0 ? ", " + std::to_string(time.pauseMs) + " ms after each packet" : "") + ")";
-  if (row.target == Target::Controller) text += ", plus the erase";
+  if (row.longErase) text += ", plus the erase";
   if (where.tcp) text += "; over TCP/IP the network sets the pace";
   item.text = text;
   item.image = time;

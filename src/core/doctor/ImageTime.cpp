@@ -42,15 +42,14 @@ ResultCode EstimateImageTime(Target target, const std::filesystem::path& path, c
   ImageRequest what;
   what.path = path;
   what.range = row.range;
-  if (target == Target::Controller) {
-    // Placed from the file's own lowest address, as the flash run does.
+  if (row.placement != ImagePlacement::Fixed) {
+    // Placed by the file's own addresses, as the flash run does.
     HexScan scan;
     if (const ResultCode r = ScanHexFile(path, scan); r != rc::kFileOk) {
       failure = scan.failure;
       return r;
     }
-    what.range.base = scan.lowest;
-    what.range.end = fmf::kTopAddress;
+    what.range = PlaceImage(target, scan.lowest, scan.highest, false);
   }
   std::unique_ptr<IntelHexFile> file = MakeImageReader(target, what);
   ResultCode r = file->OpenFile();

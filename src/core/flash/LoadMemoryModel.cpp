@@ -111,7 +111,7 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
   }
 
   if (flash) {
-    if (request_.normalizeRevision && request_.target == Target::CpuBoard386) {
+    if (request_.normalizeRevision && Info(request_.target).flashRevisionRule) {
       if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
         result_ = c;
         OutcomeKnown();

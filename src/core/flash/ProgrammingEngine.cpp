@@ -132,7 +132,7 @@ ResultCode ProgrammingEngine::Stream() {
     file = std::move(loaded.file);
   }
 
-  if (request_.target == Target::CpuBoard386 && request_.bootVersion && !stop_.load()) {
+  if (request_.bootVersion && !stop_.load()) {
     events_.OnBootVersion(request_.bootVersion(*file));
   }
   std::string warning = request_.imageWarning;

@@ -168,7 +168,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
     return Stop(op, flash_text::kCpuIncompatible, rc::kInvalidRevision);
   }
 
-  const LoadRange range{scan.lowest, fmf::kTopAddress, fmf::kLanes};
+  const LoadRange range = PlaceImage(Target::Controller, scan.lowest, scan.highest, false);
   ApplicationHeader header{};
   BootInfo boot{};
 
@@ -223,14 +223,13 @@ ResultCode LoadMemoryImage(LinkState& link, Operator& op, JobRunner& runner,
   if (const ResultCode c = ReadAndScan(*chosen, bytes, scan); c != rc::kFileOk) {
     return StopOnScan(op, *chosen, c, scan);
   }
-  // Without extended address records every address is below 64 KB: base 0.
-  const std::uint32_t base = scan.lowest == 0xFFFFFFFF ? 0 : scan.lowest;
-  if (scan.highest < base) return Stop(op, flash_text::kInternalHexError, rc::kDataNotFound);
+  const LoadRange range = PlaceImage(Target::Controller, scan.lowest, scan.highest, true);
+  if (range.end < range.base) return Stop(op, flash_text::kInternalHexError, rc::kDataNotFound);
 
   ProgrammingRequest request;
   request.port = &link.EnsurePrimaryPort();
   request.mode = kModeLoad;
-  request.range = LoadRange{base, scan.highest, 2};
+  request.range = range;
   request.target = Target::Controller;
   request.path = *chosen;
   request.layoutMode = 2;

@@ -31,13 +31,7 @@ std::string AddressText(std::uint32_t address) {
 
 }  // namespace
 
-const char* ReadBackFileName(Target memoryType) {
-  switch (memoryType) {
-    case Target::DsPic30F: return "PIC30FXXXX EEPROM Data.txt";
-    case Target::Pic18F252: return "PIC18F252 EEPROM Data.txt";
-    default: return boot_text::kBootFile;
-  }
-}
+std::string_view ReadBackFileName(Target target) { return Info(target).readBack.fileName; }
 
 std::uint32_t ReadBackStep(std::uint32_t length) {
   const std::uint32_t step = length <= 3200 ? length / 100 : (length / 100) / 32 * 32;
@@ -80,18 +74,16 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
   const std::uint32_t step = ReadBackStep(p.length);
   if (buffer != nullptr && !p.toFile) buffer->assign(p.length, 0);
 
-  const std::uint16_t first = p.memoryType == Target::CpuBoard386 ? 0xC000 : 0;
-  if (port.Write(BuildPacket(0, first, box_type::kReadMemory)) == 0) return done(rc::kTooFewBytes);
-  if (p.memoryType == Target::CpuBoard386) {
+  const ReadBackForm& form = Info(p.memoryType).readBack;
+  if (port.Write(BuildPacket(0, form.firstPacket, box_type::kReadMemory)) == 0) return done(rc::kTooFewBytes);
+  if (form.settles) {
     // The box needs this long to reach the boot flash over JTAG; a stop
     // request still ends the wait early.
     for (std::uint32_t waited = 0; waited < p.settleMs && !stop.load(); waited += 50) {
       clock.SleepMs(std::min<std::uint32_t>(50, p.settleMs - waited));
     }
   }
-  const std::uint32_t base = p.memoryType == Target::DsPic30F   ? 0x7F0000
-                             : p.memoryType == Target::Pic18F252 ? 0
-                                                 : (p.start & 0xFFFF0000u);
+  const std::uint32_t base = form.recordBase.value_or(p.start & 0xFFFF0000u);
   std::uint32_t sum = 0;
   std::size_t offset = 0;
   std::string line;
@@ -142,7 +134,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
       }
       // The last record of the boot flash carries the image's checksum in
       // its last four bytes; the sum of the rest is compared with it.
-      if (p.memoryType == Target::CpuBoard386 && count >= 4 && std::uint64_t{address} + count == std::uint64_t{kBootFlashEnd} + 1) {
+      if (form.checksumAtTop && count >= 4 && std::uint64_t{address} + count == std::uint64_t{form.end} + 1) {
         const std::uint8_t* c = record.data.data() + count - 4;
         const std::uint32_t stored = c[0] | c[1] << 8 | static_cast<std::uint32_t>(c[2]) << 16 |
                                      static_cast<std::uint32_t>(c[3]) << 24;
@@ -277,9 +269,9 @@ std::string IncompleteFieldsText(const BoardInfoRecord& r) {
 
 // ---- commands ------------------------------------------------------------------------
 
-ResultCode SelectOnPort(CommPort& port, Target targetNumber) {
+ResultCode SelectOnPort(CommPort& port, Target target) {
   port.Purge();
-  const Packet packet = SelectTargetPacket(targetNumber);
+  const Packet packet = SelectTargetPacket(target);
   if (port.Write(packet) != packet.size()) return rc::kTooFewBytes;
   return WaitStatusByte(port, kSelectTargetTimeoutMs);
 }
@@ -313,12 +305,12 @@ BootProgramOutcome ProgramBootFlashWith(BoxLink& box, const std::function<Result
   ProgrammingRequest request;
   request.port = &box.Port();
   request.mode = kModeProgramFlash;
-  request.target = target::kCpuBoard386;
+  request.target = Target::CpuBoard386;
   request.boardInfo = record;
   request.timings = o.engine;
   request.fileOperator = &op;
   request.normalizeRevision = [&box, record] {
-    return box.NormalizeFlashRevision(target::kCpuBoard386, record.CpuRevision(), record.IoRevision());
+    return box.NormalizeFlashRevision(Target::CpuBoard386, record.CpuRevision(), record.IoRevision());
   };
   request.bootVersion = [](IntelHexFile& f) {
     auto* boot = dynamic_cast<Boot386IntelHexFile*>(&f);
@@ -332,7 +324,7 @@ BootProgramOutcome ProgramBootFlash(LinkState& link, Operator& op, JobRunner& ru
                                     SerialRevisionForm& form, std::uint8_t cpu, std::uint8_t io,
                                     const BootOptions& o) {
   CommandBracket bracket(link);
-  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   CommPort* port = link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
     BootProgramOutcome out;
@@ -368,10 +360,10 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
   }
   MemoryReadRequest request;
   request.port = &port;
-  request.target = target::kCpuBoard386;
+  request.target = Target::CpuBoard386;
   request.start = kBootFlashStart;
   request.end = kBootFlashEnd;
-  request.path = o.outputPath.empty() ? std::string(boot_text::kBootFile) : o.outputPath;
+  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(Target::CpuBoard386)) : o.outputPath;
   request.timings = o.engine;
   request.reader = BootImageReader(o.readSettleMs, o.box.recordSilenceMs);
   return runner.RunMemoryRead(request);
@@ -380,7 +372,7 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
 ResultCode ReadBootFlash(LinkState& link, Operator& op, JobRunner& runner, std::uint8_t cpu,
                          const RevisionQuestion& ask, const BootOptions& o) {
   CommandBracket bracket(link);
-  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   CommPort* port = link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
     const ResultCode c = selected != rc::kSuccess ? selected : rc::kPortOpenFailed;

@@ -12,19 +12,19 @@
 #include <vector>
 
 #include "core/flash/Workflows.h"
+#include "core/formats/ProgrammerHexFiles.h"
 #include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxCommands.h"
 #include "core/roles/PortRoles.h"
 
 namespace tarnvale {
 
-inline constexpr std::uint32_t kBootFlashStart = 0x3FFC000;
-inline constexpr std::uint32_t kBootFlashEnd = 0x3FFFFFF;
-inline constexpr std::uint32_t kBootFlashLength = 16384;
+inline constexpr std::uint32_t kBootFlashStart = Boot386IntelHexFile::kImageBase;
+inline constexpr std::uint32_t kBootFlashLength = Boot386IntelHexFile::kImageSize;
+inline constexpr std::uint32_t kBootFlashEnd = kBootFlashStart + kBootFlashLength - 1;
 inline constexpr std::uint32_t kBootReadSettleMs = 1300;
 
 namespace boot_text {
-inline constexpr const char* kBootFile = "386 Boot Flash Data.txt";
 inline constexpr const char* kInvalidRevision = "Invalid CPU Revision";
 inline constexpr const char* kReadFailed = "Failed to read entire boot image from the controller";
 inline constexpr const char* kNeedFile = "A valid file is required for the Verify to complete";
@@ -49,8 +49,8 @@ struct BootReadParams {
   std::uint32_t silenceMs = kFramedReplyTimeoutMs;
 };
 
-// The text file of a memory type: "386 Boot Flash Data.txt", ...
-const char* ReadBackFileName(Target memoryType);
+// The default text file of a target's read-back: "386 Boot Flash Data.txt", ...
+std::string_view ReadBackFileName(Target target);
 // Progress step of a read of `length` bytes.
 std::uint32_t ReadBackStep(std::uint32_t length);
 
@@ -188,6 +188,6 @@ ResultCode BlankCheckOrErase(CommPort& port, Operator& op, bool erase, std::uint
 
 // Sends the select-target packet on an open programmer port and waits for
 // its status byte (the test dialog's link is already open).
-ResultCode SelectOnPort(CommPort& port, Target targetNumber);
+ResultCode SelectOnPort(CommPort& port, Target target);
 
 }  // namespace tarnvale

@@ -61,10 +61,10 @@ std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t m
   return reply;
 }
 
-ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target targetNumber) {
+ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target target) {
   Send(ReadIdPacket());
   const auto reply = ReadRaw(
-      targetNumber == target::kCpuBoard386 ? timings_.jtagSettle386Ms : timings_.jtagSettleMs,
+      Info(target).longJtagSettle ? timings_.jtagSettle386Ms : timings_.jtagSettleMs,
       kJtagReplyMax);
   if (reply.size() != kJtagReplyLength) return rc::kTooFewBytes;
   id = static_cast<std::uint32_t>(reply[5]) << 24 | static_cast<std::uint32_t>(reply[6]) << 16 |
@@ -73,13 +73,13 @@ ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target targetNumber) {
 }
 
 ResultCode BoxLink::CheckCpu386Id(std::uint32_t& id) {
-  const ResultCode r = ReadJtagId(id, target::kCpuBoard386);
+  const ResultCode r = ReadJtagId(id, Target::CpuBoard386);
   if (r != rc::kSuccess) return r;
   return id == kCpu386JtagId ? rc::kSuccess : rc::kDataMismatch;
 }
 
 ResultCode BoxLink::CheckTn835Id(std::uint32_t& id) {
-  const ResultCode r = ReadJtagId(id, target::kTn835Jtag);
+  const ResultCode r = ReadJtagId(id, Target::Tn835Jtag);
   if (r != rc::kSuccess) return r;
   return id == kTn835JtagId ? rc::kSuccess : rc::kDataMismatch;
 }
@@ -110,9 +110,9 @@ ResultCode BoxLink::ExchangeBoardInfo(BoardInfoRecord& record) {
   return rc::kSuccess;
 }
 
-ResultCode BoxLink::NormalizeFlashRevision(Target targetNumber, std::uint8_t cpuRevision,
+ResultCode BoxLink::NormalizeFlashRevision(Target target, std::uint8_t cpuRevision,
                                            std::uint8_t ioRevision) {
-  if (targetNumber != target::kCpuBoard386 || (cpuRevision <= 'D' && ioRevision <= 'D')) {
+  if (!Info(target).flashRevisionRule || (cpuRevision <= 'D' && ioRevision <= 'D')) {
     return rc::kSuccess;
   }
   BoardInfoRecord scratch;

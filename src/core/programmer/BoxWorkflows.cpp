@@ -6,7 +6,7 @@
 namespace tarnvale {
 ResultCode ShowProgrammerVersion(LinkState& link, Operator& op, const BoxTimings& timings) {
   CommandBracket bracket(link);
-  if (!link.OpenLink(target::kBox)) {
+  if (!link.OpenLink(Target::Box)) {
     op.ShowMessage(kPortErrorText, MessageIcon::Exclamation);
     return rc::kPortOpenFailed;
   }
@@ -23,7 +23,7 @@ ResultCode ShowProgrammerVersion(LinkState& link, Operator& op, const BoxTimings
 
 ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& timings) {
   CommandBracket bracket(link);
-  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);
     return selected;
@@ -40,7 +40,7 @@ ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& tim
 
 ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timings) {
   CommandBracket bracket(link);
-  const ResultCode selected = link.SelectTarget(target::kTn835Jtag);
+  const ResultCode selected = link.SelectTarget(Target::Tn835Jtag);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);
     return selected;
@@ -58,7 +58,7 @@ ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timin
 
 ResultCode RunCpuBoardTest(LinkState& link, Operator& op, const std::function<void(CommPort&)>& dialog) {
   CommandBracket bracket(link);
-  const ResultCode selected = link.SelectTarget(target::kCpuBoard386);
+  const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   if (selected != rc::kSuccess) {
     ShowResult(op, selected);
     return selected;

@@ -23,8 +23,8 @@ std::string Hex(const char* format, std::uint32_t v) {
 }
 
 // Selects a PIC target; shows the failure. Null when it failed.
-CommPort* Select(LinkState& link, Operator& op, Target targetNumber, ResultCode& code) {
-  code = link.SelectTarget(targetNumber);
+CommPort* Select(LinkState& link, Operator& op, Target target, ResultCode& code) {
+  code = link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port == nullptr) code = rc::kPortOpenFailed;
   if (code != rc::kSuccess) {
@@ -40,12 +40,12 @@ ResultCode Exchange(CommPort& port, const Packet& packet, std::uint32_t waitMs) 
   return WaitStatusByte(port, waitMs);
 }
 
-ResultCode FlashPic(LinkState& link, Operator& op, JobRunner& runner, Target targetNumber,
+ResultCode FlashPic(LinkState& link, Operator& op, JobRunner& runner, Target target,
                     const PicOptions& o, CommPort& port) {
   ProgrammingRequest request;
   request.port = &port;
   request.mode = kModeProgramFlash;
-  request.target = targetNumber;
+  request.target = target;
   request.timings = o.engine;
   request.fileOperator = &op;
   (void)link;
@@ -54,7 +54,7 @@ ResultCode FlashPic(LinkState& link, Operator& op, JobRunner& runner, Target tar
 
 }  // namespace
 
-bool DeviceIdFromReply(const std::vector<std::uint8_t>& reply, Target targetNumber, DeviceIdInfo& info) {
+bool DeviceIdFromReply(const std::vector<std::uint8_t>& reply, Target target, DeviceIdInfo& info) {
   info = DeviceIdInfo{};
   if (reply.size() < 6 || reply[0] != kPacketStart) return false;
   const std::size_t count = reply[1];
@@ -64,22 +64,27 @@ bool DeviceIdFromReply(const std::vector<std::uint8_t>& reply, Target targetNumb
   if ((sum & 0xFF) != 0) return false;
   const std::uint8_t* d = reply.data() + 5;
   if (count != 4 || (d[0] | d[1] | d[2] | d[3]) == 0) return true;
-  if (targetNumber == target::kPic18F252) {
-    info.a = d[0] & 0x1Fu;
-    info.b = (static_cast<std::uint32_t>(d[2]) * 8) | (d[0] >> 5);
-    // Labelled by what they are: the revision first, then the device ID.
-    info.first = Hex("%02X", info.a);
-    info.second = Hex("%02X", info.b);
-  } else if (targetNumber == target::kDsPic30F) {
-    info.a = static_cast<std::uint32_t>(d[2] | d[3] << 8);
-    info.b = static_cast<std::uint32_t>(d[0] | d[1] << 8);
-    info.first = Hex("%04X", info.a);
-    info.second = Hex("%04X", info.b);
+  switch (Info(target).idForm) {
+    case IdForm::Pic18:
+      info.a = d[0] & 0x1Fu;
+      info.b = (static_cast<std::uint32_t>(d[2]) * 8) | (d[0] >> 5);
+      // Labelled by what they are: the revision first, then the device ID.
+      info.first = Hex("%02X", info.a);
+      info.second = Hex("%02X", info.b);
+      break;
+    case IdForm::Pic30:
+      info.a = static_cast<std::uint32_t>(d[2] | d[3] << 8);
+      info.b = static_cast<std::uint32_t>(d[0] | d[1] << 8);
+      info.first = Hex("%04X", info.a);
+      info.second = Hex("%04X", info.b);
+      break;
+    case IdForm::None:
+      break;
   }
   return true;
 }
 
-bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target targetNumber, const BoxTimings& timings,
+bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target target, const BoxTimings& timings,
                   const Clock& clock) {
   info = DeviceIdInfo{};
   const Packet request = ReadIdPacket();
@@ -88,7 +93,7 @@ bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target targetNumber, const
   std::vector<std::uint8_t> reply(kDeviceIdReplyMax);
   const std::size_t n = port.Read(reply.data(), reply.size());
   reply.resize(n);
-  return DeviceIdFromReply(reply, targetNumber, info);
+  return DeviceIdFromReply(reply, target, info);
 }
 
 std::string DeviceIdText(const DeviceIdInfo& info) {
@@ -105,13 +110,8 @@ std::string WrongDsPicText(const DeviceIdInfo& info) {
   return buf;
 }
 
-std::string CpuIdCaption(Target targetNumber) {
-  switch (targetNumber) {
-    case Target::DsPic30F: return "PIC30Fxxxx";
-    case Target::Pic18F252: return "PIC18FXXX";
-    case Target::Controller: return "RQ700";
-    default: return "Undefined Type";
-  }
+std::string CpuIdCaption(Target target) {
+  return std::string(Info(target).idCaption);
 }
 
 Packet FillEepromPacket(std::uint16_t seed) {
@@ -123,18 +123,18 @@ Packet FillEepromPacket(std::uint16_t seed) {
 ResultCode FlashPic18F252(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o) {
   CommandBracket bracket(link);
   ResultCode code = 0;
-  CommPort* port = Select(link, op, target::kPic18F252, code);
+  CommPort* port = Select(link, op, Target::Pic18F252, code);
   if (port == nullptr) return code;
-  return FlashPic(link, op, runner, target::kPic18F252, o, *port);
+  return FlashPic(link, op, runner, Target::Pic18F252, o, *port);
 }
 
 ResultCode FlashDsPic30F(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o) {
   CommandBracket bracket(link);
   ResultCode code = 0;
-  CommPort* port = Select(link, op, target::kDsPic30F, code);
+  CommPort* port = Select(link, op, Target::DsPic30F, code);
   if (port == nullptr) return code;
   DeviceIdInfo info;
-  if (!ReadDeviceId(info, *port, target::kDsPic30F, o.box)) {
+  if (!ReadDeviceId(info, *port, Target::DsPic30F, o.box)) {
     op.ShowMessage(pic_text::kNoDeviceId, MessageIcon::Exclamation);
     return rc::kTooFewBytes;
   }
@@ -142,29 +142,29 @@ ResultCode FlashDsPic30F(LinkState& link, Operator& op, JobRunner& runner, const
     op.ShowMessage(WrongDsPicText(info), MessageIcon::Exclamation);
     return rc::kDataMismatch;
   }
-  return FlashPic(link, op, runner, target::kDsPic30F, o, *port);
+  return FlashPic(link, op, runner, Target::DsPic30F, o, *port);
 }
 
-ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Target targetNumber,
+ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Target target,
                          const PicOptions& o) {
   CommandBracket bracket(link);
   ResultCode code = 0;
-  CommPort* port = Select(link, op, targetNumber, code);
+  CommPort* port = Select(link, op, target, code);
   if (port == nullptr) return code;
   MemoryReadRequest request;
   request.port = port;
-  request.target = targetNumber;
-  request.start = targetNumber == target::kDsPic30F ? 0x7FFC00 : 0;
-  request.end = targetNumber == target::kDsPic30F ? 0x7FFFFF : 0xFF;
-  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(targetNumber)) : o.outputPath;
+  request.target = target;
+  request.start = Info(target).readBack.start;
+  request.end = Info(target).readBack.end;
+  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(target)) : o.outputPath;
   request.timings = o.engine;
   request.reader = BootImageReader(o.readSettleMs, o.recordSilenceMs);
   return runner.RunMemoryRead(request);
 }
 
-ResultCode PicBlankCheck(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o) {
+ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(targetNumber);  // a failure shows as the missing answer below
+  link.SelectTarget(target);  // a failure shows as the missing answer below
   CommPort* port = link.ProgrammerPort();
   const ResultCode code = port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kBlankCheck), o.statusWaitMs)
@@ -173,9 +173,9 @@ ResultCode PicBlankCheck(LinkState& link, Operator& op, Target targetNumber, con
   return code;
 }
 
-ResultCode PicEraseFlash(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o) {
+ResultCode PicEraseFlash(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(targetNumber);
+  link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
   const ResultCode code = port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kErase), o.statusWaitMs)
@@ -186,7 +186,7 @@ ResultCode PicEraseFlash(LinkState& link, Operator& op, Target targetNumber, con
 
 ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& o) {
   CommandBracket bracket(link);
-  ResultCode code = link.SelectTarget(target::kPic18F252);
+  ResultCode code = link.SelectTarget(Target::Pic18F252);
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port != nullptr) {
     std::uint16_t seed = 0;
@@ -205,7 +205,7 @@ ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& 
 
 ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o) {
   CommandBracket bracket(link);
-  ResultCode code = link.SelectTarget(target::kPic18F252);
+  ResultCode code = link.SelectTarget(Target::Pic18F252);
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port != nullptr) {
     code = Exchange(*port, BuildPacket(0, 0, box_type::kTestEeprom), o.statusWaitMs);
@@ -214,19 +214,19 @@ ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o) {
   return code;
 }
 
-ResultCode ReadCpuId(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o,
+ResultCode ReadCpuId(LinkState& link, Operator& op, Target target, const PicOptions& o,
                      DeviceIdInfo* out) {
   CommandBracket bracket(link);
-  const std::string caption = CpuIdCaption(targetNumber);
-  const ResultCode selected = link.SelectTarget(targetNumber);
-  CommPort* port = targetNumber == target::kController ? link.PrimaryPort() : link.ProgrammerPort();
+  const std::string caption = CpuIdCaption(target);
+  const ResultCode selected = link.SelectTarget(target);
+  CommPort* port = Info(target).role == PortRole::Primary ? link.PrimaryPort() : link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
     const ResultCode c = selected != rc::kSuccess ? selected : rc::kPortOpenFailed;
     ShowResult(op, c);
     return c;
   }
   DeviceIdInfo info;
-  const bool ok = ReadDeviceId(info, *port, targetNumber, o.box);
+  const bool ok = ReadDeviceId(info, *port, target, o.box);
   if (out) *out = info;
   op.ShowMessage(ok ? DeviceIdText(info) : std::string(pic_text::kUnavailable),
                  ok ? MessageIcon::Information : MessageIcon::Exclamation, caption);

@@ -35,16 +35,14 @@ inline constexpr const char* kSuccess = "Success";
 inline constexpr const char* kEepromGood = "EEPROM Test Successfull";
 inline constexpr const char* kNoDeviceId = "Un-able to read the Device ID";
 inline constexpr const char* kUnavailable = "Information Unavailable";
-inline constexpr const char* kPic18File = "PIC18F252 EEPROM Data.txt";
-inline constexpr const char* kPic30File = "PIC30FXXXX EEPROM Data.txt";
 }  // namespace pic_text
 
 // Decodes a read-ID reply (':' count, address, type, data, checksum) for
 // target 2 or 3. False when it is not exactly one well-formed record; true
 // otherwise, with the values set only for four data bytes not all zero.
-bool DeviceIdFromReply(const std::vector<std::uint8_t>& reply, Target targetNumber, DeviceIdInfo& info);
+bool DeviceIdFromReply(const std::vector<std::uint8_t>& reply, Target target, DeviceIdInfo& info);
 // Sends ':' 00 00 00 18 E8, waits the box's settling time and decodes.
-bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target targetNumber, const BoxTimings& timings = {},
+bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target target, const BoxTimings& timings = {},
                   const Clock& clock = SystemClock());
 
 // "Device Revision = 0x%s\r\nDevice ID = 0x%s".
@@ -52,7 +50,7 @@ std::string DeviceIdText(const DeviceIdInfo& info);
 // The "Device Info" message of a dsPIC30F with the wrong identity.
 std::string WrongDsPicText(const DeviceIdInfo& info);
 // The caption of "Read CPU ID" for a target.
-std::string CpuIdCaption(Target targetNumber);
+std::string CpuIdCaption(Target target);
 
 struct PicOptions {
   BoxTimings box;
@@ -69,17 +67,17 @@ struct PicOptions {
 ResultCode FlashPic18F252(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o = {});
 ResultCode FlashDsPic30F(LinkState& link, Operator& op, JobRunner& runner, const PicOptions& o = {});
 // "Read EEPROM" of target 2 or 3 into its text file.
-ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Target targetNumber,
+ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Target target,
                          const PicOptions& o = {});
 // "Blank Check" and "Erase Flash" of target 2 or 3 (the selection's result
 // is not looked at; a silent box shows as '@').
-ResultCode PicBlankCheck(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o = {});
-ResultCode PicEraseFlash(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o = {});
+ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const PicOptions& o = {});
+ResultCode PicEraseFlash(LinkState& link, Operator& op, Target target, const PicOptions& o = {});
 // "Load EEPROM Data" and "Test EEPROM" of the PIC18F252.
 ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& o = {});
 ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o = {});
 // "Read CPU ID" of target 2 or 3 (1: the controller on the primary port).
-ResultCode ReadCpuId(LinkState& link, Operator& op, Target targetNumber, const PicOptions& o = {},
+ResultCode ReadCpuId(LinkState& link, Operator& op, Target target, const PicOptions& o = {},
                      DeviceIdInfo* out = nullptr);
 
 // The fill request ':' 02 00 00 1A S0 S1 C.

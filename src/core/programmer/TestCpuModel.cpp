@@ -138,7 +138,7 @@ void TestCpuModel::StartVerify(MemoryReadEvents* sink, std::uint32_t settleMs) {
   p.port = &link_.Port();
   p.memoryType = Target::CpuBoard386;
   p.toFile = false;
-  p.path = boot_text::kBootFile;
+  p.path = ReadBackFileName(Target::CpuBoard386);
   p.settleMs = settleMs;
   p.silenceMs = link_.Timings().recordSilenceMs;
   verifier_.Start(p, sink != nullptr ? *sink : *directVerify_);

@@ -11,8 +11,8 @@ bool OpenWith(CommPort& port, const PortParams& p) {
   return port.Open(p.name, p.baudRate, ParityFromCode(p.parity), p.byteSize, StopBitsFromCode(p.stopBits));
 }
 
-Packet SelectTargetPacket(Target t) {
-  return BuildPacket(0, Number(t), packet_type::kSelectTarget);
+Packet SelectTargetPacket(Target target) {
+  return BuildPacket(0, Number(target), packet_type::kSelectTarget);
 }
 
 LinkState::LinkState(ConfigData& settings, Operator* op, TerminalHost* host)
@@ -77,8 +77,8 @@ bool LinkState::OpenPrimaryAtStartup() {
   return true;
 }
 
-bool LinkState::OpenLink(Target t) {
-  if (Info(t).role == PortRole::Primary) {
+bool LinkState::OpenLink(Target target) {
+  if (Info(target).role == PortRole::Primary) {
     if (programmer_ && programmer_->IsOpen()) programmer_->Close();
     CommPort& port = EnsurePrimaryPort();
     if (port.IsOpen()) port.Close();
@@ -102,15 +102,15 @@ bool LinkState::OpenLink(Target t) {
   return true;
 }
 
-ResultCode LinkState::SelectTarget(Target t) {
-  if (!OpenLink(t)) return rc::kPortOpenFailed;
-  if (Info(t).selectPacket) {
-    const Packet packet = SelectTargetPacket(t);
+ResultCode LinkState::SelectTarget(Target target) {
+  if (!OpenLink(target)) return rc::kPortOpenFailed;
+  if (Info(target).selectPacket) {
+    const Packet packet = SelectTargetPacket(target);
     programmer_->Write(packet);
     const ResultCode status = WaitStatusByte(*programmer_, kSelectTargetTimeoutMs);
     if (status != rc::kSuccess) return status;
   }
-  if (t != Target::Box) currentTarget_ = t;
+  if (Info(target).becomesCurrent) currentTarget_ = target;
   return rc::kSuccess;
 }
 

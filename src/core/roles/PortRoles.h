@@ -36,7 +36,7 @@ inline constexpr std::uint32_t kSelectTargetTimeoutMs = 100;
 bool OpenWith(CommPort& port, const PortParams& params);
 
 // The select-target request ':' 00 00 T 19 C.
-Packet SelectTargetPacket(Target t);
+Packet SelectTargetPacket(Target target);
 
 // A port name and baud rate given for one run (the CLI's --port and --baud)
 // in place of the stored ones; empty name or 0: the stored value.
@@ -65,9 +65,9 @@ class LinkState {
   bool OpenPrimaryAtStartup();
 
   // Opens the port of a target, closing the other one first.
-  bool OpenLink(Target t);
+  bool OpenLink(Target target);
   // Opens the link and tells the box which device to address.
-  ResultCode SelectTarget(Target t);
+  ResultCode SelectTarget(Target target);
   void BeginCommand();
   void EndCommand();
   // Opens the role's port again with its remembered name and baud rate.

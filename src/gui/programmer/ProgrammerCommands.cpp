@@ -32,16 +32,21 @@ void InstallProgrammerCommands(CMainFrame& frame) {
   auto runner = std::make_shared<QtJobRunner>(&frame, frame.Op());
   frame.SetCommandHandler(cmd::kPic18Flash, [&frame, runner] { FlashPic18F252(frame.Link(), frame.Op(), *runner); });
   frame.SetCommandHandler(cmd::kPic30Flash, [&frame, runner] { FlashDsPic30F(frame.Link(), frame.Op(), *runner); });
-  for (const Target t : {Target::Pic18F252, Target::DsPic30F}) {
-    const bool p18 = t == target::kPic18F252;
-    frame.SetCommandHandler(p18 ? cmd::kPic18ReadEeprom : cmd::kPic30ReadEeprom,
-                            [&frame, runner, t] { ReadPicEeprom(frame.Link(), frame.Op(), *runner, t); });
-    frame.SetCommandHandler(p18 ? cmd::kPic18BlankCheck : cmd::kPic30BlankCheck,
-                            [&frame, t] { PicBlankCheck(frame.Link(), frame.Op(), t); });
-    frame.SetCommandHandler(p18 ? cmd::kPic18EraseFlash : cmd::kPic30EraseFlash,
-                            [&frame, t] { PicEraseFlash(frame.Link(), frame.Op(), t); });
-    frame.SetCommandHandler(p18 ? cmd::kPic18ReadCpuId : cmd::kPic30ReadCpuId,
-                            [&frame, t] { ReadCpuId(frame.Link(), frame.Op(), t); });
+  // Each chip's own menu items; a further chip is one more line.
+  struct PicMenu {
+    Target target;
+    int readEeprom, blankCheck, eraseFlash, readCpuId;
+  };
+  for (const PicMenu& m : {PicMenu{Target::Pic18F252, cmd::kPic18ReadEeprom, cmd::kPic18BlankCheck,
+                                   cmd::kPic18EraseFlash, cmd::kPic18ReadCpuId},
+                           PicMenu{Target::DsPic30F, cmd::kPic30ReadEeprom, cmd::kPic30BlankCheck,
+                                   cmd::kPic30EraseFlash, cmd::kPic30ReadCpuId}}) {
+    const Target target = m.target;
+    frame.SetCommandHandler(m.readEeprom,
+                            [&frame, runner, target] { ReadPicEeprom(frame.Link(), frame.Op(), *runner, target); });
+    frame.SetCommandHandler(m.blankCheck, [&frame, target] { PicBlankCheck(frame.Link(), frame.Op(), target); });
+    frame.SetCommandHandler(m.eraseFlash, [&frame, target] { PicEraseFlash(frame.Link(), frame.Op(), target); });
+    frame.SetCommandHandler(m.readCpuId, [&frame, target] { ReadCpuId(frame.Link(), frame.Op(), target); });
   }
   frame.SetCommandHandler(cmd::kPic18LoadEepromData, [&frame] { LoadPic18EepromData(frame.Link(), frame.Op()); });
   frame.SetCommandHandler(cmd::kPic18TestEeprom, [&frame] { TestPic18Eeprom(frame.Link(), frame.Op()); });
