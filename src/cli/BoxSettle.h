@@ -14,6 +14,7 @@
 
 #include "cli/Commands.h"
 #include "core/programmer/BoxCommands.h"
+#include "core/roles/PortRoles.h"
 
 namespace tarnvale::cli {
 
@@ -31,6 +32,25 @@ inline std::optional<std::uint32_t> BoxSettleFromEnvironment() {
     throw CLI::RuntimeError(kExitUsage);
   }
   return ms;
+}
+
+// How long the box may take to confirm a target selection. A simulator bench
+// on a busy machine (the end-to-end tests run many at once) may not be given
+// the processor within a real box's 100 ms; TARNVALE_SELECT_WAIT_MS gives it
+// longer. The real wait unless set; not a number from 0 to 10000 is a usage
+// error.
+inline constexpr const char* kSelectWaitVariable = "TARNVALE_SELECT_WAIT_MS";
+
+inline void ApplySelectWait(LinkState& link) {
+  const char* text = std::getenv(kSelectWaitVariable);
+  if (text == nullptr || *text == '\0') return;
+  const auto ms = ParseBoxSettleMs(text);
+  if (!ms) {
+    std::cerr << kSelectWaitVariable << " wants a number of milliseconds from 0 to " << kMaxBoxSettleMs
+              << ", not \"" << text << "\"" << std::endl;
+    throw CLI::RuntimeError(kExitUsage);
+  }
+  link.SetSelectWaitMs(*ms);
 }
 
 inline BoxTimings BoxTimingsFor(std::optional<std::uint32_t> settleMs) {

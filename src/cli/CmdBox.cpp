@@ -38,6 +38,7 @@ class BoxSession {
     const BoxTimings timings = BoxTimingsFor(BoxSettleFromEnvironment());
     LoadSettings(settings_);
     link_ = std::make_unique<LinkState>(settings_, &op_);
+    ApplySelectWait(*link_);
     link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
     link_->BeginCommand();
     const ResultCode r = link_->SelectTarget(target);

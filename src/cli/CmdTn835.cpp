@@ -123,6 +123,7 @@ void Run(const Tn835Args& args, Button button) {
   model.SetHardwareRevision(args.revision);
 
   LinkState link(settings, &op);
+  ApplySelectWait(link);
   link.BeginCommand();
   CliJobRunner runner(op, style, std::cout, std::cerr);
   // Ctrl-C or SIGTERM stops the run at its next step (the erase wait

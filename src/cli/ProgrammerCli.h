@@ -88,6 +88,7 @@ class ProgrammerSession {
     if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
     settings_.SetCOMPort("");
     link_ = std::make_unique<LinkState>(settings_, &op_);
+    ApplySelectWait(*link_);
     runner_ = std::make_unique<CliJobRunner>(op_, style_, std::cout, std::cerr);
     interruptible_ = std::make_unique<InterruptibleRunner>(*runner_);
   }

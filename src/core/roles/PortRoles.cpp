@@ -107,7 +107,7 @@ ResultCode LinkState::SelectTarget(Target target) {
   if (Info(target).selectPacket) {
     const Packet packet = SelectTargetPacket(target);
     programmer_->Write(packet);
-    const ResultCode status = WaitStatusByte(*programmer_, kSelectTargetTimeoutMs);
+    const ResultCode status = WaitStatusByte(*programmer_, selectWaitMs_);
     if (status != rc::kSuccess) return status;
   }
   if (Info(target).becomesCurrent) currentTarget_ = target;

@@ -68,6 +68,9 @@ class LinkState {
   bool OpenLink(Target target);
   // Opens the link and tells the box which device to address.
   ResultCode SelectTarget(Target target);
+  // How long the box may take to confirm a selection: kSelectTargetTimeoutMs
+  // for a real box; a simulator on a busy machine may be given longer.
+  void SetSelectWaitMs(std::uint32_t ms) { selectWaitMs_ = ms; }
   void BeginCommand();
   void EndCommand();
   // Opens the role's port again with its remembered name and baud rate.
@@ -94,6 +97,7 @@ class LinkState {
   ConfigData& Settings() { return settings_; }
 
  private:
+  std::uint32_t selectWaitMs_ = kSelectTargetTimeoutMs;
   void InstallShortWriteHandler(CommPort& port);
 
   ConfigData& settings_;
