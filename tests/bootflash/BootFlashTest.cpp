@@ -102,7 +102,7 @@ TEST(BootReadBack, LinesChecksumsAndTheFile) {
   sim::BoxOptions options;
   options.bootImage = boot.image;
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   Events events;
   std::atomic<bool> stop{false};
   const auto out = dir / "386 Boot Flash Data.txt";
@@ -140,7 +140,7 @@ TEST(BootReadBack, AnyRecordSizeGivesLinesOfSixteen) {
     sim::BoxOptions options;
     options.recordSize = c.recordSize;
     test::SimBox box(options);
-    ASSERT_EQ(SelectOnPort(box.Port(), Target::Pic18F252), '0');
+    ASSERT_EQ(SelectOnPort(box.Port(), Target::Pic18F252, test::kSimulatorSelectWaitMs), '0');
     Events events;
     std::atomic<bool> stop{false};
     const auto dir = test::MakeTempDir("eeprom");
@@ -168,7 +168,7 @@ TEST(BootReadBack, SilentBoxMidwayAndTheVerifyMessage) {
   sim::BoxOptions options;
   options.readStopAfter = 100;
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   Events events;
   std::atomic<bool> stop{false};
   Bytes buffer;
@@ -214,7 +214,7 @@ TEST(BootVerify, FirstDifferenceAndMissingFile) {
     options.bootImage = boot.image;
     c.change(options.bootImage);
     test::SimBox box(options);
-    ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+    ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
     Events events;
     std::atomic<bool> stop{false};
     Bytes buffer;
@@ -251,7 +251,7 @@ TEST(BootFlashChip, NorRulesThroughTheBox) {
   options.bootImage = Bytes(kBootFlashLength, 0xFF);
   options.bootImage[100] = 0x7F;
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   test::RecordingOperator op;
   EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 1000), 'C');
   EXPECT_EQ(BlankCheckOrErase(box.Port(), op, true, 1000), '0');
@@ -425,7 +425,7 @@ TEST(SerialRevisionForm, RevisionTypedExchangesOnceAndOnlyWhenConfirmed) {
   options.cpuRevision = 'E';
   options.serial = "SIM7";
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   BoxLink link(box.Port(), test::FastBoxTimings());
   SerialRevisionInput input(link, BoardInfoRecord{});
   input.Open();

@@ -88,7 +88,7 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
   options.bootImage = file.ImageBytes();
   options.bootImage[0x2000] ^= 0x01;
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');  // as the menu command does before the dialog
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');  // as the menu command does before the dialog
   test::RecordingOperator op;
   op.openFile = fmf.string();
   TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
@@ -118,7 +118,7 @@ TEST(PicBootGui, ClosingDuringAVerifyStopsAndJoinsTheReader) {
   sim::BoxOptions options;
   options.readStopAfter = 10;  // the box goes silent: the reader would wait 5 s
   test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   test::RecordingOperator op;
   BoxTimings timings = test::FastBoxTimings();
   timings.recordSilenceMs = 5000;

@@ -4,6 +4,11 @@
 
 namespace tarnvale::test {
 
+// How long an in-process test lets a simulated box confirm a target
+// selection: a real box has 100 ms, but a busy machine may not run the
+// simulator's thread that soon.
+inline constexpr unsigned kSimulatorSelectWaitMs = 5000;
+
 // Creates a private temporary root and points TARNVALE_CONFIG_DIR,
 // XDG_CONFIG_HOME, HOME, TMPDIR and the working directory into it.
 void IsolateEnvironment();

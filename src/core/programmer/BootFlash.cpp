@@ -269,11 +269,11 @@ std::string IncompleteFieldsText(const BoardInfoRecord& r) {
 
 // ---- commands ------------------------------------------------------------------------
 
-ResultCode SelectOnPort(CommPort& port, Target target) {
+ResultCode SelectOnPort(CommPort& port, Target target, std::uint32_t waitMs) {
   port.Purge();
   const Packet packet = SelectTargetPacket(target);
   if (port.Write(packet) != packet.size()) return rc::kTooFewBytes;
-  return WaitStatusByte(port, kSelectTargetTimeoutMs);
+  return WaitStatusByte(port, waitMs);
 }
 
 BootProgramOutcome ProgramBootFlashWith(BoxLink& box, const std::function<ResultCode()>& select,

@@ -188,6 +188,6 @@ ResultCode BlankCheckOrErase(CommPort& port, Operator& op, bool erase, std::uint
 
 // Sends the select-target packet on an open programmer port and waits for
 // its status byte (the test dialog's link is already open).
-ResultCode SelectOnPort(CommPort& port, Target target);
+ResultCode SelectOnPort(CommPort& port, Target target, std::uint32_t waitMs = kSelectTargetTimeoutMs);
 
 }  // namespace tarnvale
