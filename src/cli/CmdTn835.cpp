@@ -101,12 +101,6 @@ void Run(const Tn835Args& args, Button button) {
   // the paths above were made absolute first.
   ConfigData settings;
   LoadSettings(settings);
-  if (!args.port.empty()) settings.SetCOMPort(args.port);
-  if (!args.programmerPort.empty()) settings.SetAuxCOMPort(args.programmerPort);
-  if (args.baud != 0) {
-    settings.SetBaudRate(args.baud);
-    settings.SetAuxBaudRate(args.baud);
-  }
   ProductionOptions options;
   options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
   options.navNumber = nav;
@@ -123,6 +117,9 @@ void Run(const Tn835Args& args, Button button) {
   model.SetHardwareRevision(args.revision);
 
   LinkState link(settings, &op);
+  // The options hold for this run only; the settings record stays as stored.
+  link.SetOverride(PortRole::Primary, {args.port, args.baud});
+  link.SetOverride(PortRole::Programmer, {args.programmerPort, args.baud});
   link.BeginCommand();
   CliJobRunner runner(op, style, std::cout, std::cerr);
   // Ctrl-C or SIGTERM stops the run at its next step (the erase wait

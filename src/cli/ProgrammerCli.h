@@ -84,10 +84,10 @@ class ProgrammerSession {
     style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
     op_.SetJson(style_ == ProgressStyle::Json);
     LoadSettings(settings_);
-    if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
-    if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
-    settings_.SetCOMPort("");
     link_ = std::make_unique<LinkState>(settings_, &op_);
+    // The options hold for this run only; the settings record stays as stored.
+    link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
+    link_->SetOverride(PortRole::Primary, {"", 0, true});
     runner_ = std::make_unique<CliJobRunner>(op_, style_, std::cout, std::cerr);
     interruptible_ = std::make_unique<InterruptibleRunner>(*runner_);
   }
