@@ -53,13 +53,6 @@ struct SerialArgs {
   std::uint32_t timeoutMs = 250;
 };
 
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // No section named: all three, which is what a technician backing up a
 // controller before a repair wants.
 SectionChoice ChoiceOf(const BackupArgs& a) {

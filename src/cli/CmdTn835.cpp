@@ -39,13 +39,6 @@ struct Tn835Args {
   std::string model = "0";
 };
 
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // The model list index of "CODE" or "INDEX": a number is an index, anything
 // else the model code ("EF", "PR", ...) or the folder name ("TN835", "NT835").
 int ModelIndexOf(const std::string& text) {

@@ -40,13 +40,6 @@ inline void AddProgrammerOptions(CLI::App* cmd, ProgrammerArgs& args, bool progr
   }
 }
 
-inline std::string AbsolutePath(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // A long box run under Ctrl-C (an InterruptGuard installed by the command):
 // the runner watches for the signal during the erase wait and the transfer;
 // one that came earlier, while the box was being selected or the board
