@@ -28,6 +28,18 @@ inline std::filesystem::path Tool(const char* env, const std::filesystem::path& 
 
 using tarnvale::test::Spawn;
 
+// A new folder in the temp folder that becomes this run's home, temp folder
+// and settings folder, so a bench never touches the person's own; empty when
+// it cannot be made.
+inline std::filesystem::path IsolatedFolder() {
+  std::string templ = (std::filesystem::temp_directory_path() / "tarnvale-bench-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) return {};
+  for (const char* v : {"HOME", "TMPDIR", "TARNVALE_CONFIG_DIR", "XDG_CONFIG_HOME"}) {
+    ::setenv(v, templ.c_str(), 1);
+  }
+  return templ;
+}
+
 // One `tarnvale-cli flash` of `image` into a fresh simulator on a pty
 // started with `simArgs` (after "rq700 --pty"): the CLI's wall time and its
 // resource use (CPU, peak memory).
