@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,7 +15,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/Spawn.h"
 
 namespace bench {
 
@@ -27,21 +26,18 @@ inline std::filesystem::path Tool(const char* env, const std::filesystem::path& 
   return std::filesystem::weakly_canonical(self.parent_path() / ".." / rel);
 }
 
-// Starts argv[0] with stdin from /dev/null and stdout/stderr on the given
-// descriptors; -1 when it cannot be started.
-inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&fa, outFd, 1);
-  posix_spawn_file_actions_adddup2(&fa, errFd, 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  return pid;
+using tarnvale::test::Spawn;
+
+// A new folder in the temp folder that becomes this run's home, temp folder
+// and settings folder, so a bench never touches the person's own; empty when
+// it cannot be made.
+inline std::filesystem::path IsolatedFolder() {
+  std::string templ = (std::filesystem::temp_directory_path() / "tarnvale-bench-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) return {};
+  for (const char* v : {"HOME", "TMPDIR", "TARNVALE_CONFIG_DIR", "XDG_CONFIG_HOME"}) {
+    ::setenv(v, templ.c_str(), 1);
+  }
+  return templ;
 }
 
 // One `tarnvale-cli flash` of `image` into a fresh simulator on a pty

@@ -34,12 +34,8 @@ int main(int, char** argv) {
   const fs::path self = fs::weakly_canonical(fs::path(argv[0]));
   const fs::path sim = Tool("TARNVALE_SIM", self, "src/sim/tarnvale-sim");
   const fs::path cli = Tool("TARNVALE_CLI", self, "src/cli/tarnvale-cli");
-  std::string templ = (fs::temp_directory_path() / "tarnvale-bench-XXXXXX").string();
-  if (::mkdtemp(templ.data()) == nullptr) return 1;
-  const fs::path dir = templ;
-  for (const char* v : {"HOME", "TMPDIR", "TARNVALE_CONFIG_DIR", "XDG_CONFIG_HOME"}) {
-    ::setenv(v, dir.c_str(), 1);
-  }
+  const fs::path dir = bench::IsolatedFolder();
+  if (dir.empty()) return 1;
   const fs::path image = dir / "gen5.FMF";
   const std::string make = "'" + sim.string() + "' make-image '" + image.string() +
                            "' --generation 5 --app-size 4194304";

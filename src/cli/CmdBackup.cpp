@@ -20,6 +20,7 @@
 #include "core/backup/DataBackupModel.h"
 #include "core/link/CommPort.h"
 #include "core/platform/FileAccess.h"
+#include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 #include "core/tools/SerialTest.h"
 
@@ -52,13 +53,6 @@ struct SerialArgs {
   std::uint32_t timeoutMs = 250;
 };
 
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // No section named: all three, which is what a technician backing up a
 // controller before a repair wants.
 SectionChoice ChoiceOf(const BackupArgs& a) {
@@ -66,21 +60,41 @@ SectionChoice ChoiceOf(const BackupArgs& a) {
   return {a.settings, a.parts, a.materials};
 }
 
-// Opens the controller port for the backup protocol (8N1).
-std::unique_ptr<CommPort> OpenBackupPort(const std::string& requested, std::uint32_t baud) {
-  std::string name = requested;
-  if (name.empty()) {
-    ConfigData settings;
-    LoadSettings(settings);
-    name = settings.PrimaryPortParams().name;
+// The controller port of one run, opened through the link state like every
+// other command's: --port and --baud are its per-run override over the
+// stored primary port, and the settings record is never changed. The stored
+// settings are read only for what the options leave open.
+class ControllerLink {
+ public:
+  ControllerLink(const std::string& port, std::uint32_t baud) {
+    if (port.empty() || baud == 0) LoadSettings(settings_);
+    link_.SetOverride(PortRole::Primary, {port, baud});
   }
-  auto port = std::make_unique<CommPort>();
-  if (!port->Open(name, baud, platform::Parity::None, 8, platform::StopBits::One)) {
-    Fail("Could not open the controller port " + name +
-             (port->LastError().empty() ? "" : " (" + port->LastError() + ")"),
+  // Opens at the override's (or stored) name and rate, 8N1 whatever the
+  // stored line settings: the backup protocol and the tester's line are 8N1.
+  bool Open() {
+    const PortParams p = link_.ParamsFor(PortRole::Primary);
+    name_ = p.name;
+    return link_.EnsurePrimaryPort().Open(p.name, p.baudRate, platform::Parity::None, 8, platform::StopBits::One);
+  }
+  CommPort& Port() { return link_.EnsurePrimaryPort(); }
+  const std::string& Name() const { return name_; }
+
+ private:
+  ConfigData settings_;
+  LinkState link_{settings_};
+  std::string name_;
+};
+
+// Opens the controller port for the backup protocol (8N1).
+std::unique_ptr<ControllerLink> OpenBackupPort(const std::string& requested, std::uint32_t baud) {
+  auto link = std::make_unique<ControllerLink>(requested, baud);
+  if (!link->Open()) {
+    const std::string& error = link->Port().LastError();
+    Fail("Could not open the controller port " + link->Name() + (error.empty() ? "" : " (" + error + ")"),
          ExitCodeFor(rc::kPortOpenFailed));
   }
-  return port;
+  return link;
 }
 
 // A controller that does not answer is named by its port, so a technician
@@ -179,13 +193,14 @@ void RunSaveCommand(const BackupArgs& a) {
   RefuseBadOutput(a.file);
   RefuseBadOutput(WithXmlExtension(a.file));
   CliOperator op(std::cout, std::cerr);
-  auto port = OpenBackupPort(a.port, a.baud);
-  Connect(*port, op);
+  auto link = OpenBackupPort(a.port, a.baud);
+  CommPort& port = link->Port();
+  Connect(port, op);
   const InterruptGuard interrupts;
   std::atomic<bool> stop{false};
   RunSummary summary;
   const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunSave(*port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), SystemClock(), &stop); },
+      [&] { summary = RunSave(port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), SystemClock(), &stop); },
       [&] { stop.store(true); });
   Conclude(summary, a.progress, interrupted);
 }
@@ -206,12 +221,13 @@ void RunLoadCommand(const BackupArgs& a) {
     if (!std::getline(std::cin, line)) return std::nullopt;
     return line;
   });
-  auto port = OpenBackupPort(a.port, a.baud);
-  const float version = Connect(*port, op);
+  auto link = OpenBackupPort(a.port, a.baud);
+  CommPort& port = link->Port();
+  const float version = Connect(port, op);
   ControllerInfo controller;
   // A controller that went silent after the connection check has no version
   // to compare: that is a lost link, not a version question.
-  if (!ReadControllerInfo(*port, controller)) NoAnswer(*port);
+  if (!ReadControllerInfo(port, controller)) NoAnswer(port);
   const ControllerInfo file = ReadIdentity(doc);
   if (file.uartVersion != controller.uartVersion && !a.yesVersion &&
       !op.AskYesNo(VersionQuestion(file.uartVersion, controller.uartVersion), {})) {
@@ -228,7 +244,7 @@ void RunLoadCommand(const BackupArgs& a) {
            ExitCodeFor(rc::kStoppedByOperator));
     }
     tinyxml2::XMLDocument current;
-    ReadWholeController(*port, current, ChoiceOf(a), a.progress);
+    ReadWholeController(port, current, ChoiceOf(a), a.progress);
     if (!op.AskYesNo(LoadQuestion(path, ChangesOfLoad(current, doc, ChoiceOf(a))), {})) {
       Fail("Load declined; nothing was sent.", ExitCodeFor(rc::kStoppedByOperator));
     }
@@ -237,7 +253,7 @@ void RunLoadCommand(const BackupArgs& a) {
   std::atomic<bool> stop{false};
   RunSummary summary;
   const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunLoad(*port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), SystemClock(), &stop); },
+      [&] { summary = RunLoad(port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), SystemClock(), &stop); },
       [&] { stop.store(true); });
   Conclude(summary, a.progress, interrupted);
 }
@@ -257,9 +273,10 @@ void RunDiffCommand(const BackupArgs& a) {
   if (a.controller) {
     LoadForDiff(a.file, to);
     CliOperator op(std::cout, std::cerr);
-    auto port = OpenBackupPort(a.port, a.baud);
-    Connect(*port, op);
-    badChecksums = ReadWholeController(*port, from, ChoiceOf(a), a.json ? "plain" : a.progress);
+    auto link = OpenBackupPort(a.port, a.baud);
+    CommPort& port = link->Port();
+    Connect(port, op);
+    badChecksums = ReadWholeController(port, from, ChoiceOf(a), a.json ? "plain" : a.progress);
   } else {
     LoadForDiff(a.file, from);
     LoadForDiff(a.other, to);
@@ -287,17 +304,10 @@ void RunSerialTest(const SerialArgs& a) {
     Fail(a.file + ": Unable to Open File! (" + why + ")", kExitBadFile);
   }
   CliOperator op(std::cout, std::cerr);
-  auto port = std::make_unique<CommPort>();
-  std::string name = a.port;
-  std::uint32_t baud = a.baud;
-  if (name.empty() || baud == 0) {
-    ConfigData settings;
-    LoadSettings(settings);
-    if (name.empty()) name = settings.PrimaryPortParams().name;
-    if (baud == 0) baud = settings.PrimaryPortParams().baudRate;
-  }
-  if (!port->Open(name, baud, platform::Parity::None, 8, platform::StopBits::One)) Fail("Could not open the port " + name, kExitPort);
-  SerialTestModel model(*port, [](const std::string& text) { std::cout << text; }, op);
+  ControllerLink link(a.port, a.baud);
+  if (!link.Open()) Fail("Could not open the port " + link.Name(), kExitPort);
+  CommPort& port = link.Port();
+  SerialTestModel model(port, [](const std::string& text) { std::cout << text; }, op);
   model.count = a.count;
   model.timeoutMs = a.timeoutMs;
   if (!a.file.empty()) {

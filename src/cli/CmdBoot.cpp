@@ -128,7 +128,7 @@ void RegisterBootCommands(CLI::App& app) {
         throw CLI::RuntimeError(kExitUsage);
       }
     }
-    const std::string path = AbsolutePath(a->file);
+    const std::string path = Absolute(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     s.SetStoppedText("the boot flash may be left erased or part-programmed; program it again");
@@ -145,7 +145,7 @@ void RegisterBootCommands(CLI::App& app) {
   AddProgrammerOptions(read, a->link, true);
   read->callback([a] {
     CheckLetter(a->cpuRev, "--cpu-rev");
-    const std::string out = AbsolutePath(a->out.empty() ? std::string(ReadBackFileName(Target::CpuBoard386)) : a->out);
+    const std::string out = Absolute(a->out.empty() ? std::string(ReadBackFileName(Target::CpuBoard386)) : a->out);
     RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     BootOptions o = s.Boot();
@@ -176,7 +176,7 @@ void RegisterBootCommands(CLI::App& app) {
   verify->callback([a] {
     CheckLetter(a->cpuRev, "--cpu-rev");
     CheckLetter(a->ioRev, "--io-rev");
-    const std::string path = AbsolutePath(a->file);
+    const std::string path = Absolute(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     BoardInfoRecord record;

@@ -27,13 +27,6 @@ struct LinkArgs {
   std::string progress = "auto";
 };
 
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // The settings and the open controller link of one command.
 struct Session {
   ConfigData settings;

@@ -27,7 +27,7 @@ void AddFlash(CLI::App* group, const std::shared_ptr<PicArgs>& a, FlashCommand f
   cmd->add_option("file", a->file, "Hex file (*.HEX)")->required();
   AddProgrammerOptions(cmd, a->link, true);
   cmd->callback([a, flash] {
-    const std::string path = AbsolutePath(a->file);
+    const std::string path = Absolute(a->file);
     ProgrammerSession s(a->link);
     s.Op().SetOpenFile(path);
     s.SetStoppedText("the chip may be left erased or part-programmed; flash it again");
@@ -45,7 +45,7 @@ void AddReadEeprom(CLI::App* group, const std::shared_ptr<PicArgs>& a, Target ta
   cmd->add_option("out", a->out, "Output text file");
   AddProgrammerOptions(cmd, a->link, true);
   cmd->callback([a, target] {
-    const std::string out = AbsolutePath(a->out.empty() ? std::string(ReadBackFileName(target)) : a->out);
+    const std::string out = Absolute(a->out.empty() ? std::string(ReadBackFileName(target)) : a->out);
     RefuseBadOutput(out);
     ProgrammerSession s(a->link);
     PicOptions o = s.Pic();

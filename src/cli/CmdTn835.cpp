@@ -39,13 +39,6 @@ struct Tn835Args {
   std::string model = "0";
 };
 
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // The model list index of "CODE" or "INDEX": a number is an index, anything
 // else the model code ("EF", "PR", ...) or the folder name ("TN835", "NT835").
 int ModelIndexOf(const std::string& text) {
@@ -101,12 +94,6 @@ void Run(const Tn835Args& args, Button button) {
   // the paths above were made absolute first.
   ConfigData settings;
   LoadSettings(settings);
-  if (!args.port.empty()) settings.SetCOMPort(args.port);
-  if (!args.programmerPort.empty()) settings.SetAuxCOMPort(args.programmerPort);
-  if (args.baud != 0) {
-    settings.SetBaudRate(args.baud);
-    settings.SetAuxBaudRate(args.baud);
-  }
   ProductionOptions options;
   options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
   options.navNumber = nav;
@@ -124,6 +111,9 @@ void Run(const Tn835Args& args, Button button) {
 
   LinkState link(settings, &op);
   ApplySelectWait(link);
+  // The options hold for this run only; the settings record stays as stored.
+  link.SetOverride(PortRole::Primary, {args.port, args.baud});
+  link.SetOverride(PortRole::Programmer, {args.programmerPort, args.baud});
   link.BeginCommand();
   CliJobRunner runner(op, style, std::cout, std::cerr);
   // Ctrl-C or SIGTERM stops the run at its next step (the erase wait

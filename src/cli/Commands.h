@@ -57,6 +57,11 @@ std::string FileErrorText(const std::string& path, ResultCode code, const FileFa
 // regular file)". A link is fine: the file it names is written.
 void RefuseBadOutput(const std::string& path, const std::vector<std::string>& inputs = {});
 
+// `path` made absolute against the working directory (as given when that
+// fails; empty stays empty). Paths are fixed this way before the settings
+// are loaded, since loading them moves the working directory.
+std::string Absolute(const std::string& path);
+
 void RegisterPortCommands(CLI::App& app);        // ports
 void RegisterHexCommands(CLI::App& app);         // hex scan, hex stream, srec convert
 void RegisterControllerCommands(CLI::App& app);  // info, flash, load, dump

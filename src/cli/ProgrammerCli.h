@@ -40,13 +40,6 @@ inline void AddProgrammerOptions(CLI::App* cmd, ProgrammerArgs& args, bool progr
   }
 }
 
-inline std::string AbsolutePath(const std::string& path) {
-  if (path.empty()) return path;
-  std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
 // A long box run under Ctrl-C (an InterruptGuard installed by the command):
 // the runner watches for the signal during the erase wait and the transfer;
 // one that came earlier, while the box was being selected or the board
@@ -84,11 +77,11 @@ class ProgrammerSession {
     style_ = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
     op_.SetJson(style_ == ProgressStyle::Json);
     LoadSettings(settings_);
-    if (!args.port.empty()) settings_.SetAuxCOMPort(args.port);
-    if (args.baud != 0) settings_.SetAuxBaudRate(args.baud);
-    settings_.SetCOMPort("");
     link_ = std::make_unique<LinkState>(settings_, &op_);
     ApplySelectWait(*link_);
+    // The options hold for this run only; the settings record stays as stored.
+    link_->SetOverride(PortRole::Programmer, {args.port, args.baud});
+    link_->SetOverride(PortRole::Primary, {"", 0, true});
     runner_ = std::make_unique<CliJobRunner>(op_, style_, std::cout, std::cerr);
     interruptible_ = std::make_unique<InterruptibleRunner>(*runner_);
   }

@@ -27,15 +27,7 @@ int ServeBox(const BoxOptions& box, const LinkOptions& link, int stopFd, std::os
   Tn835Cpu tn835;
   device.AttachTn835(&tn835);
   SimLink sim(device, link);
-  std::string endpoint, error;
-  if (!sim.Open(endpoint, error)) {
-    err << error << "\n";
-    return 1;
-  }
-  out << endpoint << std::endl;
-  err << "Universal Programmer simulator ready (" << endpoint << "); Ctrl-C ends it\n";
-  sim.Run(stopFd);
-  return 0;
+  return OpenAndServe(sim, "Universal Programmer simulator", stopFd, out, err);
 }
 
 int ServeBench(const DeviceOptions& controller, const BoxOptions& box, const LinkOptions& link,

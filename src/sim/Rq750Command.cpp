@@ -1,9 +1,5 @@
 #include "sim/Rq750Command.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,18 +8,6 @@
 #include "sim/SimLink.h"
 
 namespace tarnvale::sim {
-
-namespace {
-
-// The write end of the stop pipe; a signal handler can reach nothing else.
-volatile sig_atomic_t g_rq750StopFd = -1;
-
-extern "C" void OnRq750Stop(int) {
-  const char b = 1;
-  if (g_rq750StopFd >= 0) [[maybe_unused]] const ssize_t n = ::write(g_rq750StopFd, &b, 1);
-}
-
-}  // namespace
 
 Rq750Command::Rq750Command(CLI::App& app) {
   cmd_ = app.add_subcommand("rq750", "A simulated RQ750 controller in Data Backup mode");
@@ -68,39 +52,13 @@ int Rq750Command::Run() {
   }
 
   LinkOptions link;
-  if (!tcp_.empty()) {
-    link.tcp = true;
-    if (!ParseEndpoint(tcp_, link.address, link.port)) {
-      std::cerr << "--tcp wants ADDR:PORT, e.g. 127.0.0.1:0\n";
-      return 2;
-    }
-    if (!IsLoopbackAddress(link.address)) {
-      std::cerr << "the simulator listens on loopback addresses (127.x.x.x) only\n";
-      return 2;
-    }
-  }
-  link.baud = baud_;
-
-  int stopPipe[2];
-  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return 1;
-  g_rq750StopFd = stopPipe[1];
-  struct sigaction sa {};
-  sa.sa_handler = OnRq750Stop;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
+  if (!LinkFromOptions(tcp_, baud_, link, std::cerr)) return 2;
+  const int stopFd = InstallStopSignals();
+  if (stopFd < 0) return 1;
 
   Rq750Device device(options, std::move(content));
   SimLink sim(device, link);
-  std::string endpoint, error;
-  if (!sim.Open(endpoint, error)) {
-    std::cerr << error << "\n";
-    return 1;
-  }
-  std::cout << endpoint << std::endl;
-  std::cerr << "RQ750 simulator in Data Backup mode ready (" << endpoint << "); Ctrl-C ends it\n";
-  sim.Run(stopPipe[0]);
+  if (OpenAndServe(sim, "RQ750 simulator in Data Backup mode", stopFd, std::cout, std::cerr) != 0) return 1;
 
   int code = 0;
   if (!savePath_.empty()) {
@@ -120,8 +78,6 @@ int Rq750Command::Run() {
     std::ofstream log(logPath_);
     for (const auto& c : device.Received()) log << c << "\n";
   }
-  ::close(stopPipe[0]);
-  ::close(stopPipe[1]);
   return code;
 }
 

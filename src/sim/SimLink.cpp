@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
@@ -26,7 +27,55 @@ constexpr int kHangUpRecheckMs = 10;
 
 void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+// The write end of the stop pipe: a signal handler can reach nothing else.
+volatile sig_atomic_t g_stopWriteFd = -1;
+
+extern "C" void OnStopSignal(int) {
+  const char b = 1;
+  if (g_stopWriteFd >= 0) [[maybe_unused]] const ssize_t n = ::write(g_stopWriteFd, &b, 1);
+}
+
 }  // namespace
+
+bool LinkFromOptions(const std::string& tcp, std::uint32_t baud, LinkOptions& link, std::ostream& err) {
+  link.baud = baud;
+  if (tcp.empty()) return true;
+  link.tcp = true;
+  if (!ParseEndpoint(tcp, link.address, link.port)) {
+    err << "--tcp wants ADDR:PORT, e.g. 127.0.0.1:0\n";
+    return false;
+  }
+  if (!IsLoopbackAddress(link.address)) {
+    err << "the simulator listens on loopback addresses (127.x.x.x) only\n";
+    return false;
+  }
+  return true;
+}
+
+int InstallStopSignals() {
+  int stopPipe[2];
+  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return -1;
+  g_stopWriteFd = stopPipe[1];
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  return stopPipe[0];
+}
+
+int OpenAndServe(SimLink& sim, const std::string& what, int stopFd, std::ostream& out, std::ostream& err) {
+  std::string endpoint, error;
+  if (!sim.Open(endpoint, error)) {
+    err << error << "\n";
+    return 1;
+  }
+  out << endpoint << std::endl;
+  err << what << " ready (" << endpoint << "); Ctrl-C ends it\n";
+  sim.Run(stopFd);
+  return 0;
+}
 
 bool IsLoopbackAddress(const std::string& address) {
   in_addr a{};

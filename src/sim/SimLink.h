@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,23 @@ struct LinkOptions {
 bool IsLoopbackAddress(const std::string& address);
 // Splits "ADDR:PORT"; false when malformed.
 bool ParseEndpoint(const std::string& text, std::string& address, std::uint16_t& port);
+
+// The link of a one-device command: a pty, or the loopback TCP endpoint
+// ADDR:PORT when `tcp` names one; paced at `baud` when not 0. False after
+// saying what is wrong on `err`.
+bool LinkFromOptions(const std::string& tcp, std::uint32_t baud, LinkOptions& link, std::ostream& err);
+
+// SIGINT and SIGTERM make the returned descriptor readable, which is what
+// SimLink::Run waits on; SIGPIPE is ignored so a host that hangs up ends
+// nothing. -1 when no pipe could be made.
+int InstallStopSignals();
+
+class SimLink;
+
+// Opens the link, names its endpoint as the first line on `out` (what
+// scripts and tests read), says "`what` ready" on `err` and serves until
+// stopped. 1 when the link would not open.
+int OpenAndServe(SimLink& sim, const std::string& what, int stopFd, std::ostream& out, std::ostream& err);
 
 class SimLink {
  public:

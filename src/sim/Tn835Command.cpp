@@ -77,24 +77,10 @@ int Tn835Command::Run(int stopFd) {
     return 2;
   }
   LinkOptions link;
-  link.baud = baud_;
-  if (!tcp_.empty()) {
-    link.tcp = true;
-    if (!ParseEndpoint(tcp_, link.address, link.port) || !IsLoopbackAddress(link.address)) {
-      std::cerr << "--tcp wants a loopback ADDR:PORT, e.g. 127.0.0.1:0\n";
-      return 2;
-    }
-  }
+  if (!LinkFromOptions(tcp_, baud_, link, std::cerr)) return 2;
   Tn835Device device(options_);
   SimLink sim(device, link);
-  std::string endpoint;
-  if (!sim.Open(endpoint, error)) {
-    std::cerr << error << "\n";
-    return 1;
-  }
-  std::cout << endpoint << std::endl;
-  std::cerr << "TN835 simulator ready (" << endpoint << "); Ctrl-C ends it\n";
-  sim.Run(stopFd);
+  if (OpenAndServe(sim, "TN835 simulator", stopFd, std::cout, std::cerr) != 0) return 1;
   if (!savePath_.empty() && !SaveBytes(savePath_, device.Flash().Bytes())) {
     std::cerr << "cannot write " << savePath_ << "\n";
     return 1;

@@ -16,10 +16,6 @@
 //       the first two lines are "controller <endpoint>" and "programmer <endpoint>".
 //   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
 //       Writes a demonstration flash memory file.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
@@ -35,13 +31,6 @@
 #include "core/formats/IntelHexFile.h"
 
 namespace {
-
-int g_stopPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int) {
-  const char b = 1;
-  [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &b, 1);
-}
 
 bool ParseHex32(const std::string& text, std::uint32_t& out) {
   std::size_t used = 0;
@@ -79,18 +68,7 @@ int RunRq700(const std::string& tcp, tarnvale::sim::DeviceOptions opts, std::uin
              bool serialGiven, bool revisionGiven) {
   using namespace tarnvale::sim;
   LinkOptions link;
-  if (!tcp.empty()) {
-    link.tcp = true;
-    if (!ParseEndpoint(tcp, link.address, link.port)) {
-      std::cerr << "--tcp wants ADDR:PORT, e.g. 127.0.0.1:0\n";
-      return 2;
-    }
-    if (!IsLoopbackAddress(link.address)) {
-      std::cerr << "the simulator listens on loopback addresses (127.x.x.x) only\n";
-      return 2;
-    }
-  }
-  link.baud = baud;
+  if (!LinkFromOptions(tcp, baud, link, std::cerr)) return 2;
 
   // An image brings its own boot area; the options override it when given.
   opts.keepBootBlock = !image.empty() && !serialGiven;
@@ -129,23 +107,10 @@ int RunRq700(const std::string& tcp, tarnvale::sim::DeviceOptions opts, std::uin
     });
   }
 
-  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return 1;
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
+  const int stopFd = InstallStopSignals();
+  if (stopFd < 0) return 1;
   SimLink sim(device, link);
-  std::string endpoint, error;
-  if (!sim.Open(endpoint, error)) {
-    std::cerr << error << "\n";
-    return 1;
-  }
-  std::cout << endpoint << std::endl;
-  std::cerr << "RQ700 simulator ready (" << endpoint << "); Ctrl-C ends it\n";
-  sim.Run(g_stopPipe[0]);
+  if (OpenAndServe(sim, "RQ700 simulator", stopFd, std::cout, std::cerr) != 0) return 1;
 
   if (!savePath.empty()) {
     if (std::FILE* f = std::fopen(savePath.c_str(), "wb")) {
@@ -265,16 +230,6 @@ bool FinishBoxOptions(BoxArgs& a) {
   return ok;
 }
 
-void InstallStopSignals() {
-  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) std::exit(1);
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,24 +308,18 @@ int main(int argc, char** argv) {
     BoxArgs& a = boxCmd->parsed() ? boxArgs : benchArgs;
     if (!FinishBoxOptions(a)) return 2;
     LinkOptions link;
-    link.baud = a.baud;
-    if (boxCmd->parsed() && !boxTcp.empty()) {
-      link.tcp = true;
-      if (!ParseEndpoint(boxTcp, link.address, link.port) || !IsLoopbackAddress(link.address)) {
-        std::cerr << "--tcp wants a loopback ADDR:PORT, e.g. 127.0.0.1:0\n";
-        return 2;
-      }
-    }
-    InstallStopSignals();
-    if (boxCmd->parsed()) return ServeBox(a.options, link, g_stopPipe[0], std::cout, std::cerr);
+    if (!LinkFromOptions(boxCmd->parsed() ? boxTcp : std::string(), a.baud, link, std::cerr)) return 2;
+    const int stopFd = InstallStopSignals();
+    if (stopFd < 0) return 1;
+    if (boxCmd->parsed()) return ServeBox(a.options, link, stopFd, std::cout, std::cerr);
     link.tcp = benchTcp;
     if (benchController == "tn835") {
-      return ServeTn835Bench(Tn835Options{}, a.options, link, g_stopPipe[0], benchSaveFlash,
+      return ServeTn835Bench(Tn835Options{}, a.options, link, stopFd, benchSaveFlash,
                              benchSaveBoot, std::cout, std::cerr);
     }
     DeviceOptions controller;
     if (!benchRevision.empty()) controller.revision = benchRevision[0];
-    return ServeBench(controller, a.options, link, g_stopPipe[0], std::cout, std::cerr);
+    return ServeBench(controller, a.options, link, stopFd, std::cout, std::cerr);
   }
 
   if (mk->parsed()) {
@@ -384,8 +333,9 @@ int main(int argc, char** argv) {
 
   if (rq750.Parsed()) return rq750.Run();
   if (tn835.Parsed()) {
-    InstallStopSignals();
-    return tn835.Run(g_stopPipe[0]);
+    const int stopFd = InstallStopSignals();
+    if (stopFd < 0) return 1;
+    return tn835.Run(stopFd);
   }
 
   if (!flashBase.empty() && !ParseHex32(flashBase, opts.flashBase)) {

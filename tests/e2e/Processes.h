@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/Spawn.h"
 
 namespace tarnvale::test {
 
@@ -44,33 +43,10 @@ inline std::vector<std::string> EnvironmentWith(const std::string& name, const c
   return env;
 }
 
-// Starts argv with stdin from /dev/null and stdout, stderr on the given files;
-// with `env`, in that environment instead of this process's.
-inline pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd,
-                   const std::vector<std::string>* env = nullptr) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&fa, outFd, 1);
-  posix_spawn_file_actions_adddup2(&fa, errFd, 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  if (env != nullptr) {
-    for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-  }
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), env != nullptr ? envp.data() : environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  return pid;
-}
-
 // Waits for a child up to timeoutMs, then kills it (and returns 999). The exit
-// code, or 128 + signal when a signal ended it.
+// code, or 128 + signal when a signal ended it; -1 for one that never started.
 inline int WaitChild(pid_t pid, int timeoutMs) {
+  if (pid <= 0) return -1;  // never started: waiting would reap any child
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
   while (::waitpid(pid, &status, WNOHANG) != pid) {

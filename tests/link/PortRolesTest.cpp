@@ -163,5 +163,35 @@ TEST_F(PortRolesTest, StartupTakesTheAddressForTcpIpAndReopenUsesRememberedName)
   EXPECT_FALSE(link.PrimaryPort()->IsTcp());
 }
 
+// A port given for one run opens in place of the stored one (or keeps the
+// role closed) and never changes the settings record.
+TEST_F(PortRolesTest, PerRunOverridesOpenTheirPortAndLeaveTheRecordAlone) {
+  PtyPair other;
+  struct Case {
+    PortOverride given;
+    bool opens;
+    std::string name;
+    std::uint32_t baud;
+  };
+  const Case cases[] = {
+      {{other.SlavePath(), 57600, false}, true, other.SlavePath(), 57600},
+      {{"", 57600, false}, true, controller.SlavePath(), 57600},
+      {{other.SlavePath(), 0, false}, true, other.SlavePath(), 115200},
+      {{"", 0, true}, false, "", 115200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + (c.given.closed ? " (closed)" : ""));
+    link.SetOverride(PortRole::Primary, c.given);
+    EXPECT_EQ(link.OpenLink(target::kController), c.opens);
+    EXPECT_EQ(link.PrimaryPort()->IsOpen(), c.opens);
+    if (c.opens) {
+      EXPECT_EQ(link.PrimaryPortName(), c.name);
+      EXPECT_EQ(link.PrimaryBaudRate(), c.baud);
+    }
+    EXPECT_EQ(settings.GetCOMPort(), controller.SlavePath());
+    EXPECT_EQ(settings.GetBaudRate(), 115200u);
+  }
+}
+
 }  // namespace
 }  // namespace tarnvale

@@ -1,15 +1,12 @@
 #include "core/backup/BackupDocument.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "core/backup/BackupLink.h"
+#include "core/platform/AtomicFile.h"
 #include "core/platform/FileAccess.h"
 
 namespace tarnvale::backup {
@@ -17,6 +14,7 @@ namespace tarnvale::backup {
 using tinyxml2::XMLDocument;
 using tinyxml2::XMLElement;
 using tinyxml2::XMLNode;
+using tinyxml2::XMLPrinter;
 
 namespace {
 
@@ -297,35 +295,17 @@ std::string DisplayText(std::string_view bytes, TextEncoding encoding) {
 }
 
 bool SaveBackupFile(XMLDocument& doc, const std::string& path, std::string& error) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    error = "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno);
+  XMLPrinter printer;
+  doc.Print(&printer);
+  platform::AtomicFile file(path);
+  if (!file.IsOpen()) {
+    error = file.Problem().empty() ? "cannot write " + path : file.Problem();
     return false;
   }
-  std::FILE* f = ::fdopen(fd, "w");
-  if (f == nullptr) {
-    ::close(fd);
-    ::unlink(pattern.c_str());
-    error = "cannot write " + pattern;
-    return false;
-  }
-  const bool printed = doc.SaveFile(f) == tinyxml2::XML_SUCCESS;
-  const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
-  const bool closed = std::fclose(f) == 0;
-  if (!printed || !flushed || !closed) {
-    ::unlink(pattern.c_str());
-    error = "cannot write " + path + " (disk full?)";
-    return false;
-  }
-  // mkstemp makes the file private; a backup is an ordinary document.
-  ::chmod(pattern.c_str(), 0644);
-  if (std::rename(pattern.c_str(), path.c_str()) != 0) {
-    error = "cannot replace " + path + ": " + std::strerror(errno);
-    ::unlink(pattern.c_str());
+  // CStrSize counts the closing NUL, which is no part of the file.
+  const std::size_t size = printer.CStrSize() > 0 ? static_cast<std::size_t>(printer.CStrSize() - 1) : 0;
+  if (!file.Write(printer.CStr(), size) || !file.Commit()) {
+    error = file.Problem().empty() ? "cannot write " + path + " (disk full?)" : file.Problem();
     return false;
   }
   return true;

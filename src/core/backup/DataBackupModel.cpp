@@ -1,53 +1,26 @@
 #include "core/backup/DataBackupModel.h"
 
-#include <termios.h>
-
 #include <filesystem>
 #include <utility>
 
 #include "core/backup/BackupLink.h"
 #include "core/link/CommPort.h"
 #include "core/operator/Operator.h"
+#include "core/platform/SerialDevice.h"
 #include "core/roles/PortRoles.h"
 
 namespace tarnvale::backup {
 
-namespace {
-
-std::uint32_t BaudOf(speed_t s) {
-  static const std::pair<speed_t, std::uint32_t> table[] = {
-      {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
-      {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
-      {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
-  for (const auto& [speed, baud] : table) {
-    if (speed == s) return baud;
-  }
-  return 0;
-}
-
-}  // namespace
-
 std::optional<PortParams> ReadSerialSettings(CommPort& port) {
   if (!port.IsOpen() || port.IsTcp()) return std::nullopt;
-  termios tio{};
-  if (::tcgetattr(port.Descriptor(), &tio) != 0) return std::nullopt;
+  const auto line = platform::ReadLineSettings(port.Descriptor());
+  if (!line) return std::nullopt;
   PortParams p;
   p.name = port.PortName();
-  p.baudRate = BaudOf(::cfgetospeed(&tio));
-  if (p.baudRate == 0) return std::nullopt;
-  switch (tio.c_cflag & CSIZE) {
-    case CS5: p.byteSize = 5; break;
-    case CS6: p.byteSize = 6; break;
-    case CS7: p.byteSize = 7; break;
-    default: p.byteSize = 8; break;
-  }
-  p.parity = 0;
-  if ((tio.c_cflag & PARENB) != 0) {
-    const bool odd = (tio.c_cflag & PARODD) != 0;
-    const bool stick = (tio.c_cflag & CMSPAR) != 0;
-    p.parity = stick ? (odd ? 3 : 4) : (odd ? 1 : 2);
-  }
-  p.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
+  p.baudRate = line->baud;
+  p.byteSize = line->byteSize;
+  p.parity = static_cast<std::uint8_t>(line->parity);
+  p.stopBits = static_cast<std::uint8_t>(line->stopBits);
   return p;
 }
 

@@ -1,8 +1,5 @@
 #include "core/doctor/Doctor.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +7,7 @@
 #include "core/backup/BackupLink.h"
 #include "core/link/CommPort.h"
 #include "core/platform/PortList.h"
+#include "core/platform/SystemFacts.h"
 #include "core/platform/TcpSocket.h"
 #include "core/roles/PortRoles.h"
 
@@ -219,15 +217,15 @@ void CheckRole(DoctorReport& report, const ConfigData& settings, PortRole role, 
     return;
   }
 
-  struct stat st {};
-  if (::stat(where.device.c_str(), &st) != 0) {
+  const auto st = platform::StatFile(where.device);
+  if (!st) {
     check.Add("port.exists", CheckStatus::Fail, where.device + " does not exist",
               "plug in the cable or adapter, or name another port; serial devices here: " +
                   PortListText(options.roots),
               FailureKind::Port);
     return;
   }
-  if (!S_ISCHR(st.st_mode)) {
+  if (!st->characterDevice) {
     check.Add("port.exists", CheckStatus::Fail, where.device + " exists but is not a serial device",
               SetPortFix(n), FailureKind::Port);
     return;
@@ -248,7 +246,7 @@ void CheckRole(DoctorReport& report, const ConfigData& settings, PortRole role, 
     item.holders = scan.holders;
   } else {
     std::string free = "no other process holds " + where.device + " open";
-    if (scan.unreadable > 0 && ::geteuid() != 0) {
+    if (scan.unreadable > 0 && !platform::IsSuperUser()) {
       free += " (" + std::to_string(scan.unreadable) + " processes of other users cannot be looked into without sudo)";
     }
     check.Add("port.holders", CheckStatus::Ok, free);
@@ -375,8 +373,7 @@ DoctorReport RunDoctor(const ConfigData& settings, const DoctorOptions& options,
   for (const auto& [role, given] : {std::pair{PortRole::Primary, options.primaryPort},
                                     std::pair{PortRole::Programmer, options.programmerPort}}) {
     const ResolvedPort r = ResolvePort(settings, role, given);
-    struct stat st {};
-    if (!r.device.empty() && ::stat(r.device.c_str(), &st) == 0 &&
+    if (!r.device.empty() && platform::StatFile(r.device) &&
         std::find(devices.begin(), devices.end(), r.device) == devices.end()) {
       devices.push_back(r.device);
     }

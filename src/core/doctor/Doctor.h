@@ -13,8 +13,6 @@
 // at its stored name and device, as a warning: it is not needed for the job
 // at hand.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -55,7 +53,7 @@ struct DoctorOptions {
   std::optional<std::filesystem::path> image;
   Target imageTarget = Target::Controller;
   SystemRoots roots;
-  pid_t self = -1;  // this process, never reported as a holder
+  platform::ProcessId self = -1;  // this process, never reported as a holder
 };
 
 struct DoctorReport {

@@ -1,15 +1,10 @@
 #include "core/doctor/SystemScan.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+
+#include "core/platform/SystemFacts.h"
 
 namespace tarnvale::doctor {
 namespace fs = std::filesystem;
@@ -28,20 +23,13 @@ std::string FirstLine(const fs::path& p) {
   return line;
 }
 
-// The same port: one device number for device nodes (a by-id link, the node
-// and another node of the same device agree), else the same file.
-bool SameFile(const struct stat& a, const struct stat& b) {
-  if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)) return a.st_rdev == b.st_rdev;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // The numeric process folders below the root, in pid order.
-std::vector<pid_t> Pids(const fs::path& procRoot) {
-  std::vector<pid_t> pids;
+std::vector<platform::ProcessId> Pids(const fs::path& procRoot) {
+  std::vector<platform::ProcessId> pids;
   std::error_code ec;
   for (fs::directory_iterator it(procRoot, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (AllDigits(name) && name.size() < 10) pids.push_back(static_cast<pid_t>(std::stol(name)));
+    if (AllDigits(name) && name.size() < 10) pids.push_back(static_cast<platform::ProcessId>(std::stol(name)));
   }
   std::sort(pids.begin(), pids.end());
   return pids;
@@ -55,11 +43,11 @@ std::string PidList(const std::vector<ProcessInfo>& list) {
 
 }  // namespace
 
-HolderScan FindHolders(const fs::path& device, const fs::path& procRoot, pid_t exclude) {
+HolderScan FindHolders(const fs::path& device, const fs::path& procRoot, platform::ProcessId exclude) {
   HolderScan scan;
-  struct stat target {};
-  if (::stat(device.c_str(), &target) != 0) return scan;
-  for (const pid_t pid : Pids(procRoot)) {
+  const auto target = platform::StatFile(device.string());
+  if (!target) return scan;
+  for (const platform::ProcessId pid : Pids(procRoot)) {
     if (pid == exclude) continue;
     const fs::path dir = procRoot / std::to_string(pid);
     std::error_code ec;
@@ -71,8 +59,8 @@ HolderScan FindHolders(const fs::path& device, const fs::path& procRoot, pid_t e
     }
     for (fs::directory_iterator end; it != end; it.increment(ec)) {
       if (ec) break;
-      struct stat st {};
-      if (::stat(it->path().c_str(), &st) != 0 || !SameFile(st, target)) continue;
+      const auto held = platform::StatFile(it->path().string());
+      if (!held || !held->SameAs(*target)) continue;
       scan.holders.push_back({pid, FirstLine(dir / "comm")});
       break;
     }
@@ -82,7 +70,7 @@ HolderScan FindHolders(const fs::path& device, const fs::path& procRoot, pid_t e
 
 std::vector<ProcessInfo> FindProcesses(const fs::path& procRoot, const std::string& name) {
   std::vector<ProcessInfo> found;
-  for (const pid_t pid : Pids(procRoot)) {
+  for (const platform::ProcessId pid : Pids(procRoot)) {
     const std::string comm = FirstLine(procRoot / std::to_string(pid) / "comm");
     if (comm == name) found.push_back({pid, comm});
   }
@@ -134,31 +122,14 @@ AccessVerdict JudgeAccess(const AccessFacts& f) {
 AccessFacts GatherAccess(const fs::path& device) {
   AccessFacts f;
   f.device = device.string();
-  struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) return f;
-  f.mode = st.st_mode & 0777u;
-  f.allowed = ::faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
-  if (const passwd* pw = ::getpwuid(st.st_uid)) f.ownerName = pw->pw_name;
-  if (const group* gr = ::getgrgid(st.st_gid)) f.groupName = gr->gr_name;
-  f.groupInSession = ::getegid() == st.st_gid;
-  const int n = ::getgroups(0, nullptr);
-  if (n > 0) {
-    std::vector<gid_t> groups(static_cast<std::size_t>(n));
-    const int got = ::getgroups(n, groups.data());
-    for (int i = 0; i < got; ++i) f.groupInSession = f.groupInSession || groups[static_cast<std::size_t>(i)] == st.st_gid;
-  }
-  if (const passwd* me = ::getpwuid(::getuid())) {
-    const std::string name = me->pw_name;
-    const gid_t primary = me->pw_gid;
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    if (::getgrouplist(name.c_str(), primary, groups.data(), &count) < 0 && count > 0) {
-      groups.resize(static_cast<std::size_t>(count));
-      ::getgrouplist(name.c_str(), primary, groups.data(), &count);
-    }
-    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
-    f.groupInDatabase = std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
-  }
+  const auto st = platform::StatFile(device.string());
+  if (!st) return f;
+  f.mode = st->mode;
+  f.allowed = platform::MayReadWrite(device.string());
+  f.ownerName = platform::UserName(st->uid);
+  f.groupName = platform::GroupName(st->gid);
+  f.groupInSession = platform::GroupInSession(st->gid);
+  f.groupInDatabase = platform::GroupInDatabase(st->gid);
   return f;
 }
 
@@ -177,10 +148,9 @@ ModemManagerFacts GatherModemManager(const fs::path& device, const SystemRoots& 
   const fs::path real = fs::canonical(device, ec);
   const std::string kernel = (ec ? device : real).filename().string();
   f.acmDevice = kernel.rfind("ttyACM", 0) == 0;
-  struct stat st {};
-  if (::stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
-    const fs::path entry = roots.udevData / ("c" + std::to_string(major(st.st_rdev)) + ":" +
-                                             std::to_string(minor(st.st_rdev)));
+  if (const auto st = platform::StatFile(device.string()); st && st->characterDevice) {
+    const fs::path entry = roots.udevData / ("c" + std::to_string(st->deviceMajor) + ":" +
+                                             std::to_string(st->deviceMinor));
     std::ifstream in(entry);
     for (std::string line; std::getline(in, line);) {
       if (line == "E:ID_MM_DEVICE_IGNORE=1") f.ignoredByUdev = true;

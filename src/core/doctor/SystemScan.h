@@ -6,13 +6,13 @@
 // Every root (/proc, /sys/class/tty, /run/udev/data) is a parameter so tests
 // can lay out a fake tree; the defaults are the real ones.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/platform/SystemFacts.h"
 
 namespace tarnvale::doctor {
 
@@ -23,7 +23,7 @@ struct SystemRoots {
 };
 
 struct ProcessInfo {
-  pid_t pid = 0;
+  platform::ProcessId pid = 0;
   std::string name;  // the process's command name (comm), e.g. "minicom"
   bool operator==(const ProcessInfo&) const = default;
 };
@@ -41,7 +41,7 @@ struct HolderScan {
 // caller itself); -1 leaves out nobody. A device that does not exist has no
 // holders.
 HolderScan FindHolders(const std::filesystem::path& device, const std::filesystem::path& procRoot,
-                       pid_t exclude = -1);
+                       platform::ProcessId exclude = -1);
 
 // Every process whose command name is exactly `name`, in pid order.
 std::vector<ProcessInfo> FindProcesses(const std::filesystem::path& procRoot, const std::string& name);

@@ -1,11 +1,10 @@
 #include "core/flash/LoadMemoryModel.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "core/link/CommPort.h"
 #include "core/platform/FileAccess.h"
+#include "core/platform/SystemFacts.h"
 #include "core/protocol/Util.h"
 #include "core/operator/Operator.h"
 #include "core/operator/ShowResult.h"
@@ -28,11 +27,9 @@ std::string FormatLastModified(const std::tm& t) {
 }
 
 std::string LastModifiedText(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
+  const auto facts = platform::StatFile(path);
   std::tm local{};
-  const std::time_t when = st.st_mtime;
-  if (::localtime_r(&when, &local) == nullptr) return {};
+  if (!facts || !platform::LocalTime(facts->lastWrite, &local)) return {};
   return FormatLastModified(local);
 }
 

@@ -1,16 +1,15 @@
 #include "core/flash/MemoryDump.h"
 
 #include "core/platform/AtomicFile.h"
+#include "core/platform/FileAccess.h"
 
 #include "core/flash/LoadMemoryModel.h"
 
-#include <errno.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <cerrno>
 #include <cstring>
 
 #include "core/link/CommPort.h"
@@ -76,7 +75,7 @@ class DumpFile {
   bool Commit(bool complete = true) {
     if (!file_.Commit(complete ? path_ : PartialDumpPath(path_))) return false;
     // A whole dump makes the part kept by an earlier failed run stale.
-    if (complete) ::unlink(PartialDumpPath(path_).c_str());
+    if (complete) platform::RemoveFile(PartialDumpPath(path_));
     return true;
   }
 

@@ -1,7 +1,5 @@
 #include "core/flash/Workflows.h"
 
-#include <stdio.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -70,7 +68,7 @@ class FileBytes {
   }
   // A new read-only stream over the bytes (null when none can be made); it
   // must be closed before this object goes.
-  std::FILE* Open() { return ::fmemopen(bytes_.data(), bytes_.size(), "r"); }
+  std::FILE* Open() { return platform::OpenMemoryStream(bytes_); }
 
  private:
   std::string bytes_;

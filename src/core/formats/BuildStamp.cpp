@@ -3,12 +3,14 @@
 #include <chrono>
 #include <system_error>
 
+#include "core/platform/SystemFacts.h"
+
 namespace tarnvale {
 
 BuildStamp BuildStampFromTime(std::time_t when) {
   std::tm local{};
   BuildStamp stamp;
-  if (localtime_r(&when, &local) == nullptr) return stamp;
+  if (!platform::LocalTime(when, &local)) return stamp;
   stamp.hour = local.tm_hour > 12 ? local.tm_hour - 12 : local.tm_hour;
   stamp.minute = local.tm_min;
   stamp.second = local.tm_sec;

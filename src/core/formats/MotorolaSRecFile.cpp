@@ -1,12 +1,11 @@
 #include "core/formats/MotorolaSRecFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "core/platform/AtomicFile.h"
 #include "core/platform/FileAccess.h"
 
 namespace tarnvale {
@@ -261,15 +260,12 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
   const std::filesystem::path named = FlashMemoryFileName(name);
   const std::filesystem::path target = platform::ResolveOutputPath(named.string(), {}, &why);
   if (target.empty()) return rc::kCantOpenOutput;
-  const std::filesystem::path temp =
-      target.parent_path() /
-      ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (out == nullptr) return rc::kCantOpenOutput;
+  platform::AtomicFile out(target.string());
+  if (!out.IsOpen()) return rc::kCantOpenOutput;
 
   bool ok = true;
   const auto put = [&](const std::string& text) {
-    if (ok && std::fwrite(text.data(), 1, text.size(), out) != text.size()) ok = false;
+    if (ok && !out.Write(text.data(), text.size())) ok = false;
   };
   std::string line;
   line.reserve(96);
@@ -306,16 +302,8 @@ ResultCode MotorolaSRecFile::WriteFlashMemoryFile(const std::filesystem::path& n
   put(":00000001FF\n");
   // On disk before it takes the real name, so even a power cut never leaves
   // a short file under it.
-  if (std::fflush(out) != 0 || std::ferror(out) != 0 || ::fsync(::fileno(out)) != 0) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    std::remove(temp.c_str());
-    return rc::kCantWriteOutput;
-  }
-  if (std::rename(temp.c_str(), target.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return rc::kCantOpenOutput;
-  }
+  if (!ok) return rc::kCantWriteOutput;
+  if (!out.Commit()) return out.Problem().empty() ? rc::kCantWriteOutput : rc::kCantOpenOutput;
   if (written != nullptr) *written = named;
   return rc::kFileOk;
 }

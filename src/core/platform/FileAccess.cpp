@@ -134,4 +134,45 @@ std::string ResolveOutputPath(const std::string& path, const std::vector<std::st
   return target.lexically_normal().string();
 }
 
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string MakeUniqueFolder(const std::string& pattern, std::string* reason) {
+  std::string name = pattern;
+  if (::mkdtemp(name.data()) != nullptr) return name;
+  if (reason != nullptr) *reason = std::strerror(errno);
+  return {};
+}
+
+std::FILE* OpenMemoryStream(std::string& bytes) { return ::fmemopen(bytes.data(), bytes.size(), "r"); }
+
+AppendFailure AppendLine(const std::string& path, std::string line) {
+  AppendFailure failure;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) {
+    failure.step = AppendFailure::kOpen;
+    failure.reason = std::strerror(errno);
+    return failure;
+  }
+  struct stat st {};
+  char last = '\n';
+  if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') {
+    line.insert(line.begin(), '\n');
+  }
+  const ssize_t n = ::write(fd, line.data(), line.size());
+  const int writeErrno = errno;
+  const bool closed = ::close(fd) == 0;
+  if (n < 0) {
+    failure.step = AppendFailure::kWrite;
+    failure.reason = std::strerror(writeErrno);
+  } else if (static_cast<std::size_t>(n) != line.size()) {
+    failure.step = AppendFailure::kShortWrite;
+    failure.written = static_cast<std::size_t>(n);
+    failure.size = line.size();
+  } else if (!closed) {
+    failure.step = AppendFailure::kClose;
+  }
+  return failure;
+}
+
 }  // namespace tarnvale::platform

@@ -45,4 +45,28 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, std::string* by
 std::string ResolveOutputPath(const std::string& path, const std::vector<std::string>& inputs,
                               std::string* reason);
 
+// Removes a file; false when there was none or it could not go.
+bool RemoveFile(const std::string& path);
+
+// Makes a new private folder named `pattern` with its last six characters
+// ("XXXXXX") made unique. The folder's name, or empty with `reason` set.
+std::string MakeUniqueFolder(const std::string& pattern, std::string* reason);
+
+// A read-only stream over `bytes`, which must outlive it; null when none can
+// be made. The caller closes it.
+std::FILE* OpenMemoryStream(std::string& bytes);
+
+// Appends `line` to a log file, creating it as an ordinary document when
+// missing. A last line left without its line feed (a writer killed part way)
+// gets one first, so `line` starts on a line of its own; a file this process
+// may only append to is written without that check. Step kNone on success,
+// otherwise what failed, for the owner to put in its own words.
+struct AppendFailure {
+  enum Step { kNone, kOpen, kWrite, kShortWrite, kClose } step = kNone;
+  std::string reason;       // the system's words (kOpen, kWrite)
+  std::size_t written = 0;  // bytes written (kShortWrite)
+  std::size_t size = 0;     // bytes meant (kShortWrite)
+};
+AppendFailure AppendLine(const std::string& path, std::string line);
+
 }  // namespace tarnvale::platform

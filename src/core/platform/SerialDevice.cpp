@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/platform/Clock.h"
 
@@ -228,6 +229,34 @@ std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, const SerialPa
     return nullptr;
   }
   return std::make_unique<SerialStream>(fd, params.baud);
+}
+
+std::optional<SerialParams> ReadLineSettings(int fd) {
+  static const std::pair<speed_t, std::uint32_t> kRates[] = {
+      {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+      {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+      {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return std::nullopt;
+  SerialParams p;
+  p.baud = 0;
+  for (const auto& [speed, baud] : kRates) {
+    if (speed == ::cfgetospeed(&tio)) p.baud = baud;
+  }
+  if (p.baud == 0) return std::nullopt;
+  switch (tio.c_cflag & CSIZE) {
+    case CS5: p.byteSize = 5; break;
+    case CS6: p.byteSize = 6; break;
+    case CS7: p.byteSize = 7; break;
+    default: p.byteSize = 8; break;
+  }
+  if ((tio.c_cflag & PARENB) != 0) {
+    const bool odd = (tio.c_cflag & PARODD) != 0;
+    const bool stick = (tio.c_cflag & CMSPAR) != 0;
+    p.parity = stick ? (odd ? Parity::Mark : Parity::Space) : (odd ? Parity::Odd : Parity::Even);
+  }
+  p.stopBits = (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One;
+  return p;
 }
 
 }  // namespace tarnvale::platform

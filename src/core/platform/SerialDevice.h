@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/platform/Stream.h"
@@ -40,6 +41,10 @@ void ApplyLineSettings(termios& tio, const SerialParams& params);
 // DTR and RTS dropped. Null on failure, with the reason in `error`.
 std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, const SerialParams& params,
                                          std::string& error);
+
+// The line settings an open serial descriptor has now; nothing when they
+// cannot be read or the rate is none of the standard ones.
+std::optional<SerialParams> ReadLineSettings(int fd);
 
 // True when the driver accepts this baud rate on the open descriptor.
 bool SetSerialBaud(int fd, std::uint32_t baud);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/platform/AtomicFile.h"
+
 namespace tarnvale::platform {
 namespace fs = std::filesystem;
 namespace {
@@ -128,17 +130,6 @@ std::string ReadWhole(const fs::path& p) {
   std::string text;
   ReadWhole(p, text);
   return text;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -296,37 +287,13 @@ bool SettingsFile::Modify(const std::function<void(Sections&)>& change) {
   Sections sections = Parse(old, &unparsed, layout_);
   if (unparsed > 0) {
     // Writing drops the lines we could not read; keep them in a copy first.
-    const fs::path bad = BadCopyPath();
-    const fs::path badTmp = bad.string() + ".tmp." + std::to_string(::getpid());
-    const int bfd = ::open(badTmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (bfd < 0) return false;
-    const bool bok = WriteAll(bfd, old) && ::fsync(bfd) == 0;
-    if (::close(bfd) != 0 || !bok || ::rename(badTmp.c_str(), bad.c_str()) != 0) {
-      ::unlink(badTmp.c_str());
-      return false;
-    }
+    AtomicFile bad(BadCopyPath().string(), 0600);
+    if (!bad.WriteWhole(old)) return false;
   }
   change(sections);
-  const std::string text = Format(sections);
-  const fs::path tmp = file_.string() + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  if (::rename(tmp.c_str(), file_.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  // Make the rename itself durable.
-  const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  // The settings hold the person's own choices: private, like the lock.
+  AtomicFile file(file_.string(), 0600);
+  return file.WriteWhole(Format(sections));
 }
 
 fs::path SettingsFile::BadCopyPath() const { return file_.string() + ".bad"; }

@@ -4,9 +4,10 @@
 // value, where type is `sz` (string) or `dword` (32-bit number). Strings keep
 // their text as is, except that '%', CR and LF are written as %25, %0D, %0A.
 //
-// Every write is a locked read-modify-write that reaches the disk through a
-// temporary file, fsync and rename: a kill during a save leaves the previous
-// file whole, and two processes saving at once lose no value.
+// Every write is a locked read-modify-write that reaches the disk through
+// AtomicFile (temporary file, fsync, rename, fsync of the folder): a kill
+// during a save leaves the previous file whole, and two processes saving at
+// once lose no value.
 //
 // A file damaged by hand loads what it can: lines that do not parse and
 // values of the wrong type read as missing. The first save over such a file

@@ -1,9 +1,5 @@
 #include "core/production/ProductionLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,23 +7,21 @@
 #include <sstream>
 #include <nlohmann/json.hpp>
 
+#include "core/platform/FileAccess.h"
+#include "core/platform/SystemFacts.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
 
 std::string IsoUtcTime(std::time_t when) {
   std::tm utc{};
-  if (::gmtime_r(&when, &utc) == nullptr) return {};
+  if (!platform::UtcTime(when, &utc)) return {};
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return buf;
 }
 
-std::string StationName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "unknown";
-  return name;
-}
+std::string StationName() { return platform::HostName(); }
 
 std::string ProductionLogLine(const ProductionLogRecord& r) {
   nlohmann::ordered_json j;
@@ -79,33 +73,21 @@ std::string ProductionLogLine(const ProductionLogRecord& r) {
 
 std::string AppendProductionLog(const std::filesystem::path& file,
                                 const ProductionLogRecord& record) {
-  std::string line = ProductionLogLine(record) + "\n";
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  // A log the station may only append to: written without the tail check.
-  if (fd < 0 && errno == EACCES) fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) {
-    return "Unable to open the production log " + file.string() + ": " + std::strerror(errno);
+  // A log the station may only append to is written without the check for
+  // a torn last line.
+  const platform::AppendFailure f = platform::AppendLine(file.string(), ProductionLogLine(record) + "\n");
+  switch (f.step) {
+    case platform::AppendFailure::kNone: return {};
+    case platform::AppendFailure::kOpen:
+      return "Unable to open the production log " + file.string() + ": " + f.reason;
+    case platform::AppendFailure::kWrite:
+      return "Unable to write the production log " + file.string() + ": " + f.reason;
+    case platform::AppendFailure::kShortWrite:
+      return "Unable to write the production log " + file.string() + ": only " + std::to_string(f.written) +
+             " of " + std::to_string(f.size) + " bytes written";
+    case platform::AppendFailure::kClose: break;
   }
-  // A torn last line (a writer killed part way) gets its line feed first, so
-  // this record starts on a line of its own.
-  struct stat st {};
-  char last = '\n';
-  if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') {
-    line.insert(line.begin(), '\n');
-  }
-  const ssize_t n = ::write(fd, line.data(), line.size());
-  const int writeErrno = errno;
-  const bool closed = ::close(fd) == 0;
-  if (n < 0) {
-    return "Unable to write the production log " + file.string() + ": " +
-           std::strerror(writeErrno);
-  }
-  if (static_cast<std::size_t>(n) != line.size()) {
-    return "Unable to write the production log " + file.string() + ": only " +
-           std::to_string(n) + " of " + std::to_string(line.size()) + " bytes written";
-  }
-  if (!closed) return "Unable to close the production log " + file.string();
-  return {};
+  return "Unable to close the production log " + file.string();
 }
 
 bool ReadProductionLog(const std::filesystem::path& file, ProductionLogContents& out, std::string& error) {

@@ -14,6 +14,7 @@
 #include "core/operator/Operator.h"
 #include "core/operator/ShowResult.h"
 #include "core/production/NavNumber.h"
+#include "core/platform/FileAccess.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
@@ -56,12 +57,7 @@ const char* KindName(ProductionImageKind kind) {
 class RunFolder {
  public:
   explicit RunFolder(const std::filesystem::path& parent) {
-    std::string pattern = (parent / "tn835-run-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    } else {
-      error_ = std::strerror(errno);
-    }
+    path_ = platform::MakeUniqueFolder((parent / "tn835-run-XXXXXX").string(), &error_);
   }
   ~RunFolder() {
     std::error_code ec;

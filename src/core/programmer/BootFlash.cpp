@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 
-#include <unistd.h>
 
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
@@ -54,7 +53,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
     if (!file->Commit(complete ? p.path : PartialDumpPath(p.path))) {
       if (complete) code = rc::kCantWriteOutput;
     } else if (complete) {
-      ::unlink(PartialDumpPath(p.path).c_str());
+      platform::RemoveFile(PartialDumpPath(p.path));
     }
     file.reset();
     return code;

@@ -32,6 +32,7 @@ PortParams LinkState::ParamsFor(PortRole role) const {
   const bool primary = role == PortRole::Primary;
   PortParams p = primary ? settings_.PrimaryPortParams() : settings_.ProgrammerPortParams();
   const PortOverride& o = primary ? primaryOverride_ : programmerOverride_;
+  if (o.closed) p.name.clear();
   if (!o.name.empty()) p.name = o.name;
   if (o.baudRate != 0) p.baudRate = o.baudRate;
   return p;
@@ -69,7 +70,7 @@ bool LinkState::OpenPrimaryAtStartup() {
   PortParams p = ParamsFor(PortRole::Primary);
   // A stored "TCP/IP" already maps to the address; the flag asks for it too
   // (a port given for this run wins).
-  if (settings_.GetUseIPAddress() && primaryOverride_.name.empty()) p.name = settings_.GetIPAddress();
+  if (settings_.GetUseIPAddress() && primaryOverride_.name.empty() && !primaryOverride_.closed) p.name = settings_.GetIPAddress();
   primaryPortName_ = p.name;
   primaryBaudRate_ = p.baudRate;
   if (!OpenWith(port, p)) return false;

@@ -43,6 +43,10 @@ Packet SelectTargetPacket(Target target);
 struct PortOverride {
   std::string name;
   std::uint32_t baudRate = 0;
+  // The role's port stays closed this run (opening it fails quietly): a
+  // command line run on the box has no terminal to hand the controller
+  // port back to.
+  bool closed = false;
 };
 
 // The application-wide link state and the routines that switch it.

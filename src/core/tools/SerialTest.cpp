@@ -8,19 +8,10 @@
 #include "core/link/CommPort.h"
 #include "core/operator/Operator.h"
 #include "core/platform/FileAccess.h"
+#include "core/platform/HexDigits.h"
 #include "core/protocol/Util.h"
 
 namespace tarnvale {
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) {
   std::vector<std::uint8_t> bytes;
@@ -41,7 +32,7 @@ std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) 
     if (upper.size() > 4 || upper.rfind("0X", 0) != 0) return std::nullopt;
     int value = 0;
     for (std::size_t i = 2; i < upper.size(); ++i) {
-      const int d = HexDigit(upper[i]);
+      const int d = HexDigitValue(upper[i]);
       if (d < 0) break;
       value = value * 16 + d;
     }
