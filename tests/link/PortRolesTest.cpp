@@ -182,7 +182,7 @@ TEST_F(PortRolesTest, PerRunOverridesOpenTheirPortAndLeaveTheRecordAlone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name + (c.given.closed ? " (closed)" : ""));
     link.SetOverride(PortRole::Primary, c.given);
-    EXPECT_EQ(link.OpenLink(target::kController), c.opens);
+    EXPECT_EQ(link.OpenLink(Target::Controller), c.opens);
     EXPECT_EQ(link.PrimaryPort()->IsOpen(), c.opens);
     if (c.opens) {
       EXPECT_EQ(link.PrimaryPortName(), c.name);
