@@ -97,6 +97,13 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   retry_->setAutoDefault(false);
   retry_->setEnabled(false);
   connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
+  // A dump of the whole range takes many minutes: the person may end it,
+  // keeping what was read under the partial name.
+  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_->setObjectName(QStringLiteral("stop"));
+  stop_->setAutoDefault(false);
+  stop_->setEnabled(false);
+  connect(stop_, &QPushButton::clicked, this, &CMemoryReadDialog::StopRead);
 
   // Stretch on both sides: "OK" alone is centred when "Retry" is hidden.
   auto* buttons = new QHBoxLayout;
@@ -104,6 +111,8 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   buttons->addWidget(ok_);
   buttons->addSpacing(12);
   buttons->addWidget(retry_);
+  buttons->addSpacing(12);
+  buttons->addWidget(stop_);
   buttons->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
@@ -132,7 +141,7 @@ ResultCode CMemoryReadDialog::Run() {
   exec();
   timer_.stop();
   JoinWorker();
-  return model_.Result();
+  return Result();
 }
 
 void CMemoryReadDialog::showEvent(QShowEvent* event) {
@@ -192,9 +201,25 @@ void CMemoryReadDialog::RunQueued() {
 }
 
 void CMemoryReadDialog::reject() {
-  if (model_.Running()) return;  // the close box and Escape wait for the end of the read
+  // The close box and Escape stop a running read, as "Stop" does.
+  if (model_.Running()) {
+    StopRead();
+    return;
+  }
   JoinWorker();
   QDialog::reject();
+}
+
+void CMemoryReadDialog::StopRead() {
+  if (!model_.Running()) return;
+  timer_.stop();
+  // The reader ends at its next step and keeps what it read; its last
+  // queued events are handled while it is collected.
+  model_.RequestStop();
+  JoinWorker();
+  // A result that came while stopping stands; otherwise the run was cut.
+  stopped_ = model_.Running();
+  done(QDialog::Rejected);
 }
 
 // ---- MemoryReadView ------------------------------------------------------------
@@ -246,7 +271,11 @@ void CMemoryReadDialog::SetProgress(std::uint32_t position) {
                                progress_->maximum()));
 }
 
-void CMemoryReadDialog::EnableOk(bool on) { ok_->setEnabled(on); }
+void CMemoryReadDialog::EnableOk(bool on) {
+  ok_->setEnabled(on);
+  // "OK" is off exactly while a read runs: that is when it can be stopped.
+  stop_->setEnabled(!on);
+}
 void CMemoryReadDialog::EnableRetry(bool on) { retry_->setEnabled(on); }
 void CMemoryReadDialog::ShowRetry(bool visible) { retry_->setVisible(visible); }
 

@@ -5,8 +5,9 @@
 // thread's events are queued to the GUI thread and handled there in batches;
 // only its result waits until the dialog has taken it.
 //
-// "OK" and "Retry" stay disabled while a read runs, and the dialog refuses to
-// close until it has ended. A hidden dialog (request.visible false) runs
+// "OK" and "Retry" stay disabled while a read runs; "Stop", the close box
+// and Escape stop it (what was read is kept as the reader keeps it) and close
+// the dialog with rc::kStoppedByProgram. A hidden dialog (request.visible false) runs
 // without appearing and closes by itself at the end.
 
 #include <QDialog>
@@ -42,7 +43,9 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   ResultCode Run();
 
   bool ReadInProgress() const { return model_.Running(); }
-  ResultCode Result() const { return model_.Result(); }
+  ResultCode Result() const { return stopped_ ? rc::kStoppedByProgram : model_.Result(); }
+  // Stops a running read, collects the reader and closes the dialog.
+  void StopRead();
 
   // MemoryReadView
   void AddListText(const std::string& text) override;
@@ -81,6 +84,7 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   std::unique_ptr<Relay> relay_;
   QTimer timer_;
   bool opened_ = false;
+  bool stopped_ = false;  // the person stopped the read before its result
   std::mutex queueMutex_;
   std::vector<std::function<void()>> queued_;  // under queueMutex_
   bool batching_ = false;
@@ -92,6 +96,7 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   QProgressBar* progress_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* retry_ = nullptr;
+  QPushButton* stop_ = nullptr;
 };
 
 }  // namespace tarnvale::gui

@@ -1,0 +1,142 @@
+// Long runs in the desktop application, offscreen: every run a person can
+// start from a progress dialog can be stopped by "Stop", Escape or the close
+// box; it ends with rc::kStoppedByProgram, what was done is kept under the
+// partial name, a file already under the chosen name is left as it was, and
+// the dialog goes without hanging.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "GuiSupport.h"
+#include "core/flash/MemoryDump.h"
+#include "core/flash/Workflows.h"
+#include "core/programmer/BootFlash.h"
+#include "flash/FakeDevice.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/flash/CMemoryReadDialog.h"
+#include "gui/flash/QtJobRunner.h"
+#include "programmer/SimBox.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::gui {
+namespace {
+
+enum class StopBy { Button, Escape, CloseBox };
+
+const char* Name(StopBy how) {
+  switch (how) {
+    case StopBy::Button: return "Stop";
+    case StopBy::Escape: return "Escape";
+    case StopBy::CloseBox: return "close box";
+  }
+  return "?";
+}
+
+void StopDialog(QDialog& d, StopBy how) {
+  switch (how) {
+    case StopBy::Button: d.findChild<QPushButton*>("stop")->click(); break;
+    case StopBy::Escape: QTest::keyClick(&d, Qt::Key_Escape); break;
+    case StopBy::CloseBox: d.close(); break;
+  }
+}
+
+std::uintmax_t SizeOf(const std::filesystem::path& p) {
+  std::error_code ec;
+  const auto n = std::filesystem::file_size(p, ec);
+  return ec ? 0 : n;
+}
+
+// One read-back run: starts it, and stops it once `started` says some of it
+// was done. Returns the run's result.
+struct ReadRun {
+  const char* name;
+  // Runs the read through the runner; `out` is the file it writes.
+  std::function<ResultCode(JobRunner&, Operator&, const std::filesystem::path& out)> run;
+  std::function<bool(CMemoryReadDialog&)> started;
+};
+
+int Lines(CMemoryReadDialog& d) { return d.findChild<QListWidget*>("messages")->count(); }
+
+TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
+  test::PtyPair pty;
+  // A controller with 64 KB that answers each line after 5 ms: the whole
+  // dump would take 20 s, so every stop below comes in its middle.
+  test::FakeDevice controller(
+      pty,
+      [](const test::SeenPacket& p) -> std::string {
+        if (p.type == 0x10) return "00000000 0000FFFF 00000040\n\r";
+        if (p.type == 0x04) return "0\n\r";
+        if (p.type != 0x11) return "E";
+        return "00000010:" + std::string(32, 'A') + "\n\r";
+      },
+      5);
+  CommPort controllerPort;
+  ASSERT_TRUE(controllerPort.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+
+  sim::BoxOptions silentBox;
+  silentBox.readStopAfter = 10;  // then silent: the reader would wait 60 s
+  test::SimBox box(silentBox);
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+
+  const ReadRun reads[] = {
+      {"memory dump",
+       [&](JobRunner& runner, Operator&, const std::filesystem::path& out) {
+         MemoryReadRequest r;
+         r.port = &controllerPort;
+         r.start = 0;
+         r.end = 0xFFFF;
+         r.path = out.string();
+         return runner.RunMemoryRead(r);
+       },
+       [](CMemoryReadDialog& d) {
+         const QString saved = d.findChild<QLabel*>("field1")->text();
+         return saved.contains("bytes saved") && !saved.startsWith("0 of");
+       }},
+      {"boot flash read-back",
+       [&](JobRunner& runner, Operator& op, const std::filesystem::path& out) {
+         BootOptions o;
+         o.boardConfirmed = true;
+         o.readSettleMs = 0;
+         o.box.recordSilenceMs = 60000;
+         o.outputPath = out.string();
+         return ReadBootFlashWith(box.Port(), [] { return rc::kSuccess; }, op, runner, 'D', nullptr, o);
+       },
+       [](CMemoryReadDialog& d) { return Lines(d) >= 16; }},
+  };
+  const auto dir = test::MakeTempDir("guistop");
+  int n = 0;
+  for (const ReadRun& read : reads) {
+    for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
+      SCOPED_TRACE(std::string(read.name) + " stopped by " + Name(how));
+      const auto out = dir / ("read" + std::to_string(n++) + ".out");
+      test::WriteFileBytes(out, "old");
+      test::RecordingOperator op;
+      QtJobRunner runner(nullptr, op);
+      bool stopped = false;
+      test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+        if (!d.ReadInProgress() || !read.started(d)) return false;
+        EXPECT_TRUE(d.findChild<QPushButton*>("stop")->isEnabled());
+        StopDialog(d, how);
+        stopped = true;
+        return true;
+      });
+      EXPECT_EQ(read.run(runner, op, out), rc::kStoppedByProgram);
+      EXPECT_FALSE(script.TimedOut());
+      EXPECT_TRUE(stopped);
+      EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+      EXPECT_EQ(test::ReadFileBytes(out), "old");
+      EXPECT_GT(SizeOf(out.string() + ".partial"), 0u);
+      // Let the box's last records drain before the next run asks again.
+      box.Port().Purge();
+      controllerPort.Purge();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::gui
