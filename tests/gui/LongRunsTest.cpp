@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -16,8 +17,10 @@
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
 #include "core/programmer/BootFlash.h"
+#include "core/protocol/Util.h"
 #include "flash/FakeDevice.h"
 #include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
 #include "programmer/SimBox.h"
@@ -49,6 +52,45 @@ std::uintmax_t SizeOf(const std::filesystem::path& p) {
   std::error_code ec;
   const auto n = std::filesystem::file_size(p, ec);
   return ec ? 0 : n;
+}
+
+// A device that answers only after 3 s: the window's event loop goes on the
+// whole time. The device's answer is sent by a timer of the GUI thread after
+// 300 ticks of 10 ms, so a blocked event loop would never let it answer and
+// the wait would end with its (generous) time-out instead.
+TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
+  test::FrameOnPty f;
+  CMainFrame& frame = *f.frame;
+  CommPort* port = frame.Link().PrimaryPort();
+  ASSERT_NE(port, nullptr);
+  int ticks = 0;
+  bool busyShown = true, othersRefused = true, closeRefused = true;
+  QTimer device;
+  device.setInterval(10);
+  QObject::connect(&device, &QTimer::timeout, [&] {
+    if (++ticks == 150) {
+      // Half-way: what a person sees and may do while the command waits.
+      busyShown = frame.findChild<QLabel*>("pleaseWait")->isVisible() && !frame.menuBar()->isEnabled();
+      othersRefused = !frame.RunCommand(cmd::kClearView);
+      frame.close();
+      closeRefused = frame.isVisible();
+    }
+    if (ticks == 300) f.pty.Send("0");
+  });
+  frame.show();
+  device.start();
+  ResultCode code = rc::kTimeout;
+  frame.RunDeviceCommand([&] { code = WaitStatusByte(*port, 60000); });
+  device.stop();
+  EXPECT_EQ(code, rc::kSuccess);
+  EXPECT_GE(ticks, 300);
+  EXPECT_TRUE(busyShown);
+  EXPECT_TRUE(othersRefused);
+  EXPECT_TRUE(closeRefused);
+  // Afterwards the window is as before.
+  EXPECT_FALSE(frame.findChild<QLabel*>("pleaseWait")->isVisible());
+  EXPECT_TRUE(frame.menuBar()->isEnabled());
+  EXPECT_TRUE(frame.RunCommand(cmd::kClearView));
 }
 
 // One read-back run: starts it, and stops it once `started` says some of it
