@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -21,6 +22,8 @@
 #include "flash/FakeDevice.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CommandIds.h"
+#include "gui/backup/CDataBackup.h"
+#include "e2e/Processes.h"
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
 #include "programmer/SimBox.h"
@@ -177,6 +180,57 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
       box.Port().Purge();
       controllerPort.Purge();
     }
+  }
+}
+
+// A backup save of every section from a controller on a slow line, stopped
+// once its first section is through: the file under the chosen name is not
+// written, what was gathered is in its ".partial", the report says the run
+// was stopped, and Escape or the close box also close the dialog.
+TEST(LongRuns, ABackupSaveStopsKeepingWhatWasGathered) {
+  const auto dir = test::MakeTempDir("guibackupstop");
+  test::SimProcess sim({"--pty", "--baud", "4800"}, dir, "rq750");
+  int n = 0;
+  for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
+    SCOPED_TRACE(Name(how));
+    test::RecordingOperator op;
+    ConfigData settings;
+    test::SaveFreshSettings(settings, sim.Port());
+    CMainFrame frame(settings, &op);
+    const auto path = dir / ("save" + std::to_string(n++) + ".xml");
+    op.saveFile = path.string();
+    int stage = 0;
+    test::DialogScript<CDataBackup> script(
+        [&](CDataBackup& d) {
+          if (stage == 0) {
+            for (auto* box : d.findChildren<QCheckBox*>()) box->setChecked(true);
+            for (auto* b : d.findChildren<QPushButton*>()) {
+              if (b->text() == "Save Data") b->click();
+            }
+            stage = 1;
+            return false;
+          }
+          if (stage == 1) {
+            if (!d.Busy() || !d.ProgressText().contains(" done")) return false;
+            StopDialog(d, how);
+            stage = 2;
+            return false;
+          }
+          if (d.Busy()) return false;
+          // "Stop" leaves the dialog open for another run.
+          EXPECT_EQ(how, StopBy::Button);
+          d.done(QDialog::Accepted);
+          return true;
+        },
+        60000);
+    ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_EQ(stage, 2);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_FALSE(op.messages.empty());
+    EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
   }
 }
 
