@@ -30,6 +30,8 @@
 #include "e2e/Processes.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"
+#include "gui/flash/QtJobRunner.h"
+#include "core/flash/Workflows.h"
 #include "flash/FakeDevice.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -399,6 +401,55 @@ TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
   EXPECT_TRUE(clicker.clicked);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(test::Slurp(bin), std::string(0x20, '\xA5'));
+}
+
+// "Stop" in the programming dialog, during the erase wait and during the
+// stream: the run ends stopped by the program and the dialog closes. The
+// erase wait runs off the GUI thread: the dialog's own timer keeps ticking
+// through it (the script below is such a timer, and it stops the erase
+// only after it has run 30 times during it).
+TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
+  const struct {
+    const char* name;
+    std::vector<std::string> sim;
+    bool duringErase;
+  } cases[] = {
+      {"erase", {"--erase-ms", "60000", "--serial", "SN7731"}, true},
+      {"stream", {"--erase-ms", "100", "--baud", "9600", "--serial", "SN7731"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameOnSim f(c.sim);
+    test::FmfSpec recipe;
+    recipe.version = "5.01.00";
+    recipe.codeBytes = 60000;
+    const auto fmf = f.dir / "stop.FMF";
+    test::WriteFmf(fmf, recipe);
+    f.op.openFile = fmf.string();
+    int ticksWhileErasing = 0;
+    bool stopped = false;
+    test::DialogScript<CLoadMemoryDialog> script(
+        [&](CLoadMemoryDialog& d) {
+          const QString status = Text(d, "status");
+          if (!d.RunInProgress() || stopped) return false;
+          if (status.startsWith("Erasing Flash Memory")) ++ticksWhileErasing;
+          const bool now = c.duringErase ? ticksWhileErasing >= 30
+                                         : status.startsWith("Records ") && !status.startsWith("Records 0 ");
+          if (!now) return false;
+          Child<QPushButton>(d, "stop")->click();
+          stopped = true;
+          return true;
+        },
+        60000);
+    QtJobRunner runner(f.frame.get(), f.op);
+    EXPECT_EQ(FlashRQ700Series(f.frame->Link(), f.op, runner), rc::kStoppedByProgram);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    if (c.duringErase) {
+      EXPECT_GE(ticksWhileErasing, 30);
+    }
+  }
 }
 
 }  // namespace
