@@ -403,8 +403,9 @@ TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
   EXPECT_EQ(test::Slurp(bin), std::string(0x20, '\xA5'));
 }
 
-// "Stop" in the programming dialog, during the erase wait and during the
-// stream: the run ends stopped by the program and the dialog closes. The
+// "Stop" in the programming dialog, during a flash's erase wait and stream
+// and during a RAM load: the run ends stopped by the program and the dialog
+// closes. The
 // erase wait runs off the GUI thread: the dialog's own timer keeps ticking
 // through it (the script below is such a timer, and it stops the erase
 // only after it has run 30 times during it).
@@ -413,9 +414,11 @@ TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
     const char* name;
     std::vector<std::string> sim;
     bool duringErase;
+    bool ramLoad;
   } cases[] = {
-      {"erase", {"--erase-ms", "60000", "--serial", "SN7731"}, true},
-      {"stream", {"--erase-ms", "100", "--baud", "9600", "--serial", "SN7731"}, false},
+      {"erase", {"--erase-ms", "60000", "--serial", "SN7731"}, true, false},
+      {"stream", {"--erase-ms", "100", "--baud", "9600", "--serial", "SN7731"}, false, false},
+      {"RAM load", {"--baud", "9600"}, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -426,6 +429,11 @@ TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
     const auto fmf = f.dir / "stop.FMF";
     test::WriteFmf(fmf, recipe);
     f.op.openFile = fmf.string();
+    if (c.ramLoad) {
+      const auto hex = f.dir / "stop.HEX";
+      test::WriteHexImage(hex, 0x2000, test::PseudoRandomBytes(60000, 9));
+      f.op.openFile = hex.string();
+    }
     int ticksWhileErasing = 0;
     bool stopped = false;
     test::DialogScript<CLoadMemoryDialog> script(
@@ -442,7 +450,9 @@ TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
         },
         60000);
     QtJobRunner runner(f.frame.get(), f.op);
-    EXPECT_EQ(FlashRQ700Series(f.frame->Link(), f.op, runner), rc::kStoppedByProgram);
+    const ResultCode code = c.ramLoad ? LoadMemoryImage(f.frame->Link(), f.op, runner)
+                                      : FlashRQ700Series(f.frame->Link(), f.op, runner);
+    EXPECT_EQ(code, rc::kStoppedByProgram);
     EXPECT_FALSE(script.TimedOut());
     EXPECT_TRUE(stopped);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
