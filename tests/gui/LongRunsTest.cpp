@@ -183,54 +183,68 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
   }
 }
 
-// A backup save of every section from a controller on a slow line, stopped
-// once its first section is through: the file under the chosen name is not
-// written, what was gathered is in its ".partial", the report says the run
-// was stopped, and Escape or the close box also close the dialog.
-TEST(LongRuns, ABackupSaveStopsKeepingWhatWasGathered) {
+// A backup save or load of every section with a controller on a slow line,
+// stopped once its first section is through: the report says the run was
+// stopped; a save leaves the file under the chosen name unwritten with what
+// was gathered in its ".partial". Escape and the close box also close the
+// dialog; "Stop" leaves it open for another run.
+TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
   const auto dir = test::MakeTempDir("guibackupstop");
-  test::SimProcess sim({"--pty", "--baud", "4800"}, dir, "rq750");
+  const std::string backupFile = (dir / "other.xml").string();
+  {
+    test::SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
+    const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", backupFile, "--port", other.Port()}, dir);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  test::SimProcess sim({"--pty", "--baud", "9600"}, dir, "rq750");
   int n = 0;
-  for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
-    SCOPED_TRACE(Name(how));
-    test::RecordingOperator op;
-    ConfigData settings;
-    test::SaveFreshSettings(settings, sim.Port());
-    CMainFrame frame(settings, &op);
-    const auto path = dir / ("save" + std::to_string(n++) + ".xml");
-    op.saveFile = path.string();
-    int stage = 0;
-    test::DialogScript<CDataBackup> script(
-        [&](CDataBackup& d) {
-          if (stage == 0) {
-            for (auto* box : d.findChildren<QCheckBox*>()) box->setChecked(true);
-            for (auto* b : d.findChildren<QPushButton*>()) {
-              if (b->text() == "Save Data") b->click();
+  for (const bool load : {false, true}) {
+    for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
+      SCOPED_TRACE(std::string(load ? "load" : "save") + " stopped by " + Name(how));
+      test::RecordingOperator op;
+      ConfigData settings;
+      test::SaveFreshSettings(settings, sim.Port());
+      CMainFrame frame(settings, &op);
+      const auto path = dir / ("save" + std::to_string(n++) + ".xml");
+      op.saveFile = path.string();
+      op.openFile = backupFile;
+      op.answers = {true};  // the load's question
+      int stage = 0;
+      test::DialogScript<CDataBackup> script(
+          [&](CDataBackup& d) {
+            if (stage == 0) {
+              for (auto* box : d.findChildren<QCheckBox*>()) box->setChecked(true);
+              for (auto* b : d.findChildren<QPushButton*>()) {
+                if (b->text() == (load ? "Load Data" : "Save Data")) b->click();
+              }
+              stage = 1;
+              return false;
             }
-            stage = 1;
-            return false;
-          }
-          if (stage == 1) {
-            if (!d.Busy() || !d.ProgressText().contains(" done")) return false;
-            StopDialog(d, how);
-            stage = 2;
-            return false;
-          }
-          if (d.Busy()) return false;
-          // "Stop" leaves the dialog open for another run.
-          EXPECT_EQ(how, StopBy::Button);
-          d.done(QDialog::Accepted);
-          return true;
-        },
-        60000);
-    ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
-    EXPECT_FALSE(script.TimedOut());
-    EXPECT_EQ(stage, 2);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    ASSERT_FALSE(op.messages.empty());
-    EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
+            if (stage == 1) {
+              // A load reads the controller first; it is stopped while sending.
+              if (load && op.questions.empty()) return false;
+              if (!d.Busy() || !d.ProgressText().contains(" done")) return false;
+              StopDialog(d, how);
+              stage = 2;
+              return false;
+            }
+            if (d.Busy()) return false;
+            EXPECT_EQ(how, StopBy::Button);
+            d.done(QDialog::Accepted);
+            return true;
+          },
+          60000);
+      ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+      EXPECT_FALSE(script.TimedOut());
+      EXPECT_EQ(stage, 2);
+      EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+      ASSERT_FALSE(op.messages.empty());
+      EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
+      if (!load) {
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
+      }
+    }
   }
 }
 
