@@ -7,11 +7,14 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "GuiSupport.h"
@@ -75,9 +78,9 @@ TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
     }
     if (stage == 1) {
       if (d.Busy()) {
-        // While the worker runs the dialog refuses to close.
-        d.reject();
-        EXPECT_TRUE(d.isVisible());
+        // While the worker runs only "Stop" takes a click.
+        EXPECT_FALSE(Button(d, "Close")->isEnabled());
+        EXPECT_TRUE(Button(d, "Stop")->isEnabled());
         return false;
       }
       if (op.messages.empty()) return false;
@@ -246,13 +249,30 @@ TEST(BackupDialog, ClosesAtOnceWhenNoControllerAnswers) {
   EXPECT_EQ(after->baudRate, before->baudRate);
 }
 
+// The device answers only once the dialog has been seen waiting for it with
+// its buttons off: the window's loop runs during the response wait.
 TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
   test::FrameOnPty f;
   std::string received;
+  std::atomic<bool> seenWaiting{false};
   std::thread device([&] {
     received = f.pty.Receive(2, 3000);
+    for (int i = 0; i < 300 && !seenWaiting.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     f.pty.Send("ok");
   });
+  QTimer watcher;
+  watcher.setInterval(5);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    for (auto* d : QApplication::topLevelWidgets()) {
+      auto* tester = qobject_cast<CSerialTest*>(d);
+      if (tester == nullptr || !tester->Busy()) continue;
+      if (tester->findChild<QLabel*>("pleaseWait")->isVisible() && !Button(*tester, "Send")->isEnabled() &&
+          !Button(*tester, "Close")->isEnabled()) {
+        seenWaiting = true;
+      }
+    }
+  });
+  watcher.start();
   bool checked = false;
   test::DialogScript<CSerialTest> script([&](CSerialTest& d) {
     EXPECT_EQ(d.windowTitle(), "Serial Tester");
@@ -272,6 +292,7 @@ TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
   ASSERT_TRUE(f.frame->RunCommand(cmd::kSerialTester));
   device.join();
   EXPECT_TRUE(checked);
+  EXPECT_TRUE(seenWaiting.load());
   EXPECT_EQ(received, "AB");
   const QString text = f.frame->TerminalView()->Edit()->toPlainText();
   EXPECT_TRUE(text.contains("TX:A,B")) << text.toStdString();

@@ -30,6 +30,8 @@
 #include "e2e/Processes.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"
+#include "gui/flash/QtJobRunner.h"
+#include "core/flash/Workflows.h"
 #include "flash/FakeDevice.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -257,7 +259,7 @@ TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
 
   const auto bin = f.dir / "ram.Bin";
   f.op.saveFile = bin.string();
-  bool buttonsOffWhileReading = true, stayedOpenWhileReading = true;
+  bool buttonsOffWhileReading = true, stopOnWhileReading = true;
   QStringList list;
   QString shown;
   test::DialogScript<CMemoryReadDialog> dumpScript([&](CMemoryReadDialog& d) {
@@ -265,8 +267,7 @@ TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
     auto* retry = Child<QPushButton>(d, "retry");
     if (d.ReadInProgress()) {
       buttonsOffWhileReading = buttonsOffWhileReading && !ok->isEnabled() && !retry->isEnabled();
-      QTest::keyClick(&d, Qt::Key_Escape);
-      stayedOpenWhileReading = stayedOpenWhileReading && d.isVisible();
+      stopOnWhileReading = stopOnWhileReading && Child<QPushButton>(d, "stop")->isEnabled();
       return false;
     }
     // The full bar follows the done message: wait for both.
@@ -283,7 +284,7 @@ TEST(FlashDialogs, LoadThenDumpRoundTripThroughBothDialogs) {
   EXPECT_FALSE(dumpScript.TimedOut());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_TRUE(buttonsOffWhileReading);
-  EXPECT_TRUE(stayedOpenWhileReading);
+  EXPECT_TRUE(stopOnWhileReading);
   EXPECT_EQ(list, (QStringList{"Reading memory...this could take several minutes", "Memory Dump Completed Successfully!",
                                QString::fromStdString("File saved to " + bin.string())}));
   EXPECT_TRUE(Matches(shown.toStdString(), R"(Read Memory\|2048 of 2048 bytes saved\|)" + kElapsed + R"(\|1000/1000\|retry 1/0)"));
@@ -400,6 +401,65 @@ TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
   EXPECT_TRUE(clicker.clicked);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(test::Slurp(bin), std::string(0x20, '\xA5'));
+}
+
+// "Stop" in the programming dialog, during a flash's erase wait and stream
+// and during a RAM load: the run ends stopped by the program and the dialog
+// closes. The
+// erase wait runs off the GUI thread: the dialog's own timer keeps ticking
+// through it (the script below is such a timer, and it stops the erase
+// only after it has run 30 times during it).
+TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
+  const struct {
+    const char* name;
+    std::vector<std::string> sim;
+    bool duringErase;
+    bool ramLoad;
+  } cases[] = {
+      {"erase", {"--erase-ms", "60000", "--serial", "SN7731"}, true, false},
+      {"stream", {"--erase-ms", "100", "--baud", "9600", "--serial", "SN7731"}, false, false},
+      {"RAM load", {"--baud", "9600"}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameOnSim f(c.sim);
+    test::FmfSpec recipe;
+    recipe.version = "5.01.00";
+    recipe.codeBytes = 60000;
+    const auto fmf = f.dir / "stop.FMF";
+    test::WriteFmf(fmf, recipe);
+    f.op.openFile = fmf.string();
+    if (c.ramLoad) {
+      const auto hex = f.dir / "stop.HEX";
+      test::WriteHexImage(hex, 0x2000, test::PseudoRandomBytes(60000, 9));
+      f.op.openFile = hex.string();
+    }
+    int ticksWhileErasing = 0;
+    bool stopped = false;
+    test::DialogScript<CLoadMemoryDialog> script(
+        [&](CLoadMemoryDialog& d) {
+          const QString status = Text(d, "status");
+          if (!d.RunInProgress() || stopped) return false;
+          if (status.startsWith("Erasing Flash Memory")) ++ticksWhileErasing;
+          const bool now = c.duringErase ? ticksWhileErasing >= 30
+                                         : status.startsWith("Records ") && !status.startsWith("Records 0 ");
+          if (!now) return false;
+          Child<QPushButton>(d, "stop")->click();
+          stopped = true;
+          return true;
+        },
+        60000);
+    QtJobRunner runner(f.frame.get(), f.op);
+    const ResultCode code = c.ramLoad ? LoadMemoryImage(f.frame->Link(), f.op, runner)
+                                      : FlashRQ700Series(f.frame->Link(), f.op, runner);
+    EXPECT_EQ(code, rc::kStoppedByProgram);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    if (c.duringErase) {
+      EXPECT_GE(ticksWhileErasing, 30);
+    }
+  }
 }
 
 }  // namespace

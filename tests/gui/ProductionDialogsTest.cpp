@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -196,6 +198,65 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
   EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
   EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
   EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
+}
+
+// The same run stopped during its erase: "Stop" in the programming dialog
+// ends it stopped by the program, and the production dialog, whose button
+// ran the image off the GUI thread with "Please wait…" shown, takes clicks
+// again.
+TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
+  ShareRoot share;
+  const auto dir = test::MakeTempDir("guitn835stop");
+  const auto source = share.Dir() / "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
+  std::filesystem::create_directories(source.parent_path());
+  test::SRecText s;
+  std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
+  bytes[0x210] = 4;
+  std::copy_n("G5.1", 4, bytes.begin() + 0x211);
+  test::AppendSRecWords(s, 0, bytes);
+  s.Record(7, 0);
+  s.WriteTo(source);
+  test::SimProcess sim({"--pty", "--erase-ms", "60000"}, dir, "tn835");
+  test::RecordingOperator op;
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  auto frame = std::make_unique<CMainFrame>(settings, &op);
+
+  int stage = 0;
+  bool waitShown = false, idleAfter = false;
+  ResultCode result = 0;
+  QPointer<CTN820ProductionDialog> owner;
+  test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+    if (stage == 0) {
+      stage = 1;
+      owner = &d;
+      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
+      Click(d, "programApplication");
+      return false;
+    }
+    if (stage < 2 || d.Running()) return false;
+    idleAfter = d.findChild<QPushButton*>("programApplication")->isEnabled() &&
+                !d.findChild<QLabel*>("pleaseWait")->isVisible();
+    result = d.Model().LastRecord().result;
+    d.findChild<QPushButton*>("exit")->click();
+    return true;
+  }, 30000);
+  test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
+    if (!d.RunInProgress() || !d.findChild<QLabel*>("status")->text().startsWith("Erasing")) return false;
+    waitShown = owner != nullptr && owner->findChild<QLabel*>("pleaseWait")->isVisible() &&
+                !owner->findChild<QPushButton*>("exit")->isEnabled();
+    d.findChild<QPushButton*>("stop")->click();
+    stage = 2;
+    return true;
+  }, 30000);
+  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  EXPECT_FALSE(production.TimedOut());
+  EXPECT_FALSE(programming.TimedOut());
+  EXPECT_EQ(stage, 2);
+  EXPECT_TRUE(waitShown);
+  EXPECT_TRUE(idleAfter);
+  EXPECT_EQ(result, rc::kStoppedByProgram);
+  for (const auto& text : op.MessageTexts()) EXPECT_NE(text, "Success");
 }
 
 }  // namespace

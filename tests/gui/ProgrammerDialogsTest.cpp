@@ -177,18 +177,22 @@ TEST(ProgrammerMenuGui, TestCommandOpensTheDialogOnTheProgrammerPort) {
   test::SimBox box(Box('C'), false);
   test::FrameOnPty f;
   f.settings.SetAuxCOMPort(box.Path());
-  bool sawDialog = false;
+  bool sawDialog = false, ramOnAtClose = false;
   test::AnswerNextModal([&](QWidget* w) {
     auto* dialog = qobject_cast<TestCPUDialog*>(w);
     ASSERT_NE(dialog, nullptr);
     sawDialog = true;
-    // Opening reads the flash ID (1.5 s of the box's settling time).
+    QObject::connect(dialog, &QDialog::finished,
+                     [&, dialog] { ramOnAtClose = dialog->Button(TestButton::TestRam)->isEnabled(); });
+    // Opening reads the flash ID (1.5 s of the box's settling time) off the
+    // GUI thread; a close meanwhile waits for it, and the buttons it turned
+    // on are on when the dialog goes.
     test::PumpUntil([&] { return ListHas(dialog->List(), "M29F016D"); }, 4000);
-    EXPECT_TRUE(dialog->Button(TestButton::TestRam)->isEnabled());
     dialog->reject();
   });
   EXPECT_TRUE(f.frame->RunCommand(cmd::kJtagTest7193));
   EXPECT_TRUE(sawDialog);
+  EXPECT_TRUE(ramOnAtClose);
   EXPECT_EQ(box.Device().Target(), 4);
   EXPECT_TRUE(f.op.MessageTexts().empty());
   EXPECT_FALSE(f.frame->Link().ProgrammerPort()->IsOpen());

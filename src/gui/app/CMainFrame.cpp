@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QLabel>
 #include <QMenu>
@@ -23,6 +24,7 @@
 #include "gui/ui/CTerminalDialog.h"
 #include "gui/ui/Colors.h"
 #include "gui/ui/QtOperator.h"
+#include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -101,6 +103,12 @@ void CMainFrame::BuildStatusBar() {
   pane1_->setObjectName(QStringLiteral("statusPane1"));
   statusBar()->addWidget(pane0_);
   statusBar()->addWidget(pane1_, 1);
+  pleaseWait_ = new QLabel(QString::fromUtf8(kPleaseWait), this);
+  pleaseWait_->setObjectName(QStringLiteral("pleaseWait"));
+  pleaseWait_->setFrameStyle(kPaneFrame);
+  pleaseWait_->setTextFormat(Qt::PlainText);
+  pleaseWait_->hide();
+  statusBar()->addPermanentWidget(pleaseWait_);
   FitStatusPanes();
 }
 
@@ -192,9 +200,52 @@ void CMainFrame::SetCommandHandler(int commandId, CommandHandler handler) {
   if (QAction* a = actions_.value(commandId)) a->setEnabled(handlers_.contains(commandId));
 }
 
+void CMainFrame::SetDeviceCommandHandler(int commandId, CommandHandler handler) {
+  if (!handler) {
+    SetCommandHandler(commandId, {});
+    return;
+  }
+  SetCommandHandler(commandId, [this, handler = std::move(handler)] { RunDeviceCommand(handler); });
+}
+
+void CMainFrame::MakeDeviceCommand(int commandId) {
+  if (const auto it = handlers_.constFind(commandId); it != handlers_.constEnd()) {
+    SetDeviceCommandHandler(commandId, it.value());
+  }
+}
+
+void CMainFrame::RunDeviceCommand(const std::function<void()>& work) {
+  if (busy_) return;
+  busy_ = true;
+  // Menus and typing wait for the command; the keys of the window's
+  // accelerators are refused by RunCommand meanwhile.
+  menuBar()->setEnabled(false);
+  terminal_->setEnabled(false);
+  // The window's loop keeps running: the terminal must not take the reply
+  // bytes the command waits for, even for a command without the brackets.
+  terminal_->StopWatching();
+  pleaseWait_->show();
+  RunOnWorker(work);
+  pleaseWait_->hide();
+  terminal_->WatchPort();
+  terminal_->setEnabled(true);
+  menuBar()->setEnabled(true);
+  busy_ = false;
+  FocusTerminal();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  // The command's thread uses the window's ports: it ends first.
+  if (busy_) {
+    e->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(e);
+}
+
 bool CMainFrame::RunCommand(int commandId) {
   const auto it = handlers_.constFind(commandId);
-  if (it == handlers_.constEnd()) return false;
+  if (it == handlers_.constEnd() || busy_) return false;
   const CommandHandler handler = it.value();  // a handler may replace itself
   handler();
   return true;
@@ -209,8 +260,8 @@ void CMainFrame::InstallShellCommands() {
   SetCommandHandler(cmd::kBackGroundColor,
                     [this] { OnColour(CTerminalDialog::kBackgroundColour); });
   SetCommandHandler(cmd::kForeGroundColor, [this] { OnColour(CTerminalDialog::kTextColour); });
-  SetCommandHandler(cmd::kTN835EraseProgramFlash, [this] { OnEraseTn835Flash(kProgramFlash); });
-  SetCommandHandler(cmd::kTN835EraseDataFlash, [this] { OnEraseTn835Flash(kDataFlash); });
+  SetDeviceCommandHandler(cmd::kTN835EraseProgramFlash, [this] { OnEraseTn835Flash(kProgramFlash); });
+  SetDeviceCommandHandler(cmd::kTN835EraseDataFlash, [this] { OnEraseTn835Flash(kDataFlash); });
   SetCommandHandler(cmd::kAbout, [this] { OnAbout(); });
   SetCommandHandler(cmd::kEditCopy, [this] { terminal_->Copy(); });
   SetCommandHandler(cmd::kEditPaste, [this] { terminal_->Paste(); });
@@ -234,16 +285,22 @@ void CMainFrame::focusInEvent(QFocusEvent* e) {
 }
 
 void CMainFrame::SetPolling(bool on) {
-  if (terminal_ != nullptr) terminal_->SetPolling(on);
+  OnGuiThread(this, [&] {
+    if (terminal_ != nullptr) terminal_->SetPolling(on);
+  });
 }
 
 void CMainFrame::SetStatusPanes(const std::string& pane0, const std::string& pane1) {
-  pane0_->setText(QString::fromStdString(pane0));
-  pane1_->setText(QString::fromStdString(pane1));
+  OnGuiThread(this, [&] {
+    pane0_->setText(QString::fromStdString(pane0));
+    pane1_->setText(QString::fromStdString(pane1));
+  });
 }
 
 void CMainFrame::FocusTerminal() {
-  if (terminal_ != nullptr) terminal_->setFocus();
+  OnGuiThread(this, [&] {
+    if (terminal_ != nullptr) terminal_->setFocus();
+  });
 }
 
 void CMainFrame::SetupPort(PortRole role) {
@@ -312,9 +369,8 @@ void CMainFrame::OnEraseTn835Flash(std::uint8_t area) {
   if (port == nullptr) return;
   const std::uint8_t areaByte[1] = {area};
   port->Write(BuildPacket(1, 0, packet_type::kErase, areaByte));
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // Runs on the command's worker: the window shows "Please wait…" meanwhile.
   const ResultCode code = WaitStatusByte(*port, kEraseStatusTimeoutMs);
-  QApplication::restoreOverrideCursor();
   ShowResult(*op_, code);
 }
 

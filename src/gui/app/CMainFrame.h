@@ -51,7 +51,14 @@ class CMainFrame : public QMainWindow, public TerminalHost {
 
   // Command routing.
   void SetCommandHandler(int commandId, CommandHandler handler);
-  bool RunCommand(int commandId);  // false when the id has no handler
+  // A command that talks to a device: its handler runs on a worker thread
+  // (RunDeviceCommand) so the window never waits on the device.
+  void SetDeviceCommandHandler(int commandId, CommandHandler handler);
+  // The same for a handler already set.
+  void MakeDeviceCommand(int commandId);
+  // false when the id has no handler, or while a device command runs (the
+  // window takes no other command meanwhile).
+  bool RunCommand(int commandId);
   QAction* CommandAction(int commandId) const;
   QMenu* TopMenu(const QString& title) const;
 
@@ -62,9 +69,18 @@ class CMainFrame : public QMainWindow, public TerminalHost {
   CTerminalDialog* TerminalView() const { return terminal_; }
 
   QLabel* StatusPane(int index) const;
+
+  // Runs `work` on a worker thread and returns when it has ended. Meanwhile
+  // the window repaints, its menu and terminal are off, the status bar says
+  // "Please wait…", and the work's messages, questions and dialogs appear
+  // over the window as usual.
+  void RunDeviceCommand(const std::function<void()>& work);
+  bool Busy() const { return busy_; }
+  static constexpr const char* kPleaseWait = "Please wait\u2026";
   void SetDialogs(ShellDialogs dialogs) { dialogs_ = std::move(dialogs); }
 
-  // TerminalHost: what the command brackets do to the window.
+  // TerminalHost: what the command brackets do to the window. A command
+  // running on a worker thread has them done on the GUI thread.
   void SetPolling(bool on) override;
   void SetStatusPanes(const std::string& pane0, const std::string& pane1) override;
   void FocusTerminal() override;
@@ -84,6 +100,7 @@ class CMainFrame : public QMainWindow, public TerminalHost {
 
  protected:
   bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
 
@@ -101,6 +118,8 @@ class CMainFrame : public QMainWindow, public TerminalHost {
   CTerminalDialog* terminal_ = nullptr;
   QLabel* pane0_ = nullptr;
   QLabel* pane1_ = nullptr;
+  QLabel* pleaseWait_ = nullptr;
+  bool busy_ = false;
   QHash<int, QAction*> actions_;
   QHash<int, CommandHandler> handlers_;
   ShellDialogs dialogs_;

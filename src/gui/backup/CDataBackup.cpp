@@ -31,6 +31,9 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   diff_ = new QPushButton("Show differences", this);
   diff_->setToolTip("What a load of a backup file would change in the controller (nothing is sent)");
   close_ = new QPushButton("Close", this);
+  stopButton_ = new QPushButton("Stop", this);
+  stopButton_->setObjectName("stop");
+  stopButton_->setEnabled(false);
   progress_ = new QLabel(this);
   progress_->setMinimumWidth(320);
 
@@ -42,6 +45,7 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   buttons->addWidget(save_);
   buttons->addWidget(load_);
   buttons->addWidget(diff_);
+  buttons->addWidget(stopButton_);
   buttons->addStretch();
   buttons->addWidget(close_);
   auto* row = new QHBoxLayout;
@@ -55,9 +59,13 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   connect(load_, &QPushButton::clicked, this, &CDataBackup::OnLoadData);
   connect(diff_, &QPushButton::clicked, this, &CDataBackup::OnShowDifferences);
   connect(close_, &QPushButton::clicked, this, &CDataBackup::reject);
+  connect(stopButton_, &QPushButton::clicked, this, &CDataBackup::OnStop);
 }
 
-CDataBackup::~CDataBackup() { job_.Join(); }
+CDataBackup::~CDataBackup() {
+  stop_.store(true);
+  job_.Join();
+}
 
 QString CDataBackup::ProgressText() const { return progress_->text(); }
 
@@ -74,10 +82,12 @@ void CDataBackup::SetBusy(bool busy) {
                      static_cast<QWidget*>(parts_), static_cast<QWidget*>(materials_)}) {
     w->setEnabled(!busy);
   }
+  stopButton_->setEnabled(busy);
 }
 
 void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummary&)> finished) {
   SetBusy(true);
+  stop_.store(false);
   progress_->setText("Working...");
   QPointer<CDataBackup> self(this);
   const auto events = [self](const BackupEvent& e) {
@@ -94,7 +104,9 @@ void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummar
           if (!self) return;
           self->job_.Join();
           self->SetBusy(false);
+          // A stopped read before a load asks nothing and sends nothing.
           finished(summary);
+          if (self && self->closeWhenDone_ && !self->busy_) self->QDialog::reject();
         },
         Qt::QueuedConnection);
   };
@@ -106,7 +118,9 @@ void CDataBackup::OnSaveData() {
   TakeChoice();
   const auto path = model_.PrepareSave();
   if (!path) return;
-  Start([this, p = *path](const BackupProgress& progress) { return model_.Save(p, progress); },
+  Start([this, p = *path](const BackupProgress& progress) {
+          return RunSave(model_.Port(), p, model_.Choice(), progress, SystemClock(), &stop_);
+        },
         [this](const RunSummary& s) {
           progress_->setText(s.Success() ? "Saved." : "The save did not complete.");
           model_.Report(s);
@@ -121,13 +135,18 @@ void CDataBackup::OnLoadData() {
   // The controller is read first, so the question can say what the load
   // would overwrite; only a Yes sends anything.
   auto controller = std::make_shared<tinyxml2::XMLDocument>();
-  Start([this, controller](const BackupProgress& progress) { return model_.ReadForLoad(*controller, progress); },
+  Start([this, controller](const BackupProgress& progress) {
+          return ReadController(model_.Port(), *controller, model_.Choice(), progress, SystemClock(), &stop_);
+        },
         [this, controller, p = *path](const RunSummary& read) {
           if (!model_.ConfirmLoad(p, *controller, read)) {
             progress_->setText("Nothing was loaded.");
             return;
           }
-          Start([this, p](const BackupProgress& progress) { return model_.Load(p, progress); },
+          Start([this, p](const BackupProgress& progress) {
+                  return RunLoad(model_.Port(), p, model_.Choice(), model_.ProtocolVersion(), progress,
+                                 SystemClock(), &stop_);
+                },
                 [this](const RunSummary& s) {
                   progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
                   model_.Report(s);
@@ -148,9 +167,10 @@ void CDataBackup::OnShowDifferences() {
   SectionChoice choice = model_.Choice();
   if (choice.Selectors().empty()) choice = {true, true, true};
   Start([this, controller, choice](const BackupProgress& progress) {
-          return ReadController(model_.Port(), *controller, choice, progress);
+          return ReadController(model_.Port(), *controller, choice, progress, SystemClock(), &stop_);
         },
         [this, controller, choice, p = *path](const RunSummary& read) {
+          if (closeWhenDone_) return;  // stopped by closing: nothing to show
           tinyxml2::XMLDocument file;
           std::string error;
           LoadBackupFile(p, file, error);
@@ -178,14 +198,24 @@ void CDataBackup::OnShowDifferences() {
         });
 }
 
+void CDataBackup::OnStop() {
+  if (busy_) stop_.store(true);
+}
+
 void CDataBackup::reject() {
-  if (busy_) return;  // the run finishes first
+  if (busy_) {
+    // The run ends after the exchange under way; the dialog goes then.
+    OnStop();
+    closeWhenDone_ = true;
+    return;
+  }
   QDialog::reject();
 }
 
 void CDataBackup::closeEvent(QCloseEvent* event) {
   if (busy_) {
     event->ignore();
+    reject();
     return;
   }
   QDialog::closeEvent(event);

@@ -1,9 +1,12 @@
 #pragma once
 // The "Data Backup" dialog: a thin view over DataBackupModel. Saves and
 // loads run on a worker (BackupJob) while the dialog shows "section, record
-// n of N" and accepts nothing else; the worker is joined before the dialog
-// goes.
+// n of N" and accepts nothing but "Stop"; the worker is joined before the
+// dialog goes. "Stop", Escape and the close box stop a run after the
+// exchange under way (a save keeps what it gathered in "PATH.partial" and
+// leaves PATH as it was); Escape and the close box then close the dialog.
 #include <QDialog>
+#include <atomic>
 #include <memory>
 
 #include "core/backup/BackupJob.h"
@@ -30,7 +33,9 @@ class CDataBackup : public QDialog {
   QString ProgressText() const;
   // The text of the last "Show differences".
   const QString& LastDifferences() const { return lastDifferences_; }
-  // Closing waits for a running transfer to end.
+  // Asks a running transfer to stop; its summary is reported as usual.
+  void OnStop();
+  // Closing stops a running transfer, and closes once it has ended.
   void reject() override;
 
  protected:
@@ -44,6 +49,8 @@ class CDataBackup : public QDialog {
   backup::DataBackupModel& model_;
   backup::BackupJob job_;
   bool busy_ = false;
+  std::atomic<bool> stop_{false};
+  bool closeWhenDone_ = false;
   QCheckBox* settings_;
   QCheckBox* parts_;
   QCheckBox* materials_;
@@ -51,6 +58,7 @@ class CDataBackup : public QDialog {
   QPushButton* load_;
   QPushButton* diff_;
   QPushButton* close_;
+  QPushButton* stopButton_;
   QLabel* progress_;
   QString lastDifferences_;
 };

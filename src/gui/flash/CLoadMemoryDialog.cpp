@@ -1,7 +1,6 @@
 #include "gui/flash/CLoadMemoryDialog.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -69,8 +68,12 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
       relay_(std::make_unique<Relay>(*this)) {
   setModal(true);
   setWindowTitle(QString::fromLatin1(load_text::kTitleLoad));
-  // The worker's last act wakes a join that waits for it.
-  model_.SetWorkerExitHook(calls_.ExitHook());
+  // The worker's last act wakes a join that waits for it, and tells a
+  // stopped dialog that it may close.
+  model_.SetWorkerExitHook([this, wake = calls_.ExitHook()] {
+    wake();
+    QMetaObject::invokeMethod(this, [this] { WorkerEnded(); }, Qt::QueuedConnection);
+  });
 
   fileName_ = MakeField(this, "fileName");
   lastModified_ = MakeField(this, "lastModified");
@@ -113,9 +116,16 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
     if (!RunInProgress()) accept();
   });
 
+  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_->setObjectName(QStringLiteral("stop"));
+  stop_->setAutoDefault(false);
+  stop_->setFocusPolicy(Qt::NoFocus);
+  connect(stop_, &QPushButton::clicked, this, &CLoadMemoryDialog::StopRun);
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(runOnCompletion_);
   buttons->addStretch(1);
+  buttons->addWidget(stop_);
   buttons->addWidget(exit_);
 
   // The one-line status bar along the bottom edge.
@@ -148,7 +158,15 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   connect(&startTimer_, &QTimer::timeout, this, &CLoadMemoryDialog::BeginRun);
 }
 
-CLoadMemoryDialog::~CLoadMemoryDialog() { JoinWorker(); }
+CLoadMemoryDialog::~CLoadMemoryDialog() {
+  // A run still going when the dialog goes (its owner closing) is stopped
+  // rather than waited out.
+  if (RunInProgress()) {
+    stopRequested_.store(true);
+    if (!beginRunning_.load()) model_.Stop();
+  }
+  JoinWorker();
+}
 
 ResultCode CLoadMemoryDialog::Run() {
   exec();
@@ -166,16 +184,57 @@ void CLoadMemoryDialog::showEvent(QShowEvent* event) {
 
 void CLoadMemoryDialog::BeginRun() {
   startTimer_.stop();
-  if (!model_.Begin(relay_.get()) && RunInProgress()) Close();
+  if (begin_.joinable()) return;
+  beginRunning_.store(true);
+  begin_ = std::thread([this, wake = calls_.ExitHook()] {
+    const bool begun = model_.Begin(relay_.get());
+    beginRunning_.store(false);
+    wake();
+    QMetaObject::invokeMethod(this, [this, begun] { BeginEnded(begun); }, Qt::QueuedConnection);
+  });
+}
+
+void CLoadMemoryDialog::BeginEnded(bool begun) {
+  if (begin_.joinable()) begin_.join();
+  if (!begun) {
+    if (RunInProgress()) Close();
+    return;
+  }
+  // "Stop" came between the erase and the stream's start.
+  if (stopRequested_.load()) model_.Stop();
+}
+
+void CLoadMemoryDialog::WorkerEnded() {
+  if (!stopRequested_.load() || !RunInProgress()) return;
+  JoinWorker();  // the model turns the missing result into a stop
+  if (!RunInProgress()) return;
+  stop_->setEnabled(false);
+  Close();
+}
+
+void CLoadMemoryDialog::StopRun() {
+  if (!RunInProgress() || stopRequested_.exchange(true)) return;
+  stop_->setEnabled(false);
+  // During the start the erase wait sees the request at its next poll and
+  // the start closes the dialog; the stream is told here and ends at its
+  // next packet (WorkerEnded then closes the dialog).
+  if (!beginRunning_.load() && !begin_.joinable()) model_.Stop();
 }
 
 void CLoadMemoryDialog::EndRun() {
   runOver_ = true;
   exit_->setEnabled(true);
+  stop_->setEnabled(false);
 }
 
 void CLoadMemoryDialog::JoinWorker() {
-  calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
+  // The model's worker exists only once the start has ended: it is looked at
+  // after that.
+  calls_.Join([this] { return beginRunning_.load() || model_.WorkerRunning(); },
+              [this] {
+                if (begin_.joinable()) begin_.join();
+                model_.Wait();
+              });
 }
 
 void CLoadMemoryDialog::reject() {
@@ -191,7 +250,7 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
       // "Run on completion" only decides what happens after the last
       // acknowledgement, and the run starts 100 ms after the dialog opens:
       // it must take clicks during the run or it could never be ticked.
-      if (watched == runOnCompletion_) return false;
+      if (watched == runOnCompletion_ || watched == stop_) return false;
       return RunInProgress();
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
@@ -210,35 +269,39 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
 // ---- LoadMemoryView ------------------------------------------------------------
 
 void CLoadMemoryDialog::SetTitle(const std::string& text) {
-  setWindowTitle(QString::fromStdString(text));
+  OnGui([&] { setWindowTitle(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetFileName(const std::string& text) {
-  fileName_->setText(QString::fromStdString(text));
+  OnGui([&] { fileName_->setText(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetLastModified(const std::string& text) {
-  lastModified_->setText(QString::fromStdString(text));
+  OnGui([&] { lastModified_->setText(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetEraseTime(const std::string& text) {
-  eraseTime_->setText(QString::fromStdString(text));
+  OnGui([&] { eraseTime_->setText(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetProgramTime(const std::string& text) {
-  programTime_->setText(QString::fromStdString(text));
+  OnGui([&] { programTime_->setText(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetStatus(const std::string& text) {
-  status_->setText(QString::fromStdString(text));
+  OnGui([&] { status_->setText(QString::fromStdString(text)); });
 }
 void CLoadMemoryDialog::SetFreeText(const std::string& text) {
-  freeText_->setText(QString::fromStdString(text));
-  freeText_->setVisible(!text.empty());
+  OnGui([&] {
+    freeText_->setText(QString::fromStdString(text));
+    freeText_->setVisible(!text.empty());
+  });
 }
 
 void CLoadMemoryDialog::SetProgressRange(std::uint32_t upper, std::uint32_t step) {
-  progress_->setRange(0, ToProgressValue(upper));
-  progressStep_ = step;
+  OnGui([&] {
+    progress_->setRange(0, ToProgressValue(upper));
+    progressStep_ = step;
+  });
 }
 
 void CLoadMemoryDialog::SetProgress(std::uint32_t position) {
-  progress_->setValue(std::min(ToProgressValue(position), progress_->maximum()));
+  OnGui([&] { progress_->setValue(std::min(ToProgressValue(position), progress_->maximum())); });
 }
 
 void CLoadMemoryDialog::StepProgress() {
@@ -246,15 +309,18 @@ void CLoadMemoryDialog::StepProgress() {
   progress_->setValue(std::min(ToProgressValue(next), progress_->maximum()));
 }
 
-void CLoadMemoryDialog::ShowRunOnCompletion(bool visible) { runOnCompletion_->setVisible(visible); }
+void CLoadMemoryDialog::ShowRunOnCompletion(bool visible) {
+  OnGui([&] { runOnCompletion_->setVisible(visible); });
+}
 
 bool CLoadMemoryDialog::RunOnCompletion() const { return runOnCompletion_->isChecked(); }
 
-void CLoadMemoryDialog::Pump() { QCoreApplication::processEvents(); }
-
 void CLoadMemoryDialog::Close() {
-  runOver_ = true;
-  done(QDialog::Rejected);
+  OnGui([&] {
+    runOver_ = true;
+    stop_->setEnabled(false);
+    done(QDialog::Rejected);
+  });
 }
 
 }  // namespace tarnvale::gui

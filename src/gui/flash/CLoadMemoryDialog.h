@@ -2,17 +2,24 @@
 // The programming dialog: erases a controller's flash (or not, for a RAM
 // load) and streams an image to it, showing the file, the erase and program
 // times, progress and a one-line status. It starts by itself 100 ms after it
-// opens; the erase wait runs on the GUI thread (repainting between polls),
-// the stream on the model's worker thread, whose events are handled here on
-// the GUI thread while the worker waits.
+// opens. The start (file choice, image check, the erase wait of up to
+// minutes) runs on a thread of its own, the stream on the model's worker
+// thread; every view call of either is handled here on the GUI thread while
+// the thread waits, so the window repaints throughout.
 //
-// Until the run has finished or failed the dialog ignores mouse clicks and
-// keys and refuses to close; a failed run closes it. After a run, "Exit",
-// the close box, Escape or Enter close it.
+// Until the run has finished or failed the dialog ignores mouse clicks
+// (except on "Stop" and "Run on completion") and keys, and the close box and
+// Escape do not end it: a controller left half-programmed by a stray key
+// would be worse than a wait. "Stop" ends the erase wait or the stream at
+// its next step and closes the dialog with rc::kStoppedByProgram. A failed
+// run closes it. After a run, "Exit", the close box, Escape or Enter close
+// it.
 
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "core/flash/LoadMemoryModel.h"
 #include "gui/flash/WorkerCalls.h"
@@ -55,8 +62,11 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   void StepProgress() override;
   void ShowRunOnCompletion(bool visible) override;
   bool RunOnCompletion() const override;
-  void Pump() override;
+  bool StopRequested() override { return stopRequested_.load(); }
   void Close() override;
+
+  // "Stop": the run ends at its next step and the dialog closes.
+  void StopRun();
 
  public slots:
   void reject() override;
@@ -69,8 +79,12 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   class Relay;
 
   void BeginRun();
+  void BeginEnded(bool begun);
+  void WorkerEnded();
   void EndRun();
   void JoinWorker();
+  // Runs a view call on the GUI thread (the start thread's calls wait).
+  void OnGui(const std::function<void()>& f) { calls_.Call(f); }
 
   WorkerCalls calls_;  // outlives the model and its worker
   LoadMemoryModel model_;
@@ -78,6 +92,9 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   QTimer startTimer_;
   bool opened_ = false;
   bool runOver_ = false;
+  std::thread begin_;                    // the start: file, image, erase
+  std::atomic<bool> beginRunning_{false};
+  std::atomic<bool> stopRequested_{false};
   std::uint32_t progressStep_ = 1;
 
   QLabel* fileName_ = nullptr;
@@ -89,6 +106,7 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   QLabel* status_ = nullptr;
   QCheckBox* runOnCompletion_ = nullptr;
   QPushButton* exit_ = nullptr;
+  QPushButton* stop_ = nullptr;
 };
 
 }  // namespace tarnvale::gui

@@ -25,31 +25,38 @@ QLabel* MakeField(QWidget* parent, const char* name) {
 
 }  // namespace
 
-// Carries the reading thread's events to the dialog's thread; the thread
-// waits for each.
+// Carries the reading thread's events to the dialog's thread. Only the last
+// one (the result) waits until it has been handled; the others are queued
+// and handled in order, in batches, on the GUI thread. A boot flash sends a
+// line per sixteen bytes, and a round trip to the GUI thread for each one
+// kept the reader from the box's reply bytes several times longer than the
+// read itself took.
 class CMemoryReadDialog::Relay : public MemoryReadEvents {
  public:
   explicit Relay(CMemoryReadDialog& dialog) : d_(dialog) {}
   void OnRange(std::uint32_t upper) override {
-    d_.calls_.Call([&] { d_.model_.OnRange(upper); });
+    d_.Queue([this, upper] { d_.model_.OnRange(upper); });
   }
   void OnStep(std::uint32_t step) override {
-    d_.calls_.Call([&] { d_.model_.OnStep(step); });
+    d_.Queue([this, step] { d_.model_.OnStep(step); });
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    d_.calls_.Call([&] { d_.model_.OnProgress(position, next); });
-  }
-  void OnDone(ResultCode code, std::uint32_t next) override {
-    d_.calls_.Call([&] { d_.model_.OnDone(code, next); });
+    d_.Queue([this, position, next] { d_.model_.OnProgress(position, next); });
   }
   void OnComputedChecksum(std::uint32_t value) override {
-    d_.calls_.Call([&] { d_.model_.OnComputedChecksum(value); });
+    d_.Queue([this, value] { d_.model_.OnComputedChecksum(value); });
   }
   void OnImageChecksum(std::uint32_t value) override {
-    d_.calls_.Call([&] { d_.model_.OnImageChecksum(value); });
+    d_.Queue([this, value] { d_.model_.OnImageChecksum(value); });
   }
   void OnLine(const std::string& text) override {
-    d_.calls_.Call([&] { d_.model_.OnLine(text); });
+    d_.Queue([this, text] { d_.model_.OnLine(text); });
+  }
+  void OnDone(ResultCode code, std::uint32_t next) override {
+    d_.calls_.Call([&] {
+      d_.RunQueued();
+      d_.model_.OnDone(code, next);
+    });
   }
 
  private:
@@ -90,6 +97,13 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   retry_->setAutoDefault(false);
   retry_->setEnabled(false);
   connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
+  // A dump of the whole range takes many minutes: the person may end it,
+  // keeping what was read under the partial name.
+  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_->setObjectName(QStringLiteral("stop"));
+  stop_->setAutoDefault(false);
+  stop_->setEnabled(false);
+  connect(stop_, &QPushButton::clicked, this, &CMemoryReadDialog::StopRead);
 
   // Stretch on both sides: "OK" alone is centred when "Retry" is hidden.
   auto* buttons = new QHBoxLayout;
@@ -97,6 +111,8 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   buttons->addWidget(ok_);
   buttons->addSpacing(12);
   buttons->addWidget(retry_);
+  buttons->addSpacing(12);
+  buttons->addWidget(stop_);
   buttons->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
@@ -125,7 +141,7 @@ ResultCode CMemoryReadDialog::Run() {
   exec();
   timer_.stop();
   JoinWorker();
-  return model_.Result();
+  return Result();
 }
 
 void CMemoryReadDialog::showEvent(QShowEvent* event) {
@@ -153,12 +169,57 @@ void CMemoryReadDialog::OnRetry() {
 
 void CMemoryReadDialog::JoinWorker() {
   calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
+  RunQueued();
+}
+
+void CMemoryReadDialog::Queue(std::function<void()> event) {
+  bool first = false;
+  {
+    std::lock_guard lock(queueMutex_);
+    first = queued_.empty();
+    queued_.push_back(std::move(event));
+  }
+  // One wake-up per batch; dropped by Qt if the dialog has gone (its join
+  // has handled the queue by then).
+  if (first) QMetaObject::invokeMethod(this, [this] { RunQueued(); }, Qt::QueuedConnection);
+}
+
+void CMemoryReadDialog::RunQueued() {
+  std::vector<std::function<void()>> events;
+  {
+    std::lock_guard lock(queueMutex_);
+    events.swap(queued_);
+  }
+  if (events.empty()) return;
+  // One scroll and one width check for the batch rather than per line.
+  batching_ = true;
+  for (const auto& event : events) event();
+  batching_ = false;
+  list_->scrollToBottom();
+  FitWidthTo(widestQueued_);
+  widestQueued_ = 0;
 }
 
 void CMemoryReadDialog::reject() {
-  if (model_.Running()) return;  // the close box and Escape wait for the end of the read
+  // The close box and Escape stop a running read, as "Stop" does.
+  if (model_.Running()) {
+    StopRead();
+    return;
+  }
   JoinWorker();
   QDialog::reject();
+}
+
+void CMemoryReadDialog::StopRead() {
+  if (!model_.Running()) return;
+  timer_.stop();
+  // The reader ends at its next step and keeps what it read; its last
+  // queued events are handled while it is collected.
+  model_.RequestStop();
+  JoinWorker();
+  // A result that came while stopping stands; otherwise the run was cut.
+  stopped_ = model_.Running();
+  done(QDialog::Rejected);
 }
 
 // ---- MemoryReadView ------------------------------------------------------------
@@ -170,10 +231,18 @@ void CMemoryReadDialog::AddListText(const std::string& text) {
   const QString item = QString::fromStdString(line);
   list_->addItem(item);
   list_->item(list_->count() - 1)->setToolTip(item);
+  const int needed = list_->fontMetrics().horizontalAdvance(item) + 16;
+  if (batching_) {
+    widestQueued_ = std::max(widestQueued_, needed);
+    return;
+  }
   list_->scrollToBottom();
+  FitWidthTo(needed);
+}
+
+void CMemoryReadDialog::FitWidthTo(int needed) {
   // A long line (the saved file's path) widens the dialog rather than
   // hiding behind a scroll bar, as far as the screen allows.
-  const int needed = list_->fontMetrics().horizontalAdvance(item) + 16;
   const int shortBy = needed - list_->viewport()->width();
   if (shortBy > 0 && isVisible()) {
     const int widest = screen() ? screen()->availableGeometry().width() * 9 / 10 : width() + shortBy;
@@ -202,7 +271,11 @@ void CMemoryReadDialog::SetProgress(std::uint32_t position) {
                                progress_->maximum()));
 }
 
-void CMemoryReadDialog::EnableOk(bool on) { ok_->setEnabled(on); }
+void CMemoryReadDialog::EnableOk(bool on) {
+  ok_->setEnabled(on);
+  // "OK" is off exactly while a read runs: that is when it can be stopped.
+  stop_->setEnabled(!on);
+}
 void CMemoryReadDialog::EnableRetry(bool on) { retry_->setEnabled(on); }
 void CMemoryReadDialog::ShowRetry(bool visible) { retry_->setVisible(visible); }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The desktop application's JobRunner: each long job runs in its modal
 // progress dialog over the main window, and the call returns the dialog's
-// result when it has closed and its worker has been collected.
+// result when it has closed and its worker has been collected. Called from a
+// command's worker thread, the dialog still runs on the GUI thread.
 
 #include <QPointer>
 #include <QWidget>

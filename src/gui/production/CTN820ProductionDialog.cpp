@@ -10,6 +10,8 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include "gui/ui/WorkerWait.h"
+
 #include "core/settings/ConfigData.h"
 #include "gui/ui/CLabel.h"
 
@@ -118,6 +120,10 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   layout->addWidget(test);
 
   auto* exitRow = new QHBoxLayout;
+  pleaseWait_ = new QLabel(QString::fromUtf8("Please wait\u2026"), this);
+  pleaseWait_->setObjectName("pleaseWait");
+  pleaseWait_->hide();
+  exitRow->addWidget(pleaseWait_);
   exitRow->addStretch();
   auto* exit = new QPushButton("E&xit", this);
   exit->setObjectName("exit");
@@ -164,9 +170,25 @@ void CTN820ProductionDialog::Run(ResultCode (ProductionModel::*button)(LinkState
   if (running_) return;
   running_ = true;
   TakeEdits();
-  (model_.get()->*button)(link_, op_, runner_);
+  // The JTAG reads before a boot image take seconds: the run goes on a
+  // worker thread with every button off, and its programming dialog and
+  // messages open over this one as usual.
+  QList<QPushButton*> enabled;
+  for (QPushButton* b : findChildren<QPushButton*>()) {
+    if (b->isEnabled()) enabled << b;
+    b->setEnabled(false);
+  }
+  pleaseWait_->show();
+  RunOnWorker([&] { (model_.get()->*button)(link_, op_, runner_); });
+  pleaseWait_->hide();
+  for (QPushButton* b : enabled) b->setEnabled(true);
   ShowFields();
   running_ = false;
+}
+
+void CTN820ProductionDialog::reject() {
+  if (running_) return;
+  QDialog::reject();
 }
 
 }  // namespace tarnvale::gui

@@ -9,6 +9,7 @@
 #include "core/production/ProductionModel.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -34,6 +35,11 @@ class CTN820ProductionDialog : public QDialog {
   ~CTN820ProductionDialog() override;
 
   ProductionModel& Model() { return *model_; }
+  bool Running() const { return running_; }
+
+  // While a button's run goes on the dialog stays: the run is stopped in
+  // its programming dialog.
+  void reject() override;
 
  private:
   void ShowFields();
@@ -56,6 +62,7 @@ class CTN820ProductionDialog : public QDialog {
   QLineEdit* testPath_;
   QLineEdit* testVersion_;
   QLineEdit* productionVersion_;
+  QLabel* pleaseWait_;
   bool running_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "gui/ui/WorkerWait.h"
+
 namespace tarnvale::gui {
 
 CSerialRevisionInput::CSerialRevisionInput(SerialRevisionInput& input, QWidget* parent)
@@ -58,8 +60,11 @@ void CSerialRevisionInput::accept() {
 }
 
 bool QtSerialRevisionForm::Show(SerialRevisionInput& input) {
-  CSerialRevisionInput dialog(input, parent_);
-  return dialog.exec() == QDialog::Accepted;
+  // Asked from the command's worker thread; the form is the GUI thread's.
+  return OnGuiThread<bool>(parent_, [&] {
+    CSerialRevisionInput dialog(input, parent_);
+    return dialog.exec() == QDialog::Accepted;
+  });
 }
 
 std::optional<std::string> AskCpuRevision(QWidget* parent) {

@@ -10,6 +10,7 @@
 #include "gui/flash/QtJobRunner.h"
 #include "gui/programmer/CSerialRevisionInput.h"
 #include "gui/programmer/TestCPUDialog.h"
+#include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
 
@@ -22,8 +23,10 @@ void InstallProgrammerCommands(CMainFrame& frame) {
                           [&frame] { ShowTn835CpuId(frame.Link(), frame.Op()); });
   frame.SetCommandHandler(cmd::kJtagTest7193, [&frame] {
     RunCpuBoardTest(frame.Link(), frame.Op(), [&frame](CommPort& port) {
-      TestCPUDialog dialog(port, frame.Op(), &frame);
-      dialog.exec();
+      OnGuiThread(&frame, [&] {
+        TestCPUDialog dialog(port, frame.Op(), &frame);
+        dialog.exec();
+      });
     });
   });
 
@@ -57,8 +60,20 @@ void InstallProgrammerCommands(CMainFrame& frame) {
     ProgramBootFlash(frame.Link(), frame.Op(), *runner, form);
   });
   frame.SetCommandHandler(cmd::kReadFlashBootImage, [&frame, runner] {
-    ReadBootFlash(frame.Link(), frame.Op(), *runner, 0, [&frame] { return AskCpuRevision(&frame); });
+    ReadBootFlash(frame.Link(), frame.Op(), *runner, 0, [&frame] {
+      return OnGuiThread<std::optional<std::string>>(&frame, [&] { return AskCpuRevision(&frame); });
+    });
   });
+
+  // Every command here talks to the box, whose JTAG reads take seconds:
+  // each runs on a worker thread and opens its dialogs on the GUI thread.
+  for (const int id : {cmd::kProgrammerVersion, cmd::kReadJtagId, cmd::kTN835ReadCpuId, cmd::kJtagTest7193,
+                       cmd::kPic18Flash, cmd::kPic30Flash, cmd::kPic18ReadEeprom, cmd::kPic30ReadEeprom,
+                       cmd::kPic18BlankCheck, cmd::kPic30BlankCheck, cmd::kPic18EraseFlash, cmd::kPic30EraseFlash,
+                       cmd::kPic18ReadCpuId, cmd::kPic30ReadCpuId, cmd::kPic18LoadEepromData, cmd::kPic18TestEeprom,
+                       cmd::kFlash7193Boot, cmd::kReadFlashBootImage}) {
+    frame.MakeDeviceCommand(id);
+  }
 }
 
 }  // namespace tarnvale::gui

@@ -17,21 +17,9 @@
 #include "gui/flash/QtJobRunner.h"
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/CSerialRevisionInput.h"
+#include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
-namespace {
-
-// The box is given a fixed time before its identification replies are read
-// (up to 3.5 s); the wait cursor says the window is busy, not hung.
-class BusyCursor {
- public:
-  BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-}  // namespace
 
 // The verify reader's events, carried to the GUI thread.
 class TestCPUDialog::VerifyRelay : public MemoryReadEvents {
@@ -40,11 +28,12 @@ class TestCPUDialog::VerifyRelay : public MemoryReadEvents {
   void OnRange(std::uint32_t) override {}
   void OnStep(std::uint32_t) override {}
   void OnProgress(std::uint32_t position, std::uint32_t) override {
-    QMetaObject::invokeMethod(&d_, [this, position] { d_.model_->VerifyProgress(position); },
+    QMetaObject::invokeMethod(&d_, [this, position] { d_.OnModel([=, this] { d_.model_->VerifyProgress(position); }); },
                               Qt::QueuedConnection);
   }
   void OnDone(ResultCode code, std::uint32_t) override {
-    QMetaObject::invokeMethod(&d_, [this, code] { d_.model_->VerifyRead(code); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&d_, [this, code] { d_.OnModel([=, this] { d_.model_->VerifyRead(code); }); },
+                              Qt::QueuedConnection);
   }
 
  private:
@@ -124,6 +113,10 @@ TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxT
   list_->setObjectName("list1083");
   list_->setMinimumWidth(460);
   layout->addWidget(list_, 1);
+  pleaseWait_ = new QLabel(QString::fromUtf8("Please wait\u2026"), this);
+  pleaseWait_->setObjectName("pleaseWait");
+  pleaseWait_->hide();
+  left->addWidget(pleaseWait_);
   resize(900, 560);
 
   // Until the flash ID has been read, only the identification and line tests.
@@ -139,53 +132,85 @@ void TestCPUDialog::showEvent(QShowEvent* e) {
   if (opened_) return;
   opened_ = true;
   // After the window is up, so the operator sees it while the box answers.
-  QTimer::singleShot(0, this, [this] {
-    BusyCursor busy;
-    model_->Open();
-  });
+  QTimer::singleShot(0, this, [this] { Busy([this] { model_->Open(); }); });
 }
 
 void TestCPUDialog::done(int r) {
+  if (busy_) {
+    // An exchange holds the box: the dialog goes once it has ended.
+    closeAfterExchange_ = r;
+    return;
+  }
   if (!closing_) {
     closing_ = true;
-    model_->Close();
+    // A RAM run is given up to 5 s to end: the window repaints meanwhile.
+    Busy([this] { model_->Close(); });
   }
   QDialog::done(r);
+}
+
+void TestCPUDialog::Busy(const std::function<void()>& exchange) {
+  if (busy_) return;
+  busy_ = true;
+  // The buttons the model leaves on come back after the exchange; what it
+  // sets meanwhile is kept for then.
+  ButtonStates before{};
+  for (std::size_t i = 0; i < kTestButtonCount; ++i) before[i] = buttons_[i]->isEnabled();
+  pendingButtons_ = before;
+  for (QPushButton* b : buttons_) b->setEnabled(false);
+  pleaseWait_->show();
+  RunOnWorker(exchange);
+  pleaseWait_->hide();
+  busy_ = false;
+  SetButtons(pendingButtons_);
+  // Events of the RAM watcher or the verify reader that came meanwhile.
+  auto deferred = std::move(deferred_);
+  deferred_.clear();
+  for (const auto& f : deferred) f();
+  if (closeAfterExchange_) {
+    const int r = *closeAfterExchange_;
+    closeAfterExchange_.reset();
+    done(r);
+  }
+}
+
+void TestCPUDialog::OnModel(const std::function<void()>& f) {
+  // The model is the exchange's while one runs.
+  if (busy_) {
+    deferred_.push_back(f);
+    return;
+  }
+  f();
 }
 
 void TestCPUDialog::OnButton(TestButton b) {
   switch (b) {
     case TestButton::ReadFlashId: {
-      BusyCursor busy;
-      model_->ReadFlashId(Field(BoardField::CpuRevision)->text().toStdString(),
-                          Field(BoardField::IoRevision)->text().toStdString());
+      const std::string cpu = Field(BoardField::CpuRevision)->text().toStdString();
+      const std::string io = Field(BoardField::IoRevision)->text().toStdString();
+      Busy([&] { model_->ReadFlashId(cpu, io); });
       break;
     }
-    case TestButton::ReadJtagId: {
-      BusyCursor busy;
-      model_->ReadJtagId();
-      break;
-    }
+    case TestButton::ReadJtagId: Busy([this] { model_->ReadJtagId(); }); break;
     case TestButton::TestData: model_->ToggleLineTest(kLineTestData); break;
     case TestButton::TestAddress: model_->ToggleLineTest(kLineTestAddress); break;
     case TestButton::TestControls: model_->ToggleProbing(); break;
-    case TestButton::TestCpu: model_->TestCpu(); break;
+    case TestButton::TestCpu: Busy([this] { model_->TestCpu(); }); break;
     case TestButton::LoadRam: model_->StartRam(false, bank_->value()); break;
     case TestButton::TestRam: model_->StartRam(true, bank_->value()); break;
     case TestButton::BlankTest:
-    case TestButton::EraseFlash: {
-      BusyCursor busy;
-      model_->BlankOrErase(b == TestButton::EraseFlash);
+    case TestButton::EraseFlash: Busy([this, b] { model_->BlankOrErase(b == TestButton::EraseFlash); }); break;
+    case TestButton::VerifyFlash: model_->StartVerify(verifyRelay_.get(), bootSettleMs_); break;
+    case TestButton::ReadBoot: {
+      const std::string cpu = Field(BoardField::CpuRevision)->text().toStdString();
+      Busy([&] { model_->ReadBoot(*runner_, cpu); });
       break;
     }
-    case TestButton::VerifyFlash: model_->StartVerify(verifyRelay_.get(), bootSettleMs_); break;
-    case TestButton::ReadBoot:
-      model_->ReadBoot(*runner_, Field(BoardField::CpuRevision)->text().toStdString());
-      break;
     case TestButton::ProgramBoot: {
       QtSerialRevisionForm form(this);
-      model_->ProgramBoot(*runner_, form, Field(BoardField::CpuRevision)->text().toStdString(),
-                          Field(BoardField::IoRevision)->text().toStdString());
+      const std::string cpu = Field(BoardField::CpuRevision)->text().toStdString();
+      const std::string io = Field(BoardField::IoRevision)->text().toStdString();
+      Busy([&] { model_->ProgramBoot(*runner_, form, cpu, io); });
       break;
     }
     default: break;
@@ -194,40 +219,57 @@ void TestCPUDialog::OnButton(TestButton b) {
 
 
 
+// The view calls come from an exchange's worker thread too: each runs on
+// the GUI thread.
+
 void TestCPUDialog::AddLine(const std::string& text) {
-  list_->addItem(QString::fromStdString(text));
-  list_->scrollToBottom();
+  OnGuiThread(this, [&] {
+    list_->addItem(QString::fromStdString(text));
+    list_->scrollToBottom();
+  });
 }
 
 void TestCPUDialog::SetButtons(const ButtonStates& enabled) {
-  for (std::size_t i = 0; i < kTestButtonCount; ++i) buttons_[i]->setEnabled(enabled[i]);
+  OnGuiThread(this, [&] {
+    if (busy_) {
+      pendingButtons_ = enabled;
+      return;
+    }
+    for (std::size_t i = 0; i < kTestButtonCount; ++i) buttons_[i]->setEnabled(enabled[i]);
+  });
 }
 
 void TestCPUDialog::SetField(BoardField field, const std::string& text) {
-  Field(field)->setText(QString::fromStdString(text));
+  OnGuiThread(this, [&] { Field(field)->setText(QString::fromStdString(text)); });
 }
 
-void TestCPUDialog::SetBankRange(int low, int high) { bank_->setRange(low, high); }
+void TestCPUDialog::SetBankRange(int low, int high) {
+  OnGuiThread(this, [&] { bank_->setRange(low, high); });
+}
 
-void TestCPUDialog::SetProgress(int percent) { progress_->setValue(percent); }
+void TestCPUDialog::SetProgress(int percent) {
+  OnGuiThread(this, [&] { progress_->setValue(percent); });
+}
 
 void TestCPUDialog::ShowPinStates(const PinImage& expected, const PinImage& read,
                                   const std::string& title) {
-  if (pinRunner_) {
-    pinRunner_(expected, read, title);
-    return;
-  }
-  CPinStateDialog dialog(expected, read, title, this);
-  dialog.exec();
+  OnGuiThread(this, [&] {
+    if (pinRunner_) {
+      pinRunner_(expected, read, title);
+      return;
+    }
+    CPinStateDialog dialog(expected, read, title, this);
+    dialog.exec();
+  });
 }
 
 void TestCPUDialog::OnRamProgress(std::uint32_t percent) {
-  QMetaObject::invokeMethod(this, [this, percent] { model_->RamProgress(percent); },
+  QMetaObject::invokeMethod(this, [this, percent] { OnModel([=, this] { model_->RamProgress(percent); }); },
                             Qt::QueuedConnection);
 }
 
 void TestCPUDialog::OnRamFinished(ResultCode code, const RamStatus& last) {
-  QMetaObject::invokeMethod(this, [this, code, last] { model_->RamFinished(code, last); },
+  QMetaObject::invokeMethod(this, [this, code, last] { OnModel([=, this] { model_->RamFinished(code, last); }); },
                             Qt::QueuedConnection);
 }
 

@@ -6,18 +6,25 @@
 // check, erase, verify (a read-back on its own thread with every button off
 // until it ends), read and program.
 //
-// The flash ID is read once the window shows. RAM events come from the
-// watcher's thread and are handled here on the GUI thread. Closing lets a
-// RAM run end (at most 5 s), stops a verify read-back, joins every worker
-// and switches the line test off before the window goes.
+// The flash ID is read once the window shows. Every exchange that waits on
+// the box (opening, the ID reads, the CPU test, blank check and erase, the
+// boot buttons, closing) runs on a worker thread with every button off and
+// "Please wait…" shown, so the window repaints meanwhile; the view calls it
+// makes are done on the GUI thread. RAM and verify events come from their
+// threads and are handled here on the GUI thread, after any exchange under
+// way. Closing lets a RAM run end (at most 5 s), stops a verify read-back,
+// joins every worker and switches the line test off before the window goes.
 
 #include <QDialog>
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/programmer/TestCpuModel.h"
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
@@ -74,6 +81,11 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
 
  private:
   void OnButton(TestButton b);
+  // Runs an exchange with the box off the GUI thread (see above).
+  void Busy(const std::function<void()>& exchange);
+  // Runs a model call of the RAM or verify events now, or after the
+  // exchange under way.
+  void OnModel(const std::function<void()>& f);
   class VerifyRelay;
 
   std::unique_ptr<BoxLink> link_;
@@ -90,6 +102,11 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
   std::uint32_t bootSettleMs_ = kBootReadSettleMs;
   bool opened_ = false;
   bool closing_ = false;
+  bool busy_ = false;
+  std::optional<int> closeAfterExchange_;
+  ButtonStates pendingButtons_{};
+  std::vector<std::function<void()>> deferred_;
+  QLabel* pleaseWait_ = nullptr;
 };
 
 }  // namespace tarnvale::gui

@@ -12,6 +12,7 @@
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CommandIds.h"
 #include "gui/ui/CTerminalDialog.h"
+#include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
 
@@ -48,7 +49,14 @@ CSerialTest::CSerialTest(SerialTestModel& model, QWidget* parent) : QDialog(pare
   top->addLayout(lineRow);
   top->addLayout(form);
   top->addLayout(fileRow);
-  top->addWidget(close, 0, Qt::AlignRight);
+  pleaseWait_ = new QLabel(QString::fromUtf8("Please wait\u2026"), this);
+  pleaseWait_->setObjectName("pleaseWait");
+  pleaseWait_->hide();
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(pleaseWait_);
+  bottom->addStretch();
+  bottom->addWidget(close);
+  top->addLayout(bottom);
 
   connect(send, &QPushButton::clicked, this, &CSerialTest::OnSend);
   connect(sendFile, &QPushButton::clicked, this, &CSerialTest::OnSendFile);
@@ -63,14 +71,31 @@ void CSerialTest::TakeValues() {
   model_.filePath = file_->text().toStdString();
 }
 
+void CSerialTest::RunBusy(const std::function<void()>& exchange) {
+  if (busy_) return;
+  busy_ = true;
+  const auto buttons = findChildren<QPushButton*>();
+  for (QPushButton* b : buttons) b->setEnabled(false);
+  pleaseWait_->show();
+  RunOnWorker(exchange);
+  pleaseWait_->hide();
+  for (QPushButton* b : buttons) b->setEnabled(true);
+  busy_ = false;
+}
+
 void CSerialTest::OnSend() {
   TakeValues();
-  model_.Send();
+  RunBusy([this] { model_.Send(); });
 }
 
 void CSerialTest::OnSendFile() {
   TakeValues();
-  model_.SendFile();
+  RunBusy([this] { model_.SendFile(); });
+}
+
+void CSerialTest::reject() {
+  if (busy_) return;  // the exchange holds the port until its time-out
+  QDialog::reject();
 }
 
 void CSerialTest::OnBrowse() {
@@ -85,8 +110,9 @@ void RunSerialTester(CMainFrame& frame) {
     CTerminalDialog* view = frame.TerminalView();
     SerialTestModel model(
         link.EnsurePrimaryPort(),
+        // Called from the exchange's worker thread: the view is the GUI's.
         [view](const std::string& text) {
-          if (view != nullptr) view->AppendReceived(text);
+          if (view != nullptr) OnGuiThread(view, [&] { view->AppendReceived(text); });
         },
         frame.Op());
     CSerialTest dialog(model, &frame);
