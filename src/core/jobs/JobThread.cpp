@@ -1,0 +1,64 @@
+#include "core/jobs/JobThread.h"
+
+namespace tarnvale {
+
+JobThread::JobThread() : stop_(std::make_shared<StopState>()) {}
+
+JobThread::~JobThread() {
+  RequestStop();
+  Join();
+}
+
+bool JobThread::Start(Work work) {
+  if (running_.load()) return false;
+  Join();  // a run that ended has still to be collected
+  if (thread_.joinable()) return false;  // asked from the run's own finished hook
+  std::shared_ptr<StopState> stop;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) stop_ = std::make_shared<StopState>();
+    started_ = true;
+    stop = stop_;
+    running_.store(true);
+  }
+  thread_ = std::thread([this, work = std::move(work), stop] {
+    work(StopToken(stop));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      running_.store(false);
+    }
+    ended_.notify_all();
+    if (finishedHook_) finishedHook_();
+  });
+  return true;
+}
+
+void JobThread::RequestStop(std::uint32_t graceMs) {
+  std::shared_ptr<StopState> stop;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop = stop_;
+  }
+  stop->RequestStop(graceMs);
+}
+
+void JobThread::Join() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool JobThread::WaitFinished(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return ended_.wait_for(lock, limit, [this] { return !running_.load(); });
+}
+
+bool JobThread::StopRequested() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_->StopRequested();
+}
+
+StopToken JobThread::Token() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return StopToken(stop_);
+}
+
+}  // namespace tarnvale
