@@ -33,6 +33,11 @@ bool JobThread::Start(Work work) {
   return true;
 }
 
+void JobThread::Rearm() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!running_.load()) stop_ = std::make_shared<StopState>();
+}
+
 void JobThread::RequestStop(std::uint32_t graceMs) {
   std::shared_ptr<StopState> stop;
   {

@@ -12,8 +12,8 @@
 //   finished hook        the worker's very last act, after Running() turned
 //                        false: a front end waiting for the end wakes on it
 //
-// A stop asked for before the first start holds for that run; every later
-// start begins unstopped. The destructor stops and joins.
+// A stop asked for before the first start holds for that run (unless Rearm
+// is called); every later start begins unstopped. The destructor stops and joins.
 
 #include <chrono>
 #include <condition_variable>
@@ -38,6 +38,9 @@ class JobThread {
   // Set before Start; called on the worker thread.
   void SetFinishedHook(std::function<void()> hook) { finishedHook_ = std::move(hook); }
   bool Start(Work work);
+  // Forgets a stop asked for while no run went on, so the next start begins
+  // unstopped (a reader that is stopped and started again).
+  void Rearm();
   void RequestStop(std::uint32_t graceMs = 0);
   void Join();
   // True when the run has ended (or none was started) within `limit`.
