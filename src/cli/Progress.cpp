@@ -10,11 +10,9 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Interrupt.h"
-#include "core/doctor/ImageTime.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/ProgrammingEngine.h"
-#include "core/formats/IntelHexFile.h"
 
 namespace tarnvale::cli {
 namespace {
@@ -27,23 +25,26 @@ class Meter {
   Meter(ProgressStyle style, std::ostream& out, std::ostream& err, std::string unit)
       : style_(style), out_(out), err_(err), unit_(std::move(unit)), rate_(SteadySeconds) {}
 
-  void Start(double total, std::vector<std::uint64_t> bytesAfter = {}, bool unitsAreBytes = false) {
-    rate_.Start(total, std::move(bytesAfter), unitsAreBytes);
+  void Start(double total, bool unitsAreBytes = false) {
+    rate_.Start(total, unitsAreBytes);
+    bytes_.reset();
     lastDraw_ = {};
     nextPlain_ = 0.1;
   }
-  RateSample Sample(double done) const { return rate_.At(done); }
+  // The image bytes behind the units done, from the run's own events.
+  void SetBytes(std::uint64_t bytes) { bytes_ = bytes; }
+  RateSample Sample(double done) const { return rate_.At(done, bytes_); }
   void Update(double done, bool force = false) {
     if (style_ == ProgressStyle::Json || rate_.Total() <= 0) return;
     if (style_ == ProgressStyle::Bar) {
       const auto now = std::chrono::steady_clock::now();
       if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
       lastDraw_ = now;
-      err_ << "\r" << ProgressLine(rate_.At(done), unit_) << "\033[K" << std::flush;
+      err_ << "\r" << ProgressLine(Sample(done), unit_) << "\033[K" << std::flush;
       barOpen_ = true;
       return;
     }
-    const RateSample sample = rate_.At(done);
+    const RateSample sample = Sample(done);
     if (sample.fraction + 1e-9 >= nextPlain_ || force) {
       out_ << ProgressLine(sample, unit_, 0) << std::endl;
       while (nextPlain_ <= sample.fraction + 1e-9) nextPlain_ += 0.1;
@@ -85,6 +86,7 @@ class Meter {
   std::ostream& err_;
   std::string unit_;
   RateMeter rate_;
+  std::optional<std::uint64_t> bytes_;
   std::chrono::steady_clock::time_point lastDraw_{};
   double nextPlain_ = 0.1;
   bool barOpen_ = false;
@@ -102,27 +104,6 @@ void AddRate(Json& j, const RateSample& s) {
 
 void WriteJson(std::ostream& out, const Json& j) { out << j.dump() << std::endl; }
 
-// Image bytes behind the first k packets of a run's stream, from a reader
-// of its own (the engine's file is never touched). Empty when the request
-// has no file of its own to read.
-std::vector<std::uint64_t> BytesByPacket(const ProgrammingRequest& request) {
-  if (request.path.empty()) return {};
-  ProgrammingRequest copy = request;
-  copy.image.reset();
-  copy.fileOperator = nullptr;
-  const LoadedImage loaded = LoadImage(copy);
-  if (!loaded.file) return {};
-  std::vector<std::uint64_t> after{0};
-  Packet packet;
-  while (!loaded.file->IsFinished()) {
-    loaded.file->GetNextPacket(packet);
-    if (packet.empty()) continue;
-    after.push_back(after.back() + doctor::PacketImageBytes(packet));
-  }
-  loaded.file->CloseFile();
-  return after;
-}
-
 // "Erasing... N s": the seconds a flash erase has waited for its answer.
 std::string ErasingText(std::uint32_t seconds) {
   return "Erasing... " + std::to_string(seconds) + " s";
@@ -130,9 +111,8 @@ std::string ErasingText(std::uint32_t seconds) {
 
 class CliLoadView : public LoadMemoryView {
  public:
-  CliLoadView(Meter& meter, bool run, std::vector<std::uint64_t> bytesAfter, bool json,
-              std::ostream& out)
-      : meter_(meter), run_(run), bytesAfter_(std::move(bytesAfter)), json_(json), out_(out) {}
+  CliLoadView(Meter& meter, bool run, bool json, std::ostream& out)
+      : meter_(meter), run_(run), json_(json), out_(out) {}
   void SetTitle(const std::string& text) override { meter_.Say(text); }
   void SetFileName(const std::string& text) override {
     if (!text.empty()) meter_.Say("File: " + text);
@@ -171,12 +151,13 @@ class CliLoadView : public LoadMemoryView {
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
   void Warn(const std::string& text) { meter_.Warn(text); }
   void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
-    // The byte table goes with the stream it was counted from; a run whose
-    // count differs shows records only.
-    if (bytesAfter_.size() != static_cast<std::size_t>(upper) + 1) bytesAfter_.clear();
-    meter_.Start(upper, bytesAfter_);
+    meter_.Start(upper);
+    if (totalBytes_) meter_.SetBytes(0);
     done_ = 0;
   }
+  // The stream's image bytes came with its total: the meter shows a data
+  // rate from the first acknowledgement on.
+  void SetTotalBytes(std::uint64_t bytes) { totalBytes_ = bytes; }
   void SetProgress(std::uint32_t position) override {
     done_ = position;
     meter_.Update(done_, true);
@@ -194,7 +175,7 @@ class CliLoadView : public LoadMemoryView {
  private:
   Meter& meter_;
   bool run_;
-  std::vector<std::uint64_t> bytesAfter_;
+  std::uint64_t totalBytes_ = 0;
   bool json_;
   std::ostream& out_;
   bool countEvent_ = false;
@@ -205,9 +186,13 @@ class CliLoadView : public LoadMemoryView {
 // Passes engine events to the model (and the meter), and writes them as JSON.
 class ProgrammingSink : public ProgrammingEvents {
  public:
-  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, Meter& meter, bool json, std::ostream& out,
-                  std::uint64_t totalBytes)
-      : model_(model), view_(view), meter_(meter), json_(json), out_(out), totalBytes_(totalBytes) {}
+  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, Meter& meter, bool json, std::ostream& out)
+      : model_(model), view_(view), meter_(meter), json_(json), out_(out) {}
+  void OnTotalBytes(std::uint64_t bytes) override {
+    totalBytes_ = bytes;
+    view_.SetTotalBytes(bytes);
+  }
+  void OnProgressBytes(std::uint64_t bytes) override { meter_.SetBytes(bytes); }
   void OnTotal(std::uint32_t packets) override {
     view_.SetCountEvent(true);
     model_.OnTotal(packets);
@@ -254,7 +239,7 @@ class ProgrammingSink : public ProgrammingEvents {
   Meter& meter_;
   bool json_;
   std::ostream& out_;
-  std::uint64_t totalBytes_;
+  std::uint64_t totalBytes_ = 0;
 };
 
 class CliReadView : public MemoryReadView {
@@ -286,7 +271,7 @@ class ReadSink : public MemoryReadEvents {
       : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
   void OnRange(std::uint32_t upper) override {
     if (json_) WriteJson(out_, Json{{"event", "range"}, {"upper", upper}});
-    meter_.Start(static_cast<double>(request_.end) - request_.start + 1, {}, true);
+    meter_.Start(static_cast<double>(request_.end) - request_.start + 1, true);
     model_.OnRange(upper);
   }
   void OnStep(std::uint32_t step) override {
@@ -363,22 +348,20 @@ double SteadySeconds() {
 
 RateMeter::RateMeter(Now now) : now_(std::move(now)) {}
 
-void RateMeter::Start(double total, std::vector<std::uint64_t> bytesAfter, bool unitsAreBytes) {
+void RateMeter::Start(double total, bool unitsAreBytes) {
   total_ = total;
   start_ = now_();
-  bytesAfter_ = std::move(bytesAfter);
   unitsAreBytes_ = unitsAreBytes;
 }
 
-RateSample RateMeter::At(double done) const {
+RateSample RateMeter::At(double done, std::optional<std::uint64_t> bytes) const {
   RateSample s;
   done = std::clamp(done, 0.0, std::max(total_, 0.0));
   s.fraction = total_ > 0 ? done / total_ : 0;
   const double elapsed = now_() - start_;
-  if (!bytesAfter_.empty()) {
-    const auto k = std::min(static_cast<std::size_t>(done), bytesAfter_.size() - 1);
+  if (bytes) {
     s.bytesKnown = true;
-    s.bytes = static_cast<double>(bytesAfter_[k]);
+    s.bytes = static_cast<double>(*bytes);
   } else if (unitsAreBytes_) {
     s.bytesKnown = true;
     s.bytes = done;
@@ -428,13 +411,11 @@ std::string ProgressLine(const RateSample& s, const std::string& unit, int width
 
 ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   Meter meter(style_, out_, err_, "rec");
-  std::vector<std::uint64_t> bytesAfter = BytesByPacket(request);
-  const std::uint64_t totalBytes = bytesAfter.empty() ? 0 : bytesAfter.back();
-  CliLoadView view(meter, runOnCompletion_, std::move(bytesAfter), style_ == ProgressStyle::Json, out_);
+  CliLoadView view(meter, runOnCompletion_, style_ == ProgressStyle::Json, out_);
   LoadMemoryModel model(request, view, op_);
   // The sink hands each engine event to the model; the engine is joined
   // (Wait) before the sink goes away.
-  ProgrammingSink sink(model, view, meter, style_ == ProgressStyle::Json, out_, totalBytes);
+  ProgrammingSink sink(model, view, meter, style_ == ProgressStyle::Json, out_);
   model.Open();
   if (model.Begin(&sink)) {
     WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
