@@ -1,6 +1,27 @@
 #include "core/backup/BackupJob.h"
 
+#include <algorithm>
+
 namespace tarnvale::backup {
+
+BackupProgress BackupRunEvents::Progress() {
+  return [this](const BackupEvent& e) {
+    switch (e.kind) {
+      case BackupEvent::Kind::SectionStarted:
+        report_.Phase(SectionTitle(e.section));
+        total_ = -1;
+        break;
+      case BackupEvent::Kind::Record:
+      case BackupEvent::Kind::SectionFinished:
+        if (e.total != total_) {
+          total_ = e.total;
+          report_.Total(static_cast<std::uint64_t>(std::max(e.total, 0)), 0);
+        }
+        report_.Progress(static_cast<std::uint64_t>(std::max(e.done, 0)), 0);
+        break;
+    }
+  };
+}
 
 bool BackupJob::Start(Work work, BackupProgress events, Done done) {
   return Start(StoppableWork([work = std::move(work)](const BackupProgress& progress, StopFlag) {

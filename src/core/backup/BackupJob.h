@@ -11,8 +11,24 @@
 
 #include "core/backup/BackupTransfer.h"
 #include "core/jobs/JobThread.h"
+#include "core/jobs/RunEvents.h"
 
 namespace tarnvale::backup {
+
+// A save, load or comparison in the one vocabulary of a run: a phase per
+// section (its title), records as units (no bytes), and the summary's text
+// and code as the finish.
+class BackupRunEvents {
+ public:
+  explicit BackupRunEvents(RunSink& sink) : report_(sink) {}
+  // The progress to hand the run; valid while this object lives.
+  BackupProgress Progress();
+  void Ended(const RunSummary& summary) { report_.Finish(summary.Result(), summary.Text()); }
+
+ private:
+  RunReporter report_;
+  int total_ = -1;  // of the section under way; -1 before its first record
+};
 
 class BackupJob {
  public:

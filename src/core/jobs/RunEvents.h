@@ -49,6 +49,30 @@ class RunSink {
   virtual void OnEvent(const RunEvent& event) = 0;
 };
 
+// The side of a run that speaks the vocabulary: it sends Total and Finished
+// at most once each, and after the run has returned, Ended supplies the
+// Finished a stopped run no longer sends itself (stopped runs are silent).
+class RunReporter {
+ public:
+  explicit RunReporter(RunSink& sink) : sink_(sink) {}
+  void Phase(const std::string& name) { sink_.OnEvent(PhaseStarted{name}); }
+  void Total(std::uint64_t units, std::uint64_t bytes) { sink_.OnEvent(RunTotal{units, bytes}); }
+  void Progress(std::uint64_t units, std::uint64_t bytes) { sink_.OnEvent(RunProgress{units, bytes}); }
+  void Warning(const std::string& text) { sink_.OnEvent(RunWarning{text}); }
+  void Finish(ResultCode code, const std::string& summary = {}) {
+    if (finished_) return;
+    finished_ = true;
+    sink_.OnEvent(RunFinished{code, summary.empty() ? ResultText(code) : summary});
+  }
+  // The run's return value: its Finished, unless it sent one.
+  void Ended(ResultCode code) { Finish(code); }
+  bool Finished() const { return finished_; }
+
+ private:
+  RunSink& sink_;
+  bool finished_ = false;
+};
+
 // A sink that forgets everything: for runs nobody watches.
 class NullRunSink final : public RunSink {
  public:

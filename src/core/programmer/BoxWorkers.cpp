@@ -60,6 +60,28 @@ std::string RamBankLine(bool test, int bank) {
   return std::string(test ? "Testing" : "Loading") + " RAM Bank " + std::to_string(bank);
 }
 
+void RamRunEvents::Begin() {
+  if (begun_) return;
+  begun_ = true;
+  report_.Phase(phase_);
+  report_.Total(100, 0);
+}
+
+void RamRunEvents::OnRamProgress(std::uint32_t percent) {
+  Begin();
+  percent_ = std::max(percent_, std::min<std::uint32_t>(percent, 100));
+  report_.Progress(percent_, 0);
+}
+
+void RamRunEvents::OnRamFinished(ResultCode code, const RamStatus& last) {
+  Begin();
+  if (code == rc::kSuccess && percent_ < 100) {
+    percent_ = 100;
+    report_.Progress(100, 0);
+  }
+  report_.Finish(code, code == rc::kDataMismatch ? RamFailureText(last) : std::string());
+}
+
 void ProgressWatcher::Start(bool test, int bank) {
   Join();
   job_.Rearm();

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "core/jobs/JobThread.h"
+#include "core/jobs/RunEvents.h"
 #include "core/programmer/BoxCommands.h"
 #include "core/protocol/Timer.h"
 
@@ -68,6 +69,24 @@ class RamEvents {
   virtual ~RamEvents() = default;
   virtual void OnRamProgress(std::uint32_t percent) = 0;
   virtual void OnRamFinished(ResultCode code, const RamStatus& last) = 0;
+};
+
+// A RAM bank run in the one vocabulary of a run: its percentages out of 100
+// (no bytes: the box does not say them); a failing address is the finish's
+// summary.
+class RamRunEvents : public RamEvents {
+ public:
+  RamRunEvents(RunSink& sink, bool test, int bank) : report_(sink), phase_(RamBankLine(test, bank)) {}
+  void OnRamProgress(std::uint32_t percent) override;
+  void OnRamFinished(ResultCode code, const RamStatus& last) override;
+  void Ended(ResultCode code) { report_.Ended(code); }
+
+ private:
+  void Begin();
+  RunReporter report_;
+  std::string phase_;
+  bool begun_ = false;
+  std::uint32_t percent_ = 0;
 };
 
 class ProgressWatcher {
