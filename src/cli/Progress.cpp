@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <variant>
 #include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -13,6 +16,8 @@
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/ProgrammingEngine.h"
+#include "core/flash/RunEventAdapters.h"
+#include "core/jobs/JobThread.h"
 
 namespace tarnvale::cli {
 namespace {
@@ -242,58 +247,74 @@ class ProgrammingSink : public ProgrammingEvents {
   std::uint64_t totalBytes_ = 0;
 };
 
-class CliReadView : public MemoryReadView {
+// Draws any run from the one vocabulary of a run: the bar or the plain
+// lines follow its total and progress, its warnings go below them.
+class RunRenderer final : public RunSink {
  public:
-  explicit CliReadView(Meter& meter) : meter_(meter) {}
-  void AddListText(const std::string& text) override {
-    std::string t = text;
-    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-    meter_.Say(t);
+  RunRenderer(Meter& meter, bool unitsAreBytes) : meter_(meter), unitsAreBytes_(unitsAreBytes) {}
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* total = std::get_if<RunTotal>(&event)) {
+      total_ = static_cast<double>(total->units);
+      meter_.Start(total_, unitsAreBytes_);
+      bytes_ = !unitsAreBytes_ && total->bytes != 0;
+      if (bytes_) meter_.SetBytes(0);
+    } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
+      if (bytes_) meter_.SetBytes(progress->bytes);
+      meter_.Update(static_cast<double>(progress->units));
+    } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
+      meter_.Warn("warning: " + warning->text);
+    } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
+      if (finished->code == rc::kSuccess) meter_.Update(total_, true);
+    }
   }
-  void SetField1(const std::string&) override {}
-  void SetField2(const std::string&) override {}
-  void SetProgressRange(std::uint32_t) override {}
-  void SetProgressStep(std::uint32_t) override {}
-  void SetProgress(std::uint32_t) override {}
-  void EnableOk(bool) override {}
-  void EnableRetry(bool) override {}
-  void ShowRetry(bool) override {}
-  void Close() override {}
 
  private:
   Meter& meter_;
+  bool unitsAreBytes_;
+  bool bytes_ = false;
+  double total_ = 0;
 };
 
+// A read's events: one JSON line each (as scripts have always read them),
+// and the vocabulary for the renderer; the dump's closing lines.
 class ReadSink : public MemoryReadEvents {
  public:
-  ReadSink(MemoryReadModel& model, Meter& meter, const MemoryReadRequest& r, bool json,
+  ReadSink(MemoryReadRunEvents& run, Meter& meter, const MemoryReadRequest& r, bool json,
            std::ostream& out)
-      : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
+      : run_(run), meter_(meter), request_(r), json_(json), out_(out) {}
   void OnRange(std::uint32_t upper) override {
     if (json_) WriteJson(out_, Json{{"event", "range"}, {"upper", upper}});
-    meter_.Start(static_cast<double>(request_.end) - request_.start + 1, true);
-    model_.OnRange(upper);
+    run_.OnRange(upper);
   }
   void OnStep(std::uint32_t step) override {
     if (json_) WriteJson(out_, Json{{"event", "step"}, {"step", step}});
-    model_.OnStep(step);
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    const double done = static_cast<double>(next) - request_.start;
+    run_.OnProgress(position, next);
     if (json_) {
+      const double done = static_cast<double>(next) - request_.start;
       Json j{{"event", "progress"}, {"position", position}, {"next", next}};
       AddRate(j, meter_.Sample(done));
       WriteJson(out_, j);
     }
-    meter_.Update(done);
-    model_.OnProgress(position, next);
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
     if (json_) {
       WriteJson(out_, Json{{"event", "done"}, {"code", static_cast<int>(code)}, {"next", next}, {"text", ResultText(code)}});
     }
-    if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
-    model_.OnDone(code, next);
+    code_ = code;
+    run_.OnDone(code, next);
+    if (!Info(request_.target).readsByMemoryDump) return;
+    if (code == rc::kSuccess) {
+      meter_.Say(dump_text::kCompleted);
+      meter_.Say("File saved to " + request_.path);
+      return;
+    }
+    meter_.Say(dump_text::kAborted);
+    std::error_code ec;
+    if (std::filesystem::exists(PartialDumpPath(request_.path), ec)) {
+      meter_.Say("What was read is kept in " + PartialDumpPath(request_.path));
+    }
   }
   // The programmer box's reads: the lines go to the file; the checksums of
   // a boot flash read are news.
@@ -302,6 +323,8 @@ class ReadSink : public MemoryReadEvents {
   void OnLine(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "line"}, {"text", text}});
   }
+  // The read's own code; a stopped read sends none.
+  std::optional<ResultCode> Code() const { return code_; }
 
  private:
   void Checksum(const char* event, const char* label, std::uint32_t value) {
@@ -313,11 +336,12 @@ class ReadSink : public MemoryReadEvents {
       meter_.Say(text);
     }
   }
-  MemoryReadModel& model_;
+  MemoryReadRunEvents& run_;
   Meter& meter_;
   const MemoryReadRequest& request_;
   bool json_;
   std::ostream& out_;
+  std::optional<ResultCode> code_;
 };
 
 // Waits while the worker runs; on Ctrl-C asks it to stop. The signal can
@@ -427,21 +451,23 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
 ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   // The units of a read are bytes: the data rate says it all.
   Meter meter(style_, out_, err_, "");
-  CliReadView view(meter);
-  // The warning goes to stderr below, not into the list as well.
-  MemoryReadRequest quiet = request;
-  quiet.warning.clear();
-  MemoryReadModel model(quiet, view, op_);
-  ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);
+  RunRenderer renderer(meter, true);
+  MemoryReadRunEvents run(renderer, request.start, std::uint64_t{request.end} - request.start + 1);
+  ReadSink sink(run, meter, request, style_ == ProgressStyle::Json, out_);
   if (!request.warning.empty()) {
     if (style_ == ProgressStyle::Json) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(request.warning) << "}" << std::endl;
     meter.Warn("warning: " + request.warning);
   }
-  model.Open();
-  model.Tick(&sink);
-  WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
-  model.Wait();
-  return model.Result();
+  if (Info(request.target).readsByMemoryDump) meter.Say(dump_text::kReading);
+  // The read's events are drawn on its own thread; this one only watches
+  // for Ctrl-C, and the job is joined before the sink goes away.
+  JobThread job;
+  job.Start([&](const StopToken& stop) { ReadMemory(request, sink, stop); });
+  WaitOrStop([&] { return job.Running(); }, [&] { job.RequestStop(); });
+  job.Join();
+  const ResultCode code = sink.Code().value_or(rc::kStoppedByProgram);
+  run.Ended(code);
+  return code;
 }
 
 }  // namespace tarnvale::cli
