@@ -357,6 +357,16 @@ void WaitOrStop(Running running, Stop stop) {
   }
 }
 
+// The same for a run on a JobThread, whose end wakes the wait at once.
+void WaitOrStop(JobThread& job) {
+  while (!job.WaitFinished(std::chrono::milliseconds(50))) {
+    if (Interrupted()) {
+      job.RequestStop();
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 ProgressStyle ChooseProgressStyle(const std::string& requested, bool stderrIsTerminal) {
@@ -463,7 +473,7 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   // for Ctrl-C, and the job is joined before the sink goes away.
   JobThread job;
   job.Start([&](const StopToken& stop) { ReadMemory(request, sink, stop); });
-  WaitOrStop([&] { return job.Running(); }, [&] { job.RequestStop(); });
+  WaitOrStop(job);
   job.Join();
   const ResultCode code = sink.Code().value_or(rc::kStoppedByProgram);
   run.Ended(code);
