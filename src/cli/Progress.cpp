@@ -109,6 +109,38 @@ void AddRate(Json& j, const RateSample& s) {
 
 void WriteJson(std::ostream& out, const Json& j) { out << j.dump() << std::endl; }
 
+// Draws any run from the one vocabulary of a run: the bar or the plain
+// lines follow its total and progress, its warnings go below them.
+class RunRenderer final : public RunSink {
+ public:
+  RunRenderer(Meter& meter, bool unitsAreBytes) : meter_(meter), unitsAreBytes_(unitsAreBytes) {}
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* total = std::get_if<RunTotal>(&event)) {
+      total_ = static_cast<double>(total->units);
+      last_ = 0;
+      meter_.Start(total_, unitsAreBytes_);
+      bytes_ = !unitsAreBytes_ && total->bytes != 0;
+      if (bytes_) meter_.SetBytes(0);
+    } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
+      if (bytes_) meter_.SetBytes(progress->bytes);
+      last_ = static_cast<double>(progress->units);
+      // The whole is always drawn, whatever the bar's pace; once.
+      meter_.Update(last_, last_ >= total_);
+    } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
+      meter_.Warn("warning: " + warning->text);
+    } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
+      if (finished->code == rc::kSuccess && last_ < total_) meter_.Update(total_, true);
+    }
+  }
+
+ private:
+  Meter& meter_;
+  bool unitsAreBytes_;
+  bool bytes_ = false;
+  double total_ = 0;
+  double last_ = 0;
+};
+
 // "Erasing... N s": the seconds a flash erase has waited for its answer.
 std::string ErasingText(std::uint32_t seconds) {
   return "Erasing... " + std::to_string(seconds) + " s";
@@ -154,24 +186,11 @@ class CliLoadView : public LoadMemoryView {
   // Set by the sink around the engine's total and progress events.
   void SetCountEvent(bool on) { countEvent_ = on; }
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
-  void Warn(const std::string& text) { meter_.Warn(text); }
-  void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
-    meter_.Start(upper);
-    if (totalBytes_) meter_.SetBytes(0);
-    done_ = 0;
-  }
-  // The stream's image bytes came with its total: the meter shows a data
-  // rate from the first acknowledgement on.
-  void SetTotalBytes(std::uint64_t bytes) { totalBytes_ = bytes; }
-  void SetProgress(std::uint32_t position) override {
-    done_ = position;
-    meter_.Update(done_, true);
-  }
+  // The bar follows the run's own events (RunRenderer), not the dialog's
+  // progress control.
+  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
+  void SetProgress(std::uint32_t) override {}
   void StepProgress() override {}
-  void Acknowledged(std::uint32_t n) {
-    done_ = n;
-    meter_.Update(n);
-  }
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
   void Close() override {}
@@ -180,28 +199,30 @@ class CliLoadView : public LoadMemoryView {
  private:
   Meter& meter_;
   bool run_;
-  std::uint64_t totalBytes_ = 0;
   bool json_;
   std::ostream& out_;
   bool countEvent_ = false;
   bool erasing_ = false;
-  double done_ = 0;
 };
 
-// Passes engine events to the model (and the meter), and writes them as JSON.
+// Passes engine events to the model (which runs the erase and says the
+// status texts) and, in the one vocabulary, to the renderer; writes them as
+// JSON.
 class ProgrammingSink : public ProgrammingEvents {
  public:
-  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, Meter& meter, bool json, std::ostream& out)
-      : model_(model), view_(view), meter_(meter), json_(json), out_(out) {}
+  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, ProgrammingRunEvents& run, Meter& meter,
+                  bool json, std::ostream& out)
+      : model_(model), view_(view), run_(run), meter_(meter), json_(json), out_(out) {}
   void OnTotalBytes(std::uint64_t bytes) override {
     totalBytes_ = bytes;
-    view_.SetTotalBytes(bytes);
+    run_.OnTotalBytes(bytes);
   }
-  void OnProgressBytes(std::uint64_t bytes) override { meter_.SetBytes(bytes); }
+  void OnProgressBytes(std::uint64_t bytes) override { run_.OnProgressBytes(bytes); }
   void OnTotal(std::uint32_t packets) override {
     view_.SetCountEvent(true);
     model_.OnTotal(packets);
     view_.SetCountEvent(false);
+    run_.OnTotal(packets);
     if (json_) {
       Json j{{"event", "total"}, {"packets", packets}};
       if (totalBytes_ != 0) j["bytes"] = totalBytes_;
@@ -212,7 +233,7 @@ class ProgrammingSink : public ProgrammingEvents {
     view_.SetCountEvent(true);
     model_.OnProgress(acked);
     view_.SetCountEvent(false);
-    view_.Acknowledged(acked);
+    run_.OnProgress(acked);
     if (json_) {
       Json j{{"event", "progress"}, {"acknowledged", acked}};
       AddRate(j, meter_.Sample(acked));
@@ -223,6 +244,7 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) WriteJson(out_, Json{{"event", "boot_version"}, {"text", v}});
     model_.OnBootVersion(v);
   }
+  // The model shows a notice as a message of its own.
   void OnNotice(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
@@ -231,48 +253,23 @@ class ProgrammingSink : public ProgrammingEvents {
   // a script reading stdout as JSON sees it there too.
   void OnWarning(const std::string& text) override {
     if (json_) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(text) << "}" << std::endl;
-    view_.Warn("warning: " + text);
+    run_.OnWarning(text);
   }
+  // The whole is drawn before the model says what was written.
   void OnResult(ResultCode code) override {
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
+    run_.OnResult(code);
     model_.OnResult(code);
   }
 
  private:
   LoadMemoryModel& model_;
   CliLoadView& view_;
+  ProgrammingRunEvents& run_;
   Meter& meter_;
   bool json_;
   std::ostream& out_;
   std::uint64_t totalBytes_ = 0;
-};
-
-// Draws any run from the one vocabulary of a run: the bar or the plain
-// lines follow its total and progress, its warnings go below them.
-class RunRenderer final : public RunSink {
- public:
-  RunRenderer(Meter& meter, bool unitsAreBytes) : meter_(meter), unitsAreBytes_(unitsAreBytes) {}
-  void OnEvent(const RunEvent& event) override {
-    if (const auto* total = std::get_if<RunTotal>(&event)) {
-      total_ = static_cast<double>(total->units);
-      meter_.Start(total_, unitsAreBytes_);
-      bytes_ = !unitsAreBytes_ && total->bytes != 0;
-      if (bytes_) meter_.SetBytes(0);
-    } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
-      if (bytes_) meter_.SetBytes(progress->bytes);
-      meter_.Update(static_cast<double>(progress->units));
-    } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
-      meter_.Warn("warning: " + warning->text);
-    } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
-      if (finished->code == rc::kSuccess) meter_.Update(total_, true);
-    }
-  }
-
- private:
-  Meter& meter_;
-  bool unitsAreBytes_;
-  bool bytes_ = false;
-  double total_ = 0;
 };
 
 // A read's events: one JSON line each (as scripts have always read them),
@@ -447,9 +444,11 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   Meter meter(style_, out_, err_, "rec");
   CliLoadView view(meter, runOnCompletion_, style_ == ProgressStyle::Json, out_);
   LoadMemoryModel model(request, view, op_);
-  // The sink hands each engine event to the model; the engine is joined
-  // (Wait) before the sink goes away.
-  ProgrammingSink sink(model, view, meter, style_ == ProgressStyle::Json, out_);
+  RunRenderer renderer(meter, false);
+  ProgrammingRunEvents run(renderer);
+  // The sink hands each engine event to the model and the renderer; the
+  // engine is joined (Wait) before the sink goes away.
+  ProgrammingSink sink(model, view, run, meter, style_ == ProgressStyle::Json, out_);
   model.Open();
   if (model.Begin(&sink)) {
     WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
