@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -185,6 +186,59 @@ TEST(EraseWaitDisplay, EachStyleShowsTheSecondsWaited) {
     EXPECT_NE(err.str().find(c.inErr), std::string::npos) << err.str();
     EXPECT_EQ(all.find(c.notAnywhere), std::string::npos) << all;
     EXPECT_NE(all.find("Erase Error - 72"), std::string::npos) << all;
+  }
+}
+
+// A whole flash as each style shows it, with the byte counts the run's own
+// events carry: plain lines end with one line for the whole, and JSON's
+// total and last progress hold the same image bytes.
+TEST(FlashDisplay, TheWholeOnceAndTheBytesFromTheRun) {
+  const std::filesystem::path fmf = test::MakeTempDir("flashshow") / "app.FMF";
+  test::FmfSpec recipe;
+  recipe.codeBytes = 32000;  // about a thousand packets: ten progress events
+  test::WriteFmf(fmf, recipe);
+  for (const ProgressStyle style : {ProgressStyle::Plain, ProgressStyle::Json}) {
+    SCOPED_TRACE(style == ProgressStyle::Plain ? "plain" : "json");
+    // The erase and every packet are answered at once.
+    test::DeviceOnPort d([](const test::SeenPacket&) { return std::string("0"); });
+    std::ostringstream out, err;
+    CliOperator op(out, err);
+    op.SetJson(style == ProgressStyle::Json);
+    CliJobRunner runner(op, style, out, err);
+    ProgrammingRequest r;
+    r.port = &d.port;
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    ASSERT_EQ(runner.RunProgramming(r), rc::kSuccess) << out.str() << err.str();
+    std::istringstream lines(out.str());
+    int whole = 0;
+    int progress = 0;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t lastBytes = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (style == ProgressStyle::Plain) {
+        if (line.rfind("100%", 0) == 0) {
+          ++whole;
+          EXPECT_NE(line.find("KB/s"), std::string::npos) << line;
+        }
+        continue;
+      }
+      if (line.empty() || line[0] != '{') continue;
+      const auto j = nlohmann::json::parse(line);
+      if (j.at("event") == "total") totalBytes = j.at("bytes").get<std::uint64_t>();
+      if (j.at("event") == "progress") {
+        ++progress;
+        lastBytes = j.at("bytes").get<std::uint64_t>();
+      }
+    }
+    if (style == ProgressStyle::Plain) {
+      EXPECT_EQ(whole, 1) << out.str();
+    } else {
+      EXPECT_GE(progress, 9);
+      EXPECT_GT(totalBytes, 30000u);
+      EXPECT_LE(lastBytes, totalBytes);
+      EXPECT_GT(lastBytes, totalBytes * 9 / 10);
+    }
   }
 }
 
