@@ -10,9 +10,10 @@ JobThread::~JobThread() {
 }
 
 bool JobThread::Start(Work work) {
+  // From the run's own finished hook: the thread has not ended yet.
+  if (workerId_.load() == std::this_thread::get_id()) return false;
   if (running_.load()) return false;
   Join();  // a run that ended has still to be collected
-  if (thread_.joinable()) return false;  // asked from the run's own finished hook
   std::shared_ptr<StopState> stop;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -22,6 +23,7 @@ bool JobThread::Start(Work work) {
     running_.store(true);
   }
   thread_ = std::thread([this, work = std::move(work), stop] {
+    workerId_.store(std::this_thread::get_id());
     work(StopToken(stop));
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -29,6 +31,7 @@ bool JobThread::Start(Work work) {
     }
     ended_.notify_all();
     if (finishedHook_) finishedHook_();
+    workerId_.store(std::thread::id());
   });
   return true;
 }
@@ -48,7 +51,8 @@ void JobThread::RequestStop(std::uint32_t graceMs) {
 }
 
 void JobThread::Join() {
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (workerId_.load() == std::this_thread::get_id()) return;
+  if (thread_.joinable()) thread_.join();
 }
 
 bool JobThread::WaitFinished(std::chrono::milliseconds limit) {

@@ -15,6 +15,7 @@
 // A stop asked for before the first start holds for that run (unless Rearm
 // is called); every later start begins unstopped. The destructor stops and joins.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -51,7 +52,10 @@ class JobThread {
   StopToken Token() const;
 
  private:
-  std::thread thread_;
+  std::thread thread_;  // touched only by the threads that start and join it
+  // The worker's id while its work and hook run: its own Join and Start see
+  // it without touching thread_, which the joining thread may be changing.
+  std::atomic<std::thread::id> workerId_{};
   std::shared_ptr<StopState> stop_;
   bool started_ = false;
   std::atomic<bool> running_{false};
