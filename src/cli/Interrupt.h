@@ -4,9 +4,9 @@
 // and ends with exit code 130. A signal handler can reach nothing but a
 // process-wide flag, so this is the CLI's one global.
 
-#include <atomic>
 #include <chrono>
-#include <thread>
+
+#include "core/jobs/JobThread.h"
 
 namespace tarnvale::cli {
 
@@ -22,26 +22,23 @@ class InterruptGuard {
 // True once SIGINT or SIGTERM arrived while a guard was installed.
 bool Interrupted();
 
-// Runs `work` on a worker thread while this thread watches for the signal
-// (the handler can only raise a flag, so it is looked at every 20 ms); on
-// one, `stop` is called once and the worker is waited for. True when the
-// run was interrupted. `work` must end soon after `stop`.
+// Runs `work` on a JobThread while this thread watches for the signal (the
+// handler can only raise a flag, so the flag is looked at each time the
+// wait for the run's end, on a condition, has gone 20 ms without it); on
+// one, `stop` is called once and the run is waited for. True when the run
+// was interrupted. `work` must end soon after `stop`.
 template <typename Work, typename Stop>
 bool RunUntilInterrupted(Work work, Stop stop) {
-  std::atomic<bool> finished{false};
-  std::thread worker([&] {
-    work();
-    finished.store(true);
-  });
+  JobThread job;
+  job.Start([&](const StopToken&) { work(); });
   bool stopped = false;
-  while (!finished.load()) {
+  while (!job.WaitFinished(std::chrono::milliseconds(20))) {
     if (!stopped && Interrupted()) {
       stop();
       stopped = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  worker.join();
+  job.Join();
   return stopped || Interrupted();
 }
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <variant>
 #include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -10,11 +13,11 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Interrupt.h"
-#include "core/doctor/ImageTime.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/ProgrammingEngine.h"
-#include "core/formats/IntelHexFile.h"
+#include "core/flash/RunEventAdapters.h"
+#include "core/jobs/JobThread.h"
 
 namespace tarnvale::cli {
 namespace {
@@ -27,23 +30,26 @@ class Meter {
   Meter(ProgressStyle style, std::ostream& out, std::ostream& err, std::string unit)
       : style_(style), out_(out), err_(err), unit_(std::move(unit)), rate_(SteadySeconds) {}
 
-  void Start(double total, std::vector<std::uint64_t> bytesAfter = {}, bool unitsAreBytes = false) {
-    rate_.Start(total, std::move(bytesAfter), unitsAreBytes);
+  void Start(double total, bool unitsAreBytes = false) {
+    rate_.Start(total, unitsAreBytes);
+    bytes_.reset();
     lastDraw_ = {};
     nextPlain_ = 0.1;
   }
-  RateSample Sample(double done) const { return rate_.At(done); }
+  // The image bytes behind the units done, from the run's own events.
+  void SetBytes(std::uint64_t bytes) { bytes_ = bytes; }
+  RateSample Sample(double done) const { return rate_.At(done, bytes_); }
   void Update(double done, bool force = false) {
     if (style_ == ProgressStyle::Json || rate_.Total() <= 0) return;
     if (style_ == ProgressStyle::Bar) {
       const auto now = std::chrono::steady_clock::now();
       if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
       lastDraw_ = now;
-      err_ << "\r" << ProgressLine(rate_.At(done), unit_) << "\033[K" << std::flush;
+      err_ << "\r" << ProgressLine(Sample(done), unit_) << "\033[K" << std::flush;
       barOpen_ = true;
       return;
     }
-    const RateSample sample = rate_.At(done);
+    const RateSample sample = Sample(done);
     if (sample.fraction + 1e-9 >= nextPlain_ || force) {
       out_ << ProgressLine(sample, unit_, 0) << std::endl;
       while (nextPlain_ <= sample.fraction + 1e-9) nextPlain_ += 0.1;
@@ -85,6 +91,7 @@ class Meter {
   std::ostream& err_;
   std::string unit_;
   RateMeter rate_;
+  std::optional<std::uint64_t> bytes_;
   std::chrono::steady_clock::time_point lastDraw_{};
   double nextPlain_ = 0.1;
   bool barOpen_ = false;
@@ -102,26 +109,37 @@ void AddRate(Json& j, const RateSample& s) {
 
 void WriteJson(std::ostream& out, const Json& j) { out << j.dump() << std::endl; }
 
-// Image bytes behind the first k packets of a run's stream, from a reader
-// of its own (the engine's file is never touched). Empty when the request
-// has no file of its own to read.
-std::vector<std::uint64_t> BytesByPacket(const ProgrammingRequest& request) {
-  if (request.path.empty()) return {};
-  ProgrammingRequest copy = request;
-  copy.image.reset();
-  copy.fileOperator = nullptr;
-  const LoadedImage loaded = LoadImage(copy);
-  if (!loaded.file) return {};
-  std::vector<std::uint64_t> after{0};
-  Packet packet;
-  while (!loaded.file->IsFinished()) {
-    loaded.file->GetNextPacket(packet);
-    if (packet.empty()) continue;
-    after.push_back(after.back() + doctor::PacketImageBytes(packet));
+// Draws any run from the one vocabulary of a run: the bar or the plain
+// lines follow its total and progress, its warnings go below them.
+class RunRenderer final : public RunSink {
+ public:
+  RunRenderer(Meter& meter, bool unitsAreBytes) : meter_(meter), unitsAreBytes_(unitsAreBytes) {}
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* total = std::get_if<RunTotal>(&event)) {
+      total_ = static_cast<double>(total->units);
+      last_ = 0;
+      meter_.Start(total_, unitsAreBytes_);
+      bytes_ = !unitsAreBytes_ && total->bytes != 0;
+      if (bytes_) meter_.SetBytes(0);
+    } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
+      if (bytes_) meter_.SetBytes(progress->bytes);
+      last_ = static_cast<double>(progress->units);
+      // The whole is always drawn, whatever the bar's pace; once.
+      meter_.Update(last_, last_ >= total_);
+    } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
+      meter_.Warn("warning: " + warning->text);
+    } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
+      if (finished->code == rc::kSuccess && last_ < total_) meter_.Update(total_, true);
+    }
   }
-  loaded.file->CloseFile();
-  return after;
-}
+
+ private:
+  Meter& meter_;
+  bool unitsAreBytes_;
+  bool bytes_ = false;
+  double total_ = 0;
+  double last_ = 0;
+};
 
 // "Erasing... N s": the seconds a flash erase has waited for its answer.
 std::string ErasingText(std::uint32_t seconds) {
@@ -130,9 +148,8 @@ std::string ErasingText(std::uint32_t seconds) {
 
 class CliLoadView : public LoadMemoryView {
  public:
-  CliLoadView(Meter& meter, bool run, std::vector<std::uint64_t> bytesAfter, bool json,
-              std::ostream& out)
-      : meter_(meter), run_(run), bytesAfter_(std::move(bytesAfter)), json_(json), out_(out) {}
+  CliLoadView(Meter& meter, bool run, bool json, std::ostream& out)
+      : meter_(meter), run_(run), json_(json), out_(out) {}
   void SetTitle(const std::string& text) override { meter_.Say(text); }
   void SetFileName(const std::string& text) override {
     if (!text.empty()) meter_.Say("File: " + text);
@@ -169,23 +186,11 @@ class CliLoadView : public LoadMemoryView {
   // Set by the sink around the engine's total and progress events.
   void SetCountEvent(bool on) { countEvent_ = on; }
   void SetFreeText(const std::string& text) override { meter_.Say(text); }
-  void Warn(const std::string& text) { meter_.Warn(text); }
-  void SetProgressRange(std::uint32_t upper, std::uint32_t) override {
-    // The byte table goes with the stream it was counted from; a run whose
-    // count differs shows records only.
-    if (bytesAfter_.size() != static_cast<std::size_t>(upper) + 1) bytesAfter_.clear();
-    meter_.Start(upper, bytesAfter_);
-    done_ = 0;
-  }
-  void SetProgress(std::uint32_t position) override {
-    done_ = position;
-    meter_.Update(done_, true);
-  }
+  // The bar follows the run's own events (RunRenderer), not the dialog's
+  // progress control.
+  void SetProgressRange(std::uint32_t, std::uint32_t) override {}
+  void SetProgress(std::uint32_t) override {}
   void StepProgress() override {}
-  void Acknowledged(std::uint32_t n) {
-    done_ = n;
-    meter_.Update(n);
-  }
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
   void Close() override {}
@@ -194,24 +199,30 @@ class CliLoadView : public LoadMemoryView {
  private:
   Meter& meter_;
   bool run_;
-  std::vector<std::uint64_t> bytesAfter_;
   bool json_;
   std::ostream& out_;
   bool countEvent_ = false;
   bool erasing_ = false;
-  double done_ = 0;
 };
 
-// Passes engine events to the model (and the meter), and writes them as JSON.
+// Passes engine events to the model (which runs the erase and says the
+// status texts) and, in the one vocabulary, to the renderer; writes them as
+// JSON.
 class ProgrammingSink : public ProgrammingEvents {
  public:
-  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, Meter& meter, bool json, std::ostream& out,
-                  std::uint64_t totalBytes)
-      : model_(model), view_(view), meter_(meter), json_(json), out_(out), totalBytes_(totalBytes) {}
+  ProgrammingSink(LoadMemoryModel& model, CliLoadView& view, ProgrammingRunEvents& run, Meter& meter,
+                  bool json, std::ostream& out)
+      : model_(model), view_(view), run_(run), meter_(meter), json_(json), out_(out) {}
+  void OnTotalBytes(std::uint64_t bytes) override {
+    totalBytes_ = bytes;
+    run_.OnTotalBytes(bytes);
+  }
+  void OnProgressBytes(std::uint64_t bytes) override { run_.OnProgressBytes(bytes); }
   void OnTotal(std::uint32_t packets) override {
     view_.SetCountEvent(true);
     model_.OnTotal(packets);
     view_.SetCountEvent(false);
+    run_.OnTotal(packets);
     if (json_) {
       Json j{{"event", "total"}, {"packets", packets}};
       if (totalBytes_ != 0) j["bytes"] = totalBytes_;
@@ -222,7 +233,7 @@ class ProgrammingSink : public ProgrammingEvents {
     view_.SetCountEvent(true);
     model_.OnProgress(acked);
     view_.SetCountEvent(false);
-    view_.Acknowledged(acked);
+    run_.OnProgress(acked);
     if (json_) {
       Json j{{"event", "progress"}, {"acknowledged", acked}};
       AddRate(j, meter_.Sample(acked));
@@ -233,6 +244,7 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) WriteJson(out_, Json{{"event", "boot_version"}, {"text", v}});
     model_.OnBootVersion(v);
   }
+  // The model shows a notice as a message of its own.
   void OnNotice(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
@@ -241,74 +253,65 @@ class ProgrammingSink : public ProgrammingEvents {
   // a script reading stdout as JSON sees it there too.
   void OnWarning(const std::string& text) override {
     if (json_) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(text) << "}" << std::endl;
-    view_.Warn("warning: " + text);
+    run_.OnWarning(text);
   }
+  // The whole is drawn before the model says what was written.
   void OnResult(ResultCode code) override {
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
+    run_.OnResult(code);
     model_.OnResult(code);
   }
 
  private:
   LoadMemoryModel& model_;
   CliLoadView& view_;
+  ProgrammingRunEvents& run_;
   Meter& meter_;
   bool json_;
   std::ostream& out_;
-  std::uint64_t totalBytes_;
+  std::uint64_t totalBytes_ = 0;
 };
 
-class CliReadView : public MemoryReadView {
- public:
-  explicit CliReadView(Meter& meter) : meter_(meter) {}
-  void AddListText(const std::string& text) override {
-    std::string t = text;
-    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-    meter_.Say(t);
-  }
-  void SetField1(const std::string&) override {}
-  void SetField2(const std::string&) override {}
-  void SetProgressRange(std::uint32_t) override {}
-  void SetProgressStep(std::uint32_t) override {}
-  void SetProgress(std::uint32_t) override {}
-  void EnableOk(bool) override {}
-  void EnableRetry(bool) override {}
-  void ShowRetry(bool) override {}
-  void Close() override {}
-
- private:
-  Meter& meter_;
-};
-
+// A read's events: one JSON line each (as scripts have always read them),
+// and the vocabulary for the renderer; the dump's closing lines.
 class ReadSink : public MemoryReadEvents {
  public:
-  ReadSink(MemoryReadModel& model, Meter& meter, const MemoryReadRequest& r, bool json,
+  ReadSink(MemoryReadRunEvents& run, Meter& meter, const MemoryReadRequest& r, bool json,
            std::ostream& out)
-      : model_(model), meter_(meter), request_(r), json_(json), out_(out) {}
+      : run_(run), meter_(meter), request_(r), json_(json), out_(out) {}
   void OnRange(std::uint32_t upper) override {
     if (json_) WriteJson(out_, Json{{"event", "range"}, {"upper", upper}});
-    meter_.Start(static_cast<double>(request_.end) - request_.start + 1, {}, true);
-    model_.OnRange(upper);
+    run_.OnRange(upper);
   }
   void OnStep(std::uint32_t step) override {
     if (json_) WriteJson(out_, Json{{"event", "step"}, {"step", step}});
-    model_.OnStep(step);
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    const double done = static_cast<double>(next) - request_.start;
+    run_.OnProgress(position, next);
     if (json_) {
+      const double done = static_cast<double>(next) - request_.start;
       Json j{{"event", "progress"}, {"position", position}, {"next", next}};
       AddRate(j, meter_.Sample(done));
       WriteJson(out_, j);
     }
-    meter_.Update(done);
-    model_.OnProgress(position, next);
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
     if (json_) {
       WriteJson(out_, Json{{"event", "done"}, {"code", static_cast<int>(code)}, {"next", next}, {"text", ResultText(code)}});
     }
-    if (code == rc::kSuccess) meter_.Update(static_cast<double>(request_.end) - request_.start + 1, true);
-    model_.OnDone(code, next);
+    code_ = code;
+    run_.OnDone(code, next);
+    if (!Info(request_.target).readsByMemoryDump) return;
+    if (code == rc::kSuccess) {
+      meter_.Say(dump_text::kCompleted);
+      meter_.Say("File saved to " + request_.path);
+      return;
+    }
+    meter_.Say(dump_text::kAborted);
+    std::error_code ec;
+    if (std::filesystem::exists(PartialDumpPath(request_.path), ec)) {
+      meter_.Say("What was read is kept in " + PartialDumpPath(request_.path));
+    }
   }
   // The programmer box's reads: the lines go to the file; the checksums of
   // a boot flash read are news.
@@ -317,6 +320,8 @@ class ReadSink : public MemoryReadEvents {
   void OnLine(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "line"}, {"text", text}});
   }
+  // The read's own code; a stopped read sends none.
+  std::optional<ResultCode> Code() const { return code_; }
 
  private:
   void Checksum(const char* event, const char* label, std::uint32_t value) {
@@ -328,11 +333,12 @@ class ReadSink : public MemoryReadEvents {
       meter_.Say(text);
     }
   }
-  MemoryReadModel& model_;
+  MemoryReadRunEvents& run_;
   Meter& meter_;
   const MemoryReadRequest& request_;
   bool json_;
   std::ostream& out_;
+  std::optional<ResultCode> code_;
 };
 
 // Waits while the worker runs; on Ctrl-C asks it to stop. The signal can
@@ -345,6 +351,16 @@ void WaitOrStop(Running running, Stop stop) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// The same for a run on a JobThread, whose end wakes the wait at once.
+void WaitOrStop(JobThread& job) {
+  while (!job.WaitFinished(std::chrono::milliseconds(50))) {
+    if (Interrupted()) {
+      job.RequestStop();
+      return;
+    }
   }
 }
 
@@ -363,22 +379,20 @@ double SteadySeconds() {
 
 RateMeter::RateMeter(Now now) : now_(std::move(now)) {}
 
-void RateMeter::Start(double total, std::vector<std::uint64_t> bytesAfter, bool unitsAreBytes) {
+void RateMeter::Start(double total, bool unitsAreBytes) {
   total_ = total;
   start_ = now_();
-  bytesAfter_ = std::move(bytesAfter);
   unitsAreBytes_ = unitsAreBytes;
 }
 
-RateSample RateMeter::At(double done) const {
+RateSample RateMeter::At(double done, std::optional<std::uint64_t> bytes) const {
   RateSample s;
   done = std::clamp(done, 0.0, std::max(total_, 0.0));
   s.fraction = total_ > 0 ? done / total_ : 0;
   const double elapsed = now_() - start_;
-  if (!bytesAfter_.empty()) {
-    const auto k = std::min(static_cast<std::size_t>(done), bytesAfter_.size() - 1);
+  if (bytes) {
     s.bytesKnown = true;
-    s.bytes = static_cast<double>(bytesAfter_[k]);
+    s.bytes = static_cast<double>(*bytes);
   } else if (unitsAreBytes_) {
     s.bytesKnown = true;
     s.bytes = done;
@@ -428,13 +442,13 @@ std::string ProgressLine(const RateSample& s, const std::string& unit, int width
 
 ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
   Meter meter(style_, out_, err_, "rec");
-  std::vector<std::uint64_t> bytesAfter = BytesByPacket(request);
-  const std::uint64_t totalBytes = bytesAfter.empty() ? 0 : bytesAfter.back();
-  CliLoadView view(meter, runOnCompletion_, std::move(bytesAfter), style_ == ProgressStyle::Json, out_);
+  CliLoadView view(meter, runOnCompletion_, style_ == ProgressStyle::Json, out_);
   LoadMemoryModel model(request, view, op_);
-  // The sink hands each engine event to the model; the engine is joined
-  // (Wait) before the sink goes away.
-  ProgrammingSink sink(model, view, meter, style_ == ProgressStyle::Json, out_, totalBytes);
+  RunRenderer renderer(meter, false);
+  ProgrammingRunEvents run(renderer);
+  // The sink hands each engine event to the model and the renderer; the
+  // engine is joined (Wait) before the sink goes away.
+  ProgrammingSink sink(model, view, run, meter, style_ == ProgressStyle::Json, out_);
   model.Open();
   if (model.Begin(&sink)) {
     WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
@@ -446,21 +460,23 @@ ResultCode CliJobRunner::RunProgramming(const ProgrammingRequest& request) {
 ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   // The units of a read are bytes: the data rate says it all.
   Meter meter(style_, out_, err_, "");
-  CliReadView view(meter);
-  // The warning goes to stderr below, not into the list as well.
-  MemoryReadRequest quiet = request;
-  quiet.warning.clear();
-  MemoryReadModel model(quiet, view, op_);
-  ReadSink sink(model, meter, request, style_ == ProgressStyle::Json, out_);
+  RunRenderer renderer(meter, true);
+  MemoryReadRunEvents run(renderer, request.start, std::uint64_t{request.end} - request.start + 1);
+  ReadSink sink(run, meter, request, style_ == ProgressStyle::Json, out_);
   if (!request.warning.empty()) {
     if (style_ == ProgressStyle::Json) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(request.warning) << "}" << std::endl;
     meter.Warn("warning: " + request.warning);
   }
-  model.Open();
-  model.Tick(&sink);
-  WaitOrStop([&] { return model.WorkerRunning(); }, [&] { model.Stop(); });
-  model.Wait();
-  return model.Result();
+  if (Info(request.target).readsByMemoryDump) meter.Say(dump_text::kReading);
+  // The read's events are drawn on its own thread; this one only watches
+  // for Ctrl-C, and the job is joined before the sink goes away.
+  JobThread job;
+  job.Start([&](const StopToken& stop) { ReadMemory(request, sink, stop); });
+  WaitOrStop(job);
+  job.Join();
+  const ResultCode code = sink.Code().value_or(rc::kStoppedByProgram);
+  run.Ended(code);
+  return code;
 }
 
 }  // namespace tarnvale::cli

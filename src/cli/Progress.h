@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,19 +42,18 @@ class RateMeter {
   using Now = std::function<double()>;
   explicit RateMeter(Now now);
 
-  // A run of `total` units begins now. `bytesAfter`, when given, holds the
-  // image bytes carried by the first k units at index k (so it starts with
-  // 0 and has total + 1 entries); without it the units are bytes themselves
-  // when `unitsAreBytes`, else no byte figures are known.
-  void Start(double total, std::vector<std::uint64_t> bytesAfter = {}, bool unitsAreBytes = false);
-  RateSample At(double done) const;
+  // A run of `total` units begins now. When `unitsAreBytes` the units are
+  // bytes themselves.
+  void Start(double total, bool unitsAreBytes = false);
+  // `bytes`: the image bytes behind the units done, as the run's event said
+  // (without it, and units that are not bytes, no byte figures are known).
+  RateSample At(double done, std::optional<std::uint64_t> bytes = std::nullopt) const;
   double Total() const { return total_; }
 
  private:
   Now now_;
   double total_ = 0;
   double start_ = 0;
-  std::vector<std::uint64_t> bytesAfter_;
   bool unitsAreBytes_ = false;
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -25,7 +27,7 @@ struct FakeSeconds {
 struct RateCase {
   const char* name;
   double total;
-  std::vector<std::uint64_t> bytesAfter;
+  std::optional<std::uint64_t> given;  // the bytes as the run's event gave them with `done`
   bool unitsAreBytes;
   double elapsed;  // seconds from Start to the sample
   double done;
@@ -46,9 +48,9 @@ TEST_P(RateMeterCases, GivesRateBytesAndTimeLeft) {
   const RateCase& c = GetParam();
   FakeSeconds clock;
   RateMeter meter([&clock] { return clock.now; });
-  meter.Start(c.total, c.bytesAfter, c.unitsAreBytes);
+  meter.Start(c.total, c.unitsAreBytes);
   clock.now += c.elapsed;
-  const RateSample s = meter.At(c.done);
+  const RateSample s = meter.At(c.done, c.given);
   EXPECT_DOUBLE_EQ(s.fraction, c.fraction);
   EXPECT_DOUBLE_EQ(s.perSecond, c.perSecond);
   EXPECT_EQ(s.bytesKnown, c.bytesKnown);
@@ -61,27 +63,27 @@ TEST_P(RateMeterCases, GivesRateBytesAndTimeLeft) {
   }
 }
 
-// Four packets of 32, 32, 16 and 2 (an address packet) image bytes.
-const std::vector<std::uint64_t> kTable{0, 32, 64, 80, 80};
+// Four packets of 32, 32, 16 and 2 (an address packet) image bytes: after
+// k of them the run says 0, 32, 64, 80, 80.
 
 INSTANTIATE_TEST_SUITE_P(
     Progress, RateMeterCases,
     ::testing::Values(
         // Nothing done yet, some time gone: no rate, no time left.
-        RateCase{"start", 4, kTable, false, 2.0, 0, 0, 0, true, 0, 0, -1},
+        RateCase{"start", 4, 0, false, 2.0, 0, 0, 0, true, 0, 0, -1},
         // Something done but no time gone: no infinite rate.
-        RateCase{"zero_elapsed", 4, kTable, false, 0.0, 2, 0.5, 0, true, 64, 0, -1},
+        RateCase{"zero_elapsed", 4, 64, false, 0.0, 2, 0.5, 0, true, 64, 0, -1},
         // Half in 4 s: 0.5 packets/s, 16 bytes/s, 4 s left.
-        RateCase{"steady", 4, kTable, false, 4.0, 2, 0.5, 0.5, true, 64, 16, 4},
+        RateCase{"steady", 4, 64, false, 4.0, 2, 0.5, 0.5, true, 64, 16, 4},
         // The same half after 16 s: the rate falls, the time left grows.
-        RateCase{"stalled", 4, kTable, false, 16.0, 2, 0.5, 0.125, true, 64, 4, 16},
-        RateCase{"finished", 4, kTable, false, 8.0, 4, 1.0, 0.5, true, 80, 10, 0},
+        RateCase{"stalled", 4, 64, false, 16.0, 2, 0.5, 0.125, true, 64, 4, 16},
+        RateCase{"finished", 4, 80, false, 8.0, 4, 1.0, 0.5, true, 80, 10, 0},
         // A count beyond the total is held at the total.
-        RateCase{"over_count", 4, kTable, false, 8.0, 9, 1.0, 0.5, true, 80, 10, 0},
-        // Without a byte table the records carry no byte figures.
-        RateCase{"records_only", 200, {}, false, 10.0, 50, 0.25, 5, false, 0, 0, 30},
+        RateCase{"over_count", 4, 80, false, 8.0, 9, 1.0, 0.5, true, 80, 10, 0},
+        // Without bytes from the run the records carry no byte figures.
+        RateCase{"records_only", 200, std::nullopt, false, 10.0, 50, 0.25, 5, false, 0, 0, 30},
         // A read counts bytes: the units are the bytes.
-        RateCase{"read_bytes", 4096, {}, true, 2.0, 1024, 0.25, 512, true, 1024, 512, 6}),
+        RateCase{"read_bytes", 4096, std::nullopt, true, 2.0, 1024, 0.25, 512, true, 1024, 512, 6}),
     [](const ::testing::TestParamInfo<RateCase>& i) { return std::string(i.param.name); });
 
 // A clock that goes back (a replaced clock, a suspend) never gives a
@@ -184,6 +186,59 @@ TEST(EraseWaitDisplay, EachStyleShowsTheSecondsWaited) {
     EXPECT_NE(err.str().find(c.inErr), std::string::npos) << err.str();
     EXPECT_EQ(all.find(c.notAnywhere), std::string::npos) << all;
     EXPECT_NE(all.find("Erase Error - 72"), std::string::npos) << all;
+  }
+}
+
+// A whole flash as each style shows it, with the byte counts the run's own
+// events carry: plain lines end with one line for the whole, and JSON's
+// total and last progress hold the same image bytes.
+TEST(FlashDisplay, TheWholeOnceAndTheBytesFromTheRun) {
+  const std::filesystem::path fmf = test::MakeTempDir("flashshow") / "app.FMF";
+  test::FmfSpec recipe;
+  recipe.codeBytes = 32000;  // about a thousand packets: ten progress events
+  test::WriteFmf(fmf, recipe);
+  for (const ProgressStyle style : {ProgressStyle::Plain, ProgressStyle::Json}) {
+    SCOPED_TRACE(style == ProgressStyle::Plain ? "plain" : "json");
+    // The erase and every packet are answered at once.
+    test::DeviceOnPort d([](const test::SeenPacket&) { return std::string("0"); });
+    std::ostringstream out, err;
+    CliOperator op(out, err);
+    op.SetJson(style == ProgressStyle::Json);
+    CliJobRunner runner(op, style, out, err);
+    ProgrammingRequest r;
+    r.port = &d.port;
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    ASSERT_EQ(runner.RunProgramming(r), rc::kSuccess) << out.str() << err.str();
+    std::istringstream lines(out.str());
+    int whole = 0;
+    int progress = 0;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t lastBytes = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (style == ProgressStyle::Plain) {
+        if (line.rfind("100%", 0) == 0) {
+          ++whole;
+          EXPECT_NE(line.find("KB/s"), std::string::npos) << line;
+        }
+        continue;
+      }
+      if (line.empty() || line[0] != '{') continue;
+      const auto j = nlohmann::json::parse(line);
+      if (j.at("event") == "total") totalBytes = j.at("bytes").get<std::uint64_t>();
+      if (j.at("event") == "progress") {
+        ++progress;
+        lastBytes = j.at("bytes").get<std::uint64_t>();
+      }
+    }
+    if (style == ProgressStyle::Plain) {
+      EXPECT_EQ(whole, 1) << out.str();
+    } else {
+      EXPECT_GE(progress, 9);
+      EXPECT_GT(totalBytes, 30000u);
+      EXPECT_LE(lastBytes, totalBytes);
+      EXPECT_GT(lastBytes, totalBytes * 9 / 10);
+    }
   }
 }
 

@@ -96,6 +96,34 @@ TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
   EXPECT_FALSE(run.outcome.lastStageCompleted);
 }
 
+TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
+  struct StopAfter : StageLog {
+    CpuPinTest* test = nullptr;
+    int after = 0;
+    void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
+      StageLog::OnStage(stage, e, s, show);
+      if (stage.number == after) test->RequestStop();
+    }
+  };
+  // A clean board and one with a stuck pin: a stop hides both alike.
+  for (const bool faulty : {false, true}) {
+    SCOPED_TRACE(faulty ? "faulty board" : "clean board");
+    SimBox box(Options([&](auto& o) {
+      if (faulty) o.stuck.push_back(Stuck("A7", false));
+    }));
+    BoxLink link(box.Port(), test::FastBoxTimings());
+    StopAfter log;
+    log.after = 2;
+    CpuPinTest pinTest(link, log);
+    log.test = &pinTest;
+    const CpuPinTestOutcome outcome = pinTest.Run();
+    EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
+    EXPECT_FALSE(outcome.ShowAsResult());
+    EXPECT_FALSE(outcome.lastStageCompleted);
+    EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
+  }
+}
+
 TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
   test::PtyPair pty;
   CommPort port;

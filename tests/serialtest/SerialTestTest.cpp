@@ -1,13 +1,17 @@
-// The serial tester: line parsing, byte formatting, and the model sending on
-// a pty with TX:/RX: lines for the terminal view.
+// The serial tester: line parsing, byte formatting, the model sending on a
+// pty with TX:/RX: lines for the terminal view, and the file send as a run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <thread>
+#include <variant>
 
 #include "core/link/CommPort.h"
 #include "core/tools/SerialTest.h"
+#include "support/FakeLink.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
@@ -162,6 +166,79 @@ TEST_F(SerialTester, BrowseTakesTheChosenFile) {
   op.openFile.reset();
   EXPECT_FALSE(model.Browse());
   EXPECT_EQ(model.filePath, "/tmp/x.txt");
+}
+
+// The file send as a run, on a fake clock: its events in order, and a stop
+// after the second line ends it as stopped with nothing more sent.
+TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
+  struct Recorder final : RunSink {
+    void OnEvent(const RunEvent& e) override {
+      events.push_back(e);
+      if (const auto* p = std::get_if<RunProgress>(&e); p != nullptr && p->units == stopAtLine) stop->RequestStop();
+    }
+    std::vector<RunEvent> events;
+    std::uint64_t stopAtLine = 0;
+    std::shared_ptr<StopState> stop = std::make_shared<StopState>();
+  };
+  const std::string file = "A,B\r\nbad-token\n0x31\nZ\n";
+  const struct {
+    const char* name;
+    std::uint64_t stopAtLine;  // 0: never
+    ResultCode code;
+    std::vector<std::string> wire;
+    int sent;
+  } cases[] = {
+      {"left alone", 0, rc::kSuccess, {"AB", "1", "Z"}, 3},
+      {"stopped after the second line", 2, rc::kStoppedByProgram, {"AB"}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FakeClock clock;
+    test::FakeLink link(clock);
+    CommPort port;
+    link.AttachTo(port);
+    // Each line is answered with one byte after 30 ms of fake time.
+    link.SetResponder([](const test::FakeLink::Bytes&) {
+      return std::vector<test::FakeLink::Reply>{{30, {'k'}}};
+    });
+    Recorder sink;
+    sink.stopAtLine = c.stopAtLine;
+    std::vector<std::string> shown;
+    SerialFileRequest request;
+    request.port = &port;
+    request.text = file;
+    request.count = 1;
+    int sent = 0;
+    const ResultCode code = SendSerialFile(request, clock, StopToken(sink.stop), sink,
+                                           [&](const std::string& t) { shown.push_back(t); }, &sent);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(sent, c.sent);
+    std::vector<std::string> wire;
+    for (const auto& w : link.Writes()) wire.emplace_back(w.begin(), w.end());
+    EXPECT_EQ(wire, c.wire);
+    ASSERT_GE(sink.events.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<PhaseStarted>(sink.events[0]));
+    const auto* total = std::get_if<RunTotal>(&sink.events[1]);
+    ASSERT_NE(total, nullptr);
+    EXPECT_EQ(total->units, 4u);
+    EXPECT_EQ(total->bytes, file.size());
+    RunProgress last;
+    for (std::size_t i = 2; i < sink.events.size(); ++i) {
+      if (const auto* p = std::get_if<RunProgress>(&sink.events[i])) {
+        EXPECT_GT(p->units, last.units);
+        EXPECT_GE(p->bytes, last.bytes);
+        last = *p;
+      }
+    }
+    if (c.code == rc::kSuccess) {
+      EXPECT_EQ(last.bytes, file.size());
+      ASSERT_TRUE(std::holds_alternative<RunFinished>(sink.events.back()));
+      EXPECT_EQ(std::count(shown.begin(), shown.end(), "\nRX:k"), 3);
+    } else {
+      EXPECT_EQ(last.units, c.stopAtLine) << "nothing after the stop";
+      EXPECT_FALSE(std::holds_alternative<RunFinished>(sink.events.back())) << "a stopped run is silent";
+    }
+  }
 }
 
 }  // namespace

@@ -8,16 +8,7 @@
 
 namespace tarnvale::doctor {
 
-std::size_t PacketImageBytes(const Packet& packet) {
-  if (packet.size() < kPacketOverhead) return 0;
-  switch (packet[4]) {
-    case packet_type::kEndOfFile:
-    case packet_type::kExtendedSegment:
-    case packet_type::kSetPage:
-    case packet_type::kStartAddress: return 0;
-    default: return packet.size() - kPacketOverhead;
-  }
-}
+std::size_t PacketImageBytes(const Packet& packet) { return tarnvale::PacketImageBytes(packet); }
 
 unsigned BitsPerCharacter(std::uint8_t byteSize, platform::Parity parity, platform::StopBits stopBits) {
   const unsigned parityBits = parity == platform::Parity::None ? 0 : 1;

@@ -146,7 +146,7 @@ std::string DumpHeaderText(std::uint32_t start) {
 }
 
 ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
-                                const std::atomic<bool>& stop, const Clock& clock) {
+                                const StopToken& stop, const Clock& clock) {
   CommPort& port = *request.port;
   const std::uint64_t start = request.start;
   // 64-bit throughout: a full 26-bit range times 1000 does not fit 32 bits.
@@ -167,7 +167,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
     } else if (openFile != nullptr && openFile->IsOpen() && !openFile->Commit()) {
       code = rc::kCantWriteOutput;
     }
-    if (!stop.load()) {
+    if (!stop.StopRequested()) {
       events.OnDone(code, static_cast<std::uint32_t>(next));
       if (code == rc::kSuccess) events.OnProgress(kDumpProgressUpper, static_cast<std::uint32_t>(next));
     }
@@ -190,7 +190,7 @@ ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEven
 
   const std::uint64_t last = start + length - 1;
   for (;;) {
-    if (stop.load()) {
+    if (stop.StopRequested()) {
       keepPartial();
       return rc::kStoppedByProgram;
     }
@@ -228,21 +228,18 @@ MemoryReadEngine::~MemoryReadEngine() {
 }
 
 void MemoryReadEngine::Start() {
-  if (worker_.joinable()) return;
-  running_.store(true);
-  worker_ = std::thread([this] {
-    if (Info(request_.target).readsByMemoryDump || !request_.reader) {
-      DumpControllerMemory(request_, events_, stop_, clock_);
-    } else {
-      request_.reader(request_, events_, stop_);
-    }
-    running_.store(false);
-    if (exitHook_) exitHook_();
-  });
+  if (started_) return;
+  started_ = true;
+  job_.Start([this](const StopToken& stop) { ReadMemory(request_, events_, stop, clock_); });
 }
 
-void MemoryReadEngine::Join() {
-  if (worker_.joinable()) worker_.join();
+void ReadMemory(const MemoryReadRequest& request, MemoryReadEvents& events, const StopToken& stop,
+                const Clock& clock) {
+  if (Info(request.target).readsByMemoryDump || !request.reader) {
+    DumpControllerMemory(request, events, stop, clock);
+  } else {
+    request.reader(request, events, stop);
+  }
 }
 
 // ---- MemoryReadModel -----------------------------------------------------------------

@@ -25,6 +25,7 @@
 
 #include "core/device/Target.h"
 #include "core/flash/EngineTimings.h"
+#include "core/jobs/JobThread.h"
 #include "core/platform/Clock.h"
 #include "core/result/ResultCode.h"
 
@@ -126,10 +127,17 @@ std::string PartialDumpPath(const std::string& path);
 // Reads the controller's memory from start to end into the request's file,
 // on the calling thread. Returns the final code (also sent as OnDone).
 // Each line has its own time-out (timings.dumpLineTimeoutMs on `clock`).
+// A stop ends it with rc::kStoppedByProgram (no OnDone) and keeps what was
+// read under PartialDumpPath.
 ResultCode DumpControllerMemory(const MemoryReadRequest& request, MemoryReadEvents& events,
-                                const std::atomic<bool>& stop, const Clock& clock = SystemClock());
+                                const StopToken& stop, const Clock& clock = SystemClock());
 
-// Runs one read on a worker thread; joined before it goes away.
+// The run of a read request: the dump, or the request's own reader for the
+// targets the dump does not read.
+void ReadMemory(const MemoryReadRequest& request, MemoryReadEvents& events, const StopToken& stop,
+                const Clock& clock = SystemClock());
+
+// Runs one read on a JobThread; joined before it goes away.
 class MemoryReadEngine {
  public:
   // `clock` times the dump's lines (a box reader keeps its own timing).
@@ -140,20 +148,18 @@ class MemoryReadEngine {
   MemoryReadEngine& operator=(const MemoryReadEngine&) = delete;
   // Called on the worker thread as its very last act, after Running() has
   // turned false.
-  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
+  void SetExitHook(std::function<void()> hook) { job_.SetFinishedHook(std::move(hook)); }
   void Start();
-  void Join();
-  void RequestStop() { stop_.store(true); }
-  bool Running() const { return running_.load(); }
+  void Join() { job_.Join(); }
+  void RequestStop() { job_.RequestStop(); }
+  bool Running() const { return job_.Running(); }
 
  private:
   MemoryReadRequest request_;
   MemoryReadEvents& events_;
   const Clock& clock_;
-  std::function<void()> exitHook_;
-  std::atomic<bool> running_{false};
-  std::thread worker_;
-  std::atomic<bool> stop_{false};
+  bool started_ = false;
+  JobThread job_;  // last: joined before the members the run uses go
 };
 
 // ---- the read-back dialog without its widgets -------------------------------------

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
+#include <vector>
 
 #include "core/formats/IntelHexFile.h"
 #include "core/link/CommPort.h"
@@ -99,73 +101,84 @@ ProgrammingEngine::~ProgrammingEngine() {
 }
 
 void ProgrammingEngine::Start() {
-  if (worker_.joinable()) return;
-  running_.store(true);
-  worker_ = std::thread([this] {
-    Run();
-    running_.store(false);
-    if (exitHook_) exitHook_();
+  if (started_) return;
+  started_ = true;
+  job_.Start([this](const StopToken& stop) {
+    acknowledged_.store(0);
+    ProgramDevice(request_, events_, clock_, stop, &acknowledged_);
   });
-}
-
-void ProgrammingEngine::Join() {
-  if (worker_.joinable()) worker_.join();
-}
-
-void ProgrammingEngine::Emit(ResultCode code) {
-  if (!stop_.load()) events_.OnResult(code);
 }
 
 ResultCode ProgrammingEngine::Run() {
   acknowledged_.store(0);
-  const ResultCode code = Stream();
-  Emit(code);
-  return code;
+  return ProgramDevice(request_, events_, clock_, job_.Token(), &acknowledged_);
 }
 
-ResultCode ProgrammingEngine::Stream() {
-  const TargetInfo& params = Info(request_.target);
-  std::shared_ptr<IntelHexFile> file = request_.image;
+namespace {
+
+ResultCode Stream(const ProgrammingRequest& request, ProgrammingEvents& events, const Clock& clock,
+                  const StopToken& stop, std::atomic<std::uint32_t>& acked) {
+  const TargetInfo& params = Info(request.target);
+  std::shared_ptr<IntelHexFile> file = request.image;
   if (!file) {
-    LoadedImage loaded = LoadImage(request_);
+    LoadedImage loaded = LoadImage(request);
     if (!loaded.file) return loaded.code;  // 0: the target has no image of its own
     file = std::move(loaded.file);
   }
 
-  if (request_.bootVersion && !stop_.load()) {
-    events_.OnBootVersion(request_.bootVersion(*file));
+  if (request.bootVersion && !stop.StopRequested()) {
+    events.OnBootVersion(request.bootVersion(*file));
   }
-  std::string warning = request_.imageWarning;
+  std::string warning = request.imageWarning;
   if (file->Dropped().Any()) {
     warning += (warning.empty() ? "" : "; ") + file->Path().string() + ": " + file->DroppedText();
   }
-  if (!warning.empty() && !stop_.load()) events_.OnWarning(warning);
-  if (!stop_.load()) events_.OnTotal(file->GetRecordCount());
-  if (request_.normalizeRevision) {
-    if (ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) return c;
+  if (!warning.empty() && !stop.StopRequested()) events.OnWarning(warning);
+  // The stream is walked once before anything is sent: the total and each
+  // acknowledgement then come with the image bytes behind them, so no front
+  // end reads the file again to count them. The image is already in memory;
+  // the walk costs no time on the wire.
+  std::vector<std::uint8_t> stream;
+  std::vector<std::size_t> packetEnds;
+  std::vector<std::uint64_t> bytesAfter{0};
+  for (Packet walked; !file->IsFinished();) {
+    file->GetNextPacket(walked);
+    if (walked.empty()) continue;
+    stream.insert(stream.end(), walked.begin(), walked.end());
+    packetEnds.push_back(stream.size());
+    bytesAfter.push_back(bytesAfter.back() + PacketImageBytes(walked));
+  }
+  if (!stop.StopRequested()) {
+    events.OnTotalBytes(bytesAfter.back());
+    events.OnTotal(file->GetRecordCount());
+  }
+  if (request.normalizeRevision) {
+    if (ResultCode c = request.normalizeRevision(); c != rc::kSuccess) return c;
   }
 
-  CommPort& port = *request_.port;
+  CommPort& port = *request.port;
   const std::uint32_t window = std::max<std::uint32_t>(params.window, 1);
   const std::uint32_t step = std::max<std::uint32_t>(params.progressStep, 1);
-  std::uint32_t lastActivity = clock_.TickMs();
+  std::uint32_t lastActivity = clock.TickMs();
   std::uint32_t outstanding = 0;
   std::array<std::uint8_t, kReadChunk> buffer{};
-  Packet packet;
-  packet.reserve(kMaxPacketSize);
+  std::size_t next = 0;  // the next packet to send
+  auto finished = [&] { return next >= packetEnds.size(); };
 
   for (;;) {
-    if (stop_.load()) return rc::kStoppedByProgram;
-    file->GetNextPacket(packet);
-    if (!packet.empty()) {
+    if (stop.StopRequested()) return rc::kStoppedByProgram;
+    if (!finished()) {
+      const std::size_t from = next == 0 ? 0 : packetEnds[next - 1];
+      const std::span<const std::uint8_t> packet(stream.data() + from, packetEnds[next] - from);
+      ++next;
       const std::size_t written = port.Write(packet);
-      if (params.packetPauseMs != 0) clock_.SleepMs(params.packetPauseMs);
+      if (params.packetPauseMs != 0) clock.SleepMs(params.packetPauseMs);
       if (written < packet.size()) {
         // A write that fails because the other end has gone is a lost link,
         // not a slow one: look once, so the operator is told which.
         port.WaitReadable(0);
         if (port.LinkLost()) return rc::kLinkLost;
-        if (!stop_.load()) events_.OnNotice(kShortWriteNotice);
+        if (!stop.StopRequested()) events.OnNotice(kShortWriteNotice);
         return rc::kTooFewBytes;
       }
       ++outstanding;
@@ -174,31 +187,45 @@ ResultCode ProgrammingEngine::Stream() {
     // at the end until every packet is answered.
     for (;;) {
       const std::size_t n = port.Read(buffer.data(), buffer.size());
-      if (n > 0) lastActivity = clock_.TickMs();
+      if (n > 0) lastActivity = clock.TickMs();
       for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = buffer[i];
         if (IsStatusByte(b)) {
           if (outstanding > 0) --outstanding;
           if (b != rc::kSuccess) return b;
-          const std::uint32_t acked = acknowledged_.fetch_add(1) + 1;
-          if (acked % step == 0 && !stop_.load()) events_.OnProgress(acked);
+          const std::uint32_t count = acked.fetch_add(1) + 1;
+          if (count % step == 0 && !stop.StopRequested()) {
+            events.OnProgressBytes(bytesAfter[std::min<std::size_t>(count, bytesAfter.size() - 1)]);
+            events.OnProgress(count);
+          }
         } else if (b != kCR && b != kLF && b != kPacketStart) {
           return b;
         }
       }
-      const std::uint32_t silent = clock_.TickMs() - lastActivity;
+      const std::uint32_t silent = clock.TickMs() - lastActivity;
       if (n == 0 && port.LinkLost()) return rc::kLinkLost;
-      if (silent > request_.timings.ackTimeoutMs) return rc::kProgrammingTimeout;
-      const bool mustWait = outstanding >= window || (file->IsFinished() && outstanding > 0);
+      if (silent > request.timings.ackTimeoutMs) return rc::kProgrammingTimeout;
+      const bool mustWait = outstanding >= window || (finished() && outstanding > 0);
       if (!mustWait) break;
-      if (stop_.load()) return rc::kStoppedByProgram;
+      if (stop.StopRequested()) return rc::kStoppedByProgram;
       if (n == 0) {
         // Sleep until a byte arrives (bounded, so a stop request is seen).
-        port.WaitReadable(std::min<std::uint32_t>(request_.timings.ackTimeoutMs - silent + 1, 100));
+        port.WaitReadable(std::min<std::uint32_t>(request.timings.ackTimeoutMs - silent + 1, 100));
       }
     }
-    if (file->IsFinished()) return rc::kSuccess;
+    if (finished()) return rc::kSuccess;
   }
+}
+
+}  // namespace
+
+ResultCode ProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& events,
+                         const Clock& clock, const StopToken& stop,
+                         std::atomic<std::uint32_t>* acknowledged) {
+  std::atomic<std::uint32_t> own{0};
+  const ResultCode code = Stream(request, events, clock, stop, acknowledged ? *acknowledged : own);
+  if (!stop.StopRequested()) events.OnResult(code);
+  return code;
 }
 
 }  // namespace tarnvale

@@ -11,7 +11,11 @@
 //   OnWarning(text)       at most once, before the total: the image file held
 //                         data outside the image, which is not programmed
 //                         ("FILE: ignored N bytes in M records at A-B (...)")
+//   OnTotalBytes(b)       once, just before OnTotal: the image bytes the
+//                         stream carries (framing packets carry none)
 //   OnTotal(n)            once: the number of packets the stream will produce
+//   OnProgressBytes(b)    just before each OnProgress: the image bytes of
+//                         the packets acknowledged so far
 //   OnProgress(acked)     each time the acknowledged count reaches a multiple
 //                         of the target's progress step
 //   OnNotice(text)        a message box the operator must see during the run
@@ -37,6 +41,7 @@
 #include "core/platform/Clock.h"
 #include "core/formats/BoardInfoRecord.h"
 #include "core/formats/HexRecord.h"
+#include "core/jobs/JobThread.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
@@ -96,6 +101,8 @@ class ProgrammingEvents {
   virtual ~ProgrammingEvents() = default;
   virtual void OnTotal(std::uint32_t packets) = 0;
   virtual void OnProgress(std::uint32_t acknowledged) = 0;
+  virtual void OnTotalBytes(std::uint64_t /*bytes*/) {}
+  virtual void OnProgressBytes(std::uint64_t /*bytes*/) {}
   virtual void OnBootVersion(const std::string& /*version*/) {}
   virtual void OnWarning(const std::string& /*text*/) {}
   virtual void OnNotice(const std::string& text) = 0;
@@ -135,6 +142,15 @@ EraseOutcome EraseFlash(CommPort& port, const EngineTimings& timings, EraseObser
 
 // ---- programming --------------------------------------------------------------
 
+// The run itself, on the calling thread: loads the image when the request
+// has none, streams it, and sends the events above (no event once `stop` is
+// raised; a stop ends it with rc::kStoppedByProgram). `acknowledged`, when
+// given, counts the '0' acknowledgements as they come.
+ResultCode ProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& events,
+                         const Clock& clock, const StopToken& stop,
+                         std::atomic<std::uint32_t>* acknowledged = nullptr);
+
+// ProgramDevice on a JobThread, for the dialogs that hold an engine.
 class ProgrammingEngine {
  public:
   ProgrammingEngine(ProgrammingRequest request, ProgrammingEvents& events,
@@ -145,32 +161,27 @@ class ProgrammingEngine {
 
   // Called on the worker thread as its very last act, after Running() has
   // turned false (a front end waiting for the worker wakes up on it).
-  void SetExitHook(std::function<void()> hook) { exitHook_ = std::move(hook); }
+  void SetExitHook(std::function<void()> hook) { job_.SetFinishedHook(std::move(hook)); }
   // Starts the worker thread (once).
   void Start();
   // Waits for the worker; harmless when none runs.
-  void Join();
+  void Join() { job_.Join(); }
   // Runs the whole stream on the calling thread; returns the final code.
   ResultCode Run();
   // Asks the worker to stop at its next step; it then sends no more events.
-  void RequestStop() { stop_.store(true); }
-  bool Running() const { return running_.load(); }
+  void RequestStop() { job_.RequestStop(); }
+  bool Running() const { return job_.Running(); }
 
   // Acknowledgements '0' counted in this run (the dialog's counter).
   std::uint32_t Acknowledged() const { return acknowledged_.load(); }
 
  private:
-  ResultCode Stream();
-  void Emit(ResultCode code);
-
   ProgrammingRequest request_;
   ProgrammingEvents& events_;
   const Clock& clock_;
-  std::function<void()> exitHook_;
-  std::thread worker_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> running_{false};
+  bool started_ = false;
   std::atomic<std::uint32_t> acknowledged_{0};
+  JobThread job_;  // last: joined before the members the run uses go
 };
 
 }  // namespace tarnvale

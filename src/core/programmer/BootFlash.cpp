@@ -37,7 +37,7 @@ std::uint32_t ReadBackStep(std::uint32_t length) {
   return std::max<std::uint32_t>(step, 1);
 }
 
-ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, const std::atomic<bool>& stop,
+ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, const StopToken& stop,
                          std::vector<std::uint8_t>* buffer, const Clock& clock) {
   CommPort& port = *p.port;
   const std::uint64_t end = std::uint64_t{p.start} + p.length;
@@ -60,7 +60,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
   };
   auto done = [&](ResultCode code) {
     code = settle(code);
-    if (!stop.load()) {
+    if (!stop.StopRequested()) {
       if (code == rc::kSuccess) events.OnProgress(100, static_cast<std::uint32_t>(next));
       events.OnDone(code, static_cast<std::uint32_t>(next));
     }
@@ -78,21 +78,19 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
   if (form.settles) {
     // The box needs this long to reach the boot flash over JTAG; a stop
     // request still ends the wait early.
-    for (std::uint32_t waited = 0; waited < p.settleMs && !stop.load(); waited += 50) {
-      clock.SleepMs(std::min<std::uint32_t>(50, p.settleMs - waited));
-    }
+    stop.SleepFor(clock, p.settleMs);
   }
   const std::uint32_t base = form.recordBase.value_or(p.start & 0xFFFF0000u);
   std::uint32_t sum = 0;
   std::size_t offset = 0;
   std::string line;
   for (;;) {
-    if (stop.load()) return settle(rc::kTimeout);
+    if (stop.StopRequested()) return settle(rc::kStoppedByProgram);
     // Wait for the next record in short steps, so a stop request (a dialog
     // closing) is seen at once rather than after the box's silence time.
     const std::uint32_t waitStart = clock.TickMs();
     while (port.GetInQueue() == 0 && clock.TickMs() - waitStart < p.silenceMs) {
-      if (stop.load()) return settle(rc::kTimeout);
+      if (stop.StopRequested()) return settle(rc::kStoppedByProgram);
       // A hung-up line is told at once, not after the box's silence.
       if (port.LinkLost()) return done(rc::kLinkLost);
       port.WaitReadable(std::min<std::uint32_t>(50, p.silenceMs - (clock.TickMs() - waitStart) + 1));
@@ -107,7 +105,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
     // start where the last ended means a record was lost on the way, and
     // the read-back would otherwise pass with a hole in it.
     if (address != next) return done(rc::kAddressOutOfRange);
-    if (address >= p.start && (address - p.start) % step == 0 && !stop.load()) {
+    if (address >= p.start && (address - p.start) % step == 0 && !stop.StopRequested()) {
       events.OnProgress(std::min<std::uint32_t>((address - p.start) / step, 100), address);
     }
     const std::size_t count = record.data.size();
@@ -123,7 +121,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
           sum += record.data[i] + 256u * (i + 1 < count ? record.data[i + 1] : 0u);
         }
         if (i % 16 == 15 || i + 1 == count) {
-          if (!stop.load()) events.OnLine(line);
+          if (!stop.StopRequested()) events.OnLine(line);
           line += "\r\n";
           if (!file->Write(line.data(), line.size())) {
             return done(rc::kCantWriteOutput);
@@ -138,7 +136,7 @@ ResultCode ReadBootImage(const BootReadParams& p, MemoryReadEvents& events, cons
         const std::uint32_t stored = c[0] | c[1] << 8 | static_cast<std::uint32_t>(c[2]) << 16 |
                                      static_cast<std::uint32_t>(c[3]) << 24;
         const std::uint32_t computed = sum - (c[0] + 256u * c[1]) - (c[2] + 256u * c[3]);
-        if (!stop.load()) {
+        if (!stop.StopRequested()) {
           events.OnComputedChecksum(computed);
           events.OnImageChecksum(stored);
         }
@@ -173,25 +171,17 @@ BootImageReader(std::uint32_t settleMs, std::uint32_t silenceMs) {
 
 void BootVerifyReader::Start(const BootReadParams& params, MemoryReadEvents& events) {
   Stop();
-  stop_.store(false);
-  running_.store(true);
-  worker_ = std::thread([this, params, &events] {
+  job_.Rearm();
+  job_.Start([this, params, &events](const StopToken& stop) {
     BootReadParams p = params;
     p.toFile = false;
-    ReadBootImage(p, events, stop_, &buffer_);
-    running_.store(false);
+    ReadBootImage(p, events, stop, &buffer_);
   });
 }
 
 void BootVerifyReader::Stop() {
-  stop_.store(true);
+  job_.RequestStop();
   Join();
-}
-
-void BootVerifyReader::Join() {
-  // The run's own events may ask for the end of the run (the last event is
-  // sent from the worker): that is not a join.
-  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
 // ---- the serial / revision form -------------------------------------------------------

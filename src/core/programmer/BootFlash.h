@@ -13,6 +13,7 @@
 
 #include "core/flash/Workflows.h"
 #include "core/formats/ProgrammerHexFiles.h"
+#include "core/jobs/JobThread.h"
 #include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxCommands.h"
 #include "core/roles/PortRoles.h"
@@ -60,9 +61,11 @@ std::uint32_t ReadBackStep(std::uint32_t length);
 // when the record at the top of the flash came; OnDone(code, next) last:
 // '0' when the records ended exactly at start + length, else the code that
 // stopped it ('@' for a box that went silent). With `buffer` and no to-file
-// flag the bytes are kept there (length bytes; surplus dropped).
+// flag the bytes are kept there (length bytes; surplus dropped). A stop ends
+// it with rc::kStoppedByProgram and no OnDone, what was read kept as after
+// a failure.
 ResultCode ReadBootImage(const BootReadParams& params, MemoryReadEvents& events,
-                         const std::atomic<bool>& stop, std::vector<std::uint8_t>* buffer = nullptr,
+                         const StopToken& stop, std::vector<std::uint8_t>* buffer = nullptr,
                          const Clock& clock = SystemClock());
 
 // The reader a MemoryReadRequest of target 2, 3 or 4 runs.
@@ -70,9 +73,9 @@ std::function<void(const MemoryReadRequest&, MemoryReadEvents&, const std::atomi
 BootImageReader(std::uint32_t settleMs = kBootReadSettleMs,
                 std::uint32_t silenceMs = kFramedReplyTimeoutMs);
 
-// A verify read-back on its own thread: the bytes go into a buffer, the
-// events to `events` on that thread. Stop() (and the destructor) ends it
-// early and joins it, so nothing uses the port or the events afterwards.
+// A verify read-back on a JobThread: the bytes go into a buffer, the events
+// to `events` on that thread. Stop() (and the destructor) ends it early and
+// joins it, so nothing uses the port or the events afterwards.
 class BootVerifyReader {
  public:
   BootVerifyReader() = default;
@@ -82,16 +85,15 @@ class BootVerifyReader {
 
   void Start(const BootReadParams& params, MemoryReadEvents& events);
   void Stop();
-  void Join();
-  bool Running() const { return running_.load(); }
+  // From the run's own thread (its last event) it returns at once.
+  void Join() { job_.Join(); }
+  bool Running() const { return job_.Running(); }
   // Read only after the run has ended (its OnDone has come, or Join).
   const std::vector<std::uint8_t>& Buffer() const { return buffer_; }
 
  private:
-  std::thread worker_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> running_{false};
   std::vector<std::uint8_t> buffer_;
+  JobThread job_;  // last: joined before the buffer goes
 };
 
 // ---- the serial / revision form -------------------------------------------------------

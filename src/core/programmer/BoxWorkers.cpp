@@ -11,26 +11,26 @@ namespace tarnvale {
 
 void ControlLineProber::Start() {
   Stop();
-  probing_.store(true);
-  worker_ = std::thread([this] { Loop(); });
+  job_.Rearm();
+  job_.Start([this](const StopToken& stop) { Loop(stop); });
 }
 
 void ControlLineProber::Stop() {
-  probing_.store(false);
-  if (worker_.joinable()) worker_.join();
+  job_.RequestStop();
+  job_.Join();
 }
 
-void ControlLineProber::Loop() {
+void ControlLineProber::Loop(const StopToken& stop) {
   std::uint32_t mask = 1;
   bool sentLast = false;
-  while (probing_.load()) {
+  while (!stop.StopRequested()) {
     std::optional<PinImage> image = ControlToggleImage(mask);
     if (!image && sentLast) image = IdleControlImage();
     sentLast = image.has_value();
     if (image) {
       link_.Send(BuildPacket(kPinImageSize, 0, box_type::kDrivePins, image->bytes));
       sent_.fetch_add(1);
-      SystemClock().SleepMs(pauseMs_);
+      stop.SleepFor(SystemClock(), pauseMs_);
     }
     mask = mask == 0x80000000u ? 1 : mask << 1;
   }
@@ -60,34 +60,53 @@ std::string RamBankLine(bool test, int bank) {
   return std::string(test ? "Testing" : "Loading") + " RAM Bank " + std::to_string(bank);
 }
 
-void ProgressWatcher::Start(bool test, int bank) {
-  Join();
-  quiet_.store(false);
-  running_.store(true);
-  link_.Send(RamBankPacket(test, bank));
-  worker_ = std::thread([this] { Run(); });
+void RamRunEvents::Begin() {
+  if (begun_) return;
+  begun_ = true;
+  report_.Phase(phase_);
+  report_.Total(100, 0);
 }
 
-void ProgressWatcher::RequestStop(std::uint32_t graceMs) {
-  graceMs_.store(graceMs);
-  quiet_.store(true);
+void RamRunEvents::OnRamProgress(std::uint32_t percent) {
+  Begin();
+  percent_ = std::max(percent_, std::min<std::uint32_t>(percent, 100));
+  report_.Progress(percent_, 0);
 }
+
+void RamRunEvents::OnRamFinished(ResultCode code, const RamStatus& last) {
+  Begin();
+  if (code == rc::kSuccess && percent_ < 100) {
+    percent_ = 100;
+    report_.Progress(100, 0);
+  }
+  report_.Finish(code, code == rc::kDataMismatch ? RamFailureText(last) : std::string());
+}
+
+void ProgressWatcher::Start(bool test, int bank) {
+  Join();
+  job_.Rearm();
+  running_.store(true);
+  link_.Send(RamBankPacket(test, bank));
+  job_.Start([this](const StopToken& stop) { Watch(stop); });
+}
+
+void ProgressWatcher::RequestStop(std::uint32_t graceMs) { job_.RequestStop(graceMs); }
 
 void ProgressWatcher::Join() {
   // A finished event handled on the worker itself (no marshalling front end)
   // may ask to join; the thread is ending then and is joined on the next Start.
-  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+  job_.Join();
 }
 
-void ProgressWatcher::Finish(ResultCode code, const RamStatus& last) {
+void ProgressWatcher::Finish(const StopToken& stop, ResultCode code, const RamStatus& last) {
   running_.store(false);
-  if (!quiet_.load()) events_.OnRamFinished(code, last);
+  if (!stop.StopRequested()) events_.OnRamFinished(code, last);
 }
 
 // Records of the stream can arrive back to back in one read; the bytes after
 // a complete record are kept for the next one instead of being dropped.
-ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record,
-                                       Timer& silence) {
+ResultCode ProgressWatcher::NextRecord(const StopToken& stop, std::vector<std::uint8_t>& pending,
+                                       MemoryRecord& record, Timer& silence) {
   for (;;) {
     const auto start = std::find(pending.begin(), pending.end(), kPacketStart);
     pending.erase(pending.begin(), start);
@@ -103,8 +122,8 @@ ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, Memor
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n + kPacketOverhead));
       return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
     }
-    if (quiet_.load()) {
-      if (!grace_) grace_.emplace(graceMs_.load(), link_.TimeSource());
+    if (stop.StopRequested()) {
+      if (!grace_) grace_.emplace(stop.GraceMs(), link_.TimeSource());
       if (grace_->IsExpired()) return kStopped;
     }
     std::uint8_t chunk[256];
@@ -121,7 +140,7 @@ ResultCode ProgressWatcher::NextRecord(std::vector<std::uint8_t>& pending, Memor
   }
 }
 
-ResultCode ProgressWatcher::Run() {
+ResultCode ProgressWatcher::Watch(const StopToken& stop) {
   running_.store(true);
   RamStatus last;
   grace_.reset();
@@ -129,21 +148,21 @@ ResultCode ProgressWatcher::Run() {
   std::vector<std::uint8_t> pending;
   for (;;) {
     MemoryRecord record;
-    ResultCode r = NextRecord(pending, record, silence);
+    ResultCode r = NextRecord(stop, pending, record, silence);
     if (r == kStopped) {
-      Finish(rc::kTimeout, last);
-      return rc::kTimeout;
+      Finish(stop, rc::kStoppedByProgram, last);
+      return rc::kStoppedByProgram;
     }
     if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
     if (r != rc::kSuccess) {
-      Finish(r, last);
+      Finish(stop, r, last);
       return r;
     }
     if (last.state == 1 && last.code == rc::kSuccess) {
-      if (!quiet_.load()) events_.OnRamProgress(last.value);
+      if (!stop.StopRequested()) events_.OnRamProgress(last.value);
       continue;
     }
-    Finish(last.code, last);
+    Finish(stop, last.code, last);
     return last.code;
   }
 }

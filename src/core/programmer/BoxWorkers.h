@@ -8,8 +8,9 @@
 //   OnRamFinished(code, last)   exactly once, last: the code of the final
 //                               record (state not 1 or code not '0'), or the
 //                               reader's code when a record could not be read
-// After RequestStop no event is sent. Both workers are joined by Stop/Join
-// and by their destructors.
+// After RequestStop no event is sent, and the run ends with
+// rc::kStoppedByProgram. Both workers run on a JobThread and are joined by
+// Stop/Join and by their destructors.
 
 #include <atomic>
 #include <optional>
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "core/jobs/JobThread.h"
+#include "core/jobs/RunEvents.h"
 #include "core/programmer/BoxCommands.h"
 #include "core/protocol/Timer.h"
 
@@ -32,18 +35,17 @@ class ControlLineProber {
   ControlLineProber& operator=(const ControlLineProber&) = delete;
 
   void Start();
-  // Clears the flag and joins the worker; harmless when none runs.
+  // Stops the images and joins the worker; harmless when none runs.
   void Stop();
-  bool Running() const { return probing_.load(); }
+  bool Running() const { return job_.Running(); }
   std::uint32_t ImagesSent() const { return sent_.load(); }
 
  private:
-  void Loop();
+  void Loop(const StopToken& stop);
   BoxLink& link_;
   std::uint32_t pauseMs_;
-  std::atomic<bool> probing_{false};
   std::atomic<std::uint32_t> sent_{0};
-  std::thread worker_;
+  JobThread job_;  // last: joined before the members the run uses go
 };
 
 // A status record of a RAM bank run.
@@ -69,6 +71,24 @@ class RamEvents {
   virtual void OnRamFinished(ResultCode code, const RamStatus& last) = 0;
 };
 
+// A RAM bank run in the one vocabulary of a run: its percentages out of 100
+// (no bytes: the box does not say them); a failing address is the finish's
+// summary.
+class RamRunEvents : public RamEvents {
+ public:
+  RamRunEvents(RunSink& sink, bool test, int bank) : report_(sink), phase_(RamBankLine(test, bank)) {}
+  void OnRamProgress(std::uint32_t percent) override;
+  void OnRamFinished(ResultCode code, const RamStatus& last) override;
+  void Ended(ResultCode code) { report_.Ended(code); }
+
+ private:
+  void Begin();
+  RunReporter report_;
+  std::string phase_;
+  bool begun_ = false;
+  std::uint32_t percent_ = 0;
+};
+
 class ProgressWatcher {
  public:
   ProgressWatcher(BoxLink& link, RamEvents& events) : link_(link), events_(events) {}
@@ -79,7 +99,7 @@ class ProgressWatcher {
   // Sends the load or test request for `bank` and watches its stream on a worker.
   void Start(bool test, int bank);
   // Runs the watching on the calling thread (the request already sent).
-  ResultCode Run();
+  ResultCode Run() { return Watch(job_.Token()); }
   // No more events; the worker goes on draining the stream until its final
   // record or `graceMs` have passed, so the box is idle when it returns.
   void RequestStop(std::uint32_t graceMs);
@@ -89,18 +109,20 @@ class ProgressWatcher {
 
  private:
   static constexpr ResultCode kStopped = 0xFF;
+  ResultCode Watch(const StopToken& stop);
   // The next framed record of the stream: '0', '2' (bad checksum), '@'
   // (silence) or kStopped once a stop's grace has passed.
-  ResultCode NextRecord(std::vector<std::uint8_t>& pending, MemoryRecord& record, Timer& silence);
-  void Finish(ResultCode code, const RamStatus& last);
+  ResultCode NextRecord(const StopToken& stop, std::vector<std::uint8_t>& pending,
+                        MemoryRecord& record, Timer& silence);
+  void Finish(const StopToken& stop, ResultCode code, const RamStatus& last);
 
   BoxLink& link_;
   RamEvents& events_;
-  std::thread worker_;
+  // From the request until the final record (or the stop's end): the
+  // dialog's buttons follow it, not the thread.
   std::atomic<bool> running_{false};
-  std::atomic<bool> quiet_{false};
-  std::atomic<std::uint32_t> graceMs_{0};
   std::optional<Timer> grace_;  // the worker's own: started when it first sees the stop
+  JobThread job_;  // last: joined before the members the run uses go
 };
 
 }  // namespace tarnvale

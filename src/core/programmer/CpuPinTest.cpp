@@ -143,6 +143,7 @@ CpuPinTestOutcome CpuPinTest::Run() {
     }
   }
   outcome_.lastStageCompleted = !stopped && !Halted();
+  outcome_.stopped = stop_.load();
   if (!stop_) {
     // The pin list of the last stage shows when it found a difference, or
     // when earlier stages did and every read came back.

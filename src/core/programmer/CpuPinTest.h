@@ -47,14 +47,18 @@ struct CpuPinTestOutcome {
   ResultCode firstFailedRead = rc::kSuccess;  // '0' when every read came back whole
   bool mismatch = false;                      // some levels differed
   bool lastStageCompleted = false;            // the last stage ran to its end
-  // '0' when clean; the first failed read's code; else 'D' for mismatches.
+  bool stopped = false;                       // RequestStop ended it early
+  // kStoppedByProgram for a run that was stopped (the stages it skipped say
+  // nothing of the board); '0' when clean; the first failed read's code;
+  // else 'D' for mismatches.
   ResultCode Code() const {
+    if (stopped) return rc::kStoppedByProgram;
     if (firstFailedRead != rc::kSuccess) return firstFailedRead;
     return mismatch ? rc::kDataMismatch : rc::kSuccess;
   }
   // Whether the outcome is told by a result message rather than a pin list:
-  // a failed read, or a clean run.
-  bool ShowAsResult() const { return firstFailedRead != rc::kSuccess || !mismatch; }
+  // a failed read, or a clean run. A stopped run is told by whoever stopped it.
+  bool ShowAsResult() const { return !stopped && (firstFailedRead != rc::kSuccess || !mismatch); }
 };
 
 class CpuPinTest {

@@ -24,4 +24,15 @@ Packet BuildPacket(std::uint8_t count, std::uint16_t address, std::uint8_t type,
   return p;
 }
 
+std::size_t PacketImageBytes(const Packet& packet) {
+  if (packet.size() < kPacketOverhead) return 0;
+  switch (packet[4]) {
+    case packet_type::kEndOfFile:
+    case packet_type::kExtendedSegment:
+    case packet_type::kSetPage:
+    case packet_type::kStartAddress: return 0;
+    default: return packet.size() - kPacketOverhead;
+  }
+}
+
 }  // namespace tarnvale

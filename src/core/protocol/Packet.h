@@ -41,4 +41,9 @@ inline constexpr std::uint8_t kMemoryLine = 0x11;
 inline constexpr std::uint8_t kSelectTarget = 0x19;
 }  // namespace packet_type
 
+// The image bytes a packet of the programming stream carries: its data,
+// unless it is one of the stream's framing packets (end of file, segment or
+// page address, start address), whose few bytes are addresses, not image.
+std::size_t PacketImageBytes(const Packet& packet);
+
 }  // namespace tarnvale

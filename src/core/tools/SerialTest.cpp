@@ -1,5 +1,6 @@
 #include "core/tools/SerialTest.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -63,41 +64,74 @@ SerialTestModel::SerialTestModel(CommPort& port, TerminalSink terminal, Operator
 bool SerialTestModel::Send() { return Send(line); }
 
 bool SerialTestModel::Send(const std::string& text) {
+  return SendSerialLine(port_, text, count, timeoutMs, terminal_);
+}
+
+bool SendSerialLine(CommPort& port, const std::string& text, std::uint32_t count,
+                    std::uint32_t timeoutMs, const SerialTerminal& terminal, const Clock& clock) {
   const auto bytes = ParseSerialLine(text);
   if (!bytes) return false;
-  if (terminal_) terminal_("\nTX:" + FormatSerialBytes(*bytes));
+  if (terminal) terminal("\nTX:" + FormatSerialBytes(*bytes));
   const std::string out(bytes->begin(), bytes->end());
   std::string reply;
   ResultCode code = rc::kSuccess;
   if (count == 0) {
     // Whatever has arrived when the tester first looks, without waiting.
-    port_.Write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
-    const std::size_t waiting = port_.GetInQueue();
+    port.Write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
+    const std::size_t waiting = port.GetInQueue();
     reply.assign(waiting, '\0');
-    reply.resize(port_.Read(reinterpret_cast<std::uint8_t*>(reply.data()), waiting));
+    reply.resize(port.Read(reinterpret_cast<std::uint8_t*>(reply.data()), waiting));
   } else {
-    code = SendAndReadText(port_, out, reply, count, timeoutMs);
+    code = SendAndReadText(port, out, reply, count, timeoutMs, clock);
   }
-  if (code == rc::kSuccess && terminal_) terminal_("\nRX:" + FormatSerialBytes(reply));
+  if (code == rc::kSuccess && terminal) terminal("\nRX:" + FormatSerialBytes(reply));
   return true;
 }
 
+ResultCode SendSerialFile(const SerialFileRequest& request, const Clock& clock, const StopToken& stop,
+                          RunSink& sink, const SerialTerminal& terminal, int* sent) {
+  RunReporter report(sink);
+  std::vector<std::string> lines;
+  {
+    std::istringstream in(request.text);
+    for (std::string text; std::getline(in, text);) lines.push_back(std::move(text));
+  }
+  report.Phase("Sending");
+  report.Total(lines.size(), request.text.size());
+  std::uint64_t bytes = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (stop.StopRequested()) return rc::kStoppedByProgram;
+    std::string text = lines[i];
+    // The line and the break that ended it, as far as the file had one.
+    bytes = std::min<std::uint64_t>(bytes + text.size() + 1, request.text.size());
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (SendSerialLine(*request.port, text, request.count, request.timeoutMs, terminal, clock) && sent) ++*sent;
+    if (!stop.StopRequested()) report.Progress(i + 1, bytes);
+  }
+  if (stop.StopRequested()) return rc::kStoppedByProgram;
+  report.Finish(rc::kSuccess);
+  return rc::kSuccess;
+}
+
 int SerialTestModel::SendFile() {
+  NullRunSink quiet;
+  return SendFile(StopToken(), quiet);
+}
+
+int SerialTestModel::SendFile(const StopToken& stop, RunSink& sink) {
   // Read whole and only from a regular text file: a FIFO or /dev/zero never
   // ends, and a line read from one grows without bound.
-  std::string bytes;
+  SerialFileRequest request;
   fileProblem.clear();
-  if (!platform::ReadInputFile(filePath, platform::kTextFileLimit, &bytes, &fileProblem)) {
+  if (!platform::ReadInputFile(filePath, platform::kTextFileLimit, &request.text, &fileProblem)) {
     op_.ShowMessage("Unable to Open File!");
     return 0;
   }
+  request.port = &port_;
+  request.timeoutMs = timeoutMs;
+  request.count = count;
   int sent = 0;
-  std::istringstream in(bytes);
-  std::string text;
-  while (std::getline(in, text)) {
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (Send(text)) ++sent;
-  }
+  SendSerialFile(request, SystemClock(), stop, sink, terminal_, &sent);
   return sent;
 }
 

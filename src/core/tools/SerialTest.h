@@ -11,10 +11,37 @@
 #include <string_view>
 #include <vector>
 
+#include "core/jobs/RunEvents.h"
+#include "core/jobs/StopToken.h"
+#include "core/platform/Clock.h"
+
 namespace tarnvale {
 
 class CommPort;
 class Operator;
+
+// What the terminal view's AppendReceived takes.
+using SerialTerminal = std::function<void(const std::string&)>;
+
+// Sends one line of the tester: "TX:" and (when a reply came) "RX:" go to
+// `terminal`. False when the line was invalid (nothing sent, nothing shown).
+bool SendSerialLine(CommPort& port, const std::string& text, std::uint32_t count,
+                    std::uint32_t timeoutMs, const SerialTerminal& terminal,
+                    const Clock& clock = SystemClock());
+
+// A text file sent line by line, as a run: units are the file's lines, bytes
+// the file's bytes handled so far; a line that does not parse is passed
+// over. A stop is seen before each line (a line waits for its reply at most
+// the tester's time-out) and ends the run with rc::kStoppedByProgram.
+struct SerialFileRequest {
+  CommPort* port = nullptr;
+  std::string text;  // the file, already read whole
+  std::uint32_t timeoutMs = 250;
+  std::uint32_t count = 255;
+};
+// `sent`, when given, counts the lines that parsed and went.
+ResultCode SendSerialFile(const SerialFileRequest& request, const Clock& clock, const StopToken& stop,
+                          RunSink& sink, const SerialTerminal& terminal, int* sent = nullptr);
 
 // Parses "0x19,0x3,A,B,C,0x2" into bytes; nothing when the line is invalid
 // (a token of two or more characters that is not "0X" with up to two hex
@@ -33,8 +60,7 @@ inline std::string FormatSerialBytes(std::string_view text) {
 
 class SerialTestModel {
  public:
-  // What the terminal view's AppendReceived takes.
-  using TerminalSink = std::function<void(const std::string&)>;
+  using TerminalSink = SerialTerminal;
 
   static constexpr std::uint32_t kMinTimeoutMs = 1;
   static constexpr std::uint32_t kMaxTimeoutMs = 5000;
@@ -54,8 +80,9 @@ class SerialTestModel {
   // Sends every line of the file at `filePath`; "Unable to Open File!" when
   // it cannot be opened or is no regular text file within the size limit
   // (the reason is left in fileProblem). Returns the number of lines that
-  // parsed and went.
+  // parsed and went. The second form hands the run its stop and events.
   int SendFile();
+  int SendFile(const StopToken& stop, RunSink& sink);
   std::string fileProblem;
   // The Browse button: asks for a text file; true when one was chosen.
   bool Browse();

@@ -1,0 +1,278 @@
+// Every kind of long run, in the one vocabulary of a run, on a fake clock:
+// left alone it says its phase, its total, progress that never goes back and
+// one finish, last; stopped part way it goes silent at once, ends as stopped
+// by the program (never as a time-out), and keeps what it did where it keeps
+// anything: the file under its own name as it was, what was read beside it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/backup/BackupJob.h"
+#include "core/flash/RunEventAdapters.h"
+#include "core/link/CommPort.h"
+#include "core/programmer/BootFlash.h"
+#include "core/programmer/BoxWorkers.h"
+#include "core/protocol/Util.h"
+#include "faults/SimWire.h"
+#include "sim/BoxDevice.h"
+#include "sim/Rq700Device.h"
+#include "sim/Rq750Device.h"
+#include "support/FakeLink.h"
+#include "support/ImageGen.h"
+#include "support/TestEnv.h"
+
+namespace tarnvale::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kOldContent = "an earlier file that a stopped run must not touch\n";
+constexpr int kNever = std::numeric_limits<int>::max();
+
+// Records the events and raises the stop at the Nth progress event; from
+// then on the run must say nothing but the finish Ended supplies.
+class StopSink final : public RunSink {
+ public:
+  StopSink(int stopAtProgress, std::function<void()> raise)
+      : stopAt_(stopAtProgress), raise_(std::move(raise)) {}
+  void OnEvent(const RunEvent& e) override {
+    if (raised_ && !std::holds_alternative<RunFinished>(e)) ++afterStop;
+    events.push_back(e);
+    if (std::holds_alternative<RunProgress>(e) && ++progress_ == stopAt_) {
+      raised_ = true;
+      raise_();
+    }
+  }
+  std::vector<RunEvent> events;
+  int afterStop = 0;
+
+ private:
+  int stopAt_;
+  std::function<void()> raise_;
+  int progress_ = 0;
+  bool raised_ = false;
+};
+
+// The order every run keeps; empty when it did.
+std::string OrderProblem(const std::vector<RunEvent>& events) {
+  if (events.empty() || !std::holds_alternative<PhaseStarted>(events.front())) return "no phase first";
+  bool total = false;
+  RunProgress last;
+  int finishes = 0;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    const RunEvent& e = events[i];
+    if (std::holds_alternative<PhaseStarted>(e)) {
+      total = false;
+      last = {};
+    } else if (std::holds_alternative<RunTotal>(e)) {
+      total = true;
+    } else if (const auto* p = std::get_if<RunProgress>(&e)) {
+      if (!total) return "progress before its total";
+      if (p->units < last.units || p->bytes < last.bytes) return "progress went back";
+      last = *p;
+    } else if (std::holds_alternative<RunFinished>(e)) {
+      ++finishes;
+      if (i + 1 != events.size()) return "events after the finish";
+    }
+  }
+  return finishes == 1 ? "" : "not exactly one finish";
+}
+
+struct Bench {
+  FakeClock clock{1000};
+  CommPort port;
+  std::unique_ptr<SimWire> wire;
+  fs::path dir = MakeTempDir("runstop");
+  void Attach(sim::SimDevice& device) {
+    wire = std::make_unique<SimWire>(device, clock);
+    port.Attach(wire->Stream());
+  }
+  void Select(Target t) {
+    port.Write(SelectTargetPacket(t));
+    ASSERT_EQ(WaitStatusByte(port, 500, clock), '0');
+  }
+};
+
+EngineTimings Timings() {
+  EngineTimings t;
+  t.ackTimeoutMs = 2000;
+  t.dumpLineTimeoutMs = 1000;
+  return t;
+}
+
+BoxTimings FastBox() {
+  BoxTimings t;
+  t.recordSilenceMs = 1000;
+  return t;
+}
+
+// What one run did: its code, its file (empty path: it keeps none).
+struct Done {
+  ResultCode code = 0;
+  fs::path file;
+  std::string old = kOldContent;  // what the file held before the run
+};
+using RunKind = std::function<Done(Bench&, RunSink&, const std::shared_ptr<StopState>&)>;
+
+Done LoadRam(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
+  sim::Rq700Device device{sim::DeviceOptions{}};
+  b.Attach(device);
+  WriteHexImage(b.dir / "ram.HEX", 0x1000, PseudoRandomBytes(16384, 3));
+  ProgrammingRequest r;
+  r.port = &b.port;
+  r.mode = kModeLoad;
+  r.target = Target::Controller;
+  r.path = (b.dir / "ram.HEX").string();
+  r.range = LoadRange{0, 0xFFFFF, 1};
+  r.timings = Timings();
+  ProgrammingRunEvents events(sink);
+  const ResultCode code = ProgramDevice(r, events, b.clock, StopToken(stop));
+  events.Ended(code);
+  return {code, {}};
+}
+
+Done DumpMemory(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
+  sim::Rq700Device device{sim::DeviceOptions{}};
+  const std::vector<std::uint8_t> memory = PseudoRandomBytes(0x800, 8);
+  device.Memory().Program(0, memory.data(), memory.size());
+  b.Attach(device);
+  MemoryReadRequest r;
+  r.port = &b.port;
+  r.end = 0x7FF;
+  r.path = (b.dir / "memory.Bin").string();
+  r.timings = Timings();
+  WriteFileBytes(r.path, kOldContent);
+  MemoryReadRunEvents events(sink, r.start, std::uint64_t{r.end} - r.start + 1);
+  const ResultCode code = DumpControllerMemory(r, events, StopToken(stop), b.clock);
+  events.Ended(code);
+  return {code, r.path};
+}
+
+Done ReadBack(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop, bool toFile) {
+  sim::BoxDevice device{sim::BoxOptions{}};
+  b.Attach(device);
+  b.Select(Target::Pic18F252);
+  BootReadParams p;
+  p.port = &b.port;
+  p.memoryType = Target::Pic18F252;
+  p.start = 0;
+  p.length = 256;
+  p.toFile = toFile;
+  p.path = (b.dir / ReadBackFileName(Target::Pic18F252)).string();
+  p.settleMs = 0;
+  p.silenceMs = 1000;
+  WriteFileBytes(p.path, kOldContent);
+  std::vector<std::uint8_t> buffer;
+  MemoryReadRunEvents events(sink, p.start, p.length);
+  const ResultCode code = ReadBootImage(p, events, StopToken(stop), &buffer, b.clock);
+  events.Ended(code);
+  return {code, toFile ? fs::path(p.path) : fs::path()};
+}
+
+Done RamTest(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
+  sim::BoxOptions options;
+  options.ramMs = 400;  // twenty running records, then the final one
+  sim::BoxDevice device(options);
+  b.Attach(device);
+  BoxLink link(b.port, FastBox(), b.clock);
+  RamRunEvents events(sink, true, 1);
+  // The person's stop reaches the watcher as a dialog's button does: by its
+  // RequestStop, here from the event that pulled the trigger.
+  struct StopOnTrigger final : RamEvents {
+    StopOnTrigger(RamRunEvents& to, const StopState& trigger) : to_(to), trigger_(trigger) {}
+    void OnRamProgress(std::uint32_t percent) override {
+      to_.OnRamProgress(percent);
+      if (trigger_.StopRequested()) watcher->RequestStop(0);
+    }
+    void OnRamFinished(ResultCode code, const RamStatus& last) override { to_.OnRamFinished(code, last); }
+    ProgressWatcher* watcher = nullptr;
+
+   private:
+    RamRunEvents& to_;
+    const StopState& trigger_;
+  } forward(events, *stop);
+  ProgressWatcher watcher(link, forward);
+  forward.watcher = &watcher;
+  link.Send(RamBankPacket(true, 1));
+  const ResultCode code = watcher.Run();
+  events.Ended(code);
+  return {code, {}};
+}
+
+Done SaveBackup(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
+  sim::Rq750Device device(sim::Rq750Options{}, sim::MakeRq750Content(1, true));
+  b.Attach(device);
+  const fs::path out = b.dir / "backup.xml";
+  // A save merges into the file it replaces, so the earlier file is a
+  // backup: the one a first, whole save made.
+  EXPECT_EQ(backup::RunSave(b.port, out.string(), {true, false, false}, {}, b.clock).Result(), rc::kSuccess);
+  const std::string old = ReadFileBytes(out);
+  backup::BackupRunEvents events(sink);
+  const std::atomic<bool>& flag = stop->Flag();
+  const backup::RunSummary s =
+      backup::RunSave(b.port, out.string(), {true, true, true}, events.Progress(), b.clock, &flag);
+  events.Ended(s);
+  return {s.Result(), out, old};
+}
+
+TEST(RunStop, EveryRunInOrderAndStoppedPartWay) {
+  struct Case {
+    const char* name;
+    RunKind run;
+    bool keepsPartial;  // a stopped run leaves NAME.partial with what it read
+    int closing = 0;    // events a stopped run still sends: a backup closes its section
+  };
+  const Case cases[] = {
+      {"RAM load", LoadRam, false},
+      {"memory dump", DumpMemory, true},
+      {"EEPROM read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, true); }, true},
+      {"verify read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, false); }, false},
+      {"RAM bank test", RamTest, false},
+      {"backup save", SaveBackup, true, 1},
+  };
+  for (const Case& c : cases) {
+    for (const int stopAt : {kNever, 2}) {
+      SCOPED_TRACE(std::string(c.name) + (stopAt == kNever ? ", left alone" : ", stopped"));
+      Bench bench;
+      auto stop = std::make_shared<StopState>();
+      StopSink sink(stopAt, [&] { stop->RequestStop(); });
+      const Done done = c.run(bench, sink, stop);
+      EXPECT_EQ(OrderProblem(sink.events), "");
+      ASSERT_FALSE(sink.events.empty());
+      const auto* finished = std::get_if<RunFinished>(&sink.events.back());
+      ASSERT_NE(finished, nullptr);
+      EXPECT_EQ(finished->code, done.code);
+      if (stopAt == kNever) {
+        EXPECT_EQ(done.code, rc::kSuccess) << finished->summary;
+        const auto* total = std::get_if<RunTotal>(&sink.events[1]);
+        ASSERT_NE(total, nullptr);
+        const auto* last = std::get_if<RunProgress>(&sink.events[sink.events.size() - 2]);
+        ASSERT_NE(last, nullptr);
+        EXPECT_EQ(last->bytes, total->bytes) << "a whole run carried all its bytes";
+        if (!done.file.empty()) {
+          EXPECT_NE(ReadFileBytes(done.file), done.old);
+        }
+        continue;
+      }
+      EXPECT_EQ(done.code, rc::kStoppedByProgram) << finished->summary;
+      EXPECT_EQ(sink.afterStop, c.closing) << "events after the stop";
+      if (!done.file.empty()) {
+        EXPECT_EQ(ReadFileBytes(done.file), done.old) << "the file under its own name";
+        const fs::path partial = done.file.string() + ".partial";
+        EXPECT_EQ(fs::exists(partial), c.keepsPartial);
+        if (c.keepsPartial && fs::exists(partial)) {
+          EXPECT_GT(fs::file_size(partial), 0u);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale::test
