@@ -29,6 +29,13 @@ class Meter {
  public:
   Meter(ProgressStyle style, std::ostream& out, std::ostream& err, std::string unit)
       : style_(style), out_(out), err_(err), unit_(std::move(unit)), rate_(SteadySeconds) {}
+  // A bar or count still drawn in place ends its line, so whatever is said
+  // next (an interruption, the shell's prompt) starts on a line of its own.
+  ~Meter() {
+    if (barOpen_) err_ << std::endl;
+  }
+  Meter(const Meter&) = delete;
+  Meter& operator=(const Meter&) = delete;
 
   void Start(double total, bool unitsAreBytes = false) {
     rate_.Start(total, unitsAreBytes);
