@@ -2,6 +2,7 @@
 // A simulated RQ750 in Data Backup mode: the framed text protocol with its
 // checksums, a setup parameter list, a material table and a part library,
 // with the write commands that really change them.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,7 +66,8 @@ class Rq750Device : public SimDevice {
   const Rq750Content& Content() const { return content_; }
   // Every command text received, in order (for tests and the log).
   const std::vector<std::string>& Received() const { return received_; }
-  std::uint32_t Exchanges() const { return exchanges_; }
+  // Read by tests on their own thread while the device serves on another.
+  std::uint32_t Exchanges() const { return exchanges_.load(); }
 
   // The reply payload (status last) for one command; nothing when silent.
   std::optional<std::string> Handle(const std::string& command);
@@ -80,7 +82,7 @@ class Rq750Device : public SimDevice {
   std::vector<std::uint8_t> frame_;
   bool inFrame_ = false;
   std::vector<std::string> received_;
-  std::uint32_t exchanges_ = 0;
+  std::atomic<std::uint32_t> exchanges_{0};
 
   // Listing cursors and selections.
   std::size_t paramCursor_ = 0;
