@@ -144,10 +144,13 @@ TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
   }
 }
 
-TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835");
-  const auto source = share.Dir() / "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
+constexpr const char* kApplicationSource =
+    "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
+
+// A generation-5 application image of version "G5.1" where the share keeps
+// it; returns the image's bytes.
+std::vector<std::uint8_t> WriteApplicationSource(ShareRoot& share) {
+  const auto source = share.Dir() / kApplicationSource;
   std::filesystem::create_directories(source.parent_path());
   test::SRecText s;
   std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
@@ -156,6 +159,13 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
   test::AppendSRecWords(s, 0, bytes);
   s.Record(7, 0);
   s.WriteTo(source);
+  return bytes;
+}
+
+TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
+  ShareRoot share;
+  const auto dir = test::MakeTempDir("guitn835");
+  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
 
   test::SimProcess sim({"--pty", "--erase-ms", "200", "--save-flash", (dir / "flash.bin").string()}, dir,
                        "tn835");
@@ -188,7 +198,7 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
   EXPECT_FALSE(production.TimedOut());
   EXPECT_FALSE(programming.TimedOut());
   EXPECT_EQ(version, "G5.1");
-  EXPECT_EQ(path.toStdString(), source.string());
+  EXPECT_EQ(path.toStdString(), (share.Dir() / kApplicationSource).string());
   ASSERT_FALSE(op.messages.empty());
   EXPECT_EQ(op.messages.back().text, "Success");
   frame.reset();
@@ -207,15 +217,7 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
 TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
   ShareRoot share;
   const auto dir = test::MakeTempDir("guitn835stop");
-  const auto source = share.Dir() / "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
-  std::filesystem::create_directories(source.parent_path());
-  test::SRecText s;
-  std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
-  bytes[0x210] = 4;
-  std::copy_n("G5.1", 4, bytes.begin() + 0x211);
-  test::AppendSRecWords(s, 0, bytes);
-  s.Record(7, 0);
-  s.WriteTo(source);
+  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
   test::SimProcess sim({"--pty", "--erase-ms", "60000"}, dir, "tn835");
   test::RecordingOperator op;
   ConfigData settings;
