@@ -307,12 +307,24 @@ void RunSerialTest(const SerialArgs& a) {
   ControllerLink link(a.port, a.baud);
   if (!link.Open()) Fail("Could not open the port " + link.Name(), kExitPort);
   CommPort& port = link.Port();
-  SerialTestModel model(port, [](const std::string& text) { std::cout << text; }, op);
+  // Each line shows as it goes, also when the output is a file or a pipe.
+  SerialTestModel model(port, [](const std::string& text) { std::cout << text << std::flush; }, op);
   model.count = a.count;
   model.timeoutMs = a.timeoutMs;
   if (!a.file.empty()) {
     model.filePath = a.file;
-    model.SendFile();
+    // A long file at a long time-out runs for minutes: Ctrl-C stops it
+    // between lines, and says how far it got.
+    std::atomic<bool> stop{false};
+    int sent = 0;
+    const InterruptGuard interrupts;
+    NullRunSink quiet;
+    if (RunUntilInterrupted([&] { sent = model.SendFile(StopToken(stop), quiet); }, [&] { stop.store(true); })) {
+      std::cout << std::endl;
+      std::cerr << "Interrupted: " << sent << (sent == 1 ? " line of " : " lines of ") << a.file
+                << (sent == 1 ? " was sent" : " were sent") << std::endl;
+      throw CLI::RuntimeError(kExitInterrupted);
+    }
     if (!model.fileProblem.empty()) Fail(a.file + ": Unable to Open File! (" + model.fileProblem + ")", kExitBadFile);
   } else if (!model.Send(a.line)) {
     Fail("The line is not valid: use single characters and 0xHH byte values separated by commas.", kExitUsage);

@@ -80,6 +80,12 @@ TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
     if (a == "{port}") a = sim.Port();
     if (a == "{out}") a = c.outName.empty() ? (dir / "boot.FMF").string() : out.string();
     if (a == "{in}") a = (dir / "in.xml").string();
+    if (a == "{lines}") {  // more lines than a run gets through before the signal
+      a = (dir / "lines.txt").string();
+      std::string text;
+      for (int i = 0; i < 2000; ++i) text += "0x19,0x3,A,B,C,0x2\n";
+      WriteFileBytes(a, text);
+    }
     if (a == "{hex}" || a == "{fmf}") {  // an image for a programming run
       const bool boot = a == "{fmf}";
       a = (dir / (boot ? "BOOT.FMF" : "PIC.HEX")).string();
@@ -148,6 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "", SIGTERM, "\"event\":\"progress\"", "erased or part-programmed", false},
         InterruptCase{"PinTest", "box", {"--baud", "2400"}, {"cpu-test", "pins", "--programmer-port", "{port}"},
                       "", SIGTERM, ": pass", "the pin test was stopped", false},
+        InterruptCase{"SerialTestFile", "rq700", {},
+                      {"serial-test", "--file", "{lines}", "--timeout", "50", "--port", "{port}"},
+                      "", SIGINT, "TX:", "lines.txt w", false},
         InterruptCase{"BackupSave", "rq750", {"--baud", "2400"},
                       {"backup", "save", "{out}", "--port", "{port}", "--progress", "plain"},
                       "b.xml", SIGINT, "(starting)", "The save did not complete.", true},
