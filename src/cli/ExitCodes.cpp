@@ -85,11 +85,7 @@ std::string ExitCodeHelp() {
 }
 
 std::string FileErrorText(const std::string& path, ResultCode code, const FileFailure& failure) {
-  std::string text = path + ":";
-  if (failure.line != 0) text += std::to_string(failure.line) + ":";
-  text += " " + CliResultText(code);
-  if (!failure.reason.empty()) text += " (" + failure.reason + ")";
-  return text;
+  return FileFailureText(path, CliResultText(code), failure);
 }
 
 void LoadSettings(ConfigData& settings) {

@@ -301,8 +301,7 @@ void CheckImage(DoctorReport& report, const ConfigData& settings, const DoctorOp
   if (r != rc::kFileOk) {
     item.status = CheckStatus::Fail;
     item.kind = FailureKind::File;
-    item.text = path.string() + (failure.line != 0 ? ":" + std::to_string(failure.line) : std::string()) + ": " +
-                ResultText(r) + (failure.reason.empty() ? "" : " (" + failure.reason + ")");
+    item.text = FileFailureText(path.string(), ResultText(r), failure);
     item.fix = "check the file name; tarnvale-cli hex scan " + path.string() + " shows what the file holds";
     report.checks.push_back(std::move(item));
     return;

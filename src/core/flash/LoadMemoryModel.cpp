@@ -192,11 +192,7 @@ bool LoadMemoryModel::LoadImageFirst() {
 }
 
 std::string ImageRefusedText(const std::string& path, ResultCode code, const FileFailure& failure) {
-  std::string text = path + ":";
-  if (failure.line != 0) text += std::to_string(failure.line) + ":";
-  text += " " + ResultText(code);
-  if (!failure.reason.empty()) text += " (" + failure.reason + ")";
-  return text;
+  return FileFailureText(path, ResultText(code), failure);
 }
 
 void LoadMemoryModel::Wait() {

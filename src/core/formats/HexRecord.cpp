@@ -79,4 +79,12 @@ ResultCode ParseHexRecord(std::string_view token, HexRecord& record, std::string
   return rc::kFileOk;
 }
 
+std::string FileFailureText(const std::string& path, const std::string& words, const FileFailure& failure) {
+  std::string text = path + ":";
+  if (failure.line != 0) text += std::to_string(failure.line) + ":";
+  text += " " + words;
+  if (!failure.reason.empty()) text += " (" + failure.reason + ")";
+  return text;
+}
+
 }  // namespace tarnvale

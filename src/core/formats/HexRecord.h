@@ -64,6 +64,10 @@ struct FileFailure {
 inline constexpr const char* kTextAfterChecksum = "text after the checksum";
 inline constexpr const char* kNoEndRecord = "no end-of-file record";
 
+// "PATH:LINE: WORDS (REASON)", the line and reason where the reader gave them:
+// how every front end names a refused file.
+std::string FileFailureText(const std::string& path, const std::string& words, const FileFailure& failure);
+
 // Parses ":" count address(4) type data(2*count) checksum from one token.
 //  8 (kInvalidHexFile): no ':', a non-hex digit, fewer characters than
 //    the count byte announces (whatever the count says, nothing beyond the
