@@ -57,3 +57,9 @@ foreach(test IN LISTS tarnvale_suite_tests)
     endif()
   endwhile()
 endforeach()
+
+# The suite's environment (a list of NAME=value), set here rather than at
+# discovery, which keeps only the first item of a list.
+if(tarnvale_suite_env AND tarnvale_suite_tests)
+  set_tests_properties(${tarnvale_suite_tests} PROPERTIES ENVIRONMENT "${tarnvale_suite_env}")
+endif()
