@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "cli/BoxSettle.h"
@@ -158,41 +159,63 @@ void RunBoardInfo(const BoxArgs& args, const std::string& cpuRev, const std::str
   std::cout << "Complete:             " << (IsBoardInfoComplete(record) ? "yes" : "no") << std::endl;
 }
 
-// Prints each stage's failing pins once, as the stage ends.
+using Json = nlohmann::ordered_json;
+
+// What the renderer cannot say of a pin test: each stage's failing pins as
+// the stage ends (every step's failures, which the run keeps in the stage's
+// images), then the diagnosis of the whole run. Lines go to stdout; a bar
+// drawn meanwhile is taken off its line first.
 class PinPrinter : public CpuPinTestEvents {
  public:
-  explicit PinPrinter(bool json) : json_(json) {}
-  void OnMismatch(const PinStage&, const PinImage& e, const PinImage& s) override {
-    for (int pin : MismatchedPins(e, s)) {
-      if (failing_.insert(pin).second) order_.push_back({pin, {e.Level(pin), s.Level(pin)}});
-    }
-  }
-  void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool) override {
+  PinPrinter(bool json, RunDisplay& display) : json_(json), display_(display) {}
+  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
+    const std::vector<int> failing = MismatchedPins(e, s);
     if (json_) {
-      std::cout << "{\"event\":\"stage\",\"stage\":" << stage.number
-                << ",\"title\":" << JsonString(stage.title) << ",\"failing\":[";
-      for (std::size_t i = 0; i < order_.size(); ++i) {
-        const auto& [pin, lv] = order_[i];
-        std::cout << (i ? "," : "") << "{\"pin\":" << JsonString(PinName(pin))
-                  << ",\"expected\":" << lv.first << ",\"read\":" << lv.second << "}";
+      Json pins = Json::array();
+      for (int pin : failing) {
+        pins.push_back({{"pin", PinName(pin)}, {"expected", e.Level(pin) ? 1 : 0}, {"read", s.Level(pin) ? 1 : 0}});
       }
-      std::cout << "]}" << std::endl;
-    } else {
-      std::cout << stage.title << ": " << (order_.empty() ? "pass" : "FAIL") << "\n";
-      for (const auto& [pin, lv] : order_) {
-        std::cout << "  " << PinName(pin) << " expected " << lv.first << " read " << lv.second << "\n";
-      }
-      std::cout.flush();
+      std::cout << Json{{"event", "stage"}, {"stage", stage.number}, {"title", stage.title}, {"failing", pins}}.dump()
+                << std::endl;
+      return;
     }
-    failing_.clear();
-    order_.clear();
+    display_.Clear();
+    std::cout << stage.title << ": " << (failing.empty() ? "pass" : "FAIL") << "\n";
+    for (int pin : failing) {
+      std::cout << "  " << PinName(pin) << " expected " << e.Level(pin) << " read " << s.Level(pin) << "\n";
+    }
+    std::cout.flush();
   }
 
  private:
   bool json_;
-  std::set<int> failing_;
-  std::vector<std::pair<int, std::pair<int, int>>> order_;
+  RunDisplay& display_;
 };
+
+// The diagnosis of a finished run: one line per fault (a short's two pins
+// share one), and in JSON one object per failing pin.
+void PrintDiagnosis(const CpuPinTestOutcome& outcome, bool json) {
+  if (json) {
+    Json findings = Json::array();
+    for (const PinFinding& f : outcome.findings) {
+      findings.push_back({{"pin", PinName(f.pin)},
+                          {"fault", FaultKey(f.fault)},
+                          {"partner", f.partner >= 0 ? Json(PinName(f.partner)) : Json(nullptr)},
+                          {"stage", f.stage},
+                          {"step", f.step},
+                          {"expected", f.expected ? 1 : 0},
+                          {"read", f.read ? 1 : 0},
+                          {"text", FaultText(f)}});
+    }
+    std::cout << Json{{"event", "diagnosis"}, {"failing_pins", outcome.findings.size()}, {"findings", findings}}.dump()
+              << std::endl;
+    return;
+  }
+  if (outcome.findings.empty()) return;
+  std::cout << "Diagnosis:\n";
+  for (const PinFinding& f : FaultsOnce(outcome.findings)) std::cout << "  " << FindingLine(f) << "\n";
+  std::cout.flush();
+}
 
 // Ctrl-C or SIGTERM during a box run: the worker has stopped and the port
 // is released by the session as the command unwinds.
@@ -208,83 +231,79 @@ class PinPrinter : public CpuPinTestEvents {
 void RunPins(const BoxArgs& args) {
   BoxSession s(args, Target::CpuBoard386);
   s.RequireBoard();
-  PinPrinter printer(args.json);
-  CpuPinTest test(s.Box(), printer);
+  const ProgressStyle style =
+      args.json ? ProgressStyle::Json : ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+  // Progress goes to stderr in every style: stdout keeps the stages and the verdict.
+  RunDisplay display(style, std::cerr, std::cerr, "");
+  PinPrinter printer(args.json, display);
   const InterruptGuard interrupts;
   CpuPinTestOutcome outcome;
-  if (RunUntilInterrupted([&] { outcome = test.Run(); }, [&] { test.RequestStop(); })) {
+  if (RunJobUntilInterrupted([&](const StopToken& stop) { outcome = RunCpuPinTest(s.Box(), stop, display, printer); })) {
+    display.Clear();
     StopInterrupted("the pin test was stopped before its last stage; the stages shown above are all that ran",
                     args.json);
   }
+  display.Clear();
+  PrintDiagnosis(outcome, args.json);
   const ResultCode code = outcome.Code();
   if (args.json) {
-    std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
-              << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
+    std::cout << Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", outcome.Verdict()},
+                      {"failing_pins", outcome.findings.size()}}.dump()
+              << std::endl;
   } else {
-    (code == rc::kSuccess ? std::cout : std::cerr) << ResultText(code) << std::endl;
+    (code == rc::kSuccess ? std::cout : std::cerr) << outcome.Verdict() << std::endl;
   }
   if (code == rc::kSuccess) return;
   throw CLI::RuntimeError(ExitCodeFor(code));
 }
 
-// "[#########.....................]  30%": the box reports only percentages.
-std::string Bar(std::uint32_t percent) {
-  constexpr std::uint32_t kWidth = 30;
-  const std::uint32_t filled = std::min<std::uint32_t>(percent, 100) * kWidth / 100;
-  char pct[8];
-  std::snprintf(pct, sizeof pct, "%3u%%", static_cast<unsigned>(std::min<std::uint32_t>(percent, 100)));
-  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " + pct;
-}
-
-class RamPrinter : public RamEvents {
+// The RAM run's events: the vocabulary for the renderer, and in JSON the
+// percentages as scripts have always read them; the final record is kept
+// for the failure text.
+class RamSink : public RamEvents {
  public:
-  explicit RamPrinter(ProgressStyle style) : style_(style) {}
+  RamSink(RamRunEvents& run, bool json) : run_(run), json_(json) {}
   void OnRamProgress(std::uint32_t percent) override {
-    if (style_ == ProgressStyle::Json) {
-      std::cout << "{\"event\":\"progress\",\"percent\":" << percent << "}" << std::endl;
-    } else if (style_ == ProgressStyle::Bar) {
-      std::cerr << "\r" << Bar(percent) << std::flush;
-    } else if (percent / 10 != lastTenth_) {
-      lastTenth_ = percent / 10;
-      std::cerr << percent << "%" << std::endl;
-    }
+    if (json_) std::cout << Json{{"event", "progress"}, {"percent", percent}}.dump() << std::endl;
+    run_.OnRamProgress(percent);
   }
   void OnRamFinished(ResultCode code, const RamStatus& last) override {
     code_ = code;
     last_ = last;
-    if (style_ == ProgressStyle::Bar) std::cerr << "\r" << Bar(100) << std::endl;
+    run_.OnRamFinished(code, last);
   }
   ResultCode code_ = rc::kTimeout;
   RamStatus last_;
 
  private:
-  ProgressStyle style_;
-  std::uint32_t lastTenth_ = 0;
+  RamRunEvents& run_;
+  bool json_;
 };
 
 void RunRam(const BoxArgs& args, int bank, bool load) {
   BoxSession s(args, Target::CpuBoard386);
   s.RequireBoard();
   const ProgressStyle style = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
-  RamPrinter printer(style);
-  ProgressWatcher watcher(s.Box(), printer);
-  if (style != ProgressStyle::Json) std::cout << RamBankLine(!load, bank) << std::endl;
+  const bool json = style == ProgressStyle::Json;
+  if (!json) std::cout << RamBankLine(!load, bank) << std::endl;
+  // The box says only percentages: progress goes to stderr, as it always has.
+  RunDisplay display(style, std::cerr, std::cerr, "");
+  RamRunEvents run(display, !load, bank);
+  RamSink sink(run, json);
   const InterruptGuard interrupts;
-  watcher.Start(!load, bank);
-  // On a stop the watcher drains the box's stream for a moment, so the box
-  // is idle again when the port is released.
-  if (RunUntilInterrupted([&] { watcher.Join(); }, [&] { watcher.RequestStop(500); })) {
-    if (style == ProgressStyle::Bar) std::cerr << std::endl;
+  // On a stop the run drains the box's stream for a moment, so the box is
+  // idle again when the port is released.
+  if (RunJobUntilInterrupted([&](const StopToken& stop) { RunRamBank(s.Box(), {!load, bank}, stop, sink); }, 500)) {
+    display.Clear();
     StopInterrupted(std::string(load ? "loading" : "testing") + " RAM bank " + std::to_string(bank) +
                         " was stopped before it finished",
-                    style == ProgressStyle::Json);
+                    json);
   }
-  const ResultCode code = printer.code_;
-  const std::string text =
-      code == rc::kDataMismatch ? RamFailureText(printer.last_) : ResultText(code);
-  if (style == ProgressStyle::Json) {
-    std::cout << "{\"event\":\"result\",\"code\":" << static_cast<int>(code)
-              << ",\"text\":" << JsonString(text) << "}" << std::endl;
+  display.Clear();
+  const ResultCode code = sink.code_;
+  const std::string text = code == rc::kDataMismatch ? RamFailureText(sink.last_) : ResultText(code);
+  if (json) {
+    std::cout << Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", text}}.dump() << std::endl;
   } else {
     (code == rc::kSuccess ? std::cout : std::cerr) << text << std::endl;
   }
@@ -331,7 +350,10 @@ void RegisterBoxCommands(CLI::App& app) {
   cpu->require_subcommand(1);
   auto* pins = cpu->add_subcommand("pins", "Boundary-scan test of every CPU pin (Test CPU)");
   AddBoxOptions(pins, *args);
-  pins->add_flag("--json", args->json, "One JSON object per stage and one for the result");
+  pins->add_flag("--json", args->json,
+                 "One JSON object per stage, one for the diagnosis and one for the result");
+  pins->add_option("--progress", args->progress, "auto (bar on a terminal), plain or bar: progress on stderr")
+      ->check(CLI::IsMember({"auto", "plain", "bar"}));
   pins->callback([args] { RunPins(*args); });
 
   auto* ram = cpu->add_subcommand("ram", "Test (or with --load, load) one 1 MB RAM bank");

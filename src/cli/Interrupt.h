@@ -42,4 +42,22 @@ bool RunUntilInterrupted(Work work, Stop stop) {
   return stopped || Interrupted();
 }
 
+// The same for a run that takes its JobThread's stop token itself: on the
+// signal the token is raised (with `graceMs`, for a run that drains its
+// device before it ends). True when the run was interrupted.
+template <typename Work>
+bool RunJobUntilInterrupted(Work work, std::uint32_t graceMs = 0) {
+  JobThread job;
+  job.Start([&](const StopToken& stop) { work(stop); });
+  bool stopped = false;
+  while (!job.WaitFinished(std::chrono::milliseconds(20))) {
+    if (!stopped && Interrupted()) {
+      job.RequestStop(graceMs);
+      stopped = true;
+    }
+  }
+  job.Join();
+  return stopped || Interrupted();
+}
+
 }  // namespace tarnvale::cli

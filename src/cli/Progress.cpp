@@ -85,6 +85,14 @@ class Meter {
     out_ << text << std::endl;
   }
   bool RedrawsInPlace() const { return style_ == ProgressStyle::Bar; }
+  // Takes a drawn bar off its line, so lines written elsewhere (stdout) on
+  // the same terminal start clean; the next progress draws it again.
+  void Clear() {
+    if (!barOpen_) return;
+    err_ << "\r\033[K" << std::flush;
+    barOpen_ = false;
+    lastDraw_ = {};
+  }
   // Always one line on stderr, below a drawn bar.
   void Warn(const std::string& text) {
     if (barOpen_) err_ << std::endl;
@@ -485,5 +493,23 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   run.Ended(code);
   return code;
 }
+
+struct RunDisplay::Parts {
+  Parts(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit)
+      : meter(style, out, err, unit), renderer(meter, false) {}
+  Meter meter;
+  RunRenderer renderer;
+};
+
+RunDisplay::RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit)
+    : parts_(std::make_unique<Parts>(style, out, err, unit)) {}
+
+RunDisplay::~RunDisplay() = default;
+
+void RunDisplay::OnEvent(const RunEvent& event) { parts_->renderer.OnEvent(event); }
+
+void RunDisplay::Say(const std::string& text) { parts_->meter.Say(text); }
+
+void RunDisplay::Clear() { parts_->meter.Clear(); }
 
 }  // namespace tarnvale::cli

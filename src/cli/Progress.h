@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/flash/Workflows.h"
+#include "core/jobs/RunEvents.h"
 
 namespace tarnvale::cli {
 
@@ -67,6 +69,27 @@ std::string ProgressLine(const RateSample& sample, const std::string& unit, int 
 
 // "0:12", "1:02:03" for hours; "--:--" while unknown.
 std::string TimeLeftText(double seconds);
+
+// Draws a run told in the one vocabulary of a run (RunEvents.h) with the
+// renderer of the programming runs and reads: a bar on `err` or plain lines
+// on `out` at every tenth; nothing in JSON, whose lines are the command's
+// own. For the runs that have no engine of their own here (the CPU board
+// test's pin and RAM runs); what a run says beyond its progress the command
+// prints itself.
+class RunDisplay : public RunSink {
+ public:
+  RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit);
+  ~RunDisplay() override;
+  void OnEvent(const RunEvent& event) override;
+  // A line of the command's own, below a drawn bar.
+  void Say(const std::string& text);
+  // Takes a drawn bar off its line before the command writes lines of its own.
+  void Clear();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
 
 class CliJobRunner : public JobRunner {
  public:

@@ -54,7 +54,23 @@ TEST_P(BoxEndToEnd, PinTestNamesEveryFailingPinPerStage) {
   EXPECT_TRUE(Has(r.out, "Set All Pins High and Test: FAIL\n  A7 expected 1 read 0\n")) << r.out;
   EXPECT_TRUE(Has(r.out, "Test walking 1's on Data Lines: FAIL\n  D3 expected 1 read 0\n  D4 expected 1 read 0\n"))
       << r.out;
-  EXPECT_TRUE(Has(r.err, "Data Mis-match"));
+  // The verdict counts the failing pins; the diagnosis names each fault once.
+  EXPECT_TRUE(Has(r.err, "CPU pin test failed: 3 failing pins\n")) << r.err;
+  EXPECT_TRUE(Has(r.out,
+                  "Diagnosis:\n"
+                  "  A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1\n"
+                  "  D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4\n"))
+      << r.out;
+
+  const RunResult json = Cli(*sim, {"cpu-test", "pins", "--json"});
+  EXPECT_EQ(json.exitCode, 1);
+  EXPECT_TRUE(Has(json.out,
+                  R"({"event":"diagnosis","failing_pins":3,"findings":[{"pin":"A7","fault":"stuck_at_0",)"
+                  R"("partner":null,"stage":2,"step":1,"expected":1,"read":0,"text":"A7 stuck at 0"},)"
+                  R"({"pin":"D3","fault":"shorted","partner":"D4","stage":6,"step":4,"expected":1,"read":0,)"))
+      << json.out;
+  EXPECT_TRUE(Has(json.out, R"({"event":"result","code":68,"text":"CPU pin test failed: 3 failing pins","failing_pins":3})"))
+      << json.out;
 }
 
 TEST_P(BoxEndToEnd, RamBankRunsAndTheirFailures) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -11,6 +13,7 @@
 #include <chrono>
 
 #include "GuiSupport.h"
+#include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxWorkflows.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CommandIds.h"
@@ -41,8 +44,8 @@ TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   test::RecordingOperator op;
   TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
   std::vector<std::string> pinTitles;
-  dialog.SetPinDialogRunner([&](const PinImage&, const PinImage&, const std::string& t) {
-    pinTitles.push_back(t);
+  dialog.SetPinDialogRunner([&](const PinTestReport& report) {
+    for (const auto& stage : report.stages) pinTitles.push_back(stage.title);
   });
   EXPECT_EQ(dialog.windowTitle(), "Test");
   EXPECT_FALSE(dialog.Button(TestButton::ProgramBoot)->isEnabled());
@@ -75,45 +78,110 @@ TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   dialog.reject();
 }
 
-// Answers the next `count` "Pin States" windows: records each title and its
-// red rows, then closes it.
-void AnswerPinDialogs(std::vector<std::pair<std::string, std::vector<std::string>>>& seen,
-                      std::size_t count) {
-  test::AnswerNextModal([&seen, count](QWidget* w) {
+// What the one "Pin States" window of a run showed.
+struct PinWindow {
+  std::string title;
+  std::string verdict;
+  std::vector<std::string> summaryRed;          // the failing rows of the summary, in order
+  std::string firstGreen;                       // its first passing row
+  std::vector<std::vector<std::string>> stageRed;  // each stage's failing rows
+  int shownStage = -1;
+};
+
+std::vector<std::string> RedRows(CXListBox* list) {
+  std::vector<std::string> red;
+  for (int i = 0; i < list->count(); ++i) {
+    const QByteArray stored = list->item(i)->data(CXListBox::kStoredRole).toByteArray();
+    if (stored.at(1) == CXListBox::Red + 1) red.push_back(list->item(i)->text().simplified().toStdString());
+  }
+  return red;
+}
+
+void AnswerPinWindow(PinWindow& seen) {
+  test::AnswerNextModal([&seen](QWidget* w) {
     auto* pins = qobject_cast<CPinStateDialog*>(w);
     if (pins == nullptr) return;
-    std::vector<std::string> red;
-    for (int i = 0; i < pins->List()->count(); ++i) {
-      const QByteArray stored = pins->List()->item(i)->data(CXListBox::kStoredRole).toByteArray();
-      if (stored.at(1) == CXListBox::Red + 1) red.push_back(pins->List()->item(i)->text().simplified().toStdString());
-    }
-    seen.emplace_back(pins->windowTitle().toStdString(), red);
+    seen.title = pins->windowTitle().toStdString();
+    seen.verdict = pins->Verdict()->text().toStdString();
+    seen.summaryRed = RedRows(pins->Summary());
+    seen.firstGreen = pins->Summary()->item(static_cast<int>(seen.summaryRed.size()))->text().simplified().toStdString();
+    for (int i = 0; i < pins->StageCount(); ++i) seen.stageRed.push_back(RedRows(pins->StageList(i)));
+    seen.shownStage = pins->List() == nullptr ? -1 : [&] {
+      for (int i = 0; i < pins->StageCount(); ++i) {
+        if (pins->StageList(i) == pins->List()) return i;
+      }
+      return -1;
+    }();
     pins->accept();
-    if (seen.size() < count) AnswerPinDialogs(seen, count);
   });
 }
 
-TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
+TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsTheSummaryAboveTheStages) {
   sim::BoxOptions o = Box('C');
   o.stuck.emplace_back(PinByName("A7"), false);
+  o.shorts.emplace_back(PinByName("D3"), PinByName("D4"));
   test::SimBox box(o);
   test::RecordingOperator op;
   TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
-  std::vector<std::pair<std::string, std::vector<std::string>>> seen;
-  AnswerPinDialogs(seen, 7);
+  PinWindow seen;
+  AnswerPinWindow(seen);
   dialog.Button(TestButton::TestCpu)->click();
-  ASSERT_EQ(seen.size(), 7u);
-  EXPECT_EQ(seen[0].first, "Set All Pins Low and Test");
-  EXPECT_TRUE(seen[0].second.empty());
-  EXPECT_EQ(seen[1].first, "Set All Pins High and Test");
-  EXPECT_EQ(seen[1].second, std::vector<std::string>{"A7 1 0"});
-  EXPECT_EQ(seen[6].first, "Test walking 0's on Data Lines");
-  EXPECT_EQ(seen[6].second, std::vector<std::string>{"A7 1 0"});
-  // A mismatch is told by the pin lists, not by a message.
-  EXPECT_TRUE(op.MessageTexts().empty());
+  EXPECT_EQ(seen.title, "Pin States");
+  EXPECT_EQ(seen.verdict, "CPU pin test failed: 3 failing pins");
+  // Failing rows first, each with its diagnosis; then the passing pins.
+  EXPECT_EQ(seen.summaryRed,
+            (std::vector<std::string>{
+                "A7 A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1",
+                "D3 D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4",
+                "D4 D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 5"}));
+  EXPECT_EQ(seen.firstGreen, "MIO pass");
+  ASSERT_EQ(seen.stageRed.size(), 7u);
+  EXPECT_TRUE(seen.stageRed[0].empty());
+  EXPECT_EQ(seen.stageRed[1], std::vector<std::string>{"A7 1 0"});
+  // Walking 1's on the data lines: both steps' failures kept, failing rows first.
+  EXPECT_EQ(seen.stageRed[5], (std::vector<std::string>{"D3 1 0", "D4 1 0"}));
+  EXPECT_EQ(seen.shownStage, 1);  // the first stage that failed
+  EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"CPU pin test failed: 3 failing pins"});
+  EXPECT_TRUE(ListHas(dialog.List(), "A7 stuck at 0"));
   EXPECT_TRUE(dialog.Button(TestButton::TestCpu)->isEnabled());
+  dialog.reject();
+}
+
+// A running line test says on its button how to stop it; the bank is fixed
+// while a RAM run uses it; the advice lines fit the list at the default size.
+TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
+  test::SimBox box(Box('C', 700));
+  test::RecordingOperator op;
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  dialog.show();
+  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
+  const QFontMetrics metrics(dialog.List()->font());
+  EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(flash_text::kFlashModeAdvice)),
+            dialog.List()->viewport()->width());
+
+  const struct {
+    TestButton button;
+    const char* running;
+  } lineTests[] = {{TestButton::TestData, "Turn off Data Line Test"},
+                   {TestButton::TestAddress, "Turn off Address Line Test"},
+                   {TestButton::TestControls, "Turn off Control Line Test"}};
+  for (const auto& t : lineTests) {
+    const QString idle = dialog.Button(t.button)->text();
+    dialog.Button(t.button)->click();
+    EXPECT_EQ(dialog.Button(t.button)->text().toStdString(), t.running);
+    EXPECT_FALSE(dialog.Bank()->isEnabled());
+    dialog.Button(t.button)->click();
+    EXPECT_EQ(dialog.Button(t.button)->text(), idle);
+  }
+
+  EXPECT_TRUE(dialog.Bank()->isEnabled());
+  dialog.Button(TestButton::TestRam)->click();
+  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Progress()->value() > 0; }));
+  EXPECT_FALSE(dialog.Bank()->isEnabled());
+  ASSERT_TRUE(test::PumpUntil([&] { return !op.MessageTexts().empty(); }));
+  EXPECT_TRUE(dialog.Bank()->isEnabled());
   dialog.reject();
 }
 
@@ -128,6 +196,7 @@ TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   EXPECT_TRUE(ListHas(dialog->List(), "Testing RAM Bank 2"));
   ASSERT_TRUE(test::PumpUntil([&] { return dialog->Progress()->value() > 0; }));
   EXPECT_FALSE(dialog->Button(TestButton::TestCpu)->isEnabled());
+  EXPECT_FALSE(dialog->Bank()->isEnabled());
   const auto t0 = std::chrono::steady_clock::now();
   dialog->reject();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));

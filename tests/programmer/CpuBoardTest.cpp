@@ -3,6 +3,7 @@
 // button rules and closing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -52,8 +53,8 @@ PinRun RunPins(sim::BoxOptions options) {
   SimBox box(std::move(options));
   BoxLink link(box.Port(), test::FastBoxTimings());
   PinRun run;
-  CpuPinTest pinTest(link, run.log);
-  run.outcome = pinTest.Run();
+  NullRunSink quiet;
+  run.outcome = RunCpuPinTest(link, StopToken(), quiet, run.log);
   return run;
 }
 
@@ -77,12 +78,40 @@ TEST(CpuPinTestSim, CleanAndFaultyBoards) {
   // The last stage stops at its first difference and shows it.
   EXPECT_EQ(a7.log.shown.back(), 7);
 
+  ASSERT_EQ(a7.outcome.findings.size(), 1u);
+  EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
+            "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
+  EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
+
   const PinRun shorted = RunPins(Options([](auto& o) {
     o.shorts.emplace_back(PinByName("D3"), PinByName("D4"));
   }));
   EXPECT_EQ(shorted.outcome.Code(), 'D');
   EXPECT_EQ(shorted.log.failing.at(6), (std::set<std::string>{"D3", "D4"}));
   EXPECT_EQ(shorted.log.failing.count(2), 0u);  // both high: the AND reads high
+  EXPECT_EQ(shorted.outcome.Verdict(), "CPU pin test failed: 2 failing pins");
+}
+
+// The stage lists keep every step's failures: a walking stage that fails at
+// two different steps shows both pins, not only the last step's.
+TEST(CpuPinTestSim, AStageListKeepsTheFailuresOfEveryStep) {
+  struct Last : CpuPinTestEvents {
+    std::map<int, std::pair<PinImage, PinImage>> stages;
+    void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
+      stages[stage.number] = {e, s};
+    }
+  } log;
+  SimBox box(Options([](auto& o) {
+    o.stuck.push_back(Stuck("A2", false));
+    o.stuck.push_back(Stuck("A20", false));
+  }));
+  BoxLink link(box.Port(), test::FastBoxTimings());
+  NullRunSink quiet;
+  RunCpuPinTest(link, StopToken(), quiet, log);
+  const auto& [e, s] = log.stages.at(4);  // walking 1's on the address lines: A2 early, A20 late
+  std::vector<std::string> failing;
+  for (int pin : MismatchedPins(e, s)) failing.push_back(PinName(pin));
+  EXPECT_EQ(failing, (std::vector<std::string>{"A2", "A20"}));
 }
 
 TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
@@ -98,11 +127,11 @@ TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
 
 TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
   struct StopAfter : StageLog {
-    CpuPinTest* test = nullptr;
+    std::shared_ptr<StopState> stop = std::make_shared<StopState>();
     int after = 0;
     void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
       StageLog::OnStage(stage, e, s, show);
-      if (stage.number == after) test->RequestStop();
+      if (stage.number == after) stop->RequestStop();
     }
   };
   // A clean board and one with a stuck pin: a stop hides both alike.
@@ -114,9 +143,15 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
     BoxLink link(box.Port(), test::FastBoxTimings());
     StopAfter log;
     log.after = 2;
-    CpuPinTest pinTest(link, log);
-    log.test = &pinTest;
-    const CpuPinTestOutcome outcome = pinTest.Run();
+    struct Events : RunSink {
+      std::vector<RunEvent> events;
+      void OnEvent(const RunEvent& e) override { events.push_back(e); }
+    } run;
+    const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(log.stop), run, log);
+    // Silent after the stop: no finish, and no progress beyond stage 2's one step.
+    ASSERT_FALSE(run.events.empty());
+    EXPECT_FALSE(std::holds_alternative<RunFinished>(run.events.back()));
+    EXPECT_EQ(std::get<RunProgress>(run.events.back()).units, 2u);
     EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
     EXPECT_FALSE(outcome.ShowAsResult());
     EXPECT_FALSE(outcome.lastStageCompleted);
@@ -132,8 +167,8 @@ TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
   // A 25-byte record answers the first sample; nothing answers afterwards.
   pty.Send(BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0)));
   StageLog log;
-  CpuPinTest pinTest(link, log);
-  const CpuPinTestOutcome outcome = pinTest.Run();
+  NullRunSink quiet;
+  const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, log);
   EXPECT_EQ(outcome.firstFailedRead, 'A');
   EXPECT_EQ(outcome.Code(), 'A');
 }
@@ -246,6 +281,8 @@ struct FakeView : TestCpuView {
   std::pair<int, int> banks{0, 0};
   std::vector<int> progress;
   std::vector<std::string> pinTitles;
+  std::string verdict;
+  std::map<TestButton, std::string> captions;
   int callsAfterClose = 0;
   bool closed = false;
 
@@ -257,10 +294,16 @@ struct FakeView : TestCpuView {
   void SetField(BoardField f, const std::string& t) override { std::lock_guard l(m); Touch(); fields[f] = t; }
   void SetBankRange(int lo, int hi) override { std::lock_guard l(m); Touch(); banks = {lo, hi}; }
   void SetProgress(int p) override { std::lock_guard l(m); Touch(); progress.push_back(p); }
-  void ShowPinStates(const PinImage&, const PinImage&, const std::string& title) override {
+  void ShowPinStates(const PinTestReport& report) override {
     std::lock_guard l(m);
     Touch();
-    pinTitles.push_back(title);
+    for (const auto& stage : report.stages) pinTitles.push_back(stage.title);
+    verdict = report.verdict;
+  }
+  void SetButtonCaption(TestButton b, const std::string& text) override {
+    std::lock_guard l(m);
+    Touch();
+    captions[b] = text;
   }
   bool On(TestButton b) {
     std::lock_guard l(m);
@@ -319,11 +362,16 @@ TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
   EXPECT_TRUE(view.On(TestButton::TestAddress));
   EXPECT_FALSE(view.On(TestButton::TestData));
   EXPECT_EQ(box.Device().LineTest(), kLineTestAddress);
+  // A running test's button says what pressing it again does.
+  EXPECT_EQ(view.captions[TestButton::TestAddress], "Turn off Address Line Test");
   model.ToggleProbing();  // switches the line test off first
+  EXPECT_EQ(view.captions[TestButton::TestAddress], "Test  Address");
+  EXPECT_EQ(view.captions[TestButton::TestControls], "Turn off Control Line Test");
   EXPECT_TRUE(model.Probing());
   EXPECT_TRUE(view.On(TestButton::TestControls));
   EXPECT_FALSE(view.On(TestButton::TestCpu));
   model.ToggleProbing();
+  EXPECT_EQ(view.captions[TestButton::TestControls], "Test Controls");
   EXPECT_FALSE(model.Probing());
   EXPECT_TRUE(view.On(TestButton::TestCpu));
   EXPECT_EQ(view.lines, (std::vector<std::string>{"Test Address Lines", "Turn off Address Line Test",
@@ -342,8 +390,25 @@ TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
     model.TestCpu();
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Success"});
     EXPECT_EQ(view.pinTitles.size(), 6u);
+    EXPECT_EQ(view.verdict, "Success");
     EXPECT_EQ(view.lines.front(), "Testing CPU");
     EXPECT_EQ(view.lines.back(), "Turn off CPU test");
+  }
+  {
+    // A short: one window with the summary, one summary line for the pair,
+    // and the verdict with the count.
+    SimBox box(Options([](auto& o) { o.shorts.emplace_back(PinByName("D3"), PinByName("D4")); }));
+    BoxLink link(box.Port(), test::FastBoxTimings());
+    FakeView view;
+    test::RecordingOperator op;
+    TestCpuModel model(link, view, op);
+    model.TestCpu();
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"CPU pin test failed: 2 failing pins"});
+    EXPECT_EQ(view.pinTitles.size(), 7u);
+    EXPECT_EQ(view.lines, (std::vector<std::string>{
+                              "Testing CPU",
+                              "D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4",
+                              "CPU pin test failed: 2 failing pins", "Turn off CPU test"}));
   }
   {
     SimBox box(Options([](auto& o) {
@@ -412,27 +477,43 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
   }
 }
 
+// The bar shows the true state: full when the run completed, never full
+// while a time-out is told; reset afterwards; the buttons come back.
 TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
-  SimBox box(Options([](auto& o) { o.ramMs = 100; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
-  FakeView view;
-  test::RecordingOperator op;
-  // No front end in between: the events reach the model on the watcher's thread.
-  TestCpuModel model(link, view, op);
-  model.StartRam(false, 1);
-  EXPECT_FALSE(view.On(TestButton::TestCpu));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const struct {
+    const char* what;
+    std::function<void(sim::BoxOptions&)> tweak;
+    std::string message;
+    bool full;
+  } cases[] = {
+      {"completed", [](auto& o) { o.ramMs = 100; }, "Success", true},
+      // The box answers the ID read, then nothing: the stream times out.
+      {"silent box", [](auto& o) { o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 1, 0}); },
+       ResultText('@'), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimBox box(Options(c.tweak));
+    BoxLink link(box.Port(), test::FastBoxTimings());
+    FakeView view;
+    test::RecordingOperator op;
+    // No front end in between: the events reach the model on the watcher's thread.
+    TestCpuModel model(link, view, op);
+    model.StartRam(false, 1);
+    EXPECT_FALSE(view.On(TestButton::TestCpu));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{c.message});
+    std::lock_guard l(view.m);
+    ASSERT_GE(view.progress.size(), 2u);
+    EXPECT_EQ(view.progress.front(), 0);
+    EXPECT_EQ(std::count(view.progress.begin(), view.progress.end(), 100) > 0, c.full);
+    EXPECT_EQ(view.progress.back(), 0);
+    EXPECT_TRUE(view.buttons[static_cast<std::size_t>(TestButton::TestCpu)]);
+    EXPECT_EQ(view.lines.back(), "Loading RAM Bank 1");
   }
-  EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Success"});
-  std::lock_guard l(view.m);
-  ASSERT_GE(view.progress.size(), 4u);
-  EXPECT_EQ(view.progress.front(), 0);
-  EXPECT_EQ(view.progress[view.progress.size() - 2], 100);
-  EXPECT_EQ(view.progress.back(), 0);
-  EXPECT_TRUE(view.buttons[static_cast<std::size_t>(TestButton::TestCpu)]);
-  EXPECT_EQ(view.lines.back(), "Loading RAM Bank 1");
 }
 
 TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {

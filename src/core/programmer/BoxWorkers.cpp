@@ -12,7 +12,7 @@ namespace tarnvale {
 void ControlLineProber::Start() {
   Stop();
   job_.Rearm();
-  job_.Start([this](const StopToken& stop) { Loop(stop); });
+  job_.Start([this](const StopToken& stop) { ProbeControlLines(link_, stop, pauseMs_, &sent_); });
 }
 
 void ControlLineProber::Stop() {
@@ -20,7 +20,8 @@ void ControlLineProber::Stop() {
   job_.Join();
 }
 
-void ControlLineProber::Loop(const StopToken& stop) {
+void ProbeControlLines(BoxLink& link, const StopToken& stop, std::uint32_t pauseMs,
+                       std::atomic<std::uint32_t>* sent) {
   std::uint32_t mask = 1;
   bool sentLast = false;
   while (!stop.StopRequested()) {
@@ -28,9 +29,9 @@ void ControlLineProber::Loop(const StopToken& stop) {
     if (!image && sentLast) image = IdleControlImage();
     sentLast = image.has_value();
     if (image) {
-      link_.Send(BuildPacket(kPinImageSize, 0, box_type::kDrivePins, image->bytes));
-      sent_.fetch_add(1);
-      stop.SleepFor(SystemClock(), pauseMs_);
+      link.Send(BuildPacket(kPinImageSize, 0, box_type::kDrivePins, image->bytes));
+      if (sent != nullptr) sent->fetch_add(1);
+      stop.SleepFor(link.TimeSource(), pauseMs);
     }
     mask = mask == 0x80000000u ? 1 : mask << 1;
   }
@@ -82,6 +83,103 @@ void RamRunEvents::OnRamFinished(ResultCode code, const RamStatus& last) {
   report_.Finish(code, code == rc::kDataMismatch ? RamFailureText(last) : std::string());
 }
 
+namespace {
+
+constexpr ResultCode kStopped = 0xFF;
+
+// The reading side of one RAM bank run.
+class RamWatch {
+ public:
+  RamWatch(BoxLink& link, const StopToken& stop) : link_(link), stop_(stop) {}
+  // The next framed record of the stream: '0', '2' (bad checksum), '@'
+  // (silence), kLinkLost, or kStopped once a stop's grace has passed.
+  ResultCode NextRecord(MemoryRecord& record, Timer& silence);
+
+ private:
+  BoxLink& link_;
+  const StopToken& stop_;
+  std::vector<std::uint8_t> pending_;
+  std::optional<Timer> grace_;  // started when the stop is first seen
+};
+
+// Records of the stream can arrive back to back in one read; the bytes after
+// a complete record are kept for the next one instead of being dropped.
+ResultCode RamWatch::NextRecord(MemoryRecord& record, Timer& silence) {
+  for (;;) {
+    const auto start = std::find(pending_.begin(), pending_.end(), kPacketStart);
+    pending_.erase(pending_.begin(), start);
+    if (pending_.size() >= 2 && pending_.size() >= static_cast<std::size_t>(pending_[1]) + kPacketOverhead) {
+      const std::size_t n = pending_[1];
+      unsigned sum = 0;
+      for (std::size_t i = 1; i < n + kPacketOverhead; ++i) sum += pending_[i];
+      record.count = pending_[1];
+      record.address = static_cast<std::uint16_t>(pending_[2] << 8 | pending_[3]);
+      record.type = pending_[4];
+      record.data.assign(pending_.begin() + 5, pending_.begin() + 5 + static_cast<std::ptrdiff_t>(n));
+      record.checksum = pending_[n + 5];
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n + kPacketOverhead));
+      return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
+    }
+    if (stop_.StopRequested()) {
+      if (!grace_) grace_.emplace(stop_.GraceMs(), link_.TimeSource());
+      if (grace_->IsExpired()) return kStopped;
+    }
+    std::uint8_t chunk[256];
+    const std::size_t got = link_.Port().Read(chunk, sizeof chunk);
+    if (got > 0) {
+      pending_.insert(pending_.end(), chunk, chunk + got);
+      silence.Restart(link_.Timings().recordSilenceMs);
+      continue;
+    }
+    // A hung-up line is told as such, not as the box's silence.
+    if (link_.Port().LinkLost()) return rc::kLinkLost;
+    if (silence.IsExpired()) return rc::kTimeout;
+    link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
+  }
+}
+
+}  // namespace
+
+ResultCode WatchRamBank(BoxLink& link, const StopToken& stop, RamEvents& events) {
+  RamStatus last;
+  RamWatch watch(link, stop);
+  Timer silence(link.Timings().recordSilenceMs, link.TimeSource());
+  for (;;) {
+    MemoryRecord record;
+    ResultCode r = watch.NextRecord(record, silence);
+    if (r == kStopped) return rc::kStoppedByProgram;
+    if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
+    if (r == rc::kSuccess && last.state == 1 && last.code == rc::kSuccess) {
+      if (!stop.StopRequested()) events.OnRamProgress(last.value);
+      continue;
+    }
+    if (r == rc::kSuccess) r = last.code;
+    if (!stop.StopRequested()) events.OnRamFinished(r, last);
+    // A run stopped during its grace ends as stopped, whatever came last.
+    return stop.StopRequested() ? rc::kStoppedByProgram : r;
+  }
+}
+
+ResultCode RunRamBank(BoxLink& link, const RamRequest& request, const StopToken& stop, RamEvents& events) {
+  link.Send(RamBankPacket(request.test, request.bank));
+  return WatchRamBank(link, stop, events);
+}
+
+// The watcher's flag turns false before the finish is told, so whoever
+// hears it finds the run over.
+class ProgressWatcher::Relay : public RamEvents {
+ public:
+  explicit Relay(ProgressWatcher& w) : w_(w) {}
+  void OnRamProgress(std::uint32_t percent) override { w_.events_.OnRamProgress(percent); }
+  void OnRamFinished(ResultCode code, const RamStatus& last) override {
+    w_.running_.store(false);
+    w_.events_.OnRamFinished(code, last);
+  }
+
+ private:
+  ProgressWatcher& w_;
+};
+
 void ProgressWatcher::Start(bool test, int bank) {
   Join();
   job_.Rearm();
@@ -98,73 +196,12 @@ void ProgressWatcher::Join() {
   job_.Join();
 }
 
-void ProgressWatcher::Finish(const StopToken& stop, ResultCode code, const RamStatus& last) {
-  running_.store(false);
-  if (!stop.StopRequested()) events_.OnRamFinished(code, last);
-}
-
-// Records of the stream can arrive back to back in one read; the bytes after
-// a complete record are kept for the next one instead of being dropped.
-ResultCode ProgressWatcher::NextRecord(const StopToken& stop, std::vector<std::uint8_t>& pending,
-                                       MemoryRecord& record, Timer& silence) {
-  for (;;) {
-    const auto start = std::find(pending.begin(), pending.end(), kPacketStart);
-    pending.erase(pending.begin(), start);
-    if (pending.size() >= 2 && pending.size() >= static_cast<std::size_t>(pending[1]) + kPacketOverhead) {
-      const std::size_t n = pending[1];
-      unsigned sum = 0;
-      for (std::size_t i = 1; i < n + kPacketOverhead; ++i) sum += pending[i];
-      record.count = pending[1];
-      record.address = static_cast<std::uint16_t>(pending[2] << 8 | pending[3]);
-      record.type = pending[4];
-      record.data.assign(pending.begin() + 5, pending.begin() + 5 + static_cast<std::ptrdiff_t>(n));
-      record.checksum = pending[n + 5];
-      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n + kPacketOverhead));
-      return (sum & 0xFF) == 0 ? rc::kSuccess : rc::kBadChecksum;
-    }
-    if (stop.StopRequested()) {
-      if (!grace_) grace_.emplace(stop.GraceMs(), link_.TimeSource());
-      if (grace_->IsExpired()) return kStopped;
-    }
-    std::uint8_t chunk[256];
-    const std::size_t got = link_.Port().Read(chunk, sizeof chunk);
-    if (got > 0) {
-      pending.insert(pending.end(), chunk, chunk + got);
-      silence.Restart(link_.Timings().recordSilenceMs);
-      continue;
-    }
-    // A hung-up line is told as such, not as the box's silence.
-    if (link_.Port().LinkLost()) return rc::kLinkLost;
-    if (silence.IsExpired()) return rc::kTimeout;
-    link_.Port().WaitReadable(std::min<std::uint32_t>(silence.RemainingMs(), 50));
-  }
-}
-
 ResultCode ProgressWatcher::Watch(const StopToken& stop) {
   running_.store(true);
-  RamStatus last;
-  grace_.reset();
-  Timer silence(link_.Timings().recordSilenceMs, link_.TimeSource());
-  std::vector<std::uint8_t> pending;
-  for (;;) {
-    MemoryRecord record;
-    ResultCode r = NextRecord(stop, pending, record, silence);
-    if (r == kStopped) {
-      Finish(stop, rc::kStoppedByProgram, last);
-      return rc::kStoppedByProgram;
-    }
-    if (r == rc::kSuccess && !DecodeRamStatus(record, last)) r = rc::kTooFewBytes;
-    if (r != rc::kSuccess) {
-      Finish(stop, r, last);
-      return r;
-    }
-    if (last.state == 1 && last.code == rc::kSuccess) {
-      if (!stop.StopRequested()) events_.OnRamProgress(last.value);
-      continue;
-    }
-    Finish(stop, last.code, last);
-    return last.code;
-  }
+  Relay relay(*this);
+  const ResultCode code = WatchRamBank(link_, stop, relay);
+  running_.store(false);
+  return code;
 }
 
 }  // namespace tarnvale

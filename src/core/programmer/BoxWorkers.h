@@ -1,7 +1,10 @@
 #pragma once
-// The two worker threads of the CPU board test: the control-line prober
-// (continuous images for a scope) and ProgressWatcher (the status records of
-// a RAM bank load or test).
+// The two long runs of the CPU board test besides the pin test, each a
+// plain function of the link (whose clock its waits run by), its request, a
+// stop token and its events: ProbeControlLines (continuous images for a
+// scope, until stopped) and RunRamBank (a RAM bank load or test and its
+// status records). ControlLineProber and ProgressWatcher run them on a
+// JobThread for the test dialog.
 //
 // ProgressWatcher events, on its worker thread:
 //   OnRamProgress(percent)      each running record ('0', state 1)
@@ -25,6 +28,10 @@
 
 namespace tarnvale {
 
+// Sends the prober's images, one every `pauseMs`, until `stop`; counts them in `sent`.
+void ProbeControlLines(BoxLink& link, const StopToken& stop, std::uint32_t pauseMs,
+                       std::atomic<std::uint32_t>* sent = nullptr);
+
 class ControlLineProber {
  public:
   // `pauseMs` between images keeps the box's input from overflowing: the
@@ -41,7 +48,6 @@ class ControlLineProber {
   std::uint32_t ImagesSent() const { return sent_.load(); }
 
  private:
-  void Loop(const StopToken& stop);
   BoxLink& link_;
   std::uint32_t pauseMs_;
   std::atomic<std::uint32_t> sent_{0};
@@ -89,6 +95,20 @@ class RamRunEvents : public RamEvents {
   std::uint32_t percent_ = 0;
 };
 
+// One RAM bank run: load (test false) or test bank 1 to 5.
+struct RamRequest {
+  bool test = true;
+  int bank = 1;
+};
+
+// Watches the status records of a run whose request has been sent, with
+// the events above; a stop gives no more events and drains the stream for
+// the stop's grace (so the box is idle again), then ends with
+// kStoppedByProgram. Returns the final record's code or the reader's.
+ResultCode WatchRamBank(BoxLink& link, const StopToken& stop, RamEvents& events);
+// Sends the request, then WatchRamBank.
+ResultCode RunRamBank(BoxLink& link, const RamRequest& request, const StopToken& stop, RamEvents& events);
+
 class ProgressWatcher {
  public:
   ProgressWatcher(BoxLink& link, RamEvents& events) : link_(link), events_(events) {}
@@ -108,20 +128,14 @@ class ProgressWatcher {
   bool Running() const { return running_.load(); }
 
  private:
-  static constexpr ResultCode kStopped = 0xFF;
+  class Relay;
   ResultCode Watch(const StopToken& stop);
-  // The next framed record of the stream: '0', '2' (bad checksum), '@'
-  // (silence) or kStopped once a stop's grace has passed.
-  ResultCode NextRecord(const StopToken& stop, std::vector<std::uint8_t>& pending,
-                        MemoryRecord& record, Timer& silence);
-  void Finish(const StopToken& stop, ResultCode code, const RamStatus& last);
 
   BoxLink& link_;
   RamEvents& events_;
   // From the request until the final record (or the stop's end): the
   // dialog's buttons follow it, not the thread.
   std::atomic<bool> running_{false};
-  std::optional<Timer> grace_;  // the worker's own: started when it first sees the stop
   JobThread job_;  // last: joined before the members the run uses go
 };
 

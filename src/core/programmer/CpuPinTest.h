@@ -5,19 +5,30 @@
 // the pins, so every sample shows the pins as the image before drove them.
 // Seven stages compare driven and sampled levels.
 //
-// Events, on the thread that calls Run, in this order:
+// The run is a plain function of the link (whose clock its waits run by),
+// a stop token and two listeners, run on the caller's thread (a JobThread
+// for the front ends). Events, in this order:
 //   OnMismatch(stage, expected, sampled)  each comparison whose levels differ
 //   OnStage(stage, expected, sampled, show) at the end of each stage (and in
-//                       the last stage at its first difference), with the last
-//                       images; `show` when the pin list is to be shown
-// Run returns the outcome. A read that failed is never hidden: the first one
-// is the outcome's code. A silent box ('@') ends the test at once, since
-// every further read would only wait out its own time-out.
+//                       the last stage at its first difference); the images
+//                       are the stage's last, except that each pin that
+//                       differed at any step of the stage shows the levels of
+//                       its first such step, so no step's failure is lost;
+//                       `show` when the pin list is to be shown
+// and on the run sink: the phase "Testing CPU", a total of kPinComparisons,
+// progress after each comparison and a finish with the verdict (PinVerdict).
+// After a stop nothing more is sent (no finish either) and the outcome is
+// kStoppedByProgram. A read that failed is never hidden: the first one is
+// the outcome's code. A silent box ('@') ends the test at once, since every
+// further read would only wait out its own time-out.
 
-#include <atomic>
 #include <string>
+#include <vector>
 
+#include "core/jobs/RunEvents.h"
+#include "core/jobs/StopToken.h"
 #include "core/programmer/BoxCommands.h"
+#include "core/programmer/PinDiagnosis.h"
 #include "core/programmer/PinImage.h"
 
 namespace tarnvale {
@@ -33,6 +44,8 @@ struct PinStage {
 };
 // The seven stages and their titles.
 extern const PinStage kPinStages[7];
+// The comparisons of a whole run: 1 + 1 + 32 + 26 + 26 + 16 + 16.
+inline constexpr int kPinComparisons = 118;
 
 class CpuPinTestEvents {
  public:
@@ -47,7 +60,9 @@ struct CpuPinTestOutcome {
   ResultCode firstFailedRead = rc::kSuccess;  // '0' when every read came back whole
   bool mismatch = false;                      // some levels differed
   bool lastStageCompleted = false;            // the last stage ran to its end
-  bool stopped = false;                       // RequestStop ended it early
+  bool stopped = false;                       // the stop token ended it early
+  // The failing pins, judged from every comparison of the run.
+  std::vector<PinFinding> findings;
   // kStoppedByProgram for a run that was stopped (the stages it skipped say
   // nothing of the board); '0' when clean; the first failed read's code;
   // else 'D' for mismatches.
@@ -56,31 +71,14 @@ struct CpuPinTestOutcome {
     if (firstFailedRead != rc::kSuccess) return firstFailedRead;
     return mismatch ? rc::kDataMismatch : rc::kSuccess;
   }
+  // "Success", or the failure with the count of failing pins (PinVerdict).
+  std::string Verdict() const { return PinVerdict(Code(), findings.size()); }
   // Whether the outcome is told by a result message rather than a pin list:
   // a failed read, or a clean run. A stopped run is told by whoever stopped it.
   bool ShowAsResult() const { return !stopped && (firstFailedRead != rc::kSuccess || !mismatch); }
 };
 
-class CpuPinTest {
- public:
-  CpuPinTest(BoxLink& link, CpuPinTestEvents& events) : link_(link), events_(events) {}
-  CpuPinTestOutcome Run();
-  // Ends the run before its next exchange.
-  void RequestStop() { stop_.store(true); }
-
- private:
-  void Drive(const PinImage& image);
-  void DriveAndSample(const PinImage& image);
-  // '0' with `sampled` filled, or the failure (a record of another length: 'A').
-  ResultCode Sample(PinImage& sampled);
-  void Compare(const PinStage& stage, const PinImage& e, const PinImage& s);
-  bool Halted() const { return stop_.load() || linkLost_; }
-
-  BoxLink& link_;
-  CpuPinTestEvents& events_;
-  CpuPinTestOutcome outcome_;
-  bool linkLost_ = false;
-  std::atomic<bool> stop_{false};
-};
+CpuPinTestOutcome RunCpuPinTest(BoxLink& link, const StopToken& stop, RunSink& run,
+                                CpuPinTestEvents& events);
 
 }  // namespace tarnvale

@@ -1,5 +1,6 @@
 #include "core/programmer/PinImage.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarnvale {
@@ -143,6 +144,8 @@ std::vector<PinStateRow> PinStateRows(const PinImage& expected, const PinImage& 
     std::snprintf(buf, sizeof buf, "%9s%5s%10s", PinName(p).c_str(), e ? "1" : "0", r ? "1" : "0");
     rows.push_back(PinStateRow{p, buf, e == r});
   }
+  // The rows a technician looks for come first; each part keeps pin order.
+  std::stable_partition(rows.begin(), rows.end(), [](const PinStateRow& row) { return !row.agrees; });
   return rows;
 }
 

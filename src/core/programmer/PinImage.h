@@ -60,7 +60,8 @@ struct PinStateRow {
   std::string text;      // "%9s%5s%10s": name, expected, read
   bool agrees = true;    // green when true, red otherwise
 };
-// Pins 3 to 103 of an expected and a read image.
+// Pins 3 to 103 of an expected and a read image: the differing ones first,
+// each part in pin order.
 std::vector<PinStateRow> PinStateRows(const PinImage& expected, const PinImage& read);
 // The pins whose levels differ (pins 3 to 103).
 std::vector<int> MismatchedPins(const PinImage& expected, const PinImage& read);

@@ -183,6 +183,8 @@ void TestCpuModel::ReadJtagId() { view_.AddLine(link_.JtagIdText()); }
 
 void TestCpuModel::SwitchLineTestOff() {
   link_.SetLineTest(false, kLineTestOff, 0, kLineTestOffTimeoutMs);
+  const TestButton b = lineTestKind_ == kLineTestData ? TestButton::TestData : TestButton::TestAddress;
+  view_.SetButtonCaption(b, ButtonCaption(b));
   view_.AddLine(lineTestKind_ == kLineTestData ? test_text::kDataOff : test_text::kAddressOff);
   lineTestOn_ = false;
 }
@@ -194,6 +196,8 @@ void TestCpuModel::ToggleLineTest(std::uint8_t kind) {
     return;
   }
   OnlyButton(kind == kLineTestData ? TestButton::TestData : TestButton::TestAddress);
+  view_.SetButtonCaption(kind == kLineTestData ? TestButton::TestData : TestButton::TestAddress,
+                         kind == kLineTestData ? test_text::kDataOff : test_text::kAddressOff);
   view_.AddLine(kind == kLineTestData ? test_text::kTestData : test_text::kTestAddress);
   lineTestOn_ = true;
   lineTestKind_ = kind;
@@ -204,12 +208,14 @@ void TestCpuModel::ToggleProbing() {
   if (lineTestOn_) SwitchLineTestOff();
   if (!prober_.Running()) {
     OnlyButton(TestButton::TestControls);
+    view_.SetButtonCaption(TestButton::TestControls, test_text::kControlsOff);
     view_.AddLine(test_text::kControls);
     prober_.Start();
     return;
   }
   // Joined before the buttons come back, so nothing else meets the prober on the port.
   prober_.Stop();
+  view_.SetButtonCaption(TestButton::TestControls, ButtonCaption(TestButton::TestControls));
   EnableIdle();
   view_.AddLine(test_text::kControlsOff);
 }
@@ -223,9 +229,21 @@ CpuPinTestOutcome TestCpuModel::TestCpu() {
     return none;
   }
   view_.AddLine(cpu_test_text::kTesting);
-  CpuPinTest test(link_, *this);
-  const CpuPinTestOutcome outcome = test.Run();
-  if (outcome.ShowAsResult()) ShowResult(op_, outcome.Code());
+  pinReport_ = {};
+  NullRunSink quiet;
+  const CpuPinTestOutcome outcome = RunCpuPinTest(link_, StopToken(), quiet, *this);
+  pinReport_.verdict = outcome.Verdict();
+  pinReport_.findings = outcome.findings;
+  // The list names each fault once: a short's two pins share one line.
+  for (const PinFinding& f : FaultsOnce(outcome.findings)) view_.AddLine(FindingLine(f));
+  // One window for the whole run: the summary above the stage lists.
+  if (!pinReport_.stages.empty()) view_.ShowPinStates(pinReport_);
+  if (outcome.ShowAsResult() && outcome.findings.empty()) {
+    ShowResult(op_, outcome.Code());
+  } else if (!outcome.stopped) {
+    op_.ShowMessage(outcome.Verdict(), MessageIcon::Exclamation);
+  }
+  view_.AddLine(outcome.Verdict());
   view_.AddLine(cpu_test_text::kDone);
   EnableIdle();
   return outcome;
@@ -233,7 +251,7 @@ CpuPinTestOutcome TestCpuModel::TestCpu() {
 
 void TestCpuModel::OnStage(const PinStage& stage, const PinImage& expected, const PinImage& sampled,
                            bool show) {
-  if (show) view_.ShowPinStates(expected, sampled, stage.title);
+  if (show) pinReport_.stages.push_back({stage.title, expected, sampled});
 }
 
 void TestCpuModel::StartRam(bool test, int bank) {
@@ -251,7 +269,9 @@ void TestCpuModel::RamProgress(std::uint32_t percent) {
 void TestCpuModel::RamFinished(ResultCode code, const RamStatus& last) {
   if (closed_) return;
   watcher_.Join();
-  view_.SetProgress(100);
+  // The bar shows how far the run got: full only when it completed, not
+  // while a time-out or a failure is being told.
+  if (code == rc::kSuccess) view_.SetProgress(100);
   EnableIdle();
   if (code == rc::kDataMismatch) {
     op_.ShowMessage(RamFailureText(last), MessageIcon::Exclamation);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/operator/Operator.h"
 #include "core/programmer/BoardIdentity.h"
@@ -43,6 +44,20 @@ inline constexpr const char* kControls = "Testing Control Lines";
 inline constexpr const char* kControlsOff = "Turn off Control Line Test";
 }  // namespace test_text
 
+// What the pin test's window shows once a run has ended: the verdict, the
+// failing pins with their diagnosis (the summary), and the pin list of
+// each stage the run shows, every step's failures kept.
+struct PinTestReport {
+  struct Stage {
+    std::string title;
+    PinImage expected;
+    PinImage read;
+  };
+  std::string verdict;
+  std::vector<PinFinding> findings;
+  std::vector<Stage> stages;
+};
+
 class TestCpuView {
  public:
   virtual ~TestCpuView() = default;
@@ -51,9 +66,11 @@ class TestCpuView {
   virtual void SetField(BoardField field, const std::string& text) = 0;
   virtual void SetBankRange(int low, int high) = 0;
   virtual void SetProgress(int percent) = 0;
-  // The pin list of one stage (modal in the GUI).
-  virtual void ShowPinStates(const PinImage& expected, const PinImage& read,
-                             const std::string& title) = 0;
+  // The summary and the stage lists of a pin test run (modal in the GUI).
+  virtual void ShowPinStates(const PinTestReport& report) = 0;
+  // A running line test or probing shows on its button what pressing it
+  // again does; the caption comes back when it is switched off.
+  virtual void SetButtonCaption(TestButton /*button*/, const std::string& /*text*/) {}
 };
 
 class TestCpuModel : public CpuPinTestEvents {
@@ -117,6 +134,7 @@ class TestCpuModel : public CpuPinTestEvents {
                bool show) override;
 
  private:
+  PinTestReport pinReport_;
   class DirectRam;
   class DirectVerify;
   void ShowRecordFields();

@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/flash/QtJobRunner.h"
 #include "gui/programmer/CPinStateDialog.h"
@@ -111,13 +113,21 @@ TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxT
 
   list_ = new QListWidget(this);
   list_->setObjectName("list1083");
-  list_->setMinimumWidth(460);
+  // The longest line the dialog itself lists (the flash mode advice) fits
+  // whole at the default size, with room for the list's frame and scroll bar.
+  const QFontMetrics metrics(list_->font());
+  int widest = 460;
+  for (const char* text : {flash_text::kFlashModeAdvice, flash_text::kRevisionAdvice}) {
+    widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(text)));
+  }
+  list_->setMinimumWidth(widest + 2 * list_->frameWidth() +
+                         list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
   layout->addWidget(list_, 1);
   pleaseWait_ = new QLabel(QString::fromUtf8("Please wait\u2026"), this);
   pleaseWait_->setObjectName("pleaseWait");
   pleaseWait_->hide();
   left->addWidget(pleaseWait_);
-  resize(900, 560);
+  resize(std::max(900, sizeHint().width()), std::max(560, sizeHint().height()));
 
   // Until the flash ID has been read, only the identification and line tests.
   SetButtons(model_->IdleButtons());
@@ -158,6 +168,7 @@ void TestCPUDialog::Busy(const std::function<void()>& exchange) {
   for (std::size_t i = 0; i < kTestButtonCount; ++i) before[i] = buttons_[i]->isEnabled();
   pendingButtons_ = before;
   for (QPushButton* b : buttons_) b->setEnabled(false);
+  bank_->setEnabled(false);
   pleaseWait_->show();
   RunOnWorker(exchange);
   pleaseWait_->hide();
@@ -192,15 +203,19 @@ void TestCPUDialog::OnButton(TestButton b) {
       break;
     }
     case TestButton::ReadJtagId: Busy([this] { model_->ReadJtagId(); }); break;
-    case TestButton::TestData: model_->ToggleLineTest(kLineTestData); break;
-    case TestButton::TestAddress: model_->ToggleLineTest(kLineTestAddress); break;
-    case TestButton::TestControls: model_->ToggleProbing(); break;
+    case TestButton::TestData: Busy([this] { model_->ToggleLineTest(kLineTestData); }); break;
+    case TestButton::TestAddress: Busy([this] { model_->ToggleLineTest(kLineTestAddress); }); break;
+    case TestButton::TestControls: Busy([this] { model_->ToggleProbing(); }); break;
     case TestButton::TestCpu: Busy([this] { model_->TestCpu(); }); break;
-    case TestButton::LoadRam: model_->StartRam(false, bank_->value()); break;
-    case TestButton::TestRam: model_->StartRam(true, bank_->value()); break;
+    case TestButton::LoadRam:
+    case TestButton::TestRam: {
+      const int bank = bank_->value();
+      Busy([this, b, bank] { model_->StartRam(b == TestButton::TestRam, bank); });
+      break;
+    }
     case TestButton::BlankTest:
     case TestButton::EraseFlash: Busy([this, b] { model_->BlankOrErase(b == TestButton::EraseFlash); }); break;
-    case TestButton::VerifyFlash: model_->StartVerify(verifyRelay_.get(), bootSettleMs_); break;
+    case TestButton::VerifyFlash: Busy([this] { model_->StartVerify(verifyRelay_.get(), bootSettleMs_); }); break;
     case TestButton::ReadBoot: {
       const std::string cpu = Field(BoardField::CpuRevision)->text().toStdString();
       Busy([&] { model_->ReadBoot(*runner_, cpu); });
@@ -236,6 +251,9 @@ void TestCPUDialog::SetButtons(const ButtonStates& enabled) {
       return;
     }
     for (std::size_t i = 0; i < kTestButtonCount; ++i) buttons_[i]->setEnabled(enabled[i]);
+    // The bank goes with the RAM buttons: fixed while a run uses it.
+    bank_->setEnabled(enabled[static_cast<std::size_t>(TestButton::LoadRam)] ||
+                      enabled[static_cast<std::size_t>(TestButton::TestRam)]);
   });
 }
 
@@ -251,16 +269,19 @@ void TestCPUDialog::SetProgress(int percent) {
   OnGuiThread(this, [&] { progress_->setValue(percent); });
 }
 
-void TestCPUDialog::ShowPinStates(const PinImage& expected, const PinImage& read,
-                                  const std::string& title) {
+void TestCPUDialog::ShowPinStates(const PinTestReport& report) {
   OnGuiThread(this, [&] {
     if (pinRunner_) {
-      pinRunner_(expected, read, title);
+      pinRunner_(report);
       return;
     }
-    CPinStateDialog dialog(expected, read, title, this);
+    CPinStateDialog dialog(report, this);
     dialog.exec();
   });
+}
+
+void TestCPUDialog::SetButtonCaption(TestButton button, const std::string& text) {
+  OnGuiThread(this, [&] { Button(button)->setText(QString::fromStdString(text)); });
 }
 
 void TestCPUDialog::OnRamProgress(std::uint32_t percent) {

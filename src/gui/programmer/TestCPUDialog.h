@@ -9,7 +9,9 @@
 // The flash ID is read once the window shows. Every exchange that waits on
 // the box (opening, the ID reads, the CPU test, blank check and erase, the
 // boot buttons, closing) runs on a worker thread with every button off and
-// "Please wait…" shown, so the window repaints meanwhile; the view calls it
+// "Please wait…" shown, so the window repaints meanwhile (the line tests,
+// probing and the start of a RAM run and of a verify too: each first asks
+// the box); the view calls it
 // makes are done on the GUI thread. RAM and verify events come from their
 // threads and are handled here on the GUI thread, after any exchange under
 // way. Closing lets a RAM run end (at most 5 s), stops a verify read-back,
@@ -41,8 +43,7 @@ namespace tarnvale::gui {
 class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
   Q_OBJECT
  public:
-  using PinDialogRunner =
-      std::function<void(const PinImage& expected, const PinImage& read, const std::string& title)>;
+  using PinDialogRunner = std::function<void(const PinTestReport& report)>;
 
   TestCPUDialog(CommPort& port, Operator& op, QWidget* parent = nullptr,
                 BoxTimings timings = BoxTimings{});
@@ -66,8 +67,8 @@ class TestCPUDialog : public QDialog, public TestCpuView, public RamEvents {
   void SetField(BoardField field, const std::string& text) override;
   void SetBankRange(int low, int high) override;
   void SetProgress(int percent) override;
-  void ShowPinStates(const PinImage& expected, const PinImage& read,
-                     const std::string& title) override;
+  void ShowPinStates(const PinTestReport& report) override;
+  void SetButtonCaption(TestButton button, const std::string& text) override;
 
   // RamEvents (watcher thread): carried to the GUI thread.
   void OnRamProgress(std::uint32_t percent) override;

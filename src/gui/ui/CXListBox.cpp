@@ -49,7 +49,7 @@ class ColourDelegate : public QStyledItemDelegate {
     painter->save();
     painter->fillRect(option.rect, bg);
     painter->setPen(fg);
-    const QString text = ExpandTabs(QString::fromLatin1(stored.mid(2)));
+    const QString text = ExpandTabs(QString::fromUtf8(stored.mid(2)));
     painter->drawText(option.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
     if ((option.state & QStyle::State_HasFocus) || (selected && !list_->HighlightSelected())) {
       QPen pen(fg, 1, Qt::DotLine);
@@ -118,7 +118,7 @@ void CXListBox::AddLine(int textColour, int backgroundColour, const std::string&
     for (int i = 0; i < drop; ++i) delete takeItem(0);
     setUpdatesEnabled(true);
   }
-  auto* item = new QListWidgetItem(QString::fromLatin1(stored.mid(2)));
+  auto* item = new QListWidgetItem(QString::fromUtf8(stored.mid(2)));
   item->setData(kStoredRole, stored);
   addItem(item);
   scrollToItem(item, QAbstractItemView::PositionAtTop);
@@ -139,7 +139,7 @@ void CXListBox::Copy() {
     if (!item(i)->isSelected()) continue;
     std::string t;
     GetLineText(i, t);
-    QString line = QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
+    QString line = QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
     while (!line.isEmpty() && (line.front() == '\r' || line.front() == '\n')) line.remove(0, 1);
     while (!line.isEmpty() && (line.back() == '\r' || line.back() == '\n')) line.chop(1);
     if (!line.contains('\n')) line += '\n';

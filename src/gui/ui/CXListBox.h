@@ -1,7 +1,8 @@
 #pragma once
 // A list of coloured lines (the pin states of the CPU board test). Each
 // stored item is its text preceded by two bytes: the text colour index + 1
-// and the background colour index + 1, into a fixed 16-colour palette.
+// and the background colour index + 1, into a fixed 16-colour palette. The
+// text is UTF-8, as every text of the program (a short reads "D3–D4").
 
 #include <QListWidget>
 #include <array>

@@ -1,0 +1,184 @@
+// The pin test's diagnosis against the simulated board: every single stuck
+// pin and every short between two driven lines is named, with nothing else
+// named beside it; each walking stage sees a line stuck at the level it
+// walks against; a clean board gives "Success". The board model runs
+// in-process behind an in-memory wire on a fake clock, so a run costs no
+// real time; a table of shorts also goes over a real pty.
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "SimBox.h"
+#include "core/link/CommPort.h"
+#include "core/programmer/CpuPinTest.h"
+#include "core/protocol/Util.h"
+#include "core/roles/PortRoles.h"
+#include "faults/SimWire.h"
+#include "sim/BoxDevice.h"
+
+namespace tarnvale {
+namespace {
+
+// The lines the stages drive: the address lines, the data lines and the
+// pins of the control word. Every other pin keeps the initial image's level.
+std::vector<int> DrivenLines() {
+  std::set<int> lines(kControlWordPins.begin(), kControlWordPins.end());
+  for (int a = 1; a <= 25; ++a) lines.insert(PinByName("A" + std::to_string(a)));
+  for (int d = 0; d <= 15; ++d) lines.insert(PinByName("D" + std::to_string(d)));
+  return {lines.begin(), lines.end()};
+}
+
+bool Driven(int pin) {
+  static const std::vector<int> lines = DrivenLines();
+  return std::find(lines.begin(), lines.end(), pin) != lines.end();
+}
+
+// The stage images of a run, as the lists show them.
+struct StageImages : CpuPinTestEvents {
+  std::map<int, std::pair<PinImage, PinImage>> stages;
+  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
+    stages[stage.number] = {e, s};
+  }
+};
+
+struct BoardRun {
+  CpuPinTestOutcome outcome;
+  StageImages images;
+};
+
+// One whole pin test against the board model, in-process.
+BoardRun RunOn(sim::BoxOptions options) {
+  test::FakeClock clock(1000);
+  sim::BoxDevice device(std::move(options));
+  test::SimWire wire(device, clock);
+  CommPort port;
+  port.Attach(wire.Stream());
+  port.Write(SelectTargetPacket(Target::CpuBoard386));
+  BoardRun run;
+  if (WaitStatusByte(port, 500, clock) != '0') return run;
+  BoxLink link(port, test::FastBoxTimings(), clock);
+  NullRunSink quiet;
+  run.outcome = RunCpuPinTest(link, StopToken(), quiet, run.images);
+  return run;
+}
+
+sim::BoxOptions StuckAt(int pin, bool level) {
+  sim::BoxOptions o;
+  o.stuck.emplace_back(pin, level);
+  return o;
+}
+
+TEST(PinDiagnosisSim, ACleanBoardGivesSuccess) {
+  const BoardRun run = RunOn({});
+  EXPECT_EQ(run.outcome.Code(), '0');
+  EXPECT_TRUE(run.outcome.findings.empty());
+  EXPECT_EQ(run.outcome.Verdict(), "Success");
+}
+
+// Any pin stuck at either level is named as that pin stuck at that level,
+// alone. A pin no stage drives is only seen stuck at the other level than
+// the one it always has; stuck at its own level the board is as good as clean.
+RC_GTEST_PROP(PinDiagnosisSim, EverySingleStuckPinIsNamed, ()) {
+  const int pin = *::rc::gen::inRange(kFirstShownPin, kPinCount);
+  const bool level = *::rc::gen::arbitrary<bool>();
+  const BoardRun run = RunOn(StuckAt(pin, level));
+  RC_TAG(Driven(pin) ? "driven" : "constant");
+  if (!Driven(pin) && PinImage::Initial().Level(pin) == level) {
+    RC_ASSERT(run.outcome.Verdict() == std::string("Success"));
+    return;
+  }
+  RC_ASSERT(run.outcome.findings.size() == 1u);
+  const PinFinding& f = run.outcome.findings.front();
+  RC_ASSERT(f.pin == pin);
+  RC_ASSERT(f.fault == (level ? PinFault::StuckAt1 : PinFault::StuckAt0));
+  RC_ASSERT(f.read == level);
+  RC_ASSERT(f.expected != level);
+  RC_ASSERT(run.outcome.Verdict() == std::string("CPU pin test failed: 1 failing pin"));
+}
+
+// Any two driven lines shorted together are named as that pair, from both
+// ends, and nothing else is named.
+RC_GTEST_PROP(PinDiagnosisSim, EveryShortBetweenTwoDrivenLinesNamesThePair, ()) {
+  static const std::vector<int> lines = DrivenLines();
+  const int a = *::rc::gen::elementOf(lines);
+  const int b = *::rc::gen::suchThat(::rc::gen::elementOf(lines), [a](int p) { return p != a; });
+  sim::BoxOptions o;
+  o.shorts.emplace_back(a, b);
+  const BoardRun run = RunOn(o);
+  RC_ASSERT(run.outcome.findings.size() == 2u);
+  for (const PinFinding& f : run.outcome.findings) {
+    RC_ASSERT(f.fault == PinFault::Shorted);
+    RC_ASSERT((f.pin == a && f.partner == b) || (f.pin == b && f.partner == a));
+  }
+  const std::string pair = std::min(a, b) == a ? PinName(a) + "\u2013" + PinName(b) : PinName(b) + "\u2013" + PinName(a);
+  RC_ASSERT(FaultText(run.outcome.findings.front()) == pair + " shorted");
+}
+
+// Each walking stage drives every line of its group to the walking level in
+// turn, the top address line too: a line stuck against that level shows in
+// the stage's own list, with the levels of the step that walked it.
+TEST(PinDiagnosisSim, EachWalkingStageSeesEveryLineStuckAgainstItsWalk) {
+  struct Group {
+    const char* prefix;
+    int first, last;
+    int walkingOne;   // the stage that walks a one along the group (sees stuck at 0)
+    int walkingZero;  // and the one that walks a zero (sees stuck at 1)
+  };
+  std::vector<std::pair<int, std::pair<int, int>>> lines;  // pin, {stage for 0, stage for 1}
+  for (const Group& g : {Group{"A", 1, 25, 4, 5}, Group{"D", 0, 15, 6, 7}}) {
+    for (int i = g.first; i <= g.last; ++i) {
+      lines.push_back({PinByName(g.prefix + std::to_string(i)), {g.walkingOne, g.walkingZero}});
+    }
+  }
+  // The control lines are walked by a zero only; all high shows them stuck low.
+  for (int pin : kControlWordPins) lines.push_back({pin, {2, 3}});
+  for (const auto& [pin, stages] : lines) {
+    for (const bool level : {false, true}) {
+      SCOPED_TRACE(PinName(pin) + (level ? " stuck at 1" : " stuck at 0"));
+      const BoardRun run = RunOn(StuckAt(pin, level));
+      const int stage = level ? stages.second : stages.first;
+      ASSERT_TRUE(run.images.stages.count(stage));
+      const auto& [e, s] = run.images.stages.at(stage);
+      EXPECT_EQ(MismatchedPins(e, s), std::vector<int>{pin});
+      EXPECT_EQ(e.Level(pin), !level);
+      EXPECT_EQ(s.Level(pin), level);
+    }
+  }
+}
+
+// Over the real wire (a pty to the simulator): a table of shorts, each named
+// as its pair with the stage and step that first showed it.
+TEST(PinDiagnosisPty, ATableOfShortsNamesEachPair) {
+  const struct {
+    const char* a;
+    const char* b;
+    const char* line;
+  } cases[] = {
+      {"D3", "D4", "D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4"},
+      {"A1", "A25", "A1\u2013A25 shorted \u2014 stage 4 (Test walking 1's on Address Lines), step 2"},
+      // D0 showed it first (high against MIO's walking zero); MIO only in the last stage.
+      {"MIO", "D0", "MIO\u2013D0 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 1"},
+      {"CS1", "A20", "A20\u2013CS1 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 28"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + "," + c.b);
+    sim::BoxOptions o;
+    o.shorts.emplace_back(PinByName(c.a), PinByName(c.b));
+    test::SimBox box(o);
+    BoxLink link(box.Port(), test::FastBoxTimings());
+    StageImages images;
+    NullRunSink quiet;
+    const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, images);
+    ASSERT_EQ(outcome.findings.size(), 2u);
+    const std::vector<PinFinding> faults = FaultsOnce(outcome.findings);
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(FindingLine(faults.front()), c.line);
+    EXPECT_EQ(outcome.Verdict(), "CPU pin test failed: 2 failing pins");
+  }
+}
+
+}  // namespace
+}  // namespace tarnvale
