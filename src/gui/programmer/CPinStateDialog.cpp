@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -114,8 +115,9 @@ CPinStateDialog::CPinStateDialog(const PinTestReport& report, QWidget* parent) :
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(ok);
-  // Wide enough for the longest summary line, tall enough for both lists.
-  resize(std::max(560, widest + 80), 720);
+  // Wide enough for the longest summary line and every stage's tab, tall
+  // enough for both lists.
+  resize(std::max({560, widest + 80, tabs_->tabBar()->sizeHint().width() + 40}), 720);
 }
 
 CXListBox* CPinStateDialog::List() const {

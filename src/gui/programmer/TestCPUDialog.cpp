@@ -95,6 +95,14 @@ TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxT
   group("Identification", {TestButton::ReadJtagId, TestButton::ReadFlashId});
   group("Lines", {TestButton::TestData, TestButton::TestAddress, TestButton::TestControls,
                   TestButton::TestCpu});
+  // A running line test's button reads "Turn off ... Line Test": room for it
+  // from the start, so the buttons do not move when it changes.
+  for (const auto& [b, running] : {std::pair{TestButton::TestData, test_text::kDataOff},
+                                   std::pair{TestButton::TestAddress, test_text::kAddressOff},
+                                   std::pair{TestButton::TestControls, test_text::kControlsOff}}) {
+    QPushButton* button = Button(b);
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(QString::fromUtf8(running)) + 24);
+  }
   QGridLayout* ram = group("RAM", {TestButton::LoadRam, TestButton::TestRam});
   auto* bankRow = new QHBoxLayout;
   bankRow->addWidget(new QLabel("Bank", this));
