@@ -119,7 +119,8 @@ RC_GTEST_PROP(PinDiagnosisSim, EveryShortBetweenTwoDrivenLinesNamesThePair, ()) 
 
 // Each walking stage drives every line of its group to the walking level in
 // turn, the top address line too: a line stuck against that level shows in
-// the stage's own list, with the levels of the step that walked it.
+// the stage's own list, with the levels of the step that walked it, and the
+// run names it stuck at that level. Every driven line, both levels.
 TEST(PinDiagnosisSim, EachWalkingStageSeesEveryLineStuckAgainstItsWalk) {
   struct Group {
     const char* prefix;
@@ -145,6 +146,10 @@ TEST(PinDiagnosisSim, EachWalkingStageSeesEveryLineStuckAgainstItsWalk) {
       EXPECT_EQ(MismatchedPins(e, s), std::vector<int>{pin});
       EXPECT_EQ(e.Level(pin), !level);
       EXPECT_EQ(s.Level(pin), level);
+      // And the run names it, alone.
+      ASSERT_EQ(run.outcome.findings.size(), 1u);
+      EXPECT_EQ(run.outcome.findings[0].pin, pin);
+      EXPECT_EQ(run.outcome.findings[0].fault, level ? PinFault::StuckAt1 : PinFault::StuckAt0);
     }
   }
 }

@@ -124,13 +124,21 @@ CpuPinTestOutcome PinRun::Run() {
   Set(e, kAllAddress, 0xFFFF, 0xFFFFFFFF);
   DriveAndSample(e);
   Set(e, 0, 0, 0);
-  if (Sample(s) == rc::kSuccess) Compare(kPinStages[0], e, s); else Step();
+  if (Sample(s) == rc::kSuccess) {
+    Compare(kPinStages[0], e, s);
+  } else {
+    Step();
+  }
   EndStage(kPinStages[0], e, s, true);
 
   // Stage 2: all high.
   DriveAndSample(e);
   Set(e, kAllAddress, 0xFFFF, 0xFFFFFFFF);
-  if (Sample(s) == rc::kSuccess) Compare(kPinStages[1], e, s); else Step();
+  if (Sample(s) == rc::kSuccess) {
+    Compare(kPinStages[1], e, s);
+  } else {
+    Step();
+  }
   EndStage(kPinStages[1], e, s, true);
 
   // Stage 3: walking zero on the control lines.
