@@ -7,7 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <set>
+#include <vector>
 
 #include "cli/BoxSettle.h"
 #include "cli/CliOperator.h"
