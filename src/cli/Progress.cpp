@@ -200,8 +200,8 @@ class CliLoadView : public LoadMemoryView {
   void StepProgress() override {}
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
+  // Ctrl-C stops the run through its token (WaitOrStop), the erase too.
   void Close() override {}
-  bool StopRequested() override { return Interrupted(); }
 
  private:
   Meter& meter_;
@@ -262,8 +262,20 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(text) << "}" << std::endl;
     run_.OnWarning(text);
   }
-  // The whole is drawn before the model says what was written.
+  // The erase's count is the view's; its end is said by the model.
+  void OnEraseStarted() override { model_.OnEraseStarted(); }
+  void OnEraseWaited(std::uint32_t seconds) override { model_.OnEraseWaited(seconds); }
+  void OnEraseEnded(const EraseOutcome& erase) override {
+    eraseFailed_ = erase.kind != EraseOutcome::Kind::Erased;
+    model_.OnEraseEnded(erase);
+  }
+  // The whole is drawn before the model says what was written. A failed
+  // erase has been told by the model; nothing was streamed to draw.
   void OnResult(ResultCode code) override {
+    if (eraseFailed_) {
+      model_.OnResult(code);
+      return;
+    }
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
     run_.OnResult(code);
     model_.OnResult(code);
@@ -277,6 +289,7 @@ class ProgrammingSink : public ProgrammingEvents {
   bool json_;
   std::ostream& out_;
   std::uint64_t totalBytes_ = 0;
+  bool eraseFailed_ = false;
 };
 
 // A read's events: one JSON line each (as scripts have always read them),
