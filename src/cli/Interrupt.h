@@ -42,4 +42,21 @@ bool RunUntilInterrupted(Work work, Stop stop) {
   return stopped || Interrupted();
 }
 
+// The same for a run that takes its runner's stop token: the signal raises
+// the token, which also cuts short a wait the run sleeps through.
+template <typename Work>
+bool RunUntilInterrupted(Work work) {
+  JobThread job;
+  job.Start([&](const StopToken& stop) { work(stop); });
+  bool stopped = false;
+  while (!job.WaitFinished(std::chrono::milliseconds(20))) {
+    if (!stopped && Interrupted()) {
+      job.RequestStop();
+      stopped = true;
+    }
+  }
+  job.Join();
+  return stopped || Interrupted();
+}
+
 }  // namespace tarnvale::cli

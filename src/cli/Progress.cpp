@@ -126,13 +126,17 @@ class RunRenderer final : public RunSink {
       total_ = static_cast<double>(total->units);
       last_ = 0;
       meter_.Start(total_, unitsAreBytes_);
+      wholeDrawn_ = false;
       bytes_ = !unitsAreBytes_ && total->bytes != 0;
       if (bytes_) meter_.SetBytes(0);
     } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
       if (bytes_) meter_.SetBytes(progress->bytes);
       last_ = static_cast<double>(progress->units);
-      // The whole is always drawn, whatever the bar's pace; once.
-      meter_.Update(last_, last_ >= total_);
+      // The whole is always drawn, whatever the bar's pace; once (a run
+      // may say its last count twice: a section's last record and its end).
+      const bool whole = last_ >= total_ && !wholeDrawn_;
+      wholeDrawn_ = wholeDrawn_ || whole;
+      meter_.Update(last_, whole);
     } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
       meter_.Warn("warning: " + warning->text);
     } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
@@ -146,6 +150,7 @@ class RunRenderer final : public RunSink {
   bool bytes_ = false;
   double total_ = 0;
   double last_ = 0;
+  bool wholeDrawn_ = false;
 };
 
 // "Erasing... N s": the seconds a flash erase has waited for its answer.
@@ -498,5 +503,22 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
   run.Ended(code);
   return code;
 }
+
+struct RunDisplay::Parts {
+  Parts(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit, bool unitsAreBytes)
+      : meter(style, out, err, unit), renderer(meter, unitsAreBytes) {}
+  Meter meter;
+  RunRenderer renderer;
+};
+
+RunDisplay::RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit,
+                       bool unitsAreBytes)
+    : parts_(std::make_unique<Parts>(style, out, err, unit, unitsAreBytes)) {}
+
+RunDisplay::~RunDisplay() = default;
+
+RunSink& RunDisplay::Sink() { return parts_->renderer; }
+
+void RunDisplay::Say(const std::string& text) { parts_->meter.Say(text); }
 
 }  // namespace tarnvale::cli

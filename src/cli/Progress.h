@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/flash/Workflows.h"
+#include "core/jobs/RunEvents.h"
 
 namespace tarnvale::cli {
 
@@ -83,6 +85,27 @@ class CliJobRunner : public JobRunner {
   std::ostream& out_;
   std::ostream& err_;
   bool runOnCompletion_;
+};
+
+// The same renderer for a command that runs a core function itself (boot
+// verify, the backup transfers): the run's events in the one vocabulary go
+// to Sink(), and a bar or plain lines follow them as they do for the
+// programming and read runs; Say puts a line of its own between. Nothing is
+// drawn in the JSON style: there the command writes its run's own events,
+// as scripts have always read them.
+class RunDisplay {
+ public:
+  RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit,
+             bool unitsAreBytes);
+  ~RunDisplay();
+  RunDisplay(const RunDisplay&) = delete;
+  RunDisplay& operator=(const RunDisplay&) = delete;
+  RunSink& Sink();
+  void Say(const std::string& text);
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace tarnvale::cli

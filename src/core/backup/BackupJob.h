@@ -33,9 +33,9 @@ class BackupRunEvents {
 class BackupJob {
  public:
   using Work = std::function<RunSummary(const BackupProgress&)>;
-  // A run that takes the job's stop flag (the transfer functions' last
+  // A run that takes the job's stop token (the transfer functions' last
   // argument).
-  using StoppableWork = std::function<RunSummary(const BackupProgress&, StopFlag)>;
+  using StoppableWork = std::function<RunSummary(const BackupProgress&, const StopToken&)>;
   using Done = std::function<void(const RunSummary&)>;
 
   BackupJob() = default;

@@ -63,7 +63,7 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
 }
 
 CDataBackup::~CDataBackup() {
-  stop_.store(true);
+  job_.RequestStop();
   job_.Join();
 }
 
@@ -85,9 +85,8 @@ void CDataBackup::SetBusy(bool busy) {
   stopButton_->setEnabled(busy);
 }
 
-void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummary&)> finished) {
+void CDataBackup::Start(BackupJob::StoppableWork work, std::function<void(const RunSummary&)> finished) {
   SetBusy(true);
-  stop_.store(false);
   progress_->setText("Working...");
   QPointer<CDataBackup> self(this);
   const auto events = [self](const BackupEvent& e) {
@@ -118,8 +117,8 @@ void CDataBackup::OnSaveData() {
   TakeChoice();
   const auto path = model_.PrepareSave();
   if (!path) return;
-  Start([this, p = *path](const BackupProgress& progress) {
-          return RunSave(model_.Port(), p, model_.Choice(), progress, SystemClock(), &stop_);
+  Start([this, p = *path](const BackupProgress& progress, const StopToken& stop) {
+          return model_.Save(p, progress, stop);
         },
         [this](const RunSummary& s) {
           progress_->setText(s.Success() ? "Saved." : "The save did not complete.");
@@ -135,17 +134,16 @@ void CDataBackup::OnLoadData() {
   // The controller is read first, so the question can say what the load
   // would overwrite; only a Yes sends anything.
   auto controller = std::make_shared<tinyxml2::XMLDocument>();
-  Start([this, controller](const BackupProgress& progress) {
-          return ReadController(model_.Port(), *controller, model_.Choice(), progress, SystemClock(), &stop_);
+  Start([this, controller](const BackupProgress& progress, const StopToken& stop) {
+          return model_.ReadForLoad(*controller, progress, stop);
         },
         [this, controller, p = *path](const RunSummary& read) {
           if (!model_.ConfirmLoad(p, *controller, read)) {
             progress_->setText("Nothing was loaded.");
             return;
           }
-          Start([this, p](const BackupProgress& progress) {
-                  return RunLoad(model_.Port(), p, model_.Choice(), model_.ProtocolVersion(), progress,
-                                 SystemClock(), &stop_);
+          Start([this, p](const BackupProgress& progress, const StopToken& stop) {
+                  return model_.Load(p, progress, stop);
                 },
                 [this](const RunSummary& s) {
                   progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
@@ -166,8 +164,8 @@ void CDataBackup::OnShowDifferences() {
   auto controller = std::make_shared<tinyxml2::XMLDocument>();
   SectionChoice choice = model_.Choice();
   if (choice.Selectors().empty()) choice = {true, true, true};
-  Start([this, controller, choice](const BackupProgress& progress) {
-          return ReadController(model_.Port(), *controller, choice, progress, SystemClock(), &stop_);
+  Start([this, controller, choice](const BackupProgress& progress, const StopToken& stop) {
+          return ReadController(model_.Port(), *controller, choice, progress, SystemClock(), stop);
         },
         [this, controller, choice, p = *path](const RunSummary& read) {
           if (closeWhenDone_) return;  // stopped by closing: nothing to show
@@ -199,7 +197,7 @@ void CDataBackup::OnShowDifferences() {
 }
 
 void CDataBackup::OnStop() {
-  if (busy_) stop_.store(true);
+  if (busy_) job_.RequestStop();
 }
 
 void CDataBackup::reject() {

@@ -6,7 +6,6 @@
 // exchange under way (a save keeps what it gathered in "PATH.partial" and
 // leaves PATH as it was); Escape and the close box then close the dialog.
 #include <QDialog>
-#include <atomic>
 #include <memory>
 
 #include "core/backup/BackupJob.h"
@@ -44,12 +43,11 @@ class CDataBackup : public QDialog {
  private:
   void TakeChoice();
   void SetBusy(bool busy);
-  void Start(backup::BackupJob::Work work, std::function<void(const backup::RunSummary&)> finished);
+  void Start(backup::BackupJob::StoppableWork work, std::function<void(const backup::RunSummary&)> finished);
 
   backup::DataBackupModel& model_;
   backup::BackupJob job_;
   bool busy_ = false;
-  std::atomic<bool> stop_{false};
   bool closeWhenDone_ = false;
   QCheckBox* settings_;
   QCheckBox* parts_;
