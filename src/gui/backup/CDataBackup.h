@@ -1,8 +1,8 @@
 #pragma once
 // The "Data Backup" dialog: a thin view over DataBackupModel. Saves and
-// loads run on a worker (BackupJob) while the dialog shows "section, record
-// n of N" and accepts nothing but "Stop"; the worker is joined before the
-// dialog goes. "Stop", Escape and the close box stop a run after the
+// loads run on a worker (BackupJob) while the dialog's run view shows the
+// section and its records (RunProgressView) and accepts nothing but "Stop";
+// the worker is joined before the dialog goes. "Stop", Escape and the close box stop a run after the
 // exchange under way (a save keeps what it gathered in "PATH.partial" and
 // leaves PATH as it was); Escape and the close box then close the dialog.
 #include <QDialog>
@@ -16,6 +16,8 @@ class QLabel;
 class QPushButton;
 
 namespace tarnvale::gui {
+
+class RunProgressView;
 
 class CDataBackup : public QDialog {
   Q_OBJECT
@@ -46,6 +48,7 @@ class CDataBackup : public QDialog {
   void Start(backup::BackupJob::StoppableWork work, std::function<void(const backup::RunSummary&)> finished);
 
   backup::DataBackupModel& model_;
+  std::unique_ptr<backup::BackupRunEvents> runEvents_;  // of the run under way
   backup::BackupJob job_;
   bool busy_ = false;
   bool closeWhenDone_ = false;
@@ -56,8 +59,7 @@ class CDataBackup : public QDialog {
   QPushButton* load_;
   QPushButton* diff_;
   QPushButton* close_;
-  QPushButton* stopButton_;
-  QLabel* progress_;
+  RunProgressView* progress_;
   QString lastDifferences_;
 };
 
