@@ -23,13 +23,6 @@ BackupProgress BackupRunEvents::Progress() {
   };
 }
 
-bool BackupJob::Start(Work work, BackupProgress events, Done done) {
-  return Start(StoppableWork([work = std::move(work)](const BackupProgress& progress, const StopToken&) {
-                 return work(progress);
-               }),
-               std::move(events), std::move(done));
-}
-
 bool BackupJob::Start(StoppableWork work, BackupProgress events, Done done) {
   if (running_.load()) return false;
   Join();

@@ -108,7 +108,7 @@ void CDataBackup::Start(BackupJob::StoppableWork work, std::function<void(const 
         },
         Qt::QueuedConnection);
   };
-  job_.Start(BackupJob::StoppableWork(std::move(told)), events, done);
+  job_.Start(std::move(told), events, done);
 }
 
 void CDataBackup::OnSaveData() {
