@@ -14,7 +14,9 @@
 #include "cli/CliOperator.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/Progress.h"
 #include "core/backup/BackupDiff.h"
+#include "core/backup/BackupJob.h"
 #include "core/backup/BackupLink.h"
 #include "core/backup/BackupTransfer.h"
 #include "core/backup/DataBackupModel.h"
@@ -119,31 +121,43 @@ std::string Dump(const nlohmann::json& j, int indent = -1) {
   return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// Progress of a transfer: one JSON object per event, or readable lines.
-BackupProgress ProgressPrinter(const std::string& style) {
-  const bool json = style == "json";
-  const bool bar = style == "bar" || (style == "auto" && ::isatty(STDERR_FILENO) != 0);
-  return [json, bar](const BackupEvent& e) {
-    const std::string section = SectionTitle(e.section);
-    if (json) {
-      const char* kind = e.kind == BackupEvent::Kind::SectionStarted  ? "section_started"
-                         : e.kind == BackupEvent::Kind::SectionFinished ? "section_finished"
-                                                                         : "record";
-      std::cout << Dump(nlohmann::json{{"event", kind}, {"section", section}, {"done", e.done}, {"total", e.total}})
-                << std::endl;
-      return;
-    }
-    if (e.kind == BackupEvent::Kind::Record) {
-      if (bar) std::cerr << "\r" << section << ": record " << e.done << " of " << e.total << std::flush;
-      return;
-    }
-    if (bar && e.kind == BackupEvent::Kind::SectionFinished) std::cerr << "\n";
-    if (!bar || e.kind == BackupEvent::Kind::SectionStarted) {
-      std::cerr << section << ": " << e.done << " of " << e.total << " records"
-                << (e.kind == BackupEvent::Kind::SectionStarted ? " (starting)" : "") << std::endl;
-    }
-  };
-}
+// Progress of a transfer. With --progress json one object per event, as
+// scripts have read them; otherwise the one renderer's bar or plain lines
+// over the records of each section, with a line as a section starts and
+// ends. Everything but JSON goes to stderr, so stdout keeps only results.
+class TransferProgress {
+ public:
+  explicit TransferProgress(const std::string& style)
+      : style_(ChooseProgressStyle(style, ::isatty(STDERR_FILENO) != 0)),
+        display_(style_, std::cerr, std::cerr, "rec", false),
+        run_(display_.Sink()),
+        forward_(run_.Progress()) {}
+  BackupProgress Events() {
+    return [this](const BackupEvent& e) {
+      const std::string section = SectionTitle(e.section);
+      if (style_ == ProgressStyle::Json) {
+        const char* kind = e.kind == BackupEvent::Kind::SectionStarted    ? "section_started"
+                           : e.kind == BackupEvent::Kind::SectionFinished ? "section_finished"
+                                                                           : "record";
+        std::cout << Dump(nlohmann::json{{"event", kind}, {"section", section}, {"done", e.done}, {"total", e.total}})
+                  << std::endl;
+      }
+      forward_(e);
+      if (e.kind != BackupEvent::Kind::Record) {
+        display_.Say(section + ": " + std::to_string(e.done) + " of " + std::to_string(e.total) + " records" +
+                     (e.kind == BackupEvent::Kind::SectionStarted ? " (starting)" : ""));
+      }
+    };
+  }
+  // Draws the whole of a run that completed.
+  void Ended(const RunSummary& summary) { run_.Ended(summary); }
+
+ private:
+  ProgressStyle style_;
+  RunDisplay display_;
+  BackupRunEvents run_;
+  BackupProgress forward_;
+};
 
 void Conclude(const RunSummary& summary, const std::string& style, bool interrupted = false) {
   if (interrupted) {
@@ -176,11 +190,12 @@ void Conclude(const RunSummary& summary, const std::string& style, bool interrup
 int ReadWholeController(CommPort& port, tinyxml2::XMLDocument& doc, const SectionChoice& choice,
                         const std::string& style) {
   const InterruptGuard interrupts;
-  std::atomic<bool> stop{false};
   RunSummary read;
-  const bool interrupted = RunUntilInterrupted(
-      [&] { read = ReadController(port, doc, choice, ProgressPrinter(style), SystemClock(), &stop); },
-      [&] { stop.store(true); });
+  const bool interrupted = RunJobUntilInterrupted([&](const StopToken& stop) {
+    TransferProgress progress(style);
+    read = ReadController(port, doc, choice, progress.Events(), SystemClock(), stop);
+    progress.Ended(read);
+  });
   if (interrupted) {
     std::cerr << "Interrupted\n" << read.Text() << std::endl;
     throw CLI::RuntimeError(ExitCodeFor(rc::kStoppedByProgram));
@@ -197,11 +212,12 @@ void RunSaveCommand(const BackupArgs& a) {
   CommPort& port = link->Port();
   Connect(port, op);
   const InterruptGuard interrupts;
-  std::atomic<bool> stop{false};
   RunSummary summary;
-  const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunSave(port, WithXmlExtension(a.file), ChoiceOf(a), ProgressPrinter(a.progress), SystemClock(), &stop); },
-      [&] { stop.store(true); });
+  const bool interrupted = RunJobUntilInterrupted([&](const StopToken& stop) {
+    TransferProgress progress(a.progress);
+    summary = RunSave(port, WithXmlExtension(a.file), ChoiceOf(a), progress.Events(), SystemClock(), stop);
+    progress.Ended(summary);
+  });
   Conclude(summary, a.progress, interrupted);
 }
 
@@ -250,11 +266,12 @@ void RunLoadCommand(const BackupArgs& a) {
     }
   }
   const InterruptGuard interrupts;
-  std::atomic<bool> stop{false};
   RunSummary summary;
-  const bool interrupted = RunUntilInterrupted(
-      [&] { summary = RunLoad(port, path, ChoiceOf(a), version, ProgressPrinter(a.progress), SystemClock(), &stop); },
-      [&] { stop.store(true); });
+  const bool interrupted = RunJobUntilInterrupted([&](const StopToken& stop) {
+    TransferProgress progress(a.progress);
+    summary = RunLoad(port, path, ChoiceOf(a), version, progress.Events(), SystemClock(), stop);
+    progress.Ended(summary);
+  });
   Conclude(summary, a.progress, interrupted);
 }
 

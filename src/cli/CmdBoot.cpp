@@ -1,13 +1,13 @@
 // boot program | read | verify | blank | erase: the 80386EX CPU board's
 // boot flash through the Universal Programmer, with the same core commands
 // as the GUI's "7193 JTAG" menu and test dialog.
-#include <atomic>
 #include <algorithm>
 #include <iostream>
 #include <memory>
 #include <optional>
 
 #include "cli/ProgrammerCli.h"
+#include "core/flash/RunEventAdapters.h"
 #include "core/link/CommPort.h"
 #include "core/programmer/BootFlash.h"
 
@@ -47,33 +47,37 @@ void CheckLetter(const std::optional<std::string>& letter, const char* option) {
   }
 }
 
-// Verify's read-back progress on the command line.
+// Verify's read-back on the command line: with --progress json its own
+// events, one object each, as scripts have read them; otherwise the one
+// renderer's bar or plain lines over the bytes read.
 class VerifyPrinter : public MemoryReadEvents {
  public:
-  explicit VerifyPrinter(ProgressStyle style) : style_(style) {}
-  void OnRange(std::uint32_t) override {}
+  VerifyPrinter(ProgressStyle style, const BootReadParams& p)
+      : json_(style == ProgressStyle::Json),
+        display_(style, std::cout, std::cerr, "", true),
+        run_(display_.Sink(), p.start, p.length) {
+    display_.Say("Reading the boot flash");
+  }
+  void OnRange(std::uint32_t upper) override { run_.OnRange(upper); }
   void OnStep(std::uint32_t) override {}
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    if (style_ == ProgressStyle::Json) {
+    if (json_) {
       std::cout << "{\"event\":\"progress\",\"position\":" << position << ",\"next\":" << next << "}" << std::endl;
-    } else if (style_ == ProgressStyle::Bar) {
-      std::cerr << "\rReading the boot flash " << std::min<std::uint32_t>(position, 100) << "%" << std::flush;
-    } else if (position / 10 != tenth_) {
-      tenth_ = position / 10;
-      std::cout << "Reading the boot flash " << std::min<std::uint32_t>(position, 100) << "%" << std::endl;
     }
+    run_.OnProgress(position, next);
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
-    if (style_ == ProgressStyle::Bar) std::cerr << std::endl;
-    if (style_ == ProgressStyle::Json) {
+    if (json_) {
       std::cout << "{\"event\":\"done\",\"code\":" << static_cast<int>(code) << ",\"next\":" << next
                 << ",\"text\":" << JsonString(ResultText(code)) << "}" << std::endl;
     }
+    run_.OnDone(code, next);
   }
 
  private:
-  ProgressStyle style_;
-  std::uint32_t tenth_ = 0;
+  bool json_;
+  RunDisplay display_;
+  MemoryReadRunEvents run_;
 };
 
 // Selects the CPU board, confirms its JTAG ID and reads its record
@@ -189,13 +193,15 @@ void RegisterBootCommands(CLI::App& app) {
     p.path = "/dev/null";  // a verify writes no lines
     p.settleMs = s.Boot().readSettleMs;
     std::vector<std::uint8_t> readBack;
-    VerifyPrinter printer(s.Style());
-    std::atomic<bool> stop{false};
     const InterruptGuard interrupts;
     ResultCode readCode = rc::kTimeout;
-    if (RunUntilInterrupted([&] { readCode = ReadBootImage(p, printer, stop, &readBack); },
-                            [&] { stop.store(true); })) {
-      if (s.Style() == ProgressStyle::Bar) std::cerr << std::endl;
+    bool interrupted = false;
+    {  // the bar's line is ended before anything else is said
+      VerifyPrinter printer(s.Style(), p);
+      interrupted = RunJobUntilInterrupted(
+          [&](const StopToken& stop) { readCode = ReadBootImage(p, printer, stop, &readBack); });
+    }
+    if (interrupted) {
       s.SetStoppedText("the boot flash read was stopped; nothing was compared");
       s.Finish(rc::kStoppedByProgram);
     }

@@ -134,13 +134,17 @@ class RunRenderer final : public RunSink {
       total_ = static_cast<double>(total->units);
       last_ = 0;
       meter_.Start(total_, unitsAreBytes_);
+      wholeDrawn_ = false;
       bytes_ = !unitsAreBytes_ && total->bytes != 0;
       if (bytes_) meter_.SetBytes(0);
     } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
       if (bytes_) meter_.SetBytes(progress->bytes);
       last_ = static_cast<double>(progress->units);
-      // The whole is always drawn, whatever the bar's pace; once.
-      meter_.Update(last_, last_ >= total_);
+      // The whole is always drawn, whatever the bar's pace; once (a run
+      // may say its last count twice: a section's last record and its end).
+      const bool whole = last_ >= total_ && !wholeDrawn_;
+      wholeDrawn_ = wholeDrawn_ || whole;
+      meter_.Update(last_, whole);
     } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
       meter_.Warn("warning: " + warning->text);
     } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
@@ -154,6 +158,7 @@ class RunRenderer final : public RunSink {
   bool bytes_ = false;
   double total_ = 0;
   double last_ = 0;
+  bool wholeDrawn_ = false;
 };
 
 // "Erasing... N s": the seconds a flash erase has waited for its answer.
@@ -208,8 +213,8 @@ class CliLoadView : public LoadMemoryView {
   void StepProgress() override {}
   void ShowRunOnCompletion(bool) override {}
   bool RunOnCompletion() const override { return run_; }
+  // Ctrl-C stops the run through its token (WaitOrStop), the erase too.
   void Close() override {}
-  bool StopRequested() override { return Interrupted(); }
 
  private:
   Meter& meter_;
@@ -270,8 +275,20 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) out_ << "{\"event\":\"warning\",\"text\":" << JsonString(text) << "}" << std::endl;
     run_.OnWarning(text);
   }
-  // The whole is drawn before the model says what was written.
+  // The erase's count is the view's; its end is said by the model.
+  void OnEraseStarted() override { model_.OnEraseStarted(); }
+  void OnEraseWaited(std::uint32_t seconds) override { model_.OnEraseWaited(seconds); }
+  void OnEraseEnded(const EraseOutcome& erase) override {
+    eraseFailed_ = erase.kind != EraseOutcome::Kind::Erased;
+    model_.OnEraseEnded(erase);
+  }
+  // The whole is drawn before the model says what was written. A failed
+  // erase has been told by the model; nothing was streamed to draw.
   void OnResult(ResultCode code) override {
+    if (eraseFailed_) {
+      model_.OnResult(code);
+      return;
+    }
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
     run_.OnResult(code);
     model_.OnResult(code);
@@ -285,6 +302,7 @@ class ProgrammingSink : public ProgrammingEvents {
   bool json_;
   std::ostream& out_;
   std::uint64_t totalBytes_ = 0;
+  bool eraseFailed_ = false;
 };
 
 // A read's events: one JSON line each (as scripts have always read them),
@@ -495,14 +513,15 @@ ResultCode CliJobRunner::RunMemoryRead(const MemoryReadRequest& request) {
 }
 
 struct RunDisplay::Parts {
-  Parts(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit)
-      : meter(style, out, err, unit), renderer(meter, false) {}
+  Parts(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit, bool unitsAreBytes)
+      : meter(style, out, err, unit), renderer(meter, unitsAreBytes) {}
   Meter meter;
   RunRenderer renderer;
 };
 
-RunDisplay::RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit)
-    : parts_(std::make_unique<Parts>(style, out, err, unit)) {}
+RunDisplay::RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit,
+                       bool unitsAreBytes)
+    : parts_(std::make_unique<Parts>(style, out, err, unit, unitsAreBytes)) {}
 
 RunDisplay::~RunDisplay() = default;
 

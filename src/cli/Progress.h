@@ -70,27 +70,6 @@ std::string ProgressLine(const RateSample& sample, const std::string& unit, int 
 // "0:12", "1:02:03" for hours; "--:--" while unknown.
 std::string TimeLeftText(double seconds);
 
-// Draws a run told in the one vocabulary of a run (RunEvents.h) with the
-// renderer of the programming runs and reads: a bar on `err` or plain lines
-// on `out` at every tenth; nothing in JSON, whose lines are the command's
-// own. For the runs that have no engine of their own here (the CPU board
-// test's pin and RAM runs); what a run says beyond its progress the command
-// prints itself.
-class RunDisplay : public RunSink {
- public:
-  RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit);
-  ~RunDisplay() override;
-  void OnEvent(const RunEvent& event) override;
-  // A line of the command's own, below a drawn bar.
-  void Say(const std::string& text);
-  // Takes a drawn bar off its line before the command writes lines of its own.
-  void Clear();
-
- private:
-  struct Parts;
-  std::unique_ptr<Parts> parts_;
-};
-
 class CliJobRunner : public JobRunner {
  public:
   CliJobRunner(CliOperator& op, ProgressStyle style, std::ostream& out, std::ostream& err,
@@ -106,6 +85,32 @@ class CliJobRunner : public JobRunner {
   std::ostream& out_;
   std::ostream& err_;
   bool runOnCompletion_;
+};
+
+// The renderer of the programming and read runs for a command that runs a
+// core function itself (the CPU board test's pin and RAM runs, boot verify,
+// the backup transfers): the run's events in the one vocabulary come in as
+// a sink, and a bar on `err` or plain lines on `out` at every tenth follow
+// them. Nothing is drawn in the JSON style: there the command writes its
+// run's own events, as scripts have always read them. What a run says
+// beyond its progress the command prints itself, with Say between.
+class RunDisplay : public RunSink {
+ public:
+  RunDisplay(ProgressStyle style, std::ostream& out, std::ostream& err, const std::string& unit,
+             bool unitsAreBytes = false);
+  ~RunDisplay() override;
+  RunDisplay(const RunDisplay&) = delete;
+  RunDisplay& operator=(const RunDisplay&) = delete;
+  void OnEvent(const RunEvent& event) override;
+  RunSink& Sink() { return *this; }
+  // A line of the command's own, below a drawn bar.
+  void Say(const std::string& text);
+  // Takes a drawn bar off its line before the command writes lines of its own.
+  void Clear();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace tarnvale::cli

@@ -274,7 +274,7 @@ TEST(BackupFaults, SaveThatStopsPartWayLeavesTheOldFileAndKeepsWhatWasGathered) 
     const auto progress = [&](const BackupEvent& e) {
       if (c.stopAtRecord > 0 && e.kind == BackupEvent::Kind::Record && e.done == c.stopAtRecord) stop = true;
     };
-    const RunSummary s = RunSave(*port, a, kAll, progress, SystemClock(), &stop);
+    const RunSummary s = RunSave(*port, a, kAll, progress, SystemClock(), stop);
     EXPECT_EQ(s.Result(), c.result) << s.Text();
     if (c.result == rc::kSuccess) {
       EXPECT_NE(Slurp(a), before);

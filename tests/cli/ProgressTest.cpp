@@ -242,5 +242,56 @@ TEST(FlashDisplay, TheWholeOnceAndTheBytesFromTheRun) {
   }
 }
 
+// A run a command drives itself (boot verify, a backup transfer) drawn by
+// the same renderer: its own lines in order with the progress, the whole
+// once although the run says its last count twice, and nothing at all in
+// the JSON style, where the command writes the run's own events.
+TEST(RunDisplay, EachStyleDrawsTheRunAndTheCommandsLines) {
+  struct Case {
+    ProgressStyle style;
+    bool outHasLines;
+    bool errHasBar;
+  };
+  const Case cases[] = {
+      {ProgressStyle::Plain, true, false},
+      {ProgressStyle::Bar, false, true},
+      {ProgressStyle::Json, false, false},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    {
+      RunDisplay display(c.style, out, err, "rec", false);
+      display.Say("Settings: 0 of 20 records (starting)");
+      RunSink& sink = display.Sink();
+      sink.OnEvent(PhaseStarted{"Settings"});
+      sink.OnEvent(RunTotal{20, 0});
+      for (std::uint64_t i = 1; i <= 20; ++i) sink.OnEvent(RunProgress{i, 0});
+      sink.OnEvent(RunProgress{20, 0});  // the section's end repeats its last record
+      sink.OnEvent(RunFinished{rc::kSuccess, {}});
+    }
+    const std::string o = out.str(), e = err.str();
+    if (c.outHasLines) {
+      EXPECT_EQ(o.rfind("Settings: 0 of 20 records (starting)\n", 0), 0u) << o;
+      std::istringstream lines(o);
+      int whole = 0, tenths = 0;
+      for (std::string line; std::getline(lines, line);) {
+        whole += line.rfind("100%", 0) == 0;
+        tenths += line.find("rec/s") != std::string::npos;
+      }
+      EXPECT_EQ(whole, 1) << o;
+      EXPECT_EQ(tenths, 10) << o;
+      EXPECT_TRUE(e.empty()) << e;
+    } else if (c.errHasBar) {
+      EXPECT_TRUE(o.empty()) << o;
+      EXPECT_NE(e.find("Settings: 0 of 20 records (starting)"), std::string::npos) << e;
+      EXPECT_NE(e.find("\r[##############################] 100%"), std::string::npos) << e;
+      EXPECT_EQ(e.back(), '\n') << "the bar's line is ended";
+    } else {
+      EXPECT_TRUE(o.empty()) << o;
+      EXPECT_TRUE(e.empty()) << e;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnvale::cli

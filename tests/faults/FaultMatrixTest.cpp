@@ -163,8 +163,8 @@ struct LoadView : QuietLoadView {
   std::mutex m;
 };
 
-// The programming dialog's model (erase on the caller's thread, the stream
-// on the engine's worker), as the GUI and the CLI run it.
+// The programming dialog's model (the erase and the stream on the engine's
+// worker), as the GUI and the CLI run it.
 void Program(Bench& b, ProgrammingRequest r, Outcome& o) {
   r.port = &b.port;
   r.timings = Timings();

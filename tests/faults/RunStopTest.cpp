@@ -214,9 +214,8 @@ Done SaveBackup(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop)
   EXPECT_EQ(backup::RunSave(b.port, out.string(), {true, false, false}, {}, b.clock).Result(), rc::kSuccess);
   const std::string old = ReadFileBytes(out);
   backup::BackupRunEvents events(sink);
-  const std::atomic<bool>& flag = stop->Flag();
   const backup::RunSummary s =
-      backup::RunSave(b.port, out.string(), {true, true, true}, events.Progress(), b.clock, &flag);
+      backup::RunSave(b.port, out.string(), {true, true, true}, events.Progress(), b.clock, StopToken(stop));
   events.Ended(s);
   return {s.Result(), out, old};
 }

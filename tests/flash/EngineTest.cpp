@@ -154,7 +154,7 @@ TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
   {  // Erase answered 'H'.
     DeviceOnPort d([](const SeenPacket&) { return std::string("H"); });
     const ModelRun m(Request(d.port, fmf));
-    EXPECT_FALSE(m.begun);
+    EXPECT_EQ(m.result, rc::kEraseError);
     EXPECT_EQ(m.op.MessageTexts(), Texts{"Erase Error - 72"});
     EXPECT_EQ(m.view.statuses.back(), "Erasing Ended");
     EXPECT_TRUE(m.view.closed);

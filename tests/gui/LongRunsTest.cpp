@@ -12,7 +12,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "GuiSupport.h"
 #include "core/flash/MemoryDump.h"
@@ -24,9 +26,12 @@
 #include "gui/app/CommandIds.h"
 #include "gui/backup/CDataBackup.h"
 #include "e2e/Processes.h"
+#include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
+#include "gui/ui/RunProgressView.h"
 #include "programmer/SimBox.h"
+#include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::gui {
@@ -96,6 +101,71 @@ TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
   EXPECT_TRUE(frame.RunCommand(cmd::kClearView));
 }
 
+// A flash programmed through its dialog, stopped in the erase (a controller
+// that would keep it waiting six minutes) and in the stream (one that
+// answers each packet late): the run ends with rc::kStoppedByProgram, the
+// dialog closes by itself, and nothing more reaches the controller.
+TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
+  const auto dir = test::MakeTempDir("guiprogstop");
+  test::FmfSpec recipe;
+  recipe.codeBytes = 60000;
+  const auto fmf = dir / "stop.FMF";
+  test::WriteFmf(fmf, recipe);
+  struct Case {
+    const char* phase;
+    bool answersErase;
+    StopBy how;
+  };
+  const Case cases[] = {
+      {"erase", false, StopBy::Button}, {"erase", false, StopBy::Escape}, {"erase", false, StopBy::CloseBox},
+      {"stream", true, StopBy::Button}, {"stream", true, StopBy::Escape},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.phase) + " stopped by " + Name(c.how));
+    test::PtyPair pty;
+    test::FakeDevice controller(
+        pty,
+        [&c](const test::SeenPacket& p) -> std::string {
+          if (p.type == 0x06) return c.answersErase ? "0" : "";
+          return "0";
+        },
+        5);
+    CommPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+    test::RecordingOperator op;
+    ProgrammingRequest r;
+    r.port = &port;
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    CLoadMemoryDialog dialog(r, op);
+    bool stopped = false;
+    std::size_t packetsAtStop = 0;
+    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+      if (!d.RunInProgress()) return false;
+      const QString status = d.findChild<QLabel*>("status")->text();
+      if (!status.startsWith(c.answersErase ? "Records" : "Erasing Flash")) return false;
+      // The status is shown as the erase packet goes; wait until the
+      // controller has it, so the count below is the whole of what it got.
+      if (controller.Packets().empty()) return false;
+      StopDialog(d, c.how);
+      packetsAtStop = controller.Packets().size();
+      stopped = true;
+      return true;
+    });
+    EXPECT_EQ(dialog.Run(), rc::kStoppedByProgram);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(op.messages.empty()) << "a stop is no failure to report";
+    // At most the window still on its way when the stop came, and the
+    // packet being written.
+    EXPECT_LE(controller.Packets().size(), packetsAtStop + 4);
+    if (!c.answersErase) {
+      EXPECT_EQ(controller.Packets().size(), 1u) << "nothing after the erase packet";
+    }
+  }
+}
+
 // One read-back run: starts it, and stops it once `started` says some of it
 // was done. Returns the run's result.
 struct ReadRun {
@@ -127,6 +197,11 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
   silentBox.readStopAfter = 10;  // then silent: the reader would wait 60 s
   test::SimBox box(silentBox);
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  // The EEPROM is 8 records of 32 bytes: silent after half of them.
+  sim::BoxOptions silentEeprom;
+  silentEeprom.readStopAfter = 4;
+  test::SimBox eepromBox(silentEeprom);
+  ASSERT_EQ(SelectOnPort(eepromBox.Port(), Target::Pic18F252), '0');
 
   const ReadRun reads[] = {
       {"memory dump",
@@ -152,6 +227,18 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
          return ReadBootFlashWith(box.Port(), [] { return rc::kSuccess; }, op, runner, 'D', nullptr, o);
        },
        [](CMemoryReadDialog& d) { return Lines(d) >= 16; }},
+      {"EEPROM read-back",
+       [&](JobRunner& runner, Operator&, const std::filesystem::path& out) {
+         MemoryReadRequest r;
+         r.port = &eepromBox.Port();
+         r.target = Target::Pic18F252;
+         r.start = Info(r.target).readBack.start;
+         r.end = Info(r.target).readBack.end;
+         r.path = out.string();
+         r.reader = BootImageReader(0, 60000);
+         return runner.RunMemoryRead(r);
+       },
+       [](CMemoryReadDialog& d) { return Lines(d) >= 2; }},
   };
   const auto dir = test::MakeTempDir("guistop");
   int n = 0;
@@ -178,9 +265,88 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
       EXPECT_GT(SizeOf(out.string() + ".partial"), 0u);
       // Let the box's last records drain before the next run asks again.
       box.Port().Purge();
+      eepromBox.Port().Purge();
       controllerPort.Purge();
     }
   }
+}
+
+// The GUI's boot flash read goes at the wire's pace, as the CLI's does: its
+// reader never waits for the window except with its result. Here the GUI
+// thread is held from the first line shown until the reader has read the
+// whole flash and saved the file; a reader that waited on the window for
+// its lines (4096 of them) would stall with the pty full and never get there.
+TEST(LongRuns, TheBootFlashReadGoesAtTheWiresPaceWhateverTheWindowDoes) {
+  test::SimBox box;
+  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
+  const auto out = test::MakeTempDir("guipace") / "boot.txt";
+  test::RecordingOperator op;
+  QtJobRunner runner(nullptr, op);
+  bool held = false, readWhileHeld = false;
+  test::DialogScript<CMemoryReadDialog> script(
+      [&](CMemoryReadDialog& d) {
+        if (!held) {
+          if (Lines(d) < 1) return false;
+          // Held: no events are handled until the file is there (or the guard).
+          held = true;
+          const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+          while (!std::filesystem::exists(out) && std::chrono::steady_clock::now() < guard) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          readWhileHeld = std::filesystem::exists(out);
+          return false;
+        }
+        auto* ok = d.findChild<QPushButton*>("ok");
+        if (d.ReadInProgress() || !ok->isEnabled()) return false;
+        ok->click();
+        return true;
+      },
+      90000);
+  BootOptions o;
+  o.boardConfirmed = true;
+  o.readSettleMs = 0;
+  o.box.recordSilenceMs = 5000;
+  o.outputPath = out.string();
+  EXPECT_EQ(ReadBootFlashWith(box.Port(), [] { return rc::kSuccess; }, op, runner, 'D', nullptr, o), rc::kSuccess);
+  EXPECT_FALSE(script.TimedOut());
+  EXPECT_TRUE(readWhileHeld);
+}
+
+// The run view hears a run from the run's own thread without holding it up:
+// the run has told everything (and ended) before the window handled any of
+// it; then the view shows the last count, the warning and the finish once,
+// and "Stop" asks the run to stop once and only while it runs.
+TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
+  RunProgressView view;
+  int stops = 0;
+  view.SetStop([&] { ++stops; });
+  std::vector<int> finished;
+  QObject::connect(&view, &RunProgressView::Finished, [&](int code) { finished.push_back(code); });
+  view.Begin();
+  auto* stop = view.findChild<QPushButton*>("stop");
+  ASSERT_TRUE(stop->isEnabled());
+  stop->click();
+  stop->click();
+  EXPECT_EQ(stops, 1);
+  std::thread run([&] {
+    RunReporter report(view);
+    report.Phase("Settings");
+    report.Total(9, 0);
+    for (std::uint64_t i = 1; i <= 9; ++i) report.Progress(i, 0);
+    report.Warning("2 records could not be carried over");
+    report.Finish(rc::kStoppedByProgram);
+  });
+  run.join();
+  EXPECT_EQ(view.Text(), "Working...") << "nothing shown before the window's turn";
+  EXPECT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
+  test::Pump(20);
+  EXPECT_EQ(finished, std::vector<int>{rc::kStoppedByProgram});
+  EXPECT_EQ(view.Text(), "Settings: 9 of 9");
+  EXPECT_EQ(view.Warnings(), QStringList{"2 records could not be carried over"});
+  EXPECT_FALSE(view.Running());
+  EXPECT_FALSE(stop->isEnabled());
+  view.Stop();
+  EXPECT_EQ(stops, 1);
 }
 
 // A backup save or load of every section with a controller on a slow line,
@@ -223,7 +389,8 @@ TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
             if (stage == 1) {
               // A load reads the controller first; it is stopped while sending.
               if (load && op.questions.empty()) return false;
-              if (!d.Busy() || !d.ProgressText().contains(" done")) return false;
+              // The first section (Settings) is through once the next begins.
+              if (!d.Busy() || !d.ProgressText().startsWith("Parts")) return false;
               StopDialog(d, how);
               stage = 2;
               return false;

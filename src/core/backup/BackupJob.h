@@ -32,10 +32,9 @@ class BackupRunEvents {
 
 class BackupJob {
  public:
-  using Work = std::function<RunSummary(const BackupProgress&)>;
-  // A run that takes the job's stop flag (the transfer functions' last
+  // A run that takes the job's stop token (the transfer functions' last
   // argument).
-  using StoppableWork = std::function<RunSummary(const BackupProgress&, StopFlag)>;
+  using StoppableWork = std::function<RunSummary(const BackupProgress&, const StopToken&)>;
   using Done = std::function<void(const RunSummary&)>;
 
   BackupJob() = default;
@@ -44,7 +43,6 @@ class BackupJob {
   BackupJob& operator=(const BackupJob&) = delete;
 
   // False when a run is still going.
-  bool Start(Work work, BackupProgress events, Done done);
   bool Start(StoppableWork work, BackupProgress events, Done done);
   // Asks the run to stop; it ends at its next command.
   void RequestStop() { job_.RequestStop(); }

@@ -26,12 +26,12 @@ const char* kConnectText =
 // the outcome can say where the section ended.
 class Conversation {
  public:
-  Conversation(CommPort& port, SectionOutcome& outcome, const Clock& clock, StopFlag stop)
+  Conversation(CommPort& port, SectionOutcome& outcome, const Clock& clock, const StopToken& stop)
       : port_(port), outcome_(outcome), clock_(clock), stop_(stop) {}
 
   // True when a reply came; `reply` holds its payload.
   bool Send(const std::string& command, std::string& reply) {
-    if (stop_ != nullptr && stop_->load()) {
+    if (stop_.StopRequested()) {
       lastError_ = "stopped before \"" + Shorten(command) + "\" was sent";
       stopped_ = true;
       silent_ = false;
@@ -77,7 +77,7 @@ class Conversation {
   CommPort& port_;
   SectionOutcome& outcome_;
   const Clock& clock_;
-  StopFlag stop_;
+  StopToken stop_;
   std::string lastError_;
   bool silent_ = false;
   bool stopped_ = false;
@@ -275,7 +275,7 @@ SectionOutcome NotStartedStopped(char selector) {
   return o;
 }
 
-bool StopSet(StopFlag stop) { return stop != nullptr && stop->load(); }
+bool StopSet(const StopToken& stop) { return stop.StopRequested(); }
 
 std::string Join(const std::vector<std::string>& lines, const std::string& indent) {
   std::string s;
@@ -413,7 +413,7 @@ bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock
 }
 
 SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, const BackupProgress& progress,
-                             const Clock& clock, StopFlag stop) {
+                             const Clock& clock, const StopToken& stop) {
   SectionOutcome o;
   o.section = selector;
   Conversation c(port, o, clock, stop);
@@ -428,7 +428,7 @@ SectionOutcome GatherSection(CommPort& port, char selector, XMLDocument& doc, co
 }
 
 SectionOutcome RestoreSection(CommPort& port, char selector, const XMLDocument& doc, float protocolVersion,
-                              const BackupProgress& progress, const Clock& clock, StopFlag stop) {
+                              const BackupProgress& progress, const Clock& clock, const StopToken& stop) {
   SectionOutcome o;
   o.section = selector;
   Conversation c(port, o, clock, stop);
@@ -451,7 +451,7 @@ std::vector<char> SectionChoice::Selectors() const {
 }
 
 RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice, const BackupProgress& progress,
-                   const Clock& clock, StopFlag stop) {
+                   const Clock& clock, const StopToken& stop) {
   RunSummary summary;
   summary.saving = true;
   summary.file = path;
@@ -520,7 +520,7 @@ RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice
 }
 
 RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice, float protocolVersion,
-                   const BackupProgress& progress, const Clock& clock, StopFlag stop) {
+                   const BackupProgress& progress, const Clock& clock, const StopToken& stop) {
   RunSummary summary;
   summary.saving = false;
   summary.file = path;
@@ -541,7 +541,7 @@ RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice
 }
 
 RunSummary ReadController(CommPort& port, XMLDocument& doc, SectionChoice choice, const BackupProgress& progress,
-                          const Clock& clock, StopFlag stop) {
+                          const Clock& clock, const StopToken& stop) {
   RunSummary summary;
   summary.saving = true;
   summary.reading = true;

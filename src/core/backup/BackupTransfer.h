@@ -7,7 +7,6 @@
 // was not transferred. They never talk to the operator: the connection
 // check and the dialog model do that on the operator's thread.
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 
 #include "core/backup/BackupDocument.h"
 #include "core/backup/BackupLink.h"
+#include "core/jobs/StopToken.h"
 #include "core/result/ResultCode.h"
 
 namespace tarnvale {
@@ -95,20 +95,20 @@ float ProtocolVersionOf(const std::string& payload);
 bool ReadControllerInfo(CommPort& port, ControllerInfo& info, const Clock& clock = SystemClock(),
                         int* badChecksums = nullptr);
 
-// Every run below takes an optional stop flag: once it is set, no further
-// command is sent; the section in progress ends as "stopped" after the
-// exchange under way, and the sections after it are not started.
-using StopFlag = const std::atomic<bool>*;
+// Every run below takes the stop token of the runner it runs on (none: it
+// is never stopped): once a stop is asked for, no further command is sent;
+// the section in progress ends as "stopped" after the exchange under way,
+// and the sections after it are not started.
 
 // Lists one section into `doc` (merging by the file's editing rules).
 // Every exchange waits on `clock` (tests pass a fake one).
 SectionOutcome GatherSection(CommPort& port, char selector, tinyxml2::XMLDocument& doc,
-                             const BackupProgress& progress = {}, const Clock& clock = SystemClock(), StopFlag stop = nullptr);
+                             const BackupProgress& progress = {}, const Clock& clock = SystemClock(), const StopToken& stop = {});
 // Sends one section of `doc` to the controller. Shear bends are sent only
 // when the protocol version is at least 3.2.
 SectionOutcome RestoreSection(CommPort& port, char selector, const tinyxml2::XMLDocument& doc,
                               float protocolVersion, const BackupProgress& progress = {},
-                              const Clock& clock = SystemClock(), StopFlag stop = nullptr);
+                              const Clock& clock = SystemClock(), const StopToken& stop = {});
 
 // ---- whole runs --------------------------------------------------------------
 
@@ -128,15 +128,15 @@ struct SectionChoice {
 // section, so one that did not complete (silent controller, lost link,
 // Ctrl-C) leaves PATH as it was and what was gathered beside it.
 RunSummary RunSave(CommPort& port, const std::string& path, SectionChoice choice,
-                   const BackupProgress& progress = {}, const Clock& clock = SystemClock(), StopFlag stop = nullptr);
+                   const BackupProgress& progress = {}, const Clock& clock = SystemClock(), const StopToken& stop = {});
 // Load: the file is read once; each chosen section is sent.
 RunSummary RunLoad(CommPort& port, const std::string& path, SectionChoice choice, float protocolVersion,
-                   const BackupProgress& progress = {}, const Clock& clock = SystemClock(), StopFlag stop = nullptr);
+                   const BackupProgress& progress = {}, const Clock& clock = SystemClock(), const StopToken& stop = {});
 
 // The whole controller read into a fresh document (for the diff).
 RunSummary ReadController(CommPort& port, tinyxml2::XMLDocument& doc, SectionChoice choice,
                           const BackupProgress& progress = {}, const Clock& clock = SystemClock(),
-                          StopFlag stop = nullptr);
+                          const StopToken& stop = {});
 
 // What a load of `file` would change on a controller read into `controller`:
 // per chosen section, the records it would add and those it would change

@@ -124,8 +124,9 @@ std::optional<std::string> DataBackupModel::PrepareLoad() {
   return path;
 }
 
-RunSummary DataBackupModel::ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress) {
-  return ReadController(Port(), controller, choice_, progress);
+RunSummary DataBackupModel::ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress,
+                                        const StopToken& stop) {
+  return ReadController(Port(), controller, choice_, progress, SystemClock(), stop);
 }
 
 bool DataBackupModel::ConfirmLoad(const std::string& path, const tinyxml2::XMLDocument& controller,
@@ -144,12 +145,12 @@ bool DataBackupModel::ConfirmLoad(const std::string& path, const tinyxml2::XMLDo
   return op_.AskYesNoDefaultNo(LoadQuestion(path, ChangesOfLoad(controller, file, choice_)));
 }
 
-RunSummary DataBackupModel::Save(const std::string& path, const BackupProgress& progress) {
-  return RunSave(Port(), path, choice_, progress);
+RunSummary DataBackupModel::Save(const std::string& path, const BackupProgress& progress, const StopToken& stop) {
+  return RunSave(Port(), path, choice_, progress, SystemClock(), stop);
 }
 
-RunSummary DataBackupModel::Load(const std::string& path, const BackupProgress& progress) {
-  return RunLoad(Port(), path, choice_, version_, progress);
+RunSummary DataBackupModel::Load(const std::string& path, const BackupProgress& progress, const StopToken& stop) {
+  return RunLoad(Port(), path, choice_, version_, progress, SystemClock(), stop);
 }
 
 void DataBackupModel::Report(const RunSummary& summary) {

@@ -61,15 +61,16 @@ class DataBackupModel {
   std::optional<std::string> PrepareLoad();
   // What the controller holds now in the ticked sections (worker thread),
   // for the question below.
-  RunSummary ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress = {});
+  RunSummary ReadForLoad(tinyxml2::XMLDocument& controller, const BackupProgress& progress = {},
+                         const StopToken& stop = {});
   // Asks, No unless answered Yes, naming what loading `path` would change
   // on the controller read by ReadForLoad. A read that did not complete is
   // reported instead, and nothing is loaded.
   bool ConfirmLoad(const std::string& path, const tinyxml2::XMLDocument& controller, const RunSummary& read);
 
   // The transfers (worker thread; they do not talk to the operator).
-  RunSummary Save(const std::string& path, const BackupProgress& progress = {});
-  RunSummary Load(const std::string& path, const BackupProgress& progress = {});
+  RunSummary Save(const std::string& path, const BackupProgress& progress = {}, const StopToken& stop = {});
+  RunSummary Load(const std::string& path, const BackupProgress& progress = {}, const StopToken& stop = {});
 
   // The closing message of a run.
   void Report(const RunSummary& summary);

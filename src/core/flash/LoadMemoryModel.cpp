@@ -48,24 +48,6 @@ std::string RecordsWrittenText(std::uint32_t done) {
 
 std::string EraseErrorText(std::uint8_t reply) { return "Erase Error - " + std::to_string(reply); }
 
-namespace {
-
-class EraseProgress : public EraseObserver {
- public:
-  explicit EraseProgress(LoadMemoryView& view) : view_(view) {}
-  void Pump() override { view_.Pump(); }
-  void Elapsed(std::uint32_t seconds) override {
-    view_.SetEraseTime(FormatElapsed(seconds));
-    view_.EraseWaited(seconds);
-  }
-  bool StopRequested() override { return view_.StopRequested(); }
-
- private:
-  LoadMemoryView& view_;
-};
-
-}  // namespace
-
 LoadMemoryModel::LoadMemoryModel(ProgrammingRequest request, LoadMemoryView& view, Operator& op,
                                  const Clock& clock)
     : request_(std::move(request)), view_(view), op_(op), clock_(clock) {}
@@ -107,63 +89,60 @@ bool LoadMemoryModel::Begin(ProgrammingEvents* sink) {
     return false;
   }
 
-  if (flash) {
-    if (request_.normalizeRevision && Info(request_.target).flashRevisionRule) {
-      if (const ResultCode c = request_.normalizeRevision(); c != rc::kSuccess) {
-        result_ = c;
-        OutcomeKnown();
-        ShowResult(op_, c);
-        view_.Close();
-        return false;
-      }
-    }
-    view_.SetStatus(load_text::kErasing);
-    EraseProgress progress(view_);
-    const EraseOutcome erase = EraseFlash(*request_.port, request_.timings, &progress, clock_);
-    if (erase.kind != EraseOutcome::Kind::Erased) OutcomeKnown();
-    if (erase.kind == EraseOutcome::Kind::ShortWrite) {
-      result_ = rc::kTooFewBytes;
-      view_.SetStatus(load_text::kEraseEnded);
-      ShowResult(op_, result_);
-      view_.Close();
-      return false;
-    }
-    if (erase.kind == EraseOutcome::Kind::Stopped) {
-      result_ = rc::kStoppedByProgram;
-      view_.Close();
-      return false;
-    }
-    view_.SetStatus(load_text::kEraseEnded);
-    if (erase.kind == EraseOutcome::Kind::LinkLost) {
-      result_ = rc::kLinkLost;
-      ShowResult(op_, result_);
-      view_.Close();
-      return false;
-    }
-    if (erase.kind == EraseOutcome::Kind::Timeout) {
-      result_ = rc::kTimeout;
-      op_.ShowMessage(load_text::kEraseTimeout);
-      view_.Close();
-      return false;
-    }
-    if (erase.kind == EraseOutcome::Kind::Error) {
-      result_ = rc::kEraseError;
-      op_.ShowMessage(EraseErrorText(erase.reply));
-      view_.Close();
-      return false;
-    }
-    view_.SetEraseTime(FormatElapsed(erase.elapsedSeconds));
-  } else {
+  if (!flash) {
     view_.SetEraseTime(load_text::kNotApplicable);
+    programStart_ = clock_.TickMs();
+    view_.SetStatus(load_text::kStartProgramming);
   }
-
-  programStart_ = clock_.TickMs();
-  view_.SetStatus(load_text::kStartProgramming);
+  // The flash-revision exchange, the erase and the stream are one run on
+  // the engine's thread: the caller never waits on the device.
   engine_ = std::make_unique<ProgrammingEngine>(request_, sink ? *sink : *this, clock_);
   engine_->SetExitHook(exitHook_);
-  engine_->Start();
+  engine_->Start(flash);
   return true;
 }
+
+void LoadMemoryModel::OnEraseStarted() { view_.SetStatus(load_text::kErasing); }
+
+void LoadMemoryModel::OnEraseWaited(std::uint32_t seconds) {
+  view_.SetEraseTime(FormatElapsed(seconds));
+  view_.EraseWaited(seconds);
+}
+
+void LoadMemoryModel::OnEraseEnded(const EraseOutcome& erase) {
+  using Kind = EraseOutcome::Kind;
+  eraseFailed_ = erase.kind != Kind::Erased;
+  if (eraseFailed_) OutcomeKnown();
+  if (erase.kind != Kind::Stopped) view_.SetStatus(load_text::kEraseEnded);
+  switch (erase.kind) {
+    case Kind::ShortWrite:
+      result_ = rc::kTooFewBytes;
+      ShowResult(op_, result_);
+      break;
+    case Kind::Stopped:
+      result_ = rc::kStoppedByProgram;
+      break;
+    case Kind::LinkLost:
+      result_ = rc::kLinkLost;
+      ShowResult(op_, result_);
+      break;
+    case Kind::Timeout:
+      result_ = rc::kTimeout;
+      op_.ShowMessage(load_text::kEraseTimeout);
+      break;
+    case Kind::Error:
+      result_ = rc::kEraseError;
+      op_.ShowMessage(EraseErrorText(erase.reply));
+      break;
+    case Kind::Erased:
+      view_.SetEraseTime(FormatElapsed(erase.elapsedSeconds));
+      programStart_ = clock_.TickMs();
+      view_.SetStatus(load_text::kStartProgramming);
+      break;
+  }
+}
+
+bool LoadMemoryModel::EraseStopRequested() { return view_.StopRequested(); }
 
 bool LoadMemoryModel::LoadImageFirst() {
   if (request_.image) return true;
@@ -245,6 +224,10 @@ void LoadMemoryModel::OnNotice(const std::string& text) { op_.ShowMessage(text);
 
 void LoadMemoryModel::OnResult(ResultCode code) {
   resultReceived_ = true;
+  if (eraseFailed_) {  // the erase's end has said why
+    view_.Close();
+    return;
+  }
   result_ = code;
   OutcomeKnown();
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;

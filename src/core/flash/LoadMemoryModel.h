@@ -8,9 +8,11 @@
 //                            "Run on completion" hidden when programming flash)
 //   model.Begin();           on the first 100 ms timer tick: title, file choice,
 //                            file fields, the whole image read and checked
-//                            (unless the request brought it), the erase wait
-//                            (on the calling thread, with view.Pump() between
-//                            polls), then the worker.
+//                            (unless the request brought it), then the
+//                            worker, which runs the flash-revision exchange,
+//                            the erase (its wait reported by OnEraseWaited)
+//                            and the stream. Nothing on the calling thread
+//                            waits on the device.
 //                            False when the dialog is to close at once.
 //   ...engine events...      the model is a ProgrammingEvents; the worker calls
 //                            it on its own thread. A GUI passes its own
@@ -80,14 +82,12 @@ class LoadMemoryView {
   virtual void StepProgress() = 0;
   virtual void ShowRunOnCompletion(bool visible) = 0;
   virtual bool RunOnCompletion() const = 0;
-  // Let the window repaint during the erase wait.
-  virtual void Pump() {}
   // The seconds waited so far for the erase's answer: 0 when the erase
   // packet went out, then each whole second (SetEraseTime shows the same
   // as text). A front end that draws its own count uses this.
   virtual void EraseWaited(std::uint32_t /*seconds*/) {}
-  // Asked between erase polls: true stops the erase wait (the run ends with
-  // rc::kStoppedByProgram).
+  // Asked between erase polls, on the run's thread: true stops the erase
+  // wait (the run ends with rc::kStoppedByProgram).
   virtual bool StopRequested() { return false; }
   // The run failed: close the dialog.
   virtual void Close() = 0;
@@ -127,6 +127,10 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnNotice(const std::string& text) override;
   void OnWarning(const std::string& text) override;
   void OnResult(ResultCode code) override;
+  void OnEraseStarted() override;
+  void OnEraseWaited(std::uint32_t seconds) override;
+  void OnEraseEnded(const EraseOutcome& erase) override;
+  bool EraseStopRequested() override;
 
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
@@ -148,6 +152,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   ResultCode result_ = kCancelled;
   bool finished_ = false;
   bool resultReceived_ = false;
+  bool eraseFailed_ = false;
   bool stopRequested_ = false;
   bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then

@@ -100,12 +100,16 @@ ProgrammingEngine::~ProgrammingEngine() {
   Join();
 }
 
-void ProgrammingEngine::Start() {
+void ProgrammingEngine::Start(bool eraseFirst) {
   if (started_) return;
   started_ = true;
-  job_.Start([this](const StopToken& stop) {
+  job_.Start([this, eraseFirst](const StopToken& stop) {
     acknowledged_.store(0);
-    ProgramDevice(request_, events_, clock_, stop, &acknowledged_);
+    if (eraseFirst) {
+      EraseAndProgramDevice(request_, events_, clock_, stop, &acknowledged_);
+    } else {
+      ProgramDevice(request_, events_, clock_, stop, &acknowledged_);
+    }
   });
 }
 
@@ -226,6 +230,57 @@ ResultCode ProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& e
   const ResultCode code = Stream(request, events, clock, stop, acknowledged ? *acknowledged : own);
   if (!stop.StopRequested()) events.OnResult(code);
   return code;
+}
+
+namespace {
+
+// The erase wait's observer: the run's events hear the seconds, and the
+// wait ends on the run's token or on the events' own stop.
+class EraseEvents : public EraseObserver {
+ public:
+  EraseEvents(ProgrammingEvents& events, const StopToken& stop) : events_(events), stop_(stop) {}
+  void Elapsed(std::uint32_t seconds) override {
+    if (!stop_.StopRequested()) events_.OnEraseWaited(seconds);
+  }
+  bool StopRequested() override { return stop_.StopRequested() || events_.EraseStopRequested(); }
+
+ private:
+  ProgrammingEvents& events_;
+  const StopToken& stop_;
+};
+
+ResultCode EraseFailure(EraseOutcome::Kind kind) {
+  switch (kind) {
+    case EraseOutcome::Kind::Erased: return rc::kSuccess;
+    case EraseOutcome::Kind::ShortWrite: return rc::kTooFewBytes;
+    case EraseOutcome::Kind::Stopped: return rc::kStoppedByProgram;
+    case EraseOutcome::Kind::LinkLost: return rc::kLinkLost;
+    case EraseOutcome::Kind::Timeout: return rc::kTimeout;
+    case EraseOutcome::Kind::Error: return rc::kEraseError;
+  }
+  return rc::kEraseError;
+}
+
+}  // namespace
+
+ResultCode EraseAndProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& events,
+                                 const Clock& clock, const StopToken& stop,
+                                 std::atomic<std::uint32_t>* acknowledged) {
+  auto end = [&](ResultCode code) {
+    if (!stop.StopRequested()) events.OnResult(code);
+    return stop.StopRequested() ? rc::kStoppedByProgram : code;
+  };
+  if (request.normalizeRevision && Info(request.target).flashRevisionRule) {
+    if (const ResultCode c = request.normalizeRevision(); c != rc::kSuccess) return end(c);
+  }
+  if (stop.StopRequested()) return rc::kStoppedByProgram;
+  events.OnEraseStarted();
+  EraseEvents observer(events, stop);
+  const EraseOutcome erase = EraseFlash(*request.port, request.timings, &observer, clock);
+  if (stop.StopRequested()) return rc::kStoppedByProgram;
+  events.OnEraseEnded(erase);
+  if (erase.kind != EraseOutcome::Kind::Erased) return end(EraseFailure(erase.kind));
+  return ProgramDevice(request, events, clock, stop, acknowledged);
 }
 
 }  // namespace tarnvale

@@ -96,6 +96,13 @@ struct LoadedImage {
 // `failure` the line and reason the reader gave.
 LoadedImage LoadImage(const ProgrammingRequest& request, std::FILE* from = nullptr);
 
+struct EraseOutcome {
+  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped, LinkLost };
+  Kind kind = Kind::Timeout;
+  std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
+  std::uint32_t elapsedSeconds = 0;
+};
+
 class ProgrammingEvents {
  public:
   virtual ~ProgrammingEvents() = default;
@@ -107,18 +114,21 @@ class ProgrammingEvents {
   virtual void OnWarning(const std::string& /*text*/) {}
   virtual void OnNotice(const std::string& text) = 0;
   virtual void OnResult(ResultCode code) = 0;
+  // A run that starts with the erase (EraseAndProgramDevice): the erase
+  // packet is about to go; then the seconds waited for its answer (0 once
+  // the packet went, then each further whole second); then how it ended.
+  // A failed erase is followed by OnResult with its code.
+  virtual void OnEraseStarted() {}
+  virtual void OnEraseWaited(std::uint32_t /*seconds*/) {}
+  virtual void OnEraseEnded(const EraseOutcome& /*outcome*/) {}
+  // Asked between erase polls besides the run's stop token (a front end
+  // whose stop is not the token's); true ends the erase as Kind::Stopped.
+  virtual bool EraseStopRequested() { return false; }
 };
 
 // ---- erase ------------------------------------------------------------------
 
 inline constexpr const char* kShortWriteNotice = "Bytes Sent do not match Bytes To Send";
-
-struct EraseOutcome {
-  enum class Kind { Erased, Timeout, Error, ShortWrite, Stopped, LinkLost };
-  Kind kind = Kind::Timeout;
-  std::uint8_t reply = 0;          // the first byte of the answer (Erased, Error)
-  std::uint32_t elapsedSeconds = 0;
-};
 
 // Called during the erase wait on the caller's thread: Pump after every poll
 // (let a dialog repaint), Elapsed with 0 once the erase packet went out and
@@ -150,7 +160,18 @@ ResultCode ProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& e
                          const Clock& clock, const StopToken& stop,
                          std::atomic<std::uint32_t>* acknowledged = nullptr);
 
-// ProgramDevice on a JobThread, for the dialogs that hold an engine.
+// A flash programming run from its start, on the calling thread: the
+// 80386EX's flash-revision rule (when the request has it), the erase with
+// its events, then ProgramDevice. A stop during the erase ends the run
+// silently; any other failed erase ends it with OnResult of its code
+// (rc::kTooFewBytes, rc::kLinkLost, rc::kTimeout, rc::kEraseError,
+// rc::kStoppedByProgram for a stop the events asked for).
+ResultCode EraseAndProgramDevice(const ProgrammingRequest& request, ProgrammingEvents& events,
+                                 const Clock& clock, const StopToken& stop,
+                                 std::atomic<std::uint32_t>* acknowledged = nullptr);
+
+// ProgramDevice (or EraseAndProgramDevice) on a JobThread, for the dialogs
+// that hold an engine.
 class ProgrammingEngine {
  public:
   ProgrammingEngine(ProgrammingRequest request, ProgrammingEvents& events,
@@ -162,8 +183,9 @@ class ProgrammingEngine {
   // Called on the worker thread as its very last act, after Running() has
   // turned false (a front end waiting for the worker wakes up on it).
   void SetExitHook(std::function<void()> hook) { job_.SetFinishedHook(std::move(hook)); }
-  // Starts the worker thread (once).
-  void Start();
+  // Starts the worker thread (once); with `eraseFirst` the run begins with
+  // the erase (EraseAndProgramDevice).
+  void Start(bool eraseFirst = false);
   // Waits for the worker; harmless when none runs.
   void Join() { job_.Join(); }
   // Runs the whole stream on the calling thread; returns the final code.

@@ -15,6 +15,7 @@
 #include "core/operator/Operator.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CommandIds.h"
+#include "gui/ui/RunProgressView.h"
 
 namespace tarnvale::gui {
 
@@ -31,11 +32,9 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   diff_ = new QPushButton("Show differences", this);
   diff_->setToolTip("What a load of a backup file would change in the controller (nothing is sent)");
   close_ = new QPushButton("Close", this);
-  stopButton_ = new QPushButton("Stop", this);
-  stopButton_->setObjectName("stop");
-  stopButton_->setEnabled(false);
-  progress_ = new QLabel(this);
-  progress_->setMinimumWidth(320);
+  // The run's section, its records, its warnings and "Stop".
+  progress_ = new RunProgressView(this);
+  progress_->SetStop([this] { job_.RequestStop(); });
 
   auto* boxes = new QVBoxLayout;
   boxes->addWidget(settings_);
@@ -45,7 +44,6 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   buttons->addWidget(save_);
   buttons->addWidget(load_);
   buttons->addWidget(diff_);
-  buttons->addWidget(stopButton_);
   buttons->addStretch();
   buttons->addWidget(close_);
   auto* row = new QHBoxLayout;
@@ -59,15 +57,14 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   connect(load_, &QPushButton::clicked, this, &CDataBackup::OnLoadData);
   connect(diff_, &QPushButton::clicked, this, &CDataBackup::OnShowDifferences);
   connect(close_, &QPushButton::clicked, this, &CDataBackup::reject);
-  connect(stopButton_, &QPushButton::clicked, this, &CDataBackup::OnStop);
 }
 
 CDataBackup::~CDataBackup() {
-  stop_.store(true);
+  job_.RequestStop();
   job_.Join();
 }
 
-QString CDataBackup::ProgressText() const { return progress_->text(); }
+QString CDataBackup::ProgressText() const { return progress_->Text(); }
 
 void CDataBackup::TakeChoice() {
   model_.Choice().settings = settings_->isChecked();
@@ -82,20 +79,21 @@ void CDataBackup::SetBusy(bool busy) {
                      static_cast<QWidget*>(parts_), static_cast<QWidget*>(materials_)}) {
     w->setEnabled(!busy);
   }
-  stopButton_->setEnabled(busy);
 }
 
-void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummary&)> finished) {
+void CDataBackup::Start(BackupJob::StoppableWork work, std::function<void(const RunSummary&)> finished) {
   SetBusy(true);
-  stop_.store(false);
-  progress_->setText("Working...");
+  progress_->Begin();
   QPointer<CDataBackup> self(this);
-  const auto events = [self](const BackupEvent& e) {
-    const QString text = e.kind == BackupEvent::Kind::SectionFinished
-                             ? QString("%1: %2 of %3 done").arg(QString::fromStdString(SectionTitle(e.section))).arg(e.done).arg(e.total)
-                             : QString("%1: record %2 of %3").arg(QString::fromStdString(SectionTitle(e.section))).arg(e.done).arg(e.total);
-    QMetaObject::invokeMethod(
-        self, [self, text] { if (self) self->progress_->setText(text); }, Qt::QueuedConnection);
+  // The run's events reach the view in the one vocabulary of a run; its
+  // summary is its finish.
+  runEvents_ = std::make_unique<BackupRunEvents>(*progress_);
+  const auto events = runEvents_->Progress();
+  auto told = [inner = std::move(work), run = runEvents_.get()](const BackupProgress& progress,
+                                                                const StopToken& stop) {
+    const RunSummary summary = inner(progress, stop);
+    run->Ended(summary);
+    return summary;
   };
   const auto done = [self, finished](const RunSummary& summary) {
     QMetaObject::invokeMethod(
@@ -110,7 +108,7 @@ void CDataBackup::Start(BackupJob::Work work, std::function<void(const RunSummar
         },
         Qt::QueuedConnection);
   };
-  job_.Start(std::move(work), events, done);
+  job_.Start(std::move(told), events, done);
 }
 
 void CDataBackup::OnSaveData() {
@@ -118,11 +116,11 @@ void CDataBackup::OnSaveData() {
   TakeChoice();
   const auto path = model_.PrepareSave();
   if (!path) return;
-  Start([this, p = *path](const BackupProgress& progress) {
-          return RunSave(model_.Port(), p, model_.Choice(), progress, SystemClock(), &stop_);
+  Start([this, p = *path](const BackupProgress& progress, const StopToken& stop) {
+          return model_.Save(p, progress, stop);
         },
         [this](const RunSummary& s) {
-          progress_->setText(s.Success() ? "Saved." : "The save did not complete.");
+          progress_->SetText(s.Success() ? "Saved." : "The save did not complete.");
           model_.Report(s);
         });
 }
@@ -135,20 +133,19 @@ void CDataBackup::OnLoadData() {
   // The controller is read first, so the question can say what the load
   // would overwrite; only a Yes sends anything.
   auto controller = std::make_shared<tinyxml2::XMLDocument>();
-  Start([this, controller](const BackupProgress& progress) {
-          return ReadController(model_.Port(), *controller, model_.Choice(), progress, SystemClock(), &stop_);
+  Start([this, controller](const BackupProgress& progress, const StopToken& stop) {
+          return model_.ReadForLoad(*controller, progress, stop);
         },
         [this, controller, p = *path](const RunSummary& read) {
           if (!model_.ConfirmLoad(p, *controller, read)) {
-            progress_->setText("Nothing was loaded.");
+            progress_->SetText("Nothing was loaded.");
             return;
           }
-          Start([this, p](const BackupProgress& progress) {
-                  return RunLoad(model_.Port(), p, model_.Choice(), model_.ProtocolVersion(), progress,
-                                 SystemClock(), &stop_);
+          Start([this, p](const BackupProgress& progress, const StopToken& stop) {
+                  return model_.Load(p, progress, stop);
                 },
                 [this](const RunSummary& s) {
-                  progress_->setText(s.Success() ? "Loaded." : "The load did not complete.");
+                  progress_->SetText(s.Success() ? "Loaded." : "The load did not complete.");
                   model_.Report(s);
                 });
         });
@@ -166,8 +163,8 @@ void CDataBackup::OnShowDifferences() {
   auto controller = std::make_shared<tinyxml2::XMLDocument>();
   SectionChoice choice = model_.Choice();
   if (choice.Selectors().empty()) choice = {true, true, true};
-  Start([this, controller, choice](const BackupProgress& progress) {
-          return ReadController(model_.Port(), *controller, choice, progress, SystemClock(), &stop_);
+  Start([this, controller, choice](const BackupProgress& progress, const StopToken& stop) {
+          return ReadController(model_.Port(), *controller, choice, progress, SystemClock(), stop);
         },
         [this, controller, choice, p = *path](const RunSummary& read) {
           if (closeWhenDone_) return;  // stopped by closing: nothing to show
@@ -181,7 +178,7 @@ void CDataBackup::OnShowDifferences() {
             text += QString("\n%1 replies from the controller had a checksum that did not match (taken as received).\n")
                         .arg(read.BadChecksums());
           }
-          progress_->setText("Differences shown.");
+          progress_->SetText("Differences shown.");
           lastDifferences_ = text;
           QDialog view(this);
           view.setWindowTitle("Differences");
@@ -199,7 +196,7 @@ void CDataBackup::OnShowDifferences() {
 }
 
 void CDataBackup::OnStop() {
-  if (busy_) stop_.store(true);
+  if (busy_) progress_->Stop();
 }
 
 void CDataBackup::reject() {

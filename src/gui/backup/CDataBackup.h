@@ -1,12 +1,11 @@
 #pragma once
 // The "Data Backup" dialog: a thin view over DataBackupModel. Saves and
-// loads run on a worker (BackupJob) while the dialog shows "section, record
-// n of N" and accepts nothing but "Stop"; the worker is joined before the
-// dialog goes. "Stop", Escape and the close box stop a run after the
+// loads run on a worker (BackupJob) while the dialog's run view shows the
+// section and its records (RunProgressView) and accepts nothing but "Stop";
+// the worker is joined before the dialog goes. "Stop", Escape and the close box stop a run after the
 // exchange under way (a save keeps what it gathered in "PATH.partial" and
 // leaves PATH as it was); Escape and the close box then close the dialog.
 #include <QDialog>
-#include <atomic>
 #include <memory>
 
 #include "core/backup/BackupJob.h"
@@ -17,6 +16,8 @@ class QLabel;
 class QPushButton;
 
 namespace tarnvale::gui {
+
+class RunProgressView;
 
 class CDataBackup : public QDialog {
   Q_OBJECT
@@ -44,12 +45,12 @@ class CDataBackup : public QDialog {
  private:
   void TakeChoice();
   void SetBusy(bool busy);
-  void Start(backup::BackupJob::Work work, std::function<void(const backup::RunSummary&)> finished);
+  void Start(backup::BackupJob::StoppableWork work, std::function<void(const backup::RunSummary&)> finished);
 
   backup::DataBackupModel& model_;
+  std::unique_ptr<backup::BackupRunEvents> runEvents_;  // of the run under way
   backup::BackupJob job_;
   bool busy_ = false;
-  std::atomic<bool> stop_{false};
   bool closeWhenDone_ = false;
   QCheckBox* settings_;
   QCheckBox* parts_;
@@ -58,8 +59,7 @@ class CDataBackup : public QDialog {
   QPushButton* load_;
   QPushButton* diff_;
   QPushButton* close_;
-  QPushButton* stopButton_;
-  QLabel* progress_;
+  RunProgressView* progress_;
   QString lastDifferences_;
 };
 

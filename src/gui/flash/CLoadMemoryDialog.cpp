@@ -56,6 +56,15 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
       d_.EndRun();
     });
   }
+  void OnEraseStarted() override {
+    d_.calls_.Call([&] { d_.model_.OnEraseStarted(); });
+  }
+  void OnEraseWaited(std::uint32_t seconds) override {
+    d_.calls_.Call([&] { d_.model_.OnEraseWaited(seconds); });
+  }
+  void OnEraseEnded(const EraseOutcome& erase) override {
+    d_.calls_.Call([&] { d_.model_.OnEraseEnded(erase); });
+  }
 
  private:
   CLoadMemoryDialog& d_;
@@ -163,7 +172,7 @@ CLoadMemoryDialog::~CLoadMemoryDialog() {
   // rather than waited out.
   if (RunInProgress()) {
     stopRequested_.store(true);
-    if (!beginRunning_.load()) model_.Stop();
+    model_.Stop();
   }
   JoinWorker();
 }
@@ -184,24 +193,16 @@ void CLoadMemoryDialog::showEvent(QShowEvent* event) {
 
 void CLoadMemoryDialog::BeginRun() {
   startTimer_.stop();
-  if (begin_.joinable()) return;
-  beginRunning_.store(true);
-  begin_ = std::thread([this, wake = calls_.ExitHook()] {
-    const bool begun = model_.Begin(relay_.get());
-    beginRunning_.store(false);
-    wake();
-    QMetaObject::invokeMethod(this, [this, begun] { BeginEnded(begun); }, Qt::QueuedConnection);
-  });
-}
-
-void CLoadMemoryDialog::BeginEnded(bool begun) {
-  if (begin_.joinable()) begin_.join();
-  if (!begun) {
-    if (RunInProgress()) Close();
+  if (begun_) return;
+  begun_ = true;
+  if (stopRequested_.load()) {  // "Stop" came before the start
+    model_.Wait();
+    Close();
     return;
   }
-  // "Stop" came between the erase and the stream's start.
-  if (stopRequested_.load()) model_.Stop();
+  // The file choice and the image check happen here; the erase and the
+  // stream run on the model's worker, so the window repaints throughout.
+  if (!model_.Begin(relay_.get()) && RunInProgress()) Close();
 }
 
 void CLoadMemoryDialog::WorkerEnded() {
@@ -215,10 +216,9 @@ void CLoadMemoryDialog::WorkerEnded() {
 void CLoadMemoryDialog::StopRun() {
   if (!RunInProgress() || stopRequested_.exchange(true)) return;
   stop_->setEnabled(false);
-  // During the start the erase wait sees the request at its next poll and
-  // the start closes the dialog; the stream is told here and ends at its
-  // next packet (WorkerEnded then closes the dialog).
-  if (!beginRunning_.load() && !begin_.joinable()) model_.Stop();
+  // The erase wait sees the stop at its next poll, the stream at its next
+  // packet; WorkerEnded then closes the dialog.
+  model_.Stop();
 }
 
 void CLoadMemoryDialog::EndRun() {
@@ -228,17 +228,16 @@ void CLoadMemoryDialog::EndRun() {
 }
 
 void CLoadMemoryDialog::JoinWorker() {
-  // The model's worker exists only once the start has ended: it is looked at
-  // after that.
-  calls_.Join([this] { return beginRunning_.load() || model_.WorkerRunning(); },
-              [this] {
-                if (begin_.joinable()) begin_.join();
-                model_.Wait();
-              });
+  calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
 }
 
 void CLoadMemoryDialog::reject() {
-  if (RunInProgress()) return;  // the close box and Escape wait for the end of the run
+  // The close box and Escape during the run are "Stop": the dialog closes
+  // once the worker has ended.
+  if (RunInProgress()) {
+    StopRun();
+    return;
+  }
   QDialog::reject();
 }
 
@@ -255,10 +254,13 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride: {
-      // Typed characters never reach the controls; once the run is over the
-      // keys that leave the dialog do.
-      if (RunInProgress()) return true;
+      // Typed characters never reach the controls; Escape stops a run, and
+      // once the run is over the keys that leave the dialog do.
       const int key = static_cast<QKeyEvent*>(event)->key();
+      if (RunInProgress()) {
+        if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress) StopRun();
+        return true;
+      }
       return key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter;
     }
     default:

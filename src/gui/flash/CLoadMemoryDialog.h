@@ -2,24 +2,22 @@
 // The programming dialog: erases a controller's flash (or not, for a RAM
 // load) and streams an image to it, showing the file, the erase and program
 // times, progress and a one-line status. It starts by itself 100 ms after it
-// opens. The start (file choice, image check, the erase wait of up to
-// minutes) runs on a thread of its own, the stream on the model's worker
-// thread; every view call of either is handled here on the GUI thread while
-// the thread waits, so the window repaints throughout.
+// opens. The file choice and the image check happen on the GUI thread; the
+// erase (a wait of up to minutes) and the stream are one run on the model's
+// worker thread, whose view calls are handled here on the GUI thread while
+// the worker waits, so the window repaints throughout.
 //
 // Until the run has finished or failed the dialog ignores mouse clicks
-// (except on "Stop" and "Run on completion") and keys, and the close box and
-// Escape do not end it: a controller left half-programmed by a stray key
-// would be worse than a wait. "Stop" ends the erase wait or the stream at
-// its next step and closes the dialog with rc::kStoppedByProgram. A failed
-// run closes it. After a run, "Exit", the close box, Escape or Enter close
-// it.
+// (except on "Stop" and "Run on completion") and typed keys. "Stop", Escape
+// and the close box end the erase wait or the stream at its next step and
+// close the dialog with rc::kStoppedByProgram (a stopped flash leaves the
+// controller to be programmed again, as a failed one does). A failed run
+// closes it. After a run, "Exit", the close box, Escape or Enter close it.
 
 #include <QDialog>
 #include <QTimer>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "core/flash/LoadMemoryModel.h"
 #include "gui/flash/WorkerCalls.h"
@@ -79,11 +77,10 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   class Relay;
 
   void BeginRun();
-  void BeginEnded(bool begun);
   void WorkerEnded();
   void EndRun();
   void JoinWorker();
-  // Runs a view call on the GUI thread (the start thread's calls wait).
+  // Runs a view call on the GUI thread (the worker's calls wait).
   void OnGui(const std::function<void()>& f) { calls_.Call(f); }
 
   WorkerCalls calls_;  // outlives the model and its worker
@@ -92,8 +89,7 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   QTimer startTimer_;
   bool opened_ = false;
   bool runOver_ = false;
-  std::thread begin_;                    // the start: file, image, erase
-  std::atomic<bool> beginRunning_{false};
+  bool begun_ = false;
   std::atomic<bool> stopRequested_{false};
   std::uint32_t progressStep_ = 1;
 

@@ -1,0 +1,134 @@
+#include "gui/ui/RunProgressView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+namespace tarnvale::gui {
+namespace {
+
+// The bar's scale: a run's units may pass what an int holds.
+constexpr int kBarUpper = 1000;
+
+}  // namespace
+
+RunProgressView::RunProgressView(QWidget* parent) : QWidget(parent) {
+  text_ = new QLabel(this);
+  text_->setObjectName(QStringLiteral("runText"));
+  text_->setTextFormat(Qt::PlainText);
+  text_->setMinimumWidth(320);
+  bar_ = new QProgressBar(this);
+  bar_->setObjectName(QStringLiteral("runProgress"));
+  bar_->setRange(0, kBarUpper);
+  bar_->setValue(0);
+  bar_->setTextVisible(false);
+  warnings_ = new QListWidget(this);
+  warnings_->setObjectName(QStringLiteral("runWarnings"));
+  warnings_->hide();  // shown with the first warning
+  stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
+  stopButton_->setObjectName(QStringLiteral("stop"));
+  stopButton_->setAutoDefault(false);
+  stopButton_->setEnabled(false);
+  connect(stopButton_, &QPushButton::clicked, this, &RunProgressView::Stop);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(bar_, 1);
+  row->addWidget(stopButton_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(text_);
+  layout->addLayout(row);
+  layout->addWidget(warnings_);
+}
+
+void RunProgressView::Begin() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.clear();
+  }
+  running_ = true;
+  stopAsked_ = false;
+  phase_.clear();
+  total_ = done_ = 0;
+  text_->setText(QStringLiteral("Working..."));
+  bar_->setValue(0);
+  warnings_->clear();
+  warnings_->hide();
+  stopButton_->setEnabled(true);
+}
+
+void RunProgressView::Stop() {
+  if (!running_ || stopAsked_) return;
+  stopAsked_ = true;
+  stopButton_->setEnabled(false);
+  if (stop_) stop_();
+}
+
+QString RunProgressView::Text() const { return text_->text(); }
+
+void RunProgressView::SetText(const QString& text) { text_->setText(text); }
+
+QStringList RunProgressView::Warnings() const {
+  QStringList lines;
+  for (int i = 0; i < warnings_->count(); ++i) lines << warnings_->item(i)->text();
+  return lines;
+}
+
+void RunProgressView::OnEvent(const RunEvent& event) {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    first = queued_.empty();
+    queued_.push_back(event);
+  }
+  // One queued call takes every event that came meanwhile.
+  if (first) QMetaObject::invokeMethod(this, [this] { ShowQueued(); }, Qt::QueuedConnection);
+}
+
+void RunProgressView::ShowQueued() {
+  std::vector<RunEvent> events;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events.swap(queued_);
+  }
+  for (const RunEvent& e : events) Show(e);
+}
+
+void RunProgressView::Show(const RunEvent& event) {
+  if (const auto* phase = std::get_if<PhaseStarted>(&event)) {
+    phase_ = phase->name;
+    total_ = done_ = 0;
+    bar_->setValue(0);
+    text_->setText(QString::fromStdString(phase_));
+  } else if (const auto* total = std::get_if<RunTotal>(&event)) {
+    total_ = total->units;
+    done_ = 0;
+    ShowCount();
+  } else if (const auto* progress = std::get_if<RunProgress>(&event)) {
+    done_ = progress->units;
+    ShowCount();
+  } else if (const auto* warning = std::get_if<RunWarning>(&event)) {
+    warnings_->addItem(QString::fromStdString(warning->text));
+    warnings_->show();
+  } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
+    running_ = false;
+    stopButton_->setEnabled(false);
+    if (finished->code == rc::kSuccess && total_ != 0) bar_->setValue(kBarUpper);
+    emit Finished(static_cast<int>(finished->code));
+  }
+}
+
+void RunProgressView::ShowCount() {
+  const std::uint64_t done = std::min(done_, total_);
+  bar_->setValue(total_ == 0 ? 0 : static_cast<int>(done * kBarUpper / total_));
+  const QString count = QString("%1 of %2").arg(done).arg(total_);
+  text_->setText(phase_.empty() ? count : QString::fromStdString(phase_) + ": " + count);
+}
+
+}  // namespace tarnvale::gui

@@ -1,0 +1,72 @@
+#pragma once
+// The picture of a long run in the desktop application, drawn from the one
+// vocabulary of a run (core/jobs/RunEvents.h): a line with the phase and
+// its count, a progress bar, the run's warnings below it, and "Stop".
+//
+// The run tells it its events on its own thread. They are queued for the
+// GUI thread and shown there in batches, so a run never waits for the
+// window (a busy window costs a run nothing). "Stop" calls what the owner
+// set with SetStop (raising the run's token); the owner's dialog maps its
+// Escape and close box to Stop() as well, and joins the run's thread before
+// it goes. The Finished signal comes on the GUI thread once the run's
+// Finished event has been shown.
+#include <QWidget>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "core/jobs/RunEvents.h"
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace tarnvale::gui {
+
+class RunProgressView : public QWidget, public RunSink {
+  Q_OBJECT
+
+ public:
+  explicit RunProgressView(QWidget* parent = nullptr);
+
+  // What "Stop" does (on the GUI thread).
+  void SetStop(std::function<void()> stop) { stop_ = std::move(stop); }
+  // A run begins: the view is cleared and "Stop" is on.
+  void Begin();
+  // The person stops the run (the "Stop" button, or the owner's Escape and
+  // close box); once per run.
+  void Stop();
+  bool Running() const { return running_; }
+  // The phase line ("Settings: 3 of 9"); an owner may put a text of its
+  // own there once the run is over.
+  QString Text() const;
+  void SetText(const QString& text);
+  QStringList Warnings() const;
+
+  // RunSink: from any thread.
+  void OnEvent(const RunEvent& event) override;
+
+ signals:
+  void Finished(int code);
+
+ private:
+  void ShowQueued();
+  void Show(const RunEvent& event);
+  void ShowCount();
+
+  std::function<void()> stop_;
+  bool running_ = false;
+  bool stopAsked_ = false;
+  std::string phase_;
+  std::uint64_t total_ = 0;
+  std::uint64_t done_ = 0;
+  std::mutex mutex_;
+  std::vector<RunEvent> queued_;  // under mutex_
+  QLabel* text_ = nullptr;
+  QProgressBar* bar_ = nullptr;
+  QListWidget* warnings_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+};
+
+}  // namespace tarnvale::gui
