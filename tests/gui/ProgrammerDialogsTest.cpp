@@ -10,7 +10,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "GuiSupport.h"
 #include "core/programmer/BoardIdentity.h"
@@ -204,6 +206,34 @@ TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   test::Pump(100);
   EXPECT_TRUE(op.MessageTexts().empty());
   EXPECT_EQ(box.Device().LineTest(), 0);
+}
+
+// Closing the dialog while the CPU pin test runs: the box holds its answer
+// to the tenth sample until the close was asked for, so the test has most
+// of its steps to go; it ends at the next one, with no verdict and no pin
+// window for a dialog that is going.
+TEST(TestCPUDialogGui, ClosingDuringACpuPinTestStopsItAndShowsNothing) {
+  std::unique_ptr<TestCPUDialog> dialog;
+  std::atomic<bool> closeAsked{false};
+  std::atomic<int> samples{0};
+  test::SimBox box(Box('C'), true, [&](const std::string& packet) {
+    if (packet.find("type 0x22") == std::string::npos || ++samples != 10) return;
+    QMetaObject::invokeMethod(dialog.get(), [&] { dialog->reject(); closeAsked = true; }, Qt::QueuedConnection);
+    for (int i = 0; i < 20000 && !closeAsked; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  test::RecordingOperator op;
+  dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings());
+  bool pinWindow = false;
+  dialog->SetPinDialogRunner([&](const PinTestReport&) { pinWindow = true; });
+  dialog->show();
+  ASSERT_TRUE(test::PumpUntil([&] { return dialog->Button(TestButton::TestCpu)->isEnabled(); }));
+  dialog->Button(TestButton::TestCpu)->click();
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog->isVisible(); }));
+  EXPECT_TRUE(closeAsked);
+  EXPECT_LT(samples.load(), 20) << "the run went on after the close";
+  EXPECT_FALSE(pinWindow);
+  EXPECT_TRUE(op.MessageTexts().empty());
+  dialog.reset();
 }
 
 TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {

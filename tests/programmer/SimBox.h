@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -28,8 +29,11 @@ class SimBox {
  public:
   // With `openHost` false nothing opens the pty's other side: the program
   // under test does, through Path().
-  explicit SimBox(sim::BoxOptions options = {}, bool openHost = true)
+  // `log` is told of every packet on the box's thread before it is answered.
+  explicit SimBox(sim::BoxOptions options = {}, bool openHost = true,
+                  std::function<void(const std::string&)> log = {})
       : device_(std::move(options)), link_(device_, sim::LinkOptions{}) {
+    if (log) device_.SetLog(std::move(log));
     if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     std::string endpoint, error;
     if (!link_.Open(endpoint, error)) throw std::runtime_error(error);

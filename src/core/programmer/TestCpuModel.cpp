@@ -231,7 +231,22 @@ CpuPinTestOutcome TestCpuModel::TestCpu() {
   view_.AddLine(cpu_test_text::kTesting);
   pinReport_ = {};
   NullRunSink quiet;
-  const CpuPinTestOutcome outcome = RunCpuPinTest(link_, StopToken(), quiet, *this);
+  auto stop = std::make_shared<StopState>();
+  {
+    const std::lock_guard<std::mutex> lock(pinStopMutex_);
+    pinStop_ = stop;
+    if (closeRequested_) stop->RequestStop();
+  }
+  const CpuPinTestOutcome outcome = RunCpuPinTest(link_, StopToken(stop), quiet, *this);
+  {
+    const std::lock_guard<std::mutex> lock(pinStopMutex_);
+    pinStop_.reset();
+  }
+  if (outcome.stopped) {
+    // Stopped because the dialog is going: nothing is left to show it to.
+    EnableIdle();
+    return outcome;
+  }
   pinReport_.verdict = outcome.Verdict();
   pinReport_.findings = outcome.findings;
   // The list names each fault once: a short's two pins share one line.
@@ -279,6 +294,12 @@ void TestCpuModel::RamFinished(ResultCode code, const RamStatus& last) {
     ShowResult(op_, code);
   }
   view_.SetProgress(0);
+}
+
+void TestCpuModel::RequestClose() {
+  closeRequested_ = true;
+  const std::lock_guard<std::mutex> lock(pinStopMutex_);
+  if (pinStop_) pinStop_->RequestStop();
 }
 
 void TestCpuModel::Close() {

@@ -9,6 +9,8 @@
 // RamProgress / RamFinished there.
 
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <string>
@@ -116,6 +118,10 @@ class TestCpuModel : public CpuPinTestEvents {
   // (at most 5 s), then switches the line test off. No view call after it
   // returns.
   void Close();
+  // The dialog is going while an exchange runs (any thread): a CPU pin test
+  // under way, or one about to start, stops at its next step and shows
+  // nothing.
+  void RequestClose();
 
   const BoardInfoRecord& Record() const { return record_; }
   BoardInfoRecord& Record() { return record_; }
@@ -157,6 +163,9 @@ class TestCpuModel : public CpuPinTestEvents {
   bool lineTestOn_ = false;
   std::uint8_t lineTestKind_ = 0;
   bool closed_ = false;
+  std::atomic<bool> closeRequested_{false};
+  std::mutex pinStopMutex_;
+  std::shared_ptr<StopState> pinStop_;  // the pin test's, while one runs
   std::unique_ptr<DirectVerify> directVerify_;
   BootVerifyReader verifier_;
   bool verifying_ = false;

@@ -155,8 +155,10 @@ void TestCPUDialog::showEvent(QShowEvent* e) {
 
 void TestCPUDialog::done(int r) {
   if (busy_) {
-    // An exchange holds the box: the dialog goes once it has ended.
+    // An exchange holds the box: the dialog goes once it has ended, and a
+    // CPU pin test under way ends at its next step.
     closeAfterExchange_ = r;
+    model_->RequestClose();
     return;
   }
   if (!closing_) {
