@@ -25,6 +25,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/flash/ProgrammingEngine.h"
@@ -44,6 +45,8 @@ inline constexpr const char* kErasing = "Erasing Flash Memory...Please wait, thi
 inline constexpr const char* kEraseEnded = "Erasing Ended";
 inline constexpr const char* kEraseTimeout = "Timeout while waiting for flash to erase";
 inline constexpr const char* kNotApplicable = "N/A";
+// The status line while a verify reads back: "Verifying N of M bytes".
+inline constexpr const char* kVerifying = "Verifying";
 inline constexpr const char* kStartProgramming = "Start Programming...Please wait, this can take several minutes";
 }  // namespace load_text
 
@@ -80,6 +83,9 @@ class LoadMemoryView {
   virtual void StepProgress() = 0;
   virtual void ShowRunOnCompletion(bool visible) = 0;
   virtual bool RunOnCompletion() const = 0;
+  // "Verify after programming" as the person left it when programming
+  // starts (a front end without the choice leaves it to the request).
+  virtual bool VerifyAfterProgramming() const { return false; }
   // Let the window repaint during the erase wait.
   virtual void Pump() {}
   // The seconds waited so far for the erase's answer: 0 when the erase
@@ -127,6 +133,9 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnNotice(const std::string& text) override;
   void OnWarning(const std::string& text) override;
   void OnResult(ResultCode code) override;
+  void OnVerifyTotal(std::uint64_t bytes) override;
+  void OnVerifyProgress(std::uint64_t bytes) override;
+  void OnVerifyOutcome(const VerifyOutcome& outcome) override;
 
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
@@ -152,6 +161,8 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then
   std::string warningText_;      // what the image reader left out
+  std::uint64_t verifyTotal_ = 0;
+  std::optional<VerifyOutcome> verified_;  // what the read-back found
 };
 
 }  // namespace tarnvale
