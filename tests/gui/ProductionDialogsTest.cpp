@@ -186,6 +186,8 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
       Click(d, "programApplication");
       return false;
     }
+    // The version shows as soon as the image is made: wait for the run's end.
+    if (d.Running()) return false;
     version = Field(d, "applicationVersion");
     if (version.isEmpty()) return false;
     path = Field(d, "applicationPath");
