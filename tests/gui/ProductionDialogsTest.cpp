@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <regex>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -27,6 +28,7 @@
 #include "gui/production/CNAVNum.h"
 #include "gui/production/CTN820ProductionDialog.h"
 #include "gui/ui/CLabel.h"
+#include "gui/ui/QtOperator.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -213,6 +215,34 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
   EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
   EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
   EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
+}
+
+// With the desktop's operator the dialog's own message boxes open over the
+// dialog (a refused serial number pattern here), not over the main window.
+TEST(ProductionDialogs, MessageBoxesBelongToTheDialog) {
+  ConfigData settings;
+  settings.Load();
+  LinkState link(settings);
+  QWidget mainWindow;
+  QtOperator op(&mainWindow);
+  struct Runner : JobRunner {
+    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
+    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
+  } runner;
+  CTN820ProductionDialog d(settings, nullptr, 5, link, op, runner);
+  d.findChild<QLineEdit*>("stationPattern")->setText("TN835-{q}-{n}");
+  QWidget* parent = nullptr;
+  QString text;
+  test::AnswerNextModal([&](QWidget* box) {
+    parent = box->parentWidget();
+    if (auto* m = qobject_cast<QMessageBox*>(box)) text = m->text();
+    box->close();
+  });
+  d.findChild<QCheckBox*>("stationMode")->setChecked(true);
+  EXPECT_EQ(parent, &d);
+  EXPECT_TRUE(text.contains("unknown field {q}")) << text.toStdString();
+  EXPECT_FALSE(d.StationMode());
+  EXPECT_FALSE(d.findChild<QCheckBox*>("stationMode")->isChecked());
 }
 
 // The unit's fields follow the run, not the boxes: the version is shown
