@@ -103,6 +103,12 @@ TEST_F(History, LastRunsOfAUnitNewestFirst) {
   EXPECT_EQ(runs[1].time, "2026-12-01T08:05:00Z");
   EXPECT_TRUE(LastRunsOfUnit(a_, "", 5).empty());
   EXPECT_NE(HistoryRunLine(runs[0]).find("pass"), std::string::npos);
+  // A result that names its file on a line of its own stays one line.
+  HistoryRun failed = runs[0];
+  failed.result = "4";
+  failed.resultText = "Can't Open Input File\n\n/share/appl.S";
+  EXPECT_NE(HistoryRunLine(failed).find("FAIL  Can't Open Input File: /share/appl.S"), std::string::npos)
+      << HistoryRunLine(failed);
 }
 
 }  // namespace

@@ -163,7 +163,11 @@ std::string HistoryRunLine(const HistoryRun& r) {
   std::string line = pad(r.time, 22) + pad(r.station, 14) + pad(r.imageKind, 13) +
                      pad(r.version.empty() ? "-" : r.version, 17) +
                      pad(r.imageSum.empty() ? "-" : r.imageSum, 12) + (r.Passed() ? "pass" : "FAIL");
-  if (!r.resultText.empty()) line += "  " + r.resultText;
+  // A result text may name its file on lines of its own: one line here.
+  std::string result = r.resultText;
+  for (std::size_t at; (at = result.find("\n\n")) != std::string::npos;) result.replace(at, 2, ": ");
+  std::replace(result.begin(), result.end(), '\n', ' ');
+  if (!result.empty()) line += "  " + result;
   if (!r.operatorName.empty()) line += "  (" + r.operatorName + ")";
   return line;
 }

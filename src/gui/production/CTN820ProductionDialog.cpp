@@ -128,7 +128,8 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   bootForm->addRow("JTAG ID", jtagId_);
   unitHistory_ = new QListWidget(boot);
   unitHistory_->setObjectName("unitHistory");
-  unitHistory_->setMaximumHeight(unitHistory_->fontMetrics().height() * static_cast<int>(kUnitHistoryRuns) + 8);
+  unitHistory_->setFixedHeight((unitHistory_->fontMetrics().lineSpacing() + 4) * static_cast<int>(kUnitHistoryRuns) +
+                               unitHistory_->frameWidth() * 2 + 4);
   bootForm->addRow("Last runs of this unit", unitHistory_);
   bootForm->addRow(Note(production_text::kBootNote, boot));
   auto* programBoot = new QPushButton("Program Boot", boot);
