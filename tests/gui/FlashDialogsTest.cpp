@@ -194,7 +194,7 @@ TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDia
 // with "Verified N bytes".
 TEST(FlashDialogs, VerifyAfterProgrammingIsRememberedAndNamesAWeakCell) {
   // The weak cell is the simulator's third program packet: the first run's.
-  FrameOnSim f({"--erase-ms", "300", "--fault", "weak-cell:3"});
+  FrameOnSim f({"--erase-ms", "1500", "--fault", "weak-cell:3"});  // time to tick the box
   test::FmfSpec recipe;
   recipe.version = "5.01.00";
   recipe.codeBytes = 2000;
