@@ -41,7 +41,8 @@ inline std::filesystem::path IsolatedFolder() {
 }
 
 // One `tarnvale-cli flash` of `image` into a fresh simulator on a pty
-// started with `simArgs` (after "rq700 --pty"): the CLI's wall time and its
+// started with `simArgs` (after "rq700 --pty"), the CLI given `cliArgs`
+// after its own: the CLI's wall time and its
 // resource use (CPU, peak memory).
 struct FlashRun {
   bool ok = false;  // the CLI exited with 0
@@ -52,7 +53,8 @@ struct FlashRun {
 inline FlashRun FlashThroughSimulator(const std::filesystem::path& sim,
                                       const std::filesystem::path& cli,
                                       const std::filesystem::path& image,
-                                      const std::vector<std::string>& simArgs) {
+                                      const std::vector<std::string>& simArgs,
+                                      const std::vector<std::string>& cliArgs = {}) {
   FlashRun run;
   int pipeFd[2];
   if (::pipe(pipeFd) != 0) return run;
@@ -69,9 +71,10 @@ inline FlashRun FlashThroughSimulator(const std::filesystem::path& sim,
   const std::string port = line.substr(line.find(' ') + 1);
 
   const auto t0 = std::chrono::steady_clock::now();
-  const pid_t cliPid = Spawn({cli.string(), "flash", image.string(), "--port", port, "--yes",
-                              "--progress", "plain"},
-                             devnull, devnull);
+  std::vector<std::string> cliArgv{cli.string(), "flash", image.string(), "--port", port, "--yes",
+                                   "--progress", "plain"};
+  cliArgv.insert(cliArgv.end(), cliArgs.begin(), cliArgs.end());
+  const pid_t cliPid = Spawn(cliArgv, devnull, devnull);
   int status = 0;
   ::wait4(cliPid, &status, 0, &run.usage);
   run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -56,6 +56,14 @@ bool CliOperator::AskYesNo(const std::string& text, const std::string& caption) 
   return line && !line->empty() && (line->front() == 'y' || line->front() == 'Y');
 }
 
+std::optional<std::string> CliOperator::AskText(const std::string& prompt, const std::string& caption) {
+  if (!interactive_ || !readLine_) return std::nullopt;
+  err_ << (caption.empty() ? "" : caption + ": ") << prompt << " " << std::flush;
+  auto line = readLine_();
+  if (!line || line->empty()) return std::nullopt;
+  return line;
+}
+
 std::optional<std::string> CliOperator::ChooseOpenFile(const std::string&) { return openFile_; }
 std::optional<std::string> CliOperator::ChooseSaveFile(const std::string&) { return saveFile_; }
 void CliOperator::SetStatus(const std::string&) {}

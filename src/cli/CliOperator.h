@@ -28,6 +28,8 @@ class CliOperator : public Operator {
 
   void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  // Asked on the terminal; without one nothing is given.
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override;
   std::optional<std::string> ChooseOpenFile(const std::string& filter) override;
   std::optional<std::string> ChooseSaveFile(const std::string& filter) override;
   void SetStatus(const std::string& text) override;

@@ -152,7 +152,10 @@ void RegisterControllerCommands(CLI::App& app) {
   AddLinkOptions(flash, *args);
   AddProgressOption(flash, *args);
   flash->add_flag("--yes", *yes, "Answer yes to the MAC address question");
-  flash->callback([args, flashFile, yes] {
+  auto verify = std::make_shared<bool>(false);
+  flash->add_flag("--verify", *verify,
+                  "Once programmed, read back what was written and compare it byte for byte");
+  flash->callback([args, flashFile, yes, verify] {
     const std::string path = Absolute(*flashFile);
     const ProgressStyle style = StyleFor(*args);
     CliOperator op(std::cout, std::cerr);
@@ -168,7 +171,9 @@ void RegisterControllerCommands(CLI::App& app) {
     Session session(*args, op);
     CliJobRunner runner(op, style, std::cout, std::cerr);
     const InterruptGuard interrupts;
-    Finish(FlashRQ700Series(*session.link, op, runner), op);
+    WorkflowOptions options;
+    options.verify = *verify;
+    Finish(FlashRQ700Series(*session.link, op, runner, options), op);
   });
 
   auto* load = app.add_subcommand("load", "Load a HEX image into the controller's RAM");

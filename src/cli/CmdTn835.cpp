@@ -17,6 +17,8 @@
 #include "cli/Progress.h"
 #include "core/production/NavNumber.h"
 #include "core/production/ProductionModel.h"
+#include "core/production/Station.h"
+#include "core/platform/SystemFacts.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 
@@ -150,6 +152,118 @@ void Run(const Tn835Args& args, Button button) {
   if (!model.LastLogError().empty()) throw CLI::RuntimeError(kExitBadFile);
 }
 
+// tn835 station: units one after another, each numbered from the pattern
+// (or a scanned label) and given its boot, application and test images.
+struct StationArgs {
+  std::string pattern;
+  std::string operatorName;
+  bool scan = false;
+  std::uint32_t units = 0;   // 0: until the person ends (or the input does)
+  std::uint32_t next = 0;    // 0: the stored counter
+};
+
+std::tm LocalNow() {
+  std::tm local{};
+  platform::LocalTime(std::time(nullptr), &local);
+  return local;
+}
+
+void RunStation(const Tn835Args& args, const StationArgs& st) {
+  const ProgressStyle style = ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
+  CliOperator op(std::cout, std::cerr);
+  op.SetJson(style == ProgressStyle::Json);
+  op.SetInteractive(::isatty(STDIN_FILENO) != 0);
+  auto readLine = []() -> std::optional<std::string> {
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    return line;
+  };
+  op.SetInput(readLine);
+  const int modelIndex = ModelIndexOf(args.model);
+  if (modelIndex < 0) Fail("--model wants a model code or a list index 0 to 11: " + args.model, kExitUsage);
+  std::string nav;
+  if (!args.nav.empty() && !AcceptNavNumber(args.generation, args.nav, nav)) {
+    Fail(NavMismatchText(args.generation) + " (--nav " + args.nav + ")", kExitUsage);
+  }
+  if (TrimmedEntry(args.revision).empty()) Fail(production_text::kNeedRevision, kExitUsage);
+  const std::string appPath = Absolute(args.appPath), bootFile = Absolute(args.bootFile),
+                    testPath = Absolute(args.testPath), logFile = Absolute(args.logFile);
+
+  ConfigData settings;
+  LoadSettings(settings);
+  const std::string patternText = st.pattern.empty() ? StoredSerialPattern() : st.pattern;
+  std::string error;
+  const auto pattern = SerialPattern::Parse(patternText, error);
+  if (!pattern) Fail("Serial number pattern " + patternText + ": " + error, kExitUsage);
+  // The pattern and a counter given here are the station's from now on.
+  if (!st.pattern.empty()) StoreSerialPattern(st.pattern);
+  if (st.next != 0) StoreNextNumber(st.next);
+
+  std::string name = TrimmedEntry(st.operatorName);
+  if (name.empty()) name = TrimmedEntry(op.AskText("Operator name:", "Station mode").value_or(""));
+  if (name.empty()) Fail("Station mode logs who runs it: give the operator's name (--operator NAME)", kExitUsage);
+
+  ProductionOptions options;
+  options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
+  options.navNumber = nav;
+  if (!logFile.empty()) options.logFile = logFile;
+  ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);
+  if (!appPath.empty()) model.OverrideApplicationPath(appPath);
+  if (!bootFile.empty()) model.OverrideBootPath(bootFile);
+  if (!testPath.empty()) model.OverrideTestPath(testPath);
+  model.SelectModel(modelIndex);
+  model.SetHardwareRevision(args.revision);
+  model.SetOperatorName(name);
+  model.SetLocked(true);  // every unit of the shift gets the same images
+  Station station(*pattern);
+  station.SetOperatorName(name);
+
+  LinkState link(settings, &op);
+  ApplySelectWait(link);
+  link.SetOverride(PortRole::Primary, {args.port, args.baud});
+  link.SetOverride(PortRole::Programmer, {args.programmerPort, args.baud});
+  link.BeginCommand();
+  CliJobRunner runner(op, style, std::cout, std::cerr);
+  const InterruptGuard interrupts;
+  std::cout << "Station: " << name << ", serial numbers " << pattern->Text() << std::endl;
+  bool interrupted = false;
+  for (std::uint32_t unit = 0; !interrupted && (st.units == 0 || unit < st.units); ++unit) {
+    if (st.scan) {
+      std::cerr << "Scan the next unit's serial number (an empty line ends): " << std::flush;
+      const auto line = readLine();
+      if (!line || TrimmedEntry(*line).empty()) break;
+      station.Scan(TrimmedEntry(*line));
+    } else if (st.units == 0) {
+      std::cerr << "Next unit " << station.NextSerial(LocalNow()) << ": Enter programs it, q ends: " << std::flush;
+      const auto line = readLine();
+      if (!line || TrimmedEntry(*line) == "q" || TrimmedEntry(*line) == "Q") break;
+    }
+    if (const std::string problem = station.NextSerialProblem(LocalNow()); !problem.empty()) {
+      Fail(problem, kExitUsage);
+    }
+    model.SetSerialNumber(station.NextSerial(LocalNow()));
+    std::cout << "Unit " << model.SerialNumber() << std::endl;
+    using Step = ResultCode (ProductionModel::*)(LinkState&, Operator&, JobRunner&);
+    const std::pair<ProductionImageKind, Step> steps[] = {
+        {ProductionImageKind::Boot, &ProductionModel::ProgramBoot},
+        {ProductionImageKind::Application, &ProductionModel::ProgramApplication},
+        {ProductionImageKind::Test, &ProductionModel::ProgramTest}};
+    for (const auto& [kind, button] : steps) {
+      const ResultCode code = (model.*button)(link, op, runner);
+      station.RunEnded(kind, code, model.SerialNumber(), LocalNow());
+      std::cout << "  " << model.LastRecord().imageKind << ": " << model.LastRecord().resultText << std::endl;
+      if (code == rc::kStoppedByProgram) interrupted = true;
+      if (code != rc::kSuccess) break;  // the unit goes aside; its next image would mean nothing
+    }
+    std::cout << station.CountersText() << std::endl;
+  }
+  if (CommPort* p = link.ProgrammerPort()) p->Close();
+  if (CommPort* p = link.PrimaryPort()) p->Close();
+  std::cout << "Shift: " << station.CountersText() << std::endl;
+  if (interrupted) throw CLI::RuntimeError(kExitInterrupted);
+  if (station.Failures() != 0) throw CLI::RuntimeError(kExitFailure);
+}
+
 void AddCommonOptions(CLI::App* cmd, Tn835Args& args, Button button) {
   // Spaces a scanner puts around a serial number do not count.
   auto* serial = cmd->add_option("--serial", args.serial,
@@ -221,6 +335,34 @@ void RegisterTn835Commands(CLI::App& app) {
   auto* test = group->add_subcommand("program-test", "Program Test: the burn-in test image over RS-485");
   AddCommonOptions(test, *testArgs, Button::Test);
   test->callback([testArgs] { Run(*testArgs, Button::Test); });
+
+  auto stationArgs = std::make_shared<Tn835Args>();
+  auto station = std::make_shared<StationArgs>();
+  auto* stationCmd = group->add_subcommand(
+      "station", "Station mode: unit after unit, numbered from a pattern or a scanned label, all three images each");
+  stationCmd->add_option("--pattern", station->pattern,
+                         "Serial number pattern, e.g. TN835-{yy}-{n:05} (default: the stored one); kept");
+  stationCmd->add_option("--operator", station->operatorName, "Operator's name, logged with each unit (default: asked)");
+  stationCmd->add_flag("--scan", station->scan, "Read each unit's serial number from a scanned label (a line on stdin)");
+  stationCmd->add_option("--units", station->units, "Program this many units, then end (default: until q or end of input)");
+  stationCmd->add_option("--next", station->next, "Set the counter's next value (kept in the settings)")
+      ->check(CLI::Range(1u, 999999999u));
+  stationCmd->add_option("--model", stationArgs->model, "Model code (EF, PR, ...) or list index 0-11 (default 0)");
+  stationCmd->add_option("--hw-rev", stationArgs->revision, "8251 hardware revision, one character")->required();
+  stationCmd->add_option("--generation", stationArgs->generation, "Product generation 4 or 5 (default 5)")
+      ->check(CLI::IsMember({4, 5}));
+  stationCmd->add_option("--port", stationArgs->port, "Controller port (default: the stored primary port)");
+  stationCmd->add_option("--programmer-port", stationArgs->programmerPort,
+                         "Universal Programmer port (default: the stored programmer port)");
+  stationCmd->add_option("--boot-file", stationArgs->bootFile, "Boot S-record file (default: from the settings)");
+  stationCmd->add_option("--app-path", stationArgs->appPath, "Application S-record file (default: from the settings)");
+  stationCmd->add_option("--test-path", stationArgs->testPath, "Test S-record file (default: from the settings)");
+  stationCmd->add_option("--baud", stationArgs->baud, "Baud rate of the ports (default: the stored ones)");
+  stationCmd->add_option("--nav", stationArgs->nav, "Part (NAV) number of the units, for the production log");
+  stationCmd->add_option("--log", stationArgs->logFile, "Production log to append to (default: the temp folder's)");
+  stationCmd->add_option("--progress", stationArgs->progress, "auto (bar on a terminal), plain, bar or json")
+      ->check(CLI::IsMember({"auto", "plain", "bar", "json"}));
+  stationCmd->callback([stationArgs, station] { RunStation(*stationArgs, *station); });
 }
 
 }  // namespace tarnvale::cli

@@ -72,5 +72,6 @@ void RegisterTn835Commands(CLI::App& app);       // tn835 program-boot|program-a
 void RegisterPicCommands(CLI::App& app);         // pic18 ..., pic30 ...
 void RegisterBootCommands(CLI::App& app);        // boot program|read|verify|blank|erase
 void RegisterDoctorCommands(CLI::App& app);      // doctor
+void RegisterProductionCommands(CLI::App& app);  // production history
 
 }  // namespace tarnvale::cli

@@ -43,6 +43,8 @@ class Meter {
     lastDraw_ = {};
     nextPlain_ = 0.1;
   }
+  // What the units are called ("rec"; empty: the units are bytes).
+  void SetUnit(std::string unit) { unit_ = std::move(unit); }
   // The image bytes behind the units done, from the run's own events.
   void SetBytes(std::uint64_t bytes) { bytes_ = bytes; }
   RateSample Sample(double done) const { return rate_.At(done, bytes_); }
@@ -130,7 +132,13 @@ class RunRenderer final : public RunSink {
  public:
   RunRenderer(Meter& meter, bool unitsAreBytes) : meter_(meter), unitsAreBytes_(unitsAreBytes) {}
   void OnEvent(const RunEvent& event) override {
-    if (const auto* total = std::get_if<RunTotal>(&event)) {
+    if (const auto* phase = std::get_if<PhaseStarted>(&event)) {
+      // A verify counts the bytes it read back: the data rate says it all.
+      if (phase->name == kPhaseVerifying) {
+        meter_.SetUnit({});
+        unitsAreBytes_ = true;
+      }
+    } else if (const auto* total = std::get_if<RunTotal>(&event)) {
       total_ = static_cast<double>(total->units);
       last_ = 0;
       meter_.Start(total_, unitsAreBytes_);
@@ -281,6 +289,33 @@ class ProgrammingSink : public ProgrammingEvents {
   void OnEraseEnded(const EraseOutcome& erase) override {
     eraseFailed_ = erase.kind != EraseOutcome::Kind::Erased;
     model_.OnEraseEnded(erase);
+  }
+  // The read-back after programming: a phase of its own for the renderer,
+  // the model's status lines, JSON events.
+  void OnVerifyTotal(std::uint64_t bytes) override {
+    if (json_) WriteJson(out_, Json{{"event", "verify_total"}, {"bytes", bytes}});
+    model_.OnVerifyTotal(bytes);  // says once that the read-back began
+    run_.OnVerifyTotal(bytes);
+  }
+  void OnVerifyProgress(std::uint64_t bytes) override {
+    if (json_) WriteJson(out_, Json{{"event", "verify_progress"}, {"bytes", bytes}});
+    view_.SetCountEvent(true);
+    model_.OnVerifyProgress(bytes);
+    view_.SetCountEvent(false);
+    run_.OnVerifyProgress(bytes);
+  }
+  void OnVerifyOutcome(const VerifyOutcome& o) override {
+    if (json_) {
+      Json j{{"event", "verified"}, {"bytes", o.bytes}, {"differing", o.differing}};
+      if (o.Failed()) {
+        j["first_address"] = o.firstAddress;
+        j["expected"] = o.expected;
+        j["read"] = o.read;
+      }
+      WriteJson(out_, j);
+    }
+    model_.OnVerifyOutcome(o);
+    run_.OnVerifyOutcome(o);
   }
   // The whole is drawn before the model says what was written. A failed
   // erase has been told by the model; nothing was streamed to draw.

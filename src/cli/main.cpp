@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   tarnvale::cli::RegisterTn835Commands(app);
   tarnvale::cli::RegisterSettingsCommands(app);
   tarnvale::cli::RegisterDoctorCommands(app);
+  tarnvale::cli::RegisterProductionCommands(app);
   app.footer(tarnvale::cli::ExitCodeHelp());
   // The build writes the completion file and the man page from these.
   if (int code = 0; tarnvale::cli::AnswerCompletionRequest(app, "tarnvale-cli", argc, argv, std::cout,

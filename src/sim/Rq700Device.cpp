@@ -89,6 +89,9 @@ std::optional<Fault> ParseFault(const std::string& text, std::string& error) {
   } else if (kind == "close-after-lines") {
     f.kind = Fault::Kind::CloseAfterLines;
     ok = eq == std::string::npos && ParseNumber(args, f.n);
+  } else if (kind == "weak-cell") {
+    f.kind = Fault::Kind::WeakCell;
+    ok = eq == std::string::npos && ParseNumber(args, f.n) && f.n > 0;
   } else if (kind == "close-after") {
     f.kind = Fault::Kind::CloseAfter;
     ok = eq == std::string::npos && ParseNumber(args, f.n);
@@ -310,6 +313,11 @@ void Rq700Device::HandlePacket(std::vector<Output>& out) {
       std::uint8_t status = memory_.Program(address, data, count);
       if (const Fault* f = FindFault(Fault::Kind::Ack, number)) status = f->value;
       Reply(out, {status}, options_.ackDelayMs);
+      if (status == '0' && count > 0 && FindFault(Fault::Kind::WeakCell, number) != nullptr) {
+        const std::uint8_t weak = memory_.Read(address) ^ 0x01;
+        memory_.Poke(address, &weak, 1);
+        Log("weak cell at " + Hex8(address));
+      }
       if (status == '0') {
         ++acks_;
         if (const Fault* f = FindFault(Fault::Kind::Stray, acks_)) {

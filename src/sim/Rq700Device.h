@@ -25,13 +25,16 @@ inline constexpr const char* kBanner = "RQ700 Program Flash Memory";
 // counted from 1 over the simulator's life; CloseAfterLines counts memory
 // line requests (type 11) of a dump.
 struct Fault {
-  enum class Kind { Ack, Erase, SilentAfter, Stray, CloseAfter, CloseAfterLines };
+  // WeakCell: program packet N is acknowledged, but its first byte does not
+  // hold what was written (it reads back with its lowest bit flipped).
+  enum class Kind { Ack, Erase, SilentAfter, Stray, CloseAfter, CloseAfterLines, WeakCell };
   Kind kind = Kind::Ack;
   std::uint32_t n = 0;      // packet / acknowledgement number (not for Erase)
   std::uint8_t value = 0;   // reply code or stray byte
 };
 
-// Parses "ack:N=C", "erase:C", "silent-after:N", "stray:N=HH", "close-after:N".
+// Parses "ack:N=C", "erase:C", "silent-after:N", "stray:N=HH", "close-after:N",
+// "weak-cell:N".
 // C is one character ('D') or a hex byte ("0x44"); HH is a hex byte.
 std::optional<Fault> ParseFault(const std::string& text, std::string& error);
 

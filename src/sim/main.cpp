@@ -222,7 +222,7 @@ bool FinishBoxOptions(BoxArgs& a) {
     if (!ok) break;
     const auto fault = ParseFault(f, error);
     ok = fault && fault->kind != Fault::Kind::Ack && fault->kind != Fault::Kind::Erase &&
-         fault->kind != Fault::Kind::CloseAfterLines;
+         fault->kind != Fault::Kind::CloseAfterLines && fault->kind != Fault::Kind::WeakCell;
     if (fault && !ok) error = "the box takes silent-after, close-after and stray faults: " + f;
     if (ok) a.options.faults.push_back(*fault);
   }
@@ -257,7 +257,8 @@ int main(int argc, char** argv) {
   rq->add_option("--erase-ms", opts.eraseMs, "Time a flash erase takes (default 2000)");
   rq->add_option("--ack-delay-ms", opts.ackDelayMs, "Delay every programming acknowledgement");
   rq->add_option("--fault", faults,
-                 "ack:N=C, erase:C, silent-after:N, stray:N=HH, close-after:N or close-after-lines:N");
+                 "ack:N=C, erase:C, silent-after:N, stray:N=HH, close-after:N, close-after-lines:N or "
+                 "weak-cell:N (program packet N reads back with one bit flipped)");
   rq->add_option("--log", logPath, "Write every packet received to this file");
   rq->add_option("--save-flash", savePath, "Write the flash contents to this file at exit");
 

@@ -199,6 +199,82 @@ TEST_F(Tn835EndToEnd, WrongJtagIdAndMissingFileFailWithTheirStatus) {
   EXPECT_TRUE(lines[2]["jtag_id"].is_null());
 }
 
+// Station mode numbers units from the pattern: all three images per unit,
+// the operator in every line, the counter moved only by a successful boot
+// and kept for the next start; then the history over this log and a second
+// station's with a torn line.
+TEST_F(Tn835EndToEnd, StationNumbersUnitsAndTheHistoryReadsThemBack) {
+  auto sim = Bench();
+  const std::string controller = After(sim->Lines()[0]), programmer = After(sim->Lines()[1]);
+  const auto station = [&](const std::string& programmerPort, std::vector<std::string> extra) {
+    std::vector<std::string> args{"station", "--units", "1", "--operator", "Ann Lee", "--hw-rev", "B",
+                                  "--pattern", "T-{n:03}", "--port", controller, "--programmer-port", programmerPort,
+                                  "--boot-file", (dir_ / "boot.S").string(), "--app-path", (dir_ / "appl.S").string(),
+                                  "--test-path", (dir_ / "test.S").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Cli(args);
+  };
+  const RunResult first = station(programmer, {"--next", "5"});
+  EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
+  EXPECT_TRUE(Has(first.out, "Unit T-005")) << first.out;
+  EXPECT_TRUE(Has(first.out, "Shift: Passed: 3  Failed: 0")) << first.out;
+  const RunResult second = station(programmer, {});  // a new start goes on from the settings
+  EXPECT_TRUE(Has(second.out, "Unit T-006")) << second.out;
+  sim->Stop();
+  {
+    auto wrongCpu = Bench({"--jtag-id", "28270013"});
+    const RunResult failed = station(After(wrongCpu->Lines()[1]), {});
+    EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
+    EXPECT_TRUE(Has(failed.out, "Unit T-007")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "Shift: Passed: 0  Failed: 1")) << failed.out;  // the unit stops at its boot
+  }
+  auto again = Bench();
+  const RunResult retried = Cli({"station", "--units", "1", "--operator", "Ann Lee", "--hw-rev", "B", "--port",
+                                 After(again->Lines()[0]), "--programmer-port", After(again->Lines()[1]),
+                                 "--boot-file", (dir_ / "boot.S").string(), "--app-path", (dir_ / "appl.S").string(),
+                                 "--test-path", (dir_ / "test.S").string()});
+  EXPECT_TRUE(Has(retried.out, "Unit T-007")) << retried.out;  // the stored pattern; the failed number again
+  again->Stop();
+
+  const auto lines = LogLines(dir_ / "log.jsonl");
+  ASSERT_EQ(lines.size(), 10u);
+  for (const auto& line : lines) EXPECT_EQ(line["operator"], "Ann Lee");
+  EXPECT_EQ(lines[0]["serial"], "T-005");
+  EXPECT_EQ(lines[2]["serial"], "T-005");
+  EXPECT_EQ(lines[2]["image"], "test");
+
+  // A second station's log: one of its units, a foreign line, a torn tail.
+  const auto other = dir_ / "other.jsonl";
+  WriteFileBytes(other, R"({"time":"2026-12-07T23:59:00Z","station":"S2","serial":"T-100","image":"boot","result":"0","result_text":"Success"})"
+                        "\n" R"({"note":"not a run"})" "\n" R"({"time":"2026-12-)");
+  const auto history = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {TARNVALE_CLI_PATH, "production", "history", "--log", (dir_ / "log.jsonl").string(),
+                               other.string()});
+    return RunCommand(args, dir_);
+  };
+  const RunResult unit = history({"--serial", "t-007"});
+  EXPECT_EQ(unit.exitCode, 0) << unit.err;
+  EXPECT_TRUE(Has(unit.out, "T-007")) << unit.out;
+  EXPECT_FALSE(Has(unit.out, "T-005")) << unit.out;
+  EXPECT_TRUE(Has(unit.err, "2 lines that are not production records were skipped")) << unit.err;
+  const RunResult summary = history({"--summary", "--json"});
+  ASSERT_EQ(summary.exitCode, 0) << summary.err;
+  const nlohmann::json s = nlohmann::json::parse(summary.out);
+  EXPECT_EQ(s["units"], 4);  // T-005, T-006, T-007, T-100
+  EXPECT_EQ(s["failures"], 1);
+  EXPECT_EQ(s["passes"], 10);
+  EXPECT_EQ(s["by_station"]["S2"]["passes"], 1);
+  EXPECT_EQ(s["by_image"]["boot"]["failures"], 1);
+  EXPECT_DOUBLE_EQ(s["first_pass_yield"].get<double>(), 0.75);
+  EXPECT_EQ(s["skipped_lines"], 2);
+  const RunResult json = history({"--json", "--station", "S2"});
+  const nlohmann::json j = nlohmann::json::parse(json.out);
+  ASSERT_EQ(j["units"].size(), 1u);
+  EXPECT_EQ(j["units"][0]["serial"], "T-100");
+  EXPECT_EQ(j["units"][0]["runs"][0]["passed"], true);
+  EXPECT_EQ(history({"--since", "yesterday"}).exitCode, 2);
+}
+
 // A simulated TN835 controller on its own (application and test images).
 std::unique_ptr<SimProcess> Controller(const std::filesystem::path& dir, std::vector<std::string> args) {
   return std::make_unique<SimProcess>(args, dir, "tn835", 1);

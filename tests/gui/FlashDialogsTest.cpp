@@ -190,6 +190,46 @@ TEST(FlashDialogs, FlashRQ700SeriesProgramsTheControllerThroughTheProgrammingDia
   EXPECT_EQ(std::memcmp(flash.data() + (rom - kSimFlashBase), image.data(), kBootArea - rom), 0);
 }
 
+// "Verify after programming", ticked while the erase runs, reads back what
+// was programmed: a weak cell fails the run with its address and the count,
+// and the choice is remembered, so the next flash verifies unasked and ends
+// with "Verified N bytes".
+TEST(FlashDialogs, VerifyAfterProgrammingIsRememberedAndNamesAWeakCell) {
+  // The weak cell is the simulator's third program packet: the first run's.
+  FrameOnSim f({"--erase-ms", "1500", "--fault", "weak-cell:3"});  // time to tick the box
+  test::FmfSpec recipe;
+  recipe.version = "5.01.00";
+  recipe.codeBytes = 2000;
+  const auto fmf = f.dir / "v.FMF";
+  test::WriteFmf(fmf, recipe);
+  f.op.openFile = fmf.string();
+  for (const bool first : {true, false}) {
+    SCOPED_TRACE(first ? "weak cell" : "second run");
+    bool boxShown = false, checkedAtOpen = false, seen = false;
+    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+      auto* verify = Child<QCheckBox>(d, "verify");
+      if (!seen) {
+        seen = true;
+        boxShown = verify != nullptr && !verify->isHidden();
+        checkedAtOpen = verify != nullptr && verify->isChecked();
+        if (verify != nullptr && !verify->isChecked()) QTest::mouseClick(verify, Qt::LeftButton);
+      }
+      if (d.RunInProgress()) return false;
+      Child<QPushButton>(d, "exit")->click();
+      return true;
+    });
+    EXPECT_TRUE(f.frame->RunCommand(cmd::kFlashRQ700));
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_TRUE(boxShown);
+    EXPECT_EQ(checkedAtOpen, !first);  // the second run remembers the first's choice
+    const auto messages = f.op.MessageTexts();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(Matches(messages.back(),
+                        first ? R"(Verify failed at 0x03[0-9A-F]{6}: expected 0x[0-9A-F]{2}, read 0x[0-9A-F]{2}; 1 of \d+ bytes differ)"
+                              : R"(Verified \d+ bytes)"));
+  }
+}
+
 // A controller that refuses the tenth packet ends the run: the dialog closes
 // by itself with the code's text, and the command still ends.
 TEST(FlashDialogs, ARefusedPacketClosesTheProgrammingDialogWithTheCodesText) {

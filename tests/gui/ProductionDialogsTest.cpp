@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
+#include <QMessageBox>
+#include <regex>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +28,7 @@
 #include "gui/production/CNAVNum.h"
 #include "gui/production/CTN820ProductionDialog.h"
 #include "gui/ui/CLabel.h"
+#include "gui/ui/QtOperator.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -183,6 +188,8 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
       Click(d, "programApplication");
       return false;
     }
+    // The version shows as soon as the image is made: wait for the run's end.
+    if (d.Running()) return false;
     version = Field(d, "applicationVersion");
     if (version.isEmpty()) return false;
     path = Field(d, "applicationPath");
@@ -208,6 +215,104 @@ TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
   EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
   EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
   EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
+}
+
+// With the desktop's operator the dialog's own message boxes open over the
+// dialog (a refused serial number pattern here), not over the main window.
+TEST(ProductionDialogs, MessageBoxesBelongToTheDialog) {
+  ConfigData settings;
+  settings.Load();
+  LinkState link(settings);
+  QWidget mainWindow;
+  QtOperator op(&mainWindow);
+  struct Runner : JobRunner {
+    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
+    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
+  } runner;
+  CTN820ProductionDialog d(settings, nullptr, 5, link, op, runner);
+  d.findChild<QLineEdit*>("stationPattern")->setText("TN835-{q}-{n}");
+  QWidget* parent = nullptr;
+  QString text;
+  test::AnswerNextModal([&](QWidget* box) {
+    parent = box->parentWidget();
+    if (auto* m = qobject_cast<QMessageBox*>(box)) text = m->text();
+    box->close();
+  });
+  d.findChild<QCheckBox*>("stationMode")->setChecked(true);
+  EXPECT_EQ(parent, &d);
+  EXPECT_TRUE(text.contains("unknown field {q}")) << text.toStdString();
+  EXPECT_FALSE(d.StationMode());
+  EXPECT_FALSE(d.findChild<QCheckBox*>("stationMode")->isChecked());
+}
+
+// The unit's fields follow the run, not the boxes: the version is shown
+// while the programming dialog is still open, and a run that fails clears
+// the version the last run left; an image step's failure carries the
+// warning icon. Station mode asks the operator once, numbers the unit from
+// the pattern, holds the model, counts the runs and lists the unit's runs.
+TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
+  ShareRoot share;
+  const auto dir = test::MakeTempDir("guitn835fields");
+  WriteApplicationSource(share);
+  test::SimProcess sim({"--pty", "--erase-ms", "100"}, dir, "tn835");
+  test::RecordingOperator op;
+  op.texts = {"Ann Lee"};
+  ConfigData settings;
+  test::SaveFreshSettings(settings, sim.Port());
+  auto frame = std::make_unique<CMainFrame>(settings, &op);
+
+  int stage = 0;
+  QString versionDuringRun, versionAfterFailure, serial, counters, history;
+  bool modelsHeld = false;
+  QPointer<CTN820ProductionDialog> owner;
+  test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
+    if (d.Running()) return false;
+    if (stage == 0) {
+      owner = &d;
+      d.findChild<QCheckBox*>("stationMode")->setChecked(true);
+      serial = Field(d, "serial");
+      modelsHeld = !d.findChild<QComboBox*>("models")->isEnabled();
+      stage = 1;
+      Click(d, "programApplication");
+      return false;
+    }
+    if (stage == 2) {
+      // The source goes away: the next run fails in its image step.
+      std::filesystem::remove(share.Dir() / kApplicationSource);
+      stage = 3;
+      Click(d, "programApplication");
+      return false;
+    }
+    if (stage == 3 && d.Model().LastRecord().result != rc::kSuccess) {
+      versionAfterFailure = Field(d, "applicationVersion");
+      counters = d.findChild<QLabel*>("stationCounters")->text();
+      history = d.findChild<QListWidget*>("unitHistory")->count() == 2
+                    ? d.findChild<QListWidget*>("unitHistory")->item(1)->text()
+                    : QString();
+      d.findChild<QPushButton*>("exit")->click();
+      return true;
+    }
+    return false;
+  }, 30000);
+  test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
+    if (owner != nullptr && versionDuringRun.isEmpty()) versionDuringRun = Field(*owner, "applicationVersion");
+    if (d.RunInProgress()) return false;
+    d.findChild<QPushButton*>("exit")->click();
+    stage = 2;
+    return true;
+  }, 30000);
+  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  EXPECT_FALSE(production.TimedOut());
+  EXPECT_EQ(versionDuringRun, "G5.1");
+  EXPECT_EQ(versionAfterFailure, "");
+  EXPECT_TRUE(std::regex_match(serial.toStdString(), std::regex(R"(TN835-\d\d-00001)"))) << serial.toStdString();
+  EXPECT_TRUE(modelsHeld);
+  EXPECT_EQ(counters, "Passed: 1  Failed: 1");
+  EXPECT_TRUE(history.contains("pass")) << history.toStdString();  // the older run, listed second
+  ASSERT_EQ(op.questions.size(), 1u);  // the name, once
+  ASSERT_FALSE(op.messages.empty());
+  EXPECT_EQ(op.messages.back().icon, MessageIcon::Exclamation);
+  EXPECT_NE(op.messages.back().text.find("TN835 Appl.elf.S"), std::string::npos);
 }
 
 // The same run stopped during its erase: "Stop" in the programming dialog

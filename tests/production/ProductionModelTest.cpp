@@ -430,6 +430,34 @@ TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
   }
 }
 
+// The dialog hears of its fields as the run goes: a run clears its own
+// version first (so a failed run leaves none from the last run), shows the
+// new one before the programming starts, and another unit's first run
+// clears what the last unit left.
+TEST_F(ProductionModelTest, UnitFieldsClearAsARunStartsAndShowBeforeTheProgramming) {
+  ProductionModel model(Sources(temp_), 5, options_);
+  std::vector<std::string> seen;  // the application version at each notice
+  model.SetFieldsChanged([&] { seen.push_back(model.ApplicationVersion()); });
+  LinkState link(settings_, &op_);
+  WriteApplicationSRec(AppSource(5, ""), "V4.01");
+  model.SetSerialNumber("U1");
+  ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
+  EXPECT_EQ(seen, (std::vector<std::string>{"", "V4.01"}));
+  ASSERT_EQ(runner_.requests.size(), 1u);
+
+  std::filesystem::remove(AppSource(5, ""));
+  EXPECT_EQ(model.ProgramApplication(link, op_, runner_), rc::kCantOpenInput);
+  EXPECT_EQ(model.ApplicationVersion(), "");
+  EXPECT_EQ(op_.messages.back().icon, MessageIcon::Exclamation);  // an image step's failure
+
+  WriteApplicationSRec(AppSource(5, ""), "V4.02");
+  ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
+  model.SetSerialNumber("U2");
+  EXPECT_NE(model.ProgramTest(link, op_, runner_), rc::kSuccess);  // no test image here
+  EXPECT_EQ(model.ApplicationVersion(), "");
+  EXPECT_EQ(seen.back(), "");
+}
+
 TEST_F(ProductionModelTest, BoxUnpluggedStopsBootBeforeAnyFile) {
   const auto temp = temp_ / "TN835 Boot.FMF";
   test::WriteFileBytes(temp, "old");

@@ -37,6 +37,14 @@ class RecordingOperator : public Operator {
     questions.back().defaultNo = true;
     return a;
   }
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override {
+    std::lock_guard lock(mutex_);
+    questions.push_back({prompt, MessageIcon::Question, caption, false});
+    if (texts.empty()) return std::nullopt;
+    std::string t = texts.front();
+    texts.pop_front();
+    return t;
+  }
   std::optional<std::string> ChooseOpenFile(const std::string& filter) override {
     std::lock_guard lock(mutex_);
     filters.push_back(filter);
@@ -69,6 +77,7 @@ class RecordingOperator : public Operator {
   std::vector<std::string> statuses;
   std::vector<std::string> logged;
   std::deque<bool> answers;               // answers to AskYesNo, in order
+  std::deque<std::string> texts;          // answers to AskText, in order
   std::optional<std::string> openFile;    // what ChooseOpenFile returns
   std::optional<std::string> saveFile;    // what ChooseSaveFile returns
 

@@ -144,6 +144,8 @@ void LoadMemoryModel::OnEraseEnded(const EraseOutcome& erase) {
 
 bool LoadMemoryModel::EraseStopRequested() { return view_.StopRequested(); }
 
+bool LoadMemoryModel::VerifyRequested() { return view_.VerifyAfterProgramming(); }
+
 bool LoadMemoryModel::LoadImageFirst() {
   if (request_.image) return true;
   // The whole file is read and checked before anything reaches the device:
@@ -233,7 +235,11 @@ void LoadMemoryModel::OnResult(ResultCode code) {
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
   if (code != rc::kSuccess) {
     if (acked == 0) view_.SetStatus({});
-    ShowResult(op_, code);
+    if (code == rc::kDataMismatch && verified_ && verified_->Failed()) {
+      op_.ShowMessage(VerifyFailedText(*verified_), MessageIcon::Exclamation);
+    } else {
+      ShowResult(op_, code);
+    }
     view_.Close();
     return;
   }
@@ -242,11 +248,32 @@ void LoadMemoryModel::OnResult(ResultCode code) {
     const std::uint8_t go[2] = {'g', 0x0D};
     request_.port->Write(go, sizeof go);
   }
-  view_.SetProgress(total_);
+  view_.SetProgress(verified_ ? 100 : total_);
   view_.SetStatus(RecordsWrittenText(acked));
   view_.SetProgramTime(FormatElapsed(Seconds(programStart_)));
   finished_ = true;
-  ShowResult(op_, rc::kSuccess);
+  ShowResult(op_, rc::kSuccess, verified_ ? VerifiedText(verified_->bytes) : std::string());
 }
+
+namespace {
+std::string VerifyingText(std::uint64_t done, std::uint64_t total) {
+  return std::string(load_text::kVerifying) + " " + std::to_string(done) + " of " +
+         std::to_string(total) + " bytes";
+}
+}  // namespace
+
+void LoadMemoryModel::OnVerifyTotal(std::uint64_t bytes) {
+  verifyTotal_ = bytes;
+  view_.SetProgressRange(100, 1);
+  view_.SetProgress(0);
+  view_.SetStatus(VerifyingText(0, bytes));
+}
+
+void LoadMemoryModel::OnVerifyProgress(std::uint64_t bytes) {
+  view_.SetProgress(verifyTotal_ == 0 ? 100 : static_cast<std::uint32_t>(bytes * 100 / verifyTotal_));
+  view_.SetStatus(VerifyingText(bytes, verifyTotal_));
+}
+
+void LoadMemoryModel::OnVerifyOutcome(const VerifyOutcome& outcome) { verified_ = outcome; }
 
 }  // namespace tarnvale

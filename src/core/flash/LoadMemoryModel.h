@@ -27,6 +27,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/flash/ProgrammingEngine.h"
@@ -46,6 +47,8 @@ inline constexpr const char* kErasing = "Erasing Flash Memory...Please wait, thi
 inline constexpr const char* kEraseEnded = "Erasing Ended";
 inline constexpr const char* kEraseTimeout = "Timeout while waiting for flash to erase";
 inline constexpr const char* kNotApplicable = "N/A";
+// The status line while a verify reads back: "Verifying N of M bytes".
+inline constexpr const char* kVerifying = "Verifying";
 inline constexpr const char* kStartProgramming = "Start Programming...Please wait, this can take several minutes";
 }  // namespace load_text
 
@@ -82,6 +85,9 @@ class LoadMemoryView {
   virtual void StepProgress() = 0;
   virtual void ShowRunOnCompletion(bool visible) = 0;
   virtual bool RunOnCompletion() const = 0;
+  // "Verify after programming" as the person left it when programming
+  // starts (a front end without the choice leaves it to the request).
+  virtual bool VerifyAfterProgramming() const { return false; }
   // The seconds waited so far for the erase's answer: 0 when the erase
   // packet went out, then each whole second (SetEraseTime shows the same
   // as text). A front end that draws its own count uses this.
@@ -131,6 +137,10 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnEraseWaited(std::uint32_t seconds) override;
   void OnEraseEnded(const EraseOutcome& erase) override;
   bool EraseStopRequested() override;
+  bool VerifyRequested() override;
+  void OnVerifyTotal(std::uint64_t bytes) override;
+  void OnVerifyProgress(std::uint64_t bytes) override;
+  void OnVerifyOutcome(const VerifyOutcome& outcome) override;
 
  private:
   std::uint32_t Seconds(std::uint32_t sinceTick) const;
@@ -157,6 +167,8 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then
   std::string warningText_;      // what the image reader left out
+  std::uint64_t verifyTotal_ = 0;
+  std::optional<VerifyOutcome> verified_;  // what the read-back found
 };
 
 }  // namespace tarnvale

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/formats/IntelHexFile.h"
+#include "core/formats/ProgrammerHexFiles.h"
 #include "core/link/CommPort.h"
 #include "core/protocol/Packet.h"
 
@@ -17,6 +18,10 @@ constexpr std::uint8_t kLF = 0x0A;
 constexpr std::size_t kReadChunk = 1024;
 
 }  // namespace
+
+bool CanVerify(const ProgrammingRequest& request) {
+  return request.mode == kModeProgramFlash && Info(request.target).readsByMemoryDump;
+}
 
 LoadRange EffectiveRange(const ProgrammingRequest& request) {
   if (request.range) return *request.range;
@@ -145,9 +150,12 @@ ResultCode Stream(const ProgrammingRequest& request, ProgrammingEvents& events, 
   std::vector<std::uint8_t> stream;
   std::vector<std::size_t> packetEnds;
   std::vector<std::uint64_t> bytesAfter{0};
+  const bool verify = (request.verify || events.VerifyRequested()) && CanVerify(request);
+  std::vector<Packet> sent;  // kept only to know what a verify reads back
   for (Packet walked; !file->IsFinished();) {
     file->GetNextPacket(walked);
     if (walked.empty()) continue;
+    if (verify) sent.push_back(walked);
     stream.insert(stream.end(), walked.begin(), walked.end());
     packetEnds.push_back(stream.size());
     bytesAfter.push_back(bytesAfter.back() + PacketImageBytes(walked));
@@ -217,8 +225,23 @@ ResultCode Stream(const ProgrammingRequest& request, ProgrammingEvents& events, 
         port.WaitReadable(std::min<std::uint32_t>(request.timings.ackTimeoutMs - silent + 1, 100));
       }
     }
-    if (finished()) return rc::kSuccess;
+    if (finished()) break;
   }
+  if (!verify) return rc::kSuccess;
+  // A controller's top 16 KB is the CPU board's boot flash, which only the
+  // box programs: the controller takes those packets without writing them,
+  // so they are not read back.
+  const std::vector<ProgrammedRange> ranges = ProgrammedRanges(sent, Boot386IntelHexFile::kImageBase);
+  std::uint64_t total = 0;
+  for (const ProgrammedRange& r : ranges) total += r.bytes.size();
+  if (!stop.StopRequested()) events.OnVerifyTotal(total);
+  VerifyOutcome outcome;
+  const ResultCode code = VerifyProgrammed(port, ranges, request.timings, clock, stop, outcome,
+                                           [&](std::uint64_t b) { events.OnVerifyProgress(b); });
+  if (code == rc::kSuccess || code == rc::kDataMismatch) {
+    if (!stop.StopRequested()) events.OnVerifyOutcome(outcome);
+  }
+  return code;
 }
 
 }  // namespace

@@ -20,6 +20,9 @@
 //                         of the target's progress step
 //   OnNotice(text)        a message box the operator must see during the run
 //                         ("Bytes Sent do not match Bytes To Send")
+//   OnVerifyTotal(b), OnVerifyProgress(b), OnVerifyOutcome(o)
+//                         a verifying run only, after every packet was
+//                         acknowledged: the read-back of what was programmed
 //   OnResult(code)        exactly once, last: '0' every packet acknowledged;
 //                         anything else is the ResultCode that ended the run
 //                         (0 when the target has no file class)
@@ -38,6 +41,7 @@
 
 #include "core/device/Target.h"
 #include "core/flash/EngineTimings.h"
+#include "core/flash/Verify.h"
 #include "core/platform/Clock.h"
 #include "core/formats/BoardInfoRecord.h"
 #include "core/formats/HexRecord.h"
@@ -79,7 +83,14 @@ struct ProgrammingRequest {
   // is known and before the operator is told of it: the time a result box
   // then stays open is the operator's, not the programming's.
   std::function<void()> onOutcome;
+  // Once every packet is acknowledged, read back what was programmed and
+  // compare it (only where CanVerify holds; elsewhere it is ignored).
+  bool verify = false;
 };
+
+// True when the device of a request can read back what the run programs:
+// flashing a target that answers the dump's memory-line exchange.
+bool CanVerify(const ProgrammingRequest& request);
 
 // The range a request programs: its own or the target's defaults.
 LoadRange EffectiveRange(const ProgrammingRequest& request);
@@ -124,6 +135,16 @@ class ProgrammingEvents {
   // Asked between erase polls besides the run's stop token (a front end
   // whose stop is not the token's); true ends the erase as Kind::Stopped.
   virtual bool EraseStopRequested() { return false; }
+  // A verifying run, after its last acknowledgement and before OnResult:
+  // the bytes it will read back, the bytes compared so far, and what the
+  // comparison found (also when it failed).
+  virtual void OnVerifyTotal(std::uint64_t /*bytes*/) {}
+  virtual void OnVerifyProgress(std::uint64_t /*bytes*/) {}
+  virtual void OnVerifyOutcome(const VerifyOutcome& /*outcome*/) {}
+  // Asked once as the stream starts, besides the request's own choice: a
+  // front end whose person may tick "Verify after programming" during the
+  // erase. Called on the run's thread.
+  virtual bool VerifyRequested() { return false; }
 };
 
 // ---- erase ------------------------------------------------------------------

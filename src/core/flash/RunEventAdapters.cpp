@@ -16,9 +16,27 @@ void ProgrammingRunEvents::OnProgress(std::uint32_t acknowledged) {
 }
 
 void ProgrammingRunEvents::OnResult(ResultCode code) {
+  if (verifying_) {
+    if (code == rc::kDataMismatch && verified_.Failed()) {
+      report_.Finish(code, VerifyFailedText(verified_));
+    } else {
+      report_.Finish(code, code == rc::kSuccess ? VerifiedText(verified_.bytes) : std::string());
+    }
+    return;
+  }
   if (code == rc::kSuccess && done_ < total_) report_.Progress(total_, totalBytes_);
   report_.Finish(code);
 }
+
+void ProgrammingRunEvents::OnVerifyTotal(std::uint64_t bytes) {
+  // Programming ended with every packet acknowledged: show it whole first.
+  if (done_ < total_) report_.Progress(total_, totalBytes_);
+  verifying_ = true;
+  report_.Phase(kPhaseVerifying);
+  report_.Total(bytes, bytes);
+}
+
+void ProgrammingRunEvents::OnVerifyProgress(std::uint64_t bytes) { report_.Progress(bytes, bytes); }
 
 void MemoryReadRunEvents::Begin() {
   if (begun_) return;

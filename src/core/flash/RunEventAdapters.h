@@ -28,10 +28,16 @@ class ProgrammingRunEvents : public ProgrammingEvents {
   void OnWarning(const std::string& text) override { report_.Warning(text); }
   void OnNotice(const std::string& text) override { report_.Warning(text); }
   void OnResult(ResultCode code) override;
+  // The verify is a phase of its own; its units are the bytes read back.
+  void OnVerifyTotal(std::uint64_t bytes) override;
+  void OnVerifyProgress(std::uint64_t bytes) override;
+  void OnVerifyOutcome(const VerifyOutcome& outcome) override { verified_ = outcome; }
   void Ended(ResultCode code) { report_.Ended(code); }
 
  private:
   RunReporter report_;
+  bool verifying_ = false;
+  VerifyOutcome verified_;
   std::uint32_t total_ = 0;
   std::uint32_t done_ = 0;
   std::uint64_t totalBytes_ = 0;

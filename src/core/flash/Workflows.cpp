@@ -202,6 +202,7 @@ ResultCode FlashRQ700Series(LinkState& link, Operator& op, JobRunner& runner,
   request.image = std::move(image);
   request.layoutMode = 2;
   request.timings = options.timings;
+  request.verify = options.verify;
   return runner.RunProgramming(request);
 }
 

@@ -81,6 +81,7 @@ std::optional<std::string> MacAddressQuestion(const std::string& fileModel,
 // Options of the commands that front ends or tests may set.
 struct WorkflowOptions {
   EngineTimings timings;  // handed to the engines
+  bool verify = false;    // flashing reads back and compares what it wrote
 };
 
 // `clock` times the commands' own exchanges with the controller (the

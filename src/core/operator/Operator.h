@@ -35,6 +35,13 @@ class Operator {
   virtual std::optional<std::string> ChooseOpenFile(const std::string& filter) = 0;
   virtual std::optional<std::string> ChooseSaveFile(const std::string& filter) = 0;
 
+  // A line of text the person types (a name). Empty result: not given
+  // (cancelled, or nobody to ask).
+  virtual std::optional<std::string> AskText(const std::string& /*prompt*/,
+                                             const std::string& /*caption*/ = {}) {
+    return std::nullopt;
+  }
+
   // Status text (status bar pane 0 in the GUI).
   virtual void SetStatus(const std::string& text) = 0;
 

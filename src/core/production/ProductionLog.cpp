@@ -66,6 +66,8 @@ std::string ProductionLogLine(const ProductionLogRecord& r) {
                     : std::to_string(r.result);
   j["result_text"] = r.resultText;
   j["elapsed_s"] = static_cast<double>(static_cast<long long>(r.elapsedSeconds * 1000.0)) / 1000.0;
+  // Added after the first logs were written: readers take a line without it.
+  if (!r.operatorName.empty()) j["operator"] = r.operatorName;
   // Operator-typed text may hold bytes that are not UTF-8; they must not
   // cost the record.
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

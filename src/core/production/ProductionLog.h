@@ -43,6 +43,7 @@ struct ProductionLogRecord {
   ResultCode result = 0;
   std::string resultText;
   double elapsedSeconds = 0;  // the programming's time, without the operator's
+  std::string operatorName;   // station mode: who ran the station ("operator", only when known)
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a moment.

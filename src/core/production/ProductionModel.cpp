@@ -133,6 +133,7 @@ void ProductionModel::RebuildApplicationPath() {
 }
 
 void ProductionModel::SelectModel(int index) {
+  if (locked_) return;
   modelIndex_ = index;
   if (index >= 0 && static_cast<std::size_t>(index) < kModels.size()) {
     modelFolder_ = kModels[static_cast<std::size_t>(index)].folder;
@@ -156,11 +157,16 @@ std::string ProductionModel::OpenedBootPath() const { return Opened(bootPath_); 
 std::string ProductionModel::OpenedTestPath() const { return Opened(testPath_); }
 
 void ProductionModel::OverrideApplicationPath(const std::string& path) {
+  if (locked_) return;
   applicationOverridden_ = true;
   applicationPath_ = path;
 }
-void ProductionModel::OverrideBootPath(const std::string& path) { bootPath_ = path; }
-void ProductionModel::OverrideTestPath(const std::string& path) { testPath_ = path; }
+void ProductionModel::OverrideBootPath(const std::string& path) {
+  if (!locked_) bootPath_ = path;
+}
+void ProductionModel::OverrideTestPath(const std::string& path) {
+  if (!locked_) testPath_ = path;
+}
 
 const char* ProductionModel::TempFileName(ProductionImageKind kind) {
   return kind == ProductionImageKind::Boot   ? production_text::kBootTempName
@@ -181,6 +187,14 @@ ResultCode ProductionModel::Stop(Operator& op, const std::string& text, ResultCo
   MarkEnd();
   lastMessage_ = text;
   op.ShowMessage(text);
+  return code;
+}
+
+ResultCode ProductionModel::StopOnImage(Operator& op, ResultCode code, const std::string& detail) {
+  MarkEnd();
+  const ResultMessage message = MakeResultMessage(code);
+  lastMessage_ = message.text + "\n\n" + detail;
+  op.ShowMessage(lastMessage_, message.icon);
   return code;
 }
 
@@ -209,6 +223,23 @@ void ProductionModel::BeginRecord(ProductionImageKind kind) {
   // only the boot image that carries the serial number.
   record_.serialNumber = serial_;
   record_.hardwareRevision = revision_;
+  record_.operatorName = operatorName_;
+  // What the dialog shows of a unit belongs to it: another unit's fields go
+  // as its first run starts, and a run's own fields go before it fills them
+  // again, so a failed run never leaves the last run's texts behind.
+  if (serial_ != lastUnit_) {
+    jtagText_.clear();
+    bootVersion_.clear();
+    applicationVersion_.clear();
+    testVersion_.clear();
+    lastUnit_ = serial_;
+  }
+  (kind == ProductionImageKind::Boot   ? bootVersion_
+   : kind == ProductionImageKind::Test ? testVersion_
+                                       : applicationVersion_)
+      .clear();
+  if (kind == ProductionImageKind::Boot) jtagText_.clear();
+  FieldsChanged();
   const std::string& stored = kind == ProductionImageKind::Boot   ? bootPath_
                               : kind == ProductionImageKind::Test ? testPath_
                                                                   : applicationPath_;
@@ -239,8 +270,7 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   }
   const RunFolder folder(sources_.tempPath);
   if (folder.Path().empty()) {
-    return Stop(op, ResultText(rc::kCantOpenOutput) + "\n\n" + sources_.tempPath + ": " + folder.Error(),
-                rc::kCantOpenOutput);
+    return StopOnImage(op, rc::kCantOpenOutput, sources_.tempPath + ": " + folder.Error());
   }
   const std::filesystem::path temp = folder.Path() / TempFileName(kind);
 
@@ -264,19 +294,20 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
     record_.stamp = facts.stamp;
     record_.imageSum = facts.imageSum;
     record_.version = version;
-    return Stop(op, ResultText(converted) + "\n\n" + temp.string(), converted);
+    return StopOnImage(op, converted, temp.string());
   }
   if (converted != rc::kFileOk) {
     // Where in the file and why, for a file cut short or run together.
     const std::string where = (failure.line != 0 ? ":" + std::to_string(failure.line) : std::string()) +
                               (failure.reason.empty() ? std::string() : " (" + failure.reason + ")");
-    return Stop(op, ResultText(converted) + "\n\n" + source + where, converted);
+    return StopOnImage(op, converted, source + where);
   }
   record_.stamp = facts.stamp;
   record_.imageSum = facts.imageSum;
   record_.version = version;
   (boot ? bootVersion_ : kind == ProductionImageKind::Test ? testVersion_ : applicationVersion_) =
       version;
+  FieldsChanged();
 
   ProgrammingRequest request;
   request.port = &port;
@@ -292,10 +323,10 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   LoadedImage loaded = LoadImage(request);
   if (!loaded.file) {
     const ResultCode code = loaded.code != rc::kFileOk ? loaded.code : rc::kCantOpenInput;
-    return Stop(op, ResultText(code) + "\n\n" + request.path, code);
+    return StopOnImage(op, code, request.path);
   }
   if (StoredSum(loaded.file->ImageBytes(), kind) != facts.imageSum) {
-    return Stop(op, ResultText(rc::kErrorInHexFile) + "\n\n" + request.path, rc::kErrorInHexFile);
+    return StopOnImage(op, rc::kErrorInHexFile, request.path);
   }
   request.image = std::move(loaded.file);
   request.onOutcome = [this] { MarkEnd(); };
@@ -353,6 +384,7 @@ ResultCode ProductionModel::ProgramBoot(LinkState& link, Operator& op, JobRunner
   BoxLink box(*link.ProgrammerPort(), options_.boxTimings, TheClock());
   const ResultCode check = box.CheckTn835Id(id);
   jtagText_ = JtagIdField(id);
+  FieldsChanged();  // shown before the message about it
   // With no reply at all there is no ID to keep in the record.
   if (check != rc::kTooFewBytes) record_.jtagId = id;
   if (check != rc::kSuccess) return finish(Stop(op, InvalidTn835JtagText(id), check));

@@ -135,6 +135,20 @@ class ProductionModel {
   const std::string& TestVersion() const { return testVersion_; }
   const std::string& JtagIdText() const { return jtagText_; }
 
+  // Called on the run's thread whenever a field the dialog shows changes
+  // during a run: the unit's fields cleared as it starts, the JTAG ID as
+  // soon as it is read, a version as soon as its image is converted. The
+  // dialog shows them then, not only after the run's last message.
+  void SetFieldsChanged(std::function<void()> hook) { fieldsChanged_ = std::move(hook); }
+
+  // Station mode: the operator named in every record, and the paths and the
+  // model held as they are (SelectModel and the overrides change nothing)
+  // so a station cannot drift to another image between units.
+  void SetOperatorName(std::string name) { operatorName_ = std::move(name); }
+  const std::string& OperatorName() const { return operatorName_; }
+  void SetLocked(bool locked) { locked_ = locked; }
+  bool Locked() const { return locked_; }
+
   // "TN835 Appl.FMF", "TN835 Test.FMF" or "TN835 Boot.FMF": the name of a
   // run's flash memory file inside its own folder of the temp folder.
   static const char* TempFileName(ProductionImageKind kind);
@@ -159,6 +173,12 @@ class ProductionModel {
   ResultCode ConvertAndProgram(ProductionImageKind kind, CommPort& port, Operator& op,
                                JobRunner& runner);
   ResultCode Stop(Operator& op, const std::string& text, ResultCode code);
+  // An image step failed: the code's text and what it was about, with the
+  // warning icon ShowResult gives a failure.
+  ResultCode StopOnImage(Operator& op, ResultCode code, const std::string& detail);
+  void FieldsChanged() {
+    if (fieldsChanged_) fieldsChanged_();
+  }
   // The run's outcome is known: its time ends here (first call counts).
   void MarkEnd();
   void BeginRecord(ProductionImageKind kind);
@@ -182,6 +202,11 @@ class ProductionModel {
   std::string applicationVersion_;
   std::string testVersion_;
   std::string jtagText_;
+
+  std::function<void()> fieldsChanged_;
+  std::string operatorName_;
+  bool locked_ = false;
+  std::string lastUnit_;  // the serial number of the last run, whose fields are shown
 
   ProductionLogRecord record_;
   std::string logError_;

@@ -11,10 +11,19 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/settings/ConfigData.h"
 #include "gui/flash/WorkerCalls.h"
 
 namespace tarnvale::gui {
 namespace {
+
+// Where the flash dialog keeps its "Verify after programming" choice.
+constexpr const char* kVerifySetting = "VerifyAfterProgramming";
+
+bool StoredVerifyChoice() {
+  std::uint32_t v = 0;
+  return CRegistry::ReadDWORD(RegistryRoot::CurrentUser, settings_key::kWindow, kVerifySetting, v) && v != 0;
+}
 
 QLabel* MakeField(QWidget* parent, const char* name) {
   auto* field = new QLabel(parent);
@@ -50,6 +59,15 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
   void OnWarning(const std::string& text) override {
     d_.calls_.Call([&] { d_.model_.OnWarning(text); });
   }
+  void OnVerifyTotal(std::uint64_t bytes) override {
+    d_.calls_.Call([&] { d_.model_.OnVerifyTotal(bytes); });
+  }
+  void OnVerifyProgress(std::uint64_t bytes) override {
+    d_.calls_.Call([&] { d_.model_.OnVerifyProgress(bytes); });
+  }
+  void OnVerifyOutcome(const VerifyOutcome& outcome) override {
+    d_.calls_.Call([&] { d_.model_.OnVerifyOutcome(outcome); });
+  }
   void OnResult(ResultCode code) override {
     d_.calls_.Call([&] {
       d_.model_.OnResult(code);
@@ -65,6 +83,8 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
   void OnEraseEnded(const EraseOutcome& erase) override {
     d_.calls_.Call([&] { d_.model_.OnEraseEnded(erase); });
   }
+  // The check box's choice is kept in an atomic for this thread.
+  bool VerifyRequested() override { return d_.VerifyAfterProgramming(); }
 
  private:
   CLoadMemoryDialog& d_;
@@ -117,6 +137,17 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   runOnCompletion_->setChecked(model_.Request().runOnCompletion);
   runOnCompletion_->setFocusPolicy(Qt::NoFocus);
 
+  verify_ = new QCheckBox(QStringLiteral("Verify after programming"), this);
+  verify_->setObjectName(QStringLiteral("verify"));
+  verify_->setFocusPolicy(Qt::NoFocus);
+  verify_->setVisible(CanVerify(model_.Request()));
+  verify_->setChecked(CanVerify(model_.Request()) && (model_.Request().verify || StoredVerifyChoice()));
+  verifyWanted_.store(verify_->isChecked());
+  connect(verify_, &QCheckBox::toggled, this, [this](bool on) {
+    verifyWanted_.store(on);
+    CRegistry::WriteDWORD(RegistryRoot::CurrentUser, settings_key::kWindow, kVerifySetting, on ? 1 : 0);
+  });
+
   exit_ = new QPushButton(QStringLiteral("Exit"), this);
   exit_->setObjectName(QStringLiteral("exit"));
   exit_->setDefault(true);
@@ -133,6 +164,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(runOnCompletion_);
+  buttons->addWidget(verify_);
   buttons->addStretch(1);
   buttons->addWidget(stop_);
   buttons->addWidget(exit_);
@@ -249,7 +281,8 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
       // "Run on completion" only decides what happens after the last
       // acknowledgement, and the run starts 100 ms after the dialog opens:
       // it must take clicks during the run or it could never be ticked.
-      if (watched == runOnCompletion_ || watched == stop_) return false;
+      // So must "Verify after programming", read when the stream starts.
+      if (watched == runOnCompletion_ || watched == verify_ || watched == stop_) return false;
       return RunInProgress();
     case QEvent::KeyPress:
     case QEvent::KeyRelease:

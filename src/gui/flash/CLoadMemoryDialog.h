@@ -60,6 +60,7 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   void StepProgress() override;
   void ShowRunOnCompletion(bool visible) override;
   bool RunOnCompletion() const override;
+  bool VerifyAfterProgramming() const override { return verifyWanted_.load(); }
   bool StopRequested() override { return stopRequested_.load(); }
   void Close() override;
 
@@ -101,6 +102,10 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
   QCheckBox* runOnCompletion_ = nullptr;
+  // "Verify after programming": shown where the device can read back; the
+  // choice is kept in the settings for the next run.
+  QCheckBox* verify_ = nullptr;
+  std::atomic<bool> verifyWanted_{false};
   QPushButton* exit_ = nullptr;
   QPushButton* stop_ = nullptr;
 };

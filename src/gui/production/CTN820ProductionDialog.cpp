@@ -1,6 +1,8 @@
 #include "gui/production/CTN820ProductionDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -10,7 +12,10 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include "gui/ui/QtOperator.h"
 #include "gui/ui/WorkerWait.h"
+#include "core/platform/SystemFacts.h"
+#include "core/production/ProductionHistory.h"
 
 #include "core/settings/ConfigData.h"
 #include "gui/ui/CLabel.h"
@@ -35,6 +40,24 @@ QLineEdit* ReadOnly(QWidget* parent, const char* name) {
   return e;
 }
 
+// The runs of a unit listed beside its serial number.
+constexpr std::size_t kUnitHistoryRuns = 5;
+
+std::tm LocalNow() {
+  std::tm local{};
+  platform::LocalTime(std::time(nullptr), &local);
+  return local;
+}
+
+// The desktop's message boxes of this dialog open over it, not over the
+// main window behind it.
+std::unique_ptr<QtOperator> OwnOperator(QWidget* dialog, Operator& op) {
+  if (dynamic_cast<QtOperator*>(&op) == nullptr) return nullptr;
+  auto own = std::make_unique<QtOperator>(dialog, [&op](const std::string& text) { op.SetStatus(text); });
+  own->SetErrorLogFolder(op.ErrorLogFolder());
+  return own;
+}
+
 QLabel* Note(const char* text, QWidget* parent) {
   auto* l = new QLabel(QString::fromLatin1(text), parent);
   l->setWordWrap(true);
@@ -46,7 +69,7 @@ QLabel* Note(const char* text, QWidget* parent) {
 CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* owner, int generation,
                                                LinkState& link, Operator& op, JobRunner& runner,
                                                const std::string& nav, ProductionOptions options)
-    : QDialog(owner), link_(link), op_(op), runner_(runner) {
+    : QDialog(owner), ownOp_(OwnOperator(this, op)), link_(link), op_(ownOp_ ? *ownOp_ : op), runner_(runner) {
   options.navNumber = nav;
   model_ = std::make_unique<ProductionModel>(ProductionSources::FromSettings(settings), generation,
                                              options);
@@ -67,6 +90,24 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   top->addWidget(productionVersion_);
   layout->addLayout(top);
 
+  // Station mode: serial numbers from a pattern, the shift's counts.
+  auto* stationRow = new QHBoxLayout;
+  stationMode_ = new QCheckBox("Station mode", this);
+  stationMode_->setObjectName("stationMode");
+  stationPattern_ = new QLineEdit(QString::fromStdString(StoredSerialPattern()), this);
+  stationPattern_->setObjectName("stationPattern");
+  nextUnit_ = new QPushButton("Next Unit", this);
+  nextUnit_->setObjectName("nextUnit");
+  nextUnit_->setEnabled(false);
+  stationCounters_ = new QLabel(this);
+  stationCounters_->setObjectName("stationCounters");
+  stationRow->addWidget(stationMode_);
+  stationRow->addWidget(new QLabel("Serial number pattern", this));
+  stationRow->addWidget(stationPattern_, 1);
+  stationRow->addWidget(nextUnit_);
+  stationRow->addWidget(stationCounters_);
+  layout->addLayout(stationRow);
+
   auto* boot = new QGroupBox("Boot", this);
   auto* bootForm = new QFormLayout(boot);
   bootPath_ = ReadOnly(boot, "bootPath");
@@ -85,6 +126,11 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   bootForm->addRow("TN835 Serial Number: ", serial_);
   bootForm->addRow("8251 Hardware Revision", revision_);
   bootForm->addRow("JTAG ID", jtagId_);
+  unitHistory_ = new QListWidget(boot);
+  unitHistory_->setObjectName("unitHistory");
+  unitHistory_->setFixedHeight((unitHistory_->fontMetrics().lineSpacing() + 4) * static_cast<int>(kUnitHistoryRuns) +
+                               unitHistory_->frameWidth() * 2 + 4);
+  bootForm->addRow("Last runs of this unit", unitHistory_);
   bootForm->addRow(Note(production_text::kBootNote, boot));
   auto* programBoot = new QPushButton("Program Boot", boot);
   programBoot->setObjectName("programBoot");
@@ -140,6 +186,16 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
           [this] { Run(&ProductionModel::ProgramApplication); });
   connect(programTest, &QPushButton::clicked, this, [this] { Run(&ProductionModel::ProgramTest); });
   connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+  connect(serial_, &QLineEdit::textChanged, this, [this] { ShowUnitHistory(); });
+  connect(stationMode_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!SetStationMode(on)) {
+      const QSignalBlocker quiet(stationMode_);
+      stationMode_->setChecked(false);
+    }
+  });
+  connect(nextUnit_, &QPushButton::clicked, this, [this] { NextUnit(); });
+  // Fields the run learns are shown at once, over whatever box it opens.
+  model_->SetFieldsChanged([this] { OnGuiThread(this, [this] { ShowFields(); }); });
   ShowFields();
   serial_->setFocus();  // the serial number is what the operator types first
 }
@@ -183,7 +239,80 @@ void CTN820ProductionDialog::Run(ResultCode (ProductionModel::*button)(LinkState
   pleaseWait_->hide();
   for (QPushButton* b : enabled) b->setEnabled(true);
   ShowFields();
+  AfterRun();
   running_ = false;
+}
+
+bool CTN820ProductionDialog::SetStationMode(bool on) {
+  if (!on) {
+    station_.reset();
+    model_->SetLocked(false);
+    models_->setEnabled(true);
+    stationPattern_->setEnabled(true);
+    nextUnit_->setEnabled(false);
+    stationCounters_->clear();
+    return true;
+  }
+  std::string error;
+  const std::string text = stationPattern_->text().trimmed().toStdString();
+  const auto pattern = SerialPattern::Parse(text, error);
+  if (!pattern) {
+    op_.ShowMessage("Serial number pattern " + text + ": " + error, MessageIcon::Exclamation);
+    return false;
+  }
+  if (const std::string problem = Station(*pattern).NextSerialProblem(LocalNow()); !problem.empty()) {
+    op_.ShowMessage(problem, MessageIcon::Exclamation);
+    return false;
+  }
+  if (operatorName_.empty()) {
+    operatorName_ = op_.AskText("Operator name:", "Station mode").value_or("");
+    if (operatorName_.empty()) return false;
+  }
+  StoreSerialPattern(text);
+  station_ = std::make_unique<Station>(*pattern);
+  station_->SetOperatorName(operatorName_);
+  model_->SetOperatorName(operatorName_);
+  // The images of the shift stay the ones chosen now.
+  TakeEdits();
+  model_->SetLocked(true);
+  models_->setEnabled(false);
+  stationPattern_->setEnabled(false);
+  nextUnit_->setEnabled(true);
+  stationCounters_->setText(QString::fromStdString(station_->CountersText()));
+  serial_->setText(QString::fromStdString(station_->NextSerial(LocalNow())));
+  return true;
+}
+
+void CTN820ProductionDialog::NextUnit() {
+  if (!station_ || running_) return;
+  station_->Scan({});
+  if (const std::string problem = station_->NextSerialProblem(LocalNow()); !problem.empty()) {
+    op_.ShowMessage(problem, MessageIcon::Exclamation);
+  }
+  serial_->setText(QString::fromStdString(station_->NextSerial(LocalNow())));
+  serial_->setFocus();
+}
+
+void CTN820ProductionDialog::AfterRun() {
+  ShowUnitHistory();
+  if (!station_) return;
+  const ProductionLogRecord& record = model_->LastRecord();
+  // A serial typed or scanned over the pattern's is logged as it is and
+  // leaves the counter where it was (RunEnded moves it only for its own).
+  const std::tm now = LocalNow();
+  const ProductionImageKind kind = record.imageKind == "boot"   ? ProductionImageKind::Boot
+                                   : record.imageKind == "test" ? ProductionImageKind::Test
+                                                                : ProductionImageKind::Application;
+  station_->RunEnded(kind, record.result, record.serialNumber, now);
+  stationCounters_->setText(QString::fromStdString(station_->CountersText()));
+}
+
+void CTN820ProductionDialog::ShowUnitHistory() {
+  unitHistory_->clear();
+  std::string serial = serial_->text().trimmed().toUpper().toStdString();
+  for (const HistoryRun& run : LastRunsOfUnit(model_->LogFile(), serial, kUnitHistoryRuns)) {
+    unitHistory_->addItem(QString::fromStdString(HistoryRunLine(run)));
+  }
 }
 
 void CTN820ProductionDialog::reject() {

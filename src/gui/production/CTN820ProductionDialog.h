@@ -7,9 +7,12 @@
 #include <string>
 
 #include "core/production/ProductionModel.h"
+#include "core/production/Station.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QListWidget;
 class QLineEdit;
 class QPushButton;
 
@@ -23,6 +26,7 @@ class Operator;
 namespace tarnvale::gui {
 
 class CLabel;
+class QtOperator;
 
 class CTN820ProductionDialog : public QDialog {
   Q_OBJECT
@@ -36,6 +40,14 @@ class CTN820ProductionDialog : public QDialog {
 
   ProductionModel& Model() { return *model_; }
   bool Running() const { return running_; }
+  // Station mode: on while a shift numbers its units from the pattern.
+  bool StationMode() const { return station_ != nullptr; }
+  const Station* StationState() const { return station_.get(); }
+  // Turns station mode on (asking the operator's name the first time) or
+  // off; false when it could not be turned on.
+  bool SetStationMode(bool on);
+  // "Next Unit": the serial field takes the next unit's number.
+  void NextUnit();
 
   // While a button's run goes on the dialog stays: the run is stopped in
   // its programming dialog.
@@ -43,10 +55,17 @@ class CTN820ProductionDialog : public QDialog {
 
  private:
   void ShowFields();
+  // The newest runs of the unit in the serial field, from this station's log.
+  void ShowUnitHistory();
+  // Station mode after a run: count it, move the counter, show the counts.
+  void AfterRun();
   void TakeEdits();
   void Run(ResultCode (ProductionModel::*button)(LinkState&, Operator&, JobRunner&));
 
   std::unique_ptr<ProductionModel> model_;
+  // The dialog's own message boxes belong to it (when the program's
+  // operator is the desktop's; a test's stays as given).
+  std::unique_ptr<QtOperator> ownOp_;
   LinkState& link_;
   Operator& op_;
   JobRunner& runner_;
@@ -63,6 +82,13 @@ class CTN820ProductionDialog : public QDialog {
   QLineEdit* testVersion_;
   QLineEdit* productionVersion_;
   QLabel* pleaseWait_;
+  QCheckBox* stationMode_;
+  QLineEdit* stationPattern_;
+  QPushButton* nextUnit_;
+  QLabel* stationCounters_;
+  QListWidget* unitHistory_;
+  std::unique_ptr<Station> station_;
+  std::string operatorName_;  // asked once per dialog
   bool running_ = false;
 };
 

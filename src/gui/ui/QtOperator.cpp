@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QStringList>
 #include <QThread>
 
@@ -82,6 +83,17 @@ bool QtOperator::AskYesNoDefaultNo(const std::string& text, const std::string& c
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;
+}
+
+std::optional<std::string> QtOperator::AskText(const std::string& prompt, const std::string& caption) {
+  QString text;
+  bool ok = false;
+  OnGuiThread([&] {
+    text = QInputDialog::getText(owner_, QString::fromStdString(caption), QString::fromStdString(prompt),
+                                 QLineEdit::Normal, {}, &ok);
+  });
+  if (!ok || text.trimmed().isEmpty()) return std::nullopt;
+  return text.trimmed().toStdString();
 }
 
 std::optional<std::string> QtOperator::ChooseOpenFile(const std::string& filter) {

@@ -27,6 +27,7 @@ class QtOperator : public QObject, public Operator {
                    const std::string& caption = {}) override;
   bool AskYesNo(const std::string& text, const std::string& caption = {}) override;
   bool AskYesNoDefaultNo(const std::string& text, const std::string& caption = {}) override;
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption = {}) override;
   std::optional<std::string> ChooseOpenFile(const std::string& filter) override;
   std::optional<std::string> ChooseSaveFile(const std::string& filter) override;
   void SetStatus(const std::string& text) override;
