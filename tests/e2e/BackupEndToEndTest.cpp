@@ -43,6 +43,16 @@ TEST(BackupCli, RoundTripThroughTwoSimulatorsAndTheDiff) {
   EXPECT_FALSE(changes["identical"].get<bool>());
   EXPECT_EQ(changes["changes"][0]["change"], "changed");
   EXPECT_TRUE(changes["changes"][0].contains("old"));
+  // A changed part or material entry names only the fields that differ.
+  int records = 0;
+  for (const auto& c : changes["changes"]) {
+    if (c["section"] == "Setup" || c["change"] != "changed") continue;
+    ++records;
+    EXPECT_FALSE(c.contains("old")) << c.dump();
+    ASSERT_FALSE(c["fields"].empty()) << c.dump();
+    for (const auto& f : c["fields"]) EXPECT_NE(f["old"], f["new"]) << c.dump();
+  }
+  EXPECT_GT(records, 0);
 
   const RunResult load = Cli({"backup", "load", a, "--yes", "--port", second.Port()}, dir);
   ASSERT_EQ(load.exitCode, cli::kExitOk) << load.err;
