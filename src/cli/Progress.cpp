@@ -322,8 +322,18 @@ class ReadSink : public MemoryReadEvents {
   }
   // The programmer box's reads: the lines go to the file; the checksums of
   // a boot flash read are news.
-  void OnComputedChecksum(std::uint32_t value) override { Checksum("computed_checksum", "Computed", value); }
-  void OnImageChecksum(std::uint32_t value) override { Checksum("image_checksum", "Image", value); }
+  void OnComputedChecksum(std::uint32_t value) override {
+    computed_ = value;
+    Checksum("computed_checksum", "Computed", value);
+  }
+  void OnImageChecksum(std::uint32_t value) override {
+    Checksum("image_checksum", "Image", value);
+    if (json_) {
+      WriteJson(out_, Json{{"event", "checksums"}, {"match", computed_ == value}, {"text", ChecksumVerdict(computed_, value)}});
+    } else {
+      meter_.Say(ChecksumVerdict(computed_, value));
+    }
+  }
   void OnLine(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "line"}, {"text", text}});
   }
@@ -340,6 +350,7 @@ class ReadSink : public MemoryReadEvents {
       meter_.Say(text);
     }
   }
+  std::uint32_t computed_ = 0;
   MemoryReadRunEvents& run_;
   Meter& meter_;
   const MemoryReadRequest& request_;

@@ -156,7 +156,7 @@ ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Targe
   request.target = target;
   request.start = Info(target).readBack.start;
   request.end = Info(target).readBack.end;
-  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(target)) : o.outputPath;
+  request.path = o.outputPath.empty() ? DefaultReadBackPath(op, target) : o.outputPath;
   request.timings = o.engine;
   request.reader = BootImageReader(o.readSettleMs, o.recordSilenceMs);
   return runner.RunMemoryRead(request);

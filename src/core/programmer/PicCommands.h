@@ -58,7 +58,7 @@ struct PicOptions {
   std::uint32_t statusWaitMs = kPicStatusWaitMs;
   std::uint32_t readSettleMs = 0;          // the EEPROM read needs no settling
   std::uint32_t recordSilenceMs = kFramedReplyTimeoutMs;
-  std::string outputPath;                  // EEPROM read: empty = the fixed name here
+  std::string outputPath;                  // EEPROM read: empty = the fixed name in the user temp folder
   std::optional<std::uint16_t> seed;       // EEPROM fill: absent = from the clock
 };
 
