@@ -359,12 +359,14 @@ TEST(BackupCli, FilesFromOtherMachines) {
     WriteFileBytes(other, c.file);
     const RunResult plain = Cli({"backup", "diff", base, other}, dir);
     EXPECT_EQ(plain.exitCode, cli::kExitOk) << plain.err;
-    EXPECT_TRUE(Has(plain.out, "-> Description=" + c.shown + " ")) << plain.out;
+    EXPECT_TRUE(Has(plain.out, "\n  Description: G100 profile \u2192 " + c.shown + "\n")) << plain.out;
     const RunResult json = Cli({"backup", "diff", base, other, "--json"}, dir);
     ASSERT_EQ(json.exitCode, cli::kExitOk) << json.err;
     const auto j = nlohmann::json::parse(json.out);
     ASSERT_EQ(j["changes"].size(), 1u);
-    EXPECT_TRUE(Has(j["changes"][0]["new"].get<std::string>(), "Description=" + c.shown + " "));
+    ASSERT_EQ(j["changes"][0]["fields"].size(), 1u);
+    EXPECT_EQ(j["changes"][0]["fields"][0]["name"], "Description");
+    EXPECT_EQ(j["changes"][0]["fields"][0]["new"], c.shown);
   }
   // A well-formed XML file that is not a backup is refused, not compared as empty.
   const std::string settings = (dir / "settings.xml").string();
