@@ -396,7 +396,30 @@ TEST(SerialTestCli, SendsALineToTheSimulator) {
   EXPECT_EQ(r.exitCode, cli::kExitOk) << r.err;
   EXPECT_NE(r.out.find("TX:0x2,0,1,v,X,D,1,0x3"), std::string::npos);
   EXPECT_NE(r.out.find("RX:0x2,0,1,R,Q,7,5,0,-,2,4,$,4,.,1,2,$,3,.,2,$,0"), std::string::npos) << r.out;
-  EXPECT_EQ(Cli({"serial-test", "AB", "--port", sim.Port()}, dir).exitCode, cli::kExitUsage);
+  // Nothing back, a folder, a file of nothing valid: said, and not exit 0.
+  WriteFileBytes((dir / "quiet.txt").string(), "Z\nAB\n");
+  WriteFileBytes((dir / "bad.txt").string(), "AB\n");
+  const struct {
+    std::vector<std::string> args;
+    int exit;
+    std::string text;  // on stdout or stderr
+  } cases[] = {
+      {{"AB"}, cli::kExitUsage, "Not sent: \"AB\" is neither one character nor a byte value"},
+      {{"Z", "--timeout", "100"}, cli::kExitTimeout, "No reply within 100 ms"},
+      {{"Z", "--count", "0"}, cli::kExitTimeout, "Nothing came back on " + sim.Port()},
+      {{"--file", (dir / "quiet.txt").string(), "--timeout", "50"}, cli::kExitTimeout,
+       "Nothing came back on " + sim.Port() + " for any of the 1 line sent"},
+      {{"--file", (dir / "bad.txt").string()}, cli::kExitBadFile, "no line of it could be sent"},
+      {{"--file", dir.string()}, cli::kExitBadFile, "Unable to Open File! (is a folder, not a regular file)"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"serial-test"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--port", sim.Port()});
+    const RunResult bad = Cli(args, dir);
+    EXPECT_EQ(bad.exitCode, c.exit) << c.args[0] << bad.out << bad.err;
+    EXPECT_TRUE(Has(bad.out + bad.err, c.text)) << c.args[0] << bad.out << bad.err;
+  }
 }
 
 }  // namespace
