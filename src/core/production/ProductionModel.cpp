@@ -312,7 +312,10 @@ ResultCode ProductionModel::ProgramImage(ProductionImageKind kind, LinkState& li
   // before anything is sent, or the erase would go nowhere.
   ResultCode code = rc::kSuccess;
   if (link.SelectTarget(Target::Tn835) != rc::kSuccess || link.PrimaryPort() == nullptr) {
-    code = Stop(op, production_text::kInvalidSerialPort, rc::kPortOpenFailed);
+    // The person is told which port and why; the log keeps its fixed text.
+    code = Stop(op, std::string(production_text::kInvalidSerialPort) + ": " + link.OpenFailure(PortRole::Primary),
+                rc::kPortOpenFailed);
+    lastMessage_ = production_text::kInvalidSerialPort;
   } else {
     link.PrimaryPort()->Purge();
     code = ConvertAndProgram(kind, *link.PrimaryPort(), op, runner);
