@@ -183,8 +183,11 @@ INSTANTIATE_TEST_SUITE_P(Transports, BoxEndToEnd, ::testing::Values(false, true)
 
 TEST(Bench, ServesTheControllerAndTheBoxOnTwoEndpoints) {
   const auto dir = MakeTempDir("bench");
-  for (bool tcp : {false, true}) {
-    SimProcess bench(tcp ? std::vector<std::string>{"--tcp"} : std::vector<std::string>{}, dir, "bench", 2);
+  // Ptys by default and with --pty, as every other mode; TCP with --tcp.
+  for (const std::string how : {"", "--pty", "--tcp"}) {
+    SCOPED_TRACE(how);
+    const bool tcp = how == "--tcp";
+    SimProcess bench(how.empty() ? std::vector<std::string>{} : std::vector<std::string>{how}, dir, "bench", 2);
     ASSERT_EQ(bench.Lines().size(), 2u);
     const std::string controller = bench.Lines()[0], programmer = bench.Lines()[1];
     const std::string kind = tcp ? "tcp " : "pty ";
