@@ -110,6 +110,11 @@ std::string WrongDsPicText(const DeviceIdInfo& info) {
   return buf;
 }
 
+std::string NoChipText(Target target) {
+  return "No chip answered: the box read an empty device ID (is the " + std::string(Info(target).description) +
+         " in its socket?)";
+}
+
 std::string CpuIdCaption(Target target) {
   return std::string(Info(target).idCaption);
 }
@@ -228,6 +233,12 @@ ResultCode ReadCpuId(LinkState& link, Operator& op, Target target, const PicOpti
   DeviceIdInfo info;
   const bool ok = ReadDeviceId(info, *port, target, o.box);
   if (out) *out = info;
+  // The box answered with an empty ID: the socket is empty or the chip is
+  // not seated. Said as such, and not a success.
+  if (ok && Info(target).idForm != IdForm::None && info.first == "N/A") {
+    op.ShowMessage(DeviceIdText(info) + "\r\n\r\n" + NoChipText(target), MessageIcon::Exclamation, caption);
+    return rc::kUnrecognizedResponse;
+  }
   op.ShowMessage(ok ? DeviceIdText(info) : std::string(pic_text::kUnavailable),
                  ok ? MessageIcon::Information : MessageIcon::Exclamation, caption);
   return ok ? rc::kSuccess : rc::kTooFewBytes;

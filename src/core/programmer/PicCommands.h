@@ -51,6 +51,8 @@ std::string DeviceIdText(const DeviceIdInfo& info);
 std::string WrongDsPicText(const DeviceIdInfo& info);
 // The caption of "Read CPU ID" for a target.
 std::string CpuIdCaption(Target target);
+// Said after an empty device ID: no chip answered.
+std::string NoChipText(Target target);
 
 struct PicOptions {
   BoxTimings box;
