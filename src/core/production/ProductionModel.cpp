@@ -358,6 +358,8 @@ ResultCode ProductionModel::ProgramBoot(LinkState& link, Operator& op, JobRunner
   jtagText_ = JtagIdField(id);
   // With no reply at all there is no ID to keep in the record.
   if (check != rc::kTooFewBytes) record_.jtagId = id;
+  // No whole reply is no ID at all, not an ID of 0.
+  if (check == rc::kTooFewBytes) return finish(Stop(op, box.NoJtagIdText(), check));
   if (check != rc::kSuccess) return finish(Stop(op, InvalidTn835JtagText(id), check));
   return finish(ConvertAndProgram(ProductionImageKind::Boot, *link.ProgrammerPort(), op, runner));
 }
