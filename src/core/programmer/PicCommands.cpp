@@ -169,9 +169,12 @@ ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Targe
 
 ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(target);  // a failure shows as the missing answer below
+  // A port that would not open (busy, missing) is said as such, not as a
+  // box that did not answer.
+  const ResultCode selected = link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
-  const ResultCode code = port && port->IsOpen()
+  const ResultCode code = selected == rc::kPortOpenFailed ? selected
+                          : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kBlankCheck), o.statusWaitMs)
                               : rc::kTimeout;
   ShowResult(op, code, pic_text::kFlashBlank);
@@ -180,9 +183,10 @@ ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const Pic
 
 ResultCode PicEraseFlash(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(target);
+  const ResultCode selected = link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
-  const ResultCode code = port && port->IsOpen()
+  const ResultCode code = selected == rc::kPortOpenFailed ? selected
+                          : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kErase), o.statusWaitMs)
                               : rc::kTimeout;
   ShowResult(op, code, pic_text::kSuccess);
