@@ -116,8 +116,8 @@ class SerialTestModel {
   void Say(const std::string& text) const {
     if (terminal_) terminal_(text);
   }
-  // The Browse button: asks for a text file, starting from `filePath`;
-  // true when one was chosen.
+  // Asks the operator for a text file; true when one was chosen. (The
+  // dialog's Browse asks itself, starting at the file in its field.)
   bool Browse();
 
   static constexpr const char* kPrompt =
