@@ -256,6 +256,7 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
   }
+  void OnRefused(std::uint8_t status) override { model_.OnRefused(status); }
   // Left out of the image: one line on stderr whatever the style, so that
   // a script reading stdout as JSON sees it there too.
   void OnWarning(const std::string& text) override {

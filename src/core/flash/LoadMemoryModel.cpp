@@ -250,7 +250,14 @@ void LoadMemoryModel::OnResult(ResultCode code) {
   const std::uint32_t acked = engine_ ? engine_->Acknowledged() : 0;
   if (code != rc::kSuccess) {
     if (acked == 0) view_.SetStatus({});
-    ShowResult(op_, code);
+    if (code == rc::kTimeout && refusedWith_ == code) {
+      // The device's own '@': our wait for acknowledgements ends in 'J'.
+      op_.ShowMessage(ResultText(code) + " (sent by the device in place of an acknowledgement, after " +
+                          std::to_string(acked) + " packets; not a wait of this program that ran out)",
+                      MessageIcon::Exclamation);
+    } else {
+      ShowResult(op_, code);
+    }
     view_.Close();
     return;
   }

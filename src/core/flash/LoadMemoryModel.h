@@ -25,6 +25,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/flash/ProgrammingEngine.h"
@@ -125,6 +126,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnProgress(std::uint32_t acknowledged) override;
   void OnBootVersion(const std::string& version) override;
   void OnNotice(const std::string& text) override;
+  void OnRefused(std::uint8_t status) override { refusedWith_ = status; }
   void OnWarning(const std::string& text) override;
   void OnResult(ResultCode code) override;
 
@@ -148,6 +150,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   ResultCode result_ = kCancelled;
   bool finished_ = false;
   bool resultReceived_ = false;
+  std::optional<std::uint8_t> refusedWith_;  // the device's own status byte that ended the run
   bool stopRequested_ = false;
   bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then
