@@ -343,10 +343,24 @@ void RunSerialTest(const SerialArgs& a) {
       throw CLI::RuntimeError(kExitInterrupted);
     }
     if (!model.fileProblem.empty()) Fail(a.file + ": Unable to Open File! (" + model.fileProblem + ")", kExitBadFile);
-  } else if (!model.Send(a.line)) {
+    std::cout << std::endl;
+    // Lines that went without a word back are a dead link or a wrong
+    // setting, not a success.
+    if (model.fileResult == rc::kPortOpenFailed) Fail("The port " + link.Name() + " is not open", kExitPort);
+    if (sent == 0) Fail(a.file + ": no line of it could be sent", kExitBadFile);
+    if (model.fileReplies == 0) {
+      Fail("Nothing came back on " + link.Name() + " for any of the " + std::to_string(sent) +
+               (sent == 1 ? " line sent" : " lines sent"),
+           kExitTimeout);
+    }
+    return;
+  }
+  const SerialLineOutcome outcome = model.Send(a.line);
+  std::cout << std::endl;
+  if (outcome == SerialLineOutcome::Invalid) {
     Fail("The line is not valid: use single characters and 0xHH byte values separated by commas.", kExitUsage);
   }
-  std::cout << std::endl;
+  if (outcome == SerialLineOutcome::NoReply) Fail("Nothing came back on " + link.Name(), kExitTimeout);
 }
 
 }  // namespace

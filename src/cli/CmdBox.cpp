@@ -109,7 +109,7 @@ void RunJtagId(const BoxArgs& args, const std::string& which) {
   }
   std::uint32_t id = 0;
   const ResultCode r = s.Box().CheckTn835Id(id);
-  if (r == rc::kTooFewBytes) Fail(ResultText(r), ExitCodeFor(r));
+  if (r == rc::kTooFewBytes) Fail(s.Box().NoJtagIdText(), ExitCodeFor(r));
   // The TN835's ID is shown whether or not it is the expected one.
   std::cout << JtagIdLine(id) << std::endl;
   if (r != rc::kSuccess) throw CLI::RuntimeError(ExitCodeFor(r));

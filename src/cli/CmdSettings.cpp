@@ -36,7 +36,7 @@ void RegisterSettingsCommands(CLI::App& app) {
     LoadDefaults();
     for (const SettingDef& d : AllSettings()) {
       const auto value = ReadSetting(d);
-      std::cout << d.name << " = " << (value ? *value : std::string("(not set)")) << "\n";
+      std::cout << d.name << " = " << (value ? ShownForm(d, *value) : std::string("(not set)")) << "\n";
     }
   });
 
@@ -48,7 +48,8 @@ void RegisterSettingsCommands(CLI::App& app) {
     LoadDefaults();
     const auto value = ReadSetting(def);
     if (!value) Fail(std::string(def.name) + " is not set", kExitFailure);
-    std::cout << *value << "\n";
+    // In the words `set` takes, so a value read can be set again as it is.
+    std::cout << ShownForm(def, *value) << "\n";
   });
 
   auto setName = std::make_shared<std::string>();

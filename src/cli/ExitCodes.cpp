@@ -68,7 +68,7 @@ std::string CliResultText(ResultCode code) {
     case rc::kStoppedByOperator:
       return "Declined";
     default:
-      return ResultText(code);
+      return ReplyResultText(code);
   }
 }
 

@@ -277,6 +277,7 @@ class ProgrammingSink : public ProgrammingEvents {
     if (json_) WriteJson(out_, Json{{"event", "notice"}, {"text", text}});
     model_.OnNotice(text);
   }
+  void OnRefused(std::uint8_t status) override { model_.OnRefused(status); }
   // Left out of the image: one line on stderr whatever the style, so that
   // a script reading stdout as JSON sees it there too.
   void OnWarning(const std::string& text) override {
@@ -383,8 +384,18 @@ class ReadSink : public MemoryReadEvents {
   }
   // The programmer box's reads: the lines go to the file; the checksums of
   // a boot flash read are news.
-  void OnComputedChecksum(std::uint32_t value) override { Checksum("computed_checksum", "Computed", value); }
-  void OnImageChecksum(std::uint32_t value) override { Checksum("image_checksum", "Image", value); }
+  void OnComputedChecksum(std::uint32_t value) override {
+    computed_ = value;
+    Checksum("computed_checksum", "Computed", value);
+  }
+  void OnImageChecksum(std::uint32_t value) override {
+    Checksum("image_checksum", "Image", value);
+    if (json_) {
+      WriteJson(out_, Json{{"event", "checksums"}, {"match", computed_ == value}, {"text", ChecksumVerdict(computed_, value)}});
+    } else {
+      meter_.Say(ChecksumVerdict(computed_, value));
+    }
+  }
   void OnLine(const std::string& text) override {
     if (json_) WriteJson(out_, Json{{"event", "line"}, {"text", text}});
   }
@@ -401,6 +412,7 @@ class ReadSink : public MemoryReadEvents {
       meter_.Say(text);
     }
   }
+  std::uint32_t computed_ = 0;
   MemoryReadRunEvents& run_;
   Meter& meter_;
   const MemoryReadRequest& request_;

@@ -11,7 +11,7 @@
 //       cable (board faults injectable); first line as for rq700.
 //   tarnvale-sim tn835 [--pty | --tcp ADDR:PORT] [options]
 //       A TN835 controller taking its application and test images.
-//   tarnvale-sim bench [--tcp] [--controller rq700|tn835] [options]
+//   tarnvale-sim bench [--pty | --tcp] [--controller rq700|tn835] [options]
 //       A controller and the box from one process on two endpoints;
 //       the first two lines are "controller <endpoint>" and "programmer <endpoint>".
 //   tarnvale-sim make-image OUT.FMF [--generation 3|4|5] [...]
@@ -274,9 +274,11 @@ int main(int argc, char** argv) {
 
   auto* bench = app.add_subcommand("bench", "An RQ700 controller and the box on two endpoints");
   BoxArgs benchArgs;
-  bool benchTcp = false;
+  bool benchTcp = false, benchPty = false;
   std::string benchRevision;
-  bench->add_flag("--tcp", benchTcp, "Serve both on loopback TCP ports instead of ptys");
+  // --pty as every other mode takes it: ptys are the bench's default too.
+  auto* benchPtyOpt = bench->add_flag("--pty", benchPty, "Serve both on new pseudo-terminals (the default)");
+  bench->add_flag("--tcp", benchTcp, "Serve both on loopback TCP ports instead of ptys")->excludes(benchPtyOpt);
   bench->add_option("--controller-revision", benchRevision, "The controller's CPU board revision");
   AddBoxOptions(bench, benchArgs, false);
   std::string benchController = "rq700", benchSaveFlash, benchSaveBoot;

@@ -67,6 +67,67 @@ TEST(BackupDiff, ValuesAreShownByTheFilesEncoding) {
   }
 }
 
+// A part or material entry in both backups: a changed one names only the
+// fields that differ, in the text, the JSON and the dialog alike; a record
+// on one side only is still shown whole.
+std::string Records(const std::string& description, const std::string& bends, const std::string& clamp,
+                    const std::string& extraPart) {
+  return "<Quor_Backup><Controller><UartVersion>3.2</UartVersion></Controller>"
+         "<Data Name=\"PartLibrary\"><Category Name=\"C\"><SubCategory Name=\"S\"><Part Name=\"G100\">"
+         "<Description>" + description + "</Description><BlankWidth>120</BlankWidth>"
+         "<MaterialType>Steel</MaterialType><Paint>1</Paint><Bends>" + bends + "</Bends></Part>" + extraPart +
+         "</SubCategory></Category></Data>"
+         "<Data Name=\"MaterialTable\"><Steel><Default><Thickness>1.5</Thickness><ClampPos>" + clamp +
+         "</ClampPos><HemPressure>9</HemPressure></Default></Steel></Data></Quor_Backup>";
+}
+
+TEST(BackupDiff, ChangedRecordsShowOnlyTheFieldsThatChanged) {
+  const std::string bend = "<Bend Type=\"NormalBend\"><BackGaugePos>5</BackGaugePos></Bend>";
+  const std::string bend2 = "<Bend Type=\"NormalBend\"><BackGaugePos>7</BackGaugePos></Bend>";
+  const std::string before = Records("G100 profile", bend, "4", "");
+  struct Case {
+    const char* name;
+    std::string after;
+    std::vector<std::string> text;  // lines of DiffText, in order
+  };
+  const auto part = [](const std::string& fields) { return "PartLibrary changed C/S/G100" + fields; };
+  const Case cases[] = {
+      {"description", Records("G100 profile rev B", bend, "4", ""),
+       {part(""), "  Description: G100 profile \u2192 G100 profile rev B"}},
+      {"one bend's value", Records("G100 profile", bend2, "4", ""),
+       {part(""), "  Bend 1 BackGaugePos: 5 \u2192 7"}},
+      {"a bend added", Records("G100 profile", bend + bend2, "4", ""),
+       {part(""), "  Bends: 1 \u2192 2", "  Bend 2: (none) \u2192 NormalBend BackGaugePos=7"}},
+      {"a material value", Records("G100 profile", bend, "6", ""),
+       {"MaterialTable changed Steel/Default/1.5", "  ClampPos: 4 \u2192 6"}},
+      {"a part on one side only stays whole",
+       Records("G100 profile", bend, "4", "<Part Name=\"N\"><Description>new</Description><MaterialType>Steel</MaterialType></Part>"),
+       {"PartLibrary added C/S/N: Description=new BlankWidth= Thickness= MaterialType=Steel Paint= Graphics= Bends=0"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tinyxml2::XMLDocument from, to;
+    ASSERT_EQ(from.Parse(before.c_str()), tinyxml2::XML_SUCCESS);
+    ASSERT_EQ(to.Parse(c.after.c_str()), tinyxml2::XML_SUCCESS);
+    const BackupDiffResult diff = DiffBackups(from, to);
+    std::string expected;
+    for (const auto& line : c.text) expected += line + "\n";
+    EXPECT_EQ(DiffText(diff), expected);
+    // The JSON carries the same fields, and no whole records for a change.
+    const nlohmann::json change = DiffJson(diff)["changes"][0];
+    if (diff.lines[0].change == DiffLine::Change::Changed) {
+      EXPECT_FALSE(change.contains("old"));
+      ASSERT_EQ(change["fields"].size(), diff.lines[0].fields.size());
+      EXPECT_EQ(change["fields"][0]["name"], diff.lines[0].fields[0].name);
+      EXPECT_EQ(change["fields"][0]["old"], diff.lines[0].fields[0].before);
+      EXPECT_EQ(change["fields"][0]["new"], diff.lines[0].fields[0].after);
+    } else {
+      EXPECT_FALSE(change.contains("fields"));
+      EXPECT_EQ(change["new"], diff.lines[0].after);
+    }
+  }
+}
+
 TEST(BackupFile, XmlThatIsNotABackupIsRefused) {
   const auto dir = test::MakeTempDir("notbk");
   struct Case {

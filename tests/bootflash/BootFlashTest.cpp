@@ -367,6 +367,30 @@ TEST(BootProgramming, ImageWithTheBoardsRecordThenReadBackEqualsIt) {
                 static_cast<unsigned>(boot.image[16380] | boot.image[16381] << 8 | boot.image[16382] << 16 |
                                       static_cast<unsigned>(boot.image[16383]) << 24));
   EXPECT_NE(std::find(after.begin(), after.end(), computed), after.end());
+  const auto said = [&](const std::string& text) {
+    const auto t = runner.Texts();
+    return std::find(t.begin(), t.end(), text) != t.end();
+  };
+  EXPECT_TRUE(said("The checksums match: the boot image is whole."));
+
+  // With no file chosen the read goes to its fixed name in the user temp
+  // folder, never the working directory, and the dialog names it in full;
+  // an erased flash gets its verdict.
+  const auto temp = test::MakeTempDir("usertemp");
+  bench.op.SetErrorLogFolder(temp.string());
+  bench.o.outputPath.clear();
+  {
+    CommandBracket bracket(*bench.link);
+    ASSERT_EQ(bench.link->SelectTarget(Target::CpuBoard386), '0');
+    ASSERT_EQ(BlankCheckOrErase(*bench.link->ProgrammerPort(), bench.op, true, 5000), '0');
+  }
+  ASSERT_TRUE(bench.box.Device().Boot().Blank());
+  ASSERT_EQ(ReadBootFlash(*bench.link, bench.op, runner, 'C', nullptr, bench.o), '0');
+  const auto inTemp = temp / "386 Boot Flash Data.txt";
+  const std::string erased = test::ReadFileBytes(inTemp.string());
+  EXPECT_EQ(std::count(erased.begin(), erased.end(), '\n'), 1024);
+  EXPECT_TRUE(said("File saved to " + inTemp.string()));
+  EXPECT_TRUE(said("The checksums do not match: the boot image is damaged or incomplete (the flash reads as erased)."));
 
   // A revision that is not a letter is refused before anything is read.
   bench.op.messages.clear();

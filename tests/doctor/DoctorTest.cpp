@@ -106,6 +106,7 @@ TEST_P(PortFailures, NameTheProblemAndTheFix) {
   for (const std::string& p : c.inFix) EXPECT_TRUE(Has(failed->fix, p)) << p << " in " << failed->fix;
   // Nothing after the failure on that role is tried.
   EXPECT_EQ(Find(r, "device", "primary"), nullptr);
+  EXPECT_EQ(Find(r, "port.holders", "primary"), nullptr);
   for (const CheckItem& item : r.checks) {
     if (item.role == "programmer") {
       EXPECT_NE(item.status, CheckStatus::Fail) << item.text;
@@ -125,6 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PortCase{"no_port_name", "com1", "port.name", {"\"com1\"", "neither a serial port"},
                                {"settings set COMPort"}},
                       PortCase{"not_a_device", "/etc/passwd", "port.exists", {"not a serial device"}, {"--port"}},
+                      // A character device every process holds: refused, no holders named.
+                      PortCase{"not_a_tty", "/dev/null", "port.exists", {"/dev/null exists but is not a serial device"},
+                               {"--port"}},
                       PortCase{"refused_connection", "127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()),
                                "port.open", {"would not open"}, {"check the address"}}),
     [](const ::testing::TestParamInfo<PortCase>& i) { return std::string(i.param.name); });

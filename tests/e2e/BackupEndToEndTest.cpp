@@ -43,6 +43,16 @@ TEST(BackupCli, RoundTripThroughTwoSimulatorsAndTheDiff) {
   EXPECT_FALSE(changes["identical"].get<bool>());
   EXPECT_EQ(changes["changes"][0]["change"], "changed");
   EXPECT_TRUE(changes["changes"][0].contains("old"));
+  // A changed part or material entry names only the fields that differ.
+  int records = 0;
+  for (const auto& c : changes["changes"]) {
+    if (c["section"] == "Setup" || c["change"] != "changed") continue;
+    ++records;
+    EXPECT_FALSE(c.contains("old")) << c.dump();
+    ASSERT_FALSE(c["fields"].empty()) << c.dump();
+    for (const auto& f : c["fields"]) EXPECT_NE(f["old"], f["new"]) << c.dump();
+  }
+  EXPECT_GT(records, 0);
 
   const RunResult load = Cli({"backup", "load", a, "--yes", "--port", second.Port()}, dir);
   ASSERT_EQ(load.exitCode, cli::kExitOk) << load.err;
@@ -349,12 +359,14 @@ TEST(BackupCli, FilesFromOtherMachines) {
     WriteFileBytes(other, c.file);
     const RunResult plain = Cli({"backup", "diff", base, other}, dir);
     EXPECT_EQ(plain.exitCode, cli::kExitOk) << plain.err;
-    EXPECT_TRUE(Has(plain.out, "-> Description=" + c.shown + " ")) << plain.out;
+    EXPECT_TRUE(Has(plain.out, "\n  Description: G100 profile \u2192 " + c.shown + "\n")) << plain.out;
     const RunResult json = Cli({"backup", "diff", base, other, "--json"}, dir);
     ASSERT_EQ(json.exitCode, cli::kExitOk) << json.err;
     const auto j = nlohmann::json::parse(json.out);
     ASSERT_EQ(j["changes"].size(), 1u);
-    EXPECT_TRUE(Has(j["changes"][0]["new"].get<std::string>(), "Description=" + c.shown + " "));
+    ASSERT_EQ(j["changes"][0]["fields"].size(), 1u);
+    EXPECT_EQ(j["changes"][0]["fields"][0]["name"], "Description");
+    EXPECT_EQ(j["changes"][0]["fields"][0]["new"], c.shown);
   }
   // A well-formed XML file that is not a backup is refused, not compared as empty.
   const std::string settings = (dir / "settings.xml").string();
@@ -384,7 +396,30 @@ TEST(SerialTestCli, SendsALineToTheSimulator) {
   EXPECT_EQ(r.exitCode, cli::kExitOk) << r.err;
   EXPECT_NE(r.out.find("TX:0x2,0,1,v,X,D,1,0x3"), std::string::npos);
   EXPECT_NE(r.out.find("RX:0x2,0,1,R,Q,7,5,0,-,2,4,$,4,.,1,2,$,3,.,2,$,0"), std::string::npos) << r.out;
-  EXPECT_EQ(Cli({"serial-test", "AB", "--port", sim.Port()}, dir).exitCode, cli::kExitUsage);
+  // Nothing back, a folder, a file of nothing valid: said, and not exit 0.
+  WriteFileBytes((dir / "quiet.txt").string(), "Z\nAB\n");
+  WriteFileBytes((dir / "bad.txt").string(), "AB\n");
+  const struct {
+    std::vector<std::string> args;
+    int exit;
+    std::string text;  // on stdout or stderr
+  } cases[] = {
+      {{"AB"}, cli::kExitUsage, "Not sent: \"AB\" is neither one character nor a byte value"},
+      {{"Z", "--timeout", "100"}, cli::kExitTimeout, "No reply within 100 ms"},
+      {{"Z", "--count", "0"}, cli::kExitTimeout, "Nothing came back on " + sim.Port()},
+      {{"--file", (dir / "quiet.txt").string(), "--timeout", "50"}, cli::kExitTimeout,
+       "Nothing came back on " + sim.Port() + " for any of the 1 line sent"},
+      {{"--file", (dir / "bad.txt").string()}, cli::kExitBadFile, "no line of it could be sent"},
+      {{"--file", dir.string()}, cli::kExitBadFile, "Unable to Open File! (is a folder, not a regular file)"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"serial-test"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--port", sim.Port()});
+    const RunResult bad = Cli(args, dir);
+    EXPECT_EQ(bad.exitCode, c.exit) << c.args[0] << bad.out << bad.err;
+    EXPECT_TRUE(Has(bad.out + bad.err, c.text)) << c.args[0] << bad.out << bad.err;
+  }
 }
 
 }  // namespace

@@ -144,6 +144,14 @@ TEST_P(PicBootEndToEnd, PicCommands) {
   const RunResult r = Cli(*wrong, {"pic30", "flash", hex.string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "Device ID = 0x1C1")) << r.err;
+  // An empty ID is no chip, not a success.
+  auto empty = Box({"--pic18-id", "00000000", "--pic30-id", "0:0"});
+  for (const char* chip : {"pic18", "pic30"}) {
+    const RunResult none = Cli(*empty, {chip, "id"});
+    EXPECT_EQ(none.exitCode, 1) << chip << none.out << none.err;
+    EXPECT_TRUE(Has(none.out + none.err, "Device ID = 0xN/A\r\n\r\nNo chip answered: the box read an empty device ID"))
+        << chip << none.out << none.err;
+  }
   const RunResult noBox = RunCommand({TARNVALE_CLI_PATH, "pic18", "id", "--programmer-port", "/nonexistent/tty"}, dir_);
   EXPECT_EQ(noBox.exitCode, 3) << noBox.err;
 }

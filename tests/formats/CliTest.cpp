@@ -431,13 +431,14 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
   ASSERT_NE(configDir, nullptr);
   EXPECT_EQ(path.out, (std::filesystem::path(configDir) / "settings.ini").string() + "\n");
 
+  // get gives back the words set takes (parity and stop bits as typed).
   const struct {
-    std::string name, value, stored;
+    std::string name, value, shown;
   } changes[] = {
       {"BaudRate", "57600", "57600"},
       {"auxbaudrate", "460800", "460800"},
-      {"Parity", "even", "2"},
-      {"AuxStopBits", "1.5", "1"},
+      {"Parity", "even", "EVEN"},
+      {"AuxStopBits", "1.5", "1.5"},
       {"ByteSize", "7", "7"},
       {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3"},
       {"IPAddress", "192.168.4.20", "192.168.4.20"},
@@ -449,7 +450,7 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
     EXPECT_EQ(set.status, 0) << c.name << ": " << set.err;
     const CliRun get = Run("settings get '" + c.name + "'");
     EXPECT_EQ(get.status, 0) << get.err;
-    EXPECT_EQ(get.out, c.stored + "\n") << c.name;
+    EXPECT_EQ(get.out, c.shown + "\n") << c.name;
   }
   const CliRun list = Run("settings list");
   ASSERT_EQ(list.status, 0) << list.err;

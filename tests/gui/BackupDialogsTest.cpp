@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -297,6 +298,80 @@ TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
   const QString text = f.frame->TerminalView()->Edit()->toPlainText();
   EXPECT_TRUE(text.contains("TX:A,B")) << text.toStdString();
   EXPECT_TRUE(text.contains("RX:o,k")) << text.toStdString();
+}
+
+// The file send from the dialog: a line that is not valid is said, the run
+// is stopped by Escape between lines and says how many went (as many as
+// reached the device), and the dialog then closes. Its message box and its
+// Browse belong to the dialog, Browse starting where the field points.
+TEST(SerialTesterDialog, FileSendIsSaidAndStopsOnEscape) {
+  test::FrameOnPty f;
+  const auto dir = test::MakeTempDir("stfile");
+  std::string lines = "bad\n";
+  for (int i = 0; i < 40; ++i) lines += "A\n";
+  test::WriteFileBytes(dir / "lines.txt", lines);
+  std::atomic<int> received{0};
+  std::atomic<bool> done{false};
+  std::thread device([&] {
+    // Nothing answers; every line waits out its time-out.
+    while (!done.load()) received += static_cast<int>(f.pty.Receive(1, 50).size());
+  });
+  QTimer watcher;
+  watcher.setInterval(5);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* tester = qobject_cast<CSerialTest*>(QApplication::activeModalWidget());
+    if (tester == nullptr || !tester->SendingFile() || received.load() < 2) return;
+    EXPECT_TRUE(tester->findChild<QPushButton*>("stop")->isEnabled());
+    EXPECT_FALSE(Button(*tester, "Send")->isEnabled());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(tester, &escape);
+    watcher.stop();
+  });
+  bool messageOwned = false;
+  QString browsedFrom;
+  test::DialogScript<QMessageBox> message([&](QMessageBox& box) {
+    messageOwned = box.parentWidget() != nullptr && qobject_cast<CSerialTest*>(box.parentWidget()) != nullptr;
+    EXPECT_EQ(box.text(), "Unable to Open File!");
+    EXPECT_TRUE(box.informativeText().contains("missing.txt")) << box.informativeText().toStdString();
+    box.accept();
+    return true;
+  });
+  // QFileDialog keeps done() to itself: its own small script.
+  QTimer browse;
+  browse.setInterval(10);
+  QObject::connect(&browse, &QTimer::timeout, [&] {
+    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (d == nullptr || !d->isVisible()) return;
+    browsedFrom = d->directory().absolutePath();
+    EXPECT_NE(qobject_cast<CSerialTest*>(d->parentWidget()), nullptr);
+    d->reject();
+    browse.stop();
+  });
+  browse.start();
+  test::DialogScript<CSerialTest> script([&](CSerialTest& d) {
+    d.FileEdit()->setText(QString::fromStdString((dir / "missing.txt").string()));
+    Button(d, "Send File")->click();
+    d.FileEdit()->setText(QString::fromStdString((dir / "lines.txt").string()));
+    Button(d, "Browse")->click();
+    d.TimeoutBox()->setValue(300);
+    d.CountBox()->setValue(1);
+    watcher.start();
+    Button(d, "Send File")->click();  // returns when the run has ended
+    return true;
+  });
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kSerialTester));
+  done = true;
+  device.join();
+  EXPECT_TRUE(messageOwned);
+  EXPECT_EQ(browsedFrom.toStdString(), dir.string());
+  const std::string text = f.frame->TerminalView()->Edit()->toPlainText().toStdString();
+  EXPECT_NE(text.find("Line 1 not sent: \"bad\""), std::string::npos) << text;
+  EXPECT_NE(text.find("No reply within 300 ms"), std::string::npos) << text;
+  const int went = received.load();
+  EXPECT_GE(went, 2);
+  EXPECT_LT(went, 40);
+  EXPECT_NE(text.find("Stopped: " + std::to_string(went) + " lines of lines.txt were sent"), std::string::npos)
+      << text;
 }
 
 }  // namespace

@@ -156,7 +156,9 @@ TEST(MainFrame, UnavailablePortIsReportedAndTheWindowStillOpens) {
   test::SaveFreshSettings(settings, "/nonexistent/ttyQ9");
   test::RecordingOperator op;
   CMainFrame frame(settings, &op);
-  ASSERT_EQ(op.MessageTexts(), std::vector<std::string>{"Error in Opening Port: /nonexistent/ttyQ9: "});
+  // The port and the system's reason.
+  ASSERT_EQ(op.MessageTexts(),
+            std::vector<std::string>{"Error in Opening Port: /nonexistent/ttyQ9: No such file or directory"});
   EXPECT_EQ(op.messages[0].caption, "");
   EXPECT_FALSE(frame.Link().PrimaryPort()->IsOpen());
   frame.show();

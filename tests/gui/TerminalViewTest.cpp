@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QTest>
+#include <filesystem>
 #include <thread>
 
 #include "GuiSupport.h"
@@ -13,6 +14,7 @@
 #include "gui/app/CommandIds.h"
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Util.h"
+#include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 #include "core/tools/TerminalScreen.h"
 #include "gui/ui/CCoolEdit.h"
@@ -182,6 +184,37 @@ TEST_F(Terminal, EraseFlashSendsTypeSixPacketAndShowsTheStatus) {
 
 // Without HOME the view runs without capture; an uncreatable capture file is
 // reported and its path still shown.
+// The controller's end closes: the status bar says the link is lost; when
+// the port's name leads to a device again it is opened and said to be back,
+// and what arrives shows again.
+TEST(TerminalLink, LostAndBackAreShownInTheStatusBar) {
+  auto first = std::make_unique<test::PtyPair>();
+  test::PtyPair second;
+  const auto dir = test::MakeTempDir("relink");
+  const std::string name = (dir / "ttyRelink").string();
+  std::filesystem::create_symlink(first->SlavePath(), name);
+  ConfigData settings;
+  test::SaveFreshSettings(settings, name);
+  test::RecordingOperator op;
+  CMainFrame frame(settings, &op);
+  ASSERT_TRUE(frame.Link().PrimaryPort()->IsOpen());
+  const auto said = [&](const std::string& start) {
+    for (const auto& s : op.statuses) {
+      if (s.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  };
+  first->CloseMaster();
+  ASSERT_TRUE(PumpUntil([&] { return frame.TerminalView()->LinkLost(); }, 10000));
+  EXPECT_TRUE(said("Link lost: " + name + " was closed by the other end")) << ::testing::PrintToString(op.statuses);
+  std::filesystem::remove(name);
+  std::filesystem::create_symlink(second.SlavePath(), name);
+  ASSERT_TRUE(PumpUntil([&] { return !frame.TerminalView()->LinkLost(); }, 10000));
+  EXPECT_EQ(op.statuses.back(), "Link back: " + name);
+  second.Send("again");
+  EXPECT_TRUE(PumpUntil([&] { return frame.TerminalView()->Edit()->toPlainText() == "again"; }, 5000));
+}
+
 TEST(TerminalCapture, MissingHomeOrFolderLeavesTheViewWorking) {
   const std::string home = std::getenv("HOME");
   unsetenv("HOME");

@@ -125,7 +125,7 @@ TEST_F(PortRolesTest, UnavailablePortsGiveFailedToOpen) {
   settings.SetAuxCOMPort("/dev/does-not-exist");
   EXPECT_EQ(link.SelectTarget(Target::Pic18F252), rc::kPortOpenFailed);
   ASSERT_EQ(op.messages.size(), 1u);
-  EXPECT_EQ(op.messages[0].text, "Error in Opening Auxillary Port: /dev/does-not-exist");
+  EXPECT_EQ(op.messages[0].text, "Error in Opening Auxillary Port: /dev/does-not-exist: No such file or directory");
 
   settings.SetCOMPort("/dev/also-missing");
   EXPECT_EQ(link.SelectTarget(Target::Controller), rc::kPortOpenFailed);

@@ -284,6 +284,33 @@ TEST(ImageBeforeErase, EveryProgrammingWorkflowRefusesBeforeTheErase) {
               options.bootImage);
 }
 
+// A programmer port another program holds: blank check and erase say the
+// port would not open, with its reason, not that the box timed out.
+TEST(PicMenuCommands, ABusyPortIsNotATimeOut) {
+  test::SimBox box({}, false);
+  CommPort holder;
+  ASSERT_TRUE(holder.Open(box.Path(), 115200, platform::Parity::None, 8, platform::StopBits::One));
+  ConfigData settings;
+  settings.Load();
+  settings.SetAuxCOMPort(box.Path());
+  settings.SetCOMPort("/nonexistent/controller");
+  test::RecordingOperator op;
+  LinkState link(settings, &op);
+  PicOptions o;
+  for (const bool erase : {false, true}) {
+    SCOPED_TRACE(erase ? "erase" : "blank check");
+    op.messages.clear();
+    const ResultCode code =
+        erase ? PicEraseFlash(link, op, Target::Pic18F252, o) : PicBlankCheck(link, op, Target::Pic18F252, o);
+    EXPECT_EQ(code, rc::kPortOpenFailed);
+    const auto texts = op.MessageTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind("Error in Opening Auxillary Port: " + box.Path(), 0), 0u) << texts[0];
+    EXPECT_GT(texts[0].size(), ("Error in Opening Auxillary Port: " + box.Path()).size()) << "the reason follows";
+    EXPECT_EQ(texts[1], "Failed to Open Port");
+  }
+}
+
 // The EEPROM read-back: file lines whatever the box's record size.
 TEST(PicEepromRead, SixteenLinesOfSixteenBytes) {
   for (const std::uint32_t recordSize : {16u, 32u, 64u}) {
@@ -310,7 +337,9 @@ TEST(PicEepromRead, SixteenLinesOfSixteenBytes) {
       expected += "\r\n";
     }
     EXPECT_EQ(file, expected) << recordSize;
-    EXPECT_EQ(runner.Texts().size(), 16u) << "every line also goes to the list";
+    // Every line also goes to the list, and then where the file went.
+    ASSERT_EQ(runner.Texts().size(), 17u);
+    EXPECT_EQ(runner.Texts().back(), "File saved to " + bench.o.outputPath);
   }
   // The dsPIC30F's EEPROM at 0x7FFC00: 64 lines, the first at its address.
   Bench bench;

@@ -310,7 +310,8 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   settings_.SetCOMPort((temp_ / "no-such-port").string());
   LinkState noPort(settings_, &op_);
   EXPECT_EQ(model.ProgramApplication(noPort, op_, runner_), rc::kPortOpenFailed);
-  EXPECT_EQ(op_.messages.back().text, production_text::kInvalidSerialPort);
+  EXPECT_EQ(op_.messages.back().text, std::string(production_text::kInvalidSerialPort) + ": " +
+                                          (temp_ / "no-such-port").string() + ": No such file or directory");
 
   const auto lines = LogLines(model.LogFile());
   ASSERT_EQ(lines.size(), 4u);

@@ -86,6 +86,22 @@ TEST_F(BoxOnPty, JtagIdTexts) {
   std::uint32_t id = 0;
   EXPECT_EQ(box.CheckTn835Id(id), 'D');
   EXPECT_EQ(id, 0x28270013u);
+
+  // No whole reply: what came instead; a closed link: that it closed.
+  const std::string tooFew = "Too few bytes sent (the box sent ";
+  pty.Send(Bytes({':', 4, 0, 0}));
+  EXPECT_EQ(box.CheckTn835Id(id), 'A');
+  EXPECT_EQ(box.NoJtagIdText(), tooFew + "4 bytes; a JTAG ID reply is 10 bytes)");
+  EXPECT_EQ(box.CheckTn835Id(id), 'A');
+  EXPECT_EQ(box.NoJtagIdText(), tooFew + "nothing; a JTAG ID reply is 10 bytes)");
+  EXPECT_EQ(box.NoJtagIdText("advice"), "advice") << "a box that is there but has no ID";
+  pty.CloseMaster();
+  EXPECT_EQ(box.CheckTn835Id(id), 'A');
+  EXPECT_EQ(box.NoJtagIdText("advice").rfind("Link Lost: the connection to the device was closed (the Universal "
+                                             "Programmer on ",
+                                             0),
+            0u)
+      << box.NoJtagIdText();
 }
 
 TEST_F(BoxOnPty, BoardInfoExchangeKeepsTheRecordUnlessWhole) {

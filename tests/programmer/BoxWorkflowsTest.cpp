@@ -46,7 +46,7 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
        {"JTAG ID = 0x12345678"}},
       {"TN835 CPU ID, none read", noJtag, true,
        [&](LinkState& l, Operator& o) { return ShowTn835CpuId(l, o, fast); }, 'A',
-       {"Too few bytes sent"}},
+       {"Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)"}},
   };
   for (const Case& c : cases) {
     test::SimBox box(c.options, false);

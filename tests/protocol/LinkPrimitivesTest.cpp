@@ -58,6 +58,14 @@ TEST(ResultTexts, TableAndUnknownCodes) {
   EXPECT_EQ(ResultText(7), "Un-recognized return code - 7");
   EXPECT_EQ(ResultText(0x1F), "Un-recognized return code - 1f");
   EXPECT_EQ(ResultText(2), "Un-recognized return code - 2") << "file codes 2, 3, 18, 19 have no text";
+  // A shown result adds what came back where a status byte was expected;
+  // the program's own codes and the table's texts stay as they are.
+  const std::string expected = "; expected a status byte: '0' for success, '1'-'4' or '@'-'J' for a fault)";
+  EXPECT_EQ(ReplyResultText('Z'), "Un-recognized return code - 5a (the device answered 'Z'" + expected);
+  EXPECT_EQ(ReplyResultText('x'), "Un-recognized return code - 78 (the device answered 'x'" + expected);
+  EXPECT_EQ(ReplyResultText(2), "Un-recognized return code - 2");
+  EXPECT_EQ(ReplyResultText(0xFB), ResultText(0xFB));
+  EXPECT_EQ(ReplyResultText('D'), "Data Mis-match");
   EXPECT_EQ(ResultText('J'), "Timeout while waiting for a response while Programming");
   EXPECT_EQ(ResultText(12), "Error: Blank Line in File");
   EXPECT_EQ(ResultText('3'), "Unrecognized Command Response");

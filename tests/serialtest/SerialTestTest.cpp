@@ -88,7 +88,7 @@ TEST_F(SerialTester, SendsTheLineAndShowsTxAndRx) {
     received = pty.Receive(6, 1000);
     pty.Send(std::string("\xFF~ ", 3));
   });
-  EXPECT_TRUE(model.Send("0x19,0x3,A,B,C,0x2"));
+  EXPECT_EQ(model.Send("0x19,0x3,A,B,C,0x2"), SerialLineOutcome::Replied);
   device.join();
   EXPECT_EQ(received, std::string("\x19\x03" "ABC\x02", 6));
   ASSERT_EQ(shown.size(), 2u);
@@ -96,34 +96,49 @@ TEST_F(SerialTester, SendsTheLineAndShowsTxAndRx) {
   EXPECT_EQ(shown[1], "\nRX:0xFF,0x7E, ");
 }
 
-TEST_F(SerialTester, InvalidLineSendsAndShowsNothing) {
-  for (const char* line : {"AB", "0x123"}) {
-    EXPECT_FALSE(model.Send(line)) << line;
-  }
-  EXPECT_TRUE(shown.empty());
-  EXPECT_EQ(pty.Receive(0, 50), "");
-}
-
-TEST_F(SerialTester, TimeOutOrTooLongReplyShowsOnlyTx) {
+// Whatever happens to a line is said: a token that is not valid (nothing
+// sent), no reply, a reply longer than waited for, nothing arrived with a
+// count of 0, a port that is not open (no "TX:").
+TEST_F(SerialTester, EachOutcomeIsSaid) {
+  const std::string notValid = "\" is neither one character nor a byte value 0x0 to 0xFF (commas are typed as 0x2C)";
+  const struct {
+    const char* name;
+    std::string line;
+    std::uint32_t count;
+    std::string waiting;  // already on its way before the send
+    bool closePort;
+    SerialLineOutcome outcome;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"two letters", "AB", 2, "", false, SerialLineOutcome::Invalid, {"\nNot sent: \"AB" + notValid}},
+      {"three hex digits", "A,0x123,B", 2, "", false, SerialLineOutcome::Invalid,
+       {"\nNot sent: \"0x123" + notValid}},
+      {"no reply", "A", 2, "", false, SerialLineOutcome::NoReply, {"\nTX:A", "\nNo reply within 40 ms"}},
+      {"too long a reply", "B", 2, "xyz", false, SerialLineOutcome::TooLong,
+       {"\nTX:B", "\nRX:x,y,z (more than the 2 characters waited for)"}},
+      {"count 0, something there", "C", 0, "ok", false, SerialLineOutcome::Replied, {"\nTX:C", "\nRX:o,k"}},
+      {"count 0, nothing there", "C", 0, "", false, SerialLineOutcome::NoReply, {"\nTX:C", "\nNothing had arrived"}},
+      {"port not open", "A", 2, "", true, SerialLineOutcome::PortNotOpen,
+       {"\nNot sent: the port " + pty.SlavePath() + " is not open"}},
+  };
   model.timeoutMs = 40;
-  model.count = 2;
-  EXPECT_TRUE(model.Send("A"));  // nothing answers
-  pty.Receive(1, 200);
-  pty.Send("xyz");               // more than the count, already waiting
-  ::usleep(20000);
-  EXPECT_TRUE(model.Send("B"));
-  ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[0], "\nTX:A");
-  EXPECT_EQ(shown[1], "\nTX:B");
-}
-
-TEST_F(SerialTester, CountZeroShowsWhateverHasArrived) {
-  model.count = 0;
-  pty.Send("ok");
-  ::usleep(20000);
-  EXPECT_TRUE(model.Send("C"));
-  ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[1], "\nRX:o,k");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    shown.clear();
+    model.count = c.count;
+    if (!c.waiting.empty()) {
+      pty.Send(c.waiting);
+      // Waits for the bytes to be there; the bound only guards a broken pty.
+      for (int i = 0; i < 2000 && port.GetInQueue() < c.waiting.size(); ++i) ::usleep(1000);
+      ASSERT_EQ(port.GetInQueue(), c.waiting.size());
+    }
+    if (c.closePort) port.Close();
+    EXPECT_EQ(model.Send(c.line), c.outcome);
+    EXPECT_EQ(shown, c.shown);
+    // A line that went is on the wire; one that did not leaves it quiet.
+    const std::string wire = LineWent(c.outcome) ? pty.Receive(1, 1000) : pty.Receive(0, 20);
+    EXPECT_EQ(wire.empty(), !LineWent(c.outcome)) << wire;
+  }
 }
 
 TEST_F(SerialTester, SendFileSendsEveryLine) {
@@ -133,7 +148,13 @@ TEST_F(SerialTester, SendFileSendsEveryLine) {
   model.timeoutMs = 5;
   EXPECT_EQ(model.SendFile(), 2);
   EXPECT_EQ(pty.Receive(3, 500), "AB1");
-  EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:A,B", "\nTX:1"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:A,B", "\nNo reply within 5 ms",
+                                             "\nLine 2 not sent: \"bad-token\" is neither one character nor a byte "
+                                             "value 0x0 to 0xFF (commas are typed as 0x2C)",
+                                             "\nTX:1", "\nNo reply within 5 ms"}));
+  EXPECT_EQ(model.fileResult, rc::kSuccess);
+  EXPECT_EQ(model.fileReplies, 0);
+  const std::size_t before = shown.size();
 
   // Files that never end or are none at all: the fixed text for the window,
   // the reason for whoever asks, and nothing sent.
@@ -155,7 +176,15 @@ TEST_F(SerialTester, SendFileSendsEveryLine) {
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.messages[0].text, "Unable to Open File!");
   }
-  EXPECT_EQ(shown.size(), 2u) << "nothing more was sent";
+  EXPECT_EQ(shown.size(), before) << "nothing more was sent";
+
+  // A port that is not open ends the file at its first line, said once.
+  model.filePath = (dir / "lines.txt").string();
+  port.Close();
+  shown.clear();
+  EXPECT_EQ(model.SendFile(), 0);
+  EXPECT_EQ(model.fileResult, rc::kPortOpenFailed);
+  EXPECT_EQ(shown, std::vector<std::string>{"\nLine 1 not sent: the port " + pty.SlavePath() + " is not open"});
 }
 
 TEST_F(SerialTester, BrowseTakesTheChosenFile) {
@@ -234,6 +263,9 @@ TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
       EXPECT_EQ(last.bytes, file.size());
       ASSERT_TRUE(std::holds_alternative<RunFinished>(sink.events.back()));
       EXPECT_EQ(std::count(shown.begin(), shown.end(), "\nRX:k"), 3);
+      EXPECT_EQ(std::count_if(shown.begin(), shown.end(),
+                              [](const std::string& s) { return s.rfind("\nLine 2 not sent: \"bad-token\"", 0) == 0; }),
+                1);
     } else {
       EXPECT_EQ(last.units, c.stopAtLine) << "nothing after the stop";
       EXPECT_FALSE(std::holds_alternative<RunFinished>(sink.events.back())) << "a stopped run is silent";

@@ -345,6 +345,34 @@ TEST_F(SettingsTest, KilledWriterNeverLeavesAHalfFile) {
   }
 }
 
+// What `settings set` takes, `get` and `list` give back in the same words,
+// so a value read can be set again as it is.
+TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
+  ConfigData settings;
+  settings.Load();
+  const struct {
+    const char* name;
+    const char* typed;
+    const char* stored;
+    const char* shown;
+  } cases[] = {
+      {"StopBits", "1.5", "1", "1.5"}, {"StopBits", "2", "2", "2"},     {"AuxStopBits", "1", "0", "1"},
+      {"Parity", "even", "2", "EVEN"}, {"AuxParity", "1", "1", "ODD"},  {"ByteSize", "7", "7", "7"},
+      {"BaudRate", "9600", "9600", "9600"}, {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3", "/dev/ttyUSB3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.typed);
+    const SettingDef* def = FindSetting(c.name);
+    ASSERT_NE(def, nullptr);
+    ASSERT_EQ(WriteSetting(*def, c.typed), "");
+    const auto stored = ReadSetting(*def);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(*stored, c.stored);
+    EXPECT_EQ(ShownForm(*def, *stored), c.shown);
+    EXPECT_EQ(CheckSetting(*def, ShownForm(*def, *stored)), "") << "what is shown can be set again";
+  }
+}
+
 TEST(SettingsLocation, EnvironmentChoosesTheFolder) {
   const std::string saved = std::getenv("TARNVALE_CONFIG_DIR");
   setenv("TARNVALE_CONFIG_DIR", "/x/cfg", 1);

@@ -12,6 +12,13 @@
 
 namespace tarnvale::backup {
 
+// One field of a changed material entry or part, with its old and new value.
+struct DiffField {
+  std::string name;  // "Description", "ClampPos", "Bend 2", ...
+  std::string before;
+  std::string after;
+};
+
 // Keys and values of a DiffLine are UTF-8 text for a person or JSON (the
 // comparison itself is made on the files' bytes).
 struct DiffLine {
@@ -21,6 +28,10 @@ struct DiffLine {
   std::string key;      // parameter name, "Steel/Default/1.50", "Cat/Sub/Part"
   std::string before;   // old value (parameters) or a short description
   std::string after;
+  // A changed material entry or part: only the fields that differ (before
+  // and after then hold the whole records). Empty for a parameter, which is
+  // one value.
+  std::vector<DiffField> fields;
 };
 
 struct BackupDiffResult {

@@ -225,7 +225,9 @@ void CheckRole(DoctorReport& report, const ConfigData& settings, PortRole role, 
               FailureKind::Port);
     return;
   }
-  if (!st->characterDevice) {
+  // Only a terminal device is a port: the holders of /dev/null are every
+  // process on the machine, and none of them is in the way.
+  if (!IsTtyDevice(*st, options.roots.sysTty)) {
     check.Add("port.exists", CheckStatus::Fail, where.device + " exists but is not a serial device",
               SetPortFix(n), FailureKind::Port);
     return;

@@ -43,6 +43,18 @@ std::string PidList(const std::vector<ProcessInfo>& list) {
 
 }  // namespace
 
+bool IsTtyDevice(const platform::FileFacts& facts, const fs::path& sysTty) {
+  if (!facts.characterDevice) return false;
+  // Unix98 pty slaves (majors 136 to 143) have no entry of their own.
+  if (facts.deviceMajor >= 136 && facts.deviceMajor <= 143) return true;
+  const std::string number = std::to_string(facts.deviceMajor) + ":" + std::to_string(facts.deviceMinor);
+  std::error_code ec;
+  for (fs::directory_iterator it(sysTty, ec), end; !ec && it != end; it.increment(ec)) {
+    if (FirstLine(it->path() / "dev") == number) return true;
+  }
+  return false;
+}
+
 HolderScan FindHolders(const fs::path& device, const fs::path& procRoot, platform::ProcessId exclude) {
   HolderScan scan;
   const auto target = platform::StatFile(device.string());

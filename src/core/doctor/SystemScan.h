@@ -40,6 +40,11 @@ struct HolderScan {
 // links and the node itself are the same port). `exclude` is left out (the
 // caller itself); -1 leaves out nobody. A device that does not exist has no
 // holders.
+// A terminal device: a pseudo-terminal's slave, or a node whose device
+// number a tty of `sysTty` names (serial ports, USB adapters). /dev/null and
+// other character devices are not, and every process holds some of them.
+bool IsTtyDevice(const platform::FileFacts& facts, const std::filesystem::path& sysTty);
+
 HolderScan FindHolders(const std::filesystem::path& device, const std::filesystem::path& procRoot,
                        platform::ProcessId exclude = -1);
 

@@ -237,6 +237,11 @@ void LoadMemoryModel::OnResult(ResultCode code) {
     if (acked == 0) view_.SetStatus({});
     if (code == rc::kDataMismatch && verified_ && verified_->Failed()) {
       op_.ShowMessage(VerifyFailedText(*verified_), MessageIcon::Exclamation);
+    } else if (code == rc::kTimeout && refusedWith_ == code) {
+      // The device's own '@': our wait for acknowledgements ends in 'J'.
+      op_.ShowMessage(ResultText(code) + " (sent by the device in place of an acknowledgement, after " +
+                          std::to_string(acked) + " packets; not a wait of this program that ran out)",
+                      MessageIcon::Exclamation);
     } else {
       ShowResult(op_, code);
     }

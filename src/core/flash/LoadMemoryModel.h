@@ -131,6 +131,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   void OnProgress(std::uint32_t acknowledged) override;
   void OnBootVersion(const std::string& version) override;
   void OnNotice(const std::string& text) override;
+  void OnRefused(std::uint8_t status) override { refusedWith_ = status; }
   void OnWarning(const std::string& text) override;
   void OnResult(ResultCode code) override;
   void OnEraseStarted() override;
@@ -163,6 +164,7 @@ class LoadMemoryModel : public ProgrammingEvents {
   bool finished_ = false;
   bool resultReceived_ = false;
   bool eraseFailed_ = false;
+  std::optional<std::uint8_t> refusedWith_;  // the device's own status byte that ended the run
   bool stopRequested_ = false;
   bool outcomeTold_ = false;
   std::string bootVersionText_;  // the free text field: boot version, then

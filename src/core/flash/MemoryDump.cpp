@@ -348,7 +348,16 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     return;
   }
   view_.EnableOk(true);
-  if (!Info(request_.target).readsByMemoryDump) return;
+  if (!Info(request_.target).readsByMemoryDump) {
+    // The box's read-backs write their text file under a fixed name: say
+    // where it went, in full.
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(request_.path, ec);
+    if (code == rc::kSuccess && !request_.path.empty()) {
+      view_.AddListText("File saved to " + (ec ? request_.path : full.string()));
+    }
+    return;
+  }
   if (code == rc::kSuccess) {
     view_.AddListText(std::string(dump_text::kCompleted) + dump_text::kLineEnd);
     view_.AddListText("File saved to " + request_.path);
@@ -364,8 +373,17 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
 
 void MemoryReadModel::OnLine(const std::string& text) { view_.AddListText(text); }
 
+std::string ChecksumVerdict(std::uint32_t computed, std::uint32_t image) {
+  if (computed == image) return "The checksums match: the boot image is whole.";
+  std::string text = "The checksums do not match: the boot image is damaged or incomplete";
+  // Every bit set where the checksum should stand: nothing was ever written.
+  if (image == 0xFFFFFFFFu) text += " (the flash reads as erased)";
+  return text + ".";
+}
+
 void MemoryReadModel::OnComputedChecksum(std::uint32_t value) {
   checksumShown_ = true;
+  computedChecksum_ = value;
   char buf[40];
   std::snprintf(buf, sizeof buf, "Computed Checksum = 0x%04X", value);
   view_.SetField2(buf);
@@ -375,6 +393,7 @@ void MemoryReadModel::OnImageChecksum(std::uint32_t value) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "Image Checksum = 0x%04X", value);
   view_.SetField1(buf);
+  view_.AddListText(ChecksumVerdict(computedChecksum_, value));
 }
 
 }  // namespace tarnvale

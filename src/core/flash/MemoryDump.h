@@ -186,6 +186,10 @@ class MemoryReadView {
 //               ones show the elapsed time while it runs)
 //   Retry()     the "Retry" button
 //   On*         the reading thread's events (see above), on the UI thread
+// The verdict on a boot flash read-back's two checksums (computed from the
+// bytes read, and stored at the top of the image), said after both.
+std::string ChecksumVerdict(std::uint32_t computed, std::uint32_t image);
+
 class MemoryReadModel : public MemoryReadEvents {
  public:
   MemoryReadModel(MemoryReadRequest request, MemoryReadView& view, Operator& op,
@@ -239,6 +243,7 @@ class MemoryReadModel : public MemoryReadEvents {
   std::uint32_t runStart_ = 0;
   ResultCode result_ = rc::kTimeout;
   bool checksumShown_ = false;  // the elapsed time no longer takes field 2
+  std::uint32_t computedChecksum_ = 0;
 };
 
 }  // namespace tarnvale

@@ -204,7 +204,10 @@ ResultCode Stream(const ProgrammingRequest& request, ProgrammingEvents& events, 
         const std::uint8_t b = buffer[i];
         if (IsStatusByte(b)) {
           if (outstanding > 0) --outstanding;
-          if (b != rc::kSuccess) return b;
+          if (b != rc::kSuccess) {
+            if (!stop.StopRequested()) events.OnRefused(b);
+            return b;
+          }
           const std::uint32_t count = acked.fetch_add(1) + 1;
           if (count % step == 0 && !stop.StopRequested()) {
             events.OnProgressBytes(bytesAfter[std::min<std::size_t>(count, bytesAfter.size() - 1)]);

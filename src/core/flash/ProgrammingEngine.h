@@ -20,6 +20,9 @@
 //                         of the target's progress step
 //   OnNotice(text)        a message box the operator must see during the run
 //                         ("Bytes Sent do not match Bytes To Send")
+//   OnRefused(status)     just before OnResult when the device itself
+//                         answered a packet with that status byte (so an '@'
+//                         it sent is not taken for a wait of ours that ran out)
 //   OnVerifyTotal(b), OnVerifyProgress(b), OnVerifyOutcome(o)
 //                         a verifying run only, after every packet was
 //                         acknowledged: the read-back of what was programmed
@@ -124,6 +127,7 @@ class ProgrammingEvents {
   virtual void OnBootVersion(const std::string& /*version*/) {}
   virtual void OnWarning(const std::string& /*text*/) {}
   virtual void OnNotice(const std::string& text) = 0;
+  virtual void OnRefused(std::uint8_t /*status*/) {}
   virtual void OnResult(ResultCode code) = 0;
   // A run that starts with the erase (EraseAndProgramDevice): the erase
   // packet is about to go; then the seconds waited for its answer (0 once

@@ -6,7 +6,7 @@ ResultMessage MakeResultMessage(ResultCode code, const std::string& successText)
   if (code == rc::kSuccess) {
     return {successText.empty() ? ResultText(code) : successText, MessageIcon::Information};
   }
-  return {ResultText(code), MessageIcon::Exclamation};
+  return {ReplyResultText(code), MessageIcon::Exclamation};
 }
 
 void ShowResult(Operator& op, ResultCode code, const std::string& successText) {

@@ -343,7 +343,10 @@ ResultCode ProductionModel::ProgramImage(ProductionImageKind kind, LinkState& li
   // before anything is sent, or the erase would go nowhere.
   ResultCode code = rc::kSuccess;
   if (link.SelectTarget(Target::Tn835) != rc::kSuccess || link.PrimaryPort() == nullptr) {
-    code = Stop(op, production_text::kInvalidSerialPort, rc::kPortOpenFailed);
+    // The person is told which port and why; the log keeps its fixed text.
+    code = Stop(op, std::string(production_text::kInvalidSerialPort) + ": " + link.OpenFailure(PortRole::Primary),
+                rc::kPortOpenFailed);
+    lastMessage_ = production_text::kInvalidSerialPort;
   } else {
     link.PrimaryPort()->Purge();
     code = ConvertAndProgram(kind, *link.PrimaryPort(), op, runner);
@@ -387,6 +390,8 @@ ResultCode ProductionModel::ProgramBoot(LinkState& link, Operator& op, JobRunner
   FieldsChanged();  // shown before the message about it
   // With no reply at all there is no ID to keep in the record.
   if (check != rc::kTooFewBytes) record_.jtagId = id;
+  // No whole reply is no ID at all, not an ID of 0.
+  if (check == rc::kTooFewBytes) return finish(Stop(op, box.NoJtagIdText(), check));
   if (check != rc::kSuccess) return finish(Stop(op, InvalidTn835JtagText(id), check));
   return finish(ConvertAndProgram(ProductionImageKind::Boot, *link.ProgrammerPort(), op, runner));
 }

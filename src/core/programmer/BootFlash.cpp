@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -31,6 +32,12 @@ std::string AddressText(std::uint32_t address) {
 }  // namespace
 
 std::string_view ReadBackFileName(Target target) { return Info(target).readBack.fileName; }
+
+std::string DefaultReadBackPath(const Operator& op, Target target) {
+  const std::string name(ReadBackFileName(target));
+  if (op.ErrorLogFolder().empty()) return name;
+  return (std::filesystem::path(op.ErrorLogFolder()) / name).string();
+}
 
 std::uint32_t ReadBackStep(std::uint32_t length) {
   const std::uint32_t step = length <= 3200 ? length / 100 : (length / 100) / 32 * 32;
@@ -352,7 +359,7 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
   request.target = Target::CpuBoard386;
   request.start = kBootFlashStart;
   request.end = kBootFlashEnd;
-  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(Target::CpuBoard386)) : o.outputPath;
+  request.path = o.outputPath.empty() ? DefaultReadBackPath(op, Target::CpuBoard386) : o.outputPath;
   request.timings = o.engine;
   request.reader = BootImageReader(o.readSettleMs, o.box.recordSilenceMs);
   return runner.RunMemoryRead(request);

@@ -52,6 +52,11 @@ struct BootReadParams {
 
 // The default text file of a target's read-back: "386 Boot Flash Data.txt", ...
 std::string_view ReadBackFileName(Target target);
+// Where a read-back goes when the person chose no file: its default name in
+// the user temp folder (the one the operator keeps the error log in), never
+// whatever folder the program was started from. Only the name when the
+// operator has no folder.
+std::string DefaultReadBackPath(const Operator& op, Target target);
 // Progress step of a read of `length` bytes.
 std::uint32_t ReadBackStep(std::uint32_t length);
 
@@ -142,7 +147,7 @@ struct BootOptions {
   EngineTimings engine;
   std::uint32_t statusWaitMs = 5000;
   std::uint32_t readSettleMs = kBootReadSettleMs;
-  std::string outputPath;  // read: empty = "386 Boot Flash Data.txt" here
+  std::string outputPath;  // read: empty = "386 Boot Flash Data.txt" in the user temp folder
   // The caller has just confirmed the board's JTAG ID on this selection
   // (ConfirmCpu386), so a read-back need not ask the chain again.
   bool boardConfirmed = false;

@@ -58,7 +58,23 @@ std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t m
   clock_.SleepMs(settleMs);
   std::vector<std::uint8_t> reply(max);
   reply.resize(port_.Read(reply.data(), max));
+  lastReplySize_ = reply.size();
   return reply;
+}
+
+std::string BoxLink::NoJtagIdText(const std::string& advice) {
+  // Nothing came: a look (without waiting) tells a closed link from a
+  // silent box.
+  if (lastReplySize_ == 0 && !port_.LinkLost()) port_.WaitReadable(0);
+  if (port_.LinkLost()) {
+    return ResultText(rc::kLinkLost) + " (the Universal Programmer on " + port_.PortName() + "; no JTAG ID came)";
+  }
+  if (!advice.empty()) return advice;
+  const std::string whole = std::to_string(kJtagReplyLength);
+  return ResultText(rc::kTooFewBytes) +
+         (lastReplySize_ == 0 ? " (the box sent nothing; a JTAG ID reply is " + whole + " bytes)"
+                              : " (the box sent " + std::to_string(lastReplySize_) + " bytes; a JTAG ID reply is " +
+                                    whole + " bytes)");
 }
 
 ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target target) {
@@ -88,7 +104,7 @@ std::string BoxLink::JtagIdText() {
   std::uint32_t id = 0;
   const ResultCode r = CheckCpu386Id(id);
   if (r == rc::kSuccess) return JtagIdLine(kCpu386JtagId);
-  if (r == rc::kTooFewBytes) return box_text::kJtagCableAdvice;
+  if (r == rc::kTooFewBytes) return NoJtagIdText(box_text::kJtagCableAdvice);
   return InvalidJtagIdText(id);
 }
 
@@ -97,7 +113,7 @@ ResultCode ConfirmCpu386(BoxLink& box, Operator& op, std::uint32_t* idRead) {
   const ResultCode r = box.CheckCpu386Id(id);
   if (idRead != nullptr) *idRead = id;
   if (r == rc::kSuccess) return r;
-  op.ShowMessage(r == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice) : InvalidJtagIdText(id),
+  op.ShowMessage(r == rc::kTooFewBytes ? box.NoJtagIdText(box_text::kJtagCableAdvice) : InvalidJtagIdText(id),
                  MessageIcon::Exclamation);
   return r;
 }

@@ -121,6 +121,11 @@ class BoxLink {
   ResultCode ReadVersion(std::string& text);
   // One framed record with the configured silence.
   ResultCode ReadRecord(MemoryRecord& record);
+  // After a JTAG ID read that ended 'A': what came back instead of the
+  // reply ("Too few bytes sent (the box sent nothing; ...)"), or that the
+  // link to the box was closed. `advice` follows a box that is there but
+  // had no ID to give (the cable text of the 80386EX, say).
+  std::string NoJtagIdText(const std::string& advice = {});
 
  private:
   // Sleeps `settleMs`, then reads at most `max` bytes of what has arrived.
@@ -129,6 +134,7 @@ class BoxLink {
   CommPort& port_;
   BoxTimings timings_;
   const Clock& clock_;
+  std::size_t lastReplySize_ = 0;  // of the last raw reply
 };
 
 // Request packets with fixed bytes.

@@ -32,7 +32,7 @@ ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& tim
   std::uint32_t id = 0;
   const ResultCode r = box.CheckCpu386Id(id);
   const std::string text = r == rc::kSuccess      ? JtagIdLine(id)
-                           : r == rc::kTooFewBytes ? std::string(box_text::kJtagCableAdvice)
+                           : r == rc::kTooFewBytes ? box.NoJtagIdText(box_text::kJtagCableAdvice)
                                                    : InvalidJtagIdText(id);
   op.ShowMessage(text, r == rc::kSuccess ? MessageIcon::Information : MessageIcon::Exclamation);
   return r;
@@ -49,7 +49,7 @@ ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timin
   std::uint32_t id = 0;
   const ResultCode r = box.CheckTn835Id(id);
   if (r == rc::kTooFewBytes) {
-    ShowResult(op, r);
+    op.ShowMessage(box.NoJtagIdText(), MessageIcon::Exclamation);
   } else {
     op.ShowMessage(JtagIdLine(id), MessageIcon::Information);
   }

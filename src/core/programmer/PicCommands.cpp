@@ -110,6 +110,11 @@ std::string WrongDsPicText(const DeviceIdInfo& info) {
   return buf;
 }
 
+std::string NoChipText(Target target) {
+  return "No chip answered: the box read an empty device ID (is the " + std::string(Info(target).description) +
+         " in its socket?)";
+}
+
 std::string CpuIdCaption(Target target) {
   return std::string(Info(target).idCaption);
 }
@@ -156,7 +161,7 @@ ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Targe
   request.target = target;
   request.start = Info(target).readBack.start;
   request.end = Info(target).readBack.end;
-  request.path = o.outputPath.empty() ? std::string(ReadBackFileName(target)) : o.outputPath;
+  request.path = o.outputPath.empty() ? DefaultReadBackPath(op, target) : o.outputPath;
   request.timings = o.engine;
   request.reader = BootImageReader(o.readSettleMs, o.recordSilenceMs);
   return runner.RunMemoryRead(request);
@@ -164,9 +169,12 @@ ResultCode ReadPicEeprom(LinkState& link, Operator& op, JobRunner& runner, Targe
 
 ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(target);  // a failure shows as the missing answer below
+  // A port that would not open (busy, missing) is said as such, not as a
+  // box that did not answer.
+  const ResultCode selected = link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
-  const ResultCode code = port && port->IsOpen()
+  const ResultCode code = selected == rc::kPortOpenFailed ? selected
+                          : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kBlankCheck), o.statusWaitMs)
                               : rc::kTimeout;
   ShowResult(op, code, pic_text::kFlashBlank);
@@ -175,9 +183,10 @@ ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const Pic
 
 ResultCode PicEraseFlash(LinkState& link, Operator& op, Target target, const PicOptions& o) {
   CommandBracket bracket(link);
-  link.SelectTarget(target);
+  const ResultCode selected = link.SelectTarget(target);
   CommPort* port = link.ProgrammerPort();
-  const ResultCode code = port && port->IsOpen()
+  const ResultCode code = selected == rc::kPortOpenFailed ? selected
+                          : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kErase), o.statusWaitMs)
                               : rc::kTimeout;
   ShowResult(op, code, pic_text::kSuccess);
@@ -228,6 +237,12 @@ ResultCode ReadCpuId(LinkState& link, Operator& op, Target target, const PicOpti
   DeviceIdInfo info;
   const bool ok = ReadDeviceId(info, *port, target, o.box);
   if (out) *out = info;
+  // The box answered with an empty ID: the socket is empty or the chip is
+  // not seated. Said as such, and not a success.
+  if (ok && Info(target).idForm != IdForm::None && info.first == "N/A") {
+    op.ShowMessage(DeviceIdText(info) + "\r\n\r\n" + NoChipText(target), MessageIcon::Exclamation, caption);
+    return rc::kUnrecognizedResponse;
+  }
   op.ShowMessage(ok ? DeviceIdText(info) : std::string(pic_text::kUnavailable),
                  ok ? MessageIcon::Information : MessageIcon::Exclamation, caption);
   return ok ? rc::kSuccess : rc::kTooFewBytes;

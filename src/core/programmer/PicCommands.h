@@ -51,6 +51,8 @@ std::string DeviceIdText(const DeviceIdInfo& info);
 std::string WrongDsPicText(const DeviceIdInfo& info);
 // The caption of "Read CPU ID" for a target.
 std::string CpuIdCaption(Target target);
+// Said after an empty device ID: no chip answered.
+std::string NoChipText(Target target);
 
 struct PicOptions {
   BoxTimings box;
@@ -58,7 +60,7 @@ struct PicOptions {
   std::uint32_t statusWaitMs = kPicStatusWaitMs;
   std::uint32_t readSettleMs = 0;          // the EEPROM read needs no settling
   std::uint32_t recordSilenceMs = kFramedReplyTimeoutMs;
-  std::string outputPath;                  // EEPROM read: empty = the fixed name here
+  std::string outputPath;                  // EEPROM read: empty = the fixed name in the user temp folder
   std::optional<std::uint16_t> seed;       // EEPROM fill: absent = from the clock
 };
 

@@ -38,4 +38,15 @@ std::string ResultText(ResultCode code) {
   return text;
 }
 
+std::string ReplyResultText(ResultCode code) {
+  std::string text = ResultText(code);
+  // Printable and without a text of its own: a reply byte, not one of the
+  // program's own codes (those are small numbers or at the top of the range).
+  if (code > ' ' && code < 0x7F && text.rfind("Un-recognized return code", 0) == 0) {
+    text += " (the device answered '" + std::string(1, static_cast<char>(code)) +
+            "'; expected a status byte: '0' for success, '1'-'4' or '@'-'J' for a fault)";
+  }
+  return text;
+}
+
 }  // namespace tarnvale

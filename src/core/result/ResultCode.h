@@ -67,6 +67,12 @@ inline constexpr ResultCode kLinkLost = 0xFC;
 // "Un-recognized return code - %0x".
 std::string ResultText(ResultCode code);
 
+// ResultText, and for a printable code outside the table (a byte a device
+// sent back where a status byte belonged) what came and what was expected:
+// "Un-recognized return code - 5a (the device answered 'Z'; expected a
+// status byte: '0' for success, '1'-'4' or '@'-'J' for a fault)".
+std::string ReplyResultText(ResultCode code);
+
 // True for the bytes a device sends as a status reply ('0'-'4', '@'-'J').
 constexpr bool IsStatusByte(std::uint8_t b) {
   return (b >= '0' && b <= '4') || (b >= '@' && b <= 'J');

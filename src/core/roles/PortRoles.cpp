@@ -73,9 +73,21 @@ bool LinkState::OpenPrimaryAtStartup() {
   if (settings_.GetUseIPAddress() && primaryOverride_.name.empty() && !primaryOverride_.closed) p.name = settings_.GetIPAddress();
   primaryPortName_ = p.name;
   primaryBaudRate_ = p.baudRate;
+  triedName_[0] = p.name;
   if (!OpenWith(port, p)) return false;
   port.Purge();
   return true;
+}
+
+std::string LinkState::OpenFailure(PortRole role) const {
+  const bool primary = role == PortRole::Primary;
+  const CommPort* port = primary ? primary_.get() : programmer_.get();
+  const std::string& tried = triedName_[primary ? 0 : 1];
+  const std::string shown = tried.empty() ? ParamsFor(role).name : tried;
+  if (port == nullptr || port->LastError().empty()) return shown;
+  // The platform's reason often names the device already ("/dev/x: ...").
+  if (port->LastError().find(shown) != std::string::npos) return port->LastError();
+  return shown + ": " + port->LastError();
 }
 
 bool LinkState::OpenLink(Target target) {
@@ -84,6 +96,7 @@ bool LinkState::OpenLink(Target target) {
     CommPort& port = EnsurePrimaryPort();
     if (port.IsOpen()) port.Close();
     const PortParams p = ParamsFor(PortRole::Primary);
+    triedName_[0] = p.name;
     if (!OpenWith(port, p)) return false;
     primaryBaudRate_ = p.baudRate;
     primaryPortName_ = p.name;
@@ -94,8 +107,9 @@ bool LinkState::OpenLink(Target target) {
   if (port.IsOpen()) port.Close();
   const PortParams p = ParamsFor(PortRole::Programmer);
   programmerPortName_ = p.name;
+  triedName_[1] = p.name;
   if (!OpenWith(port, p)) {
-    if (op_) op_->ShowMessage("Error in Opening Auxillary Port: " + p.name);
+    if (op_) op_->ShowMessage("Error in Opening Auxillary Port: " + OpenFailure(PortRole::Programmer));
     return false;
   }
   programmerBaudRate_ = p.baudRate;

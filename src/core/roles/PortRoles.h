@@ -79,6 +79,10 @@ class LinkState {
   void EndCommand();
   // Opens the role's port again with its remembered name and baud rate.
   bool ReopenPort(PortRole role);
+  // "NAME: reason" for the last open of the role's port that failed (only
+  // the name when the system gave no reason), for the messages that say a
+  // port would not open.
+  std::string OpenFailure(PortRole role) const;
 
   CommPort* PrimaryPort() { return primary_.get(); }
   CommPort* ProgrammerPort() { return programmer_.get(); }
@@ -112,6 +116,7 @@ class LinkState {
   std::unique_ptr<CommPort> primary_;
   std::unique_ptr<CommPort> programmer_;
   std::string primaryPortName_;
+  std::string triedName_[2];  // the name of each role's last open, by role
   std::uint32_t primaryBaudRate_ = 0;
   std::string programmerPortName_;
   std::uint32_t programmerBaudRate_ = 0;

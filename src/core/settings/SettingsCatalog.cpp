@@ -153,6 +153,17 @@ std::string StoredForm(const SettingDef& def, const std::string& text) {
   return text;
 }
 
+std::string ShownForm(const SettingDef& def, const std::string& stored) {
+  const std::string_view n = def.name;
+  const auto word = [&](std::span<const std::string_view> words) {
+    const auto code = ParseNumber(stored);
+    return code && *code < words.size() ? std::string(words[*code]) : stored;
+  };
+  if (Ends(n, "Parity")) return word(kParityWords);
+  if (Ends(n, "StopBits")) return word(kStopWords);
+  return stored;
+}
+
 std::string WriteSetting(const SettingDef& def, const std::string& text) {
   if (std::string why = CheckSetting(def, text); !why.empty()) return why;
   const std::string key(def.key), name(def.name), stored = StoredForm(def, text);

@@ -37,6 +37,10 @@ std::string CheckSetting(const SettingDef& def, const std::string& text);
 // Call after CheckSetting found no fault.
 std::string StoredForm(const SettingDef& def, const std::string& text);
 
+// A stored value as `set` takes it: the dialog's word for parity and stop
+// bits ("2" gives "EVEN", "1" gives "1.5"); every other value as stored.
+std::string ShownForm(const SettingDef& def, const std::string& stored);
+
 // Checks and stores a value. Empty on success, else the reason.
 std::string WriteSetting(const SettingDef& def, const std::string& text);
 

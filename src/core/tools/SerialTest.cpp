@@ -42,6 +42,21 @@ std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) 
   return bytes;
 }
 
+std::string InvalidSerialToken(std::string_view line) {
+  // The same walk as the parse, stopping at the token it refuses.
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    if (line[pos] == ',') ++pos;
+    std::size_t end = line.find(',', pos);
+    if (end == std::string_view::npos) end = line.size();
+    const std::string_view token = line.substr(pos, end - pos);
+    if (token.empty()) break;
+    pos = end;
+    if (!ParseSerialLine(token)) return std::string(token);
+  }
+  return {};
+}
+
 std::string FormatSerialBytes(std::span<const std::uint8_t> bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -61,17 +76,33 @@ std::string FormatSerialBytes(std::span<const std::uint8_t> bytes) {
 SerialTestModel::SerialTestModel(CommPort& port, TerminalSink terminal, Operator& op)
     : port_(port), terminal_(std::move(terminal)), op_(op) {}
 
-bool SerialTestModel::Send() { return Send(line); }
+SerialLineOutcome SerialTestModel::Send() { return Send(line); }
 
-bool SerialTestModel::Send(const std::string& text) {
+SerialLineOutcome SerialTestModel::Send(const std::string& text) {
   return SendSerialLine(port_, text, count, timeoutMs, terminal_);
 }
 
-bool SendSerialLine(CommPort& port, const std::string& text, std::uint32_t count,
-                    std::uint32_t timeoutMs, const SerialTerminal& terminal, const Clock& clock) {
+namespace {
+
+// One line; `where` names it within a file ("Line 3 ") or is empty.
+SerialLineOutcome SendOneLine(CommPort& port, const std::string& text, std::uint32_t count, std::uint32_t timeoutMs,
+                              const SerialTerminal& terminal, const Clock& clock, const std::string& where) {
+  const auto say = [&](const std::string& s) {
+    if (terminal) terminal("\n" + s);
+  };
+  const std::string notSent = where.empty() ? "Not sent: " : where + "not sent: ";
   const auto bytes = ParseSerialLine(text);
-  if (!bytes) return false;
-  if (terminal) terminal("\nTX:" + FormatSerialBytes(*bytes));
+  if (!bytes) {
+    say(notSent + "\"" + InvalidSerialToken(text) +
+        "\" is neither one character nor a byte value 0x0 to 0xFF (commas are typed as 0x2C)");
+    return SerialLineOutcome::Invalid;
+  }
+  if (!port.IsOpen()) {
+    say(notSent + (port.PortName().empty() ? std::string("the port") : "the port " + port.PortName()) +
+        " is not open");
+    return SerialLineOutcome::PortNotOpen;
+  }
+  say("TX:" + FormatSerialBytes(*bytes));
   const std::string out(bytes->begin(), bytes->end());
   std::string reply;
   ResultCode code = rc::kSuccess;
@@ -84,12 +115,30 @@ bool SendSerialLine(CommPort& port, const std::string& text, std::uint32_t count
   } else {
     code = SendAndReadText(port, out, reply, count, timeoutMs, clock);
   }
-  if (code == rc::kSuccess && terminal) terminal("\nRX:" + FormatSerialBytes(reply));
-  return true;
+  if (code == rc::kStringTooLong) {
+    say("RX:" + FormatSerialBytes(reply) + " (more than the " + std::to_string(count) +
+        " characters waited for)");
+    return SerialLineOutcome::TooLong;
+  }
+  if (code != rc::kSuccess || reply.empty()) {
+    say(code == rc::kLinkLost ? std::string(ResultText(code))
+        : count == 0          ? std::string("Nothing had arrived")
+                              : "No reply within " + std::to_string(timeoutMs) + " ms");
+    return SerialLineOutcome::NoReply;
+  }
+  say("RX:" + FormatSerialBytes(reply));
+  return SerialLineOutcome::Replied;
+}
+
+}  // namespace
+
+SerialLineOutcome SendSerialLine(CommPort& port, const std::string& text, std::uint32_t count,
+                                 std::uint32_t timeoutMs, const SerialTerminal& terminal, const Clock& clock) {
+  return SendOneLine(port, text, count, timeoutMs, terminal, clock, {});
 }
 
 ResultCode SendSerialFile(const SerialFileRequest& request, const Clock& clock, const StopToken& stop,
-                          RunSink& sink, const SerialTerminal& terminal, int* sent) {
+                          RunSink& sink, const SerialTerminal& terminal, int* sent, int* replies) {
   RunReporter report(sink);
   std::vector<std::string> lines;
   {
@@ -105,7 +154,15 @@ ResultCode SendSerialFile(const SerialFileRequest& request, const Clock& clock, 
     // The line and the break that ended it, as far as the file had one.
     bytes = std::min<std::uint64_t>(bytes + text.size() + 1, request.text.size());
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (SendSerialLine(*request.port, text, request.count, request.timeoutMs, terminal, clock) && sent) ++*sent;
+    const SerialLineOutcome outcome = SendOneLine(*request.port, text, request.count, request.timeoutMs, terminal,
+                                                  clock, "Line " + std::to_string(i + 1) + " ");
+    // A port that is not open stays so: one word for the whole file.
+    if (outcome == SerialLineOutcome::PortNotOpen) {
+      report.Finish(rc::kPortOpenFailed);
+      return rc::kPortOpenFailed;
+    }
+    if (LineWent(outcome) && sent) ++*sent;
+    if ((outcome == SerialLineOutcome::Replied || outcome == SerialLineOutcome::TooLong) && replies) ++*replies;
     if (!stop.StopRequested()) report.Progress(i + 1, bytes);
   }
   if (stop.StopRequested()) return rc::kStoppedByProgram;
@@ -119,19 +176,33 @@ int SerialTestModel::SendFile() {
 }
 
 int SerialTestModel::SendFile(const StopToken& stop, RunSink& sink) {
-  // Read whole and only from a regular text file: a FIFO or /dev/zero never
-  // ends, and a line read from one grows without bound.
-  SerialFileRequest request;
-  fileProblem.clear();
-  if (!platform::ReadInputFile(filePath, platform::kTextFileLimit, &request.text, &fileProblem)) {
+  if (!ReadFile()) {
     op_.ShowMessage("Unable to Open File!");
     return 0;
   }
+  return SendReadFile(stop, sink);
+}
+
+bool SerialTestModel::ReadFile() {
+  // Read whole and only from a regular text file: a FIFO or /dev/zero never
+  // ends, and a line read from one grows without bound.
+  fileProblem.clear();
+  fileText_.clear();
+  fileResult = rc::kCantOpenInput;
+  fileReplies = 0;
+  return platform::ReadInputFile(filePath, platform::kTextFileLimit, &fileText_, &fileProblem);
+}
+
+int SerialTestModel::SendReadFile(const StopToken& stop, RunSink& sink) {
+  SerialFileRequest request;
+  request.text = std::move(fileText_);
+  fileText_.clear();
   request.port = &port_;
   request.timeoutMs = timeoutMs;
   request.count = count;
   int sent = 0;
-  SendSerialFile(request, SystemClock(), stop, sink, terminal_, &sent);
+  fileReplies = 0;
+  fileResult = SendSerialFile(request, SystemClock(), stop, sink, terminal_, &sent, &fileReplies);
   return sent;
 }
 

@@ -69,7 +69,7 @@ CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
 
   link_ = std::make_unique<LinkState>(settings_, op_, this);
   if (!link_->OpenPrimaryAtStartup()) {
-    op_->ShowMessage("Error in Opening Port: " + link_->PrimaryPortName() + ": ");
+    op_->ShowMessage("Error in Opening Port: " + link_->OpenFailure(PortRole::Primary));
   }
 
   terminal_ = new CTerminalDialog(*link_, settings_, *op_, this);

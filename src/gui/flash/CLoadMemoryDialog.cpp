@@ -56,6 +56,9 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
   void OnNotice(const std::string& text) override {
     d_.calls_.Call([&] { d_.model_.OnNotice(text); });
   }
+  void OnRefused(std::uint8_t status) override {
+    d_.calls_.Call([&] { d_.model_.OnRefused(status); });
+  }
   void OnWarning(const std::string& text) override {
     d_.calls_.Call([&] { d_.model_.OnWarning(text); });
   }

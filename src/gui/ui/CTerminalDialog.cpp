@@ -23,6 +23,7 @@ namespace {
 // away keeps its descriptor readable).
 constexpr int kModalRecheckMs = 50;
 constexpr int kDeadLinkRecheckMs = 500;
+constexpr int kLostLinkRetryMs = 1000;
 // The typing pace: one byte, then this pause.
 constexpr int kBytePaceMs = 1;
 
@@ -96,10 +97,21 @@ CTerminalDialog::~CTerminalDialog() {
 
 CommPort* CTerminalDialog::Port() const { return link_.PrimaryPort(); }
 
+void CTerminalDialog::FollowLostLink() {
+  CommPort* port = Port();
+  if (!linkLost_ || port == nullptr) return;
+  if (port->IsOpen() && port->LinkLost()) port->Close();
+  if (!port->IsOpen() && !link_.ReopenPort(PortRole::Primary)) return;  // still away
+  if (port->LinkLost()) return;
+  linkLost_ = false;
+  op_.SetStatus("Link back: " + link_.PrimaryPortName());
+}
+
 void CTerminalDialog::WatchPort() {
   notifier_.reset();
   recheck_.stop();
   if (!polling_) return;
+  FollowLostLink();
   CommPort* port = Port();
   if (port == nullptr || !port->IsOpen() || port->Descriptor() < 0) return;
   notifier_ = std::make_unique<QSocketNotifier>(port->Descriptor(), QSocketNotifier::Read);
@@ -139,7 +151,14 @@ void CTerminalDialog::OnReadable() {
   const std::size_t n = port->Read(buffer.data(), buffer.size());
   if (n == 0) {
     notifier_->setEnabled(false);
-    recheck_.start(kDeadLinkRecheckMs);
+    // Readable with nothing to read: a look without waiting tells whether
+    // the other end has gone.
+    if (!linkLost_ && !port->LinkLost()) port->WaitReadable(0);
+    if (!linkLost_ && port->LinkLost()) {
+      linkLost_ = true;
+      op_.SetStatus("Link lost: " + link_.PrimaryPortName() + " was closed by the other end; opened again when it is back");
+    }
+    recheck_.start(linkLost_ ? kLostLinkRetryMs : kDeadLinkRecheckMs);
     return;
   }
   AppendReceived(buffer.data(), n);

@@ -56,6 +56,8 @@ class CTerminalDialog : public QWidget, public TerminalScreen, public TerminalKe
 
   void SetPolling(bool on);
   bool IsPolling() const { return polling_; }
+  // True from when the primary link was seen closed until it opened again.
+  bool LinkLost() const { return linkLost_; }
 
   // Follows the primary port again after it was opened, closed or switched.
   void WatchPort();
@@ -110,6 +112,10 @@ class CTerminalDialog : public QWidget, public TerminalScreen, public TerminalKe
   std::unique_ptr<QSocketNotifier> notifier_;
   // Re-arms the notifier after a modal dialog closed or a dead link was seen.
   QTimer recheck_;
+  // The primary link was closed by the other end: said in the status bar,
+  // and the port is opened again (by its name) until it is back.
+  bool linkLost_ = false;
+  void FollowLostLink();
   // Every byte to the port goes through this queue, one per millisecond.
   std::deque<std::uint8_t> output_;
   QTimer outputTimer_;
