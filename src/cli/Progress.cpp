@@ -95,6 +95,11 @@ class Meter {
     barOpen_ = false;
     lastDraw_ = {};
   }
+  // Ends a bar drawn in place, so what is said next starts a line.
+  void EndLine() {
+    if (barOpen_) err_ << std::endl;
+    barOpen_ = false;
+  }
   // Always one line on stderr, below a drawn bar.
   void Warn(const std::string& text) {
     if (barOpen_) err_ << std::endl;
@@ -135,6 +140,9 @@ class RunRenderer final : public RunSink {
     if (const auto* phase = std::get_if<PhaseStarted>(&event)) {
       // A verify counts the bytes it read back: the data rate says it all.
       if (phase->name == kPhaseVerifying) {
+        // It starts only once every packet was acknowledged: the
+        // programming's bar is drawn whole before the read-back's.
+        if (total_ > 0 && !wholeDrawn_) meter_.Update(total_, true);
         meter_.SetUnit({});
         unitsAreBytes_ = true;
       }
@@ -295,8 +303,8 @@ class ProgrammingSink : public ProgrammingEvents {
   // the model's status lines, JSON events.
   void OnVerifyTotal(std::uint64_t bytes) override {
     if (json_) WriteJson(out_, Json{{"event", "verify_total"}, {"bytes", bytes}});
-    model_.OnVerifyTotal(bytes);  // says once that the read-back began
     run_.OnVerifyTotal(bytes);
+    model_.OnVerifyTotal(bytes);  // says once that the read-back began
   }
   void OnVerifyProgress(std::uint64_t bytes) override {
     if (json_) WriteJson(out_, Json{{"event", "verify_progress"}, {"bytes", bytes}});
@@ -327,6 +335,9 @@ class ProgrammingSink : public ProgrammingEvents {
     }
     if (json_) WriteJson(out_, Json{{"event", "result"}, {"code", static_cast<int>(code)}, {"text", ResultText(code)}});
     run_.OnResult(code);
+    // What the model says of the result (a failed verify among it) goes on
+    // a line of its own below the bar.
+    meter_.EndLine();
     model_.OnResult(code);
   }
 

@@ -2,6 +2,7 @@
 // how each style shows the erase wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "cli/CliOperator.h"
 #include "cli/Progress.h"
+#include "core/flash/Verify.h"
 #include "flash/FakeDevice.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -291,6 +293,36 @@ TEST(RunDisplay, EachStyleDrawsTheRunAndTheCommandsLines) {
       EXPECT_TRUE(e.empty()) << e;
     }
   }
+}
+
+// A programming run that goes on to verify: its bar is drawn whole before
+// the read-back's starts, though its last acknowledgements were not all
+// told one by one, and the read-back's bar follows on a line of its own.
+TEST(RunDisplay, AVerifyFollowsTheWholeOfTheProgramming) {
+  std::ostringstream out, err;
+  {
+    RunDisplay display(ProgressStyle::Plain, out, err, "rec", false);
+    RunSink& sink = display.Sink();
+    sink.OnEvent(RunTotal{40, 4000});
+    sink.OnEvent(RunProgress{2, 200});
+    sink.OnEvent(PhaseStarted{kPhaseVerifying});
+    display.Say("Verifying 0 of 4000 bytes");
+    sink.OnEvent(RunTotal{4000, 4000});
+    sink.OnEvent(RunProgress{4000, 4000});
+    sink.OnEvent(RunFinished{rc::kSuccess, {}});
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const auto at = [&](const std::string& text) {
+    return std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }) -
+           lines.begin();
+  };
+  const auto verifying = at("Verifying 0 of");
+  ASSERT_LT(verifying, static_cast<long>(lines.size())) << out.str();
+  ASSERT_GT(verifying, 0) << out.str();
+  EXPECT_EQ(lines[verifying - 1].rfind("100%", 0), 0u) << "the programming's whole, then the verify:\n" << out.str();
+  EXPECT_EQ(lines.back().rfind("100%", 0), 0u) << out.str();
 }
 
 }  // namespace
