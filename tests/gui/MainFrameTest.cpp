@@ -101,7 +101,11 @@ TEST(MainFrame, StartsWithItsWindowPortStatusBarMenuAndAccelerators) {
   for (int width : {900, 641}) {
     f.frame->resize(width, 480);
     f.frame->show();
-    test::PumpUntil([&] { return f.frame->statusBar()->width() > width - 100 && f.frame->statusBar()->width() <= width; });
+    // The bar lays its panes out once it has its new width.
+    test::PumpUntil([&] {
+      return f.frame->statusBar()->width() > width - 100 && f.frame->statusBar()->width() <= width &&
+             f.frame->StatusPane(0)->width() == f.frame->statusBar()->width() / 2;
+    });
     EXPECT_EQ(f.frame->StatusPane(0)->width(), f.frame->statusBar()->width() / 2) << width;
   }
 

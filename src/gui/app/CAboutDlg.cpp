@@ -1,6 +1,7 @@
 #include "gui/app/CAboutDlg.h"
 
 #include "gui/app/AppIcon.h"
+#include "gui/ui/TitleFit.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -33,6 +34,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   layout->addSpacing(8);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  FitToTitle(this);
 }
 
 }  // namespace tarnvale::gui

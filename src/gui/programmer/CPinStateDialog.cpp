@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "gui/ui/CXListBox.h"
+#include "gui/ui/TitleFit.h"
 
 namespace {
 // The list draws its lines this far in from its own edge.
@@ -37,6 +38,7 @@ CPinStateDialog::CPinStateDialog(const PinImage& expected, const PinImage& read,
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(ok);
+  FitToTitle(this);
   resize(360, 560);
 }
 

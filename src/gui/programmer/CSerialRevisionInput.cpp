@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "gui/ui/TitleFit.h"
 #include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
@@ -45,6 +46,7 @@ CSerialRevisionInput::CSerialRevisionInput(SerialRevisionInput& input, QWidget* 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
+  FitToTitle(this);
 }
 
 void CSerialRevisionInput::accept() {
@@ -79,6 +81,7 @@ std::optional<std::string> AskCpuRevision(QWidget* parent) {
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addRow(buttons);
+  FitToTitle(&dialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return edit->text().toUpper().toStdString();
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "gui/settings/CIPAddressCtrl.h"
+#include "gui/ui/TitleFit.h"
 #include "core/settings/ConfigData.h"
 
 namespace tarnvale::gui {
@@ -79,6 +80,7 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
   layout->addSpacing(6);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  FitToTitle(this);
 
   const bool primary = role == PortRole::Primary;
   const std::uint32_t baud = primary ? settings.GetBaudRate() : settings.GetAuxBaudRate();
