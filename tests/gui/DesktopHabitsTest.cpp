@@ -1,5 +1,6 @@
 // What a person used to desktop programs expects: titles that are not cut,
-// a status prompt shown whole.
+// a status prompt shown whole, Alt and a letter for every menu and button,
+// Enter for the default button and Escape for Cancel.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -149,6 +150,61 @@ TEST(DesktopHabits, ADialogFollowsItsTitleWhenItChanges) {
     d.setWindowTitle(longer);
     EXPECT_TRUE(test::PumpUntil([&] { return d.width() >= TitleWidth(longer); }));
     EXPECT_GE(d.width(), TitleWidth(longer));
+  }
+}
+
+TEST(DesktopHabits, EveryButtonOfEveryDialogHasAMnemonicOfItsOwn) {
+  Parts parts;
+  for (const DialogCase& c : EveryDialog(parts)) {
+    auto d = c.make();
+    SCOPED_TRACE(d->windowTitle().toStdString());
+    std::set<int> keys;
+    const auto buttons = d->findChildren<QPushButton*>();
+    ASSERT_FALSE(buttons.isEmpty());
+    for (QPushButton* b : buttons) {
+      const QKeySequence key = QKeySequence::mnemonic(b->text());
+      EXPECT_FALSE(key.isEmpty()) << b->text().toStdString();
+      if (!key.isEmpty()) {
+        EXPECT_TRUE(keys.insert(key[0].toCombined()).second) << b->text().toStdString();
+      }
+    }
+  }
+}
+
+// Enter presses the default button (OK, or the only one) and Escape cancels,
+// also from the field that has the focus.
+TEST(DesktopHabits, EnterAcceptsAndEscapeCancels) {
+  Parts parts;
+  for (const DialogCase& c : EveryDialog(parts)) {
+    if (!c.shown || QString(c.title) == "Serial Tester") continue;
+    for (const auto& [key, result] : {std::pair{Qt::Key_Return, QDialog::Accepted},
+                                      std::pair{Qt::Key_Escape, QDialog::Rejected}}) {
+      SCOPED_TRACE(std::string(c.title) + (key == Qt::Key_Return ? " Enter" : " Escape"));
+      auto d = c.make();
+      test::AnswerNextModal([k = key](QWidget* w) {
+        QWidget* focus = w->focusWidget() != nullptr ? w->focusWidget() : w;
+        QTest::keyClick(focus, k);
+      });
+      EXPECT_EQ(d->exec(), result);
+    }
+  }
+}
+
+TEST(DesktopHabits, AltAndALetterOpenEachMenu) {
+  test::FrameOnPty f;
+  f.frame->show();
+  f.frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f.frame.get()));
+  const std::pair<Qt::Key, const char*> menus[] = {
+      {Qt::Key_F, "File"}, {Qt::Key_V, "View"}, {Qt::Key_S, "Setup"}, {Qt::Key_H, "Help"}};
+  for (const auto& [key, title] : menus) {
+    SCOPED_TRACE(title);
+    QMenu* menu = f.frame->TopMenu(title);
+    ASSERT_NE(menu, nullptr);
+    QTest::keyClick(f.frame.get(), key, Qt::AltModifier);
+    EXPECT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == menu; }));
+    menu->hide();
+    ASSERT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == nullptr; }));
   }
 }
 

@@ -1,6 +1,7 @@
 #include "gui/app/CAboutDlg.h"
 
 #include "gui/app/AppIcon.h"
+#include "gui/ui/Mnemonics.h"
 #include "gui/ui/TitleFit.h"
 
 #include <QDialogButtonBox>
@@ -28,6 +29,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons->setCenterButtons(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  GiveMnemonics(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 16, 16, 12);
   layout->addLayout(row);

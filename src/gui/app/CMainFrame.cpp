@@ -144,7 +144,9 @@ void CMainFrame::BuildMenus() {
       key += (key.isEmpty() ? "" : ">") + title;
       QMenu*& m = menus[key];
       if (m == nullptr) {
-        m = menu == nullptr ? menuBar()->addMenu(title) : menu->addMenu(title);
+        // Alt and the first letter open a top menu ("&Help" has its own).
+        m = menu == nullptr ? menuBar()->addMenu(title.contains('&') ? title : '&' + title)
+                            : menu->addMenu(title);
         m->setObjectName(key);
         // Submenus show no prompt of their own.
         m->menuAction()->setStatusTip(QString());
@@ -197,7 +199,7 @@ QAction* CMainFrame::CommandAction(int commandId) const { return actions_.value(
 
 QMenu* CMainFrame::TopMenu(const QString& title) const {
   for (QAction* a : menuBar()->actions()) {
-    if (a->text() == title) return a->menu();
+    if (a->text() == title || QString(a->text()).remove('&') == title) return a->menu();
   }
   return nullptr;
 }

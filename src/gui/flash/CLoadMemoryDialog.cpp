@@ -108,7 +108,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   runOnCompletion_->setChecked(model_.Request().runOnCompletion);
   runOnCompletion_->setFocusPolicy(Qt::NoFocus);
 
-  exit_ = new QPushButton(QStringLiteral("Exit"), this);
+  exit_ = new QPushButton(QStringLiteral("E&xit"), this);
   exit_->setObjectName(QStringLiteral("exit"));
   exit_->setDefault(true);
   exit_->setEnabled(false);
@@ -116,7 +116,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
     if (!RunInProgress()) accept();
   });
 
-  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
   stop_->setObjectName(QStringLiteral("stop"));
   stop_->setAutoDefault(false);
   stop_->setFocusPolicy(Qt::NoFocus);

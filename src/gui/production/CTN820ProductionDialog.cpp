@@ -86,7 +86,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   bootForm->addRow("8251 Hardware Revision", revision_);
   bootForm->addRow("JTAG ID", jtagId_);
   bootForm->addRow(Note(production_text::kBootNote, boot));
-  auto* programBoot = new QPushButton("Program Boot", boot);
+  auto* programBoot = new QPushButton("Program &Boot", boot);
   programBoot->setObjectName("programBoot");
   bootForm->addRow(programBoot);
   layout->addWidget(boot);
@@ -102,7 +102,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   appForm->addRow("Version", applicationVersion_);
   appForm->addRow("Manufacturer", models_);
   appForm->addRow(Note(production_text::kApplicationNote, app));
-  auto* programApp = new QPushButton("Program Application", app);
+  auto* programApp = new QPushButton("Program &Application", app);
   programApp->setObjectName("programApplication");
   appForm->addRow(programApp);
   layout->addWidget(app);
@@ -114,7 +114,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   testForm->addRow("Path", testPath_);
   testForm->addRow("Version", testVersion_);
   testForm->addRow(Note(production_text::kTestNote, test));
-  auto* programTest = new QPushButton("Program Test", test);
+  auto* programTest = new QPushButton("Program &Test", test);
   programTest->setObjectName("programTest");
   testForm->addRow(programTest);
   layout->addWidget(test);

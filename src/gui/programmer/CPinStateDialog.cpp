@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "gui/ui/CXListBox.h"
+#include "gui/ui/Mnemonics.h"
 #include "gui/ui/TitleFit.h"
 
 namespace {
@@ -37,6 +38,7 @@ CPinStateDialog::CPinStateDialog(const PinImage& expected, const PinImage& read,
   layout->addWidget(list_);
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  GiveMnemonics(ok);
   layout->addWidget(ok);
   FitToTitle(this);
   resize(360, 560);

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "gui/settings/CIPAddressCtrl.h"
+#include "gui/ui/Mnemonics.h"
 #include "gui/ui/TitleFit.h"
 #include "core/settings/ConfigData.h"
 
@@ -75,6 +76,7 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CPortSettings::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CPortSettings::reject);
+  GiveMnemonics(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addSpacing(6);

@@ -28,10 +28,10 @@ CSerialTest::CSerialTest(SerialTestModel& model, QWidget* parent) : QDialog(pare
   count_->setRange(static_cast<int>(SerialTestModel::kMinCount), static_cast<int>(SerialTestModel::kMaxCount));
   count_->setValue(static_cast<int>(model.count));
   file_ = new QLineEdit(QString::fromStdString(model.filePath), this);
-  auto* send = new QPushButton("Send", this);
-  auto* sendFile = new QPushButton("Send File", this);
-  auto* browse = new QPushButton("Browse", this);
-  auto* close = new QPushButton("Close", this);
+  auto* send = new QPushButton("&Send", this);
+  auto* sendFile = new QPushButton("Send &File", this);
+  auto* browse = new QPushButton("&Browse", this);
+  auto* close = new QPushButton("&Close", this);
   send->setDefault(true);
 
   auto* form = new QFormLayout;
