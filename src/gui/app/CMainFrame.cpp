@@ -125,7 +125,7 @@ void CMainFrame::BuildStatusBar() {
 
 void CMainFrame::FitStatusPanes() {
   // Pane 0 keeps at least half the bar and takes more when its text (a long
-  // menu prompt) needs it; pane 1 has no stretch floor and gives way.
+  // menu prompt) needs it; pane 1 gives way meanwhile.
   if (pane0_ != nullptr) pane0_->setMinimumWidth(std::max(1, statusBar()->width() / 2));
 }
 
