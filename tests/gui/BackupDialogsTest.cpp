@@ -35,9 +35,10 @@
 namespace tarnvale::gui {
 namespace {
 
+// By the text a person reads, without the mnemonic's '&'.
 QPushButton* Button(QWidget& w, const QString& text) {
   for (auto* b : w.findChildren<QPushButton*>()) {
-    if (b->text() == text) return b;
+    if (QString(b->text()).remove('&') == text) return b;
   }
   return nullptr;
 }

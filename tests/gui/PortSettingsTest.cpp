@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTest>
 #include <sstream>
 
 #include "GuiSupport.h"
@@ -173,6 +174,44 @@ TEST_F(PortDialog, IpAddressShowsFourFieldsAndStoresThemBackUnchanged) {
   EXPECT_EQ(settings_.GetIPAddress(), "127.0.0.1:40123");
 }
 
+// A device the scan does not list is typed into the port list and stored as
+// typed (without the blanks around it); a listed entry still stands for its
+// device path. Enter in the field is OK. Nothing typed keeps the stored port.
+TEST_F(PortDialog, ADeviceNotListedIsTypedAndStored) {
+  struct Case {
+    const char* typed;
+    std::string stored;
+    bool tcp;
+  };
+  const Case cases[] = {
+      {"/dev/pts/7", "/dev/pts/7", false},
+      {"  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0 ",
+       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0", false},
+      {"/dev/ttyUSB0  (FT232R USB UART)", "/dev/ttyUSB0", false},
+      {"TCP/IP", "TCP/IP", true},
+      {"", "/dev/ttyS0", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    settings_.SetCOMPort("/dev/ttyS0");
+    auto dialog = Open(PortRole::Primary, {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyS0", ""}});
+    QComboBox* port = dialog->PortList();
+    ASSERT_TRUE(port->isEditable());
+    const QStringList listed = Items(port);
+    EXPECT_EQ(listed, (QStringList{"/dev/ttyS0", "/dev/ttyUSB0  (FT232R USB UART)", "TCP/IP"}));
+    test::AnswerNextModal([&](QWidget*) {
+      port->lineEdit()->clear();
+      QTest::keyClicks(port->lineEdit(), QString::fromLatin1(c.typed));
+      EXPECT_EQ(dialog->IpAddress()->isEnabled(), c.tcp);
+      EXPECT_EQ(dialog->BaudList()->isEnabled(), !c.tcp);
+      QTest::keyClick(port->lineEdit(), Qt::Key_Return);
+    });
+    EXPECT_EQ(dialog->exec(), QDialog::Accepted);
+    EXPECT_EQ(settings_.GetCOMPort(), c.stored);
+    EXPECT_EQ(Items(port), listed);  // what was typed is not added to the list
+  }
+}
+
 TEST(IpAddressText, UnreadableNumbersAreZeroAndFieldsStayInRange) {
   using A = std::array<int, 4>;
   const std::pair<const char*, A> cases[] = {{"10.10.10.91", {10, 10, 10, 91}},
@@ -210,6 +249,27 @@ class SetupPort : public ::testing::Test {
   std::vector<PortRole> roles_;
   bool primaryOpenDuringDialog_ = false;
 };
+
+// Setup > Port > Primary Port with the real dialog: a pty, which no scan
+// lists, is typed in and the terminal runs on it.
+TEST_F(SetupPort, ATypedPtyBecomesThePrimaryPort) {
+  test::PtyPair other;
+  test::AnswerNextModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<CPortSettings*>(w);
+    ASSERT_NE(dialog, nullptr);
+    QLineEdit* field = dialog->PortList()->lineEdit();
+    field->selectAll();
+    QTest::keyClicks(field, QString::fromStdString(other.SlavePath()));
+    QTest::keyClick(field, Qt::Key_Return);
+  });
+  f_.frame->RunCommand(cmd::kSetupPrimaryPort);
+  EXPECT_EQ(f_.frame->Link().PrimaryPortName(), other.SlavePath());
+  EXPECT_TRUE(f_.frame->Link().PrimaryPort()->IsOpen());
+  EXPECT_EQ(SavedPort(), other.SlavePath());
+  other.Send("typed port\n\r");
+  auto* edit = f_.frame->TerminalView()->Edit();
+  EXPECT_TRUE(test::PumpUntil([&] { return edit->toPlainText() == "typed port\n"; }));
+}
 
 TEST_F(SetupPort, PrimaryCancelKeepsOkOpensAndSavesAFailureIsReportedUnsaved) {
   auto& link = f_.frame->Link();

@@ -64,14 +64,18 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
     const char* entered;
     bool opens;
     const char* version;
+    const char* refusal;  // what a refused number is answered with
   };
+  const char* const v4 = "The Entered NAV Number Does Not Match a Valid Version 4 Number!\n";
+  const char* const v5 = "The Entered NAV Number Does Not Match a Valid Version 5 Number!\n";
   const Case cases[] = {
-      {cmd::kTN835ProductionV4, " 314061\t", true, "4"},  // a scanner's blanks do not count
-      {cmd::kTN835ProductionV4, "3140 61", false, "4"},
-      {cmd::kTN835ProductionV4, "528301", false, "4"},
-      {cmd::kTN835ProductionV4, "417250", true, "4"},
-      {cmd::kTN835ProductionV5, "314061", false, "5"},
-      {cmd::kTN835ProductionV5, "528303", true, "5"},
+      {cmd::kTN835ProductionV4, " 314061\t", true, "4", ""},  // a scanner's blanks do not count
+      {cmd::kTN835ProductionV4, "3140 61", false, "4", "Entered: \"3140 61\""},
+      {cmd::kTN835ProductionV4, " 528301 ", false, "4", "Entered: \"528301\""},
+      {cmd::kTN835ProductionV4, "  ", false, "4", "Entered: nothing"},
+      {cmd::kTN835ProductionV4, "417250", true, "4", ""},
+      {cmd::kTN835ProductionV5, "314061", false, "5", "Entered: \"314061\""},
+      {cmd::kTN835ProductionV5, "528303", true, "5", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entered);
@@ -107,7 +111,8 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
           << applicationPath.toStdString();
     } else {
       ASSERT_EQ(f.op.messages.size(), 1u);
-      EXPECT_EQ(f.op.messages[0].text, NavMismatchText(c.command == cmd::kTN835ProductionV4 ? 4 : 5));
+      EXPECT_EQ(f.op.messages[0].text,
+                std::string(c.command == cmd::kTN835ProductionV4 ? v4 : v5) + c.refusal);
     }
   }
 }

@@ -172,7 +172,7 @@ TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
   for (const auto& t : lineTests) {
     const QString idle = dialog.Button(t.button)->text();
     dialog.Button(t.button)->click();
-    EXPECT_EQ(dialog.Button(t.button)->text().toStdString(), t.running);
+    EXPECT_EQ(dialog.Button(t.button)->text().remove(QLatin1Char('&')).toStdString(), t.running);
     EXPECT_FALSE(dialog.Bank()->isEnabled());
     dialog.Button(t.button)->click();
     EXPECT_EQ(dialog.Button(t.button)->text(), idle);

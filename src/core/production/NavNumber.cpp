@@ -40,4 +40,10 @@ std::string NavMismatchText(int generation) {
          " Number!";
 }
 
+std::string NavRejectionText(int generation, const std::string& entered) {
+  const std::string trimmed = TrimmedEntry(entered);
+  return NavMismatchText(generation) + "\nEntered: " +
+         (trimmed.empty() ? std::string("nothing") : "\"" + trimmed + "\"");
+}
+
 }  // namespace tarnvale

@@ -33,4 +33,9 @@ bool AcceptNavNumber(int generation, const std::string& entered, std::string& nu
 // "The Entered NAV Number Does Not Match a Valid Version N Number!"
 std::string NavMismatchText(int generation);
 
+// The mismatch text followed by what was entered (trimmed, in quotes so a
+// stray character shows), so the person sees what the scanner or the keys
+// actually gave.
+std::string NavRejectionText(int generation, const std::string& entered);
+
 }  // namespace tarnvale

@@ -1,6 +1,8 @@
 #include "gui/app/CAboutDlg.h"
 
 #include "gui/app/AppIcon.h"
+#include "gui/ui/Mnemonics.h"
+#include "gui/ui/TitleFit.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -27,12 +29,14 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons->setCenterButtons(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  GiveMnemonics(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 16, 16, 12);
   layout->addLayout(row);
   layout->addSpacing(8);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  FitToTitle(this);
 }
 
 }  // namespace tarnvale::gui

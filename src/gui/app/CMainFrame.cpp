@@ -31,6 +31,9 @@ namespace {
 
 constexpr const char* kReady = "Ready";
 constexpr int kPaneFrame = QFrame::Panel | QFrame::Sunken;
+// What the status bar takes beside pane 0's text: the pane's frame, the
+// bar's margins and its size grip.
+constexpr int kStatusBarAllowance = 48;
 
 CMainFrame::ShellDialogs DefaultDialogs() {
   CMainFrame::ShellDialogs d;
@@ -80,7 +83,13 @@ CMainFrame::CMainFrame(ConfigData& settings, Operator* op, QWidget* parent)
 
   InstallShellCommands();
   InstallFeatureCommands(*this);
-  resize(800, 560);
+  // Wide enough for the longest menu prompt to show whole in pane 0, beside
+  // the bar's margins and size grip.
+  int promptWidth = 0;
+  for (const CommandRow& row : CommandTable()) {
+    promptWidth = std::max(promptWidth, pane0_->fontMetrics().horizontalAdvance(QString::fromLatin1(row.prompt)));
+  }
+  resize(std::max(800, promptWidth + kStatusBarAllowance), 560);
   terminal_->setFocus();
 }
 
@@ -101,6 +110,8 @@ void CMainFrame::BuildStatusBar() {
   }
   pane0_->setObjectName(QStringLiteral("statusPane0"));
   pane1_->setObjectName(QStringLiteral("statusPane1"));
+  // Pane 1 fills what pane 0 leaves; its own text never pushes pane 0 back.
+  pane1_->setSizePolicy(QSizePolicy::Ignored, pane1_->sizePolicy().verticalPolicy());
   statusBar()->addWidget(pane0_);
   statusBar()->addWidget(pane1_, 1);
   pleaseWait_ = new QLabel(QString::fromUtf8(kPleaseWait), this);
@@ -113,7 +124,9 @@ void CMainFrame::BuildStatusBar() {
 }
 
 void CMainFrame::FitStatusPanes() {
-  if (pane0_ != nullptr) pane0_->setFixedWidth(std::max(1, statusBar()->width() / 2));
+  // Pane 0 keeps at least half the bar and takes more when its text (a long
+  // menu prompt) needs it; pane 1 gives way meanwhile.
+  if (pane0_ != nullptr) pane0_->setMinimumWidth(std::max(1, statusBar()->width() / 2));
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* e) {
@@ -131,7 +144,9 @@ void CMainFrame::BuildMenus() {
       key += (key.isEmpty() ? "" : ">") + title;
       QMenu*& m = menus[key];
       if (m == nullptr) {
-        m = menu == nullptr ? menuBar()->addMenu(title) : menu->addMenu(title);
+        // Alt and the first letter open a top menu ("&Help" has its own).
+        m = menu == nullptr ? menuBar()->addMenu(title.contains('&') ? title : '&' + title)
+                            : menu->addMenu(title);
         m->setObjectName(key);
         // Submenus show no prompt of their own.
         m->menuAction()->setStatusTip(QString());
@@ -184,7 +199,7 @@ QAction* CMainFrame::CommandAction(int commandId) const { return actions_.value(
 
 QMenu* CMainFrame::TopMenu(const QString& title) const {
   for (QAction* a : menuBar()->actions()) {
-    if (a->text() == title) return a->menu();
+    if (a->text() == title || QString(a->text()).remove('&') == title) return a->menu();
   }
   return nullptr;
 }

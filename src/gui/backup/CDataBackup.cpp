@@ -27,11 +27,11 @@ CDataBackup::CDataBackup(DataBackupModel& model, QWidget* parent) : QDialog(pare
   settings_ = new QCheckBox("Settings", this);
   parts_ = new QCheckBox("Parts", this);
   materials_ = new QCheckBox("Materials", this);
-  save_ = new QPushButton("Save Data", this);
-  load_ = new QPushButton("Load Data", this);
-  diff_ = new QPushButton("Show differences", this);
+  save_ = new QPushButton("&Save Data", this);
+  load_ = new QPushButton("&Load Data", this);
+  diff_ = new QPushButton("Show &differences", this);
   diff_->setToolTip("What a load of a backup file would change in the controller (nothing is sent)");
-  close_ = new QPushButton("Close", this);
+  close_ = new QPushButton("&Close", this);
   // The run's section, its records, its warnings and "Stop".
   progress_ = new RunProgressView(this);
   progress_->SetStop([this] { job_.RequestStop(); });

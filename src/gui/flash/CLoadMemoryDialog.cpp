@@ -151,7 +151,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
     CRegistry::WriteDWORD(RegistryRoot::CurrentUser, settings_key::kWindow, kVerifySetting, on ? 1 : 0);
   });
 
-  exit_ = new QPushButton(QStringLiteral("Exit"), this);
+  exit_ = new QPushButton(QStringLiteral("E&xit"), this);
   exit_->setObjectName(QStringLiteral("exit"));
   exit_->setDefault(true);
   exit_->setEnabled(false);
@@ -159,7 +159,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
     if (!RunInProgress()) accept();
   });
 
-  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
   stop_->setObjectName(QStringLiteral("stop"));
   stop_->setAutoDefault(false);
   stop_->setFocusPolicy(Qt::NoFocus);

@@ -88,18 +88,18 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setTextVisible(false);
 
-  ok_ = new QPushButton(QStringLiteral("OK"), this);
+  ok_ = new QPushButton(QStringLiteral("&OK"), this);
   ok_->setObjectName(QStringLiteral("ok"));
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &CMemoryReadDialog::OnOk);
-  retry_ = new QPushButton(QStringLiteral("Retry"), this);
+  retry_ = new QPushButton(QStringLiteral("&Retry"), this);
   retry_->setObjectName(QStringLiteral("retry"));
   retry_->setAutoDefault(false);
   retry_->setEnabled(false);
   connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
   // A dump of the whole range takes many minutes: the person may end it,
   // keeping what was read under the partial name.
-  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
   stop_->setObjectName(QStringLiteral("stop"));
   stop_->setAutoDefault(false);
   stop_->setEnabled(false);

@@ -6,6 +6,8 @@
 #include <QVBoxLayout>
 
 #include "core/production/NavNumber.h"
+#include "gui/ui/Mnemonics.h"
+#include "gui/ui/TitleFit.h"
 
 namespace tarnvale::gui {
 
@@ -19,7 +21,9 @@ CNAVNum::CNAVNum(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  GiveMnemonics(buttons);
   layout->addWidget(buttons);
+  FitToTitle(this);
   edit_->setFocus();
 }
 

@@ -96,7 +96,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   stationMode_->setObjectName("stationMode");
   stationPattern_ = new QLineEdit(QString::fromStdString(StoredSerialPattern()), this);
   stationPattern_->setObjectName("stationPattern");
-  nextUnit_ = new QPushButton("Next Unit", this);
+  nextUnit_ = new QPushButton("&Next Unit", this);
   nextUnit_->setObjectName("nextUnit");
   nextUnit_->setEnabled(false);
   stationCounters_ = new QLabel(this);
@@ -132,7 +132,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
                                unitHistory_->frameWidth() * 2 + 4);
   bootForm->addRow("Last runs of this unit", unitHistory_);
   bootForm->addRow(Note(production_text::kBootNote, boot));
-  auto* programBoot = new QPushButton("Program Boot", boot);
+  auto* programBoot = new QPushButton("Program &Boot", boot);
   programBoot->setObjectName("programBoot");
   bootForm->addRow(programBoot);
   layout->addWidget(boot);
@@ -148,7 +148,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   appForm->addRow("Version", applicationVersion_);
   appForm->addRow("Manufacturer", models_);
   appForm->addRow(Note(production_text::kApplicationNote, app));
-  auto* programApp = new QPushButton("Program Application", app);
+  auto* programApp = new QPushButton("Program &Application", app);
   programApp->setObjectName("programApplication");
   appForm->addRow(programApp);
   layout->addWidget(app);
@@ -160,7 +160,7 @@ CTN820ProductionDialog::CTN820ProductionDialog(ConfigData& settings, QWidget* ow
   testForm->addRow("Path", testPath_);
   testForm->addRow("Version", testVersion_);
   testForm->addRow(Note(production_text::kTestNote, test));
-  auto* programTest = new QPushButton("Program Test", test);
+  auto* programTest = new QPushButton("Program &Test", test);
   programTest->setObjectName("programTest");
   testForm->addRow(programTest);
   layout->addWidget(test);

@@ -29,7 +29,7 @@ void RunGeneration(CMainFrame& frame, QtJobRunner& runner, int generation) {
     if (AcceptNavNumber(generation, nav.Text(), number)) {
       RunProductionDialog(frame, runner, generation, number);
     } else {
-      frame.Op().ShowMessage(NavMismatchText(generation));
+      frame.Op().ShowMessage(NavRejectionText(generation, nav.Text()));
     }
   }
   frame.Link().EndCommand();

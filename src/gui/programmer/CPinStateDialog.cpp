@@ -11,6 +11,8 @@
 #include <cstdio>
 
 #include "gui/ui/CXListBox.h"
+#include "gui/ui/Mnemonics.h"
+#include "gui/ui/TitleFit.h"
 
 namespace {
 // The list draws its lines this far in from its own edge.
@@ -47,7 +49,9 @@ CPinStateDialog::CPinStateDialog(const PinImage& expected, const PinImage& read,
   layout->addWidget(MakeStageList(expected, read));
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  GiveMnemonics(ok);
   layout->addWidget(ok);
+  FitToTitle(this);
   resize(360, 560);
 }
 

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "gui/ui/Mnemonics.h"
+#include "gui/ui/TitleFit.h"
 #include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
@@ -44,7 +46,9 @@ CSerialRevisionInput::CSerialRevisionInput(SerialRevisionInput& input, QWidget* 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  GiveMnemonics(buttons);
   layout->addWidget(buttons);
+  FitToTitle(this);
 }
 
 void CSerialRevisionInput::accept() {
@@ -78,7 +82,9 @@ std::optional<std::string> AskCpuRevision(QWidget* parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  GiveMnemonics(buttons);
   layout->addRow(buttons);
+  FitToTitle(&dialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return edit->text().toUpper().toStdString();
 }

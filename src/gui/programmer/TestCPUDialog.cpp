@@ -19,6 +19,7 @@
 #include "gui/flash/QtJobRunner.h"
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/CSerialRevisionInput.h"
+#include "gui/programmer/TestButtonText.h"
 #include "gui/ui/WorkerWait.h"
 
 namespace tarnvale::gui {
@@ -75,7 +76,7 @@ TestCPUDialog::TestCPUDialog(CommPort& port, Operator& op, QWidget* parent, BoxT
   left->addWidget(idBox);
 
   auto makeButton = [this](TestButton b) {
-    auto* button = new QPushButton(ButtonCaption(b), this);
+    auto* button = new QPushButton(TestButtonText(b), this);
     button->setAutoDefault(false);
     buttons_[static_cast<std::size_t>(b)] = button;
     connect(button, &QPushButton::clicked, this, [this, b] { OnButton(b); });
@@ -291,7 +292,7 @@ void TestCPUDialog::ShowPinStates(const PinTestReport& report) {
 }
 
 void TestCPUDialog::SetButtonCaption(TestButton button, const std::string& text) {
-  OnGuiThread(this, [&] { Button(button)->setText(QString::fromStdString(text)); });
+  OnGuiThread(this, [&] { Button(button)->setText(TestButtonText(button, QString::fromStdString(text))); });
 }
 
 void TestCPUDialog::OnRamProgress(std::uint32_t percent) {

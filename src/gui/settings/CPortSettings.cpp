@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "gui/settings/CIPAddressCtrl.h"
+#include "gui/ui/Mnemonics.h"
+#include "gui/ui/TitleFit.h"
 #include "core/settings/ConfigData.h"
 
 namespace tarnvale::gui {
@@ -59,6 +61,12 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
   dataBits_ = MakeList(this, "dataBitsList", {"7", "8"});
   // Wide enough for a device path with its description.
   port_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0  (Serial port)")));
+  // A device the scan does not find (a pty, a /dev/serial/by-id/ link) is
+  // typed in. What is typed is kept as it is: no item is added to the list
+  // and no completion changes it behind the person's back.
+  port_->setEditable(true);
+  port_->setInsertPolicy(QComboBox::NoInsert);
+  port_->setCompleter(nullptr);
   ip_ = new CIPAddressCtrl(this);
   ip_->setObjectName(QStringLiteral("ipAddress"));
 
@@ -74,11 +82,13 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CPortSettings::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CPortSettings::reject);
+  GiveMnemonics(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addSpacing(6);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  FitToTitle(this);
 
   const bool primary = role == PortRole::Primary;
   const std::uint32_t baud = primary ? settings.GetBaudRate() : settings.GetAuxBaudRate();
@@ -108,7 +118,7 @@ CPortSettings::CPortSettings(ConfigData& settings, PortRole role, QWidget* paren
     baud_->setCurrentIndex(baud_->count() - 1);
   }
 
-  connect(port_, &QComboBox::currentIndexChanged, this, &CPortSettings::ApplyTcpIpRule);
+  connect(port_, &QComboBox::currentTextChanged, this, &CPortSettings::ApplyTcpIpRule);
   ApplyTcpIpRule();
 }
 
@@ -150,8 +160,16 @@ void CPortSettings::FillPorts(const std::vector<PortInfo>& ports, const std::str
   port_->setCurrentIndex(index);
 }
 
+QString CPortSettings::PortName() const {
+  // A listed entry stands for its device path; anything else is the name
+  // typed, without the blanks around it.
+  const QString text = port_->currentText().trimmed();
+  const int i = port_->findText(text, Qt::MatchExactly);
+  return i >= 0 ? port_->itemData(i).toString() : text;
+}
+
 void CPortSettings::ApplyTcpIpRule() {
-  const bool tcp = port_->currentData().toString() == QLatin1String(kTcpIpPortName);
+  const bool tcp = PortName() == QLatin1String(kTcpIpPortName);
   baud_->setEnabled(!tcp);
   parity_->setEnabled(!tcp);
   stopBits_->setEnabled(!tcp);
@@ -161,9 +179,9 @@ void CPortSettings::ApplyTcpIpRule() {
 
 void CPortSettings::accept() {
   const bool primary = role_ == PortRole::Primary;
-  // Disabled lists still deliver their selections.
-  if (port_->currentIndex() >= 0) {
-    const std::string name = port_->currentData().toString().toStdString();
+  // Disabled lists still deliver their selections. An empty port keeps the
+  // stored one rather than storing no port at all.
+  if (const std::string name = PortName().toStdString(); !name.empty()) {
     primary ? settings_.SetCOMPort(name) : settings_.SetAuxCOMPort(name);
   }
   if (baud_->currentIndex() >= 0) {

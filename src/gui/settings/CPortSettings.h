@@ -1,7 +1,8 @@
 #pragma once
 // The port settings of one role (primary port or Universal Programmer port)
 // and the shared IP address. OK stores into the settings record in memory
-// only; reopening the port and saving are the caller's business.
+// only; reopening the port and saving are the caller's business. The port
+// list offers the devices found and takes any other device typed in.
 
 #include <QDialog>
 #include <functional>
@@ -38,6 +39,10 @@ class CPortSettings : public QDialog {
   QComboBox* StopBitsList() const { return stopBits_; }
   QComboBox* DataBitsList() const { return dataBits_; }
   CIPAddressCtrl* IpAddress() const { return ip_; }
+
+  // The port OK stores: the device path of the listed entry shown, or the
+  // text typed.
+  QString PortName() const;
 
   void accept() override;
 

@@ -63,11 +63,11 @@ CSerialTest::CSerialTest(const ModelMaker& makeModel, QWidget* parent)
   count_->setRange(static_cast<int>(SerialTestModel::kMinCount), static_cast<int>(SerialTestModel::kMaxCount));
   count_->setValue(static_cast<int>(model.count));
   file_ = new QLineEdit(QString::fromStdString(model.filePath), this);
-  auto* send = new QPushButton("Send", this);
-  auto* sendFile = new QPushButton("Send File", this);
-  auto* browse = new QPushButton("Browse", this);
-  auto* close = new QPushButton("Close", this);
-  stop_ = new QPushButton("Stop", this);
+  auto* send = new QPushButton("&Send", this);
+  auto* sendFile = new QPushButton("Send &File", this);
+  auto* browse = new QPushButton("&Browse", this);
+  auto* close = new QPushButton("&Close", this);
+  stop_ = new QPushButton("S&top", this);
   stop_->setObjectName("stop");
   stop_->setEnabled(false);
   send->setDefault(true);

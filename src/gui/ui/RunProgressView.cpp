@@ -31,7 +31,7 @@ RunProgressView::RunProgressView(QWidget* parent) : QWidget(parent) {
   warnings_ = new QListWidget(this);
   warnings_->setObjectName(QStringLiteral("runWarnings"));
   warnings_->hide();  // shown with the first warning
-  stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
+  stopButton_ = new QPushButton(QStringLiteral("S&top"), this);
   stopButton_->setObjectName(QStringLiteral("stop"));
   stopButton_->setAutoDefault(false);
   stopButton_->setEnabled(false);
