@@ -8,9 +8,9 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
 
 #include "gui/flash/WorkerCalls.h"
+#include "gui/ui/RunProgressView.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -23,52 +23,77 @@ QLabel* MakeField(QWidget* parent, const char* name) {
   return field;
 }
 
+// The bytes a dump reads; 0 for the readers whose positions carry none.
+std::uint64_t DumpBytes(const MemoryReadRequest& request) {
+  if (!Info(request.target).readsByMemoryDump || request.end < request.start) return 0;
+  return static_cast<std::uint64_t>(request.end) - request.start + 1;
+}
+
 }  // namespace
 
-// Carries the reading thread's events to the dialog's thread. Only the last
-// one (the result) waits until it has been handled; the others are queued
-// and handled in order, in batches, on the GUI thread. A boot flash sends a
-// line per sixteen bytes, and a round trip to the GUI thread for each one
-// kept the reader from the box's reply bytes several times longer than the
-// read itself took.
+// The reading thread's events, told as a run's: the range and position as
+// Total and Progress (with the bytes read, for a dump), the result as
+// Finished, each with the model's own handling of it (the list, the fields)
+// queued behind it. A reader that sends no range moves within the 0 to 100
+// the dialog opened with. After a successful result a reader sends its last
+// position once more: only the model hears it (the bytes saved), the finish
+// has filled the bar.
 class CMemoryReadDialog::Relay : public MemoryReadEvents {
  public:
-  explicit Relay(CMemoryReadDialog& dialog) : d_(dialog) {}
+  Relay(CMemoryReadDialog& dialog, std::uint32_t start, std::uint64_t dumpBytes)
+      : d_(dialog), start_(start), dumpBytes_(dumpBytes) {}
+  // On the GUI thread, before a run's thread starts.
+  void Begin() { totalSent_ = finished_ = false; }
+
   void OnRange(std::uint32_t upper) override {
-    d_.Queue([this, upper] { d_.model_.OnRange(upper); });
+    totalSent_ = true;
+    d_.run_->OnEvent(RunTotal{upper, dumpBytes_});
   }
-  void OnStep(std::uint32_t step) override {
-    d_.Queue([this, step] { d_.model_.OnStep(step); });
+  void OnStep(std::uint32_t /*step*/) override {
+    // The readers send absolute positions; a step is not used.
   }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    d_.Queue([this, position, next] { d_.model_.OnProgress(position, next); });
+    if (!finished_) {
+      if (!totalSent_) {
+        totalSent_ = true;
+        d_.run_->OnEvent(RunTotal{kOpenedRange, 0});
+      }
+      const std::uint64_t bytes = dumpBytes_ != 0 && next >= start_ ? next - start_ : 0;
+      d_.run_->OnEvent(RunProgress{position, bytes});
+    }
+    d_.run_->Post([this, position, next] { d_.model_.OnProgress(position, next); });
   }
   void OnComputedChecksum(std::uint32_t value) override {
-    d_.Queue([this, value] { d_.model_.OnComputedChecksum(value); });
+    d_.run_->Post([this, value] { d_.model_.OnComputedChecksum(value); });
   }
   void OnImageChecksum(std::uint32_t value) override {
-    d_.Queue([this, value] { d_.model_.OnImageChecksum(value); });
+    d_.run_->Post([this, value] { d_.model_.OnImageChecksum(value); });
   }
   void OnLine(const std::string& text) override {
-    d_.Queue([this, text] { d_.model_.OnLine(text); });
+    d_.run_->Post([this, text] { d_.model_.OnLine(text); });
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
-    d_.calls_.Call([&] {
-      d_.RunQueued();
-      d_.model_.OnDone(code, next);
-    });
+    finished_ = true;
+    d_.run_->Post([this, code, next] { d_.model_.OnDone(code, next); });
+    d_.run_->OnEvent(RunFinished{code, ResultText(code)});
   }
 
  private:
+  static constexpr std::uint32_t kOpenedRange = 100;
   CMemoryReadDialog& d_;
+  const std::uint32_t start_;
+  const std::uint64_t dumpBytes_;  // 0: the reader's positions carry no bytes
+  // Reading thread only, between Begin and the thread's join.
+  bool totalSent_ = false;
+  bool finished_ = false;
 };
 
 CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
       visible_(request.visible),
       calls_(this),
-      model_(std::move(request), *this, op),
-      relay_(std::make_unique<Relay>(*this)) {
+      relay_(std::make_unique<Relay>(*this, request.start, DumpBytes(request))),
+      model_(std::move(request), *this, op) {
   setModal(true);
   setWindowTitle(QStringLiteral("Read Memory"));
   // The worker's last act wakes a join that waits for it.
@@ -84,9 +109,24 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   field1_ = MakeField(this, "field1");
   field2_ = MakeField(this, "field2");
 
-  progress_ = new QProgressBar(this);
-  progress_->setObjectName(QStringLiteral("progress"));
-  progress_->setTextVisible(false);
+  // The dialog's bar, in the reader's own positions, and "Stop" beside it
+  // (a dump of the whole range takes many minutes: the person may end it,
+  // keeping what was read under the partial name).
+  auto* bar = new QProgressBar(this);
+  bar->setObjectName(QStringLiteral("progress"));
+  bar->setTextVisible(false);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  run_ = new RunProgressView(this);
+  run_->UseBar(bar);
+  run_->ShowPhaseLine(false);
+  run_->SetStop([this] { StopRead(); });
+  connect(run_, &RunProgressView::BatchShown, this, [this] {
+    // One scroll and one width check for the batch rather than per line.
+    list_->scrollToBottom();
+    FitWidthTo(widestShown_);
+    widestShown_ = 0;
+  });
 
   ok_ = new QPushButton(QStringLiteral("OK"), this);
   ok_->setObjectName(QStringLiteral("ok"));
@@ -97,13 +137,6 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   retry_->setAutoDefault(false);
   retry_->setEnabled(false);
   connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
-  // A dump of the whole range takes many minutes: the person may end it,
-  // keeping what was read under the partial name.
-  stop_ = new QPushButton(QStringLiteral("Stop"), this);
-  stop_->setObjectName(QStringLiteral("stop"));
-  stop_->setAutoDefault(false);
-  stop_->setEnabled(false);
-  connect(stop_, &QPushButton::clicked, this, &CMemoryReadDialog::StopRead);
 
   // Stretch on both sides: "OK" alone is centred when "Retry" is hidden.
   auto* buttons = new QHBoxLayout;
@@ -111,8 +144,6 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   buttons->addWidget(ok_);
   buttons->addSpacing(12);
   buttons->addWidget(retry_);
-  buttons->addSpacing(12);
-  buttons->addWidget(stop_);
   buttons->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
@@ -120,7 +151,7 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   layout->addWidget(list_, 1);
   layout->addWidget(field1_);
   layout->addWidget(field2_);
-  layout->addWidget(progress_);
+  layout->addWidget(run_);
   layout->addSpacing(4);
   layout->addLayout(buttons);
 
@@ -169,41 +200,13 @@ void CMemoryReadDialog::OnRetry() {
 
 void CMemoryReadDialog::JoinWorker() {
   calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
-  RunQueued();
-}
-
-void CMemoryReadDialog::Queue(std::function<void()> event) {
-  bool first = false;
-  {
-    std::lock_guard lock(queueMutex_);
-    first = queued_.empty();
-    queued_.push_back(std::move(event));
-  }
-  // One wake-up per batch; dropped by Qt if the dialog has gone (its join
-  // has handled the queue by then).
-  if (first) QMetaObject::invokeMethod(this, [this] { RunQueued(); }, Qt::QueuedConnection);
-}
-
-void CMemoryReadDialog::RunQueued() {
-  std::vector<std::function<void()>> events;
-  {
-    std::lock_guard lock(queueMutex_);
-    events.swap(queued_);
-  }
-  if (events.empty()) return;
-  // One scroll and one width check for the batch rather than per line.
-  batching_ = true;
-  for (const auto& event : events) event();
-  batching_ = false;
-  list_->scrollToBottom();
-  FitWidthTo(widestQueued_);
-  widestQueued_ = 0;
+  run_->Flush();
 }
 
 void CMemoryReadDialog::reject() {
   // The close box and Escape stop a running read, as "Stop" does.
   if (model_.Running()) {
-    StopRead();
+    run_->Stop();
     return;
   }
   JoinWorker();
@@ -232,8 +235,8 @@ void CMemoryReadDialog::AddListText(const std::string& text) {
   list_->addItem(item);
   list_->item(list_->count() - 1)->setToolTip(item);
   const int needed = list_->fontMetrics().horizontalAdvance(item) + 16;
-  if (batching_) {
-    widestQueued_ = std::max(widestQueued_, needed);
+  if (run_->Showing()) {
+    widestShown_ = std::max(widestShown_, needed);
     return;
   }
   list_->scrollToBottom();
@@ -257,24 +260,20 @@ void CMemoryReadDialog::SetField2(const std::string& text) {
   field2_->setText(QString::fromStdString(text));
 }
 
-void CMemoryReadDialog::SetProgressRange(std::uint32_t upper) {
-  progress_->setRange(0, static_cast<int>(std::min<std::uint32_t>(upper, INT_MAX)));
-}
-
-void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {
-  // The reading thread always sends absolute positions; a step is not used.
-}
-
-void CMemoryReadDialog::SetProgress(std::uint32_t position) {
-  // A value beyond the range would be dropped rather than shown as full.
-  progress_->setValue(std::min(static_cast<int>(std::min<std::uint32_t>(position, INT_MAX)),
-                               progress_->maximum()));
-}
+// The bar is drawn from the run's own events (the run view); the model's
+// positions are the same ones, told a second way.
+void CMemoryReadDialog::SetProgressRange(std::uint32_t /*upper*/) {}
+void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {}
+void CMemoryReadDialog::SetProgress(std::uint32_t /*position*/) {}
 
 void CMemoryReadDialog::EnableOk(bool on) {
   ok_->setEnabled(on);
-  // "OK" is off exactly while a read runs: that is when it can be stopped.
-  stop_->setEnabled(!on);
+  // "OK" goes off exactly when a read starts, before its thread: the run
+  // view is cleared and its "Stop" comes on.
+  if (!on) {
+    relay_->Begin();
+    run_->Begin();
+  }
 }
 void CMemoryReadDialog::EnableRetry(bool on) { retry_->setEnabled(on); }
 void CMemoryReadDialog::ShowRetry(bool visible) { retry_->setVisible(visible); }
