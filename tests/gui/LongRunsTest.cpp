@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <chrono>
@@ -347,6 +348,176 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
   EXPECT_FALSE(stop->isEnabled());
   view.Stop();
   EXPECT_EQ(stops, 1);
+}
+
+// A dialog with controls of its own keeps them under the run view: the
+// dialog's bar in the run's own units (the range its Total, a successful
+// finish fills it, a failed one leaves the count), no phase line, the run's
+// warnings below, and the dialog's own texts posted from the run's thread
+// shown in order with the run's events.
+TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
+  struct Case {
+    const char* name;
+    std::function<void(RunReporter&, RunProgressView&, std::vector<std::string>&)> run;
+    QString bar;  // value/maximum once the run has been shown
+    std::vector<std::string> posted;
+    QStringList warnings;
+  };
+  // A posted text notes the bar as it stands when the text is shown.
+  auto note = [](RunProgressView& view, std::vector<std::string>& posted, const char* text) {
+    view.Post([&view, &posted, text] {
+      const auto* bar = view.findChild<QProgressBar*>("progress");
+      posted.push_back(QString("%1 at %2/%3").arg(text).arg(bar->value()).arg(bar->maximum()).toStdString());
+    });
+  };
+  const Case cases[] = {
+      {"a read that succeeds fills the bar in its own units",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Phase("Reading");
+         r.Total(40, 640);
+         note(v, p, "first line");
+         r.Progress(10, 160);
+         note(v, p, "second line");
+         r.Progress(30, 480);
+         r.Warning("the box paused");
+         r.Finish(rc::kSuccess);
+         note(v, p, "saved");
+       },
+       "40/40", {"first line at 0/40", "second line at 10/40", "saved at 40/40"}, {"the box paused"}},
+      {"a failed run keeps its count; a count past the total is shown full",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Total(20, 0);
+         r.Progress(30, 0);
+         note(v, p, "too far");
+         r.Finish(rc::kTimeout);
+       },
+       "20/20", {"too far at 20/20"}, {}},
+      {"a run stopped mid-way shows where it was",
+       [&](RunReporter& r, RunProgressView&, std::vector<std::string>&) {
+         r.Total(1000, 65536);
+         r.Progress(250, 16384);
+         r.Finish(rc::kStoppedByProgram);
+       },
+       "250/1000", {}, {}},
+      {"a new phase starts its count again; no total leaves the owner's range",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Total(8, 0);
+         r.Progress(8, 0);
+         r.Phase("Verifying");
+         note(v, p, "verify");
+         r.Finish(rc::kDataMismatch);
+       },
+       "0/8", {"verify at 0/8"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget dialog;
+    auto* bar = new QProgressBar(&dialog);
+    bar->setObjectName("progress");
+    bar->setRange(0, 100);
+    auto* view = new RunProgressView(&dialog);
+    view->UseBar(bar);
+    view->ShowPhaseLine(false);
+    std::vector<int> finished;
+    QObject::connect(view, &RunProgressView::Finished, [&](int code) { finished.push_back(code); });
+    view->Begin();
+    std::vector<std::string> posted;
+    std::thread run([&] {
+      RunReporter report(*view);
+      c.run(report, *view, posted);
+    });
+    run.join();
+    EXPECT_TRUE(posted.empty()) << "nothing shown before the window's turn";
+    ASSERT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
+    test::Pump(20);
+    EXPECT_EQ(finished.size(), 1u);
+    EXPECT_EQ(QString("%1/%2").arg(bar->value()).arg(bar->maximum()), c.bar);
+    EXPECT_EQ(posted, c.posted);
+    EXPECT_EQ(view->Warnings(), c.warnings);
+    EXPECT_EQ(dialog.findChildren<QProgressBar*>().size(), 1) << "the view's own bar gave way";
+    EXPECT_TRUE(view->findChild<QLabel*>("runText")->isHidden());
+    EXPECT_FALSE(view->findChild<QPushButton*>("stop")->isEnabled());
+  }
+}
+
+// The read-back dialog shows a reader's scripted events through the run
+// view: the bar and "Stop" from the run, the list and fields from the
+// model, in the order the reader told them.
+TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
+  using Script = std::function<void(MemoryReadEvents&)>;
+  struct Case {
+    const char* name;
+    Script reader;
+    ResultCode result;
+    QString bar;
+    QStringList list;
+    QString field1;
+  };
+  const Case cases[] = {
+      {"a box read without a range of its own, with its sums",
+       [](MemoryReadEvents& e) {
+         e.OnProgress(0, 0x2000);
+         e.OnLine("0000: FF FF");
+         e.OnProgress(50, 0x3000);
+         e.OnLine("1000: 12 34");
+         e.OnComputedChecksum(0x1234);
+         e.OnImageChecksum(0x1234);
+         e.OnDone(rc::kSuccess, 0x4000);
+         e.OnProgress(100, 0x4000);
+       },
+       rc::kSuccess, "100/100",
+       {"0000: FF FF", "1000: 12 34", "The checksums match: the boot image is whole."}, "Image Checksum = 0x1234"},
+      {"a read with its range that fails mid-way",
+       [](MemoryReadEvents& e) {
+         e.OnRange(40);
+         e.OnStep(4);
+         e.OnProgress(10, 0);
+         e.OnLine("record 1");
+         e.OnDone(rc::kTimeout, 0);
+       },
+       rc::kTimeout, "10/40", {"record 1"}, ""},
+      {"a position past the range is shown full",
+       [](MemoryReadEvents& e) {
+         e.OnRange(20);
+         e.OnProgress(30, 0);
+         e.OnDone(rc::kDataMismatch, 0);
+       },
+       rc::kDataMismatch, "20/20", {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryReadRequest request;
+    request.target = Target::Pic18F252;  // read by its own reader, not the dump
+    std::atomic<bool> told{false};
+    request.reader = [&](const MemoryReadRequest&, MemoryReadEvents& e, const std::atomic<bool>&) {
+      c.reader(e);
+      told = true;
+    };
+    test::RecordingOperator op;
+    CMemoryReadDialog dialog(request, op);
+    QString bar;
+    QStringList list;
+    QString field1;
+    bool stopOn = true;
+    test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+      if (!told || d.ReadInProgress()) return false;
+      auto* progress = d.findChild<QProgressBar*>("progress");
+      bar = QString("%1/%2").arg(progress->value()).arg(progress->maximum());
+      auto* messages = d.findChild<QListWidget*>("messages");
+      for (int i = 0; i < messages->count(); ++i) list << messages->item(i)->text();
+      field1 = d.findChild<QLabel*>("field1")->text();
+      stopOn = d.findChild<QPushButton*>("stop")->isEnabled();
+      d.findChild<QPushButton*>("ok")->click();
+      return true;
+    });
+    EXPECT_EQ(dialog.Run(), c.result);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_EQ(bar.toStdString(), c.bar.toStdString());
+    EXPECT_EQ(list.join('\n').toStdString(), c.list.join('\n').toStdString());
+    EXPECT_EQ(field1.toStdString(), c.field1.toStdString());
+    EXPECT_FALSE(stopOn) << "a finished read has nothing to stop";
+    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
+  }
 }
 
 // A backup save or load of every section with a controller on a slow line,
