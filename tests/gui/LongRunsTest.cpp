@@ -351,15 +351,15 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
 }
 
 // A dialog with controls of its own keeps them under the run view: the
-// dialog's bar in the run's own units (the range its Total, a successful
-// finish fills it, a failed one leaves the count), no phase line, the run's
-// warnings below, and the dialog's own texts posted from the run's thread
-// shown in order with the run's events.
+// dialog's bar keeps its own range and shows the share of the run's Total
+// done on it (a successful finish fills it, a failed one leaves the count),
+// no phase line, the run's warnings below, and the dialog's own texts posted
+// from the run's thread shown in order with the run's events.
 TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
   struct Case {
     const char* name;
     std::function<void(RunReporter&, RunProgressView&, std::vector<std::string>&)> run;
-    QString bar;  // value/maximum once the run has been shown
+    QString bar;  // value/maximum of a 0-200 bar once the run has been shown
     std::vector<std::string> posted;
     QStringList warnings;
   };
@@ -383,7 +383,7 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
          r.Finish(rc::kSuccess);
          note(v, p, "saved");
        },
-       "40/40", {"first line at 0/40", "second line at 10/40", "saved at 40/40"}, {"the box paused"}},
+       "200/200", {"first line at 0/200", "second line at 50/200", "saved at 200/200"}, {"the box paused"}},
       {"a failed run keeps its count; a count past the total is shown full",
        [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
          r.Total(20, 0);
@@ -391,15 +391,15 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
          note(v, p, "too far");
          r.Finish(rc::kTimeout);
        },
-       "20/20", {"too far at 20/20"}, {}},
+       "200/200", {"too far at 200/200"}, {}},
       {"a run stopped mid-way shows where it was",
        [&](RunReporter& r, RunProgressView&, std::vector<std::string>&) {
          r.Total(1000, 65536);
          r.Progress(250, 16384);
          r.Finish(rc::kStoppedByProgram);
        },
-       "250/1000", {}, {}},
-      {"a new phase starts its count again; no total leaves the owner's range",
+       "50/200", {}, {}},
+      {"a new phase starts its count again",
        [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
          r.Total(8, 0);
          r.Progress(8, 0);
@@ -407,14 +407,14 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
          note(v, p, "verify");
          r.Finish(rc::kDataMismatch);
        },
-       "0/8", {"verify at 0/8"}, {}},
+       "0/200", {"verify at 0/200"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     QWidget dialog;
     auto* bar = new QProgressBar(&dialog);
     bar->setObjectName("progress");
-    bar->setRange(0, 100);
+    bar->setRange(0, 200);
     auto* view = new RunProgressView(&dialog);
     view->UseBar(bar);
     view->ShowPhaseLine(false);
@@ -447,7 +447,7 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
   using Script = std::function<void(MemoryReadEvents&)>;
   struct Case {
     const char* name;
-    Script reader;
+    Script reader;  // over the range 0x1000-0x1FFF
     ResultCode result;
     QString bar;
     QStringList list;
@@ -456,22 +456,22 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
   const Case cases[] = {
       {"a box read without a range of its own, with its sums",
        [](MemoryReadEvents& e) {
-         e.OnProgress(0, 0x2000);
-         e.OnLine("0000: FF FF");
-         e.OnProgress(50, 0x3000);
-         e.OnLine("1000: 12 34");
+         e.OnProgress(0, 0x1000);
+         e.OnLine("1000: FF FF");
+         e.OnProgress(50, 0x1800);
+         e.OnLine("1800: 12 34");
          e.OnComputedChecksum(0x1234);
          e.OnImageChecksum(0x1234);
-         e.OnDone(rc::kSuccess, 0x4000);
-         e.OnProgress(100, 0x4000);
+         e.OnDone(rc::kSuccess, 0x2000);
+         e.OnProgress(100, 0x2000);
        },
        rc::kSuccess, "100/100",
-       {"0000: FF FF", "1000: 12 34", "The checksums match: the boot image is whole."}, "Image Checksum = 0x1234"},
+       {"1000: FF FF", "1800: 12 34", "The checksums match: the boot image is whole."}, "Image Checksum = 0x1234"},
       {"a read with its range that fails mid-way",
        [](MemoryReadEvents& e) {
          e.OnRange(40);
          e.OnStep(4);
-         e.OnProgress(10, 0);
+         e.OnProgress(10, 0x1400);
          e.OnLine("record 1");
          e.OnDone(rc::kTimeout, 0);
        },
@@ -479,8 +479,8 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
       {"a position past the range is shown full",
        [](MemoryReadEvents& e) {
          e.OnRange(20);
-         e.OnProgress(30, 0);
-         e.OnDone(rc::kDataMismatch, 0);
+         e.OnProgress(30, 0x2800);
+         e.OnDone(rc::kDataMismatch, 0x2800);
        },
        rc::kDataMismatch, "20/20", {}, ""},
   };
@@ -488,6 +488,8 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
     SCOPED_TRACE(c.name);
     MemoryReadRequest request;
     request.target = Target::Pic18F252;  // read by its own reader, not the dump
+    request.start = 0x1000;
+    request.end = 0x1FFF;
     std::atomic<bool> told{false};
     request.reader = [&](const MemoryReadRequest&, MemoryReadEvents& e, const std::atomic<bool>&) {
       c.reader(e);

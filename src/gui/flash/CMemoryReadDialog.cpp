@@ -8,7 +8,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
+#include <optional>
 
+#include "core/flash/RunEventAdapters.h"
 #include "gui/flash/WorkerCalls.h"
 #include "gui/ui/RunProgressView.h"
 
@@ -23,76 +26,56 @@ QLabel* MakeField(QWidget* parent, const char* name) {
   return field;
 }
 
-// The bytes a dump reads; 0 for the readers whose positions carry none.
-std::uint64_t DumpBytes(const MemoryReadRequest& request) {
-  if (!Info(request.target).readsByMemoryDump || request.end < request.start) return 0;
-  return static_cast<std::uint64_t>(request.end) - request.start + 1;
-}
-
 }  // namespace
 
-// The reading thread's events, told as a run's: the range and position as
-// Total and Progress (with the bytes read, for a dump), the result as
-// Finished, each with the model's own handling of it (the list, the fields)
-// queued behind it. A reader that sends no range moves within the 0 to 100
-// the dialog opened with. After a successful result a reader sends its last
-// position once more: only the model hears it (the bytes saved), the finish
-// has filled the bar.
+// The reading thread's events, told as a run's (bytes read of the range,
+// the result as its finish) to the run view, each with the model's own
+// handling of it (the bar's range, the list, the fields) queued in order
+// with them. The reader never waits for the window.
 class CMemoryReadDialog::Relay : public MemoryReadEvents {
  public:
-  Relay(CMemoryReadDialog& dialog, std::uint32_t start, std::uint64_t dumpBytes)
-      : d_(dialog), start_(start), dumpBytes_(dumpBytes) {}
+  Relay(CMemoryReadDialog& dialog, std::uint32_t start, std::uint32_t end)
+      : d_(dialog), start_(start), length_(end >= start ? std::uint64_t{end} - start + 1 : 0) {}
   // On the GUI thread, before a run's thread starts.
-  void Begin() { totalSent_ = finished_ = false; }
+  void Begin() { run_.emplace(*d_.run_, start_, length_); }
 
   void OnRange(std::uint32_t upper) override {
-    totalSent_ = true;
-    d_.run_->OnEvent(RunTotal{upper, dumpBytes_});
+    Post([this, upper] { d_.model_.OnRange(upper); });
+    run_->OnRange(upper);
   }
-  void OnStep(std::uint32_t /*step*/) override {
-    // The readers send absolute positions; a step is not used.
-  }
+  void OnStep(std::uint32_t step) override { run_->OnStep(step); }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    if (!finished_) {
-      if (!totalSent_) {
-        totalSent_ = true;
-        d_.run_->OnEvent(RunTotal{kOpenedRange, 0});
-      }
-      const std::uint64_t bytes = dumpBytes_ != 0 && next >= start_ ? next - start_ : 0;
-      d_.run_->OnEvent(RunProgress{position, bytes});
-    }
-    d_.run_->Post([this, position, next] { d_.model_.OnProgress(position, next); });
+    run_->OnProgress(position, next);
+    Post([this, position, next] { d_.model_.OnProgress(position, next); });
   }
   void OnComputedChecksum(std::uint32_t value) override {
-    d_.run_->Post([this, value] { d_.model_.OnComputedChecksum(value); });
+    Post([this, value] { d_.model_.OnComputedChecksum(value); });
   }
   void OnImageChecksum(std::uint32_t value) override {
-    d_.run_->Post([this, value] { d_.model_.OnImageChecksum(value); });
+    Post([this, value] { d_.model_.OnImageChecksum(value); });
   }
   void OnLine(const std::string& text) override {
-    d_.run_->Post([this, text] { d_.model_.OnLine(text); });
+    Post([this, text] { d_.model_.OnLine(text); });
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
-    finished_ = true;
-    d_.run_->Post([this, code, next] { d_.model_.OnDone(code, next); });
-    d_.run_->OnEvent(RunFinished{code, ResultText(code)});
+    Post([this, code, next] { d_.model_.OnDone(code, next); });
+    run_->OnDone(code, next);
   }
 
  private:
-  static constexpr std::uint32_t kOpenedRange = 100;
+  void Post(std::function<void()> call) { d_.run_->Post(std::move(call)); }
+
   CMemoryReadDialog& d_;
   const std::uint32_t start_;
-  const std::uint64_t dumpBytes_;  // 0: the reader's positions carry no bytes
-  // Reading thread only, between Begin and the thread's join.
-  bool totalSent_ = false;
-  bool finished_ = false;
+  const std::uint64_t length_;
+  std::optional<MemoryReadRunEvents> run_;  // the run under way
 };
 
 CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
       visible_(request.visible),
       calls_(this),
-      relay_(std::make_unique<Relay>(*this, request.start, DumpBytes(request))),
+      relay_(std::make_unique<Relay>(*this, request.start, request.end)),
       model_(std::move(request), *this, op) {
   setModal(true);
   setWindowTitle(QStringLiteral("Read Memory"));
@@ -112,13 +95,12 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   // The dialog's bar, in the reader's own positions, and "Stop" beside it
   // (a dump of the whole range takes many minutes: the person may end it,
   // keeping what was read under the partial name).
-  auto* bar = new QProgressBar(this);
-  bar->setObjectName(QStringLiteral("progress"));
-  bar->setTextVisible(false);
-  bar->setRange(0, 100);
-  bar->setValue(0);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setTextVisible(false);
+  progress_->setValue(0);
   run_ = new RunProgressView(this);
-  run_->UseBar(bar);
+  run_->UseBar(progress_);
   run_->ShowPhaseLine(false);
   run_->SetStop([this] { StopRead(); });
   connect(run_, &RunProgressView::BatchShown, this, [this] {
@@ -260,9 +242,11 @@ void CMemoryReadDialog::SetField2(const std::string& text) {
   field2_->setText(QString::fromStdString(text));
 }
 
-// The bar is drawn from the run's own events (the run view); the model's
-// positions are the same ones, told a second way.
-void CMemoryReadDialog::SetProgressRange(std::uint32_t /*upper*/) {}
+// The bar's range is the reader's scale (a dump's 0 to 1000, a read-back's
+// percent); how far it is filled comes from the run's events (the run view).
+void CMemoryReadDialog::SetProgressRange(std::uint32_t upper) {
+  progress_->setRange(0, static_cast<int>(std::min<std::uint32_t>(upper, INT_MAX)));
+}
 void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {}
 void CMemoryReadDialog::SetProgress(std::uint32_t /*position*/) {}
 

@@ -22,6 +22,7 @@
 
 class QLabel;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 
 namespace tarnvale {
@@ -85,7 +86,8 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   QListWidget* list_ = nullptr;
   QLabel* field1_ = nullptr;
   QLabel* field2_ = nullptr;
-  RunProgressView* run_ = nullptr;  // the bar ("progress") and "Stop"
+  QProgressBar* progress_ = nullptr;  // in the run view's row
+  RunProgressView* run_ = nullptr;      // fills the bar; "Stop"
   QPushButton* ok_ = nullptr;
   QPushButton* retry_ = nullptr;
 };

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 
 namespace tarnvale::gui {
 namespace {
@@ -149,11 +149,16 @@ void RunProgressView::Show(const RunEvent& event) {
 
 void RunProgressView::ShowCount() {
   const std::uint64_t done = std::min(done_, total_);
-  if (ownBar_) {
-    bar_->setValue(total_ == 0 ? 0 : static_cast<int>(done * kBarUpper / total_));
-  } else if (total_ != 0) {
-    bar_->setRange(0, static_cast<int>(std::min<std::uint64_t>(total_, INT_MAX)));
-    bar_->setValue(static_cast<int>(std::min<std::uint64_t>(done, INT_MAX)));
+  // A bar of the owner's that has no Total yet stays as the owner set it.
+  if (total_ != 0 || ownBar_) {
+    const auto upper = static_cast<std::uint64_t>(std::max(bar_->maximum() - bar_->minimum(), 0));
+    // Halved alike until the count times the bar's range fits 64 bits.
+    std::uint64_t part = done, whole = total_;
+    while (whole > UINT32_MAX) {
+      part >>= 1;
+      whole >>= 1;
+    }
+    bar_->setValue(bar_->minimum() + (whole == 0 ? 0 : static_cast<int>(part * upper / whole)));
   }
   const QString count = QString("%1 of %2").arg(done).arg(total_);
   text_->setText(phase_.empty() ? count : QString::fromStdString(phase_) + ": " + count);

@@ -55,9 +55,11 @@ class RunProgressView : public QWidget, public RunSink {
   // RunSink: from any thread.
   void OnEvent(const RunEvent& event) override;
 
-  // Draws the run on `bar` (which the view takes into its row, in place of
-  // its own): its range is the run's Total in units, its value the units
-  // done. Before any Total the bar stays as its owner set it.
+  // Draws the run on `bar`, which the view takes into its row in place of
+  // its own. The bar keeps the range its owner gives it (a dump's 0 to
+  // 1000, a read-back's percent, the packets of a programming run): the
+  // view shows the share of the Total done on that range. Before a Total
+  // the bar stays as its owner set it.
   void UseBar(QProgressBar* bar);
   void ShowPhaseLine(bool visible);
   // From any thread: `call` runs on the GUI thread after the events told
@@ -93,7 +95,7 @@ class RunProgressView : public QWidget, public RunSink {
   std::mutex mutex_;
   std::vector<Queued> queued_;  // under mutex_
   bool showing_ = false;
-  bool ownBar_ = true;  // the view's own bar, scaled to kBarUpper
+  bool ownBar_ = true;  // the view's own bar rather than its owner's
   QLabel* text_ = nullptr;
   QProgressBar* bar_ = nullptr;
   QHBoxLayout* row_ = nullptr;
