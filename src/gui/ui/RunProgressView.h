@@ -70,6 +70,8 @@ class RunProgressView : public QWidget, public RunSink {
   void Flush() { ShowQueued(); }
   // True while a batch of queued events is being shown.
   bool Showing() const { return showing_; }
+  // "Stop", for a dialog that lets it take clicks while it holds back others.
+  QPushButton* StopButton() const { return stopButton_; }
 
  signals:
   void Finished(int code);
