@@ -522,6 +522,63 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
   }
 }
 
+// The programming dialog draws its run through the run view: the bar keeps
+// the dialog's range (the image's records) and fills as the controller
+// acknowledges them, a hundred records per step for a controller, whole
+// after the last one; a refusal leaves it at the last step reached, and
+// "Stop" is off once the run has ended either way.
+TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
+  const auto dir = test::MakeTempDir("guiprogbar");
+  test::FmfSpec recipe;
+  recipe.codeBytes = 20000;
+  const auto fmf = dir / "bar.FMF";
+  test::WriteFmf(fmf, recipe);
+  struct Case {
+    const char* name;
+    int refuseAt;  // the record answered 'D' instead of '0'; 0: none
+    ResultCode result;
+    int bar;  // -1: full
+  };
+  const Case cases[] = {
+      {"every record acknowledged", 0, rc::kSuccess, -1},
+      {"refused at record 250", 250, 'D', 200},
+      {"refused before the first step", 99, 'D', 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PtyPair pty;
+    int records = 0;
+    test::FakeDevice controller(pty, [&](const test::SeenPacket& p) -> std::string {
+      if (p.type == 0x06) return "0";
+      return ++records == c.refuseAt ? "D" : "0";
+    });
+    CommPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+    test::RecordingOperator op;
+    ProgrammingRequest r;
+    r.port = &port;
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    CLoadMemoryDialog dialog(r, op);
+    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+      if (d.RunInProgress()) return false;
+      d.findChild<QPushButton*>("exit")->click();
+      return true;
+    });
+    EXPECT_EQ(dialog.Run(), c.result);
+    EXPECT_FALSE(script.TimedOut());
+    const auto* bar = dialog.findChild<QProgressBar*>("progress");
+    ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
+    EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);
+    if (c.result == rc::kSuccess) {
+      EXPECT_EQ(dialog.findChild<QLabel*>("status")->text().toStdString(), RecordsWrittenText(bar->maximum()))
+          << "the bar's range is the image's records";
+    }
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("stop")->isEnabled());
+    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
+  }
+}
+
 // A backup save or load of every section with a controller on a slow line,
 // stopped once its first section is through: the report says the run was
 // stopped; a save leaves the file under the chosen name unwritten with what
