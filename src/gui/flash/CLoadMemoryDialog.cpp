@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "core/settings/ConfigData.h"
 #include "core/flash/RunEventAdapters.h"
+#include "core/settings/ConfigData.h"
 #include "gui/flash/WorkerCalls.h"
 #include "gui/ui/RunProgressView.h"
 
@@ -185,7 +185,6 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   connect(exit_, &QPushButton::clicked, this, [this] {
     if (!RunInProgress()) accept();
   });
-
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(runOnCompletion_);

@@ -92,7 +92,7 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   field1_ = MakeField(this, "field1");
   field2_ = MakeField(this, "field2");
 
-  // The dialog's bar, in the reader's own positions, and "Stop" beside it
+  // The dialog's bar, on the reader's scale, and "Stop" beside it
   // (a dump of the whole range takes many minutes: the person may end it,
   // keeping what was read under the partial name).
   progress_ = new QProgressBar(this);
