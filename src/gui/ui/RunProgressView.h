@@ -13,7 +13,7 @@
 //
 // A dialog whose own controls are fixed (a bar with its own range, fields
 // and a list of its own) keeps them: UseBar puts the dialog's bar in place
-// of the view's, drawn in the run's own units; ShowPhaseLine(false) leaves
+// of the view's, filled on the dialog's own range; ShowPhaseLine(false) leaves
 // the phase line to the dialog's fields; and Post carries the dialog's own
 // texts from the run's thread through the same queue, so they are shown in
 // order with the run's events and the run never waits for them either.
