@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <chrono>
@@ -347,6 +348,235 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
   EXPECT_FALSE(stop->isEnabled());
   view.Stop();
   EXPECT_EQ(stops, 1);
+}
+
+// A dialog with controls of its own keeps them under the run view: the
+// dialog's bar keeps its own range and shows the share of the run's Total
+// done on it (a successful finish fills it, a failed one leaves the count),
+// no phase line, the run's warnings below, and the dialog's own texts posted
+// from the run's thread shown in order with the run's events.
+TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
+  struct Case {
+    const char* name;
+    std::function<void(RunReporter&, RunProgressView&, std::vector<std::string>&)> run;
+    QString bar;  // value/maximum of a 0-200 bar once the run has been shown
+    std::vector<std::string> posted;
+    QStringList warnings;
+  };
+  // A posted text notes the bar as it stands when the text is shown.
+  auto note = [](RunProgressView& view, std::vector<std::string>& posted, const char* text) {
+    view.Post([&view, &posted, text] {
+      const auto* bar = view.findChild<QProgressBar*>("progress");
+      posted.push_back(QString("%1 at %2/%3").arg(text).arg(bar->value()).arg(bar->maximum()).toStdString());
+    });
+  };
+  const Case cases[] = {
+      {"a read that succeeds fills the bar in its own units",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Phase("Reading");
+         r.Total(40, 640);
+         note(v, p, "first line");
+         r.Progress(10, 160);
+         note(v, p, "second line");
+         r.Progress(30, 480);
+         r.Warning("the box paused");
+         r.Finish(rc::kSuccess);
+         note(v, p, "saved");
+       },
+       "200/200", {"first line at 0/200", "second line at 50/200", "saved at 200/200"}, {"the box paused"}},
+      {"a failed run keeps its count; a count past the total is shown full",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Total(20, 0);
+         r.Progress(30, 0);
+         note(v, p, "too far");
+         r.Finish(rc::kTimeout);
+       },
+       "200/200", {"too far at 200/200"}, {}},
+      {"a run stopped mid-way shows where it was",
+       [&](RunReporter& r, RunProgressView&, std::vector<std::string>&) {
+         r.Total(1000, 65536);
+         r.Progress(250, 16384);
+         r.Finish(rc::kStoppedByProgram);
+       },
+       "50/200", {}, {}},
+      {"a new phase starts its count again",
+       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
+         r.Total(8, 0);
+         r.Progress(8, 0);
+         r.Phase("Verifying");
+         note(v, p, "verify");
+         r.Finish(rc::kDataMismatch);
+       },
+       "0/200", {"verify at 0/200"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget dialog;
+    auto* bar = new QProgressBar(&dialog);
+    bar->setObjectName("progress");
+    bar->setRange(0, 200);
+    auto* view = new RunProgressView(&dialog);
+    view->UseBar(bar);
+    view->ShowPhaseLine(false);
+    std::vector<int> finished;
+    QObject::connect(view, &RunProgressView::Finished, [&](int code) { finished.push_back(code); });
+    view->Begin();
+    std::vector<std::string> posted;
+    std::thread run([&] {
+      RunReporter report(*view);
+      c.run(report, *view, posted);
+    });
+    run.join();
+    EXPECT_TRUE(posted.empty()) << "nothing shown before the window's turn";
+    ASSERT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
+    test::Pump(20);
+    EXPECT_EQ(finished.size(), 1u);
+    EXPECT_EQ(QString("%1/%2").arg(bar->value()).arg(bar->maximum()), c.bar);
+    EXPECT_EQ(posted, c.posted);
+    EXPECT_EQ(view->Warnings(), c.warnings);
+    EXPECT_EQ(dialog.findChildren<QProgressBar*>().size(), 1) << "the view's own bar gave way";
+    EXPECT_TRUE(view->findChild<QLabel*>("runText")->isHidden());
+    EXPECT_FALSE(view->findChild<QPushButton*>("stop")->isEnabled());
+  }
+}
+
+// The read-back dialog shows a reader's scripted events through the run
+// view: the bar and "Stop" from the run, the list and fields from the
+// model, in the order the reader told them.
+TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
+  using Script = std::function<void(MemoryReadEvents&)>;
+  struct Case {
+    const char* name;
+    Script reader;  // over the range 0x1000-0x1FFF
+    ResultCode result;
+    QString bar;
+    QStringList list;
+    QString field1;
+  };
+  const Case cases[] = {
+      {"a box read without a range of its own, with its sums",
+       [](MemoryReadEvents& e) {
+         e.OnProgress(0, 0x1000);
+         e.OnLine("1000: FF FF");
+         e.OnProgress(50, 0x1800);
+         e.OnLine("1800: 12 34");
+         e.OnComputedChecksum(0x1234);
+         e.OnImageChecksum(0x1234);
+         e.OnDone(rc::kSuccess, 0x2000);
+         e.OnProgress(100, 0x2000);
+       },
+       rc::kSuccess, "100/100",
+       {"1000: FF FF", "1800: 12 34", "The checksums match: the boot image is whole."}, "Image Checksum = 0x1234"},
+      {"a read with its range that fails mid-way",
+       [](MemoryReadEvents& e) {
+         e.OnRange(40);
+         e.OnStep(4);
+         e.OnProgress(10, 0x1400);
+         e.OnLine("record 1");
+         e.OnDone(rc::kTimeout, 0);
+       },
+       rc::kTimeout, "10/40", {"record 1"}, ""},
+      {"a position past the range is shown full",
+       [](MemoryReadEvents& e) {
+         e.OnRange(20);
+         e.OnProgress(30, 0x2800);
+         e.OnDone(rc::kDataMismatch, 0x2800);
+       },
+       rc::kDataMismatch, "20/20", {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryReadRequest request;
+    request.target = Target::Pic18F252;  // read by its own reader, not the dump
+    request.start = 0x1000;
+    request.end = 0x1FFF;
+    std::atomic<bool> told{false};
+    request.reader = [&](const MemoryReadRequest&, MemoryReadEvents& e, const std::atomic<bool>&) {
+      c.reader(e);
+      told = true;
+    };
+    test::RecordingOperator op;
+    CMemoryReadDialog dialog(request, op);
+    QString bar;
+    QStringList list;
+    QString field1;
+    bool stopOn = true;
+    test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+      if (!told || d.ReadInProgress()) return false;
+      auto* progress = d.findChild<QProgressBar*>("progress");
+      bar = QString("%1/%2").arg(progress->value()).arg(progress->maximum());
+      auto* messages = d.findChild<QListWidget*>("messages");
+      for (int i = 0; i < messages->count(); ++i) list << messages->item(i)->text();
+      field1 = d.findChild<QLabel*>("field1")->text();
+      stopOn = d.findChild<QPushButton*>("stop")->isEnabled();
+      d.findChild<QPushButton*>("ok")->click();
+      return true;
+    });
+    EXPECT_EQ(dialog.Run(), c.result);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_EQ(bar.toStdString(), c.bar.toStdString());
+    EXPECT_EQ(list.join('\n').toStdString(), c.list.join('\n').toStdString());
+    EXPECT_EQ(field1.toStdString(), c.field1.toStdString());
+    EXPECT_FALSE(stopOn) << "a finished read has nothing to stop";
+    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
+  }
+}
+
+// The programming dialog draws its run through the run view: the bar keeps
+// the dialog's range (the image's records) and fills as the controller
+// acknowledges them, a hundred records per step for a controller, whole
+// after the last one; a refusal leaves it at the last step reached, and
+// "Stop" is off once the run has ended either way.
+TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
+  const auto dir = test::MakeTempDir("guiprogbar");
+  test::FmfSpec recipe;
+  recipe.codeBytes = 20000;
+  const auto fmf = dir / "bar.FMF";
+  test::WriteFmf(fmf, recipe);
+  struct Case {
+    const char* name;
+    int refuseAt;  // the record answered 'D' instead of '0'; 0: none
+    ResultCode result;
+    int bar;  // -1: full
+  };
+  const Case cases[] = {
+      {"every record acknowledged", 0, rc::kSuccess, -1},
+      {"refused at record 250", 250, 'D', 200},
+      {"refused before the first step", 99, 'D', 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PtyPair pty;
+    int records = 0;
+    test::FakeDevice controller(pty, [&](const test::SeenPacket& p) -> std::string {
+      if (p.type == 0x06) return "0";
+      return ++records == c.refuseAt ? "D" : "0";
+    });
+    CommPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+    test::RecordingOperator op;
+    ProgrammingRequest r;
+    r.port = &port;
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    CLoadMemoryDialog dialog(r, op);
+    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
+      if (d.RunInProgress()) return false;
+      d.findChild<QPushButton*>("exit")->click();
+      return true;
+    });
+    EXPECT_EQ(dialog.Run(), c.result);
+    EXPECT_FALSE(script.TimedOut());
+    const auto* bar = dialog.findChild<QProgressBar*>("progress");
+    ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
+    EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);
+    if (c.result == rc::kSuccess) {
+      EXPECT_EQ(dialog.findChild<QLabel*>("status")->text().toStdString(), RecordsWrittenText(bar->maximum()))
+          << "the bar's range is the image's records";
+    }
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("stop")->isEnabled());
+    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
+  }
 }
 
 // A backup save or load of every section with a controller on a slow line,

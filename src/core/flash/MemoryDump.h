@@ -3,7 +3,7 @@
 // Memory"), and the logic of the read-back dialog ("Read Memory").
 //
 // Event stream of a read (MemoryReadEvents), on the reading thread and
-// synchronous (a GUI marshals each call to its own thread and blocks):
+// synchronous (a GUI queues them for its own thread, never blocking it):
 //
 //   OnRange(upper)                 progress range 0..upper (1000 for a dump)
 //   OnStep(step)                   progress step

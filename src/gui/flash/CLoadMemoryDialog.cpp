@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/flash/RunEventAdapters.h"
 #include "core/settings/ConfigData.h"
 #include "gui/flash/WorkerCalls.h"
+#include "gui/ui/RunProgressView.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -39,15 +41,24 @@ int ToProgressValue(std::uint64_t v) {
 
 }  // namespace
 
-// Carries the worker's events to the dialog's thread; the worker waits for
-// each. The result is the last event: after it the run is over.
+// Carries the worker's events to the dialog's thread. How far the run is
+// (packets, then the bytes verified) and how it ended go in the one
+// vocabulary of a run to the run view, which fills the bar; every event also
+// goes to the model, whose texts and message boxes the worker waits for.
+// Warnings and notices are the model's alone (the free text, a message box).
+// The result is the last event: the run view shows all it was told first,
+// then the model says the result and the run is over.
 class CLoadMemoryDialog::Relay : public ProgrammingEvents {
  public:
-  explicit Relay(CLoadMemoryDialog& dialog) : d_(dialog) {}
+  explicit Relay(CLoadMemoryDialog& dialog) : d_(dialog), run_(*dialog.run_) {}
+  void OnTotalBytes(std::uint64_t bytes) override { run_.OnTotalBytes(bytes); }
   void OnTotal(std::uint32_t packets) override {
     d_.calls_.Call([&] { d_.model_.OnTotal(packets); });
+    run_.OnTotal(packets);
   }
+  void OnProgressBytes(std::uint64_t bytes) override { run_.OnProgressBytes(bytes); }
   void OnProgress(std::uint32_t acknowledged) override {
+    run_.OnProgress(acknowledged);
     d_.calls_.Call([&] { d_.model_.OnProgress(acknowledged); });
   }
   void OnBootVersion(const std::string& version) override {
@@ -64,15 +75,20 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
   }
   void OnVerifyTotal(std::uint64_t bytes) override {
     d_.calls_.Call([&] { d_.model_.OnVerifyTotal(bytes); });
+    run_.OnVerifyTotal(bytes);
   }
   void OnVerifyProgress(std::uint64_t bytes) override {
+    run_.OnVerifyProgress(bytes);
     d_.calls_.Call([&] { d_.model_.OnVerifyProgress(bytes); });
   }
   void OnVerifyOutcome(const VerifyOutcome& outcome) override {
+    run_.OnVerifyOutcome(outcome);
     d_.calls_.Call([&] { d_.model_.OnVerifyOutcome(outcome); });
   }
   void OnResult(ResultCode code) override {
+    run_.OnResult(code);
     d_.calls_.Call([&] {
+      d_.run_->Flush();
       d_.model_.OnResult(code);
       d_.EndRun();
     });
@@ -91,13 +107,13 @@ class CLoadMemoryDialog::Relay : public ProgrammingEvents {
 
  private:
   CLoadMemoryDialog& d_;
+  ProgrammingRunEvents run_;
 };
 
 CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
       calls_(this),
-      model_(std::move(request), *this, op),
-      relay_(std::make_unique<Relay>(*this)) {
+      model_(std::move(request), *this, op) {
   setModal(true);
   setWindowTitle(QString::fromLatin1(load_text::kTitleLoad));
   // The worker's last act wakes a join that waits for it, and tells a
@@ -129,11 +145,22 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   freeText_->setWordWrap(true);  // a warning about the image can be long
   freeText_->hide();  // shown for the boot flash version and for a warning about the image
 
+  // The bar keeps the dialog's range (the packets, then percent while a
+  // verify reads back); the run view fills it and puts "Stop" beside it.
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setRange(0, 100);
   progress_->setValue(0);
   progress_->setTextVisible(false);
+  run_ = new RunProgressView(this);
+  run_->UseBar(progress_);
+  run_->ShowPhaseLine(false);
+  run_->SetStop([this] { StopRun(); });
+  stop_ = run_->StopButton();
+  stop_->setFocusPolicy(Qt::NoFocus);
+  // The dialog is one run from its opening: "Stop" may come before the start.
+  run_->Begin();
+  relay_ = std::make_unique<Relay>(*this);
 
   runOnCompletion_ = new QCheckBox(QStringLiteral("Run on completion"), this);
   runOnCompletion_->setObjectName(QStringLiteral("runOnCompletion"));
@@ -159,17 +186,10 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
     if (!RunInProgress()) accept();
   });
 
-  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
-  stop_->setObjectName(QStringLiteral("stop"));
-  stop_->setAutoDefault(false);
-  stop_->setFocusPolicy(Qt::NoFocus);
-  connect(stop_, &QPushButton::clicked, this, &CLoadMemoryDialog::StopRun);
-
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(runOnCompletion_);
   buttons->addWidget(verify_);
   buttons->addStretch(1);
-  buttons->addWidget(stop_);
   buttons->addWidget(exit_);
 
   // The one-line status bar along the bottom edge.
@@ -183,7 +203,7 @@ CLoadMemoryDialog::CLoadMemoryDialog(ProgrammingRequest request, Operator& op, Q
   body->addLayout(fields);
   body->addWidget(freeText_);
   body->addSpacing(4);
-  body->addWidget(progress_);
+  body->addWidget(run_);
   body->addSpacing(4);
   body->addLayout(buttons);
 
@@ -264,13 +284,14 @@ void CLoadMemoryDialog::EndRun() {
 
 void CLoadMemoryDialog::JoinWorker() {
   calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
+  run_->Flush();
 }
 
 void CLoadMemoryDialog::reject() {
   // The close box and Escape during the run are "Stop": the dialog closes
   // once the worker has ended.
   if (RunInProgress()) {
-    StopRun();
+    run_->Stop();
     return;
   }
   QDialog::reject();
@@ -294,7 +315,7 @@ bool CLoadMemoryDialog::eventFilter(QObject* watched, QEvent* event) {
       // once the run is over the keys that leave the dialog do.
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (RunInProgress()) {
-        if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress) StopRun();
+        if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress) run_->Stop();
         return true;
       }
       return key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter;
@@ -331,21 +352,13 @@ void CLoadMemoryDialog::SetFreeText(const std::string& text) {
   });
 }
 
-void CLoadMemoryDialog::SetProgressRange(std::uint32_t upper, std::uint32_t step) {
-  OnGui([&] {
-    progress_->setRange(0, ToProgressValue(upper));
-    progressStep_ = step;
-  });
+// The model gives the bar its range; how far it is filled comes from the
+// run's own events (the run view), which count the same packets and bytes.
+void CLoadMemoryDialog::SetProgressRange(std::uint32_t upper, std::uint32_t /*step*/) {
+  OnGui([&] { progress_->setRange(0, ToProgressValue(upper)); });
 }
-
-void CLoadMemoryDialog::SetProgress(std::uint32_t position) {
-  OnGui([&] { progress_->setValue(std::min(ToProgressValue(position), progress_->maximum())); });
-}
-
-void CLoadMemoryDialog::StepProgress() {
-  const std::uint64_t next = static_cast<std::uint64_t>(std::max(progress_->value(), 0)) + progressStep_;
-  progress_->setValue(std::min(ToProgressValue(next), progress_->maximum()));
-}
+void CLoadMemoryDialog::SetProgress(std::uint32_t /*position*/) {}
+void CLoadMemoryDialog::StepProgress() {}
 
 void CLoadMemoryDialog::ShowRunOnCompletion(bool visible) {
   OnGui([&] { runOnCompletion_->setVisible(visible); });

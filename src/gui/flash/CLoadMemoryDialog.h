@@ -33,6 +33,8 @@ class Operator;
 
 namespace tarnvale::gui {
 
+class RunProgressView;
+
 class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   Q_OBJECT
  public:
@@ -92,14 +94,14 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   bool runOver_ = false;
   bool begun_ = false;
   std::atomic<bool> stopRequested_{false};
-  std::uint32_t progressStep_ = 1;
 
   QLabel* fileName_ = nullptr;
   QLabel* lastModified_ = nullptr;
   QLabel* eraseTime_ = nullptr;
   QLabel* programTime_ = nullptr;
   QLabel* freeText_ = nullptr;
-  QProgressBar* progress_ = nullptr;
+  QProgressBar* progress_ = nullptr;  // in the run view's row
+  RunProgressView* run_ = nullptr;      // fills the bar; "Stop"
   QLabel* status_ = nullptr;
   QCheckBox* runOnCompletion_ = nullptr;
   // "Verify after programming": shown where the device can read back; the
@@ -107,7 +109,7 @@ class CLoadMemoryDialog : public QDialog, public LoadMemoryView {
   QCheckBox* verify_ = nullptr;
   std::atomic<bool> verifyWanted_{false};
   QPushButton* exit_ = nullptr;
-  QPushButton* stop_ = nullptr;
+  QPushButton* stop_ = nullptr;  // the run view's
 };
 
 }  // namespace tarnvale::gui

@@ -9,8 +9,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <optional>
 
+#include "core/flash/RunEventAdapters.h"
 #include "gui/flash/WorkerCalls.h"
+#include "gui/ui/RunProgressView.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -25,50 +28,55 @@ QLabel* MakeField(QWidget* parent, const char* name) {
 
 }  // namespace
 
-// Carries the reading thread's events to the dialog's thread. Only the last
-// one (the result) waits until it has been handled; the others are queued
-// and handled in order, in batches, on the GUI thread. A boot flash sends a
-// line per sixteen bytes, and a round trip to the GUI thread for each one
-// kept the reader from the box's reply bytes several times longer than the
-// read itself took.
+// The reading thread's events, told as a run's (bytes read of the range,
+// the result as its finish) to the run view, each with the model's own
+// handling of it (the bar's range, the list, the fields) queued in order
+// with them. The reader never waits for the window.
 class CMemoryReadDialog::Relay : public MemoryReadEvents {
  public:
-  explicit Relay(CMemoryReadDialog& dialog) : d_(dialog) {}
+  Relay(CMemoryReadDialog& dialog, std::uint32_t start, std::uint32_t end)
+      : d_(dialog), start_(start), length_(end >= start ? std::uint64_t{end} - start + 1 : 0) {}
+  // On the GUI thread, before a run's thread starts.
+  void Begin() { run_.emplace(*d_.run_, start_, length_); }
+
   void OnRange(std::uint32_t upper) override {
-    d_.Queue([this, upper] { d_.model_.OnRange(upper); });
+    Post([this, upper] { d_.model_.OnRange(upper); });
+    run_->OnRange(upper);
   }
-  void OnStep(std::uint32_t step) override {
-    d_.Queue([this, step] { d_.model_.OnStep(step); });
-  }
+  void OnStep(std::uint32_t step) override { run_->OnStep(step); }
   void OnProgress(std::uint32_t position, std::uint32_t next) override {
-    d_.Queue([this, position, next] { d_.model_.OnProgress(position, next); });
+    run_->OnProgress(position, next);
+    Post([this, position, next] { d_.model_.OnProgress(position, next); });
   }
   void OnComputedChecksum(std::uint32_t value) override {
-    d_.Queue([this, value] { d_.model_.OnComputedChecksum(value); });
+    Post([this, value] { d_.model_.OnComputedChecksum(value); });
   }
   void OnImageChecksum(std::uint32_t value) override {
-    d_.Queue([this, value] { d_.model_.OnImageChecksum(value); });
+    Post([this, value] { d_.model_.OnImageChecksum(value); });
   }
   void OnLine(const std::string& text) override {
-    d_.Queue([this, text] { d_.model_.OnLine(text); });
+    Post([this, text] { d_.model_.OnLine(text); });
   }
   void OnDone(ResultCode code, std::uint32_t next) override {
-    d_.calls_.Call([&] {
-      d_.RunQueued();
-      d_.model_.OnDone(code, next);
-    });
+    Post([this, code, next] { d_.model_.OnDone(code, next); });
+    run_->OnDone(code, next);
   }
 
  private:
+  void Post(std::function<void()> call) { d_.run_->Post(std::move(call)); }
+
   CMemoryReadDialog& d_;
+  const std::uint32_t start_;
+  const std::uint64_t length_;
+  std::optional<MemoryReadRunEvents> run_;  // the run under way
 };
 
 CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QWidget* parent)
     : QDialog(parent),
       visible_(request.visible),
       calls_(this),
-      model_(std::move(request), *this, op),
-      relay_(std::make_unique<Relay>(*this)) {
+      relay_(std::make_unique<Relay>(*this, request.start, request.end)),
+      model_(std::move(request), *this, op) {
   setModal(true);
   setWindowTitle(QStringLiteral("Read Memory"));
   // The worker's last act wakes a join that waits for it.
@@ -84,9 +92,23 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   field1_ = MakeField(this, "field1");
   field2_ = MakeField(this, "field2");
 
+  // The dialog's bar, on the reader's scale, and "Stop" beside it
+  // (a dump of the whole range takes many minutes: the person may end it,
+  // keeping what was read under the partial name).
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setTextVisible(false);
+  progress_->setValue(0);
+  run_ = new RunProgressView(this);
+  run_->UseBar(progress_);
+  run_->ShowPhaseLine(false);
+  run_->SetStop([this] { StopRead(); });
+  connect(run_, &RunProgressView::BatchShown, this, [this] {
+    // One scroll and one width check for the batch rather than per line.
+    list_->scrollToBottom();
+    FitWidthTo(widestShown_);
+    widestShown_ = 0;
+  });
 
   ok_ = new QPushButton(QStringLiteral("&OK"), this);
   ok_->setObjectName(QStringLiteral("ok"));
@@ -97,13 +119,6 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   retry_->setAutoDefault(false);
   retry_->setEnabled(false);
   connect(retry_, &QPushButton::clicked, this, &CMemoryReadDialog::OnRetry);
-  // A dump of the whole range takes many minutes: the person may end it,
-  // keeping what was read under the partial name.
-  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
-  stop_->setObjectName(QStringLiteral("stop"));
-  stop_->setAutoDefault(false);
-  stop_->setEnabled(false);
-  connect(stop_, &QPushButton::clicked, this, &CMemoryReadDialog::StopRead);
 
   // Stretch on both sides: "OK" alone is centred when "Retry" is hidden.
   auto* buttons = new QHBoxLayout;
@@ -111,8 +126,6 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   buttons->addWidget(ok_);
   buttons->addSpacing(12);
   buttons->addWidget(retry_);
-  buttons->addSpacing(12);
-  buttons->addWidget(stop_);
   buttons->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
@@ -120,7 +133,7 @@ CMemoryReadDialog::CMemoryReadDialog(MemoryReadRequest request, Operator& op, QW
   layout->addWidget(list_, 1);
   layout->addWidget(field1_);
   layout->addWidget(field2_);
-  layout->addWidget(progress_);
+  layout->addWidget(run_);
   layout->addSpacing(4);
   layout->addLayout(buttons);
 
@@ -169,41 +182,13 @@ void CMemoryReadDialog::OnRetry() {
 
 void CMemoryReadDialog::JoinWorker() {
   calls_.Join([this] { return model_.WorkerRunning(); }, [this] { model_.Wait(); });
-  RunQueued();
-}
-
-void CMemoryReadDialog::Queue(std::function<void()> event) {
-  bool first = false;
-  {
-    std::lock_guard lock(queueMutex_);
-    first = queued_.empty();
-    queued_.push_back(std::move(event));
-  }
-  // One wake-up per batch; dropped by Qt if the dialog has gone (its join
-  // has handled the queue by then).
-  if (first) QMetaObject::invokeMethod(this, [this] { RunQueued(); }, Qt::QueuedConnection);
-}
-
-void CMemoryReadDialog::RunQueued() {
-  std::vector<std::function<void()>> events;
-  {
-    std::lock_guard lock(queueMutex_);
-    events.swap(queued_);
-  }
-  if (events.empty()) return;
-  // One scroll and one width check for the batch rather than per line.
-  batching_ = true;
-  for (const auto& event : events) event();
-  batching_ = false;
-  list_->scrollToBottom();
-  FitWidthTo(widestQueued_);
-  widestQueued_ = 0;
+  run_->Flush();
 }
 
 void CMemoryReadDialog::reject() {
   // The close box and Escape stop a running read, as "Stop" does.
   if (model_.Running()) {
-    StopRead();
+    run_->Stop();
     return;
   }
   JoinWorker();
@@ -232,8 +217,8 @@ void CMemoryReadDialog::AddListText(const std::string& text) {
   list_->addItem(item);
   list_->item(list_->count() - 1)->setToolTip(item);
   const int needed = list_->fontMetrics().horizontalAdvance(item) + 16;
-  if (batching_) {
-    widestQueued_ = std::max(widestQueued_, needed);
+  if (run_->Showing()) {
+    widestShown_ = std::max(widestShown_, needed);
     return;
   }
   list_->scrollToBottom();
@@ -257,24 +242,22 @@ void CMemoryReadDialog::SetField2(const std::string& text) {
   field2_->setText(QString::fromStdString(text));
 }
 
+// The bar's range is the reader's scale (a dump's 0 to 1000, a read-back's
+// percent); how far it is filled comes from the run's events (the run view).
 void CMemoryReadDialog::SetProgressRange(std::uint32_t upper) {
   progress_->setRange(0, static_cast<int>(std::min<std::uint32_t>(upper, INT_MAX)));
 }
-
-void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {
-  // The reading thread always sends absolute positions; a step is not used.
-}
-
-void CMemoryReadDialog::SetProgress(std::uint32_t position) {
-  // A value beyond the range would be dropped rather than shown as full.
-  progress_->setValue(std::min(static_cast<int>(std::min<std::uint32_t>(position, INT_MAX)),
-                               progress_->maximum()));
-}
+void CMemoryReadDialog::SetProgressStep(std::uint32_t /*step*/) {}
+void CMemoryReadDialog::SetProgress(std::uint32_t /*position*/) {}
 
 void CMemoryReadDialog::EnableOk(bool on) {
   ok_->setEnabled(on);
-  // "OK" is off exactly while a read runs: that is when it can be stopped.
-  stop_->setEnabled(!on);
+  // "OK" goes off exactly when a read starts, before its thread: the run
+  // view is cleared and its "Stop" comes on.
+  if (!on) {
+    relay_->Begin();
+    run_->Begin();
+  }
 }
 void CMemoryReadDialog::EnableRetry(bool on) { retry_->setEnabled(on); }
 void CMemoryReadDialog::ShowRetry(bool visible) { retry_->setVisible(visible); }

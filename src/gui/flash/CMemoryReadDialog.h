@@ -1,9 +1,11 @@
 #pragma once
 // The read-back dialog ("Read Memory"): a list of messages, two text fields,
-// a progress bar, "OK" and "Retry". A 100 ms timer starts the read on its
-// first tick and shows the elapsed time on the later ones; the reading
-// thread's events are queued to the GUI thread and handled there in batches;
-// only its result waits until the dialog has taken it.
+// a progress bar with "Stop", "OK" and "Retry". A 100 ms timer starts the
+// read on its first tick and shows the elapsed time on the later ones. The
+// reading thread's events reach the GUI thread as every run's do, through a
+// RunProgressView: the bar, "Stop" and the end of the run from the run's
+// vocabulary, the list and field texts (the model's) through the same queue,
+// in batches, without the reader ever waiting for the window.
 //
 // "OK" and "Retry" stay disabled while a read runs; "Stop", the close box
 // and Escape stop it (what was read is kept as the reader keeps it) and close
@@ -12,11 +14,8 @@
 
 #include <QDialog>
 #include <QTimer>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "core/flash/MemoryDump.h"
 #include "gui/flash/WorkerCalls.h"
@@ -31,6 +30,8 @@ class Operator;
 }
 
 namespace tarnvale::gui {
+
+class RunProgressView;
 
 class CMemoryReadDialog : public QDialog, public MemoryReadView {
   Q_OBJECT
@@ -71,32 +72,24 @@ class CMemoryReadDialog : public QDialog, public MemoryReadView {
   void OnOk();
   void OnRetry();
   void JoinWorker();
-  // From the reading thread: an event for the model, handled in order on
-  // the GUI thread without waiting for it.
-  void Queue(std::function<void()> event);
-  // On the GUI thread: handles what is queued.
-  void RunQueued();
   void FitWidthTo(int needed);
 
   const bool visible_;
   WorkerCalls calls_;  // outlives the model and its worker
+  std::unique_ptr<Relay> relay_;  // outlives the model's reading thread
   MemoryReadModel model_;
-  std::unique_ptr<Relay> relay_;
   QTimer timer_;
   bool opened_ = false;
   bool stopped_ = false;  // the person stopped the read before its result
-  std::mutex queueMutex_;
-  std::vector<std::function<void()>> queued_;  // under queueMutex_
-  bool batching_ = false;
-  int widestQueued_ = 0;
+  int widestShown_ = 0;  // the widest list line of the batch being shown
 
   QListWidget* list_ = nullptr;
   QLabel* field1_ = nullptr;
   QLabel* field2_ = nullptr;
-  QProgressBar* progress_ = nullptr;
+  QProgressBar* progress_ = nullptr;  // in the run view's row
+  RunProgressView* run_ = nullptr;      // fills the bar; "Stop"
   QPushButton* ok_ = nullptr;
   QPushButton* retry_ = nullptr;
-  QPushButton* stop_ = nullptr;
 };
 
 }  // namespace tarnvale::gui

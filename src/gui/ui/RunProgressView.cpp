@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 
 namespace tarnvale::gui {
 namespace {
@@ -37,13 +37,13 @@ RunProgressView::RunProgressView(QWidget* parent) : QWidget(parent) {
   stopButton_->setEnabled(false);
   connect(stopButton_, &QPushButton::clicked, this, &RunProgressView::Stop);
 
-  auto* row = new QHBoxLayout;
-  row->addWidget(bar_, 1);
-  row->addWidget(stopButton_);
+  row_ = new QHBoxLayout;
+  row_->addWidget(bar_, 1);
+  row_->addWidget(stopButton_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(text_);
-  layout->addLayout(row);
+  layout->addLayout(row_);
   layout->addWidget(warnings_);
 }
 
@@ -80,24 +80,47 @@ QStringList RunProgressView::Warnings() const {
   return lines;
 }
 
-void RunProgressView::OnEvent(const RunEvent& event) {
+void RunProgressView::UseBar(QProgressBar* bar) {
+  row_->replaceWidget(bar_, bar);
+  delete bar_;
+  bar_ = bar;
+  ownBar_ = false;
+}
+
+void RunProgressView::ShowPhaseLine(bool visible) { text_->setVisible(visible); }
+
+void RunProgressView::OnEvent(const RunEvent& event) { Queue(Queued{event, {}}); }
+
+void RunProgressView::Post(std::function<void()> call) { Queue(Queued{RunEvent{}, std::move(call)}); }
+
+void RunProgressView::Queue(Queued item) {
   bool first = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     first = queued_.empty();
-    queued_.push_back(event);
+    queued_.push_back(std::move(item));
   }
   // One queued call takes every event that came meanwhile.
   if (first) QMetaObject::invokeMethod(this, [this] { ShowQueued(); }, Qt::QueuedConnection);
 }
 
 void RunProgressView::ShowQueued() {
-  std::vector<RunEvent> events;
+  std::vector<Queued> items;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    events.swap(queued_);
+    items.swap(queued_);
   }
-  for (const RunEvent& e : events) Show(e);
+  if (items.empty()) return;
+  showing_ = true;
+  for (const Queued& item : items) {
+    if (item.call) {
+      item.call();
+    } else {
+      Show(item.event);
+    }
+  }
+  showing_ = false;
+  emit BatchShown();
 }
 
 void RunProgressView::Show(const RunEvent& event) {
@@ -119,14 +142,24 @@ void RunProgressView::Show(const RunEvent& event) {
   } else if (const auto* finished = std::get_if<RunFinished>(&event)) {
     running_ = false;
     stopButton_->setEnabled(false);
-    if (finished->code == rc::kSuccess && total_ != 0) bar_->setValue(kBarUpper);
+    if (finished->code == rc::kSuccess && total_ != 0) bar_->setValue(bar_->maximum());
     emit Finished(static_cast<int>(finished->code));
   }
 }
 
 void RunProgressView::ShowCount() {
   const std::uint64_t done = std::min(done_, total_);
-  bar_->setValue(total_ == 0 ? 0 : static_cast<int>(done * kBarUpper / total_));
+  // A bar of the owner's that has no Total yet stays as the owner set it.
+  if (total_ != 0 || ownBar_) {
+    const auto upper = static_cast<std::uint64_t>(std::max(bar_->maximum() - bar_->minimum(), 0));
+    // Halved alike until the count times the bar's range fits 64 bits.
+    std::uint64_t part = done, whole = total_;
+    while (whole > UINT32_MAX) {
+      part >>= 1;
+      whole >>= 1;
+    }
+    bar_->setValue(bar_->minimum() + (whole == 0 ? 0 : static_cast<int>(part * upper / whole)));
+  }
   const QString count = QString("%1 of %2").arg(done).arg(total_);
   text_->setText(phase_.empty() ? count : QString::fromStdString(phase_) + ": " + count);
 }
