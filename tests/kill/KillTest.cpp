@@ -294,7 +294,7 @@ std::vector<std::uint8_t> BootRecords(std::uint32_t seed) {
 }
 
 void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records) {
-  StepClock clock;
+  FakeClock clock;
   CommPort port;
   port.Attach(std::make_unique<MemoryStream>(records, clock, 0, true));
   BootReadParams p;

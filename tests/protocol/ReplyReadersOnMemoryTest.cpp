@@ -16,7 +16,7 @@ namespace tarnvale {
 namespace {
 
 using test::MemoryStream;
-using test::StepClock;
+using test::FakeClock;
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -48,7 +48,7 @@ TEST(ReplyReadersOnMemory, EndWithTheirCodeOnTheirOwnClock) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    StepClock clock;
+    FakeClock clock;
     CommPort port;
     port.Attach(std::make_unique<MemoryStream>(Bytes(c.sent), clock, c.chunk, false));
     const std::uint32_t before = clock.TickMs();
