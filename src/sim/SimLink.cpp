@@ -178,6 +178,9 @@ void SimLink::ReadInput(TimePoint now) {
         inWireFree_ = std::max(inWireFree_, now) + ByteTime();
         in_.push_back(InByte{buf[i], inWireFree_});
       }
+      // Owing before counted: whoever sees the count sees the debt.
+      traffic_.owing = true;
+      traffic_.received += static_cast<std::uint64_t>(n);
       if (static_cast<std::size_t>(n) < sizeof buf) return;
       continue;
     }
@@ -228,6 +231,7 @@ bool SimLink::FlushOutput(TimePoint now) {
         return !options_.tcp;  // a pty without its other side drops what it cannot send
       }
       c.sent += static_cast<std::size_t>(w);
+      traffic_.sent += static_cast<std::uint64_t>(w);
       outWireFree_ = std::max(outWireFree_, c.notBefore) + ByteTime() * w;
     }
     if (c.sent < c.bytes.size()) return true;
@@ -253,7 +257,9 @@ void SimLink::Run(int stopFd) {
   while (!quit_) {
     const TimePoint now = Clock::now();
     ProcessInput(now);
-    if (!FlushOutput(Clock::now())) {
+    const bool flushed = FlushOutput(Clock::now());
+    traffic_.owing = !in_.empty() || (!out_.empty() && out_.front().notBefore <= Clock::now());
+    if (!flushed) {
       if (options_.tcp) {
         Disconnect();
       } else {

@@ -39,7 +39,7 @@ sim::BoxOptions Box(char revision, std::uint32_t ramMs = 200) {
 TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   test::SimBox box(Box('D'));
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
   std::vector<std::string> pinTitles;
   dialog.SetPinDialogRunner([&](const PinImage&, const PinImage&, const std::string& t) {
     pinTitles.push_back(t);
@@ -98,7 +98,7 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
   o.stuck.emplace_back(PinByName("A7"), false);
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
   std::vector<std::pair<std::string, std::vector<std::string>>> seen;
@@ -120,7 +120,7 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
 TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   test::SimBox box(Box('C', 700));
   test::RecordingOperator op;
-  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings());
+  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::PatientBoxTimings());
   dialog->show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog->Button(TestButton::TestRam)->isEnabled(); }));
   dialog->Bank()->setValue(2);
@@ -144,7 +144,7 @@ TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
   o.ramFailData2 = 0xAB;
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
   dialog.Button(TestButton::TestRam)->click();
@@ -187,7 +187,7 @@ TEST(ProgrammerMenuGui, TestCommandOpensTheDialogOnTheProgrammerPort) {
     // Opening reads the flash ID (1.5 s of the box's settling time) off the
     // GUI thread; a close meanwhile waits for it, and the buttons it turned
     // on are on when the dialog goes.
-    test::PumpUntil([&] { return ListHas(dialog->List(), "M29F016D"); }, 4000);
+    test::PumpUntil([&] { return ListHas(dialog->List(), "M29F016D"); });
     dialog->reject();
   });
   EXPECT_TRUE(f.frame->RunCommand(cmd::kJtagTest7193));

@@ -7,6 +7,7 @@
 // different contents in turn) until it is killed; the dump is written by the
 // CLI reading from the simulator, killed part way through its run.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <tinyxml2.h>
@@ -85,19 +86,43 @@ void Judge(const fs::path& target, const std::string& old, const std::set<std::s
 // lets run on stops after this many rather than spend the cores.
 constexpr int kMaxWritesPerRound = 32;
 
-// Runs `write(n)` for n = 0, 1, 2 ... in a child until it is killed after
-// `delay`; bounded so a child never outlives the test.
-void KillWriterAfter(const std::function<void(int)>& write, std::chrono::microseconds delay) {
+// Reads `count` one-byte reports from `fd`, each within a guard that only a
+// hung child reaches; false when the child ended or the guard passed first.
+bool AwaitReports(int fd, int count) {
+  for (int i = 0; i < count; ++i) {
+    pollfd p{fd, POLLIN, 0};
+    char b = 0;
+    if (::poll(&p, 1, 30000) != 1 || ::read(fd, &b, 1) != 1) return false;
+  }
+  return true;
+}
+
+// Runs `write(n)` for n = 0, 1, 2 ... in a child, which reports each finished
+// write on a pipe. The child is killed `delay` after its `finished`th report:
+// the kills are placed by what the child has done, not by how fast a busy
+// machine lets it run. Bounded so a child never outlives the test.
+void KillWriterAfter(const std::function<void(int)>& write, int finished, std::chrono::microseconds delay) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    for (int n = 0; n < kMaxWritesPerRound; ++n) write(n);
+    ::close(fds[0]);
+    for (int n = 0; n < kMaxWritesPerRound; ++n) {
+      write(n);
+      const char done = 1;
+      if (::write(fds[1], &done, 1) != 1) ::_exit(3);
+    }
     ::_exit(0);
   }
+  ::close(fds[1]);
+  const bool reported = AwaitReports(fds[0], finished);
   std::this_thread::sleep_for(delay);
   ::kill(pid, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(fds[0]);
+  ASSERT_TRUE(reported) << "the writer did not finish " << finished << " writes";
 }
 
 // How long one write takes, so the kills spread over a few of them.
@@ -107,19 +132,18 @@ std::chrono::microseconds TimeOf(const std::function<void()>& write) {
   return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
 }
 
-// Kills the looping writer kKills times at random moments in its first few
-// writes and judges the file after each.
+// Kills the looping writer kKills times and judges the file after each: in
+// turn before its first write finished, after one, and after two, each time
+// at a random moment of the write under way.
 Outcome KillRepeatedly(const fs::path& target, const std::string& old, const std::set<std::string>& whole,
                        const std::function<void(int)>& write, std::chrono::microseconds once,
                        std::uint32_t seed) {
   std::mt19937 random(seed);
-  // The child needs a moment to start; after that, kills land in its first
-  // few writes, most of them part way through one.
-  std::uniform_int_distribution<long> pick(0, 3 * once.count() + 3000);
+  std::uniform_int_distribution<long> pick(0, once.count() + 1000);
   Outcome o;
   for (int round = 0; round < kKills; ++round) {
     WriteFileBytes(target, old);
-    KillWriterAfter(write, std::chrono::microseconds(pick(random)));
+    KillWriterAfter(write, round % 3, std::chrono::microseconds(pick(random)));
     Judge(target, old, whole, o, round);
     if (::testing::Test::HasFatalFailure()) return o;
   }
@@ -249,9 +273,16 @@ TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
 
   const std::string old = "an earlier dump";
   std::mt19937 random(17);
-  // Kills spread over the run: before the CLI opened the file, while it
-  // reads, and now and then after it finished.
+  // Kills in turn: at once (before the CLI opened the file), as soon as its
+  // temporary file appears (while it reads), and at a random moment of the
+  // run, now and then after it finished.
   std::uniform_int_distribution<long> pick(0, once.count() * 5 / 4);
+  const auto writing = [&] {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (entry.path() != target) return true;
+    }
+    return false;
+  };
   Outcome o;
   for (int round = 0; round < kKills; ++round) {
     WriteFileBytes(target, old);
@@ -259,9 +290,21 @@ TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
     const pid_t pid = Spawn(argv, out, err);
     ::close(out);
     ::close(err);
-    std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    bool ended = false;
+    if (round % 3 == 1) {
+      // Bounded only as a guard: the temporary file comes, or the run ends.
+      const auto guard = Clock::now() + std::chrono::seconds(60);
+      while (!writing() && !ended && Clock::now() < guard) {
+        ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    } else if (round % 3 == 2) {
+      std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
     Judge(target, old, {whole}, o, round);
     if (HasFatalFailure()) break;
   }
@@ -343,7 +386,7 @@ TEST(KillWriters, ProductionLogKeepsEveryWholeRecord) {
     return r;
   };
   const auto once = TimeOf([&] { AppendProductionLog(dir / "probe.jsonl", record(0)); });
-  std::uniform_int_distribution<long> pick(0, 4 * once.count() + 2000);
+  std::uniform_int_distribution<long> pick(0, once.count() + 1000);
   int expected = 0;  // records the log must hold at least
   int torn = 0, extra = 0;
   std::vector<std::string> seen;
@@ -362,10 +405,13 @@ TEST(KillWriters, ProductionLogKeepsEveryWholeRecord) {
       ::_exit(0);
     }
     ::close(fds[1]);
+    // As for the other writers: after none, one or two finished appends.
+    int reported = round % 3;
+    const bool awaited = AwaitReports(fds[0], reported);
     std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
     ::kill(pid, SIGKILL);
     ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
-    int reported = 0;
+    ASSERT_TRUE(awaited);
     char buf[256];
     for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported += static_cast<int>(n);
     ::close(fds[0]);

@@ -190,13 +190,14 @@ TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
   std::uint8_t buf[8];
   EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
   // The hang-up is told at once (a caller ends its wait), after a short
-  // pause that keeps a caller which does not ask from spinning.
+  // pause that keeps a caller which does not ask from spinning: the wait
+  // ends long before its minute is up, however busy the machine.
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_FALSE(port.WaitReadable(1000));
+  EXPECT_FALSE(port.WaitReadable(60000));
   const auto waited = std::chrono::steady_clock::now() - t0;
   EXPECT_TRUE(port.LinkLost());
   EXPECT_GE(waited, std::chrono::milliseconds(15));
-  EXPECT_LT(waited, std::chrono::milliseconds(500));
+  EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {

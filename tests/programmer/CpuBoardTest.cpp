@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "SimBox.h"
+#include "support/TestEnv.h"
 #include "core/programmer/TestCpuModel.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
@@ -50,7 +51,7 @@ struct PinRun {
 
 PinRun RunPins(sim::BoxOptions options) {
   SimBox box(std::move(options));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   PinRun run;
   CpuPinTest pinTest(link, run.log);
   run.outcome = pinTest.Run();
@@ -111,7 +112,7 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
     SimBox box(Options([&](auto& o) {
       if (faulty) o.stuck.push_back(Stuck("A7", false));
     }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     StopAfter log;
     log.after = 2;
     CpuPinTest pinTest(link, log);
@@ -179,7 +180,7 @@ TEST(RamBankSim, OutcomesOfLoadAndTest) {
   };
   for (const Case& c : cases) {
     SimBox box(c.options);
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     RamLog log;
     ProgressWatcher watcher(link, log);
     watcher.Start(c.test, c.bank);
@@ -219,7 +220,7 @@ TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
 
 TEST(ProberSim, SendsImagesUntilStoppedAndJoins) {
   SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   ControlLineProber prober(link, 1);
   prober.Start();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -276,7 +277,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
   };
   for (const Case& c : {Case{'B', true, {1, 1}}, Case{'C', true, {1, 4}}, Case{'D', true, {1, 5}}}) {
     SimBox box(Options([&](auto& o) { o.cpuRevision = c.revision; }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -292,7 +293,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
 
   // A revision typed that does not fit the board's chip: unknown, boot off.
   SimBox box(Options([](auto& o) { o.cpuRevision = 'B'; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
@@ -311,7 +312,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
 
 TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
   SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
@@ -335,7 +336,7 @@ TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
 TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
   {
     SimBox box(Options());
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -349,7 +350,7 @@ TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
     SimBox box(Options([](auto& o) {
       o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 40, 0});
     }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -389,8 +390,8 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
         o.noJtag = cableOff;
         if (!cableOff) o.jtagId = 0x1234;
       }));
-      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
-      BoxLink link(box.Port(), test::FastBoxTimings());
+      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
+      BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
       FakeView view;
       test::RecordingOperator op;
       test::DirectRunner runner(op);
@@ -414,7 +415,7 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
 
 TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
   SimBox box(Options([](auto& o) { o.ramMs = 100; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   // No front end in between: the events reach the model on the watcher's thread.
@@ -437,7 +438,7 @@ TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
 
 TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {
   SimBox box(Options([](auto& o) { o.ramMs = 600; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
