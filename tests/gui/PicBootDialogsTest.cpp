@@ -28,7 +28,7 @@ namespace {
 // it by force after the deadline).
 class CloseWhenDone {
  public:
-  explicit CloseWhenDone(int deadlineMs = 20000) {
+  explicit CloseWhenDone(int deadlineMs = 60000) {
     clock_.start();
     timer_.setInterval(10);
     QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
@@ -104,7 +104,7 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
   test::Pump(100);
   EXPECT_TRUE(dialog.Model().Verifying());
   EXPECT_FALSE(dialog.Button(TestButton::ReadFlashId)->isEnabled());
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.Model().Verifying(); }, 5000));
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.Model().Verifying(); }));
   char expected[96];
   std::snprintf(expected, sizeof expected, "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X ", 0x3FFE000u,
                 options.bootImage[0x2000], file.ImageBytes()[0x2000]);

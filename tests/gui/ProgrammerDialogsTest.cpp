@@ -130,7 +130,7 @@ TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   EXPECT_FALSE(dialog->Button(TestButton::TestCpu)->isEnabled());
   const auto t0 = std::chrono::steady_clock::now();
   dialog->reject();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << "a close that hangs";
   dialog.reset();
   test::Pump(100);
   EXPECT_TRUE(op.MessageTexts().empty());
