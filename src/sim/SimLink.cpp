@@ -117,6 +117,7 @@ bool SimLink::Open(std::string& endpoint, std::string& error) {
       error = std::string("cannot create a pseudo-terminal: ") + ::strerror(errno);
       return false;
     }
+    traffic_.ptyMaster = connFd_;
     const std::string path = ::ptsname(connFd_);
     // Raw line discipline from the start, so nothing is echoed or translated
     // before the host configures its side.
@@ -263,6 +264,7 @@ void SimLink::Run(int stopFd) {
       if (options_.tcp) {
         Disconnect();
       } else {
+        traffic_.ptyMaster = -1;
         ::close(connFd_);
         connFd_ = -1;
         return;  // a hung-up pty has no way back: the controller is gone

@@ -71,6 +71,9 @@ class SimLink {
     std::atomic<std::uint64_t> received{0};
     std::atomic<std::uint64_t> sent{0};
     std::atomic<bool> owing{false};
+    // The pty's master while it serves one (bytes the host wrote that the
+    // link has not read yet wait there), else -1.
+    std::atomic<int> ptyMaster{-1};
   };
   const Traffic& Counters() const { return traffic_; }
 

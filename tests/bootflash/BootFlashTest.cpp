@@ -301,7 +301,7 @@ struct TypedForm : SerialRevisionForm {
 
 struct Bench : test::BoxBench {
   explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
-    o.box = test::PatientBoxTimings();
+    o.box = test::FastBoxTimings(box.Settle());
     o.statusWaitMs = test::kPatientStatusWaitMs;
     o.readSettleMs = 0;
   }

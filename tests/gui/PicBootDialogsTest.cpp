@@ -92,7 +92,7 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');  // as the menu command does before the dialog
   test::RecordingOperator op;
   op.openFile = fmf.string();
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.SetBootReadSettleMs(300);
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::VerifyFlash)->isEnabled(); }));
@@ -121,7 +121,7 @@ TEST(PicBootGui, ClosingDuringAVerifyStopsAndJoinsTheReader) {
   test::SimBox box(options);
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   test::RecordingOperator op;
-  BoxTimings timings = test::PatientBoxTimings();
+  BoxTimings timings = test::FastBoxTimings(box.Settle());
   timings.recordSilenceMs = 60000;
   QElapsedTimer clock;
   {

@@ -39,7 +39,7 @@ sim::BoxOptions Box(char revision, std::uint32_t ramMs = 200) {
 TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   test::SimBox box(Box('D'));
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   std::vector<std::string> pinTitles;
   dialog.SetPinDialogRunner([&](const PinImage&, const PinImage&, const std::string& t) {
     pinTitles.push_back(t);
@@ -98,7 +98,7 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
   o.stuck.emplace_back(PinByName("A7"), false);
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
   std::vector<std::pair<std::string, std::vector<std::string>>> seen;
@@ -120,7 +120,7 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsEachStageInPinStates) {
 TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   test::SimBox box(Box('C', 700));
   test::RecordingOperator op;
-  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::PatientBoxTimings());
+  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog->show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog->Button(TestButton::TestRam)->isEnabled(); }));
   dialog->Bank()->setValue(2);
@@ -144,7 +144,7 @@ TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
   o.ramFailData2 = 0xAB;
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::PatientBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
   dialog.Button(TestButton::TestRam)->click();

@@ -79,9 +79,9 @@ TEST(DeviceId, RepliesAndWhatTheyGive) {
 // A link whose programmer port is the simulated box.
 struct Bench : test::BoxBench {
   explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
-    o.box = test::PatientBoxTimings();
+    o.box = test::FastBoxTimings(box.Settle());
     o.statusWaitMs = test::kPatientStatusWaitMs;
-    o.recordSilenceMs = o.box.recordSilenceMs;
+    o.recordSilenceMs = test::kPatientStatusWaitMs;
   }
   PicOptions o;
 };

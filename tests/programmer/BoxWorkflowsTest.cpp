@@ -19,7 +19,7 @@ struct Case {
 };
 
 TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
-  const BoxTimings fast = test::PatientBoxTimings();
+  BoxTimings fast;  // on each case's box clock
   sim::BoxOptions noJtag;
   noJtag.noJtag = true;
   sim::BoxOptions otherId;
@@ -50,6 +50,7 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
   };
   for (const Case& c : cases) {
     test::BoxBench bench(c.options, c.portOpens);
+    fast = test::FastBoxTimings(bench.box.Settle());
     LinkState& link = *bench.link;
     test::RecordingOperator& op = bench.op;
     EXPECT_EQ(c.command(link, op), c.code) << c.what;

@@ -9,6 +9,7 @@
 // box has had its turn; a box that stays silent by design is timed out as
 // on a quiet machine.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,16 +73,20 @@ class CountedStream final : public platform::Stream {
   std::atomic<std::uint64_t> read_{0};
 };
 
-// Wall time less the time the simulator was behind; see above.
+// Wall time less the time the simulator was behind; see above. Without the
+// host's stream (a workflow opens the pty itself) the simulator is behind
+// while bytes wait unread at its end of the pty.
 class SimulatorClock final : public Clock {
  public:
-  SimulatorClock(const sim::SimLink::Traffic& sim, CountedStream& host) : sim_(sim), host_(host) {}
+  SimulatorClock(const sim::SimLink::Traffic& sim, CountedStream* host) : sim_(sim), host_(host) {}
 
   std::uint32_t TickMs() const override {
     std::lock_guard l(m_);
     const std::uint32_t now = SystemClock().TickMs();
     const std::uint64_t seen = sim_.received + sim_.sent;
-    const bool quiet = !sim_.owing && sim_.received == host_.Written() && host_.Arrived() >= sim_.sent;
+    const bool quiet = !sim_.owing && (host_ != nullptr
+                                           ? sim_.received == host_->Written() && host_->Arrived() >= sim_.sent
+                                           : UnreadBySimulator() == 0);
     // A simulator that owes for half a minute is stuck, not slow: time
     // flows again so the test ends rather than hangs.
     if (quiet && seen == seen_) {
@@ -102,8 +107,14 @@ class SimulatorClock final : public Clock {
   }
 
  private:
+  int UnreadBySimulator() const {
+    int n = 0;
+    const int fd = sim_.ptyMaster;
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+  }
+
   const sim::SimLink::Traffic& sim_;
-  CountedStream& host_;
+  CountedStream* host_;
   mutable std::mutex m_;
   mutable std::uint32_t last_ = SystemClock().TickMs();
   mutable std::uint32_t owingSince_ = last_;
@@ -122,16 +133,12 @@ inline BoxTimings FastBoxTimings() {
   return t;
 }
 
-// For the workflows that open the box's pty themselves and wait by the
-// system clock: waits a busy machine does not outlast before the simulator's
-// thread runs. The settling waits are paid in full on every raw reply, so
-// they are the shortest of these.
-inline BoxTimings PatientBoxTimings() {
-  BoxTimings t;
-  t.jtagSettleMs = 600;
-  t.jtagSettle386Ms = 600;
-  t.boardInfoSettleMs = 600;
-  t.recordSilenceMs = 10000;
+// The same waits on the box's clock, for the workflows that open the box's
+// pty themselves; the waits that are not the box link's (a status byte, the
+// selection) run by the system clock and are made long instead.
+inline BoxTimings FastBoxTimings(const Clock& clock) {
+  BoxTimings t = FastBoxTimings();
+  t.clock = &clock;
   return t;
 }
 inline constexpr std::uint32_t kPatientStatusWaitMs = 10000;
@@ -151,8 +158,10 @@ class SimBox {
       auto serial = platform::OpenSerialDevice(path_, platform::SerialParams{921600}, error);
       if (!serial) throw std::runtime_error("cannot open " + path_ + ": " + error);
       auto counted = std::make_unique<CountedStream>(std::move(serial));
-      clock_ = std::make_unique<SimulatorClock>(link_.Counters(), *counted);
+      clock_ = std::make_unique<SimulatorClock>(link_.Counters(), counted.get());
       port_.Attach(std::move(counted));
+    } else {
+      clock_ = std::make_unique<SimulatorClock>(link_.Counters(), nullptr);
     }
   }
   ~SimBox() {
@@ -167,7 +176,7 @@ class SimBox {
   SimBox& operator=(const SimBox&) = delete;
 
   CommPort& Port() { return port_; }
-  // The clock of every wait on Port(); only with the host port opened here.
+  // The clock of every wait on this box (see above).
   const Clock& Settle() const { return *clock_; }
   const std::string& Path() const { return path_; }
   // Read only after the exchanges that change them have been answered.

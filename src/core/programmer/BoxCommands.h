@@ -65,6 +65,9 @@ struct BoxTimings {
   std::uint32_t jtagSettle386Ms = 3500;  // the 80386EX chain takes longer to reach
   std::uint32_t boardInfoSettleMs = 1500;
   std::uint32_t recordSilenceMs = kFramedReplyTimeoutMs;
+  // The clock these waits run by; none: the system's. A bench whose box is
+  // simulated in the same process may give the simulator's own.
+  const Clock* clock = nullptr;
 };
 
 // A bench whose box answers at once (the simulator) may shorten the waits
@@ -90,8 +93,9 @@ inline constexpr const char* kBoxUnreachable =
 // The box talked to over one open port.
 class BoxLink {
  public:
+  // The timings' own clock, when they name one, is the link's.
   explicit BoxLink(CommPort& port, BoxTimings timings = {}, const Clock& clock = SystemClock())
-      : port_(port), timings_(timings), clock_(clock) {}
+      : port_(port), timings_(timings), clock_(timings.clock != nullptr ? *timings.clock : clock) {}
 
   CommPort& Port() { return port_; }
   const BoxTimings& Timings() const { return timings_; }
