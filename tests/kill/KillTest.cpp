@@ -150,33 +150,34 @@ Outcome KillRepeatedly(const fs::path& target, const std::string& old, const std
   return o;
 }
 
-// Writes a reference with the same writer into a folder of its own.
-std::string Reference(const std::string& name, const std::function<void(const fs::path&)>& write) {
-  const fs::path dir = MakeTempDir("ref");
-  write(dir / name);
-  return ReadFileBytes(dir / name);
+// Kills `write(path, n)` (two contents in turn by n) over an `old` file
+// named `name`, and judges every kill against the two complete contents,
+// each written by the same writer into a folder of its own.
+void KillAWriter(const std::string& name, const std::string& old,
+                 const std::function<void(const fs::path&, int)>& write, std::uint32_t seed) {
+  std::set<std::string> whole;
+  for (int n = 0; n < 2; ++n) {
+    const fs::path ref = MakeTempDir("ref") / name;
+    write(ref, n);
+    whole.insert(ReadFileBytes(ref));
+  }
+  ASSERT_EQ(whole.size(), 2u);
+  const fs::path target = MakeTempDir("target") / name;
+  WriteFileBytes(target, old);
+  const auto once = TimeOf([&] { write(target, 0); });
+  const Outcome o = KillRepeatedly(target, old, whole, [&](int n) { write(target, n); }, once, seed);
+  std::printf("%s\n", Describe(name, o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+  EXPECT_GT(o.fresh, 0) << "no kill came after a complete write (one takes " << once.count() << " us)";
 }
 
 TEST(KillWriters, SettingsFileIsOldOrNewNeverTorn) {
-  const fs::path dir = MakeTempDir("settings");
-  const fs::path target = dir / platform::kSettingsFileName;
-  const std::string blobA(150000, 'a'), blobB(150000, 'b');
-  const auto writeBlob = [&](const fs::path& p, const std::string& blob) {
-    platform::SettingsFile f(p);
-    ASSERT_TRUE(f.Write("Port Settings", "Port", std::string("COM1")));
-    ASSERT_TRUE(f.Write("Window Settings", "Blob", blob));
-  };
-  const std::string old = Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, "old"); });
-  const std::set<std::string> whole = {Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobA); }),
-                                       Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobB); })};
-  platform::SettingsFile file(target);
-  const auto write = [&](int n) { file.Write("Window Settings", "Blob", n % 2 ? blobB : blobA); };
-  WriteFileBytes(target, old);
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, old, whole, write, once, 14);
-  std::printf("%s\n", Describe("settings", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
-  EXPECT_GT(o.fresh, 0) << "no kill came after a complete write (one write " << once.count() << " us)";
+  const std::string blobs[] = {std::string(150000, 'a'), std::string(150000, 'b')};
+  const fs::path oldFile = MakeTempDir("settings") / platform::kSettingsFileName;
+  platform::SettingsFile(oldFile).Write("Window Settings", "Blob", std::string("old"));
+  KillAWriter(platform::kSettingsFileName, ReadFileBytes(oldFile), [&](const fs::path& p, int n) {
+    platform::SettingsFile(p).Write("Window Settings", "Blob", blobs[n % 2]);
+  }, 14);
 }
 
 // A production image from generated S-records; `seed` varies its bytes.
@@ -200,20 +201,10 @@ std::unique_ptr<MotorolaSRecFile> Production(const fs::path& dir, std::uint32_t 
 
 TEST(KillWriters, FlashMemoryFileIsOldOrNewNeverTorn) {
   const fs::path src = MakeTempDir("srec");
-  const auto a = Production(src, 3), b = Production(src, 4);
-  const fs::path dir = MakeTempDir("fmf");
-  const fs::path target = dir / "APP.FMF";
-  const auto writeWith = [](const MotorolaSRecFile& image, const fs::path& p) {
-    ASSERT_EQ(image.WriteFlashMemoryFile(p, 0, false), rc::kFileOk);
-  };
-  const std::set<std::string> whole = {Reference("APP.FMF", [&](const fs::path& p) { writeWith(*a, p); }),
-                                       Reference("APP.FMF", [&](const fs::path& p) { writeWith(*b, p); })};
-  ASSERT_EQ(whole.size(), 2u);
-  const auto write = [&](int n) { (n % 2 ? b : a)->WriteFlashMemoryFile(target, 0, false); };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "an older flash memory file\n", whole, write, once, 15);
-  std::printf("%s\n", Describe("flash memory file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
+  const std::unique_ptr<MotorolaSRecFile> images[] = {Production(src, 3), Production(src, 4)};
+  KillAWriter("APP.FMF", "an older flash memory file\n", [&](const fs::path& p, int n) {
+    images[n % 2]->WriteFlashMemoryFile(p, 0, false);
+  }, 15);
 }
 
 // A backup document of `n` parameters with values marked by `tag`.
@@ -224,25 +215,13 @@ void FillBackup(tinyxml2::XMLDocument& doc, char tag, int n) {
 }
 
 TEST(KillWriters, BackupFileIsOldOrNewNeverTorn) {
-  tinyxml2::XMLDocument a, b;
-  FillBackup(a, 'a', 4000);
-  FillBackup(b, 'b', 4000);
-  const auto save = [](tinyxml2::XMLDocument& doc, const fs::path& p) {
+  tinyxml2::XMLDocument docs[2];
+  FillBackup(docs[0], 'a', 4000);
+  FillBackup(docs[1], 'b', 4000);
+  KillAWriter("backup.xml", "<Quor_Backup><Old/></Quor_Backup>\n", [&](const fs::path& p, int n) {
     std::string error;
-    ASSERT_TRUE(SaveBackupFile(doc, p.string(), error)) << error;
-  };
-  const std::set<std::string> whole = {Reference("backup.xml", [&](const fs::path& p) { save(a, p); }),
-                                       Reference("backup.xml", [&](const fs::path& p) { save(b, p); })};
-  const fs::path dir = MakeTempDir("xml");
-  const fs::path target = dir / "backup.xml";
-  const auto write = [&](int n) {
-    std::string error;
-    SaveBackupFile(n % 2 ? b : a, target.string(), error);
-  };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "<Quor_Backup><Old/></Quor_Backup>\n", whole, write, once, 16);
-  std::printf("%s\n", Describe("backup file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
+    SaveBackupFile(docs[n % 2], p.string(), error);
+  }, 16);
 }
 
 // The dump: the CLI reads the simulator's memory into a file and is killed
@@ -351,19 +330,13 @@ void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records
 }
 
 TEST(KillWriters, ReadBackFileIsOldOrWholeNeverTorn) {
-  const std::vector<std::uint8_t> a = BootRecords(21), b = BootRecords(22);
-  const std::set<std::string> whole = {Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, a); }),
-                                       Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, b); })};
-  ASSERT_EQ(whole.size(), 2u);
-  for (const std::string& w : whole) ASSERT_EQ(std::count(w.begin(), w.end(), '\n'), 1024);
-  const fs::path dir = MakeTempDir("readback");
-  const fs::path target = dir / ReadBackFileName(Target::CpuBoard386);
-  const auto write = [&](int n) { ReadBackInto(target, n % 2 ? b : a); };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "an earlier read-back\r\n", whole, write, once, 18);
-  std::printf("%s\n", Describe("read-back text file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
-  EXPECT_GT(o.fresh, 0) << "no kill came after a complete read-back (one takes " << once.count() << " us)";
+  const std::vector<std::uint8_t> records[] = {BootRecords(21), BootRecords(22)};
+  const fs::path check = MakeTempDir("lines") / "check.txt";
+  ReadBackInto(check, records[0]);
+  const std::string lines = ReadFileBytes(check);
+  ASSERT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1024);
+  KillAWriter(std::string(ReadBackFileName(Target::CpuBoard386)), "an earlier read-back\r\n",
+              [&](const fs::path& p, int n) { ReadBackInto(p, records[n % 2]); }, 18);
 }
 
 // The production log is appended to, never rewritten. The rule: every line
