@@ -68,6 +68,10 @@ struct BoxTimings {
   // The clock these waits run by; none: the system's. A bench whose box is
   // simulated in the same process may give the simulator's own.
   const Clock* clock = nullptr;
+  // A simulator bench: a raw reply is read as soon as it is whole, and its
+  // settling time is only how long it may take (a real box is read after
+  // the full time, whatever has arrived).
+  bool rawReplyEndsWhenWhole = false;
 };
 
 // A bench whose box answers at once (the simulator) may shorten the waits
@@ -77,7 +81,8 @@ struct BoxTimings {
 inline constexpr std::uint32_t kMaxBoxSettleMs = 10000;
 std::optional<std::uint32_t> ParseBoxSettleMs(std::string_view text);
 // `timings` with each wait before a raw reply (JTAG IDs, the 80386EX chain,
-// board info) set to `ms`; the silence allowed in framed replies stays.
+// board info) set to `ms`, ending as soon as the reply is whole; the silence
+// allowed in framed replies stays.
 BoxTimings WithBoxSettle(BoxTimings timings, std::uint32_t ms);
 
 namespace box_text {
@@ -89,6 +94,11 @@ inline constexpr const char* kBoxUnreachable =
     "Unable to communicate with the universal programmer. Please check the following:\n\n1) Power "
     "supply to universal programmer\n2) USB connection from PC to universal programmer. ";
 }  // namespace box_text
+
+// The wait after a request before its raw reply is read: `settleMs`, or on
+// a simulator bench until `whole` bytes are there (at most `settleMs`).
+void SettleForRawReply(CommPort& port, const BoxTimings& timings, const Clock& clock, std::uint32_t settleMs,
+                       std::size_t whole);
 
 // The box talked to over one open port.
 class BoxLink {
@@ -127,8 +137,9 @@ class BoxLink {
   ResultCode ReadRecord(MemoryRecord& record);
 
  private:
-  // Sleeps `settleMs`, then reads at most `max` bytes of what has arrived.
-  std::vector<std::uint8_t> ReadRaw(std::uint32_t settleMs, std::size_t max);
+  // Sleeps `settleMs` (on a simulator bench: until `whole` bytes are there,
+  // at most `settleMs`), then reads at most `max` bytes of what has arrived.
+  std::vector<std::uint8_t> ReadRaw(std::uint32_t settleMs, std::size_t whole, std::size_t max);
 
   CommPort& port_;
   BoxTimings timings_;
