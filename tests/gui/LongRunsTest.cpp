@@ -26,7 +26,7 @@
 #include "e2e/Processes.h"
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::gui {

@@ -17,7 +17,7 @@
 #include "gui/app/CommandIds.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 

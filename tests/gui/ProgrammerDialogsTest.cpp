@@ -17,7 +17,7 @@
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
 #include "gui/ui/CXListBox.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 
 namespace tarnvale::gui {
 namespace {

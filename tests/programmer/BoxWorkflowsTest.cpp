@@ -2,7 +2,7 @@
 // box on the programmer port and against a port that will not open.
 #include <gtest/gtest.h>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
 #include "core/programmer/BoxWorkflows.h"
 #include "support/RecordingOperator.h"
 

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
 #include "support/TestEnv.h"
 #include "core/programmer/TestCpuModel.h"
 #include "core/roles/PortRoles.h"

@@ -8,7 +8,7 @@
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/flash/MemoryDump.h"
 #include "core/programmer/BootFlash.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "support/DirectRunner.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"

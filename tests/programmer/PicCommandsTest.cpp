@@ -8,7 +8,7 @@
 
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/PicCommands.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "sim/PicDevices.h"
 #include "support/DirectRunner.h"
 #include "support/ImageGen.h"
