@@ -10,7 +10,7 @@ using namespace tarnvale;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  fuzz::StepClock clock;
+  fuzz::FakeClock clock;
   CommPort port;
   port.Attach(std::make_unique<fuzz::MemoryStream>(std::vector<std::uint8_t>(data + 1, data + size), clock,
                                                   data[0] & 0x1F, true));

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Target type = kTypes[pick % 3];
   const bool toFile = (pick & 0x04) != 0;
   const std::size_t chunk = pick >> 3;  // 0: everything at once
-  fuzz::StepClock clock;
+  fuzz::FakeClock clock;
   CommPort port;
   port.Attach(std::make_unique<fuzz::MemoryStream>(std::vector<std::uint8_t>(data + 1, data + size), clock,
                                                   chunk, true));

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 1: {
-      fuzz::StepClock clock;
+      fuzz::FakeClock clock;
       CommPort port;
       port.Attach(std::make_unique<fuzz::MemoryStream>(reply, clock, pick >> 3, true));
       DeviceIdInfo info;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t pick = data[0];
   const std::size_t chunk = pick >> 2;  // 0: everything at once
-  fuzz::StepClock clock;
+  fuzz::FakeClock clock;
   CommPort port;
   port.Attach(std::make_unique<fuzz::MemoryStream>(std::vector<std::uint8_t>(data + 1, data + size), clock,
                                                   chunk, false));

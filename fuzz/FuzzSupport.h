@@ -18,7 +18,7 @@
 namespace tarnvale::fuzz {
 
 using test::MemoryStream;
-using test::StepClock;
+using test::FakeClock;
 
 // A file in a folder of this process's own under $TMPDIR, rewritten for
 // every input. The folder is made once and removed at exit.

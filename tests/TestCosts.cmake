@@ -10,9 +10,14 @@
 # counts. Keep it to the long ones (half a second or more); a name that no
 # longer matches only costs its place in the queue.
 set(tarnvale_test_costs
+  "^e2e[.]BoxExitStatus[.]EveryCommandUnderEveryFault$" 9.0
+  "^programmer[.]ImageBeforeErase[.]" 5.5
+  "^gui[.]LongRuns[.]ABackupSaveOrLoadStopsKeepingWhatWasGathered$" 5.5
   "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
   "^e2e[.]BoxSettleEndToEnd[.]" 3.9
   "^e2e[.]Tn835EndToEnd[.]ThreeImagesProgrammedAndLogged$" 2.7
+  "^e2e[.]ImageBeforeErase[.]" 2.7
+  "^e2e[.]BackupCli[.]ExitCodesOfEveryBackupCommand$" 2.4
   "^flash[.]Engines[.]EraseOverARealLineTimesOutOrFailsAtOnce$" 2.4
   "^e2e[.]Links/PicBootEndToEnd[.]BootVerifyBlankErase/" 2.2
   "^e2e[.]Doctor/DoctorFindsDevice[.]EveryNeededCheckPasses/rq750" 2.1
@@ -25,7 +30,7 @@ set(tarnvale_test_costs
   "^flash[.]Engines[.]DialogModelThroughEraseErrorFailureAndSuccess$" 1.4
   "^gui[.]FlashDialogs[.]" 1.2
   "^programmer[.]RamBankSim[.]OutcomesOfLoadAndTest$" 1.3
-  "^pic[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
+  "^programmer[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
   "^e2e[.]Transports/EndToEnd[.](FlashesEveryGeneration|FaultsEndTheRun|DumpMatchesTheFile)" 1.0
   "^e2e[.]BackupCli[.]FaultsOfTheController$" 1.1
   "^e2e[.]LoadChecksThePeer[.]" 1.0
@@ -33,7 +38,7 @@ set(tarnvale_test_costs
   "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0
   "^faults[.]FaultMatrix[.]" 1.0
-  "^bootflash[.]BootProgramming[.]RefusalsBeforeTheRun$" 0.9
+  "^programmer[.]BootProgramming[.]RefusalsBeforeTheRun$" 0.9
   "^e2e[.]LongRuns/" 0.7
   "^e2e[.]Tn835EndToEnd[.]" 0.7
   "^gui[.]Terminal[.]PasteAndCopyAccelerators$" 0.7
@@ -42,9 +47,11 @@ set(tarnvale_test_costs
   "^e2e[.]Transports/EndToEnd[.]SilenceEndsTheStream" 0.6
   "^formats[.]ExternalTools[.]" 0.6
   "^gui[.](PicBootGui|TestCPUDialogGui|ProductionDialogs)[.]" 0.5
-  "^bootflash[.](BootReadBack|SerialRevisionForm)[.]" 0.5
-  "^pic[.]PicMenuCommands[.]" 0.5
+  "^programmer[.](BootReadBack|SerialRevisionForm)[.]" 0.5
+  "^programmer[.]PicMenuCommands[.]" 0.5
   "^shell[.]ShellCompletion[.]" 0.5
+  "^(settings[.]SettingsProperties|backup[.]BackupDiffProperties)[.]" 0.6
+  "^formats[.](FlashMemoryFileWriter[.]AnyImage|ImageRoundTrip[.]IntelHex)" 0.6
 )
 
 foreach(test IN LISTS tarnvale_suite_tests)

@@ -117,6 +117,7 @@ bool SimLink::Open(std::string& endpoint, std::string& error) {
       error = std::string("cannot create a pseudo-terminal: ") + ::strerror(errno);
       return false;
     }
+    traffic_.ptyMaster = connFd_;
     const std::string path = ::ptsname(connFd_);
     // Raw line discipline from the start, so nothing is echoed or translated
     // before the host configures its side.
@@ -178,6 +179,9 @@ void SimLink::ReadInput(TimePoint now) {
         inWireFree_ = std::max(inWireFree_, now) + ByteTime();
         in_.push_back(InByte{buf[i], inWireFree_});
       }
+      // Owing before counted: whoever sees the count sees the debt.
+      traffic_.owing = true;
+      traffic_.received += static_cast<std::uint64_t>(n);
       if (static_cast<std::size_t>(n) < sizeof buf) return;
       continue;
     }
@@ -228,6 +232,7 @@ bool SimLink::FlushOutput(TimePoint now) {
         return !options_.tcp;  // a pty without its other side drops what it cannot send
       }
       c.sent += static_cast<std::size_t>(w);
+      traffic_.sent += static_cast<std::uint64_t>(w);
       outWireFree_ = std::max(outWireFree_, c.notBefore) + ByteTime() * w;
     }
     if (c.sent < c.bytes.size()) return true;
@@ -253,10 +258,13 @@ void SimLink::Run(int stopFd) {
   while (!quit_) {
     const TimePoint now = Clock::now();
     ProcessInput(now);
-    if (!FlushOutput(Clock::now())) {
+    const bool flushed = FlushOutput(Clock::now());
+    traffic_.owing = !in_.empty() || (!out_.empty() && out_.front().notBefore <= Clock::now());
+    if (!flushed) {
       if (options_.tcp) {
         Disconnect();
       } else {
+        traffic_.ptyMaster = -1;
         ::close(connFd_);
         connFd_ = -1;
         return;  // a hung-up pty has no way back: the controller is gone

@@ -7,6 +7,7 @@
 // received only once its wire time has passed after the previous one; a reply
 // byte reaches the host only once its own wire time has passed.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -62,6 +63,20 @@ class SimLink {
   // hangs up a pty link.
   void Run(int stopFd);
 
+  // What the link has taken in and put out so far, and whether it holds
+  // input or a reply that is due. Read from other threads by an in-process
+  // host that waits for the simulator to have answered, not for a time to
+  // pass.
+  struct Traffic {
+    std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<bool> owing{false};
+    // The pty's master while it serves one (bytes the host wrote that the
+    // link has not read yet wait there), else -1.
+    std::atomic<int> ptyMaster{-1};
+  };
+  const Traffic& Counters() const { return traffic_; }
+
  private:
   using TimePoint = std::chrono::steady_clock::time_point;
   struct InByte {
@@ -95,6 +110,7 @@ class SimLink {
   std::deque<OutChunk> out_;
   TimePoint inWireFree_{};
   TimePoint outWireFree_{};
+  Traffic traffic_;
 };
 
 }  // namespace tarnvale::sim

@@ -304,7 +304,7 @@ TEST(BackupCli, ExitCodesOfEveryBackupCommand) {
       ::close(outFd);
       ::close(errFd);
       // Under way once a section has started (bounded wait, only a guard).
-      for (int i = 0; i < 1000 && !Has(Slurp(errPath), "(starting)"); ++i) {
+      for (int i = 0; i < 3000 && !Has(Slurp(errPath), "(starting)"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       ASSERT_TRUE(Has(Slurp(errPath), "(starting)")) << Slurp(errPath);

@@ -23,7 +23,8 @@ TEST(BoxSettleEndToEnd, RealTimesUnlessTheBenchSetsItsOwn) {
       // The one run that proves the real path: 3.5 s after the 80386EX
       // JTAG request before the reply is read.
       {nullptr, 0, 3500, 60000},
-      {"300", 0, 300, 3400},
+      // The bench's: at most 300 ms, over as soon as the reply is whole.
+      {"300", 0, 0, 3400},
       {"abc", 2, 0, 3400},
       {"10001", 2, 0, 3400},
       {"-5", 2, 0, 3400},

@@ -336,7 +336,7 @@ TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
   // Stop after two lines: the positions must be 0, 250, 500 of 1000.
   std::thread stopper([&] {
     // The count, not the vector the dumping thread is filling.
-    for (int i = 0; i < 500 && events.progressCount.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 15000 && events.progressCount.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     stop = true;
   });
   DumpControllerMemory(r, events, stop);

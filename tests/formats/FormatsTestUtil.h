@@ -1,5 +1,7 @@
 #pragma once
 // Shared helpers of the image format tests.
+#include <rapidcheck.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -33,5 +35,15 @@ std::filesystem::path WriteTemp(const std::string& name, const std::string& text
 // Runs a shell command; returns its exit status and fills `output` with stdout.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 std::string Quote(const std::filesystem::path& p);
+
+// Image bytes for property tests, with long blank (0xFF) runs so that
+// records are left out and segments are crossed with data on both sides.
+inline ::rc::Gen<std::vector<std::uint8_t>> ImageBytesWithBlanks(std::size_t maxSize) {
+  return ::rc::gen::mapcat(::rc::gen::inRange<std::size_t>(1, maxSize + 1), [](std::size_t n) {
+    return ::rc::gen::container<std::vector<std::uint8_t>>(
+        n, ::rc::gen::weightedOneOf<std::uint8_t>({{1, ::rc::gen::just<std::uint8_t>(0xFF)},
+                                                 {3, ::rc::gen::arbitrary<std::uint8_t>()}}));
+  });
+}
 
 }  // namespace tarnvale::test

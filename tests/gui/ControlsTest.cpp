@@ -131,8 +131,8 @@ TEST(QtOperator, WorkerThreadMessagesAreShownOnTheGuiThreadAndWait) {
     op.ShowMessage("Erase failed", MessageIcon::Exclamation);
     returned = answered.load();  // the call came back only after the box closed
   });
-  test::PumpUntil([&] { return answered.load(); }, 3000);
-  test::PumpUntil([&] { return returned.load(); }, 1000);
+  test::PumpUntil([&] { return answered.load(); });
+  test::PumpUntil([&] { return returned.load(); });
   worker.join();
   EXPECT_TRUE(returned);
   EXPECT_TRUE(seen.onGuiThread);

@@ -21,8 +21,10 @@ class CMainFrame;
 
 namespace tarnvale::test {
 
-// Processes events until pred holds or timeoutMs pass; returns pred().
-bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 2000);
+// Processes events until pred holds or timeoutMs pass; returns pred(). The
+// time is a guard for a condition that never comes, not a limit a busy
+// machine should meet.
+bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 20000);
 void Pump(int ms);
 
 // Reads what the program wrote to the pty while keeping the event loop

@@ -31,8 +31,8 @@
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
 #include "gui/ui/RunProgressView.h"
-#include "programmer/SimBox.h"
 #include "support/ImageGen.h"
+#include "support/SimBox.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::gui {

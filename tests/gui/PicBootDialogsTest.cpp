@@ -17,7 +17,7 @@
 #include "gui/app/CommandIds.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -28,7 +28,7 @@ namespace {
 // it by force after the deadline).
 class CloseWhenDone {
  public:
-  explicit CloseWhenDone(int deadlineMs = 20000) {
+  explicit CloseWhenDone(int deadlineMs = 60000) {
     clock_.start();
     timer_.setInterval(10);
     QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
@@ -61,6 +61,7 @@ TEST(PicBootGui, FlashPic18F252FromTheMenuToSuccess) {
   test::SaveFreshSettings(settings, "/nonexistent/controller");
   settings.SetAuxCOMPort(box.Path());
   CMainFrame frame(settings, &op);
+  frame.Link().SetSelectWaitMs(test::kSimulatorSelectWaitMs);
   const auto dir = test::MakeTempDir("guipic");
   const std::vector<std::uint8_t> image = test::PseudoRandomBytes(0x8000, 77);
   test::WriteHexImage(dir / "P.HEX", 0, image);
@@ -91,7 +92,7 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');  // as the menu command does before the dialog
   test::RecordingOperator op;
   op.openFile = fmf.string();
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.SetBootReadSettleMs(300);
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::VerifyFlash)->isEnabled(); }));
@@ -103,7 +104,7 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
   test::Pump(100);
   EXPECT_TRUE(dialog.Model().Verifying());
   EXPECT_FALSE(dialog.Button(TestButton::ReadFlashId)->isEnabled());
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.Model().Verifying(); }, 5000));
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.Model().Verifying(); }));
   char expected[96];
   std::snprintf(expected, sizeof expected, "Failed at address = 0x%X, Data1 = 0x%X, Data2 = 0x%X ", 0x3FFE000u,
                 options.bootImage[0x2000], file.ImageBytes()[0x2000]);
@@ -116,12 +117,12 @@ TEST(PicBootGui, VerifyFlashKeepsButtonsOffUntilTheReadBackEndsAndNamesTheDiffer
 
 TEST(PicBootGui, ClosingDuringAVerifyStopsAndJoinsTheReader) {
   sim::BoxOptions options;
-  options.readStopAfter = 10;  // the box goes silent: the reader would wait 5 s
+  options.readStopAfter = 10;  // the box goes silent: the reader would wait a minute
   test::SimBox box(options);
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   test::RecordingOperator op;
-  BoxTimings timings = test::FastBoxTimings();
-  timings.recordSilenceMs = 5000;
+  BoxTimings timings = test::FastBoxTimings(box.Settle());
+  timings.recordSilenceMs = 60000;
   QElapsedTimer clock;
   {
     TestCPUDialog dialog(box.Port(), op, nullptr, timings);
@@ -134,7 +135,7 @@ TEST(PicBootGui, ClosingDuringAVerifyStopsAndJoinsTheReader) {
     clock.start();
     dialog.done(QDialog::Rejected);
   }
-  EXPECT_LT(clock.elapsed(), 2000) << "the reader was stopped, not waited out";
+  EXPECT_LT(clock.elapsed(), 30000) << "the reader was stopped, not waited out";
   test::Pump(50);
   for (const auto& text : op.MessageTexts()) EXPECT_EQ(text.find("Failed"), std::string::npos) << text;
 }

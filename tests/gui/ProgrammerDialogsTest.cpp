@@ -22,7 +22,7 @@
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
 #include "gui/ui/CXListBox.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -44,7 +44,7 @@ sim::BoxOptions Box(char revision, std::uint32_t ramMs = 200) {
 TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   test::SimBox box(Box('D'));
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   std::vector<std::string> pinTitles;
   dialog.SetPinDialogRunner([&](const PinTestReport& report) {
     for (const auto& stage : report.stages) pinTitles.push_back(stage.title);
@@ -124,7 +124,7 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsTheSummaryAboveTheStages) {
   o.shorts.emplace_back(PinByName("D3"), PinByName("D4"));
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
   PinWindow seen;
@@ -190,7 +190,7 @@ TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
 TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   test::SimBox box(Box('C', 700));
   test::RecordingOperator op;
-  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings());
+  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog->show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog->Button(TestButton::TestRam)->isEnabled(); }));
   dialog->Bank()->setValue(2);
@@ -201,7 +201,7 @@ TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
   EXPECT_FALSE(dialog->Bank()->isEnabled());
   const auto t0 = std::chrono::steady_clock::now();
   dialog->reject();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << "a close that hangs";
   dialog.reset();
   test::Pump(100);
   EXPECT_TRUE(op.MessageTexts().empty());
@@ -243,7 +243,7 @@ TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
   o.ramFailData2 = 0xAB;
   test::SimBox box(o);
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
+  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
   dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
   dialog.Button(TestButton::TestRam)->click();
@@ -286,7 +286,7 @@ TEST(ProgrammerMenuGui, TestCommandOpensTheDialogOnTheProgrammerPort) {
     // Opening reads the flash ID (1.5 s of the box's settling time) off the
     // GUI thread; a close meanwhile waits for it, and the buttons it turned
     // on are on when the dialog goes.
-    test::PumpUntil([&] { return ListHas(dialog->List(), "M29F016D"); }, 4000);
+    test::PumpUntil([&] { return ListHas(dialog->List(), "M29F016D"); });
     dialog->reject();
   });
   EXPECT_TRUE(f.frame->RunCommand(cmd::kJtagTest7193));

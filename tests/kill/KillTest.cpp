@@ -7,6 +7,7 @@
 // different contents in turn) until it is killed; the dump is written by the
 // CLI reading from the simulator, killed part way through its run.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <tinyxml2.h>
@@ -85,19 +86,43 @@ void Judge(const fs::path& target, const std::string& old, const std::set<std::s
 // lets run on stops after this many rather than spend the cores.
 constexpr int kMaxWritesPerRound = 32;
 
-// Runs `write(n)` for n = 0, 1, 2 ... in a child until it is killed after
-// `delay`; bounded so a child never outlives the test.
-void KillWriterAfter(const std::function<void(int)>& write, std::chrono::microseconds delay) {
+// Reads `count` one-byte reports from `fd`, each within a guard that only a
+// hung child reaches; false when the child ended or the guard passed first.
+bool AwaitReports(int fd, int count) {
+  for (int i = 0; i < count; ++i) {
+    pollfd p{fd, POLLIN, 0};
+    char b = 0;
+    if (::poll(&p, 1, 30000) != 1 || ::read(fd, &b, 1) != 1) return false;
+  }
+  return true;
+}
+
+// Runs `write(n)` for n = 0, 1, 2 ... in a child, which reports each finished
+// write on a pipe. The child is killed `delay` after its `finished`th report:
+// the kills are placed by what the child has done, not by how fast a busy
+// machine lets it run. Bounded so a child never outlives the test.
+void KillWriterAfter(const std::function<void(int)>& write, int finished, std::chrono::microseconds delay) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    for (int n = 0; n < kMaxWritesPerRound; ++n) write(n);
+    ::close(fds[0]);
+    for (int n = 0; n < kMaxWritesPerRound; ++n) {
+      write(n);
+      const char done = 1;
+      if (::write(fds[1], &done, 1) != 1) ::_exit(3);
+    }
     ::_exit(0);
   }
+  ::close(fds[1]);
+  const bool reported = AwaitReports(fds[0], finished);
   std::this_thread::sleep_for(delay);
   ::kill(pid, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(fds[0]);
+  ASSERT_TRUE(reported) << "the writer did not finish " << finished << " writes";
 }
 
 // How long one write takes, so the kills spread over a few of them.
@@ -107,52 +132,52 @@ std::chrono::microseconds TimeOf(const std::function<void()>& write) {
   return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
 }
 
-// Kills the looping writer kKills times at random moments in its first few
-// writes and judges the file after each.
+// Kills the looping writer kKills times and judges the file after each: in
+// turn before its first write finished, after one, and after two, each time
+// at a random moment of the write under way.
 Outcome KillRepeatedly(const fs::path& target, const std::string& old, const std::set<std::string>& whole,
                        const std::function<void(int)>& write, std::chrono::microseconds once,
                        std::uint32_t seed) {
   std::mt19937 random(seed);
-  // The child needs a moment to start; after that, kills land in its first
-  // few writes, most of them part way through one.
-  std::uniform_int_distribution<long> pick(0, 3 * once.count() + 3000);
+  std::uniform_int_distribution<long> pick(0, once.count() + 1000);
   Outcome o;
   for (int round = 0; round < kKills; ++round) {
     WriteFileBytes(target, old);
-    KillWriterAfter(write, std::chrono::microseconds(pick(random)));
+    KillWriterAfter(write, round % 3, std::chrono::microseconds(pick(random)));
     Judge(target, old, whole, o, round);
     if (::testing::Test::HasFatalFailure()) return o;
   }
   return o;
 }
 
-// Writes a reference with the same writer into a folder of its own.
-std::string Reference(const std::string& name, const std::function<void(const fs::path&)>& write) {
-  const fs::path dir = MakeTempDir("ref");
-  write(dir / name);
-  return ReadFileBytes(dir / name);
+// Kills `write(path, n)` (two contents in turn by n) over an `old` file
+// named `name`, and judges every kill against the two complete contents,
+// each written by the same writer into a folder of its own.
+void KillAWriter(const std::string& name, const std::string& old,
+                 const std::function<void(const fs::path&, int)>& write, std::uint32_t seed) {
+  std::set<std::string> whole;
+  for (int n = 0; n < 2; ++n) {
+    const fs::path ref = MakeTempDir("ref") / name;
+    write(ref, n);
+    whole.insert(ReadFileBytes(ref));
+  }
+  ASSERT_EQ(whole.size(), 2u);
+  const fs::path target = MakeTempDir("target") / name;
+  WriteFileBytes(target, old);
+  const auto once = TimeOf([&] { write(target, 0); });
+  const Outcome o = KillRepeatedly(target, old, whole, [&](int n) { write(target, n); }, once, seed);
+  std::printf("%s\n", Describe(name, o).c_str());
+  EXPECT_EQ(o.old + o.fresh, kKills);
+  EXPECT_GT(o.fresh, 0) << "no kill came after a complete write (one takes " << once.count() << " us)";
 }
 
 TEST(KillWriters, SettingsFileIsOldOrNewNeverTorn) {
-  const fs::path dir = MakeTempDir("settings");
-  const fs::path target = dir / platform::kSettingsFileName;
-  const std::string blobA(150000, 'a'), blobB(150000, 'b');
-  const auto writeBlob = [&](const fs::path& p, const std::string& blob) {
-    platform::SettingsFile f(p);
-    ASSERT_TRUE(f.Write("Port Settings", "Port", std::string("COM1")));
-    ASSERT_TRUE(f.Write("Window Settings", "Blob", blob));
-  };
-  const std::string old = Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, "old"); });
-  const std::set<std::string> whole = {Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobA); }),
-                                       Reference("settings.ini", [&](const fs::path& p) { writeBlob(p, blobB); })};
-  platform::SettingsFile file(target);
-  const auto write = [&](int n) { file.Write("Window Settings", "Blob", n % 2 ? blobB : blobA); };
-  WriteFileBytes(target, old);
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, old, whole, write, once, 14);
-  std::printf("%s\n", Describe("settings", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
-  EXPECT_GT(o.fresh, 0) << "no kill came after a complete write (one write " << once.count() << " us)";
+  const std::string blobs[] = {std::string(150000, 'a'), std::string(150000, 'b')};
+  const fs::path oldFile = MakeTempDir("settings") / platform::kSettingsFileName;
+  platform::SettingsFile(oldFile).Write("Window Settings", "Blob", std::string("old"));
+  KillAWriter(platform::kSettingsFileName, ReadFileBytes(oldFile), [&](const fs::path& p, int n) {
+    platform::SettingsFile(p).Write("Window Settings", "Blob", blobs[n % 2]);
+  }, 14);
 }
 
 // A production image from generated S-records; `seed` varies its bytes.
@@ -176,20 +201,10 @@ std::unique_ptr<MotorolaSRecFile> Production(const fs::path& dir, std::uint32_t 
 
 TEST(KillWriters, FlashMemoryFileIsOldOrNewNeverTorn) {
   const fs::path src = MakeTempDir("srec");
-  const auto a = Production(src, 3), b = Production(src, 4);
-  const fs::path dir = MakeTempDir("fmf");
-  const fs::path target = dir / "APP.FMF";
-  const auto writeWith = [](const MotorolaSRecFile& image, const fs::path& p) {
-    ASSERT_EQ(image.WriteFlashMemoryFile(p, 0, false), rc::kFileOk);
-  };
-  const std::set<std::string> whole = {Reference("APP.FMF", [&](const fs::path& p) { writeWith(*a, p); }),
-                                       Reference("APP.FMF", [&](const fs::path& p) { writeWith(*b, p); })};
-  ASSERT_EQ(whole.size(), 2u);
-  const auto write = [&](int n) { (n % 2 ? b : a)->WriteFlashMemoryFile(target, 0, false); };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "an older flash memory file\n", whole, write, once, 15);
-  std::printf("%s\n", Describe("flash memory file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
+  const std::unique_ptr<MotorolaSRecFile> images[] = {Production(src, 3), Production(src, 4)};
+  KillAWriter("APP.FMF", "an older flash memory file\n", [&](const fs::path& p, int n) {
+    images[n % 2]->WriteFlashMemoryFile(p, 0, false);
+  }, 15);
 }
 
 // A backup document of `n` parameters with values marked by `tag`.
@@ -200,25 +215,13 @@ void FillBackup(tinyxml2::XMLDocument& doc, char tag, int n) {
 }
 
 TEST(KillWriters, BackupFileIsOldOrNewNeverTorn) {
-  tinyxml2::XMLDocument a, b;
-  FillBackup(a, 'a', 4000);
-  FillBackup(b, 'b', 4000);
-  const auto save = [](tinyxml2::XMLDocument& doc, const fs::path& p) {
+  tinyxml2::XMLDocument docs[2];
+  FillBackup(docs[0], 'a', 4000);
+  FillBackup(docs[1], 'b', 4000);
+  KillAWriter("backup.xml", "<Quor_Backup><Old/></Quor_Backup>\n", [&](const fs::path& p, int n) {
     std::string error;
-    ASSERT_TRUE(SaveBackupFile(doc, p.string(), error)) << error;
-  };
-  const std::set<std::string> whole = {Reference("backup.xml", [&](const fs::path& p) { save(a, p); }),
-                                       Reference("backup.xml", [&](const fs::path& p) { save(b, p); })};
-  const fs::path dir = MakeTempDir("xml");
-  const fs::path target = dir / "backup.xml";
-  const auto write = [&](int n) {
-    std::string error;
-    SaveBackupFile(n % 2 ? b : a, target.string(), error);
-  };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "<Quor_Backup><Old/></Quor_Backup>\n", whole, write, once, 16);
-  std::printf("%s\n", Describe("backup file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
+    SaveBackupFile(docs[n % 2], p.string(), error);
+  }, 16);
 }
 
 // The dump: the CLI reads the simulator's memory into a file and is killed
@@ -249,9 +252,16 @@ TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
 
   const std::string old = "an earlier dump";
   std::mt19937 random(17);
-  // Kills spread over the run: before the CLI opened the file, while it
-  // reads, and now and then after it finished.
+  // Kills in turn: at once (before the CLI opened the file), as soon as its
+  // temporary file appears (while it reads), and at a random moment of the
+  // run, now and then after it finished.
   std::uniform_int_distribution<long> pick(0, once.count() * 5 / 4);
+  const auto writing = [&] {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (entry.path() != target) return true;
+    }
+    return false;
+  };
   Outcome o;
   for (int round = 0; round < kKills; ++round) {
     WriteFileBytes(target, old);
@@ -259,9 +269,21 @@ TEST(KillWriters, DumpIsOldOrWholeNeverTorn) {
     const pid_t pid = Spawn(argv, out, err);
     ::close(out);
     ::close(err);
-    std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    bool ended = false;
+    if (round % 3 == 1) {
+      // Bounded only as a guard: the temporary file comes, or the run ends.
+      const auto guard = Clock::now() + std::chrono::seconds(60);
+      while (!writing() && !ended && Clock::now() < guard) {
+        ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    } else if (round % 3 == 2) {
+      std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
     Judge(target, old, {whole}, o, round);
     if (HasFatalFailure()) break;
   }
@@ -294,7 +316,7 @@ std::vector<std::uint8_t> BootRecords(std::uint32_t seed) {
 }
 
 void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records) {
-  StepClock clock;
+  FakeClock clock;
   CommPort port;
   port.Attach(std::make_unique<MemoryStream>(records, clock, 0, true));
   BootReadParams p;
@@ -308,19 +330,13 @@ void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records
 }
 
 TEST(KillWriters, ReadBackFileIsOldOrWholeNeverTorn) {
-  const std::vector<std::uint8_t> a = BootRecords(21), b = BootRecords(22);
-  const std::set<std::string> whole = {Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, a); }),
-                                       Reference(std::string(ReadBackFileName(Target::CpuBoard386)), [&](const fs::path& p) { ReadBackInto(p, b); })};
-  ASSERT_EQ(whole.size(), 2u);
-  for (const std::string& w : whole) ASSERT_EQ(std::count(w.begin(), w.end(), '\n'), 1024);
-  const fs::path dir = MakeTempDir("readback");
-  const fs::path target = dir / ReadBackFileName(Target::CpuBoard386);
-  const auto write = [&](int n) { ReadBackInto(target, n % 2 ? b : a); };
-  const auto once = TimeOf([&] { write(0); });
-  const Outcome o = KillRepeatedly(target, "an earlier read-back\r\n", whole, write, once, 18);
-  std::printf("%s\n", Describe("read-back text file", o).c_str());
-  EXPECT_EQ(o.old + o.fresh, kKills);
-  EXPECT_GT(o.fresh, 0) << "no kill came after a complete read-back (one takes " << once.count() << " us)";
+  const std::vector<std::uint8_t> records[] = {BootRecords(21), BootRecords(22)};
+  const fs::path check = MakeTempDir("lines") / "check.txt";
+  ReadBackInto(check, records[0]);
+  const std::string lines = ReadFileBytes(check);
+  ASSERT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1024);
+  KillAWriter(std::string(ReadBackFileName(Target::CpuBoard386)), "an earlier read-back\r\n",
+              [&](const fs::path& p, int n) { ReadBackInto(p, records[n % 2]); }, 18);
 }
 
 // The production log is appended to, never rewritten. The rule: every line
@@ -343,7 +359,7 @@ TEST(KillWriters, ProductionLogKeepsEveryWholeRecord) {
     return r;
   };
   const auto once = TimeOf([&] { AppendProductionLog(dir / "probe.jsonl", record(0)); });
-  std::uniform_int_distribution<long> pick(0, 4 * once.count() + 2000);
+  std::uniform_int_distribution<long> pick(0, once.count() + 1000);
   int expected = 0;  // records the log must hold at least
   int torn = 0, extra = 0;
   std::vector<std::string> seen;
@@ -362,10 +378,13 @@ TEST(KillWriters, ProductionLogKeepsEveryWholeRecord) {
       ::_exit(0);
     }
     ::close(fds[1]);
+    // As for the other writers: after none, one or two finished appends.
+    int reported = round % 3;
+    const bool awaited = AwaitReports(fds[0], reported);
     std::this_thread::sleep_for(std::chrono::microseconds(pick(random)));
     ::kill(pid, SIGKILL);
     ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
-    int reported = 0;
+    ASSERT_TRUE(awaited);
     char buf[256];
     for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported += static_cast<int>(n);
     ::close(fds[0]);

@@ -32,7 +32,7 @@ std::string ReadAll(CommPort& port, std::size_t want, int timeoutMs = 1000) {
 }
 
 void WaitForQueue(CommPort& port, std::size_t n) {
-  for (int i = 0; i < 100 && port.GetInQueue() < n; ++i) port.WaitReadable(10);
+  for (int i = 0; i < 1000 && port.GetInQueue() < n; ++i) port.WaitReadable(10);  // a guard
 }
 
 TEST(CommPortSerial, BytesTravelBothWaysAndQueueIsCounted) {
@@ -190,13 +190,14 @@ TEST(CommPortSerial, VanishedPeerReadsNothingAndDoesNotSpin) {
   std::uint8_t buf[8];
   EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
   // The hang-up is told at once (a caller ends its wait), after a short
-  // pause that keeps a caller which does not ask from spinning.
+  // pause that keeps a caller which does not ask from spinning: the wait
+  // ends long before its minute is up, however busy the machine.
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_FALSE(port.WaitReadable(1000));
+  EXPECT_FALSE(port.WaitReadable(60000));
   const auto waited = std::chrono::steady_clock::now() - t0;
   EXPECT_TRUE(port.LinkLost());
   EXPECT_GE(waited, std::chrono::milliseconds(15));
-  EXPECT_LT(waited, std::chrono::milliseconds(500));
+  EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
@@ -232,10 +233,9 @@ TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
 
 TEST(CommPortTcp, ClosedPortFailsFastAndBadAddressesAreRefused) {
   CommPort port;
-  const auto t0 = std::chrono::steady_clock::now();
+  // Refused at once, not given up after the connect time-out.
   EXPECT_FALSE(port.Open("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), 115200, Parity::None, 8, StopBits::One));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
-  EXPECT_FALSE(port.LastError().empty());
+  EXPECT_NE(port.LastError().find("refused"), std::string::npos) << port.LastError();
   EXPECT_FALSE(port.Open("127.0.0.1:0", 115200, Parity::None, 8, StopBits::One));
   EXPECT_FALSE(port.Open("127.0.0.1:65536", 115200, Parity::None, 8, StopBits::One));
   EXPECT_FALSE(port.Open("127.0.0.1:4000x", 115200, Parity::None, 8, StopBits::One));

@@ -2,7 +2,7 @@
 // board's identification record.
 #include <gtest/gtest.h>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
 #include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxCommands.h"
 #include "core/programmer/PinImage.h"

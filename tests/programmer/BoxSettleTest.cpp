@@ -26,6 +26,8 @@ TEST(BoxSettle, ReplacesTheRawReplyWaitsAndKeepsTheFramedSilence) {
   EXPECT_EQ(bench.jtagSettle386Ms, 250u);
   EXPECT_EQ(bench.boardInfoSettleMs, 250u);
   EXPECT_EQ(bench.recordSilenceMs, 777u);
+  EXPECT_TRUE(bench.rawReplyEndsWhenWhole);
+  EXPECT_FALSE(real.rawReplyEndsWhenWhole);
   // The real box's own times stay the defaults.
   EXPECT_EQ(std::make_tuple(real.jtagSettleMs, real.jtagSettle386Ms, real.boardInfoSettleMs),
             std::make_tuple(500u, 3500u, 1500u));

@@ -2,7 +2,7 @@
 // box on the programmer port and against a port that will not open.
 #include <gtest/gtest.h>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
 #include "core/programmer/BoxWorkflows.h"
 #include "support/RecordingOperator.h"
 
@@ -19,7 +19,7 @@ struct Case {
 };
 
 TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
-  const BoxTimings fast = test::FastBoxTimings();
+  BoxTimings fast;  // on each case's box clock
   sim::BoxOptions noJtag;
   noJtag.noJtag = true;
   sim::BoxOptions otherId;
@@ -49,13 +49,10 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
        {"Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)"}},
   };
   for (const Case& c : cases) {
-    test::SimBox box(c.options, false);
-    ConfigData settings;
-    settings.Load();
-    settings.SetAuxCOMPort(c.portOpens ? box.Path() : "/nonexistent/tty");
-    settings.SetCOMPort("/nonexistent/controller");
-    test::RecordingOperator op;
-    LinkState link(settings, &op);
+    test::BoxBench bench(c.options, c.portOpens);
+    fast = test::FastBoxTimings(bench.box.Settle());
+    LinkState& link = *bench.link;
+    test::RecordingOperator& op = bench.op;
     EXPECT_EQ(c.command(link, op), c.code) << c.what;
     auto texts = op.MessageTexts();
     if (!texts.empty() && texts[0].rfind(portError, 0) == 0) texts[0] = portError;
@@ -66,13 +63,9 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
 }
 
 TEST(BoxMenuCommands, TestDialogOpensOnlyAfterASelection) {
-  test::SimBox box({}, false);
-  ConfigData settings;
-  settings.Load();
-  settings.SetAuxCOMPort(box.Path());
-  settings.SetCOMPort("/nonexistent/controller");
-  test::RecordingOperator op;
-  LinkState link(settings, &op);
+  test::BoxBench bench;
+  LinkState& link = *bench.link;
+  test::RecordingOperator& op = bench.op;
   int opened = 0;
   EXPECT_EQ(RunCpuBoardTest(link, op, [&](CommPort& port) {
               ++opened;
@@ -80,9 +73,9 @@ TEST(BoxMenuCommands, TestDialogOpensOnlyAfterASelection) {
             }),
             '0');
   EXPECT_EQ(opened, 1);
-  EXPECT_EQ(box.Device().Target(), 4);
+  EXPECT_EQ(bench.box.Device().Target(), 4);
 
-  settings.SetAuxCOMPort("/nonexistent/tty");
+  bench.settings.SetAuxCOMPort("/nonexistent/tty");
   EXPECT_EQ(RunCpuBoardTest(link, op, [&](CommPort&) { ++opened; }), 'G');
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(op.MessageTexts().back(), "Failed to Open Port");

@@ -10,7 +10,8 @@
 #include <set>
 #include <thread>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
+#include "support/TestEnv.h"
 #include "core/programmer/TestCpuModel.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
@@ -51,7 +52,7 @@ struct PinRun {
 
 PinRun RunPins(sim::BoxOptions options) {
   SimBox box(std::move(options));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   PinRun run;
   NullRunSink quiet;
   run.outcome = RunCpuPinTest(link, StopToken(), quiet, run.log);
@@ -140,7 +141,7 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
     SimBox box(Options([&](auto& o) {
       if (faulty) o.stuck.push_back(Stuck("A7", false));
     }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     StopAfter log;
     log.after = 2;
     struct Events : RunSink {
@@ -214,7 +215,7 @@ TEST(RamBankSim, OutcomesOfLoadAndTest) {
   };
   for (const Case& c : cases) {
     SimBox box(c.options);
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     RamLog log;
     ProgressWatcher watcher(link, log);
     watcher.Start(c.test, c.bank);
@@ -254,10 +255,10 @@ TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
 
 TEST(ProberSim, SendsImagesUntilStoppedAndJoins) {
   SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   ControlLineProber prober(link, 1);
   prober.Start();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
   while (prober.ImagesSent() < 40 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -319,7 +320,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
   };
   for (const Case& c : {Case{'B', true, {1, 1}}, Case{'C', true, {1, 4}}, Case{'D', true, {1, 5}}}) {
     SimBox box(Options([&](auto& o) { o.cpuRevision = c.revision; }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -335,7 +336,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
 
   // A revision typed that does not fit the board's chip: unknown, boot off.
   SimBox box(Options([](auto& o) { o.cpuRevision = 'B'; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
@@ -354,7 +355,7 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
 
 TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
   SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
@@ -383,7 +384,7 @@ TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
 TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
   {
     SimBox box(Options());
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -414,7 +415,7 @@ TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
     SimBox box(Options([](auto& o) {
       o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 40, 0});
     }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     TestCpuModel model(link, view, op);
@@ -454,8 +455,8 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
         o.noJtag = cableOff;
         if (!cableOff) o.jtagId = 0x1234;
       }));
-      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
-      BoxLink link(box.Port(), test::FastBoxTimings());
+      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
+      BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
       FakeView view;
       test::RecordingOperator op;
       test::DirectRunner runner(op);
@@ -494,14 +495,14 @@ TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SimBox box(Options(c.tweak));
-    BoxLink link(box.Port(), test::FastBoxTimings());
+    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     FakeView view;
     test::RecordingOperator op;
     // No front end in between: the events reach the model on the watcher's thread.
     TestCpuModel model(link, view, op);
     model.StartRam(false, 1);
     EXPECT_FALSE(view.On(TestButton::TestCpu));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
     while (op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -517,8 +518,9 @@ TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
 }
 
 TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {
-  SimBox box(Options([](auto& o) { o.ramMs = 600; }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  // A RAM run long enough that no busy machine sees it end before the close.
+  SimBox box(Options([](auto& o) { o.ramMs = 2000; }));
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model(link, view, op);
@@ -527,7 +529,6 @@ TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {
   model.ToggleLineTest(kLineTestData);
   ASSERT_EQ(box.Device().LineTest(), kLineTestData);
   model.StartRam(true, 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
   ASSERT_TRUE(model.RamRunning());
   const auto t0 = std::chrono::steady_clock::now();
   model.Close();
@@ -535,7 +536,7 @@ TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {
     std::lock_guard l(view.m);
     view.closed = true;
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << "a close that never ends";
   EXPECT_FALSE(model.RamRunning());
   EXPECT_EQ(box.Device().LineTest(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "SimBox.h"
+#include "support/SimBox.h"
 #include "core/link/CommPort.h"
 #include "core/programmer/CpuPinTest.h"
 #include "core/protocol/Util.h"

@@ -1,9 +1,6 @@
 #pragma once
-// Time-out tests without waiting: a clock that moves only when told, and a
-// byte link whose replies arrive at set moments on that clock.
-//
-// FakeClock: SleepMs advances the tick; Advance moves it from any thread
-// (a test may drive it while an engine runs on its worker).
+// Time-out tests without waiting: a byte link whose replies arrive at set
+// moments on the fake clock.
 //
 // FakeLink: the device side of a port that CommPort::Attach takes over. Bytes
 // are scheduled to arrive at a tick; until then the port sees nothing. When a
@@ -19,26 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/Clock.h"
 #include "core/platform/Stream.h"
+#include "support/FakeClock.h"
 
 namespace tarnvale {
 class CommPort;
 }
 
 namespace tarnvale::test {
-
-class FakeClock final : public Clock {
- public:
-  explicit FakeClock(std::uint32_t startMs = 0) : now_(startMs) {}
-  std::uint32_t TickMs() const override { return now_.load(); }
-  void SleepMs(std::uint32_t ms) const override { Advance(ms); }
-  void Advance(std::uint32_t ms) const { now_.fetch_add(ms); }
-  void Set(std::uint32_t ms) const { now_.store(ms); }
-
- private:
-  mutable std::atomic<std::uint32_t> now_;
-};
 
 class FakeLink {
  public:

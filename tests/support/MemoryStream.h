@@ -1,26 +1,14 @@
 #pragma once
-// A link whose far end is a byte string in memory, and a clock that only
-// moves while someone waits: reply readers run against them in tests and
-// fuzz targets without real time passing.
+// A link whose far end is a byte string in memory, on the fake clock: reply
+// readers run against it in tests and fuzz targets without real time passing.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "core/platform/Clock.h"
 #include "core/platform/Stream.h"
+#include "support/FakeClock.h"
 
 namespace tarnvale::test {
-
-// Time stands still until someone waits; then it jumps by the whole wait, so
-// a reader's time-out passes at once when the input has run dry.
-class StepClock : public Clock {
- public:
-  std::uint32_t TickMs() const override { return now_; }
-  void SleepMs(std::uint32_t ms) const override { now_ += std::max<std::uint32_t>(ms, 1); }
-
- private:
-  mutable std::uint32_t now_ = 1000;
-};
 
 // The fuzzer's bytes as the far end of a link. `chunk` bytes at most are
 // reported waiting at a time (0: all), so readers see the reply arrive in
@@ -29,7 +17,7 @@ class StepClock : public Clock {
 // swallow the whole reply).
 class MemoryStream : public platform::Stream {
  public:
-  MemoryStream(std::vector<std::uint8_t> bytes, const StepClock& clock, std::size_t chunk,
+  MemoryStream(std::vector<std::uint8_t> bytes, const FakeClock& clock, std::size_t chunk,
                bool afterWrite)
       : bytes_(std::move(bytes)), clock_(clock), chunk_(chunk), released_(!afterWrite) {}
 
@@ -51,7 +39,8 @@ class MemoryStream : public platform::Stream {
   bool Purge() override { return true; }
   bool WaitReadable(std::uint32_t timeoutMs) override {
     if (BytesWaiting() > 0) return true;
-    clock_.SleepMs(timeoutMs);
+    // A wait always moves time on, so a reader's loop ends.
+    clock_.Advance(std::max<std::uint32_t>(timeoutMs, 1));
     return false;
   }
   bool Close() override { return true; }
@@ -61,7 +50,7 @@ class MemoryStream : public platform::Stream {
  private:
   std::vector<std::uint8_t> bytes_;
   std::size_t pos_ = 0;
-  const StepClock& clock_;
+  const FakeClock& clock_;
   std::size_t chunk_;
   bool released_;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/link/CommPort.h"
+#include "core/protocol/Timer.h"
 #include "core/operator/Operator.h"
 #include "core/roles/PortRoles.h"
 
@@ -54,8 +55,25 @@ std::string VersionLine(const std::string& version) {
 
 bool BoxLink::Send(const Packet& packet) { return port_.Write(packet) == packet.size(); }
 
-std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t max) {
-  clock_.SleepMs(settleMs);
+void SettleForRawReply(CommPort& port, const BoxTimings& timings, const Clock& clock, std::uint32_t settleMs,
+                       std::size_t whole) {
+  if (!timings.rawReplyEndsWhenWhole) {
+    clock.SleepMs(settleMs);
+    return;
+  }
+  const Timer settle(settleMs, clock);
+  while (port.GetInQueue() < whole && !settle.IsExpired() && !port.LinkLost()) {
+    // Part of a reply makes the port readable: sleep a tick rather than spin.
+    if (port.GetInQueue() == 0) {
+      port.WaitReadable(settle.RemainingMs());
+    } else {
+      clock.SleepMs(1);
+    }
+  }
+}
+
+std::vector<std::uint8_t> BoxLink::ReadRaw(std::uint32_t settleMs, std::size_t whole, std::size_t max) {
+  SettleForRawReply(port_, timings_, clock_, settleMs, whole);
   std::vector<std::uint8_t> reply(max);
   reply.resize(port_.Read(reply.data(), max));
   lastReplySize_ = reply.size();
@@ -81,7 +99,7 @@ ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target target) {
   Send(ReadIdPacket());
   const auto reply = ReadRaw(
       Info(target).longJtagSettle ? timings_.jtagSettle386Ms : timings_.jtagSettleMs,
-      kJtagReplyMax);
+      kJtagReplyLength, kJtagReplyMax);
   if (reply.size() != kJtagReplyLength) return rc::kTooFewBytes;
   id = static_cast<std::uint32_t>(reply[5]) << 24 | static_cast<std::uint32_t>(reply[6]) << 16 |
        static_cast<std::uint32_t>(reply[7]) << 8 | reply[8];
@@ -120,7 +138,7 @@ ResultCode ConfirmCpu386(BoxLink& box, Operator& op, std::uint32_t* idRead) {
 
 ResultCode BoxLink::ExchangeBoardInfo(BoardInfoRecord& record) {
   Send(BoardInfoPacket(record.CpuRevision(), record.IoRevision()));
-  const auto reply = ReadRaw(timings_.boardInfoSettleMs, kBoardInfoReplyMax);
+  const auto reply = ReadRaw(timings_.boardInfoSettleMs, kBoardInfoReplyLength, kBoardInfoReplyMax);
   if (reply.size() != kBoardInfoReplyLength) return rc::kTooFewBytes;
   std::copy(reply.begin() + 5, reply.begin() + 5 + BoardInfoRecord::kSize, record.bytes.begin());
   return rc::kSuccess;
@@ -168,6 +186,7 @@ BoxTimings WithBoxSettle(BoxTimings timings, std::uint32_t ms) {
   timings.jtagSettleMs = ms;
   timings.jtagSettle386Ms = ms;
   timings.boardInfoSettleMs = ms;
+  timings.rawReplyEndsWhenWhole = true;
   return timings;
 }
 

@@ -65,6 +65,13 @@ struct BoxTimings {
   std::uint32_t jtagSettle386Ms = 3500;  // the 80386EX chain takes longer to reach
   std::uint32_t boardInfoSettleMs = 1500;
   std::uint32_t recordSilenceMs = kFramedReplyTimeoutMs;
+  // The clock these waits run by; none: the system's. A bench whose box is
+  // simulated in the same process may give the simulator's own.
+  const Clock* clock = nullptr;
+  // A simulator bench: a raw reply is read as soon as it is whole, and its
+  // settling time is only how long it may take (a real box is read after
+  // the full time, whatever has arrived).
+  bool rawReplyEndsWhenWhole = false;
 };
 
 // A bench whose box answers at once (the simulator) may shorten the waits
@@ -74,7 +81,8 @@ struct BoxTimings {
 inline constexpr std::uint32_t kMaxBoxSettleMs = 10000;
 std::optional<std::uint32_t> ParseBoxSettleMs(std::string_view text);
 // `timings` with each wait before a raw reply (JTAG IDs, the 80386EX chain,
-// board info) set to `ms`; the silence allowed in framed replies stays.
+// board info) set to `ms`, ending as soon as the reply is whole; the silence
+// allowed in framed replies stays.
 BoxTimings WithBoxSettle(BoxTimings timings, std::uint32_t ms);
 
 namespace box_text {
@@ -87,11 +95,17 @@ inline constexpr const char* kBoxUnreachable =
     "supply to universal programmer\n2) USB connection from PC to universal programmer. ";
 }  // namespace box_text
 
+// The wait after a request before its raw reply is read: `settleMs`, or on
+// a simulator bench until `whole` bytes are there (at most `settleMs`).
+void SettleForRawReply(CommPort& port, const BoxTimings& timings, const Clock& clock, std::uint32_t settleMs,
+                       std::size_t whole);
+
 // The box talked to over one open port.
 class BoxLink {
  public:
+  // The timings' own clock, when they name one, is the link's.
   explicit BoxLink(CommPort& port, BoxTimings timings = {}, const Clock& clock = SystemClock())
-      : port_(port), timings_(timings), clock_(clock) {}
+      : port_(port), timings_(timings), clock_(timings.clock != nullptr ? *timings.clock : clock) {}
 
   CommPort& Port() { return port_; }
   const BoxTimings& Timings() const { return timings_; }
@@ -128,8 +142,9 @@ class BoxLink {
   std::string NoJtagIdText(const std::string& advice = {});
 
  private:
-  // Sleeps `settleMs`, then reads at most `max` bytes of what has arrived.
-  std::vector<std::uint8_t> ReadRaw(std::uint32_t settleMs, std::size_t max);
+  // Sleeps `settleMs` (on a simulator bench: until `whole` bytes are there,
+  // at most `settleMs`), then reads at most `max` bytes of what has arrived.
+  std::vector<std::uint8_t> ReadRaw(std::uint32_t settleMs, std::size_t whole, std::size_t max);
 
   CommPort& port_;
   BoxTimings timings_;

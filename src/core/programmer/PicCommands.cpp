@@ -89,7 +89,8 @@ bool ReadDeviceId(DeviceIdInfo& info, CommPort& port, Target target, const BoxTi
   info = DeviceIdInfo{};
   const Packet request = ReadIdPacket();
   if (port.Write(request) < request.size()) return false;
-  clock.SleepMs(timings.jtagSettleMs);
+  // A four-byte ID in its frame is ten bytes.
+  SettleForRawReply(port, timings, timings.clock != nullptr ? *timings.clock : clock, timings.jtagSettleMs, 10);
   std::vector<std::uint8_t> reply(kDeviceIdReplyMax);
   const std::size_t n = port.Read(reply.data(), reply.size());
   reply.resize(n);

@@ -8,7 +8,7 @@
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/flash/MemoryDump.h"
 #include "core/programmer/BootFlash.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "support/DirectRunner.h"
 #include "support/ImageGen.h"
 #include "support/RecordingOperator.h"
@@ -106,7 +106,7 @@ TEST(BootReadBack, LinesChecksumsAndTheFile) {
   Events events;
   std::atomic<bool> stop{false};
   const auto out = dir / "386 Boot Flash Data.txt";
-  ASSERT_EQ(ReadBootImage(Params(box.Port(), out), events, stop), '0');
+  ASSERT_EQ(ReadBootImage(Params(box.Port(), out), events, stop, nullptr, box.Settle()), '0');
   ASSERT_EQ(events.lines.size(), 1024u);
   std::string expectedFile;
   for (std::size_t k = 0; k < 1024; ++k) {
@@ -144,7 +144,7 @@ TEST(BootReadBack, AnyRecordSizeGivesLinesOfSixteen) {
     Events events;
     std::atomic<bool> stop{false};
     const auto dir = test::MakeTempDir("eeprom");
-    ASSERT_EQ(ReadBootImage(Params(box.Port(), dir / "e.txt", Target::Pic18F252), events, stop), '0') << c.recordSize;
+    ASSERT_EQ(ReadBootImage(Params(box.Port(), dir / "e.txt", Target::Pic18F252), events, stop, nullptr, box.Settle()), '0') << c.recordSize;
     std::vector<std::size_t> lengths;
     std::size_t bytes = 0;
     for (const auto& line : events.lines) {
@@ -178,7 +178,7 @@ TEST(BootReadBack, SilentBoxMidwayAndTheVerifyMessage) {
   test::WriteFileBytes(kept, "an earlier read-back");
   BootReadParams p = Params(box.Port(), kept);
   p.toFile = false;
-  EXPECT_EQ(ReadBootImage(p, events, stop, &buffer), '@');
+  EXPECT_EQ(ReadBootImage(p, events, stop, &buffer, box.Settle()), '@');
   EXPECT_EQ(test::ReadFileBytes(kept), "an earlier read-back");
   EXPECT_FALSE(std::filesystem::exists(PartialDumpPath(kept.string())));
   EXPECT_EQ(events.code, '@');
@@ -220,7 +220,7 @@ TEST(BootVerify, FirstDifferenceAndMissingFile) {
     Bytes buffer;
     BootReadParams p = Params(box.Port(), dir / "v.txt");
     p.toFile = false;
-    const ResultCode read = ReadBootImage(p, events, stop, &buffer);
+    const ResultCode read = ReadBootImage(p, events, stop, &buffer, box.Settle());
     ASSERT_EQ(read, '0') << c.what;
     EXPECT_EQ(buffer, options.bootImage) << c.what;
     test::RecordingOperator op;
@@ -253,19 +253,19 @@ TEST(BootFlashChip, NorRulesThroughTheBox) {
   test::SimBox box(options);
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
   test::RecordingOperator op;
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 1000), 'C');
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, true, 1000), '0');
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 1000), '0');
+  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 10000), 'C');
+  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, true, 10000), '0');
+  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 10000), '0');
   EXPECT_EQ(op.MessageTexts(),
             (std::vector<std::string>{"Memory is not blank", "Success", "Flash Memory is Blank"}));
   // Programming clears bits only: 0x0F over 0xF0 leaves 0x00 and is refused.
   const auto write = [&](std::uint8_t value) {
     const std::array<std::uint8_t, 2> high = {0x03, 0xFF};
     box.Port().Write(BuildPacket(2, 0, 0x04, high));
-    EXPECT_EQ(WaitStatusByte(box.Port(), 1000), '0');
+    EXPECT_EQ(WaitStatusByte(box.Port(), 1000, box.Settle()), '0');
     const std::array<std::uint8_t, 1> data = {value};
     box.Port().Write(BuildPacket(1, 0xC000, 0x00, data));
-    return WaitStatusByte(box.Port(), 1000);
+    return WaitStatusByte(box.Port(), 1000, box.Settle());
   };
   EXPECT_EQ(write(0xF0), '0');
   EXPECT_EQ(write(0x0F), '4');
@@ -299,19 +299,12 @@ struct TypedForm : SerialRevisionForm {
   }
 };
 
-struct Bench {
-  explicit Bench(sim::BoxOptions options = {}) : box(std::move(options), false) {
-    settings.Load();
-    settings.SetAuxCOMPort(box.Path());
-    settings.SetCOMPort("/nonexistent/controller");
-    link = std::make_unique<LinkState>(settings, &op);
-    o.box = test::FastBoxTimings();
+struct Bench : test::BoxBench {
+  explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
+    o.box = test::FastBoxTimings(box.Settle());
+    o.statusWaitMs = test::kPatientStatusWaitMs;
     o.readSettleMs = 0;
   }
-  test::SimBox box;
-  ConfigData settings;
-  test::RecordingOperator op;
-  std::unique_ptr<LinkState> link;
   BootOptions o;
 };
 
@@ -450,7 +443,7 @@ TEST(SerialRevisionForm, RevisionTypedExchangesOnceAndOnlyWhenConfirmed) {
   options.serial = "SIM7";
   test::SimBox box(options);
   ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
-  BoxLink link(box.Port(), test::FastBoxTimings());
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
   SerialRevisionInput input(link, BoardInfoRecord{});
   input.Open();
   EXPECT_EQ(input.Field(SerialField::ControllerSerial), "SIM7");

@@ -5,7 +5,7 @@
 #include <functional>
 #include <sstream>
 
-#include "FormatsTestUtil.h"
+#include "e2e/Processes.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -31,20 +31,33 @@ class Cli : public ::testing::Test {
     dir_ = test::MakeTempDir("cli");
   }
 
-  // `args` may name files of the temp folder as {name}. With `guard` a run
-  // that hangs is killed after a minute (and so fails its test) instead of
-  // hanging the suite.
-  CliRun Run(std::string args, bool guard = false) {
-    for (std::size_t open; (open = args.find('{')) != std::string::npos;) {
-      const std::size_t close = args.find('}', open);
-      args.replace(open, close - open + 1, test::Quote(dir_ / args.substr(open + 1, close - open - 1)));
+  // `args` are split at spaces, except inside '...'; {name} names a file of
+  // the temp folder. A run that hangs is killed after a minute (and so fails
+  // its test) instead of hanging the suite.
+  CliRun Run(const std::string& args) {
+    std::vector<std::string> argv{TARNVALE_CLI_PATH};
+    bool quoted = false, fresh = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const char c = args[i];
+      if (c == '\'') {
+        quoted = !quoted;
+        if (fresh) argv.emplace_back();
+        fresh = false;
+      } else if (c == ' ' && !quoted) {
+        fresh = true;
+      } else if (c == '{' && !quoted) {
+        const std::size_t close = args.find('}', i);
+        argv.push_back((dir_ / args.substr(i + 1, close - i - 1)).string());
+        i = close;
+        fresh = false;
+      } else {
+        if (fresh) argv.emplace_back();
+        argv.back() += c;
+        fresh = false;
+      }
     }
-    const auto errFile = dir_ / "stderr.txt";
-    CliRun r;
-    r.status = test::RunCommand(std::string(guard ? "timeout -s KILL 60 " : "") + test::Quote(TARNVALE_CLI_PATH) +
-                                    " " + args + " 2>" + test::Quote(errFile) + " </dev/null",
-                                &r.out);
-    r.err = test::ReadFileBytes(errFile);
+    const test::RunResult run = test::RunCommand(argv, dir_);
+    CliRun r{run.exitCode, run.out, run.err, {}};
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
     return r;
@@ -410,13 +423,13 @@ TEST_F(Cli, AnUnusablePortSettingIsSaidOnce) {
     const auto config = dir_ / c.name;
     std::filesystem::create_directories(config);
     c.make(config);
-    const auto errFile = dir_ / "fallback-err.txt";
-    std::string out;
-    const int status = test::RunCommand("TARNVALE_CONFIG_DIR=" + test::Quote(config) + " " +
-                                            test::Quote(TARNVALE_CLI_PATH) + " settings list 2>" + test::Quote(errFile),
-                                        &out);
-    const std::string err = test::ReadFileBytes(errFile);
-    EXPECT_EQ(status, 0) << err;
+    std::vector<std::string> env{"TARNVALE_CONFIG_DIR=" + config.string()};
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::string_view(*e).rfind("TARNVALE_CONFIG_DIR=", 0) != 0) env.emplace_back(*e);
+    }
+    const test::RunResult run = test::RunCommand({TARNVALE_CLI_PATH, "settings", "list"}, dir_, 60000, &env);
+    const std::string& err = run.err;
+    EXPECT_EQ(run.exitCode, 0) << err;
     EXPECT_NE(err.find(c.warning), std::string::npos) << err;
     EXPECT_EQ(err.find("warning:"), err.rfind("warning:")) << "one warning: " << err;
   }
@@ -490,7 +503,7 @@ TEST_F(Cli, InputsThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
       std::string args = command;
       args.replace(args.find("IN"), 2, in.arg);
       SCOPED_TRACE(args);
-      const CliRun r = Run(args, true);
+      const CliRun r = Run(args);
       EXPECT_EQ(r.status, 5) << r.err;
       const bool text = std::string(command).rfind("serial-test", 0) == 0;
       const std::string& reason = text && !in.textReason.empty() ? in.textReason : in.reason;
@@ -526,7 +539,7 @@ TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
       std::string args = command;
       args.replace(args.find("OUT"), 3, out.arg);
       SCOPED_TRACE(args);
-      const CliRun r = Run(args, true);
+      const CliRun r = Run(args);
       EXPECT_EQ(r.status, 5) << r.err;
       EXPECT_NE(r.err.find("Can't Open Output File (" + out.reason + ")"), std::string::npos) << r.err;
     }
@@ -537,7 +550,7 @@ TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
 
   // The production log may not be one of the run's own S-record files.
   const std::string original = test::ReadFileBytes(dir_ / "app.S");
-  const CliRun same = Run("tn835 program-test --test-path {app.S} --port {no-such-tty} --log {app.S}", true);
+  const CliRun same = Run("tn835 program-test --test-path {app.S} --port {no-such-tty} --log {app.S}");
   EXPECT_EQ(same.status, 5) << same.err;
   EXPECT_NE(same.err.find("is also an input of this run"), std::string::npos) << same.err;
   EXPECT_EQ(test::ReadFileBytes(dir_ / "app.S"), original);
@@ -545,7 +558,7 @@ TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
   // Through a link: the file it names gets the image, the link stays a link.
   test::WriteFileBytes(dir_ / "real.FMF", "old");
   std::filesystem::create_symlink(dir_ / "real.FMF", dir_ / "link.FMF");
-  const CliRun linked = Run("srec convert {app.S} {link.FMF} --image test", true);
+  const CliRun linked = Run("srec convert {app.S} {link.FMF} --image test");
   ASSERT_EQ(linked.status, 0) << linked.err;
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.FMF"));
   EXPECT_NE(test::ReadFileBytes(dir_ / "real.FMF").find(":00000001FF"), std::string::npos);

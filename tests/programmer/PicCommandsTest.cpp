@@ -8,7 +8,7 @@
 
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/PicCommands.h"
-#include "programmer/SimBox.h"
+#include "support/SimBox.h"
 #include "sim/PicDevices.h"
 #include "support/DirectRunner.h"
 #include "support/ImageGen.h"
@@ -77,20 +77,12 @@ TEST(DeviceId, RepliesAndWhatTheyGive) {
 }
 
 // A link whose programmer port is the simulated box.
-struct Bench {
-  explicit Bench(sim::BoxOptions options = {}) : box(std::move(options), false) {
-    settings.Load();
-    settings.SetAuxCOMPort(box.Path());
-    settings.SetCOMPort("/nonexistent/controller");
-    link = std::make_unique<LinkState>(settings, &op);
-    o.box = test::FastBoxTimings();
-    o.statusWaitMs = 1000;
-    o.recordSilenceMs = 500;
+struct Bench : test::BoxBench {
+  explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
+    o.box = test::FastBoxTimings(box.Settle());
+    o.statusWaitMs = test::kPatientStatusWaitMs;
+    o.recordSilenceMs = test::kPatientStatusWaitMs;
   }
-  test::SimBox box;
-  ConfigData settings;
-  test::RecordingOperator op;
-  std::unique_ptr<LinkState> link;
   PicOptions o;
 };
 
@@ -159,6 +151,7 @@ TEST(PicMenuCommands, ReadCpuIdCaptionsAndASilentBox) {
   sim::BoxOptions silent;
   silent.faults.push_back({sim::Fault::Kind::SilentAfter, 1, 0});
   Bench quiet(silent);
+  quiet.o.statusWaitMs = 300;  // nothing is coming: no need to be patient
   // The selection is answered, the blank check is not: '@' after the wait.
   EXPECT_EQ(PicBlankCheck(*quiet.link, quiet.op, Target::Pic18F252, quiet.o), '@');
   EXPECT_EQ(quiet.op.MessageTexts(), std::vector<std::string>{"Timeout while waiting for a response"});
