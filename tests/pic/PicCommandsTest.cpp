@@ -164,6 +164,34 @@ TEST(PicMenuCommands, ReadCpuIdCaptionsAndASilentBox) {
   EXPECT_EQ(quiet.op.MessageTexts(), std::vector<std::string>{"Timeout while waiting for a response"});
 }
 
+// A stray '@' behind the answer to the target selection is read as the
+// next exchange's status: the code stays '@', but the words say the device
+// sent it, not that the wait ran out.
+TEST(PicMenuCommands, AStrayAtSignIsNotAWaitThatRanOut) {
+  const struct {
+    const char* what;
+    std::function<ResultCode(LinkState&, Operator&, PicOptions&)> run;
+  } exchanges[] = {
+      {"PIC18F252 blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::Pic18F252, o); }},
+      {"dsPIC30F blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::DsPic30F, o); }},
+      {"erase", [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); }},
+      {"fill EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return LoadPic18EepromData(l, op, o); }},
+      {"test EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); }},
+  };
+  const std::string head = "Timeout while waiting for a response (the device answered '@' after ";
+  const std::string tail = " of the 1.0 s allowed; not a wait of this program that ran out)";
+  for (const auto& e : exchanges) {
+    sim::BoxOptions stray;
+    stray.faults.push_back({sim::Fault::Kind::Stray, 1, '@'});
+    Bench bench(stray);
+    EXPECT_EQ(e.run(*bench.link, bench.op, bench.o), rc::kTimeout) << e.what;
+    const auto texts = bench.op.MessageTexts();
+    ASSERT_EQ(texts.size(), 1u) << e.what;
+    EXPECT_EQ(texts[0].rfind(head, 0), 0u) << e.what << ": " << texts[0];
+    EXPECT_TRUE(texts[0].ends_with(tail)) << e.what << ": " << texts[0];
+  }
+}
+
 TEST(PicMenuCommands, WrongDsPicIdentityProgramsNothing) {
   sim::BoxOptions other;
   other.pic30Device = 0x01C1;
