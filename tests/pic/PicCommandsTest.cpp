@@ -339,6 +339,43 @@ TEST(PicMenuCommands, ABusyPortIsNotATimeOut) {
   }
 }
 
+// A read-back whose text file cannot be written names the file in full with
+// the reason, in every box read-back the GUI runs.
+TEST(BoxReadBacks, AFileThatWillNotOpenIsNamedWithItsReason) {
+  const auto dir = test::MakeTempDir("unwritable");
+  const std::string missing = (dir / "no such folder").string();
+  const struct {
+    const char* what;
+    const char* file;
+    std::function<ResultCode(LinkState&, Operator&, JobRunner&, PicOptions&)> run;
+  } reads[] = {
+      {"PIC18F252 EEPROM", "PIC18F252 EEPROM Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) { return ReadPicEeprom(l, op, r, Target::Pic18F252, o); }},
+      {"dsPIC30F EEPROM", "PIC30FXXXX EEPROM Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) { return ReadPicEeprom(l, op, r, Target::DsPic30F, o); }},
+      {"boot flash", "386 Boot Flash Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) {
+         BootOptions b;
+         b.box = o.box;
+         b.readSettleMs = 50;
+         b.outputPath = o.outputPath;
+         return ReadBootFlash(l, op, r, 'D', {}, b);
+       }},
+  };
+  for (const auto& c : reads) {
+    SCOPED_TRACE(c.what);
+    Bench bench;
+    bench.o.outputPath = missing + "/" + c.file;
+    test::DirectRunner runner(bench.op);
+    EXPECT_EQ(c.run(*bench.link, bench.op, runner, bench.o), rc::kCantOpenOutput);
+    const auto texts = runner.Texts();
+    ASSERT_FALSE(texts.empty());
+    const std::string head = bench.o.outputPath + ": Can't Open Output File (";
+    EXPECT_EQ(texts.back().rfind(head, 0), 0u) << texts.back();
+    EXPECT_GT(texts.back().size(), head.size() + 1) << "the reason follows";
+  }
+}
+
 // The EEPROM read-back: file lines whatever the box's record size.
 TEST(PicEepromRead, SixteenLinesOfSixteenBytes) {
   for (const std::uint32_t recordSize : {16u, 32u, 64u}) {
