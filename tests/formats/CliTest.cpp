@@ -245,6 +245,7 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
       {"settings set Parity MARK", 2, "invalid value for Parity: MARK (parity is NONE, ODD or EVEN"},
       {"settings set AuxByteSize 9", 2, "invalid value for AuxByteSize: 9 (data bits are 7 or 8)"},
       {"settings set StationNextNumber 0", 2, "invalid value for StationNextNumber: 0 (a counter value 1 to 999999999)"},
+      {"settings set StationSerialPattern TN-yy", 2, "invalid value for StationSerialPattern: TN-yy (not a serial pattern: "},
       {"settings set IPAddress 10.10.10", 2, "~not a dotted IPv4 address"},
       {"settings set IPAddress 10.10.10.256", 2, "~not a dotted IPv4 address"},
   };

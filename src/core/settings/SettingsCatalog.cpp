@@ -6,7 +6,6 @@
 #include <charconv>
 
 #include "core/platform/SettingsFile.h"
-#include "core/production/Station.h"
 #include "core/settings/CRegistry.h"
 #include "core/settings/ConfigData.h"
 
@@ -38,9 +37,9 @@ constexpr std::array<SettingDef, 22> kSettings{{
     {"TN835 Boot Path And File", kProduction, false, "TN835 boot image"},
     {"TN835 Test Path And File", kProduction, false, "folder of the TN835 test images"},
     {"User Temp Path", kProduction, false, "folder of the error log"},
-    {kStationPatternValue, kProduction, false,
+    {"StationSerialPattern", kProduction, false,
      "TN835 station serial pattern: text with one counter {n} or {n:05}, and {yyyy} {yy} {mm} {dd}"},
-    {kStationNextValue, kProduction, true, "TN835 station: counter value of the next unit (1 to 999999999)"},
+    {"StationNextNumber", kProduction, true, "TN835 station: counter value of the next unit (1 to 999999999)"},
 }};
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -142,14 +141,10 @@ std::string CheckSetting(const SettingDef& def, const std::string& text) {
     const auto v = ParseNumber(text);
     return v && *v <= 1 ? "" : "0 or 1";
   }
-  if (n == kStationNextValue) {
+  if (n == "StationNextNumber") {
     // A counter of at most nine digits, the widest a pattern can give it.
     const auto v = ParseNumber(text);
     return v && *v >= 1 && *v <= kMaxStationNumber ? "" : "a counter value 1 to 999999999";
-  }
-  if (n == kStationPatternValue) {
-    std::string why;
-    return SerialPattern::Parse(text, why) ? "" : "not a serial pattern: " + why;
   }
   if (n == "UseIPAddress") {
     const auto v = ParseNumber(text);
