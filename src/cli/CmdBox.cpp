@@ -18,6 +18,7 @@
 #include "core/programmer/BoxCommands.h"
 #include "core/programmer/BoxWorkers.h"
 #include "core/programmer/CpuPinTest.h"
+#include "core/protocol/Util.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 
@@ -45,8 +46,9 @@ class BoxSession {
     const ResultCode r = link_->SelectTarget(target);
     if (r != rc::kSuccess) {
       const std::string why = link_->EnsureProgrammerPort().LastError();
+      const std::string said = StatusResultText(r, link_->ProgrammerPort());  // before Close forgets it
       Close();
-      Fail(ResultText(r) + ": " + link_->ParamsFor(PortRole::Programmer).name +
+      Fail(said + ": " + link_->ParamsFor(PortRole::Programmer).name +
                (r == rc::kPortOpenFailed && !why.empty() ? " (" + why + ")" : ""),
            ExitCodeFor(r));
     }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cli/Commands.h"
+#include "core/production/Station.h"
 #include "core/settings/ConfigData.h"
 #include "core/settings/SettingsCatalog.h"
 
@@ -59,11 +60,18 @@ void RegisterSettingsCommands(CLI::App& app) {
   set->add_option("VALUE", *setValue, "new value")->required();
   set->callback([setName, setValue] {
     const SettingDef& def = Lookup(*setName);
-    if (std::string why = CheckSetting(def, *setValue); !why.empty()) {
+    std::string why = CheckSetting(def, *setValue);
+    // The station's pattern is checked as the station reads it (the
+    // settings layer knows no patterns).
+    std::string error;
+    if (why.empty() && def.name == kStationPatternValue && !SerialPattern::Parse(*setValue, error)) {
+      why = "not a serial pattern: " + error;
+    }
+    if (!why.empty()) {
       Fail("invalid value for " + std::string(def.name) + ": " + *setValue + " (" + why + ")", kExitUsage);
     }
     LoadDefaults();
-    if (std::string why = WriteSetting(def, *setValue); !why.empty()) Fail(why, kExitBadFile);
+    if (const std::string failed = WriteSetting(def, *setValue); !failed.empty()) Fail(failed, kExitBadFile);
   });
 
   settings->add_subcommand("path", "The settings file")->callback([] { std::cout << SettingsFilePath() << "\n"; });

@@ -257,6 +257,8 @@ TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
       {"settings set BaudRate 1234", 2, "invalid value for BaudRate: 1234 (not a baud rate of the port dialog"},
       {"settings set Parity MARK", 2, "invalid value for Parity: MARK (parity is NONE, ODD or EVEN"},
       {"settings set AuxByteSize 9", 2, "invalid value for AuxByteSize: 9 (data bits are 7 or 8)"},
+      {"settings set StationNextNumber 0", 2, "invalid value for StationNextNumber: 0 (a counter value 1 to 999999999)"},
+      {"settings set StationSerialPattern TN-yy", 2, "invalid value for StationSerialPattern: TN-yy (not a serial pattern: "},
       {"settings set IPAddress 10.10.10", 2, "~not a dotted IPv4 address"},
       {"settings set IPAddress 10.10.10.256", 2, "~not a dotted IPv4 address"},
   };
@@ -457,6 +459,8 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
       {"IPAddress", "192.168.4.20", "192.168.4.20"},
       {"BackGroundTextColor", "0x00FF00", "65280"},
       {"TN835 Application File", "App 2.S", "App 2.S"},
+      {"VerifyAfterProgramming", "1", "1"},
+      {"StationNextNumber", "0x10", "16"},
   };
   for (const auto& c : changes) {
     const CliRun set = Run("settings set '" + c.name + "' '" + c.value + "'");

@@ -144,6 +144,13 @@ TEST_P(PicBootEndToEnd, PicCommands) {
   const RunResult r = Cli(*wrong, {"pic30", "flash", hex.string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "Device ID = 0x1C1")) << r.err;
+  // The box's own '@' behind its answer to the selection: a time-out by
+  // code and exit status, but the words say the device sent it.
+  auto stray = Box({"--fault", "stray:1=40"});
+  const RunResult at = Cli(*stray, {"pic18", "erase"});
+  EXPECT_EQ(at.exitCode, 4) << at.out << at.err;
+  EXPECT_TRUE(Has(at.out + at.err, "Timeout while waiting for a response (the device answered '@' after "))
+      << at.out << at.err;
   // An empty ID is no chip, not a success.
   auto empty = Box({"--pic18-id", "00000000", "--pic30-id", "0:0"});
   for (const char* chip : {"pic18", "pic30"}) {

@@ -327,6 +327,22 @@ TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
   EXPECT_TRUE(view.ok);
 }
 
+// A dump file that cannot be made: the list names it in full, with why.
+TEST_F(Engines, DumpIntoAMissingFolderNamesTheFile) {
+  DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
+  const MemoryReadRequest r = DumpRequest(d.port, 0x0F, dir / "gone" / "dump.Bin");
+  RecordingReadView view;
+  RecordingOperator op;
+  MemoryReadModel model(r, view, op);
+  model.Open();
+  model.Tick();
+  model.Wait();
+  EXPECT_EQ(model.Result(), rc::kCantOpenOutput);
+  ASSERT_EQ(view.list.size(), 3u);
+  EXPECT_EQ(view.list[1], "Memory Dump Aborted Unexpectedly\r\n");
+  EXPECT_EQ(view.list[2].rfind(r.path + ": Can't Open Output File (", 0), 0u) << view.list[2];
+}
+
 TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
   // A line that fills 8 MB at once: (next - start) * 1000 overflows 32 bits.
   DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00800000.FF\n\r" : "0\n\r"; });

@@ -7,6 +7,8 @@
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
 #include "core/protocol/Controller.h"
+#include "support/QuietLoadView.h"
+#include "support/RecordingOperator.h"
 
 namespace tarnvale {
 namespace {
@@ -81,6 +83,28 @@ TEST(DialogTexts, ElapsedLastModifiedAndFileName) {
   EXPECT_EQ(FileNameOnly("C:\\images\\app.FMF"), "app.FMF");
   EXPECT_EQ(FileNameOnly("/tmp/x/app.FMF"), "app.FMF");
   EXPECT_EQ(RecordsProcessedText(100, 2500), "Records 100 of 2500 processed");
+}
+
+// A run that ends on a file-layer code names its file as a refusal before
+// the run does; a device's code keeps its plain text.
+TEST(DialogTexts, ARunEndedByItsFileNamesTheFile) {
+  const struct {
+    ResultCode code;
+    std::string text;
+  } cases[] = {
+      {rc::kCantOpenInput, "/img/APP.FMF: Can't Open Input File"},
+      {rc::kErrorInHexFile, "/img/APP.FMF: Error in Hex File"},
+      {rc::kAddressOutOfRange, "Address out of range"},
+  };
+  for (const auto& c : cases) {
+    ProgrammingRequest request;
+    request.path = "/img/APP.FMF";
+    test::QuietLoadView view;
+    test::RecordingOperator op;
+    LoadMemoryModel model(request, view, op);
+    model.OnResult(c.code);
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{c.text}) << int(c.code);
+  }
 }
 
 }  // namespace

@@ -128,10 +128,12 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
 
   int stage = 0;
   QStringList differences;
+  QStringList sides;
   // The differences view is a plain dialog on top of the backup dialog.
   test::DialogScript<QDialog> closeViews(
       [&](QDialog& d) {
         if (d.windowTitle() != "Differences") return false;
+        if (auto* label = d.findChild<QLabel*>("sides")) sides << label->text();
         d.reject();
         return stage >= 4;
       },
@@ -171,6 +173,10 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
   EXPECT_TRUE(differences[0].startsWith("Setup changed ")) << differences[0].toStdString();
   EXPECT_FALSE(differences[0].contains("MaterialTable"));  // only the ticked section is compared
   EXPECT_EQ(differences[1], "No differences.\n");
+  // Which side is which: the controller's values first, the file's after the arrow.
+  ASSERT_FALSE(sides.isEmpty());
+  EXPECT_EQ(sides[0].toStdString(), "The controller on " + sim.Port() + " → the file " + file +
+                                        " (what Load Data would change)");
   ASSERT_FALSE(op.messages.empty());
   EXPECT_EQ(op.messages[0].text, "Load completed successfully");
   // The load asked first, No by default, naming what it would change.

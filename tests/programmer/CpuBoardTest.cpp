@@ -351,6 +351,19 @@ TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
   ASSERT_EQ(view.lines.size(), 3u);
   EXPECT_NE(view.lines[0].find(" -> Unknown"), std::string::npos);
   model.Close();
+
+  // A box that sends nothing: the list says what came and what was due.
+  sim::BoxOptions silent = Options();
+  silent.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 0, 0});
+  SimBox quiet(silent);
+  BoxLink quietLink(quiet.Port(), test::FastBoxTimings());
+  FakeView quietView;
+  TestCpuModel quietModel(quietLink, quietView, op);
+  quietModel.Open();
+  EXPECT_FALSE(quietModel.FlashIdGood());
+  EXPECT_EQ(quietView.lines,
+            std::vector<std::string>{"Too few bytes sent (the box sent nothing; a board information reply is 68 bytes)"});
+  quietModel.Close();
 }
 
 TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {

@@ -157,6 +157,34 @@ TEST(PicMenuCommands, ReadCpuIdCaptionsAndASilentBox) {
   EXPECT_EQ(quiet.op.MessageTexts(), std::vector<std::string>{"Timeout while waiting for a response"});
 }
 
+// A stray '@' behind the answer to the target selection is read as the
+// next exchange's status: the code stays '@', but the words say the device
+// sent it, not that the wait ran out.
+TEST(PicMenuCommands, AStrayAtSignIsNotAWaitThatRanOut) {
+  const struct {
+    const char* what;
+    std::function<ResultCode(LinkState&, Operator&, PicOptions&)> run;
+  } exchanges[] = {
+      {"PIC18F252 blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::Pic18F252, o); }},
+      {"dsPIC30F blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::DsPic30F, o); }},
+      {"erase", [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); }},
+      {"fill EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return LoadPic18EepromData(l, op, o); }},
+      {"test EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); }},
+  };
+  const std::string head = "Timeout while waiting for a response (the device answered '@' after ";
+  const std::string tail = " s allowed; not a wait of this program that ran out)";
+  for (const auto& e : exchanges) {
+    sim::BoxOptions stray;
+    stray.faults.push_back({sim::Fault::Kind::Stray, 1, '@'});
+    Bench bench(stray);
+    EXPECT_EQ(e.run(*bench.link, bench.op, bench.o), rc::kTimeout) << e.what;
+    const auto texts = bench.op.MessageTexts();
+    ASSERT_EQ(texts.size(), 1u) << e.what;
+    EXPECT_EQ(texts[0].rfind(head, 0), 0u) << e.what << ": " << texts[0];
+    EXPECT_TRUE(texts[0].ends_with(tail)) << e.what << ": " << texts[0];
+  }
+}
+
 TEST(PicMenuCommands, WrongDsPicIdentityProgramsNothing) {
   sim::BoxOptions other;
   other.pic30Device = 0x01C1;
@@ -301,6 +329,43 @@ TEST(PicMenuCommands, ABusyPortIsNotATimeOut) {
     EXPECT_EQ(texts[0].rfind("Error in Opening Auxillary Port: " + box.Path(), 0), 0u) << texts[0];
     EXPECT_GT(texts[0].size(), ("Error in Opening Auxillary Port: " + box.Path()).size()) << "the reason follows";
     EXPECT_EQ(texts[1], "Failed to Open Port");
+  }
+}
+
+// A read-back whose text file cannot be written names the file in full with
+// the reason, in every box read-back the GUI runs.
+TEST(BoxReadBacks, AFileThatWillNotOpenIsNamedWithItsReason) {
+  const auto dir = test::MakeTempDir("unwritable");
+  const std::string missing = (dir / "no such folder").string();
+  const struct {
+    const char* what;
+    const char* file;
+    std::function<ResultCode(LinkState&, Operator&, JobRunner&, PicOptions&)> run;
+  } reads[] = {
+      {"PIC18F252 EEPROM", "PIC18F252 EEPROM Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) { return ReadPicEeprom(l, op, r, Target::Pic18F252, o); }},
+      {"dsPIC30F EEPROM", "PIC30FXXXX EEPROM Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) { return ReadPicEeprom(l, op, r, Target::DsPic30F, o); }},
+      {"boot flash", "386 Boot Flash Data.txt",
+       [](LinkState& l, Operator& op, JobRunner& r, PicOptions& o) {
+         BootOptions b;
+         b.box = o.box;
+         b.readSettleMs = 50;
+         b.outputPath = o.outputPath;
+         return ReadBootFlash(l, op, r, 'D', {}, b);
+       }},
+  };
+  for (const auto& c : reads) {
+    SCOPED_TRACE(c.what);
+    Bench bench;
+    bench.o.outputPath = missing + "/" + c.file;
+    test::DirectRunner runner(bench.op);
+    EXPECT_EQ(c.run(*bench.link, bench.op, runner, bench.o), rc::kCantOpenOutput);
+    const auto texts = runner.Texts();
+    ASSERT_FALSE(texts.empty());
+    const std::string head = bench.o.outputPath + ": Can't Open Output File (";
+    EXPECT_EQ(texts.back().rfind(head, 0), 0u) << texts.back();
+    EXPECT_GT(texts.back().size(), head.size() + 1) << "the reason follows";
   }
 }
 

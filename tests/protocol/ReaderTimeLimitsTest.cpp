@@ -111,18 +111,37 @@ TEST(HexReplyTimeLimit, CoversTheWholeLineAndIsNotRestarted) {
   }
 }
 
+// The words shown afterwards tell a '@' the device sent from a wait that ran
+// out, although the code is the same byte.
 TEST(StatusByteTimeLimit, FirstByteWithinTheLimit) {
-  const std::vector<Case> cases = {
-      {"at once", {{0, "0"}}, '0', 0},
-      {"at exactly the limit", {{500, "H"}}, 'H', 500},
-      {"two milliseconds past the limit", {{502, "H"}}, rc::kTimeout, 501},
-      {"silence", {}, rc::kTimeout, 501},
+  struct StatusCase {
+    Case c;
+    std::string text;
   };
-  for (const Case& c : cases) {
+  const std::string timeout = "Timeout while waiting for a response";
+  const std::vector<StatusCase> cases = {
+      {{"at once", {{0, "0"}}, '0', 0}, "Success"},
+      {{"at exactly the limit", {{500, "H"}}, 'H', 500}, "Erase Error"},
+      {{"two milliseconds past the limit", {{502, "H"}}, rc::kTimeout, 501}, timeout},
+      {{"silence", {}, rc::kTimeout, 501}, timeout},
+      {{"the device's own '@'", {{100, "@"}}, rc::kTimeout, 100},
+       timeout + " (the device answered '@' after 0.1 s of the 0.5 s allowed; not a wait of this program that "
+                 "ran out)"},
+      {{"'@' at once", {{0, "@"}}, rc::kTimeout, 0},
+       timeout + " (the device answered '@' after 0.0 s of the 0.5 s allowed; not a wait of this program that "
+                 "ran out)"},
+  };
+  for (const StatusCase& s : cases) {
+    const Case& c = s.c;
     LinkOnFakeClock f;
     f.Send(c.pieces);
-    EXPECT_EQ(WaitStatusByte(f.port, 500, f.clock), c.expected) << c.what;
+    const ResultCode code = WaitStatusByte(f.port, 500, f.clock);
+    EXPECT_EQ(code, c.expected) << c.what;
     EXPECT_EQ(f.Elapsed(), c.returnsAtMs) << c.what;
+    EXPECT_EQ(StatusResultText(code, &f.port), s.text) << c.what;
+    // A purge (every command begins with one) forgets what the wait saw.
+    f.port.Purge();
+    EXPECT_EQ(StatusResultText(code, &f.port), ReplyResultText(code)) << c.what;
   }
 }
 

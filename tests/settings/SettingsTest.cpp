@@ -406,6 +406,10 @@ TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
       {"StopBits", "1.5", "1", "1.5"}, {"StopBits", "2", "2", "2"},     {"AuxStopBits", "1", "0", "1"},
       {"Parity", "even", "2", "EVEN"}, {"AuxParity", "1", "1", "ODD"},  {"ByteSize", "7", "7", "7"},
       {"BaudRate", "9600", "9600", "9600"}, {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3", "/dev/ttyUSB3"},
+      // Written by the flash dialog and the TN835 station, known to the catalogue too.
+      {"VerifyAfterProgramming", "1", "1", "1"}, {"verifyafterprogramming", "0", "0", "0"},
+      {"StationNextNumber", "42", "42", "42"}, {"StationNextNumber", "999999999", "999999999", "999999999"},
+      {"StationSerialPattern", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + c.typed);
@@ -417,6 +421,25 @@ TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
     EXPECT_EQ(*stored, c.stored);
     EXPECT_EQ(ShownForm(*def, *stored), c.shown);
     EXPECT_EQ(CheckSetting(*def, ShownForm(*def, *stored)), "") << "what is shown can be set again";
+  }
+  // Out of range: refused with the reason, and nothing stored.
+  const struct {
+    const char* name;
+    const char* typed;
+    const char* why;
+  } refused[] = {
+      {"VerifyAfterProgramming", "2", "0 or 1"},
+      {"StationNextNumber", "0", "a counter value 1 to 999999999"},
+      {"StationNextNumber", "1000000000", "a counter value 1 to 999999999"},
+      {"StationNextNumber", "seven", "a counter value 1 to 999999999"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.typed);
+    const SettingDef* def = FindSetting(c.name);
+    ASSERT_NE(def, nullptr);
+    const auto before = ReadSetting(*def);
+    EXPECT_EQ(WriteSetting(*def, c.typed).rfind(c.why, 0), 0u) << WriteSetting(*def, c.typed);
+    EXPECT_EQ(ReadSetting(*def), before);
   }
 }
 

@@ -242,6 +242,10 @@ void LoadMemoryModel::OnResult(ResultCode code) {
       op_.ShowMessage(ResultText(code) + " (sent by the device in place of an acknowledgement, after " +
                           std::to_string(acked) + " packets; not a wait of this program that ran out)",
                       MessageIcon::Exclamation);
+    } else if (code < rc::kSuccess && code != rc::kFileOk) {
+      // A file-layer code (the image read on the run's own thread): the
+      // file is named, as every refusal of one is.
+      op_.ShowMessage(ImageRefusedText(request_.path, code, {}), MessageIcon::Exclamation);
     } else {
       ShowResult(op_, code);
     }

@@ -340,6 +340,24 @@ void MemoryReadModel::OnProgress(std::uint32_t position, std::uint32_t next) {
   }
 }
 
+namespace {
+
+bool IsOutputFailure(ResultCode code) { return code == rc::kCantOpenOutput || code == rc::kCantWriteOutput; }
+
+// The file a read-back could not write, named in full with the system's
+// reason. The run's own writer is gone by now, so a second try at the same
+// place says why (a folder that is missing or not writable); a write that
+// failed part way (a full disk) leaves no reason to give.
+std::string RefusedOutputText(const std::string& path, ResultCode code) {
+  std::error_code ec;
+  const auto full = std::filesystem::absolute(path, ec);
+  const std::string shown = ec ? path : full.string();
+  const platform::AtomicFile probe(shown);
+  return FileFailureText(shown, ResultText(code), {0, probe.IsOpen() ? std::string() : probe.Problem()});
+}
+
+}  // namespace
+
 void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
   result_ = code;
   running_ = false;
@@ -356,6 +374,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     if (code == rc::kSuccess && !request_.path.empty()) {
       view_.AddListText("File saved to " + (ec ? request_.path : full.string()));
     }
+    if (IsOutputFailure(code)) view_.AddListText(RefusedOutputText(request_.path, code));
     return;
   }
   if (code == rc::kSuccess) {
@@ -363,6 +382,7 @@ void MemoryReadModel::OnDone(ResultCode code, std::uint32_t /*next*/) {
     view_.AddListText("File saved to " + request_.path);
   } else {
     view_.AddListText(std::string(dump_text::kAborted) + dump_text::kLineEnd);
+    if (IsOutputFailure(code)) view_.AddListText(RefusedOutputText(request_.path, code));
     std::error_code ec;
     if (std::filesystem::exists(PartialDumpPath(request_.path), ec)) {
       view_.AddListText("What was read is kept in " + PartialDumpPath(request_.path));

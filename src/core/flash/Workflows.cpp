@@ -91,7 +91,9 @@ ResultCode ReadFileLandmarks(Operator& op, FileBytes& bytes, const std::string& 
                              BootInfo& boot, std::shared_ptr<IntelHexFile>& loaded) {
   auto image = std::make_shared<IntelHexFile>(path, base, fmf::kTopAddress, 1, fmf::kLanes);
   IntelHexFile& file = *image;
-  if (file.OpenStream(bytes.Open()) != rc::kFileOk) return Stop(op, flash_text::kCantOpenFmf, rc::kCantOpenInput);
+  if (file.OpenStream(bytes.Open()) != rc::kFileOk) {
+    return Stop(op, FileFailureText(path, flash_text::kCantOpenFmf, {}).c_str(), rc::kCantOpenInput);
+  }
   std::uint32_t appStart = 0;
   if (const ResultCode c = FindApplicationStart(file, generation, appStart); c != rc::kFileOk) {
     return Stop(op, flash_text::kNoAppStart, c);

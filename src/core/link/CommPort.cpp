@@ -48,10 +48,12 @@ bool CommPort::Open(const std::string& name, std::uint32_t baudRate, Parity pari
 void CommPort::Attach(std::unique_ptr<platform::Stream> stream) {
   Close();
   lastError_.clear();
+  statusWait_ = {};
   stream_ = std::move(stream);
 }
 
 bool CommPort::Close() {
+  statusWait_ = {};
   if (!IsOpen()) return false;
   // What was written must still reach the device (a 'g' CR that starts a
   // loaded program is often the last thing sent), so only the input is
@@ -84,7 +86,10 @@ void CommPort::WriteByte(unsigned value) {
   Write(&b, 1);
 }
 
-int CommPort::Purge() { return IsOpen() && stream_->Purge() ? 1 : 0; }
+int CommPort::Purge() {
+  statusWait_ = {};
+  return IsOpen() && stream_->Purge() ? 1 : 0;
+}
 
 std::size_t CommPort::GetInQueue() { return IsOpen() ? stream_->BytesWaiting() : 0; }
 

@@ -79,6 +79,19 @@ class CommPort {
 
   void SetShortWriteHandler(ShortWriteHandler handler) { shortWrite_ = std::move(handler); }
 
+  // What the last wait for a one-byte status reply saw on this port, kept so
+  // that a '@' the device itself sent is not shown as a wait that ran out
+  // (the result code is the same byte either way). Set by WaitStatusByte;
+  // Open, Close and Purge forget it.
+  struct StatusWait {
+    bool answered = false;       // a byte came; `byte` is it
+    std::uint8_t byte = 0;
+    std::uint32_t afterMs = 0;   // from the start of the wait
+    std::uint32_t limitMs = 0;   // what the wait allowed
+  };
+  void NoteStatusWait(const StatusWait& wait) { statusWait_ = wait; }
+  const StatusWait& LastStatusWait() const { return statusWait_; }
+
   // The serial ports of this machine, busy ones included. Always true.
   static bool EnumeratePorts(std::vector<PortInfo>& list);
 
@@ -94,6 +107,7 @@ class CommPort {
   std::string portName_;
   std::string lastError_;
   ShortWriteHandler shortWrite_;
+  StatusWait statusWait_;
 };
 
 }  // namespace tarnvale

@@ -259,6 +259,16 @@ void ProductionModel::FinishRecord(Operator& op, ResultCode code) {
   if (!logError_.empty()) op.ShowMessage(logError_, MessageIcon::Exclamation);
 }
 
+namespace {
+
+// ":LINE (REASON)" after a file's name, as far as the reader said.
+std::string WhereInFile(const FileFailure& failure) {
+  return (failure.line != 0 ? ":" + std::to_string(failure.line) : std::string()) +
+         (failure.reason.empty() ? std::string() : " (" + failure.reason + ")");
+}
+
+}  // namespace
+
 ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort& port,
                                               Operator& op, JobRunner& runner) {
   const bool boot = kind == ProductionImageKind::Boot;
@@ -298,9 +308,7 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   }
   if (converted != rc::kFileOk) {
     // Where in the file and why, for a file cut short or run together.
-    const std::string where = (failure.line != 0 ? ":" + std::to_string(failure.line) : std::string()) +
-                              (failure.reason.empty() ? std::string() : " (" + failure.reason + ")");
-    return StopOnImage(op, converted, source + where);
+    return StopOnImage(op, converted, source + WhereInFile(failure));
   }
   record_.stamp = facts.stamp;
   record_.imageSum = facts.imageSum;
@@ -323,7 +331,7 @@ ResultCode ProductionModel::ConvertAndProgram(ProductionImageKind kind, CommPort
   LoadedImage loaded = LoadImage(request);
   if (!loaded.file) {
     const ResultCode code = loaded.code != rc::kFileOk ? loaded.code : rc::kCantOpenInput;
-    return StopOnImage(op, code, request.path);
+    return StopOnImage(op, code, request.path + WhereInFile(loaded.failure));
   }
   if (StoredSum(loaded.file->ImageBytes(), kind) != facts.imageSum) {
     return StopOnImage(op, rc::kErrorInHexFile, request.path);

@@ -338,7 +338,7 @@ ResultCode ReadBootFlashWith(CommPort& port, const std::function<ResultCode()>& 
                              JobRunner& runner, std::uint8_t cpu, const RevisionQuestion& ask,
                              const BootOptions& o) {
   if (const ResultCode s = select(); s != rc::kSuccess) {
-    ShowResult(op, s);
+    ShowStatusResult(op, s, &port);
     return s;
   }
   if (!o.boardConfirmed) {
@@ -372,7 +372,7 @@ ResultCode ReadBootFlash(LinkState& link, Operator& op, JobRunner& runner, std::
   CommPort* port = link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
     const ResultCode c = selected != rc::kSuccess ? selected : rc::kPortOpenFailed;
-    ShowResult(op, c);
+    ShowStatusResult(op, c, port);
     return c;
   }
   return ReadBootFlashWith(*port, [] { return rc::kSuccess; }, op, runner, cpu, ask, o);
@@ -430,7 +430,7 @@ ResultCode BlankCheckOrErase(CommPort& port, Operator& op, bool erase, std::uint
   const Packet packet = BuildPacket(0, 0, erase ? box_type::kErase : box_type::kBlankCheck);
   const ResultCode code =
       port.Write(packet) == packet.size() ? WaitStatusByte(port, waitMs) : rc::kTooFewBytes;
-  ShowResult(op, code, erase ? "Success" : "Flash Memory is Blank");
+  ShowStatusResult(op, code, &port, erase ? "Success" : "Flash Memory is Blank");
   return code;
 }
 

@@ -95,6 +95,17 @@ std::string BoxLink::NoJtagIdText(const std::string& advice) {
                                     whole + " bytes)");
 }
 
+std::string BoxLink::NoBoardInfoText() {
+  if (lastReplySize_ == 0 && !port_.LinkLost()) port_.WaitReadable(0);
+  if (port_.LinkLost()) {
+    return ResultText(rc::kLinkLost) + " (the Universal Programmer on " + port_.PortName() +
+           "; no board information came)";
+  }
+  return ResultText(rc::kTooFewBytes) + " (the box sent " +
+         (lastReplySize_ == 0 ? std::string("nothing") : std::to_string(lastReplySize_) + " bytes") +
+         "; a board information reply is " + std::to_string(kBoardInfoReplyLength) + " bytes)";
+}
+
 ResultCode BoxLink::ReadJtagId(std::uint32_t& id, Target target) {
   Send(ReadIdPacket());
   const auto reply = ReadRaw(

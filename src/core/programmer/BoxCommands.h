@@ -140,6 +140,10 @@ class BoxLink {
   // link to the box was closed. `advice` follows a box that is there but
   // had no ID to give (the cable text of the 80386EX, say).
   std::string NoJtagIdText(const std::string& advice = {});
+  // After an ExchangeBoardInfo that ended 'A': how many bytes came instead
+  // of the board information record ("Too few bytes sent (the box sent 12
+  // bytes; ...)"), or that the link to the box was closed.
+  std::string NoBoardInfoText();
 
  private:
   // Sleeps `settleMs` (on a simulator bench: until `whole` bytes are there,

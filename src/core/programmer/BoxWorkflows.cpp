@@ -1,6 +1,7 @@
 #include "core/programmer/BoxWorkflows.h"
 
 #include "core/operator/ShowResult.h"
+#include "core/protocol/Util.h"
 #include "core/roles/PortRoles.h"
 
 namespace tarnvale {
@@ -25,7 +26,7 @@ ResultCode ShowCpu386JtagId(LinkState& link, Operator& op, const BoxTimings& tim
   CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   if (selected != rc::kSuccess) {
-    ShowResult(op, selected);
+    ShowStatusResult(op, selected, link.ProgrammerPort());
     return selected;
   }
   BoxLink box(*link.ProgrammerPort(), timings);
@@ -42,7 +43,7 @@ ResultCode ShowTn835CpuId(LinkState& link, Operator& op, const BoxTimings& timin
   CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(Target::Tn835Jtag);
   if (selected != rc::kSuccess) {
-    ShowResult(op, selected);
+    ShowStatusResult(op, selected, link.ProgrammerPort());
     return selected;
   }
   BoxLink box(*link.ProgrammerPort(), timings);
@@ -60,7 +61,7 @@ ResultCode RunCpuBoardTest(LinkState& link, Operator& op, const std::function<vo
   CommandBracket bracket(link);
   const ResultCode selected = link.SelectTarget(Target::CpuBoard386);
   if (selected != rc::kSuccess) {
-    ShowResult(op, selected);
+    ShowStatusResult(op, selected, link.ProgrammerPort());
     return selected;
   }
   dialog(*link.ProgrammerPort());

@@ -28,7 +28,7 @@ CommPort* Select(LinkState& link, Operator& op, Target target, ResultCode& code)
   CommPort* port = link.ProgrammerPort();
   if (code == rc::kSuccess && port == nullptr) code = rc::kPortOpenFailed;
   if (code != rc::kSuccess) {
-    ShowResult(op, code);
+    ShowStatusResult(op, code, port);
     return nullptr;
   }
   return port;
@@ -178,7 +178,7 @@ ResultCode PicBlankCheck(LinkState& link, Operator& op, Target target, const Pic
                           : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kBlankCheck), o.statusWaitMs)
                               : rc::kTimeout;
-  ShowResult(op, code, pic_text::kFlashBlank);
+  ShowStatusResult(op, code, port, pic_text::kFlashBlank);
   return code;
 }
 
@@ -190,7 +190,7 @@ ResultCode PicEraseFlash(LinkState& link, Operator& op, Target target, const Pic
                           : port && port->IsOpen()
                               ? Exchange(*port, BuildPacket(0, 0, box_type::kErase), o.statusWaitMs)
                               : rc::kTimeout;
-  ShowResult(op, code, pic_text::kSuccess);
+  ShowStatusResult(op, code, port, pic_text::kSuccess);
   return code;
 }
 
@@ -209,7 +209,7 @@ ResultCode LoadPic18EepromData(LinkState& link, Operator& op, const PicOptions& 
     }
     code = Exchange(*port, FillEepromPacket(seed), o.statusWaitMs);
   }
-  ShowResult(op, code);
+  ShowStatusResult(op, code, port);
   return code;
 }
 
@@ -220,7 +220,7 @@ ResultCode TestPic18Eeprom(LinkState& link, Operator& op, const PicOptions& o) {
   if (code == rc::kSuccess && port != nullptr) {
     code = Exchange(*port, BuildPacket(0, 0, box_type::kTestEeprom), o.statusWaitMs);
   }
-  ShowResult(op, code, pic_text::kEepromGood);
+  ShowStatusResult(op, code, port, pic_text::kEepromGood);
   return code;
 }
 
@@ -232,7 +232,7 @@ ResultCode ReadCpuId(LinkState& link, Operator& op, Target target, const PicOpti
   CommPort* port = Info(target).role == PortRole::Primary ? link.PrimaryPort() : link.ProgrammerPort();
   if (selected != rc::kSuccess || port == nullptr) {
     const ResultCode c = selected != rc::kSuccess ? selected : rc::kPortOpenFailed;
-    ShowResult(op, c);
+    ShowStatusResult(op, c, link.ProgrammerPort());
     return c;
   }
   DeviceIdInfo info;

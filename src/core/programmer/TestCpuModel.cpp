@@ -87,7 +87,7 @@ void TestCpuModel::ReadFlashId(const std::string& cpuRevision, const std::string
   const ResultCode r = link_.ExchangeBoardInfo(record_);
   if (r != rc::kSuccess) {
     flashIdGood_ = false;
-    view_.AddLine(ResultText(r));
+    view_.AddLine(link_.NoBoardInfoText());
   } else {
     ShowRecordFields();
     for (const std::string& line : FlashIdLines(record_)) view_.AddLine(line);

@@ -1,11 +1,13 @@
 #include "core/protocol/Util.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/link/CommPort.h"
 #include "core/platform/HexDigits.h"
 #include "core/protocol/Timer.h"
 #include "core/operator/ErrorLog.h"
+#include "core/operator/ShowResult.h"
 
 namespace tarnvale {
 namespace {
@@ -50,12 +52,45 @@ std::uint16_t HexWord(const char* fourChars) {
 
 ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock) {
   Timer timer(timeoutMs, clock);
+  CommPort::StatusWait seen;
+  seen.limitMs = timeoutMs;
   for (;;) {
     std::uint8_t b = 0;
-    if (port.Read(&b, 1) == 1) return b;
-    if (port.LinkLost()) return rc::kLinkLost;
-    if (timer.IsExpired()) return rc::kTimeout;
+    if (port.Read(&b, 1) == 1) {
+      seen.answered = true;
+      seen.byte = b;
+      seen.afterMs = timer.ElapsedMs();
+      port.NoteStatusWait(seen);
+      return b;
+    }
+    if (port.LinkLost() || timer.IsExpired()) {
+      seen.afterMs = timer.ElapsedMs();
+      port.NoteStatusWait(seen);
+      return port.LinkLost() ? rc::kLinkLost : rc::kTimeout;
+    }
     port.WaitReadable(timer.RemainingMs());
+  }
+}
+
+std::string StatusResultText(ResultCode code, const CommPort* port) {
+  std::string text = ReplyResultText(code);
+  if (port == nullptr || code != rc::kTimeout) return text;
+  const CommPort::StatusWait& seen = port->LastStatusWait();
+  if (!seen.answered || seen.byte != rc::kTimeout) return text;
+  const auto seconds = [](std::uint32_t ms) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f s", ms / 1000.0);
+    return std::string(buf);
+  };
+  return text + " (the device answered '@' after " + seconds(seen.afterMs) + " of the " +
+         seconds(seen.limitMs) + " allowed; not a wait of this program that ran out)";
+}
+
+void ShowStatusResult(Operator& op, ResultCode code, const CommPort* port, const std::string& successText) {
+  if (code == rc::kSuccess) {
+    ShowResult(op, code, successText);
+  } else {
+    op.ShowMessage(StatusResultText(code, port), MessageIcon::Exclamation);
   }
 }
 

@@ -48,8 +48,18 @@ struct HexReply {
 // Longest controller line accepted before its CR.
 inline constexpr std::size_t kMaxReplyLine = 80;
 
-// Waits up to timeoutMs for one byte and returns it; '@' on time-out.
+// Waits up to timeoutMs for one byte and returns it; '@' on time-out. The
+// port keeps what the wait saw (CommPort::LastStatusWait), so a '@' the
+// device sent can still be told from a wait that ran out.
 ResultCode WaitStatusByte(CommPort& port, std::uint32_t timeoutMs, const Clock& clock = SystemClock());
+
+// The words for a result read from `port` (ReplyResultText), with what came
+// when the code is a '@' the device sent itself: "Timeout while waiting for a
+// response (the device answered '@' after 0.1 s of the 1.0 s allowed; not a
+// wait of this program that ran out)". A null port gives ReplyResultText.
+std::string StatusResultText(ResultCode code, const CommPort* port);
+// ShowResult with StatusResultText's words.
+void ShowStatusResult(Operator& op, ResultCode code, const CommPort* port, const std::string& successText = {});
 
 // Reads a controller reply ending in CR. A line (LF before the CR) gives '0'
 // and fills `reply`; a status reply gives the byte two places before the CR

@@ -14,8 +14,9 @@ namespace {
 
 using namespace settings_key;
 constexpr RegistryRoot kRoot = RegistryRoot::CurrentUser;
+constexpr std::uint32_t kMaxStationNumber = 999999999;
 
-constexpr std::array<SettingDef, 19> kSettings{{
+constexpr std::array<SettingDef, 22> kSettings{{
     {"COMPort", kPort, false, "primary (controller) port: a device path, COMn or TCP/IP"},
     {"BaudRate", kPort, true, "primary port baud rate"},
     {"Parity", kPort, true, "primary port parity: 0 NONE, 1 ODD, 2 EVEN"},
@@ -30,11 +31,15 @@ constexpr std::array<SettingDef, 19> kSettings{{
     {"UseIPAddress", kPort, true, "1: the primary link uses the IP address"},
     {"ForeGroundTextColor", kWindow, true, "terminal text colour (0xBBGGRR)"},
     {"BackGroundTextColor", kWindow, true, "terminal background colour (0xBBGGRR)"},
+    {"VerifyAfterProgramming", kWindow, true, "1: the flash dialog reads the image back after programming"},
     {"TN835 Application Path", kProduction, false, "folder of the TN835 application images"},
     {"TN835 Application File", kProduction, false, "file name of the TN835 application image"},
     {"TN835 Boot Path And File", kProduction, false, "TN835 boot image"},
     {"TN835 Test Path And File", kProduction, false, "folder of the TN835 test images"},
     {"User Temp Path", kProduction, false, "folder of the error log"},
+    {"StationSerialPattern", kProduction, false,
+     "TN835 station serial pattern: text with one counter {n} or {n:05}, and {yyyy} {yy} {mm} {dd}"},
+    {"StationNextNumber", kProduction, true, "TN835 station: counter value of the next unit (1 to 999999999)"},
 }};
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -132,6 +137,15 @@ std::string CheckSetting(const SettingDef& def, const std::string& text) {
     return v && (*v == 7 || *v == 8) ? "" : "data bits are 7 or 8";
   }
   if (n == "IPAddress") return IsIpAddress(text) ? "" : "not a dotted IPv4 address (A.B.C.D)";
+  if (n == "VerifyAfterProgramming") {
+    const auto v = ParseNumber(text);
+    return v && *v <= 1 ? "" : "0 or 1";
+  }
+  if (n == "StationNextNumber") {
+    // A counter of at most nine digits, the widest a pattern can give it.
+    const auto v = ParseNumber(text);
+    return v && *v >= 1 && *v <= kMaxStationNumber ? "" : "a counter value 1 to 999999999";
+  }
   if (n == "UseIPAddress") {
     const auto v = ParseNumber(text);
     return v && *v <= 1 ? "" : "0 or 1";

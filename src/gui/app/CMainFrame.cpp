@@ -386,7 +386,7 @@ void CMainFrame::OnEraseTn835Flash(std::uint8_t area) {
   port->Write(BuildPacket(1, 0, packet_type::kErase, areaByte));
   // Runs on the command's worker: the window shows "Please wait…" meanwhile.
   const ResultCode code = WaitStatusByte(*port, kEraseStatusTimeoutMs);
-  ShowResult(*op_, code);
+  ShowStatusResult(*op_, code, port);
 }
 
 void CMainFrame::OnAbout() { dialogs_.about(this); }

@@ -187,7 +187,15 @@ void CDataBackup::OnShowDifferences() {
           edit->setObjectName("differences");
           auto* ok = new QDialogButtonBox(QDialogButtonBox::Close, &view);
           connect(ok, &QDialogButtonBox::rejected, &view, &QDialog::reject);
+          // Every line reads controller → file: say so, or "old → new" has
+          // no sides a person can tell.
+          auto* sides = new QLabel(QString::fromStdString("The controller on " + model_.Port().PortName() +
+                                                          " → the file " + p + " (what Load Data would change)"),
+                                   &view);
+          sides->setObjectName("sides");
+          sides->setWordWrap(true);
           auto* layout = new QVBoxLayout(&view);
+          layout->addWidget(sides);
           layout->addWidget(edit);
           layout->addWidget(ok);
           view.resize(700, 400);
