@@ -60,6 +60,25 @@ int ModelIndexOf(const std::string& text) {
 
 enum class Button { Boot, Application, Test };
 
+// The production model both commands run: the settings' sources with the
+// paths given on the command line in their place, the model chosen and the
+// box's waits as the bench sets them.
+std::unique_ptr<ProductionModel> MakeModel(const ConfigData& settings, const Tn835Args& args,
+                                           const std::string& nav, int modelIndex, const std::string& appPath,
+                                           const std::string& bootFile, const std::string& testPath,
+                                           const std::string& logFile) {
+  ProductionOptions options;
+  options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
+  options.navNumber = nav;
+  if (!logFile.empty()) options.logFile = logFile;
+  auto model = std::make_unique<ProductionModel>(ProductionSources::FromSettings(settings), args.generation, options);
+  if (!appPath.empty()) model->OverrideApplicationPath(appPath);
+  if (!bootFile.empty()) model->OverrideBootPath(bootFile);
+  if (!testPath.empty()) model->OverrideTestPath(testPath);
+  model->SelectModel(modelIndex);
+  return model;
+}
+
 void Run(const Tn835Args& args, Button button) {
   const ProgressStyle style =
       ChooseProgressStyle(args.progress, ::isatty(STDERR_FILENO) != 0);
@@ -96,15 +115,8 @@ void Run(const Tn835Args& args, Button button) {
   // the paths above were made absolute first.
   ConfigData settings;
   LoadSettings(settings);
-  ProductionOptions options;
-  options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
-  options.navNumber = nav;
-  if (!logFile.empty()) options.logFile = logFile;
-  ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);
-  if (!appPath.empty()) model.OverrideApplicationPath(appPath);
-  if (!bootFile.empty()) model.OverrideBootPath(bootFile);
-  if (!testPath.empty()) model.OverrideTestPath(testPath);
-  model.SelectModel(modelIndex);
+  const auto owned = MakeModel(settings, args, nav, modelIndex, appPath, bootFile, testPath, logFile);
+  ProductionModel& model = *owned;
   model.SetSerialNumber(args.serial);
   if (!logFile.empty()) {
     RefuseBadOutput(logFile, {model.OpenedApplicationPath(), model.OpenedBootPath(), model.OpenedTestPath()});
@@ -203,15 +215,8 @@ void RunStation(const Tn835Args& args, const StationArgs& st) {
   if (name.empty()) name = TrimmedEntry(op.AskText("Operator name:", "Station mode").value_or(""));
   if (name.empty()) Fail("Station mode logs who runs it: give the operator's name (--operator NAME)", kExitUsage);
 
-  ProductionOptions options;
-  options.boxTimings = BoxTimingsFor(BoxSettleFromEnvironment());
-  options.navNumber = nav;
-  if (!logFile.empty()) options.logFile = logFile;
-  ProductionModel model(ProductionSources::FromSettings(settings), args.generation, options);
-  if (!appPath.empty()) model.OverrideApplicationPath(appPath);
-  if (!bootFile.empty()) model.OverrideBootPath(bootFile);
-  if (!testPath.empty()) model.OverrideTestPath(testPath);
-  model.SelectModel(modelIndex);
+  const auto owned = MakeModel(settings, args, nav, modelIndex, appPath, bootFile, testPath, logFile);
+  ProductionModel& model = *owned;
   model.SetHardwareRevision(args.revision);
   model.SetOperatorName(name);
   model.SetLocked(true);  // every unit of the shift gets the same images

@@ -14,8 +14,28 @@
 
 namespace tarnvale {
 
-std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) {
-  std::vector<std::uint8_t> bytes;
+namespace {
+
+// One token of a line: a single character stands for itself, "0xH" or
+// "0xHH" for a byte; anything else is refused.
+std::optional<std::uint8_t> TokenByte(std::string_view token) {
+  if (token.size() == 1) return static_cast<std::uint8_t>(token[0]);
+  std::string upper(token);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper.size() > 4 || upper.rfind("0X", 0) != 0) return std::nullopt;
+  int value = 0;
+  for (std::size_t i = 2; i < upper.size(); ++i) {
+    const int d = HexDigitValue(upper[i]);
+    if (d < 0) break;
+    value = value * 16 + d;
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+// Walks the comma-separated tokens of a line up to the first empty one;
+// `take` returns false to end the walk there. False when it was ended.
+template <typename Take>
+bool EachToken(std::string_view line, Take take) {
   std::size_t pos = 0;
   while (pos < line.size()) {
     if (line[pos] == ',') ++pos;
@@ -24,37 +44,32 @@ std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) 
     const std::string_view token = line.substr(pos, end - pos);
     if (token.empty()) break;
     pos = end;
-    if (token.size() == 1) {
-      bytes.push_back(static_cast<std::uint8_t>(token[0]));
-      continue;
-    }
-    std::string upper(token);
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.size() > 4 || upper.rfind("0X", 0) != 0) return std::nullopt;
-    int value = 0;
-    for (std::size_t i = 2; i < upper.size(); ++i) {
-      const int d = HexDigitValue(upper[i]);
-      if (d < 0) break;
-      value = value * 16 + d;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(value));
+    if (!take(token)) return false;
   }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ParseSerialLine(std::string_view line) {
+  std::vector<std::uint8_t> bytes;
+  const bool whole = EachToken(line, [&](std::string_view token) {
+    const auto byte = TokenByte(token);
+    if (byte) bytes.push_back(*byte);
+    return byte.has_value();
+  });
+  if (!whole) return std::nullopt;
   return bytes;
 }
 
 std::string InvalidSerialToken(std::string_view line) {
-  // The same walk as the parse, stopping at the token it refuses.
-  std::size_t pos = 0;
-  while (pos < line.size()) {
-    if (line[pos] == ',') ++pos;
-    std::size_t end = line.find(',', pos);
-    if (end == std::string_view::npos) end = line.size();
-    const std::string_view token = line.substr(pos, end - pos);
-    if (token.empty()) break;
-    pos = end;
-    if (!ParseSerialLine(token)) return std::string(token);
-  }
-  return {};
+  std::string refused;
+  EachToken(line, [&](std::string_view token) {
+    if (TokenByte(token)) return true;
+    refused = std::string(token);
+    return false;
+  });
+  return refused;
 }
 
 std::string FormatSerialBytes(std::span<const std::uint8_t> bytes) {
