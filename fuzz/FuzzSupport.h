@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "support/MemoryStream.h"
+#include "support/FakeLink.h"
 
 namespace tarnvale::fuzz {
 
-using test::MemoryStream;
+using MemoryStream = test::LinkStream;
 using test::FakeClock;
 
 // A file in a folder of this process's own under $TMPDIR, rewritten for

@@ -31,7 +31,6 @@
 #include "core/programmer/CpuPinTest.h"
 #include "core/protocol/Util.h"
 #include "core/roles/PortRoles.h"
-#include "faults/SimWire.h"
 #include "sim/BoxDevice.h"
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Device.h"
@@ -139,12 +138,12 @@ struct Bench {
   FakeClock clock{1000};
   RecordingOperator op;
   CommPort port;
-  std::unique_ptr<SimWire> wire;
+  std::unique_ptr<FakeLink> wire;
   fs::path dir = MakeTempDir("faults");
 
   void Attach(sim::SimDevice& device, WireFaults faults) {
-    wire = std::make_unique<SimWire>(device, clock, std::move(faults));
-    port.Attach(wire->Stream());
+    wire = std::make_unique<FakeLink>(clock, device, std::move(faults));
+    wire->AttachTo(port);
   }
   // The box's select-target exchange (always the first reply on the wire).
   void Select(Target target) {
@@ -548,9 +547,9 @@ Runner BackupLoad() {
       // A complete backup made from a healthy controller first.
       FakeClock clock;
       sim::Rq750Device source({}, sim::MakeRq750Content(2, true));
-      SimWire wire(source, clock);
+      FakeLink wire(clock, source);
       CommPort port;
-      port.Attach(wire.Stream());
+      wire.AttachTo(port);
       const backup::RunSummary s = backup::RunSave(port, in.string(), {true, true, true}, {}, clock);
       ASSERT_TRUE(s.Success()) << s.Text();
     }

@@ -19,7 +19,6 @@
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
 #include "core/protocol/Util.h"
-#include "faults/SimWire.h"
 #include "sim/BoxDevice.h"
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Device.h"
@@ -87,11 +86,11 @@ std::string OrderProblem(const std::vector<RunEvent>& events) {
 struct Bench {
   FakeClock clock{1000};
   CommPort port;
-  std::unique_ptr<SimWire> wire;
+  std::unique_ptr<FakeLink> wire;
   fs::path dir = MakeTempDir("runstop");
   void Attach(sim::SimDevice& device) {
-    wire = std::make_unique<SimWire>(device, clock);
-    port.Attach(wire->Stream());
+    wire = std::make_unique<FakeLink>(clock, device);
+    wire->AttachTo(port);
   }
   void Select(Target t) {
     port.Write(SelectTargetPacket(t));

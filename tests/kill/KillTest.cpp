@@ -31,7 +31,7 @@
 #include "core/production/ProductionLog.h"
 #include "core/programmer/BootFlash.h"
 #include "core/protocol/Packet.h"
-#include "support/MemoryStream.h"
+#include "support/FakeLink.h"
 #include "e2e/Processes.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -318,7 +318,7 @@ std::vector<std::uint8_t> BootRecords(std::uint32_t seed) {
 void ReadBackInto(const fs::path& path, const std::vector<std::uint8_t>& records) {
   FakeClock clock;
   CommPort port;
-  port.Attach(std::make_unique<MemoryStream>(records, clock, 0, true));
+  port.Attach(std::make_unique<LinkStream>(records, clock, 0, true));
   BootReadParams p;
   p.port = &port;
   p.path = path.string();

@@ -16,7 +16,7 @@
 #include "core/programmer/CpuPinTest.h"
 #include "core/protocol/Util.h"
 #include "core/roles/PortRoles.h"
-#include "faults/SimWire.h"
+#include "support/FakeLink.h"
 #include "sim/BoxDevice.h"
 
 namespace tarnvale {
@@ -53,9 +53,9 @@ struct BoardRun {
 BoardRun RunOn(sim::BoxOptions options) {
   test::FakeClock clock(1000);
   sim::BoxDevice device(std::move(options));
-  test::SimWire wire(device, clock);
+  test::FakeLink wire(clock, device);
   CommPort port;
-  port.Attach(wire.Stream());
+  wire.AttachTo(port);
   port.Write(SelectTargetPacket(Target::CpuBoard386));
   BoardRun run;
   if (WaitStatusByte(port, 500, clock) != '0') return run;

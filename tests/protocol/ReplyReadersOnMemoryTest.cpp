@@ -10,12 +10,11 @@
 
 #include "core/link/CommPort.h"
 #include "core/protocol/Util.h"
-#include "support/MemoryStream.h"
+#include "support/FakeLink.h"
 
 namespace tarnvale {
 namespace {
 
-using test::MemoryStream;
 using test::FakeClock;
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
@@ -50,7 +49,7 @@ TEST(ReplyReadersOnMemory, EndWithTheirCodeOnTheirOwnClock) {
     SCOPED_TRACE(c.what);
     FakeClock clock;
     CommPort port;
-    port.Attach(std::make_unique<MemoryStream>(Bytes(c.sent), clock, c.chunk, false));
+    port.Attach(std::make_unique<test::LinkStream>(Bytes(c.sent), clock, c.chunk, false));
     const std::uint32_t before = clock.TickMs();
     ResultCode code = 0;
     switch (c.reader) {
