@@ -15,23 +15,19 @@
 
 #include "core/backup/BackupJob.h"
 #include "core/flash/RunEventAdapters.h"
-#include "core/link/CommPort.h"
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
-#include "core/protocol/Util.h"
+#include "faults/Bench.h"
 #include "sim/BoxDevice.h"
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Device.h"
-#include "support/FakeLink.h"
 #include "support/ImageGen.h"
-#include "support/TestEnv.h"
 
 namespace tarnvale::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kOldContent = "an earlier file that a stopped run must not touch\n";
 constexpr int kNever = std::numeric_limits<int>::max();
 
 // Records the events and raises the stop at the Nth progress event; from
@@ -81,34 +77,6 @@ std::string OrderProblem(const std::vector<RunEvent>& events) {
     }
   }
   return finishes == 1 ? "" : "not exactly one finish";
-}
-
-struct Bench {
-  FakeClock clock{1000};
-  CommPort port;
-  std::unique_ptr<FakeLink> wire;
-  fs::path dir = MakeTempDir("runstop");
-  void Attach(sim::SimDevice& device) {
-    wire = std::make_unique<FakeLink>(clock, device);
-    wire->AttachTo(port);
-  }
-  void Select(Target t) {
-    port.Write(SelectTargetPacket(t));
-    ASSERT_EQ(WaitStatusByte(port, 500, clock), '0');
-  }
-};
-
-EngineTimings Timings() {
-  EngineTimings t;
-  t.ackTimeoutMs = 2000;
-  t.dumpLineTimeoutMs = 1000;
-  return t;
-}
-
-BoxTimings FastBox() {
-  BoxTimings t;
-  t.recordSilenceMs = 1000;
-  return t;
 }
 
 // What one run did: its code, its file (empty path: it keeps none).
