@@ -25,6 +25,9 @@ const ParityCase kParities[] = {
     {2, "even", PARENB},
     {3, "mark", PARENB | PARODD | CMSPAR},
     {4, "space", PARENB | CMSPAR},
+    // A code no dialog writes falls back to the plain setting.
+    {5, "unknown code 5", 0},
+    {255, "unknown code 255", 0},
 };
 constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 
@@ -33,7 +36,7 @@ struct StopCase {
   const char* name;
   bool twoStopBits;
 };
-const StopCase kStops[] = {{0, "one", false}, {1, "one and a half", true}, {2, "two", true}};
+const StopCase kStops[] = {{0, "one", false}, {1, "one and a half", true}, {2, "two", true}, {3, "unknown", false}};
 
 struct SizeCase {
   std::uint8_t code;
