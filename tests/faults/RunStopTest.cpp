@@ -4,7 +4,9 @@
 // by the program (never as a time-out), and keeps what it did where it keeps
 // anything: the file under its own name as it was, what was read beside it.
 #include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -44,6 +46,7 @@ class StopSink final : public RunSink {
       raise_();
     }
   }
+  bool Raised() const { return raised_; }
   std::vector<RunEvent> events;
   int afterStop = 0;
 
@@ -187,14 +190,18 @@ Done SaveBackup(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop)
   return {s.Result(), out, old};
 }
 
-TEST(RunStop, EveryRunInOrderAndStoppedPartWay) {
-  struct Case {
-    const char* name;
-    RunKind run;
-    bool keepsPartial;  // a stopped run leaves NAME.partial with what it read
-    int closing = 0;    // events a stopped run still sends: a backup closes its section
-  };
-  const Case cases[] = {
+struct Case {
+  const char* name;
+  RunKind run;
+  bool keepsPartial;  // a stopped run leaves NAME.partial with what it read
+  int closing = 0;    // events a stopped run still sends: a backup closes its section
+};
+
+// How a failing case is shown.
+void showValue(const Case& c, std::ostream& os) { os << c.name; }
+
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases = {
       {"RAM load", LoadRam, false},
       {"memory dump", DumpMemory, true},
       {"EEPROM read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, true); }, true},
@@ -202,42 +209,56 @@ TEST(RunStop, EveryRunInOrderAndStoppedPartWay) {
       {"RAM bank test", RamTest, false},
       {"backup save", SaveBackup, true, 1},
   };
-  for (const Case& c : cases) {
-    for (const int stopAt : {kNever, 2}) {
-      SCOPED_TRACE(std::string(c.name) + (stopAt == kNever ? ", left alone" : ", stopped"));
-      Bench bench;
-      auto stop = std::make_shared<StopState>();
-      StopSink sink(stopAt, [&] { stop->RequestStop(); });
-      const Done done = c.run(bench, sink, stop);
-      EXPECT_EQ(OrderProblem(sink.events), "");
-      ASSERT_FALSE(sink.events.empty());
-      const auto* finished = std::get_if<RunFinished>(&sink.events.back());
-      ASSERT_NE(finished, nullptr);
-      EXPECT_EQ(finished->code, done.code);
-      if (stopAt == kNever) {
-        EXPECT_EQ(done.code, rc::kSuccess) << finished->summary;
-        const auto* total = std::get_if<RunTotal>(&sink.events[1]);
-        ASSERT_NE(total, nullptr);
-        const auto* last = std::get_if<RunProgress>(&sink.events[sink.events.size() - 2]);
-        ASSERT_NE(last, nullptr);
-        EXPECT_EQ(last->bytes, total->bytes) << "a whole run carried all its bytes";
-        if (!done.file.empty()) {
-          EXPECT_NE(ReadFileBytes(done.file), done.old);
-        }
-        continue;
-      }
-      EXPECT_EQ(done.code, rc::kStoppedByProgram) << finished->summary;
-      EXPECT_EQ(sink.afterStop, c.closing) << "events after the stop";
-      if (!done.file.empty()) {
-        EXPECT_EQ(ReadFileBytes(done.file), done.old) << "the file under its own name";
-        const fs::path partial = done.file.string() + ".partial";
-        EXPECT_EQ(fs::exists(partial), c.keepsPartial);
-        if (c.keepsPartial && fs::exists(partial)) {
-          EXPECT_GT(fs::file_size(partial), 0u);
-        }
-      }
-    }
+  return cases;
+}
+
+struct Outcome {
+  Done done;
+  StopSink sink;
+};
+
+Outcome RunStoppedAt(const Case& c, int stopAt) {
+  Bench bench;
+  auto stop = std::make_shared<StopState>();
+  StopSink sink(stopAt, [stop] { stop->RequestStop(); });
+  Done done = c.run(bench, sink, stop);
+  return {std::move(done), std::move(sink)};
+}
+
+long ProgressEvents(const StopSink& sink) {
+  return std::count_if(sink.events.begin(), sink.events.end(),
+                       [](const RunEvent& e) { return std::holds_alternative<RunProgress>(e); });
+}
+
+// Any run, stopped at any of its progress events or left alone. A stop at
+// one of the last two may come after the last piece is in: such a run may
+// still end whole.
+RC_GTEST_PROP(RunStop, EveryRunInOrderWhereverItIsStopped, ()) {
+  const Case c = *::rc::gen::elementOf(Cases());
+  const long whole = ProgressEvents(RunStoppedAt(c, kNever).sink);
+  const int lastEvent = static_cast<int>(whole);
+  const int stopAt = *::rc::gen::oneOf(::rc::gen::just(lastEvent + 1), ::rc::gen::inRange(1, lastEvent + 1));
+  const auto [done, sink] = RunStoppedAt(c, stopAt);
+  RC_TAG(c.name, stopAt > whole ? "left alone" : "stopped");
+  RC_ASSERT(OrderProblem(sink.events) == std::string());
+  RC_ASSERT(std::get<RunFinished>(sink.events.back()).code == done.code);
+  if (stopAt > whole || (stopAt >= whole - 1 && done.code == rc::kSuccess)) {
+    RC_ASSERT(done.code == rc::kSuccess);
+    RC_ASSERT(done.file.empty() || ReadFileBytes(done.file) != done.old);
+    if (stopAt <= whole) return;
+    const auto* total = std::get_if<RunTotal>(&sink.events[1]);
+    const auto* last = std::get_if<RunProgress>(&sink.events[sink.events.size() - 2]);
+    RC_ASSERT(total != nullptr && last != nullptr);
+    RC_ASSERT(last->bytes == total->bytes);  // a whole run carried all its bytes
+    return;
   }
+  RC_ASSERT(done.code == rc::kStoppedByProgram);
+  RC_ASSERT(sink.afterStop == c.closing);  // silent after the stop
+  if (done.file.empty()) return;
+  RC_ASSERT(ReadFileBytes(done.file) == done.old);  // the file under its own name
+  const fs::path partial = done.file.string() + ".partial";
+  RC_ASSERT(fs::exists(partial) == c.keepsPartial);
+  RC_ASSERT(!c.keepsPartial || fs::file_size(partial) > 0u);
 }
 
 }  // namespace
