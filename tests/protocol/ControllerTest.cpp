@@ -1,7 +1,10 @@
-// Controller queries against a scripted controller on a pseudo-terminal.
+// Controller queries against a scripted controller on the in-memory link:
+// each write is one packet, answered after a set delay on the fake clock, so
+// a late or missing answer runs into its time limit without the test waiting.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "flash/FakeDevice.h"
 #include "core/protocol/Controller.h"
@@ -12,11 +15,29 @@
 namespace tarnvale::test {
 namespace {
 
+struct ControllerOnLink {
+  // An empty answer is silence.
+  explicit ControllerOnLink(std::function<std::string(const SeenPacket&)> answer, std::uint32_t delayMs = 0) {
+    link.AttachTo(port);
+    link.SetResponder([this, answer, delayMs](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
+      if (w.size() < 6 || w[0] != ':') return {};
+      packets.push_back({w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w});
+      const std::string reply = answer(packets.back());
+      if (reply.empty()) return {};
+      return {{delayMs, Bytes(reply.begin(), reply.end())}};
+    });
+  }
+  FakeClock clock;
+  FakeLink link{clock};
+  CommPort port;
+  std::vector<SeenPacket> packets;
+};
+
 TEST(ControllerQueries, SetPageSendsThePageHighByteFirst) {
-  DeviceOnPort d([](const SeenPacket&) { return std::string("0\n\r"); });
-  EXPECT_EQ(SetPage(d.port, 0x03FF), rc::kSuccess);
-  ASSERT_EQ(d.dev.Packets().size(), 1u);
-  EXPECT_EQ(d.dev.Packets()[0].raw, (Bytes{0x3A, 0x02, 0x00, 0x00, 0x04, 0x03, 0xFF, 0xF8}));
+  ControllerOnLink d([](const SeenPacket&) { return std::string("0\n\r"); });
+  EXPECT_EQ(SetPage(d.port, 0x03FF, d.clock), rc::kSuccess);
+  ASSERT_EQ(d.packets.size(), 1u);
+  EXPECT_EQ(d.packets[0].raw, (Bytes{0x3A, 0x02, 0x00, 0x00, 0x04, 0x03, 0xFF, 0xF8}));
 }
 
 TEST(ControllerQueries, MemoryRepliesAreCheckedAndBounded) {
@@ -34,13 +55,16 @@ TEST(ControllerQueries, MemoryRepliesAreCheckedAndBounded) {
   };
   for (const auto& [name, reply, delayMs, expected] : cases) {
     SCOPED_TRACE(name);
-    DeviceOnPort d([&](const SeenPacket&) { return reply; }, delayMs);
+    ControllerOnLink d([&](const SeenPacket&) { return reply; }, delayMs);
     MemoryRecord record;
-    EXPECT_EQ(ReadMemoryBlock(d.port, 0x1234, 2, record), expected);
+    EXPECT_EQ(ReadMemoryBlock(d.port, 0x1234, 2, record, d.clock), expected);
+    if (expected == rc::kTimeout) {
+      EXPECT_GT(d.clock.TickMs(), controller::kReadMemoryTimeoutMs) << "gave up before its limit";
+    }
     if (expected != rc::kSuccess) continue;
     EXPECT_EQ(record.data, (Bytes{0xAB, 0xCD}));
-    ASSERT_EQ(d.dev.Packets().size(), 1u);
-    EXPECT_EQ(d.dev.Packets()[0].raw, (Bytes{0x3A, 0x01, 0x12, 0x34, 0x0B, 0x02, 0xAC}));
+    ASSERT_EQ(d.packets.size(), 1u);
+    EXPECT_EQ(d.packets[0].raw, (Bytes{0x3A, 0x01, 0x12, 0x34, 0x0B, 0x02, 0xAC}));
   }
 }
 
@@ -62,15 +86,15 @@ MemoryController WithApplication(char revision, std::uint32_t start, std::uint8_
 }
 
 // Get_RQ700_APP_Header against `m`; reads for which `silent` holds go unanswered.
-struct HeaderRead {
+struct HeaderRead : ControllerOnLink {
   explicit HeaderRead(MemoryController& m, std::function<bool(const SeenPacket&)> silent = {})
-      : d([&m, silent](const SeenPacket& p) { return silent && silent(p) ? std::string() : m.Answer(p); }),
-        code(Get_RQ700_APP_Header(d.port, h, b, &op)) {}
-  DeviceOnPort d;
+      : ControllerOnLink([&m, silent](const SeenPacket& p) { return silent && silent(p) ? std::string() : m.Answer(p); }) {
+    code = Get_RQ700_APP_Header(port, h, b, &op, clock);
+  }
   ApplicationHeader h{};
   BootInfo b{};
   RecordingOperator op;
-  ResultCode code;
+  ResultCode code = rc::kSuccess;
 };
 
 // The start address is read at the board's own landmark (revision B's only
@@ -105,7 +129,7 @@ TEST(ControllerQueries, LongFieldsAreRequestedWholeAndCopiedClamped) {
   // L3 = 2 received bytes: the length byte and one character.
   EXPECT_EQ(FieldText(r.h.controllerModel), "M");
   bool asked20 = false;
-  for (const auto& p : r.d.dev.Packets()) {
+  for (const auto& p : r.packets) {
     if (p.type == 0x0B && p.address == 16) asked20 = p.data[0] == 20;
   }
   EXPECT_TRUE(asked20);
@@ -125,30 +149,6 @@ TEST(ControllerQueries, NoApplicationIsReportedButNeverLogged) {
   EXPECT_FALSE(std::filesystem::exists("ErroLog.txt"));
 }
 
-// The same reads on a scripted link over a fake clock: each write is one
-// packet, answered at once unless `silent` holds, so a silenced read runs
-// into its time limit without the test waiting for it.
-struct HeaderReadOnFakeClock {
-  HeaderReadOnFakeClock(MemoryController& m, std::function<bool(const SeenPacket&)> silent) : link(clock) {
-    link.AttachTo(port);
-    link.SetResponder([&m, silent](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
-      if (w.size() < 6 || w[0] != ':') return {};
-      const SeenPacket p{w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w};
-      if (silent(p)) return {};
-      const std::string answer = m.Answer(p);
-      return {{0, Bytes(answer.begin(), answer.end())}};
-    });
-    code = Get_RQ700_APP_Header(port, h, b, &op, clock);
-  }
-  FakeClock clock;
-  FakeLink link;
-  CommPort port;
-  ApplicationHeader h{};
-  BootInfo b{};
-  RecordingOperator op;
-  ResultCode code = rc::kSuccess;
-};
-
 TEST(ControllerQueries, FailuresAreLoggedWithTheirLine) {
   // Each case silences one read; the failure is logged at its fixed line.
   const std::vector<std::tuple<std::uint16_t, std::uint16_t, int>> cases{
@@ -158,11 +158,11 @@ TEST(ControllerQueries, FailuresAreLoggedWithTheirLine) {
     SCOPED_TRACE(line);
     MemoryController m = WithApplication('C', 0x03C00000, 8, 3, 4,
                                          {7, '5', '.', '0', '1', '.', '0', '0', 1, 2, 3, 3, 'R', 'Q', '7'});
-    const HeaderReadOnFakeClock r(m, [&](const SeenPacket& p) { return p.type == 0x0B && m.page == page && p.address == offset; });
+    const HeaderRead r(m, [&](const SeenPacket& p) { return p.type == 0x0B && m.page == page && p.address == offset; });
     EXPECT_EQ(r.code, rc::kTimeout);
     EXPECT_EQ(r.op.logged, std::vector<std::string>{"64|Util|Get_RQ700_APP_Header|" + std::to_string(line)});
     // The read gave up after its own limit on the clock it was handed.
-    EXPECT_GT(r.clock.TickMs(), 250u);
+    EXPECT_GT(r.clock.TickMs(), controller::kReadMemoryTimeoutMs);
   }
   EXPECT_NE(ReadFileBytes("ErroLog.txt").find("Error: 64, Occured in: Util, Function: Get_RQ700_APP_Header, Line: 840 \n"),
             std::string::npos);
@@ -171,12 +171,12 @@ TEST(ControllerQueries, FailuresAreLoggedWithTheirLine) {
 TEST(ControllerQueries, RevisionBelowAIsInvalid) {
   MemoryController m;
   m.Put(0x03FFFFEE, {'@'});
-  DeviceOnPort d([&](const SeenPacket& p) { return m.Answer(p); });
+  ControllerOnLink d([&](const SeenPacket& p) { return m.Answer(p); });
   char revision = 'x';
-  ASSERT_EQ(ReadHardwareRevision(d.port, revision), rc::kSuccess);
+  ASSERT_EQ(ReadHardwareRevision(d.port, revision, d.clock), rc::kSuccess);
   EXPECT_EQ(revision, '@');
   std::uint32_t start = 0;
-  EXPECT_EQ(ReadApplicationStart(d.port, start, revision), rc::kInvalidRevision);
+  EXPECT_EQ(ReadApplicationStart(d.port, start, revision, d.clock), rc::kInvalidRevision);
 }
 
 }  // namespace
