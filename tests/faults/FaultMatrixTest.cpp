@@ -33,7 +33,7 @@
 #include "sim/Rq750Device.h"
 #include "sim/Tn835Device.h"
 #include "support/ImageGen.h"
-#include "support/QuietLoadView.h"
+#include "support/DirectRunner.h"
 
 namespace tarnvale::test {
 namespace {
@@ -45,21 +45,8 @@ enum class Fault { None, Refusal, DroppedAck, Silence, StrayByte, Corrupt, Close
 // None first: every engine's healthy run, whose time the fault cells may add their limit to.
 constexpr Fault kFaults[] = {Fault::None,    Fault::Refusal, Fault::DroppedAck, Fault::Silence, Fault::StrayByte,
                              Fault::Corrupt, Fault::Closed,  Fault::SlowErase,  Fault::Killed};
-
-const char* FaultName(Fault f) {
-  switch (f) {
-    case Fault::None: return "none";
-    case Fault::Refusal: return "refusal";
-    case Fault::DroppedAck: return "dropped ack";
-    case Fault::Silence: return "silence";
-    case Fault::StrayByte: return "stray byte";
-    case Fault::Corrupt: return "corrupt";
-    case Fault::Closed: return "link closed";
-    case Fault::SlowErase: return "slow erase";
-    case Fault::Killed: return "sim killed";
-  }
-  return "?";
-}
+constexpr const char* kFaultNames[] = {"none",    "refusal",     "dropped ack", "silence",   "stray byte",
+                                       "corrupt", "link closed", "slow erase",  "sim killed"};
 
 // What a run may take beyond its limit on the fake clock (polls, settling).
 constexpr std::uint32_t kMarginMs = 1500;
@@ -97,32 +84,16 @@ int ThreadsLeftOver(int before) {
 
 // ---- the engines -------------------------------------------------------------------
 
-struct LoadView : QuietLoadView {
-  explicit LoadView(std::vector<std::string>& t) : texts(t) {}
-  void SetStatus(const std::string& t) override {
-    std::lock_guard l(m);
-    texts.push_back(t);
-  }
-  std::vector<std::string>& texts;
-  std::mutex m;
-};
-
 // The programming dialog's model (the erase and the stream on the engine's
 // worker), as the GUI and the CLI run it.
 void Program(Bench& b, ProgrammingRequest r, Outcome& o) {
   r.port = &b.port;
   r.timings = Timings();
   r.fileOperator = &b.op;
-  std::vector<std::string> status;
-  {
-    LoadView view(status);
-    LoadMemoryModel model(r, view, b.op, b.clock);
-    model.Open();
-    if (model.Begin()) model.Wait();
-    o.code = model.Result();
-    if (model.WorkerRunning()) o.threadsLeft = 1;
-  }
-  o.texts = status;
+  DirectRunner runner(b.op, b.clock);
+  o.code = runner.RunProgramming(r);
+  o.texts = runner.Texts();
+  o.threadsLeft = runner.workersLeft;
 }
 
 struct ReadEvents : MemoryReadEvents {
@@ -615,7 +586,7 @@ TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
       const Fault f = kFaults[k];
       const Expect& want = row.expect[k];
       if (want.notApplicable != nullptr) continue;
-      SCOPED_TRACE(std::string(row.engine) + " / " + FaultName(f));
+      SCOPED_TRACE(std::string(row.engine) + " / " + kFaultNames[k]);
       Bench bench;
       Outcome o;
       const int before = ThreadCount();

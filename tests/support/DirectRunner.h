@@ -31,6 +31,7 @@ class DirectRunner : public JobRunner {
     LoadMemoryModel model(request, view, op_, clock_);
     model.Open();
     if (model.Begin()) model.Wait();
+    if (model.WorkerRunning()) ++workersLeft;
     return model.Result();
   }
   ResultCode RunMemoryRead(const MemoryReadRequest& request) override {
@@ -48,6 +49,7 @@ class DirectRunner : public JobRunner {
     return texts_;
   }
   int programmingRuns = 0;
+  int workersLeft = 0;  // programming runs whose worker still ran after the wait
   int readRuns = 0;
 
  private:
