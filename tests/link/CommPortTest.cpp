@@ -16,7 +16,7 @@ namespace {
 using test::LoopbackServer;
 using test::PtyPair;
 
-std::string ReadAll(CommPort& port, std::size_t want, int timeoutMs = 1000) {
+std::string ReadAll(CommPort& port, std::size_t want, int timeoutMs = 10000) {  // the time is a guard
   std::string out;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (out.size() < want && std::chrono::steady_clock::now() < end) {
