@@ -51,122 +51,102 @@ std::vector<Piece> Join(std::vector<Piece> a, const std::vector<Piece>& b) {
   return a;
 }
 
+enum class Reader { Framed, HexLine, Status, Text };
+
 struct Case {
   const char* what;
+  Reader reader;
   std::vector<Piece> pieces;
   ResultCode expected;
   std::uint32_t returnsAtMs;  // clock reading when the reader returns
+  std::string text = {};      // the status shown, or the text reply kept
 };
 
-// The box's framed reply: the 5000 ms limit starts again with every chunk
-// that arrives, whether it belongs to a record or not.
-TEST(FramedReplyTimeLimit, RestartsWheneverBytesArrive) {
+// Each reader's limit: the box's framed reply waits 5000 ms and starts again
+// with every chunk that arrives, whether it belongs to a record or not; a
+// controller line has one limit for the whole line (bytes in time do not
+// extend it); a status byte must come within its limit; a text reply waits
+// for its expected length or the limit, and what came by then is the reply.
+TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
   const std::string frame = AsText(BuildPacket(3, 0x1234, 0x23, std::vector<std::uint8_t>{'1', '.', '5'}));
   ASSERT_EQ(frame.size(), 9u);
   std::string overlong = ":";
   overlong += static_cast<char>(200);  // a count that cannot complete within 80 bytes
   overlong += std::string(100, 'Z');
   const std::uint32_t limit = kFramedReplyTimeoutMs;
-  const std::vector<Case> cases = {
-      {"one byte every 4.9 s, 44.1 s in all", Trickled(frame, 1, 4900), '0', 9 * 4900},
-      {"three pieces, each exactly the limit apart", Trickled(frame, 3, limit), '0', 3 * limit},
-      {"noise every 4 s for 20 s, then the record", Join(Trickled("noise", 1, 4000), {{4000, frame}}), '0',
-       24000},
-      {"nothing at all", {}, rc::kTimeout, limit + 1},
-      {"a gap 100 ms past the limit inside the record", {{100, frame.substr(0, 4)}, {limit + 100, frame.substr(4)}},
-       rc::kTimeout, 100 + limit + 1},
-      {"an overlong record, then silence", {{10, overlong}}, rc::kStringTooLong, 10 + limit + 1},
-      {"an overlong record, then a stray byte 4 s later", {{10, overlong}, {4000, "x"}}, rc::kTimeout,
-       4010 + limit + 1},
-  };
-  for (const Case& c : cases) {
-    LinkOnFakeClock f;
-    f.Send(c.pieces);
-    MemoryRecord record;
-    EXPECT_EQ(ReadFramedReply(f.port, record, kFramedReplyTimeoutMs, f.clock), c.expected) << c.what;
-    EXPECT_EQ(f.Elapsed(), c.returnsAtMs) << c.what;
-    if (c.expected == rc::kSuccess) {
-      EXPECT_EQ(record.address, 0x1234) << c.what;
-      EXPECT_EQ(record.data, (std::vector<std::uint8_t>{'1', '.', '5'})) << c.what;
-    }
-  }
-}
-
-// A controller line has one limit for the whole line: bytes arriving in
-// time do not extend it.
-TEST(HexReplyTimeLimit, CoversTheWholeLineAndIsNotRestarted) {
   const std::string line = ":0300000001020305\n\r";
+  const std::string timeout = "Timeout while waiting for a response";
+  const std::string deviceAt = timeout + " (the device answered '@' after ";
+  const std::string notOurs = " s of the 0.5 s allowed; not a wait of this program that ran out)";
   const std::vector<Case> cases = {
-      {"four pieces, the last exactly at the limit", Trickled(line, 5, 250), '0', 1000},
-      {"four pieces 300 ms apart: every gap short, the line late", Trickled(line, 5, 300), rc::kTimeout, 1001},
-      {"a status reply just in time", {{999, "0X\r"}}, '0', 999},
-      {"silence", {}, rc::kTimeout, 1001},
+      {"framed: one byte every 4.9 s, 44.1 s in all", Reader::Framed, Trickled(frame, 1, 4900), '0', 9 * 4900},
+      {"framed: three pieces, each exactly the limit apart", Reader::Framed, Trickled(frame, 3, limit), '0',
+       3 * limit},
+      {"framed: noise every 4 s for 20 s, then the record", Reader::Framed,
+       Join(Trickled("noise", 1, 4000), {{4000, frame}}), '0', 24000},
+      {"framed: nothing at all", Reader::Framed, {}, rc::kTimeout, limit + 1},
+      {"framed: a gap 100 ms past the limit inside the record", Reader::Framed,
+       {{100, frame.substr(0, 4)}, {limit + 100, frame.substr(4)}}, rc::kTimeout, 100 + limit + 1},
+      {"framed: an overlong record, then silence", Reader::Framed, {{10, overlong}}, rc::kStringTooLong,
+       10 + limit + 1},
+      {"framed: an overlong record, then a stray byte 4 s later", Reader::Framed, {{10, overlong}, {4000, "x"}},
+       rc::kTimeout, 4010 + limit + 1},
+      {"line: four pieces, the last exactly at the limit", Reader::HexLine, Trickled(line, 5, 250), '0', 1000},
+      {"line: four pieces 300 ms apart: every gap short, the line late", Reader::HexLine, Trickled(line, 5, 300),
+       rc::kTimeout, 1001},
+      {"line: a status reply just in time", Reader::HexLine, {{999, "0X\r"}}, '0', 999},
+      {"line: silence", Reader::HexLine, {}, rc::kTimeout, 1001},
+      // The words shown afterwards tell a '@' the device sent from a wait
+      // that ran out, although the code is the same byte.
+      {"status: at once", Reader::Status, {{0, "0"}}, '0', 0, "Success"},
+      {"status: at exactly the limit", Reader::Status, {{500, "H"}}, 'H', 500, "Erase Error"},
+      {"status: two milliseconds past the limit", Reader::Status, {{502, "H"}}, rc::kTimeout, 501, timeout},
+      {"status: silence", Reader::Status, {}, rc::kTimeout, 501, timeout},
+      {"status: the device's own '@'", Reader::Status, {{100, "@"}}, rc::kTimeout, 100, deviceAt + "0.1" + notOurs},
+      {"status: '@' at once", Reader::Status, {{0, "@"}}, rc::kTimeout, 0, deviceAt + "0.0" + notOurs},
+      {"text: in two pieces within the limit", Reader::Text, {{100, "12"}, {800, "345"}}, '0', 900, "12345"},
+      {"text: the rest comes too late", Reader::Text, {{100, "12"}, {1000, "345"}}, '0', 1001, "12"},
+      {"text: more than expected", Reader::Text, {{100, "123456"}}, '1', 100, "123456"},
+      {"text: silence", Reader::Text, {}, rc::kTimeout, 1001},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     LinkOnFakeClock f;
     f.Send(c.pieces);
-    HexReply reply;
-    EXPECT_EQ(ReadHexReply(f.port, 1000, reply, f.clock), c.expected) << c.what;
-    EXPECT_EQ(f.Elapsed(), c.returnsAtMs) << c.what;
-  }
-}
-
-// The words shown afterwards tell a '@' the device sent from a wait that ran
-// out, although the code is the same byte.
-TEST(StatusByteTimeLimit, FirstByteWithinTheLimit) {
-  struct StatusCase {
-    Case c;
-    std::string text;
-  };
-  const std::string timeout = "Timeout while waiting for a response";
-  const std::vector<StatusCase> cases = {
-      {{"at once", {{0, "0"}}, '0', 0}, "Success"},
-      {{"at exactly the limit", {{500, "H"}}, 'H', 500}, "Erase Error"},
-      {{"two milliseconds past the limit", {{502, "H"}}, rc::kTimeout, 501}, timeout},
-      {{"silence", {}, rc::kTimeout, 501}, timeout},
-      {{"the device's own '@'", {{100, "@"}}, rc::kTimeout, 100},
-       timeout + " (the device answered '@' after 0.1 s of the 0.5 s allowed; not a wait of this program that "
-                 "ran out)"},
-      {{"'@' at once", {{0, "@"}}, rc::kTimeout, 0},
-       timeout + " (the device answered '@' after 0.0 s of the 0.5 s allowed; not a wait of this program that "
-                 "ran out)"},
-  };
-  for (const StatusCase& s : cases) {
-    const Case& c = s.c;
-    LinkOnFakeClock f;
-    f.Send(c.pieces);
-    const ResultCode code = WaitStatusByte(f.port, 500, f.clock);
-    EXPECT_EQ(code, c.expected) << c.what;
-    EXPECT_EQ(f.Elapsed(), c.returnsAtMs) << c.what;
-    EXPECT_EQ(StatusResultText(code, &f.port), s.text) << c.what;
-    // A purge (every command begins with one) forgets what the wait saw.
-    f.port.Purge();
-    EXPECT_EQ(StatusResultText(code, &f.port), ReplyResultText(code)) << c.what;
-  }
-}
-
-TEST(TextReplyTimeLimit, WaitsForTheExpectedLengthOrTheLimit) {
-  struct TextCase {
-    Case c;
-    std::string text;
-  };
-  const std::vector<TextCase> cases = {
-      {{"in two pieces within the limit", {{100, "12"}, {800, "345"}}, '0', 900}, "12345"},
-      {{"the rest comes too late: what came is the reply", {{100, "12"}, {1000, "345"}}, '0', 1001}, "12"},
-      {{"more than expected", {{100, "123456"}}, '1', 100}, "123456"},
-      {{"silence", {}, rc::kTimeout, 1001}, ""},
-  };
-  for (const TextCase& t : cases) {
-    LinkOnFakeClock f;
-    f.Send(t.c.pieces);
-    std::string reply;
-    EXPECT_EQ(SendAndReadText(f.port, "Q", reply, 5, 1000, f.clock), t.c.expected) << t.c.what;
-    EXPECT_EQ(f.Elapsed(), t.c.returnsAtMs) << t.c.what;
-    if (t.c.expected != rc::kTimeout) {
-      EXPECT_EQ(reply, t.text) << t.c.what;
+    ResultCode code = 0;
+    switch (c.reader) {
+      case Reader::Framed: {
+        MemoryRecord record;
+        code = ReadFramedReply(f.port, record, kFramedReplyTimeoutMs, f.clock);
+        if (code == rc::kSuccess) {
+          EXPECT_EQ(record.address, 0x1234);
+          EXPECT_EQ(record.data, (std::vector<std::uint8_t>{'1', '.', '5'}));
+        }
+        break;
+      }
+      case Reader::HexLine: {
+        HexReply reply;
+        code = ReadHexReply(f.port, 1000, reply, f.clock);
+        break;
+      }
+      case Reader::Status:
+        code = WaitStatusByte(f.port, 500, f.clock);
+        EXPECT_EQ(StatusResultText(code, &f.port), c.text);
+        // A purge (every command begins with one) forgets what the wait saw.
+        f.port.Purge();
+        EXPECT_EQ(StatusResultText(code, &f.port), ReplyResultText(code));
+        break;
+      case Reader::Text: {
+        std::string reply;
+        code = SendAndReadText(f.port, "Q", reply, 5, 1000, f.clock);
+        EXPECT_EQ(reply, c.text);
+        EXPECT_EQ(f.link.Writes(), (std::vector<FakeLink::Bytes>{{'Q'}}));
+        EXPECT_EQ(f.link.WaitsWithBytesWaiting(), 0u) << "part of the reply waiting must not make it spin";
+        break;
+      }
     }
-    EXPECT_EQ(f.link.Writes(), (std::vector<FakeLink::Bytes>{{'Q'}})) << t.c.what;
-    EXPECT_EQ(f.link.WaitsWithBytesWaiting(), 0u) << t.c.what << ": part of the reply waiting must not make it spin";
+    EXPECT_EQ(code, c.expected);
+    EXPECT_EQ(f.Elapsed(), c.returnsAtMs);
   }
 }
 
