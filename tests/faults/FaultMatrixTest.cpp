@@ -26,7 +26,6 @@
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
-#include "core/programmer/CpuPinTest.h"
 #include "faults/Bench.h"
 #include "sim/BoxDevice.h"
 #include "sim/Rq700Device.h"
@@ -269,57 +268,6 @@ Runner Dump() {
   };
 }
 
-Runner BoxReadBack() {
-  return [](Bench& b, Fault f, Outcome& o) {
-    sim::BoxOptions options;
-    options.recordSize = 32;
-    WireFaults w;
-    switch (f) {
-      case Fault::Refusal: w.replaceAt = 3, w.replacement = {'4'}; break;
-      case Fault::DroppedAck: w.dropAt = 3; break;
-      case Fault::Silence: options.readStopAfter = 2; break;
-      case Fault::StrayByte: w.strayAfter = 2; break;
-      case Fault::Corrupt: break;  // set below, from the record itself
-      case Fault::Closed: w.closeAfter = 3; break;
-      case Fault::Killed: w.killAfter = 3; break;
-      default: break;
-    }
-    if (f == Fault::Corrupt) {
-      // The second record with one data byte changed: its checksum fails.
-      Bytes rec = sim::FramedRecord(0x20, 0x00, Bytes(32, 0x00));
-      rec[7] ^= 0x01;
-      w.replaceAt = 3, w.replacement = rec;
-    }
-    sim::BoxDevice device(options);
-    b.Attach(device, w);
-    b.Select(Target::Pic18F252);
-    const fs::path out = b.dir / ReadBackFileName(Target::Pic18F252);
-    WriteFileBytes(out, kOldContent);
-    BootReadParams p;
-    p.port = &b.port;
-    p.memoryType = Target::Pic18F252;
-    p.start = 0;
-    p.length = 256;
-    p.path = out.string();
-    p.settleMs = 0;
-    p.silenceMs = kRecordSilenceMs;
-    ReadEvents events;
-    std::atomic<bool> stop{false};
-    o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
-    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
-    o.texts.push_back(ResultText(o.code));
-    if (o.code != rc::kSuccess && !fs::exists(PartialDumpPath(out.string()))) {
-      o.fileProblem = "what was read is not kept under the partial name";
-    }
-    // A whole read-back is 16 lines of 16 bytes.
-    const std::string file = JudgeFile(out, o.code, [](const std::string& s) {
-      return std::count(s.begin(), s.end(), '\n') == 16 && s.rfind("0x000000F0  ", 0) == std::string::npos &&
-             s.find("0x000000F0  ") != std::string::npos;
-    });
-    if (!file.empty()) o.fileProblem = file;
-  };
-}
-
 struct RamSink : RamEvents {
   void OnRamProgress(std::uint32_t) override {}
   void OnRamFinished(ResultCode c, const RamStatus& last) override {
@@ -373,37 +321,6 @@ Runner RamBank(bool test) {
   };
 }
 
-struct PinSink : CpuPinTestEvents {
-  void OnStage(const PinStage&, const PinImage&, const PinImage&, bool) override { ++stages; }
-  int stages = 0;
-};
-
-Runner BoundaryScan() {
-  return [](Bench& b, Fault f, Outcome& o) {
-    sim::BoxOptions options;
-    WireFaults w;
-    switch (f) {
-      case Fault::Refusal: options.stuck.push_back({10, false}); break;  // the board answers wrongly
-      case Fault::DroppedAck: w.dropAt = 4; break;
-      case Fault::Silence: options.faults.push_back({sim::Fault::Kind::SilentAfter, 6, 0}); break;
-      case Fault::StrayByte: w.strayAfter = 3; break;
-      case Fault::Corrupt: w.replaceAt = 4, w.replacement = sim::FramedRecord(0, 0x22, Bytes(5, 0)); break;
-      case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfter, 6, 0}); break;
-      case Fault::Killed: w.killAfter = 4; break;
-      default: break;
-    }
-    sim::BoxDevice device(options);
-    b.Attach(device, w);
-    b.Select(Target::CpuBoard386);
-    BoxLink link(b.port, FastBox(), b.clock);
-    PinSink sink;
-    NullRunSink run;
-    const CpuPinTestOutcome out = RunCpuPinTest(link, StopToken(), run, sink);
-    o.code = out.Code();
-    o.texts.push_back(ResultText(o.code));
-  };
-}
-
 // The backup runs report a summary, not a code: '0' for success, '@' when
 // the controller stopped answering, 'D' when a section ended otherwise.
 ResultCode SummaryCode(const backup::RunSummary& s) {
@@ -452,30 +369,6 @@ Runner BackupSave() {
   };
 }
 
-Runner BackupLoad() {
-  return [](Bench& b, Fault f, Outcome& o) {
-    const fs::path in = b.dir / "backup.xml";
-    {
-      // A complete backup made from a healthy controller first.
-      FakeClock clock;
-      sim::Rq750Device source({}, sim::MakeRq750Content(2, true));
-      FakeLink wire(clock, source);
-      CommPort port;
-      wire.AttachTo(port);
-      const backup::RunSummary s = backup::RunSave(port, in.string(), {true, true, true}, {}, clock);
-      ASSERT_TRUE(s.Success()) << s.Text();
-    }
-    sim::Rq750Options options;
-    WireFaults w;
-    BackupFaults(f, options, w);
-    sim::Rq750Device device(options, sim::MakeRq750Content(1, true));
-    b.Attach(device, w);
-    const backup::RunSummary s = backup::RunLoad(b.port, in.string(), {true, true, true}, 3.2f, {}, b.clock);
-    o.code = SummaryCode(s);
-    o.texts.push_back(s.Text());
-  };
-}
-
 // ---- the table ------------------------------------------------------------------------
 
 // What a cell must come to, or why it does not apply.
@@ -501,7 +394,6 @@ constexpr const char* kStatusBytes = "replies are single status bytes: a changed
 constexpr const char* kNoErase = "this run erases nothing";
 constexpr const char* kBoxErase = "the box model erases at once: no erase delay to inject";
 const std::string kSaveOk = "Save completed successfully";
-const std::string kLoadOk = "Load completed successfully";
 
 std::vector<Expect> Programming(ResultCode refusal, bool erases, const char* slowEraseReason) {
   return {Says(rc::kSuccess, "Records successfully written!"),
@@ -552,18 +444,9 @@ std::vector<Row> Rows() {
       {"program TN835", ProgramTn835(), Programming('D', true, "")},
       // A line that is no memory line (a status reply in its place) is 'D'.
       {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
-      // A record replaced or lost leaves a gap in the addresses.
-      {"box read-back", BoxReadBack(), [] {
-         auto e = Records('B', ResultText('B'), rc::kBadChecksum, kRecordSilenceMs);
-         e[2] = Code('B');  // a lost record: the next one does not continue the addresses
-         return e;
-       }()},
       {"RAM bank load", RamBank(false), Records('D', "Failed at address = 0x80000", rc::kBadChecksum, kRecordSilenceMs)},
       {"RAM test", RamBank(true), Records('D', "Failed at address = 0x80000, Data1 = 0x55AA, Data2 = 0x55AB", rc::kBadChecksum, kRecordSilenceMs)},
-      // A record of the wrong length is 'A'.
-      {"boundary scan", BoundaryScan(), Records('D', ResultText('D'), rc::kTooFewBytes, kRecordSilenceMs)},
       {"backup save", BackupSave(), Backup(kSaveOk, "The save did not complete")},
-      {"backup load", BackupLoad(), Backup(kLoadOk, "The load did not complete")},
   };
 }
 

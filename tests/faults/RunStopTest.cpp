@@ -145,36 +145,6 @@ Done ReadBack(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop, b
   return {code, toFile ? fs::path(p.path) : fs::path()};
 }
 
-Done RamTest(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
-  sim::BoxOptions options;
-  options.ramMs = 400;  // twenty running records, then the final one
-  sim::BoxDevice device(options);
-  b.Attach(device);
-  BoxLink link(b.port, FastBox(), b.clock);
-  RamRunEvents events(sink, true, 1);
-  // The person's stop reaches the watcher as a dialog's button does: by its
-  // RequestStop, here from the event that pulled the trigger.
-  struct StopOnTrigger final : RamEvents {
-    StopOnTrigger(RamRunEvents& to, const StopState& trigger) : to_(to), trigger_(trigger) {}
-    void OnRamProgress(std::uint32_t percent) override {
-      to_.OnRamProgress(percent);
-      if (trigger_.StopRequested()) watcher->RequestStop(0);
-    }
-    void OnRamFinished(ResultCode code, const RamStatus& last) override { to_.OnRamFinished(code, last); }
-    ProgressWatcher* watcher = nullptr;
-
-   private:
-    RamRunEvents& to_;
-    const StopState& trigger_;
-  } forward(events, *stop);
-  ProgressWatcher watcher(link, forward);
-  forward.watcher = &watcher;
-  link.Send(RamBankPacket(true, 1));
-  const ResultCode code = watcher.Run();
-  events.Ended(code);
-  return {code, {}};
-}
-
 Done SaveBackup(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
   sim::Rq750Device device(sim::Rq750Options{}, sim::MakeRq750Content(1, true));
   b.Attach(device);
@@ -194,7 +164,8 @@ struct Case {
   const char* name;
   RunKind run;
   bool keepsPartial;  // a stopped run leaves NAME.partial with what it read
-  int closing = 0;    // events a stopped run still sends: a backup closes its section
+  int closing = 0;    // events a stopped run may still send: a backup closes its section,
+                      // unless the stop came at its close
 };
 
 // How a failing case is shown.
@@ -206,7 +177,6 @@ const std::vector<Case>& Cases() {
       {"memory dump", DumpMemory, true},
       {"EEPROM read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, true); }, true},
       {"verify read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, false); }, false},
-      {"RAM bank test", RamTest, false},
       {"backup save", SaveBackup, true, 1},
   };
   return cases;
@@ -253,7 +223,7 @@ RC_GTEST_PROP(RunStop, EveryRunInOrderWhereverItIsStopped, ()) {
     return;
   }
   RC_ASSERT(done.code == rc::kStoppedByProgram);
-  RC_ASSERT(sink.afterStop == c.closing);  // silent after the stop
+  RC_ASSERT(sink.afterStop <= c.closing);  // silent after the stop
   if (done.file.empty()) return;
   RC_ASSERT(ReadFileBytes(done.file) == done.old);  // the file under its own name
   const fs::path partial = done.file.string() + ".partial";

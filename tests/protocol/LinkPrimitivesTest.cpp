@@ -1,6 +1,5 @@
 // Packets, result texts, hex digits, the timer and the error log. The reply
-// readers are checked on the in-memory link (ReplyReadersOnMemoryTest,
-// ReaderTimeLimitsTest).
+// readers are checked on the in-memory link (ReaderTimeLimitsTest).
 #include <gtest/gtest.h>
 
 #include "core/operator/ShowResult.h"

@@ -59,7 +59,8 @@ struct Case {
   std::vector<Piece> pieces;
   ResultCode expected;
   std::uint32_t returnsAtMs;  // clock reading when the reader returns
-  std::string text = {};      // the status shown, or the text reply kept
+  std::string text = {};      // the status shown, the text reply or the line kept
+  std::vector<std::uint8_t> pairs = {};  // a line's decoded pairs, checksum last
 };
 
 // Each reader's limit: the box's framed reply waits 5000 ms and starts again
@@ -67,6 +68,7 @@ struct Case {
 // controller line has one limit for the whole line (bytes in time do not
 // extend it); a status byte must come within its limit; a text reply waits
 // for its expected length or the limit, and what came by then is the reply.
+// A hex line ends at its LF CR, within 80 characters; a record's pairs are decoded.
 TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
   const std::string frame = AsText(BuildPacket(3, 0x1234, 0x23, std::vector<std::uint8_t>{'1', '.', '5'}));
   ASSERT_EQ(frame.size(), 9u);
@@ -75,6 +77,9 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
   overlong += std::string(100, 'Z');
   const std::uint32_t limit = kFramedReplyTimeoutMs;
   const std::string line = ":0300000001020305\n\r";
+  const std::string recordLine = ":03FFE000010203FF";
+  const std::string text = "00000000 03FFFFFF 00000001";
+  const std::string badSum = frame.substr(0, 8) + static_cast<char>(frame.back() ^ 1);
   const std::string timeout = "Timeout while waiting for a response";
   const std::string deviceAt = timeout + " (the device answered '@' after ";
   const std::string notOurs = " s of the 0.5 s allowed; not a wait of this program that ran out)";
@@ -84,6 +89,9 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
        3 * limit},
       {"framed: noise every 4 s for 20 s, then the record", Reader::Framed,
        Join(Trickled("noise", 1, 4000), {{4000, frame}}), '0', 24000},
+      {"framed: a checksum that does not fit", Reader::Framed, {{0, badSum}}, rc::kBadChecksum, 0},
+      {"framed: noise that never starts a record", Reader::Framed, {{0, std::string(200, 'z')}}, rc::kTimeout,
+       limit + 1},
       {"framed: nothing at all", Reader::Framed, {}, rc::kTimeout, limit + 1},
       {"framed: a gap 100 ms past the limit inside the record", Reader::Framed,
        {{100, frame.substr(0, 4)}, {limit + 100, frame.substr(4)}}, rc::kTimeout, 100 + limit + 1},
@@ -96,6 +104,15 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
        rc::kTimeout, 1001},
       {"line: a status reply just in time", Reader::HexLine, {{999, "0X\r"}}, '0', 999},
       {"line: silence", Reader::HexLine, {}, rc::kTimeout, 1001},
+      // A line's checksum is never checked; its pairs are kept as they came.
+      {"line: a record", Reader::HexLine, {{0, recordLine + "\n\r"}}, '0', 0, recordLine, {0x01, 0x02, 0x03, 0xFF}},
+      {"line: a short record", Reader::HexLine, {{0, ":0\n\r"}}, '0', 0, ":0"},
+      {"line: a text line", Reader::HexLine, {{0, text + "\n\r"}}, '0', 0, text},
+      {"line: 79 characters", Reader::HexLine, {{0, std::string(79, 'F') + "\n\r"}}, '0', 0, std::string(79, 'F')},
+      {"line: 81 characters", Reader::HexLine, {{0, std::string(81, 'A') + "\n\r"}}, rc::kStringTooLong, 0},
+      {"line: endless garbage", Reader::HexLine, Trickled(std::string(5000, 'x'), 64, 0), rc::kStringTooLong, 0},
+      {"line: CR first", Reader::HexLine, {{0, "\r"}}, rc::kUnrecognizedResponse, 0},
+      {"line: CR second", Reader::HexLine, {{0, "B\r"}}, rc::kUnrecognizedResponse, 0},
       // The words shown afterwards tell a '@' the device sent from a wait
       // that ran out, although the code is the same byte.
       {"status: at once", Reader::Status, {{0, "0"}}, '0', 0, "Success"},
@@ -119,14 +136,25 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
         MemoryRecord record;
         code = ReadFramedReply(f.port, record, kFramedReplyTimeoutMs, f.clock);
         if (code == rc::kSuccess) {
+          EXPECT_EQ(record.count, 3);
           EXPECT_EQ(record.address, 0x1234);
+          EXPECT_EQ(record.type, 0x23);
           EXPECT_EQ(record.data, (std::vector<std::uint8_t>{'1', '.', '5'}));
+          EXPECT_EQ(record.checksum, static_cast<std::uint8_t>(frame.back()));
         }
         break;
       }
       case Reader::HexLine: {
         HexReply reply;
         code = ReadHexReply(f.port, 1000, reply, f.clock);
+        if (c.text.empty()) break;
+        EXPECT_EQ(reply.line, c.text);
+        EXPECT_EQ(reply.isRecord, c.text[0] == ':');
+        EXPECT_EQ(reply.pairs, c.pairs);
+        if (c.pairs.empty()) break;
+        EXPECT_EQ(reply.count, 3);
+        EXPECT_EQ(reply.address, 0xFFE0);
+        EXPECT_EQ(reply.type, 0x00);
         break;
       }
       case Reader::Status:
