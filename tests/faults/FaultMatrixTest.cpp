@@ -5,18 +5,15 @@
 // plus a margin, the port is still open for the terminal (unless the line
 // itself went away), no worker thread is left, and no file under its final
 // name claims a completeness it does not have.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/backup/BackupDocument.h"
@@ -54,32 +51,9 @@ constexpr std::uint32_t kMarginMs = 1500;
 struct Outcome {
   ResultCode code = 0;
   std::vector<std::string> texts;  // messages and status lines the person saw
-  int threadsLeft = 0;             // threads beyond those before the run
+  int threadsLeft = 0;             // workers still running after the run ended
   std::string fileProblem;         // a file under its final name that is not whole
 };
-
-int ThreadCount() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return n;
-}
-
-// A joined thread can stay listed in /proc for a moment after join() returns
-// (the kernel wakes the joiner before it reaps the task), so a loaded machine
-// would see a thread that is already gone. Wait for the count to come back
-// down (the time is only a guard); a thread really left running stays counted.
-int ThreadsLeftOver(int before) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  int left = ThreadCount() - before;
-  while (left > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    left = ThreadCount() - before;
-  }
-  return left;
-}
 
 // ---- the engines -------------------------------------------------------------------
 
@@ -459,9 +433,6 @@ std::string CodeText(ResultCode c) {
 }  // namespace
 
 TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
-  // A sanitizer's helper thread starts with the process's first thread: let
-  // it start now, so that the counts around each cell see only the engines'.
-  std::thread([] {}).join();
   for (const Row& row : Rows()) {
     ASSERT_EQ(row.expect.size(), std::size(kFaults)) << row.engine;
     std::uint32_t healthyMs = 0;
@@ -472,7 +443,6 @@ TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
       SCOPED_TRACE(std::string(row.engine) + " / " + kFaultNames[k]);
       Bench bench;
       Outcome o;
-      const int before = ThreadCount();
       const std::uint32_t start = bench.clock.TickMs();
       row.run(bench, f, o);
       const std::uint32_t tookMs = bench.clock.TickMs() - start;
@@ -490,7 +460,7 @@ TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
       }
       EXPECT_TRUE(bench.port.IsOpen());
       EXPECT_EQ(bench.wire && bench.wire->Lost(), f == Fault::Closed || f == Fault::Killed) << "the line lost";
-      EXPECT_EQ(o.threadsLeft + ThreadsLeftOver(before), 0) << "worker threads left";
+      EXPECT_EQ(o.threadsLeft, 0) << "worker threads left";
       EXPECT_EQ(o.fileProblem, "");
     }
   }

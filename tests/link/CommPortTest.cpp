@@ -36,6 +36,30 @@ void WaitForQueue(CommPort& port, std::size_t n) {
   for (int i = 0; i < 1000 && port.GetInQueue() < n; ++i) port.WaitReadable(10);  // a guard
 }
 
+// Bytes both ways, the input queue counted and purged: the same over a pty
+// and over TCP.
+template <class Peer>
+void BytesBothWaysQueueCountedAndPurged(CommPort& port, Peer& peer) {
+  const std::string out(":\x00\x00\x00\x06\xFA\r\n", 8);
+  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size()), out.size());
+  port.WriteByte(0x1FF);  // only the low 8 bits go out
+  EXPECT_EQ(peer.Receive(9), out + "\xFF");
+  EXPECT_EQ(port.GetInQueue(), 0u);
+  std::uint8_t buf[16];
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0u) << "an empty queue reads nothing at once";
+  peer.Send(std::string("hello\x00\xFF", 7));
+  WaitForQueue(port, 7);
+  EXPECT_EQ(port.GetInQueue(), 7u);
+  EXPECT_EQ(ReadAll(port, 7), std::string("hello\x00\xFF", 7));
+  EXPECT_EQ(port.GetInQueue(), 0u);
+  peer.Send("stale reply");
+  WaitForQueue(port, 11);
+  EXPECT_NE(port.Purge(), 0);
+  EXPECT_EQ(port.GetInQueue(), 0u);
+  peer.Send("Z");
+  EXPECT_EQ(ReadAll(port, 1), "Z");
+}
+
 TEST(CommPortSerial, BytesTravelBothWaysQueueIsCountedAndPurged) {
   PtyPair pty;
   CommPort port;
@@ -43,27 +67,7 @@ TEST(CommPortSerial, BytesTravelBothWaysQueueIsCountedAndPurged) {
   EXPECT_TRUE(port.IsOpen());
   EXPECT_FALSE(port.IsTcp());
   EXPECT_EQ(port.PortName(), pty.SlavePath());
-
-  const std::uint8_t out[] = {':', 0x00, 0x00, 0x00, 0x06, 0xFA, 0x0D, 0x0A};
-  EXPECT_EQ(port.Write(out, sizeof out), sizeof out);
-  port.WriteByte(0x1FF);  // only the low 8 bits go out
-  EXPECT_EQ(pty.Receive(9), std::string(reinterpret_cast<const char*>(out), sizeof out) + "\xFF");
-
-  EXPECT_EQ(port.GetInQueue(), 0u);
-  std::uint8_t buf[16];
-  EXPECT_EQ(port.Read(buf, sizeof buf), 0u) << "an empty queue reads nothing at once";
-  pty.Send(std::string("hello\x00\xFF", 7));
-  WaitForQueue(port, 7);
-  EXPECT_EQ(port.GetInQueue(), 7u);
-  EXPECT_EQ(ReadAll(port, 7), std::string("hello\x00\xFF", 7));
-  EXPECT_EQ(port.GetInQueue(), 0u);
-
-  pty.Send("stale reply");
-  WaitForQueue(port, 11);
-  EXPECT_NE(port.Purge(), 0);
-  EXPECT_EQ(port.GetInQueue(), 0u);
-  pty.Send("Z");
-  EXPECT_EQ(ReadAll(port, 1), "Z");
+  BytesBothWaysQueueCountedAndPurged(port, pty);
 }
 
 TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
@@ -163,19 +167,7 @@ TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
   EXPECT_TRUE(port.IsTcp());
   EXPECT_EQ(port.PortName(), "") << "a TCP open leaves the serial name alone";
 
-  const std::string packet = ":\x00\x00\x00\x10\xF0";
-  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(packet.data()), 6), 6u);
-  EXPECT_EQ(server.Receive(6), std::string(packet.data(), 6));
-
-  server.Send("00000000 03FFFFFF 00000000\n\r");
-  WaitForQueue(port, 28);
-  EXPECT_EQ(port.GetInQueue(), 28u) << "TCP reports waiting bytes like a serial port";
-  EXPECT_EQ(ReadAll(port, 28).size(), 28u);
-
-  server.Send("junk");
-  WaitForQueue(port, 4);
-  EXPECT_NE(port.Purge(), 0);
-  EXPECT_EQ(port.GetInQueue(), 0u);
+  BytesBothWaysQueueCountedAndPurged(port, server);
 
   server.CloseClient();
   for (int i = 0; i < 1000 && !port.LinkLost(); ++i) port.WaitReadable(20);  // a guard
