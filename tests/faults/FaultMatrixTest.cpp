@@ -81,45 +81,35 @@ struct ReadEvents : MemoryReadEvents {
   ResultCode code = 0;
 };
 
-// ---- file checks --------------------------------------------------------------------
-
-// The file under its final name after a run: whole on success; on failure
-// the earlier file as it was.
-std::string JudgeFile(const fs::path& path, ResultCode code, const std::function<bool(const std::string&)>& whole) {
-  if (!fs::exists(path)) return code == rc::kSuccess ? "no file after a successful run" : "";
-  const std::string now = ReadFileBytes(path);
-  if (code == rc::kSuccess) return whole(now) ? "" : "the file of a successful run is not whole";
-  return now == kOldContent ? "" : "a failed run changed the file under its final name";
-}
-
 // ---- the cells -------------------------------------------------------------------------
 
 using Runner = std::function<void(Bench&, Fault, Outcome&)>;
 
-// Device-level faults of the controller models: refusal, dropped, silence,
-// stray and close are counted over programming packets.
-void ControllerFaults(Fault f, std::vector<sim::Fault>& faults, WireFaults& w, bool erases) {
-  // The erase's answer is the first reply of a flash run.
-  const std::uint32_t first = erases ? 1 : 0;
+// The link's faults, landing on reply `n` (the stray byte, the hang-up and
+// the death just after it): what the device sends is changed on the wire, so
+// every engine meets the same faults whatever its device model can do.
+WireFaults OnWire(Fault f, std::uint32_t n, Bytes refusal, Bytes corrupt = {}) {
+  WireFaults w;
   switch (f) {
-    case Fault::Refusal: faults.push_back({sim::Fault::Kind::Ack, 3, 'D'}); break;
-    case Fault::DroppedAck: w.dropAt = first + 4; break;
-    case Fault::Silence: faults.push_back({sim::Fault::Kind::SilentAfter, 3, 0}); break;
-    case Fault::StrayByte: faults.push_back({sim::Fault::Kind::Stray, 2, 0x55}); break;
-    case Fault::Closed: faults.push_back({sim::Fault::Kind::CloseAfter, 3, 0}); break;
-    case Fault::Killed: w.killAfter = first + 3; break;
+    case Fault::Refusal: w.replaceAt = n, w.replacement = std::move(refusal); break;
+    case Fault::DroppedAck: w.dropAt = n; break;
+    case Fault::Silence: w.silentAfter = n; break;
+    case Fault::StrayByte: w.strayAfter = n; break;
+    case Fault::Corrupt: w.replaceAt = n, w.replacement = std::move(corrupt); break;
+    case Fault::Closed: w.closeAfter = n; break;
+    case Fault::Killed: w.killAfter = n; break;
     default: break;
   }
+  return w;
 }
 
 Runner ProgramRq700(int mode) {
   return [mode](Bench& b, Fault f, Outcome& o) {
     sim::DeviceOptions options;
     options.eraseMs = f == Fault::SlowErase ? kEraseLimitMs * 4 : 200;
-    WireFaults w;
-    ControllerFaults(f, options.faults, w, mode == kModeProgramFlash);
     sim::Rq700Device device(options);
-    b.Attach(device, w);
+    // The erase's answer is the first reply of a flash run.
+    b.Attach(device, OnWire(f, mode == kModeProgramFlash ? 4 : 3, {'D'}));
     ProgrammingRequest r;
     r.mode = mode;
     r.target = Target::Controller;
@@ -143,10 +133,8 @@ Runner ProgramTn835() {
   return [](Bench& b, Fault f, Outcome& o) {
     sim::Tn835Options options;
     options.eraseMs = f == Fault::SlowErase ? kEraseLimitMs * 4 : 200;
-    WireFaults w;
-    ControllerFaults(f, options.faults, w, true);
     sim::Tn835Device device(options);
-    b.Attach(device, w);
+    b.Attach(device, OnWire(f, 4, {'D'}));
     WriteHexImage(b.dir / "tn835.FMF", 0, PseudoRandomBytes(0x1000, 4));
     ProgrammingRequest r;
     r.mode = kModeProgramFlash;
@@ -156,26 +144,8 @@ Runner ProgramTn835() {
   };
 }
 
-// The box takes silent-after, close-after and stray faults over its packets;
-// what it cannot do itself (a refusal, a dropped or changed reply, a death
-// part way) the link does. Reply 1 is the select-target answer.
-void BoxLinkFaults(Fault f, sim::BoxOptions& options, WireFaults& w, std::uint32_t packetsBefore) {
-  switch (f) {
-    case Fault::Refusal: w.replaceAt = 4, w.replacement = {'4'}; break;
-    case Fault::DroppedAck: w.dropAt = 4; break;
-    case Fault::Silence: options.faults.push_back({sim::Fault::Kind::SilentAfter, packetsBefore + 3, 0}); break;
-    case Fault::StrayByte: options.faults.push_back({sim::Fault::Kind::Stray, packetsBefore + 2, 0x55}); break;
-    case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfter, packetsBefore + 3, 0}); break;
-    case Fault::Killed: w.killAfter = 3; break;
-    default: break;
-  }
-}
-
 Runner ProgramBoxTarget(Target target) {
   return [target](Bench& b, Fault f, Outcome& o) {
-    sim::BoxOptions options;
-    WireFaults w;
-    BoxLinkFaults(f, options, w, 1);
     ProgrammingRequest r;
     r.mode = kModeProgramFlash;
     r.target = target;
@@ -197,8 +167,8 @@ Runner ProgramBoxTarget(Target target) {
       WriteHexImage(b.dir / "pic.HEX", 0, PseudoRandomBytes(0x800, 6));
       r.path = (b.dir / "pic.HEX").string();
     }
-    sim::BoxDevice device(options);
-    b.Attach(device, w);
+    sim::BoxDevice device{sim::BoxOptions{}};
+    b.Attach(device, OnWire(f, 4, {'4'}));  // reply 1 is the select-target answer
     b.Select(target);
     Program(b, r, o);
   };
@@ -206,20 +176,9 @@ Runner ProgramBoxTarget(Target target) {
 
 Runner Dump() {
   return [](Bench& b, Fault f, Outcome& o) {
-    sim::DeviceOptions options;
-    WireFaults w;
     // A line's refusal is a status reply: the code, LF, CR.
-    switch (f) {
-      case Fault::Refusal: w.replaceAt = 3, w.replacement = {'E', '\n', '\r'}; break;
-      case Fault::DroppedAck: w.dropAt = 3; break;
-      case Fault::Silence: w.silentAfter = 3; break;
-      case Fault::StrayByte: w.strayAfter = 2; break;
-      case Fault::Corrupt: w.replaceAt = 3, w.replacement = {'2', '0', ':', 'Z', 'Z', '\n', '\r'}; break;
-      case Fault::Closed: options.faults.push_back({sim::Fault::Kind::CloseAfterLines, 3, 0}); break;
-      case Fault::Killed: w.killAfter = 3; break;
-      default: break;
-    }
-    sim::Rq700Device device(options);
+    const WireFaults w = OnWire(f, 3, {'E', '\n', '\r'}, {'2', '0', ':', 'Z', 'Z', '\n', '\r'});
+    sim::Rq700Device device{sim::DeviceOptions{}};
     // Varied RAM, so the dump is many lines rather than one fill.
     const Bytes memory = PseudoRandomBytes(0x400, 8);
     device.Memory().Program(0, memory.data(), memory.size());
@@ -237,8 +196,9 @@ Runner Dump() {
     o.code = DumpControllerMemory(r, events, stop, b.clock);
     if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
     o.texts.push_back(ResultText(o.code));
-    const std::string file = JudgeFile(out, o.code, [&](const std::string& s) { return s == std::string(memory.begin(), memory.end()); });
-    if (!file.empty()) o.fileProblem = file;
+    // The file under its final name: whole on success, the earlier one on failure.
+    const std::string want = o.code == rc::kSuccess ? std::string(memory.begin(), memory.end()) : kOldContent;
+    if (ReadFileBytes(out) != want) o.fileProblem = "the file under its final name is neither whole nor the earlier one";
   };
 }
 
@@ -260,24 +220,16 @@ Runner RamBank(bool test) {
   return [test](Bench& b, Fault f, Outcome& o) {
     sim::BoxOptions options;
     options.ramMs = 400;
-    WireFaults w;
-    // 20 running records and the final one: reply 21 ends the run.
-    switch (f) {
-      case Fault::Refusal: options.ramFailAddress = 0x80000, options.ramFailData1 = 0x55AA, options.ramFailData2 = 0x55AB; break;
-      case Fault::DroppedAck: w.dropAt = 21; break;
-      case Fault::Silence: w.silentAfter = 5; break;
-      case Fault::StrayByte: w.strayAfter = 5; break;
-      case Fault::Corrupt: {
-        Bytes rec = sim::FramedRecord(0, test ? box_type::kTestRam : box_type::kLoadRam, Bytes(10, 0));
-        rec[5] = 1;  // running, with a checksum that no longer fits
-        w.replaceAt = 5, w.replacement = rec;
-        break;
-      }
-      case Fault::Closed: w.closeAfter = 5; break;
-      case Fault::Killed: w.killAfter = 5; break;
-      default: break;
+    Bytes corrupt = sim::FramedRecord(0, test ? box_type::kTestRam : box_type::kLoadRam, Bytes(10, 0));
+    corrupt[5] = 1;  // running, with a checksum that no longer fits
+    // 20 running records and the final one: reply 21 ends the run, and a
+    // load's refusal is a final record that says 'D'; a test's is the board's.
+    WireFaults w = OnWire(f, f == Fault::DroppedAck || (f == Fault::Refusal && !test) ? 21 : 5,
+                          sim::FramedRecord(0, box_type::kLoadRam, {0, 'D', 0, 0, 8, 0, 0, 0, 0, 0}), corrupt);
+    if (f == Fault::Refusal) {
+      options.ramFailAddress = 0x80000, options.ramFailData1 = 0x55AA, options.ramFailData2 = 0x55AB;
+      if (test) w = {};
     }
-    if (!test && f == Fault::Refusal) w.replaceAt = 21, w.replacement = sim::FramedRecord(0, box_type::kLoadRam, {0, 'D', 0, 0, 8, 0, 0, 0, 0, 0});
     sim::BoxDevice device(options);
     b.Attach(device, w);
     BoxLink link(b.port, FastBox(), b.clock);
@@ -303,30 +255,13 @@ ResultCode SummaryCode(const backup::RunSummary& s) {
   return rc::kDataMismatch;
 }
 
-void BackupFaults(Fault f, sim::Rq750Options& options, WireFaults& w) {
-  switch (f) {
-    case Fault::Refusal: w.replaceAt = 4, w.replacement = sim::Rq750Frame("5"); break;
-    case Fault::DroppedAck: w.dropAt = 4; break;
-    case Fault::Silence: options.silentAfter = 4; break;
-    case Fault::StrayByte: w.strayAfter = 3, w.strayByte = 0x02; break;  // a stray STX
-    case Fault::Corrupt: {
-      Bytes frame = sim::Rq750Frame("P1$12.5$0");
-      frame[frame.size() - 2] ^= 0x01;  // checksum no longer fits
-      w.replaceAt = 4, w.replacement = frame;
-      break;
-    }
-    case Fault::Closed: w.closeAfter = 4; break;
-    case Fault::Killed: w.killAfter = 4; break;
-    default: break;
-  }
-}
-
 Runner BackupSave() {
   return [](Bench& b, Fault f, Outcome& o) {
-    sim::Rq750Options options;
-    WireFaults w;
-    BackupFaults(f, options, w);
-    sim::Rq750Device device(options, sim::MakeRq750Content(1, true));
+    Bytes corrupt = sim::Rq750Frame("P1$12.5$0");
+    corrupt[corrupt.size() - 2] ^= 0x01;  // checksum no longer fits
+    WireFaults w = OnWire(f, 4, sim::Rq750Frame("5"), corrupt);
+    w.strayByte = 0x02;  // a stray STX
+    sim::Rq750Device device(sim::Rq750Options{}, sim::MakeRq750Content(1, true));
     b.Attach(device, w);
     const fs::path out = b.dir / "backup.xml";
     backup::SectionChoice all{true, true, true};
