@@ -36,8 +36,6 @@ void RemoveIsolatedEnvironment() {
   std::filesystem::remove_all(g_root, ec);
 }
 
-const std::filesystem::path& IsolatedRoot() { return g_root; }
-
 std::filesystem::path MakeTempDir(const std::string& hint) {
   static std::atomic<int> counter{0};
   auto dir = g_root / "work" / (hint + "-" + std::to_string(counter++));

@@ -14,9 +14,6 @@ inline constexpr unsigned kSimulatorSelectWaitMs = 5000;
 void IsolateEnvironment();
 void RemoveIsolatedEnvironment();
 
-// The isolated root made by IsolateEnvironment.
-const std::filesystem::path& IsolatedRoot();
-
 // A fresh, empty folder below the isolated root.
 std::filesystem::path MakeTempDir(const std::string& hint = "t");
 
