@@ -1,13 +1,12 @@
-// Packets, result texts, hex digits, the timer and the error log. The reply
-// readers are checked on the in-memory link (ReaderTimeLimitsTest).
+// Packets, result texts, hex digits and the error log. The reply readers,
+// and the timer they keep their limits by, are checked on the in-memory link
+// (ReaderTimeLimitsTest).
 #include <gtest/gtest.h>
 
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Packet.h"
 #include "core/result/ResultCode.h"
-#include "core/protocol/Timer.h"
 #include "core/protocol/Util.h"
-#include "support/FakeClock.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 #include "core/operator/ErrorLog.h"
@@ -15,14 +14,8 @@
 namespace tarnvale {
 namespace {
 
-using test::FakeClock;
-
 TEST(Packets, ChecksumAndFraming) {
-  const std::uint8_t page[] = {0x02, 0x00, 0x00, 0x04, 0x03, 0xFF};
-  EXPECT_EQ(PacketChecksum(page, sizeof page), 0xF8);
-  const std::uint8_t pageData[] = {0x03, 0xFF};
-  EXPECT_EQ(BuildPacket(2, 0, packet_type::kSetPage, pageData),
-            (Packet{':', 0x02, 0x00, 0x00, 0x04, 0x03, 0xFF, 0xF8}));
+  // The set-page packet's bytes are the controller queries' (ControllerTest).
   EXPECT_EQ(BuildPacket(0, 0, packet_type::kErase), (Packet{':', 0, 0, 0, 0x06, 0xFA}));
   EXPECT_EQ(BuildPacket(0, 0, packet_type::kEndOfFile), (Packet{':', 0, 0, 0, 0x01, 0xFF}));
 
@@ -69,20 +62,6 @@ TEST(HexText, OnlyUpperCaseDigitsCount) {
   EXPECT_EQ(HexByte("G7"), 0x07);
   EXPECT_EQ(HexWord("FFE0"), 0xFFE0);
   EXPECT_EQ(HexWord("03ff"), 0x0300);
-}
-
-TEST(TimerTicks, ExpiresStrictlyAfterItsIntervalAcrossTheWrap) {
-  const FakeClock clock(0xFFFFFF00u);  // 256 ms before the counter wraps
-  Timer t(1000, clock);
-  clock.Advance(1000);  // wrapped
-  EXPECT_FALSE(t.IsExpired()) << "exactly the interval is not yet expired";
-  EXPECT_EQ(t.RemainingMs(), 1u);
-  clock.SleepMs(1);
-  EXPECT_TRUE(t.IsExpired());
-  t.Restart(10);
-  EXPECT_FALSE(t.IsExpired());
-  clock.Advance(11);
-  EXPECT_TRUE(t.IsExpired());
 }
 
 TEST(ErrorLogFile, ExactLineAppendedAndOperatorTold) {
