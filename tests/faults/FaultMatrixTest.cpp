@@ -1,5 +1,7 @@
-// Every engine against every fault the simulated devices and the link can
-// show. Each cell runs the engine in-process against the device model over
+// Every engine against every fault the link can show: the programming
+// stream on each kind of device (the box's targets share one stream, so one
+// stands for all; their image readers are the formats suite's), the dump, the
+// RAM bank runs and the backup save. Each cell runs the engine in-process against the device model over
 // an in-memory link on a fake clock, and checks what a technician relies on:
 // the run ends with the documented code and message, within its time limit
 // plus a margin, the port is still open for the terminal (unless the line
@@ -20,8 +22,6 @@
 #include "core/backup/BackupTransfer.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
-#include "core/formats/ProgrammerHexFiles.h"
-#include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
 #include "faults/Bench.h"
 #include "sim/BoxDevice.h"
@@ -149,24 +149,8 @@ Runner ProgramBoxTarget(Target target) {
     ProgrammingRequest r;
     r.mode = kModeProgramFlash;
     r.target = target;
-    if (target == Target::CpuBoard386) {
-      BoardInfoRecord record;
-      record.SetCpuRevision('C');
-      record.SetIoRevision('B');
-      record.SetSerial(BoardInfoRecord::kControllerSerial, "RQ0042");
-      record.SetSerial(BoardInfoRecord::kCpuSerial, "CPU000000000015");
-      record.SetSerial(BoardInfoRecord::kIoSerial, "IO77");
-      for (std::size_t i = 0; i < 6; ++i) record.SetFlashIdWord(i, i % 2 ? 0xADAD : 0x2020);
-      Bytes code = PseudoRandomBytes(kBootFlashLength, 5);
-      code[Boot386IntelHexFile::kBootVersionOffset] = 4;
-      std::copy_n("B1.7", 4, code.begin() + Boot386IntelHexFile::kBootVersionOffset + 1);
-      WriteHexImage(b.dir / "boot.FMF", kBootFlashStart, code);
-      r.path = (b.dir / "boot.FMF").string();
-      r.boardInfo = record;
-    } else {
-      WriteHexImage(b.dir / "pic.HEX", 0, PseudoRandomBytes(0x800, 6));
-      r.path = (b.dir / "pic.HEX").string();
-    }
+    WriteHexImage(b.dir / "pic.HEX", 0, PseudoRandomBytes(0x800, 6));
+    r.path = (b.dir / "pic.HEX").string();
     sim::BoxDevice device{sim::BoxOptions{}};
     b.Attach(device, OnWire(f, 4, {'4'}));  // reply 1 is the select-target answer
     b.Select(target);
@@ -348,8 +332,6 @@ std::vector<Row> Rows() {
       {"program RQ700", ProgramRq700(kModeProgramFlash), Programming('D', true, "")},
       {"RAM load RQ700", ProgramRq700(kModeLoad), Programming('D', false, kNoErase)},
       {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252), Programming('4', false, kBoxErase)},
-      {"program dsPIC30F", ProgramBoxTarget(Target::DsPic30F), Programming('4', false, kBoxErase)},
-      {"program boot flash", ProgramBoxTarget(Target::CpuBoard386), Programming('4', false, kBoxErase)},
       {"program TN835", ProgramTn835(), Programming('D', true, "")},
       // A line that is no memory line (a status reply in its place) is 'D'.
       {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
