@@ -1,8 +1,9 @@
 // Every engine against every fault the link can show: the programming
-// stream on each kind of device (the box's targets share one stream, so one
-// stands for all; their image readers are the formats suite's), the dump, the
-// RAM bank runs and the backup save. Each cell runs the engine in-process against the device model over
-// an in-memory link on a fake clock, and checks what a technician relies on:
+// stream to a controller and to the box (the controllers' and the box's
+// targets share these streams, so one stands for each; their image readers
+// are the formats suite's), the dump, the RAM bank runs and the backup save.
+// Each cell runs the engine in-process against the device model over an
+// in-memory link on a fake clock, and checks what a technician relies on:
 // the run ends with the documented code and message, within its time limit
 // plus a margin, the port is still open for the terminal (unless the line
 // itself went away), no worker thread is left, and no file under its final
@@ -27,7 +28,6 @@
 #include "sim/BoxDevice.h"
 #include "sim/Rq700Device.h"
 #include "sim/Rq750Device.h"
-#include "sim/Tn835Device.h"
 #include "support/ImageGen.h"
 #include "support/DirectRunner.h"
 
@@ -125,21 +125,6 @@ Runner ProgramRq700(int mode) {
       r.path = (b.dir / "ram.HEX").string();
       r.range = LoadRange{0, 0xFFFFF, 1};
     }
-    Program(b, r, o);
-  };
-}
-
-Runner ProgramTn835() {
-  return [](Bench& b, Fault f, Outcome& o) {
-    sim::Tn835Options options;
-    options.eraseMs = f == Fault::SlowErase ? kEraseLimitMs * 4 : 200;
-    sim::Tn835Device device(options);
-    b.Attach(device, OnWire(f, 4, {'D'}));
-    WriteHexImage(b.dir / "tn835.FMF", 0, PseudoRandomBytes(0x1000, 4));
-    ProgrammingRequest r;
-    r.mode = kModeProgramFlash;
-    r.target = Target::Tn835;
-    r.path = (b.dir / "tn835.FMF").string();
     Program(b, r, o);
   };
 }
@@ -332,7 +317,6 @@ std::vector<Row> Rows() {
       {"program RQ700", ProgramRq700(kModeProgramFlash), Programming('D', true, "")},
       {"RAM load RQ700", ProgramRq700(kModeLoad), Programming('D', false, kNoErase)},
       {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252), Programming('4', false, kBoxErase)},
-      {"program TN835", ProgramTn835(), Programming('D', true, "")},
       // A line that is no memory line (a status reply in its place) is 'D'.
       {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
       {"RAM bank load", RamBank(false), Records('D', "Failed at address = 0x80000", rc::kBadChecksum, kRecordSilenceMs)},
