@@ -7,8 +7,8 @@
 # last and finish long after the hundreds of short ones. These are the tests
 # that take longest: each line is a regular expression over CTest
 # names and the seconds a quiet 2-core machine takes; the first that matches
-# counts. Keep it to the long ones (half a second or more); a name that no
-# longer matches only costs its place in the queue.
+# counts. Keep it to the long ones (a second or more); a name that no longer
+# matches only costs its place in the queue.
 set(tarnvale_test_costs
   "^e2e[.]BoxExitStatus[.]EveryCommandUnderEveryFault$" 9.0
   "^programmer[.]ImageBeforeErase[.]" 5.5
@@ -38,20 +38,6 @@ set(tarnvale_test_costs
   "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0
   "^faults[.]FaultMatrix[.]" 1.0
-  "^programmer[.]BootProgramming[.]RefusalsBeforeTheRun$" 0.9
-  "^e2e[.]LongRuns/" 0.7
-  "^e2e[.]Tn835EndToEnd[.]" 0.7
-  "^gui[.]Terminal[.]PasteAndCopyAccelerators$" 0.7
-  "^programmer[.](TestCpuModelSim|BoxMenuCommands|CpuPinTestSim|BoxOnPty)[.]" 0.6
-  "^e2e[.]Transports/BoxEndToEnd[.]" 0.6
-  "^e2e[.]Transports/EndToEnd[.]SilenceEndsTheStream" 0.6
-  "^formats[.]ExternalTools[.]" 0.6
-  "^gui[.](PicBootGui|TestCPUDialogGui|ProductionDialogs)[.]" 0.5
-  "^programmer[.](BootReadBack|SerialRevisionForm)[.]" 0.5
-  "^programmer[.]PicMenuCommands[.]" 0.5
-  "^shell[.]ShellCompletion[.]" 0.5
-  "^(settings[.]SettingsProperties|backup[.]BackupDiffProperties)[.]" 0.6
-  "^formats[.](FlashMemoryFileWriter[.]AnyImage|ImageRoundTrip[.]IntelHex)" 0.6
 )
 
 foreach(test IN LISTS tarnvale_suite_tests)
