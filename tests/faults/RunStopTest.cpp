@@ -1,4 +1,5 @@
-// Every kind of long run, in the one vocabulary of a run, on a fake clock:
+// The long runs (the RAM bank test's stop is the programmer suite's), in the one
+// vocabulary of a run, on a fake clock:
 // left alone it says its phase, its total, progress that never goes back and
 // one finish, last; stopped part way it goes silent at once, ends as stopped
 // by the program (never as a time-out), and keeps what it did where it keeps
