@@ -1,5 +1,4 @@
-// The long runs (the RAM bank test's stop is the programmer suite's), in the one
-// vocabulary of a run, on a fake clock:
+// Every kind of long run, in the one vocabulary of a run, on a fake clock:
 // left alone it says its phase, its total, progress that never goes back and
 // one finish, last; stopped part way it goes silent at once, ends as stopped
 // by the program (never as a time-out), and keeps what it did where it keeps
@@ -146,6 +145,36 @@ Done ReadBack(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop, b
   return {code, toFile ? fs::path(p.path) : fs::path()};
 }
 
+Done RamTest(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
+  sim::BoxOptions options;
+  options.ramMs = 400;  // twenty running records, then the final one
+  sim::BoxDevice device(options);
+  b.Attach(device);
+  BoxLink link(b.port, FastBox(), b.clock);
+  RamRunEvents events(sink, true, 1);
+  // The person's stop reaches the watcher as a dialog's button does: by its
+  // RequestStop, here from the event that pulled the trigger.
+  struct StopOnTrigger final : RamEvents {
+    StopOnTrigger(RamRunEvents& to, const StopState& trigger) : to_(to), trigger_(trigger) {}
+    void OnRamProgress(std::uint32_t percent) override {
+      to_.OnRamProgress(percent);
+      if (trigger_.StopRequested()) watcher->RequestStop(0);
+    }
+    void OnRamFinished(ResultCode code, const RamStatus& last) override { to_.OnRamFinished(code, last); }
+    ProgressWatcher* watcher = nullptr;
+
+   private:
+    RamRunEvents& to_;
+    const StopState& trigger_;
+  } forward(events, *stop);
+  ProgressWatcher watcher(link, forward);
+  forward.watcher = &watcher;
+  link.Send(RamBankPacket(true, 1));
+  const ResultCode code = watcher.Run();
+  events.Ended(code);
+  return {code, {}};
+}
+
 Done SaveBackup(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
   sim::Rq750Device device(sim::Rq750Options{}, sim::MakeRq750Content(1, true));
   b.Attach(device);
@@ -178,6 +207,7 @@ const std::vector<Case>& Cases() {
       {"memory dump", DumpMemory, true},
       {"EEPROM read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, true); }, true},
       {"verify read-back", [](Bench& b, RunSink& s, const std::shared_ptr<StopState>& st) { return ReadBack(b, s, st, false); }, false},
+      {"RAM bank test", RamTest, false},
       {"backup save", SaveBackup, true, 1},
   };
   return cases;
