@@ -1,7 +1,8 @@
 // Every engine against every fault the link can show: the programming
 // stream to a controller and to the box (the controllers' and the box's
 // targets share these streams, so one stands for each; their image readers
-// are the formats suite's), the dump, the RAM bank runs and the backup save.
+// are the formats suite's), the dump, the box's read-back, the RAM bank runs
+// and the backup save.
 // Each cell runs the engine in-process against the device model over an
 // in-memory link on a fake clock, and checks what a technician relies on:
 // the run ends with the documented code and message, within its time limit
@@ -23,6 +24,7 @@
 #include "core/backup/BackupTransfer.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
+#include "core/programmer/BootFlash.h"
 #include "core/programmer/BoxWorkers.h"
 #include "faults/Bench.h"
 #include "sim/BoxDevice.h"
@@ -168,6 +170,43 @@ Runner Dump() {
     // The file under its final name: whole on success, the earlier one on failure.
     const std::string want = o.code == rc::kSuccess ? std::string(memory.begin(), memory.end()) : kOldContent;
     if (ReadFileBytes(out) != want) o.fileProblem = "the file under its final name is neither whole nor the earlier one";
+  };
+}
+
+Runner BoxReadBack() {
+  return [](Bench& b, Fault f, Outcome& o) {
+    sim::BoxOptions options;
+    options.recordSize = 32;
+    // The second record with one data byte changed: its checksum fails.
+    Bytes corrupt = sim::FramedRecord(0x20, 0x00, Bytes(32, 0x00));
+    corrupt[7] ^= 0x01;
+    sim::BoxDevice device(options);
+    b.Attach(device, OnWire(f, 3, {'4'}, corrupt));  // reply 1 is the select-target answer
+    b.Select(Target::Pic18F252);
+    const fs::path out = b.dir / ReadBackFileName(Target::Pic18F252);
+    WriteFileBytes(out, kOldContent);
+    BootReadParams p;
+    p.port = &b.port;
+    p.memoryType = Target::Pic18F252;
+    p.start = 0;
+    p.length = 256;
+    p.path = out.string();
+    p.settleMs = 0;
+    p.silenceMs = kRecordSilenceMs;
+    ReadEvents events;
+    std::atomic<bool> stop{false};
+    o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
+    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
+    o.texts.push_back(ResultText(o.code));
+    // What was read is kept beside a failed run's file, which stays as it
+    // was; a whole read-back is 16 lines of 16 bytes, the last at 0xF0.
+    const std::string now = ReadFileBytes(out);
+    if (o.code != rc::kSuccess && (now != kOldContent || !fs::exists(PartialDumpPath(out.string())))) {
+      o.fileProblem = "a failed read-back changed its file or kept nothing beside it";
+    } else if (o.code == rc::kSuccess && (std::count(now.begin(), now.end(), '\n') != 16 ||
+                                          now.find("\n0x000000F0  ") == std::string::npos)) {
+      o.fileProblem = "the read-back file is not whole";
+    }
   };
 }
 
@@ -319,6 +358,12 @@ std::vector<Row> Rows() {
       {"program PIC18F252", ProgramBoxTarget(Target::Pic18F252), Programming('4', false, kBoxErase)},
       // A line that is no memory line (a status reply in its place) is 'D'.
       {"dump", Dump(), Records('D', ResultText('D'), 'D', kLineLimitMs)},
+      // A record replaced or lost leaves a gap in the addresses: 'B'.
+      {"box read-back", BoxReadBack(), [] {
+         auto e = Records('B', ResultText('B'), rc::kBadChecksum, kRecordSilenceMs);
+         e[2] = Code('B');
+         return e;
+       }()},
       {"RAM bank load", RamBank(false), Records('D', "Failed at address = 0x80000", rc::kBadChecksum, kRecordSilenceMs)},
       {"RAM test", RamBank(true), Records('D', "Failed at address = 0x80000, Data1 = 0x55AA, Data2 = 0x55AB", rc::kBadChecksum, kRecordSilenceMs)},
       {"backup save", BackupSave(), Backup(kSaveOk, "The save did not complete")},
