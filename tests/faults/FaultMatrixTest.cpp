@@ -169,7 +169,7 @@ Runner Dump() {
     o.texts.push_back(ResultText(o.code));
     // The file under its final name: whole on success, the earlier one on failure.
     const std::string want = o.code == rc::kSuccess ? std::string(memory.begin(), memory.end()) : kOldContent;
-    if (ReadFileBytes(out) != want) o.fileProblem = "the file under its final name is neither whole nor the earlier one";
+    if (ReadFileBytes(out) != want) o.fileProblem = "the file is neither whole nor the earlier one";
   };
 }
 

@@ -105,7 +105,8 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
       {"line: a status reply just in time", Reader::HexLine, {{999, "0X\r"}}, '0', 999},
       {"line: silence", Reader::HexLine, {}, rc::kTimeout, 1001},
       // A line's checksum is never checked; its pairs are kept as they came.
-      {"line: a record", Reader::HexLine, {{0, recordLine + "\n\r"}}, '0', 0, recordLine, {0x01, 0x02, 0x03, 0xFF}},
+      {"line: a record", Reader::HexLine, {{0, recordLine + "\n\r"}}, '0', 0, recordLine,
+       {0x01, 0x02, 0x03, 0xFF}},
       {"line: a short record", Reader::HexLine, {{0, ":0\n\r"}}, '0', 0, ":0"},
       {"line: a text line", Reader::HexLine, {{0, text + "\n\r"}}, '0', 0, text},
       {"line: 79 characters", Reader::HexLine, {{0, std::string(79, 'F') + "\n\r"}}, '0', 0, std::string(79, 'F')},
