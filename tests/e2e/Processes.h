@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -83,6 +84,46 @@ inline RunResult RunCommand(const std::vector<std::string>& argv, const std::fil
   const int code = WaitChild(pid, timeoutMs);
   return {code, Slurp(outPath), Slurp(errPath)};
 }
+
+// Asks `done` every 10 ms until it holds or guardMs pass (a guard against a
+// run that never gets there, not a limit); its last answer.
+inline bool WaitUntil(const std::function<bool()>& done, int guardMs = 30000) {
+  const auto guard = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+  while (!done() && std::chrono::steady_clock::now() < guard) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+// A run in the background with its output in two files named after `name`,
+// for tests that signal it or cut its link while it is under way. Killed and
+// reaped if the test did not wait for it.
+struct Background {
+  Background(const std::vector<std::string>& argv, const std::filesystem::path& dir, const std::string& name)
+      : outPath(dir / (name + "-out.txt")), errPath(dir / (name + "-err.txt")) {
+    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+    pid = Spawn(argv, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+  }
+  ~Background() { Wait(0); }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+  std::string Out() const { return Slurp(outPath); }
+  std::string Err() const { return Slurp(errPath); }
+  // Whether stdout or stderr shows `text`, waiting for it under the guard.
+  bool Shows(const std::string& text) const { return WaitUntil([&] { return Has(Out() + Err(), text); }); }
+  // The exit code (see WaitChild); killed after timeoutMs.
+  int Wait(int timeoutMs = 30000) {
+    const int code = WaitChild(pid, timeoutMs);
+    pid = -1;
+    return code;
+  }
+
+  pid_t pid = -1;
+  std::filesystem::path outPath, errPath;
+};
 
 // A running tarnvale-sim; stopped with SIGTERM (and reaped) on destruction.
 class SimProcess {
