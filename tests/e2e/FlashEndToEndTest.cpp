@@ -12,8 +12,6 @@
 #include <regex>
 
 #include "e2e/Processes.h"
-#include "core/flash/ProgrammingEngine.h"
-#include "core/link/CommPort.h"
 #include "support/ImageGen.h"
 #include "support/Pty.h"
 #include "support/TestEnv.h"
@@ -211,8 +209,7 @@ TEST_P(EndToEnd, VerifyReadsBackWhatWasProgrammedAndNamesAWeakCell) {
     bool verify;
     int exit;
   };
-  for (const Case& c : {Case{"", true, 0}, Case{"weak-cell:7", true, 1}, Case{"weak-cell:7", false, 0},
-                        Case{"", false, 0}}) {
+  for (const Case& c : {Case{"", true, 0}, Case{"weak-cell:7", true, 1}, Case{"weak-cell:7", false, 0}}) {
     SCOPED_TRACE(c.fault + (c.verify ? " --verify" : ""));
     std::filesystem::remove(log_);
     std::vector<std::string> simArgs{"--erase-ms", "10"};
@@ -273,7 +270,8 @@ TEST_P(EndToEnd, InfoAndTheMacQuestionAroundFlashing) {
   const auto old = dir_ / "old.FMF";
   Fmf(old, [](FmfSpec& f) { f.version = "4.57.05"; });
   const RunResult r = Cli(*sim, {"flash", old.string()});
-  EXPECT_NE(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 6);
+  EXPECT_TRUE(Has(r.err, "Pass --yes")) << r.err;
   EXPECT_TRUE(Has(r.err, "MAC Address Concerns: Software for this Model is unable to generate a MAC "
                          "Address in versions 4.57.05 and older for controller Serial # QC123."))
       << r.err;
@@ -347,11 +345,8 @@ TEST_P(EndToEnd, LoadRunsAfterTheLastAcknowledgementAndDumpsBackPadded) {
   const RunResult r = Cli(*sim, {"load", (dir_ / "ram.HEX").string(), "--run"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // The simulator may log the run a moment after the CLI has gone.
-  std::string text = Slurp(log_);
-  for (int i = 0; i < 3000 && !Has(text, "run "); ++i) {  // a guard
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    text = Slurp(log_);
-  }
+  WaitUntil([&] { return Has(Slurp(log_), "run "); });
+  const std::string text = Slurp(log_);
   const std::vector<LoggedPacket> packets = Packets(text);
   ASSERT_GE(packets.size(), 3u);
   EXPECT_EQ(packets[packets.size() - 2].type, 0x05u);
@@ -376,106 +371,39 @@ TEST_P(EndToEnd, LoadRunsAfterTheLastAcknowledgementAndDumpsBackPadded) {
   }
 }
 
-// Silence and a dropped link end the stream with the programming time-out
-// (30 s in the product; shortened here through the engine's timings).
-TEST_P(EndToEnd, SilenceEndsTheStreamWithTheProgrammingTimeout) {
-  const auto fmf = dir_ / "s.FMF";
-  WriteFmf(fmf, FmfSpec{});
-  for (const std::string fault : {"silent-after:5", "close-after:5"}) {
-    SCOPED_TRACE(fault);
-    auto sim = Sim({"--fault", fault});
-    CommPort port;
-    ASSERT_TRUE(port.Open(sim->Port(), 115200, Parity::None, 8, StopBits::One));
-    struct Events : ProgrammingEvents {
-      void OnTotal(std::uint32_t) override {}
-      void OnProgress(std::uint32_t) override {}
-      void OnNotice(const std::string&) override {}
-      void OnResult(ResultCode c) override { code = c; }
-      ResultCode code = 0;
-    } events;
-    ProgrammingRequest r;
-    r.port = &port;
-    r.mode = kModeProgramFlash;
-    r.range = LoadRange{FmfRomStart(4), kFmfTop, 2};
-    r.path = fmf.string();
-    // A closed link must not sit out a long acknowledgement time-out.
-    r.timings.ackTimeoutMs = fault == "close-after:5" ? 30000 : 500;
-    ProgrammingEngine engine(r, events);
-    const auto began = std::chrono::steady_clock::now();
-    const ResultCode code = engine.Run();
-    EXPECT_EQ(events.code, code);
-    if (fault == "close-after:5") {
-      // A hung-up link may also refuse the next packet outright, and the
-      // last acknowledgements may be lost with it.
-      EXPECT_TRUE(code == rc::kLinkLost || code == rc::kTooFewBytes) << code;
-      EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15)) << "not the 30 s time-out";
-      EXPECT_LE(engine.Acknowledged(), 6u);
-    } else {
-      EXPECT_EQ(ResultText(code), "Timeout while waiting for a response while Programming");
-      EXPECT_EQ(engine.Acknowledged(), 6u);  // the first page packet and five data packets
-    }
-  }
-}
-
-// Starts `tarnvale-cli flash FMF` on `port` with its output in the two files
-// and waits (at most 5 s) until its output shows `waitFor`.
-pid_t StartFlashUntil(const std::filesystem::path& fmf, const std::string& port,
-                      const std::filesystem::path& outPath, const std::filesystem::path& errPath,
-                      const std::string& waitFor) {
-  const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
-  const pid_t pid = Spawn({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", port, "--progress", "plain"},
-                          outFd, errFd);
-  ::close(outFd);
-  ::close(errFd);
-  for (int i = 0; i < 3000 && !Has(Slurp(outPath), waitFor); ++i) {  // a guard, not a limit
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pid;
-}
-
-// Ctrl-C during the erase wait or while packets flow: the run stops at its
-// next step, the CLI says so and exits 130, and it does so promptly.
-TEST_P(EndToEnd, CtrlCStopsTheRunWithExitCode130) {
+// Ctrl-C, or the simulator dying, during the erase wait (minutes of time
+// limit) or while packets flow: the run stops at once with its exit code and
+// says why.
+TEST_P(EndToEnd, CtrlCOrALostLinkEndsTheRunAtOnce) {
   const auto fmf = dir_ / "c.FMF";
   Fmf(fmf, [](FmfSpec& f) { f.version = "5.01.00"; });
-  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases{
-      {{"--erase-ms", "20000"}, "Erasing Flash Memory"},
-      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming"},
+  const struct {
+    std::vector<std::string> sim;
+    std::string shows;  // in stdout once the run is there
+    bool ctrlC;         // else the simulator is stopped
+    int exit;
+    std::string said;
+  } cases[] = {
+      {{"--erase-ms", "60000"}, "Erasing Flash Memory", true, 130, "Interrupted"},
+      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming", true, 130, "Interrupted"},
+      {{"--erase-ms", "60000"}, "Erasing Flash Memory", false, 4, "Link Lost"},
+      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming", false, 4, "Link Lost"},
   };
-  for (const auto& [simArgs, waitFor] : cases) {
-    SCOPED_TRACE(waitFor);
-    auto sim = Sim(simArgs);
-    const auto outPath = dir_ / "int-out.txt", errPath = dir_ / "int-err.txt";
-    const pid_t pid = StartFlashUntil(fmf, sim->Port(), outPath, errPath, waitFor);
-    ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
-    ::kill(pid, SIGINT);
-    EXPECT_EQ(WaitChild(pid, 30000), 130) << Slurp(errPath);
-    EXPECT_TRUE(Has(Slurp(errPath), "Interrupted")) << Slurp(errPath);
-    EXPECT_FALSE(Has(Slurp(outPath), "Success"));
-  }
-}
-
-// The simulator dies while the CLI waits for the erase (minutes of time
-// limit) or for acknowledgements: the wait ends at once with "Link Lost" and
-// the time-out exit code.
-TEST_P(EndToEnd, LostLinkEndsTheWaitAtOnce) {
-  const auto fmf = dir_ / "l.FMF";
-  Fmf(fmf, [](FmfSpec& f) { f.version = "5.01.00"; });
-  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases{
-      {{"--erase-ms", "60000"}, "Erasing Flash Memory"},
-      {{"--erase-ms", "10", "--ack-delay-ms", "20"}, "Start Programming"},
-  };
-  for (const auto& [simArgs, waitFor] : cases) {
-    SCOPED_TRACE(waitFor);
-    auto sim = Sim(simArgs);
-    const auto outPath = dir_ / "lost-out.txt", errPath = dir_ / "lost-err.txt";
-    const pid_t pid = StartFlashUntil(fmf, sim->Port(), outPath, errPath, waitFor);
-    ASSERT_TRUE(Has(Slurp(outPath), waitFor)) << Slurp(outPath) << Slurp(errPath);
-    sim->Stop();
-    // Well inside the minute of the erase's time limit: the loss ended it.
-    EXPECT_EQ(WaitChild(pid, 30000), 4) << Slurp(outPath) << Slurp(errPath);
-    EXPECT_TRUE(Has(Slurp(outPath) + Slurp(errPath), "Link Lost")) << Slurp(outPath) << Slurp(errPath);
-    EXPECT_FALSE(Has(Slurp(outPath), "Success"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said + " at " + c.shows);
+    auto sim = Sim(c.sim);
+    Background run({TARNVALE_CLI_PATH, "flash", fmf.string(), "--port", sim->Port(), "--progress", "plain"}, dir_,
+                   "stop");
+    ASSERT_TRUE(run.Shows(c.shows)) << run.Out() << run.Err();
+    if (c.ctrlC) {
+      ::kill(run.pid, SIGINT);
+    } else {
+      sim->Stop();
+    }
+    // Well inside the minute of the erase's time limit: the stop ended it.
+    EXPECT_EQ(run.Wait(), c.exit) << run.Out() << run.Err();
+    EXPECT_TRUE(Has(run.Out() + run.Err(), c.said)) << run.Out() << run.Err();
+    EXPECT_FALSE(Has(run.Out(), "Success"));
   }
 }
 
@@ -507,31 +435,53 @@ TEST_P(EndToEnd, FailedDumpKeepsTheEarlierFileAndThePartial) {
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Tcp" : "Pty"; });
 
-// A peer that answers '0' to everything is no controller: load asks for the
-// controller's identity first and sends no image to it.
-TEST(LoadChecksThePeer, AYesSayerGetsNoImage) {
-  const auto dir = MakeTempDir("e2e-yes");
+// Peers that are no controller: one that answers '0' to everything and a
+// web server. Load and flash ask for the controller's identity first, send
+// no image and say what is wrong; never a bare "Un-recognized return code".
+TEST(PeerIsNoController, NoImageIsSentAndTheReasonIsSaid) {
+  const auto dir = MakeTempDir("e2e-peer");
   WriteFileBytes(dir / "ram.HEX", HexText().ExtendedLinear(0).Data(0x2000, {1, 2, 3, 4}).EndOfFile().Text());
-  LoopbackServer server;
-  std::atomic<bool> done{false};
-  std::atomic<std::size_t> received{0};
-  std::thread peer([&] {
-    if (!server.Accept(5000)) return;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done.load() && std::chrono::steady_clock::now() < until) {
-      const std::string got = server.Receive(0, 50);
-      received += got.size();
-      if (!got.empty()) server.Send("0");
+  WriteFmf(dir / "a.FMF", FmfSpec{});
+  const std::string notController = "answered, but not as an RQ700 controller in flash program mode does";
+  const std::string web = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+  const struct {
+    std::string reply;  // to every request
+    std::vector<std::string> args;
+    int exit;
+    std::string said;
+  } cases[] = {
+      {"0", {"load", (dir / "ram.HEX").string()}, 4, "Unable to communicate with the controller"},
+      {web, {"load", (dir / "ram.HEX").string()}, 1, notController},
+      {web, {"flash", (dir / "a.FMF").string(), "--yes"}, 1, notController},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " to " + c.reply.substr(0, 8));
+    LoopbackServer server;
+    std::atomic<bool> done{false};
+    std::atomic<std::size_t> received{0};
+    std::thread peer([&] {
+      if (!server.Accept(5000)) return;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!done.load() && std::chrono::steady_clock::now() < until) {
+        const std::string got = server.Receive(0, 50);
+        received += got.size();
+        if (!got.empty()) server.Send(c.reply);
+      }
+    });
+    std::vector<std::string> argv{TARNVALE_CLI_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--port", server.Address(), "--progress", "plain"});
+    const RunResult r = RunCommand(argv, dir, 30000);
+    done = true;
+    peer.join();
+    EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, c.said)) << r.err;
+    for (const char* never : {"Un-recognized", "Erase Error", "Success"}) {
+      EXPECT_FALSE(Has(r.out + r.err, never)) << never << ": " << r.out << r.err;
     }
-  });
-  const RunResult r =
-      RunCommand({TARNVALE_CLI_PATH, "load", (dir / "ram.HEX").string(), "--port", server.Address()}, dir, 20000);
-  done = true;
-  peer.join();
-  EXPECT_NE(r.exitCode, 0) << r.out << r.err;
-  EXPECT_FALSE(Has(r.out + r.err, "Success")) << r.out << r.err;
-  EXPECT_GT(received.load(), 0u);  // it did ask
-  EXPECT_LT(received.load(), 64u);  // but streamed no image
+    EXPECT_GT(received.load(), 0u);  // it did ask
+    EXPECT_LT(received.load(), 64u);  // but streamed no image
+  }
 }
 
 TEST(Simulator, RefusesNonLoopbackAddressesAndItsMonitorEchoes) {

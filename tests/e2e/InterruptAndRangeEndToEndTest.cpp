@@ -1,37 +1,21 @@
 // The CLI against the simulators for what a run does at its edges: Ctrl-C or
-// SIGTERM in the middle of a box read-back, a pin or RAM test and a backup;
-// a controller that reports more memory than it can have; images with data
-// outside them.
+// SIGTERM in the middle of a box read-back, a pin or RAM test, a backup and a
+// TN835 erase; a controller that reports more memory than it can have; images
+// with data outside them or that never end.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <csignal>
-#include <functional>
-#include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "e2e/Processes.h"
 #include "support/ImageGen.h"
-#include "support/Pty.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
 namespace {
-
-// Starts the CLI with its output in two files and waits (at most 10 s) until
-// `started` says the run is under way.
-pid_t StartCli(const std::vector<std::string>& args, const std::filesystem::path& outPath,
-               const std::filesystem::path& errPath, const std::function<bool()>& started) {
-  std::vector<std::string> argv{TARNVALE_CLI_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
-  const pid_t pid = Spawn(argv, outFd, errFd);
-  ::close(outFd);
-  ::close(errFd);
-  for (int i = 0; i < 3000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a guard
-  return pid;
-}
 
 std::uintmax_t SizeOf(const std::filesystem::path& p) {
   std::error_code ec;
@@ -81,6 +65,11 @@ TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
     if (a == "{port}") a = sim.Port();
     if (a == "{out}") a = c.outName.empty() ? (dir / "boot.FMF").string() : out.string();
     if (a == "{in}") a = (dir / "in.xml").string();
+    if (a == "{log}") a = (dir / "signal.jsonl").string();
+    if (a == "{srec}") {  // a TN835 test image
+      a = (dir / "test.S").string();
+      WriteSRecImage(a, 0, 0x800, 0x210, "T2.00", 3);
+    }
     if (a == "{lines}") {  // more lines than a run gets through before the signal
       a = (dir / "lines.txt").string();
       std::string text;
@@ -94,24 +83,23 @@ TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
     }
     args.push_back(a);
   }
-  const auto outPath = dir / "int-out.txt", errPath = dir / "int-err.txt";
+  args.insert(args.begin(), TARNVALE_CLI_PATH);
+  Background run(args, dir, "int");
   const std::string partial = out.string() + ".partial";
   // A read-back writes its lines to a hidden file beside the target until it
   // is complete: that file is made as the read starts.
   const auto underWay = [&] {
-    if (!c.started.empty()) return Has(Slurp(outPath) + Slurp(errPath), c.started);
+    if (!c.started.empty()) return Has(run.Out() + run.Err(), c.started);
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
       const std::string name = e.path().filename().string();
       if (name.rfind("." + c.outName + ".", 0) == 0) return true;
     }
     return false;
   };
-  const pid_t pid = StartCli(args, outPath, errPath, underWay);
-  const std::string before = Slurp(outPath) + Slurp(errPath);
-  ASSERT_TRUE(underWay()) << before;
-  ::kill(pid, c.signal);
-  EXPECT_EQ(WaitChild(pid, 30000), cli::kExitInterrupted) << Slurp(outPath) << Slurp(errPath);
-  const std::string err = Slurp(errPath);
+  ASSERT_TRUE(WaitUntil(underWay)) << run.Out() << run.Err();
+  ::kill(run.pid, c.signal);
+  EXPECT_EQ(run.Wait(), cli::kExitInterrupted) << run.Out() << run.Err();
+  const std::string err = run.Err();
   EXPECT_TRUE(Has(err, "Interrupted")) << err;
   EXPECT_TRUE(Has(err, c.said)) << err;
   if (!c.outName.empty()) {
@@ -120,6 +108,16 @@ TEST_P(InterruptEndToEnd, StopsPromptlyAndLeavesNoTornFile) {
     if (c.partialKept) {
       EXPECT_TRUE(Has(err, partial)) << err;
     }
+  }
+  if (c.device == "tn835") {
+    // The unit's line in the production log says it was interrupted.
+    std::ifstream in(dir / "signal.jsonl");
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const nlohmann::json j = nlohmann::json::parse(line);
+    EXPECT_EQ(j["result"], "interrupted");
+    EXPECT_EQ(j["result_text"], "Interrupted");
+    EXPECT_EQ(j["serial"], "SIG1");
   }
   if (c.device == "box") {
     // The box was left idle: it answers the next command at once.
@@ -161,7 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
                       "b.xml", SIGINT, "(starting)", "The save did not complete.", true},
         InterruptCase{"BackupLoad", "rq750", {"--baud", "2400"},
                       {"backup", "load", "{in}", "--yes", "--port", "{port}", "--progress", "plain"},
-                      "", SIGTERM, "(starting)", "The load did not complete.", false}),
+                      "", SIGTERM, "(starting)", "The load did not complete.", false},
+        InterruptCase{"BackupDiff", "rq750", {"--baud", "2400"},
+                      {"backup", "diff", "{in}", "--controller", "--port", "{port}"},
+                      "", SIGINT, "(starting)", "The controller could not be read completely.", false},
+        // A controller that never answers the erase: the signal goes when the
+        // count of the erase wait shows.
+        InterruptCase{"Tn835TestImage", "tn835", {"--erase-ms", "600000"},
+                      {"tn835", "program-test", "--port", "{port}", "--test-path", "{srec}", "--serial", "SIG1",
+                       "--log", "{log}", "--progress", "json"},
+                      "", SIGINT, "{\"event\":\"erasing\",\"elapsed_s\":0}",
+                      "the test image was not programmed completely; the run is logged as interrupted", false},
+        InterruptCase{"Tn835Application", "tn835", {"--erase-ms", "600000"},
+                      {"tn835", "program-application", "--port", "{port}", "--app-path", "{srec}", "--serial", "SIG1",
+                       "--log", "{log}", "--progress", "plain"},
+                      "", SIGTERM, "Erasing... 0 s", "the application image was not programmed completely", false}),
     [](const ::testing::TestParamInfo<InterruptCase>& p) { return std::string(p.param.name); });
 
 // A controller whose range reply reaches past its 26-bit address space: the
@@ -237,62 +249,6 @@ TEST(RangeEndToEnd, FlashAndLoadWarnOfDataOutsideTheImage) {
     }
   }
 }
-
-// What the person reads when a run cannot go on: the reason in words, never
-// a bare "Un-recognized return code", and a question answered no is a quiet
-// stop of its own.
-TEST(MessagesEndToEnd, RefusalsSayWhatIsWrong) {
-  const auto dir = MakeTempDir("msg-e2e");
-  FmfSpec asks;  // an RQ700 image of 4.57.05: the MAC address question is asked
-  WriteFmf(dir / "mac.FMF", asks);
-  HexText().ExtendedLinear(0x0000).Data(0x2000, {1, 2, 3, 4}).EndOfFile().WriteTo(dir / "ram.HEX");
-  struct Case {
-    const char* name;
-    bool webServer;  // the port leads to something answering "HTTP/1.1 ..."
-    std::vector<std::string> args;
-    int exit;
-    std::string err;  // a part of stderr
-  } cases[] = {
-      {"declined question", false, {"flash", (dir / "mac.FMF").string()}, cli::kExitDeclined, "Pass --yes"},
-      {"load from a web server", true, {"load", (dir / "ram.HEX").string()}, cli::kExitFailure,
-       "answered, but not as an RQ700 controller in flash program mode does"},
-      {"flash to a web server", true, {"flash", (dir / "mac.FMF").string(), "--yes"}, cli::kExitFailure,
-       "answered, but not as an RQ700 controller in flash program mode does"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::unique_ptr<SimProcess> sim;
-    LoopbackServer server;
-    std::atomic<bool> done{false};
-    std::thread peer;
-    std::string port;
-    if (c.webServer) {
-      port = server.Address();
-      peer = std::thread([&] {
-        if (!server.Accept(5000)) return;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done.load() && std::chrono::steady_clock::now() < until) {
-          if (!server.Receive(0, 50).empty()) server.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
-        }
-      });
-    } else {
-      sim = std::make_unique<SimProcess>(std::vector<std::string>{"--pty", "--erase-ms", "10"}, dir);
-      port = sim->Port();
-    }
-    std::vector<std::string> argv{TARNVALE_CLI_PATH};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    argv.insert(argv.end(), {"--port", port, "--progress", "plain"});
-    const RunResult r = RunCommand(argv, dir, 30000);
-    done = true;
-    if (peer.joinable()) peer.join();
-    EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
-    EXPECT_TRUE(Has(r.err, c.err)) << r.err;
-    for (const char* never : {"Un-recognized", "Erase Error", "Success"}) {
-      EXPECT_FALSE(Has(r.out + r.err, never)) << never << ": " << r.out << r.err;
-    }
-  }
-}
-
 
 // Image inputs that never end, and files cut short or run together, end every
 // device command at once with exit 5: a FIFO is never waited on. (The dump

@@ -21,27 +21,14 @@ RunResult Cli(std::vector<std::string> args, const std::filesystem::path& dir) {
   return RunCommand(args, dir, 60000);
 }
 
-// A small TN835 test image with its version text where the run reads it.
-std::string WriteTestImage(const std::filesystem::path& dir) {
-  std::vector<std::uint8_t> bytes = PseudoRandomBytes(0x800, 7);
-  const std::string version = "T2.00";
-  bytes[0x210] = static_cast<std::uint8_t>(version.size());
-  std::copy(version.begin(), version.end(), bytes.begin() + 0x211);
-  SRecText s;
-  AppendSRecWords(s, 0, bytes);
-  s.Record(7, 0);
-  const auto path = dir / "test.S";
-  s.WriteTo(path);
-  return path.string();
-}
-
 TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
   const auto dir = MakeTempDir("ports");
   ASSERT_EQ(Cli({"settings", "list"}, dir).exitCode, 0);
   const auto settingsFile = platform::SettingsDirectory() / platform::kSettingsFileName;
   const std::string stored = ReadFileBytes(settingsFile);
   ASSERT_FALSE(stored.empty());
-  const std::string testImage = WriteTestImage(dir);
+  const std::string testImage = (dir / "test.S").string();
+  WriteSRecImage(testImage, 0, 0x800, 0x210, "T2.00", 7);
   const std::string log = (dir / "production.jsonl").string();
 
   struct Case {

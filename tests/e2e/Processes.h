@@ -1,6 +1,7 @@
 #pragma once
 // Child processes for end-to-end tests: the simulator (its endpoint read from
-// its first line) and CLI runs with captured output. Every wait is bounded;
+// its first line) and CLI runs with captured output; and the TN835 images they
+// program. Every wait is bounded;
 // a child that overstays is killed. Children inherit the isolated test
 // environment (HOME, TMPDIR, settings folder).
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ImageGen.h"
 #include "support/Spawn.h"
 
 namespace tarnvale::test {
@@ -42,6 +44,19 @@ inline std::vector<std::string> EnvironmentWith(const std::string& name, const c
   }
   if (value != nullptr) env.push_back(name + "=" + value);
   return env;
+}
+
+// A TN835 S-record image of `size` bytes placed at byte address `base` with
+// a version text (length byte first) at `versionAt`.
+inline void WriteSRecImage(const std::filesystem::path& path, std::uint64_t base, std::size_t size,
+                           std::size_t versionAt, const std::string& version, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes = PseudoRandomBytes(size, seed);
+  bytes[versionAt] = static_cast<std::uint8_t>(version.size());
+  std::copy(version.begin(), version.end(), bytes.begin() + static_cast<long>(versionAt) + 1);
+  SRecText s;
+  AppendSRecWords(s, base, bytes);
+  s.Record(7, 0);
+  s.WriteTo(path);
 }
 
 // Waits for a child up to timeoutMs, then kills it (and returns 999). The exit
