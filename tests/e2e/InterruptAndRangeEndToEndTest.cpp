@@ -251,14 +251,11 @@ TEST(RangeEndToEnd, FlashAndLoadWarnOfDataOutsideTheImage) {
 }
 
 // Image inputs that never end, and files cut short or run together, end every
-// device command at once with exit 5: a FIFO is never waited on. (The dump
-// and flash cases are in FlashEndToEndTest.)
+// device command at once with exit 5: a FIFO is never waited on. (Flash and
+// dump: FlashEndToEndTest; the box's programming runs: ImageBeforeErase.)
 TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
   const auto dir = MakeTempDir("in-e2e");
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  HexText().ExtendedLinear(0x03FF).Data(0xC000, {1, 2, 3, 4}).Data(0xC004, {5}).WriteTo(dir / "cut.FMF");
-  HexText().ExtendedLinear(0).Data(0, {1, 2, 3, 4}).Raw(HexLine(0, 4, std::vector<std::uint8_t>{5}) + HexLine(1, 0, {}))
-      .WriteTo(dir / "joined.HEX");
   SRecText().Record(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}).WriteTo(dir / "cut.S");
   SRecText().Raw(SRecLine(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}) + SRecLine(9, 0)).WriteTo(dir / "joined.S");
   const std::string fifo = (dir / "fifo").string();
@@ -268,14 +265,8 @@ TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
     std::string err;  // a part of the output ("": not checked)
   } cases[] = {
       {"", {"load", fifo}, fifo + " (is a FIFO, not a regular file)"},
-      {"box", {"pic18", "flash", fifo}, "Can't Open Input File"},
-      {"box", {"pic30", "flash", (dir / "joined.HEX").string()}, "Error in Hex File"},
       // The verify reads the board before the file: only the prompt exit counts.
       {"box", {"boot", "verify", fifo, "--cpu-rev", "C"}, ""},
-      {"box",
-       {"boot", "program", (dir / "cut.FMF").string(), "--serial", "S1", "--cpu-serial", "C1", "--io-serial", "I1",
-        "--cpu-rev", "C", "--io-rev", "B"},
-       "Error in Hex File"},
       {"tn835", {"tn835", "program-test", "--test-path", fifo}, fifo + " (is a FIFO, not a regular file)"},
       {"tn835", {"tn835", "program-test", "--test-path", (dir / "cut.S").string()},
        (dir / "cut.S").string() + ":1 (no end-of-file record)"},
