@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,21 @@ inline std::vector<std::string> EnvironmentWith(const std::string& name, const c
   }
   if (value != nullptr) env.push_back(name + "=" + value);
   return env;
+}
+
+// Packets the simulated controller logged (its --log), in order.
+struct LoggedPacket {
+  unsigned type, page, offset, count, awaiting;
+};
+inline std::vector<LoggedPacket> Packets(const std::string& log) {
+  std::vector<LoggedPacket> v;
+  const std::regex re(R"(packet type=([0-9A-F]{2}) page=([0-9A-F]{4}) offset=([0-9A-F]{4}) count=(\d+) awaiting=(\d+))");
+  for (std::sregex_iterator m(log.begin(), log.end(), re), end; m != end; ++m) {
+    const auto hex = [&](int i) { return static_cast<unsigned>(std::stoul((*m)[i], nullptr, 16)); };
+    v.push_back({hex(1), hex(2), hex(3), static_cast<unsigned>(std::stoul((*m)[4])),
+                 static_cast<unsigned>(std::stoul((*m)[5]))});
+  }
+  return v;
 }
 
 // A TN835 S-record image of `size` bytes placed at byte address `base` with

@@ -46,25 +46,18 @@ std::vector<nlohmann::json> LogLines(const std::filesystem::path& file) {
 
 // The image a run must program: the same S-record file made into its flash
 // memory file here (its build stamp is its own file time, as in the run).
+// `code` is the boot image's serial number or the application's model code.
 std::vector<std::uint8_t> ExpectedImage(const std::filesystem::path& srec, const std::filesystem::path& dir,
-                                        ProductionImageOptions options) {
-  const bool boot = options.kind == ProductionImageKind::Boot;
+                                        ProductionImageKind kind, const std::string& code = "", char revision = 0) {
+  const bool boot = kind == ProductionImageKind::Boot;
+  ProductionImageOptions options;
+  options.kind = kind;
+  (boot ? options.serialNumber : options.modelCode) = code;
+  options.hardwareRevision = revision;
   const auto fmf = dir / ("expected-" + srec.stem().string() + ".FMF");
   std::string version;
   EXPECT_EQ(ConvertProductionImage(srec, fmf, options, version), rc::kFileOk) << srec;
   return FmfImage(fmf, boot ? 0x40000 : 0, boot ? 0x41FFF : 0x21FFF, boot ? 1 : 2);
-}
-
-ProductionImageOptions ApplicationOptions(const std::string& modelCode) {
-  ProductionImageOptions o;
-  o.modelCode = modelCode;
-  return o;
-}
-
-ProductionImageOptions TestOptions() {
-  ProductionImageOptions o;
-  o.kind = ProductionImageKind::Test;
-  return o;
 }
 
 class Tn835EndToEnd : public ::testing::Test {
@@ -111,13 +104,9 @@ TEST_F(Tn835EndToEnd, ThreeImagesProgrammedAndLogged) {
 
   // The controller holds exactly the stamped application image (the test
   // image went before it and was erased), the CPU the stamped boot image.
-  const auto appImage = ExpectedImage(dir_ / "appl.S", dir_, ApplicationOptions("PR"));
+  const auto appImage = ExpectedImage(dir_ / "appl.S", dir_, ProductionImageKind::Application, "PR");
   EXPECT_EQ(ReadFileBytes(dir_ / "flash.bin"), std::string(appImage.begin(), appImage.end()));
-  ProductionImageOptions bootOptions;
-  bootOptions.kind = ProductionImageKind::Boot;
-  bootOptions.serialNumber = "SN1234567890ABC";
-  bootOptions.hardwareRevision = 'C';
-  const auto bootImage = ExpectedImage(dir_ / "boot.S", dir_, bootOptions);
+  const auto bootImage = ExpectedImage(dir_ / "boot.S", dir_, ProductionImageKind::Boot, "SN1234567890ABC", 'C');
   EXPECT_EQ(ReadFileBytes(dir_ / "boot.bin"), std::string(bootImage.begin(), bootImage.end()));
   const auto lines = LogLines(dir_ / "log.jsonl");
   ASSERT_EQ(lines.size(), 3u);
@@ -220,8 +209,8 @@ TEST_F(Tn835EndToEnd, TwoRunsAtOnceEachProgramTheirOwnImage) {
   const std::array<std::filesystem::path, 2> sources{dir_ / "test-a.S", dir_ / "test-b.S"};
   WriteSRecImage(sources[0], 0, 0x3000, 0x210, "TA1", 11);
   WriteSRecImage(sources[1], 0, 0x3000, 0x210, "TB2", 12);
-  const std::array<std::vector<std::uint8_t>, 2> expected{ExpectedImage(sources[0], dir_, TestOptions()),
-                                                          ExpectedImage(sources[1], dir_, TestOptions())};
+  const std::array<std::vector<std::uint8_t>, 2> expected{ExpectedImage(sources[0], dir_, ProductionImageKind::Test),
+                                                          ExpectedImage(sources[1], dir_, ProductionImageKind::Test)};
   ASSERT_NE(expected[0], expected[1]);
   const auto log = dir_ / "two.jsonl";
   constexpr int kRounds = 20;
