@@ -10,7 +10,7 @@
 # counts. Keep it to the long ones (half a second or more); a name that no
 # longer matches only costs its place in the queue.
 set(tarnvale_test_costs
-  "^e2e[.]BoxExitStatus[.]EveryCommandUnderEveryFault$" 9.0
+  "^e2e[.]BoxExitStatus[.]EachCommandUnderARotatingFault$" 4.0
   "^programmer[.]ImageBeforeErase[.]" 5.5
   "^gui[.]LongRuns[.]ABackupSaveOrLoadStopsKeepingWhatWasGathered$" 5.5
   "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
@@ -33,7 +33,7 @@ set(tarnvale_test_costs
   "^programmer[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
   "^e2e[.]Transports/EndToEnd[.](FlashesEveryGeneration|FaultsEndTheRun|DumpMatchesTheFile)" 1.0
   "^e2e[.]BackupCli[.]FaultsOfTheController$" 1.1
-  "^e2e[.]LoadChecksThePeer[.]" 1.0
+  "^e2e[.]PeerIsNoController[.]" 1.2
   "^gui[.]BackupDialog[.]ClosesAtOnceWhenNoControllerAnswers$" 1.0
   "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0

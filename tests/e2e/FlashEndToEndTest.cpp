@@ -277,45 +277,6 @@ TEST_P(EndToEnd, InfoAndTheMacQuestionAroundFlashing) {
   }
 }
 
-// A flash memory file that is not whole, or no file at all, is refused with
-// its line and reason before the erase: the controller's flash is untouched.
-TEST_P(EndToEnd, DamagedOrEndlessFilesAreRefusedBeforeTheErase) {
-  const auto whole = dir_ / "whole.FMF";
-  Fmf(whole, [](FmfSpec&) {});
-  const std::string text = Slurp(whole);
-  // Cut at a line end 60 % in, as a copy from the share that stopped.
-  const std::size_t cut = text.find('\n', text.size() * 6 / 10) + 1;
-  const std::size_t cutLine = static_cast<std::size_t>(std::count(text.begin(), text.begin() + cut, '\n'));
-  WriteFileBytes(dir_ / "cut.FMF", text.substr(0, cut));
-  // A lost line break 40 % in: two records on one line.
-  std::string joined = text;
-  const std::size_t lost = joined.find('\n', joined.size() * 4 / 10);
-  const std::size_t joinedLine = static_cast<std::size_t>(std::count(joined.begin(), joined.begin() + lost, '\n')) + 1;
-  joined.erase(lost - (joined[lost - 1] == '\r' ? 1 : 0), joined[lost - 1] == '\r' ? 2 : 1);
-  WriteFileBytes(dir_ / "joined.FMF", joined);
-  ASSERT_EQ(::mkfifo((dir_ / "fifo.FMF").c_str(), 0600), 0);
-  const struct {
-    std::string file, where;
-  } cases[] = {
-      {"cut.FMF", (dir_ / "cut.FMF").string() + ":" + std::to_string(cutLine) + ": Error in Hex File (no end-of-file record)"},
-      {"joined.FMF",
-       (dir_ / "joined.FMF").string() + ":" + std::to_string(joinedLine) + ": Invalid Hex File (text after the checksum)"},
-      {"fifo.FMF", (dir_ / "fifo.FMF").string() + " (is a FIFO, not a regular file)"},
-  };
-  auto sim = Sim({"--erase-ms", "10"});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const RunResult r = Cli(*sim, {"flash", (dir_ / c.file).string(), "--yes"});
-    EXPECT_EQ(r.exitCode, 5) << r.err;
-    EXPECT_TRUE(Has(r.err, c.where)) << r.err;
-  }
-  const std::vector<LoggedPacket> packets = Packets(Slurp(log_));
-  EXPECT_FALSE(packets.empty()) << "the controller answered (its revision was read), so it could have been erased";
-  EXPECT_TRUE(std::none_of(packets.begin(), packets.end(),
-                           [](const LoggedPacket& p) { return p.type == 0x06 || p.type == 0x00; }))
-      << "no erase and no data packet";
-}
-
 // A HEX file without extended records is loaded from base 0 (RAM) and run;
 // a dump of it not starting at 0 is padded after the explanatory text.
 TEST_P(EndToEnd, LoadRunsAfterTheLastAcknowledgementAndDumpsBackPadded) {

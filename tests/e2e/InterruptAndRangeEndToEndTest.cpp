@@ -251,11 +251,15 @@ TEST(RangeEndToEnd, FlashAndLoadWarnOfDataOutsideTheImage) {
 }
 
 // Image inputs that never end, and files cut short or run together, end every
-// device command at once with exit 5: a FIFO is never waited on. (Flash and
-// dump: FlashEndToEndTest; the box's programming runs: ImageBeforeErase.)
+// device command at once with exit 5: a FIFO is never waited on, and the
+// controller, which answered, sees no erase and no data packet. (The box's
+// programming runs: ImageBeforeErase.)
 TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
   const auto dir = MakeTempDir("in-e2e");
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  HexText().ExtendedLinear(0x03C1).Data(0, {1, 2, 3, 4}).Data(4, {5}).WriteTo(dir / "cut.FMF");
+  HexText().ExtendedLinear(0x03C1).Data(0, {1, 2, 3, 4}).Raw(HexLine(0, 4, std::vector<std::uint8_t>{5}) + HexLine(1, 0, {}))
+      .WriteTo(dir / "joined.FMF");
   SRecText().Record(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}).WriteTo(dir / "cut.S");
   SRecText().Raw(SRecLine(1, 0, std::vector<std::uint8_t>{1, 2, 3, 4}) + SRecLine(9, 0)).WriteTo(dir / "joined.S");
   const std::string fifo = (dir / "fifo").string();
@@ -265,6 +269,11 @@ TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
     std::string err;  // a part of the output ("": not checked)
   } cases[] = {
       {"", {"load", fifo}, fifo + " (is a FIFO, not a regular file)"},
+      {"", {"flash", fifo, "--yes"}, fifo + " (is a FIFO, not a regular file)"},
+      {"", {"flash", (dir / "cut.FMF").string(), "--yes"},
+       (dir / "cut.FMF").string() + ":3: Error in Hex File (no end-of-file record)"},
+      {"", {"flash", (dir / "joined.FMF").string(), "--yes"},
+       (dir / "joined.FMF").string() + ":3: Invalid Hex File (text after the checksum)"},
       // The verify reads the board before the file: only the prompt exit counts.
       {"box", {"boot", "verify", fifo, "--cpu-rev", "C"}, ""},
       {"tn835", {"tn835", "program-test", "--test-path", fifo}, fifo + " (is a FIFO, not a regular file)"},
@@ -275,7 +284,11 @@ TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    SimProcess sim(std::vector<std::string>{"--pty"}, dir, c.device.empty() ? "rq700" : c.device);
+    const auto log = dir / "sim.log";
+    std::filesystem::remove(log);
+    std::vector<std::string> simArgs{"--pty"};
+    if (c.device.empty()) simArgs.insert(simArgs.end(), {"--erase-ms", "10", "--log", log.string()});
+    SimProcess sim(simArgs, dir, c.device.empty() ? "rq700" : c.device);
     std::vector<std::string> argv{TARNVALE_CLI_PATH};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     argv.insert(argv.end(), {c.device == "box" ? "--programmer-port" : "--port", sim.Port(), "--progress", "plain"});
@@ -283,6 +296,12 @@ TEST(InputsEndToEnd, EndlessAndDamagedImagesEndEveryDeviceCommandAtOnce) {
     EXPECT_EQ(r.exitCode, cli::kExitBadFile) << r.out << r.err;
     EXPECT_TRUE(Has(r.out + r.err, c.err)) << r.out << r.err;
     EXPECT_FALSE(Has(r.out + r.err, "Success")) << r.out << r.err;
+    if (c.args[0] == "flash") {
+      sim.Stop();
+      const std::vector<LoggedPacket> packets = Packets(Slurp(log));
+      EXPECT_FALSE(packets.empty()) << "the controller answered (its revision was read), so it could have been erased";
+      for (const LoggedPacket& p : packets) EXPECT_TRUE(p.type != 0x06 && p.type != 0x00) << "an erase or data packet";
+    }
   }
 }
 
