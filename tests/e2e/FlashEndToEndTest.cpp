@@ -3,7 +3,6 @@
 // of what it received.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <termios.h>
 
 #include <algorithm>
