@@ -35,6 +35,7 @@ TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
     const char* device;              // the simulator's subcommand
     std::vector<std::string> sim;    // its options besides --pty
     std::vector<std::string> args;   // "{port}" is the simulator's port
+    std::string shows = "";          // on stdout
   };
   const Case cases[] = {
       {"rq700", {}, {"info", "--port", "{port}", "--baud", "57600"}},
@@ -46,7 +47,9 @@ TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
        {"tn835", "program-test", "--port", "{port}", "--baud", "57600", "--test-path", testImage, "--log", log,
         "--progress", "plain"}},
       {"rq750", {}, {"backup", "save", (dir / "saved.xml").string(), "--port", "{port}", "--baud", "38400"}},
-      {"rq750", {}, {"serial-test", "0x2,0,1,v,X,D,1,0x3", "--port", "{port}", "--baud", "38400", "--count", "25"}},
+      // A backup frame typed as bytes, STX "01" "vX" "D1" ETX, and the controller's reply.
+      {"rq750", {}, {"serial-test", "0x2,0,1,v,X,D,1,0x3", "--port", "{port}", "--baud", "38400", "--count", "25"},
+       "RX:0x2,0,1,R,Q,7,5,0,-,2,4,$,4,.,1,2,$,3,.,2,$,0"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> simArgs{"--pty"};
@@ -59,6 +62,7 @@ TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     const RunResult r = Cli(args, dir);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, c.shows)) << r.out;
     EXPECT_EQ(ReadFileBytes(settingsFile), stored);
   }
 }
