@@ -187,12 +187,11 @@ class SimProcess {
     for (std::size_t start = 0, nl; (nl = line.find('\n', start)) != std::string::npos; start = nl + 1) {
       lines_.push_back(line.substr(start, nl - start));
     }
-    endpointLine_ = line.substr(0, line.find('\n'));
-    if (endpointLine_.find(' ') == std::string::npos) {
+    if (lines_.empty() || lines_[0].find(' ') == std::string::npos) {
       Stop();
       throw std::runtime_error("simulator did not start: " + Slurp(errPath));
     }
-    port_ = endpointLine_.substr(endpointLine_.find(' ') + 1);
+    port_ = lines_[0].substr(lines_[0].find(' ') + 1);
   }
   ~SimProcess() { Stop(); }
   SimProcess(const SimProcess&) = delete;
@@ -200,7 +199,6 @@ class SimProcess {
 
   // The name to pass as --port: a pty path or "127.0.0.1:PORT".
   const std::string& Port() const { return port_; }
-  const std::string& EndpointLine() const { return endpointLine_; }
   const std::vector<std::string>& Lines() const { return lines_; }
   // Stops the simulator; its exit code (0 on a clean exit).
   int Stop() {
@@ -217,7 +215,6 @@ class SimProcess {
   pid_t pid_ = -1;
   int out_ = -1;
   int exit_ = -1;
-  std::string endpointLine_;
   std::vector<std::string> lines_;
   std::string port_;
 };
