@@ -123,7 +123,7 @@ TEST(BackupCli, ExitCodesOfEveryBackupCommand) {
   };
   const std::string port = "{port}";
   const Case cases[] = {
-      {"save, silent after the check", {"--fault", "silent-after:1"}, {"backup", "save", out, "--port", port},
+      {"save, silent from the start", {"--fault", "silent-after:0"}, {"backup", "save", out, "--port", port},
        cli::kExitTimeout, "did not answer."},
       {"save into a file that is not a backup", {}, {"backup", "save", notBackup, "--port", port},
        cli::kExitBadFile, "it has no Quor_Backup element"},
