@@ -10,30 +10,27 @@
 # counts. Keep it to the long ones (a second or more); a name that no longer
 # matches only costs its place in the queue.
 set(tarnvale_test_costs
-  "^e2e[.]BoxExitStatus[.]EveryCommandUnderEveryFault$" 9.0
+  "^e2e[.]BoxExitStatus[.]EachCommandUnderARotatingFault$" 4.0
   "^programmer[.]ImageBeforeErase[.]" 5.5
   "^gui[.]LongRuns[.]ABackupSaveOrLoadStopsKeepingWhatWasGathered$" 5.5
   "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
   "^e2e[.]BoxSettleEndToEnd[.]" 3.9
   "^e2e[.]Tn835EndToEnd[.]ThreeImagesProgrammedAndLogged$" 2.7
-  "^e2e[.]ImageBeforeErase[.]" 2.7
   "^e2e[.]BackupCli[.]ExitCodesOfEveryBackupCommand$" 2.4
   "^flash[.]Engines[.]EraseOverARealLineTimesOutOrFailsAtOnce$" 2.4
-  "^e2e[.]Links/PicBootEndToEnd[.]BootVerifyBlankErase/" 2.2
+  "^e2e[.]Links/PicBootEndToEnd[.]BootProgramThenReadBack" 2.4
   "^e2e[.]Doctor/DoctorFindsDevice[.]EveryNeededCheckPasses/rq750" 2.1
   "^e2e[.]Doctor[.]SilentPeerIsNoAnswer$" 2.0
   "^kill[.]KillWriters[.]DumpIsOldOrWholeNeverTorn$" 1.5
   "^kill[.]KillWriters[.]" 1.0
   "^e2e[.]Links/PicBootEndToEnd[.]" 1.8
-  "^e2e[.]Tn835EndToEnd[.]ApplicationRightAfterBootNeedsNoLongWait$" 1.8
   "^gui[.]ProgrammerMenuGui[.]TestCommandOpensTheDialogOnTheProgrammerPort$" 1.5
   "^flash[.]Engines[.]DialogModelThroughEraseErrorFailureAndSuccess$" 1.4
   "^gui[.]FlashDialogs[.]" 1.2
   "^programmer[.]RamBankSim[.]OutcomesOfLoadAndTest$" 1.3
   "^programmer[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
-  "^e2e[.]Transports/EndToEnd[.](FlashesEveryGeneration|FaultsEndTheRun|DumpMatchesTheFile)" 1.0
-  "^e2e[.]BackupCli[.]FaultsOfTheController$" 1.1
-  "^e2e[.]LoadChecksThePeer[.]" 1.0
+  "^e2e[.]Transports/EndToEnd[.](FlashesTheImage|FaultsEndTheRun)" 1.0
+  "^e2e[.]PeerIsNoController[.]" 1.2
   "^gui[.]BackupDialog[.]ClosesAtOnceWhenNoControllerAnswers$" 1.0
   "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0

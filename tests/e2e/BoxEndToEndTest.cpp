@@ -1,20 +1,35 @@
-// The box and CPU board commands of the CLI against tarnvale-sim box (over a
-// pseudo-terminal and over loopback TCP) and the bench simulator.
+// The box, CPU board, pic18, pic30 and boot commands of the CLI against
+// tarnvale-sim box, over a pseudo-terminal and over loopback TCP.
 #include <gtest/gtest.h>
 
-#include "e2e/BoxFixture.h"
+#include "core/formats/ProgrammerHexFiles.h"
+#include "e2e/Processes.h"
 #include "support/ImageGen.h"
+#include "support/TestEnv.h"
 
 namespace tarnvale::test {
 namespace {
 
-// The box's RAM tests take 200 ms here rather than their real time.
-class BoxEndToEnd : public BoxOnEitherLink {
+// Run once over a pseudo-terminal (parameter false) and once over loopback
+// TCP (true): tarnvale-sim box on that link, its RAM tests taking 200 ms
+// rather than their real time, and CLI runs pointed at it as the programmer
+// port.
+class BoxEndToEnd : public ::testing::TestWithParam<bool> {
  protected:
-  std::unique_ptr<SimProcess> Box(std::vector<std::string> extra) const {
-    extra.insert(extra.begin(), {"--ram-ms", "200"});
-    return BoxOnEitherLink::Box(extra);
+  void SetUp() override { dir_ = MakeTempDir("box-e2e"); }
+  std::unique_ptr<SimProcess> Box(const std::vector<std::string>& extra) const {
+    std::vector<std::string> a{GetParam() ? "--tcp" : "--pty"};
+    if (GetParam()) a.push_back("127.0.0.1:0");
+    a.insert(a.end(), {"--ram-ms", "200"});
+    a.insert(a.end(), extra.begin(), extra.end());
+    return std::make_unique<SimProcess>(a, dir_, "box");
   }
+  RunResult Cli(const SimProcess& sim, std::vector<std::string> args) const {
+    args.insert(args.begin(), TARNVALE_CLI_PATH);
+    args.insert(args.end(), {"--programmer-port", sim.Port()});
+    return RunCommand(args, dir_);
+  }
+  std::filesystem::path dir_;
 };
 
 TEST_P(BoxEndToEnd, IdentificationCommands) {
@@ -32,6 +47,10 @@ TEST_P(BoxEndToEnd, IdentificationCommands) {
        R"("io_serial":"IO0001","flash_id":["3131","BDBD","3131","BDBD","3131","BDBD"],)"
        R"("device":"CAT28F020 Catalyst","flash_id_valid":true,"complete":true})"
        "\n"},
+      // Arguments the box cannot take are refused before it is asked.
+      {{"cpu-test", "ram", "6"}, 2, ""},
+      {{"box", "board-info", "--cpu-rev", "e"}, 2, ""},
+      {{"box", "jtag-id", "--target", "pic"}, 2, ""},
   };
   for (const Case& c : cases) {
     const RunResult r = Cli(*sim, c.args);
@@ -41,19 +60,10 @@ TEST_P(BoxEndToEnd, IdentificationCommands) {
 }
 
 TEST_P(BoxEndToEnd, PinTestNamesEveryFailingPinPerStage) {
-  {
-    auto sim = Box({});
-    const RunResult r = Cli(*sim, {"cpu-test", "pins"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Has(r.out, "Success")) << r.out;
-    EXPECT_FALSE(Has(r.out, "FAIL"));
-  }
   auto sim = Box({"--stuck", "A7=0", "--short", "D3,D4"});
   const RunResult r = Cli(*sim, {"cpu-test", "pins"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.out, "Set All Pins High and Test: FAIL\n  A7 expected 1 read 0\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Test walking 1's on Data Lines: FAIL\n  D3 expected 1 read 0\n  D4 expected 1 read 0\n"))
-      << r.out;
   // The verdict counts the failing pins; the diagnosis names each fault once.
   EXPECT_TRUE(Has(r.err, "CPU pin test failed: 3 failing pins\n")) << r.err;
   EXPECT_TRUE(Has(r.out,
@@ -89,34 +99,13 @@ TEST_P(BoxEndToEnd, RamBankRunsAndTheirFailures) {
   EXPECT_TRUE(Has(bad.err, "Failed at address = 0x180004, Data1 = 0x1234, Data2 = 0x1235 \n")) << bad.err;
 }
 
-TEST_P(BoxEndToEnd, AMissingBoxOrCableHasItsOwnExitStatus) {
-  auto sim = Box({"--no-jtag", "--fault", "silent-after:3"});
-  const RunResult cable = Cli(*sim, {"box", "jtag-id", "--target", "tn835"});
-  EXPECT_EQ(cable.exitCode, 4);
-  EXPECT_TRUE(Has(cable.err, "Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)")) << cable.err;
-  const RunResult silent = Cli(*sim, {"box", "version"});  // packet 3 answered
-  EXPECT_EQ(silent.exitCode, 0) << silent.err;
-  const RunResult gone = Cli(*sim, {"box", "board-info"});  // selection unanswered
-  EXPECT_EQ(gone.exitCode, 4);
-  EXPECT_TRUE(Has(gone.err, "Timeout while waiting for a response")) << gone.err;
-  const RunResult noPort = RunCommand({TARNVALE_CLI_PATH, "box", "version", "--programmer-port",
-                                       (dir_ / "no-such-tty").string()},
-                                      dir_);
-  EXPECT_EQ(noPort.exitCode, 3);
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"cpu-test", "ram", "6"},
-                                              {"box", "board-info", "--cpu-rev", "e"},
-                                              {"box", "jtag-id", "--target", "pic"}}) {
-    EXPECT_EQ(Cli(*sim, bad).exitCode, 2) << bad[1];
-  }
-}
-
-// Every box command against a box that answers, one that stays silent, a
-// link that is lost at once, a JTAG cable that is off and a chip that is not
-// the 80386EX, and with an input file that is missing: each ends with its
-// documented exit status, and a board that does not give the 80386EX's
-// JTAG ID is sent nothing but the selection and the ID read. Over a
-// pseudo-terminal only: the transports' own faults are covered above.
-TEST(BoxExitStatus, EveryCommandUnderEveryFault) {
+// Each box command under one fault in a fixed rotation over the faults it can
+// meet (a box that answers, one that stays silent, a link lost at once, a
+// JTAG cable that is off, a chip that is not the 80386EX, a missing input
+// file), every fault met by several commands: each ends with its documented
+// exit status, and a board that does not give the 80386EX's JTAG ID is sent
+// nothing but the selection and the ID read. Over a pseudo-terminal only.
+TEST(BoxExitStatus, EachCommandUnderARotatingFault) {
   const auto dir = MakeTempDir("box-status");
   std::vector<std::uint8_t> code = PseudoRandomBytes(16384, 3);
   code[16352] = 0;  // no boot version text
@@ -156,69 +145,133 @@ TEST(BoxExitStatus, EveryCommandUnderEveryFault) {
       {{"pic18", "flash", "{file}"}, hex.string(), {kNotRun, 4, 4, kNotRun, kNotRun, 5}},
       {{"pic30", "flash", "{file}"}, hex.string(), {0, 4, 4, kNotRun, kNotRun, 5}},
       {{"pic18", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
-      {{"pic30", "blank"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
       {{"pic18", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
-      {{"pic30", "erase"}, "", {0, kNotRun, 4, kNotRun, kNotRun, kNotRun}},
       {{"pic18", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},
-      {{"pic30", "id"}, "", {0, 4, 4, kNotRun, kNotRun, kNotRun}},
   };
+  const std::vector<std::string> quickSelect = EnvironmentWith("TARNVALE_SELECT_WAIT_MS", "100");
+  int next = 0;  // the rotation: each row takes the first fault it can meet from here
+  std::vector<int> met(kFaults, 0);
   for (const Row& row : rows) {
-    for (int f = 0; f < kFaults; ++f) {
-      if (row.exit[f] == kNotRun) continue;
-      const auto log = dir / "box.log";
-      std::vector<std::string> args = simArgs[f];
-      args.insert(args.begin(), {"--pty", "--ram-ms", "200", "--log", log.string()});
-      SimProcess sim(args, dir, "box");
-      std::vector<std::string> cli{TARNVALE_CLI_PATH};
-      for (const std::string& a : row.args) cli.push_back(a != "{file}" ? a : f == kMissingFile ? missing : row.file);
-      cli.insert(cli.end(), {"--programmer-port", sim.Port()});
-      const RunResult r = RunCommand(cli, dir);
-      sim.Stop();
-      SCOPED_TRACE(row.args[0] + " " + row.args[1] + ", fault " + std::to_string(f));
-      EXPECT_EQ(r.exitCode, row.exit[f]) << r.out << r.err;
-      if (f == kMissingFile) {
-        EXPECT_TRUE(Has(r.err, missing)) << r.err;
+    int f = next;
+    while (row.exit[f] == kNotRun) f = (f + 1) % kFaults;
+    next = (f + 1) % kFaults;
+    ++met[f];
+    const auto log = dir / "box.log";
+    std::vector<std::string> args = simArgs[f];
+    args.insert(args.begin(), {"--pty", "--ram-ms", "200", "--log", log.string()});
+    SimProcess sim(args, dir, "box");
+    std::vector<std::string> cli{TARNVALE_CLI_PATH};
+    for (const std::string& a : row.args) cli.push_back(a != "{file}" ? a : f == kMissingFile ? missing : row.file);
+    cli.insert(cli.end(), {"--programmer-port", sim.Port()});
+    // Only a box that never answers may have its selection wait cut short.
+    const RunResult r = RunCommand(cli, dir, 60000, f == kSilent ? &quickSelect : nullptr);
+    sim.Stop();
+    SCOPED_TRACE(row.args[0] + " " + row.args[1] + ", fault " + std::to_string(f));
+    EXPECT_EQ(r.exitCode, row.exit[f]) << r.out << r.err;
+    if (f == kMissingFile) {
+      EXPECT_TRUE(Has(r.err, missing)) << r.err;
+    }
+    if (f == kCableOff || f == kWrongChip) {
+      EXPECT_TRUE(Has(r.err, jtagText[f])) << r.err;
+      // The selection and the ID read, and nothing for the board itself.
+      const std::string packets = ReadFileBytes(log);
+      std::size_t others = 0;
+      for (std::size_t at = packets.find("type 0x"); at != std::string::npos; at = packets.find("type 0x", at + 1)) {
+        const std::string type = packets.substr(at + 5, 4);
+        others += type != "0x19" && type != "0x18";
       }
-      if (f == kCableOff || f == kWrongChip) {
-        EXPECT_TRUE(Has(r.err, jtagText[f])) << r.err;
-        // The selection and the ID read, and nothing for the board itself.
-        const std::string packets = ReadFileBytes(log);
-        std::size_t others = 0;
-        for (std::size_t at = packets.find("type 0x"); at != std::string::npos; at = packets.find("type 0x", at + 1)) {
-          const std::string type = packets.substr(at + 5, 4);
-          others += type != "0x19" && type != "0x18";
-        }
-        EXPECT_EQ(others, 0u) << packets;
-      }
+      EXPECT_EQ(others, 0u) << packets;
     }
   }
+  for (int f = 0; f < kFaults; ++f) EXPECT_GT(met[f], 0) << "fault " << f << " met by no command";
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, BoxEndToEnd, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "Tcp" : "Pty"; });
 
-TEST(Bench, ServesTheControllerAndTheBoxOnTwoEndpoints) {
-  const auto dir = MakeTempDir("bench");
-  // Ptys by default and with --pty, as every other mode; TCP with --tcp.
-  for (const std::string how : {"", "--pty", "--tcp"}) {
-    SCOPED_TRACE(how);
-    const bool tcp = how == "--tcp";
-    SimProcess bench(how.empty() ? std::vector<std::string>{} : std::vector<std::string>{how}, dir, "bench", 2);
-    ASSERT_EQ(bench.Lines().size(), 2u);
-    const std::string controller = bench.Lines()[0], programmer = bench.Lines()[1];
-    const std::string kind = tcp ? "tcp " : "pty ";
-    ASSERT_EQ(controller.rfind("controller " + kind, 0), 0u) << controller;
-    ASSERT_EQ(programmer.rfind("programmer " + kind, 0), 0u) << programmer;
-    const RunResult box = RunCommand({TARNVALE_CLI_PATH, "box", "version", "--programmer-port",
-                                      programmer.substr(programmer.rfind(' ') + 1)},
-                                     dir);
-    EXPECT_EQ(box.exitCode, 0) << box.err;
-    const RunResult info = RunCommand(
-        {TARNVALE_CLI_PATH, "info", "--port", controller.substr(controller.rfind(' ') + 1)}, dir);
-    EXPECT_EQ(info.exitCode, 0) << info.err;
-    EXPECT_TRUE(Has(info.out, "CPU board revision: C")) << info.out;
-  }
+// The pic18, pic30 and boot commands.
+using PicBootEndToEnd = BoxEndToEnd;
+
+// The image a boot file gives for the board record the test programs.
+std::vector<std::uint8_t> BootImage(const std::filesystem::path& fmf) {
+  BoardInfoRecord record;
+  record.SetCpuRevision('C');
+  record.SetIoRevision('B');
+  record.SetSerial(BoardInfoRecord::kControllerSerial, "RQ9");
+  record.SetSerial(BoardInfoRecord::kCpuSerial, "C77");
+  record.SetSerial(BoardInfoRecord::kIoSerial, "I88");
+  Boot386IntelHexFile file(fmf, record);
+  EXPECT_EQ(file.OpenFile() | file.AllocateImage() | file.LoadFile(), 0);
+  return file.ImageBytes();
 }
+
+TEST_P(PicBootEndToEnd, BootProgramThenReadBackEqualsTheImage) {
+  auto sim = Box({"--cpu-rev", "C", "--io-rev", "B"});
+  std::vector<std::uint8_t> code = PseudoRandomBytes(16384, 3);
+  code[16352] = 3;  // the boot version text, length first
+  std::copy_n("V2a", 3, code.begin() + 16353);
+  const auto fmf = dir_ / "BOOT.FMF";
+  WriteHexImage(fmf, 0x3FFC000, code);
+  const RunResult program = Cli(*sim, {"boot", "program", fmf.string(), "--serial", "RQ9", "--cpu-serial", "C77",
+                                       "--io-serial", "I88", "--progress", "plain"});
+  ASSERT_EQ(program.exitCode, 0) << program.out << program.err;
+  EXPECT_TRUE(Has(program.out, "Boot Version = V2a")) << program.out;
+
+  const auto out = dir_ / "read.txt";
+  const RunResult read = Cli(*sim, {"boot", "read", out.string(), "--cpu-rev", "C", "--progress", "plain"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  // The flash holds the file's image with this board's record: its checksum
+  // (the lines of the file: BootReadBack).
+  const auto image = BootImage(fmf);
+  EXPECT_TRUE(std::filesystem::exists(out));
+  const std::uint32_t sum = image[16380] | image[16381] << 8 | image[16382] << 16 |
+                            static_cast<std::uint32_t>(image[16383]) << 24;
+  char checksum[40];
+  std::snprintf(checksum, sizeof checksum, "Image Checksum = 0x%04X", sum);
+  EXPECT_TRUE(Has(read.out, checksum)) << read.out;
+  const RunResult verify = Cli(*sim, {"boot", "verify", fmf.string()});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+}
+
+TEST_P(PicBootEndToEnd, PicCommands) {
+  auto sim = Box({"--eeprom-bad", "10"});
+  const auto hex = dir_ / "PIC.HEX";
+  WriteHexImage(hex, 0, PseudoRandomBytes(0x8000, 4));
+  const struct {
+    std::vector<std::string> args;
+    int exit;
+    std::string text;
+  } steps[] = {
+      {{"pic18", "id"}, 0, "Device Revision = 0x04\r\nDevice ID = 0x24"},
+      {{"pic18", "fill-eeprom", "--seed", "4660"}, 0, "Success"},
+      {{"pic18", "test-eeprom"}, 1, "Data Mis-match"},
+      {{"pic18", "read-eeprom", (dir_ / "e18.txt").string()}, 0, "File saved to"},
+      {{"pic30", "id"}, 0, "Device Revision = 0x1001\r\nDevice ID = 0x01C0"},
+      {{"pic30", "flash", hex.string(), "--progress", "json"}, 0, R"({"event":"result","code":48)"},
+  };
+  for (const auto& s : steps) {
+    const RunResult r = Cli(*sim, s.args);
+    EXPECT_EQ(r.exitCode, s.exit) << s.args[0] << " " << s.args[1] << r.err;
+    EXPECT_TRUE(Has(r.out + r.err, s.text)) << s.args[1] << r.out << r.err;
+  }
+  const std::string e18 = ReadFileBytes(dir_ / "e18.txt");
+  EXPECT_EQ(std::count(e18.begin(), e18.end(), '\n'), 16);
+  EXPECT_TRUE(Has(e18, "0x00000010  00 ")) << "the bad cell at 0x10 reads 0";
+
+  // An empty ID is no chip, not a success.
+  auto empty = Box({"--pic18-id", "00000000", "--pic30-id", "0:0"});
+  for (const char* chip : {"pic18", "pic30"}) {
+    const RunResult none = Cli(*empty, {chip, "id"});
+    EXPECT_EQ(none.exitCode, 1) << chip << none.out << none.err;
+    EXPECT_TRUE(Has(none.out + none.err, "Device ID = 0xN/A\r\n\r\nNo chip answered: the box read an empty device ID"))
+        << chip << none.out << none.err;
+  }
+  const RunResult noBox = RunCommand({TARNVALE_CLI_PATH, "pic18", "id", "--programmer-port", "/nonexistent/tty"}, dir_);
+  EXPECT_EQ(noBox.exitCode, 3) << noBox.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PicBootEndToEnd, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Tcp" : "Pty"; });
 
 }  // namespace
 }  // namespace tarnvale::test

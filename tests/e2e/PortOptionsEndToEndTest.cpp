@@ -21,33 +21,21 @@ RunResult Cli(std::vector<std::string> args, const std::filesystem::path& dir) {
   return RunCommand(args, dir, 60000);
 }
 
-// A small TN835 test image with its version text where the run reads it.
-std::string WriteTestImage(const std::filesystem::path& dir) {
-  std::vector<std::uint8_t> bytes = PseudoRandomBytes(0x800, 7);
-  const std::string version = "T2.00";
-  bytes[0x210] = static_cast<std::uint8_t>(version.size());
-  std::copy(version.begin(), version.end(), bytes.begin() + 0x211);
-  SRecText s;
-  AppendSRecWords(s, 0, bytes);
-  s.Record(7, 0);
-  const auto path = dir / "test.S";
-  s.WriteTo(path);
-  return path.string();
-}
-
 TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
   const auto dir = MakeTempDir("ports");
   ASSERT_EQ(Cli({"settings", "list"}, dir).exitCode, 0);
   const auto settingsFile = platform::SettingsDirectory() / platform::kSettingsFileName;
   const std::string stored = ReadFileBytes(settingsFile);
   ASSERT_FALSE(stored.empty());
-  const std::string testImage = WriteTestImage(dir);
+  const std::string testImage = (dir / "test.S").string();
+  WriteSRecImage(testImage, 0, 0x800, 0x210, "T2.00", 7);
   const std::string log = (dir / "production.jsonl").string();
 
   struct Case {
     const char* device;              // the simulator's subcommand
     std::vector<std::string> sim;    // its options besides --pty
     std::vector<std::string> args;   // "{port}" is the simulator's port
+    std::string shows = "";          // on stdout
   };
   const Case cases[] = {
       {"rq700", {}, {"info", "--port", "{port}", "--baud", "57600"}},
@@ -59,7 +47,9 @@ TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
        {"tn835", "program-test", "--port", "{port}", "--baud", "57600", "--test-path", testImage, "--log", log,
         "--progress", "plain"}},
       {"rq750", {}, {"backup", "save", (dir / "saved.xml").string(), "--port", "{port}", "--baud", "38400"}},
-      {"rq750", {}, {"serial-test", "0x2,0,1,v,X,D,1,0x3", "--port", "{port}", "--baud", "38400", "--count", "25"}},
+      // A backup frame typed as bytes, STX "01" "vX" "D1" ETX, and the controller's reply.
+      {"rq750", {}, {"serial-test", "0x2,0,1,v,X,D,1,0x3", "--port", "{port}", "--baud", "38400", "--count", "25"},
+       "RX:0x2,0,1,R,Q,7,5,0,-,2,4,$,4,.,1,2,$,3,.,2,$,0"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> simArgs{"--pty"};
@@ -72,6 +62,7 @@ TEST(PortOptions, EveryCommandUsesTheGivenPortAndLeavesTheSettingsAlone) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     const RunResult r = Cli(args, dir);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, c.shows)) << r.out;
     EXPECT_EQ(ReadFileBytes(settingsFile), stored);
   }
 }

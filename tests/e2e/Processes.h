@@ -1,6 +1,7 @@
 #pragma once
 // Child processes for end-to-end tests: the simulator (its endpoint read from
-// its first line) and CLI runs with captured output. Every wait is bounded;
+// its first line) and CLI runs with captured output; and the TN835 images they
+// program. Every wait is bounded;
 // a child that overstays is killed. Children inherit the isolated test
 // environment (HOME, TMPDIR, settings folder).
 #include <fcntl.h>
@@ -13,12 +14,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/ImageGen.h"
 #include "support/Spawn.h"
 
 namespace tarnvale::test {
@@ -41,6 +45,34 @@ inline std::vector<std::string> EnvironmentWith(const std::string& name, const c
   }
   if (value != nullptr) env.push_back(name + "=" + value);
   return env;
+}
+
+// Packets the simulated controller logged (its --log), in order.
+struct LoggedPacket {
+  unsigned type, page, offset, count, awaiting;
+};
+inline std::vector<LoggedPacket> Packets(const std::string& log) {
+  std::vector<LoggedPacket> v;
+  const std::regex re(R"(packet type=([0-9A-F]{2}) page=([0-9A-F]{4}) offset=([0-9A-F]{4}) count=(\d+) awaiting=(\d+))");
+  for (std::sregex_iterator m(log.begin(), log.end(), re), end; m != end; ++m) {
+    const auto hex = [&](int i) { return static_cast<unsigned>(std::stoul((*m)[i], nullptr, 16)); };
+    v.push_back({hex(1), hex(2), hex(3), static_cast<unsigned>(std::stoul((*m)[4])),
+                 static_cast<unsigned>(std::stoul((*m)[5]))});
+  }
+  return v;
+}
+
+// A TN835 S-record image of `size` bytes placed at byte address `base` with
+// a version text (length byte first) at `versionAt`.
+inline void WriteSRecImage(const std::filesystem::path& path, std::uint64_t base, std::size_t size,
+                           std::size_t versionAt, const std::string& version, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes = PseudoRandomBytes(size, seed);
+  bytes[versionAt] = static_cast<std::uint8_t>(version.size());
+  std::copy(version.begin(), version.end(), bytes.begin() + static_cast<long>(versionAt) + 1);
+  SRecText s;
+  AppendSRecWords(s, base, bytes);
+  s.Record(7, 0);
+  s.WriteTo(path);
 }
 
 // Waits for a child up to timeoutMs, then kills it (and returns 999). The exit
@@ -84,6 +116,46 @@ inline RunResult RunCommand(const std::vector<std::string>& argv, const std::fil
   return {code, Slurp(outPath), Slurp(errPath)};
 }
 
+// Asks `done` every 10 ms until it holds or guardMs pass (a guard against a
+// run that never gets there, not a limit); its last answer.
+inline bool WaitUntil(const std::function<bool()>& done, int guardMs = 30000) {
+  const auto guard = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+  while (!done() && std::chrono::steady_clock::now() < guard) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+// A run in the background with its output in two files named after `name`,
+// for tests that signal it or cut its link while it is under way. Killed and
+// reaped if the test did not wait for it.
+struct Background {
+  Background(const std::vector<std::string>& argv, const std::filesystem::path& dir, const std::string& name)
+      : outPath(dir / (name + "-out.txt")), errPath(dir / (name + "-err.txt")) {
+    const int outFd = OpenForWriting(outPath), errFd = OpenForWriting(errPath);
+    pid = Spawn(argv, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+  }
+  ~Background() { Wait(0); }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+  std::string Out() const { return Slurp(outPath); }
+  std::string Err() const { return Slurp(errPath); }
+  // Whether stdout or stderr shows `text`, waiting for it under the guard.
+  bool Shows(const std::string& text) const { return WaitUntil([&] { return Has(Out() + Err(), text); }); }
+  // The exit code (see WaitChild); killed after timeoutMs.
+  int Wait(int timeoutMs = 30000) {
+    const int code = WaitChild(pid, timeoutMs);
+    pid = -1;
+    return code;
+  }
+
+  pid_t pid = -1;
+  std::filesystem::path outPath, errPath;
+};
+
 // A running tarnvale-sim; stopped with SIGTERM (and reaped) on destruction.
 class SimProcess {
  public:
@@ -115,12 +187,11 @@ class SimProcess {
     for (std::size_t start = 0, nl; (nl = line.find('\n', start)) != std::string::npos; start = nl + 1) {
       lines_.push_back(line.substr(start, nl - start));
     }
-    endpointLine_ = line.substr(0, line.find('\n'));
-    if (endpointLine_.find(' ') == std::string::npos) {
+    if (lines_.empty() || lines_[0].find(' ') == std::string::npos) {
       Stop();
       throw std::runtime_error("simulator did not start: " + Slurp(errPath));
     }
-    port_ = endpointLine_.substr(endpointLine_.find(' ') + 1);
+    port_ = lines_[0].substr(lines_[0].find(' ') + 1);
   }
   ~SimProcess() { Stop(); }
   SimProcess(const SimProcess&) = delete;
@@ -128,7 +199,6 @@ class SimProcess {
 
   // The name to pass as --port: a pty path or "127.0.0.1:PORT".
   const std::string& Port() const { return port_; }
-  const std::string& EndpointLine() const { return endpointLine_; }
   const std::vector<std::string>& Lines() const { return lines_; }
   // Stops the simulator; its exit code (0 on a clean exit).
   int Stop() {
@@ -145,7 +215,6 @@ class SimProcess {
   pid_t pid_ = -1;
   int out_ = -1;
   int exit_ = -1;
-  std::string endpointLine_;
   std::vector<std::string> lines_;
   std::string port_;
 };
