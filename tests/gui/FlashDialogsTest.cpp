@@ -7,16 +7,7 @@
 // keys while their workers run.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -25,22 +16,20 @@
 #include <sstream>
 
 #include "GuiSupport.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
-#include "e2e/Processes.h"
-#include "gui/flash/CLoadMemoryDialog.h"
-#include "gui/flash/CMemoryReadDialog.h"
-#include "gui/flash/QtJobRunner.h"
 #include "core/flash/Workflows.h"
 #include "flash/FakeDevice.h"
-#include "support/ImageGen.h"
-#include "support/TestEnv.h"
+#include "gui/flash/CLoadMemoryDialog.h"
+#include "gui/flash/CMemoryReadDialog.h"
 #include "gui/ui/CTerminalDialog.h"
+#include "support/ImageGen.h"
 
 namespace tarnvale::gui {
 namespace {
 
-using test::RecordingOperator;
+using test::Bar;
+using test::Child;
+using test::ListTexts;
+using test::Text;
 
 constexpr std::uint32_t kSimFlashBase = 0x03800000;
 constexpr std::uint32_t kBootArea = 0x03FFC000;
@@ -49,28 +38,6 @@ const std::string kElapsed = R"(\d+ Min\. \d+ Sec\.)";
 ::testing::AssertionResult Matches(const std::string& text, const std::string& pattern) {
   if (std::regex_match(text, std::regex(pattern))) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << '"' << text << "\" does not match " << pattern;
-}
-
-QString Text(QWidget& dialog, const char* name) {
-  auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
-  return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
-}
-
-template <class W>
-W* Child(QWidget& dialog, const char* name) {
-  return dialog.findChild<W*>(QString::fromLatin1(name));
-}
-
-QStringList ListTexts(CMemoryReadDialog& d) {
-  QStringList out;
-  auto* list = Child<QListWidget>(d, "messages");
-  for (int i = 0; list != nullptr && i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
-QString Bar(QWidget& d) {
-  auto* bar = Child<QProgressBar>(d, "progress");
-  return QString("%1/%2").arg(bar->value()).arg(bar->maximum());
 }
 
 // What the programming dialog shows, field after field:
@@ -100,24 +67,7 @@ std::size_t RunPacketsLogged(const std::filesystem::path& log) {
   return n;
 }
 
-// The main window with its primary port on the simulator's pty.
-struct FrameOnSim {
-  explicit FrameOnSim(std::vector<std::string> args)
-      : dir(test::MakeTempDir("guiflash")), log(dir / "sim.log"), flash(dir / "flash.bin"),
-        sim(WithLog(std::move(args)), dir) {
-    test::SaveFreshSettings(settings, sim.Port());
-    frame = std::make_unique<CMainFrame>(settings, &op);
-  }
-  std::vector<std::string> WithLog(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"--pty", "--log", log.string(), "--save-flash", flash.string()});
-    return args;
-  }
-  std::filesystem::path dir, log, flash;
-  test::SimProcess sim;
-  RecordingOperator op;
-  ConfigData settings;
-  std::unique_ptr<CMainFrame> frame;
-};
+using FrameOnSim = test::FrameOnSim;
 
 // "Flash RQ700 Series" from the menu to "Success": the file and the MAC
 // question go through the operator, the dialog erases and programs, takes
@@ -443,65 +393,6 @@ TEST(FlashDialogs, OkRightAfterTheDoneMessageCollectsTheReadingThread) {
   EXPECT_TRUE(clicker.clicked);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(test::Slurp(bin), std::string(0x20, '\xA5'));
-}
-
-// "Stop" in the programming dialog, during a flash's erase wait and stream
-// and during a RAM load: the run ends stopped by the program and the dialog
-// closes. The
-// erase wait runs off the GUI thread: the dialog's own timer keeps ticking
-// through it (the script below is such a timer, and it stops the erase
-// only after it has run 30 times during it).
-TEST(FlashDialogs, StopEndsTheEraseWaitOrTheStreamAndClosesTheDialog) {
-  const struct {
-    const char* name;
-    std::vector<std::string> sim;
-    bool duringErase;
-    bool ramLoad;
-  } cases[] = {
-      {"erase", {"--erase-ms", "60000", "--serial", "SN7731"}, true, false},
-      {"stream", {"--erase-ms", "100", "--baud", "9600", "--serial", "SN7731"}, false, false},
-      {"RAM load", {"--baud", "9600"}, false, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FrameOnSim f(c.sim);
-    test::FmfSpec recipe;
-    recipe.version = "5.01.00";
-    recipe.codeBytes = 60000;
-    const auto fmf = f.dir / "stop.FMF";
-    test::WriteFmf(fmf, recipe);
-    f.op.openFile = fmf.string();
-    if (c.ramLoad) {
-      const auto hex = f.dir / "stop.HEX";
-      test::WriteHexImage(hex, 0x2000, test::PseudoRandomBytes(60000, 9));
-      f.op.openFile = hex.string();
-    }
-    int ticksWhileErasing = 0;
-    bool stopped = false;
-    test::DialogScript<CLoadMemoryDialog> script(
-        [&](CLoadMemoryDialog& d) {
-          const QString status = Text(d, "status");
-          if (!d.RunInProgress() || stopped) return false;
-          if (status.startsWith("Erasing Flash Memory")) ++ticksWhileErasing;
-          const bool now = c.duringErase ? ticksWhileErasing >= 30
-                                         : status.startsWith("Records ") && !status.startsWith("Records 0 ");
-          if (!now) return false;
-          Child<QPushButton>(d, "stop")->click();
-          stopped = true;
-          return true;
-        },
-        60000);
-    QtJobRunner runner(f.frame.get(), f.op);
-    const ResultCode code = c.ramLoad ? LoadMemoryImage(f.frame->Link(), f.op, runner)
-                                      : FlashRQ700Series(f.frame->Link(), f.op, runner);
-    EXPECT_EQ(code, rc::kStoppedByProgram);
-    EXPECT_FALSE(script.TimedOut());
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    if (c.duringErase) {
-      EXPECT_GE(ticksWhileErasing, 30);
-    }
-  }
 }
 
 }  // namespace
