@@ -1,36 +1,24 @@
 // The TN835 production commands offscreen: the part-number check in front of
 // each generation, the production dialog's paths per generation and model,
-// and one "Program Application" through the programming dialog to "Success"
-// against the simulated TN835.
+// and "Program Application" through the programming dialog against the
+// simulated TN835.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QListWidget>
 #include <QMessageBox>
-#include <regex>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
-#include <QTimer>
+#include <regex>
 
 #include "GuiSupport.h"
 #include "core/production/NavNumber.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
-#include "e2e/Processes.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/production/CNAVNum.h"
 #include "gui/production/CTN820ProductionDialog.h"
 #include "gui/ui/CLabel.h"
 #include "gui/ui/QtOperator.h"
 #include "support/ImageGen.h"
-#include "support/TestEnv.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -41,10 +29,16 @@ QString Field(QWidget& d, const char* name) {
 }
 
 void Click(QWidget& d, const char* name) {
-  auto* b = d.findChild<QPushButton*>(QString::fromLatin1(name));
+  auto* b = test::Child<QPushButton>(d, name);
   ASSERT_NE(b, nullptr) << name;
   QTimer::singleShot(0, b, &QPushButton::click);  // from the event loop, not from inside the script
 }
+
+// A production dialog on no device, with a runner that is never reached.
+struct Runner : JobRunner {
+  ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
+  ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
+};
 
 class ShareRoot {
  public:
@@ -117,7 +111,7 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
   }
 }
 
-TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
+TEST(ProductionDialogs, PathsFollowGenerationAndModelAndMessageBoxesBelongToTheDialog) {
   ShareRoot share;
   const QString app = QString::fromStdString(share.Dir().string()) +
                       "/QUORPROD/quor_data/Production/TN835/Application/Current/";
@@ -126,11 +120,9 @@ TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
   ConfigData settings;
   settings.Load();
   LinkState link(settings);
-  test::RecordingOperator op;
-  struct Runner : JobRunner {
-    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
-    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
-  } runner;
+  QWidget mainWindow;
+  QtOperator op(&mainWindow);
+  Runner runner;
   for (int generation : {4, 5}) {
     CTN820ProductionDialog d(settings, nullptr, generation, link, op, runner);
     auto* models = d.findChild<QComboBox*>("models");
@@ -152,6 +144,22 @@ TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
       EXPECT_TRUE(e->isReadOnly());
     }
   }
+  // With the desktop's operator the dialog's own message boxes open over the
+  // dialog (a refused serial number pattern here), not over the main window.
+  CTN820ProductionDialog d(settings, nullptr, 5, link, op, runner);
+  d.findChild<QLineEdit*>("stationPattern")->setText("TN835-{q}-{n}");
+  QWidget* parent = nullptr;
+  QString text;
+  test::AnswerNextModal([&](QWidget* box) {
+    parent = box->parentWidget();
+    if (auto* m = qobject_cast<QMessageBox*>(box)) text = m->text();
+    box->close();
+  });
+  d.findChild<QCheckBox*>("stationMode")->setChecked(true);
+  EXPECT_EQ(parent, &d);
+  EXPECT_TRUE(text.contains("unknown field {q}")) << text.toStdString();
+  EXPECT_FALSE(d.StationMode());
+  EXPECT_FALSE(d.findChild<QCheckBox*>("stationMode")->isChecked());
 }
 
 constexpr const char* kApplicationSource =
@@ -172,108 +180,32 @@ std::vector<std::uint8_t> WriteApplicationSource(ShareRoot& share) {
   return bytes;
 }
 
-TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835");
-  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
+// The simulated TN835 behind the main window, with the application image
+// where the share keeps it.
+struct Tn835Frame : ShareRoot, test::FrameOnSim {
+  explicit Tn835Frame(const char* eraseMs)
+      : FrameOnSim({"--erase-ms", eraseMs}, "tn835"), bytes(WriteApplicationSource(*this)) {}
+  std::vector<std::uint8_t> bytes;
+};
 
-  test::SimProcess sim({"--pty", "--erase-ms", "200", "--save-flash", (dir / "flash.bin").string()}, dir,
-                       "tn835");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
-
-  bool clicked = false;
-  QString version, path;
-  test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
-    if (!clicked) {
-      clicked = true;
-      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
-      Click(d, "programApplication");
-      return false;
-    }
-    // The version shows as soon as the image is made: wait for the run's end.
-    if (d.Running()) return false;
-    version = Field(d, "applicationVersion");
-    if (version.isEmpty()) return false;
-    path = Field(d, "applicationPath");
-    d.findChild<QPushButton*>("exit")->click();
-    return true;
-  }, 30000);
-  test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
-    if (d.RunInProgress()) return false;
-    d.findChild<QPushButton*>("exit")->click();
-    return true;
-  }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
-  EXPECT_FALSE(production.TimedOut());
-  EXPECT_FALSE(programming.TimedOut());
-  EXPECT_EQ(version, "G5.1");
-  EXPECT_EQ(path.toStdString(), (share.Dir() / kApplicationSource).string());
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages.back().text, "Success");
-  frame.reset();
-  ASSERT_EQ(sim.Stop(), 0);
-  const std::string flash = test::Slurp(dir / "flash.bin");
-  ASSERT_EQ(flash.size(), 0x22000u);
-  EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
-  EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
-  EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
-}
-
-// With the desktop's operator the dialog's own message boxes open over the
-// dialog (a refused serial number pattern here), not over the main window.
-TEST(ProductionDialogs, MessageBoxesBelongToTheDialog) {
-  ConfigData settings;
-  settings.Load();
-  LinkState link(settings);
-  QWidget mainWindow;
-  QtOperator op(&mainWindow);
-  struct Runner : JobRunner {
-    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
-    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
-  } runner;
-  CTN820ProductionDialog d(settings, nullptr, 5, link, op, runner);
-  d.findChild<QLineEdit*>("stationPattern")->setText("TN835-{q}-{n}");
-  QWidget* parent = nullptr;
-  QString text;
-  test::AnswerNextModal([&](QWidget* box) {
-    parent = box->parentWidget();
-    if (auto* m = qobject_cast<QMessageBox*>(box)) text = m->text();
-    box->close();
-  });
-  d.findChild<QCheckBox*>("stationMode")->setChecked(true);
-  EXPECT_EQ(parent, &d);
-  EXPECT_TRUE(text.contains("unknown field {q}")) << text.toStdString();
-  EXPECT_FALSE(d.StationMode());
-  EXPECT_FALSE(d.findChild<QCheckBox*>("stationMode")->isChecked());
-}
-
-// The unit's fields follow the run, not the boxes: the version is shown
-// while the programming dialog is still open, and a run that fails clears
-// the version the last run left; an image step's failure carries the
-// warning icon. Station mode asks the operator once, numbers the unit from
-// the pattern, holds the model, counts the runs and lists the unit's runs.
+// One run of model 3 to "Success", then one that fails. The unit's fields
+// follow the run, not the boxes: the version is shown while the programming
+// dialog is still open, and a run that fails clears the version the last run
+// left; an image step's failure carries the warning icon. Station mode asks
+// the operator once, numbers the unit from the pattern, holds the model,
+// counts the runs and lists the unit's runs.
 TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835fields");
-  WriteApplicationSource(share);
-  test::SimProcess sim({"--pty", "--erase-ms", "100"}, dir, "tn835");
-  test::RecordingOperator op;
-  op.texts = {"Ann Lee"};
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
-
+  Tn835Frame f("100");
+  f.op.texts = {"Ann Lee"};
   int stage = 0;
-  QString versionDuringRun, versionAfterFailure, serial, counters, history;
+  QString versionDuringRun, versionAfterFailure, path, serial, counters, history;
   bool modelsHeld = false;
   QPointer<CTN820ProductionDialog> owner;
   test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
     if (d.Running()) return false;
     if (stage == 0) {
       owner = &d;
+      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
       d.findChild<QCheckBox*>("stationMode")->setChecked(true);
       serial = Field(d, "serial");
       modelsHeld = !d.findChild<QComboBox*>("models")->isEnabled();
@@ -282,8 +214,9 @@ TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
       return false;
     }
     if (stage == 2) {
+      path = Field(d, "applicationPath");
       // The source goes away: the next run fails in its image step.
-      std::filesystem::remove(share.Dir() / kApplicationSource);
+      std::filesystem::remove(f.Dir() / kApplicationSource);
       stage = 3;
       Click(d, "programApplication");
       return false;
@@ -291,9 +224,8 @@ TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
     if (stage == 3 && d.Model().LastRecord().result != rc::kSuccess) {
       versionAfterFailure = Field(d, "applicationVersion");
       counters = d.findChild<QLabel*>("stationCounters")->text();
-      history = d.findChild<QListWidget*>("unitHistory")->count() == 2
-                    ? d.findChild<QListWidget*>("unitHistory")->item(1)->text()
-                    : QString();
+      auto* runs = d.findChild<QListWidget*>("unitHistory");
+      history = runs->count() == 2 ? runs->item(1)->text() : QString();
       d.findChild<QPushButton*>("exit")->click();
       return true;
     }
@@ -306,18 +238,29 @@ TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
     stage = 2;
     return true;
   }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kFlashTN835));
   EXPECT_FALSE(production.TimedOut());
+  EXPECT_FALSE(programming.TimedOut());
   EXPECT_EQ(versionDuringRun, "G5.1");
+  EXPECT_EQ(path.toStdString(), (f.Dir() / kApplicationSource).string());
   EXPECT_EQ(versionAfterFailure, "");
   EXPECT_TRUE(std::regex_match(serial.toStdString(), std::regex(R"(TN835-\d\d-00001)"))) << serial.toStdString();
   EXPECT_TRUE(modelsHeld);
   EXPECT_EQ(counters, "Passed: 1  Failed: 1");
   EXPECT_TRUE(history.contains("pass")) << history.toStdString();  // the older run, listed second
-  ASSERT_EQ(op.questions.size(), 1u);  // the name, once
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages.back().icon, MessageIcon::Exclamation);
-  EXPECT_NE(op.messages.back().text.find("TN835 Appl.elf.S"), std::string::npos);
+  ASSERT_EQ(f.op.questions.size(), 1u);  // the name, once
+  ASSERT_EQ(f.op.messages.size(), 2u);
+  EXPECT_EQ(f.op.messages[0].text, "Success");
+  EXPECT_EQ(f.op.messages[1].icon, MessageIcon::Exclamation);
+  EXPECT_NE(f.op.messages[1].text.find("TN835 Appl.elf.S"), std::string::npos);
+  // The failed run wrote nothing: the flash holds the first run's image.
+  f.frame.reset();
+  ASSERT_EQ(f.sim.Stop(), 0);
+  const std::string flash = test::Slurp(f.flash);
+  ASSERT_EQ(flash.size(), 0x22000u);
+  EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
+  EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
+  EXPECT_EQ(flash.substr(0x400, 0x100), std::string(f.bytes.begin() + 0x400, f.bytes.begin() + 0x500));
 }
 
 // The same run stopped during its erase: "Stop" in the programming dialog
@@ -325,15 +268,7 @@ TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
 // ran the image off the GUI thread with "Please wait…" shown, takes clicks
 // again.
 TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835stop");
-  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
-  test::SimProcess sim({"--pty", "--erase-ms", "60000"}, dir, "tn835");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
-
+  Tn835Frame f("60000");
   int stage = 0;
   bool waitShown = false, idleAfter = false;
   ResultCode result = 0;
@@ -342,7 +277,6 @@ TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
     if (stage == 0) {
       stage = 1;
       owner = &d;
-      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
       Click(d, "programApplication");
       return false;
     }
@@ -354,21 +288,21 @@ TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
     return true;
   }, 30000);
   test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
-    if (!d.RunInProgress() || !d.findChild<QLabel*>("status")->text().startsWith("Erasing")) return false;
+    if (!d.RunInProgress() || !test::Text(d, "status").startsWith("Erasing")) return false;
     waitShown = owner != nullptr && owner->findChild<QLabel*>("pleaseWait")->isVisible() &&
                 !owner->findChild<QPushButton*>("exit")->isEnabled();
     d.findChild<QPushButton*>("stop")->click();
     stage = 2;
     return true;
   }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kFlashTN835));
   EXPECT_FALSE(production.TimedOut());
   EXPECT_FALSE(programming.TimedOut());
   EXPECT_EQ(stage, 2);
   EXPECT_TRUE(waitShown);
   EXPECT_TRUE(idleAfter);
   EXPECT_EQ(result, rc::kStoppedByProgram);
-  for (const auto& text : op.MessageTexts()) EXPECT_NE(text, "Success");
+  for (const auto& text : f.op.MessageTexts()) EXPECT_NE(text, "Success");
 }
 
 }  // namespace
