@@ -3,17 +3,10 @@
 // with its own settings; the serial tester sends a line and shows TX/RX.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSpinBox>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -22,26 +15,16 @@
 #include "core/backup/DataBackupModel.h"
 #include "core/link/CommPort.h"
 #include "core/roles/PortRoles.h"
-#include "e2e/Processes.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/backup/CDataBackup.h"
 #include "gui/tools/CSerialTest.h"
 #include "gui/ui/CCoolEdit.h"
 #include "gui/ui/CTerminalDialog.h"
 #include "gui/ui/QtOperator.h"
-#include "support/TestEnv.h"
 
 namespace tarnvale::gui {
 namespace {
 
-// By the text a person reads, without the mnemonic's '&'.
-QPushButton* Button(QWidget& w, const QString& text) {
-  for (auto* b : w.findChildren<QPushButton*>()) {
-    if (QString(b->text()).remove('&') == text) return b;
-  }
-  return nullptr;
-}
+using test::Button;
 
 QCheckBox* Box(QWidget& w, const QString& text) {
   for (auto* b : w.findChildren<QCheckBox*>()) {
@@ -50,18 +33,15 @@ QCheckBox* Box(QWidget& w, const QString& text) {
   return nullptr;
 }
 
+// "Save Data" and "Load Data" with no box ticked say so and choose no file;
+// then a save of two sections.
 TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
-  const auto dir = test::MakeTempDir("guibackup");
-  test::SimProcess sim({"--pty"}, dir, "rq750");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  CMainFrame frame(settings, &op);
-  const auto before = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+  test::FrameOnSim f({}, "rq750");
+  const auto before = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
   ASSERT_TRUE(before);
   ASSERT_NE(before->baudRate, 38400u);
-  op.saveFile = (dir / "gui-save").string();  // no extension: .xml is added
-
+  f.op.saveFile = (f.dir / "gui-save").string();  // no extension: .xml is added
+  f.op.openFile = (f.dir / "gui-save.xml").string();
   int stage = 0;
   std::string shownWhileOpen;
   bool boxesStartUnchecked = false;
@@ -71,41 +51,42 @@ TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
       EXPECT_EQ(d.windowTitle(), "Data Backup");
       boxesStartUnchecked = !Box(d, "Settings")->isChecked() && !Box(d, "Parts")->isChecked() &&
                             !Box(d, "Materials")->isChecked();
-      baudWhileOpen = backup::ReadSerialSettings(*frame.Link().PrimaryPort())->baudRate;
+      baudWhileOpen = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort())->baudRate;
+      Button(d, "Save Data")->click();
+      Button(d, "Load Data")->click();
       Box(d, "Settings")->setChecked(true);
       Box(d, "Materials")->setChecked(true);
       Button(d, "Save Data")->click();
       stage = 1;
       return false;
     }
-    if (stage == 1) {
-      if (d.Busy()) {
-        // While the worker runs only "Stop" takes a click.
-        EXPECT_FALSE(Button(d, "Close")->isEnabled());
-        EXPECT_TRUE(Button(d, "Stop")->isEnabled());
-        return false;
-      }
-      if (op.messages.empty()) return false;
-      shownWhileOpen = d.ProgressText().toStdString();
-      Button(d, "Close")->click();
-      return true;
+    if (d.Busy()) {
+      // While the worker runs only "Stop" takes a click.
+      EXPECT_FALSE(Button(d, "Close")->isEnabled());
+      EXPECT_TRUE(Button(d, "Stop")->isEnabled());
+      return false;
     }
+    if (f.op.messages.size() < 3) return false;
+    shownWhileOpen = d.ProgressText().toStdString();
+    Button(d, "Close")->click();
     return true;
   });
-  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kDataBackup));
   EXPECT_FALSE(script.TimedOut());
   EXPECT_TRUE(boxesStartUnchecked);
   EXPECT_EQ(baudWhileOpen, 38400u);
-  ASSERT_EQ(op.filters.size(), 1u);
-  EXPECT_EQ(op.filters[0], "Backup Files|*.xml|All Files (*.*)|*.*||");
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages.back().text, "Save completed successfully");
+  EXPECT_EQ(f.op.filters, std::vector<std::string>{"Backup Files|*.xml|All Files (*.*)|*.*||"});
+  EXPECT_EQ(f.op.MessageTexts(),
+            (std::vector<std::string>{
+                "No section is ticked: tick Settings, Parts or Materials to choose what to save.",
+                "No section is ticked: tick Settings, Parts or Materials to choose what to load.",
+                "Save completed successfully"}));
   EXPECT_EQ(shownWhileOpen, "Saved.");
-  const std::string xml = test::ReadFileBytes(dir / "gui-save.xml");
+  const std::string xml = test::ReadFileBytes(f.dir / "gui-save.xml");
   EXPECT_NE(xml.find("<Data Name=\"Setup\">"), std::string::npos);
   EXPECT_NE(xml.find("<Data Name=\"MaterialTable\">"), std::string::npos);
   EXPECT_EQ(xml.find("PartLibrary"), std::string::npos);
-  const auto after = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+  const auto after = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
   ASSERT_TRUE(after);
   EXPECT_EQ(after->baudRate, before->baudRate);
 }
@@ -119,12 +100,8 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
     const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", file, "--port", other.Port()}, dir);
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
-  test::SimProcess sim({"--pty"}, dir, "rq750");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  CMainFrame frame(settings, &op);
-  op.openFile = file;
+  test::FrameOnSim f({}, "rq750");
+  f.op.openFile = file;
 
   int stage = 0;
   QStringList differences;
@@ -149,12 +126,12 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
       case 1:
         if (d.LastDifferences().isEmpty()) return false;
         differences << d.LastDifferences();
-        op.answers.push_back(true);  // "overwrite the controller?"
+        f.op.answers.push_back(true);  // "overwrite the controller?"
         Button(d, "Load Data")->click();
         stage = 2;
         return false;
       case 2:
-        if (op.messages.empty()) return false;
+        if (f.op.messages.empty()) return false;
         Button(d, "Show differences")->click();
         stage = 3;
         return false;
@@ -167,7 +144,7 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
     }
     return true;
   });
-  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kDataBackup));
   EXPECT_FALSE(script.TimedOut());
   ASSERT_EQ(differences.size(), 2);
   EXPECT_TRUE(differences[0].startsWith("Setup changed ")) << differences[0].toStdString();
@@ -175,39 +152,15 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
   EXPECT_EQ(differences[1], "No differences.\n");
   // Which side is which: the controller's values first, the file's after the arrow.
   ASSERT_FALSE(sides.isEmpty());
-  EXPECT_EQ(sides[0].toStdString(), "The controller on " + sim.Port() + " → the file " + file +
+  EXPECT_EQ(sides[0].toStdString(), "The controller on " + f.sim.Port() + " → the file " + file +
                                         " (what Load Data would change)");
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages[0].text, "Load completed successfully");
+  ASSERT_FALSE(f.op.messages.empty());
+  EXPECT_EQ(f.op.messages[0].text, "Load completed successfully");
   // The load asked first, No by default, naming what it would change.
-  ASSERT_EQ(op.questions.size(), 1u);
-  EXPECT_TRUE(op.questions[0].defaultNo);
-  EXPECT_EQ(op.questions[0].text, "Load Data writes " + file + " into the controller:\n  Settings: 0 added, 12 changed\n"
+  ASSERT_EQ(f.op.questions.size(), 1u);
+  EXPECT_TRUE(f.op.questions[0].defaultNo);
+  EXPECT_EQ(f.op.questions[0].text, "Load Data writes " + file + " into the controller:\n  Settings: 0 added, 12 changed\n"
                                   "What the controller holds now is overwritten.  Would you like to proceed?");
-}
-
-// "Save Data" and "Load Data" with no box ticked say so; nothing is chosen or sent.
-TEST(BackupDialog, NothingTickedIsRefused) {
-  const auto dir = test::MakeTempDir("guinone");
-  test::SimProcess sim({"--pty"}, dir, "rq750");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  CMainFrame frame(settings, &op);
-  op.saveFile = (dir / "b.xml").string();
-  op.openFile = (dir / "b.xml").string();
-  test::DialogScript<CDataBackup> script([&](CDataBackup& d) {
-    Button(d, "Save Data")->click();
-    Button(d, "Load Data")->click();
-    Button(d, "Close")->click();
-    return true;
-  });
-  ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
-  ASSERT_EQ(op.messages.size(), 2u);
-  EXPECT_EQ(op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
-  EXPECT_EQ(op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
-  EXPECT_TRUE(op.filters.empty());
-  EXPECT_FALSE(std::filesystem::exists(dir / "b.xml"));
 }
 
 // A question whose Yes overwrites something answers No to Enter, Escape and
