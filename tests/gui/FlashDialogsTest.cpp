@@ -180,29 +180,6 @@ TEST(FlashDialogs, VerifyAfterProgrammingIsRememberedAndNamesAWeakCell) {
   }
 }
 
-// A controller that refuses the tenth packet ends the run: the dialog closes
-// by itself with the code's text, and the command still ends.
-TEST(FlashDialogs, ARefusedPacketClosesTheProgrammingDialogWithTheCodesText) {
-  FrameOnSim f({"--erase-ms", "50", "--fault", "ack:10=D"});
-  test::FmfSpec recipe;
-  recipe.version = "5.01.00";
-  const auto fmf = f.dir / "f.FMF";
-  test::WriteFmf(fmf, recipe);
-  f.op.openFile = fmf.string();
-  bool sawDialog = false;
-  test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog&) {
-    sawDialog = true;
-    return false;  // never closed from here
-  });
-  EXPECT_TRUE(f.frame->RunCommand(cmd::kFlashRQ700));
-  EXPECT_FALSE(script.TimedOut());
-  EXPECT_TRUE(sawDialog);
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  // The controller's flash is erased: no application to ask about, then the refusal.
-  EXPECT_EQ(f.op.MessageTexts(), (std::vector<std::string>{"No Application in Memory", "Data Mis-match"}));
-  EXPECT_TRUE(f.frame->TerminalView()->IsPolling());
-}
-
 // "Load" puts a HEX image into the controller's RAM without erasing, and
 // "Dump RQ700 Series Memory" reads it back through the read-back dialog into
 // a file with the explanatory text and zero padding in front.

@@ -51,6 +51,25 @@ std::uintmax_t SizeOf(const std::filesystem::path& p) {
   return ec ? 0 : n;
 }
 
+// The programming dialog for `fmf` on a scripted controller.
+struct ProgrammingOnFake {
+  ProgrammingOnFake(const std::filesystem::path& fmf, test::FakeDevice::Handler answer, int mode = kModeProgramFlash,
+                    int replyDelayMs = 0)
+      : controller(pty, std::move(answer), replyDelayMs) {
+    EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+    request.port = &port;
+    request.mode = mode;
+    request.path = fmf.string();
+    dialog = std::make_unique<CLoadMemoryDialog>(request, op);
+  }
+  test::PtyPair pty;
+  test::FakeDevice controller;
+  CommPort port;
+  test::RecordingOperator op;
+  ProgrammingRequest request;
+  std::unique_ptr<CLoadMemoryDialog> dialog;
+};
+
 // The device's answer is sent by a timer of the GUI thread after 40 ticks,
 // so a blocked event loop would never let it answer and the wait would end
 // with its (generous) time-out instead.
@@ -112,18 +131,10 @@ TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.phase) + " stopped by " + Name(c.how));
-    test::PtyPair pty;
-    test::FakeDevice controller(
-        pty, [&c](const test::SeenPacket& p) -> std::string { return p.type != 0x06 || c.answersErase ? "0" : ""; },
-        5);
-    CommPort port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    test::RecordingOperator op;
-    ProgrammingRequest r;
-    r.port = &port;
-    r.mode = c.mode;
-    r.path = fmf.string();
-    CLoadMemoryDialog dialog(r, op);
+    ProgrammingOnFake run(
+        fmf, [&c](const test::SeenPacket& p) -> std::string { return p.type != 0x06 || c.answersErase ? "0" : ""; },
+        c.mode, 5);
+    const test::FakeDevice& controller = run.controller;
     int ticksWhileErasing = 0;
     std::size_t packetsAtStop = 0;
     test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
@@ -139,11 +150,11 @@ TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
       packetsAtStop = controller.Packets().size();
       return true;
     });
-    EXPECT_EQ(dialog.Run(), rc::kStoppedByProgram);
+    EXPECT_EQ(run.dialog->Run(), rc::kStoppedByProgram);
     EXPECT_FALSE(script.TimedOut());
     EXPECT_GT(packetsAtStop, 0u);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_TRUE(op.messages.empty()) << "a stop is no failure to report";
+    EXPECT_FALSE(run.dialog->isVisible());
+    EXPECT_TRUE(run.op.messages.empty()) << "a stop is no failure to report";
     // At most the window still on its way when the stop came, and the
     // packet being written.
     EXPECT_LE(controller.Packets().size(), packetsAtStop + 4);
@@ -511,56 +522,47 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
 // The programming dialog draws its run through the run view: the bar keeps
 // the dialog's range (the image's records) and fills as the controller
 // acknowledges them, a hundred records per step for a controller, whole
-// after the last one; a refusal leaves it at the last step reached, and
-// "Stop" is off once the run has ended either way.
+// after the last one; a refusal closes the dialog by itself and leaves the
+// bar at the last step reached, and "Stop" is off once the run has ended
+// either way.
 TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
-  const auto dir = test::MakeTempDir("guiprogbar");
+  const auto fmf = test::MakeTempDir("guiprogbar") / "bar.FMF";
   test::FmfSpec recipe;
   recipe.codeBytes = 20000;
-  const auto fmf = dir / "bar.FMF";
   test::WriteFmf(fmf, recipe);
-  struct Case {
+  const struct {
     const char* name;
     int refuseAt;  // the record answered 'D' instead of '0'; 0: none
     ResultCode result;
     int bar;  // -1: full
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"every record acknowledged", 0, rc::kSuccess, -1},
       {"refused at record 250", 250, 'D', 200},
       {"refused before the first step", 99, 'D', 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::PtyPair pty;
     int records = 0;
-    test::FakeDevice controller(pty, [&](const test::SeenPacket& p) -> std::string {
-      if (p.type == 0x06) return "0";
-      return ++records == c.refuseAt ? "D" : "0";
+    ProgrammingOnFake run(fmf, [&](const test::SeenPacket& p) -> std::string {
+      return p.type != 0x06 && ++records == c.refuseAt ? "D" : "0";
     });
-    CommPort port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    test::RecordingOperator op;
-    ProgrammingRequest r;
-    r.port = &port;
-    r.target = Target::Controller;
-    r.path = fmf.string();
-    CLoadMemoryDialog dialog(r, op);
+    CLoadMemoryDialog& dialog = *run.dialog;
     test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
-      if (d.RunInProgress()) return false;
-      d.findChild<QPushButton*>("exit")->click();
+      if (d.RunInProgress() || c.result != rc::kSuccess) return false;
+      test::Child<QPushButton>(d, "exit")->click();
       return true;
     });
     EXPECT_EQ(dialog.Run(), c.result);
     EXPECT_FALSE(script.TimedOut());
-    const auto* bar = dialog.findChild<QProgressBar*>("progress");
+    EXPECT_EQ(run.op.MessageTexts(), std::vector<std::string>{c.result == rc::kSuccess ? "Success" : "Data Mis-match"});
+    const auto* bar = test::Child<QProgressBar>(dialog, "progress");
     ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
     EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);
     if (c.result == rc::kSuccess) {
-      EXPECT_EQ(dialog.findChild<QLabel*>("status")->text().toStdString(), RecordsWrittenText(bar->maximum()))
+      EXPECT_EQ(test::Text(dialog, "status").toStdString(), RecordsWrittenText(bar->maximum()))
           << "the bar's range is the image's records";
     }
-    EXPECT_FALSE(dialog.findChild<QPushButton*>("stop")->isEnabled());
+    EXPECT_FALSE(test::Child<QPushButton>(dialog, "stop")->isEnabled());
     EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
   }
 }
