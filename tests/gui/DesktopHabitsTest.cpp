@@ -35,7 +35,6 @@
 #include "gui/production/CTN820ProductionDialog.h"
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/CSerialRevisionInput.h"
-#include "gui/programmer/TestButtonText.h"
 #include "gui/programmer/TestCPUDialog.h"
 #include "gui/settings/CPortSettings.h"
 #include "gui/tools/CSerialTest.h"
@@ -187,21 +186,6 @@ TEST(DesktopHabits, EveryButtonOfEveryDialogHasAMnemonicOfItsOwn) {
         EXPECT_TRUE(keys.insert(key[0].toCombined()).second) << b->text().toStdString();
       }
     }
-  }
-}
-
-// A CPU board test button keeps its letter when a running line test turns
-// its caption into "Turn off ..." and back.
-TEST(DesktopHabits, TestButtonsKeepTheirLetterAcrossCaptions) {
-  const std::tuple<TestButton, const char*, const char*> cases[] = {
-      {TestButton::TestData, "Turn off Data Line Test", "Turn off &Data Line Test"},
-      {TestButton::TestAddress, "Turn off Address Line Test", "Turn off &Address Line Test"},
-      {TestButton::TestControls, "Turn off Control Line Test", "Turn off &Control Line Test"},
-      {TestButton::TestAddress, "Test  Address", "Test  &Address"},
-      {TestButton::TestCpu, "Test CPU", "Test C&PU"},
-  };
-  for (const auto& [button, caption, text] : cases) {
-    EXPECT_EQ(TestButtonText(button, caption), text);
   }
 }
 

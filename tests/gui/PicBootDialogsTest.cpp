@@ -3,56 +3,16 @@
 // test dialog's "Verify Flash" with every button off while it reads.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTimer>
-
 #include "GuiSupport.h"
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/programmer/BootFlash.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
-#include "support/SimBox.h"
 #include "support/ImageGen.h"
-#include "support/TestEnv.h"
+#include "support/SimBox.h"
 
 namespace tarnvale::gui {
 namespace {
-
-// Presses "Exit" of the programming dialog once its run is over (or closes
-// it by force after the deadline).
-class CloseWhenDone {
- public:
-  explicit CloseWhenDone(int deadlineMs = 60000) {
-    clock_.start();
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this, deadlineMs] {
-      auto* d = qobject_cast<CLoadMemoryDialog*>(QApplication::activeModalWidget());
-      if (d == nullptr || !d->isVisible()) return;
-      if (clock_.elapsed() > deadlineMs) {
-        timedOut_ = true;
-        d->done(QDialog::Rejected);
-      } else if (!d->RunInProgress()) {
-        if (auto* status = d->findChild<QLabel*>("status")) lastStatus_ = status->text().toStdString();
-        if (auto* exit = d->findChild<QPushButton*>("exit")) exit->click();
-      }
-    });
-    timer_.start();
-  }
-  bool TimedOut() const { return timedOut_; }
-  const std::string& LastStatus() const { return lastStatus_; }
-
- private:
-  QTimer timer_;
-  QElapsedTimer clock_;
-  bool timedOut_ = false;
-  std::string lastStatus_;
-};
 
 TEST(PicBootGui, FlashPic18F252FromTheMenuToSuccess) {
   test::SimBox box({}, false);
@@ -66,10 +26,16 @@ TEST(PicBootGui, FlashPic18F252FromTheMenuToSuccess) {
   const std::vector<std::uint8_t> image = test::PseudoRandomBytes(0x8000, 77);
   test::WriteHexImage(dir / "P.HEX", 0, image);
   op.openFile = (dir / "P.HEX").string();
-  CloseWhenDone closer;
+  QString status;
+  test::DialogScript<CLoadMemoryDialog> closer([&](CLoadMemoryDialog& d) {
+    if (d.RunInProgress()) return false;
+    status = test::Text(d, "status");
+    test::Child<QPushButton>(d, "exit")->click();
+    return true;
+  }, 60000);
   EXPECT_TRUE(frame.RunCommand(cmd::kPic18Flash));
   EXPECT_FALSE(closer.TimedOut());
-  EXPECT_EQ(closer.LastStatus(), "1028 Records successfully written!");
+  EXPECT_EQ(status.toStdString(), "1028 Records successfully written!");
   EXPECT_EQ(op.filters, std::vector<std::string>{"Hex File (*.HEX)|*.HEX|"});
   ASSERT_FALSE(op.MessageTexts().empty());
   EXPECT_EQ(op.MessageTexts().back(), "Success");

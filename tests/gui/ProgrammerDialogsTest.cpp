@@ -2,13 +2,7 @@
 // simulated box.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFontMetrics>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSpinBox>
 #include <atomic>
 #include <chrono>
@@ -17,8 +11,6 @@
 #include "GuiSupport.h"
 #include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BoxWorkflows.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/TestCPUDialog.h"
 #include "gui/ui/CXListBox.h"
@@ -41,17 +33,29 @@ sim::BoxOptions Box(char revision, std::uint32_t ramMs = 200) {
   return o;
 }
 
-TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
-  test::SimBox box(Box('D'));
+// The test dialog, shown, on a simulated box whose clock its waits run by.
+struct OnBox {
+  explicit OnBox(const sim::BoxOptions& o)
+      : box(o), dialog(std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()))) {
+    dialog->show();
+  }
+  // Once the flash ID read that opening starts has turned `button` on.
+  bool Ready(TestButton button) {
+    return test::PumpUntil([&] { return dialog->Button(button)->isEnabled() && dialog->List()->count() > 0; });
+  }
+  test::SimBox box;
   test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
+  std::unique_ptr<TestCPUDialog> dialog;
+};
+
+TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
+  OnBox on(Box('D'));
+  TestCPUDialog& dialog = *on.dialog;
   std::vector<std::string> pinTitles;
   dialog.SetPinDialogRunner([&](const PinTestReport& report) {
     for (const auto& stage : report.stages) pinTitles.push_back(stage.title);
   });
-  EXPECT_EQ(dialog.windowTitle(), "Test");
   EXPECT_FALSE(dialog.Button(TestButton::ProgramBoot)->isEnabled());
-  dialog.show();
   ASSERT_TRUE(test::PumpUntil([&] { return ListHas(dialog.List(), "S29JL064H Spansion"); }));
   for (TestButton b : {TestButton::BlankTest, TestButton::EraseFlash, TestButton::VerifyFlash,
                        TestButton::ReadBoot, TestButton::ProgramBoot, TestButton::LoadRam,
@@ -64,7 +68,7 @@ TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
 
   dialog.Button(TestButton::TestCpu)->click();
   EXPECT_EQ(pinTitles.size(), 6u);
-  EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Success"});
+  EXPECT_EQ(on.op.MessageTexts(), std::vector<std::string>{"Success"});
   QListWidget* list = dialog.List();
   EXPECT_EQ(list->item(list->count() - 1)->text(), "Turn off CPU test");
   // The newest line is in view.
@@ -77,7 +81,6 @@ TEST(TestCPUDialogGui, ReadsFlashIdEnablesButtonsAndRunsTheCpuTest) {
   EXPECT_FALSE(dialog.Button(TestButton::EraseFlash)->isEnabled());
   EXPECT_FALSE(dialog.Button(TestButton::TestRam)->isEnabled());
   EXPECT_EQ(dialog.Bank()->maximum(), 1);
-  dialog.reject();
 }
 
 // What the one "Pin States" window of a run showed.
@@ -122,14 +125,11 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsTheSummaryAboveTheStages) {
   sim::BoxOptions o = Box('C');
   o.stuck.emplace_back(PinByName("A7"), false);
   o.shorts.emplace_back(PinByName("D3"), PinByName("D4"));
-  test::SimBox box(o);
-  test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
-  dialog.show();
-  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestCpu)->isEnabled() && dialog.List()->count() > 0; }));
+  OnBox on(o);
+  ASSERT_TRUE(on.Ready(TestButton::TestCpu));
   PinWindow seen;
   AnswerPinWindow(seen);
-  dialog.Button(TestButton::TestCpu)->click();
+  on.dialog->Button(TestButton::TestCpu)->click();
   EXPECT_EQ(seen.title, "Pin States");
   EXPECT_EQ(seen.verdict, "CPU pin test failed: 3 failing pins");
   // Failing rows first, each with its diagnosis; then the passing pins.
@@ -145,20 +145,18 @@ TEST(TestCPUDialogGui, TestCpuOnAFaultyBoardShowsTheSummaryAboveTheStages) {
   // Walking 1's on the data lines: both steps' failures kept, failing rows first.
   EXPECT_EQ(seen.stageRed[5], (std::vector<std::string>{"D3 1 0", "D4 1 0"}));
   EXPECT_EQ(seen.shownStage, 1);  // the first stage that failed
-  EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"CPU pin test failed: 3 failing pins"});
-  EXPECT_TRUE(ListHas(dialog.List(), "A7 stuck at 0"));
-  EXPECT_TRUE(dialog.Button(TestButton::TestCpu)->isEnabled());
-  dialog.reject();
+  EXPECT_EQ(on.op.MessageTexts(), std::vector<std::string>{"CPU pin test failed: 3 failing pins"});
+  EXPECT_TRUE(ListHas(on.dialog->List(), "A7 stuck at 0"));
+  EXPECT_TRUE(on.dialog->Button(TestButton::TestCpu)->isEnabled());
 }
 
-// A running line test says on its button how to stop it; the bank is fixed
-// while a RAM run uses it; the advice lines fit the list at the default size.
+// A running line test says on its button how to stop it, keeping its
+// letter; the bank is fixed while a RAM run uses it; the advice lines fit
+// the list at the default size.
 TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
-  test::SimBox box(Box('C', 700));
-  test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings());
-  dialog.show();
-  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
+  OnBox on(Box('C', 700));
+  TestCPUDialog& dialog = *on.dialog;
+  ASSERT_TRUE(on.Ready(TestButton::TestRam));
   const QFontMetrics metrics(dialog.List()->font());
   EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(flash_text::kFlashModeAdvice)),
             dialog.List()->viewport()->width());
@@ -166,13 +164,13 @@ TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
   const struct {
     TestButton button;
     const char* running;
-  } lineTests[] = {{TestButton::TestData, "Turn off Data Line Test"},
-                   {TestButton::TestAddress, "Turn off Address Line Test"},
-                   {TestButton::TestControls, "Turn off Control Line Test"}};
+  } lineTests[] = {{TestButton::TestData, "Turn off &Data Line Test"},
+                   {TestButton::TestAddress, "Turn off &Address Line Test"},
+                   {TestButton::TestControls, "Turn off &Control Line Test"}};
   for (const auto& t : lineTests) {
     const QString idle = dialog.Button(t.button)->text();
     dialog.Button(t.button)->click();
-    EXPECT_EQ(dialog.Button(t.button)->text().remove(QLatin1Char('&')).toStdString(), t.running);
+    EXPECT_EQ(dialog.Button(t.button)->text().toStdString(), t.running);
     EXPECT_FALSE(dialog.Bank()->isEnabled());
     dialog.Button(t.button)->click();
     EXPECT_EQ(dialog.Button(t.button)->text(), idle);
@@ -182,30 +180,38 @@ TEST(TestCPUDialogGui, RunningTestsShowTheirTrueState) {
   dialog.Button(TestButton::TestRam)->click();
   ASSERT_TRUE(test::PumpUntil([&] { return dialog.Progress()->value() > 0; }));
   EXPECT_FALSE(dialog.Bank()->isEnabled());
-  ASSERT_TRUE(test::PumpUntil([&] { return !op.MessageTexts().empty(); }));
+  ASSERT_TRUE(test::PumpUntil([&] { return !on.op.MessageTexts().empty(); }));
   EXPECT_TRUE(dialog.Bank()->isEnabled());
-  dialog.reject();
+}
+
+TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
+  sim::BoxOptions o = Box('C', 100);
+  o.ramFailAddress = 0x80;
+  o.ramFailData1 = 0xAA;
+  o.ramFailData2 = 0xAB;
+  OnBox on(o);
+  ASSERT_TRUE(on.Ready(TestButton::TestRam));
+  on.dialog->Button(TestButton::TestRam)->click();
+  ASSERT_TRUE(test::PumpUntil([&] { return !on.op.MessageTexts().empty(); }));
+  EXPECT_EQ(on.op.MessageTexts(), std::vector<std::string>{"Failed at address = 0x80, Data1 = 0xAA, Data2 = 0xAB "});
+  EXPECT_EQ(on.dialog->Progress()->value(), 0);
+  EXPECT_TRUE(on.dialog->Button(TestButton::TestRam)->isEnabled());
 }
 
 TEST(TestCPUDialogGui, ClosingDuringARamTestNeitherHangsNorWritesLate) {
-  test::SimBox box(Box('C', 700));
-  test::RecordingOperator op;
-  auto dialog = std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
-  dialog->show();
-  ASSERT_TRUE(test::PumpUntil([&] { return dialog->Button(TestButton::TestRam)->isEnabled(); }));
-  dialog->Bank()->setValue(2);
-  dialog->Button(TestButton::TestRam)->click();
-  EXPECT_TRUE(ListHas(dialog->List(), "Testing RAM Bank 2"));
-  ASSERT_TRUE(test::PumpUntil([&] { return dialog->Progress()->value() > 0; }));
-  EXPECT_FALSE(dialog->Button(TestButton::TestCpu)->isEnabled());
-  EXPECT_FALSE(dialog->Bank()->isEnabled());
-  const auto t0 = std::chrono::steady_clock::now();
-  dialog->reject();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << "a close that hangs";
-  dialog.reset();
+  OnBox on(Box('C', 700));
+  ASSERT_TRUE(on.Ready(TestButton::TestRam));
+  on.dialog->Bank()->setValue(2);
+  on.dialog->Button(TestButton::TestRam)->click();
+  EXPECT_TRUE(ListHas(on.dialog->List(), "Testing RAM Bank 2"));
+  ASSERT_TRUE(test::PumpUntil([&] { return on.dialog->Progress()->value() > 0; }));
+  EXPECT_FALSE(on.dialog->Button(TestButton::TestCpu)->isEnabled());
+  EXPECT_FALSE(on.dialog->Bank()->isEnabled());
+  on.dialog->reject();  // a close that hangs is ended by the suite's time-out
+  on.dialog.reset();
   test::Pump(100);
-  EXPECT_TRUE(op.MessageTexts().empty());
-  EXPECT_EQ(box.Device().LineTest(), 0);
+  EXPECT_TRUE(on.op.MessageTexts().empty());
+  EXPECT_EQ(on.box.Device().LineTest(), 0);
 }
 
 // Closing the dialog while the CPU pin test runs: the box holds its answer
@@ -234,25 +240,6 @@ TEST(TestCPUDialogGui, ClosingDuringACpuPinTestStopsItAndShowsNothing) {
   EXPECT_FALSE(pinWindow);
   EXPECT_TRUE(op.MessageTexts().empty());
   dialog.reset();
-}
-
-TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
-  sim::BoxOptions o = Box('C', 100);
-  o.ramFailAddress = 0x80;
-  o.ramFailData1 = 0xAA;
-  o.ramFailData2 = 0xAB;
-  test::SimBox box(o);
-  test::RecordingOperator op;
-  TestCPUDialog dialog(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()));
-  dialog.show();
-  ASSERT_TRUE(test::PumpUntil([&] { return dialog.Button(TestButton::TestRam)->isEnabled(); }));
-  dialog.Button(TestButton::TestRam)->click();
-  ASSERT_TRUE(test::PumpUntil([&] { return !op.MessageTexts().empty(); }));
-  EXPECT_EQ(op.MessageTexts(),
-            std::vector<std::string>{"Failed at address = 0x80, Data1 = 0xAA, Data2 = 0xAB "});
-  EXPECT_EQ(dialog.Progress()->value(), 0);
-  EXPECT_TRUE(dialog.Button(TestButton::TestRam)->isEnabled());
-  dialog.reject();
 }
 
 TEST(PinStateDialogGui, RowsColouredByAgreementWithoutUnusedPins) {
