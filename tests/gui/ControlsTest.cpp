@@ -1,7 +1,6 @@
 // The small controls and the message boxes of the desktop application.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QClipboard>
 #include <QAbstractButton>
 #include <QMessageBox>

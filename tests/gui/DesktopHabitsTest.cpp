@@ -4,17 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QKeySequence>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QTest>
 #include <QVBoxLayout>
 #include <set>
 #include <tuple>
@@ -27,7 +22,6 @@
 #include "core/roles/PortRoles.h"
 #include "core/tools/SerialTest.h"
 #include "gui/app/CAboutDlg.h"
-#include "gui/app/CMainFrame.h"
 #include "gui/backup/CDataBackup.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -13,8 +11,6 @@
 
 #include "GuiSupport.h"
 #include "gui/app/CAboutDlg.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/ui/CCoolEdit.h"
 #include "gui/ui/CTerminalDialog.h"
 

@@ -2,13 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QLineEdit>
-#include <QTest>
 #include <sstream>
 
 #include "GuiSupport.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/settings/CIPAddressCtrl.h"
 #include "gui/settings/CPortSettings.h"
 #include "gui/ui/CCoolEdit.h"

@@ -2,20 +2,12 @@
 // and the commands that talk to the port directly.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QClipboard>
-#include <QLabel>
-#include <QTest>
-#include <filesystem>
 #include <thread>
 
 #include "GuiSupport.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Util.h"
-#include "support/RecordingOperator.h"
-#include "support/TestEnv.h"
 #include "core/tools/TerminalScreen.h"
 #include "gui/ui/CCoolEdit.h"
 #include "gui/ui/CTerminalDialog.h"
