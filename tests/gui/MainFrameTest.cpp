@@ -106,16 +106,10 @@ TEST(MainFrame, StartsWithItsWindowPortStatusBarMenuAndAccelerators) {
     EXPECT_EQ(f.frame->StatusPane(0)->width(), f.frame->statusBar()->width() / 2) << width;
   }
 
-  QAction* about = f.frame->CommandAction(cmd::kAbout);
-  QStatusTipEvent tip(about->statusTip());
-  QApplication::sendEvent(f.frame.get(), &tip);
-  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Displays the Tarnvale version number");
-  QStatusTipEvent none{QString()};
-  QApplication::sendEvent(f.frame.get(), &none);
-  EXPECT_EQ(f.frame->StatusPane(0)->text(), "Ready");
-
   // Inside an open menu, an item without a prompt (a submenu) empties the
   // pane; closing the menu brings the idle text back.
+  QStatusTipEvent tip(f.frame->CommandAction(cmd::kAbout)->statusTip());
+  QStatusTipEvent none{QString()};
   QMenu* fileMenu = f.frame->menuBar()->actions().front()->menu();
   ASSERT_NE(fileMenu, nullptr);
   fileMenu->popup(f.frame->mapToGlobal(QPoint(10, 10)));

@@ -174,8 +174,6 @@ TEST_F(Terminal, EraseFlashSendsTypeSixPacketAndShowsTheStatus) {
   }
 }
 
-// Without HOME the view runs without capture; an uncreatable capture file is
-// reported and its path still shown.
 // The controller's end closes: the status bar says the link is lost; when
 // the port's name leads to a device again it is opened and said to be back,
 // and what arrives shows again.
@@ -207,6 +205,8 @@ TEST(TerminalLink, LostAndBackAreShownInTheStatusBar) {
   EXPECT_TRUE(PumpUntil([&] { return frame.TerminalView()->Edit()->toPlainText() == "again"; }, 5000));
 }
 
+// Without HOME the view runs without capture; an uncreatable capture file is
+// reported and its path still shown.
 TEST(TerminalCapture, MissingHomeOrFolderLeavesTheViewWorking) {
   const std::string home = std::getenv("HOME");
   unsetenv("HOME");
