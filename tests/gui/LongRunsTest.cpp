@@ -29,12 +29,7 @@ namespace {
 enum class StopBy { Button, Escape, CloseBox };
 
 const char* Name(StopBy how) {
-  switch (how) {
-    case StopBy::Button: return "Stop";
-    case StopBy::Escape: return "Escape";
-    case StopBy::CloseBox: return "close box";
-  }
-  return "?";
+  return how == StopBy::Button ? "Stop" : how == StopBy::Escape ? "Escape" : "close box";
 }
 
 void StopDialog(QDialog& d, StopBy how) {
@@ -363,8 +358,7 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
   // A posted text notes the bar as it stands when the text is shown.
   auto note = [](RunProgressView& view, std::vector<std::string>& posted, const char* text) {
     view.Post([&view, &posted, text] {
-      const auto* bar = view.findChild<QProgressBar*>("progress");
-      posted.push_back(QString("%1 at %2/%3").arg(text).arg(bar->value()).arg(bar->maximum()).toStdString());
+      posted.push_back(QString("%1 at %2").arg(text, test::Bar(view)).toStdString());
     });
   };
   const Case cases[] = {
@@ -428,7 +422,7 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
     ASSERT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
     test::Pump(20);
     EXPECT_EQ(finished.size(), 1u);
-    EXPECT_EQ(QString("%1/%2").arg(bar->value()).arg(bar->maximum()), c.bar);
+    EXPECT_EQ(test::Bar(dialog), c.bar);
     EXPECT_EQ(posted, c.posted);
     EXPECT_EQ(view->Warnings(), c.warnings);
     EXPECT_EQ(dialog.findChildren<QProgressBar*>().size(), 1) << "the view's own bar gave way";
@@ -494,17 +488,14 @@ TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
     };
     test::RecordingOperator op;
     CMemoryReadDialog dialog(request, op);
-    QString bar;
+    QString bar, field1;
     QStringList list;
-    QString field1;
     bool stopOn = true;
     test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
       if (!told || d.ReadInProgress()) return false;
-      auto* progress = d.findChild<QProgressBar*>("progress");
-      bar = QString("%1/%2").arg(progress->value()).arg(progress->maximum());
-      auto* messages = d.findChild<QListWidget*>("messages");
-      for (int i = 0; i < messages->count(); ++i) list << messages->item(i)->text();
-      field1 = d.findChild<QLabel*>("field1")->text();
+      bar = test::Bar(d);
+      list = test::ListTexts(d);
+      field1 = test::Text(d, "field1");
       stopOn = d.findChild<QPushButton*>("stop")->isEnabled();
       d.findChild<QPushButton*>("ok")->click();
       return true;
