@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QComboBox>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -12,7 +11,6 @@
 #include <QStatusTipEvent>
 #include <QVBoxLayout>
 #include <set>
-#include <tuple>
 
 #include "GuiSupport.h"
 #include "core/backup/DataBackupModel.h"
