@@ -159,7 +159,8 @@ TEST(BackupDialog, ShowsDifferencesThenLoads) {
   // The load asked first, No by default, naming what it would change.
   ASSERT_EQ(f.op.questions.size(), 1u);
   EXPECT_TRUE(f.op.questions[0].defaultNo);
-  EXPECT_EQ(f.op.questions[0].text, "Load Data writes " + file + " into the controller:\n  Settings: 0 added, 12 changed\n"
+  EXPECT_EQ(f.op.questions[0].text, "Load Data writes " + file +
+                                        " into the controller:\n  Settings: 0 added, 12 changed\n"
                                   "What the controller holds now is overwritten.  Would you like to proceed?");
 }
 

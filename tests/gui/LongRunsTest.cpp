@@ -48,8 +48,8 @@ std::uintmax_t SizeOf(const std::filesystem::path& p) {
 
 // The programming dialog for `fmf` on a scripted controller.
 struct ProgrammingOnFake {
-  ProgrammingOnFake(const std::filesystem::path& fmf, test::FakeDevice::Handler answer, int mode = kModeProgramFlash,
-                    int replyDelayMs = 0)
+  ProgrammingOnFake(const std::filesystem::path& fmf, test::FakeDevice::Handler answer,
+                    int mode = kModeProgramFlash, int replyDelayMs = 0)
       : controller(pty, std::move(answer), replyDelayMs) {
     EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
     request.port = &port;
@@ -120,15 +120,19 @@ TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
     int mode;
     StopBy how;
   } cases[] = {
-      {"erase", false, kModeProgramFlash, StopBy::Button},   {"erase", false, kModeProgramFlash, StopBy::Escape},
-      {"erase", false, kModeProgramFlash, StopBy::CloseBox}, {"stream", true, kModeProgramFlash, StopBy::Button},
-      {"stream", true, kModeProgramFlash, StopBy::Escape},   {"RAM load", true, kModeLoad, StopBy::CloseBox},
+      {"erase", false, kModeProgramFlash, StopBy::Button},
+      {"erase", false, kModeProgramFlash, StopBy::Escape},
+      {"erase", false, kModeProgramFlash, StopBy::CloseBox},
+      {"stream", true, kModeProgramFlash, StopBy::Button},
+      {"stream", true, kModeProgramFlash, StopBy::Escape},
+      {"RAM load", true, kModeLoad, StopBy::CloseBox},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.phase) + " stopped by " + Name(c.how));
-    ProgrammingOnFake run(
-        fmf, [&c](const test::SeenPacket& p) -> std::string { return p.type != 0x06 || c.answersErase ? "0" : ""; },
-        c.mode, 5);
+    auto answer = [&c](const test::SeenPacket& p) -> std::string {
+      return p.type != 0x06 || c.answersErase ? "0" : "";
+    };
+    ProgrammingOnFake run(fmf, answer, c.mode, 5);
     const test::FakeDevice& controller = run.controller;
     int ticksWhileErasing = 0;
     std::size_t packetsAtStop = 0;
@@ -545,7 +549,8 @@ TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
     });
     EXPECT_EQ(dialog.Run(), c.result);
     EXPECT_FALSE(script.TimedOut());
-    EXPECT_EQ(run.op.MessageTexts(), std::vector<std::string>{c.result == rc::kSuccess ? "Success" : "Data Mis-match"});
+    EXPECT_EQ(run.op.MessageTexts(),
+              std::vector<std::string>{c.result == rc::kSuccess ? "Success" : "Data Mis-match"});
     const auto* bar = test::Child<QProgressBar>(dialog, "progress");
     ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
     EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);

@@ -36,12 +36,13 @@ sim::BoxOptions Box(char revision, std::uint32_t ramMs = 200) {
 // The test dialog, shown, on a simulated box whose clock its waits run by.
 struct OnBox {
   explicit OnBox(const sim::BoxOptions& o)
-      : box(o), dialog(std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()))) {
+      : box(o),
+        dialog(std::make_unique<TestCPUDialog>(box.Port(), op, nullptr, test::FastBoxTimings(box.Settle()))) {
     dialog->show();
   }
   // Once the flash ID read that opening starts has turned `button` on.
   bool Ready(TestButton button) {
-    return test::PumpUntil([&] { return dialog->Button(button)->isEnabled() && dialog->List()->count() > 0; });
+    return test::PumpUntil([&] { return dialog->Button(button)->isEnabled() && dialog->List()->count(); });
   }
   test::SimBox box;
   test::RecordingOperator op;
@@ -193,7 +194,8 @@ TEST(TestCPUDialogGui, RamTestFailureIsShownWithItsAddress) {
   ASSERT_TRUE(on.Ready(TestButton::TestRam));
   on.dialog->Button(TestButton::TestRam)->click();
   ASSERT_TRUE(test::PumpUntil([&] { return !on.op.MessageTexts().empty(); }));
-  EXPECT_EQ(on.op.MessageTexts(), std::vector<std::string>{"Failed at address = 0x80, Data1 = 0xAA, Data2 = 0xAB "});
+  EXPECT_EQ(on.op.MessageTexts(),
+            std::vector<std::string>{"Failed at address = 0x80, Data1 = 0xAA, Data2 = 0xAB "});
   EXPECT_EQ(on.dialog->Progress()->value(), 0);
   EXPECT_TRUE(on.dialog->Button(TestButton::TestRam)->isEnabled());
 }
