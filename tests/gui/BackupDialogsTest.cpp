@@ -92,14 +92,7 @@ TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
 }
 
 TEST(BackupDialog, ShowsDifferencesThenLoads) {
-  const auto dir = test::MakeTempDir("guiload");
-  const std::string file = (dir / "other.xml").string();
-  {
-    // A backup of another controller, made with the command line.
-    test::SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
-    const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", file, "--port", other.Port()}, dir);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-  }
+  const std::string file = test::OtherControllersBackup(test::MakeTempDir("guiload"));
   test::FrameOnSim f({}, "rq750");
   f.op.openFile = file;
 

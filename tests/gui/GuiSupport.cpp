@@ -131,6 +131,14 @@ FrameOnSim::FrameOnSim(const std::vector<std::string>& args, const std::string& 
   frame = std::make_unique<gui::CMainFrame>(settings, &op);
 }
 
+std::string OtherControllersBackup(const std::filesystem::path& dir) {
+  const std::string file = (dir / "other.xml").string();
+  SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
+  const auto r = RunCommand({TARNVALE_CLI_PATH, "backup", "save", file, "--port", other.Port()}, dir);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return file;
+}
+
 QString Text(QWidget& w, const char* label) {
   auto* l = Child<QLabel>(w, label);
   return l != nullptr ? l->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(label));

@@ -108,6 +108,10 @@ struct FrameOnSim {
   std::unique_ptr<gui::CMainFrame> frame;
 };
 
+// A backup file, made with the command line in `dir`, of another RQ750
+// than the one a test's window talks to; its path.
+std::string OtherControllersBackup(const std::filesystem::path& dir);
+
 // A dialog's parts by object name, and its push buttons by the text a person
 // reads (without the mnemonic's '&').
 template <class W>

@@ -571,12 +571,7 @@ TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
 // does not depend on the run, so each way is tried on one of them.)
 TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
   const auto dir = test::MakeTempDir("guibackupstop");
-  const std::string backupFile = (dir / "other.xml").string();
-  {
-    test::SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
-    const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", backupFile, "--port", other.Port()}, dir);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-  }
+  const std::string backupFile = test::OtherControllersBackup(dir);
   test::SimProcess sim({"--pty", "--baud", "9600"}, dir, "rq750");
   int n = 0;
   for (const auto& [load, how] : {std::pair{false, StopBy::Button}, std::pair{false, StopBy::Escape},
