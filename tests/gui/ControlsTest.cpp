@@ -78,28 +78,12 @@ TEST(CXListBox, FullListDropsItsOldestLines) {
   EXPECT_EQ(tiny.count(), 1);
 }
 
-TEST(CLabel, SetFontSizeKeepsTheFaceAndChangesThePoints) {
-  CLabel label("TN835");
-  const QString face = label.font().family();
-  label.SetFontSize(20);
-  EXPECT_EQ(label.font().pointSize(), 20);
-  EXPECT_EQ(label.font().family(), face);
-}
-
 TEST(QtOperator, FiltersBecomeQtFiltersOfBothCases) {
   EXPECT_EQ(QtOperator::ToQtFilter("Flash Memory File (*.FMF)|*.FMF|"),
             "Flash Memory File (*.FMF *.fmf)");
   EXPECT_EQ(QtOperator::ToQtFilter("Hex Files (*.hex)|*.hex;*.a90|All Files (*.*)|*.*||"),
             "Hex Files (*.hex *.HEX *.a90 *.A90);;All Files (*.*)");
   EXPECT_EQ(QtOperator::ToQtFilter("Backup|*.xml|"), "Backup (*.xml *.XML)");
-}
-
-TEST(QtOperator, IconsMapToMessageBoxIcons) {
-  const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {
-      {MessageIcon::None, QMessageBox::NoIcon}, {MessageIcon::Information, QMessageBox::Information},
-      {MessageIcon::Exclamation, QMessageBox::Warning}, {MessageIcon::Question, QMessageBox::Question},
-      {MessageIcon::Error, QMessageBox::Critical}};
-  for (auto [ours, qt] : icons) EXPECT_EQ(QtOperator::ToQtIcon(ours), qt) << static_cast<int>(ours);
 }
 
 struct SeenBox {
