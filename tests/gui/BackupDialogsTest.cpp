@@ -1,6 +1,7 @@
 // "Data Backup" and "Serial Tester" from the File menu, driven offscreen:
-// the backup dialog saves from the simulated RQ750 and gives the port back
-// with its own settings; the serial tester sends a line and shows TX/RX.
+// the backup dialog shows its differences against the simulated RQ750 (its
+// save, stopped, is in LongRunsTest); the serial tester sends a line and
+// shows TX/RX.
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
@@ -13,8 +14,6 @@
 
 #include "GuiSupport.h"
 #include "core/backup/DataBackupModel.h"
-#include "core/link/CommPort.h"
-#include "core/roles/PortRoles.h"
 #include "gui/backup/CDataBackup.h"
 #include "gui/tools/CSerialTest.h"
 #include "gui/ui/CCoolEdit.h"
@@ -31,55 +30,6 @@ QCheckBox* Box(QWidget& w, const QString& text) {
     if (b->text() == text) return b;
   }
   return nullptr;
-}
-
-// A save of two sections: the dialog runs at the backup's own speed and
-// gives the port back with its settings afterwards.
-TEST(BackupDialog, SavesFromTheSimulatorAndGivesThePortBack) {
-  test::FrameOnSim f({}, "rq750");
-  const auto before = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
-  ASSERT_TRUE(before);
-  ASSERT_NE(before->baudRate, 38400u);
-  f.op.saveFile = (f.dir / "gui-save").string();  // no extension: .xml is added
-  f.op.openFile = (f.dir / "gui-save.xml").string();
-  int stage = 0;
-  std::string shownWhileOpen;
-  bool boxesStartUnchecked = false;
-  std::uint32_t baudWhileOpen = 0;
-  test::DialogScript<CDataBackup> script([&](CDataBackup& d) {
-    if (stage == 0) {
-      EXPECT_EQ(d.windowTitle(), "Data Backup");
-      boxesStartUnchecked = !Box(d, "Settings")->isChecked() && !Box(d, "Parts")->isChecked() &&
-                            !Box(d, "Materials")->isChecked();
-      baudWhileOpen = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort())->baudRate;
-      Box(d, "Settings")->setChecked(true);
-      Box(d, "Materials")->setChecked(true);
-      Button(d, "Save Data")->click();
-      stage = 1;
-      return false;
-    }
-    if (d.Busy()) {
-      // While the worker runs only "Stop" takes a click.
-      EXPECT_FALSE(Button(d, "Close")->isEnabled());
-      EXPECT_TRUE(Button(d, "Stop")->isEnabled());
-      return false;
-    }
-    if (f.op.messages.empty()) return false;
-    shownWhileOpen = d.ProgressText().toStdString();
-    Button(d, "Close")->click();
-    return true;
-  });
-  ASSERT_TRUE(f.frame->RunCommand(cmd::kDataBackup));
-  EXPECT_FALSE(script.TimedOut());
-  EXPECT_TRUE(boxesStartUnchecked);
-  EXPECT_EQ(baudWhileOpen, 38400u);
-  EXPECT_EQ(f.op.MessageTexts(), std::vector<std::string>{"Save completed successfully"});
-  EXPECT_EQ(shownWhileOpen, "Saved.");
-  const std::string xml = test::ReadFileBytes(f.dir / "gui-save.xml");
-  EXPECT_NE(xml.find("<Data Name=\"MaterialTable\">"), std::string::npos);
-  const auto after = backup::ReadSerialSettings(*f.frame->Link().PrimaryPort());
-  ASSERT_TRUE(after);
-  EXPECT_EQ(after->baudRate, before->baudRate);
 }
 
 // "Show differences" compares only the ticked sections and says in its own

@@ -117,7 +117,6 @@ std::vector<std::string> SimArgs(const std::filesystem::path& dir, const std::st
                                  std::vector<std::string> args) {
   std::vector<std::string> files{"--pty"};
   if (device != "tn835") files.insert(files.end(), {"--log", (dir / "sim.log").string()});
-  if (device != "rq750") files.insert(files.end(), {"--save-flash", (dir / "flash.bin").string()});
   args.insert(args.begin(), files.begin(), files.end());
   return args;
 }
@@ -125,7 +124,7 @@ std::vector<std::string> SimArgs(const std::filesystem::path& dir, const std::st
 }  // namespace
 
 FrameOnSim::FrameOnSim(const std::vector<std::string>& args, const std::string& device)
-    : dir(MakeTempDir("gui" + device)), log(dir / "sim.log"), flash(dir / "flash.bin"),
+    : dir(MakeTempDir("gui" + device)), log(dir / "sim.log"),
       sim(SimArgs(dir, device, args), dir, device) {
   SaveFreshSettings(settings, sim.Port());
   frame = std::make_unique<gui::CMainFrame>(settings, &op);

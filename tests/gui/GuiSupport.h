@@ -97,11 +97,10 @@ struct FrameOnPty {
 
 // A main window with its primary port on a simulated `device` ("rq700",
 // "rq750" or "tn835") serving a pty, started in a folder of its own. The
-// rq700 logs its packets to `log`; the rq700 and tn835 write their flash to
-// `flash` when they stop.
+// rq700 logs its packets to `log`.
 struct FrameOnSim {
   explicit FrameOnSim(const std::vector<std::string>& args, const std::string& device = "rq700");
-  std::filesystem::path dir, log, flash;
+  std::filesystem::path dir, log;
   SimProcess sim;
   RecordingOperator op;
   ConfigData settings;

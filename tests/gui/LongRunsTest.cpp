@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "GuiSupport.h"
+#include "core/backup/DataBackupModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
 #include "core/programmer/BootFlash.h"
@@ -331,13 +332,6 @@ TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
          r.Finish(rc::kTimeout);
        },
        "200/200", {"too far at 200/200"}, {}},
-      {"a run stopped mid-way shows where it was",
-       [&](RunReporter& r, RunProgressView&, std::vector<std::string>&) {
-         r.Total(1000, 65536);
-         r.Progress(250, 16384);
-         r.Finish(rc::kStoppedByProgram);
-       },
-       "50/200", {}, {}},
       {"a new phase starts its count again",
        [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
          r.Total(8, 0);
@@ -498,7 +492,8 @@ TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
 // stopped once its first section is through: the report says the run was
 // stopped; a save leaves the file under the chosen name unwritten with what
 // was gathered in its ".partial". Escape and the close box also close the
-// dialog; "Stop" leaves it open for another run. (How the dialog is stopped
+// dialog; "Stop" leaves it open for another run, "Close" then closes it and
+// the port is given back. (How the dialog is stopped
 // does not depend on the run, so each way is tried on one of them.)
 TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
   const auto dir = test::MakeTempDir("guibackupstop");
@@ -516,11 +511,16 @@ TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
     op.saveFile = path.string();
     op.openFile = backupFile;
     op.answers = {true};  // the load's question
+    const auto before = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+    ASSERT_TRUE(before);
     int stage = 0;
     test::DialogScript<CDataBackup> script(
         [&, load = load, how = how](CDataBackup& d) {
           if (stage == 0) {
-            for (auto* box : d.findChildren<QCheckBox*>()) box->setChecked(true);
+            for (auto* box : d.findChildren<QCheckBox*>()) {
+              EXPECT_FALSE(box->isChecked()) << "nothing is ticked at first";
+              box->setChecked(true);
+            }
             test::Button(d, load ? "Load Data" : "Save Data")->click();
             stage = 1;
             return false;
@@ -530,13 +530,19 @@ TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
             if (load && op.questions.empty()) return false;
             // The first section (Settings) is through once the next begins.
             if (!d.Busy() || !d.ProgressText().startsWith("Parts")) return false;
+            // While the worker runs only "Stop" takes a click.
+            EXPECT_FALSE(test::Button(d, "Close")->isEnabled());
+            EXPECT_TRUE(test::Button(d, "Stop")->isEnabled());
             StopDialog(d, how);
             stage = 2;
             return false;
           }
           if (d.Busy()) return false;
           EXPECT_EQ(how, StopBy::Button);
-          d.done(QDialog::Accepted);
+          if (!load) {
+            EXPECT_EQ(d.ProgressText().toStdString(), "The save did not complete.");
+          }
+          test::Button(d, "Close")->click();
           return true;
         },
         60000);
@@ -546,6 +552,8 @@ TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     ASSERT_FALSE(op.messages.empty());
     EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
+    // The port is given back with its own settings.
+    EXPECT_EQ(backup::ReadSerialSettings(*frame.Link().PrimaryPort())->baudRate, before->baudRate);
     if (!load) {
       EXPECT_FALSE(std::filesystem::exists(path));
       EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
