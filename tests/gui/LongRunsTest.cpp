@@ -161,8 +161,6 @@ TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
   }
 }
 
-int Lines(CMemoryReadDialog& d) { return static_cast<int>(test::ListTexts(d).size()); }
-
 // The read-back dialog's three ways to stop a read; how each reader keeps
 // what it read under the partial name is the core's own business.
 TEST(LongRuns, AReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
@@ -228,7 +226,7 @@ TEST(LongRuns, TheBootFlashReadGoesAtTheWiresPaceWhateverTheWindowDoes) {
   test::DialogScript<CMemoryReadDialog> script(
       [&](CMemoryReadDialog& d) {
         if (!held) {
-          if (Lines(d) < 1) return false;
+          if (test::ListTexts(d).isEmpty()) return false;
           // Held: no events are handled until the file is there (or the guard).
           held = true;
           const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -291,201 +289,31 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
   EXPECT_EQ(stops, 1);
 }
 
-// A dialog with controls of its own keeps them under the run view: the
-// dialog's bar keeps its own range and shows the share of the run's Total
-// done on it (a successful finish fills it, a failed one leaves the count),
-// no phase line, the run's warnings below, and the dialog's own texts posted
-// from the run's thread shown in order with the run's events.
-TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
-  struct Case {
-    const char* name;
-    std::function<void(RunReporter&, RunProgressView&, std::vector<std::string>&)> run;
-    QString bar;  // value/maximum of a 0-200 bar once the run has been shown
-    std::vector<std::string> posted;
-    QStringList warnings;
-  };
-  // A posted text notes the bar as it stands when the text is shown.
-  auto note = [](RunProgressView& view, std::vector<std::string>& posted, const char* text) {
-    view.Post([&view, &posted, text] {
-      posted.push_back(QString("%1 at %2").arg(text, test::Bar(view)).toStdString());
-    });
-  };
-  const Case cases[] = {
-      {"a read that succeeds fills the bar in its own units",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Phase("Reading");
-         r.Total(40, 640);
-         note(v, p, "first line");
-         r.Progress(10, 160);
-         note(v, p, "second line");
-         r.Progress(30, 480);
-         r.Warning("the box paused");
-         r.Finish(rc::kSuccess);
-         note(v, p, "saved");
-       },
-       "200/200", {"first line at 0/200", "second line at 50/200", "saved at 200/200"}, {"the box paused"}},
-      {"a failed run keeps its count; a count past the total is shown full",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Total(20, 0);
-         r.Progress(30, 0);
-         note(v, p, "too far");
-         r.Finish(rc::kTimeout);
-       },
-       "200/200", {"too far at 200/200"}, {}},
-      {"a new phase starts its count again",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Total(8, 0);
-         r.Progress(8, 0);
-         r.Phase("Verifying");
-         note(v, p, "verify");
-         r.Finish(rc::kDataMismatch);
-       },
-       "0/200", {"verify at 0/200"}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    QWidget dialog;
-    auto* bar = new QProgressBar(&dialog);
-    bar->setObjectName("progress");
-    bar->setRange(0, 200);
-    auto* view = new RunProgressView(&dialog);
-    view->UseBar(bar);
-    view->ShowPhaseLine(false);
-    std::vector<int> finished;
-    QObject::connect(view, &RunProgressView::Finished, [&](int code) { finished.push_back(code); });
-    view->Begin();
-    std::vector<std::string> posted;
-    std::thread run([&] {
-      RunReporter report(*view);
-      c.run(report, *view, posted);
-    });
-    run.join();
-    EXPECT_TRUE(posted.empty()) << "nothing shown before the window's turn";
-    ASSERT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
-    test::Pump(20);
-    EXPECT_EQ(finished.size(), 1u);
-    EXPECT_EQ(test::Bar(dialog), c.bar);
-    EXPECT_EQ(posted, c.posted);
-    EXPECT_EQ(view->Warnings(), c.warnings);
-    EXPECT_EQ(dialog.findChildren<QProgressBar*>().size(), 1) << "the view's own bar gave way";
-    EXPECT_TRUE(view->findChild<QLabel*>("runText")->isHidden());
-    EXPECT_FALSE(view->findChild<QPushButton*>("stop")->isEnabled());
-  }
-}
-
-// The read-back dialog shows a reader's scripted events through the run
-// view: the bar and "Stop" from the run, the list from the model, in the
-// order the reader told them.
-TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
-  using Script = std::function<void(MemoryReadEvents&)>;
-  struct Case {
-    const char* name;
-    Script reader;  // over the range 0x1000-0x1FFF
-    ResultCode result;
-    QString bar;
-    QStringList list;
-  };
-  const Case cases[] = {
-      {"a box read without a range of its own",
-       [](MemoryReadEvents& e) {
-         e.OnProgress(0, 0x1000);
-         e.OnLine("1000: FF FF");
-         e.OnProgress(50, 0x1800);
-         e.OnLine("1800: 12 34");
-         e.OnDone(rc::kSuccess, 0x2000);
-         e.OnProgress(100, 0x2000);
-       },
-       rc::kSuccess, "100/100", {"1000: FF FF", "1800: 12 34"}},
-      {"a read with its range that fails mid-way",
-       [](MemoryReadEvents& e) {
-         e.OnRange(40);
-         e.OnStep(4);
-         e.OnProgress(10, 0x1400);
-         e.OnLine("record 1");
-         e.OnDone(rc::kTimeout, 0);
-       },
-       rc::kTimeout, "10/40", {"record 1"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    MemoryReadRequest request;
-    request.target = Target::Pic18F252;  // read by its own reader, not the dump
-    request.start = 0x1000;
-    request.end = 0x1FFF;
-    std::atomic<bool> told{false};
-    request.reader = [&](const MemoryReadRequest&, MemoryReadEvents& e, const std::atomic<bool>&) {
-      c.reader(e);
-      told = true;
-    };
-    test::RecordingOperator op;
-    CMemoryReadDialog dialog(request, op);
-    QString bar;
-    QStringList list;
-    bool stopOn = true;
-    test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
-      if (!told || d.ReadInProgress()) return false;
-      bar = test::Bar(d);
-      list = test::ListTexts(d);
-      stopOn = d.findChild<QPushButton*>("stop")->isEnabled();
-      d.findChild<QPushButton*>("ok")->click();
-      return true;
-    });
-    EXPECT_EQ(dialog.Run(), c.result);
-    EXPECT_FALSE(script.TimedOut());
-    EXPECT_EQ(bar.toStdString(), c.bar.toStdString());
-    EXPECT_EQ(list.join('\n').toStdString(), c.list.join('\n').toStdString());
-    EXPECT_FALSE(stopOn) << "a finished read has nothing to stop";
-    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
-  }
-}
-
 // The programming dialog draws its run through the run view: the bar keeps
-// the dialog's range (the image's records) and fills as the controller
-// acknowledges them, a hundred records per step for a controller, whole
-// after the last one; a refusal closes the dialog by itself and leaves the
-// bar at the last step reached, and "Stop" is off once the run has ended
-// either way.
-TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
+// the dialog's range (the image's records) and fills a hundred records per
+// step as the controller acknowledges them; a refusal closes the dialog by
+// itself, leaves the bar at the last step reached and "Stop" off. (The full
+// bar of a run to "Success" is in FlashDialogsTest.)
+TEST(LongRuns, AProgrammingRefusalClosesTheDialogWithItsBarAtTheLastStep) {
   const auto fmf = test::MakeTempDir("guiprogbar") / "bar.FMF";
   test::FmfSpec recipe;
   recipe.codeBytes = 20000;
   test::WriteFmf(fmf, recipe);
-  const struct {
-    const char* name;
-    int refuseAt;  // the record answered 'D' instead of '0'; 0: none
-    ResultCode result;
-    int bar;  // -1: full
-  } cases[] = {
-      {"every record acknowledged", 0, rc::kSuccess, -1},
-      {"refused at record 250", 250, 'D', 200},
-      {"refused before the first step", 99, 'D', 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    int records = 0;
-    ProgrammingOnFake run(fmf, [&](const test::SeenPacket& p) -> std::string {
-      return p.type != 0x06 && ++records == c.refuseAt ? "D" : "0";
-    });
-    CLoadMemoryDialog& dialog = *run.dialog;
-    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
-      if (d.RunInProgress() || c.result != rc::kSuccess) return false;
-      test::Child<QPushButton>(d, "exit")->click();
-      return true;
-    });
-    EXPECT_EQ(dialog.Run(), c.result);
-    EXPECT_FALSE(script.TimedOut());
-    EXPECT_EQ(run.op.MessageTexts(),
-              std::vector<std::string>{c.result == rc::kSuccess ? "Success" : "Data Mis-match"});
-    const auto* bar = test::Child<QProgressBar>(dialog, "progress");
-    ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
-    EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);
-    if (c.result == rc::kSuccess) {
-      EXPECT_EQ(test::Text(dialog, "status").toStdString(), RecordsWrittenText(bar->maximum()))
-          << "the bar's range is the image's records";
-    }
-    EXPECT_FALSE(test::Child<QPushButton>(dialog, "stop")->isEnabled());
-    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
-  }
+  int records = 0;
+  ProgrammingOnFake run(fmf, [&](const test::SeenPacket& p) -> std::string {
+    return p.type != 0x06 && ++records == 250 ? "D" : "0";
+  });
+  CLoadMemoryDialog& dialog = *run.dialog;
+  // Closes a dialog that stays open (after its deadline): it should not.
+  test::DialogScript<CLoadMemoryDialog> guard([](CLoadMemoryDialog&) { return false; });
+  EXPECT_EQ(dialog.Run(), 'D');
+  EXPECT_FALSE(guard.TimedOut());
+  EXPECT_EQ(run.op.MessageTexts(), std::vector<std::string>{"Data Mis-match"});
+  const auto* bar = test::Child<QProgressBar>(dialog, "progress");
+  ASSERT_GT(bar->maximum(), 250) << "the refusal comes mid-way";
+  EXPECT_EQ(bar->value(), 200);
+  EXPECT_FALSE(test::Child<QPushButton>(dialog, "stop")->isEnabled());
+  EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
 }
 
 // A backup save or load of every section with a controller on a slow line,
