@@ -1,22 +1,15 @@
 // What a person used to desktop programs expects: titles that are not cut,
-// a status prompt shown whole, Alt and a letter for every button (the
-// menus' letters are in the menu table), Enter for the default button and
-// Escape for Cancel.
+// Alt and a letter for every button (the menus' letters are in the menu
+// table), Enter for the default button and Escape for Cancel.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QKeySequence>
-#include <QMenu>
-#include <QMenuBar>
-#include <QStatusBar>
-#include <QStatusTipEvent>
-#include <QVBoxLayout>
+#include <QLayout>
 #include <set>
 
 #include "GuiSupport.h"
 #include "core/backup/DataBackupModel.h"
 #include "core/flash/Workflows.h"
-#include "core/programmer/BoxCommands.h"
 #include "core/programmer/PinImage.h"
 #include "core/roles/PortRoles.h"
 #include "core/tools/SerialTest.h"
@@ -141,39 +134,6 @@ TEST(DesktopHabits, EveryDialogIsAsWideAsItsTitleAndItsButtonsHaveMnemonics) {
       EXPECT_GE(DefaultWidth(*d), TitleWidth(d->windowTitle()));
     }
   }
-
-  // The question for a revision letter is built where it is asked.
-  int width = 0;
-  QString title;
-  test::AnswerNextModal([&](QWidget* w) {
-    title = w->windowTitle();
-    width = w->width();
-    static_cast<QDialog*>(w)->reject();
-  });
-  EXPECT_FALSE(AskCpuRevision(nullptr).has_value());
-  EXPECT_EQ(title, "CPU Revision");
-  EXPECT_GE(width, TitleWidth(title));
-}
-
-// A title that grows later widens the dialog, also one whose layout fixes
-// its size; a short title leaves the layout's own width alone.
-TEST(DesktopHabits, ADialogFollowsItsTitleWhenItChanges) {
-  for (const bool fixed : {true, false}) {
-    SCOPED_TRACE(fixed ? "fixed size" : "resizable");
-    QDialog d;
-    auto* layout = new QVBoxLayout(&d);
-    layout->addWidget(new QLabel("x", &d));
-    if (fixed) layout->setSizeConstraint(QLayout::SetFixedSize);
-    d.setWindowTitle("A");
-    FitToTitle(&d);
-    ShowAndSettle(d);
-    EXPECT_GE(d.width(), TitleWidth("A"));
-    const QString longer = "Programming the Boot Flash of an RQ700 Series Controller";
-    ASSERT_LT(d.width(), TitleWidth(longer));
-    d.setWindowTitle(longer);
-    EXPECT_TRUE(test::PumpUntil([&] { return d.width() >= TitleWidth(longer); }));
-    EXPECT_GE(d.width(), TitleWidth(longer));
-  }
 }
 
 // Enter presses the default button (OK, or the only one) and Escape cancels,
@@ -193,34 +153,6 @@ TEST(DesktopHabits, EnterAcceptsAndEscapeCancels) {
       EXPECT_EQ(d->exec(), result);
     }
   }
-}
-
-// Every menu prompt shows whole in pane 0 at the window's default size;
-// with the prompt gone the pane is back to half the bar.
-TEST(DesktopHabits, MenuPromptsAreShownWhole) {
-  test::FrameOnPty f;
-  f.frame->show();
-  QLabel* pane = f.frame->StatusPane(0);
-  ASSERT_TRUE(test::PumpUntil([&] { return f.frame->statusBar()->width() > 0; }));
-  const int half = f.frame->statusBar()->width() / 2;
-  int prompts = 0;
-  for (QAction* a : f.frame->findChildren<QAction*>()) {
-    const QString tip = a->statusTip();
-    if (tip.isEmpty()) continue;
-    ++prompts;
-    SCOPED_TRACE(tip.toStdString());
-    QStatusTipEvent event(tip);
-    QApplication::sendEvent(f.frame.get(), &event);
-    ASSERT_EQ(pane->text(), tip);
-    const int needed = pane->fontMetrics().horizontalAdvance(tip);
-    EXPECT_TRUE(test::PumpUntil([&] { return pane->contentsRect().width() >= needed; }))
-        << pane->contentsRect().width() << " < " << needed;
-  }
-  EXPECT_GT(prompts, 20);
-  QStatusTipEvent none{QString()};
-  QApplication::sendEvent(f.frame.get(), &none);
-  EXPECT_EQ(pane->text(), "Ready");
-  EXPECT_TRUE(test::PumpUntil([&] { return pane->width() == half; })) << pane->width();
 }
 
 }  // namespace
