@@ -200,22 +200,12 @@ TEST(TerminalLink, LostAndBackAreShownInTheStatusBar) {
   EXPECT_TRUE(PumpUntil([&] { return frame.TerminalView()->Edit()->toPlainText() == "again"; }, 5000));
 }
 
-// Without HOME the view runs without capture; an uncreatable capture file is
-// reported and its path still shown.
-TEST(TerminalCapture, MissingHomeOrFolderLeavesTheViewWorking) {
+// An uncreatable capture file is reported and its path still shown.
+TEST(TerminalCapture, AnUncreatableCaptureFileIsReported) {
   const std::string home = std::getenv("HOME");
-  unsetenv("HOME");
-  auto f = std::make_unique<FrameOnPty>();
-  setenv("HOME", home.c_str(), 1);
-  EXPECT_FALSE(f->frame->TerminalView()->IsCapturing());
-  EXPECT_EQ(f->frame->StatusPane(1)->text(), "");
-  f->pty.Send("still shown\n\r");
-  auto* edit = f->frame->TerminalView()->Edit();
-  EXPECT_TRUE(PumpUntil([&] { return edit->toPlainText() == "still shown\n"; }));
-
   const std::string missing = home + "/no/such/folder";
   setenv("HOME", missing.c_str(), 1);
-  f = std::make_unique<FrameOnPty>();
+  auto f = std::make_unique<FrameOnPty>();
   setenv("HOME", home.c_str(), 1);
   EXPECT_EQ(f->op.MessageTexts(), std::vector<std::string>{"No such file or directory"});
   EXPECT_EQ(f->frame->StatusPane(1)->text().toStdString(), "Log File: " + missing + "/TarnvaleOutput.txt");
