@@ -1,7 +1,6 @@
 // The small controls and the message boxes of the desktop application.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QClipboard>
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -33,11 +32,6 @@ TEST(CXListBox, AddLineKeepsTheColourBytesAndFlattensLineEnds) {
   ASSERT_TRUE(list.GetLineText(0, text));
   EXPECT_EQ(text, "pin  12");
   EXPECT_FALSE(list.GetLineText(2, text));
-
-  list.SetColourMode(false);
-  list.AddLine(CXListBox::Red, CXListBox::Blue, "plain");
-  EXPECT_EQ(Stored(list, 2), QByteArray("\x01\x02" "plain"));
-  EXPECT_EQ(CXListBox::Palette()[CXListBox::Navy], 0x800000u);  // colour bytes are BGR
 }
 
 TEST(CXListBox, CopyTakesSelectedLinesAndLeavesTheClipboardWhenNoneAre) {
@@ -53,11 +47,6 @@ TEST(CXListBox, CopyTakesSelectedLinesAndLeavesTheClipboardWhenNoneAre) {
   list.item(2)->setSelected(true);
   list.Copy();
   EXPECT_EQ(QApplication::clipboard()->text(), "first col\nthird\n");
-
-  list.SelectAll();
-  EXPECT_EQ(list.selectedItems().size(), 3);
-  list.Clear();
-  EXPECT_EQ(list.count(), 0);
 }
 
 TEST(CXListBox, FullListDropsItsOldestLines) {
@@ -71,20 +60,6 @@ TEST(CXListBox, FullListDropsItsOldestLines) {
   list.GetLineText(10, last);
   EXPECT_EQ(first + "|" + last, "line 20|newest");
   EXPECT_TRUE(list.selectedItems().isEmpty());
-
-  CXListBox tiny;
-  tiny.SetCapacity(1);
-  tiny.AddLine(0, 1, "only");
-  tiny.AddLine(0, 1, "refused");
-  EXPECT_EQ(tiny.count(), 1);
-}
-
-TEST(CLabel, SetFontSizeKeepsTheFaceAndChangesThePoints) {
-  CLabel label("TN835");
-  const QString face = label.font().family();
-  label.SetFontSize(20);
-  EXPECT_EQ(label.font().pointSize(), 20);
-  EXPECT_EQ(label.font().family(), face);
 }
 
 TEST(QtOperator, FiltersBecomeQtFiltersOfBothCases) {
@@ -93,14 +68,6 @@ TEST(QtOperator, FiltersBecomeQtFiltersOfBothCases) {
   EXPECT_EQ(QtOperator::ToQtFilter("Hex Files (*.hex)|*.hex;*.a90|All Files (*.*)|*.*||"),
             "Hex Files (*.hex *.HEX *.a90 *.A90);;All Files (*.*)");
   EXPECT_EQ(QtOperator::ToQtFilter("Backup|*.xml|"), "Backup (*.xml *.XML)");
-}
-
-TEST(QtOperator, IconsMapToMessageBoxIcons) {
-  const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {
-      {MessageIcon::None, QMessageBox::NoIcon}, {MessageIcon::Information, QMessageBox::Information},
-      {MessageIcon::Exclamation, QMessageBox::Warning}, {MessageIcon::Question, QMessageBox::Question},
-      {MessageIcon::Error, QMessageBox::Critical}};
-  for (auto [ours, qt] : icons) EXPECT_EQ(QtOperator::ToQtIcon(ours), qt) << static_cast<int>(ours);
 }
 
 struct SeenBox {
@@ -153,11 +120,6 @@ TEST(QtOperator, LoggedErrorsAndQuestionsUseTheirBoxes) {
   AnswerNextBox(seen, QMessageBox::Yes);
   EXPECT_TRUE(op.AskYesNo("Continue?"));
   EXPECT_EQ(seen.icon, QMessageBox::Question);
-
-  std::string status;
-  QtOperator withStatus(&owner, [&](const std::string& s) { status = s; });
-  withStatus.SetStatus("Erasing");
-  EXPECT_EQ(status, "Erasing");
 }
 
 }  // namespace

@@ -1,33 +1,19 @@
 // What a person used to desktop programs expects: titles that are not cut,
-// a status prompt shown whole, Alt and a letter for every menu and button,
-// Enter for the default button and Escape for Cancel.
+// Alt and a letter for every button (the menus' letters are in the menu
+// table), Enter for the default button and Escape for Cancel.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
 #include <QKeySequence>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QStatusTipEvent>
-#include <QTest>
-#include <QVBoxLayout>
+#include <QLayout>
 #include <set>
-#include <tuple>
 
 #include "GuiSupport.h"
 #include "core/backup/DataBackupModel.h"
 #include "core/flash/Workflows.h"
-#include "core/programmer/BoxCommands.h"
 #include "core/programmer/PinImage.h"
 #include "core/roles/PortRoles.h"
 #include "core/tools/SerialTest.h"
 #include "gui/app/CAboutDlg.h"
-#include "gui/app/CMainFrame.h"
 #include "gui/backup/CDataBackup.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"
@@ -35,7 +21,6 @@
 #include "gui/production/CTN820ProductionDialog.h"
 #include "gui/programmer/CPinStateDialog.h"
 #include "gui/programmer/CSerialRevisionInput.h"
-#include "gui/programmer/TestButtonText.h"
 #include "gui/programmer/TestCPUDialog.h"
 #include "gui/settings/CPortSettings.h"
 #include "gui/tools/CSerialTest.h"
@@ -124,59 +109,14 @@ int DefaultWidth(QDialog& d) {
   return std::max(d.sizeHint().width(), d.minimumWidth());
 }
 
-TEST(DesktopHabits, EveryDialogIsAsWideAsItsTitleAtItsDefaultSize) {
+// Every dialog is as wide as its title at its default size, and every
+// button of it has a mnemonic of its own.
+TEST(DesktopHabits, EveryDialogIsAsWideAsItsTitleAndItsButtonsHaveMnemonics) {
   Parts parts;
   for (const DialogCase& c : EveryDialog(parts)) {
     auto d = c.make();
     SCOPED_TRACE(d->windowTitle().toStdString());
     EXPECT_EQ(d->windowTitle(), c.title);
-    if (c.shown) {
-      ShowAndSettle(*d);
-      EXPECT_GE(d->width(), TitleWidth(d->windowTitle()));
-    } else {
-      EXPECT_GE(DefaultWidth(*d), TitleWidth(d->windowTitle()));
-    }
-  }
-
-  // The question for a revision letter is built where it is asked.
-  int width = 0;
-  QString title;
-  test::AnswerNextModal([&](QWidget* w) {
-    title = w->windowTitle();
-    width = w->width();
-    static_cast<QDialog*>(w)->reject();
-  });
-  EXPECT_FALSE(AskCpuRevision(nullptr).has_value());
-  EXPECT_EQ(title, "CPU Revision");
-  EXPECT_GE(width, TitleWidth(title));
-}
-
-// A title that grows later widens the dialog, also one whose layout fixes
-// its size; a short title leaves the layout's own width alone.
-TEST(DesktopHabits, ADialogFollowsItsTitleWhenItChanges) {
-  for (const bool fixed : {true, false}) {
-    SCOPED_TRACE(fixed ? "fixed size" : "resizable");
-    QDialog d;
-    auto* layout = new QVBoxLayout(&d);
-    layout->addWidget(new QLabel("x", &d));
-    if (fixed) layout->setSizeConstraint(QLayout::SetFixedSize);
-    d.setWindowTitle("A");
-    FitToTitle(&d);
-    ShowAndSettle(d);
-    EXPECT_GE(d.width(), TitleWidth("A"));
-    const QString longer = "Programming the Boot Flash of an RQ700 Series Controller";
-    ASSERT_LT(d.width(), TitleWidth(longer));
-    d.setWindowTitle(longer);
-    EXPECT_TRUE(test::PumpUntil([&] { return d.width() >= TitleWidth(longer); }));
-    EXPECT_GE(d.width(), TitleWidth(longer));
-  }
-}
-
-TEST(DesktopHabits, EveryButtonOfEveryDialogHasAMnemonicOfItsOwn) {
-  Parts parts;
-  for (const DialogCase& c : EveryDialog(parts)) {
-    auto d = c.make();
-    SCOPED_TRACE(d->windowTitle().toStdString());
     std::set<int> keys;
     const auto buttons = d->findChildren<QPushButton*>();
     ASSERT_FALSE(buttons.isEmpty());
@@ -187,21 +127,12 @@ TEST(DesktopHabits, EveryButtonOfEveryDialogHasAMnemonicOfItsOwn) {
         EXPECT_TRUE(keys.insert(key[0].toCombined()).second) << b->text().toStdString();
       }
     }
-  }
-}
-
-// A CPU board test button keeps its letter when a running line test turns
-// its caption into "Turn off ..." and back.
-TEST(DesktopHabits, TestButtonsKeepTheirLetterAcrossCaptions) {
-  const std::tuple<TestButton, const char*, const char*> cases[] = {
-      {TestButton::TestData, "Turn off Data Line Test", "Turn off &Data Line Test"},
-      {TestButton::TestAddress, "Turn off Address Line Test", "Turn off &Address Line Test"},
-      {TestButton::TestControls, "Turn off Control Line Test", "Turn off &Control Line Test"},
-      {TestButton::TestAddress, "Test  Address", "Test  &Address"},
-      {TestButton::TestCpu, "Test CPU", "Test C&PU"},
-  };
-  for (const auto& [button, caption, text] : cases) {
-    EXPECT_EQ(TestButtonText(button, caption), text);
+    if (c.shown) {
+      ShowAndSettle(*d);
+      EXPECT_GE(d->width(), TitleWidth(d->windowTitle()));
+    } else {
+      EXPECT_GE(DefaultWidth(*d), TitleWidth(d->windowTitle()));
+    }
   }
 }
 
@@ -222,52 +153,6 @@ TEST(DesktopHabits, EnterAcceptsAndEscapeCancels) {
       EXPECT_EQ(d->exec(), result);
     }
   }
-}
-
-TEST(DesktopHabits, AltAndALetterOpenEachMenu) {
-  test::FrameOnPty f;
-  f.frame->show();
-  f.frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(f.frame.get()));
-  const std::pair<Qt::Key, const char*> menus[] = {
-      {Qt::Key_F, "File"}, {Qt::Key_V, "View"}, {Qt::Key_S, "Setup"}, {Qt::Key_H, "Help"}};
-  for (const auto& [key, title] : menus) {
-    SCOPED_TRACE(title);
-    QMenu* menu = f.frame->TopMenu(title);
-    ASSERT_NE(menu, nullptr);
-    QTest::keyClick(f.frame.get(), key, Qt::AltModifier);
-    EXPECT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == menu; }));
-    menu->hide();
-    ASSERT_TRUE(test::PumpUntil([&] { return QApplication::activePopupWidget() == nullptr; }));
-  }
-}
-
-// Every menu prompt shows whole in pane 0 at the window's default size;
-// with the prompt gone the pane is back to half the bar.
-TEST(DesktopHabits, MenuPromptsAreShownWhole) {
-  test::FrameOnPty f;
-  f.frame->show();
-  QLabel* pane = f.frame->StatusPane(0);
-  ASSERT_TRUE(test::PumpUntil([&] { return f.frame->statusBar()->width() > 0; }));
-  const int half = f.frame->statusBar()->width() / 2;
-  int prompts = 0;
-  for (QAction* a : f.frame->findChildren<QAction*>()) {
-    const QString tip = a->statusTip();
-    if (tip.isEmpty()) continue;
-    ++prompts;
-    SCOPED_TRACE(tip.toStdString());
-    QStatusTipEvent event(tip);
-    QApplication::sendEvent(f.frame.get(), &event);
-    ASSERT_EQ(pane->text(), tip);
-    const int needed = pane->fontMetrics().horizontalAdvance(tip);
-    EXPECT_TRUE(test::PumpUntil([&] { return pane->contentsRect().width() >= needed; }))
-        << pane->contentsRect().width() << " < " << needed;
-  }
-  EXPECT_GT(prompts, 20);
-  QStatusTipEvent none{QString()};
-  QApplication::sendEvent(f.frame.get(), &none);
-  EXPECT_EQ(pane->text(), "Ready");
-  EXPECT_TRUE(test::PumpUntil([&] { return pane->width() == half; })) << pane->width();
 }
 
 }  // namespace

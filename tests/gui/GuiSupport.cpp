@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "gui/app/CMainFrame.h"
 #include "core/platform/SettingsFile.h"
 
 namespace tarnvale::test {
@@ -111,5 +110,56 @@ FrameOnPty::FrameOnPty() {
 }
 
 FrameOnPty::~FrameOnPty() { frame.reset(); }
+
+namespace {
+
+std::vector<std::string> SimArgs(const std::filesystem::path& dir, const std::string& device,
+                                 std::vector<std::string> args) {
+  std::vector<std::string> files{"--pty"};
+  if (device != "tn835") files.insert(files.end(), {"--log", (dir / "sim.log").string()});
+  args.insert(args.begin(), files.begin(), files.end());
+  return args;
+}
+
+}  // namespace
+
+FrameOnSim::FrameOnSim(const std::vector<std::string>& args, const std::string& device)
+    : dir(MakeTempDir("gui" + device)), log(dir / "sim.log"),
+      sim(SimArgs(dir, device, args), dir, device) {
+  SaveFreshSettings(settings, sim.Port());
+  frame = std::make_unique<gui::CMainFrame>(settings, &op);
+}
+
+std::string OtherControllersBackup(const std::filesystem::path& dir) {
+  const std::string file = (dir / "other.xml").string();
+  SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
+  const auto r = RunCommand({TARNVALE_CLI_PATH, "backup", "save", file, "--port", other.Port()}, dir);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return file;
+}
+
+QString Text(QWidget& w, const char* label) {
+  auto* l = Child<QLabel>(w, label);
+  return l != nullptr ? l->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(label));
+}
+
+QPushButton* Button(QWidget& w, const QString& text) {
+  for (auto* b : w.findChildren<QPushButton*>()) {
+    if (QString(b->text()).remove('&') == text) return b;
+  }
+  return nullptr;
+}
+
+QStringList ListTexts(QWidget& w) {
+  QStringList out;
+  auto* list = Child<QListWidget>(w, "messages");
+  for (int i = 0; list != nullptr && i < list->count(); ++i) out << list->item(i)->text();
+  return out;
+}
+
+QString Bar(QWidget& w) {
+  auto* bar = Child<QProgressBar>(w, "progress");
+  return QString("%1/%2").arg(bar->value()).arg(bar->maximum());
+}
 
 }  // namespace tarnvale::test

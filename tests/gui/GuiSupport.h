@@ -1,23 +1,33 @@
 #pragma once
 // Helpers for driving the desktop application offscreen: the one
 // QApplication of the suite, event pumping with deadlines, answering modal
-// dialogs, and a main window on a pseudo-terminal.
+// dialogs, finding a dialog's controls, and a main window on a
+// pseudo-terminal or a simulator.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/settings/ConfigData.h"
+#include "e2e/Processes.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CommandIds.h"
 #include "support/Pty.h"
 #include "support/RecordingOperator.h"
-
-namespace tarnvale::gui {
-class CMainFrame;
-}
+#include "support/TestEnv.h"
 
 namespace tarnvale::test {
 
@@ -84,5 +94,33 @@ struct FrameOnPty {
   ConfigData settings;
   std::unique_ptr<gui::CMainFrame> frame;
 };
+
+// A main window with its primary port on a simulated `device` ("rq700",
+// "rq750" or "tn835") serving a pty, started in a folder of its own. The
+// rq700 logs its packets to `log`.
+struct FrameOnSim {
+  explicit FrameOnSim(const std::vector<std::string>& args, const std::string& device = "rq700");
+  std::filesystem::path dir, log;
+  SimProcess sim;
+  RecordingOperator op;
+  ConfigData settings;
+  std::unique_ptr<gui::CMainFrame> frame;
+};
+
+// A backup file, made with the command line in `dir`, of another RQ750
+// than the one a test's window talks to; its path.
+std::string OtherControllersBackup(const std::filesystem::path& dir);
+
+// A dialog's parts by object name, and its push buttons by the text a person
+// reads (without the mnemonic's '&').
+template <class W>
+W* Child(QWidget& w, const char* name) {
+  return w.findChild<W*>(QString::fromLatin1(name));
+}
+QString Text(QWidget& w, const char* label);
+QPushButton* Button(QWidget& w, const QString& text);
+// The lines of the list "messages" and the bar "progress" as "value/maximum".
+QStringList ListTexts(QWidget& w);
+QString Bar(QWidget& w);
 
 }  // namespace tarnvale::test

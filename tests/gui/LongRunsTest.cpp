@@ -5,35 +5,24 @@
 // the dialog goes without hanging.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "GuiSupport.h"
+#include "core/backup/DataBackupModel.h"
 #include "core/flash/MemoryDump.h"
 #include "core/flash/Workflows.h"
 #include "core/programmer/BootFlash.h"
 #include "core/protocol/Util.h"
 #include "flash/FakeDevice.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/backup/CDataBackup.h"
-#include "e2e/Processes.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/flash/CMemoryReadDialog.h"
 #include "gui/flash/QtJobRunner.h"
 #include "gui/ui/RunProgressView.h"
 #include "support/ImageGen.h"
 #include "support/SimBox.h"
-#include "support/TestEnv.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -41,12 +30,7 @@ namespace {
 enum class StopBy { Button, Escape, CloseBox };
 
 const char* Name(StopBy how) {
-  switch (how) {
-    case StopBy::Button: return "Stop";
-    case StopBy::Escape: return "Escape";
-    case StopBy::CloseBox: return "close box";
-  }
-  return "?";
+  return how == StopBy::Button ? "Stop" : how == StopBy::Escape ? "Escape" : "close box";
 }
 
 void StopDialog(QDialog& d, StopBy how) {
@@ -63,10 +47,28 @@ std::uintmax_t SizeOf(const std::filesystem::path& p) {
   return ec ? 0 : n;
 }
 
-// A device that answers only after 3 s: the window's event loop goes on the
-// whole time. The device's answer is sent by a timer of the GUI thread after
-// 300 ticks of 10 ms, so a blocked event loop would never let it answer and
-// the wait would end with its (generous) time-out instead.
+// The programming dialog for `fmf` on a scripted controller.
+struct ProgrammingOnFake {
+  ProgrammingOnFake(const std::filesystem::path& fmf, test::FakeDevice::Handler answer,
+                    int mode = kModeProgramFlash, int replyDelayMs = 0)
+      : controller(pty, std::move(answer), replyDelayMs) {
+    EXPECT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
+    request.port = &port;
+    request.mode = mode;
+    request.path = fmf.string();
+    dialog = std::make_unique<CLoadMemoryDialog>(request, op);
+  }
+  test::PtyPair pty;
+  test::FakeDevice controller;
+  CommPort port;
+  test::RecordingOperator op;
+  ProgrammingRequest request;
+  std::unique_ptr<CLoadMemoryDialog> dialog;
+};
+
+// The device's answer is sent by a timer of the GUI thread after 40 ticks,
+// so a blocked event loop would never let it answer and the wait would end
+// with its (generous) time-out instead.
 TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
   test::FrameOnPty f;
   CMainFrame& frame = *f.frame;
@@ -77,14 +79,14 @@ TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
   QTimer device;
   device.setInterval(10);
   QObject::connect(&device, &QTimer::timeout, [&] {
-    if (++ticks == 150) {
+    if (++ticks == 20) {
       // Half-way: what a person sees and may do while the command waits.
       busyShown = frame.findChild<QLabel*>("pleaseWait")->isVisible() && !frame.menuBar()->isEnabled();
       othersRefused = !frame.RunCommand(cmd::kClearView);
       frame.close();
       closeRefused = frame.isVisible();
     }
-    if (ticks == 300) f.pty.Send("0");
+    if (ticks == 40) f.pty.Send("0");
   });
   frame.show();
   device.start();
@@ -92,7 +94,7 @@ TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
   frame.RunDeviceCommand([&] { code = WaitStatusByte(*port, 60000); });
   device.stop();
   EXPECT_EQ(code, rc::kSuccess);
-  EXPECT_GE(ticks, 300);
+  EXPECT_GE(ticks, 40);
   EXPECT_TRUE(busyShown);
   EXPECT_TRUE(othersRefused);
   EXPECT_TRUE(closeRefused);
@@ -104,60 +106,52 @@ TEST(LongRuns, TheEventLoopRunsWhileACommandWaitsForTheDevice) {
 
 // A flash programmed through its dialog, stopped in the erase (a controller
 // that would keep it waiting six minutes) and in the stream (one that
-// answers each packet late): the run ends with rc::kStoppedByProgram, the
-// dialog closes by itself, and nothing more reaches the controller.
+// answers each packet late), and a RAM load stopped in its stream: the run
+// ends with rc::kStoppedByProgram, the dialog closes by itself, and nothing
+// more reaches the controller. The erase wait runs off the GUI thread: the
+// script, a timer of that thread, stops it only after ticking 30 times in it.
 TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
-  const auto dir = test::MakeTempDir("guiprogstop");
+  const auto fmf = test::MakeTempDir("guiprogstop") / "stop.FMF";
   test::FmfSpec recipe;
   recipe.codeBytes = 60000;
-  const auto fmf = dir / "stop.FMF";
   test::WriteFmf(fmf, recipe);
-  struct Case {
+  const struct {
     const char* phase;
     bool answersErase;
+    int mode;
     StopBy how;
+  } cases[] = {
+      {"erase", false, kModeProgramFlash, StopBy::Button},
+      {"stream", true, kModeProgramFlash, StopBy::Escape},
+      {"RAM load", true, kModeLoad, StopBy::CloseBox},
   };
-  const Case cases[] = {
-      {"erase", false, StopBy::Button}, {"erase", false, StopBy::Escape}, {"erase", false, StopBy::CloseBox},
-      {"stream", true, StopBy::Button}, {"stream", true, StopBy::Escape},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.phase) + " stopped by " + Name(c.how));
-    test::PtyPair pty;
-    test::FakeDevice controller(
-        pty,
-        [&c](const test::SeenPacket& p) -> std::string {
-          if (p.type == 0x06) return c.answersErase ? "0" : "";
-          return "0";
-        },
-        5);
-    CommPort port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    test::RecordingOperator op;
-    ProgrammingRequest r;
-    r.port = &port;
-    r.target = Target::Controller;
-    r.path = fmf.string();
-    CLoadMemoryDialog dialog(r, op);
-    bool stopped = false;
+    auto answer = [&c](const test::SeenPacket& p) -> std::string {
+      return p.type != 0x06 || c.answersErase ? "0" : "";
+    };
+    ProgrammingOnFake run(fmf, answer, c.mode, 5);
+    const test::FakeDevice& controller = run.controller;
+    int ticksWhileErasing = 0;
     std::size_t packetsAtStop = 0;
     test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
       if (!d.RunInProgress()) return false;
-      const QString status = d.findChild<QLabel*>("status")->text();
-      if (!status.startsWith(c.answersErase ? "Records" : "Erasing Flash")) return false;
-      // The status is shown as the erase packet goes; wait until the
-      // controller has it, so the count below is the whole of what it got.
-      if (controller.Packets().empty()) return false;
+      const QString status = test::Text(d, "status");
+      if (status.startsWith("Erasing Flash")) ++ticksWhileErasing;
+      // Past the first record, or 30 ticks into the erase with its packet at
+      // the controller (so the count below is the whole of what it got).
+      const bool now = c.answersErase ? status.startsWith("Records ") && !status.startsWith("Records 0 ")
+                                      : ticksWhileErasing >= 30 && !controller.Packets().empty();
+      if (!now) return false;
       StopDialog(d, c.how);
       packetsAtStop = controller.Packets().size();
-      stopped = true;
       return true;
     });
-    EXPECT_EQ(dialog.Run(), rc::kStoppedByProgram);
+    EXPECT_EQ(run.dialog->Run(), rc::kStoppedByProgram);
     EXPECT_FALSE(script.TimedOut());
-    EXPECT_TRUE(stopped);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_TRUE(op.messages.empty()) << "a stop is no failure to report";
+    EXPECT_GT(packetsAtStop, 0u);
+    EXPECT_FALSE(run.dialog->isVisible());
+    EXPECT_TRUE(run.op.messages.empty()) << "a stop is no failure to report";
     // At most the window still on its way when the stop came, and the
     // packet being written.
     EXPECT_LE(controller.Packets().size(), packetsAtStop + 4);
@@ -167,18 +161,9 @@ TEST(LongRuns, TheProgrammingRunStopsInTheEraseAndInTheStream) {
   }
 }
 
-// One read-back run: starts it, and stops it once `started` says some of it
-// was done. Returns the run's result.
-struct ReadRun {
-  const char* name;
-  // Runs the read through the runner; `out` is the file it writes.
-  std::function<ResultCode(JobRunner&, Operator&, const std::filesystem::path& out)> run;
-  std::function<bool(CMemoryReadDialog&)> started;
-};
-
-int Lines(CMemoryReadDialog& d) { return d.findChild<QListWidget*>("messages")->count(); }
-
-TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
+// The read-back dialog's three ways to stop a read; how each reader keeps
+// what it read under the partial name is the core's own business.
+TEST(LongRuns, AReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
   test::PtyPair pty;
   // A controller with 64 KB that answers each line after 5 ms: the whole
   // dump would take 20 s, so every stop below comes in its middle.
@@ -194,81 +179,35 @@ TEST(LongRuns, EveryReadBackStopsKeepingWhatWasReadAndLeavingTheOldFile) {
   CommPort controllerPort;
   ASSERT_TRUE(controllerPort.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
 
-  sim::BoxOptions silentBox;
-  silentBox.readStopAfter = 10;  // then silent: the reader would wait 60 s
-  test::SimBox box(silentBox);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386), '0');
-  // The EEPROM is 8 records of 32 bytes: silent after half of them.
-  sim::BoxOptions silentEeprom;
-  silentEeprom.readStopAfter = 4;
-  test::SimBox eepromBox(silentEeprom);
-  ASSERT_EQ(SelectOnPort(eepromBox.Port(), Target::Pic18F252), '0');
-
-  const ReadRun reads[] = {
-      {"memory dump",
-       [&](JobRunner& runner, Operator&, const std::filesystem::path& out) {
-         MemoryReadRequest r;
-         r.port = &controllerPort;
-         r.start = 0;
-         r.end = 0xFFFF;
-         r.path = out.string();
-         return runner.RunMemoryRead(r);
-       },
-       [](CMemoryReadDialog& d) {
-         const QString saved = d.findChild<QLabel*>("field1")->text();
-         return saved.contains("bytes saved") && !saved.startsWith("0 of");
-       }},
-      {"boot flash read-back",
-       [&](JobRunner& runner, Operator& op, const std::filesystem::path& out) {
-         BootOptions o;
-         o.boardConfirmed = true;
-         o.readSettleMs = 0;
-         o.box.recordSilenceMs = 60000;
-         o.outputPath = out.string();
-         return ReadBootFlashWith(box.Port(), [] { return rc::kSuccess; }, op, runner, 'D', nullptr, o);
-       },
-       [](CMemoryReadDialog& d) { return Lines(d) >= 16; }},
-      {"EEPROM read-back",
-       [&](JobRunner& runner, Operator&, const std::filesystem::path& out) {
-         MemoryReadRequest r;
-         r.port = &eepromBox.Port();
-         r.target = Target::Pic18F252;
-         r.start = Info(r.target).readBack.start;
-         r.end = Info(r.target).readBack.end;
-         r.path = out.string();
-         r.reader = BootImageReader(0, 60000);
-         return runner.RunMemoryRead(r);
-       },
-       [](CMemoryReadDialog& d) { return Lines(d) >= 2; }},
-  };
   const auto dir = test::MakeTempDir("guistop");
   int n = 0;
-  for (const ReadRun& read : reads) {
-    for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
-      SCOPED_TRACE(std::string(read.name) + " stopped by " + Name(how));
-      const auto out = dir / ("read" + std::to_string(n++) + ".out");
-      test::WriteFileBytes(out, "old");
-      test::RecordingOperator op;
-      QtJobRunner runner(nullptr, op);
-      bool stopped = false;
-      test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
-        if (!d.ReadInProgress() || !read.started(d)) return false;
-        EXPECT_TRUE(d.findChild<QPushButton*>("stop")->isEnabled());
-        StopDialog(d, how);
-        stopped = true;
-        return true;
-      });
-      EXPECT_EQ(read.run(runner, op, out), rc::kStoppedByProgram);
-      EXPECT_FALSE(script.TimedOut());
-      EXPECT_TRUE(stopped);
-      EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-      EXPECT_EQ(test::ReadFileBytes(out), "old");
-      EXPECT_GT(SizeOf(out.string() + ".partial"), 0u);
-      // Let the box's last records drain before the next run asks again.
-      box.Port().Purge();
-      eepromBox.Port().Purge();
-      controllerPort.Purge();
-    }
+  for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
+    SCOPED_TRACE(std::string("stopped by ") + Name(how));
+    const auto out = dir / ("read" + std::to_string(n++) + ".out");
+    test::WriteFileBytes(out, "old");
+    test::RecordingOperator op;
+    QtJobRunner runner(nullptr, op);
+    bool stopped = false;
+    test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
+      const QString saved = test::Text(d, "field1");
+      if (!d.ReadInProgress() || !saved.contains("bytes saved") || saved.startsWith("0 of")) return false;
+      EXPECT_TRUE(d.findChild<QPushButton*>("stop")->isEnabled());
+      StopDialog(d, how);
+      stopped = true;
+      return true;
+    });
+    MemoryReadRequest r;
+    r.port = &controllerPort;
+    r.start = 0;
+    r.end = 0xFFFF;
+    r.path = out.string();
+    EXPECT_EQ(runner.RunMemoryRead(r), rc::kStoppedByProgram);
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(test::ReadFileBytes(out), "old");
+    EXPECT_GT(SizeOf(out.string() + ".partial"), 0u);
+    controllerPort.Purge();  // the last lines drain before the next run asks again
   }
 }
 
@@ -287,7 +226,7 @@ TEST(LongRuns, TheBootFlashReadGoesAtTheWiresPaceWhateverTheWindowDoes) {
   test::DialogScript<CMemoryReadDialog> script(
       [&](CMemoryReadDialog& d) {
         if (!held) {
-          if (Lines(d) < 1) return false;
+          if (test::ListTexts(d).isEmpty()) return false;
           // Held: no events are handled until the file is there (or the guard).
           held = true;
           const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -350,297 +289,102 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
   EXPECT_EQ(stops, 1);
 }
 
-// A dialog with controls of its own keeps them under the run view: the
-// dialog's bar keeps its own range and shows the share of the run's Total
-// done on it (a successful finish fills it, a failed one leaves the count),
-// no phase line, the run's warnings below, and the dialog's own texts posted
-// from the run's thread shown in order with the run's events.
-TEST(LongRuns, TheRunViewDrawsAScriptedRunOnTheDialogsOwnBar) {
-  struct Case {
-    const char* name;
-    std::function<void(RunReporter&, RunProgressView&, std::vector<std::string>&)> run;
-    QString bar;  // value/maximum of a 0-200 bar once the run has been shown
-    std::vector<std::string> posted;
-    QStringList warnings;
-  };
-  // A posted text notes the bar as it stands when the text is shown.
-  auto note = [](RunProgressView& view, std::vector<std::string>& posted, const char* text) {
-    view.Post([&view, &posted, text] {
-      const auto* bar = view.findChild<QProgressBar*>("progress");
-      posted.push_back(QString("%1 at %2/%3").arg(text).arg(bar->value()).arg(bar->maximum()).toStdString());
-    });
-  };
-  const Case cases[] = {
-      {"a read that succeeds fills the bar in its own units",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Phase("Reading");
-         r.Total(40, 640);
-         note(v, p, "first line");
-         r.Progress(10, 160);
-         note(v, p, "second line");
-         r.Progress(30, 480);
-         r.Warning("the box paused");
-         r.Finish(rc::kSuccess);
-         note(v, p, "saved");
-       },
-       "200/200", {"first line at 0/200", "second line at 50/200", "saved at 200/200"}, {"the box paused"}},
-      {"a failed run keeps its count; a count past the total is shown full",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Total(20, 0);
-         r.Progress(30, 0);
-         note(v, p, "too far");
-         r.Finish(rc::kTimeout);
-       },
-       "200/200", {"too far at 200/200"}, {}},
-      {"a run stopped mid-way shows where it was",
-       [&](RunReporter& r, RunProgressView&, std::vector<std::string>&) {
-         r.Total(1000, 65536);
-         r.Progress(250, 16384);
-         r.Finish(rc::kStoppedByProgram);
-       },
-       "50/200", {}, {}},
-      {"a new phase starts its count again",
-       [&](RunReporter& r, RunProgressView& v, std::vector<std::string>& p) {
-         r.Total(8, 0);
-         r.Progress(8, 0);
-         r.Phase("Verifying");
-         note(v, p, "verify");
-         r.Finish(rc::kDataMismatch);
-       },
-       "0/200", {"verify at 0/200"}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    QWidget dialog;
-    auto* bar = new QProgressBar(&dialog);
-    bar->setObjectName("progress");
-    bar->setRange(0, 200);
-    auto* view = new RunProgressView(&dialog);
-    view->UseBar(bar);
-    view->ShowPhaseLine(false);
-    std::vector<int> finished;
-    QObject::connect(view, &RunProgressView::Finished, [&](int code) { finished.push_back(code); });
-    view->Begin();
-    std::vector<std::string> posted;
-    std::thread run([&] {
-      RunReporter report(*view);
-      c.run(report, *view, posted);
-    });
-    run.join();
-    EXPECT_TRUE(posted.empty()) << "nothing shown before the window's turn";
-    ASSERT_TRUE(test::PumpUntil([&] { return !finished.empty(); }));
-    test::Pump(20);
-    EXPECT_EQ(finished.size(), 1u);
-    EXPECT_EQ(QString("%1/%2").arg(bar->value()).arg(bar->maximum()), c.bar);
-    EXPECT_EQ(posted, c.posted);
-    EXPECT_EQ(view->Warnings(), c.warnings);
-    EXPECT_EQ(dialog.findChildren<QProgressBar*>().size(), 1) << "the view's own bar gave way";
-    EXPECT_TRUE(view->findChild<QLabel*>("runText")->isHidden());
-    EXPECT_FALSE(view->findChild<QPushButton*>("stop")->isEnabled());
-  }
-}
-
-// The read-back dialog shows a reader's scripted events through the run
-// view: the bar and "Stop" from the run, the list and fields from the
-// model, in the order the reader told them.
-TEST(LongRuns, TheReadBackDialogShowsAScriptedReaderThroughTheRunView) {
-  using Script = std::function<void(MemoryReadEvents&)>;
-  struct Case {
-    const char* name;
-    Script reader;  // over the range 0x1000-0x1FFF
-    ResultCode result;
-    QString bar;
-    QStringList list;
-    QString field1;
-  };
-  const Case cases[] = {
-      {"a box read without a range of its own, with its sums",
-       [](MemoryReadEvents& e) {
-         e.OnProgress(0, 0x1000);
-         e.OnLine("1000: FF FF");
-         e.OnProgress(50, 0x1800);
-         e.OnLine("1800: 12 34");
-         e.OnComputedChecksum(0x1234);
-         e.OnImageChecksum(0x1234);
-         e.OnDone(rc::kSuccess, 0x2000);
-         e.OnProgress(100, 0x2000);
-       },
-       rc::kSuccess, "100/100",
-       {"1000: FF FF", "1800: 12 34", "The checksums match: the boot image is whole."}, "Image Checksum = 0x1234"},
-      {"a read with its range that fails mid-way",
-       [](MemoryReadEvents& e) {
-         e.OnRange(40);
-         e.OnStep(4);
-         e.OnProgress(10, 0x1400);
-         e.OnLine("record 1");
-         e.OnDone(rc::kTimeout, 0);
-       },
-       rc::kTimeout, "10/40", {"record 1"}, ""},
-      {"a position past the range is shown full",
-       [](MemoryReadEvents& e) {
-         e.OnRange(20);
-         e.OnProgress(30, 0x2800);
-         e.OnDone(rc::kDataMismatch, 0x2800);
-       },
-       rc::kDataMismatch, "20/20", {}, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    MemoryReadRequest request;
-    request.target = Target::Pic18F252;  // read by its own reader, not the dump
-    request.start = 0x1000;
-    request.end = 0x1FFF;
-    std::atomic<bool> told{false};
-    request.reader = [&](const MemoryReadRequest&, MemoryReadEvents& e, const std::atomic<bool>&) {
-      c.reader(e);
-      told = true;
-    };
-    test::RecordingOperator op;
-    CMemoryReadDialog dialog(request, op);
-    QString bar;
-    QStringList list;
-    QString field1;
-    bool stopOn = true;
-    test::DialogScript<CMemoryReadDialog> script([&](CMemoryReadDialog& d) {
-      if (!told || d.ReadInProgress()) return false;
-      auto* progress = d.findChild<QProgressBar*>("progress");
-      bar = QString("%1/%2").arg(progress->value()).arg(progress->maximum());
-      auto* messages = d.findChild<QListWidget*>("messages");
-      for (int i = 0; i < messages->count(); ++i) list << messages->item(i)->text();
-      field1 = d.findChild<QLabel*>("field1")->text();
-      stopOn = d.findChild<QPushButton*>("stop")->isEnabled();
-      d.findChild<QPushButton*>("ok")->click();
-      return true;
-    });
-    EXPECT_EQ(dialog.Run(), c.result);
-    EXPECT_FALSE(script.TimedOut());
-    EXPECT_EQ(bar.toStdString(), c.bar.toStdString());
-    EXPECT_EQ(list.join('\n').toStdString(), c.list.join('\n').toStdString());
-    EXPECT_EQ(field1.toStdString(), c.field1.toStdString());
-    EXPECT_FALSE(stopOn) << "a finished read has nothing to stop";
-    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
-  }
-}
-
 // The programming dialog draws its run through the run view: the bar keeps
-// the dialog's range (the image's records) and fills as the controller
-// acknowledges them, a hundred records per step for a controller, whole
-// after the last one; a refusal leaves it at the last step reached, and
-// "Stop" is off once the run has ended either way.
-TEST(LongRuns, TheProgrammingDialogFillsItsOwnBarFromTheRun) {
-  const auto dir = test::MakeTempDir("guiprogbar");
+// the dialog's range (the image's records) and fills a hundred records per
+// step as the controller acknowledges them; a refusal closes the dialog by
+// itself, leaves the bar at the last step reached and "Stop" off. (The full
+// bar of a run to "Success" is in FlashDialogsTest.)
+TEST(LongRuns, AProgrammingRefusalClosesTheDialogWithItsBarAtTheLastStep) {
+  const auto fmf = test::MakeTempDir("guiprogbar") / "bar.FMF";
   test::FmfSpec recipe;
   recipe.codeBytes = 20000;
-  const auto fmf = dir / "bar.FMF";
   test::WriteFmf(fmf, recipe);
-  struct Case {
-    const char* name;
-    int refuseAt;  // the record answered 'D' instead of '0'; 0: none
-    ResultCode result;
-    int bar;  // -1: full
-  };
-  const Case cases[] = {
-      {"every record acknowledged", 0, rc::kSuccess, -1},
-      {"refused at record 250", 250, 'D', 200},
-      {"refused before the first step", 99, 'D', 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::PtyPair pty;
-    int records = 0;
-    test::FakeDevice controller(pty, [&](const test::SeenPacket& p) -> std::string {
-      if (p.type == 0x06) return "0";
-      return ++records == c.refuseAt ? "D" : "0";
-    });
-    CommPort port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    test::RecordingOperator op;
-    ProgrammingRequest r;
-    r.port = &port;
-    r.target = Target::Controller;
-    r.path = fmf.string();
-    CLoadMemoryDialog dialog(r, op);
-    test::DialogScript<CLoadMemoryDialog> script([&](CLoadMemoryDialog& d) {
-      if (d.RunInProgress()) return false;
-      d.findChild<QPushButton*>("exit")->click();
-      return true;
-    });
-    EXPECT_EQ(dialog.Run(), c.result);
-    EXPECT_FALSE(script.TimedOut());
-    const auto* bar = dialog.findChild<QProgressBar*>("progress");
-    ASSERT_GT(bar->maximum(), 250) << "the refusals come mid-way";
-    EXPECT_EQ(bar->value(), c.bar < 0 ? bar->maximum() : c.bar);
-    if (c.result == rc::kSuccess) {
-      EXPECT_EQ(dialog.findChild<QLabel*>("status")->text().toStdString(), RecordsWrittenText(bar->maximum()))
-          << "the bar's range is the image's records";
-    }
-    EXPECT_FALSE(dialog.findChild<QPushButton*>("stop")->isEnabled());
-    EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
-  }
+  int records = 0;
+  ProgrammingOnFake run(fmf, [&](const test::SeenPacket& p) -> std::string {
+    return p.type != 0x06 && ++records == 250 ? "D" : "0";
+  });
+  CLoadMemoryDialog& dialog = *run.dialog;
+  // Closes a dialog that stays open (after its deadline): it should not.
+  test::DialogScript<CLoadMemoryDialog> guard([](CLoadMemoryDialog&) { return false; });
+  EXPECT_EQ(dialog.Run(), 'D');
+  EXPECT_FALSE(guard.TimedOut());
+  EXPECT_EQ(run.op.MessageTexts(), std::vector<std::string>{"Data Mis-match"});
+  const auto* bar = test::Child<QProgressBar>(dialog, "progress");
+  ASSERT_GT(bar->maximum(), 250) << "the refusal comes mid-way";
+  EXPECT_EQ(bar->value(), 200);
+  EXPECT_FALSE(test::Child<QPushButton>(dialog, "stop")->isEnabled());
+  EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
 }
 
 // A backup save or load of every section with a controller on a slow line,
 // stopped once its first section is through: the report says the run was
 // stopped; a save leaves the file under the chosen name unwritten with what
 // was gathered in its ".partial". Escape and the close box also close the
-// dialog; "Stop" leaves it open for another run.
+// dialog; "Stop" leaves it open for another run, "Close" then closes it and
+// the port is given back. (How the dialog is stopped
+// does not depend on the run, so each way is tried on one of them.)
 TEST(LongRuns, ABackupSaveOrLoadStopsKeepingWhatWasGathered) {
   const auto dir = test::MakeTempDir("guibackupstop");
-  const std::string backupFile = (dir / "other.xml").string();
-  {
-    test::SimProcess other({"--pty", "--seed", "5"}, dir, "rq750");
-    const auto r = test::RunCommand({TARNVALE_CLI_PATH, "backup", "save", backupFile, "--port", other.Port()}, dir);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-  }
+  const std::string backupFile = test::OtherControllersBackup(dir);
   test::SimProcess sim({"--pty", "--baud", "9600"}, dir, "rq750");
   int n = 0;
-  for (const bool load : {false, true}) {
-    for (const StopBy how : {StopBy::Button, StopBy::Escape, StopBy::CloseBox}) {
-      SCOPED_TRACE(std::string(load ? "load" : "save") + " stopped by " + Name(how));
-      test::RecordingOperator op;
-      ConfigData settings;
-      test::SaveFreshSettings(settings, sim.Port());
-      CMainFrame frame(settings, &op);
-      const auto path = dir / ("save" + std::to_string(n++) + ".xml");
-      op.saveFile = path.string();
-      op.openFile = backupFile;
-      op.answers = {true};  // the load's question
-      int stage = 0;
-      test::DialogScript<CDataBackup> script(
-          [&](CDataBackup& d) {
-            if (stage == 0) {
-              for (auto* box : d.findChildren<QCheckBox*>()) box->setChecked(true);
-              for (auto* b : d.findChildren<QPushButton*>()) {
-                if (QString(b->text()).remove('&') == (load ? "Load Data" : "Save Data")) b->click();
-              }
-              stage = 1;
-              return false;
+  for (const auto& [load, how] : {std::pair{false, StopBy::Button}, std::pair{false, StopBy::Escape},
+                                  std::pair{true, StopBy::Button}, std::pair{true, StopBy::CloseBox}}) {
+    SCOPED_TRACE(std::string(load ? "load" : "save") + " stopped by " + Name(how));
+    test::RecordingOperator op;
+    ConfigData settings;
+    test::SaveFreshSettings(settings, sim.Port());
+    CMainFrame frame(settings, &op);
+    const auto path = dir / ("save" + std::to_string(n++) + ".xml");
+    op.saveFile = path.string();
+    op.openFile = backupFile;
+    op.answers = {true};  // the load's question
+    const auto before = backup::ReadSerialSettings(*frame.Link().PrimaryPort());
+    ASSERT_TRUE(before);
+    int stage = 0;
+    test::DialogScript<CDataBackup> script(
+        [&, load = load, how = how](CDataBackup& d) {
+          if (stage == 0) {
+            for (auto* box : d.findChildren<QCheckBox*>()) {
+              EXPECT_FALSE(box->isChecked()) << "nothing is ticked at first";
+              box->setChecked(true);
             }
-            if (stage == 1) {
-              // A load reads the controller first; it is stopped while sending.
-              if (load && op.questions.empty()) return false;
-              // The first section (Settings) is through once the next begins.
-              if (!d.Busy() || !d.ProgressText().startsWith("Parts")) return false;
-              StopDialog(d, how);
-              stage = 2;
-              return false;
-            }
-            if (d.Busy()) return false;
-            EXPECT_EQ(how, StopBy::Button);
-            d.done(QDialog::Accepted);
-            return true;
-          },
-          60000);
-      ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
-      EXPECT_FALSE(script.TimedOut());
-      EXPECT_EQ(stage, 2);
-      EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-      ASSERT_FALSE(op.messages.empty());
-      EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
-      if (!load) {
-        EXPECT_FALSE(std::filesystem::exists(path));
-        EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
-      }
+            test::Button(d, load ? "Load Data" : "Save Data")->click();
+            stage = 1;
+            return false;
+          }
+          if (stage == 1) {
+            // A load reads the controller first; it is stopped while sending.
+            if (load && op.questions.empty()) return false;
+            // The first section (Settings) is through once the next begins.
+            if (!d.Busy() || !d.ProgressText().startsWith("Parts")) return false;
+            // While the worker runs only "Stop" takes a click.
+            EXPECT_FALSE(test::Button(d, "Close")->isEnabled());
+            EXPECT_TRUE(test::Button(d, "Stop")->isEnabled());
+            StopDialog(d, how);
+            stage = 2;
+            return false;
+          }
+          if (d.Busy()) return false;
+          EXPECT_EQ(how, StopBy::Button);
+          if (!load) {
+            EXPECT_EQ(d.ProgressText().toStdString(), "The save did not complete.");
+          }
+          test::Button(d, "Close")->click();
+          return true;
+        },
+        60000);
+    ASSERT_TRUE(frame.RunCommand(cmd::kDataBackup));
+    EXPECT_FALSE(script.TimedOut());
+    EXPECT_EQ(stage, 2);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_FALSE(op.messages.empty());
+    EXPECT_NE(op.messages.back().text.find("stopped"), std::string::npos) << op.messages.back().text;
+    // The port is given back with its own settings.
+    EXPECT_EQ(backup::ReadSerialSettings(*frame.Link().PrimaryPort())->baudRate, before->baudRate);
+    if (!load) {
+      EXPECT_FALSE(std::filesystem::exists(path));
+      EXPECT_GT(SizeOf(path.string() + ".partial"), 0u);
     }
   }
 }

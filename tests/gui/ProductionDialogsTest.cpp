@@ -1,36 +1,22 @@
 // The TN835 production commands offscreen: the part-number check in front of
-// each generation, the production dialog's paths per generation and model,
-// and one "Program Application" through the programming dialog to "Success"
-// against the simulated TN835.
+// each generation, the production dialog's own message boxes, and "Program
+// Application" through the programming dialog against the simulated TN835.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QListWidget>
 #include <QMessageBox>
-#include <regex>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
-#include <QTimer>
+#include <regex>
 
 #include "GuiSupport.h"
 #include "core/production/NavNumber.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
-#include "e2e/Processes.h"
-#include "gui/app/CMainFrame.h"
-#include "gui/app/CommandIds.h"
 #include "gui/flash/CLoadMemoryDialog.h"
 #include "gui/production/CNAVNum.h"
 #include "gui/production/CTN820ProductionDialog.h"
-#include "gui/ui/CLabel.h"
 #include "gui/ui/QtOperator.h"
 #include "support/ImageGen.h"
-#include "support/TestEnv.h"
 
 namespace tarnvale::gui {
 namespace {
@@ -41,10 +27,16 @@ QString Field(QWidget& d, const char* name) {
 }
 
 void Click(QWidget& d, const char* name) {
-  auto* b = d.findChild<QPushButton*>(QString::fromLatin1(name));
+  auto* b = test::Child<QPushButton>(d, name);
   ASSERT_NE(b, nullptr) << name;
   QTimer::singleShot(0, b, &QPushButton::click);  // from the event loop, not from inside the script
 }
+
+// A production dialog on no device, with a runner that is never reached.
+struct Runner : JobRunner {
+  ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
+  ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
+};
 
 class ShareRoot {
  public:
@@ -70,10 +62,7 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
   const char* const v5 = "The Entered NAV Number Does Not Match a Valid Version 5 Number!\n";
   const Case cases[] = {
       {cmd::kTN835ProductionV4, " 314061\t", true, "4", ""},  // a scanner's blanks do not count
-      {cmd::kTN835ProductionV4, "3140 61", false, "4", "Entered: \"3140 61\""},
       {cmd::kTN835ProductionV4, " 528301 ", false, "4", "Entered: \"528301\""},
-      {cmd::kTN835ProductionV4, "  ", false, "4", "Entered: nothing"},
-      {cmd::kTN835ProductionV4, "417250", true, "4", ""},
       {cmd::kTN835ProductionV5, "314061", false, "5", "Entered: \"314061\""},
       {cmd::kTN835ProductionV5, "528303", true, "5", ""},
   };
@@ -81,8 +70,7 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
     SCOPED_TRACE(c.entered);
     f.op.messages.clear();
     bool opened = false;
-    QString applicationPath, heading;
-    int headingPoints = 0;
+    QString applicationPath;
     test::DialogScript<CNAVNum> nav([&](CNAVNum& d) {
       d.findChild<QLineEdit*>("nav")->setText(QString::fromLatin1(c.entered));
       d.accept();
@@ -92,9 +80,6 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
       opened = true;
       EXPECT_EQ(d.windowTitle(), "TN835 Production Programming");
       EXPECT_EQ(Field(d, "productionVersion"), c.version);
-      auto* label = d.findChild<CLabel*>("heading");
-      heading = label->text();
-      headingPoints = label->font().pointSize();
       applicationPath = Field(d, "applicationPath");
       d.findChild<QPushButton*>("exit")->click();
       return true;
@@ -104,8 +89,6 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
     EXPECT_EQ(opened, c.opens);
     if (c.opens) {
       EXPECT_TRUE(f.op.messages.empty());
-      EXPECT_EQ(heading, "TN835");
-      EXPECT_EQ(headingPoints, 20);
       EXPECT_TRUE(applicationPath.startsWith(QString::fromStdString(share.Dir().string()) +
                                              "/QUORPROD/quor_data/Production/TN835/Application/"))
           << applicationPath.toStdString();
@@ -117,123 +100,16 @@ TEST(ProductionDialogs, PartNumberGuardsEachGeneration) {
   }
 }
 
-TEST(ProductionDialogs, PathsFollowGenerationAndModel) {
-  ShareRoot share;
-  const QString app = QString::fromStdString(share.Dir().string()) +
-                      "/QUORPROD/quor_data/Production/TN835/Application/Current/";
-  const QString tst = QString::fromStdString(share.Dir().string()) +
-                      "/QUORPROD/quor_data/Production/TN835/Test/Current/";
-  ConfigData settings;
-  settings.Load();
-  LinkState link(settings);
-  test::RecordingOperator op;
-  struct Runner : JobRunner {
-    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
-    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
-  } runner;
-  for (int generation : {4, 5}) {
-    CTN820ProductionDialog d(settings, nullptr, generation, link, op, runner);
-    auto* models = d.findChild<QComboBox*>("models");
-    ASSERT_EQ(models->count(), 12);
-    EXPECT_EQ(models->currentIndex(), 0);
-    EXPECT_EQ(models->itemText(10), "TN835 ( Consolet )");
-    const QString v = generation == 4 ? "Ver_4/" : "Ver_5/";
-    EXPECT_EQ(Field(d, "applicationPath"), app + v + (generation == 4 ? "EF/" : "") + "TN835 Appl.elf.S");
-    models->setCurrentIndex(6);
-    EXPECT_EQ(Field(d, "applicationPath"), app + v + (generation == 4 ? "PR/" : "") + "TN835 Appl.elf.S");
-    EXPECT_EQ(Field(d, "testPath"), tst + (generation == 4 ? "Ver_1/" : "Ver_2/") + "TN835 Test.elf.S");
-    // The edits take capitals and their lengths.
-    auto* serial = d.findChild<QLineEdit*>("serial");
-    auto* revision = d.findChild<QLineEdit*>("revision");
-    EXPECT_EQ(serial->maxLength(), 15);
-    EXPECT_EQ(revision->maxLength(), 1);
-    for (auto* e : {d.findChild<QLineEdit*>("bootPath"), d.findChild<QLineEdit*>("jtagId"),
-                    d.findChild<QLineEdit*>("applicationVersion")}) {
-      EXPECT_TRUE(e->isReadOnly());
-    }
-  }
-}
-
-constexpr const char* kApplicationSource =
-    "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
-
-// A generation-5 application image of version "G5.1" where the share keeps
-// it; returns the image's bytes.
-std::vector<std::uint8_t> WriteApplicationSource(ShareRoot& share) {
-  const auto source = share.Dir() / kApplicationSource;
-  std::filesystem::create_directories(source.parent_path());
-  test::SRecText s;
-  std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
-  bytes[0x210] = 4;
-  std::copy_n("G5.1", 4, bytes.begin() + 0x211);
-  test::AppendSRecWords(s, 0, bytes);
-  s.Record(7, 0);
-  s.WriteTo(source);
-  return bytes;
-}
-
-TEST(ProductionDialogs, FlashTn835ProgramsTheApplicationToSuccess) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835");
-  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
-
-  test::SimProcess sim({"--pty", "--erase-ms", "200", "--save-flash", (dir / "flash.bin").string()}, dir,
-                       "tn835");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
-
-  bool clicked = false;
-  QString version, path;
-  test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
-    if (!clicked) {
-      clicked = true;
-      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
-      Click(d, "programApplication");
-      return false;
-    }
-    // The version shows as soon as the image is made: wait for the run's end.
-    if (d.Running()) return false;
-    version = Field(d, "applicationVersion");
-    if (version.isEmpty()) return false;
-    path = Field(d, "applicationPath");
-    d.findChild<QPushButton*>("exit")->click();
-    return true;
-  }, 30000);
-  test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
-    if (d.RunInProgress()) return false;
-    d.findChild<QPushButton*>("exit")->click();
-    return true;
-  }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
-  EXPECT_FALSE(production.TimedOut());
-  EXPECT_FALSE(programming.TimedOut());
-  EXPECT_EQ(version, "G5.1");
-  EXPECT_EQ(path.toStdString(), (share.Dir() / kApplicationSource).string());
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages.back().text, "Success");
-  frame.reset();
-  ASSERT_EQ(sim.Stop(), 0);
-  const std::string flash = test::Slurp(dir / "flash.bin");
-  ASSERT_EQ(flash.size(), 0x22000u);
-  EXPECT_EQ(flash.substr(0x220, 2), std::string("B\0", 2));  // model 3 writes "B"
-  EXPECT_EQ(flash.substr(0x211, 4), "G5.1");
-  EXPECT_EQ(flash.substr(0x400, 0x100), std::string(bytes.begin() + 0x400, bytes.begin() + 0x500));
-}
-
-// With the desktop's operator the dialog's own message boxes open over the
-// dialog (a refused serial number pattern here), not over the main window.
 TEST(ProductionDialogs, MessageBoxesBelongToTheDialog) {
+  ShareRoot share;
   ConfigData settings;
   settings.Load();
   LinkState link(settings);
   QWidget mainWindow;
   QtOperator op(&mainWindow);
-  struct Runner : JobRunner {
-    ResultCode RunProgramming(const ProgrammingRequest&) override { return rc::kSuccess; }
-    ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kSuccess; }
-  } runner;
+  Runner runner;
+  // With the desktop's operator the dialog's own message boxes open over the
+  // dialog (a refused serial number pattern here), not over the main window.
   CTN820ProductionDialog d(settings, nullptr, 5, link, op, runner);
   d.findChild<QLineEdit*>("stationPattern")->setText("TN835-{q}-{n}");
   QWidget* parent = nullptr;
@@ -250,74 +126,80 @@ TEST(ProductionDialogs, MessageBoxesBelongToTheDialog) {
   EXPECT_FALSE(d.findChild<QCheckBox*>("stationMode")->isChecked());
 }
 
-// The unit's fields follow the run, not the boxes: the version is shown
-// while the programming dialog is still open, and a run that fails clears
-// the version the last run left; an image step's failure carries the
-// warning icon. Station mode asks the operator once, numbers the unit from
-// the pattern, holds the model, counts the runs and lists the unit's runs.
-TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835fields");
-  WriteApplicationSource(share);
-  test::SimProcess sim({"--pty", "--erase-ms", "100"}, dir, "tn835");
-  test::RecordingOperator op;
-  op.texts = {"Ann Lee"};
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
+constexpr const char* kApplicationSource =
+    "QUORPROD/quor_data/Production/TN835/Application/Current/Ver_5/TN835 Appl.elf.S";
 
-  int stage = 0;
-  QString versionDuringRun, versionAfterFailure, serial, counters, history;
-  bool modelsHeld = false;
+// A generation-5 application image of version "G5.1" where the share keeps
+// it.
+void WriteApplicationSource(ShareRoot& share) {
+  const auto source = share.Dir() / kApplicationSource;
+  std::filesystem::create_directories(source.parent_path());
+  test::SRecText s;
+  std::vector<std::uint8_t> bytes = test::PseudoRandomBytes(0x1000, 4);
+  bytes[0x210] = 4;
+  std::copy_n("G5.1", 4, bytes.begin() + 0x211);
+  test::AppendSRecWords(s, 0, bytes);
+  s.Record(7, 0);
+  s.WriteTo(source);
+}
+
+// The simulated TN835 behind the main window, with the application image
+// where the share keeps it.
+struct Tn835Frame : ShareRoot, test::FrameOnSim {
+  explicit Tn835Frame(const char* eraseMs)
+      : FrameOnSim({"--erase-ms", eraseMs}, "tn835") {
+    WriteApplicationSource(*this);
+  }
+};
+
+// One run of model 3 to "Success". The unit's fields follow the run: the
+// version is shown while the programming dialog is still open. Station mode
+// asks the operator's name, numbers the unit from the pattern, holds the
+// model, counts the run and lists it. (What a failed run clears and logs is
+// the production model's business.)
+TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
+  Tn835Frame f("100");
+  f.op.texts = {"Ann Lee"};
+  bool ran = false, modelsHeld = false;
+  QString versionDuringRun, path, serial, counters, history;
   QPointer<CTN820ProductionDialog> owner;
   test::DialogScript<CTN820ProductionDialog> production([&](CTN820ProductionDialog& d) {
     if (d.Running()) return false;
-    if (stage == 0) {
+    if (!ran) {
       owner = &d;
+      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
       d.findChild<QCheckBox*>("stationMode")->setChecked(true);
       serial = Field(d, "serial");
       modelsHeld = !d.findChild<QComboBox*>("models")->isEnabled();
-      stage = 1;
+      ran = true;
       Click(d, "programApplication");
       return false;
     }
-    if (stage == 2) {
-      // The source goes away: the next run fails in its image step.
-      std::filesystem::remove(share.Dir() / kApplicationSource);
-      stage = 3;
-      Click(d, "programApplication");
-      return false;
-    }
-    if (stage == 3 && d.Model().LastRecord().result != rc::kSuccess) {
-      versionAfterFailure = Field(d, "applicationVersion");
-      counters = d.findChild<QLabel*>("stationCounters")->text();
-      history = d.findChild<QListWidget*>("unitHistory")->count() == 2
-                    ? d.findChild<QListWidget*>("unitHistory")->item(1)->text()
-                    : QString();
-      d.findChild<QPushButton*>("exit")->click();
-      return true;
-    }
-    return false;
+    if (d.Model().LastRecord().result != rc::kSuccess) return false;
+    path = Field(d, "applicationPath");
+    counters = d.findChild<QLabel*>("stationCounters")->text();
+    auto* runs = d.findChild<QListWidget*>("unitHistory");
+    history = runs->count() == 1 ? runs->item(0)->text() : QString();
+    d.findChild<QPushButton*>("exit")->click();
+    return true;
   }, 30000);
   test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
     if (owner != nullptr && versionDuringRun.isEmpty()) versionDuringRun = Field(*owner, "applicationVersion");
     if (d.RunInProgress()) return false;
     d.findChild<QPushButton*>("exit")->click();
-    stage = 2;
     return true;
   }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kFlashTN835));
   EXPECT_FALSE(production.TimedOut());
+  EXPECT_FALSE(programming.TimedOut());
   EXPECT_EQ(versionDuringRun, "G5.1");
-  EXPECT_EQ(versionAfterFailure, "");
+  EXPECT_EQ(path.toStdString(), (f.Dir() / kApplicationSource).string());
   EXPECT_TRUE(std::regex_match(serial.toStdString(), std::regex(R"(TN835-\d\d-00001)"))) << serial.toStdString();
   EXPECT_TRUE(modelsHeld);
-  EXPECT_EQ(counters, "Passed: 1  Failed: 1");
-  EXPECT_TRUE(history.contains("pass")) << history.toStdString();  // the older run, listed second
-  ASSERT_EQ(op.questions.size(), 1u);  // the name, once
-  ASSERT_FALSE(op.messages.empty());
-  EXPECT_EQ(op.messages.back().icon, MessageIcon::Exclamation);
-  EXPECT_NE(op.messages.back().text.find("TN835 Appl.elf.S"), std::string::npos);
+  EXPECT_EQ(counters, "Passed: 1  Failed: 0");
+  EXPECT_TRUE(history.contains("pass")) << history.toStdString();
+  EXPECT_EQ(f.op.questions.size(), 1u);  // the name
+  EXPECT_EQ(f.op.MessageTexts(), std::vector<std::string>{"Success"});
 }
 
 // The same run stopped during its erase: "Stop" in the programming dialog
@@ -325,15 +207,7 @@ TEST(ProductionDialogs, UnitFieldsFollowTheRunAndStationModeCountsIt) {
 // ran the image off the GUI thread with "Please wait…" shown, takes clicks
 // again.
 TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
-  ShareRoot share;
-  const auto dir = test::MakeTempDir("guitn835stop");
-  const std::vector<std::uint8_t> bytes = WriteApplicationSource(share);
-  test::SimProcess sim({"--pty", "--erase-ms", "60000"}, dir, "tn835");
-  test::RecordingOperator op;
-  ConfigData settings;
-  test::SaveFreshSettings(settings, sim.Port());
-  auto frame = std::make_unique<CMainFrame>(settings, &op);
-
+  Tn835Frame f("60000");
   int stage = 0;
   bool waitShown = false, idleAfter = false;
   ResultCode result = 0;
@@ -342,7 +216,6 @@ TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
     if (stage == 0) {
       stage = 1;
       owner = &d;
-      d.findChild<QComboBox*>("models")->setCurrentIndex(3);
       Click(d, "programApplication");
       return false;
     }
@@ -354,21 +227,21 @@ TEST(ProductionDialogs, StopInTheProgrammingDialogEndsAnApplicationRun) {
     return true;
   }, 30000);
   test::DialogScript<CLoadMemoryDialog> programming([&](CLoadMemoryDialog& d) {
-    if (!d.RunInProgress() || !d.findChild<QLabel*>("status")->text().startsWith("Erasing")) return false;
+    if (!d.RunInProgress() || !test::Text(d, "status").startsWith("Erasing")) return false;
     waitShown = owner != nullptr && owner->findChild<QLabel*>("pleaseWait")->isVisible() &&
                 !owner->findChild<QPushButton*>("exit")->isEnabled();
     d.findChild<QPushButton*>("stop")->click();
     stage = 2;
     return true;
   }, 30000);
-  ASSERT_TRUE(frame->RunCommand(cmd::kFlashTN835));
+  ASSERT_TRUE(f.frame->RunCommand(cmd::kFlashTN835));
   EXPECT_FALSE(production.TimedOut());
   EXPECT_FALSE(programming.TimedOut());
   EXPECT_EQ(stage, 2);
   EXPECT_TRUE(waitShown);
   EXPECT_TRUE(idleAfter);
   EXPECT_EQ(result, rc::kStoppedByProgram);
-  for (const auto& text : op.MessageTexts()) EXPECT_NE(text, "Success");
+  for (const auto& text : f.op.MessageTexts()) EXPECT_NE(text, "Success");
 }
 
 }  // namespace

@@ -48,13 +48,5 @@ TEST(WorkerCalls, JoinRunsEveryPendingCallAndWakesOnTheExitHook) {
   }
 }
 
-TEST(WorkerCalls, JoinWithoutAWorkerReturnsAtOnce) {
-  QObject context;
-  WorkerCalls wc(&context);
-  bool joined = false;
-  wc.Join([] { return false; }, [&] { joined = true; });
-  EXPECT_TRUE(joined);
-}
-
 }  // namespace
 }  // namespace tarnvale::gui
