@@ -77,13 +77,5 @@ TEST(Layering, CoreFoldersIncludeOnlyFoldersBelowThemInTheStatedOrder) {
   EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
 }
 
-// The reader of the stated order itself: a sentence as the document writes it.
-TEST(Layering, TheStatedOrderIsReadAsWritten) {
-  EXPECT_EQ(StatedOrder("one way only, lowest first: platform, result,\noperator, then programmer,\n"
-                        "production and tools. More"),
-            (std::vector<std::string>{"platform", "result", "operator", "programmer", "production", "tools"}));
-  EXPECT_TRUE(StatedOrder("no order here").empty());
-}
-
 }  // namespace
 }  // namespace tarnvale
