@@ -1,5 +1,6 @@
 // What holds across the device table: names, readers and ranges agree,
-// images are placed as each row says; and a scan of the source tree that keeps target comparisons out of the code outside it.
+// images are placed as each row says; and a scan of the source tree that
+// keeps target comparisons out of the code outside it.
 #include <gtest/gtest.h>
 
 #include <filesystem>

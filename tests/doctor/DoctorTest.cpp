@@ -45,8 +45,10 @@ TEST(Doctor, ResolveNamesWhatOpensAndWhy) {
       {"COM3", PortRole::Primary, "", "stored setting COMPort", false, "/dev/ttyS2", ""},
       {"/dev/ttyACM1", PortRole::Programmer, "", "stored setting AuxCOMPort", false, "/dev/ttyACM1", ""},
       {"COM3", PortRole::Primary, "/dev/ttyUSB4", "given with --port", false, "/dev/ttyUSB4", ""},
-      {"COM3", PortRole::Programmer, "127.0.0.1:5001", "given with --programmer-port", true, "", "127.0.0.1:5001"},
-      {"TCP/IP", PortRole::Primary, "", "stored setting IPAddress, as COMPort is TCP/IP", true, "", "127.0.0.1:4000"},
+      {"COM3", PortRole::Programmer, "127.0.0.1:5001", "given with --programmer-port", true, "",
+       "127.0.0.1:5001"},
+      {"TCP/IP", PortRole::Primary, "", "stored setting IPAddress, as COMPort is TCP/IP", true, "",
+       "127.0.0.1:4000"},
       {"com1", PortRole::Primary, "", "stored setting COMPort", false, "", ""},  // not a port name
   };
   for (const auto& c : cases) {

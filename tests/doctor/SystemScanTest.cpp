@@ -117,7 +117,9 @@ TEST(Processes, AreFoundByExactCommandName) {
 
 // Every part is found in the text.
 void ExpectParts(const std::string& text, const std::vector<std::string>& parts, const char* name) {
-  for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << name << ": " << part << " in " << text;
+  for (const std::string& part : parts) {
+    EXPECT_NE(text.find(part), std::string::npos) << name << ": " << part << " in " << text;
+  }
 }
 
 AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
@@ -142,12 +144,14 @@ TEST(AccessVerdicts, SayWhatToRun) {
       {"not in group", Facts(false, 0660, "dialout", false, false), {"group dialout", "not in dialout"},
        {"sudo usermod -aG dialout $USER", "log in again"}},
       // The device's own group is the one to join, whatever it is called.
-      {"other group", Facts(false, 0660, "uucp", false, false), {"group uucp"}, {"sudo usermod -aG uucp $USER"}},
-      {"joined but not logged in again", Facts(false, 0660, "dialout", false, true), {"this login started before"},
-       {"log out and log in again", "newgrp dialout"}},
+      {"other group", Facts(false, 0660, "uucp", false, false), {"group uucp"},
+       {"sudo usermod -aG uucp $USER"}},
+      {"joined but not logged in again", Facts(false, 0660, "dialout", false, true),
+       {"this login started before"}, {"log out and log in again", "newgrp dialout"}},
       {"group may not write", Facts(false, 0600, "dialout", false, false), {"crw-------"},
        {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}},
-      {"root group is not joined", Facts(false, 0660, "root", false, false), {"root:root"}, {"GROUP=\"dialout\""}},
+      {"root group is not joined", Facts(false, 0660, "root", false, false), {"root:root"},
+       {"GROUP=\"dialout\""}},
   };
   for (const auto& c : cases) {
     const AccessVerdict v = JudgeAccess(c.facts);
