@@ -1,6 +1,7 @@
-// Files that are not whole: cut short, without their end record, or with two
-// records run together on one line. Every reader refuses them at the same
-// line for the same reason, so no command programs half an image.
+// Files that are not whole (cut short, without their end record, two records
+// run together on one line), malformed records and files without data. Every
+// reader refuses them at the same line for the same reason, so no command
+// programs half an image.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -77,6 +78,10 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
   const std::string full = Join(good, 5);
   // Cut in the middle of line 3: the record there is shorter than its count says.
   const std::string midRecord = full.substr(0, full.find(good[2]) + good[2].size() / 2);
+  // Three good lines first: a bad record after them is on line 4.
+  const std::string before = Join(good, 3);
+  const std::string four = test::HexLine(0, 0, Bytes{1, 2, 3, 4});
+  const std::string noSum = four.substr(0, four.size() - 2);
   struct Case {
     const char* why;
     std::string text;
@@ -97,19 +102,46 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
        kTextAfterChecksum},
       {"a stray character after the checksum", Join(good, 2) + good[2] + "x\r\n" + Join(good, 5).substr(
            Join(good, 3).size()), rc::kInvalidHexFile, 3, kTextAfterChecksum},
+      {"no colon", before + "1004000000\n", rc::kInvalidHexFile, 4, "record does not start with ':'"},
+      {"a colon alone", before + ":\n", rc::kInvalidHexFile, 4, "record of 1 characters is too short"},
+      {"no data for the count", before + ":0400000001\n", rc::kInvalidHexFile, 4,
+       "count 0x04 needs 19 characters, the record has 11"},
+      {"no checksum", before + noSum + "\n", rc::kInvalidHexFile, 4,
+       "count 0x04 needs 19 characters, the record has 17"},
+      {"count FF", before + ":FF000000" + std::string(20, '0') + "\n", rc::kInvalidHexFile, 4, "count 0xFF needs"},
+      // The count claims 8 bytes, the line holds 2: the next line must not supply the rest.
+      {"count beyond the line", before + ":0800000001020B\n" + test::HexLine(0, 0, Bytes(8, 0x11)) + "\n",
+       rc::kInvalidHexFile, 4, "count 0x08"},
+      {"not hex", before + ":02000000ZZ0000\n", rc::kInvalidHexFile, 4, "character 10 is not a hex digit"},
+      {"overlong", before + ":" + std::string(5000, 'A') + "\n", rc::kInvalidHexFile, 4,
+       "record longer than 1024 characters"},
+      {"far too long", before + ":" + std::string(600000, '0') + "\n", rc::kInvalidHexFile, 4,
+       "record longer than 1024 characters"},
+      {"checksum", before + noSum + "00\n", rc::kErrorInHexFile, 4, "checksum 0x00, expected 0xF2"},
+      {"record type 06", before + test::HexLine(6, 0) + "\n", rc::kErrorInHexFile, 4, "record type 0x06"},
+      // Nothing to program: refused rather than sent as a blank image (for
+      // the boot flash: one with nothing but the board's record in it).
+      {"empty", "", rc::kDataNotFound, 0, "no data records"},
+      {"end record only", ":00000001FF\n", rc::kDataNotFound, 0, "no data records"},
+      {"addresses but no data", test::HexText().ExtendedLinear(0).Data(0, Bytes{}).EndOfFile().Text(),
+       rc::kDataNotFound, 0, "no data records"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     const auto path = test::WriteTemp("damaged.hex", c.text);
     HexScan scan;
+    scan.lowest = 7;
+    scan.highest = 9;
     EXPECT_EQ(ScanHexFile(path, scan), c.code);
     EXPECT_EQ(scan.failure.line, c.line);
     EXPECT_EQ(scan.failure.reason.rfind(c.reason, 0), 0u) << scan.failure.reason;
+    EXPECT_EQ(scan.lowest, 7u) << "no range reported";
+    EXPECT_EQ(scan.highest, 9u) << "no range reported";
     for (const Reader& reader : HexReaders()) {
       SCOPED_TRACE(reader.name);
       const auto file = reader.make(path);
-      const ResultCode expected = reader.foldsInvalid ? rc::kErrorInHexFile : c.code;
-      EXPECT_EQ(test::Load(*file), expected);
+      const bool folds = reader.foldsInvalid && c.code == rc::kInvalidHexFile;
+      EXPECT_EQ(test::Load(*file), folds ? rc::kErrorInHexFile : c.code);
       EXPECT_EQ(file->Failure().line, c.line);
       EXPECT_EQ(file->Failure().reason.rfind(c.reason, 0), 0u) << file->Failure().reason;
     }

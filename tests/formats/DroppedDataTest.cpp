@@ -47,9 +47,6 @@ std::unique_ptr<IntelHexFile> Plain(const std::filesystem::path& p, std::uint32_
 
 TEST(DroppedData, EachReaderTalliesWhatFallsOutsideItsImage) {
   const ReaderCase cases[] = {
-      {"nothing outside",
-       [](const auto& p) { return Plain(p, 0x1000, 0x10FF); },
-       HexText().Data(0x1000, {1, 2, 3}).EndOfFile().Text(), {0, 0, 0, 0}, 0, {1, 2, 3}},
       // The case from the field: an extended address of 0xFFFF puts a record
       // at the very top of the address space, far outside a flash image.
       {"extended address FFFF",
@@ -100,33 +97,6 @@ TEST(DroppedData, EachReaderTalliesWhatFallsOutsideItsImage) {
     const Bytes image = file->ImageBytes();
     ASSERT_GE(image.size(), c.keptOffset + c.kept.size());
     EXPECT_EQ(test::Slice(image, c.keptOffset, c.kept.size()), c.kept);
-  }
-}
-
-// A file without a single data byte has nothing to program: every reader
-// refuses it, as the scan does, rather than send a blank image (for the boot
-// flash: one with nothing but the board's record in it).
-TEST(DroppedData, EveryReaderRefusesAFileWithoutData) {
-  using Make = std::function<std::unique_ptr<IntelHexFile>(const std::filesystem::path&)>;
-  const std::pair<const char*, Make> readers[] = {
-      {"controller", [](const auto& p) { return Plain(p, 0, 0xFF); }},
-      {"pic18", [](const auto& p) { return std::make_unique<PIC18FIntelHexFile>(p, 0, 0x7FFF); }},
-      {"pic30", [](const auto& p) { return std::make_unique<PIC30FIntelHexFile>(p, 0, 0x7FFF); }},
-      {"boot", [](const auto& p) { return std::make_unique<Boot386IntelHexFile>(p, BoardInfoRecord{}); }},
-      {"tn835", [](const auto& p) { return std::make_unique<TN820HexFile>(p, 0, 0x21FFF, 2, 1); }},
-  };
-  const std::pair<const char*, std::string> files[] = {
-      {"empty", ""},
-      {"end record only", HexText().EndOfFile().Text()},
-      {"addresses but no data", HexText().ExtendedLinear(0x0000).Data(0x0000, Bytes{}).EndOfFile().Text()},
-  };
-  for (const auto& [reader, make] : readers) {
-    for (const auto& [what, text] : files) {
-      SCOPED_TRACE(std::string(reader) + ", " + what);
-      auto file = make(test::WriteTemp("in.hex", text));
-      EXPECT_EQ(test::Load(*file), rc::kDataNotFound);
-      EXPECT_EQ(file->Failure().reason, "no data records");
-    }
   }
 }
 
