@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "FormatsTestUtil.h"
-#include "core/formats/BoardInfoRecord.h"
 #include "core/formats/IntelHexFile.h"
 #include "core/formats/MotorolaSRecFile.h"
 #include "core/formats/ProductionImage.h"
@@ -21,16 +20,6 @@ namespace tarnvale {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-BoardInfoRecord Board() {
-  BoardInfoRecord r;
-  r.SetCpuRevision('C');
-  r.SetIoRevision('B');
-  r.SetSerial(BoardInfoRecord::kControllerSerial, "CTRL01");
-  r.SetSerial(BoardInfoRecord::kCpuSerial, "CPU1");
-  r.SetSerial(BoardInfoRecord::kIoSerial, "IO7");
-  return r;
-}
 
 // The lines of a good file, one record each (line 1 the address record,
 // lines 2 to 4 data, line 5 the end record).
@@ -60,7 +49,7 @@ const std::vector<Reader>& HexReaders() {
        false},
       {"TN820 HEX", [](const auto& p) { return std::make_unique<TN820HexFile>(p, 0x40000, 0x41FFF, 1, 1); },
        false},
-      {"boot flash", [](const auto& p) { return std::make_unique<Boot386IntelHexFile>(p, Board()); }, true},
+      {"boot flash", [](const auto& p) { return std::make_unique<Boot386IntelHexFile>(p, test::GoodBoardRecord()); }, true},
       {"PIC18F", [](const auto& p) { return std::make_unique<PIC18FIntelHexFile>(p, 0, 0x7FFF); }, true},
       {"dsPIC30F", [](const auto& p) { return std::make_unique<PIC30FIntelHexFile>(p, 0, 0x7FFF); }, true},
   };
@@ -161,6 +150,7 @@ TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
   const std::vector<std::string> good = {"S00600004844521B", test::SRecLine(1, 0x10, four),
                                          test::SRecLine(1, 0x20, four), test::SRecLine(9, 0)};
   const std::string full = Join(good, 4);
+  const std::string end = good[3] + "\r\n";
   struct Case {
     const char* why;
     std::string text;
@@ -176,6 +166,26 @@ TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
        rc::kInvalidHexFile, 3, kTextAfterChecksum},
       {"cut in the middle of a record", full.substr(0, full.find(good[2]) + 6), rc::kInvalidHexFile, 3,
        "not a valid S-record"},
+      {"header checksum", "S00600004844521C\n" + Join(good, 4).substr(good[0].size() + 2), rc::kErrorInHexFile, 1,
+       "checksum 0x1C, expected 0x1B"},
+      {"odd data count", test::SRecLine(2, 0x10, Bytes{1, 2, 3}) + "\n" + end, rc::kErrorInHexFile, 1,
+       "odd number of data bytes"},
+      {"S5 count record", Join(good, 2) + test::SRecLine(5, 1) + "\n" + end, rc::kErrorInHexFile, 3, "S-record type 5"},
+      {"S4", Join(good, 2) + test::SRecLine(4, 1) + "\n" + end, rc::kErrorInHexFile, 3, "S-record type 4"},
+      {"region two only", test::SRecLine(3, 0x2000000, four) + "\n" + end, rc::kErrorInHexFile, 2,
+       "no data in the first memory region"},
+      {"beyond region one", test::SRecLine(3, 0x1001000, four) + "\n" + end, rc::kErrorInHexFile, 1,
+       "address outside both memory regions"},
+      {"not an S-record", "X1070010010203046E\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
+      {"count below 3", "S102AABB\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
+      {"count smaller than the address", "S3030000FC\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
+      {"count beyond the token", "S1FF0010" + std::string(8, '0') + "\n" + end, rc::kInvalidHexFile, 1,
+       "not a valid S-record"},
+      {"not hex", "S10700100G0203046E\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
+      {"overlong token", "S" + std::string(3000, '1') + "\n" + end, rc::kInvalidHexFile, 1,
+       "record longer than 1024 characters"},
+      {"checksum", good[1].substr(0, good[1].size() - 2) + "00\n" + end, rc::kErrorInHexFile, 1,
+       "checksum 0x00, expected 0xDE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "FormatsTestUtil.h"
-#include "core/formats/FlashMemoryFile.h"
 #include "core/formats/MotorolaSRecFile.h"
 #include "core/formats/ProductionImage.h"
 #include "core/formats/TN820HexFile.h"
@@ -91,33 +90,6 @@ TEST_F(ExternalTools, IntelHexWithGapsAndEveryAcceptedRecordType) {
     ASSERT_EQ(test::Load(f), 0);
     EXPECT_EQ(Objcopy(path), f.ImageBytes());
     EXPECT_EQ(SrecCat(path, "-Intel", c.lo, c.hi - c.lo + 1), f.ImageBytes());
-  }
-}
-
-TEST_F(ExternalTools, FlashMemoryFilesOfEachGeneration) {
-  for (int generation : {3, 4, 5}) {
-    test::FmfSpec recipe;
-    recipe.generation = generation;
-    recipe.codeBytes = generation == 5 ? 300000 : 60000;
-    recipe.seed = static_cast<std::uint32_t>(generation);
-    recipe.hex.recordSize = generation == 4 ? 16 : 32;
-    const auto path = dir_ / ("gen" + std::to_string(generation) + ".FMF");
-    const auto image = test::WriteFmf(path, recipe);
-
-    HexScan scan;
-    ASSERT_EQ(ScanHexFile(path, scan), 0);
-    IntelHexFile f(path, scan.lowest, fmf::kTopAddress, 1, fmf::kLanes);
-    ASSERT_EQ(test::Load(f), 0);
-    ASSERT_EQ(f.ImageBytes(), image) << generation;
-    // objcopy's output runs from the header at the ROM start to the last
-    // record; after it the image is blank.
-    const auto copied = Objcopy(path);
-    ASSERT_LE(copied.size(), image.size());
-    EXPECT_GT(copied.size(), image.size() - 32);
-    Bytes padded = copied;
-    padded.resize(image.size(), 0xFF);
-    EXPECT_TRUE(padded == image) << generation;
-    EXPECT_TRUE(SrecCat(path, "-Intel", scan.lowest, image.size()) == image) << generation;
   }
 }
 

@@ -10,6 +10,16 @@
 
 namespace tarnvale::test {
 
+BoardInfoRecord GoodBoardRecord() {
+  BoardInfoRecord r;
+  r.SetCpuRevision('C');
+  r.SetIoRevision('B');
+  r.SetSerial(BoardInfoRecord::kControllerSerial, "CTRL01");
+  r.SetSerial(BoardInfoRecord::kCpuSerial, "CPU123456789ABC");  // 15 characters
+  r.SetSerial(BoardInfoRecord::kIoSerial, "IO7");
+  return r;
+}
+
 ResultCode Load(IntelHexFile& file) {
   ResultCode r = file.OpenFile();
   if (r == 0) r = file.AllocateImage();

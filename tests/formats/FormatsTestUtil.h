@@ -8,9 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/BoardInfoRecord.h"
 #include "core/formats/MotorolaSRecFile.h"
 
 namespace tarnvale::test {
+
+// A board record every check lets through; its CPU board serial has all 15
+// characters.
+BoardInfoRecord GoodBoardRecord();
 
 // Opens, allocates and loads; returns the first nonzero code.
 ResultCode Load(IntelHexFile& file);

@@ -15,23 +15,13 @@ namespace {
 using test::HexText;
 using Bytes = std::vector<std::uint8_t>;
 
-BoardInfoRecord GoodRecord() {
-  BoardInfoRecord r;
-  r.SetCpuRevision('C');
-  r.SetIoRevision('B');
-  r.SetSerial(BoardInfoRecord::kControllerSerial, "CTRL01");
-  r.SetSerial(BoardInfoRecord::kCpuSerial, "CPU123456789ABC");  // 15 characters
-  r.SetSerial(BoardInfoRecord::kIoSerial, "IO7");
-  return r;
-}
-
 TEST(Boot386Image, LoadsStampsAndChecksums) {
   Bytes image = test::PseudoRandomBytes(16384, 7);
   image[16352] = 5;  // boot version "V1.23"
   std::copy_n("V1.23", 5, image.begin() + 16353);
   const auto path = test::MakeTempDir("boot") / "boot.hex";
   test::WriteHexImage(path, Boot386IntelHexFile::kImageBase, image, {.eol = "\n"});
-  Boot386IntelHexFile f(path, GoodRecord());
+  Boot386IntelHexFile f(path, test::GoodBoardRecord());
   ASSERT_EQ(test::Load(f), 0);
   EXPECT_EQ(f.GetRecordCount(), 514u);
   EXPECT_EQ(f.BootVersion(), "V1.23");
@@ -64,7 +54,7 @@ TEST(Boot386Image, LoadsStampsAndChecksums) {
 
 TEST(Boot386Image, BlankPacketsAreSentAndBoardRecordChecksInOrder) {
   const auto path = test::WriteTemp("b.hex", HexText().ExtendedLinear(0x03FF).Data(0xC000, {1}).EndOfFile().Text());
-  Boot386IntelHexFile good(path, GoodRecord());
+  Boot386IntelHexFile good(path, test::GoodBoardRecord());
   ASSERT_EQ(test::Load(good), 0);
   EXPECT_EQ(good.GetRecordCount(), 514u);
   EXPECT_EQ(test::DrainStream(good).size(), 514u) << "the record count is fixed: blank packets are sent";
@@ -83,7 +73,7 @@ TEST(Boot386Image, BlankPacketsAreSentAndBoardRecordChecksInOrder) {
       {[](BoardInfoRecord& r) { r.SetCpuRevision(0); r.SetIoRevision(0); }, rc::kBootCpuRevisionInvalid},
   };
   for (const Case& c : cases) {
-    BoardInfoRecord record = GoodRecord();
+    BoardInfoRecord record = test::GoodBoardRecord();
     c.spoil(record);
     Boot386IntelHexFile f(path, record);
     EXPECT_EQ(test::Load(f), c.expected);
@@ -103,7 +93,7 @@ TEST(ProgrammerImages, RecordErrorsGive9AndOnlyTheBootImageSaysWhich) {
   for (const Case& c : cases) {
     const auto path = test::WriteTemp("e.hex", c.line + "\n");
     test::RecordingOperator op;
-    Boot386IntelHexFile boot(path, GoodRecord());
+    Boot386IntelHexFile boot(path, test::GoodBoardRecord());
     boot.SetOperator(&op);
     EXPECT_EQ(test::Load(boot), rc::kErrorInHexFile) << c.line;
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{c.message});
