@@ -87,23 +87,6 @@ TEST(Holders, MissingDeviceHasNone) {
   EXPECT_TRUE(FindHolders(dir / "ttyUSB9", proc.Root()).holders.empty());
 }
 
-// For real: this process holds the slave side of a pty open, and /proc
-// says so; left out as the caller, it is not reported.
-TEST(Holders, RealProcFindsThisProcessOnItsPty) {
-  test::PtyPair pty;
-  const HolderScan scan = FindHolders(pty.SlavePath(), "/proc");
-  const auto self = std::find_if(scan.holders.begin(), scan.holders.end(),
-                                 [](const ProcessInfo& p) { return p.pid == ::getpid(); });
-  ASSERT_NE(self, scan.holders.end());
-  std::ifstream comm("/proc/self/comm");
-  std::string name;
-  std::getline(comm, name);
-  EXPECT_EQ(self->name, name);
-  const HolderScan without = FindHolders(pty.SlavePath(), "/proc", ::getpid());
-  EXPECT_TRUE(std::none_of(without.holders.begin(), without.holders.end(),
-                           [](const ProcessInfo& p) { return p.pid == ::getpid(); }));
-}
-
 TEST(Processes, AreFoundByExactCommandName) {
   FakeProc proc(MakeTempDir("proc"));
   proc.Process(900, "ModemManager", {});
@@ -160,16 +143,6 @@ TEST(AccessVerdicts, SayWhatToRun) {
     ExpectParts(v.text, c.inText, c.name);
     ExpectParts(v.fix, c.inFix, c.name);
   }
-}
-
-// A pty this user made is the user's own: read and write are allowed.
-TEST(AccessFacts, OwnPtyIsAllowed) {
-  test::PtyPair pty;
-  const AccessFacts f = GatherAccess(pty.SlavePath());
-  EXPECT_TRUE(f.allowed);
-  EXPECT_EQ(f.device, pty.SlavePath());
-  EXPECT_NE(f.mode & 0200u, 0u);
-  EXPECT_TRUE(JudgeAccess(f).ok);
 }
 
 ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor, const char* product) {
