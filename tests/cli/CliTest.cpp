@@ -414,58 +414,32 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
 }
 
 
-// Inputs that never end or are no file at all are refused at once with the
-// reason, before any port is opened; a run that hangs is killed and fails.
-TEST_F(Cli, InputsThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
+// Inputs that never end or are no file at all, and outputs that are no place
+// for a file, are refused with exit 5 and the reason before any port is
+// opened, and left as they were; a run that hangs is killed and fails.
+TEST_F(Cli, FilesThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
   ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   std::filesystem::create_directory(dir_ / "folder");
   // Sparse, one byte over the image limit: nothing like 64 MB is written.
   test::WriteFileBytes(dir_ / "big", "");
   std::filesystem::resize_file(dir_ / "big", (64u << 20) + 1);
-  struct Input {
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
+  const struct {
     std::string arg, reason, textReason;  // textReason: for the text file limit
-  } inputs[] = {
-      {"{fifo}", "is a FIFO, not a regular file", ""},
-      {"/dev/zero", "is a character device, not a regular file", ""},
-      {"{folder}", "is a folder, not a regular file", ""},
+    bool output;                          // also refused as an output
+  } files[] = {
+      {"{fifo}", "is a FIFO, not a regular file", "", true},
+      {"/dev/zero", "is a character device, not a regular file", "", false},
+      {"/dev/full", "is a character device, not a regular file", "", true},
+      {"{folder}", "is a folder, not a regular file", "", true},
       {"{big}", "is 67108865 bytes, larger than the 67108864 bytes a file of this kind may be",
-       "is 67108865 bytes, larger than the 16777216 bytes a file of this kind may be"},
+       "is 67108865 bytes, larger than the 16777216 bytes a file of this kind may be", false},
   };
   const char* commands[] = {
       "hex scan IN",
       "hex stream IN --target rq700",
       "srec convert IN {out.FMF} --image test",
       "serial-test --file IN --port {no-such-tty}",
-  };
-  for (const char* command : commands) {
-    for (const Input& in : inputs) {
-      std::string args = command;
-      args.replace(args.find("IN"), 2, in.arg);
-      SCOPED_TRACE(args);
-      const CliRun r = Run(args);
-      EXPECT_EQ(r.status, 5) << r.err;
-      const bool text = std::string(command).rfind("serial-test", 0) == 0;
-      const std::string& reason = text && !in.textReason.empty() ? in.textReason : in.reason;
-      EXPECT_NE(r.err.find("(" + reason + ")"), std::string::npos) << r.err;
-      EXPECT_FALSE(std::filesystem::exists(dir_ / "out.FMF"));
-    }
-  }
-}
-
-// An output that is no place for a file is refused with exit 5 before the
-// port is opened, and left as it was; a link is written through and stays.
-TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
-  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  std::filesystem::create_directory(dir_ / "folder");
-  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
-  struct Output {
-    std::string arg, reason;
-  } outputs[] = {
-      {"/dev/full", "is a character device, not a regular file"},
-      {"{fifo}", "is a FIFO, not a regular file"},
-      {"{folder}", "is a folder, not a regular file"},
-  };
-  const char* commands[] = {
       "srec convert {app.S} OUT --image test",
       "dump OUT --port {no-such-tty}",
       "boot read OUT --cpu-rev C --programmer-port {no-such-tty}",
@@ -473,28 +447,36 @@ TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
       "backup save OUT --port {no-such-tty}",
       "tn835 program-test --test-path {app.S} --port {no-such-tty} --log OUT",
   };
-  for (const char* command : commands) {
-    for (const Output& out : outputs) {
+  for (const std::string command : commands) {
+    const bool output = command.find("OUT") != std::string::npos;
+    const bool text = command.rfind("serial-test", 0) == 0;
+    for (const auto& f : files) {
+      if (output && !f.output) continue;
       std::string args = command;
-      args.replace(args.find("OUT"), 3, out.arg);
+      args.replace(args.find(output ? "OUT" : "IN"), output ? 3 : 2, f.arg);
       SCOPED_TRACE(args);
       const CliRun r = Run(args);
       EXPECT_EQ(r.status, 5) << r.err;
-      EXPECT_NE(r.err.find("Can't Open Output File (" + out.reason + ")"), std::string::npos) << r.err;
+      const std::string& reason = text && !f.textReason.empty() ? f.textReason : f.reason;
+      EXPECT_NE(r.err.find((output ? "Can't Open Output File (" : "(") + reason + ")"), std::string::npos) << r.err;
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "out.FMF"));
     }
   }
   EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "fifo"));
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "folder"));
   EXPECT_FALSE(std::filesystem::exists("/dev/full.FMF"));
+}
 
-  // The production log may not be one of the run's own S-record files.
+// The production log may not be one of the run's own S-record files; an
+// output through a link writes the file it names, and the link stays.
+TEST_F(Cli, OutputsAreNoInputOfTheRunAndLinksAreWrittenThrough) {
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
   const std::string original = test::ReadFileBytes(dir_ / "app.S");
   const CliRun same = Run("tn835 program-test --test-path {app.S} --port {no-such-tty} --log {app.S}");
   EXPECT_EQ(same.status, 5) << same.err;
   EXPECT_NE(same.err.find("is also an input of this run"), std::string::npos) << same.err;
   EXPECT_EQ(test::ReadFileBytes(dir_ / "app.S"), original);
 
-  // Through a link: the file it names gets the image, the link stays a link.
   test::WriteFileBytes(dir_ / "real.FMF", "old");
   std::filesystem::create_symlink(dir_ / "real.FMF", dir_ / "link.FMF");
   const CliRun linked = Run("srec convert {app.S} {link.FMF} --image test");

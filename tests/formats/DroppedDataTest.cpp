@@ -7,7 +7,6 @@
 
 #include "FormatsTestUtil.h"
 #include "core/formats/MotorolaSRecFile.h"
-#include "core/formats/ProductionImage.h"
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/formats/TN820HexFile.h"
 #include "support/ImageGen.h"
@@ -155,25 +154,6 @@ TEST(DroppedData, TextNamesCountRecordsAndBothRanges) {
        "ignored 3 bytes in 2 records at 0xFFFFFFFE-0x100000000 (outside the image 0x03C00000-0x03FFFFFF)"},
   };
   for (const Case& c : cases) EXPECT_EQ(DroppedDataText(c.d, c.base, c.end), c.text);
-}
-
-// The conversion of a production image reports what its S-records lost.
-TEST(DroppedData, ProductionConversionHandsTheTallyOn) {
-  const auto dir = test::MakeTempDir("dropped");
-  SRecText().Record(1, 0, Bytes{1, 2, 3, 4}).Record(3, 0x11000, Ramp(6, 0)).Record(9, 0).WriteTo(dir / "app.S");
-  ProductionImageOptions options;
-  options.kind = ProductionImageKind::Test;
-  options.readStamp = [](const std::filesystem::path&, BuildStamp& s) {
-    s = BuildStamp{};
-    return true;
-  };
-  std::string version;
-  ProductionImageFacts facts;
-  ASSERT_EQ(ConvertProductionImage(dir / "app.S", dir / "app.FMF", options, version, nullptr, nullptr, &facts),
-            rc::kFileOk);
-  EXPECT_EQ(facts.dropped.bytes, 6u);
-  EXPECT_EQ(facts.droppedText,
-            "ignored 6 bytes in 1 record at 0x00022000-0x00022005 (outside the image 0x00000000-0x00021FFF)");
 }
 
 }  // namespace
