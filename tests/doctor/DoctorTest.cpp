@@ -1,15 +1,14 @@
 // The bench check without devices: how port names resolve, and what the
 // checklist says for a missing port, a name that is no port, a refused TCP
-// connection, a port another process holds, and an image file.
+// connection and an image file (a port another process holds: the doctor's
+// end-to-end test).
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "core/doctor/Doctor.h"
 #include "support/ImageGen.h"
-#include "support/Pty.h"
+#include "support/Pty.h"  // UnusedLoopbackPort
 #include "support/TestEnv.h"
 
 namespace tarnvale::doctor {
@@ -117,28 +116,6 @@ TEST(Doctor, NoStoredPortSaysHowToSetOne) {
     EXPECT_EQ(name->status, CheckStatus::Fail) << role;
     EXPECT_TRUE(Has(name->fix, "tarnvale-cli settings set")) << name->fix;
   }
-  EXPECT_EQ(r.FirstFailure(), FailureKind::Port);
-}
-
-// A port this process holds open: the holder is named with its pid, and the
-// port is not opened (it would only take the other program's data).
-TEST(Doctor, BusyPortNamesItsHolder) {
-  test::PtyPair pty;
-  const ConfigData s = Bench("COM1", "COM7");
-  DoctorOptions o;
-  o.primaryPort = pty.SlavePath();
-  const DoctorReport r = RunDoctor(s, o);
-  const CheckItem* holders = Find(r, "port.holders", "primary");
-  ASSERT_NE(holders, nullptr);
-  EXPECT_EQ(holders->status, CheckStatus::Fail);
-  ASSERT_FALSE(holders->holders.empty());
-  EXPECT_EQ(holders->holders.front().pid, ::getpid());
-  EXPECT_TRUE(Has(holders->text, "(pid " + std::to_string(::getpid()) + ")")) << holders->text;
-  EXPECT_TRUE(Has(holders->fix, "kill " + std::to_string(::getpid()))) << holders->fix;
-  EXPECT_EQ(Find(r, "port.open", "primary"), nullptr);
-  const CheckItem* access = Find(r, "port.access", "primary");
-  ASSERT_NE(access, nullptr);
-  EXPECT_EQ(access->status, CheckStatus::Ok);
   EXPECT_EQ(r.FirstFailure(), FailureKind::Port);
 }
 
