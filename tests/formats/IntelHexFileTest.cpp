@@ -79,16 +79,6 @@ TEST(IntelHexRecords, AGoodFileLeavesNoFailureAndReopeningClearsOne) {
   EXPECT_TRUE(f.Failure().reason.empty());
 }
 
-TEST(IntelHexRecords, DataOutsideTheImageIsDroppedAtBothEnds) {
-  const Bytes bytes(8, 0x5A);
-  Bytes image, expected(0x100, 0xFF);
-  std::fill_n(expected.begin(), 4, 0x5A);
-  std::fill_n(expected.end() - 4, 4, 0x5A);
-  ASSERT_EQ(LoadText(HexText().ExtendedLinear(0).Data(0x00FC, bytes).Data(0x01FC, bytes)
-                         .ExtendedLinear(0xFFFF).Data(0xFFFC, bytes).EndOfFile().Text(), 0x100, 0x1FF, 1, &image), 0);
-  EXPECT_EQ(image, expected);
-}
-
 // ---- allocation and file handling ------------------------------------------------
 
 TEST(IntelHexFileBasics, AllocationLimitsOpenAndClose) {
