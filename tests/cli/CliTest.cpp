@@ -297,11 +297,7 @@ TEST_F(Cli, ExitCodesAndMessagesTellTheKindOfFailure) {
       EXPECT_EQ(r.out.find("application_start"), std::string::npos);
     }
   }
-  // A port and rate given for one run are not written into the settings.
-  ASSERT_EQ(Run("info --port {no-such-tty} --baud 230400").status, 3);
-  EXPECT_EQ(Run("settings get COMPort").out.find("no-such-tty"), std::string::npos);
-  EXPECT_NE(Run("settings get BaudRate").out, "230400\n");
-
+  // A port and rate given for one run are not stored: PortOptionsEndToEndTest.
   const CliRun help = Run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit codes:\n  0    success\n"), std::string::npos) << help.out;

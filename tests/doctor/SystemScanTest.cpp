@@ -1,6 +1,6 @@
 // Holders of a port, ModemManager and the permission verdicts, on fake
-// /proc, /sys and udev trees laid out by the test, and once for real on a
-// pseudo-terminal this process holds open.
+// /proc, /sys and udev trees laid out by the test (a real /proc: the
+// doctor's end-to-end busy-port test).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
