@@ -2,7 +2,6 @@
 // pty with TX:/RX: lines for the terminal view, and the file send as a run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -74,7 +73,7 @@ class SerialTester : public ::testing::Test {
 // token that is not valid (nothing sent), no reply, a reply longer than
 // waited for, nothing arrived with a count of 0, a port that is not open (no
 // "TX:"). The device's reply is on its way before the line is sent.
-TEST_F(SerialTester, EachOutcomeIsSaid) {
+TEST(SerialLineOutcomes, EachOutcomeIsSaid) {
   const std::string notValid = "\" is neither one character nor a byte value 0x0 to 0xFF (commas are typed as 0x2C)";
   const struct {
     const char* name;
@@ -97,26 +96,36 @@ TEST_F(SerialTester, EachOutcomeIsSaid) {
       {"count 0, something there", "C", 0, "ok", false, SerialLineOutcome::Replied, {"\nTX:C", "\nRX:o,k"}, "C"},
       {"count 0, nothing there", "C", 0, "", false, SerialLineOutcome::NoReply, {"\nTX:C", "\nNothing had arrived"}, "C"},
       {"port not open", "A", 2, "", true, SerialLineOutcome::PortNotOpen,
-       {"\nNot sent: the port " + pty.SlavePath() + " is not open"}, ""},
+       {"\nNot sent: the port is not open"}, ""},  // named: SendFileSendsEveryLine
   };
-  model.timeoutMs = 40;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    shown.clear();
-    model.count = c.count;
-    if (!c.waiting.empty()) {
-      pty.Send(c.waiting);
-      // Waits for the bytes to be there; the bound only guards a broken pty.
-      for (int i = 0; i < 2000 && port.GetInQueue() < c.waiting.size(); ++i) ::usleep(1000);
-      ASSERT_EQ(port.GetInQueue(), c.waiting.size());
-    }
+    // The time-out passes on the fake clock: no row waits for real.
+    test::FakeClock clock;
+    test::FakeLink link(clock);
+    CommPort port;
+    link.AttachTo(port);
+    if (!c.waiting.empty()) link.Arrive(0, c.waiting);
     if (c.closePort) port.Close();
-    EXPECT_EQ(model.Send(c.line), c.outcome);
+    std::vector<std::string> shown;
+    EXPECT_EQ(SendSerialLine(port, c.line, c.count, 40, [&](const std::string& t) { shown.push_back(t); }, clock),
+              c.outcome);
     EXPECT_EQ(shown, c.shown);
     // A line that went is on the wire; one that did not leaves it quiet.
     EXPECT_EQ(LineWent(c.outcome), !c.wire.empty());
-    EXPECT_EQ(c.wire.empty() ? pty.Receive(0, 20) : pty.Receive(c.wire.size(), 1000), c.wire);
+    std::string wire;
+    for (const auto& w : link.Writes()) wire.append(w.begin(), w.end());
+    EXPECT_EQ(wire, c.wire);
   }
+}
+
+// The dialog's line goes with the dialog's count and time-out.
+TEST_F(SerialTester, SendTakesTheDialogsCountAndTimeOut) {
+  model.count = 0;
+  model.timeoutMs = 1;
+  EXPECT_EQ(model.Send("C"), SerialLineOutcome::NoReply);
+  EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:C", "\nNothing had arrived"}));
+  EXPECT_EQ(pty.Receive(1, 1000), "C");
 }
 
 TEST_F(SerialTester, SendFileSendsEveryLine) {
