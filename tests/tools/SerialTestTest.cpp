@@ -1,5 +1,6 @@
-// The serial tester: line parsing, byte formatting, the model sending on a
-// pty with TX:/RX: lines for the terminal view, and the file send as a run.
+// The serial tester: line parsing, byte formatting, each line's outcome with
+// its TX:/RX: lines for the terminal view, the dialog's model on a pty, and
+// the file send as a run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
