@@ -112,8 +112,6 @@ TEST_F(ShellCompletion, VersionAndCompletionRequestsAnswerAsDocumented) {
       {"tarnvale-cli", {"--version"}, 0, "tarnvale-cli " + version + "\n"},
       {"tarnvale-sim", {"--version"}, 0, "tarnvale-sim " + version + "\n"},
       {"tarnvale-cli", {"--completion", "commands"}, 0, "(.*\n)*hex scan\n(.*\n)*flash\n(.*\n)*"},
-      {"tarnvale-sim", {"--completion", "commands"}, 0, "rq700\n(.*\n)*make-image\n"},
-      {"tarnvale-cli", {"--completion", "bash"}, 0, "(.*\n)*complete -o filenames -F _tarnvale_cli tarnvale-cli\n"},
       {"tarnvale-cli", {"--completion", "zsh"}, 2, ""},
       // Help (and so the man pages) names the program, not the path it ran from.
       {"tarnvale-cli", {"flash", "--help"}, 0, "[^\n]*\nUsage: tarnvale-cli flash \\[OPTIONS\\] file\n(.*\n)*"},
@@ -136,6 +134,8 @@ TEST_F(ShellCompletion, VersionAndCompletionRequestsAnswerAsDocumented) {
   }
 }
 
+// What is narrowed by the words typed so far, and values in place of
+// options (every option and subcommand --help lists: the sweep below).
 TEST_F(ShellCompletion, OffersWhatFitsTheWordsTypedSoFar) {
   struct Case {
     Words words;
@@ -143,12 +143,9 @@ TEST_F(ShellCompletion, OffersWhatFitsTheWordsTypedSoFar) {
     std::vector<std::string> notOffered;
   };
   const std::vector<Case> cases{
-      {{"tarnvale-cli", ""}, {"flash", "hex", "info", "settings", "box"}, {"scan", "--port"}},
       {{"tarnvale-cli", "fl"}, {"flash"}, {"hex"}},
-      {{"tarnvale-cli", "--v"}, {"--version"}, {"--port"}},
       {{"tarnvale-cli", "hex", ""}, {"scan", "stream"}, {"flash", "hex"}},
       {{"tarnvale-cli", "flash", "--p"}, {"--port", "--progress"}, {"--run", "--version"}},
-      {{"tarnvale-cli", "flash", "--yes", "--b"}, {"--baud"}, {}},
       // After an option that takes a value: file names, not options.
       {{"tarnvale-cli", "flash", "--port", ""}, {"demo.FMF"}, {"--baud", "hex"}},
       // A value equal to a command name is still a value.
@@ -158,9 +155,6 @@ TEST_F(ShellCompletion, OffersWhatFitsTheWordsTypedSoFar) {
       {{"tarnvale-cli", "flash", "--progress", ""}, {"auto", "plain", "bar", "json"}, {"demo.FMF"}},
       {{"tarnvale-cli", "dump", "--baud", "1152"}, {"115200"}, {"11520", "9600"}},
       {{"tarnvale-sim", "bench", "--controller", "t"}, {"tn835"}, {"rq700"}},
-      {{"tarnvale-sim", ""}, {"rq700", "rq750", "box", "bench", "tn835", "make-image"}, {"--tcp"}},
-      {{"tarnvale-sim", "make-image", "--g"}, {"--generation"}, {}},
-      {{"tarnvale-sim", "box", "--ram-"}, {"--ram-ms", "--ram-fail"}, {"--erase-ms"}},
       {{"tarnvale-sim", "rq700", "--tcp", "box", "--e"}, {"--erase-ms"}, {"--jtag-id"}},
   };
   for (const Case& c : cases) {
