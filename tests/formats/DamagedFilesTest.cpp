@@ -79,8 +79,6 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
     std::string reason;  // a prefix of the reason given
   } cases[] = {
       {"cut after the address record", Join(good, 1), rc::kErrorInHexFile, 1, kNoEndRecord},
-      {"cut after the first data record", Join(good, 2), rc::kErrorInHexFile, 2, kNoEndRecord},
-      {"cut just before the end record", Join(good, 4), rc::kErrorInHexFile, 4, kNoEndRecord},
       {"cut before the end record, LF only, no final line break",
        Join(good, 4, "\n").substr(0, Join(good, 4, "\n").size() - 1), rc::kErrorInHexFile, 4, kNoEndRecord},
       {"cut before the end record, blank lines after", Join(good, 4) + "\r\n\r\n  \r\n", rc::kErrorInHexFile, 4,
@@ -89,21 +87,16 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
       {"two data records on one line", Join(joined, 4), rc::kInvalidHexFile, 3, kTextAfterChecksum},
       {"the end record joined to the last data record", Join(joinedEnd, 4), rc::kInvalidHexFile, 4,
        kTextAfterChecksum},
-      {"a stray character after the checksum", Join(good, 2) + good[2] + "x\r\n" + Join(good, 5).substr(
-           Join(good, 3).size()), rc::kInvalidHexFile, 3, kTextAfterChecksum},
       {"no colon", before + "1004000000\n", rc::kInvalidHexFile, 4, "record does not start with ':'"},
       {"a colon alone", before + ":\n", rc::kInvalidHexFile, 4, "record of 1 characters is too short"},
       {"no data for the count", before + ":0400000001\n", rc::kInvalidHexFile, 4,
        "count 0x04 needs 19 characters, the record has 11"},
       {"no checksum", before + noSum + "\n", rc::kInvalidHexFile, 4,
        "count 0x04 needs 19 characters, the record has 17"},
-      {"count FF", before + ":FF000000" + std::string(20, '0') + "\n", rc::kInvalidHexFile, 4, "count 0xFF needs"},
       // The count claims 8 bytes, the line holds 2: the next line must not supply the rest.
       {"count beyond the line", before + ":0800000001020B\n" + test::HexLine(0, 0, Bytes(8, 0x11)) + "\n",
        rc::kInvalidHexFile, 4, "count 0x08"},
       {"not hex", before + ":02000000ZZ0000\n", rc::kInvalidHexFile, 4, "character 10 is not a hex digit"},
-      {"overlong", before + ":" + std::string(5000, 'A') + "\n", rc::kInvalidHexFile, 4,
-       "record longer than 1024 characters"},
       {"far too long", before + ":" + std::string(600000, '0') + "\n", rc::kInvalidHexFile, 4,
        "record longer than 1024 characters"},
       {"checksum", before + noSum + "00\n", rc::kErrorInHexFile, 4, "checksum 0x00, expected 0xF2"},
@@ -111,7 +104,6 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
       // Nothing to program: refused rather than sent as a blank image (for
       // the boot flash: one with nothing but the board's record in it).
       {"empty", "", rc::kDataNotFound, 0, "no data records"},
-      {"end record only", ":00000001FF\n", rc::kDataNotFound, 0, "no data records"},
       {"addresses but no data", test::HexText().ExtendedLinear(0).Data(0, Bytes{}).EndOfFile().Text(),
        rc::kDataNotFound, 0, "no data records"},
   };
@@ -159,7 +151,6 @@ TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
     std::string reason;
   } cases[] = {
       {"no end record", Join(good, 3), rc::kErrorInHexFile, 3, kNoEndRecord},
-      {"cut after the header", Join(good, 1), rc::kErrorInHexFile, 1, kNoEndRecord},
       {"two data records on one line", good[0] + "\r\n" + good[1] + good[2] + "\r\n" + good[3] + "\r\n",
        rc::kInvalidHexFile, 2, kTextAfterChecksum},
       {"the end record joined to the last data record", Join(good, 2) + good[2] + good[3] + "\r\n",
@@ -171,17 +162,14 @@ TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
       {"odd data count", test::SRecLine(2, 0x10, Bytes{1, 2, 3}) + "\n" + end, rc::kErrorInHexFile, 1,
        "odd number of data bytes"},
       {"S5 count record", Join(good, 2) + test::SRecLine(5, 1) + "\n" + end, rc::kErrorInHexFile, 3, "S-record type 5"},
-      {"S4", Join(good, 2) + test::SRecLine(4, 1) + "\n" + end, rc::kErrorInHexFile, 3, "S-record type 4"},
       {"region two only", test::SRecLine(3, 0x2000000, four) + "\n" + end, rc::kErrorInHexFile, 2,
        "no data in the first memory region"},
       {"beyond region one", test::SRecLine(3, 0x1001000, four) + "\n" + end, rc::kErrorInHexFile, 1,
        "address outside both memory regions"},
       {"not an S-record", "X1070010010203046E\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
-      {"count below 3", "S102AABB\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
       {"count smaller than the address", "S3030000FC\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
       {"count beyond the token", "S1FF0010" + std::string(8, '0') + "\n" + end, rc::kInvalidHexFile, 1,
        "not a valid S-record"},
-      {"not hex", "S10700100G0203046E\n" + end, rc::kInvalidHexFile, 1, "not a valid S-record"},
       {"overlong token", "S" + std::string(3000, '1') + "\n" + end, rc::kInvalidHexFile, 1,
        "record longer than 1024 characters"},
       {"checksum", good[1].substr(0, good[1].size() - 2) + "00\n" + end, rc::kErrorInHexFile, 1,

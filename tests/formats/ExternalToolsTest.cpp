@@ -4,7 +4,6 @@
 
 #include "FormatsTestUtil.h"
 #include "core/formats/MotorolaSRecFile.h"
-#include "core/formats/ProductionImage.h"
 #include "core/formats/TN820HexFile.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
@@ -117,23 +116,6 @@ TEST_F(ExternalTools, SRecordRegionsWithWordAddressing) {
   EXPECT_EQ(SrecCat(fmf, "-Intel", 0, 0x20000), regionOne);
   EXPECT_EQ(SrecCat(fmf, "-Intel", 0x2001000, 0x2000), regionTwo);
   EXPECT_EQ(ReadFmf(fmf, 0, 0x21FFF, 2), image);
-}
-
-TEST_F(ExternalTools, ProductionBootFlashMemoryFileReadsAlike) {
-  // One segment, not relocated, data from its first to its last byte.
-  SRecText b;
-  test::AppendSRecWords(b, 0x40000, test::PseudoRandomBytes(0x2000, 41));
-  b.Record(8, 0x20000).WriteTo(dir_ / "boot.S");
-  ProductionImageOptions options;
-  options.kind = ProductionImageKind::Boot;
-  options.serialNumber = "A1";
-  options.hardwareRevision = 'B';
-  std::string version;
-  std::filesystem::path fmf;
-  ASSERT_EQ(ConvertProductionImage(dir_ / "boot.S", dir_ / "TN835 Boot.FMF", options, version, &fmf), 0);
-  const auto boot = ReadFmf(fmf, 0x40000, 0x41FFF, 1);
-  EXPECT_EQ(Objcopy(fmf), boot);
-  EXPECT_EQ(SrecCat(fmf, "-Intel", 0x40000, 0x2000), boot);
 }
 
 }  // namespace
