@@ -24,9 +24,8 @@ struct BitsCase {
 };
 
 TEST(ImageTime, BitsPerCharacterCountStartParityAndStop) {
-  for (const BitsCase& c : {BitsCase{8, Parity::None, StopBits::One, 10}, BitsCase{8, Parity::Even, StopBits::One, 11},
-                            BitsCase{8, Parity::Odd, StopBits::Two, 12}, BitsCase{7, Parity::Mark, StopBits::One, 10},
-                            BitsCase{7, Parity::None, StopBits::OnePointFive, 10},
+  for (const BitsCase& c : {BitsCase{8, Parity::None, StopBits::One, 10}, BitsCase{8, Parity::Odd, StopBits::Two, 12},
+                            BitsCase{7, Parity::Mark, StopBits::One, 10},
                             BitsCase{8, Parity::Space, StopBits::OnePointFive, 12}}) {
     EXPECT_EQ(BitsPerCharacter(c.byteSize, c.parity, c.stop), c.bits)
         << int{c.byteSize} << " bits, parity " << int(c.parity) << ", stop " << int(c.stop);
@@ -117,8 +116,6 @@ TEST(ImageTime, FilesThatCannotBeReadSayWhy) {
                         Case{Target::Box, dir / "broken.FMF", rc::kInvalidHexFile, 0, ""},
                         Case{Target::Controller, dir / "fifo.FMF", rc::kCantOpenInput, 0, "is a FIFO, not a regular file"},
                         Case{Target::Pic18F252, dir / "fifo.FMF", rc::kCantOpenInput, 0, "is a FIFO, not a regular file"},
-                        Case{Target::Controller, "/dev/zero", rc::kCantOpenInput, 0,
-                             "is a character device, not a regular file"},
                         Case{Target::Tn835, "/dev/urandom", rc::kCantOpenInput, 0,
                              "is a character device, not a regular file"}}) {
     ImageTime t;

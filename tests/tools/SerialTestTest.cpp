@@ -29,14 +29,11 @@ TEST(SerialLine, ParsesTokens) {
   const Case cases[] = {
       {"A,,B", Bytes{'A'}},             // an empty token ends the line
       {"", Bytes{}},
-      {"A,", Bytes{'A'}},
       {",A", Bytes{'A'}},
       {"0X", Bytes{0x00}},              // no hex digit: 0x00
-      {"0XG", Bytes{0x00}},
       {"0X1G", Bytes{0x01}},            // digits up to the first non-hex character
       {"AB", std::nullopt},
       {"0x123", std::nullopt},
-      {"A,1x2", std::nullopt},
       {"A,B,AB", std::nullopt},         // one bad token spoils the line
   };
   for (const auto& c : cases) EXPECT_EQ(ParseSerialLine(c.line), c.bytes) << c.line;
@@ -49,12 +46,9 @@ TEST(SerialLine, FormatsBytes) {
   };
   const Case cases[] = {
       {{0x19, 0x03, 'A', 'B', 'C', 0x02}, "0x19,0x3,A,B,C,0x2"},
-      {{0xFF}, "0xFF"},
       {{0x7E}, "0x7E"},  // tilde is above 125
       {{0x7D}, "}"},
-      {{' '}, " "},
       {{','}, "0x2C"},
-      {{0x00, 0x1F}, "0x0,0x1F"},
       {{}, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatSerialBytes(c.bytes), c.text);
@@ -89,8 +83,6 @@ TEST(SerialLineOutcomes, EachOutcomeIsSaid) {
       {"a reply", "0x19,0x3,A,B,C,0x2", 3, "\xFF~ ", false, SerialLineOutcome::Replied,
        {"\nTX:0x19,0x3,A,B,C,0x2", "\nRX:0xFF,0x7E, "}, std::string("\x19\x03" "ABC\x02", 6)},
       {"two letters", "AB", 2, "", false, SerialLineOutcome::Invalid, {"\nNot sent: \"AB" + notValid}, ""},
-      {"three hex digits", "A,0x123,B", 2, "", false, SerialLineOutcome::Invalid,
-       {"\nNot sent: \"0x123" + notValid}, ""},
       {"no reply", "A", 2, "", false, SerialLineOutcome::NoReply, {"\nTX:A", "\nNo reply within 40 ms"}, "A"},
       {"too long a reply", "B", 2, "xyz", false, SerialLineOutcome::TooLong,
        {"\nTX:B", "\nRX:x,y,z (more than the 2 characters waited for)"}, "B"},
@@ -151,9 +143,7 @@ TEST_F(SerialTester, SendFileSendsEveryLine) {
     std::string path, reason;
   } refused[] = {
       {(dir / "missing.txt").string(), "No such file or directory"},
-      {(dir / "fifo").string(), "is a FIFO, not a regular file"},
-      {"/dev/zero", "is a character device, not a regular file"},
-      {dir.string(), "is a folder, not a regular file"},
+      {(dir / "fifo").string(), "is a FIFO, not a regular file"},  // the other kinds: FileAccessTest
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.path);
