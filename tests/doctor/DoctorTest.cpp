@@ -70,7 +70,6 @@ TEST(Doctor, PortFailuresNameTheProblemAndTheFix) {
   } cases[] = {
       {"/dev/ttyUSB97", "port.exists", {"/dev/ttyUSB97 does not exist"}, {"plug in", "serial devices here:"}},
       {"com1", "port.name", {"\"com1\"", "neither a serial port"}, {"settings set COMPort"}},
-      {"/etc/passwd", "port.exists", {"not a serial device"}, {"--port"}},
       // A character device every process holds: refused, no holders named.
       {"/dev/null", "port.exists", {"/dev/null exists but is not a serial device"}, {"--port"}},
       {"127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), "port.open", {"would not open"},

@@ -53,14 +53,8 @@ TEST(DroppedData, EachReaderTalliesWhatFallsOutsideItsImage) {
        HexText().ExtendedLinear(0x03C0).Data(0x0010, {9, 8}).ExtendedLinear(0xFFFF)
            .Data(0xFFF0, Ramp(16, 0x40)).EndOfFile().Text(),
        {16, 1, 0xFFFFFFF0, 0xFFFFFFFF}, 0x10, {9, 8}},
-      // One record straddling each end: only its outer parts are left out.
-      {"straddles both ends",
-       [](const auto& p) { return Plain(p, 0x1004, 0x100B); },
-       HexText().Data(0x1000, Ramp(8, 0x10)).Data(0x1008, Ramp(8, 0x20)).EndOfFile().Text(),
-       {8, 2, 0x1000, 0x100F}, 0, {0x14, 0x15, 0x16, 0x17, 0x20, 0x21, 0x22, 0x23}},
-      {"record wider than the image",
-       [](const auto& p) { return Plain(p, 0x0102, 0x0103); },
-       HexText().Data(0x0100, Ramp(6, 0)).EndOfFile().Text(), {4, 1, 0x0100, 0x0105}, 0, {2, 3}},
+      // Records straddling an end or wider than the image, at any address:
+      // RoundTripPropertiesTest (StoredBytesNeverWrap).
       // PIC18F252 configuration bytes live outside program memory but are
       // taken, not lost; the byte after them is lost.
       {"pic18 configuration is kept",

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <regex>
 #include <sstream>
 
@@ -169,7 +168,8 @@ TEST_F(ShellCompletion, OffersWhatFitsTheWordsTypedSoFar) {
 // by completion there, and every subcommand is in the command list the man
 // page is written from.
 TEST_F(ShellCompletion, EveryCommandAndOptionInHelpIsCompleted) {
-  const std::regex section(R"(^([A-Z][A-Za-z ]*):\s*$)");
+  const std::regex section(R"(^([A-Za-z][A-Za-z ]*):\s*$)");
+  const std::regex subcommands("subcommands", std::regex::icase);
   const std::regex entry(R"(^\s{2}(\S+))");
   for (const std::string program : {"tarnvale-cli", "tarnvale-sim"}) {
     SCOPED_TRACE(program);
@@ -178,60 +178,44 @@ TEST_F(ShellCompletion, EveryCommandAndOptionInHelpIsCompleted) {
     std::vector<std::string> commands = Lines(list.out);
     ASSERT_GT(commands.size(), 4u);
     commands.insert(commands.begin(), "");
-    std::size_t optionsSeen = 0;
-    struct Listed {
-      std::string command;
-      std::vector<std::string> options, subs;
-    };
-    std::vector<Listed> listed;
-    std::vector<Words> queries;
+    std::vector<Words> options, subs, queries;  // per command; two queries each
     for (const std::string& command : commands) {
-      SCOPED_TRACE(command);
-      Words path;
+      Words typed{program};
       std::istringstream in(command);
-      for (std::string w; in >> w;) path.push_back(w);
-      Words args = path;
+      for (std::string w; in >> w;) typed.push_back(w);
+      Words args(typed.begin() + 1, typed.end());
       args.push_back("--help");
       const RunResult help = Run(program, args);
-      ASSERT_EQ(help.exitCode, 0) << help.err;
-      std::vector<std::string> options, subs;
-      std::string current;
+      ASSERT_EQ(help.exitCode, 0) << command << ": " << help.err;
+      options.emplace_back();
+      subs.emplace_back();
+      bool inSubcommands = false;
       for (const std::string& line : Lines(help.out)) {
         std::smatch m;
         if (std::regex_match(line, m, section)) {
-          current = m[1];
-          std::transform(current.begin(), current.end(), current.begin(),
-                         [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        } else if (std::regex_search(line, m, entry)) {
-          const std::string first = m[1];
-          if (first.front() == '-' && current != "SUBCOMMANDS") {
-            std::istringstream names(first);
-            for (std::string n; std::getline(names, n, ',');) options.push_back(n);
-          } else if (current == "SUBCOMMANDS") {
-            subs.push_back(first);
-          }
+          inSubcommands = std::regex_match(m[1].str(), subcommands);
+        } else if (std::regex_search(line, m, entry) && inSubcommands) {
+          subs.back().push_back(m[1]);
+        } else if (std::regex_search(line, m, entry) && m[1].str().front() == '-') {
+          std::istringstream names(m[1]);
+          for (std::string n; std::getline(names, n, ',');) options.back().push_back(n);
         }
       }
-      ASSERT_TRUE(Contains(options, "--help")) << help.out;
-      optionsSeen += options.size();
-      Words typed{program};
-      typed.insert(typed.end(), path.begin(), path.end());
+      ASSERT_TRUE(Contains(options.back(), "--help")) << command << ": " << help.out;
       typed.push_back("-");
       queries.push_back(typed);
       typed.back() = "";
       queries.push_back(typed);
-      listed.push_back({command, options, subs});
     }
     const auto replies = CompleteAll(program, queries);
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-      const auto& [command, options, subs] = listed[i];
-      SCOPED_TRACE(command);
-      const auto& offeredOptions = replies[2 * i];
-      const auto& offeredWords = replies[2 * i + 1];
-      for (const auto& o : options) EXPECT_TRUE(Contains(offeredOptions, o)) << o;
-      for (const auto& sub : subs) {
-        EXPECT_TRUE(Contains(offeredWords, sub)) << sub;
-        EXPECT_TRUE(Contains(commands, command.empty() ? sub : command + " " + sub)) << sub;
+    std::size_t optionsSeen = 0;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+      SCOPED_TRACE(commands[i]);
+      optionsSeen += options[i].size();
+      for (const auto& o : options[i]) EXPECT_TRUE(Contains(replies[2 * i], o)) << o;
+      for (const auto& sub : subs[i]) {
+        EXPECT_TRUE(Contains(replies[2 * i + 1], sub)) << sub;
+        EXPECT_TRUE(Contains(commands, commands[i].empty() ? sub : commands[i] + " " + sub)) << sub;
       }
     }
     EXPECT_GT(optionsSeen, commands.size() * 2);

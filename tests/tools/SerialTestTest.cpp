@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <memory>
 #include <variant>
 
@@ -176,7 +175,8 @@ TEST_F(SerialTester, BrowseTakesTheChosenFile) {
 }
 
 // The file send as a run, on a fake clock: its events in order, and a stop
-// after the second line ends it as stopped with nothing more sent.
+// after the second line ends it as stopped with nothing more sent (what each
+// line shows: SendFileSendsEveryLine).
 TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
   struct Recorder final : RunSink {
     void OnEvent(const RunEvent& e) override {
@@ -210,14 +210,13 @@ TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
     });
     Recorder sink;
     sink.stopAtLine = c.stopAtLine;
-    std::vector<std::string> shown;
     SerialFileRequest request;
     request.port = &port;
     request.text = file;
     request.count = 1;
     int sent = 0;
-    const ResultCode code = SendSerialFile(request, clock, StopToken(sink.stop), sink,
-                                           [&](const std::string& t) { shown.push_back(t); }, &sent);
+    const ResultCode code =
+        SendSerialFile(request, clock, StopToken(sink.stop), sink, [](const std::string&) {}, &sent);
     EXPECT_EQ(code, c.code);
     EXPECT_EQ(sent, c.sent);
     std::vector<std::string> wire;
@@ -239,11 +238,7 @@ TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
     }
     if (c.code == rc::kSuccess) {
       EXPECT_EQ(last.bytes, file.size());
-      ASSERT_TRUE(std::holds_alternative<RunFinished>(sink.events.back()));
-      EXPECT_EQ(std::count(shown.begin(), shown.end(), "\nRX:k"), 3);
-      EXPECT_EQ(std::count_if(shown.begin(), shown.end(),
-                              [](const std::string& s) { return s.rfind("\nLine 2 not sent: \"bad-token\"", 0) == 0; }),
-                1);
+      EXPECT_TRUE(std::holds_alternative<RunFinished>(sink.events.back()));
     } else {
       EXPECT_EQ(last.units, c.stopAtLine) << "nothing after the stop";
       EXPECT_FALSE(std::holds_alternative<RunFinished>(sink.events.back())) << "a stopped run is silent";
