@@ -1,5 +1,7 @@
-// Our readers and writer against two independent converters, objcopy
-// (binutils) and srec_cat (srecord), on generated files.
+// Our S-record reader and flash memory file writer against an independent
+// converter, srec_cat (srecord), on generated files. (Intel HEX placement by
+// segment and linear bases and any record length: IntelHexFileTest and
+// RoundTripPropertiesTest.)
 #include <gtest/gtest.h>
 
 #include "FormatsTestUtil.h"
@@ -11,15 +13,14 @@
 namespace tarnvale {
 namespace {
 
-using test::HexText;
 using test::SRecText;
 using Bytes = std::vector<std::uint8_t>;
 
 class ExternalTools : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (test::RunCommand("command -v objcopy && command -v srec_cat") != 0) {
-      GTEST_SKIP() << "objcopy (binutils) and srec_cat (srecord) are needed on PATH for these checks";
+    if (test::RunCommand("command -v srec_cat") != 0) {
+      GTEST_SKIP() << "srec_cat (srecord) is needed on PATH for these checks";
     }
     dir_ = test::MakeTempDir("tools");
   }
@@ -32,12 +33,6 @@ class ExternalTools : public ::testing::Test {
     EXPECT_EQ(test::RunCommand(command + " 2>&1", &log), 0) << command << "\n" << log;
     const std::string s = test::ReadFileBytes(out);
     return {s.begin(), s.end()};
-  }
-
-  // objcopy's binary image: from the lowest data address to the end of the
-  // highest, gaps 0xFF.
-  Bytes Objcopy(const std::filesystem::path& hex) {
-    return Tool("objcopy -I ihex -O binary --gap-fill 0xFF " + test::Quote(hex));
   }
 
   // srec_cat's bytes of [first, first + size), gaps 0xFF. `input` is the
@@ -58,39 +53,6 @@ class ExternalTools : public ::testing::Test {
 
   std::filesystem::path dir_;
 };
-
-TEST_F(ExternalTools, IntelHexWithGapsAndEveryAcceptedRecordType) {
-  // Segment and linear addressing go in separate files: tools disagree on
-  // how the two bases combine when a file mixes them.
-  Bytes big(255);
-  for (unsigned i = 0; i < 255; ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  const auto noise = test::PseudoRandomBytes(600, 2);
-  const auto part = [&](std::size_t at, std::size_t n) { return std::span(noise).subspan(at, n); };
-  HexText segment("\r\n");
-  segment.ExtendedSegment(0x1000).Data(0x0000, part(0, 16))    // base 0x10000
-      .Data(0x0100, big)                                        // 255 bytes after a gap
-      .StartSegment(0x1000, 0x0000)
-      .ExtendedSegment(0x2000).Data(0x0010, part(16, 32))       // 0x20010
-      .EndOfFile();
-  HexText linear("\n");
-  linear.ExtendedLinear(0x0001).Data(0x8000, part(100, 200))   // 0x18000
-      .Data(0x8400, big)
-      .ExtendedLinear(0x0002).Data(0x0000, part(300, 32))       // 0x20000
-      .StartLinear(0x00, 0x00, 0x01, 0x00)
-      .EndOfFile();
-  struct Case {
-    const HexText& text;
-    std::uint32_t lo, hi;
-  } cases[] = {{segment, 0x10000, 0x2002F}, {linear, 0x18000, 0x2001F}};
-  for (const Case& c : cases) {
-    const auto path = dir_ / "mixed.hex";
-    c.text.WriteTo(path);
-    IntelHexFile f(path, c.lo, c.hi, 1, 2);
-    ASSERT_EQ(test::Load(f), 0);
-    EXPECT_EQ(Objcopy(path), f.ImageBytes());
-    EXPECT_EQ(SrecCat(path, "-Intel", c.lo, c.hi - c.lo + 1), f.ImageBytes());
-  }
-}
 
 TEST_F(ExternalTools, SRecordRegionsWithWordAddressing) {
   auto one = test::PseudoRandomBytes(0x1C000, 31);
