@@ -82,11 +82,17 @@ TEST(Holders, AreFoundByFileIdentity) {
   EXPECT_TRUE(FindHolders(dir / "ttyUSB9", proc.Root()).holders.empty());
 }
 
-// Every part is found in the text.
-void ExpectParts(const std::string& text, const std::vector<std::string>& parts, const char* name) {
-  for (const std::string& part : parts) {
-    EXPECT_NE(text.find(part), std::string::npos) << name << ": " << part << " in " << text;
-  }
+// A verdict that is fine has no fix and one that is not has one; every part
+// is found in its text and its fix.
+struct VerdictCase {
+  const char* name;
+  std::vector<std::string> inText, inFix;  // no fix: fine
+};
+void ExpectVerdict(const VerdictCase& c, bool fine, const std::string& text, const std::string& fix) {
+  EXPECT_EQ(fine, c.inFix.empty()) << c.name;
+  EXPECT_EQ(fix.empty(), c.inFix.empty()) << c.name << ": " << fix;
+  for (const std::string& part : c.inText) EXPECT_NE(text.find(part), std::string::npos) << c.name << ": " << text;
+  for (const std::string& part : c.inFix) EXPECT_NE(fix.find(part), std::string::npos) << c.name << ": " << fix;
 }
 
 AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
@@ -102,30 +108,23 @@ AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSe
 }
 
 TEST(AccessVerdicts, SayWhatToRun) {
-  const struct {
-    const char* name;
-    AccessFacts facts;
-    std::vector<std::string> inText, inFix;  // no fix: allowed
-  } cases[] = {
-      {"allowed", Facts(true, 0660, "dialout", true, true), {"crw-rw---- root:dialout"}, {}},
-      {"not in group", Facts(false, 0660, "dialout", false, false), {"group dialout", "not in dialout"},
-       {"sudo usermod -aG dialout $USER", "log in again"}},
+  const std::pair<AccessFacts, VerdictCase> cases[] = {
+      {Facts(true, 0660, "dialout", true, true), {"allowed", {"crw-rw---- root:dialout"}, {}}},
+      {Facts(false, 0660, "dialout", false, false),
+       {"not in group", {"group dialout", "not in dialout"}, {"sudo usermod -aG dialout $USER", "log in again"}}},
       // The device's own group is the one to join, whatever it is called.
-      {"other group", Facts(false, 0660, "uucp", false, false), {"group uucp"},
-       {"sudo usermod -aG uucp $USER"}},
-      {"joined but not logged in again", Facts(false, 0660, "dialout", false, true),
-       {"this login started before"}, {"log out and log in again", "newgrp dialout"}},
-      {"group may not write", Facts(false, 0600, "dialout", false, false), {"crw-------"},
-       {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}},
-      {"root group is not joined", Facts(false, 0660, "root", false, false), {"root:root"},
-       {"GROUP=\"dialout\""}},
+      {Facts(false, 0660, "uucp", false, false), {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
+      {Facts(false, 0660, "dialout", false, true),
+       {"joined but not logged in again", {"this login started before"},
+        {"log out and log in again", "newgrp dialout"}}},
+      {Facts(false, 0600, "dialout", false, false),
+       {"group may not write", {"crw-------"},
+        {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}}},
+      {Facts(false, 0660, "root", false, false), {"root group is not joined", {"root:root"}, {"GROUP=\"dialout\""}}},
   };
-  for (const auto& c : cases) {
-    const AccessVerdict v = JudgeAccess(c.facts);
-    EXPECT_EQ(v.ok, c.inFix.empty()) << c.name;
-    EXPECT_EQ(v.fix.empty(), c.inFix.empty()) << c.name << ": " << v.fix;
-    ExpectParts(v.text, c.inText, c.name);
-    ExpectParts(v.fix, c.inFix, c.name);
+  for (const auto& [facts, c] : cases) {
+    const AccessVerdict v = JudgeAccess(facts);
+    ExpectVerdict(c, v.ok, v.text, v.fix);
   }
 }
 
@@ -140,26 +139,20 @@ ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor
 }
 
 TEST(ModemManagerVerdicts, WarnOnlyWhenItMayGrabThePort) {
-  const struct {
-    const char* name;
-    ModemManagerFacts facts;
-    std::vector<std::string> inText, inFix;  // no fix: no warning
-  } cases[] = {
-      {"not running", Modem(false, true, false, "", ""), {"not running"}, {}},
-      {"not an ACM device", Modem(true, false, false, "", ""), {"pid 812", "is not one"}, {}},
-      {"ignored by udev", Modem(true, true, true, "2341", "0043"), {"udev rule"}, {}},
-      {"ACM with USB ids", Modem(true, true, false, "2341", "0043"), {"pid 812", "/dev/ttyACM0"},
-       {"ATTRS{idVendor}==\"2341\"", "ATTRS{idProduct}==\"0043\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\"",
-        "udevadm control --reload-rules", "systemctl disable --now ModemManager"}},
-      {"ACM without USB ids", Modem(true, true, false, "", ""), {"may open"},
-       {"KERNEL==\"ttyACM*\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""}},
+  const std::pair<ModemManagerFacts, VerdictCase> cases[] = {
+      {Modem(false, true, false, "", ""), {"not running", {"not running"}, {}}},
+      {Modem(true, false, false, "", ""), {"not an ACM device", {"pid 812", "is not one"}, {}}},
+      {Modem(true, true, true, "2341", "0043"), {"ignored by udev", {"udev rule"}, {}}},
+      {Modem(true, true, false, "2341", "0043"),
+       {"ACM with USB ids", {"pid 812", "/dev/ttyACM0"},
+        {"ATTRS{idVendor}==\"2341\"", "ATTRS{idProduct}==\"0043\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\"",
+         "udevadm control --reload-rules", "systemctl disable --now ModemManager"}}},
+      {Modem(true, true, false, "", ""),
+       {"ACM without USB ids", {"may open"}, {"KERNEL==\"ttyACM*\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""}}},
   };
-  for (const auto& c : cases) {
-    const ModemManagerVerdict v = JudgeModemManager(c.facts, "/dev/ttyACM0");
-    EXPECT_EQ(v.warn, !c.inFix.empty()) << c.name;
-    EXPECT_EQ(v.fix.empty(), c.inFix.empty()) << c.name << ": " << v.fix;
-    ExpectParts(v.text, c.inText, c.name);
-    ExpectParts(v.fix, c.inFix, c.name);
+  for (const auto& [facts, c] : cases) {
+    const ModemManagerVerdict v = JudgeModemManager(facts, "/dev/ttyACM0");
+    ExpectVerdict(c, !v.warn, v.text, v.fix);
   }
 }
 

@@ -124,7 +124,7 @@ TEST(FlashMemoryFileWriter, OutputNameUsesTheFirstDotOfTheFileNameOnly) {
   std::filesystem::create_directories(dotted);
   EXPECT_EQ(WriteAppFmf(kSmallApp, dotted / "image.v2.hex"), dotted / "image.FMF");
   EXPECT_FALSE(std::filesystem::exists(root / "j.FMF"));
-  // Only the finished file is left in the folder (one replaced through a link: the CLI's test).
+  // Only the finished file is left in the folder (replacing one, through a link: FileAccessTest).
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dotted), {}), 1);
   // A folder that does not exist: 5.
   EXPECT_EQ(App(kSmallApp)->WriteFlashMemoryFile(root / "missing" / "x.FMF", 0, true), rc::kCantOpenOutput);
