@@ -30,32 +30,18 @@ class Cli : public ::testing::Test {
     dir_ = test::MakeTempDir("cli");
   }
 
-  // `args` are split at spaces, except inside '...'; {name} names a file of
-  // the temp folder. A run that hangs is killed after a minute (and so fails
-  // its test) instead of hanging the suite.
+  // `args` are split at spaces; a word {name} names a file of the temp
+  // folder. A run that hangs is killed after a minute (and so fails its test)
+  // instead of hanging the suite.
   CliRun Run(const std::string& args) {
-    std::vector<std::string> argv{TARNVALE_CLI_PATH};
-    bool quoted = false, fresh = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      const char c = args[i];
-      if (c == '\'') {
-        quoted = !quoted;
-        if (fresh) argv.emplace_back();
-        fresh = false;
-      } else if (c == ' ' && !quoted) {
-        fresh = true;
-      } else if (c == '{' && !quoted) {
-        const std::size_t close = args.find('}', i);
-        argv.push_back((dir_ / args.substr(i + 1, close - i - 1)).string());
-        i = close;
-        fresh = false;
-      } else {
-        if (fresh) argv.emplace_back();
-        argv.back() += c;
-        fresh = false;
-      }
-    }
-    const test::RunResult run = test::RunCommand(argv, dir_);
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string w; in >> w;) words.push_back(w.front() == '{' ? (dir_ / w.substr(1, w.size() - 2)).string() : w);
+    return Run(words);
+  }
+  CliRun Run(std::vector<std::string> args) {
+    args.insert(args.begin(), TARNVALE_CLI_PATH);
+    const test::RunResult run = test::RunCommand(args, dir_);
     CliRun r{run.exitCode, run.out, run.err, {}};
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
@@ -330,9 +316,9 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
       {"TN835 Application File", "App 2.S", "App 2.S"},
   };
   for (const auto& c : changes) {
-    const CliRun set = Run("settings set '" + c.name + "' '" + c.value + "'");
+    const CliRun set = Run({"settings", "set", c.name, c.value});
     EXPECT_EQ(set.status, 0) << c.name << ": " << set.err;
-    const CliRun get = Run("settings get '" + c.name + "'");
+    const CliRun get = Run({"settings", "get", c.name});
     EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(get.out, c.shown + "\n") << c.name;
   }

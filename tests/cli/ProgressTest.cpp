@@ -40,6 +40,7 @@ TEST(RateMeter, GivesRateBytesAndTimeLeft) {
     bool bytesKnown;
     double bytes, bytesPerSecond;
     double secondsLeft;  // negative: unknown
+    double earlierRun = 0;  // seconds an earlier run was started before this one
   } cases[] = {
       // Nothing done yet, some time gone: no rate, no time left.
       {"start", 4, 0, false, 2.0, 0, 0, 0, true, 0, 0, -1},
@@ -55,11 +56,15 @@ TEST(RateMeter, GivesRateBytesAndTimeLeft) {
       {"read bytes", 4096, std::nullopt, true, 2.0, 1024, 0.25, 512, true, 1024, 512, 6},
       // A clock that goes back (a replaced clock, a suspend): no negative rate or time left.
       {"clock going back", 10, std::nullopt, false, -5.0, 3, 0.3, 0, false, 0, 0, -1},
+      // Start begins a new run: measured from its own start, not the first one's.
+      {"started again", 10, std::nullopt, false, 2.0, 4, 0.4, 2.0, false, 0, 0, 3, 100},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSeconds clock;
     RateMeter meter([&clock] { return clock.now; });
+    meter.Start(c.total, c.unitsAreBytes);
+    clock.now += c.earlierRun;
     meter.Start(c.total, c.unitsAreBytes);
     clock.now += c.elapsed;
     const RateSample s = meter.At(c.done, c.given);
@@ -74,19 +79,6 @@ TEST(RateMeter, GivesRateBytesAndTimeLeft) {
       EXPECT_DOUBLE_EQ(s.secondsLeft, c.secondsLeft);
     }
   }
-}
-
-// Start begins a new run: the second run's rate is measured from its own
-// start, not from the first one's.
-TEST(RateMeter, StartAgainMeasuresFromTheNewStart) {
-  FakeSeconds clock;
-  RateMeter meter([&clock] { return clock.now; });
-  meter.Start(10);
-  clock.now += 100;
-  meter.Start(10);
-  clock.now += 2;
-  EXPECT_DOUBLE_EQ(meter.At(4).perSecond, 2.0);
-  EXPECT_DOUBLE_EQ(meter.At(4).secondsLeft, 3.0);
 }
 
 RateSample Sample(double fraction, double perSecond, bool bytesKnown, double bytesPerSecond, double left) {

@@ -126,14 +126,6 @@ TEST(DamagedFiles, EveryHexReaderAndTheScanRefuseAtTheLineWithTheReason) {
       EXPECT_EQ(file->Failure().reason.rfind(c.reason, 0), 0u) << file->Failure().reason;
     }
   }
-  // The whole file is taken by all of them, so the refusals above are the damage's.
-  const auto whole = test::WriteTemp("whole.hex", full);
-  HexScan scan;
-  EXPECT_EQ(ScanHexFile(whole, scan), rc::kFileOk);
-  for (const Reader& reader : HexReaders()) {
-    const auto file = reader.make(whole);
-    EXPECT_EQ(test::Load(*file), rc::kFileOk) << reader.name;
-  }
 }
 
 TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
@@ -193,9 +185,6 @@ TEST(DamagedFiles, SRecordsCutShortOrJoinedAreRefusedAndNoImageIsWritten) {
     EXPECT_EQ(failure.reason, c.reason);
     EXPECT_FALSE(std::filesystem::exists(folder / "out.FMF"));
   }
-  const auto whole = test::WriteTemp("whole.S", full);
-  MotorolaSRecFile file(whole, 0, 0x21FFF);
-  EXPECT_EQ(test::LoadSRec(file, 0, 0x20000, 0), rc::kFileOk);
 }
 
 }  // namespace
