@@ -88,12 +88,10 @@ TEST(ImageTime, FlashMemoryFileStream) {
   EXPECT_EQ(t.bitsPerCharacter, 10u);
   EXPECT_DOUBLE_EQ(t.seconds, static_cast<double>(t.wireBytes) * 10 / 115200 + t.packets * t.pauseMs / 1000.0);
 
-  // Twice the rate, half the wire time; a parity bit adds a tenth.
-  ImageTime fast, parity;
-  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {230400, 8, Parity::None, StopBits::One}, fast, failure), rc::kFileOk);
-  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {115200, 8, Parity::Even, StopBits::One}, parity, failure), rc::kFileOk);
-  EXPECT_EQ(fast.wireBytes, t.wireBytes);
-  EXPECT_NEAR(fast.seconds - fast.packets * fast.pauseMs / 1000.0, (t.seconds - t.packets * t.pauseMs / 1000.0) / 2, 1e-9);
+  // The line's parity is counted (how the rate and the bits scale: the tables above).
+  ImageTime parity;
+  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {115200, 8, Parity::Even, StopBits::One}, parity, failure),
+            rc::kFileOk);
   EXPECT_EQ(parity.bitsPerCharacter, 11u);
 }
 

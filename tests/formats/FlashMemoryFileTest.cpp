@@ -96,9 +96,6 @@ TEST(FlashMemoryFile, FindApplicationStartReadsTheLandmarkOfTheGeneration) {
       EXPECT_EQ(start, c.start) << c.why;
     }
   }
-  std::uint32_t start = 0;
-  IntelHexFile closed(test::WriteTemp("c.FMF", ""), 0, 1, 1, 2);
-  EXPECT_EQ(FindApplicationStart(closed, 4, start), rc::kFileNotOpen);
 }
 
 TEST(FlashMemoryFile, HeaderEdgeCases) {

@@ -113,7 +113,6 @@ TEST_F(ShellCompletion, VersionAndCompletionRequestsAnswerAsDocumented) {
       {"tarnvale-cli", {"--completion", "zsh"}, 2, ""},
       // Help (and so the man pages) names the program, not the path it ran from.
       {"tarnvale-cli", {"flash", "--help"}, 0, "[^\n]*\nUsage: tarnvale-cli flash \\[OPTIONS\\] file\n(.*\n)*"},
-      {"tarnvale-sim", {"--help"}, 0, "[^\n]*\nUsage: tarnvale-sim \\[OPTIONS\\] SUBCOMMAND\n(.*\n)*"},
       // Only the whole command line asks; elsewhere it is an unknown option.
       {"tarnvale-cli", {"ports", "--completion", "bash"}, 2, ""},
       // A subcommand's own --version option is not the program's version.
