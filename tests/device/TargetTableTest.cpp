@@ -107,7 +107,6 @@ TEST(TargetComparisons, TheScanKnowsAComparisonWhenItSeesOne) {
       {"    case Target::DsPic30F: return 1;", true},
       {"  SelectTarget(target::kCpuBoard386);", true},
       {"  link.SelectTarget(Target::CpuBoard386);", false},
-      {"  if (Info(target).flashRevisionRule) {", false},
       {"  if (row.target == target) return;", false},
   };
   for (const auto& c : cases) EXPECT_EQ(ComparesTarget(c.line), c.compares) << c.line;

@@ -59,7 +59,6 @@ TEST(ImageTime, PacketImageBytesLeaveOutFramingPackets) {
   for (const Case& c : {Case{BuildPacket(32, 0x1000, packet_type::kData, data), 32},
                         Case{BuildPacket(16, 0x1000, 0x15, std::span(data).first(16)), 16},
                         Case{BuildPacket(2, 0, packet_type::kSetPage, std::span(data).first(2)), 0},
-                        Case{BuildPacket(2, 0, packet_type::kExtendedSegment, std::span(data).first(2)), 0},
                         Case{BuildPacket(4, 0, packet_type::kStartAddress, std::span(data).first(4)), 0},
                         Case{BuildPacket(0, 0, packet_type::kEndOfFile), 0}, Case{Packet{0x3A, 0x01}, 0}}) {
     EXPECT_EQ(PacketImageBytes(c.packet), c.bytes) << "type " << (c.packet.size() > 4 ? int{c.packet[4]} : -1);

@@ -210,10 +210,7 @@ TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
     });
     Recorder sink;
     sink.stopAtLine = c.stopAtLine;
-    SerialFileRequest request;
-    request.port = &port;
-    request.text = file;
-    request.count = 1;
+    const SerialFileRequest request{.port = &port, .text = file, .count = 1};
     int sent = 0;
     const ResultCode code =
         SendSerialFile(request, clock, StopToken(sink.stop), sink, [](const std::string&) {}, &sent);

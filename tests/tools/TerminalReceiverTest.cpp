@@ -38,7 +38,6 @@ TEST(Folding, EveryRuleShowsAndCapturesTheLinesAsReceived) {
       {"CR LF lines kept once, even across chunks",
        {{"first\r\nsecond\r", "first\nsecond", "first\r\n"},
         {"\nthird\r\n\r\n", "first\nsecond\nthird\n\n", "first\r\nsecond\r\nthird\r\n\r\n"}}},
-      {"LF CR lines", {{"one\n\rtwo\n\r\n\r", "one\ntwo\n\n", "one\r\ntwo\r\n\r\n"}}},
       {"backspace takes back a character, nothing at column 0",
        {{"\bAB\bC", "AC", ""}, {"\b\b\b\bX\n", "X\n", "X\r\n"}}},
       {"bytes pass unchanged", {{bytes + "\n", bytes + "\n", bytes + "\r\n"}}},
