@@ -193,7 +193,6 @@ TEST_F(Cli, ExitCodesAndMessagesTellTheKindOfFailure) {
        "result: 9\n"},
       {"hex scan {none.hex}", 5, at("none.hex") + ": Can't Open Input File (No such file or directory)\n",
        "result: 4\n"},
-      {"hex frobnicate", 2, ""},
       {"hex stream {boot.hex} --target 4", 2, "--target 4 (386) needs --board-info"},  // no board record
       {"hex stream {cut.hex} --target rq700", 5, at("cut.hex") + ":3: Error in Hex File (no end-of-file record)\n"},
       {"hex stream {ok.hex} --target 0", 2,

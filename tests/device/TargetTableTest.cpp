@@ -41,6 +41,11 @@ TEST(TargetTable, EveryRowIsNamedOnceAndItsReaderHoldsItsRange) {
     EXPECT_EQ(reader->AllocateImage(), rc::kFileOk) << "the default range is one an image can have";
   }
   EXPECT_EQ(MakeImageReader(Target::Box, {}), nullptr) << "the box has no image of its own";
+  // A caller's layout wins over the row's (a caller's range: the CLI's ranged hex stream).
+  ImageRequest jtag;
+  jtag.range = Info(Target::Tn835Jtag).range;
+  jtag.layoutMode = 2;
+  EXPECT_EQ(dynamic_cast<const TN820HexFile&>(*MakeImageReader(Target::Tn835Jtag, jtag)).LayoutMode(), 2u);
 }
 
 TEST(TargetTable, ImagesArePlacedAsTheirRowSays) {
@@ -68,16 +73,6 @@ TEST(TargetTable, ImagesArePlacedAsTheirRowSays) {
     EXPECT_EQ(r.end, c.end) << c.what;
     EXPECT_EQ(r.lanes, Info(c.target).range.lanes) << c.what;
   }
-}
-
-// (A requested range other than the row's: the CLI's ranged hex stream.)
-TEST(TargetTable, ReadersTakeTheRequestedLayout) {
-  ImageRequest request;
-  request.path = "image.FMF";
-  request.range = Info(Target::Tn835Jtag).range;
-  request.layoutMode = 2;
-  const auto jtag = MakeImageReader(Target::Tn835Jtag, request);
-  EXPECT_EQ(dynamic_cast<const TN820HexFile&>(*jtag).LayoutMode(), 2u) << "a caller's layout wins";
 }
 
 TEST(TargetTable, NothingButANameOrNumberParses) {

@@ -87,7 +87,7 @@ TEST(SerialLineOutcomes, EachOutcomeIsSaid) {
       {"count 0, something there", "C", 0, "ok", false, SerialLineOutcome::Replied, {"\nTX:C", "\nRX:o,k"}, "C"},
       {"count 0, nothing there", "C", 0, "", false, SerialLineOutcome::NoReply, {"\nTX:C", "\nNothing had arrived"}, "C"},
       {"port not open", "A", 2, "", true, SerialLineOutcome::PortNotOpen,
-       {"\nNot sent: the port is not open"}, ""},  // named: SendFileSendsEveryLine
+       {"\nNot sent: the port is not open"}, ""},  // named: SendAndSendFileTakeTheDialogsSettings
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,16 +110,16 @@ TEST(SerialLineOutcomes, EachOutcomeIsSaid) {
   }
 }
 
-// The dialog's line goes with the dialog's count and time-out.
-TEST_F(SerialTester, SendTakesTheDialogsCountAndTimeOut) {
+// The dialog's line goes with the dialog's count and time-out; its file with
+// its time-out, line by line.
+TEST_F(SerialTester, SendAndSendFileTakeTheDialogsSettings) {
   model.count = 0;
   model.timeoutMs = 1;
   EXPECT_EQ(model.Send("C"), SerialLineOutcome::NoReply);
   EXPECT_EQ(shown, (std::vector<std::string>{"\nTX:C", "\nNothing had arrived"}));
   EXPECT_EQ(pty.Receive(1, 1000), "C");
-}
-
-TEST_F(SerialTester, SendFileSendsEveryLine) {
+  shown.clear();
+  model.count = 255;  // the dialog's own
   const auto dir = test::MakeTempDir("st");
   test::WriteFileBytes(dir / "lines.txt", "A,B\r\nbad-token\n0x31\n");
   model.filePath = (dir / "lines.txt").string();
@@ -175,7 +175,7 @@ TEST_F(SerialTester, BrowseTakesTheChosenFile) {
 
 // The file send as a run, on a fake clock: its events in order, and a stop
 // after the second line ends it as stopped with nothing more sent (what each
-// line shows: SendFileSendsEveryLine).
+// line shows: SendAndSendFileTakeTheDialogsSettings).
 TEST(SerialFileRun, SendsLineByLineAndStopsBetweenLines) {
   struct Recorder final : RunSink {
     void OnEvent(const RunEvent& e) override {

@@ -58,7 +58,7 @@ class Keyboard : public ::testing::Test, public TerminalKeyboardSink {
   std::string trace_;
 };
 
-TEST_F(Keyboard, TypingRecallAndBackspaceRules) {
+TEST_F(Keyboard, TypingRecallBackspaceAndSentStrings) {
   struct Case {
     const char* name;
     Lines history;  // entered first, each with Enter
@@ -90,9 +90,9 @@ TEST_F(Keyboard, TypingRecallAndBackspaceRules) {
     EXPECT_EQ(kb_->IsRecalled(), c.recalled) << c.name;
     EXPECT_EQ(kb_->History().Entries(), c.stored) << c.name;
   }
-}
-
-TEST_F(Keyboard, SendStringLeavesTypedLineAndHistoryAlone) {
+  // A string sent as it is leaves the typed line and the history alone.
+  kb_.emplace(*this);
+  trace_.clear();
   Type("st");
   kb_->SendString("AB");
   EXPECT_EQ(trace_, "stAB");
