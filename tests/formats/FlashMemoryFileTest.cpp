@@ -71,7 +71,6 @@ TEST(FlashMemoryFile, FindApplicationStartReadsTheLandmarkOfTheGeneration) {
   } cases[] = {
       {"00 00 FE 03", gen4, 4, 0, 0x03FE0000},
       {"generation 3 landmark absent", gen4, 3, rc::kDataNotFound, 0},
-      {"no landmark for generation 0", gen4, 0, rc::kDataNotFound, 0},
       {"old generations shift the stored value",
        HexText().ExtendedLinear(0x000F).Data(0xBFF0, {0x00, 0x00, 0x34, 0x12}).Text(), 2, 0, 0x12340000u >> 12},
       {"split over two records is joined",
