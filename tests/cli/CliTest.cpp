@@ -85,7 +85,7 @@ TEST_F(Cli, ScanGivesTheRangeAndTheLandmarksOfAFlashMemoryFile) {
 
 TEST_F(Cli, StreamPrintsOnePacketPerLine) {
   HexText().ExtendedLinear(0x03C0).Data(0x0000, {0x11, 0x22}).ExtendedLinear(0x03C1).Data(0x0040, {0x33})
-      .StartLinear(0x00, 0x00, 0xC0, 0x03).EndOfFile().WriteTo(dir_ / "s.hex");
+      .StartLinear(0x12, 0x34, 0xC0, 0x03).EndOfFile().WriteTo(dir_ / "s.hex");
 
   // Flash: from the lowest address to the top, two lanes, no start packet.
   const CliRun flash = Run("hex stream {s.hex} --target 1");
@@ -99,11 +99,12 @@ TEST_F(Cli, StreamPrintsOnePacketPerLine) {
   EXPECT_EQ(lines.back(), "3A00000001FF");
   EXPECT_EQ(flash.out.find_first_not_of("0123456789ABCDEF\n"), std::string::npos);
 
-  // Load: lowest to highest, with the start address packet.
+  // Load: lowest to highest, with the start address packet (the record's
+  // bytes as they stand, each in its place).
   const CliRun load = Run("hex stream {s.hex} --target 1 --load");
   ASSERT_EQ(load.status, 0) << load.err;
   ASSERT_EQ(load.lines.size(), 6u);
-  EXPECT_EQ(Lines(load.lines.begin() + 4, load.lines.end()), (Lines{"3A040000050000C00334", "3A00000001FF"}));
+  EXPECT_EQ(Lines(load.lines.begin() + 4, load.lines.end()), (Lines{"3A040000051234C003EE", "3A00000001FF"}));
 
   // An explicit range and lane count: only the segment of the range is announced.
   const CliRun ranged = Run("hex stream {s.hex} --target 1 --base 0x03C10000 --end 0x03C1007F --lanes 1");
