@@ -36,7 +36,9 @@ class Cli : public ::testing::Test {
   CliRun Run(const std::string& args) {
     std::vector<std::string> words;
     std::istringstream in(args);
-    for (std::string w; in >> w;) words.push_back(w.front() == '{' ? (dir_ / w.substr(1, w.size() - 2)).string() : w);
+    for (std::string w; in >> w;) {
+      words.push_back(w.front() == '{' ? (dir_ / w.substr(1, w.size() - 2)).string() : w);
+    }
     return Run(words);
   }
   CliRun Run(std::vector<std::string> args) {

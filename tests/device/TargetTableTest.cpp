@@ -64,7 +64,6 @@ TEST(TargetTable, ImagesArePlacedAsTheirRowSays) {
       {"no extended address records: from 0", Target::Controller, kNoExtended, 0x7FFF, true, 0, 0x7FFF},
       {"no extended address records, flash: from 0 to the top", Target::Controller, kNoExtended, 0x7FFF, false, 0,
        0x03FFFFFF},
-      {"a fixed range ignores the file", Target::CpuBoard386, 0x100, 0x200, false, 0x03FFC000, 0x03FFFFFF},
       {"a fixed range ignores a load too", Target::Tn835Jtag, 0x100, 0x200, true, 0x40000, 0x41FFF},
   };
   for (const auto& c : cases) {

@@ -24,7 +24,8 @@ struct BitsCase {
 };
 
 TEST(ImageTime, BitsPerCharacterCountStartParityAndStop) {
-  for (const BitsCase& c : {BitsCase{8, Parity::None, StopBits::One, 10}, BitsCase{8, Parity::Odd, StopBits::Two, 12},
+  for (const BitsCase& c : {BitsCase{8, Parity::None, StopBits::One, 10},
+                            BitsCase{8, Parity::Odd, StopBits::Two, 12},
                             BitsCase{7, Parity::Mark, StopBits::One, 10},
                             BitsCase{8, Parity::Space, StopBits::OnePointFive, 12}}) {
     EXPECT_EQ(BitsPerCharacter(c.byteSize, c.parity, c.stop), c.bits)
@@ -59,7 +60,6 @@ TEST(ImageTime, PacketImageBytesLeaveOutFramingPackets) {
   for (const Case& c : {Case{BuildPacket(32, 0x1000, packet_type::kData, data), 32},
                         Case{BuildPacket(16, 0x1000, 0x15, std::span(data).first(16)), 16},
                         Case{BuildPacket(2, 0, packet_type::kSetPage, std::span(data).first(2)), 0},
-                        Case{BuildPacket(4, 0, packet_type::kStartAddress, std::span(data).first(4)), 0},
                         Case{BuildPacket(0, 0, packet_type::kEndOfFile), 0}, Case{Packet{0x3A, 0x01}, 0}}) {
     EXPECT_EQ(PacketImageBytes(c.packet), c.bytes) << "type " << (c.packet.size() > 4 ? int{c.packet[4]} : -1);
   }
@@ -89,8 +89,8 @@ TEST(ImageTime, FlashMemoryFileStream) {
 
   // The line's parity is counted (how the rate and the bits scale: the tables above).
   ImageTime parity;
-  ASSERT_EQ(EstimateImageTime(Target::Controller, path, {115200, 8, Parity::Even, StopBits::One}, parity, failure),
-            rc::kFileOk);
+  const LineFormat even{115200, 8, Parity::Even, StopBits::One};
+  ASSERT_EQ(EstimateImageTime(Target::Controller, path, even, parity, failure), rc::kFileOk);
   EXPECT_EQ(parity.bitsPerCharacter, 11u);
 }
 

@@ -91,8 +91,8 @@ struct VerdictCase {
 void ExpectVerdict(const VerdictCase& c, bool fine, const std::string& text, const std::string& fix) {
   EXPECT_EQ(fine, c.inFix.empty()) << c.name;
   EXPECT_EQ(fix.empty(), c.inFix.empty()) << c.name << ": " << fix;
-  for (const std::string& part : c.inText) EXPECT_NE(text.find(part), std::string::npos) << c.name << ": " << text;
-  for (const std::string& part : c.inFix) EXPECT_NE(fix.find(part), std::string::npos) << c.name << ": " << fix;
+  for (const auto& p : c.inText) EXPECT_NE(text.find(p), std::string::npos) << c.name << ": " << text;
+  for (const auto& p : c.inFix) EXPECT_NE(fix.find(p), std::string::npos) << c.name << ": " << fix;
 }
 
 AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
@@ -111,16 +111,19 @@ TEST(AccessVerdicts, SayWhatToRun) {
   const std::pair<AccessFacts, VerdictCase> cases[] = {
       {Facts(true, 0660, "dialout", true, true), {"allowed", {"crw-rw---- root:dialout"}, {}}},
       {Facts(false, 0660, "dialout", false, false),
-       {"not in group", {"group dialout", "not in dialout"}, {"sudo usermod -aG dialout $USER", "log in again"}}},
+       {"not in group", {"group dialout", "not in dialout"},
+        {"sudo usermod -aG dialout $USER", "log in again"}}},
       // The device's own group is the one to join, whatever it is called.
-      {Facts(false, 0660, "uucp", false, false), {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
+      {Facts(false, 0660, "uucp", false, false),
+       {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
       {Facts(false, 0660, "dialout", false, true),
        {"joined but not logged in again", {"this login started before"},
         {"log out and log in again", "newgrp dialout"}}},
       {Facts(false, 0600, "dialout", false, false),
        {"group may not write", {"crw-------"},
         {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}}},
-      {Facts(false, 0660, "root", false, false), {"root group is not joined", {"root:root"}, {"GROUP=\"dialout\""}}},
+      {Facts(false, 0660, "root", false, false),
+       {"root group is not joined", {"root:root"}, {"GROUP=\"dialout\""}}},
   };
   for (const auto& [facts, c] : cases) {
     const AccessVerdict v = JudgeAccess(facts);

@@ -103,8 +103,8 @@ TEST(DroppedData, ReloadingCountsOnce) {
 // srec convert warning).
 TEST(DroppedData, SRecordsPastRegionTwo) {
   const Bytes four = {1, 2, 3, 4};
-  const std::string text =
-      SRecText().Record(1, 0, four).Record(3, 0x2000000, four).Record(3, 0x2001000, Ramp(32, 0)).Record(9, 0).Text();
+  const std::string text = SRecText().Record(1, 0, four).Record(3, 0x2000000, four)
+                               .Record(3, 0x2001000, Ramp(32, 0)).Record(9, 0).Text();
   MotorolaSRecFile f(test::WriteTemp("in.S", text), 0, 0x21FFF);
   ASSERT_EQ(test::LoadSRec(f, 0, 0x20000, 0), rc::kFileOk);
   EXPECT_EQ(f.Dropped().bytes, 32u);

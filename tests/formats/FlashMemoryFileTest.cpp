@@ -30,7 +30,6 @@ std::unique_ptr<IntelHexFile> OpenFmf(const std::filesystem::path& path, std::ui
 // (lowest 0xFFFFFFFF) is generation 0 in the CLI's hex scan test.
 TEST(SoftwareGeneration, GenerationTwoAndLowestAddressesOffTheTable) {
   EXPECT_EQ(SoftwareGeneration(0x00000100), 2);
-  EXPECT_EQ(SoftwareGeneration(0), 0);
   EXPECT_EQ(SoftwareGeneration(0x03C10000), 0) << "a lowest segment of no generation";
 }
 

@@ -83,8 +83,8 @@ TEST(IntelHexFileBasics, AllocationLimits) {
 
 // Modes 0 and 2 with and without a start address: the CLI's hex scan test.
 TEST(ScanHexFile, SegmentAddressesGiveModeOne) {
-  const std::string text =
-      HexText().ExtendedSegment(0x2000).Data(0, {1}).ExtendedSegment(0x1000).Data(0x10, {1, 2}).EndOfFile().Text();
+  const std::string text = HexText().ExtendedSegment(0x2000).Data(0, {1})
+                               .ExtendedSegment(0x1000).Data(0x10, {1, 2}).EndOfFile().Text();
   HexScan s;
   ASSERT_EQ(ScanHexFile(test::WriteTemp("m.hex", text), s), 0);
   EXPECT_EQ(s.mode, 1);

@@ -152,7 +152,7 @@ TEST(PIC30FImage, ChunksAndTheConfigurationRecord) {
 
   const auto packets = test::DrainStream(f, true);
   ASSERT_EQ(packets.size(), 260u);
-  EXPECT_EQ(packets[1 + 5], BuildPacket(128, 5 * 128, 0, test::Slice(image, 5 * 128, 128))) << "134-byte packets";
+  EXPECT_EQ(packets[1 + 5], BuildPacket(128, 5 * 128, 0, test::Slice(image, 5 * 128, 128)));  // 134 bytes
   EXPECT_EQ(test::ToHex(packets[257]), "3A0200000401F009");
   EXPECT_EQ(packets[258], BuildPacket(14, 0, 0, config));
 
