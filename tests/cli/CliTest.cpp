@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <functional>
 #include <sstream>
 
 #include "e2e/Processes.h"
@@ -31,32 +30,20 @@ class Cli : public ::testing::Test {
     dir_ = test::MakeTempDir("cli");
   }
 
-  // `args` are split at spaces, except inside '...'; {name} names a file of
-  // the temp folder. A run that hangs is killed after a minute (and so fails
-  // its test) instead of hanging the suite.
+  // `args` are split at spaces; a word {name} names a file of the temp
+  // folder. A run that hangs is killed after a minute (and so fails its test)
+  // instead of hanging the suite.
   CliRun Run(const std::string& args) {
-    std::vector<std::string> argv{TARNVALE_CLI_PATH};
-    bool quoted = false, fresh = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      const char c = args[i];
-      if (c == '\'') {
-        quoted = !quoted;
-        if (fresh) argv.emplace_back();
-        fresh = false;
-      } else if (c == ' ' && !quoted) {
-        fresh = true;
-      } else if (c == '{' && !quoted) {
-        const std::size_t close = args.find('}', i);
-        argv.push_back((dir_ / args.substr(i + 1, close - i - 1)).string());
-        i = close;
-        fresh = false;
-      } else {
-        if (fresh) argv.emplace_back();
-        argv.back() += c;
-        fresh = false;
-      }
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string w; in >> w;) {
+      words.push_back(w.front() == '{' ? (dir_ / w.substr(1, w.size() - 2)).string() : w);
     }
-    const test::RunResult run = test::RunCommand(argv, dir_);
+    return Run(words);
+  }
+  CliRun Run(std::vector<std::string> args) {
+    args.insert(args.begin(), TARNVALE_CLI_PATH);
+    const test::RunResult run = test::RunCommand(args, dir_);
     CliRun r{run.exitCode, run.out, run.err, {}};
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
@@ -100,7 +87,7 @@ TEST_F(Cli, ScanGivesTheRangeAndTheLandmarksOfAFlashMemoryFile) {
 
 TEST_F(Cli, StreamPrintsOnePacketPerLine) {
   HexText().ExtendedLinear(0x03C0).Data(0x0000, {0x11, 0x22}).ExtendedLinear(0x03C1).Data(0x0040, {0x33})
-      .StartLinear(0x00, 0x00, 0xC0, 0x03).EndOfFile().WriteTo(dir_ / "s.hex");
+      .StartLinear(0x12, 0x34, 0xC0, 0x03).EndOfFile().WriteTo(dir_ / "s.hex");
 
   // Flash: from the lowest address to the top, two lanes, no start packet.
   const CliRun flash = Run("hex stream {s.hex} --target 1");
@@ -114,34 +101,17 @@ TEST_F(Cli, StreamPrintsOnePacketPerLine) {
   EXPECT_EQ(lines.back(), "3A00000001FF");
   EXPECT_EQ(flash.out.find_first_not_of("0123456789ABCDEF\n"), std::string::npos);
 
-  // Load: lowest to highest, with the start address packet.
+  // Load: lowest to highest, with the start address packet (the record's
+  // bytes as they stand, each in its place).
   const CliRun load = Run("hex stream {s.hex} --target 1 --load");
   ASSERT_EQ(load.status, 0) << load.err;
   ASSERT_EQ(load.lines.size(), 6u);
-  EXPECT_EQ(Lines(load.lines.begin() + 4, load.lines.end()), (Lines{"3A040000050000C00334", "3A00000001FF"}));
+  EXPECT_EQ(Lines(load.lines.begin() + 4, load.lines.end()), (Lines{"3A040000051234C003EE", "3A00000001FF"}));
 
   // An explicit range and lane count: only the segment of the range is announced.
   const CliRun ranged = Run("hex stream {s.hex} --target 1 --base 0x03C10000 --end 0x03C1007F --lanes 1");
   ASSERT_EQ(ranged.status, 0) << ranged.err;
   EXPECT_EQ(ranged.lines, (Lines{lines[2], lines[3], "3A00000001FF"}));
-}
-
-TEST_F(Cli, StreamOfProgrammerTargets) {
-  HexText().Data(0x0000, {0x01}).EndOfFile().WriteTo(dir_ / "pic.hex");
-  EXPECT_EQ(Run("hex stream {pic.hex} --target 2").lines.size(), 1028u);
-  EXPECT_EQ(Run("hex stream {pic.hex} --target 3").lines.size(), 260u);
-
-  const std::string record = "43" "42" "06" "4354524C3031" + std::string(18, '0') +  // 'C' 'B', "CTRL01"
-                             "03" "435055" + std::string(24, '0') +                   // "CPU"
-                             "02" "494F" + std::string(26, '0') +                     // "IO"
-                             std::string(24, '0');                                    // flash id
-  ASSERT_EQ(record.size(), 124u);
-  HexText().ExtendedLinear(0x03FF).Data(0xC000, {0x55}).EndOfFile().WriteTo(dir_ / "boot.hex");
-  const CliRun boot = Run("hex stream {boot.hex} --target 4 --board-info " + record);
-  ASSERT_EQ(boot.status, 0) << boot.err;
-  ASSERT_EQ(boot.lines.size(), 514u);
-  EXPECT_EQ(boot.lines[0], "3A0200000403FFF8");
-  EXPECT_EQ(boot.lines[1].substr(0, 12), "3A20C0000055");
 }
 
 TEST_F(Cli, SrecConvertWritesTheFmfAndPrintsTheVersion) {
@@ -155,7 +125,6 @@ TEST_F(Cli, SrecConvertWritesTheFmfAndPrintsTheVersion) {
   ASSERT_EQ(app.status, 0) << app.err;
   EXPECT_EQ(app.out, "5.01.02\n");
   const std::string fmf = test::ReadFileBytes(dir_ / "out.FMF");
-  EXPECT_EQ(fmf.rfind(":020000040000FA\n", 0), 0u);
   EXPECT_NE(fmf.find(":20022000" "4B00"), std::string::npos) << "model code K at 0x220";
 }
 
@@ -185,168 +154,123 @@ TEST_F(Cli, SrecConvertNeverWritesOverItsInput) {
   EXPECT_EQ(test::ReadFileBytes(dir_ / "x.FMF"), original);
 }
 
-TEST_F(Cli, FailuresExitNonZeroWithTheResultTextOnStderr) {
+// Every failure ends with the exit code of its kind, so a script can tell a
+// bad argument from a bad file from a port that will not open; its reason is
+// on stderr, stdout holds no more than the JSON result, and no failure shows
+// a bare "Un-recognized return code". An empty image is refused for every
+// target (as in hex scan) and addresses take the whole 32-bit range. Data
+// outside the image is left out of the stream and of the flash memory file
+// and said once on stderr; the run still succeeds.
+TEST_F(Cli, ExitCodesAndMessagesTellTheKindOfFailure) {
+  using Bytes = std::vector<std::uint8_t>;
+  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
   HexText().ExtendedLinear(0x03C0).Data(0, {1}).EndOfFile().WriteTo(dir_ / "nostart.FMF");
   HexText().ExtendedLinear(0x03FF).Data(0xC000, {0x55}).EndOfFile().WriteTo(dir_ / "boot.hex");
-  test::WriteFileBytes(dir_ / "bad.hex", ":0100000001FF\n");
-  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
-  struct Case {
-    std::string args, outStart, err;
-  } cases[] = {
-      {"hex scan --json {none.hex}", "{\"result\": 4}\n", "Can't Open Input File"},
-      // A flash file without its start address landmark: no landmarks printed.
-      {"hex scan --json {nostart.FMF}", "{\"result\": 10, \"lowest\": 62914560", "Unable to Find Application Starting Address."},
-      {"hex stream {boot.hex} --target 4", "", "--target 4 (386) needs --board-info"},  // no board record
-      {"hex stream {bad.hex} --target 1 --base 0 --end 0xFF", "", "Error in Hex File"},
-      {"srec convert {app.S} {b.FMF} --image boot --hw-rev C", "", "You must enter a valid serial number"},
-      {"srec convert {app.S} {b.FMF} --image boot --serial 123", "", "You must enter a Hardware Revision"},
-      {"srec convert {none.S} {b.FMF} --image test", "", "Can't Open Input File"},
-  };
-  for (const Case& c : cases) {
-    const CliRun r = Run(c.args);
-    EXPECT_NE(r.status, 0) << c.args;
-    // A result line ending in a line end is the whole output; otherwise its start.
-    if (c.outStart.empty() || c.outStart.back() == '\n') {
-      EXPECT_EQ(r.out, c.outStart) << c.args;
-    } else {
-      EXPECT_EQ(r.out.substr(0, c.outStart.size()), c.outStart) << c.args;
-    }
-    EXPECT_EQ(r.out.find("application_start"), std::string::npos) << c.args;
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
-  }
-}
-
-// Every failure ends with the exit code of its kind, so a script can tell a
-// bad argument from a bad file from a port that will not open.
-TEST_F(Cli, ExitCodesTellTheKindOfFailure) {
-  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
-  test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1, 2}) + "\n\n:0100000001FF\n");
-  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).WriteTo(dir_ / "sum.S");
-  test::WriteFileBytes(dir_ / "sum.S", test::ReadFileBytes(dir_ / "sum.S") + "S1050000010200\n");
-  // A copy cut short before its end record, and two records on one line.
+  HexText().ExtendedLinear(0xFFFF).Data(0xFFF0, Bytes(16, 0xA5)).EndOfFile().WriteTo(dir_ / "top.hex");
+  test::SRecText().Record(1, 0, Bytes(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
+  test::WriteFileBytes(dir_ / "sum.hex", test::HexLine(0, 0, Bytes{1, 2}) + "\n\n:0100000001FF\n");
+  test::WriteFileBytes(dir_ / "sum.S", test::SRecLine(1, 0, Bytes(4, 0)) + "\nS1050000010200\n");
+  // A copy cut short before its end record (damaged files of every kind: DamagedFilesTest).
   HexText().ExtendedLinear(0).Data(0, {1, 2}).Data(2, {3}).WriteTo(dir_ / "cut.hex");
-  test::WriteFileBytes(dir_ / "joined.hex", test::HexLine(0, 0, std::vector<std::uint8_t>{1}) +
-                                                test::HexLine(0, 1, std::vector<std::uint8_t>{2}) + "\n:00000001FF\n");
-  test::WriteFileBytes(dir_ / "joined.S", test::SRecLine(1, 0, std::vector<std::uint8_t>(4, 0)) +
-                                              test::SRecLine(9, 0) + "\n");
+  test::WriteFileBytes(dir_ / "empty.hex", "");
+  HexText().Data(0x0000, {1}).Data(0x9000, {2, 3, 4}).EndOfFile().WriteTo(dir_ / "pic.hex");
+  test::SRecText().Record(1, 0, Bytes(0x20, 0)).Record(3, 0x11000, Bytes(4, 0xEE)).Record(7, 0)
+      .WriteTo(dir_ / "outside.S");
+  const std::string board = "43" "42" "06" "4354524C3031" + std::string(18, '0') +  // 'C' 'B', "CTRL01"
+                            "03" "435055" + std::string(24, '0') +                   // "CPU"
+                            "02" "494F" + std::string(26, '0') +                     // "IO"
+                            std::string(24, '0');                                    // flash id
+  const auto at = [&](const char* file) { return (dir_ / file).string(); };
   struct Case {
     std::string args;
     int status;
-    std::string err;  // the start of stderr, or a part of it after '~'
+    std::string err;        // the start of stderr, or a part of it after '~' (success: "" when empty)
+    std::string out = "";   // failure: stdout, or its start when not ending in a line end
+    std::size_t lines = 0;  // success: packets printed
   } cases[] = {
-      {"hex scan {sum.hex}", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n"},
-      {"hex stream {sum.hex} --target rq700 --base 0 --end 0xFF", 5, (dir_ / "sum.hex").string() + ":3: Error in Hex File"},
-      {"hex scan {none.hex}", 5, (dir_ / "none.hex").string() + ": Can't Open Input File (No such file or directory)\n"},
-      {"hex scan {cut.hex}", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
-      {"hex stream {cut.hex} --target rq700", 5, (dir_ / "cut.hex").string() + ":3: Error in Hex File (no end-of-file record)\n"},
-      {"hex scan {joined.hex}", 5, (dir_ / "joined.hex").string() + ":1: Invalid Hex File (text after the checksum)\n"},
-      {"srec convert {joined.S} {j.FMF} --image test", 5,
-       (dir_ / "joined.S").string() + ":1: Invalid Hex File (text after the checksum)\n"},
-      {"srec convert {sum.S} {out.FMF} --image test", 5,
-       (dir_ / "sum.S").string() + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
-      {"hex stream {ok.hex} --target 0", 2, "target 0 (box) has no image to stream; --target must be one of 1 (rq700)"},
-      {"hex stream {ok.hex} --target box", 2, "target 0 (box) has no image to stream"},
+      {"hex scan --json {none.hex}", 5, "~Can't Open Input File", "{\"result\": 4}\n"},
+      // A flash file without its start address landmark: no landmarks printed.
+      {"hex scan --json {nostart.FMF}", 5, "Unable to Find Application Starting Address.",
+       "{\"result\": 10, \"lowest\": 62914560"},
+      {"hex scan {sum.hex}", 5, at("sum.hex") + ":3: Error in Hex File (checksum 0xFF, expected 0xFE)\n",
+       "result: 9\n"},
+      {"hex scan {none.hex}", 5, at("none.hex") + ": Can't Open Input File (No such file or directory)\n",
+       "result: 4\n"},
+      {"hex stream {boot.hex} --target 4", 2, "--target 4 (386) needs --board-info"},  // no board record
+      {"hex stream {cut.hex} --target rq700", 5, at("cut.hex") + ":3: Error in Hex File (no end-of-file record)\n"},
+      {"hex stream {ok.hex} --target 0", 2,
+       "target 0 (box) has no image to stream; --target must be one of 1 (rq700)"},
       {"hex stream {ok.hex} --target 7", 2,
        "--target must be one of 1 (rq700), 2 (pic18), 3 (pic30), 4 (386), 5 (tn835), 6 (tn835-jtag), by number or name"},
-      {"hex stream {ok.hex} --target pic", 2, "--target must be"},
-      {"hex scan", 2, "~is required"},
-      {"hex frobnicate", 2, ""},
-      {"info --port {no-such-tty}", 3, "Failed to Open Port: " + (dir_ / "no-such-tty").string()},
+      {"hex stream {empty.hex} --target 5", 5, "~Data not found in Hex File (no data records)"},
+      {"hex stream {ok.hex} --target 1 --lanes 3", 2, "~--lanes"},
+      {"hex stream {ok.hex} --target 1 --base 0x100 --end 0xFF", 5,
+       "~the image range 0x00000100-0x000000FF ends below its start"},
+      {"hex stream {ok.hex} --target 1", 5, "~the image range 0x00000000-0x03FFFFFF is larger than the 8 MB"},
+      {"hex stream {ok.hex} --target 1 --base 0x1G", 2, "~invalid --base: 0x1G (a hexadecimal address 0 to FFFFFFFF"},
+      // The top of the address space: no wrap to address 0 on the way.
+      {"hex stream {top.hex} --target 1 --base FFFFFFF0 --end FFFFFFFF --lanes 1", 0, "", "", 2},
+      {"hex stream {pic.hex} --target 2", 0,
+       "warning: " + at("pic.hex") +
+           ": ignored 3 bytes in 1 record at 0x00009000-0x00009002 (outside the image 0x00000000-0x00007FFF)\n",
+       "", 1028},
+      {"hex stream {pic.hex} --target pic18 --end 0xFFFF", 0, "", "", 1028},
+      {"hex stream {boot.hex} --target 4 --board-info " + board, 0, "", "", 514},
+      {"srec convert {outside.S} {outside.FMF} --image test", 0,
+       "~warning: " + at("outside.S") +
+           ": ignored 4 bytes in 1 record at 0x00022000-0x00022003 (outside the image 0x00000000-0x00021FFF)\n",
+       "", 1},
+      {"srec convert {sum.S} {out.FMF} --image test", 5,
+       at("sum.S") + ":2: Error in Hex File (checksum 0x00, expected 0xF7)\n"},
+      {"srec convert {app.S} {b.FMF} --image boot --hw-rev C", 2, "You must enter a valid serial number"},
+      {"srec convert {app.S} {b.FMF} --image boot --serial 123", 2, "You must enter a Hardware Revision"},
+      {"info --port {no-such-tty}", 3, "Failed to Open Port: " + at("no-such-tty")},
       {"info --port {no-such-tty} --baud 1234", 2, "~--baud"},
       {"settings get NoSuchSetting", 2, "unknown setting: NoSuchSetting"},
       {"settings set BaudRate 1234", 2, "invalid value for BaudRate: 1234 (not a baud rate of the port dialog"},
       {"settings set Parity MARK", 2, "invalid value for Parity: MARK (parity is NONE, ODD or EVEN"},
       {"settings set AuxByteSize 9", 2, "invalid value for AuxByteSize: 9 (data bits are 7 or 8)"},
-      {"settings set StationNextNumber 0", 2, "invalid value for StationNextNumber: 0 (a counter value 1 to 999999999)"},
-      {"settings set StationSerialPattern TN-yy", 2, "invalid value for StationSerialPattern: TN-yy (not a serial pattern: "},
-      {"settings set IPAddress 10.10.10", 2, "~not a dotted IPv4 address"},
+      {"settings set StationSerialPattern TN-yy", 2,
+       "invalid value for StationSerialPattern: TN-yy (not a serial pattern: "},
       {"settings set IPAddress 10.10.10.256", 2, "~not a dotted IPv4 address"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
     const CliRun r = Run(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    EXPECT_EQ(r.status, c.status) << r.err;
     if (!c.err.empty() && c.err[0] == '~') {
-      EXPECT_NE(r.err.find(c.err.substr(1)), std::string::npos) << c.args << ": " << r.err;
+      EXPECT_NE(r.err.find(c.err.substr(1)), std::string::npos) << r.err;
+    } else if (c.status == 0 && c.err.empty()) {
+      EXPECT_EQ(r.err, "");
     } else {
-      EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
+      EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+    }
+    EXPECT_EQ(r.err.find("Un-recognized"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("warning:"), r.err.rfind("warning:")) << "one warning at most: " << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(r.lines.size(), c.lines) << r.out;
+    } else if (c.out.empty() || c.out.back() == '\n') {
+      EXPECT_EQ(r.out, c.out);
+    } else {
+      EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+      EXPECT_EQ(r.out.find("application_start"), std::string::npos);
     }
   }
-  // A port and rate given for one run are not written into the settings.
-  ASSERT_EQ(Run("info --port {no-such-tty} --baud 230400").status, 3);
-  EXPECT_EQ(Run("settings get COMPort").out.find("no-such-tty"), std::string::npos);
-  EXPECT_NE(Run("settings get BaudRate").out, "230400\n");
-
+  // A port and rate given for one run are not stored: PortOptionsEndToEndTest.
   const CliRun help = Run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit codes:\n  0    success\n"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("  130  interrupted"), std::string::npos) << help.out;
 }
 
-TEST_F(Cli, TargetNamesStreamWhatTheirNumbersStream) {
-  HexText().ExtendedLinear(0x03C0).Data(0, {0x11, 0x22}).EndOfFile().WriteTo(dir_ / "s.hex");
-  HexText().Data(0, {1, 2, 3, 4}).EndOfFile().WriteTo(dir_ / "pic.hex");
-  const std::pair<std::string, std::string> same[] = {
-      {"hex stream {s.hex} --target rq700", "hex stream {s.hex} --target 1"},
-      {"hex stream {pic.hex} --target pic18", "hex stream {pic.hex} --target 2"},
-      {"hex stream {pic.hex} --target pic30", "hex stream {pic.hex} --target 3"},
-      {"hex stream {pic.hex} --target tn835", "hex stream {pic.hex} --target 5"},
-      {"hex stream {pic.hex} --target tn835-jtag", "hex stream {pic.hex} --target 6"},
-  };
-  for (const auto& [byName, byNumber] : same) {
-    const CliRun a = Run(byName);
-    const CliRun b = Run(byNumber);
-    ASSERT_EQ(a.status, 0) << byName << ": " << a.err;
-    EXPECT_FALSE(a.lines.empty());
-    EXPECT_EQ(a.out, b.out) << byName;
-  }
-}
-
-// What hex stream refuses, and what it takes that it used to refuse: an
-// empty image is an error for every target (as in hex scan), the option
-// checks agree with the help, addresses take the whole 32-bit range, and a
-// failure never shows a bare "Un-recognized return code".
-TEST_F(Cli, StreamRefusesWhatHasNothingToProgramAndTakesTheFullAddressRange) {
-  test::WriteFileBytes(dir_ / "empty.hex", "");
-  test::WriteFileBytes(dir_ / "eof.hex", ":00000001FF\n");
-  test::WriteFileBytes(dir_ / "blank.hex", "\n\n  \n");
-  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
-  HexText().ExtendedLinear(0xFFFF).Data(0xFFF0, std::vector<std::uint8_t>(16, 0xA5)).EndOfFile().WriteTo(dir_ / "top.hex");
-  struct Case {
-    std::string args;
-    int status;
-    std::string err;    // a part of stderr ("" : stderr empty)
-    std::size_t lines;  // packets printed on success
-  } cases[] = {
-      {"hex stream {empty.hex} --target 5", 5, "Data not found in Hex File (no data records)", 0},
-      {"hex stream {eof.hex} --target 2", 5, "Data not found in Hex File", 0},
-      {"hex stream {blank.hex} --target rq700 --load", 5, "Data not found in Hex File", 0},
-      {"hex stream {eof.hex} --target 1 --base 0 --end 0xFF", 5, "Data not found in Hex File", 0},
-      {"hex stream {ok.hex} --target 1 --lanes 3", 2, "--lanes", 0},
-      {"hex stream {ok.hex} --target 1 --base 0x100 --end 0xFF", 5, "the image range 0x00000100-0x000000FF ends below its start", 0},
-      {"hex stream {ok.hex} --target 1 --base 0 --end 0x00800000", 5, "is larger than the 8 MB an image can hold", 0},
-      {"hex stream {ok.hex} --target 1", 5, "the image range 0x00000000-0x03FFFFFF is larger than the 8 MB", 0},
-      {"hex stream {ok.hex} --target 1 --base 0x1G", 2, "invalid --base: 0x1G (a hexadecimal address 0 to FFFFFFFF", 0},
-      {"hex stream {ok.hex} --target 1 --end 100000000", 2, "invalid --end", 0},
-      // The top of the address space: no wrap to address 0 on the way.
-      {"hex stream {top.hex} --target 1 --base FFFFFFF0 --end FFFFFFFF --lanes 1", 0, "", 2},
-      {"hex stream {top.hex} --target 1 --base 0xfffffff0 --end 0xFFFFFFFF --load --lanes 2", 0, "", 3},
-      {"hex stream {top.hex} --target 1 --load", 0, "", 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const CliRun r = Run(c.args);
-    EXPECT_EQ(r.status, c.status) << r.err;
-    if (c.err.empty()) {
-      EXPECT_EQ(r.err, "");
-    } else {
-      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    }
-    EXPECT_EQ(r.err.find("Un-recognized"), std::string::npos) << r.err;
-    EXPECT_EQ(r.lines.size(), c.lines) << r.out;
-  }
-  // The file's own range, lowest to highest: the top segment, its last 16
-  // bytes, the start address and the end, nothing after the top.
+// The file's own range, lowest to highest: the top segment, its last 16
+// bytes, the start address and the end, nothing after the top.
+TEST_F(Cli, StreamOfALoadTakesTheTopOfTheAddressSpace) {
+  HexText().ExtendedLinear(0xFFFF).Data(0xFFF0, std::vector<std::uint8_t>(16, 0xA5)).EndOfFile()
+      .WriteTo(dir_ / "top.hex");
   const CliRun top = Run("hex stream {top.hex} --target 1 --load");
+  ASSERT_EQ(top.status, 0) << top.err;
+  EXPECT_EQ(top.err, "");
   ASSERT_EQ(top.lines.size(), 4u);
   EXPECT_EQ(top.lines[0], "3A02000004FFFFFC");
   std::string a5;
@@ -357,84 +281,20 @@ TEST_F(Cli, StreamRefusesWhatHasNothingToProgramAndTakesTheFullAddressRange) {
   EXPECT_EQ(top.lines[3], "3A00000001FF");
 }
 
-// The help of --target lists exactly the targets the check lets through.
-TEST_F(Cli, StreamTargetHelpAndCheckAgree) {
-  HexText().Data(0, {1, 2}).EndOfFile().WriteTo(dir_ / "ok.hex");
-  const CliRun help = Run("hex stream --help");
-  ASSERT_EQ(help.status, 0);
-  const std::string board(124, '0');
-  for (int n = 0; n <= 7; ++n) {
-    SCOPED_TRACE(n);
-    const bool listed = help.out.find(std::to_string(n) + " (") != std::string::npos;
-    const CliRun r = Run("hex stream {ok.hex} --lanes 1 --base 0 --end 0xFF --board-info " + board +
-                         " --target " + std::to_string(n));
-    const bool refusedTarget = r.status == 2 && r.err.find("--target must be one of") != std::string::npos;
-    EXPECT_EQ(listed, !refusedTarget) << help.out << r.err;
-  }
-}
-
-// Data outside the image is left out of the stream and of the flash memory
-// file, and said once on stderr; the run still succeeds.
-TEST_F(Cli, DataOutsideTheImageIsNamedOnStderr) {
-  HexText().Data(0x0000, {1}).Data(0x9000, {2, 3, 4}).EndOfFile().WriteTo(dir_ / "pic.hex");
-  std::vector<std::uint8_t> one(0x400, 0x00);
-  test::SRecText t;
-  test::AppendSRecWords(t, 0, one);
-  t.Record(3, 0x11000, std::vector<std::uint8_t>(4, 0xEE)).Record(7, 0).WriteTo(dir_ / "app.S");
-  struct Case {
-    std::string args, warning;
-  } cases[] = {
-      {"hex stream {pic.hex} --target pic18",
-       "warning: " + (dir_ / "pic.hex").string() +
-           ": ignored 3 bytes in 1 record at 0x00009000-0x00009002 (outside the image 0x00000000-0x00007FFF)\n"},
-      {"hex stream {pic.hex} --target pic18 --end 0xFFFF", ""},
-      {"srec convert {app.S} {out.FMF} --image test",
-       "warning: " + (dir_ / "app.S").string() +
-           ": ignored 4 bytes in 1 record at 0x00022000-0x00022003 (outside the image 0x00000000-0x00021FFF)\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const CliRun r = Run(c.args);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(r.out.empty());
-    const std::size_t at = r.err.find("warning:");
-    EXPECT_EQ(at == std::string::npos ? std::string() : r.err.substr(at, r.err.find('\n', at) + 1 - at), c.warning)
-        << r.err;
-  }
-}
-
 // A stored port name that cannot be used falls back to the default with one
-// warning, said by every command that loads the settings.
+// warning (the other unusable names and files: SettingsTest).
 TEST_F(Cli, AnUnusablePortSettingIsSaidOnce) {
-  struct Case {
-    const char* name;
-    std::function<void(const std::filesystem::path&)> make;  // the settings folder
-    std::string warning;
-  } cases[] = {
-      {"number",
-       [](const std::filesystem::path& d) {
-         test::WriteFileBytes(d / "settings.ini",
-                              "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\nCOMPort = dword:5\n");
-       },
-       "warning: settings: COMPort holds the number 5, not a port name: using COM1\n"},
-      {"folder", [](const std::filesystem::path& d) { std::filesystem::create_directories(d / "settings.ini"); },
-       "warning: "},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto config = dir_ / c.name;
-    std::filesystem::create_directories(config);
-    c.make(config);
-    std::vector<std::string> env{"TARNVALE_CONFIG_DIR=" + config.string()};
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).rfind("TARNVALE_CONFIG_DIR=", 0) != 0) env.emplace_back(*e);
-    }
-    const test::RunResult run = test::RunCommand({TARNVALE_CLI_PATH, "settings", "list"}, dir_, 60000, &env);
-    const std::string& err = run.err;
-    EXPECT_EQ(run.exitCode, 0) << err;
-    EXPECT_NE(err.find(c.warning), std::string::npos) << err;
-    EXPECT_EQ(err.find("warning:"), err.rfind("warning:")) << "one warning: " << err;
+  const auto config = dir_ / "config";
+  std::filesystem::create_directories(config);
+  test::WriteFileBytes(config / "settings.ini",
+                       "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\nCOMPort = dword:5\n");
+  std::vector<std::string> env{"TARNVALE_CONFIG_DIR=" + config.string()};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).rfind("TARNVALE_CONFIG_DIR=", 0) != 0) env.emplace_back(*e);
   }
+  const test::RunResult run = test::RunCommand({TARNVALE_CLI_PATH, "settings", "list"}, dir_, 60000, &env);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "warning: settings: COMPort holds the number 5, not a port name: using COM1\n");
 }
 
 // Values are checked, stored in the settings file and read back; the file
@@ -446,91 +306,54 @@ TEST_F(Cli, SettingsAreShownChangedAndKeptInTheIsolatedFile) {
   ASSERT_NE(configDir, nullptr);
   EXPECT_EQ(path.out, (std::filesystem::path(configDir) / "settings.ini").string() + "\n");
 
-  // get gives back the words set takes (parity and stop bits as typed).
+  // get gives back the words set takes (the settings' own words: SettingsTest).
   const struct {
     std::string name, value, shown;
   } changes[] = {
       {"BaudRate", "57600", "57600"},
-      {"auxbaudrate", "460800", "460800"},
-      {"Parity", "even", "EVEN"},
-      {"AuxStopBits", "1.5", "1.5"},
-      {"ByteSize", "7", "7"},
       {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3"},
-      {"IPAddress", "192.168.4.20", "192.168.4.20"},
       {"BackGroundTextColor", "0x00FF00", "65280"},
       {"TN835 Application File", "App 2.S", "App 2.S"},
-      {"VerifyAfterProgramming", "1", "1"},
-      {"StationNextNumber", "0x10", "16"},
   };
   for (const auto& c : changes) {
-    const CliRun set = Run("settings set '" + c.name + "' '" + c.value + "'");
+    const CliRun set = Run({"settings", "set", c.name, c.value});
     EXPECT_EQ(set.status, 0) << c.name << ": " << set.err;
-    const CliRun get = Run("settings get '" + c.name + "'");
+    const CliRun get = Run({"settings", "get", c.name});
     EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(get.out, c.shown + "\n") << c.name;
   }
   const CliRun list = Run("settings list");
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_NE(list.out.find("COMPort = /dev/ttyUSB3\n"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("AuxBaudRate = 460800\n"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("AuxCOMPort = COM7\n"), std::string::npos) << "first-run defaults are shown";
   const std::string file = test::ReadFileBytes(std::filesystem::path(configDir) / "settings.ini");
   EXPECT_NE(file.find("BaudRate = dword:57600"), std::string::npos) << file;
 }
 
 
-// Inputs that never end or are no file at all are refused at once with the
-// reason, before any port is opened; a run that hangs is killed and fails.
-TEST_F(Cli, InputsThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
+// Every command refuses an input that never ends or is too large, and an
+// output that is no place for a file, with exit 5 and the reason before any
+// port is opened, and leaves it as it was; a run that hangs is killed and
+// fails. (Every kind of file the check refuses: FileAccessTest.)
+TEST_F(Cli, FilesThatAreNoRegularFileAreRefusedPromptlyWithTheReason) {
   ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  std::filesystem::create_directory(dir_ / "folder");
   // Sparse, one byte over the image limit: nothing like 64 MB is written.
   test::WriteFileBytes(dir_ / "big", "");
   std::filesystem::resize_file(dir_ / "big", (64u << 20) + 1);
-  struct Input {
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
+  const struct {
     std::string arg, reason, textReason;  // textReason: for the text file limit
-  } inputs[] = {
-      {"{fifo}", "is a FIFO, not a regular file", ""},
-      {"/dev/zero", "is a character device, not a regular file", ""},
-      {"{folder}", "is a folder, not a regular file", ""},
+    bool output;                          // also refused as an output
+  } files[] = {
+      {"{fifo}", "is a FIFO, not a regular file", "", true},
       {"{big}", "is 67108865 bytes, larger than the 67108864 bytes a file of this kind may be",
-       "is 67108865 bytes, larger than the 16777216 bytes a file of this kind may be"},
+       "is 67108865 bytes, larger than the 16777216 bytes a file of this kind may be", false},
   };
   const char* commands[] = {
       "hex scan IN",
       "hex stream IN --target rq700",
       "srec convert IN {out.FMF} --image test",
       "serial-test --file IN --port {no-such-tty}",
-  };
-  for (const char* command : commands) {
-    for (const Input& in : inputs) {
-      std::string args = command;
-      args.replace(args.find("IN"), 2, in.arg);
-      SCOPED_TRACE(args);
-      const CliRun r = Run(args);
-      EXPECT_EQ(r.status, 5) << r.err;
-      const bool text = std::string(command).rfind("serial-test", 0) == 0;
-      const std::string& reason = text && !in.textReason.empty() ? in.textReason : in.reason;
-      EXPECT_NE(r.err.find("(" + reason + ")"), std::string::npos) << r.err;
-      EXPECT_FALSE(std::filesystem::exists(dir_ / "out.FMF"));
-    }
-  }
-}
-
-// An output that is no place for a file is refused with exit 5 before the
-// port is opened, and left as it was; a link is written through and stays.
-TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
-  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  std::filesystem::create_directory(dir_ / "folder");
-  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
-  struct Output {
-    std::string arg, reason;
-  } outputs[] = {
-      {"/dev/full", "is a character device, not a regular file"},
-      {"{fifo}", "is a FIFO, not a regular file"},
-      {"{folder}", "is a folder, not a regular file"},
-  };
-  const char* commands[] = {
       "srec convert {app.S} OUT --image test",
       "dump OUT --port {no-such-tty}",
       "boot read OUT --cpu-rev C --programmer-port {no-such-tty}",
@@ -538,34 +361,33 @@ TEST_F(Cli, OutputsThatAreNoRegularFileAreRefusedAndLinksAreWrittenThrough) {
       "backup save OUT --port {no-such-tty}",
       "tn835 program-test --test-path {app.S} --port {no-such-tty} --log OUT",
   };
-  for (const char* command : commands) {
-    for (const Output& out : outputs) {
+  for (const std::string command : commands) {
+    const bool output = command.find("OUT") != std::string::npos;
+    const bool text = command.rfind("serial-test", 0) == 0;
+    for (const auto& f : files) {
+      if (output && !f.output) continue;
       std::string args = command;
-      args.replace(args.find("OUT"), 3, out.arg);
+      args.replace(args.find(output ? "OUT" : "IN"), output ? 3 : 2, f.arg);
       SCOPED_TRACE(args);
       const CliRun r = Run(args);
       EXPECT_EQ(r.status, 5) << r.err;
-      EXPECT_NE(r.err.find("Can't Open Output File (" + out.reason + ")"), std::string::npos) << r.err;
+      const std::string& reason = text && !f.textReason.empty() ? f.textReason : f.reason;
+      EXPECT_NE(r.err.find((output ? "Can't Open Output File (" : "(") + reason + ")"), std::string::npos) << r.err;
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "out.FMF"));
     }
   }
   EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "fifo"));
-  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "folder"));
-  EXPECT_FALSE(std::filesystem::exists("/dev/full.FMF"));
+}
 
-  // The production log may not be one of the run's own S-record files.
+// The production log may not be one of the run's own S-record files (outputs
+// written through links: FileAccessTest).
+TEST_F(Cli, TheLogIsNoInputOfTheRun) {
+  test::SRecText().Record(1, 0, std::vector<std::uint8_t>(4, 0)).Record(9, 0).WriteTo(dir_ / "app.S");
   const std::string original = test::ReadFileBytes(dir_ / "app.S");
   const CliRun same = Run("tn835 program-test --test-path {app.S} --port {no-such-tty} --log {app.S}");
   EXPECT_EQ(same.status, 5) << same.err;
   EXPECT_NE(same.err.find("is also an input of this run"), std::string::npos) << same.err;
   EXPECT_EQ(test::ReadFileBytes(dir_ / "app.S"), original);
-
-  // Through a link: the file it names gets the image, the link stays a link.
-  test::WriteFileBytes(dir_ / "real.FMF", "old");
-  std::filesystem::create_symlink(dir_ / "real.FMF", dir_ / "link.FMF");
-  const CliRun linked = Run("srec convert {app.S} {link.FMF} --image test");
-  ASSERT_EQ(linked.status, 0) << linked.err;
-  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.FMF"));
-  EXPECT_NE(test::ReadFileBytes(dir_ / "real.FMF").find(":00000001FF"), std::string::npos);
 }
 
 }  // namespace

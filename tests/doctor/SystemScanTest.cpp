@@ -1,6 +1,6 @@
 // Holders of a port, ModemManager and the permission verdicts, on fake
-// /proc, /sys and udev trees laid out by the test, and once for real on a
-// pseudo-terminal this process holds open.
+// /proc, /sys and udev trees laid out by the test (a real /proc: the
+// doctor's end-to-end busy-port test).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,97 +46,54 @@ class FakeProc {
   fs::path root_;
 };
 
-struct HolderCase {
-  const char* name;
-  pid_t exclude;
-  std::vector<ProcessInfo> expected;
-  std::size_t unreadable;
-};
-// Named by its case in test output, not dumped as bytes.
-void PrintTo(const HolderCase& c, std::ostream* os) { *os << c.name; }
-
-class Holders : public ::testing::TestWithParam<HolderCase> {};
-
-// The same layout for every case: the port is held by minicom (two
-// descriptors), by screen through a by-id style link, and by the caller
-// (pid 50); other processes hold other files; one is hidden; folders that
-// are not processes are ignored.
-TEST_P(Holders, AreFoundByFileIdentity) {
-  const HolderCase& c = GetParam();
+// One layout: the port is held by minicom (two descriptors), by screen
+// through a by-id style link, and by the caller (pid 50); other processes
+// hold other files; one is hidden; folders that are not processes are ignored.
+TEST(Holders, AreFoundByFileIdentity) {
   const fs::path dir = MakeTempDir("holders");
   const fs::path port = dir / "ttyUSB0";
   const fs::path other = dir / "ttyUSB1";
+  const fs::path byId = dir / "by-id" / "usb-FTDI_FT232R-if00-port0";
   WriteText(port, "");
   WriteText(other, "");
-  fs::create_directories(dir / "by-id");
-  fs::create_symlink(port, dir / "by-id" / "usb-FTDI_FT232R-if00-port0");
+  fs::create_directories(byId.parent_path());
+  fs::create_symlink(port, byId);
   FakeProc proc(dir / "proc");
   proc.Process(1200, "minicom", {other, port, port});
-  proc.Process(7, "screen", {dir / "by-id" / "usb-FTDI_FT232R-if00-port0"});
+  proc.Process(7, "screen", {byId});
   proc.Process(50, "tarnvale-cli", {port});
   proc.Process(300, "bash", {other, dir / "missing-file"});
   proc.Hidden(400, "ModemManager");
   fs::create_directories(proc.Root() / "self" / "fd");
   WriteText(proc.Root() / "uptime", "1.0 1.0\n");
 
-  const HolderScan scan = FindHolders(port, proc.Root(), c.exclude);
-  EXPECT_EQ(scan.holders, c.expected);
-  EXPECT_EQ(scan.unreadable, c.unreadable);
-  // Named through its link, it is the same port.
-  EXPECT_EQ(FindHolders(dir / "by-id" / "usb-FTDI_FT232R-if00-port0", proc.Root(), c.exclude).holders, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SystemScan, Holders,
-    ::testing::Values(
-        HolderCase{"everyone", -1, {{7, "screen"}, {50, "tarnvale-cli"}, {1200, "minicom"}}, 1},
-        HolderCase{"without_the_caller", 50, {{7, "screen"}, {1200, "minicom"}}, 1}),
-    [](const ::testing::TestParamInfo<HolderCase>& i) { return std::string(i.param.name); });
-
-TEST(Holders, MissingDeviceHasNone) {
-  const fs::path dir = MakeTempDir("holders");
-  FakeProc proc(dir / "proc");
-  proc.Process(1, "init", {dir});
+  const std::pair<pid_t, std::vector<ProcessInfo>> cases[] = {
+      {-1, {{7, "screen"}, {50, "tarnvale-cli"}, {1200, "minicom"}}},
+      {50, {{7, "screen"}, {1200, "minicom"}}},  // the caller left out
+  };
+  for (const auto& [exclude, expected] : cases) {
+    const HolderScan scan = FindHolders(port, proc.Root(), exclude);
+    EXPECT_EQ(scan.holders, expected) << exclude;
+    EXPECT_EQ(scan.unreadable, 1u);
+    // Named through its link, it is the same port.
+    EXPECT_EQ(FindHolders(byId, proc.Root(), exclude).holders, expected) << exclude;
+  }
+  // A device that is not there is held by no one, not by bash's missing file.
   EXPECT_TRUE(FindHolders(dir / "ttyUSB9", proc.Root()).holders.empty());
 }
 
-// For real: this process holds the slave side of a pty open, and /proc
-// says so; left out as the caller, it is not reported.
-TEST(Holders, RealProcFindsThisProcessOnItsPty) {
-  test::PtyPair pty;
-  const HolderScan scan = FindHolders(pty.SlavePath(), "/proc");
-  const auto self = std::find_if(scan.holders.begin(), scan.holders.end(),
-                                 [](const ProcessInfo& p) { return p.pid == ::getpid(); });
-  ASSERT_NE(self, scan.holders.end());
-  std::ifstream comm("/proc/self/comm");
-  std::string name;
-  std::getline(comm, name);
-  EXPECT_EQ(self->name, name);
-  const HolderScan without = FindHolders(pty.SlavePath(), "/proc", ::getpid());
-  EXPECT_TRUE(std::none_of(without.holders.begin(), without.holders.end(),
-                           [](const ProcessInfo& p) { return p.pid == ::getpid(); }));
-}
-
-TEST(Processes, AreFoundByExactCommandName) {
-  FakeProc proc(MakeTempDir("proc"));
-  proc.Process(900, "ModemManager", {});
-  proc.Process(12, "ModemManager", {});
-  proc.Process(13, "modemmanager", {});
-  proc.Process(14, "ModemManagerX", {});
-  const std::vector<ProcessInfo> expected{{12, "ModemManager"}, {900, "ModemManager"}};
-  EXPECT_EQ(FindProcesses(proc.Root(), "ModemManager"), expected);
-  EXPECT_TRUE(FindProcesses(proc.Root(), "minicom").empty());
-}
-
-struct AccessCase {
+// A verdict that is fine has no fix and one that is not has one; every part
+// is found in its text and its fix.
+struct VerdictCase {
   const char* name;
-  AccessFacts facts;
-  bool ok;
-  std::vector<std::string> inText;
-  std::vector<std::string> inFix;
+  std::vector<std::string> inText, inFix;  // no fix: fine
 };
-// Named by its case in test output, not dumped as bytes.
-void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
+void ExpectVerdict(const VerdictCase& c, bool fine, const std::string& text, const std::string& fix) {
+  EXPECT_EQ(fine, c.inFix.empty()) << c.name;
+  EXPECT_EQ(fix.empty(), c.inFix.empty()) << c.name << ": " << fix;
+  for (const auto& p : c.inText) EXPECT_NE(text.find(p), std::string::npos) << c.name << ": " << text;
+  for (const auto& p : c.inFix) EXPECT_NE(fix.find(p), std::string::npos) << c.name << ": " << fix;
+}
 
 AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSession, bool inDatabase) {
   AccessFacts f;
@@ -151,68 +107,29 @@ AccessFacts Facts(bool allowed, std::uint32_t mode, const char* group, bool inSe
   return f;
 }
 
-class AccessVerdicts : public ::testing::TestWithParam<AccessCase> {};
-
-TEST_P(AccessVerdicts, SayWhatToRun) {
-  const AccessCase& c = GetParam();
-  const AccessVerdict v = JudgeAccess(c.facts);
-  EXPECT_EQ(v.ok, c.ok);
-  for (const std::string& part : c.inText) EXPECT_NE(v.text.find(part), std::string::npos) << part << " in " << v.text;
-  for (const std::string& part : c.inFix) EXPECT_NE(v.fix.find(part), std::string::npos) << part << " in " << v.fix;
-  EXPECT_EQ(v.fix.empty(), c.ok) << v.fix;
+TEST(AccessVerdicts, SayWhatToRun) {
+  const std::pair<AccessFacts, VerdictCase> cases[] = {
+      {Facts(true, 0660, "dialout", true, true), {"allowed", {"crw-rw---- root:dialout"}, {}}},
+      {Facts(false, 0660, "dialout", false, false),
+       {"not in group", {"group dialout", "not in dialout"},
+        {"sudo usermod -aG dialout $USER", "log in again"}}},
+      // The device's own group is the one to join, whatever it is called.
+      {Facts(false, 0660, "uucp", false, false),
+       {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
+      {Facts(false, 0660, "dialout", false, true),
+       {"joined but not logged in again", {"this login started before"},
+        {"log out and log in again", "newgrp dialout"}}},
+      {Facts(false, 0600, "dialout", false, false),
+       {"group may not write", {"crw-------"},
+        {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}}},
+      {Facts(false, 0660, "root", false, false),
+       {"root group is not joined", {"root:root"}, {"GROUP=\"dialout\""}}},
+  };
+  for (const auto& [facts, c] : cases) {
+    const AccessVerdict v = JudgeAccess(facts);
+    ExpectVerdict(c, v.ok, v.text, v.fix);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    SystemScan, AccessVerdicts,
-    ::testing::Values(
-        AccessCase{"allowed", Facts(true, 0660, "dialout", true, true), true, {"crw-rw---- root:dialout"}, {}},
-        AccessCase{"not_in_group",
-                   Facts(false, 0660, "dialout", false, false),
-                   false,
-                   {"group dialout", "not in dialout"},
-                   {"sudo usermod -aG dialout $USER", "log in again"}},
-        // The device's own group is the one to join, whatever it is called.
-        AccessCase{"other_group",
-                   Facts(false, 0660, "uucp", false, false),
-                   false,
-                   {"group uucp"},
-                   {"sudo usermod -aG uucp $USER"}},
-        AccessCase{"joined_but_not_logged_in_again",
-                   Facts(false, 0660, "dialout", false, true),
-                   false,
-                   {"this login started before"},
-                   {"log out and log in again", "newgrp dialout"}},
-        AccessCase{"group_may_not_write",
-                   Facts(false, 0600, "dialout", false, false),
-                   false,
-                   {"crw-------"},
-                   {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}},
-        AccessCase{"root_group_is_not_joined",
-                   Facts(false, 0660, "root", false, false),
-                   false,
-                   {"root:root"},
-                   {"GROUP=\"dialout\""}}),
-    [](const ::testing::TestParamInfo<AccessCase>& i) { return std::string(i.param.name); });
-
-// A pty this user made is the user's own: read and write are allowed.
-TEST(AccessFacts, OwnPtyIsAllowed) {
-  test::PtyPair pty;
-  const AccessFacts f = GatherAccess(pty.SlavePath());
-  EXPECT_TRUE(f.allowed);
-  EXPECT_EQ(f.device, pty.SlavePath());
-  EXPECT_NE(f.mode & 0200u, 0u);
-  EXPECT_TRUE(JudgeAccess(f).ok);
-}
-
-struct ModemCase {
-  const char* name;
-  ModemManagerFacts facts;
-  bool warn;
-  std::vector<std::string> inText;
-  std::vector<std::string> inFix;
-};
-// Named by its case in test output, not dumped as bytes.
-void PrintTo(const ModemCase& c, std::ostream* os) { *os << c.name; }
 
 ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor, const char* product) {
   ModemManagerFacts f;
@@ -224,43 +141,35 @@ ModemManagerFacts Modem(bool running, bool acm, bool ignored, const char* vendor
   return f;
 }
 
-class ModemManagerVerdicts : public ::testing::TestWithParam<ModemCase> {};
-
-TEST_P(ModemManagerVerdicts, WarnOnlyWhenItMayGrabThePort) {
-  const ModemCase& c = GetParam();
-  const ModemManagerVerdict v = JudgeModemManager(c.facts, "/dev/ttyACM0");
-  EXPECT_EQ(v.warn, c.warn);
-  for (const std::string& part : c.inText) EXPECT_NE(v.text.find(part), std::string::npos) << part << " in " << v.text;
-  for (const std::string& part : c.inFix) EXPECT_NE(v.fix.find(part), std::string::npos) << part << " in " << v.fix;
-  EXPECT_EQ(v.fix.empty(), !c.warn);
+TEST(ModemManagerVerdicts, WarnOnlyWhenItMayGrabThePort) {
+  const std::pair<ModemManagerFacts, VerdictCase> cases[] = {
+      {Modem(false, true, false, "", ""), {"not running", {"not running"}, {}}},
+      {Modem(true, false, false, "", ""), {"not an ACM device", {"pid 812", "is not one"}, {}}},
+      {Modem(true, true, true, "2341", "0043"), {"ignored by udev", {"udev rule"}, {}}},
+      {Modem(true, true, false, "2341", "0043"),
+       {"ACM with USB ids", {"pid 812", "/dev/ttyACM0"},
+        {"ATTRS{idVendor}==\"2341\"", "ATTRS{idProduct}==\"0043\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\"",
+         "udevadm control --reload-rules", "systemctl disable --now ModemManager"}}},
+      {Modem(true, true, false, "", ""),
+       {"ACM without USB ids", {"may open"}, {"KERNEL==\"ttyACM*\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""}}},
+  };
+  for (const auto& [facts, c] : cases) {
+    const ModemManagerVerdict v = JudgeModemManager(facts, "/dev/ttyACM0");
+    ExpectVerdict(c, !v.warn, v.text, v.fix);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SystemScan, ModemManagerVerdicts,
-    ::testing::Values(
-        ModemCase{"not_running", Modem(false, true, false, "", ""), false, {"not running"}, {}},
-        ModemCase{"not_an_acm_device", Modem(true, false, false, "", ""), false, {"pid 812", "is not one"}, {}},
-        ModemCase{"ignored_by_udev", Modem(true, true, true, "2341", "0043"), false, {"udev rule"}, {}},
-        ModemCase{"acm_with_usb_ids",
-                  Modem(true, true, false, "2341", "0043"),
-                  true,
-                  {"pid 812", "/dev/ttyACM0"},
-                  {"ATTRS{idVendor}==\"2341\"", "ATTRS{idProduct}==\"0043\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\"",
-                   "udevadm control --reload-rules", "systemctl disable --now ModemManager"}},
-        ModemCase{"acm_without_usb_ids",
-                  Modem(true, true, false, "", ""),
-                  true,
-                  {"may open"},
-                  {"KERNEL==\"ttyACM*\"", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""}}),
-    [](const ::testing::TestParamInfo<ModemCase>& i) { return std::string(i.param.name); });
-
-// The facts come from the fake trees: the process list, the kernel name,
-// the USB ids two levels above the tty's interface.
+// The facts come from the fake trees: the process list (by the exact
+// command name), the kernel name, the USB ids two levels above the tty's
+// interface.
 TEST(ModemManagerFacts, GatheredFromProcAndSys) {
   const fs::path dir = MakeTempDir("mm");
   SystemRoots roots{dir / "proc", dir / "sys" / "class" / "tty", dir / "udev"};
   FakeProc proc(roots.proc);
   proc.Process(812, "ModemManager", {});
+  proc.Process(12, "ModemManager", {});
+  proc.Process(13, "modemmanager", {});
+  proc.Process(14, "ModemManagerX", {});
   const fs::path usb = dir / "sys" / "devices" / "usb1" / "1-1";
   WriteText(usb / "idVendor", "2341\n");
   WriteText(usb / "idProduct", "0043\n");
@@ -271,7 +180,7 @@ TEST(ModemManagerFacts, GatheredFromProcAndSys) {
   WriteText(device, "");
 
   const ModemManagerFacts f = GatherModemManager(device, roots);
-  EXPECT_EQ(f.running, (std::vector<ProcessInfo>{{812, "ModemManager"}}));
+  EXPECT_EQ(f.running, (std::vector<ProcessInfo>{{12, "ModemManager"}, {812, "ModemManager"}}));
   EXPECT_TRUE(f.acmDevice);
   EXPECT_FALSE(f.ignoredByUdev);
   EXPECT_EQ(f.vendorId, "2341");

@@ -1,14 +1,21 @@
 #include "FormatsTestUtil.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "support/TestEnv.h"
 
 namespace tarnvale::test {
+
+BoardInfoRecord GoodBoardRecord() {
+  BoardInfoRecord r;
+  r.SetCpuRevision('C');
+  r.SetIoRevision('B');
+  r.SetSerial(BoardInfoRecord::kControllerSerial, "CTRL01");
+  r.SetSerial(BoardInfoRecord::kCpuSerial, "CPU123456789ABC");  // 15 characters
+  r.SetSerial(BoardInfoRecord::kIoSerial, "IO7");
+  return r;
+}
 
 ResultCode Load(IntelHexFile& file) {
   ResultCode r = file.OpenFile();
@@ -58,23 +65,6 @@ std::filesystem::path WriteTemp(const std::string& name, const std::string& text
   const auto path = MakeTempDir("fmt") / name;
   WriteFileBytes(path, text);
   return path;
-}
-
-int RunCommand(const std::string& command, std::string* output) {
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::string text;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const std::filesystem::path& p) {
-  std::string s = "'";
-  for (char c : p.string()) s += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return s + "'";
 }
 
 }  // namespace tarnvale::test

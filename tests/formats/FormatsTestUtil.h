@@ -8,9 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/BoardInfoRecord.h"
 #include "core/formats/MotorolaSRecFile.h"
 
 namespace tarnvale::test {
+
+// A board record every check lets through; its CPU board serial has all 15
+// characters.
+BoardInfoRecord GoodBoardRecord();
 
 // Opens, allocates and loads; returns the first nonzero code.
 ResultCode Load(IntelHexFile& file);
@@ -32,9 +37,6 @@ std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t offset);
 // Writes `text` into a fresh file in a new temp folder.
 std::filesystem::path WriteTemp(const std::string& name, const std::string& text);
 
-// Runs a shell command; returns its exit status and fills `output` with stdout.
-int RunCommand(const std::string& command, std::string* output = nullptr);
-std::string Quote(const std::filesystem::path& p);
 
 // Image bytes for property tests, with long blank (0xFF) runs so that
 // records are left out and segments are crossed with data on both sides.

@@ -15,23 +15,13 @@ namespace {
 using test::HexText;
 using Bytes = std::vector<std::uint8_t>;
 
-BoardInfoRecord GoodRecord() {
-  BoardInfoRecord r;
-  r.SetCpuRevision('C');
-  r.SetIoRevision('B');
-  r.SetSerial(BoardInfoRecord::kControllerSerial, "CTRL01");
-  r.SetSerial(BoardInfoRecord::kCpuSerial, "CPU123456789ABC");  // 15 characters
-  r.SetSerial(BoardInfoRecord::kIoSerial, "IO7");
-  return r;
-}
-
 TEST(Boot386Image, LoadsStampsAndChecksums) {
   Bytes image = test::PseudoRandomBytes(16384, 7);
   image[16352] = 5;  // boot version "V1.23"
   std::copy_n("V1.23", 5, image.begin() + 16353);
   const auto path = test::MakeTempDir("boot") / "boot.hex";
   test::WriteHexImage(path, Boot386IntelHexFile::kImageBase, image, {.eol = "\n"});
-  Boot386IntelHexFile f(path, GoodRecord());
+  Boot386IntelHexFile f(path, test::GoodBoardRecord());
   ASSERT_EQ(test::Load(f), 0);
   EXPECT_EQ(f.GetRecordCount(), 514u);
   EXPECT_EQ(f.BootVersion(), "V1.23");
@@ -56,19 +46,15 @@ TEST(Boot386Image, LoadsStampsAndChecksums) {
   EXPECT_EQ(test::ToHex(packets.back()), "3A00000001FF");
   EXPECT_EQ(test::ToHex(packets[1], 5), "3A20C00000");
   EXPECT_EQ(test::ToHex(packets[512], 5), "3A20FFE000");
-  for (std::size_t i = 1; i <= 512; ++i) {
-    ASSERT_EQ(packets[i].size(), 38u);
-    EXPECT_TRUE(std::equal(packets[i].begin() + 5, packets[i].end() - 1, loaded.begin() + (i - 1) * 32));
-  }
+  // Every packet's bytes reach the chip: BootFlashTest's programming against the box.
+  EXPECT_EQ(packets[2], BuildPacket(32, 0xC020, 0, test::Slice(loaded, 32, 32)));
 }
 
 TEST(Boot386Image, BlankPacketsAreSentAndBoardRecordChecksInOrder) {
   const auto path = test::WriteTemp("b.hex", HexText().ExtendedLinear(0x03FF).Data(0xC000, {1}).EndOfFile().Text());
-  Boot386IntelHexFile good(path, GoodRecord());
+  Boot386IntelHexFile good(path, test::GoodBoardRecord());
   ASSERT_EQ(test::Load(good), 0);
-  EXPECT_EQ(good.GetRecordCount(), 514u);
   EXPECT_EQ(test::DrainStream(good).size(), 514u) << "the record count is fixed: blank packets are sent";
-  EXPECT_EQ(good.BootVersion(), "") << "length byte 0xFF";
   struct Case {
     std::function<void(BoardInfoRecord&)> spoil;
     ResultCode expected;
@@ -83,7 +69,7 @@ TEST(Boot386Image, BlankPacketsAreSentAndBoardRecordChecksInOrder) {
       {[](BoardInfoRecord& r) { r.SetCpuRevision(0); r.SetIoRevision(0); }, rc::kBootCpuRevisionInvalid},
   };
   for (const Case& c : cases) {
-    BoardInfoRecord record = GoodRecord();
+    BoardInfoRecord record = test::GoodBoardRecord();
     c.spoil(record);
     Boot386IntelHexFile f(path, record);
     EXPECT_EQ(test::Load(f), c.expected);
@@ -103,7 +89,7 @@ TEST(ProgrammerImages, RecordErrorsGive9AndOnlyTheBootImageSaysWhich) {
   for (const Case& c : cases) {
     const auto path = test::WriteTemp("e.hex", c.line + "\n");
     test::RecordingOperator op;
-    Boot386IntelHexFile boot(path, GoodRecord());
+    Boot386IntelHexFile boot(path, test::GoodBoardRecord());
     boot.SetOperator(&op);
     EXPECT_EQ(test::Load(boot), rc::kErrorInHexFile) << c.line;
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{c.message});
@@ -130,14 +116,14 @@ TEST(PIC18FImage, PanelsConfigurationAndCounts) {
   const auto packets = test::DrainStream(f, true);
   ASSERT_EQ(packets.size(), 1028u);
   EXPECT_EQ(test::ToHex(packets[0]), "3A020000040000FA");
-  for (std::uint32_t n = 0; n < 1024; ++n) {
-    Bytes panels;  // 8 bytes of each of the four 0x2000-byte panels
-    for (std::uint32_t panel = 0; panel < 4; ++panel) {
-      const auto part = test::Slice(image, n * 8 + panel * 0x2000, 8);
-      panels.insert(panels.end(), part.begin(), part.end());
-    }
-    ASSERT_EQ(packets[1 + n], BuildPacket(32, static_cast<std::uint16_t>(n * 8), 0x15, panels)) << n;
+  // Packet n: 8 bytes of each of the four 0x2000-byte panels (the whole
+  // memory as the chip gets it: PicCommandsTest's programming).
+  Bytes panels;
+  for (std::uint32_t panel = 0; panel < 4; ++panel) {
+    const auto part = test::Slice(image, 5 * 8 + panel * 0x2000, 8);
+    panels.insert(panels.end(), part.begin(), part.end());
   }
+  EXPECT_EQ(packets[1 + 5], BuildPacket(32, 5 * 8, 0x15, panels));
   EXPECT_EQ(test::ToHex(packets[1025]), "3A020000040030CA");
   EXPECT_EQ(packets[1026], BuildPacket(14, 0, 0, config));
   EXPECT_EQ(test::ToHex(packets[1027]), "3A00000001FF");
@@ -166,10 +152,7 @@ TEST(PIC30FImage, ChunksAndTheConfigurationRecord) {
 
   const auto packets = test::DrainStream(f, true);
   ASSERT_EQ(packets.size(), 260u);
-  for (std::uint32_t n = 0; n < 256; ++n) {  // 134-byte packets
-    const auto offset = static_cast<std::uint16_t>(n * 128);
-    ASSERT_EQ(packets[1 + n], BuildPacket(128, offset, 0, test::Slice(image, offset, 128))) << n;
-  }
+  EXPECT_EQ(packets[1 + 5], BuildPacket(128, 5 * 128, 0, test::Slice(image, 5 * 128, 128)));  // 134 bytes
   EXPECT_EQ(test::ToHex(packets[257]), "3A0200000401F009");
   EXPECT_EQ(packets[258], BuildPacket(14, 0, 0, config));
 

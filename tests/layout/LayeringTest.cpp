@@ -5,23 +5,16 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/TestEnv.h"
 
 namespace tarnvale {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // "…lowest first: platform, result, …, then programmer, production,
 // backup and tools." -> {platform, result, …, tools}
@@ -42,7 +35,7 @@ std::vector<std::string> StatedOrder(const std::string& doc) {
 
 TEST(Layering, CoreFoldersIncludeOnlyFoldersBelowThemInTheStatedOrder) {
   const fs::path root = TARNVALE_SOURCE_DIR;
-  const std::vector<std::string> order = StatedOrder(ReadText(root / "docs" / "architecture.md"));
+  const std::vector<std::string> order = StatedOrder(test::ReadFileBytes(root / "docs" / "architecture.md"));
   ASSERT_GE(order.size(), 10u) << "docs/architecture.md no longer states the order (\"lowest first: …\")";
   auto rank = [&](const std::string& folder) {
     return static_cast<int>(std::find(order.begin(), order.end(), folder) - order.begin());
@@ -60,7 +53,7 @@ TEST(Layering, CoreFoldersIncludeOnlyFoldersBelowThemInTheStatedOrder) {
     for (const auto& file : fs::recursive_directory_iterator(folder.path())) {
       if (!file.is_regular_file()) continue;
       ++files;
-      const std::string text = ReadText(file.path());
+      const std::string text = test::ReadFileBytes(file.path());
       const std::string where = fs::relative(file.path(), root).string();
       if (text.find("#include <Q") != std::string::npos) faults.push_back(where + " includes Qt");
       for (auto it = std::sregex_iterator(text.begin(), text.end(), include); it != std::sregex_iterator(); ++it) {
@@ -75,14 +68,6 @@ TEST(Layering, CoreFoldersIncludeOnlyFoldersBelowThemInTheStatedOrder) {
   }
   EXPECT_GT(files, 50) << "the core was not found at " << root;
   EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
-}
-
-// The reader of the stated order itself: a sentence as the document writes it.
-TEST(Layering, TheStatedOrderIsReadAsWritten) {
-  EXPECT_EQ(StatedOrder("one way only, lowest first: platform, result,\noperator, then programmer,\n"
-                        "production and tools. More"),
-            (std::vector<std::string>{"platform", "result", "operator", "programmer", "production", "tools"}));
-  EXPECT_TRUE(StatedOrder("no order here").empty());
 }
 
 }  // namespace
