@@ -1,18 +1,13 @@
 // The programming and dump engines, their dialog models and the workflows,
-// against a scripted controller on a pseudo-terminal. Time limits are
-// shortened through EngineTimings only. (The acknowledgement rules, the
-// packet stream and "Load" with its run are checked end to end against the
-// simulator, and through the GUI's dialogs.)
-#include <gmock/gmock.h>
+// against a scripted controller on the fake clock: every wait and time-out
+// costs no real time. (The acknowledgement rules, the packet stream and
+// "Load" with its run are checked end to end against the simulator, and
+// through the GUI's dialogs.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <poll.h>
-#include <unistd.h>
-#include <atomic>
-#include <mutex>
-
 #include <algorithm>
+#include <atomic>
 #include <tuple>
 
 #include "flash/FakeDevice.h"
@@ -32,33 +27,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-EngineTimings Quick() {
-  EngineTimings t;
-  t.eraseTimeoutMs = 400;
-  t.erasePollMs = 20;
-  t.ackTimeoutMs = 400;
-  t.dumpLineTimeoutMs = 300;
-  return t;
-}
-
-ProgrammingRequest Request(CommPort& port, const std::filesystem::path& path) {
-  ProgrammingRequest r;
-  r.port = &port;
-  r.mode = kModeProgramFlash;
-  r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-  r.target = Target::Controller;
-  r.path = path.string();
-  r.timings = Quick();
-  return r;
-}
-
-MemoryReadRequest DumpRequest(CommPort& port, std::uint32_t end, const std::filesystem::path& path) {
-  MemoryReadRequest r;
-  r.port = &port;
-  r.end = end;
-  r.path = path.string();
-  r.timings = Quick();
-  return r;
+// A packet the program wrote, as the scripted devices see it.
+SeenPacket Seen(const FakeLink::Bytes& w) {
+  return {w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w};
 }
 
 struct RecordingLoadView : LoadMemoryView {
@@ -81,136 +52,6 @@ struct RecordingLoadView : LoadMemoryView {
   bool runVisible = true, closed = false;
 };
 
-// The programming dialog's model run to its end.
-struct ModelRun {
-  explicit ModelRun(ProgrammingRequest r) {
-    LoadMemoryModel model(std::move(r), view, op);
-    model.Open();
-    begun = model.Begin();
-    model.Wait();
-    result = model.Result();
-  }
-  RecordingLoadView view;
-  RecordingOperator op;
-  bool begun = false;
-  ResultCode result = 0;
-};
-
-class Engines : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = MakeTempDir("engine");
-    FmfSpec recipe;  // code from the ROM start: 4 generation-4 pages' worth
-    recipe.generation = 4;
-    recipe.version = "5.01.00";
-    recipe.codeBytes = 8000;
-    recipe.gapEvery = 0;
-    WriteFmf(fmf = dir / "small.FMF", recipe);
-  }
-  std::filesystem::path dir, fmf;
-};
-
-// The erase's six-minute wait is checked on a fake clock (EngineTimeLimitsTest);
-// here a short one runs on the system clock over a real line.
-TEST_F(Engines, EraseOverARealLineTimesOutOrFailsAtOnce) {
-  {  // Silence: the erase waits its time, pumping the dialog meanwhile.
-    PtyPair quiet;
-    CommPort p;
-    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    struct Ticks : EraseObserver {
-      void Pump() override { ++pumps; }
-      int pumps = 0;
-    } ticks;
-    EngineTimings t = Quick();
-    // Long enough that a test machine busy with other tests still polls
-    // several times before the limit.
-    t.eraseTimeoutMs = 300;
-    t.erasePollMs = 5;
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(EraseFlash(p, t, &ticks).kind, EraseOutcome::Kind::Timeout);
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
-    EXPECT_GT(ticks.pumps, 3);
-  }
-  // Nobody drains the pseudo-terminal: fill it straight through the
-  // descriptor so the erase packet cannot go.
-  PtyPair pty;
-  CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
-  // Writes until the line has taken nothing for 50 ms.
-  const std::vector<std::uint8_t> filler(4096, 'j');
-  for (int i = 0; i < 5000; ++i) {
-    if (::write(port.Descriptor(), filler.data(), filler.size()) > 0) continue;
-    pollfd p{port.Descriptor(), POLLOUT, 0};
-    if (::poll(&p, 1, 50) <= 0) break;
-  }
-  EngineTimings t = Quick();
-  t.eraseTimeoutMs = 360000;  // would wait 6 minutes if the short write went unnoticed
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(EraseFlash(port, t, nullptr).kind, EraseOutcome::Kind::ShortWrite);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-}
-
-TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
-  {  // Erase answered 'H'.
-    DeviceOnPort d([](const SeenPacket&) { return std::string("H"); });
-    const ModelRun m(Request(d.port, fmf));
-    EXPECT_EQ(m.result, rc::kEraseError);
-    EXPECT_EQ(m.op.MessageTexts(), Texts{"Erase Error - 72"});
-    EXPECT_EQ(m.view.statuses.back(), "Erasing Ended");
-    EXPECT_TRUE(m.view.closed);
-    const auto packets = d.dev.Packets();
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].raw, (Bytes{0x3A, 0, 0, 0, 0x06, 0xFA}));
-  }
-  {  // 'D' on the tenth program packet: the last progress text stays.
-    std::size_t count = 0;
-    DeviceOnPort d([&](const SeenPacket& p) { return p.type != 0x06 && ++count == 10 ? "D" : "0"; });
-    const ModelRun m(Request(d.port, fmf));
-    ASSERT_TRUE(m.begun);
-    EXPECT_FALSE(m.view.runVisible);
-    EXPECT_EQ(m.view.title, "Program Flash Memory");
-    EXPECT_EQ(m.result, rc::kDataMismatch);
-    EXPECT_EQ(m.op.MessageTexts(), Texts{"Data Mis-match"});
-    EXPECT_EQ(m.view.statuses.back().rfind("Records 0 of ", 0), 0u) << m.view.statuses.back();
-    EXPECT_TRUE(m.view.closed);
-  }
-  // Success, with slow answers so that the three-packet window is used.
-  DeviceOnPort d([](const SeenPacket&) { return std::string("0"); }, 2);
-  const ModelRun m(Request(d.port, fmf));
-  EXPECT_EQ(m.result, rc::kSuccess);
-  ASSERT_EQ(m.op.messages.size(), 1u);
-  EXPECT_EQ(m.op.messages[0].text, "Success");
-  EXPECT_EQ(m.op.messages[0].icon, MessageIcon::Information);
-  EXPECT_EQ(m.view.statuses.back(), std::to_string(m.view.upper) + " Records successfully written!");
-  EXPECT_EQ(m.view.position, m.view.upper);
-  EXPECT_EQ(m.view.step, 100u);
-  EXPECT_EQ(m.view.steps, m.view.upper / 100) << "a progress step every 100 acknowledgements";
-  // Seconds of wall time: a loaded machine may take one or two.
-  EXPECT_THAT(m.view.programTime, ::testing::MatchesRegex("0 Min\\. [0-2] Sec\\."));
-  EXPECT_FALSE(m.view.closed);
-  EXPECT_LE(d.dev.MaxInFlight(), 3u);
-  EXPECT_GE(d.dev.MaxInFlight(), 2u) << "the window is used";
-  const auto packets = d.dev.Packets();
-  EXPECT_EQ(packets.size(), m.view.upper + 1u) << "the erase, then every packet";
-  EXPECT_EQ(packets.back().type, 0x01);
-  EXPECT_TRUE(std::none_of(packets.begin(), packets.end(), [](const SeenPacket& p) { return p.type == 0x05; }));
-
-  // An image loaded beforehand is streamed as it is: the file is not read again.
-  const auto copy = dir / "gone.FMF";
-  std::filesystem::copy_file(fmf, copy);
-  ProgrammingRequest again = Request(d.port, copy);
-  LoadedImage loaded = LoadImage(again);
-  ASSERT_EQ(loaded.code, rc::kFileOk);
-  again.image = loaded.file;
-  std::filesystem::remove(copy);
-  const ModelRun second(again);
-  EXPECT_EQ(second.result, rc::kSuccess);
-  EXPECT_EQ(second.view.upper, m.view.upper);
-  EXPECT_TRUE(loaded.file->IsFinished());
-}
-
-// ---- dump ------------------------------------------------------------------
-
 struct RecordingReadView : MemoryReadView {
   void AddListText(const std::string& t) override { list.push_back(t); }
   void SetField1(const std::string& t) override { field1 = t; }
@@ -228,69 +69,192 @@ struct RecordingReadView : MemoryReadView {
   bool ok = false, retry = false, retryShown = true;
 };
 
+// Records the engine's progress (raising `stop` after `stopAfter` steps).
+struct DumpEvents : MemoryReadEvents {
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t pos, std::uint32_t) override {
+    positions.push_back(pos);
+    if (positions.size() >= stopAfter) stop = true;
+  }
+  void OnDone(ResultCode c, std::uint32_t) override { code = c; }
+  std::vector<std::uint32_t> positions;
+  std::size_t stopAfter = SIZE_MAX;
+  std::atomic<bool> stop{false};
+  ResultCode code = 0;
+};
+
+class Engines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = MakeTempDir("engine");
+    FmfSpec recipe;  // code from the ROM start: 4 generation-4 pages' worth
+    recipe.generation = 4;
+    recipe.version = "5.01.00";
+    recipe.codeBytes = 8000;
+    recipe.gapEvery = 0;
+    WriteFmf(fmf = dir / "small.FMF", recipe);
+    link.AttachTo(port);
+  }
+  // Each packet gets `answer`'s reply `delayMs` later, or none for an empty
+  // one; counts the packets whose replies are not yet due as in flight.
+  void Answer(std::function<std::string(const SeenPacket&)> answer, std::uint32_t delayMs = 0) {
+    link.SetResponder([this, answer, delayMs](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
+      const std::uint32_t now = clock.TickMs();
+      std::erase_if(due, [now](std::uint32_t at) { return at <= now; });
+      due.push_back(now + delayMs);
+      maxInFlight = std::max(maxInFlight, due.size());
+      const std::string reply = answer(Seen(w));
+      if (reply.empty()) return {};
+      return {{delayMs, FakeLink::Bytes(reply.begin(), reply.end())}};
+    });
+  }
+  std::vector<SeenPacket> Packets() const {
+    std::vector<SeenPacket> packets;
+    for (const FakeLink::Bytes& w : link.Writes()) packets.push_back(Seen(w));
+    return packets;
+  }
+  ProgrammingRequest Request(const std::filesystem::path& path) {
+    ProgrammingRequest r;
+    r.port = &port;
+    r.mode = kModeProgramFlash;
+    r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
+    r.target = Target::Controller;
+    r.path = path.string();
+    return r;
+  }
+  MemoryReadRequest DumpRequest(std::uint32_t end, const std::filesystem::path& path) {
+    MemoryReadRequest r;
+    r.port = &port;
+    r.end = end;
+    r.path = path.string();
+    return r;
+  }
+  // The programming dialog's model run to its end.
+  ResultCode RunModel(ProgrammingRequest r, RecordingLoadView& view, RecordingOperator& who, bool* begun = nullptr) {
+    LoadMemoryModel model(std::move(r), view, who, clock);
+    model.Open();
+    const bool started = model.Begin();
+    if (begun) *begun = started;
+    model.Wait();
+    return model.Result();
+  }
+  // The read-back dialog's model opened and run to its first end.
+  std::unique_ptr<MemoryReadModel> RunReadModel(const MemoryReadRequest& r) {
+    auto model = std::make_unique<MemoryReadModel>(r, readView, op, clock);
+    model->Open();
+    model->Tick();
+    model->Wait();
+    return model;
+  }
+  std::filesystem::path dir, fmf;
+  FakeClock clock;
+  FakeLink link{clock};
+  CommPort port;
+  std::vector<std::uint32_t> due;
+  std::size_t maxInFlight = 0;
+  RecordingReadView readView;
+  RecordingOperator op;
+};
+
+TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
+  {  // Erase answered 'H'.
+    Answer([](const SeenPacket&) { return std::string("H"); });
+    RecordingLoadView view;
+    EXPECT_EQ(RunModel(Request(fmf), view, op), rc::kEraseError);
+    EXPECT_EQ(op.MessageTexts(), Texts{"Erase Error - 72"});
+    EXPECT_EQ(view.statuses.back(), "Erasing Ended");
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(link.Writes(), (std::vector<FakeLink::Bytes>{{0x3A, 0, 0, 0, 0x06, 0xFA}}));
+  }
+  {  // 'D' on the tenth program packet: the last progress text stays.
+    std::size_t count = 0;
+    Answer([&](const SeenPacket& p) { return p.type != 0x06 && ++count == 10 ? "D" : "0"; });
+    RecordingLoadView view;
+    RecordingOperator failed;
+    bool begun = false;
+    EXPECT_EQ(RunModel(Request(fmf), view, failed, &begun), rc::kDataMismatch);
+    EXPECT_TRUE(begun);
+    EXPECT_FALSE(view.runVisible);
+    EXPECT_EQ(view.title, "Program Flash Memory");
+    EXPECT_EQ(failed.MessageTexts(), Texts{"Data Mis-match"});
+    EXPECT_EQ(view.statuses.back().rfind("Records 0 of ", 0), 0u) << view.statuses.back();
+    EXPECT_TRUE(view.closed);
+  }
+  // Success, with late answers so that the three-packet window is used.
+  const std::size_t before = link.Writes().size();
+  maxInFlight = 0;
+  Answer([](const SeenPacket&) { return std::string("0"); }, 20);
+  RecordingLoadView view;
+  RecordingOperator done;
+  EXPECT_EQ(RunModel(Request(fmf), view, done), rc::kSuccess);
+  ASSERT_EQ(done.messages.size(), 1u);
+  EXPECT_EQ(done.messages[0].text, "Success");
+  EXPECT_EQ(done.messages[0].icon, MessageIcon::Information);
+  EXPECT_EQ(view.statuses.back(), std::to_string(view.upper) + " Records successfully written!");
+  EXPECT_EQ(view.position, view.upper);
+  EXPECT_EQ(view.step, 100u);
+  EXPECT_EQ(view.steps, view.upper / 100) << "a progress step every 100 acknowledgements";
+  EXPECT_EQ(view.programTime, "0 Min. 2 Sec.") << "the answers' time, on the fake clock";
+  EXPECT_FALSE(view.closed);
+  EXPECT_EQ(maxInFlight, 3u) << "the window is used, never overrun";
+  const auto packets = Packets();
+  EXPECT_EQ(packets.size() - before, view.upper + 1u) << "the erase, then every packet";
+  EXPECT_EQ(packets.back().type, 0x01);
+  EXPECT_TRUE(std::none_of(packets.begin(), packets.end(), [](const SeenPacket& p) { return p.type == 0x05; }));
+
+  // An image loaded beforehand is streamed as it is: the file is not read again.
+  const auto copy = dir / "gone.FMF";
+  std::filesystem::copy_file(fmf, copy);
+  ProgrammingRequest again = Request(copy);
+  LoadedImage loaded = LoadImage(again);
+  ASSERT_EQ(loaded.code, rc::kFileOk);
+  again.image = loaded.file;
+  std::filesystem::remove(copy);
+  RecordingLoadView second;
+  EXPECT_EQ(RunModel(again, second, done), rc::kSuccess);
+  EXPECT_EQ(second.upper, view.upper);
+  EXPECT_TRUE(loaded.file->IsFinished());
+}
+
+// ---- dump ------------------------------------------------------------------
+
 // How a target is read back decides the dialog's face: a target the memory
 // dump reads gets the dump's texts and "Retry"; any other is read by its own
 // routine and gets neither.
 TEST_F(Engines, ReadBackDialogFollowsHowTheTargetIsReadBack) {
   for (const TargetInfo& row : AllTargets()) {
     SCOPED_TRACE(std::string(row.cliName));
-    FakeClock clock;
-    FakeLink link(clock);  // nothing answers: a dump's page request times out
-    CommPort port;
-    link.AttachTo(port);
-    MemoryReadRequest r = DumpRequest(port, 0x0F, dir / "face.Bin");
+    FakeLink silent(clock);  // nothing answers: a dump's page request times out
+    silent.AttachTo(port);
+    MemoryReadRequest r = DumpRequest(0x0F, dir / "face.Bin");
     r.target = row.target;
     r.reader = [](const MemoryReadRequest&, MemoryReadEvents& events, const std::atomic<bool>&) {
       events.OnLine("read by the box");
       events.OnDone(rc::kSuccess, 0x10);
     };
-    RecordingReadView view;
-    RecordingOperator op;
-    MemoryReadModel model(r, view, op, clock);
-    model.Open();
-    model.Tick();
-    model.Wait();
-    EXPECT_EQ(view.retryShown, row.readsByMemoryDump);
+    readView = {};
+    const auto model = RunReadModel(r);
+    EXPECT_EQ(readView.retryShown, row.readsByMemoryDump);
     if (row.readsByMemoryDump) {
-      EXPECT_EQ(model.Result(), rc::kTimeout);
-      EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
-                                  "Memory Dump Aborted Unexpectedly\r\n"}));
-      EXPECT_TRUE(view.retry);
-      EXPECT_FALSE(link.Writes().empty()) << "the dump asked the device";
+      EXPECT_EQ(model->Result(), rc::kTimeout);
+      EXPECT_EQ(readView.list, (Texts{"Reading memory...this could take several minutes\r\n",
+                                      "Memory Dump Aborted Unexpectedly\r\n"}));
+      EXPECT_TRUE(readView.retry);
+      EXPECT_FALSE(silent.Writes().empty()) << "the dump asked the device";
     } else {
-      EXPECT_EQ(model.Result(), rc::kSuccess);
+      EXPECT_EQ(model->Result(), rc::kSuccess);
       // The box's text file is named in full when it is done.
-      EXPECT_EQ(view.list, (Texts{"read by the box", "File saved to " + (dir / "face.Bin").string()}));
-      EXPECT_FALSE(view.retry);
-      EXPECT_TRUE(link.Writes().empty()) << "the box routine, not the dump";
+      EXPECT_EQ(readView.list, (Texts{"read by the box", "File saved to " + (dir / "face.Bin").string()}));
+      EXPECT_FALSE(readView.retry);
+      EXPECT_TRUE(silent.Writes().empty()) << "the box routine, not the dump";
     }
   }
 }
 
-// Records the engine's progress and, at "done", the size of the file on disk.
-struct DumpEvents : MemoryReadEvents {
-  void OnRange(std::uint32_t) override {}
-  void OnStep(std::uint32_t) override {}
-  void OnProgress(std::uint32_t pos, std::uint32_t) override {
-    positions.push_back(pos);
-    progressCount.fetch_add(1);
-  }
-  void OnDone(ResultCode c, std::uint32_t) override {
-    code = c;
-    if (!path.empty()) size = std::filesystem::file_size(path);
-  }
-  std::vector<std::uint32_t> positions;
-  std::atomic<std::size_t> progressCount{0};
-  std::string path;
-  ResultCode code = 0;
-  std::uintmax_t size = 0;
-};
-
 TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
-  // Read by the device's thread: the pty between them is no ordering a
-  // race detector can see.
   std::atomic<int> run{1};
-  DeviceOnPort d([&](const SeenPacket& p) {
+  Answer([&](const SeenPacket& p) {
     if (p.type == 0x04) return std::string("0\n\r");
     if (p.type != 0x11) return std::string("E");
     if (run == 1 && p.address == 0x0008) return std::string("00000000:\n\r");  // count 0
@@ -298,90 +262,49 @@ TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
     if (p.address == 0x0004) return std::string("00000004:01020304\n\r");
     return std::string("00000008.FF\n\r");
   });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x0F, dir / "dump.Bin");
-  RecordingReadView view;
-  RecordingOperator op;
-  MemoryReadModel model(r, view, op);
-  model.Open();
-  model.Tick();
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kDataMismatch);
-  EXPECT_TRUE(view.retry);
-  EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
-                              "Memory Dump Aborted Unexpectedly\r\n",
-                              "What was read is kept in " + PartialDumpPath(r.path)}));
+  const MemoryReadRequest r = DumpRequest(0x0F, dir / "dump.Bin");
+  const auto model = RunReadModel(r);
+  EXPECT_EQ(model->Result(), rc::kDataMismatch);
+  EXPECT_TRUE(readView.retry);
+  EXPECT_EQ(readView.list, (Texts{"Reading memory...this could take several minutes\r\n",
+                                  "Memory Dump Aborted Unexpectedly\r\n",
+                                  "What was read is kept in " + PartialDumpPath(r.path)}));
   const std::string head("\x34\x12\x34\x12\x01\x02\x03\x04", 8);
   // The part read is kept under its own name, never under the chosen one.
   EXPECT_EQ(ReadFileBytes(PartialDumpPath(r.path)), head);
   EXPECT_FALSE(std::filesystem::exists(r.path));
   run = 2;
-  model.Retry();
-  EXPECT_FALSE(view.retry);
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kSuccess);
+  model->Retry();
+  EXPECT_FALSE(readView.retry);
+  model->Wait();
+  EXPECT_EQ(model->Result(), rc::kSuccess);
   EXPECT_EQ(ReadFileBytes(r.path), head + std::string(8, '\xFF'));
   EXPECT_FALSE(std::filesystem::exists(PartialDumpPath(r.path)));  // stale once whole
-  EXPECT_EQ(view.list.back(), "File saved to " + r.path);
-  EXPECT_EQ(view.field1, "16 of 16 bytes saved");
-  EXPECT_EQ(view.position, 1000u);
-  EXPECT_TRUE(view.ok);
+  EXPECT_EQ(readView.list.back(), "File saved to " + r.path);
+  EXPECT_EQ(readView.field1, "16 of 16 bytes saved");
+  EXPECT_EQ(readView.position, 1000u);
+  EXPECT_TRUE(readView.ok);
 }
 
 // A dump file that cannot be made: the list names it in full, with why.
 TEST_F(Engines, DumpIntoAMissingFolderNamesTheFile) {
-  DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x0F, dir / "gone" / "dump.Bin");
-  RecordingReadView view;
-  RecordingOperator op;
-  MemoryReadModel model(r, view, op);
-  model.Open();
-  model.Tick();
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kCantOpenOutput);
-  ASSERT_EQ(view.list.size(), 3u);
-  EXPECT_EQ(view.list[1], "Memory Dump Aborted Unexpectedly\r\n");
-  EXPECT_EQ(view.list[2].rfind(r.path + ": Can't Open Output File (", 0), 0u) << view.list[2];
+  Answer([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
+  const MemoryReadRequest r = DumpRequest(0x0F, dir / "gone" / "dump.Bin");
+  EXPECT_EQ(RunReadModel(r)->Result(), rc::kCantOpenOutput);
+  ASSERT_EQ(readView.list.size(), 3u);
+  EXPECT_EQ(readView.list[1], "Memory Dump Aborted Unexpectedly\r\n");
+  EXPECT_EQ(readView.list[2].rfind(r.path + ": Can't Open Output File (", 0), 0u) << readView.list[2];
 }
 
 TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
   // A line that fills 8 MB at once: (next - start) * 1000 overflows 32 bits.
-  DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00800000.FF\n\r" : "0\n\r"; });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x01FFFFFF, dir / "big.Bin");  // 32 MB
+  Answer([](const SeenPacket& p) { return p.type == 0x11 ? "00800000.FF\n\r" : "0\n\r"; });
   DumpEvents events;
-  std::atomic<bool> stop{false};
-  // Stop after two lines: the positions must be 0, 250, 500 of 1000.
-  std::thread stopper([&] {
-    // The count, not the vector the dumping thread is filling.
-    for (int i = 0; i < 15000 && events.progressCount.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    stop = true;
-  });
-  DumpControllerMemory(r, events, stop);
-  stopper.join();
+  events.stopAfter = 3;  // the positions must be 0, 250, 500 of 1000
+  DumpControllerMemory(DumpRequest(0x01FFFFFF, dir / "big.Bin"), events, events.stop, clock);  // 32 MB
   ASSERT_GE(events.positions.size(), 3u);
   events.positions.resize(3);
   EXPECT_EQ(events.positions, (std::vector<std::uint32_t>{0, 250, 500}));
-}
-
-TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
-  // Whoever hears "done" (the dialog's "File saved to", a retry) must find
-  // the file whole, on success and after a failure alike.
-  std::atomic<bool> silentSecondLine{false};
-  DeviceOnPort d([&](const SeenPacket& p) -> std::string {
-    if (p.type != 0x11) return "0\n\r";
-    if (p.address == 0x0010 && silentSecondLine.load()) return {};  // the line times out
-    return "00000010:000102030405060708090A0B0C0D0E0F\n\r";
-  });
-  DumpEvents events;
-  const MemoryReadRequest r = DumpRequest(d.port, 0x1F, events.path = (dir / "whole.Bin").string());
-  std::atomic<bool> stop{false};
-  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
-  EXPECT_EQ(events.size, 0x20u);
-  silentSecondLine = true;
-  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kTimeout);
-  EXPECT_EQ(events.code, rc::kTimeout);
-  // The earlier whole dump stays; the line that came is kept as the part.
-  EXPECT_EQ(events.size, 0x20u);
-  EXPECT_EQ(std::filesystem::file_size(PartialDumpPath(events.path)), 0x10u);
 }
 
 // A last fill whose count is no whole number of patterns and that reaches
@@ -398,18 +321,16 @@ TEST_F(Engines, DumpEndsWithAFillCutAtTheEndAddress) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lastLine);
-    DeviceOnPort d([&](const SeenPacket& p) -> std::string {
+    Answer([&](const SeenPacket& p) -> std::string {
       if (p.type != 0x11) return "0\n\r";
       if (p.address == 0x0100) return "00000004:01020304\n\r";
       if (p.address == 0x0104) return std::string(c.lastLine) + "\n\r";
       return "E";  // nothing may be asked past the end
     });
-    MemoryReadRequest r = DumpRequest(d.port, 0x10E, dir / "fill.Bin");
+    MemoryReadRequest r = DumpRequest(0x10E, dir / "fill.Bin");
     r.start = 0x100;
     DumpEvents events;
-    events.path = r.path;
-    std::atomic<bool> stop{false};
-    EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
+    EXPECT_EQ(DumpControllerMemory(r, events, events.stop, clock), rc::kSuccess);
     EXPECT_EQ(events.code, rc::kSuccess);
     const std::string file = ReadFileBytes(r.path);
     ASSERT_EQ(file.size(), 0x10Fu);
@@ -440,10 +361,10 @@ struct CountingHost : TerminalHost {
   std::vector<bool> polling;
 };
 
-class Workflows : public Engines {
+class Workflows : public ::testing::Test {
  protected:
   void SetUp() override {
-    Engines::SetUp();
+    dir = MakeTempDir("workflow");
     settings.SetCOMPort(pty.SlavePath());
     link = std::make_unique<LinkState>(settings, &op, &host);
     ASSERT_TRUE(link->OpenLink(Target::Controller));
@@ -473,6 +394,7 @@ class Workflows : public Engines {
     memory.Put(0x03FFFFEE, {'C'});
     device = std::make_unique<FakeDevice>(pty, [this](const SeenPacket& p) { return memory.Answer(p); });
   }
+  std::filesystem::path dir;
   PtyPair pty;
   MemoryController memory;
   std::unique_ptr<FakeDevice> device;
@@ -487,7 +409,7 @@ class Workflows : public Engines {
 
 TEST_F(Workflows, FlashWithoutAControllerExplainsFlashProgramMode) {
   const FakeLink& silent = ScriptedPrimary([](const FakeLink::Bytes&) { return std::string(); });
-  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {Quick()}, clock), rc::kTimeout);
+  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {}, clock), rc::kTimeout);
   EXPECT_EQ(silent.Writes().size(), 1u) << "the page request, then nothing more";
   EXPECT_GT(clock.TickMs(), 1000u) << "the page request's own limit ran out";
   ASSERT_EQ(op.MessageTexts(), Texts{flash_text::kNoCommunication});
@@ -625,7 +547,7 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
     ScriptedPrimary([&c](const FakeLink::Bytes&) { return c.reply; });
     op.messages.clear();
     runner.reads.clear();
-    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {Quick()}, clock);
+    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {}, clock);
     if (c.end != 0) {
       EXPECT_EQ(code, rc::kSuccess);
       ASSERT_EQ(runner.reads.size(), 1u);

@@ -85,6 +85,25 @@ TEST(EraseTimeLimit, SixMinutesForTheAnswer) {
   }
 }
 
+// An erase packet the line did not take whole fails at once: nothing can
+// answer it, so the six-minute wait never starts.
+TEST(EraseTimeLimit, AShortWriteFailsAtOnce) {
+  struct FullLine final : platform::Stream {
+    std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+    std::size_t Write(const std::uint8_t*, std::size_t count) override { return count - 1; }
+    std::size_t BytesWaiting() override { return 0; }
+    bool Purge() override { return true; }
+    bool WaitReadable(std::uint32_t) override { return false; }
+    bool Close() override { return true; }
+    int Descriptor() const override { return -1; }
+    bool IsTcp() const override { return false; }
+  };
+  Controller d;
+  d.port.Attach(std::make_unique<FullLine>());
+  EXPECT_EQ(EraseFlash(d.port, EngineTimings{}, nullptr, d.clock).kind, EraseOutcome::Kind::ShortWrite);
+  EXPECT_EQ(d.Elapsed(), 0u);
+}
+
 // A silent controller and a stop (Ctrl-C, a closing window) at fake time T:
 // the programming dialog's erase wait ends within one poll of T as stopped
 // by the program, never as a time-out, having counted every second waited.
@@ -209,17 +228,25 @@ TEST(ProgrammingTimeLimit, SilenceNotTheWholeRunIsLimited) {
 
 // ---- dump -------------------------------------------------------------------
 
+// Keeps the code and the size of the file on disk when "done" is heard:
+// whoever hears it (the dialog's "File saved to", a retry) must find the
+// file whole.
 struct DoneEvents : MemoryReadEvents {
   void OnRange(std::uint32_t) override {}
   void OnStep(std::uint32_t) override {}
   void OnProgress(std::uint32_t, std::uint32_t) override {}
-  void OnDone(ResultCode c, std::uint32_t n) override { code = c, next = n; }
+  void OnDone(ResultCode c, std::uint32_t) override {
+    code = c;
+    size = std::filesystem::file_size(c == rc::kSuccess ? path : PartialDumpPath(path));
+  }
+  std::string path;
   ResultCode code = 0;
-  std::uint32_t next = 0;
+  std::uintmax_t size = 0;
 };
 
 // Each memory line has its own second; a dump of many lines takes as long
-// as it takes.
+// as it takes. A dump cut short keeps what it read under the partial name
+// only: an earlier whole dump of the same name stays.
 TEST(DumpLineTimeLimit, EachLineHasItsOwnLimit) {
   const std::filesystem::path dir = MakeTempDir("dumplimits");
   const EngineTimings real;
@@ -250,17 +277,14 @@ TEST(DumpLineTimeLimit, EachLineHasItsOwnLimit) {
     r.port = &d.port;
     r.end = 0x2F;
     r.path = (dir / "dump.Bin").string();
-    std::filesystem::remove(r.path);
-    std::filesystem::remove(PartialDumpPath(r.path));
     DoneEvents events;
+    events.path = r.path;
     const std::atomic<bool> stop{false};
     EXPECT_EQ(DumpControllerMemory(r, events, stop, d.clock), c.expected) << c.what;
     EXPECT_EQ(events.code, c.expected) << c.what;
     EXPECT_EQ(d.Elapsed(), c.returnsAtMs) << c.what;
-    // A run cut short keeps what it read under the partial name only.
-    const bool whole = c.expected == rc::kSuccess;
-    EXPECT_EQ(std::filesystem::exists(r.path), whole) << c.what;
-    EXPECT_EQ(std::filesystem::file_size(whole ? r.path : PartialDumpPath(r.path)), c.fileBytes) << c.what;
+    EXPECT_EQ(events.size, c.fileBytes) << c.what;
+    EXPECT_EQ(std::filesystem::file_size(r.path), 48u) << c.what;
   }
 }
 
