@@ -28,7 +28,6 @@ TEST(PicRequests, BytesOnTheWire) {
   } cases[] = {
       {"blank check", BuildPacket(0, 0, box_type::kBlankCheck), {0x3A, 0, 0, 0, 0x17, 0xE9}},
       {"erase", BuildPacket(0, 0, box_type::kErase), {0x3A, 0, 0, 0, 0x06, 0xFA}},
-      {"read ID", ReadIdPacket(), {0x3A, 0, 0, 0, 0x18, 0xE8}},
       {"test EEPROM", BuildPacket(0, 0, box_type::kTestEeprom), {0x3A, 0, 0, 0, 0x1B, 0xE5}},
       {"fill EEPROM", FillEepromPacket(0x1234), {0x3A, 0x02, 0, 0, 0x1A, 0x34, 0x12, 0x9E}},
       {"read boot", BuildPacket(0, 0xC000, box_type::kReadMemory), {0x3A, 0, 0xC0, 0, 0x16, 0x2A}},
@@ -80,11 +79,33 @@ TEST(DeviceId, RepliesAndWhatTheyGive) {
 struct Bench : test::BoxBench {
   explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
     o.box = test::FastBoxTimings(box.Settle());
+    o.box.rawReplyEndsWhenWhole = true;  // the simulator answers at once
     o.statusWaitMs = test::kPatientStatusWaitMs;
     o.recordSilenceMs = test::kPatientStatusWaitMs;
   }
   PicOptions o;
 };
+
+// The menu commands that end on a status byte, each on a bench.
+using Command = std::function<ResultCode(LinkState&, Operator&, PicOptions&)>;
+Command Blank(Target t) {
+  return [t](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, t, o); };
+}
+Command Erase() {
+  return [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); };
+}
+Command Fill(std::optional<std::uint16_t> seed) {
+  return [seed](LinkState& l, Operator& op, PicOptions& o) {
+    o.seed = seed;
+    return LoadPic18EepromData(l, op, o);
+  };
+}
+Command TestEeprom() {
+  return [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); };
+}
+Command Id(Target t) {
+  return [t](LinkState& l, Operator& op, PicOptions& o) { return ReadCpuId(l, op, t, o); };
+}
 
 TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
   sim::BoxOptions badCell;
@@ -93,22 +114,9 @@ TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
   otherId.pic18Id = {0x61, 0x00, 0x02, 0x00};
   struct Step {
     const char* what;
-    std::function<ResultCode(LinkState&, Operator&, PicOptions&)> run;
+    Command run;
     ResultCode code;
     std::string message;
-  };
-  const auto blank = [](Target target) {
-    return [target](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, target, o); };
-  };
-  const auto fill = [](std::uint16_t seed) {
-    return [seed](LinkState& l, Operator& op, PicOptions& o) {
-      o.seed = seed;
-      return LoadPic18EepromData(l, op, o);
-    };
-  };
-  const auto testEeprom = [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); };
-  const auto id = [](Target target) {
-    return [target](LinkState& l, Operator& op, PicOptions& o) { return ReadCpuId(l, op, target, o); };
   };
   const struct {
     const char* what;
@@ -116,18 +124,17 @@ TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
     std::vector<Step> steps;
   } scenarios[] = {
       {"fresh chip", {},
-       {{"blank", blank(Target::Pic18F252), '0', "Flash Memory is Blank"},
-        {"test before any fill", testEeprom, 'D', "Data Mis-match"},
-        {"fill", fill(0x1234), '0', "Success"},
-        {"test", testEeprom, '0', "EEPROM Test Successfull"},
-        {"erase", [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); }, '0',
-         "Success"},
-        {"PIC18F252 ID", id(Target::Pic18F252), '0', "Device Revision = 0x04\r\nDevice ID = 0x24"},
-        {"dsPIC30F ID", id(Target::DsPic30F), '0', "Device Revision = 0x1001\r\nDevice ID = 0x01C0"},
-        {"dsPIC30F blank", blank(Target::DsPic30F), '0', "Flash Memory is Blank"}}},
-      {"bad EEPROM cell", badCell,
-       {{"fill", fill(7), '0', "Success"}, {"test", testEeprom, 'D', "Data Mis-match"}}},
-      {"another PIC18 revision", otherId, {{"ID", id(Target::Pic18F252), '0', "Device Revision = 0x01\r\nDevice ID = 0x13"}}},
+       {{"blank", Blank(Target::Pic18F252), '0', "Flash Memory is Blank"},
+        {"test before any fill", TestEeprom(), 'D', "Data Mis-match"},
+        {"fill", Fill(0x1234), '0', "Success"},
+        {"test", TestEeprom(), '0', "EEPROM Test Successfull"},
+        {"erase", Erase(), '0', "Success"},
+        {"PIC18F252 ID", Id(Target::Pic18F252), '0', "Device Revision = 0x04\r\nDevice ID = 0x24"},
+        {"dsPIC30F ID", Id(Target::DsPic30F), '0', "Device Revision = 0x1001\r\nDevice ID = 0x01C0"},
+        {"dsPIC30F blank", Blank(Target::DsPic30F), '0', "Flash Memory is Blank"}}},
+      {"bad EEPROM cell", badCell, {{"fill", Fill(7), '0', "Success"}, {"test", TestEeprom(), 'D', "Data Mis-match"}}},
+      {"another PIC18 revision", otherId,
+       {{"ID", Id(Target::Pic18F252), '0', "Device Revision = 0x01\r\nDevice ID = 0x13"}}},
   };
   for (const auto& s : scenarios) {
     Bench bench(s.options);
@@ -161,27 +168,21 @@ TEST(PicMenuCommands, ReadCpuIdCaptionsAndASilentBox) {
 // next exchange's status: the code stays '@', but the words say the device
 // sent it, not that the wait ran out.
 TEST(PicMenuCommands, AStrayAtSignIsNotAWaitThatRanOut) {
-  const struct {
-    const char* what;
-    std::function<ResultCode(LinkState&, Operator&, PicOptions&)> run;
-  } exchanges[] = {
-      {"PIC18F252 blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::Pic18F252, o); }},
-      {"dsPIC30F blank check", [](LinkState& l, Operator& op, PicOptions& o) { return PicBlankCheck(l, op, Target::DsPic30F, o); }},
-      {"erase", [](LinkState& l, Operator& op, PicOptions& o) { return PicEraseFlash(l, op, Target::Pic18F252, o); }},
-      {"fill EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return LoadPic18EepromData(l, op, o); }},
-      {"test EEPROM", [](LinkState& l, Operator& op, PicOptions& o) { return TestPic18Eeprom(l, op, o); }},
+  const std::pair<const char*, Command> exchanges[] = {
+      {"PIC18F252 blank check", Blank(Target::Pic18F252)}, {"dsPIC30F blank check", Blank(Target::DsPic30F)},
+      {"erase", Erase()}, {"fill EEPROM", Fill(std::nullopt)}, {"test EEPROM", TestEeprom()},
   };
   const std::string head = "Timeout while waiting for a response (the device answered '@' after ";
   const std::string tail = " s allowed; not a wait of this program that ran out)";
-  for (const auto& e : exchanges) {
+  for (const auto& [what, run] : exchanges) {
     sim::BoxOptions stray;
     stray.faults.push_back({sim::Fault::Kind::Stray, 1, '@'});
     Bench bench(stray);
-    EXPECT_EQ(e.run(*bench.link, bench.op, bench.o), rc::kTimeout) << e.what;
+    EXPECT_EQ(run(*bench.link, bench.op, bench.o), rc::kTimeout) << what;
     const auto texts = bench.op.MessageTexts();
-    ASSERT_EQ(texts.size(), 1u) << e.what;
-    EXPECT_EQ(texts[0].rfind(head, 0), 0u) << e.what << ": " << texts[0];
-    EXPECT_TRUE(texts[0].ends_with(tail)) << e.what << ": " << texts[0];
+    ASSERT_EQ(texts.size(), 1u) << what;
+    EXPECT_EQ(texts[0].rfind(head, 0), 0u) << what << ": " << texts[0];
+    EXPECT_TRUE(texts[0].ends_with(tail)) << what << ": " << texts[0];
   }
 }
 
@@ -248,7 +249,7 @@ struct AcceptedForm : SerialRevisionForm {
 // boot flash held before is still there.
 TEST(ImageBeforeErase, EveryProgrammingWorkflowRefusesBeforeTheErase) {
   const auto dir = test::MakeTempDir("before-erase");
-  const Bytes program = test::PseudoRandomBytes(0x8000, 7);
+  const Bytes program = test::PseudoRandomBytes(0x400, 7);
   const auto hex = dir / "GOOD.HEX";
   test::WriteHexImage(hex, 0, program);
   sim::BoxOptions options;
@@ -299,10 +300,11 @@ TEST(ImageBeforeErase, EveryProgrammingWorkflowRefusesBeforeTheErase) {
       EXPECT_TRUE(texts.back().ends_with("; nothing was erased or programmed")) << texts.back();
     }
   }
-  EXPECT_TRUE(bench.box.Device().Pic18().Program() == program);
-  EXPECT_TRUE(bench.box.Device().Pic30().Program() == program);
-  EXPECT_TRUE(Bytes(bench.box.Device().Boot().Bytes().begin(), bench.box.Device().Boot().Bytes().end()) ==
-              options.bootImage);
+  for (const auto& chip : {bench.box.Device().Pic18().Program(), bench.box.Device().Pic30().Program()}) {
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), chip.begin()));
+  }
+  const auto& flash = bench.box.Device().Boot().Bytes();
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), options.bootImage.begin()));
 }
 
 // A programmer port another program holds: blank check and erase say the

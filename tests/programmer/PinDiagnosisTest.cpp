@@ -154,6 +154,16 @@ TEST(PinDiagnosisSim, EachWalkingStageSeesEveryLineStuckAgainstItsWalk) {
   }
 }
 
+// A stage's list keeps every step's failures: a walking stage that fails at
+// two steps (A2 early, A20 late) shows both pins, not only the last step's.
+TEST(PinDiagnosisSim, AStageListKeepsTheFailuresOfEveryStep) {
+  sim::BoxOptions o;
+  o.stuck = {{PinByName("A2"), false}, {PinByName("A20"), false}};
+  const BoardRun run = RunOn(o);
+  const auto& [e, s] = run.images.stages.at(4);
+  EXPECT_EQ(MismatchedPins(e, s), (std::vector<int>{PinByName("A2"), PinByName("A20")}));
+}
+
 // Over the real wire (a pty to the simulator): a table of shorts, each named
 // as its pair with the stage and step that first showed it.
 TEST(PinDiagnosisPty, ATableOfShortsNamesEachPair) {
