@@ -19,6 +19,7 @@
 #include "core/settings/ConfigData.h"
 #include "support/FakeLink.h"
 #include "support/ImageGen.h"
+#include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
@@ -32,19 +33,14 @@ SeenPacket Seen(const FakeLink::Bytes& w) {
   return {w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w};
 }
 
-struct RecordingLoadView : LoadMemoryView {
+struct RecordingLoadView : QuietLoadView {
   void SetTitle(const std::string& t) override { title = t; }
-  void SetFileName(const std::string&) override {}
-  void SetLastModified(const std::string&) override {}
-  void SetEraseTime(const std::string&) override {}
   void SetProgramTime(const std::string& t) override { programTime = t; }
   void SetStatus(const std::string& t) override { statuses.push_back(t); }
-  void SetFreeText(const std::string&) override {}
   void SetProgressRange(std::uint32_t u, std::uint32_t s) override { upper = u, step = s; }
   void SetProgress(std::uint32_t p) override { position = p; }
   void StepProgress() override { position += step, ++steps; }
   void ShowRunOnCompletion(bool v) override { runVisible = v; }
-  bool RunOnCompletion() const override { return false; }
   void Close() override { closed = true; }
   std::string title, programTime;
   Texts statuses;

@@ -29,6 +29,23 @@ constexpr std::uint32_t kStartTick = 0xFFFF0000u;  // about a minute before the 
 struct Controller {
   Controller() { link.AttachTo(port); }
   std::uint32_t Elapsed() const { return clock.TickMs() - kStartTick; }
+  // A flash programming request for a small image made in `folder`.
+  ProgrammingRequest Request(const char* folder) {
+    FmfSpec recipe;
+    recipe.generation = 4;
+    recipe.version = "5.01.00";
+    recipe.codeBytes = 2000;
+    recipe.gapEvery = 0;
+    const std::filesystem::path fmf = MakeTempDir(folder) / "small.FMF";
+    WriteFmf(fmf, recipe);
+    ProgrammingRequest r;
+    r.port = &port;
+    r.mode = kModeProgramFlash;
+    r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
+    r.target = Target::Controller;
+    r.path = fmf.string();
+    return r;
+  }
   FakeClock clock{kStartTick};
   FakeLink link{clock};
   CommPort port;
@@ -120,20 +137,13 @@ TEST(EraseTimeLimit, AStopEndsTheSilentWaitWithinAPoll) {
   };
   const EngineTimings real;
   ASSERT_LE(real.erasePollMs, 250u) << "a stop must be seen well within a second";
-  // The image is read whole before the erase, so it must be a real one.
-  const std::filesystem::path fmf = MakeTempDir("stoperase") / "small.FMF";
-  FmfSpec recipe;
-  recipe.codeBytes = 2000;
-  WriteFmf(fmf, recipe);
   for (const std::uint32_t stopAtMs : {0u, 1500u, 59999u, 200000u, 359000u}) {
     Controller d;
     d.link.SetResponder([](const Bytes&) { return std::vector<FakeLink::Reply>{}; });
     StopAt view(d.clock, stopAtMs);
     RecordingOperator op;
-    ProgrammingRequest r;
-    r.port = &d.port;
-    r.target = Target::Controller;
-    r.path = fmf.string();
+    // The image is read whole before the erase, so it must be a real one.
+    ProgrammingRequest r = d.Request("stoperase");
     r.timings = real;
     bool told = false;
     r.onOutcome = [&] { told = true; };
@@ -170,14 +180,6 @@ struct CountingEvents : ProgrammingEvents {
 // The 30 s limit is the longest silence of the controller, not the time of
 // the whole stream: it starts again with every acknowledgement.
 TEST(ProgrammingTimeLimit, SilenceNotTheWholeRunIsLimited) {
-  const std::filesystem::path dir = MakeTempDir("limits");
-  FmfSpec recipe;
-  recipe.generation = 4;
-  recipe.version = "5.01.00";
-  recipe.codeBytes = 2000;
-  recipe.gapEvery = 0;
-  const std::filesystem::path fmf = dir / "small.FMF";
-  WriteFmf(fmf, recipe);
   const EngineTimings real;
   ASSERT_EQ(real.ackTimeoutMs, 30000u);
 
@@ -203,14 +205,8 @@ TEST(ProgrammingTimeLimit, SilenceNotTheWholeRunIsLimited) {
       lastAnswerAt = d.Elapsed() + c.ackAfterMs;
       return std::vector<FakeLink::Reply>{{c.ackAfterMs, {'0'}}};
     });
-    ProgrammingRequest r;
-    r.port = &d.port;
-    r.mode = kModeProgramFlash;
-    r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-    r.target = Target::Controller;
-    r.path = fmf.string();
     CountingEvents events;
-    ProgrammingEngine engine(r, events, d.clock);
+    ProgrammingEngine engine(d.Request("limits"), events, d.clock);
     EXPECT_EQ(engine.Run(), c.expected) << c.what;
     ASSERT_GT(events.total, 20u) << c.what;
     if (c.expected == rc::kSuccess) {
