@@ -106,17 +106,22 @@ TEST(EraseTimeLimit, SixMinutesForTheAnswer) {
 // answer it, so the six-minute wait never starts.
 TEST(EraseTimeLimit, AShortWriteFailsAtOnce) {
   struct FullLine final : platform::Stream {
+    explicit FullLine(const FakeClock& c) : clock(c) {}
     std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
     std::size_t Write(const std::uint8_t*, std::size_t count) override { return count - 1; }
     std::size_t BytesWaiting() override { return 0; }
     bool Purge() override { return true; }
-    bool WaitReadable(std::uint32_t) override { return false; }
+    bool WaitReadable(std::uint32_t ms) override {
+      clock.Advance(ms);
+      return false;
+    }
     bool Close() override { return true; }
     int Descriptor() const override { return -1; }
     bool IsTcp() const override { return false; }
+    const FakeClock& clock;
   };
   Controller d;
-  d.port.Attach(std::make_unique<FullLine>());
+  d.port.Attach(std::make_unique<FullLine>(d.clock));
   EXPECT_EQ(EraseFlash(d.port, EngineTimings{}, nullptr, d.clock).kind, EraseOutcome::Kind::ShortWrite);
   EXPECT_EQ(d.Elapsed(), 0u);
 }
