@@ -83,7 +83,6 @@ TEST(CpuPinTestSim, CleanAndFaultyBoards) {
   EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
             "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
   EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
-
 }
 
 TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
