@@ -7,7 +7,6 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "support/SimBox.h"
@@ -15,6 +14,7 @@
 #include "core/programmer/TestCpuModel.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
+#include "support/FakeLink.h"
 #include "support/Pty.h"
 #include "support/DirectRunner.h"
 #include "support/RecordingOperator.h"
@@ -31,77 +31,15 @@ sim::BoxOptions Options(std::function<void(sim::BoxOptions&)> tweak = {}) {
   return o;
 }
 
-// Failing pin names per stage, and the stages whose pin list is shown.
-struct StageLog : CpuPinTestEvents {
-  std::map<int, std::set<std::string>> failing;
-  std::vector<int> shown;
-  std::vector<int> reported;
-  void OnMismatch(const PinStage& stage, const PinImage& e, const PinImage& s) override {
-    for (int pin : MismatchedPins(e, s)) failing[stage.number].insert(PinName(pin));
-  }
-  void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool show) override {
-    reported.push_back(stage.number);
-    if (show) shown.push_back(stage.number);
-  }
-};
-
-struct PinRun {
-  CpuPinTestOutcome outcome;
-  StageLog log;
-};
-
-PinRun RunPins(sim::BoxOptions options) {
-  SimBox box(std::move(options));
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  PinRun run;
-  NullRunSink quiet;
-  run.outcome = RunCpuPinTest(link, StopToken(), quiet, run.log);
-  return run;
-}
-
-std::pair<int, bool> Stuck(const char* pin, bool level) { return {PinByName(pin), level}; }
-
-TEST(CpuPinTestSim, CleanAndFaultyBoards) {
-  const PinRun clean = RunPins(Options());
-  EXPECT_EQ(clean.outcome.Code(), '0');
-  EXPECT_TRUE(clean.outcome.ShowAsResult());
-  EXPECT_TRUE(clean.log.failing.empty());
-  EXPECT_EQ(clean.log.shown, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-
-  const PinRun a7 = RunPins(Options([](auto& o) { o.stuck.push_back(Stuck("A7", false)); }));
-  EXPECT_EQ(a7.outcome.Code(), 'D');
-  EXPECT_FALSE(a7.outcome.ShowAsResult());
-  EXPECT_EQ(a7.outcome.firstFailedRead, '0');
-  const std::set<std::string> justA7 = {"A7"};
-  EXPECT_EQ(a7.log.failing.count(1), 0u);  // all low: a pin stuck low passes
-  for (int stage : {2, 3, 4, 5, 7}) EXPECT_EQ(a7.log.failing.at(stage), justA7) << stage;
-  EXPECT_EQ(a7.log.failing.count(6), 0u);
-  // The last stage stops at its first difference and shows it.
-  EXPECT_EQ(a7.log.shown.back(), 7);
-
-  ASSERT_EQ(a7.outcome.findings.size(), 1u);
-  EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
-            "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
-  EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
-}
-
-TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
-  // 2 images in stage 1, 1 in stage 2, the drive of stage 3 and 3 samples.
-  const PinRun run = RunPins(Options([](auto& o) {
-    o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 7, 0});
-  }));
-  EXPECT_EQ(run.outcome.firstFailedRead, '@');
-  EXPECT_EQ(run.outcome.Code(), '@');
-  EXPECT_TRUE(run.outcome.ShowAsResult());
-  EXPECT_FALSE(run.outcome.lastStageCompleted);
-}
-
+// (The walking stages on clean and faulty boards run on the fake-clock board
+// of the pin diagnosis tests.)
 TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
-  struct StopAfter : StageLog {
+  struct StopAfter : CpuPinTestEvents {
     std::shared_ptr<StopState> stop = std::make_shared<StopState>();
     int after = 0;
-    void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
-      StageLog::OnStage(stage, e, s, show);
+    std::vector<int> reported;
+    void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool) override {
+      reported.push_back(stage.number);
       if (stage.number == after) stop->RequestStop();
     }
   };
@@ -109,7 +47,7 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
   for (const bool faulty : {false, true}) {
     SCOPED_TRACE(faulty ? "faulty board" : "clean board");
     SimBox box(Options([&](auto& o) {
-      if (faulty) o.stuck.push_back(Stuck("A7", false));
+      if (faulty) o.stuck.emplace_back(PinByName("A7"), false);
     }));
     BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     StopAfter log;
@@ -131,13 +69,17 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
 }
 
 TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
-  test::PtyPair pty;
+  test::FakeClock clock;
+  test::FakeLink wire(clock);
   CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-  BoxLink link(port, test::FastBoxTimings());
+  wire.AttachTo(port);
+  BoxLink link(port, test::FastBoxTimings(), clock);
   // A 25-byte record answers the first sample; nothing answers afterwards.
-  pty.Send(BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0)));
-  StageLog log;
+  const Packet sample = BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0));
+  wire.Arrive(0, test::FakeLink::Bytes(sample.begin(), sample.end()));
+  struct : CpuPinTestEvents {
+    void OnStage(const PinStage&, const PinImage&, const PinImage&, bool) override {}
+  } log;
   NullRunSink quiet;
   const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, log);
   EXPECT_EQ(outcome.firstFailedRead, 'A');

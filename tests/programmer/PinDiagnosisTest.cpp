@@ -36,11 +36,18 @@ bool Driven(int pin) {
   return std::find(lines.begin(), lines.end(), pin) != lines.end();
 }
 
-// The stage images of a run, as the lists show them.
+// The stage images of a run as the lists show them, the stages whose list
+// is shown, and the failing pins each comparison of a stage saw.
 struct StageImages : CpuPinTestEvents {
   std::map<int, std::pair<PinImage, PinImage>> stages;
-  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
+  std::vector<int> shown;
+  std::map<int, std::set<std::string>> failing;
+  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
     stages[stage.number] = {e, s};
+    if (show) shown.push_back(stage.number);
+  }
+  void OnMismatch(const PinStage& stage, const PinImage& e, const PinImage& s) override {
+    for (int pin : MismatchedPins(e, s)) failing[stage.number].insert(PinName(pin));
   }
 };
 
@@ -69,6 +76,38 @@ sim::BoxOptions StuckAt(int pin, bool level) {
   sim::BoxOptions o;
   o.stuck.emplace_back(pin, level);
   return o;
+}
+
+TEST(PinDiagnosisSim, CleanAndStuckBoards) {
+  const BoardRun clean = RunOn({});
+  EXPECT_EQ(clean.outcome.Code(), '0');
+  EXPECT_TRUE(clean.outcome.ShowAsResult());
+  EXPECT_TRUE(clean.images.failing.empty());
+  EXPECT_EQ(clean.images.shown, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+
+  const BoardRun a7 = RunOn(StuckAt(PinByName("A7"), false));
+  EXPECT_EQ(a7.outcome.Code(), 'D');
+  EXPECT_FALSE(a7.outcome.ShowAsResult());
+  EXPECT_EQ(a7.outcome.firstFailedRead, '0');
+  EXPECT_EQ(a7.images.failing.count(1), 0u);  // all low: a pin stuck low passes
+  for (int stage : {2, 3, 4, 5, 7}) EXPECT_EQ(a7.images.failing.at(stage), std::set<std::string>{"A7"}) << stage;
+  EXPECT_EQ(a7.images.failing.count(6), 0u);
+  // The last stage stops at its first difference and shows it.
+  EXPECT_EQ(a7.images.shown.back(), 7);
+  ASSERT_EQ(a7.outcome.findings.size(), 1u);
+  EXPECT_EQ(FindingLine(a7.outcome.findings[0]), "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
+  EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
+}
+
+TEST(PinDiagnosisSim, SilentBoxDuringStageThreeIsNeverSuccess) {
+  // 1 selection, 2 images in stage 1, 1 in stage 2, the drive of stage 3 and 3 samples.
+  sim::BoxOptions o;
+  o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 8, 0});
+  const BoardRun run = RunOn(o);
+  EXPECT_EQ(run.outcome.firstFailedRead, '@');
+  EXPECT_EQ(run.outcome.Code(), '@');
+  EXPECT_TRUE(run.outcome.ShowAsResult());
+  EXPECT_FALSE(run.outcome.lastStageCompleted);
 }
 
 // Any pin stuck at either level is named as that pin stuck at that level,
