@@ -225,7 +225,6 @@ struct FakeView : TestCpuView {
 // remember.
 struct Dialog {
   explicit Dialog(sim::BoxOptions options = Options()) : box(std::move(options)) {}
-  ~Dialog() { model.Close(); }
   SimBox box;
   BoxLink link{box.Port(), test::FastBoxTimings(), box.Settle()};
   FakeView view;
