@@ -3,6 +3,8 @@
 // run on a fake clock against a scripted controller: answers just inside and
 // just past each limit, checked to the millisecond, without waiting.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <numeric>
@@ -16,6 +18,7 @@
 #include "core/protocol/Packet.h"
 #include "support/FakeLink.h"
 #include "support/ImageGen.h"
+#include "support/Pty.h"
 #include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
@@ -124,6 +127,24 @@ TEST(EraseTimeLimit, AShortWriteFailsAtOnce) {
   d.port.Attach(std::make_unique<FullLine>(d.clock));
   EXPECT_EQ(EraseFlash(d.port, EngineTimings{}, nullptr, d.clock).kind, EraseOutcome::Kind::ShortWrite);
   EXPECT_EQ(d.Elapsed(), 0u);
+}
+
+// The same over a real line nobody drains: only the serial device knows how
+// long a write may wait for the peer, so this one case runs on a pty (about
+// two seconds of that bound).
+TEST(EraseTimeLimit, AFullRealLineIsAShortWrite) {
+  PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
+  // Fill the line straight through the descriptor until it takes nothing for 50 ms.
+  const std::vector<std::uint8_t> filler(4096, 'j');
+  for (int i = 0; i < 5000; ++i) {
+    if (::write(port.Descriptor(), filler.data(), filler.size()) > 0) continue;
+    pollfd p{port.Descriptor(), POLLOUT, 0};
+    if (::poll(&p, 1, 50) <= 0) break;
+  }
+  FakeClock clock;  // a write that went unnoticed would wait here for ever
+  EXPECT_EQ(EraseFlash(port, EngineTimings{}, nullptr, clock).kind, EraseOutcome::Kind::ShortWrite);
 }
 
 // A silent controller and a stop (Ctrl-C, a closing window) at fake time T:
