@@ -127,7 +127,8 @@ class Engines : public ::testing::Test {
     return r;
   }
   // The programming dialog's model run to its end.
-  ResultCode RunModel(ProgrammingRequest r, RecordingLoadView& view, RecordingOperator& who, bool* begun = nullptr) {
+  ResultCode RunModel(ProgrammingRequest r, RecordingLoadView& view, RecordingOperator& who,
+                      bool* begun = nullptr) {
     LoadMemoryModel model(std::move(r), view, who, clock);
     model.Open();
     const bool started = model.Begin();

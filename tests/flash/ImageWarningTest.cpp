@@ -24,7 +24,9 @@ TEST(ImageWarning, TheDialogShowsTheWarningBesideTheBootVersion) {
   const struct {
     const char* what;  // in the order told: v the version, w the warning
     std::string text;
-  } cases[] = {{"w", "Warning: a.FMF: ignored 2 bytes"}, {"v", "Boot Version = 1.07"}, {"vw", both}, {"wv", both}};
+  } cases[] = {
+      {"w", "Warning: a.FMF: ignored 2 bytes"}, {"v", "Boot Version = 1.07"}, {"vw", both}, {"wv", both},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     FreeTextView view;

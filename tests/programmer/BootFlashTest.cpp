@@ -194,8 +194,8 @@ TEST(BootVerify, FirstDifferenceAndMissingFile) {
     for (std::size_t i = c.at; i < c.at + c.count; ++i) buffer[i] ^= 0x10;
     char expected[96] = "Success";
     if (c.address) {
-      std::snprintf(expected, sizeof expected, "Failed at address = %s, Data1 = 0x%X, Data2 = 0x%X ", c.address,
-                    buffer[c.at], boot.image[c.at]);
+      std::snprintf(expected, sizeof expected, "Failed at address = %s, Data1 = 0x%X, Data2 = 0x%X ",
+                    c.address, buffer[c.at], boot.image[c.at]);
     }
     test::RecordingOperator op;
     op.openFile = boot.path.string();
@@ -239,7 +239,8 @@ TEST(BootProgramming, IncompleteRecordList) {
   BoardInfoRecord badFlash = GoodRecord();
   badFlash.SetFlashIdWord(0, 0x1234);
   badFlash.SetIoRevision('a');
-  EXPECT_EQ(IncompleteFieldsText(badFlash), std::string(boot_text::kCheckFields) + "1) IO board Revision\r\n2) Flash ID\r\n");
+  EXPECT_EQ(IncompleteFieldsText(badFlash),
+            std::string(boot_text::kCheckFields) + "1) IO board Revision\r\n2) Flash ID\r\n");
   EXPECT_EQ(IncompleteFieldsText(GoodRecord()), "");
 }
 

@@ -33,7 +33,9 @@ TEST(BoxDeviceModel, RepliesToWhatNoWorkflowSends) {
       {"unknown type", BuildPacket(0, 0, 0x30), 'E'},
       {"bad checksum", Packet{':', 0, 0, 0, 0x23, 0x00}, '2'},
   };
-  for (const auto& c : cases) EXPECT_EQ(Bytes(Feed(box, c.request)), std::vector<std::uint8_t>{c.reply}) << c.what;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Bytes(Feed(box, c.request)), std::vector<std::uint8_t>{c.reply}) << c.what;
+  }
 }
 
 // With the JTAG cable off the box still answers for the PIC socket, but an

@@ -353,7 +353,8 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
       test::DirectRunner runner(d.op);
       const std::uint32_t before = d.box.Device().Packets();
       b.press(d.model, runner);
-      EXPECT_EQ(d.op.MessageTexts(), std::vector<std::string>{cableOff ? box_text::kJtagCableAdvice : wrongId});
+      const std::string said = cableOff ? box_text::kJtagCableAdvice : wrongId;
+      EXPECT_EQ(d.op.MessageTexts(), std::vector<std::string>{said});
       EXPECT_TRUE(d.view.On(TestButton::TestCpu));
       EXPECT_FALSE(d.model.RamRunning());
       EXPECT_FALSE(d.model.Verifying());

@@ -132,7 +132,8 @@ TEST(PicMenuCommands, ShortCommandsAgainstTheBox) {
         {"PIC18F252 ID", Id(Target::Pic18F252), '0', "Device Revision = 0x04\r\nDevice ID = 0x24"},
         {"dsPIC30F ID", Id(Target::DsPic30F), '0', "Device Revision = 0x1001\r\nDevice ID = 0x01C0"},
         {"dsPIC30F blank", Blank(Target::DsPic30F), '0', "Flash Memory is Blank"}}},
-      {"bad EEPROM cell", badCell, {{"fill", Fill(7), '0', "Success"}, {"test", TestEeprom(), 'D', "Data Mis-match"}}},
+      {"bad EEPROM cell", badCell,
+       {{"fill", Fill(7), '0', "Success"}, {"test", TestEeprom(), 'D', "Data Mis-match"}}},
       {"another PIC18 revision", otherId,
        {{"ID", Id(Target::Pic18F252), '0', "Device Revision = 0x01\r\nDevice ID = 0x13"}}},
   };

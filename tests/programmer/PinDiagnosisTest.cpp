@@ -90,12 +90,15 @@ TEST(PinDiagnosisSim, CleanAndStuckBoards) {
   EXPECT_FALSE(a7.outcome.ShowAsResult());
   EXPECT_EQ(a7.outcome.firstFailedRead, '0');
   EXPECT_EQ(a7.images.failing.count(1), 0u);  // all low: a pin stuck low passes
-  for (int stage : {2, 3, 4, 5, 7}) EXPECT_EQ(a7.images.failing.at(stage), std::set<std::string>{"A7"}) << stage;
+  for (int stage : {2, 3, 4, 5, 7}) {
+    EXPECT_EQ(a7.images.failing.at(stage), std::set<std::string>{"A7"}) << stage;
+  }
   EXPECT_EQ(a7.images.failing.count(6), 0u);
   // The last stage stops at its first difference and shows it.
   EXPECT_EQ(a7.images.shown.back(), 7);
   ASSERT_EQ(a7.outcome.findings.size(), 1u);
-  EXPECT_EQ(FindingLine(a7.outcome.findings[0]), "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
+  EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
+            "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
   EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
 }
 
