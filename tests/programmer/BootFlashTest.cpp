@@ -259,6 +259,7 @@ struct TypedForm : SerialRevisionForm {
 struct Bench : test::BoxBench {
   explicit Bench(sim::BoxOptions options = {}) : BoxBench(std::move(options)) {
     o.box = test::FastBoxTimings(box.Settle());
+    o.box.rawReplyEndsWhenWhole = true;  // the simulator answers at once
     o.statusWaitMs = test::kPatientStatusWaitMs;
     o.readSettleMs = 0;
   }

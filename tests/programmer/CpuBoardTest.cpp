@@ -222,11 +222,17 @@ struct FakeView : TestCpuView {
 };
 
 // The dialog's model on a simulated box, with a view and an operator that
-// remember.
+// remember. The simulator answers at once: its raw replies are read as soon
+// as they are whole.
+BoxTimings WholeReplies() {
+  BoxTimings t = test::FastBoxTimings();
+  t.rawReplyEndsWhenWhole = true;
+  return t;
+}
 struct Dialog {
   explicit Dialog(sim::BoxOptions options = Options()) : box(std::move(options)) {}
   SimBox box;
-  BoxLink link{box.Port(), test::FastBoxTimings(), box.Settle()};
+  BoxLink link{box.Port(), WholeReplies(), box.Settle()};
   FakeView view;
   test::RecordingOperator op;
   TestCpuModel model{link, view, op};
