@@ -1,6 +1,5 @@
-// The CPU board test against the simulated box: the walking pin tests on
-// clean and faulty boards, RAM bank runs, the prober, and the dialog model's
-// button rules and closing.
+// The CPU board test against the simulated box: a stopped pin test, RAM
+// bank records, and the dialog model's button rules, runs and closing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,12 +42,8 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
       if (stage.number == after) stop->RequestStop();
     }
   };
-  // A clean board and one with a stuck pin: a stop hides both alike.
-  for (const bool faulty : {false, true}) {
-    SCOPED_TRACE(faulty ? "faulty board" : "clean board");
-    SimBox box(Options([&](auto& o) {
-      if (faulty) o.stuck.emplace_back(PinByName("A7"), false);
-    }));
+  {  // A board with a stuck pin: the stop hides its failure.
+    SimBox box(Options([&](auto& o) { o.stuck.emplace_back(PinByName("A7"), false); }));
     BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
     StopAfter log;
     log.after = 2;
@@ -102,45 +97,6 @@ struct RamLog : RamEvents {
   }
 };
 
-TEST(RamBankSim, OutcomesOfLoadAndTest) {
-  struct Case {
-    const char* what;
-    sim::BoxOptions options;
-    bool test;
-    int bank;
-    ResultCode code;
-    std::string failure;
-  };
-  sim::BoxOptions failing = Options();
-  failing.ramFailAddress = 0x1A0010;
-  failing.ramFailData1 = 0x55AA;
-  failing.ramFailData2 = 0x54AA;
-  // (A load and a silent box are run through the dialog's model below.)
-  const Case cases[] = {
-      {"clean test", Options(), true, 1, '0', ""},
-      {"failing address in bank 2", failing, true, 2, 'D',
-       "Failed at address = 0x1A0010, Data1 = 0x55AA, Data2 = 0x54AA "},
-      {"failing address elsewhere", failing, true, 1, '0', ""},
-  };
-  for (const Case& c : cases) {
-    SimBox box(c.options);
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    RamLog log;
-    ProgressWatcher watcher(link, log);
-    watcher.Start(c.test, c.bank);
-    watcher.Join();
-    ASSERT_TRUE(log.code) << c.what;
-    EXPECT_EQ(*log.code, c.code) << c.what;
-    if (c.code == 'D') {
-      EXPECT_EQ(RamFailureText(log.last), c.failure);
-    }
-    if (c.code == '0') {
-      EXPECT_GE(log.progress.size(), 10u) << c.what;
-      EXPECT_TRUE(std::is_sorted(log.progress.begin(), log.progress.end())) << c.what;
-    }
-  }
-}
-
 TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
   test::PtyPair pty;
   CommPort port;
@@ -160,26 +116,6 @@ TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
   EXPECT_EQ(watcher.Run(), 'D');
   EXPECT_EQ(log.progress, (std::vector<std::uint32_t>{10, 20}));
   EXPECT_EQ(RamFailureText(log.last), "Failed at address = 0x40, Data1 = 0x1234, Data2 = 0x5678 ");
-}
-
-TEST(ProberSim, SendsImagesUntilStoppedAndJoins) {
-  SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  ControlLineProber prober(link, 1);
-  prober.Start();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
-  while (prober.ImagesSent() < 40 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  prober.Stop();
-  EXPECT_FALSE(prober.Running());
-  const std::uint32_t sent = prober.ImagesSent();
-  EXPECT_GE(sent, 40u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(prober.ImagesSent(), sent);
-  // The box took them as drive images: it still answers a line test.
-  EXPECT_EQ(link.SetLineTest(false, 0, 0, 500), '0');
-  EXPECT_GE(box.Device().DriveImages(), 32u);
 }
 
 // A view that records what the dialog would show.
@@ -285,6 +221,12 @@ TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
   EXPECT_TRUE(d.model.Probing());
   EXPECT_TRUE(d.view.On(TestButton::TestControls));
   EXPECT_FALSE(d.view.On(TestButton::TestCpu));
+  // The prober keeps sending the box drive images until it is switched off.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
+  while (d.box.Device().DriveImages() < 32 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GE(d.box.Device().DriveImages(), 32u);
   d.model.ToggleProbing();
   EXPECT_EQ(d.view.captions[TestButton::TestControls], "Test Controls");
   EXPECT_FALSE(d.model.Probing());
