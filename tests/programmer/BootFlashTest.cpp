@@ -170,21 +170,7 @@ TEST(BootVerify, FirstDifferenceAndMissingFile) {
   EXPECT_EQ(op.filters, std::vector<std::string>{"Flash Memory File (*.FMF)|*.FMF|"});
 }
 
-TEST(BootFlashChip, BlankCheckAndErase) {
-  sim::BoxOptions options;
-  options.bootImage = Bytes(kBootFlashLength, 0xFF);
-  options.bootImage[100] = 0x7F;
-  test::SimBox box(options);
-  ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
-  test::RecordingOperator op;
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 10000), 'C');
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, true, 10000), '0');
-  EXPECT_EQ(BlankCheckOrErase(box.Port(), op, false, 10000), '0');
-  EXPECT_EQ(op.MessageTexts(),
-            (std::vector<std::string>{"Memory is not blank", "Success", "Flash Memory is Blank"}));
-}
-
-// (The serials' lines are checked with the refusals below.)
+// (The serials' lines are checked with the box's menu commands.)
 TEST(BootProgramming, IncompleteRecordList) {
   BoardInfoRecord badFlash = GoodRecord();
   badFlash.SetFlashIdWord(0, 0x1234);
@@ -197,12 +183,9 @@ TEST(BootProgramming, IncompleteRecordList) {
 // A form that types what it is given.
 struct TypedForm : SerialRevisionForm {
   std::function<void(SerialRevisionInput&)> type;
-  bool ok = true;
-  int shown = 0;
   bool Show(SerialRevisionInput& input) override {
-    ++shown;
-    if (type) type(input);
-    return ok;
+    type(input);
+    return true;
   }
 };
 
@@ -294,51 +277,6 @@ TEST(BootProgramming, ImageWithTheBoardsRecordThenReadBackEqualsIt) {
   EXPECT_EQ(ReadBootFlash(*bench.link, bench.op, runner, 0, [] { return std::optional<std::string>("3"); }, bench.o),
             'F');
   EXPECT_EQ(bench.op.MessageTexts(), std::vector<std::string>{"Invalid CPU Revision"});
-}
-
-TEST(BootProgramming, RefusalsBeforeTheRun) {
-  sim::BoxOptions noJtag;
-  noJtag.noJtag = true;
-  sim::BoxOptions otherJtag;
-  otherJtag.jtagId = 0x1234;
-  const struct {
-    const char* what;
-    sim::BoxOptions options;
-    bool portOpens;
-    bool cancel;
-    std::string message;
-    bool formShown;
-  } cases[] = {
-      {"no box", {}, false, false, box_text::kBoxUnreachable, false},
-      {"no JTAG ID", noJtag, true, false, box_text::kJtagCableAdvice, false},
-      {"wrong JTAG ID", otherJtag, true, false, "Invalid JTAG ID 0x1234, should read 0x28270013 for 80386EX CPU",
-       false},
-      {"cancelled form", {}, true, true, "", true},
-      {"empty serials", {}, true, false,
-       std::string(boot_text::kCheckFields) + "1) Controller Serial Number\r\n2) CPU board Serial Number\r\n3) IO "
-                                              "Serial Number\r\n",
-       true},
-  };
-  for (const auto& c : cases) {
-    Bench bench(c.options);
-    if (!c.portOpens) bench.settings.SetAuxCOMPort("/nonexistent/box");
-    test::DirectRunner runner(bench.op);
-    TypedForm form;
-    form.ok = !c.cancel;
-    form.type = [](SerialRevisionInput& in) {
-      in.Field(SerialField::ControllerSerial).clear();
-      in.Field(SerialField::CpuSerial).clear();
-      in.Field(SerialField::IoSerial).clear();
-    };
-    const BootProgramOutcome out = ProgramBootFlash(*bench.link, bench.op, runner, form, 0, 0, bench.o);
-    EXPECT_NE(out.code, '0') << c.what;
-    EXPECT_EQ(runner.programmingRuns, 0) << c.what;
-    EXPECT_EQ(form.shown, c.formShown ? 1 : 0) << c.what;
-    auto texts = bench.op.MessageTexts();
-    if (!texts.empty() && texts[0].rfind("Error in Opening", 0) == 0) texts.erase(texts.begin());
-    EXPECT_EQ(texts, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message})
-        << c.what;
-  }
 }
 
 TEST(SerialRevisionForm, RevisionTypedExchangesOnceAndOnlyWhenConfirmed) {
