@@ -194,31 +194,5 @@ TEST(PinDiagnosisSim, AStageListKeepsTheFailuresOfEveryStep) {
   EXPECT_EQ(MismatchedPins(e, s), (std::vector<int>{PinByName("A2"), PinByName("A20")}));
 }
 
-// A table of shorts, each named as its pair with the stage and step that
-// first showed it. (A data pair is shown through the CPU board dialog.)
-TEST(PinDiagnosisSim, ATableOfShortsNamesEachPair) {
-  const struct {
-    const char* a;
-    const char* b;
-    const char* line;
-  } cases[] = {
-      {"A1", "A25", "A1\u2013A25 shorted \u2014 stage 4 (Test walking 1's on Address Lines), step 2"},
-      // D0 showed it first (high against MIO's walking zero); MIO only in the last stage.
-      {"MIO", "D0", "MIO\u2013D0 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 1"},
-      {"CS1", "A20", "A20\u2013CS1 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 28"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + "," + c.b);
-    sim::BoxOptions o;
-    o.shorts.emplace_back(PinByName(c.a), PinByName(c.b));
-    const CpuPinTestOutcome outcome = RunOn(o).outcome;
-    ASSERT_EQ(outcome.findings.size(), 2u);
-    const std::vector<PinFinding> faults = FaultsOnce(outcome.findings);
-    ASSERT_EQ(faults.size(), 1u);
-    EXPECT_EQ(FindingLine(faults.front()), c.line);
-    EXPECT_EQ(outcome.Verdict(), "CPU pin test failed: 2 failing pins");
-  }
-}
-
 }  // namespace
 }  // namespace tarnvale
