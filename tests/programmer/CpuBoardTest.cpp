@@ -13,7 +13,6 @@
 #include "core/programmer/TestCpuModel.h"
 #include "core/roles/PortRoles.h"
 #include "core/protocol/Util.h"
-#include "support/FakeLink.h"
 #include "support/Pty.h"
 #include "support/DirectRunner.h"
 #include "support/RecordingOperator.h"
@@ -61,24 +60,6 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
     EXPECT_FALSE(outcome.lastStageCompleted);
     EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
   }
-}
-
-TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
-  test::FakeClock clock;
-  test::FakeLink wire(clock);
-  CommPort port;
-  wire.AttachTo(port);
-  BoxLink link(port, test::FastBoxTimings(), clock);
-  // A 25-byte record answers the first sample; nothing answers afterwards.
-  const Packet sample = BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0));
-  wire.Arrive(0, test::FakeLink::Bytes(sample.begin(), sample.end()));
-  struct : CpuPinTestEvents {
-    void OnStage(const PinStage&, const PinImage&, const PinImage&, bool) override {}
-  } log;
-  NullRunSink quiet;
-  const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, log);
-  EXPECT_EQ(outcome.firstFailedRead, 'A');
-  EXPECT_EQ(outcome.Code(), 'A');
 }
 
 struct RamLog : RamEvents {

@@ -97,17 +97,6 @@ TEST(PinDiagnosisSim, CleanAndStuckBoards) {
   EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
 }
 
-TEST(PinDiagnosisSim, SilentBoxDuringStageThreeIsNeverSuccess) {
-  // 1 selection, 2 images in stage 1, 1 in stage 2, the drive of stage 3 and 3 samples.
-  sim::BoxOptions o;
-  o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 8, 0});
-  const BoardRun run = RunOn(o);
-  EXPECT_EQ(run.outcome.firstFailedRead, '@');
-  EXPECT_EQ(run.outcome.Code(), '@');
-  EXPECT_TRUE(run.outcome.ShowAsResult());
-  EXPECT_FALSE(run.outcome.lastStageCompleted);
-}
-
 // Any pin stuck at either level is named as that pin stuck at that level,
 // alone. A pin no stage drives is only seen stuck at the other level than
 // the one it always has; stuck at its own level the board is as good as clean.
