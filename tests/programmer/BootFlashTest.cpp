@@ -2,11 +2,13 @@
 // checksums, programming with the board's identification, verify, blank
 // check and erase under NOR rules, and the serial / revision form.
 #include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
 
 #include <algorithm>
 
 #include "core/formats/ProgrammerHexFiles.h"
 #include "core/flash/MemoryDump.h"
+#include "core/programmer/BoardIdentity.h"
 #include "core/programmer/BootFlash.h"
 #include "support/SimBox.h"
 #include "support/DirectRunner.h"
@@ -170,6 +172,20 @@ TEST(BootProgramming, IncompleteRecordList) {
   EXPECT_EQ(IncompleteFieldsText(badFlash),
             std::string(boot_text::kCheckFields) + "1) IO board Revision\r\n2) Flash ID\r\n");
   EXPECT_EQ(IncompleteFieldsText(GoodRecord()), "");
+}
+
+// Whatever the record holds, "Program Boot" goes on exactly when the list of
+// fields to check is empty: no field stops it unnamed, none is named in vain.
+RC_GTEST_PROP(BootProgramming, CompleteExactlyWhenNoFieldIsListed, ()) {
+  BoardInfoRecord r = GoodRecord();
+  const auto letter = ::rc::gen::element<char>('B', 'C', 'E', 'a', '3', 0);
+  r.SetCpuRevision(*letter);
+  r.SetIoRevision(*letter);
+  for (std::size_t field : {BoardInfoRecord::kControllerSerial, BoardInfoRecord::kCpuSerial, BoardInfoRecord::kIoSerial}) {
+    r.bytes[field] = *::rc::gen::element<std::uint8_t>(0, 1, 15, 16);
+  }
+  if (*::rc::gen::arbitrary<bool>()) r.SetFlashIdWord(0, 0x1234);
+  RC_ASSERT(IsBoardInfoComplete(r) == IncompleteFieldsText(r).empty());
 }
 
 // A form that types what it is given.

@@ -176,22 +176,6 @@ TEST(FlashId, LinesNamesAndValidityByRevision) {
   }
 }
 
-TEST(FlashId, CompletenessNeedsEverySerialAndRevision) {
-  const BoardInfoRecord good = Board('E', {});
-  ASSERT_TRUE(IsBoardInfoComplete(good));
-  std::vector<std::pair<const char*, std::function<void(BoardInfoRecord&)>>> breakers = {
-      {"no I/O revision", [](BoardInfoRecord& r) { r.SetIoRevision('a'); }},
-      {"no controller serial", [](BoardInfoRecord& r) { r.SetSerial(BoardInfoRecord::kControllerSerial, ""); }},
-      {"no CPU serial", [](BoardInfoRecord& r) { r.SetSerial(BoardInfoRecord::kCpuSerial, ""); }},
-      {"I/O serial too long", [](BoardInfoRecord& r) { r.bytes[BoardInfoRecord::kIoSerial] = 16; }},
-  };
-  for (auto& [what, breakIt] : breakers) {
-    BoardInfoRecord r = good;
-    breakIt(r);
-    EXPECT_FALSE(IsBoardInfoComplete(r)) << what;
-  }
-}
-
 TEST(PinImageTest, InitialImageAndTheDataWord) {
   const PinImage initial = PinImage::Initial();
   const std::array<std::uint8_t, 26> expected = {
