@@ -81,24 +81,14 @@ TEST_F(BoxOnPty, JtagReplyMustBeExactlyTenBytes) {
   }
 }
 
-TEST_F(BoxOnPty, JtagIdTexts) {
-  auto reply = [](std::uint32_t id) {
-    return Bytes({':', 4, 0, 0, 0x18, static_cast<int>(id >> 24), static_cast<int>((id >> 16) & 0xFF),
-                  static_cast<int>((id >> 8) & 0xFF), static_cast<int>(id & 0xFF), 0});
-  };
-  // (The IDs' own texts are shown through the menu commands and the board dialog.)
-  pty.Send(reply(0x28270013));
+// No whole ID reply: the text says what came instead; a closed link: that
+// it closed. (The IDs' own texts, another TN835 ID and a box that sent
+// nothing are shown through the menu commands and the board dialog.)
+TEST_F(BoxOnPty, NoJtagIdTexts) {
   std::uint32_t id = 0;
-  EXPECT_EQ(box.CheckTn835Id(id), 'D');
-  EXPECT_EQ(id, 0x28270013u);
-
-  // No whole reply: what came instead; a closed link: that it closed.
-  const std::string tooFew = "Too few bytes sent (the box sent ";
   pty.Send(Bytes({':', 4, 0, 0}));
   EXPECT_EQ(box.CheckTn835Id(id), 'A');
-  EXPECT_EQ(box.NoJtagIdText(), tooFew + "4 bytes; a JTAG ID reply is 10 bytes)");
-  EXPECT_EQ(box.CheckTn835Id(id), 'A');
-  EXPECT_EQ(box.NoJtagIdText(), tooFew + "nothing; a JTAG ID reply is 10 bytes)");
+  EXPECT_EQ(box.NoJtagIdText(), "Too few bytes sent (the box sent 4 bytes; a JTAG ID reply is 10 bytes)");
   EXPECT_EQ(box.NoJtagIdText("advice"), "advice") << "a box that is there but has no ID";
   pty.CloseMaster();
   EXPECT_EQ(box.CheckTn835Id(id), 'A');
