@@ -196,27 +196,6 @@ TEST(PicProgramming, ChipMemoryEqualsTheHexImageAndAFileNotWholeErasesNothing) {
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), options.bootImage.begin()));
 }
 
-// A programmer port another program holds: the erase says the port would
-// not open, with its reason, not that the box timed out.
-TEST(PicMenuCommands, ABusyPortIsNotATimeOut) {
-  test::SimBox box({}, false);
-  CommPort holder;
-  ASSERT_TRUE(holder.Open(box.Path(), 115200, platform::Parity::None, 8, platform::StopBits::One));
-  ConfigData settings;
-  settings.Load();
-  settings.SetAuxCOMPort(box.Path());
-  settings.SetCOMPort("/nonexistent/controller");
-  test::RecordingOperator op;
-  LinkState link(settings, &op);
-  PicOptions o;
-  EXPECT_EQ(PicEraseFlash(link, op, Target::Pic18F252, o), rc::kPortOpenFailed);
-  const auto texts = op.MessageTexts();
-  ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0].rfind("Error in Opening Auxillary Port: " + box.Path(), 0), 0u) << texts[0];
-  EXPECT_GT(texts[0].size(), ("Error in Opening Auxillary Port: " + box.Path()).size()) << "the reason follows";
-  EXPECT_EQ(texts[1], "Failed to Open Port");
-}
-
 // A read-back whose text file cannot be written names the file in full with
 // the reason. (Every box read-back writes its file through the same reader.)
 TEST(BoxReadBacks, AFileThatWillNotOpenIsNamedWithItsReason) {
