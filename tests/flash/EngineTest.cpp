@@ -462,7 +462,8 @@ TEST_F(Engines, AStopEndsTheSilentEraseWaitWithinAPoll) {
     model.Wait();
     EXPECT_EQ(model.Result(), rc::kStoppedByProgram) << stopAtMs;
     EXPECT_TRUE(told) << stopAtMs;
-    EXPECT_TRUE(who.messages.empty()) << "no time-out message: " << ::testing::PrintToString(who.MessageTexts());
+    EXPECT_TRUE(who.messages.empty()) << "no time-out message: "
+                                      << ::testing::PrintToString(who.MessageTexts());
     EXPECT_GE(Elapsed(), stopAtMs) << stopAtMs;
     EXPECT_LE(Elapsed(), stopAtMs + real.erasePollMs + 10) << stopAtMs;
     // 0 at once, then every whole second up to the stop, each once.

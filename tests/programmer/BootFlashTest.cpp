@@ -181,7 +181,8 @@ RC_GTEST_PROP(BootProgramming, CompleteExactlyWhenNoFieldIsListed, ()) {
   const auto letter = ::rc::gen::element<char>('B', 'C', 'E', 'a', '3', 0);
   r.SetCpuRevision(*letter);
   r.SetIoRevision(*letter);
-  for (std::size_t field : {BoardInfoRecord::kControllerSerial, BoardInfoRecord::kCpuSerial, BoardInfoRecord::kIoSerial}) {
+  using R = BoardInfoRecord;
+  for (std::size_t field : {R::kControllerSerial, R::kCpuSerial, R::kIoSerial}) {
     r.bytes[field] = *::rc::gen::element<std::uint8_t>(0, 1, 15, 16);
   }
   if (*::rc::gen::arbitrary<bool>()) r.SetFlashIdWord(0, 0x1234);

@@ -61,7 +61,9 @@ ResultCode FillThenTest(Bench& b) {
 ResultCode ProgramBoot(Bench& b) {
   // Serials left empty: the form's fields are checked before anything is programmed.
   b.form.type = [](SerialRevisionInput& in) {
-    for (auto f : {SerialField::ControllerSerial, SerialField::CpuSerial, SerialField::IoSerial}) in.Field(f).clear();
+    for (auto f : {SerialField::ControllerSerial, SerialField::CpuSerial, SerialField::IoSerial}) {
+      in.Field(f).clear();
+    }
   };
   return ProgramBootFlash(*b.link, b.op, b.runner, b.form, 0, 0, b.boot).code;
 }
@@ -106,13 +108,15 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
        'G', {portError, "Failed to Open Port"}},
       {"TN835 CPU ID", {}, true, [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
        '0', {"JTAG ID = 0x11F4401D"}},
-      {"TN835 CPU ID, another ID", otherId, true, [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
+      {"TN835 CPU ID, another ID", otherId, true,
+       [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
        'D', {"JTAG ID = 0x12345678"}},
       {"TN835 CPU ID, none read", noJtag, true, [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
        'A', {"Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)"}},
       {"PIC18F252 blank", {}, true, [=](Bench& b) { return PicBlankCheck(*b.link, b.op, pic18, b.pic); },
        '0', {"Flash Memory is Blank"}},
-      {"dsPIC30F blank", {}, true, [](Bench& b) { return PicBlankCheck(*b.link, b.op, Target::DsPic30F, b.pic); },
+      {"dsPIC30F blank", {}, true,
+       [](Bench& b) { return PicBlankCheck(*b.link, b.op, Target::DsPic30F, b.pic); },
        '0', {"Flash Memory is Blank"}},
       {"PIC18F252 blank, silent box", silent, true,
        [=](Bench& b) {
@@ -120,7 +124,8 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
          return PicBlankCheck(*b.link, b.op, pic18, b.pic);
        },
        '@', {"Timeout while waiting for a response"}},
-      {"erase", {}, true, [=](Bench& b) { return PicEraseFlash(*b.link, b.op, pic18, b.pic); }, '0', {"Success"}},
+      {"erase", {}, true, [=](Bench& b) { return PicEraseFlash(*b.link, b.op, pic18, b.pic); },
+       '0', {"Success"}},
       {"erase, no port", {}, false, [=](Bench& b) { return PicEraseFlash(*b.link, b.op, pic18, b.pic); },
        rc::kPortOpenFailed, {portError, "Failed to Open Port"}},
       {"EEPROM test before any fill", {}, true, [](Bench& b) { return TestPic18Eeprom(*b.link, b.op, b.pic); },
@@ -145,8 +150,8 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
          b.op.openFile = "/nonexistent.HEX";
          return FlashDsPic30F(*b.link, b.op, b.runner, b.pic);
        },
-       'D', {"Device Info:\r\nDevice ID = 0x1C1\r\nDevice Rev. = 0x1001\r\n\r\nShould Read:\r\nDevice ID = 0x1C0\r\n"
-             "Device Rev. = 0x1001\r\n"}},
+       'D', {"Device Info:\r\nDevice ID = 0x1C1\r\nDevice Rev. = 0x1001\r\n\r\n"
+             "Should Read:\r\nDevice ID = 0x1C0\r\nDevice Rev. = 0x1001\r\n"}},
       {"boot blank check", notBlank, true, [](Bench& b) { return BootBlankOrErase(b, false); },
        'C', {"Memory is not blank"}},
       {"boot erase, then blank", notBlank, true,
@@ -176,7 +181,9 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
     // A port that will not open is named, with the system's reason after it.
     auto texts = bench.op.MessageTexts();
     const std::string named = portError + "/nonexistent/tty";
-    if (!texts.empty() && texts[0].rfind(named, 0) == 0 && texts[0].size() > named.size() + 2) texts[0] = portError;
+    if (!texts.empty() && texts[0].rfind(named, 0) == 0 && texts[0].size() > named.size() + 2) {
+      texts[0] = portError;
+    }
     EXPECT_EQ(texts, c.messages);
     // Every command ends on the controller side: the programmer port is closed.
     EXPECT_FALSE(bench.link->ProgrammerPort() && bench.link->ProgrammerPort()->IsOpen());

@@ -200,7 +200,8 @@ TEST(PicProgramming, ChipMemoryEqualsTheHexImageAndAFileNotWholeErasesNothing) {
 // the reason. (Every box read-back writes its file through the same reader.)
 TEST(BoxReadBacks, AFileThatWillNotOpenIsNamedWithItsReason) {
   Bench bench;
-  bench.o.outputPath = (test::MakeTempDir("unwritable") / "no such folder" / "PIC18F252 EEPROM Data.txt").string();
+  const auto missing = test::MakeTempDir("unwritable") / "no such folder";
+  bench.o.outputPath = (missing / "PIC18F252 EEPROM Data.txt").string();
   test::DirectRunner runner(bench.op);
   EXPECT_EQ(ReadPicEeprom(*bench.link, bench.op, runner, Target::Pic18F252, bench.o), rc::kCantOpenOutput);
   const auto texts = runner.Texts();
