@@ -41,41 +41,32 @@ TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
       if (stage.number == after) stop->RequestStop();
     }
   };
-  {  // A board with a stuck pin: the stop hides its failure.
-    SimBox box(Options([&](auto& o) { o.stuck.emplace_back(PinByName("A7"), false); }));
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    StopAfter log;
-    log.after = 2;
-    struct Events : RunSink {
-      std::vector<RunEvent> events;
-      void OnEvent(const RunEvent& e) override { events.push_back(e); }
-    } run;
-    const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(log.stop), run, log);
-    // Silent after the stop: no finish, and no progress beyond stage 2's one step.
-    ASSERT_FALSE(run.events.empty());
-    EXPECT_FALSE(std::holds_alternative<RunFinished>(run.events.back()));
-    EXPECT_EQ(std::get<RunProgress>(run.events.back()).units, 2u);
-    EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
-    EXPECT_FALSE(outcome.ShowAsResult());
-    EXPECT_FALSE(outcome.lastStageCompleted);
-    EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
-  }
+  // A board with a stuck pin: the stop hides its failure.
+  SimBox box(Options([&](auto& o) { o.stuck.emplace_back(PinByName("A7"), false); }));
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
+  StopAfter log;
+  log.after = 2;
+  struct Events : RunSink {
+    std::vector<RunEvent> events;
+    void OnEvent(const RunEvent& e) override { events.push_back(e); }
+  } run;
+  const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(log.stop), run, log);
+  // Silent after the stop: no finish, and no progress beyond stage 2's one step.
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_FALSE(std::holds_alternative<RunFinished>(run.events.back()));
+  EXPECT_EQ(std::get<RunProgress>(run.events.back()).units, 2u);
+  EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
+  EXPECT_FALSE(outcome.ShowAsResult());
+  EXPECT_FALSE(outcome.lastStageCompleted);
+  EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
 }
 
+// What the watcher reported, on the calling thread.
 struct RamLog : RamEvents {
-  std::mutex m;
   std::vector<std::uint32_t> progress;
-  std::optional<ResultCode> code;
   RamStatus last;
-  void OnRamProgress(std::uint32_t p) override {
-    std::lock_guard l(m);
-    progress.push_back(p);
-  }
-  void OnRamFinished(ResultCode c, const RamStatus& s) override {
-    std::lock_guard l(m);
-    code = c;
-    last = s;
-  }
+  void OnRamProgress(std::uint32_t p) override { progress.push_back(p); }
+  void OnRamFinished(ResultCode, const RamStatus& s) override { last = s; }
 };
 
 TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
