@@ -1,7 +1,9 @@
 #pragma once
 // A simulated RQ750 served on the master side of a pty by a thread of the
 // test, so the core talks to it through a real CommPort. Bounded: the thread
-// polls in 5 ms steps and ends when the object goes.
+// polls in 5 ms steps and ends when the object goes. Rq750OnWire: the same
+// device behind an in-memory wire on a fake clock, for runs that wait out a
+// silent controller (its time-out passes on the clock, not in real time).
 #include <poll.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "core/link/CommPort.h"
+#include "faults/SimWire.h"
 #include "sim/Rq750Device.h"
 #include "support/Pty.h"
 
@@ -62,6 +65,26 @@ class Rq750OnPty {
   sim::Rq750Device device_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
+};
+
+class Rq750OnWire {
+ public:
+  explicit Rq750OnWire(sim::Rq750Options options = {}, std::optional<sim::Rq750Content> content = {})
+      : device_(options, content ? *content : sim::MakeRq750Content(1, options.protocol != "3.1")) {}
+
+  const sim::Rq750Device& Device() const { return device_; }
+  // Every wait on the wire must be on this clock.
+  const FakeClock& Clock() const { return clock_; }
+  std::unique_ptr<CommPort> OpenPort() {
+    auto port = std::make_unique<CommPort>();
+    port->Attach(wire_.Stream());
+    return port;
+  }
+
+ private:
+  FakeClock clock_{1000};
+  sim::Rq750Device device_;
+  SimWire wire_{device_, clock_};
 };
 
 }  // namespace tarnvale::test
