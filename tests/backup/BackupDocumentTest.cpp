@@ -2,7 +2,6 @@
 // on load, and the write commands made from it.
 #include <gtest/gtest.h>
 
-
 #include "core/backup/BackupDocument.h"
 #include "support/TestEnv.h"
 
