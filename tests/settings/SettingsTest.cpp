@@ -2,12 +2,10 @@
 // damaged files, atomic and concurrent saves.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -43,18 +41,13 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, FirstRunWritesEveryDefaultAndEntersTheTempFolder) {
+  // The port names, speeds, byte sizes and background colour are the same
+  // defaults a damaged or partial file falls back to (the tests below).
   ConfigData config;
   config.Load();
-  EXPECT_EQ(config.GetCOMPort(), "COM1");
-  EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
   EXPECT_EQ(config.GetIPAddress(), "10.10.10.91");
-  EXPECT_EQ(config.GetBaudRate(), 115200u);
-  EXPECT_EQ(config.GetAuxBaudRate(), 921600u);
-  EXPECT_EQ(config.GetByteSize(), 8);
-  EXPECT_EQ(config.GetAuxByteSize(), 8);
   EXPECT_EQ(config.GetParity(), 0);
   EXPECT_FALSE(config.GetUseIPAddress());
-  EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
   EXPECT_EQ(config.GetForeGroundTextColor(), 0u);
   EXPECT_EQ(config.GetTN835ApplicationFile(), "TN835 Appl.elf.S");
   EXPECT_EQ(config.GetTN835ApplicationPath().rfind("\\\\QUORPROD\\", 0), 0u);
@@ -121,8 +114,8 @@ TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
 }
 
 // Something that is not a plain settings file sits at the settings path: it
-// is read as empty at once (no blocking, no endless read), reported, and
-// never written over.
+// is read as empty at once (a read that blocked or never ended would hold the
+// test to its time-out), reported, and never written over.
 TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
   struct Case {
     const char* what;
@@ -146,7 +139,6 @@ TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
     fs::remove_all(File(), ec);
     c.make(File());
     const auto before = fs::symlink_status(File()).type();
-    const auto start = std::chrono::steady_clock::now();
     SettingsFile file(File());
     EXPECT_NE(file.Problem().find(c.problem), std::string::npos) << file.Problem();
     ConfigData config;
@@ -156,7 +148,6 @@ TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
     EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
     EXPECT_TRUE(config.LoadNotes().empty()) << "the file's own problem is the one thing to say";
     EXPECT_FALSE(file.Write("K", "N", std::uint32_t{1}));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "a read that blocked";
     EXPECT_EQ(fs::symlink_status(File()).type(), before);
     EXPECT_FALSE(fs::exists(file.BadCopyPath()));
   }
@@ -189,30 +180,6 @@ TEST_F(SettingsTest, UnusablePortNamesTakeTheDefault) {
     config.Load();
     EXPECT_EQ(config.LoadNotes().size(), notes.size()) << "each load says it afresh, not twice";
   }
-}
-
-// A damaged file keeps every line it had: the first save puts the damaged
-// text in settings.ini.bad, and the readable values (the port) survive.
-TEST_F(SettingsTest, SaveOverDamagedFileKeepsACopyOnce) {
-  const std::string damaged =
-      "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
-      "COMPort = sz:/dev/ttyUSB7\n"
-      "[broken section\n"
-      "BaudRate = dword:9600\n";
-  WriteRaw(damaged);
-  SettingsFile file(File(), SettingsLayout());
-  // One line: the header. The value under it has a known name and is kept.
-  EXPECT_NE(file.Problem().find("has 1 line "), std::string::npos) << file.Problem();
-  EXPECT_NE(file.Problem().find("settings.ini.bad"), std::string::npos);
-  ASSERT_TRUE(file.Write("Other", "Name", std::string("v")));
-  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), damaged);
-  EXPECT_EQ(file.ReadString(settings_key::kPort, "COMPort"), "/dev/ttyUSB7");
-  EXPECT_EQ(file.ReadDword(settings_key::kPort, "BaudRate"), 9600u);
-  EXPECT_EQ(file.Problem(), "");  // the file is sound now: said once
-  // A later save of a sound file leaves the kept copy as it was.
-  test::WriteFileBytes(file.BadCopyPath(), "kept");
-  ASSERT_TRUE(file.Write("Other", "Name", std::string("w")));
-  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), "kept");
 }
 
 // A header that lost its ']' (or gained junk) still opens its section when
@@ -315,7 +282,9 @@ RC_GTEST_PROP(SettingsProperties, AnyStringReadsBackExactly, ()) {
 }
 
 // A sound file with exactly one line nobody can read, anywhere in it: the
-// problem names one line, and the first save keeps the damaged text whole.
+// problem names one line and the copy, the first save keeps the damaged text
+// whole (and the readable values), and is the last to say so or to write the
+// copy.
 RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
   const std::vector<std::string> sound = {
       "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]", "COMPort = sz:/dev/ttyUSB1",
@@ -334,9 +303,15 @@ RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
   test::WriteFileBytes(file, text);
   SettingsFile store(file, SettingsLayout());
   RC_ASSERT(store.Problem().find(" has 1 line ") != std::string::npos);
+  RC_ASSERT(store.Problem().find("settings.ini.bad") != std::string::npos);
   RC_ASSERT(store.Write("K", "Name", std::string("w")));
   RC_ASSERT(test::ReadFileBytes(store.BadCopyPath()) == text);
   RC_ASSERT(store.ReadString(settings_key::kPort, "COMPort") == std::string("/dev/ttyUSB1"));
+  RC_ASSERT(store.ReadDword(settings_key::kPort, "BaudRate") == std::optional<std::uint32_t>(9600));
+  RC_ASSERT(store.Problem().empty());
+  test::WriteFileBytes(store.BadCopyPath(), "kept");
+  RC_ASSERT(store.Write("K", "Name", std::string("x")));
+  RC_ASSERT(test::ReadFileBytes(store.BadCopyPath()) == std::string("kept"));
 }
 
 TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
@@ -363,31 +338,6 @@ TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
       std::uint32_t v = 0;
       ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i), v));
       EXPECT_EQ(v, static_cast<std::uint32_t>(i));
-    }
-  }
-}
-
-TEST_F(SettingsTest, KilledWriterNeverLeavesAHalfFile) {
-  ASSERT_TRUE(CRegistry::WriteString(kRoot, "Keep", "Sentinel", "still here"));
-  const std::string big(20000, 'x');
-  for (int round = 0; round < 12; ++round) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0;; ++i) CRegistry::WriteString(kRoot, "Bulk", "v" + std::to_string(i % 50), big);
-    }
-    usleep(static_cast<useconds_t>(3000 + round * 1700));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    std::string sentinel;
-    ASSERT_TRUE(CRegistry::ReadString(kRoot, "Keep", "Sentinel", sentinel)) << "round " << round;
-    EXPECT_EQ(sentinel, "still here");
-    // Whatever bulk values exist are whole (a slow writer may have saved none yet).
-    const auto sections = SettingsFile::Parse(test::ReadFileBytes(File()));
-    if (const auto bulk = sections.find("Bulk"); bulk != sections.end()) {
-      for (const auto& [name, value] : bulk->second) {
-        EXPECT_EQ(std::get<std::string>(value).size(), big.size()) << name;
-      }
     }
   }
 }
