@@ -47,11 +47,6 @@ class PortRolesTest : public ::testing::Test {
   LinkState link{settings, &op, &host};
 };
 
-TEST_F(PortRolesTest, SelectPacketsAreFramedWithChecksum) {
-  EXPECT_EQ(SelectTargetPacket(Target::CpuBoard386), (Packet{':', 0x00, 0x00, 0x04, 0x19, 0xE3}));
-  EXPECT_EQ(SelectTargetPacket(Target::Pic18F252), (Packet{':', 0x00, 0x00, 0x02, 0x19, 0xE5}));
-}
-
 TEST_F(PortRolesTest, ProgrammerTargetClosesPrimaryAndEndCommandReopensIt) {
   ASSERT_TRUE(link.OpenPrimaryAtStartup());
   ASSERT_TRUE(link.PrimaryPort()->IsOpen());
