@@ -130,25 +130,18 @@ TEST(ProductionPaths, FoldersFollowGenerationAndModel) {
     EXPECT_EQ(model.TestPath(), tst + c.test) << c.generation;
     EXPECT_EQ(model.BootPath(), Sources("/tmp").bootPathAndFile);
   }
+  EXPECT_EQ(Tn835ModelCode(-1), "  ");  // nothing selected
   EXPECT_EQ(ProductionModel(Sources("/tmp"), 4).ProductionVersion(), "4");
   EXPECT_EQ(ProductionModel(Sources("/tmp"), 5).ProductionVersion(), "5");
 }
 
-TEST(ProductionPaths, ModelTableCodesInOrder) {
-  const char* codes[] = {"EF", "N", "K", "B", "M", "R", "PR", "Z", "F", "G", "", "  "};
-  ASSERT_EQ(Tn835Models().size(), std::size(codes));
-  for (std::size_t i = 0; i < std::size(codes); ++i) {
-    EXPECT_EQ(Tn835ModelCode(static_cast<int>(i)), codes[i]) << i;
-  }
-  EXPECT_EQ(Tn835ModelCode(-1), "  ");  // nothing selected
-  EXPECT_STREQ(Tn835Models()[6].text, "PR ( NT835PR Panel Mount)");
-}
-
+// A stored share path opens below the share root; one that climbs out of
+// it is refused, naming the path.
 TEST(ProductionPaths, SharePathsOpenBelowTheShareRoot) {
   struct Case {
     const char* stored;
     const char* root;
-    const char* opened;
+    const char* opened;  // null: refused
   };
   const Case cases[] = {
       {"\\\\QUORPROD\\quor_data\\TN835\\a.S", "/mnt", "/mnt/QUORPROD/quor_data/TN835/a.S"},
@@ -157,9 +150,24 @@ TEST(ProductionPaths, SharePathsOpenBelowTheShareRoot) {
       {"//QUORPROD/x.S", "/mnt", "/mnt/QUORPROD/x.S"},
       {"/home/line/a.S", "/mnt", "/home/line/a.S"},        // a local path stays
       {"C:\\Production\\a.S", "/mnt", "C:/Production/a.S"},  // not a share
+      {"\\\\QUORPROD\\TN835\\a..b.S", "/mnt", "/mnt/QUORPROD/TN835/a..b.S"},  // dots inside a name are a name
+      {"\\\\QUORPROD\\TN835\\...\\a.S", "/mnt", "/mnt/QUORPROD/TN835/.../a.S"},
+      {"/home/line/../a.S", "/mnt", "/home/line/../a.S"},  // a local path is the station's own choice
+      {"\\\\QUORPROD\\..\\..\\etc\\passwd", "/mnt", nullptr},
+      {"\\\\QUORPROD\\TN835\\..", "/mnt", nullptr},
+      {"//QUORPROD/a/../../b.S", "/mnt", nullptr},
+      {"\\\\..\\x.S", "/mnt", nullptr},
   };
-  for (const Case& c : cases) EXPECT_EQ(OpenablePath(c.stored, c.root), c.opened) << c.stored;
-
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    const std::string problem = SharePathProblem(c.stored);
+    if (c.opened == nullptr) {
+      EXPECT_NE(problem.find(c.stored), std::string::npos) << problem;
+      continue;
+    }
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(OpenablePath(c.stored, c.root), c.opened);
+  }
   ::setenv(kShareRootVariable, "/data/share", 1);
   EXPECT_EQ(OpenablePath("\\\\S\\f"), "/data/share/S/f");
   ::setenv(kShareRootVariable, "", 1);
@@ -194,30 +202,6 @@ TEST(NavNumbers, EachGenerationAcceptsOnlyItsOwn) {
   EXPECT_EQ(NavMismatchText(5), "The Entered NAV Number Does Not Match a Valid Version 5 Number!");
 }
 
-TEST(ProductionPaths, ASharePathThatClimbsOutIsRefused) {
-  struct Case {
-    const char* stored;
-    bool refused;
-  };
-  const Case cases[] = {
-      {"\\\\QUORPROD\\..\\..\\etc\\passwd", true},
-      {"\\\\QUORPROD\\TN835\\..", true},
-      {"//QUORPROD/a/../../b.S", true},
-      {"\\\\..\\x.S", true},
-      {"\\\\QUORPROD\\TN835\\a..b.S", false},  // dots inside a name are a name
-      {"\\\\QUORPROD\\TN835\\...\\a.S", false},
-      {"\\\\QUORPROD\\TN835\\a.S", false},
-      {"/home/line/../a.S", false},  // a local path is the station's own choice
-  };
-  for (const Case& c : cases) {
-    const std::string problem = SharePathProblem(c.stored);
-    EXPECT_EQ(!problem.empty(), c.refused) << c.stored << ": " << problem;
-    if (c.refused) {
-      EXPECT_NE(problem.find(c.stored), std::string::npos) << problem;
-    }
-  }
-}
-
 TEST(ProductionFields, SerialAndRevisionAreCappedAndCapitalised) {
   ProductionModel model(Sources("/tmp"), 5);
   model.SetSerialNumber("ab12cd34ef56gh78ij");
@@ -232,22 +216,29 @@ TEST(ProductionFields, SerialAndRevisionAreCappedAndCapitalised) {
             "Invalid JTAG ID 0x28270013 for TN820, should read 0x11f4401d");
 }
 
-TEST_F(ProductionModelTest, ApplicationImageCarriesTheModelCode) {
+// The image carries the model's code and the source file's time (all zero
+// when that cannot be read: the image is still programmed).
+TEST_F(ProductionModelTest, ApplicationImageCarriesTheModelCodeAndStamp) {
   struct Case {
     int generation;
     int model;
     const char* folder;
     std::array<std::uint8_t, 16> code;
+    bool stampReadable;
   };
   const Case cases[] = {
-      {4, 6, "PR", {'P', 'R'}},
-      {4, 10, "TN835", {}},
-      {4, 11, "NT835", {' ', ' '}},
-      {5, 6, "", {'P', 'R'}},  // generation 5: the model is not in the path, its code is written
+      {4, 6, "PR", {'P', 'R'}, true},
+      {4, 10, "TN835", {}, false},
+      {4, 11, "NT835", {' ', ' '}, true},
+      {5, 6, "", {'P', 'R'}, false},  // generation 5: the model is not in the path, its code is written
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.generation) + "/" + std::to_string(c.model));
     WriteApplicationSRec(AppSource(c.generation, c.folder), "V4.01");
+    options_.readStamp = [c](const std::filesystem::path&, BuildStamp& stamp) {
+      stamp = BuildStamp{7, 8, 9, 10, 11, 2025};
+      return c.stampReadable;
+    };
     ProductionModel model(Sources(temp_), c.generation, options_);
     model.SelectModel(c.model);
     runner_.requests.clear();
@@ -269,6 +260,11 @@ TEST_F(ProductionModelTest, ApplicationImageCarriesTheModelCode) {
     EXPECT_EQ(image, runner_.fileImages.back());
     ASSERT_EQ(image.size(), 0x22000u);
     EXPECT_TRUE(std::equal(c.code.begin(), c.code.end(), image.begin() + 0x220));
+    const std::array<std::uint8_t, 7> stamped{7, 8, 9, 10, 11, 2025 & 0xFF, 2025 >> 8}, zero{};
+    const auto& stamp = c.stampReadable ? stamped : zero;
+    EXPECT_TRUE(std::equal(stamp.begin(), stamp.end(), image.begin() + 0x1FFD4));
+    ASSERT_TRUE(model.LastRecord().stamp.has_value());
+    EXPECT_EQ(model.LastRecord().stamp->hour, c.stampReadable ? 7 : 0);
     EXPECT_EQ(model.ApplicationVersion(), "V4.01");
     // The stored sum is the sum of every other byte.
     std::uint32_t sum = 0;
@@ -401,33 +397,6 @@ TEST_F(ProductionModelTest, LogKeepsTheUnitAndTheProgrammingTimeOfEveryImage) {
     const double elapsed = line["elapsed_s"].get<double>();
     EXPECT_GE(elapsed, 2.0) << c.image << ": the erase is programming time";
     EXPECT_NEAR(elapsed, whole - 34.0, 0.002) << c.image << ": the result box is not";
-  }
-}
-
-TEST_F(ProductionModelTest, UnreadableFileTimeGivesAnAllZeroStamp) {
-  WriteApplicationSRec(AppSource(5, ""), "V5");
-  struct Case {
-    bool readable;
-    std::uint8_t hour;
-  };
-  for (const Case c : {Case{false, 0}, Case{true, 7}}) {
-    options_.readStamp = [c](const std::filesystem::path&, BuildStamp& stamp) {
-      stamp = BuildStamp{7, 8, 9, 10, 11, 2025};
-      return c.readable;
-    };
-    ProductionModel model(Sources(temp_), 5, options_);
-    LinkState link(settings_, &op_);
-    runner_.requests.clear();
-    ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
-    ASSERT_EQ(runner_.requests.size(), 1u);  // still converted and programmed
-    const auto& image = runner_.images.back();
-    const std::array<std::uint8_t, 7> zero{};
-    const std::array<std::uint8_t, 7> stamped{7, 8, 9, 10, 11, 2025 & 0xFF, 2025 >> 8};
-    EXPECT_TRUE(std::equal(image.begin() + 0x1FFD4, image.begin() + 0x1FFDB,
-                           (c.readable ? stamped : zero).begin()))
-        << c.readable;
-    ASSERT_TRUE(model.LastRecord().stamp.has_value());
-    EXPECT_EQ(model.LastRecord().stamp->hour, c.hour);
   }
 }
 
