@@ -119,15 +119,27 @@ TEST_F(ExchangeOnLink, BytesLeftFromATimedOutExchangeAreDiscarded) {
   EXPECT_EQ(link.Writes().back(), *BackupFrame("vX"));
 }
 
-// A reply that runs past the 256 bytes gathered at most fails, and leaves
-// no payload behind.
-TEST_F(ExchangeOnLink, OverlongReplyFails) {
-  AnswerWith(sim::Rq750Frame(std::string(300, 'x')));
-  std::string reply = "old";
-  ExchangeError why = ExchangeError::None;
-  EXPECT_FALSE(ExchangeBackupCommand(port, "PU", reply, &why, clock));
-  EXPECT_EQ(why, ExchangeError::PayloadTooLong);
-  EXPECT_EQ(reply, "");
+// A reply the exchange cannot take fails and leaves no payload behind: one
+// too short or too long for a frame, and one that runs past the 256 bytes
+// gathered at most.
+TEST_F(ExchangeOnLink, ShortAndOverlongRepliesFail) {
+  struct Case {
+    std::vector<std::uint8_t> answer;
+    ExchangeError why;
+  };
+  const Case cases[] = {
+      {Bytes({0x02, '0', '1', 0x03}), ExchangeError::ReplyTooShort},
+      {sim::Rq750Frame(std::string(128, 'x')), ExchangeError::PayloadTooLong},
+      {sim::Rq750Frame(std::string(300, 'x')), ExchangeError::PayloadTooLong},
+  };
+  for (const auto& c : cases) {
+    AnswerWith(c.answer);
+    std::string reply = "old";
+    ExchangeError why = ExchangeError::None;
+    EXPECT_FALSE(ExchangeBackupCommand(port, "PU", reply, &why, clock));
+    EXPECT_EQ(why, c.why);
+    EXPECT_EQ(reply, "");
+  }
 }
 
 }  // namespace

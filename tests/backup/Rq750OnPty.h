@@ -33,7 +33,6 @@ class Rq750OnPty {
   }
   const sim::Rq750Device& Device() const { return device_; }
   const std::string& Path() const { return pty_.SlavePath(); }
-  PtyPair& Pty() { return pty_; }
   const tarnvale::Clock& Clock() const { return SystemClock(); }
 
   // A CommPort on the pty at the backup speed.
