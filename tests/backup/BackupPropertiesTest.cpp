@@ -35,7 +35,8 @@ struct Pair {
 // With a declaration and another program's element beside the backup, which
 // every save must keep.
 std::string Document(const std::string& setup, const std::string& materials, const std::string& parts) {
-  return "<?xml version=\"1.0\"?>\n<Other keep=\"yes\"/>\n<Quor_Backup><Controller><UartVersion>3.2</UartVersion></Controller>"
+  return "<?xml version=\"1.0\"?>\n<Other keep=\"yes\"/>\n"
+         "<Quor_Backup><Controller><UartVersion>3.2</UartVersion></Controller>"
          "<Data Name=\"Setup\">" + setup + "</Data><Data Name=\"MaterialTable\">" + materials +
          "</Data><Data Name=\"PartLibrary\">" + parts + "</Data></Quor_Backup>";
 }
@@ -129,7 +130,8 @@ RC_GTEST_PROP(BackupDiffProperties, SaveLoadSaveKeepsTheBytes, ()) {
   RC_ASSERT(SaveBackupFile(again, second, error));
   RC_ASSERT(test::ReadFileBytes(second) == test::ReadFileBytes(first));
   RC_ASSERT(test::ReadFileBytes(first).rfind("<?xml version=\"1.0\"?>\n<Other keep=\"yes\"/>", 0) == 0u);
-  RC_ASSERT(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()) == 2);
+  namespace fs = std::filesystem;
+  RC_ASSERT(std::distance(fs::directory_iterator(dir), fs::directory_iterator()) == 2);
   RC_ASSERT(DiffBackups(doc, again).Empty());
 }
 
