@@ -126,11 +126,7 @@ TEST(DataBackupModel, NothingTickedIsRefused) {
 TEST(DataBackupModel, LoadAsksWhatItWouldChangeFirst) {
   const auto dir = test::MakeTempDir("model");
   const std::string path = (dir / "b.xml").string();
-  {
-    test::Rq750OnPty other({}, sim::MakeRq750Content(2, true));
-    auto port = other.OpenPort();
-    ASSERT_TRUE(RunSave(*port, path, {true, true, true}).Success());
-  }
+  test::SaveFrom(path, sim::MakeRq750Content(2, true));
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
   m.model->Choice() = {true, false, true};

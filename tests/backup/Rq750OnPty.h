@@ -5,15 +5,17 @@
 // device behind the in-memory link on a fake clock, for runs that wait out a
 // silent controller (its time-out passes on the clock, not in real time).
 // That link cannot hang up: a controller that pulls the cable needs the pty.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
+#include "core/backup/BackupTransfer.h"
 #include "core/link/CommPort.h"
-#include "support/FakeLink.h"
 #include "sim/Rq750Device.h"
+#include "support/FakeLink.h"
 #include "support/Pty.h"
 
 namespace tarnvale::test {
@@ -97,5 +99,14 @@ class Rq750OnWire {
   FakeLink link_{clock_};
   sim::Rq750Device device_;
 };
+
+// A whole backup of a healthy controller holding `content`, saved to `path`.
+inline void SaveFrom(const std::string& path, const sim::Rq750Content& content = sim::MakeRq750Content(1, true),
+                     const sim::Rq750Options& options = {}) {
+  Rq750OnWire source(options, content);
+  auto port = source.OpenPort();
+  const backup::RunSummary s = backup::RunSave(*port, path, {true, true, true});
+  ASSERT_TRUE(s.Success()) << s.Text();
+}
 
 }  // namespace tarnvale::test

@@ -17,6 +17,7 @@ namespace {
 
 using test::Rq750OnPty;
 using test::Rq750OnWire;
+using test::SaveFrom;
 
 const SectionChoice kAll{true, true, true};
 
@@ -25,14 +26,6 @@ std::string Slurp(const std::string& path) { return test::ReadFileBytes(path); }
 std::size_t CountCommands(const sim::Rq750Device& d, const std::string& prefix) {
   return static_cast<std::size_t>(std::count_if(d.Received().begin(), d.Received().end(),
                                                 [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
-}
-
-// A whole backup of a healthy controller holding `content`, saved to `path`.
-void SaveFrom(const std::string& path, const sim::Rq750Content& content = sim::MakeRq750Content(1, true)) {
-  Rq750OnWire source({}, content);
-  auto port = source.OpenPort();
-  const RunSummary s = RunSave(*port, path, kAll);
-  ASSERT_TRUE(s.Success()) << s.Text();
 }
 
 // A save from a controller with `options`, waiting on the bench's clock.
@@ -236,13 +229,9 @@ TEST(BackupFaults, SaveThatStopsPartWayLeavesTheOldFileAndKeepsWhatWasGathered) 
     SCOPED_TRACE(c.name);
     const auto dir = test::MakeTempDir("partway");
     const std::string a = (dir / "a.xml").string(), partial = a + ".partial";
-    {
-      sim::Rq750Options older;
-      older.model = "RQ750-12";  // tells the old identity from the new one
-      Rq750OnWire source(older, sim::MakeRq750Content(2, true));
-      auto port = source.OpenPort();
-      ASSERT_TRUE(RunSave(*port, a, kAll).Success());
-    }
+    sim::Rq750Options older;
+    older.model = "RQ750-12";  // tells the old identity from the new one
+    SaveFrom(a, sim::MakeRq750Content(2, true), older);
     const std::string before = Slurp(a);
     sim::Rq750Options o;
     o.silentAfter = c.silentAfter;
