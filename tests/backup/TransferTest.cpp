@@ -88,9 +88,8 @@ TEST(BackupConnection, ModelCheckVersionAndSilence) {
 
 // Save, load, save: the second file is the first, byte for byte, whether
 // the load creates every record (an empty controller) or replaces them; a
-// second save into that file merges rather than adds. The
-// link is 8-bit: a Latin-1 degree sign goes into the file as it came and
-// back to a controller as it was saved.
+// second save into that file merges rather than adds. The link is 8-bit: a
+// Latin-1 degree sign goes into the file and back to a controller as it came.
 TEST(BackupRoundTrip, SaveLoadSaveGivesTheSameBytes) {
   const auto dir = test::MakeTempDir("rt");
   const std::string a = (dir / "a.xml").string();
