@@ -61,7 +61,7 @@ ProductionSources Sources(const std::filesystem::path& temp) {
 }
 
 // An application-sized S-record image: a version text at 0x210 and data in
-// both regions; returns the bytes it placed (offset -> value) for checks.
+// both regions.
 void WriteApplicationSRec(const std::filesystem::path& path, const std::string& version) {
   test::SRecText s;
   std::vector<std::uint8_t> head(0x40, 0x11);
