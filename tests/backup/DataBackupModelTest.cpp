@@ -51,11 +51,39 @@ TEST(DataBackupModel, TakesThePortOverAndGivesItBack) {
   }
 }
 
-TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
-  const auto dir = test::MakeTempDir("model");
+// The dialog's checks before a run: "Save Data" and "Load Data" with nothing
+// ticked say so and stop before anything is asked or sent; a save file
+// chosen gets the XML extension; a run that did not complete is reported
+// with the warning icon; a file of another protocol version is asked about.
+TEST(DataBackupModel, ChecksBeforeARun) {
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
+  const std::size_t exchanges = m.device.Device().Exchanges();
+  m.op.saveFile = "/x/b.xml";
+  m.op.openFile = "/x/b.xml";
+  EXPECT_FALSE(m.model->PrepareSave());
+  EXPECT_FALSE(m.model->PrepareLoad());
+  ASSERT_EQ(m.op.messages.size(), 2u);
+  EXPECT_EQ(m.op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
+  EXPECT_EQ(m.op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
+  EXPECT_TRUE(m.op.filters.empty());
+  EXPECT_EQ(m.device.Device().Exchanges(), exchanges);
+
   m.model->Choice().settings = true;
+  const std::optional<std::string> chosen[] = {"/x/backup", "/x/b.XML", std::nullopt};
+  const std::optional<std::string> saved[] = {"/x/backup.xml", "/x/b.XML", std::nullopt};
+  for (std::size_t i = 0; i < std::size(chosen); ++i) {
+    m.op.saveFile = chosen[i];
+    EXPECT_EQ(m.model->PrepareSave(), saved[i]);
+  }
+  EXPECT_EQ(m.op.filters.front(), "Backup Files|*.xml|All Files (*.*)|*.*||");
+  RunSummary failed;
+  failed.fileProblem = "x";
+  m.model->Report(failed);
+  EXPECT_EQ(m.op.messages.back().icon, MessageIcon::Exclamation);
+
+  // A file of another protocol version is asked about, No by default.
+  const auto dir = test::MakeTempDir("model");
   struct Case {
     std::string fileVersion;
     std::optional<bool> answer;  // nothing: no question expected
@@ -86,37 +114,6 @@ TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
   EXPECT_FALSE(m.model->PrepareLoad());
   EXPECT_TRUE(m.op.questions.empty());
   EXPECT_NE(m.op.messages.back().text.find("could not be read"), std::string::npos);
-}
-
-// "Save Data" and "Load Data" with nothing ticked say so and stop before
-// anything is asked or sent; a save file chosen gets the XML extension; a
-// run that did not complete is reported with the warning icon.
-TEST(DataBackupModel, NothingTickedIsRefusedAndTheSaveFileIsXml) {
-  ModelOnPty m(115200, true);
-  ASSERT_TRUE(m.model->Open());
-  const std::size_t exchanges = m.device.Device().Exchanges();
-  m.op.saveFile = "/x/b.xml";
-  m.op.openFile = "/x/b.xml";
-  EXPECT_FALSE(m.model->PrepareSave());
-  EXPECT_FALSE(m.model->PrepareLoad());
-  ASSERT_EQ(m.op.messages.size(), 2u);
-  EXPECT_EQ(m.op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
-  EXPECT_EQ(m.op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
-  EXPECT_TRUE(m.op.filters.empty());
-  EXPECT_EQ(m.device.Device().Exchanges(), exchanges);
-
-  m.model->Choice().settings = true;
-  const std::optional<std::string> chosen[] = {"/x/backup", "/x/b.XML", std::nullopt};
-  const std::optional<std::string> saved[] = {"/x/backup.xml", "/x/b.XML", std::nullopt};
-  for (std::size_t i = 0; i < std::size(chosen); ++i) {
-    m.op.saveFile = chosen[i];
-    EXPECT_EQ(m.model->PrepareSave(), saved[i]);
-  }
-  EXPECT_EQ(m.op.filters.front(), "Backup Files|*.xml|All Files (*.*)|*.*||");
-  RunSummary failed;
-  failed.fileProblem = "x";
-  m.model->Report(failed);
-  EXPECT_EQ(m.op.messages.back().icon, MessageIcon::Exclamation);
 }
 
 // Before a load overwrites the controller the operator is asked, No by
