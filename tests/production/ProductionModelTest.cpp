@@ -43,15 +43,13 @@ class RecordingRunner : public JobRunner {
   ResultCode RunProgramming(const ProgrammingRequest& request) override {
     requests.push_back(request);
     images.push_back(request.image ? request.image->ImageBytes() : std::vector<std::uint8_t>{});
-    fileImages.push_back(LoadFmf(request.path, request.target == Target::Tn835Jtag ? 0x40000 : 0,
-                                 request.target == Target::Tn835Jtag ? 0x41FFF : 0x21FFF,
-                                 static_cast<std::uint32_t>(request.layoutMode)));
-    return result;
+    // Only application and test images get this far here (boot stops at the box).
+    fileImages.push_back(LoadFmf(request.path, 0, 0x21FFF, static_cast<std::uint32_t>(request.layoutMode)));
+    return rc::kSuccess;
   }
   ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kUnknownCommand; }
   std::vector<ProgrammingRequest> requests;
   std::vector<std::vector<std::uint8_t>> images, fileImages;
-  ResultCode result = rc::kSuccess;
 };
 
 ProductionSources Sources(const std::filesystem::path& temp) {
