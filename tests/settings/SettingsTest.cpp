@@ -312,8 +312,8 @@ TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
     const char* stored;
     const char* shown;
   } cases[] = {
-      {"StopBits", "1.5", "1", "1.5"}, {"AuxStopBits", "1", "0", "1"},   {"Parity", "even", "2", "EVEN"},
-      {"AuxParity", "1", "1", "ODD"},  {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3", "/dev/ttyUSB3"},
+      // (Names in any case, parity words and the lower bounds are the command line's tests.)
+      {"StopBits", "1.5", "1", "1.5"}, {"AuxStopBits", "1", "0", "1"}, {"AuxParity", "1", "1", "ODD"},
       // Written by the flash dialog and the TN835 station, known to the catalogue too.
       {"verifyafterprogramming", "1", "1", "1"}, {"StationNextNumber", "999999999", "999999999", "999999999"},
       {"StationSerialPattern", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}"},
@@ -336,7 +336,6 @@ TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
     const char* why;
   } refused[] = {
       {"VerifyAfterProgramming", "2", "0 or 1"},
-      {"StationNextNumber", "0", "a counter value 1 to 999999999"},
       {"StationNextNumber", "1000000000", "a counter value 1 to 999999999"},
       {"StationNextNumber", "seven", "a counter value 1 to 999999999"},
   };
