@@ -1,5 +1,7 @@
-// Save and load runs against the simulated RQ750 over a pty: the round trip,
-// protocol-version rules, busy parts, silence and unreadable files.
+// Save and load runs against the simulated RQ750, on a pty or on the
+// in-memory wire's fake clock: the round trip, the connection check,
+// protocol-version rules, controller quirks, silence, hang-ups and
+// unreadable files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -150,7 +152,9 @@ TEST(BackupLoad, QuirksStillSendTheRest) {
     const RunSummary s = RunLoad(*port, a, c.sections, c.version, {}, device.Clock());
     EXPECT_TRUE(s.Success());
     EXPECT_EQ(s.Text(), c.said);
-    for (const auto& [prefix, count] : c.received) EXPECT_EQ(CountCommands(device.Device(), prefix), count) << prefix;
+    for (const auto& [prefix, count] : c.received) {
+      EXPECT_EQ(CountCommands(device.Device(), prefix), count) << prefix;
+    }
   }
 }
 
@@ -285,7 +289,8 @@ TEST(BackupFaults, LoadThatCannotFinishIsNoSuccess) {
   auto port = device.OpenPort();
   const RunSummary save = RunSave(*port, bad, kAll);
   EXPECT_TRUE(save.NothingDone());
-  EXPECT_NE(save.Text().find("; it was left unchanged and nothing was saved."), std::string::npos) << save.Text();
+  EXPECT_NE(save.Text().find("; it was left unchanged and nothing was saved."), std::string::npos)
+      << save.Text();
   EXPECT_EQ(Slurp(bad), broken);
 }
 
