@@ -276,15 +276,13 @@ RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
 
 TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
   constexpr int kPerProcess = 40;
+  const auto name = [](int c, int i) { return "p" + std::to_string(c) + "_" + std::to_string(i); };
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
     children[c] = fork();
     ASSERT_GE(children[c], 0);
     if (children[c] == 0) {
-      for (int i = 0; i < kPerProcess; ++i) {
-        CRegistry::WriteDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i),
-                              static_cast<std::uint32_t>(i));
-      }
+      for (int i = 0; i < kPerProcess; ++i) CRegistry::WriteDWORD(kRoot, "Load", name(c, i), i);
       _exit(0);
     }
   }
@@ -296,7 +294,7 @@ TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
   for (int c = 0; c < 2; ++c) {
     for (int i = 0; i < kPerProcess; ++i) {
       std::uint32_t v = 0;
-      ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i), v));
+      ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", name(c, i), v));
       EXPECT_EQ(v, static_cast<std::uint32_t>(i));
     }
   }
