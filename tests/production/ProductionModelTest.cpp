@@ -6,25 +6,20 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "core/flash/LoadMemoryModel.h"
 #include "core/formats/TN820HexFile.h"
 #include "core/production/NavNumber.h"
 #include "core/production/ProductionModel.h"
 #include "core/production/SharePath.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
-#include "support/FakeLink.h"
 #include "support/ImageGen.h"
 #include "support/Pty.h"
-#include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale {
 namespace {
 
-using test::FakeClock;
-using test::FakeLink;
 using test::RecordingOperator;
 
 std::vector<std::uint8_t> LoadFmf(const std::filesystem::path& fmf, std::uint32_t base,
@@ -126,9 +121,7 @@ TEST(ProductionPaths, FoldersFollowGenerationAndModel) {
     EXPECT_EQ(model.TestPath(), tst + c.test) << c.generation;
     EXPECT_EQ(model.BootPath(), Sources("/tmp").bootPathAndFile);
   }
-  EXPECT_EQ(Tn835ModelCode(-1), "  ");  // nothing selected
   EXPECT_EQ(ProductionModel(Sources("/tmp"), 4).ProductionVersion(), "4");
-  EXPECT_EQ(ProductionModel(Sources("/tmp"), 5).ProductionVersion(), "5");
 }
 
 // A stored share path opens below the share root; one that climbs out of
@@ -142,15 +135,12 @@ TEST(ProductionPaths, SharePathsOpenBelowTheShareRoot) {
   const Case cases[] = {
       {"\\\\QUORPROD\\quor_data\\TN835\\a.S", "/mnt", "/mnt/QUORPROD/quor_data/TN835/a.S"},
       {"\\\\QUORPROD\\x.S", "/srv/shares/", "/srv/shares/QUORPROD/x.S"},
-      {"\\\\QUORPROD\\x.S", "/", "/QUORPROD/x.S"},
       {"//QUORPROD/x.S", "/mnt", "/mnt/QUORPROD/x.S"},
       {"/home/line/a.S", "/mnt", "/home/line/a.S"},        // a local path stays
       {"C:\\Production\\a.S", "/mnt", "C:/Production/a.S"},  // not a share
       {"\\\\QUORPROD\\TN835\\a..b.S", "/mnt", "/mnt/QUORPROD/TN835/a..b.S"},  // dots inside a name are a name
-      {"\\\\QUORPROD\\TN835\\...\\a.S", "/mnt", "/mnt/QUORPROD/TN835/.../a.S"},
       {"/home/line/../a.S", "/mnt", "/home/line/../a.S"},  // a local path is the station's own choice
       {"\\\\QUORPROD\\..\\..\\etc\\passwd", "/mnt", nullptr},
-      {"\\\\QUORPROD\\TN835\\..", "/mnt", nullptr},
       {"//QUORPROD/a/../../b.S", "/mnt", nullptr},
       {"\\\\..\\x.S", "/mnt", nullptr},
   };
@@ -275,6 +265,7 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   test::WriteFileBytes(temp_ / "TN835 Test.FMF", ":00000001FF\n");
   test::WriteFileBytes(temp_ / "TN835 Boot.FMF", "old");
   ProductionModel model(Sources(temp_), 5, options_);
+  model.SetSerialNumber(" sn4711 ");
   LinkState link(settings_, &op_);
   EXPECT_EQ(model.ProgramTest(link, op_, runner_), rc::kCantOpenInput);
   ASSERT_FALSE(op_.messages.empty());
@@ -313,6 +304,7 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   EXPECT_EQ(lines[1]["result"], "8");
   EXPECT_EQ(lines[2]["result"], "4");
   EXPECT_EQ(lines[3]["image"], "boot");
+  EXPECT_EQ(lines[3]["serial"], "SN4711");
   EXPECT_TRUE(lines[3]["jtag_id"].is_null());
   EXPECT_EQ(lines[4]["image"], "application");
   EXPECT_EQ(lines[4]["result_text"], "Invalid Serial Port");
@@ -324,107 +316,6 @@ TEST_F(ProductionModelTest, FailedStepsEndTheButtonAndAreLogged) {
   }
   EXPECT_EQ(test::ReadFileBytes(temp_ / "TN835 Test.FMF"), ":00000001FF\n");
   EXPECT_EQ(test::ReadFileBytes(temp_ / "TN835 Boot.FMF"), "old");
-}
-
-// The programming dialog's model on a fake clock against a scripted
-// controller whose erase takes 2 s; the operator then leaves the result box
-// open for 34 s. The log keeps the programming's time, and the unit's serial
-// number and revision, for every image that goes over the RS-485 link.
-class ScriptedRunner : public JobRunner {
- public:
-  explicit ScriptedRunner(const FakeClock& clock, Operator& op) : clock_(clock), op_(op) {
-    link_.AttachTo(port_);
-    link_.SetResponder([](const FakeLink::Bytes& packet) {
-      const bool erase = packet.size() > 4 && packet[4] == 0x06;
-      return std::vector<FakeLink::Reply>{{erase ? 2000u : 1u, {'0'}}};
-    });
-  }
-  ResultCode RunProgramming(const ProgrammingRequest& request) override {
-    ProgrammingRequest onFake = request;
-    onFake.port = &port_;
-    test::QuietLoadView view;
-    LoadMemoryModel model(onFake, view, op_, clock_);
-    model.Open();
-    if (model.Begin()) model.Wait();
-    return model.Result();
-  }
-  ResultCode RunMemoryRead(const MemoryReadRequest&) override { return rc::kUnknownCommand; }
-
- private:
-  const FakeClock& clock_;
-  Operator& op_;
-  FakeLink link_{clock_};
-  CommPort port_;
-};
-
-struct SlowToCloseOperator : RecordingOperator {
-  explicit SlowToCloseOperator(const FakeClock& c) : clock(c) {}
-  void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) override {
-    RecordingOperator::ShowMessage(text, icon, caption);
-    clock.Advance(34000);
-  }
-  const FakeClock& clock;
-};
-
-TEST_F(ProductionModelTest, LogKeepsTheUnitAndTheProgrammingTimeOfEveryImage) {
-  WriteApplicationSRec(AppSource(5, ""), "V5");
-  WriteApplicationSRec(share_ / "QUORPROD/quor_data/Production/TN835/Test/Current/Ver_2/TN835 Test.elf.S", "T2");
-  const FakeClock clock(1000);
-  options_.clock = &clock;
-  SlowToCloseOperator op(clock);
-  ScriptedRunner runner(clock, op);
-  ProductionModel model(Sources(temp_), 5, options_);
-  model.SetSerialNumber(" sn4711 ");
-  model.SetHardwareRevision("d");
-  LinkState link(settings_, &op);
-  using Button = ResultCode (ProductionModel::*)(LinkState&, Operator&, JobRunner&);
-  struct Case {
-    const char* image;
-    Button button;
-  };
-  const Case cases[] = {{"application", &ProductionModel::ProgramApplication},
-                        {"test", &ProductionModel::ProgramTest}};
-  for (const Case& c : cases) {
-    const std::uint32_t before = clock.TickMs();
-    ASSERT_EQ((model.*c.button)(link, op, runner), rc::kSuccess) << c.image << ::testing::PrintToString(op.MessageTexts());
-    ASSERT_EQ(op.MessageTexts().back(), "Success") << c.image;
-    const double whole = (clock.TickMs() - before) / 1000.0;
-    ASSERT_GT(whole, 36.0) << c.image << ": the erase and the open result box";
-    const auto line = LogLines(model.LogFile()).back();
-    EXPECT_EQ(line["image"], c.image);
-    EXPECT_EQ(line["serial"], "SN4711") << c.image;
-    EXPECT_EQ(line["hw_rev"], "D") << c.image;
-    const double elapsed = line["elapsed_s"].get<double>();
-    EXPECT_GE(elapsed, 2.0) << c.image << ": the erase is programming time";
-    EXPECT_NEAR(elapsed, whole - 34.0, 0.002) << c.image << ": the result box is not";
-  }
-}
-
-// The dialog hears of its fields as the run goes: a run clears its own
-// version first (so a failed run leaves none from the last run), shows the
-// new one before the programming starts, and another unit's first run
-// clears what the last unit left.
-TEST_F(ProductionModelTest, UnitFieldsClearAsARunStartsAndShowBeforeTheProgramming) {
-  ProductionModel model(Sources(temp_), 5, options_);
-  std::vector<std::string> seen;  // the application version at each notice
-  model.SetFieldsChanged([&] { seen.push_back(model.ApplicationVersion()); });
-  LinkState link(settings_, &op_);
-  WriteApplicationSRec(AppSource(5, ""), "V4.01");
-  model.SetSerialNumber("U1");
-  ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
-  EXPECT_EQ(seen, (std::vector<std::string>{"", "V4.01"}));
-
-  std::filesystem::remove(AppSource(5, ""));
-  EXPECT_EQ(model.ProgramApplication(link, op_, runner_), rc::kCantOpenInput);
-  EXPECT_EQ(model.ApplicationVersion(), "");
-  EXPECT_EQ(op_.messages.back().icon, MessageIcon::Exclamation);  // an image step's failure
-
-  WriteApplicationSRec(AppSource(5, ""), "V4.02");
-  ASSERT_EQ(model.ProgramApplication(link, op_, runner_), rc::kSuccess);
-  model.SetSerialNumber("U2");
-  EXPECT_NE(model.ProgramTest(link, op_, runner_), rc::kSuccess);  // no test image here
-  EXPECT_EQ(model.ApplicationVersion(), "");
-  EXPECT_EQ(seen.back(), "");
 }
 
 TEST(ProductionLog, OneCompleteLinePerRecord) {
