@@ -85,7 +85,6 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
   sim::BoxOptions badCell;
   badCell.eepromBad = 0x42;
   sim::BoxOptions otherPic;
-  otherPic.pic18Id = {0x61, 0x00, 0x02, 0x00};
   otherPic.pic30Device = 0x01C1;
   sim::BoxOptions silent;  // the selection is answered, nothing after it
   silent.faults.push_back({sim::Fault::Kind::SilentAfter, 1, 0});
@@ -104,8 +103,6 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
        '0', {"JTAG ID = 0x28270013"}},
       {"JTAG ID, cable off", noJtag, true, [](Bench& b) { return ShowCpu386JtagId(*b.link, b.op, b.fast); },
        'A', {box_text::kJtagCableAdvice}},
-      {"JTAG ID, selection fails", {}, false, [](Bench& b) { return ShowCpu386JtagId(*b.link, b.op, b.fast); },
-       'G', {portError, "Failed to Open Port"}},
       {"TN835 CPU ID", {}, true, [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
        '0', {"JTAG ID = 0x11F4401D"}},
       {"TN835 CPU ID, another ID", otherId, true,
@@ -114,9 +111,6 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
       {"TN835 CPU ID, none read", noJtag, true, [](Bench& b) { return ShowTn835CpuId(*b.link, b.op, b.fast); },
        'A', {"Too few bytes sent (the box sent nothing; a JTAG ID reply is 10 bytes)"}},
       {"PIC18F252 blank", {}, true, [=](Bench& b) { return PicBlankCheck(*b.link, b.op, pic18, b.pic); },
-       '0', {"Flash Memory is Blank"}},
-      {"dsPIC30F blank", {}, true,
-       [](Bench& b) { return PicBlankCheck(*b.link, b.op, Target::DsPic30F, b.pic); },
        '0', {"Flash Memory is Blank"}},
       {"PIC18F252 blank, silent box", silent, true,
        [=](Bench& b) {
@@ -130,21 +124,10 @@ TEST(BoxMenuCommands, WhatTheOperatorIsShown) {
        rc::kPortOpenFailed, {portError, "Failed to Open Port"}},
       {"EEPROM test before any fill", {}, true, [](Bench& b) { return TestPic18Eeprom(*b.link, b.op, b.pic); },
        'D', {"Data Mis-match"}},
-      {"EEPROM fill", {}, true,
-       [](Bench& b) {
-         b.pic.seed = 0x1234;
-         return LoadPic18EepromData(*b.link, b.op, b.pic);
-       },
-       '0', {"Success"}},
       {"EEPROM fill and test", {}, true, FillThenTest, '0', {"EEPROM Test Successfull"}},
       {"EEPROM fill and test, bad cell", badCell, true, FillThenTest, 'D', {"Data Mis-match"}},
       {"PIC18F252 ID", {}, true, [=](Bench& b) { return ReadCpuId(*b.link, b.op, pic18, b.pic); },
        '0', {"Device Revision = 0x04\r\nDevice ID = 0x24"}},
-      {"dsPIC30F ID", {}, true, [](Bench& b) { return ReadCpuId(*b.link, b.op, Target::DsPic30F, b.pic); },
-       '0', {"Device Revision = 0x1001\r\nDevice ID = 0x01C0"}},
-      {"PIC18F252 ID, another revision", otherPic, true,
-       [=](Bench& b) { return ReadCpuId(*b.link, b.op, pic18, b.pic); },
-       '0', {"Device Revision = 0x01\r\nDevice ID = 0x13"}},
       {"Flash dsPIC30F, another chip", otherPic, true,
        [](Bench& b) {
          b.op.openFile = "/nonexistent.HEX";
