@@ -1,5 +1,5 @@
 // The settings record and its file backend: first-run defaults, fallbacks,
-// damaged files, atomic and concurrent saves.
+// damaged files and what a save keeps.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 #include <sys/stat.h>
