@@ -81,8 +81,9 @@ TEST_F(BoxOnPty, JtagReplyMustBeExactlyTenBytes) {
   }
 }
 
-// No whole ID reply: the text says what came instead. (The IDs' own texts, another TN835 ID and a box that sent
-// nothing are shown through the menu commands and the board dialog.)
+// No whole ID reply: the text says what came instead. (The IDs' own
+// texts, another TN835 ID and a box that sent nothing are shown through the
+// menu commands and the board dialog.)
 TEST_F(BoxOnPty, NoJtagIdTexts) {
   std::uint32_t id = 0;
   pty.Send(Bytes({':', 4, 0, 0}));
