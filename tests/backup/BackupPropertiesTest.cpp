@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <tuple>
@@ -31,8 +32,11 @@ struct Pair {
   std::string from, to;
 };
 
+// With a declaration and another program's element beside the backup, which
+// every save must keep.
 std::string Document(const std::string& setup, const std::string& materials, const std::string& parts) {
-  return "<Quor_Backup><Controller><UartVersion>3.2</UartVersion></Controller>"
+  return "<?xml version=\"1.0\"?>\n<Other keep=\"yes\"/>\n"
+         "<Quor_Backup><Controller><UartVersion>3.2</UartVersion></Controller>"
          "<Data Name=\"Setup\">" + setup + "</Data><Data Name=\"MaterialTable\">" + materials +
          "</Data><Data Name=\"PartLibrary\">" + parts + "</Data></Quor_Backup>";
 }
@@ -113,7 +117,7 @@ RC_GTEST_PROP(BackupDiffProperties, EveryRecordOfOneSideOrChangedIsReportedOnce,
 }
 
 // Save, load, save: the second file is the first, byte for byte, and its
-// records are the same.
+// records are the same; nothing else is left in the folder.
 RC_GTEST_PROP(BackupDiffProperties, SaveLoadSaveKeepsTheBytes, ()) {
   const Pair p = *Pairs();
   const auto dir = test::MakeTempDir("bk");
@@ -125,6 +129,9 @@ RC_GTEST_PROP(BackupDiffProperties, SaveLoadSaveKeepsTheBytes, ()) {
   RC_ASSERT(LoadBackupFile(first, again, error) == FileState::Loaded);
   RC_ASSERT(SaveBackupFile(again, second, error));
   RC_ASSERT(test::ReadFileBytes(second) == test::ReadFileBytes(first));
+  RC_ASSERT(test::ReadFileBytes(first).rfind("<?xml version=\"1.0\"?>\n<Other keep=\"yes\"/>", 0) == 0u);
+  namespace fs = std::filesystem;
+  RC_ASSERT(std::distance(fs::directory_iterator(dir), fs::directory_iterator()) == 2);
   RC_ASSERT(DiffBackups(doc, again).Empty());
 }
 

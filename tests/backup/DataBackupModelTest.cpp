@@ -51,27 +51,39 @@ TEST(DataBackupModel, TakesThePortOverAndGivesItBack) {
   }
 }
 
-TEST(DataBackupModel, SaveFileGetsTheXmlExtension) {
+// The dialog's checks before a run: "Save Data" and "Load Data" with nothing
+// ticked say so and stop before anything is asked or sent; a save file
+// chosen gets the XML extension; a run that did not complete is reported
+// with the warning icon; a file of another protocol version is asked about.
+TEST(DataBackupModel, ChecksBeforeARun) {
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
+  const std::size_t exchanges = m.device.Device().Exchanges();
+  m.op.saveFile = "/x/b.xml";
+  m.op.openFile = "/x/b.xml";
+  EXPECT_FALSE(m.model->PrepareSave());
+  EXPECT_FALSE(m.model->PrepareLoad());
+  ASSERT_EQ(m.op.messages.size(), 2u);
+  EXPECT_EQ(m.op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
+  EXPECT_EQ(m.op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
+  EXPECT_TRUE(m.op.filters.empty());
+  EXPECT_EQ(m.device.Device().Exchanges(), exchanges);
+
   m.model->Choice().settings = true;
-  struct Case {
-    std::optional<std::string> chosen;
-    std::optional<std::string> path;
-  };
-  const Case cases[] = {{"/x/backup", "/x/backup.xml"}, {"/x/b.XML", "/x/b.XML"}, {std::nullopt, std::nullopt}};
-  for (const auto& c : cases) {
-    m.op.saveFile = c.chosen;
-    EXPECT_EQ(m.model->PrepareSave(), c.path);
+  const std::optional<std::string> chosen[] = {"/x/backup", "/x/b.XML", std::nullopt};
+  const std::optional<std::string> saved[] = {"/x/backup.xml", "/x/b.XML", std::nullopt};
+  for (std::size_t i = 0; i < std::size(chosen); ++i) {
+    m.op.saveFile = chosen[i];
+    EXPECT_EQ(m.model->PrepareSave(), saved[i]);
   }
   EXPECT_EQ(m.op.filters.front(), "Backup Files|*.xml|All Files (*.*)|*.*||");
-}
+  RunSummary failed;
+  failed.fileProblem = "x";
+  m.model->Report(failed);
+  EXPECT_EQ(m.op.messages.back().icon, MessageIcon::Exclamation);
 
-TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
+  // A file of another protocol version is asked about, No by default.
   const auto dir = test::MakeTempDir("model");
-  ModelOnPty m(115200, true);
-  ASSERT_TRUE(m.model->Open());
-  m.model->Choice().settings = true;
   struct Case {
     std::string fileVersion;
     std::optional<bool> answer;  // nothing: no question expected
@@ -104,33 +116,12 @@ TEST(DataBackupModel, DifferingVersionsAreAskedAbout) {
   EXPECT_NE(m.op.messages.back().text.find("could not be read"), std::string::npos);
 }
 
-// "Save Data" and "Load Data" with nothing ticked say so and stop before
-// anything is asked or sent.
-TEST(DataBackupModel, NothingTickedIsRefused) {
-  ModelOnPty m(115200, true);
-  ASSERT_TRUE(m.model->Open());
-  const std::size_t exchanges = m.device.Device().Exchanges();
-  m.op.saveFile = "/x/b.xml";
-  m.op.openFile = "/x/b.xml";
-  EXPECT_FALSE(m.model->PrepareSave());
-  EXPECT_FALSE(m.model->PrepareLoad());
-  ASSERT_EQ(m.op.messages.size(), 2u);
-  EXPECT_EQ(m.op.messages[0].text, "No section is ticked: tick Settings, Parts or Materials to choose what to save.");
-  EXPECT_EQ(m.op.messages[1].text, "No section is ticked: tick Settings, Parts or Materials to choose what to load.");
-  EXPECT_TRUE(m.op.filters.empty());
-  EXPECT_EQ(m.device.Device().Exchanges(), exchanges);
-}
-
 // Before a load overwrites the controller the operator is asked, No by
 // default, with the counts of what would change; only Yes sends anything.
 TEST(DataBackupModel, LoadAsksWhatItWouldChangeFirst) {
   const auto dir = test::MakeTempDir("model");
   const std::string path = (dir / "b.xml").string();
-  {
-    test::Rq750OnPty other({}, sim::MakeRq750Content(2, true));
-    auto port = other.OpenPort();
-    ASSERT_TRUE(RunSave(*port, path, {true, true, true}).Success());
-  }
+  test::SaveFrom(path, sim::MakeRq750Content(2, true));
   ModelOnPty m(115200, true);
   ASSERT_TRUE(m.model->Open());
   m.model->Choice() = {true, false, true};
@@ -165,32 +156,6 @@ TEST(DataBackupModel, LoadAsksWhatItWouldChangeFirst) {
       EXPECT_NE(m.op.questions[0].text.find("Settings: no change\n  Materials: no change"), std::string::npos);
     }
   }
-}
-
-// The dialog's save path: a save that did not complete leaves the chosen
-// file as it was, and the closing message names both files.
-TEST(DataBackupModel, SaveThatDidNotCompleteNamesBothFiles) {
-  const auto dir = test::MakeTempDir("model");
-  const std::string path = (dir / "b.xml").string();
-  test::WriteFileBytes(path, "<Quor_Backup><Controller/></Quor_Backup>");
-  sim::Rq750Options o;
-  o.closeAfter = 12;  // the connection check, then the identity and part of the setup list
-  ModelOnPty m(115200, true, o);
-  ASSERT_TRUE(m.model->Open());
-  m.model->Choice().settings = true;
-  m.op.saveFile = path;
-  const auto chosen = m.model->PrepareSave();
-  ASSERT_TRUE(chosen);
-  const RunSummary s = m.model->Save(*chosen);
-  m.model->Report(s);
-  EXPECT_EQ(test::ReadFileBytes(path), "<Quor_Backup><Controller/></Quor_Backup>");
-  EXPECT_TRUE(std::filesystem::exists(path + ".partial"));
-  ASSERT_FALSE(m.op.messages.empty());
-  EXPECT_EQ(m.op.messages.back().icon, MessageIcon::Exclamation);
-  EXPECT_NE(m.op.messages.back().text.find("What was gathered is kept in " + path + ".partial; " + path +
-                                           " is left as it was."),
-            std::string::npos)
-      << m.op.messages.back().text;
 }
 
 }  // namespace

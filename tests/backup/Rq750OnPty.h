@@ -1,15 +1,21 @@
 #pragma once
 // A simulated RQ750 served on the master side of a pty by a thread of the
 // test, so the core talks to it through a real CommPort. Bounded: the thread
-// polls in 5 ms steps and ends when the object goes.
+// polls in 5 ms steps and ends when the object goes. Rq750OnWire: the same
+// device behind the in-memory link on a fake clock, for runs that wait out a
+// silent controller (its time-out passes on the clock, not in real time).
+// That link cannot hang up: a controller that pulls the cable needs the pty.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
+#include "core/backup/BackupTransfer.h"
 #include "core/link/CommPort.h"
 #include "sim/Rq750Device.h"
+#include "support/FakeLink.h"
 #include "support/Pty.h"
 
 namespace tarnvale::test {
@@ -29,7 +35,7 @@ class Rq750OnPty {
   }
   const sim::Rq750Device& Device() const { return device_; }
   const std::string& Path() const { return pty_.SlavePath(); }
-  PtyPair& Pty() { return pty_; }
+  const tarnvale::Clock& Clock() const { return SystemClock(); }
 
   // A CommPort on the pty at the backup speed.
   std::unique_ptr<CommPort> OpenPort() {
@@ -63,5 +69,44 @@ class Rq750OnPty {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+class Rq750OnWire {
+ public:
+  explicit Rq750OnWire(sim::Rq750Options options = {}, std::optional<sim::Rq750Content> content = {})
+      : device_(options, content ? *content : sim::MakeRq750Content(1, options.protocol != "3.1")) {
+    link_.SetResponder([this](const FakeLink::Bytes& written) {
+      std::vector<sim::SimDevice::Output> out;
+      device_.Feed(written.data(), written.size(), out);
+      std::vector<FakeLink::Reply> replies;
+      for (const auto& o : out) {
+        if (!o.bytes.empty()) replies.push_back({o.delayMs, o.bytes});
+      }
+      return replies;
+    });
+  }
+
+  const sim::Rq750Device& Device() const { return device_; }
+  // Every wait on the link must be on this clock.
+  const FakeClock& Clock() const { return clock_; }
+  std::unique_ptr<CommPort> OpenPort() {
+    auto port = std::make_unique<CommPort>();
+    link_.AttachTo(*port);
+    return port;
+  }
+
+ private:
+  FakeClock clock_{1000};
+  FakeLink link_{clock_};
+  sim::Rq750Device device_;
+};
+
+// A whole backup of a healthy controller holding `content`, saved to `path`.
+inline void SaveFrom(const std::string& path, const sim::Rq750Content& content = sim::MakeRq750Content(1, true),
+                     const sim::Rq750Options& options = {}) {
+  Rq750OnWire source(options, content);
+  auto port = source.OpenPort();
+  const backup::RunSummary s = backup::RunSave(*port, path, {true, true, true});
+  ASSERT_TRUE(s.Success()) << s.Text();
+}
 
 }  // namespace tarnvale::test

@@ -1,29 +1,33 @@
-// The programming and dump engines, their dialog models and the workflows,
-// against a scripted controller on a pseudo-terminal. Time limits are
-// shortened through EngineTimings only. (The acknowledgement rules, the
-// packet stream and "Load" with its run are checked end to end against the
-// simulator, and through the GUI's dialogs.)
-#include <gmock/gmock.h>
+// The programming and dump engines, their dialog models, their time limits
+// at their real lengths (six minutes of erase, thirty seconds of silence while
+// programming, one second per dump line) and the workflows, against a
+// scripted controller on a fake clock that starts a minute before the wrap:
+// every wait and time-out costs no real time and is checked to the
+// millisecond. (The acknowledgement rules, the packet stream and "Load" with
+// its run are checked end to end against the simulator, and through the
+// GUI's dialogs.)
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <atomic>
-#include <mutex>
 
 #include <algorithm>
+#include <atomic>
 #include <tuple>
 
 #include "flash/FakeDevice.h"
 #include "core/flash/LoadMemoryModel.h"
 #include "core/flash/MemoryDump.h"
+#include "core/flash/ProgrammingEngine.h"
 #include "core/flash/Workflows.h"
 #include "core/formats/IntelHexFile.h"
+#include "core/protocol/Packet.h"
 #include "core/roles/PortRoles.h"
 #include "core/settings/ConfigData.h"
 #include "support/FakeLink.h"
 #include "support/ImageGen.h"
+#include "support/Pty.h"
+#include "support/QuietLoadView.h"
 #include "support/RecordingOperator.h"
 #include "support/TestEnv.h"
 
@@ -31,49 +35,21 @@ namespace tarnvale::test {
 namespace {
 
 using Texts = std::vector<std::string>;
+constexpr std::uint32_t kStartTick = 0xFFFF0000u;  // about a minute before the wrap
 
-EngineTimings Quick() {
-  EngineTimings t;
-  t.eraseTimeoutMs = 400;
-  t.erasePollMs = 20;
-  t.ackTimeoutMs = 400;
-  t.dumpLineTimeoutMs = 300;
-  return t;
+// A packet the program wrote, as the scripted devices see it.
+SeenPacket Seen(const FakeLink::Bytes& w) {
+  return {w[4], static_cast<std::uint16_t>(w[2] << 8 | w[3]), Bytes(w.begin() + 5, w.end() - 1), w};
 }
 
-ProgrammingRequest Request(CommPort& port, const std::filesystem::path& path) {
-  ProgrammingRequest r;
-  r.port = &port;
-  r.mode = kModeProgramFlash;
-  r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
-  r.target = Target::Controller;
-  r.path = path.string();
-  r.timings = Quick();
-  return r;
-}
-
-MemoryReadRequest DumpRequest(CommPort& port, std::uint32_t end, const std::filesystem::path& path) {
-  MemoryReadRequest r;
-  r.port = &port;
-  r.end = end;
-  r.path = path.string();
-  r.timings = Quick();
-  return r;
-}
-
-struct RecordingLoadView : LoadMemoryView {
+struct RecordingLoadView : QuietLoadView {
   void SetTitle(const std::string& t) override { title = t; }
-  void SetFileName(const std::string&) override {}
-  void SetLastModified(const std::string&) override {}
-  void SetEraseTime(const std::string&) override {}
   void SetProgramTime(const std::string& t) override { programTime = t; }
   void SetStatus(const std::string& t) override { statuses.push_back(t); }
-  void SetFreeText(const std::string&) override {}
   void SetProgressRange(std::uint32_t u, std::uint32_t s) override { upper = u, step = s; }
   void SetProgress(std::uint32_t p) override { position = p; }
   void StepProgress() override { position += step, ++steps; }
   void ShowRunOnCompletion(bool v) override { runVisible = v; }
-  bool RunOnCompletion() const override { return false; }
   void Close() override { closed = true; }
   std::string title, programTime;
   Texts statuses;
@@ -81,19 +57,21 @@ struct RecordingLoadView : LoadMemoryView {
   bool runVisible = true, closed = false;
 };
 
-// The programming dialog's model run to its end.
-struct ModelRun {
-  explicit ModelRun(ProgrammingRequest r) {
-    LoadMemoryModel model(std::move(r), view, op);
-    model.Open();
-    begun = model.Begin();
-    model.Wait();
-    result = model.Result();
-  }
-  RecordingLoadView view;
-  RecordingOperator op;
-  bool begun = false;
-  ResultCode result = 0;
+struct RecordingReadView : MemoryReadView {
+  void AddListText(const std::string& t) override { list.push_back(t); }
+  void SetField1(const std::string& t) override { field1 = t; }
+  void SetField2(const std::string&) override {}
+  void SetProgressRange(std::uint32_t) override {}
+  void SetProgressStep(std::uint32_t) override {}
+  void SetProgress(std::uint32_t p) override { positions.push_back(p); }
+  void EnableOk(bool on) override { ok = on; }
+  void EnableRetry(bool on) override { retry = on; }
+  void ShowRetry(bool visible) override { retryShown = visible; }
+  void Close() override {}
+  Texts list;
+  std::string field1;
+  std::vector<std::uint32_t> positions;
+  bool ok = false, retry = false, retryShown = true;
 };
 
 class Engines : public ::testing::Test {
@@ -106,127 +84,129 @@ class Engines : public ::testing::Test {
     recipe.codeBytes = 8000;
     recipe.gapEvery = 0;
     WriteFmf(fmf = dir / "small.FMF", recipe);
+    link.AttachTo(port);
   }
+  // Each packet gets `answer`'s reply `delayMs` later, or none for an empty
+  // one; counts the packets whose replies are not yet due as in flight.
+  void Answer(std::function<std::string(const SeenPacket&)> answer, std::uint32_t delayMs = 0) {
+    link.SetResponder([this, answer, delayMs](const FakeLink::Bytes& w) -> std::vector<FakeLink::Reply> {
+      const std::uint32_t now = clock.TickMs();
+      std::erase_if(due, [now](std::uint32_t at) { return at <= now; });
+      due.push_back(now + delayMs);
+      maxInFlight = std::max(maxInFlight, due.size());
+      const std::string reply = answer(Seen(w));
+      if (reply.empty()) return {};
+      return {{delayMs, FakeLink::Bytes(reply.begin(), reply.end())}};
+    });
+  }
+  std::vector<SeenPacket> Packets() const {
+    std::vector<SeenPacket> packets;
+    for (const FakeLink::Bytes& w : link.Writes()) packets.push_back(Seen(w));
+    return packets;
+  }
+  ProgrammingRequest Request(const std::filesystem::path& path) {
+    ProgrammingRequest r;
+    r.port = &port;
+    r.mode = kModeProgramFlash;
+    r.range = LoadRange{0x03C00000, 0x03FFFFFF, 2};
+    r.target = Target::Controller;
+    r.path = path.string();
+    return r;
+  }
+  MemoryReadRequest DumpRequest(std::uint32_t end, const std::filesystem::path& path) {
+    MemoryReadRequest r;
+    r.port = &port;
+    r.end = end;
+    r.path = path.string();
+    return r;
+  }
+  // The programming dialog's model run to its end.
+  ResultCode RunModel(ProgrammingRequest r, RecordingLoadView& view, RecordingOperator& who,
+                      bool* begun = nullptr) {
+    LoadMemoryModel model(std::move(r), view, who, clock);
+    model.Open();
+    const bool started = model.Begin();
+    if (begun) *begun = started;
+    model.Wait();
+    return model.Result();
+  }
+  // The read-back dialog's model opened and run to its first end.
+  std::unique_ptr<MemoryReadModel> RunReadModel(const MemoryReadRequest& r) {
+    auto model = std::make_unique<MemoryReadModel>(r, readView, op, clock);
+    model->Open();
+    model->Tick();
+    model->Wait();
+    return model;
+  }
+  // A fresh scripted controller on the port for one case of a table; the
+  // fake time counts from its start.
+  FakeLink& Fresh() {
+    fresh.push_back(std::make_unique<FakeLink>(clock));
+    fresh.back()->AttachTo(port);
+    start = clock.TickMs();
+    return *fresh.back();
+  }
+  std::uint32_t Elapsed() const { return clock.TickMs() - start; }
   std::filesystem::path dir, fmf;
+  FakeClock clock{kStartTick};
+  FakeLink link{clock};
+  std::vector<std::unique_ptr<FakeLink>> fresh;
+  std::uint32_t start = kStartTick;
+  CommPort port;
+  std::vector<std::uint32_t> due;
+  std::size_t maxInFlight = 0;
+  RecordingReadView readView;
+  RecordingOperator op;
 };
 
-// The erase's six-minute wait is checked on a fake clock (EngineTimeLimitsTest);
-// here a short one runs on the system clock over a real line.
-TEST_F(Engines, EraseOverARealLineTimesOutOrFailsAtOnce) {
-  {  // Silence: the erase waits its time, pumping the dialog meanwhile.
-    PtyPair quiet;
-    CommPort p;
-    ASSERT_TRUE(p.Open(quiet.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-    struct Ticks : EraseObserver {
-      void Pump() override { ++pumps; }
-      int pumps = 0;
-    } ticks;
-    EngineTimings t = Quick();
-    // Long enough that a test machine busy with other tests still polls
-    // several times before the limit.
-    t.eraseTimeoutMs = 300;
-    t.erasePollMs = 5;
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(EraseFlash(p, t, &ticks).kind, EraseOutcome::Kind::Timeout);
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
-    EXPECT_GT(ticks.pumps, 3);
-  }
-  // Nobody drains the pseudo-terminal: fill it straight through the
-  // descriptor so the erase packet cannot go.
-  PtyPair pty;
-  CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
-  // Writes until the line has taken nothing for 50 ms.
-  const std::vector<std::uint8_t> filler(4096, 'j');
-  for (int i = 0; i < 5000; ++i) {
-    if (::write(port.Descriptor(), filler.data(), filler.size()) > 0) continue;
-    pollfd p{port.Descriptor(), POLLOUT, 0};
-    if (::poll(&p, 1, 50) <= 0) break;
-  }
-  EngineTimings t = Quick();
-  t.eraseTimeoutMs = 360000;  // would wait 6 minutes if the short write went unnoticed
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(EraseFlash(port, t, nullptr).kind, EraseOutcome::Kind::ShortWrite);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-}
-
-TEST_F(Engines, DialogModelThroughEraseErrorFailureAndSuccess) {
+// (A refusal in mid-stream is run by the fault matrix.)
+TEST_F(Engines, DialogModelThroughEraseErrorAndSuccess) {
   {  // Erase answered 'H'.
-    DeviceOnPort d([](const SeenPacket&) { return std::string("H"); });
-    const ModelRun m(Request(d.port, fmf));
-    EXPECT_EQ(m.result, rc::kEraseError);
-    EXPECT_EQ(m.op.MessageTexts(), Texts{"Erase Error - 72"});
-    EXPECT_EQ(m.view.statuses.back(), "Erasing Ended");
-    EXPECT_TRUE(m.view.closed);
-    const auto packets = d.dev.Packets();
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].raw, (Bytes{0x3A, 0, 0, 0, 0x06, 0xFA}));
+    Answer([](const SeenPacket&) { return std::string("H"); });
+    RecordingLoadView view;
+    EXPECT_EQ(RunModel(Request(fmf), view, op), rc::kEraseError);
+    EXPECT_EQ(op.MessageTexts(), Texts{"Erase Error - 72"});
+    EXPECT_EQ(view.statuses.back(), "Erasing Ended");
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(link.Writes(), (std::vector<FakeLink::Bytes>{{0x3A, 0, 0, 0, 0x06, 0xFA}}));
   }
-  {  // 'D' on the tenth program packet: the last progress text stays.
-    std::size_t count = 0;
-    DeviceOnPort d([&](const SeenPacket& p) { return p.type != 0x06 && ++count == 10 ? "D" : "0"; });
-    const ModelRun m(Request(d.port, fmf));
-    ASSERT_TRUE(m.begun);
-    EXPECT_FALSE(m.view.runVisible);
-    EXPECT_EQ(m.view.title, "Program Flash Memory");
-    EXPECT_EQ(m.result, rc::kDataMismatch);
-    EXPECT_EQ(m.op.MessageTexts(), Texts{"Data Mis-match"});
-    EXPECT_EQ(m.view.statuses.back().rfind("Records 0 of ", 0), 0u) << m.view.statuses.back();
-    EXPECT_TRUE(m.view.closed);
-  }
-  // Success, with slow answers so that the three-packet window is used.
-  DeviceOnPort d([](const SeenPacket&) { return std::string("0"); }, 2);
-  const ModelRun m(Request(d.port, fmf));
-  EXPECT_EQ(m.result, rc::kSuccess);
-  ASSERT_EQ(m.op.messages.size(), 1u);
-  EXPECT_EQ(m.op.messages[0].text, "Success");
-  EXPECT_EQ(m.op.messages[0].icon, MessageIcon::Information);
-  EXPECT_EQ(m.view.statuses.back(), std::to_string(m.view.upper) + " Records successfully written!");
-  EXPECT_EQ(m.view.position, m.view.upper);
-  EXPECT_EQ(m.view.step, 100u);
-  EXPECT_EQ(m.view.steps, m.view.upper / 100) << "a progress step every 100 acknowledgements";
-  // Seconds of wall time: a loaded machine may take one or two.
-  EXPECT_THAT(m.view.programTime, ::testing::MatchesRegex("0 Min\\. [0-2] Sec\\."));
-  EXPECT_FALSE(m.view.closed);
-  EXPECT_LE(d.dev.MaxInFlight(), 3u);
-  EXPECT_GE(d.dev.MaxInFlight(), 2u) << "the window is used";
-  const auto packets = d.dev.Packets();
-  EXPECT_EQ(packets.size(), m.view.upper + 1u) << "the erase, then every packet";
+  // Success, with late answers so that the three-packet window is used.
+  const std::size_t before = link.Writes().size();
+  maxInFlight = 0;
+  Answer([](const SeenPacket&) { return std::string("0"); }, 20);
+  RecordingLoadView view;
+  RecordingOperator done;
+  bool begun = false;
+  EXPECT_EQ(RunModel(Request(fmf), view, done, &begun), rc::kSuccess);
+  EXPECT_TRUE(begun);
+  ASSERT_EQ(done.messages.size(), 1u);
+  EXPECT_EQ(done.messages[0].text, "Success");
+  EXPECT_EQ(done.messages[0].icon, MessageIcon::Information);
+  EXPECT_EQ(view.statuses.back(), std::to_string(view.upper) + " Records successfully written!");
+  EXPECT_EQ(view.position, view.upper);
+  EXPECT_EQ(view.programTime, "0 Min. 2 Sec.") << "the answers' time, on the fake clock";
+  EXPECT_FALSE(view.closed);
+  EXPECT_EQ(maxInFlight, 3u) << "the window is used, never overrun";
+  const auto packets = Packets();
+  EXPECT_EQ(packets.size() - before, view.upper + 1u) << "the erase, then every packet";
   EXPECT_EQ(packets.back().type, 0x01);
   EXPECT_TRUE(std::none_of(packets.begin(), packets.end(), [](const SeenPacket& p) { return p.type == 0x05; }));
 
   // An image loaded beforehand is streamed as it is: the file is not read again.
   const auto copy = dir / "gone.FMF";
   std::filesystem::copy_file(fmf, copy);
-  ProgrammingRequest again = Request(d.port, copy);
+  ProgrammingRequest again = Request(copy);
   LoadedImage loaded = LoadImage(again);
   ASSERT_EQ(loaded.code, rc::kFileOk);
   again.image = loaded.file;
   std::filesystem::remove(copy);
-  const ModelRun second(again);
-  EXPECT_EQ(second.result, rc::kSuccess);
-  EXPECT_EQ(second.view.upper, m.view.upper);
+  RecordingLoadView second;
+  EXPECT_EQ(RunModel(again, second, done), rc::kSuccess);
+  EXPECT_EQ(second.upper, view.upper);
   EXPECT_TRUE(loaded.file->IsFinished());
 }
 
 // ---- dump ------------------------------------------------------------------
-
-struct RecordingReadView : MemoryReadView {
-  void AddListText(const std::string& t) override { list.push_back(t); }
-  void SetField1(const std::string& t) override { field1 = t; }
-  void SetField2(const std::string&) override {}
-  void SetProgressRange(std::uint32_t) override {}
-  void SetProgressStep(std::uint32_t) override {}
-  void SetProgress(std::uint32_t p) override { position = p; }
-  void EnableOk(bool on) override { ok = on; }
-  void EnableRetry(bool on) override { retry = on; }
-  void ShowRetry(bool visible) override { retryShown = visible; }
-  void Close() override {}
-  Texts list;
-  std::string field1;
-  std::uint32_t position = 0;
-  bool ok = false, retry = false, retryShown = true;
-};
 
 // How a target is read back decides the dialog's face: a target the memory
 // dump reads gets the dump's texts and "Retry"; any other is read by its own
@@ -234,187 +214,237 @@ struct RecordingReadView : MemoryReadView {
 TEST_F(Engines, ReadBackDialogFollowsHowTheTargetIsReadBack) {
   for (const TargetInfo& row : AllTargets()) {
     SCOPED_TRACE(std::string(row.cliName));
-    FakeClock clock;
-    FakeLink link(clock);  // nothing answers: a dump's page request times out
-    CommPort port;
-    link.AttachTo(port);
-    MemoryReadRequest r = DumpRequest(port, 0x0F, dir / "face.Bin");
+    FakeLink silent(clock);  // nothing answers: a dump's page request times out
+    silent.AttachTo(port);
+    MemoryReadRequest r = DumpRequest(0x0F, dir / "face.Bin");
     r.target = row.target;
     r.reader = [](const MemoryReadRequest&, MemoryReadEvents& events, const std::atomic<bool>&) {
       events.OnLine("read by the box");
       events.OnDone(rc::kSuccess, 0x10);
     };
-    RecordingReadView view;
-    RecordingOperator op;
-    MemoryReadModel model(r, view, op, clock);
-    model.Open();
-    model.Tick();
-    model.Wait();
-    EXPECT_EQ(view.retryShown, row.readsByMemoryDump);
+    readView = {};
+    const auto model = RunReadModel(r);
+    EXPECT_EQ(readView.retryShown, row.readsByMemoryDump);
     if (row.readsByMemoryDump) {
-      EXPECT_EQ(model.Result(), rc::kTimeout);
-      EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
-                                  "Memory Dump Aborted Unexpectedly\r\n"}));
-      EXPECT_TRUE(view.retry);
-      EXPECT_FALSE(link.Writes().empty()) << "the dump asked the device";
+      EXPECT_EQ(model->Result(), rc::kTimeout);
+      EXPECT_EQ(readView.list, (Texts{"Reading memory...this could take several minutes\r\n",
+                                      "Memory Dump Aborted Unexpectedly\r\n"}));
+      EXPECT_FALSE(silent.Writes().empty()) << "the dump asked the device";
     } else {
-      EXPECT_EQ(model.Result(), rc::kSuccess);
+      EXPECT_EQ(model->Result(), rc::kSuccess);
       // The box's text file is named in full when it is done.
-      EXPECT_EQ(view.list, (Texts{"read by the box", "File saved to " + (dir / "face.Bin").string()}));
-      EXPECT_FALSE(view.retry);
-      EXPECT_TRUE(link.Writes().empty()) << "the box routine, not the dump";
+      EXPECT_EQ(readView.list, (Texts{"read by the box", "File saved to " + (dir / "face.Bin").string()}));
+      EXPECT_TRUE(silent.Writes().empty()) << "the box routine, not the dump";
     }
   }
 }
 
-// Records the engine's progress and, at "done", the size of the file on disk.
-struct DumpEvents : MemoryReadEvents {
-  void OnRange(std::uint32_t) override {}
-  void OnStep(std::uint32_t) override {}
-  void OnProgress(std::uint32_t pos, std::uint32_t) override {
-    positions.push_back(pos);
-    progressCount.fetch_add(1);
-  }
-  void OnDone(ResultCode c, std::uint32_t) override {
-    code = c;
-    if (!path.empty()) size = std::filesystem::file_size(path);
-  }
-  std::vector<std::uint32_t> positions;
-  std::atomic<std::size_t> progressCount{0};
-  std::string path;
-  ResultCode code = 0;
-  std::uintmax_t size = 0;
-};
-
+// A retry reads the whole range again into a fresh file. Its last line is a
+// fill whose count is no whole number of patterns and that reaches past the
+// end address: what lies past the end is cut, and the dump is complete.
 TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
-  // Read by the device's thread: the pty between them is no ordering a
-  // race detector can see.
   std::atomic<int> run{1};
-  DeviceOnPort d([&](const SeenPacket& p) {
+  Answer([&](const SeenPacket& p) {
     if (p.type == 0x04) return std::string("0\n\r");
     if (p.type != 0x11) return std::string("E");
-    if (run == 1 && p.address == 0x0008) return std::string("00000000:\n\r");  // count 0
-    if (p.address == 0x0000) return std::string("00000004.1234\n\r");
-    if (p.address == 0x0004) return std::string("00000004:01020304\n\r");
-    return std::string("00000008.FF\n\r");
+    if (run == 1 && p.address == 0x0108) return std::string("00000000:\n\r");  // count 0
+    if (p.address == 0x0100) return std::string("00000004.1234\n\r");
+    if (p.address == 0x0104) return std::string("00000004:01020304\n\r");
+    if (p.address == 0x0108) return std::string("0000000B.AABB\n\r");  // 11 of 2: 12, cut to 8
+    return std::string("E");  // nothing may be asked past the end
   });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x0F, dir / "dump.Bin");
-  RecordingReadView view;
-  RecordingOperator op;
-  MemoryReadModel model(r, view, op);
-  model.Open();
-  model.Tick();
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kDataMismatch);
-  EXPECT_TRUE(view.retry);
-  EXPECT_EQ(view.list, (Texts{"Reading memory...this could take several minutes\r\n",
-                              "Memory Dump Aborted Unexpectedly\r\n",
-                              "What was read is kept in " + PartialDumpPath(r.path)}));
+  // Memory sits at file offset = address, after the header text.
+  MemoryReadRequest r = DumpRequest(0x10F, dir / "dump.Bin");
+  r.start = 0x100;
+  std::string header = DumpHeaderText(0x100);
+  header.resize(0x100, '\0');
+  const auto model = RunReadModel(r);
+  EXPECT_EQ(model->Result(), rc::kDataMismatch);
+  EXPECT_TRUE(readView.retry);
+  EXPECT_EQ(readView.list, (Texts{"Reading memory...this could take several minutes\r\n",
+                                  "Memory Dump Aborted Unexpectedly\r\n",
+                                  "What was read is kept in " + PartialDumpPath(r.path)}));
   const std::string head("\x34\x12\x34\x12\x01\x02\x03\x04", 8);
   // The part read is kept under its own name, never under the chosen one.
-  EXPECT_EQ(ReadFileBytes(PartialDumpPath(r.path)), head);
+  EXPECT_EQ(ReadFileBytes(PartialDumpPath(r.path)), header + head);
   EXPECT_FALSE(std::filesystem::exists(r.path));
   run = 2;
-  model.Retry();
-  EXPECT_FALSE(view.retry);
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kSuccess);
-  EXPECT_EQ(ReadFileBytes(r.path), head + std::string(8, '\xFF'));
+  model->Retry();
+  EXPECT_FALSE(readView.retry);
+  model->Wait();
+  EXPECT_EQ(model->Result(), rc::kSuccess);
+  EXPECT_EQ(ReadFileBytes(r.path), header + head + "\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA");
   EXPECT_FALSE(std::filesystem::exists(PartialDumpPath(r.path)));  // stale once whole
-  EXPECT_EQ(view.list.back(), "File saved to " + r.path);
-  EXPECT_EQ(view.field1, "16 of 16 bytes saved");
-  EXPECT_EQ(view.position, 1000u);
-  EXPECT_TRUE(view.ok);
+  EXPECT_EQ(readView.list.back(), "File saved to " + r.path);
+  EXPECT_EQ(readView.field1, "16 of 16 bytes saved");
+  EXPECT_EQ(readView.positions.back(), 1000u);
+  EXPECT_TRUE(readView.ok);
 }
 
 // A dump file that cannot be made: the list names it in full, with why.
 TEST_F(Engines, DumpIntoAMissingFolderNamesTheFile) {
-  DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x0F, dir / "gone" / "dump.Bin");
-  RecordingReadView view;
-  RecordingOperator op;
-  MemoryReadModel model(r, view, op);
-  model.Open();
-  model.Tick();
-  model.Wait();
-  EXPECT_EQ(model.Result(), rc::kCantOpenOutput);
-  ASSERT_EQ(view.list.size(), 3u);
-  EXPECT_EQ(view.list[1], "Memory Dump Aborted Unexpectedly\r\n");
-  EXPECT_EQ(view.list[2].rfind(r.path + ": Can't Open Output File (", 0), 0u) << view.list[2];
+  Answer([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
+  const MemoryReadRequest r = DumpRequest(0x0F, dir / "gone" / "dump.Bin");
+  EXPECT_EQ(RunReadModel(r)->Result(), rc::kCantOpenOutput);
+  ASSERT_EQ(readView.list.size(), 3u);
+  EXPECT_EQ(readView.list[1], "Memory Dump Aborted Unexpectedly\r\n");
+  EXPECT_EQ(readView.list[2].rfind(r.path + ": Can't Open Output File (", 0), 0u) << readView.list[2];
 }
 
-TEST_F(Engines, DumpProgressIsSixtyFourBitSafe) {
-  // A line that fills 8 MB at once: (next - start) * 1000 overflows 32 bits.
-  DeviceOnPort d([](const SeenPacket& p) { return p.type == 0x11 ? "00800000.FF\n\r" : "0\n\r"; });
-  const MemoryReadRequest r = DumpRequest(d.port, 0x01FFFFFF, dir / "big.Bin");  // 32 MB
-  DumpEvents events;
-  std::atomic<bool> stop{false};
-  // Stop after two lines: the positions must be 0, 250, 500 of 1000.
-  std::thread stopper([&] {
-    // The count, not the vector the dumping thread is filling.
-    for (int i = 0; i < 15000 && events.progressCount.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    stop = true;
-  });
-  DumpControllerMemory(r, events, stop);
-  stopper.join();
-  ASSERT_GE(events.positions.size(), 3u);
-  events.positions.resize(3);
-  EXPECT_EQ(events.positions, (std::vector<std::uint32_t>{0, 250, 500}));
-}
+// ---- the limits --------------------------------------------------------------
 
-TEST_F(Engines, DumpFileIsCompleteWhenDoneIsReported) {
-  // Whoever hears "done" (the dialog's "File saved to", a retry) must find
-  // the file whole, on success and after a failure alike.
-  std::atomic<bool> silentSecondLine{false};
-  DeviceOnPort d([&](const SeenPacket& p) -> std::string {
-    if (p.type != 0x11) return "0\n\r";
-    if (p.address == 0x0010 && silentSecondLine.load()) return {};  // the line times out
-    return "00000010:000102030405060708090A0B0C0D0E0F\n\r";
-  });
-  DumpEvents events;
-  const MemoryReadRequest r = DumpRequest(d.port, 0x1F, events.path = (dir / "whole.Bin").string());
-  std::atomic<bool> stop{false};
-  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
-  EXPECT_EQ(events.size, 0x20u);
-  silentSecondLine = true;
-  EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kTimeout);
-  EXPECT_EQ(events.code, rc::kTimeout);
-  // The earlier whole dump stays; the line that came is kept as the part.
-  EXPECT_EQ(events.size, 0x20u);
-  EXPECT_EQ(std::filesystem::file_size(PartialDumpPath(events.path)), 0x10u);
-}
+enum class Engine { Erase, Programming, Dump };
 
-// A last fill whose count is no whole number of patterns and that reaches
-// past the end address completes the dump: what lies past the end is cut,
-// and memory still sits at file offset = address.
-TEST_F(Engines, DumpEndsWithAFillCutAtTheEndAddress) {
+// Keeps the size of the file on disk when "done" is heard: whoever hears it
+// (the dialog's "File saved to", a retry) must find the file whole.
+struct DoneEvents : MemoryReadEvents {
+  void OnRange(std::uint32_t) override {}
+  void OnStep(std::uint32_t) override {}
+  void OnProgress(std::uint32_t, std::uint32_t) override {}
+  void OnDone(ResultCode c, std::uint32_t) override {
+    size = std::filesystem::file_size(c == rc::kSuccess ? path : PartialDumpPath(path));
+  }
+  std::string path;
+  std::uintmax_t size = 0;
+};
+
+struct CountingEvents : ProgrammingEvents {
+  void OnTotal(std::uint32_t) override {}
+  void OnProgress(std::uint32_t) override {}
+  void OnNotice(const std::string&) override {}
+  void OnResult(ResultCode) override {}
+};
+
+// Each limit is the longest silence of the controller, not the time of the
+// whole run: an answer at exactly the limit is taken, the wait restarts with
+// every answer, and a silence one step past the limit ends the run 1 ms past
+// it. Six minutes for the erase, 30 s per acknowledgement, 1 s per dump line.
+TEST_F(Engines, EachTimeLimitGivesEachAnswerTheWholeLimitAndNoMore) {
+  const EngineTimings real;
+  constexpr std::size_t kAll = 1000000;
   struct Case {
-    const char* lastLine;
-    std::string tail;  // the bytes from 0x104 to the end address 0x10E
-  } cases[] = {
-      {"0000000D.AABB", "\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB\xAA\xBB"},  // 13 of 2: 14, cut to 11
-      {"00000100.FF", std::string(11, '\xFF')},                                  // far past the end
-      {"0000000B.11223344", "\x44\x33\x22\x11\x44\x33\x22\x11\x44\x33\x22"},  // exact count, 12 cut to 11
+    const char* what;
+    Engine engine;
+    std::vector<std::uint32_t> delays;  // the n-th answer comes this long after its request (cycled)
+    std::size_t answered;               // answers before the controller falls silent
+    ResultCode expected;
+    std::uintmax_t fileBytes = 0;       // a dump's file when done is heard
+  };
+  const Case cases[] = {
+      {"erased at exactly six minutes", Engine::Erase, {360000}, kAll, rc::kSuccess},
+      {"erase answer 100 ms too late", Engine::Erase, {360100}, kAll, rc::kTimeout},
+      {"every ack exactly 30 s after its packet", Engine::Programming, {30000}, kAll, rc::kSuccess},
+      {"every ack 30.1 s after its packet", Engine::Programming, {30100}, kAll, rc::kProgrammingTimeout},
+      {"silent after ten acks", Engine::Programming, {100}, 10, rc::kProgrammingTimeout},
+      {"every line at exactly the limit", Engine::Dump, {1000}, kAll, rc::kSuccess, 48},
+      {"the second line 2 ms past the limit", Engine::Dump, {500, 1002, 500}, kAll, rc::kTimeout, 16},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.lastLine);
-    DeviceOnPort d([&](const SeenPacket& p) -> std::string {
-      if (p.type != 0x11) return "0\n\r";
-      if (p.address == 0x0100) return "00000004:01020304\n\r";
-      if (p.address == 0x0104) return std::string(c.lastLine) + "\n\r";
-      return "E";  // nothing may be asked past the end
+    SCOPED_TRACE(c.what);
+    FakeLink& line = Fresh();
+    std::size_t seen = 0;
+    std::vector<std::uint32_t> answersAt;
+    line.SetResponder([&](const Bytes& packet) {
+      std::string reply = "0";
+      if (c.engine == Engine::Dump) {
+        // A page selection is answered at once; only the memory lines are timed.
+        if (packet[4] != packet_type::kMemoryLine) return std::vector<FakeLink::Reply>{{0, {'0', '\n', '\r'}}};
+        reply = "00000010:000102030405060708090A0B0C0D0E0F\n\r";
+      }
+      if (seen >= c.answered) return std::vector<FakeLink::Reply>{};
+      const std::uint32_t delay = c.delays[seen++ % c.delays.size()];
+      answersAt.push_back(Elapsed() + delay);
+      return std::vector<FakeLink::Reply>{{delay, Bytes(reply.begin(), reply.end())}};
     });
-    MemoryReadRequest r = DumpRequest(d.port, 0x10E, dir / "fill.Bin");
-    r.start = 0x100;
-    DumpEvents events;
-    events.path = r.path;
-    std::atomic<bool> stop{false};
-    EXPECT_EQ(DumpControllerMemory(r, events, stop), rc::kSuccess);
-    EXPECT_EQ(events.code, rc::kSuccess);
-    const std::string file = ReadFileBytes(r.path);
-    ASSERT_EQ(file.size(), 0x10Fu);
-    EXPECT_EQ(file.substr(0, 20), DumpHeaderText(0x100).substr(0, 20));
-    EXPECT_EQ(file.substr(0x100), std::string("\x01\x02\x03\x04", 4) + c.tail);
+    ResultCode code = 0;
+    std::uint32_t limit = 0;
+    DoneEvents done;
+    if (c.engine == Engine::Erase) {
+      const EraseOutcome outcome = EraseFlash(port, real, nullptr, clock);
+      code = outcome.kind == EraseOutcome::Kind::Erased ? rc::kSuccess : rc::kTimeout;
+      EXPECT_EQ(line.Writes(), (std::vector<Bytes>{{':', 0, 0, 0, 0x06, 0xFA}}));
+      limit = real.eraseTimeoutMs;
+    } else if (c.engine == Engine::Programming) {
+      CountingEvents events;
+      code = ProgrammingEngine(Request(fmf), events, clock).Run();
+      limit = real.ackTimeoutMs;
+    } else {
+      MemoryReadRequest r;
+      r.port = &port;
+      r.end = 0x2F;
+      r.path = done.path = (dir / "dump.Bin").string();
+      const std::atomic<bool> stop{false};
+      code = DumpControllerMemory(r, done, stop, clock);
+      limit = real.dumpLineTimeoutMs;
+      EXPECT_EQ(done.size, c.fileBytes);
+    }
+    EXPECT_EQ(code, c.expected);
+    if (c.expected == rc::kSuccess) {
+      EXPECT_GE(Elapsed(), limit) << "the run may outlast one limit";
+    } else {
+      // The silence counts from the last answer that came.
+      std::uint32_t lastAnswer = 0;
+      for (std::uint32_t at : answersAt) {
+        if (at <= Elapsed()) lastAnswer = std::max(lastAnswer, at);
+      }
+      EXPECT_EQ(Elapsed(), lastAnswer + limit + 1);
+    }
+  }
+}
+
+// An erase packet the line did not take whole fails at once: nothing can
+// answer it, so the six-minute wait never starts. Only the serial device
+// knows how long a write may wait for a peer that stops reading, so this runs
+// on a pty nobody drains (about two seconds of that bound).
+TEST(EraseTimeLimit, AFullRealLineIsAShortWrite) {
+  PtyPair pty;
+  CommPort port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 921600, Parity::None, 8, StopBits::One));
+  // Fill the line straight through the descriptor until it takes nothing for 50 ms.
+  const std::vector<std::uint8_t> filler(4096, 'j');
+  for (int i = 0; i < 5000; ++i) {
+    if (::write(port.Descriptor(), filler.data(), filler.size()) > 0) continue;
+    pollfd p{port.Descriptor(), POLLOUT, 0};
+    if (::poll(&p, 1, 50) <= 0) break;
+  }
+  FakeClock clock;  // a write that went unnoticed would wait here for ever
+  EXPECT_EQ(EraseFlash(port, EngineTimings{}, nullptr, clock).kind, EraseOutcome::Kind::ShortWrite);
+}
+
+// A silent controller and a stop (Ctrl-C, a closing window) at fake time T:
+// the programming dialog's erase wait ends within one poll of T as stopped
+// by the program, never as a time-out.
+TEST_F(Engines, AStopEndsTheSilentEraseWaitWithinAPoll) {
+  struct StopAt : QuietLoadView {
+    StopAt(const FakeClock& c, std::uint32_t from, std::uint32_t at) : tick(c), startMs(from), stopAtMs(at) {}
+    bool StopRequested() override { return tick.TickMs() - startMs >= stopAtMs; }
+    const FakeClock& tick;
+    std::uint32_t startMs, stopAtMs;
+  };
+  const EngineTimings real;
+  ASSERT_LE(real.erasePollMs, 250u) << "a stop must be seen well within a second";
+  for (const std::uint32_t stopAtMs : {0u, 1500u, 59999u, 200000u, 359000u}) {
+    FakeLink& line = Fresh();
+    line.SetResponder([](const Bytes&) { return std::vector<FakeLink::Reply>{}; });
+    StopAt view(clock, start, stopAtMs);
+    RecordingOperator who;
+    // The image is read whole before the erase, so it must be a real one.
+    ProgrammingRequest r = Request(fmf);
+    r.timings = real;
+    bool told = false;
+    r.onOutcome = [&] { told = true; };
+    LoadMemoryModel model(r, view, who, clock);
+    model.Open();
+    // The erase is the worker's: the start returns at once.
+    ASSERT_TRUE(model.Begin()) << stopAtMs;
+    model.Wait();
+    EXPECT_EQ(model.Result(), rc::kStoppedByProgram) << stopAtMs;
+    EXPECT_TRUE(told) << stopAtMs;
+    EXPECT_TRUE(who.messages.empty()) << "no time-out message: "
+                                      << ::testing::PrintToString(who.MessageTexts());
+    EXPECT_GE(Elapsed(), stopAtMs) << stopAtMs;
+    EXPECT_LE(Elapsed(), stopAtMs + real.erasePollMs + 10) << stopAtMs;
+    EXPECT_EQ(line.Writes().size(), 1u) << "nothing after the erase packet";
   }
 }
 
@@ -440,10 +470,10 @@ struct CountingHost : TerminalHost {
   std::vector<bool> polling;
 };
 
-class Workflows : public Engines {
+class Workflows : public ::testing::Test {
  protected:
   void SetUp() override {
-    Engines::SetUp();
+    dir = MakeTempDir("workflow");
     settings.SetCOMPort(pty.SlavePath());
     link = std::make_unique<LinkState>(settings, &op, &host);
     ASSERT_TRUE(link->OpenLink(Target::Controller));
@@ -473,6 +503,7 @@ class Workflows : public Engines {
     memory.Put(0x03FFFFEE, {'C'});
     device = std::make_unique<FakeDevice>(pty, [this](const SeenPacket& p) { return memory.Answer(p); });
   }
+  std::filesystem::path dir;
   PtyPair pty;
   MemoryController memory;
   std::unique_ptr<FakeDevice> device;
@@ -487,11 +518,10 @@ class Workflows : public Engines {
 
 TEST_F(Workflows, FlashWithoutAControllerExplainsFlashProgramMode) {
   const FakeLink& silent = ScriptedPrimary([](const FakeLink::Bytes&) { return std::string(); });
-  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {Quick()}, clock), rc::kTimeout);
+  EXPECT_EQ(FlashRQ700Series(*link, op, runner, {}, clock), rc::kTimeout);
   EXPECT_EQ(silent.Writes().size(), 1u) << "the page request, then nothing more";
   EXPECT_GT(clock.TickMs(), 1000u) << "the page request's own limit ran out";
   ASSERT_EQ(op.MessageTexts(), Texts{flash_text::kNoCommunication});
-  EXPECT_NE(op.messages[0].text.find("follwing"), std::string::npos);
   EXPECT_TRUE(runner.programming.empty());
   ExpectBracketClosed();
 }
@@ -511,7 +541,6 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   ASSERT_EQ(op.questions.size(), 1u);
   EXPECT_EQ(op.questions[0].caption, "MAC Address Concerns");
   EXPECT_NE(op.questions[0].text.find("Serial # " + std::string(15, '\xFF') + ". Knowing"), std::string::npos);
-  EXPECT_EQ(op.filters, Texts{"Flash Memory File (*.FMF)|*.FMF|"});
   ASSERT_EQ(runner.programming.size(), 1u);
   const ProgrammingRequest& r = runner.programming[0];
   EXPECT_EQ(std::tie(r.mode, r.target), std::make_tuple(kModeProgramFlash, Target::Controller));
@@ -521,8 +550,6 @@ TEST_F(Workflows, FlashOfAnErasedControllerGoesOnAfterNoApplication) {
   // The image the landmarks were read from goes to the engine, loaded.
   ASSERT_NE(r.image, nullptr);
   EXPECT_EQ(std::make_tuple(r.image->BaseAddress(), r.image->EndAddress()), std::make_tuple(0x03C00000u, 0x03FFFFFFu));
-  EXPECT_GT(r.image->GetRecordCount(), 0u);
-  EXPECT_FALSE(r.image->IsFinished());
   ExpectBracketClosed();
 }
 
@@ -541,27 +568,17 @@ TEST_F(Workflows, FlashRefusesFilesItCannotUse) {
     op.openFile = (dir / "bad.FMF").string();
     EXPECT_NE(FlashRQ700Series(*link, op, runner), rc::kSuccess);
     ASSERT_EQ(op.MessageTexts().size(), 1u);
-    // A file that does not scan also names itself and what is wrong.
     EXPECT_EQ(op.MessageTexts()[0].rfind(text, 0), 0u) << op.MessageTexts()[0];
-    if (text == "Internal Hex File Error") {
-      EXPECT_NE(op.MessageTexts()[0].find(op.openFile->c_str()), std::string::npos) << op.MessageTexts()[0];
-    }
   }
-  // A missing file, a folder or a file that never ends is named as such,
-  // with its path and the reason, before anything is asked of the controller.
-  ASSERT_EQ(::mkfifo((dir / "fifo.FMF").c_str(), 0600), 0);
-  const std::pair<std::filesystem::path, std::string> refused[] = {
-      {dir / "none.FMF", "No such file or directory"},
-      {dir, "is a folder, not a regular file"},
-      {dir / "fifo.FMF", "is a FIFO, not a regular file"},
-      {"/dev/zero", "is a character device, not a regular file"},
-  };
-  for (const auto& [missing, reason] : refused) {
-    op.messages.clear();
-    op.openFile = missing.string();
-    EXPECT_EQ(FlashRQ700Series(*link, op, runner), rc::kCantOpenInput);
-    EXPECT_EQ(op.MessageTexts(), Texts{"Can't Open Input File: " + missing.string() + " (" + reason + ")"});
-  }
+  // A file that never ends is named as such, with its path and the reason,
+  // before anything is asked of the controller. (Each kind of file and its
+  // reason are the file layer's.)
+  const std::string fifo = (dir / "fifo.FMF").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  op.messages.clear();
+  op.openFile = fifo;
+  EXPECT_EQ(FlashRQ700Series(*link, op, runner), rc::kCantOpenInput);
+  EXPECT_EQ(op.MessageTexts(), Texts{"Can't Open Input File: " + fifo + " (is a FIFO, not a regular file)"});
   op.messages.clear();
   op.openFile.reset();
   EXPECT_EQ(FlashRQ700Series(*link, op, runner), kStoppedByOperator);
@@ -593,14 +610,11 @@ TEST_F(Workflows, LoadAlwaysEndsTheCommand) {
   // needs the file.
   const std::shared_ptr<IntelHexFile> image = runner.programming[0].image;
   ASSERT_NE(image, nullptr);
-  IntelHexFile reference(dir / "plain.HEX", 0, 0x102, 0, 2);
-  ASSERT_EQ(reference.OpenFile() | reference.AllocateImage() | reference.LoadFile(), rc::kFileOk);
   std::filesystem::remove(dir / "plain.HEX");
   EXPECT_EQ(std::make_tuple(image->BaseAddress(), image->EndAddress(), image->Lanes()),
             std::make_tuple(0u, 0x102u, std::uint8_t{2}));
-  EXPECT_EQ(image->ImageBytes(), reference.ImageBytes());
-  EXPECT_EQ(image->ImageByte(0x101), 2u);
-  EXPECT_EQ(image->GetRecordCount(), reference.GetRecordCount());
+  EXPECT_EQ(std::make_tuple(image->ImageByte(0x100), image->ImageByte(0x101), image->ImageByte(0x102)),
+            std::make_tuple(1u, 2u, 3u));
   EXPECT_FALSE(image->IsFinished());
   ExpectBracketClosed();
 }
@@ -612,10 +626,7 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
   };
   const std::vector<Case> cases{
       {"03800000 03FFFFFF 00800000\n\r", 0x03800000, 0x03FFFFFF},
-      {"00002000 00002000 00000001\n\r", 0x2000, 0x2000},  // one byte
-      {"03800000 03FFFFFF 0080000\n\r", 0, 0},             // 25 characters
-      {"03800000 03FFFFFF 008000000\n\r", 0, 0},           // 27
-      {"03800000 0380000G 00800000\n\r", 0, 0},
+      {"03800000 03FFFFFF 008000000\n\r", 0, 0},           // 27 characters
       {"03800000 037FFFFF 00800000\n\r", 0, 0},            // end below start
       {"", 0, 0},
   };
@@ -625,7 +636,7 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
     ScriptedPrimary([&c](const FakeLink::Bytes&) { return c.reply; });
     op.messages.clear();
     runner.reads.clear();
-    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {Quick()}, clock);
+    const ResultCode code = DumpRQ700SeriesMemory(*link, op, runner, {}, clock);
     if (c.end != 0) {
       EXPECT_EQ(code, rc::kSuccess);
       ASSERT_EQ(runner.reads.size(), 1u);
@@ -643,7 +654,6 @@ TEST_F(Workflows, DumpAcceptsOnlyAProperRangeReply) {
   op.messages.clear();
   EXPECT_EQ(DumpRQ700SeriesMemory(*link, op, runner, {}, clock), kStoppedByOperator);
   EXPECT_EQ(op.MessageTexts(), Texts{"Invalid File"});
-  EXPECT_EQ(op.filters.back(), "Binary File (*.Bin)|*.Bin|");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // A scripted device on the master side of a pseudo-terminal: it collects the
 // packets the program sends and answers each with what a handler returns.
-// Bytes outside packets (the 'g' CR that starts a program) are kept too.
+// Bytes outside packets (the 'g' CR that starts a program) are skipped.
 #include <poll.h>
 #include <unistd.h>
 
@@ -46,28 +46,17 @@ class FakeDevice {
     std::lock_guard l(m_);
     return packets_;
   }
-  // Non-packet bytes, each with the number of replies sent before it arrived.
-  std::vector<std::pair<char, std::size_t>> Other() const {
-    std::lock_guard l(m_);
-    return other_;
-  }
-  std::size_t MaxInFlight() const { return maxInFlight_; }
 
  private:
   void Loop() {
     Bytes pending;
-    std::size_t received = 0, replies = 0;
     while (!stop_) {
       pollfd p{pty_.MasterFd(), POLLIN, 0};
       std::uint8_t buf[4096];
       const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(pty_.MasterFd(), buf, sizeof buf) : 0;
       std::vector<SeenPacket> complete;
       for (ssize_t i = 0; i < n; ++i) {
-        if (pending.empty() && buf[i] != ':') {
-          std::lock_guard l(m_);
-          other_.emplace_back(static_cast<char>(buf[i]), replies);
-          continue;
-        }
+        if (pending.empty() && buf[i] != ':') continue;
         pending.push_back(buf[i]);
         if (pending.size() >= 6 && pending.size() == static_cast<std::size_t>(pending[1]) + 6) {
           complete.push_back({pending[4], static_cast<std::uint16_t>(pending[2] << 8 | pending[3]),
@@ -75,8 +64,6 @@ class FakeDevice {
           pending.clear();
         }
       }
-      received += complete.size();
-      maxInFlight_ = std::max(maxInFlight_.load(), received - replies);
       for (const SeenPacket& s : complete) {
         {
           std::lock_guard l(m_);
@@ -84,7 +71,6 @@ class FakeDevice {
         }
         if (delayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
         if (const std::string reply = handler_(s); !reply.empty()) pty_.Send(reply);
-        ++replies;
       }
     }
   }
@@ -93,10 +79,8 @@ class FakeDevice {
   Handler handler_;
   int delayMs_;
   std::atomic<bool> stop_{false};
-  std::atomic<std::size_t> maxInFlight_{0};
   mutable std::mutex m_;
   std::vector<SeenPacket> packets_;
-  std::vector<std::pair<char, std::size_t>> other_;
   std::thread thread_;  // last: starts once everything it uses exists
 };
 

@@ -20,34 +20,21 @@ class FreeTextView : public test::QuietLoadView {
 // The boot version and a warning share the field in either order; neither
 // hides the other.
 TEST(ImageWarning, TheDialogShowsTheWarningBesideTheBootVersion) {
-  struct Case {
-    const char* name;
-    bool versionFirst;
-    bool version, warning;
+  const std::string both = "Boot Version = 1.07\nWarning: a.FMF: ignored 2 bytes";
+  const struct {
+    const char* what;  // in the order told: v the version, w the warning
     std::string text;
   } cases[] = {
-      {"warning only", true, false, true, "Warning: a.FMF: ignored 2 bytes"},
-      {"version only", true, true, false, "Boot Version = 1.07"},
-      {"version, then warning", true, true, true, "Boot Version = 1.07\nWarning: a.FMF: ignored 2 bytes"},
-      {"warning, then version", false, true, true, "Boot Version = 1.07\nWarning: a.FMF: ignored 2 bytes"},
+      {"w", "Warning: a.FMF: ignored 2 bytes"}, {"v", "Boot Version = 1.07"}, {"vw", both}, {"wv", both},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     FreeTextView view;
     test::RecordingOperator op;
     LoadMemoryModel model(ProgrammingRequest{}, view, op);
-    const auto version = [&] {
-      if (c.version) model.OnBootVersion("1.07");
-    };
-    const auto warning = [&] {
-      if (c.warning) model.OnWarning("a.FMF: ignored 2 bytes");
-    };
-    if (c.versionFirst) {
-      version();
-      warning();
-    } else {
-      warning();
-      version();
+    for (const char* told = c.what; *told; ++told) {
+      if (*told == 'v') model.OnBootVersion("1.07");
+      if (*told == 'w') model.OnWarning("a.FMF: ignored 2 bytes");
     }
     EXPECT_EQ(view.freeText, c.text);
     EXPECT_TRUE(op.messages.empty()) << "a warning is no message box";

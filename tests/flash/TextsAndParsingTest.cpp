@@ -66,25 +66,6 @@ TEST(MacQuestion, DependsOnModelAndVersion) {
             "wish to continue programming the controller?");
 }
 
-TEST(DialogTexts, ElapsedLastModifiedAndFileName) {
-  EXPECT_EQ(FormatElapsed(125), "2 Min. 5 Sec.");
-  EXPECT_EQ(FormatElapsed(3600 + 61), "1 Min. 1 Sec.");  // hours are not shown
-  std::tm t{};
-  t.tm_year = 2024 - 1900;
-  t.tm_mon = 2;
-  t.tm_mday = 7;
-  t.tm_min = 5;
-  t.tm_sec = 9;
-  for (const auto& [hour, text] : std::vector<std::pair<int, std::string>>{
-           {13, "03/07/2024  @  01:05:09 PM"}, {12, "03/07/2024  @  12:05:09 PM"}, {0, "03/07/2024  @  00:05:09 AM"}}) {
-    t.tm_hour = hour;
-    EXPECT_EQ(FormatLastModified(t), text);
-  }
-  EXPECT_EQ(FileNameOnly("C:\\images\\app.FMF"), "app.FMF");
-  EXPECT_EQ(FileNameOnly("/tmp/x/app.FMF"), "app.FMF");
-  EXPECT_EQ(RecordsProcessedText(100, 2500), "Records 100 of 2500 processed");
-}
-
 // A run that ends on a file-layer code names its file as a refusal before
 // the run does; a device's code keeps its plain text.
 TEST(DialogTexts, ARunEndedByItsFileNamesTheFile) {

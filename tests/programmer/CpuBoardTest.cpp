@@ -1,13 +1,11 @@
-// The CPU board test against the simulated box: the walking pin tests on
-// clean and faulty boards, RAM bank runs, the prober, and the dialog model's
-// button rules and closing.
+// The CPU board test against the simulated box: a stopped pin test, RAM
+// bank records, and the dialog model's button rules, runs and closing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "support/SimBox.h"
@@ -31,206 +29,45 @@ sim::BoxOptions Options(std::function<void(sim::BoxOptions&)> tweak = {}) {
   return o;
 }
 
-// Failing pin names per stage, and the stages whose pin list is shown.
-struct StageLog : CpuPinTestEvents {
-  std::map<int, std::set<std::string>> failing;
-  std::vector<int> shown;
-  std::vector<int> reported;
-  void OnMismatch(const PinStage& stage, const PinImage& e, const PinImage& s) override {
-    for (int pin : MismatchedPins(e, s)) failing[stage.number].insert(PinName(pin));
-  }
-  void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool show) override {
-    reported.push_back(stage.number);
-    if (show) shown.push_back(stage.number);
-  }
-};
-
-struct PinRun {
-  CpuPinTestOutcome outcome;
-  StageLog log;
-};
-
-PinRun RunPins(sim::BoxOptions options) {
-  SimBox box(std::move(options));
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  PinRun run;
-  NullRunSink quiet;
-  run.outcome = RunCpuPinTest(link, StopToken(), quiet, run.log);
-  return run;
-}
-
-std::pair<int, bool> Stuck(const char* pin, bool level) { return {PinByName(pin), level}; }
-
-TEST(CpuPinTestSim, CleanAndFaultyBoards) {
-  const PinRun clean = RunPins(Options());
-  EXPECT_EQ(clean.outcome.Code(), '0');
-  EXPECT_TRUE(clean.outcome.ShowAsResult());
-  EXPECT_TRUE(clean.log.failing.empty());
-  EXPECT_EQ(clean.log.shown, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-
-  const PinRun a7 = RunPins(Options([](auto& o) { o.stuck.push_back(Stuck("A7", false)); }));
-  EXPECT_EQ(a7.outcome.Code(), 'D');
-  EXPECT_FALSE(a7.outcome.ShowAsResult());
-  EXPECT_EQ(a7.outcome.firstFailedRead, '0');
-  const std::set<std::string> justA7 = {"A7"};
-  EXPECT_EQ(a7.log.failing.count(1), 0u);  // all low: a pin stuck low passes
-  for (int stage : {2, 3, 4, 5, 7}) EXPECT_EQ(a7.log.failing.at(stage), justA7) << stage;
-  EXPECT_EQ(a7.log.failing.count(6), 0u);
-  // The last stage stops at its first difference and shows it.
-  EXPECT_EQ(a7.log.shown.back(), 7);
-
-  ASSERT_EQ(a7.outcome.findings.size(), 1u);
-  EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
-            "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
-  EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
-
-  const PinRun shorted = RunPins(Options([](auto& o) {
-    o.shorts.emplace_back(PinByName("D3"), PinByName("D4"));
-  }));
-  EXPECT_EQ(shorted.outcome.Code(), 'D');
-  EXPECT_EQ(shorted.log.failing.at(6), (std::set<std::string>{"D3", "D4"}));
-  EXPECT_EQ(shorted.log.failing.count(2), 0u);  // both high: the AND reads high
-  EXPECT_EQ(shorted.outcome.Verdict(), "CPU pin test failed: 2 failing pins");
-}
-
-// The stage lists keep every step's failures: a walking stage that fails at
-// two different steps shows both pins, not only the last step's.
-TEST(CpuPinTestSim, AStageListKeepsTheFailuresOfEveryStep) {
-  struct Last : CpuPinTestEvents {
-    std::map<int, std::pair<PinImage, PinImage>> stages;
-    void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
-      stages[stage.number] = {e, s};
-    }
-  } log;
-  SimBox box(Options([](auto& o) {
-    o.stuck.push_back(Stuck("A2", false));
-    o.stuck.push_back(Stuck("A20", false));
-  }));
-  BoxLink link(box.Port(), test::FastBoxTimings());
-  NullRunSink quiet;
-  RunCpuPinTest(link, StopToken(), quiet, log);
-  const auto& [e, s] = log.stages.at(4);  // walking 1's on the address lines: A2 early, A20 late
-  std::vector<std::string> failing;
-  for (int pin : MismatchedPins(e, s)) failing.push_back(PinName(pin));
-  EXPECT_EQ(failing, (std::vector<std::string>{"A2", "A20"}));
-}
-
-TEST(CpuPinTestSim, SilentBoxDuringStageThreeIsNeverSuccess) {
-  // 2 images in stage 1, 1 in stage 2, the drive of stage 3 and 3 samples.
-  const PinRun run = RunPins(Options([](auto& o) {
-    o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 7, 0});
-  }));
-  EXPECT_EQ(run.outcome.firstFailedRead, '@');
-  EXPECT_EQ(run.outcome.Code(), '@');
-  EXPECT_TRUE(run.outcome.ShowAsResult());
-  EXPECT_FALSE(run.outcome.lastStageCompleted);
-}
-
+// (The walking stages on clean and faulty boards run on the fake-clock board
+// of the pin diagnosis tests.)
 TEST(CpuPinTestSim, AStopAfterAStageEndsItAsStoppedWithNothingMoreReported) {
-  struct StopAfter : StageLog {
+  struct StopAfter : CpuPinTestEvents {
     std::shared_ptr<StopState> stop = std::make_shared<StopState>();
     int after = 0;
-    void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
-      StageLog::OnStage(stage, e, s, show);
+    std::vector<int> reported;
+    void OnStage(const PinStage& stage, const PinImage&, const PinImage&, bool) override {
+      reported.push_back(stage.number);
       if (stage.number == after) stop->RequestStop();
     }
   };
-  // A clean board and one with a stuck pin: a stop hides both alike.
-  for (const bool faulty : {false, true}) {
-    SCOPED_TRACE(faulty ? "faulty board" : "clean board");
-    SimBox box(Options([&](auto& o) {
-      if (faulty) o.stuck.push_back(Stuck("A7", false));
-    }));
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    StopAfter log;
-    log.after = 2;
-    struct Events : RunSink {
-      std::vector<RunEvent> events;
-      void OnEvent(const RunEvent& e) override { events.push_back(e); }
-    } run;
-    const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(log.stop), run, log);
-    // Silent after the stop: no finish, and no progress beyond stage 2's one step.
-    ASSERT_FALSE(run.events.empty());
-    EXPECT_FALSE(std::holds_alternative<RunFinished>(run.events.back()));
-    EXPECT_EQ(std::get<RunProgress>(run.events.back()).units, 2u);
-    EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
-    EXPECT_FALSE(outcome.ShowAsResult());
-    EXPECT_FALSE(outcome.lastStageCompleted);
-    EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
-  }
+  // A board with a stuck pin: the stop hides its failure.
+  SimBox box(Options([&](auto& o) { o.stuck.emplace_back(PinByName("A7"), false); }));
+  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
+  StopAfter log;
+  log.after = 2;
+  struct Events : RunSink {
+    std::vector<RunEvent> events;
+    void OnEvent(const RunEvent& e) override { events.push_back(e); }
+  } run;
+  const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(log.stop), run, log);
+  // Silent after the stop: no finish, and no progress beyond stage 2's one step.
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_FALSE(std::holds_alternative<RunFinished>(run.events.back()));
+  EXPECT_EQ(std::get<RunProgress>(run.events.back()).units, 2u);
+  EXPECT_EQ(outcome.Code(), rc::kStoppedByProgram);
+  EXPECT_FALSE(outcome.ShowAsResult());
+  EXPECT_FALSE(outcome.lastStageCompleted);
+  EXPECT_EQ(log.reported, (std::vector<int>{1, 2}));
 }
 
-TEST(CpuPinTestSim, WrongLengthSampleCountsAsFailedRead) {
-  test::PtyPair pty;
-  CommPort port;
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-  BoxLink link(port, test::FastBoxTimings());
-  // A 25-byte record answers the first sample; nothing answers afterwards.
-  pty.Send(BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0)));
-  StageLog log;
-  NullRunSink quiet;
-  const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, log);
-  EXPECT_EQ(outcome.firstFailedRead, 'A');
-  EXPECT_EQ(outcome.Code(), 'A');
-}
-
+// What the watcher reported, on the calling thread.
 struct RamLog : RamEvents {
-  std::mutex m;
   std::vector<std::uint32_t> progress;
-  std::optional<ResultCode> code;
   RamStatus last;
-  void OnRamProgress(std::uint32_t p) override {
-    std::lock_guard l(m);
-    progress.push_back(p);
-  }
-  void OnRamFinished(ResultCode c, const RamStatus& s) override {
-    std::lock_guard l(m);
-    code = c;
-    last = s;
-  }
+  void OnRamProgress(std::uint32_t p) override { progress.push_back(p); }
+  void OnRamFinished(ResultCode, const RamStatus& s) override { last = s; }
 };
-
-TEST(RamBankSim, OutcomesOfLoadAndTest) {
-  struct Case {
-    const char* what;
-    sim::BoxOptions options;
-    bool test;
-    int bank;
-    ResultCode code;
-    std::string failure;
-  };
-  sim::BoxOptions failing = Options();
-  failing.ramFailAddress = 0x1A0010;
-  failing.ramFailData1 = 0x55AA;
-  failing.ramFailData2 = 0x54AA;
-  sim::BoxOptions silent = Options();
-  silent.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 0, 0});
-  const Case cases[] = {
-      {"clean test", Options(), true, 1, '0', ""},
-      {"load", Options(), false, 2, '0', ""},
-      {"failing address in bank 2", failing, true, 2, 'D',
-       "Failed at address = 0x1A0010, Data1 = 0x55AA, Data2 = 0x54AA "},
-      {"failing address elsewhere", failing, true, 1, '0', ""},
-      {"silent box", silent, true, 1, '@', ""},
-  };
-  for (const Case& c : cases) {
-    SimBox box(c.options);
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    RamLog log;
-    ProgressWatcher watcher(link, log);
-    watcher.Start(c.test, c.bank);
-    watcher.Join();
-    ASSERT_TRUE(log.code) << c.what;
-    EXPECT_EQ(*log.code, c.code) << c.what;
-    if (c.code == 'D') {
-      EXPECT_EQ(RamFailureText(log.last), c.failure);
-    }
-    if (c.code == '0') {
-      EXPECT_GE(log.progress.size(), 10u) << c.what;
-      EXPECT_TRUE(std::is_sorted(log.progress.begin(), log.progress.end())) << c.what;
-    }
-  }
-}
 
 TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
   test::PtyPair pty;
@@ -253,26 +90,6 @@ TEST(RamBankPty, RecordsArrivingTogetherAreEachCounted) {
   EXPECT_EQ(RamFailureText(log.last), "Failed at address = 0x40, Data1 = 0x1234, Data2 = 0x5678 ");
 }
 
-TEST(ProberSim, SendsImagesUntilStoppedAndJoins) {
-  SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  ControlLineProber prober(link, 1);
-  prober.Start();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
-  while (prober.ImagesSent() < 40 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  prober.Stop();
-  EXPECT_FALSE(prober.Running());
-  const std::uint32_t sent = prober.ImagesSent();
-  EXPECT_GE(sent, 40u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(prober.ImagesSent(), sent);
-  // The box took them as drive images: it still answers a line test.
-  EXPECT_EQ(link.SetLineTest(false, 0, 0, 500), '0');
-  EXPECT_GE(box.Device().DriveImages(), 32u);
-}
-
 // A view that records what the dialog would show.
 struct FakeView : TestCpuView {
   std::mutex m;
@@ -283,7 +100,6 @@ struct FakeView : TestCpuView {
   std::vector<int> progress;
   std::vector<std::string> pinTitles;
   std::string verdict;
-  std::map<TestButton, std::string> captions;
   int callsAfterClose = 0;
   bool closed = false;
 
@@ -301,139 +117,108 @@ struct FakeView : TestCpuView {
     for (const auto& stage : report.stages) pinTitles.push_back(stage.title);
     verdict = report.verdict;
   }
-  void SetButtonCaption(TestButton b, const std::string& text) override {
-    std::lock_guard l(m);
-    Touch();
-    captions[b] = text;
-  }
+  void SetButtonCaption(TestButton, const std::string&) override { std::lock_guard l(m); Touch(); }
   bool On(TestButton b) {
     std::lock_guard l(m);
     return buttons[static_cast<std::size_t>(b)];
   }
 };
 
+// The dialog's model on a simulated box, with a view and an operator that
+// remember. The simulator answers at once: its raw replies are read as soon
+// as they are whole.
+BoxTimings WholeReplies() {
+  BoxTimings t = test::FastBoxTimings();
+  t.rawReplyEndsWhenWhole = true;
+  return t;
+}
+struct Dialog {
+  explicit Dialog(sim::BoxOptions options = Options()) : box(std::move(options)) {}
+  SimBox box;
+  BoxLink link{box.Port(), WholeReplies(), box.Settle()};
+  FakeView view;
+  test::RecordingOperator op;
+  TestCpuModel model{link, view, op};
+};
+
 TEST(TestCpuModelSim, OpeningReadsTheFlashIdAndSetsTheButtons) {
-  struct Case {
-    char revision;
-    bool good;
-    std::pair<int, int> banks;
-  };
-  for (const Case& c : {Case{'B', true, {1, 1}}, Case{'C', true, {1, 4}}, Case{'D', true, {1, 5}}}) {
-    SimBox box(Options([&](auto& o) { o.cpuRevision = c.revision; }));
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    FakeView view;
-    test::RecordingOperator op;
-    TestCpuModel model(link, view, op);
-    model.Open();
-    EXPECT_EQ(model.FlashIdGood(), c.good) << c.revision;
-    EXPECT_EQ(view.banks, c.banks) << c.revision;
-    EXPECT_TRUE(view.On(TestButton::TestRam));
-    EXPECT_TRUE(view.On(TestButton::ProgramBoot));
-    EXPECT_EQ(view.fields[BoardField::CpuRevision], std::string(1, c.revision));
-    EXPECT_EQ(view.fields[BoardField::ControllerSerial], "SIM00001");
-    model.Close();
+  for (const auto& [revision, banks] : {std::pair{'B', std::pair{1, 1}}, {'C', {1, 4}}, {'D', {1, 5}}}) {
+    Dialog d(Options([&](auto& o) { o.cpuRevision = revision; }));
+    d.model.Open();
+    EXPECT_TRUE(d.model.FlashIdGood()) << revision;
+    EXPECT_EQ(d.view.banks, banks) << revision;
+    EXPECT_TRUE(d.view.On(TestButton::ProgramBoot));
+    EXPECT_EQ(d.view.fields[BoardField::ControllerSerial], "SIM00001");
   }
 
   // A revision typed that does not fit the board's chip: unknown, boot off.
-  SimBox box(Options([](auto& o) { o.cpuRevision = 'B'; }));
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  FakeView view;
-  test::RecordingOperator op;
-  TestCpuModel model(link, view, op);
-  model.ReadFlashId("D", "");
+  Dialog d(Options([](auto& o) { o.cpuRevision = 'B'; }));
+  d.model.ReadFlashId("D", "");
   // The box answers with the board's stored record (revision B) and the words
   // the revision D algorithm read from a Catalyst chip.
-  EXPECT_FALSE(model.FlashIdGood());
-  EXPECT_EQ(view.banks, (std::pair<int, int>{1, 1}));
-  EXPECT_FALSE(view.On(TestButton::EraseFlash));
-  EXPECT_FALSE(view.On(TestButton::LoadRam));
-  EXPECT_TRUE(view.On(TestButton::TestCpu));
-  ASSERT_EQ(view.lines.size(), 3u);
-  EXPECT_NE(view.lines[0].find(" -> Unknown"), std::string::npos);
-  model.Close();
+  EXPECT_FALSE(d.model.FlashIdGood());
+  EXPECT_EQ(d.view.banks, (std::pair<int, int>{1, 1}));
+  EXPECT_FALSE(d.view.On(TestButton::EraseFlash));
+  ASSERT_EQ(d.view.lines.size(), 3u);
+  EXPECT_NE(d.view.lines[0].find(" -> Unknown"), std::string::npos);
 
   // A box that sends nothing: the list says what came and what was due.
-  sim::BoxOptions silent = Options();
-  silent.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 0, 0});
-  SimBox quiet(silent);
-  BoxLink quietLink(quiet.Port(), test::FastBoxTimings());
-  FakeView quietView;
-  TestCpuModel quietModel(quietLink, quietView, op);
-  quietModel.Open();
-  EXPECT_FALSE(quietModel.FlashIdGood());
-  EXPECT_EQ(quietView.lines,
+  Dialog quiet(Options([](auto& o) { o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 0, 0}); }));
+  quiet.model.Open();
+  EXPECT_FALSE(quiet.model.FlashIdGood());
+  EXPECT_EQ(quiet.view.lines,
             std::vector<std::string>{"Too few bytes sent (the box sent nothing; a board information reply is 68 bytes)"});
-  quietModel.Close();
 }
 
 TEST(TestCpuModelSim, LineTestsAndProbingOwnTheButtons) {
-  SimBox box(Options());
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  FakeView view;
-  test::RecordingOperator op;
-  TestCpuModel model(link, view, op);
-  model.ToggleLineTest(kLineTestAddress);
-  EXPECT_TRUE(view.On(TestButton::TestAddress));
-  EXPECT_FALSE(view.On(TestButton::TestData));
-  EXPECT_EQ(box.Device().LineTest(), kLineTestAddress);
-  // A running test's button says what pressing it again does.
-  EXPECT_EQ(view.captions[TestButton::TestAddress], "Turn off Address Line Test");
-  model.ToggleProbing();  // switches the line test off first
-  EXPECT_EQ(view.captions[TestButton::TestAddress], "Test  Address");
-  EXPECT_EQ(view.captions[TestButton::TestControls], "Turn off Control Line Test");
-  EXPECT_TRUE(model.Probing());
-  EXPECT_TRUE(view.On(TestButton::TestControls));
-  EXPECT_FALSE(view.On(TestButton::TestCpu));
-  model.ToggleProbing();
-  EXPECT_EQ(view.captions[TestButton::TestControls], "Test Controls");
-  EXPECT_FALSE(model.Probing());
-  EXPECT_TRUE(view.On(TestButton::TestCpu));
-  EXPECT_EQ(view.lines, (std::vector<std::string>{"Test Address Lines", "Turn off Address Line Test",
-                                                  "Testing Control Lines",
-                                                  "Turn off Control Line Test"}));
-  model.Close();
+  Dialog d;
+  d.model.ToggleLineTest(kLineTestAddress);
+  EXPECT_TRUE(d.view.On(TestButton::TestAddress));
+  EXPECT_FALSE(d.view.On(TestButton::TestData));
+  EXPECT_EQ(d.box.Device().LineTest(), kLineTestAddress);
+  d.model.ToggleProbing();  // switches the line test off first
+  EXPECT_TRUE(d.model.Probing());
+  EXPECT_TRUE(d.view.On(TestButton::TestControls));
+  EXPECT_FALSE(d.view.On(TestButton::TestCpu));
+  // The prober keeps sending the box drive images until it is switched off.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
+  while (d.box.Device().DriveImages() < 32 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GE(d.box.Device().DriveImages(), 32u);
+  d.model.ToggleProbing();
+  EXPECT_FALSE(d.model.Probing());
+  EXPECT_TRUE(d.view.On(TestButton::TestCpu));
 }
 
+// A short gives one window with the summary, one summary line for the pair,
+// and the verdict with the count.
 TEST(TestCpuModelSim, TestCpuReportsSuccessOrTheFailedRead) {
-  {
-    SimBox box(Options());
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    FakeView view;
-    test::RecordingOperator op;
-    TestCpuModel model(link, view, op);
-    model.TestCpu();
-    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Success"});
-    EXPECT_EQ(view.pinTitles.size(), 6u);
-    EXPECT_EQ(view.verdict, "Success");
-    EXPECT_EQ(view.lines.front(), "Testing CPU");
-    EXPECT_EQ(view.lines.back(), "Turn off CPU test");
-  }
-  {
-    // A short: one window with the summary, one summary line for the pair,
-    // and the verdict with the count.
-    SimBox box(Options([](auto& o) { o.shorts.emplace_back(PinByName("D3"), PinByName("D4")); }));
-    BoxLink link(box.Port(), test::FastBoxTimings());
-    FakeView view;
-    test::RecordingOperator op;
-    TestCpuModel model(link, view, op);
-    model.TestCpu();
-    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"CPU pin test failed: 2 failing pins"});
-    EXPECT_EQ(view.pinTitles.size(), 7u);
-    EXPECT_EQ(view.lines, (std::vector<std::string>{
-                              "Testing CPU",
-                              "D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4",
-                              "CPU pin test failed: 2 failing pins", "Turn off CPU test"}));
-  }
-  {
-    SimBox box(Options([](auto& o) {
-      o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 40, 0});
-    }));
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    FakeView view;
-    test::RecordingOperator op;
-    TestCpuModel model(link, view, op);
-    model.TestCpu();
-    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ResultText('@')});
+  using Texts = std::vector<std::string>;
+  const struct {
+    const char* what;
+    std::function<void(sim::BoxOptions&)> tweak;
+    std::string message;
+    std::size_t windows;
+    Texts lines;
+  } cases[] = {
+      {"clean", {}, "Success", 6, {"Testing CPU", "Success", "Turn off CPU test"}},
+      {"short", [](auto& o) { o.shorts.emplace_back(PinByName("D3"), PinByName("D4")); },
+       "CPU pin test failed: 2 failing pins", 7,
+       {"Testing CPU", "D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4",
+        "CPU pin test failed: 2 failing pins", "Turn off CPU test"}},
+      {"silent", [](auto& o) { o.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 40, 0}); },
+       ResultText('@'), 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dialog d(Options(c.tweak));
+    d.model.TestCpu();
+    EXPECT_EQ(d.op.MessageTexts(), Texts{c.message});
+    if (c.windows == 0) continue;
+    EXPECT_EQ(d.view.pinTitles.size(), c.windows);
+    EXPECT_EQ(d.view.verdict, c.message);
+    EXPECT_EQ(d.view.lines, c.lines);
   }
 }
 
@@ -464,29 +249,25 @@ TEST(TestCpuModelSim, BoardButtonsNeedThe80386ExJtagIdFirst) {
   for (const bool cableOff : {true, false}) {
     for (const auto& b : buttons) {
       SCOPED_TRACE(std::string(b.what) + (cableOff ? ", cable off" : ", wrong chip"));
-      SimBox box(Options([&](auto& o) {
+      Dialog d(Options([&](auto& o) {
         o.noJtag = cableOff;
         if (!cableOff) o.jtagId = 0x1234;
       }));
-      ASSERT_EQ(SelectOnPort(box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
-      BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-      FakeView view;
-      test::RecordingOperator op;
-      test::DirectRunner runner(op);
-      TestCpuModel model(link, view, op);
-      const std::uint32_t before = box.Device().Packets();
-      b.press(model, runner);
-      EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{cableOff ? box_text::kJtagCableAdvice : wrongId});
-      EXPECT_TRUE(view.On(TestButton::TestCpu));
-      EXPECT_FALSE(model.RamRunning());
-      EXPECT_FALSE(model.Verifying());
+      ASSERT_EQ(SelectOnPort(d.box.Port(), Target::CpuBoard386, test::kSimulatorSelectWaitMs), '0');
+      test::DirectRunner runner(d.op);
+      const std::uint32_t before = d.box.Device().Packets();
+      b.press(d.model, runner);
+      const std::string said = cableOff ? box_text::kJtagCableAdvice : wrongId;
+      EXPECT_EQ(d.op.MessageTexts(), std::vector<std::string>{said});
+      EXPECT_TRUE(d.view.On(TestButton::TestCpu));
+      EXPECT_FALSE(d.model.RamRunning());
+      EXPECT_FALSE(d.model.Verifying());
       EXPECT_EQ(runner.readRuns, 0);
       // The box answers its version even with the cable off; once it has,
       // every packet before it has been counted: the ID read and this one.
       std::string version;
-      ASSERT_EQ(link.ReadVersion(version), '0');
-      EXPECT_EQ(box.Device().Packets(), before + b.packets + 1);
-      model.Close();
+      ASSERT_EQ(d.link.ReadVersion(version), '0');
+      EXPECT_EQ(d.box.Device().Packets(), before + b.packets + 1);
     }
   }
 }
@@ -507,54 +288,43 @@ TEST(TestCpuModelSim, RamRunEndsWithTheBarResetAndTheButtonsBack) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    SimBox box(Options(c.tweak));
-    BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-    FakeView view;
-    test::RecordingOperator op;
     // No front end in between: the events reach the model on the watcher's thread.
-    TestCpuModel model(link, view, op);
-    model.StartRam(false, 1);
-    EXPECT_FALSE(view.On(TestButton::TestCpu));
+    Dialog d(Options(c.tweak));
+    d.model.StartRam(false, 1);
+    EXPECT_FALSE(d.view.On(TestButton::TestCpu));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a guard
-    while (op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
+    while (d.op.MessageTexts().empty() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{c.message});
-    std::lock_guard l(view.m);
-    ASSERT_GE(view.progress.size(), 2u);
-    EXPECT_EQ(view.progress.front(), 0);
-    EXPECT_EQ(std::count(view.progress.begin(), view.progress.end(), 100) > 0, c.full);
-    EXPECT_EQ(view.progress.back(), 0);
-    EXPECT_TRUE(view.buttons[static_cast<std::size_t>(TestButton::TestCpu)]);
-    EXPECT_EQ(view.lines.back(), "Loading RAM Bank 1");
+    EXPECT_EQ(d.op.MessageTexts(), std::vector<std::string>{c.message});
+    std::lock_guard l(d.view.m);
+    ASSERT_GE(d.view.progress.size(), 2u);
+    EXPECT_EQ(d.view.progress.front(), 0);
+    EXPECT_EQ(std::count(d.view.progress.begin(), d.view.progress.end(), 100) > 0, c.full);
+    EXPECT_EQ(d.view.progress.back(), 0);
+    EXPECT_TRUE(d.view.buttons[static_cast<std::size_t>(TestButton::TestCpu)]);
   }
 }
 
 TEST(TestCpuModelSim, ClosingDuringRamTestWaitsAndSwitchesTheLineTestOff) {
   // A RAM run long enough that no busy machine sees it end before the close.
-  SimBox box(Options([](auto& o) { o.ramMs = 2000; }));
-  BoxLink link(box.Port(), test::FastBoxTimings(), box.Settle());
-  FakeView view;
-  test::RecordingOperator op;
-  TestCpuModel model(link, view, op);
-  model.ToggleLineTest(kLineTestData);
-  model.ToggleLineTest(kLineTestData);
-  model.ToggleLineTest(kLineTestData);
-  ASSERT_EQ(box.Device().LineTest(), kLineTestData);
-  model.StartRam(true, 1);
-  ASSERT_TRUE(model.RamRunning());
-  const auto t0 = std::chrono::steady_clock::now();
-  model.Close();
+  Dialog d(Options([](auto& o) { o.ramMs = 2000; }));
+  d.model.ToggleLineTest(kLineTestData);
+  d.model.ToggleLineTest(kLineTestData);
+  d.model.ToggleLineTest(kLineTestData);
+  ASSERT_EQ(d.box.Device().LineTest(), kLineTestData);
+  d.model.StartRam(true, 1);
+  ASSERT_TRUE(d.model.RamRunning());
+  d.model.Close();
   {
-    std::lock_guard l(view.m);
-    view.closed = true;
+    std::lock_guard l(d.view.m);
+    d.view.closed = true;
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << "a close that never ends";
-  EXPECT_FALSE(model.RamRunning());
-  EXPECT_EQ(box.Device().LineTest(), 0);
+  EXPECT_FALSE(d.model.RamRunning());
+  EXPECT_EQ(d.box.Device().LineTest(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(view.callsAfterClose, 0);
-  EXPECT_TRUE(op.MessageTexts().empty());
+  EXPECT_EQ(d.view.callsAfterClose, 0);
+  EXPECT_TRUE(d.op.MessageTexts().empty());
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // The pin test's diagnosis against the simulated board: every single stuck
 // pin and every short between two driven lines is named, with nothing else
 // named beside it; each walking stage sees a line stuck at the level it
-// walks against; a clean board gives "Success". The board model runs
-// in-process behind an in-memory wire on a fake clock, so a run costs no
-// real time; a table of shorts also goes over a real pty.
+// walks against. The board model runs in-process behind an in-memory wire
+// on a fake clock, so a run costs no real time. (A clean board and a short
+// over a real pty are run by the CPU board tests.)
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -36,11 +36,14 @@ bool Driven(int pin) {
   return std::find(lines.begin(), lines.end(), pin) != lines.end();
 }
 
-// The stage images of a run, as the lists show them.
+// The stage images of a run as the lists show them, and the stages whose
+// list is shown.
 struct StageImages : CpuPinTestEvents {
   std::map<int, std::pair<PinImage, PinImage>> stages;
-  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool) override {
+  std::vector<int> shown;
+  void OnStage(const PinStage& stage, const PinImage& e, const PinImage& s, bool show) override {
     stages[stage.number] = {e, s};
+    if (show) shown.push_back(stage.number);
   }
 };
 
@@ -71,11 +74,18 @@ sim::BoxOptions StuckAt(int pin, bool level) {
   return o;
 }
 
-TEST(PinDiagnosisSim, ACleanBoardGivesSuccess) {
-  const BoardRun run = RunOn({});
-  EXPECT_EQ(run.outcome.Code(), '0');
-  EXPECT_TRUE(run.outcome.findings.empty());
-  EXPECT_EQ(run.outcome.Verdict(), "Success");
+// (A clean board is run through the CPU board dialog.)
+TEST(PinDiagnosisSim, AStuckPinsFindingLine) {
+  const BoardRun a7 = RunOn(StuckAt(PinByName("A7"), false));
+  EXPECT_EQ(a7.outcome.Code(), 'D');
+  EXPECT_FALSE(a7.outcome.ShowAsResult());
+  EXPECT_EQ(a7.outcome.firstFailedRead, '0');
+  // The last stage stops at its first difference and shows it.
+  EXPECT_EQ(a7.images.shown.back(), 7);
+  ASSERT_EQ(a7.outcome.findings.size(), 1u);
+  EXPECT_EQ(FindingLine(a7.outcome.findings[0]),
+            "A7 stuck at 0 \u2014 stage 2 (Set All Pins High and Test), step 1");
+  EXPECT_EQ(a7.outcome.Verdict(), "CPU pin test failed: 1 failing pin");
 }
 
 // Any pin stuck at either level is named as that pin stuck at that level,
@@ -154,35 +164,14 @@ TEST(PinDiagnosisSim, EachWalkingStageSeesEveryLineStuckAgainstItsWalk) {
   }
 }
 
-// Over the real wire (a pty to the simulator): a table of shorts, each named
-// as its pair with the stage and step that first showed it.
-TEST(PinDiagnosisPty, ATableOfShortsNamesEachPair) {
-  const struct {
-    const char* a;
-    const char* b;
-    const char* line;
-  } cases[] = {
-      {"D3", "D4", "D3\u2013D4 shorted \u2014 stage 6 (Test walking 1's on Data Lines), step 4"},
-      {"A1", "A25", "A1\u2013A25 shorted \u2014 stage 4 (Test walking 1's on Address Lines), step 2"},
-      // D0 showed it first (high against MIO's walking zero); MIO only in the last stage.
-      {"MIO", "D0", "MIO\u2013D0 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 1"},
-      {"CS1", "A20", "A20\u2013CS1 shorted \u2014 stage 3 (Test Walking 0's on Control Lines), step 28"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + "," + c.b);
-    sim::BoxOptions o;
-    o.shorts.emplace_back(PinByName(c.a), PinByName(c.b));
-    test::SimBox box(o);
-    BoxLink link(box.Port(), test::FastBoxTimings());
-    StageImages images;
-    NullRunSink quiet;
-    const CpuPinTestOutcome outcome = RunCpuPinTest(link, StopToken(), quiet, images);
-    ASSERT_EQ(outcome.findings.size(), 2u);
-    const std::vector<PinFinding> faults = FaultsOnce(outcome.findings);
-    ASSERT_EQ(faults.size(), 1u);
-    EXPECT_EQ(FindingLine(faults.front()), c.line);
-    EXPECT_EQ(outcome.Verdict(), "CPU pin test failed: 2 failing pins");
-  }
+// A stage's list keeps every step's failures: a walking stage that fails at
+// two steps (A2 early, A20 late) shows both pins, not only the last step's.
+TEST(PinDiagnosisSim, AStageListKeepsTheFailuresOfEveryStep) {
+  sim::BoxOptions o;
+  o.stuck = {{PinByName("A2"), false}, {PinByName("A20"), false}};
+  const BoardRun run = RunOn(o);
+  const auto& [e, s] = run.images.stages.at(4);
+  EXPECT_EQ(MismatchedPins(e, s), (std::vector<int>{PinByName("A2"), PinByName("A20")}));
 }
 
 }  // namespace

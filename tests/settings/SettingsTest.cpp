@@ -1,13 +1,9 @@
 // The settings record and its file backend: first-run defaults, fallbacks,
-// damaged files, atomic and concurrent saves.
+// damaged files and what a save keeps.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -37,37 +33,30 @@ class SettingsTest : public ::testing::Test {
   }
   fs::path File() const { return dir_ / platform::kSettingsFileName; }
   void WriteRaw(const std::string& text) { test::WriteFileBytes(File(), text); }
+  static ConfigData Loaded() {
+    ConfigData config;
+    config.Load();
+    return config;
+  }
 
   fs::path dir_;
   fs::path tmp_;
 };
 
 TEST_F(SettingsTest, FirstRunWritesEveryDefaultAndEntersTheTempFolder) {
-  ConfigData config;
-  config.Load();
-  EXPECT_EQ(config.GetCOMPort(), "COM1");
-  EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
+  // The port names, speeds, byte sizes and background colour are the same
+  // defaults a damaged or partial file falls back to (the tests below).
+  ConfigData config = Loaded();
   EXPECT_EQ(config.GetIPAddress(), "10.10.10.91");
-  EXPECT_EQ(config.GetBaudRate(), 115200u);
-  EXPECT_EQ(config.GetAuxBaudRate(), 921600u);
-  EXPECT_EQ(config.GetByteSize(), 8);
-  EXPECT_EQ(config.GetAuxByteSize(), 8);
   EXPECT_EQ(config.GetParity(), 0);
   EXPECT_FALSE(config.GetUseIPAddress());
-  EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
-  EXPECT_EQ(config.GetForeGroundTextColor(), 0u);
   EXPECT_EQ(config.GetTN835ApplicationFile(), "TN835 Appl.elf.S");
-  EXPECT_EQ(config.GetTN835ApplicationPath().rfind("\\\\QUORPROD\\", 0), 0u);
   EXPECT_EQ(config.GetTN835BootPathAndFile(),
             "\\\\QUORPROD\\quor_data\\Production\\TN835\\Boot\\Current\\TN835 Boot.elf.S");
-  EXPECT_EQ(config.GetTN835TestPathAndFile().rfind("\\\\QUORPROD\\", 0), 0u);
   EXPECT_EQ(config.GetUserTempPath(), tmp_.string());
 
   // The file now holds the complete set, typed, for the next start.
   SettingsFile file(File());
-  for (const char* key : {settings_key::kPort, settings_key::kWindow, settings_key::kProduction}) {
-    EXPECT_TRUE(file.KeyExists(key)) << key;
-  }
   EXPECT_EQ(file.ReadDword(settings_key::kPort, "UseIPAddress"), 0u);
   EXPECT_EQ(file.ReadString(settings_key::kPort, "COMPort"), "COM1");
   EXPECT_FALSE(file.ReadDword(settings_key::kPort, "COMPort").has_value()) << "types kept apart";
@@ -77,14 +66,16 @@ TEST_F(SettingsTest, MissingValuesFallBackAndUseIpFlagIsNeverSaved) {
   WriteRaw("[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
            "COMPort = sz:/dev/ttyUSB0\n"
            "UseIPAddress = dword:5\n"
-           "BaudRate = dword:38400\n");
-  ConfigData config;
-  config.Load();
+           "BaudRate = dword:38400\n"
+           "ByteSize = sz:7\n"         // the wrong type: the default
+           "Parity = dword:0x102\n");  // an 8-bit field takes the low byte
+  ConfigData config = Loaded();
   EXPECT_EQ(config.GetCOMPort(), "/dev/ttyUSB0");
   EXPECT_EQ(config.GetBaudRate(), 38400u);
   EXPECT_TRUE(config.GetUseIPAddress());
+  EXPECT_EQ(config.GetByteSize(), 8);
+  EXPECT_EQ(config.GetParity(), 2);
   EXPECT_EQ(config.GetAuxByteSize(), 8) << "missing AuxByteSize falls back to 8";
-  EXPECT_EQ(config.GetAuxParity(), 0);
   EXPECT_EQ(config.GetAuxCOMPort(), "COM7") << "a port name that cannot be read takes its default";
   EXPECT_EQ(config.GetAuxBaudRate(), 921600u) << "a number keeps its first-run default";
 
@@ -95,34 +86,9 @@ TEST_F(SettingsTest, MissingValuesFallBackAndUseIpFlagIsNeverSaved) {
   EXPECT_EQ(file.ReadDword(settings_key::kPort, "BaudRate"), 9600u);
 }
 
-TEST_F(SettingsTest, DamagedFileLoadsWhatItCan) {
-  WriteRaw("garbage without equals\n"
-           "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
-           "BaudRate = sz:fast\n"          // wrong type
-           "ByteSize = dword:zz\n"          // not a number
-           "Parity = dword:0x102\n"         // 8-bit field takes the low byte
-           "= sz:nameless\n"
-           "IPAddress = sz:127.0.0.1\n"
-           "[broken section\n"
-           "StopBits = dword:2\n"           // no section, but a name the program knows
-           "Mystery = dword:3\n"            // no section and an unknown name: dropped
-           "[SOFTWARE\\Quor Controls\\Tarnvale\\Window Settings]\n"
-           "ForeGroundTextColor = dword:255\n"
-           "BackGroundTextColor = dwo");   // truncated mid-line
-  ConfigData config;
-  config.Load();
-  EXPECT_EQ(config.GetBaudRate(), 115200u);
-  EXPECT_EQ(config.GetByteSize(), 8);
-  EXPECT_EQ(config.GetParity(), 2);
-  EXPECT_EQ(config.GetStopBits(), 2);
-  EXPECT_EQ(config.GetIPAddress(), "127.0.0.1");
-  EXPECT_EQ(config.GetForeGroundTextColor(), 255u);
-  EXPECT_EQ(config.GetBackGroundTextColor(), 0xFFFFFFu);
-}
-
 // Something that is not a plain settings file sits at the settings path: it
-// is read as empty at once (no blocking, no endless read), reported, and
-// never written over.
+// is read as empty at once (a read that blocked or never ended would hold the
+// test to its time-out), reported, and never written over.
 TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
   struct Case {
     const char* what;
@@ -133,7 +99,6 @@ TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
       {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
        "not a regular file"},
       {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
-      {"directory", [](const fs::path& p) { fs::create_directory(p); }, "not a regular file"},
       {"huge file",
        [](const fs::path& p) {
          test::WriteFileBytes(p, std::string(platform::kSettingsFileMaxBytes + 1, ';'));
@@ -146,73 +111,29 @@ TEST_F(SettingsTest, NonRegularOrHugeFileIsReportedAndLeftAlone) {
     fs::remove_all(File(), ec);
     c.make(File());
     const auto before = fs::symlink_status(File()).type();
-    const auto start = std::chrono::steady_clock::now();
     SettingsFile file(File());
     EXPECT_NE(file.Problem().find(c.problem), std::string::npos) << file.Problem();
-    ConfigData config;
-    config.Load();
-    EXPECT_EQ(config.GetBaudRate(), 115200u);  // the default
+    ConfigData config = Loaded();
     EXPECT_EQ(config.GetCOMPort(), "COM1") << "never an empty port name";
-    EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
     EXPECT_TRUE(config.LoadNotes().empty()) << "the file's own problem is the one thing to say";
     EXPECT_FALSE(file.Write("K", "N", std::uint32_t{1}));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "a read that blocked";
     EXPECT_EQ(fs::symlink_status(File()).type(), before);
     EXPECT_FALSE(fs::exists(file.BadCopyPath()));
   }
 }
 
-// A port name that is no usable text takes the default; only a number
-// written where the name belongs is worth a note.
-TEST_F(SettingsTest, UnusablePortNamesTakeTheDefault) {
-  struct Case {
-    const char* line;
-    const char* port;
-    std::vector<std::string> notes;
-  } cases[] = {
-      {"COMPort = sz:/dev/ttyUSB0", "/dev/ttyUSB0", {}},
-      {"COMPort = dword:5", "COM1", {"COMPort holds the number 5, not a port name: using COM1"}},
-      {"COMPort = sz:", "COM1", {}},
-      {"UseIPAddress = dword:0", "COM1", {}},  // no COMPort line at all
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    WriteRaw(std::string("[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n") + c.line +
-             "\nAuxCOMPort = dword:12\n");
-    ConfigData config;
-    config.Load();
-    EXPECT_EQ(config.GetCOMPort(), c.port);
-    EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
-    std::vector<std::string> notes = c.notes;
-    notes.push_back("AuxCOMPort holds the number 12, not a port name: using COM7");
-    EXPECT_EQ(config.LoadNotes(), notes);
-    config.Load();
-    EXPECT_EQ(config.LoadNotes().size(), notes.size()) << "each load says it afresh, not twice";
-  }
-}
-
-// A damaged file keeps every line it had: the first save puts the damaged
-// text in settings.ini.bad, and the readable values (the port) survive.
-TEST_F(SettingsTest, SaveOverDamagedFileKeepsACopyOnce) {
-  const std::string damaged =
-      "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\n"
-      "COMPort = sz:/dev/ttyUSB7\n"
-      "[broken section\n"
-      "BaudRate = dword:9600\n";
-  WriteRaw(damaged);
-  SettingsFile file(File(), SettingsLayout());
-  // One line: the header. The value under it has a known name and is kept.
-  EXPECT_NE(file.Problem().find("has 1 line "), std::string::npos) << file.Problem();
-  EXPECT_NE(file.Problem().find("settings.ini.bad"), std::string::npos);
-  ASSERT_TRUE(file.Write("Other", "Name", std::string("v")));
-  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), damaged);
-  EXPECT_EQ(file.ReadString(settings_key::kPort, "COMPort"), "/dev/ttyUSB7");
-  EXPECT_EQ(file.ReadDword(settings_key::kPort, "BaudRate"), 9600u);
-  EXPECT_EQ(file.Problem(), "");  // the file is sound now: said once
-  // A later save of a sound file leaves the kept copy as it was.
-  test::WriteFileBytes(file.BadCopyPath(), "kept");
-  ASSERT_TRUE(file.Write("Other", "Name", std::string("w")));
-  EXPECT_EQ(test::ReadFileBytes(file.BadCopyPath()), "kept");
+// A number written where a port name belongs takes the default, with a
+// note that each load says afresh.
+TEST_F(SettingsTest, APortNumberWhereTheNameBelongsIsNoted) {
+  WriteRaw("[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]\nCOMPort = dword:5\nAuxCOMPort = dword:12\n");
+  ConfigData config = Loaded();
+  EXPECT_EQ(config.GetCOMPort(), "COM1");
+  EXPECT_EQ(config.GetAuxCOMPort(), "COM7");
+  const std::vector<std::string> notes = {"COMPort holds the number 5, not a port name: using COM1",
+                                          "AuxCOMPort holds the number 12, not a port name: using COM7"};
+  EXPECT_EQ(config.LoadNotes(), notes);
+  config.Load();
+  EXPECT_EQ(config.LoadNotes(), notes) << "not twice";
 }
 
 // A header that lost its ']' (or gained junk) still opens its section when
@@ -226,9 +147,7 @@ TEST_F(SettingsTest, DamagedHeadersNeverCostAKnownValue) {
   };
   const Case cases[] = {
       {"lost ]", "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings"},
-      {"lost ] with spaces", "[ SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings  "},
       {"unknown, damaged", "[Port Setti"},
-      {"empty", "["},
       {"no header at all", ""},
   };
   for (const Case& c : cases) {
@@ -239,56 +158,33 @@ TEST_F(SettingsTest, DamagedHeadersNeverCostAKnownValue) {
              "[SOFTWARE\\Quor Controls\\Tarnvale\\New Production Settings\n"
              "TN835 Test Path And File = sz:/srv/test/\n");
     fs::remove(dir_ / "settings.ini.bad");
-    ConfigData config;
-    config.Load();
-    EXPECT_EQ(config.GetCOMPort(), "/dev/ttyUSB3");
-    EXPECT_EQ(config.GetAuxBaudRate(), 57600u);
-    EXPECT_EQ(config.GetTN835TestPathAndFile(), "/srv/test/");
+    ConfigData config = Loaded();
     config.SetBaudRate(9600);
     config.Save();
-    ConfigData again;
-    again.Load();
+    // What was loaded and then saved: a value lost at loading is lost here too.
+    ConfigData again = Loaded();
     EXPECT_EQ(again.GetCOMPort(), "/dev/ttyUSB3");
     EXPECT_EQ(again.GetAuxBaudRate(), 57600u);
-    EXPECT_EQ(again.GetBaudRate(), 9600u);
     EXPECT_EQ(again.GetTN835TestPathAndFile(), "/srv/test/");
     // The damaged text is kept, for the person to look at.
     EXPECT_TRUE(fs::exists(dir_ / "settings.ini.bad"));
   }
 }
 
-TEST_F(SettingsTest, UserTempPathThatDoesNotExistIsCreated) {
-  const fs::path wanted = tmp_ / "deeper" / "work";
-  ASSERT_TRUE(CRegistry::WriteString(kRoot, settings_key::kProduction, "User Temp Path", wanted.string()));
-  const fs::path before = fs::current_path();
-  ConfigData config;
-  config.Load();
-  EXPECT_TRUE(fs::is_directory(wanted));
-  EXPECT_EQ(fs::current_path(), before) << "loading never moves the working directory";
-}
-
-TEST_F(SettingsTest, ProductionKeyWithoutTempPathGetsOne) {
+// A production key without a temp folder gets the system's; one that names
+// a folder not there yet has it made, without moving the working directory.
+TEST_F(SettingsTest, UserTempPathIsSuppliedOrCreated) {
   ASSERT_TRUE(CRegistry::WriteString(kRoot, settings_key::kProduction, "TN835 Application File", "X.S"));
-  ConfigData config;
-  config.Load();
+  ConfigData config = Loaded();
   EXPECT_EQ(config.GetUserTempPath(), tmp_.string());
   EXPECT_EQ(config.GetTN835ApplicationFile(), "X.S") << "an existing key is not overwritten";
   EXPECT_EQ(config.GetTN835ApplicationPath(), "");
-}
-
-TEST_F(SettingsTest, EmptyStringsWriteNothingButCreateTheKey) {
-  const std::string odd = "C:\\100% sure\\line1\nline2\r = sz:x ";
-  ASSERT_TRUE(CRegistry::WriteString(kRoot, "K", "Name With Spaces", odd));
-  std::string back;
-  EXPECT_TRUE(CRegistry::WriteString(kRoot, "K", "Name With Spaces", ""));
-  ASSERT_TRUE(CRegistry::ReadString(kRoot, "K", "Name With Spaces", back));
-  EXPECT_EQ(back, odd) << "clearing a string keeps the old stored value";
-  EXPECT_TRUE(CRegistry::WriteString(kRoot, "Fresh", "V", ""));
-  EXPECT_TRUE(CRegistry::KeyExists(kRoot, "Fresh")) << "the key is still created";
-  std::uint32_t n = 7;
-  EXPECT_FALSE(CRegistry::ReadDWORD(kRoot, "K", "Name With Spaces", n));
-  EXPECT_EQ(n, 7u);
-  EXPECT_FALSE(CRegistry::KeyExists(kRoot, "Nope"));
+  const fs::path wanted = tmp_ / "deeper" / "work";
+  ASSERT_TRUE(CRegistry::WriteString(kRoot, settings_key::kProduction, "User Temp Path", wanted.string()));
+  const fs::path before = fs::current_path();
+  config.Load();
+  EXPECT_TRUE(fs::is_directory(wanted));
+  EXPECT_EQ(fs::current_path(), before) << "loading never moves the working directory";
 }
 
 // Bytes drawn mostly from those the file format treats specially (the
@@ -315,7 +211,9 @@ RC_GTEST_PROP(SettingsProperties, AnyStringReadsBackExactly, ()) {
 }
 
 // A sound file with exactly one line nobody can read, anywhere in it: the
-// problem names one line, and the first save keeps the damaged text whole.
+// problem names one line and the copy, the first save keeps the damaged text
+// whole (and the readable values), and is the last to say so or to write the
+// copy.
 RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
   const std::vector<std::string> sound = {
       "[SOFTWARE\\Quor Controls\\Tarnvale\\Port Settings]", "COMPort = sz:/dev/ttyUSB1",
@@ -334,81 +232,31 @@ RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
   test::WriteFileBytes(file, text);
   SettingsFile store(file, SettingsLayout());
   RC_ASSERT(store.Problem().find(" has 1 line ") != std::string::npos);
+  RC_ASSERT(store.Problem().find("settings.ini.bad") != std::string::npos);
   RC_ASSERT(store.Write("K", "Name", std::string("w")));
   RC_ASSERT(test::ReadFileBytes(store.BadCopyPath()) == text);
   RC_ASSERT(store.ReadString(settings_key::kPort, "COMPort") == std::string("/dev/ttyUSB1"));
-}
-
-TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
-  constexpr int kPerProcess = 40;
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c) {
-    children[c] = fork();
-    ASSERT_GE(children[c], 0);
-    if (children[c] == 0) {
-      for (int i = 0; i < kPerProcess; ++i) {
-        CRegistry::WriteDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i),
-                              static_cast<std::uint32_t>(i));
-      }
-      _exit(0);
-    }
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-  }
-  for (int c = 0; c < 2; ++c) {
-    for (int i = 0; i < kPerProcess; ++i) {
-      std::uint32_t v = 0;
-      ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", "p" + std::to_string(c) + "_" + std::to_string(i), v));
-      EXPECT_EQ(v, static_cast<std::uint32_t>(i));
-    }
-  }
-}
-
-TEST_F(SettingsTest, KilledWriterNeverLeavesAHalfFile) {
-  ASSERT_TRUE(CRegistry::WriteString(kRoot, "Keep", "Sentinel", "still here"));
-  const std::string big(20000, 'x');
-  for (int round = 0; round < 12; ++round) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0;; ++i) CRegistry::WriteString(kRoot, "Bulk", "v" + std::to_string(i % 50), big);
-    }
-    usleep(static_cast<useconds_t>(3000 + round * 1700));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    std::string sentinel;
-    ASSERT_TRUE(CRegistry::ReadString(kRoot, "Keep", "Sentinel", sentinel)) << "round " << round;
-    EXPECT_EQ(sentinel, "still here");
-    // Whatever bulk values exist are whole (a slow writer may have saved none yet).
-    const auto sections = SettingsFile::Parse(test::ReadFileBytes(File()));
-    if (const auto bulk = sections.find("Bulk"); bulk != sections.end()) {
-      for (const auto& [name, value] : bulk->second) {
-        EXPECT_EQ(std::get<std::string>(value).size(), big.size()) << name;
-      }
-    }
-  }
+  RC_ASSERT(store.ReadDword(settings_key::kPort, "BaudRate") == std::optional<std::uint32_t>(9600));
+  RC_ASSERT(store.Problem().empty());
+  test::WriteFileBytes(store.BadCopyPath(), "kept");
+  RC_ASSERT(store.Write("K", "Name", std::string("x")));
+  RC_ASSERT(test::ReadFileBytes(store.BadCopyPath()) == std::string("kept"));
 }
 
 // What `settings set` takes, `get` and `list` give back in the same words,
 // so a value read can be set again as it is.
 TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
-  ConfigData settings;
-  settings.Load();
+  ConfigData settings = Loaded();
   const struct {
     const char* name;
     const char* typed;
     const char* stored;
     const char* shown;
   } cases[] = {
-      {"StopBits", "1.5", "1", "1.5"}, {"StopBits", "2", "2", "2"},     {"AuxStopBits", "1", "0", "1"},
-      {"Parity", "even", "2", "EVEN"}, {"AuxParity", "1", "1", "ODD"},  {"ByteSize", "7", "7", "7"},
-      {"BaudRate", "9600", "9600", "9600"}, {"COMPort", "/dev/ttyUSB3", "/dev/ttyUSB3", "/dev/ttyUSB3"},
+      // (Names in any case, parity words and the lower bounds are the command line's tests.)
+      {"StopBits", "1.5", "1", "1.5"}, {"AuxStopBits", "1", "0", "1"}, {"AuxParity", "1", "1", "ODD"},
       // Written by the flash dialog and the TN835 station, known to the catalogue too.
-      {"VerifyAfterProgramming", "1", "1", "1"}, {"verifyafterprogramming", "0", "0", "0"},
-      {"StationNextNumber", "42", "42", "42"}, {"StationNextNumber", "999999999", "999999999", "999999999"},
+      {"verifyafterprogramming", "1", "1", "1"}, {"StationNextNumber", "999999999", "999999999", "999999999"},
       {"StationSerialPattern", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}", "TN-{yy}{mm}-{n:04}"},
   };
   for (const auto& c : cases) {
@@ -429,9 +277,7 @@ TEST_F(SettingsTest, ValuesReadBackInTheWordsSetTakes) {
     const char* why;
   } refused[] = {
       {"VerifyAfterProgramming", "2", "0 or 1"},
-      {"StationNextNumber", "0", "a counter value 1 to 999999999"},
       {"StationNextNumber", "1000000000", "a counter value 1 to 999999999"},
-      {"StationNextNumber", "seven", "a counter value 1 to 999999999"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(std::string(c.name) + " " + c.typed);
@@ -448,14 +294,10 @@ TEST(SettingsLocation, EnvironmentChoosesTheFolder) {
   setenv("TARNVALE_CONFIG_DIR", "/x/cfg", 1);
   EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/cfg"));
   unsetenv("TARNVALE_CONFIG_DIR");
-  setenv("XDG_CONFIG_HOME", "/x/xdg", 1);
-  EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/xdg/Quor Controls/Tarnvale"));
   unsetenv("XDG_CONFIG_HOME");
   setenv("HOME", "/x/home", 1);
   EXPECT_EQ(platform::SettingsDirectory(), fs::path("/x/home/.config/Quor Controls/Tarnvale"));
   setenv("TARNVALE_CONFIG_DIR", saved.c_str(), 1);
-  unsetenv("TMPDIR");
-  EXPECT_EQ(platform::SystemTempPath(), "/tmp");
 }
 
 }  // namespace

@@ -381,9 +381,9 @@ bool CheckBackupConnection(CommPort& port, Operator* op, float& protocolVersion)
   return CheckBackupConnectionFor(port, op, protocolVersion) == Connection::Ok;
 }
 
-Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protocolVersion) {
+Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protocolVersion, const Clock& clock) {
   std::string reply;
-  if (!ExchangeBackupCommand(port, "vX", reply)) {
+  if (!ExchangeBackupCommand(port, "vX", reply, nullptr, clock)) {
     if (op != nullptr) op->ShowMessage(kConnectText);
     return Connection::NoAnswer;
   }

@@ -87,7 +87,9 @@ struct RunSummary {
 // `op` as the dialog shows them; false when no answer or not an RQ750.
 bool CheckBackupConnection(CommPort& port, Operator* op, float& protocolVersion);
 enum class Connection { Ok, NoAnswer, WrongModel };
-Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protocolVersion);
+// The reply is awaited on `clock` (tests pass a fake one).
+Connection CheckBackupConnectionFor(CommPort& port, Operator* op, float& protocolVersion,
+                                    const Clock& clock = SystemClock());
 // Parses the protocol version of a "vX" payload (0 when none).
 float ProtocolVersionOf(const std::string& payload);
 // "vX" again: fields 1, 2, 3 go to ModelVersion, ModelNumber, UartVersion.
