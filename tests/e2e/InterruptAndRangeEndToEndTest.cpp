@@ -115,6 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         InterruptCase{"RamTest", "box", {"--ram-ms", "20000"},
                       {"cpu-test", "ram", "2", "--programmer-port", "{port}", "--progress", "plain"},
                       "", SIGTERM, "Testing RAM Bank 2", "RAM bank 2 was stopped"},
+        InterruptCase{"PinTest", "box", {"--baud", "2400"}, {"cpu-test", "pins", "--programmer-port", "{port}"},
+                      "", SIGTERM, ": pass", "the pin test was stopped"},
         InterruptCase{"Pic30Flash", "box", {"--baud", "19200"},
                       {"pic30", "flash", "{dir}/PIC.HEX", "--programmer-port", "{port}", "--progress", "json"},
                       "", SIGINT, "\"event\":\"progress\"", "erased or part-programmed"},
