@@ -13,7 +13,9 @@
 
 #include "support/SimBox.h"
 #include "core/link/CommPort.h"
+#include "core/programmer/BoxCommands.h"
 #include "core/programmer/CpuPinTest.h"
+#include "core/protocol/Packet.h"
 #include "core/protocol/Util.h"
 #include "core/roles/PortRoles.h"
 #include "support/FakeLink.h"
@@ -53,10 +55,10 @@ struct BoardRun {
 };
 
 // One whole pin test against the board model, in-process.
-BoardRun RunOn(sim::BoxOptions options) {
+BoardRun RunOn(sim::BoxOptions options, test::WireFaults faults = {}) {
   test::FakeClock clock(1000);
   sim::BoxDevice device(std::move(options));
-  test::FakeLink wire(clock, device);
+  test::FakeLink wire(clock, device, std::move(faults));
   CommPort port;
   wire.AttachTo(port);
   port.Write(SelectTargetPacket(Target::CpuBoard386));
@@ -72,6 +74,23 @@ sim::BoxOptions StuckAt(int pin, bool level) {
   sim::BoxOptions o;
   o.stuck.emplace_back(pin, level);
   return o;
+}
+
+// A box that falls silent in stage three, or a sample record of the wrong
+// length, is a failed read the verdict names, never a passed board.
+TEST(PinDiagnosisSim, ASilentBoxOrAWrongLengthSampleIsAFailedRead) {
+  sim::BoxOptions silentInStageThree;  // the selection, 3 samples, the drive of stage 3 and 3 samples
+  silentInStageThree.faults.push_back(sim::Fault{sim::Fault::Kind::SilentAfter, 8, 0});
+  test::WireFaults shortSample;  // reply 1 is the selection's status, reply 2 the first sample
+  shortSample.replaceAt = 2;
+  shortSample.replacement = BuildPacket(25, 0, box_type::kDriveAndSample, std::vector<std::uint8_t>(25, 0));
+  for (const auto& [run, code] : {std::pair{RunOn(silentInStageThree), '@'}, {RunOn({}, shortSample), 'A'}}) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(run.outcome.firstFailedRead, code);
+    EXPECT_EQ(run.outcome.Code(), code);
+    EXPECT_TRUE(run.outcome.ShowAsResult());
+    EXPECT_EQ(run.outcome.lastStageCompleted, code == 'A');  // a box that answers goes on to the end
+  }
 }
 
 // (A clean board is run through the CPU board dialog.)
