@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -241,6 +243,34 @@ RC_GTEST_PROP(SettingsProperties, OneUnreadableLineKeepsTheBadCopy, ()) {
   test::WriteFileBytes(store.BadCopyPath(), "kept");
   RC_ASSERT(store.Write("K", "Name", std::string("x")));
   RC_ASSERT(test::ReadFileBytes(store.BadCopyPath()) == std::string("kept"));
+}
+
+// Two programs on one station saving at once: each save reads, changes and
+// writes the whole file, so without the lock one would undo the other.
+TEST_F(SettingsTest, ConcurrentSavesFromTwoProcessesLoseNoValue) {
+  constexpr int kPerProcess = 40;
+  const auto name = [](int c, int i) { return "p" + std::to_string(c) + "_" + std::to_string(i); };
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      for (int i = 0; i < kPerProcess; ++i) CRegistry::WriteDWORD(kRoot, "Load", name(c, i), i);
+      _exit(0);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+  }
+  for (int c = 0; c < 2; ++c) {
+    for (int i = 0; i < kPerProcess; ++i) {
+      std::uint32_t v = 0;
+      ASSERT_TRUE(CRegistry::ReadDWORD(kRoot, "Load", name(c, i), v));
+      EXPECT_EQ(v, static_cast<std::uint32_t>(i));
+    }
+  }
 }
 
 // What `settings set` takes, `get` and `list` give back in the same words,
