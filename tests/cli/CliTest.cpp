@@ -223,6 +223,9 @@ TEST_F(Cli, ExitCodesAndMessagesTellTheKindOfFailure) {
       {"info --port {no-such-tty} --baud 1234", 2, "~--baud"},
       {"settings get NoSuchSetting", 2, "unknown setting: NoSuchSetting"},
       {"settings set BaudRate 1234", 2, "invalid value for BaudRate: 1234 (not a baud rate of the port dialog"},
+      {"settings set Parity MARK", 2, "invalid value for Parity: MARK (parity is NONE, ODD or EVEN"},
+      {"settings set StationSerialPattern TN-yy", 2,
+       "invalid value for StationSerialPattern: TN-yy (not a serial pattern: "},
       {"settings set IPAddress 10.10.10.256", 2, "~not a dotted IPv4 address"},
   };
   for (const Case& c : cases) {
