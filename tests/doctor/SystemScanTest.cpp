@@ -113,6 +113,9 @@ TEST(AccessVerdicts, SayWhatToRun) {
       {Facts(false, 0660, "dialout", false, true),
        {"joined but not logged in again", {"this login started before"},
         {"log out and log in again", "newgrp dialout"}}},
+      // The device's own group is the one to join, whatever it is called.
+      {Facts(false, 0660, "uucp", false, false),
+       {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
       {Facts(false, 0600, "dialout", false, false),
        {"group may not write", {"crw-------"},
         {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}}},
