@@ -250,6 +250,10 @@ TEST_F(Cli, ExitCodesAndMessagesTellTheKindOfFailure) {
       EXPECT_EQ(r.out.find("application_start"), std::string::npos);
     }
   }
+  // A load without a start record starts at the image base, at the very top too.
+  const CliRun top = Run("hex stream {top.hex} --target 1 --load");
+  ASSERT_EQ(top.lines.size(), 4u) << top.err;
+  EXPECT_EQ(top.lines[2], "3A040000050000FFFFF9");
   // A port and rate given for one run are not stored: PortOptionsEndToEndTest.
 }
 
