@@ -203,30 +203,5 @@ TEST(RunDisplay, EachStyleDrawsTheRunAndTheCommandsLines) {
   }
 }
 
-// A programming run that goes on to verify: its bar is drawn whole before
-// the read-back's starts, though its last acknowledgements were not all
-// told one by one, and the read-back's bar follows on a line of its own.
-TEST(RunDisplay, AVerifyFollowsTheWholeOfTheProgramming) {
-  std::ostringstream out, err;
-  {
-    RunDisplay display(ProgressStyle::Plain, out, err, "rec", false);
-    RunSink& sink = display.Sink();
-    sink.OnEvent(RunTotal{40, 4000});
-    sink.OnEvent(RunProgress{2, 200});
-    sink.OnEvent(PhaseStarted{kPhaseVerifying});
-    display.Say("Verifying 0 of 4000 bytes");
-    sink.OnEvent(RunTotal{4000, 4000});
-    sink.OnEvent(RunProgress{4000, 4000});
-    sink.OnEvent(RunFinished{rc::kSuccess, {}});
-  }
-  const std::string o = out.str();
-  const std::size_t verifying = o.find("Verifying 0 of");
-  ASSERT_NE(verifying, std::string::npos) << o;
-  ASSERT_GE(verifying, 2u) << o;
-  const std::size_t before = o.rfind('\n', verifying - 2) + 1;  // 0 when it is the first line
-  EXPECT_EQ(o.substr(before, 4), "100%") << "the programming's whole, then the verify:\n" << o;
-  EXPECT_EQ(o.substr(o.rfind('\n', o.size() - 2) + 1, 4), "100%") << o;
-}
-
 }  // namespace
 }  // namespace tarnvale::cli

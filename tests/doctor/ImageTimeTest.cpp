@@ -51,20 +51,6 @@ TEST(ImageTime, WireSecondsFollowTheFormula) {
   }
 }
 
-TEST(ImageTime, PacketImageBytesLeaveOutFramingPackets) {
-  const std::vector<std::uint8_t> data(32, 0x5A);
-  struct Case {
-    Packet packet;
-    std::size_t bytes;
-  };
-  for (const Case& c : {Case{BuildPacket(32, 0x1000, packet_type::kData, data), 32},
-                        Case{BuildPacket(16, 0x1000, 0x15, std::span(data).first(16)), 16},
-                        Case{BuildPacket(2, 0, packet_type::kSetPage, std::span(data).first(2)), 0},
-                        Case{BuildPacket(0, 0, packet_type::kEndOfFile), 0}, Case{Packet{0x3A, 0x01}, 0}}) {
-    EXPECT_EQ(PacketImageBytes(c.packet), c.bytes) << "type " << (c.packet.size() > 4 ? int{c.packet[4]} : -1);
-  }
-}
-
 // A flash memory file: every byte of the image that is not blank flash is
 // sent, the wire bytes are the data plus six per packet and the framing
 // packets' addresses, and the time follows the line settings.

@@ -3,8 +3,6 @@
 // doctor's end-to-end busy-port test).
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,7 +11,6 @@
 #include <vector>
 
 #include "core/doctor/SystemScan.h"
-#include "support/Pty.h"
 #include "support/TestEnv.h"
 
 namespace tarnvale::doctor {
@@ -113,12 +110,12 @@ TEST(AccessVerdicts, SayWhatToRun) {
       {Facts(false, 0660, "dialout", false, false),
        {"not in group", {"group dialout", "not in dialout"},
         {"sudo usermod -aG dialout $USER", "log in again"}}},
-      // The device's own group is the one to join, whatever it is called.
-      {Facts(false, 0660, "uucp", false, false),
-       {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
       {Facts(false, 0660, "dialout", false, true),
        {"joined but not logged in again", {"this login started before"},
         {"log out and log in again", "newgrp dialout"}}},
+      // The device's own group is the one to join, whatever it is called.
+      {Facts(false, 0660, "uucp", false, false),
+       {"other group", {"group uucp"}, {"sudo usermod -aG uucp $USER"}}},
       {Facts(false, 0600, "dialout", false, false),
        {"group may not write", {"crw-------"},
         {"udev rule", "KERNEL==\"ttyUSB0\"", "MODE=\"0660\"", "usermod -aG dialout"}}},
@@ -186,26 +183,6 @@ TEST(ModemManagerFacts, GatheredFromProcAndSys) {
   EXPECT_EQ(f.vendorId, "2341");
   EXPECT_EQ(f.productId, "0043");
   EXPECT_FALSE(GatherModemManager(dir / "dev" / "ttyUSB0", roots).acmDevice);
-}
-
-// The udev database entry of a character device, named by its numbers,
-// tells whether a rule made ModemManager ignore it.
-TEST(ModemManagerFacts, UdevEntryOfTheDeviceNumbers) {
-  test::PtyPair pty;
-  struct stat st {};
-  ASSERT_EQ(::stat(pty.SlavePath().c_str(), &st), 0);
-  const fs::path dir = MakeTempDir("mm");
-  SystemRoots roots{dir / "proc", dir / "tty", dir / "udev"};
-  fs::create_directories(roots.proc);
-  const std::string entry = "c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-  for (const auto& [content, ignored] : {std::pair{"E:ID_MM_DEVICE_IGNORE=0\nE:ID_BUS=usb\n", false},
-                                         std::pair{"E:ID_BUS=usb\nE:ID_MM_DEVICE_IGNORE=1\n", true}}) {
-    WriteText(roots.udevData / entry, content);
-    EXPECT_EQ(GatherModemManager(pty.SlavePath(), roots).ignoredByUdev, ignored) << content;
-  }
-  WriteText(roots.udevData / "c1:3", "E:ID_MM_DEVICE_IGNORE=1\n");
-  fs::remove(roots.udevData / entry);
-  EXPECT_FALSE(GatherModemManager(pty.SlavePath(), roots).ignoredByUdev);
 }
 
 }  // namespace

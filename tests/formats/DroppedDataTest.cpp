@@ -89,15 +89,6 @@ TEST(DroppedData, EachReaderTalliesWhatFallsOutsideItsImage) {
   }
 }
 
-// A second load starts its tally afresh.
-TEST(DroppedData, ReloadingCountsOnce) {
-  auto file = Plain(test::WriteTemp("in.hex", HexText().Data(0x0200, {1, 2}).EndOfFile().Text()), 0, 0xFF);
-  ASSERT_EQ(test::Load(*file), rc::kFileOk);
-  ASSERT_EQ(file->LoadFile(), rc::kFileOk);
-  EXPECT_EQ(file->Dropped().bytes, 2u);
-  EXPECT_EQ(file->Dropped().records, 1u);
-}
-
 // Region two is placed from its first address and holds 8 KB: a record 8 KB
 // above the anchor has no room left (region one past the image: the CLI's
 // srec convert warning).

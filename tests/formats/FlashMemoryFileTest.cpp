@@ -102,15 +102,6 @@ TEST(FlashMemoryFile, HeaderEdgeCases) {
   EXPECT_EQ(ReadHeaderModel(*f, start), "ABCDEFGHIJKLMNO") << "cut at 15";
   EXPECT_EQ(ReadHeaderVersion(*f, start), "0123456789ABCDEF") << "cut at 16";
 
-  // L1 = 0: no version text, whatever follows.
-  f = OpenFmf(test::WriteTemp("l1.FMF", HexText().ExtendedLinear(0x03E8)
-                                            .Data(0x0000, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 5, 'x', 'y'})
-                                            .ExtendedLinear(0x03FF).Data(0xBFF0, {0x00, 0x00, 0xE8, 0x03}).EndOfFile().Text()),
-              start);
-  EXPECT_EQ(start, 0x03E80000u);
-  EXPECT_EQ(ReadHeaderVersion(*f, start), "");
-  EXPECT_EQ(ReadHeaderIdentity(*f, start), (std::vector<std::uint8_t>{5, 'x'}));
-
   // A start address near the top: the header runs off the image and reads as blank flash.
   f = OpenFmf(test::WriteTemp("top.FMF", HexText().ExtendedLinear(0x03E8).Data(0, {1})
                                              .ExtendedLinear(0x03FF).Data(0xBFF0, {0xF8, 0xFF, 0xFF, 0x03}).EndOfFile().Text()),
