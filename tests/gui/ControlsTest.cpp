@@ -1,7 +1,6 @@
 // The small controls and the message boxes of the desktop application.
 #include <gtest/gtest.h>
 
-#include <QClipboard>
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QThread>
@@ -28,25 +27,6 @@ TEST(CXListBox, AddLineKeepsTheColourBytesAndFlattensLineEnds) {
   ASSERT_EQ(list.count(), 2);
   EXPECT_EQ(Stored(list, 0), QByteArray("\x01\x0B" "pin  12"));
   EXPECT_EQ(Stored(list, 1), QByteArray("\x01\x0C" "odd colour"));  // 20 draws black
-  std::string text;
-  ASSERT_TRUE(list.GetLineText(0, text));
-  EXPECT_EQ(text, "pin  12");
-  EXPECT_FALSE(list.GetLineText(2, text));
-}
-
-TEST(CXListBox, CopyTakesSelectedLinesAndLeavesTheClipboardWhenNoneAre) {
-  CXListBox list;
-  list.AddLine(0, 1, "first\tcol");
-  list.AddLine(0, 1, "second");
-  list.AddLine(0, 1, "third");
-  QApplication::clipboard()->setText("untouched");
-  list.Copy();
-  EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
-
-  list.item(0)->setSelected(true);
-  list.item(2)->setSelected(true);
-  list.Copy();
-  EXPECT_EQ(QApplication::clipboard()->text(), "first col\nthird\n");
 }
 
 TEST(CXListBox, FullListDropsItsOldestLines) {
@@ -108,7 +88,7 @@ TEST(QtOperator, WorkerThreadMessagesAreShownOnTheGuiThreadAndWait) {
   EXPECT_EQ(seen.icon, QMessageBox::Warning);
 }
 
-TEST(QtOperator, LoggedErrorsAndQuestionsUseTheirBoxes) {
+TEST(QtOperator, LoggedErrorsUseTheirBox) {
   QWidget owner;
   QtOperator op(&owner);
   SeenBox seen;
@@ -116,10 +96,6 @@ TEST(QtOperator, LoggedErrorsAndQuestionsUseTheirBoxes) {
   LogError(3, "Util", "Get_RQ700_APP_Header", 765, &op);
   EXPECT_EQ(seen.title, "Error Code Logged");
   EXPECT_EQ(seen.text.toStdString(), FormatErrorLogMessage(3, "Util", "Get_RQ700_APP_Header", 765));
-
-  AnswerNextBox(seen, QMessageBox::Yes);
-  EXPECT_TRUE(op.AskYesNo("Continue?"));
-  EXPECT_EQ(seen.icon, QMessageBox::Question);
 }
 
 }  // namespace

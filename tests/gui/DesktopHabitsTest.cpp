@@ -95,11 +95,6 @@ std::vector<DialogCase> EveryDialog(Parts& p) {
   };
 }
 
-void ShowAndSettle(QDialog& d) {
-  d.show();
-  ASSERT_TRUE(test::PumpUntil([&] { return d.isVisible(); }));
-}
-
 // The width a dialog opens with: the size it was given, else what its
 // layout asks for (the dialogs that start a run when shown stay hidden).
 int DefaultWidth(QDialog& d) {
@@ -128,7 +123,8 @@ TEST(DesktopHabits, EveryDialogIsAsWideAsItsTitleAndItsButtonsHaveMnemonics) {
       }
     }
     if (c.shown) {
-      ShowAndSettle(*d);
+      d->show();
+      ASSERT_TRUE(test::PumpUntil([&] { return d->isVisible(); }));
       EXPECT_GE(d->width(), TitleWidth(d->windowTitle()));
     } else {
       EXPECT_GE(DefaultWidth(*d), TitleWidth(d->windowTitle()));

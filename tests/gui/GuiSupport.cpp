@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 #include "core/platform/SettingsFile.h"
 
@@ -34,10 +30,6 @@ class QtEnvironment : public ::testing::Environment {
 };
 
 [[maybe_unused]] const auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-}  // namespace
-
-namespace {
 
 // Runs the event loop for up to `ms`: events are handled as they come and
 // the thread sleeps in between. (processEvents returns at once when nothing
@@ -108,8 +100,6 @@ FrameOnPty::FrameOnPty() {
   SaveFreshSettings(settings, pty.SlavePath());
   frame = std::make_unique<gui::CMainFrame>(settings, &op);
 }
-
-FrameOnPty::~FrameOnPty() { frame.reset(); }
 
 namespace {
 

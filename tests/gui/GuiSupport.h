@@ -85,10 +85,10 @@ void ForgetSettings();
 // First-run settings with the primary port `port`, loaded and saved.
 void SaveFreshSettings(ConfigData& settings, const std::string& port);
 
-// A main window on a pty, with a recording operator.
+// A main window on a pty, with a recording operator (the window, declared
+// last, goes before the pty).
 struct FrameOnPty {
   FrameOnPty();
-  ~FrameOnPty();
   PtyPair pty;
   RecordingOperator op;
   ConfigData settings;

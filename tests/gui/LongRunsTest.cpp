@@ -289,12 +289,10 @@ TEST(LongRuns, TheRunViewShowsARunToldFromItsThreadWithoutHoldingItUp) {
   EXPECT_EQ(stops, 1);
 }
 
-// The programming dialog draws its run through the run view: the bar keeps
-// the dialog's range (the image's records) and fills a hundred records per
-// step as the controller acknowledges them; a refusal closes the dialog by
-// itself, leaves the bar at the last step reached and "Stop" off. (The full
-// bar of a run to "Success" is in FlashDialogsTest.)
-TEST(LongRuns, AProgrammingRefusalClosesTheDialogWithItsBarAtTheLastStep) {
+// A refusal mid-way closes the programming dialog by itself with "Stop" off
+// and says what the controller refused. (The full bar of a run to "Success"
+// is in FlashDialogsTest.)
+TEST(LongRuns, AProgrammingRefusalClosesTheDialogAndSaysWhy) {
   const auto fmf = test::MakeTempDir("guiprogbar") / "bar.FMF";
   test::FmfSpec recipe;
   recipe.codeBytes = 20000;
@@ -309,11 +307,7 @@ TEST(LongRuns, AProgrammingRefusalClosesTheDialogWithItsBarAtTheLastStep) {
   EXPECT_EQ(dialog.Run(), 'D');
   EXPECT_FALSE(guard.TimedOut());
   EXPECT_EQ(run.op.MessageTexts(), std::vector<std::string>{"Data Mis-match"});
-  const auto* bar = test::Child<QProgressBar>(dialog, "progress");
-  ASSERT_GT(bar->maximum(), 250) << "the refusal comes mid-way";
-  EXPECT_EQ(bar->value(), 200);
   EXPECT_FALSE(test::Child<QPushButton>(dialog, "stop")->isEnabled());
-  EXPECT_EQ(dialog.findChildren<QPushButton*>("stop").size(), 1);
 }
 
 // A backup save or load of every section with a controller on a slow line,

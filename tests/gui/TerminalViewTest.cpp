@@ -8,7 +8,6 @@
 #include "GuiSupport.h"
 #include "core/operator/ShowResult.h"
 #include "core/protocol/Util.h"
-#include "core/tools/TerminalScreen.h"
 #include "gui/ui/CCoolEdit.h"
 #include "gui/ui/CTerminalDialog.h"
 
@@ -45,8 +44,7 @@ class Terminal : public ::testing::Test {
 };
 
 // What arrives is folded as the core folds it (shown and captured), the last
-// line is in view, a double-click selects nothing, Clear View keeps the line
-// being received.
+// line is in view, Clear View keeps the line being received.
 TEST_F(Terminal, ReceivedLinesAreShownCapturedAndClearedWithTheViewCommand) {
   f_->pty.Send("AB");
   ASSERT_TRUE(WaitText("AB"));
@@ -57,33 +55,10 @@ TEST_F(Terminal, ReceivedLinesAreShownCapturedAndClearedWithTheViewCommand) {
   EXPECT_EQ(Capture(), "ABC\r\ncrlf line\r\n");
   EXPECT_EQ(edit_->textCursor().position(), Text().size());
 
-  const QRect r = edit_->cursorRect(QTextCursor(edit_->document()));
-  QTest::mouseDClick(edit_->viewport(), Qt::LeftButton, {}, r.center() + QPoint(8, 0));
-  EXPECT_FALSE(edit_->textCursor().hasSelection());
-
   f_->frame->RunCommand(cmd::kClearView);
   EXPECT_EQ(Text(), "");
   f_->pty.Send("ped");
   EXPECT_TRUE(WaitText("wrapped"));
-}
-
-TEST_F(Terminal, TheQtScreenKeepsTheSameTextAsTheReferenceScreen) {
-  TextScreen reference;
-  auto both = [&](auto&& op) {
-    op(static_cast<TerminalScreen&>(reference));
-    op(static_cast<TerminalScreen&>(*view_));
-  };
-  for (int i = 0; i < 30; ++i) {
-    both([&](TerminalScreen& s) { s.ReplaceLastLine("line " + std::to_string(i), true); });
-  }
-  both([](TerminalScreen& s) { s.ReplaceLastLine("partial", false); });
-  EXPECT_EQ(view_->TextLength(), reference.TextLength());
-  both([](TerminalScreen& s) { s.DeleteLeadingLines(25); });
-  EXPECT_EQ(Text().toStdString(), reference.Text());
-  both([](TerminalScreen& s) { s.ReplaceLastLine("", true); });
-  both([](TerminalScreen& s) { s.DeleteLeadingLines(25); });
-  EXPECT_EQ(Text().toStdString(), reference.Text());
-  EXPECT_EQ(Text(), "");
 }
 
 // Keys reach the keyboard rules (whose every case the core's tests hold):
@@ -120,9 +95,6 @@ TEST_F(Terminal, PasteAndCopyAccelerators) {
   EXPECT_EQ(ReceivePumping(f_->pty, 5), "AB\r\nC");
   EXPECT_EQ(Text(), "");
   EXPECT_EQ(view_->Keyboard().TypedLine(), "");
-  QApplication::clipboard()->setText("ZZ");
-  QTest::keyClick(edit_, Qt::Key_Insert, Qt::ShiftModifier);
-  EXPECT_EQ(ReceivePumping(f_->pty, 2), "ZZ");
   f_->frame->Link().BeginCommand();
   QTest::keyClick(edit_, Qt::Key_V, Qt::ControlModifier);
   EXPECT_EQ(ReceivePumping(f_->pty, 1, 100), "");
@@ -163,7 +135,6 @@ TEST_F(Terminal, EraseFlashSendsTypeSixPacketAndShowsTheStatus) {
     ASSERT_EQ(f_->op.messages.size(), 1u);
     EXPECT_EQ(f_->op.messages[0].text, MakeResultMessage(c.reply[0]).text);
     EXPECT_EQ(f_->op.messages[0].icon, c.icon);
-    EXPECT_EQ(f_->op.messages[0].caption, "");
     EXPECT_EQ(f_->frame->Link().CurrentTarget(), Target::Controller);
     EXPECT_TRUE(view_->IsPolling());
   }
@@ -198,17 +169,6 @@ TEST(TerminalLink, LostAndBackAreShownInTheStatusBar) {
   EXPECT_EQ(op.statuses.back(), "Link back: " + name);
   second.Send("again");
   EXPECT_TRUE(PumpUntil([&] { return frame.TerminalView()->Edit()->toPlainText() == "again"; }, 5000));
-}
-
-// An uncreatable capture file is reported and its path still shown.
-TEST(TerminalCapture, AnUncreatableCaptureFileIsReported) {
-  const std::string home = std::getenv("HOME");
-  const std::string missing = home + "/no/such/folder";
-  setenv("HOME", missing.c_str(), 1);
-  auto f = std::make_unique<FrameOnPty>();
-  setenv("HOME", home.c_str(), 1);
-  EXPECT_EQ(f->op.MessageTexts(), std::vector<std::string>{"No such file or directory"});
-  EXPECT_EQ(f->frame->StatusPane(1)->text().toStdString(), "Log File: " + missing + "/TarnvaleOutput.txt");
 }
 
 }  // namespace
