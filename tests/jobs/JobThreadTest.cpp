@@ -13,7 +13,6 @@
 
 #include "core/jobs/JobThread.h"
 #include "core/jobs/StopToken.h"
-#include "support/FakeLink.h"
 
 namespace tarnvale::test {
 namespace {
@@ -71,17 +70,6 @@ TEST(JobThreadTest, TheRunsOwnLastEventMayJoinIt) {
   ASSERT_TRUE(job.WaitFinished(kGuard));
   job.Join();
   EXPECT_TRUE(joined);
-}
-
-// A stop part way through a sleep is the first test's; here the two ends:
-// a token never stopped sleeps out its time, one stopped before returns at once.
-TEST(StopTokenTest, SleepsOnTheFakeClockUnlessAlreadyStopped) {
-  FakeClock clock;
-  EXPECT_FALSE(StopToken().SleepFor(clock, 700));
-  EXPECT_EQ(clock.TickMs(), 700u);
-  std::atomic<bool> raised{true};
-  EXPECT_TRUE(StopToken(raised).SleepFor(clock, 1300));
-  EXPECT_EQ(clock.TickMs(), 700u);
 }
 
 }  // namespace
