@@ -1,4 +1,4 @@
-// Packets, result texts, hex digits and the error log. The reply readers,
+// Packets, result texts and the error log. The reply readers,
 // and the timer they keep their limits by, are checked on the in-memory link
 // (ReaderTimeLimitsTest).
 #include <gtest/gtest.h>
@@ -47,13 +47,6 @@ TEST(ResultTexts, TableAndUnknownCodes) {
   const ResultMessage bad = MakeResultMessage('D', "Flashed");
   EXPECT_EQ(bad.text, "Data Mis-match");
   EXPECT_EQ(bad.icon, MessageIcon::Exclamation);
-}
-
-TEST(HexText, OnlyUpperCaseDigitsCount) {
-  EXPECT_EQ(HexByte("3a"), 0x30);
-  EXPECT_EQ(HexByte("3A"), 0x3A);
-  EXPECT_EQ(HexWord("FFE0"), 0xFFE0);
-  EXPECT_EQ(HexWord("03ff"), 0x0300);
 }
 
 TEST(ErrorLogFile, ExactLineAppendedAndOperatorTold) {
