@@ -127,11 +127,7 @@ TEST(ReaderTimeLimits, EachReaderKeepsItsOwnLimit) {
         MemoryRecord record;
         code = ReadFramedReply(f.port, record, kFramedReplyTimeoutMs, f.clock);
         if (code == rc::kSuccess) {
-          EXPECT_EQ(record.count, 3);
-          EXPECT_EQ(record.address, 0x1234);
-          EXPECT_EQ(record.type, 0x23);
           EXPECT_EQ(record.data, (std::vector<std::uint8_t>{'1', '.', '5'}));
-          EXPECT_EQ(record.checksum, static_cast<std::uint8_t>(frame.back()));
         }
         break;
       }
