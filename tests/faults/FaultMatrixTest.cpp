@@ -74,12 +74,13 @@ struct ReadEvents : MemoryReadEvents {
   void OnRange(std::uint32_t) override {}
   void OnStep(std::uint32_t) override {}
   void OnProgress(std::uint32_t, std::uint32_t) override {}
-  void OnDone(ResultCode c, std::uint32_t) override {
-    ++done;
-    code = c;
+  void OnDone(ResultCode, std::uint32_t) override { ++done; }
+  // One finish, and the run's code shown.
+  void Into(Outcome& o) const {
+    if (done != 1) o.fileProblem = "OnDone came " + std::to_string(done) + " times";
+    o.texts.push_back(ResultText(o.code));
   }
   int done = 0;
-  ResultCode code = 0;
 };
 
 // ---- the cells -------------------------------------------------------------------------
@@ -153,8 +154,7 @@ Runner Dump() {
     ReadEvents events;
     std::atomic<bool> stop{false};
     o.code = DumpControllerMemory(r, events, stop, b.clock);
-    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
-    o.texts.push_back(ResultText(o.code));
+    events.Into(o);
     // The file under its final name: whole on success, the earlier one on failure.
     const std::string want = o.code == rc::kSuccess ? std::string(memory.begin(), memory.end()) : kOldContent;
     if (ReadFileBytes(r.path) != want) o.fileProblem = "the file is neither whole nor the earlier one";
@@ -174,8 +174,7 @@ Runner BoxReadBack() {
     ReadEvents events;
     std::atomic<bool> stop{false};
     o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
-    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
-    o.texts.push_back(ResultText(o.code));
+    events.Into(o);
     // What was read is kept beside a failed run's file, which stays as it
     // was; a whole read-back is 16 lines of 16 bytes, the last at 0xF0.
     const std::string now = ReadFileBytes(out);
