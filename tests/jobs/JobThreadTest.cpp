@@ -13,6 +13,7 @@
 
 #include "core/jobs/JobThread.h"
 #include "core/jobs/StopToken.h"
+#include "support/FakeClock.h"
 
 namespace tarnvale::test {
 namespace {
@@ -70,6 +71,16 @@ TEST(JobThreadTest, TheRunsOwnLastEventMayJoinIt) {
   ASSERT_TRUE(job.WaitFinished(kGuard));
   job.Join();
   EXPECT_TRUE(joined);
+}
+
+// A token never stopped sleeps its time out on the clock it is handed (the
+// engines' waits on a fake clock rest on it); one stopped before returns at once.
+TEST(StopTokenTest, SleepsOnTheFakeClockUnlessAlreadyStopped) {
+  FakeClock clock;
+  EXPECT_FALSE(StopToken().SleepFor(clock, 700));
+  std::atomic<bool> raised{true};
+  EXPECT_TRUE(StopToken(raised).SleepFor(clock, 1300));
+  EXPECT_EQ(clock.TickMs(), 700u);
 }
 
 }  // namespace
