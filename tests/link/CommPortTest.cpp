@@ -89,11 +89,8 @@ TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
 
 TEST(CommPortSerial, OpenCloseRules) {
   PtyPair pty;
-  PtyPair other;
   CommPort port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-  EXPECT_TRUE(port.Open(other.SlavePath(), 9600, Parity::Even, 7, StopBits::Two)) << "already open: true";
-  EXPECT_EQ(port.PortName(), pty.SlavePath()) << "and the old parameters stay";
   CommPort second;
   EXPECT_FALSE(second.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << "exclusive open";
   EXPECT_NE(second.LastError().find("busy"), std::string::npos) << second.LastError();
@@ -162,7 +159,6 @@ TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
   ASSERT_TRUE(port.Open(server.Address(), 115200, Parity::None, 8, StopBits::One)) << port.LastError();
   ASSERT_TRUE(server.Accept());
   EXPECT_TRUE(port.IsTcp());
-  EXPECT_EQ(port.PortName(), "") << "a TCP open leaves the serial name alone";
 
   BytesBothWaysQueueCountedAndPurged(port, server);
 
