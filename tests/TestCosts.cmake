@@ -11,13 +11,11 @@
 # matches only costs its place in the queue.
 set(tarnvale_test_costs
   "^e2e[.]BoxExitStatus[.]EachCommandUnderARotatingFault$" 4.0
-  "^programmer[.]ImageBeforeErase[.]" 5.5
   "^gui[.]LongRuns[.]ABackupSaveOrLoadStopsKeepingWhatWasGathered$" 5.5
-  "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuToSuccess$" 5.5
+  "^gui[.]PicBootGui[.]FlashPic18F252FromTheMenuStreamsToTheBox$" 5.5
   "^e2e[.]BoxSettleEndToEnd[.]" 3.9
   "^e2e[.]Tn835EndToEnd[.]ThreeImagesProgrammedAndLogged$" 2.7
   "^e2e[.]BackupCli[.]ExitCodesOfEveryBackupCommand$" 2.4
-  "^flash[.]Engines[.]EraseOverARealLineTimesOutOrFailsAtOnce$" 2.4
   "^e2e[.]Links/PicBootEndToEnd[.]BootProgramThenReadBack" 2.4
   "^e2e[.]Doctor/DoctorFindsDevice[.]EveryNeededCheckPasses/rq750" 2.1
   "^e2e[.]Doctor[.]SilentPeerIsNoAnswer$" 2.0
@@ -25,14 +23,11 @@ set(tarnvale_test_costs
   "^kill[.]KillWriters[.]" 1.0
   "^e2e[.]Links/PicBootEndToEnd[.]" 1.8
   "^gui[.]ProgrammerMenuGui[.]TestCommandOpensTheDialogOnTheProgrammerPort$" 1.5
-  "^flash[.]Engines[.]DialogModelThroughEraseErrorFailureAndSuccess$" 1.4
+  "^flash[.]Engines[.]DialogModelThroughEraseErrorAndSuccess$" 1.4
   "^gui[.]FlashDialogs[.]" 1.2
-  "^programmer[.]RamBankSim[.]OutcomesOfLoadAndTest$" 1.3
-  "^programmer[.]PicMenuCommands[.]ReadCpuIdCaptionsAndASilentBox$" 1.2
   "^e2e[.]Transports/EndToEnd[.](FlashesTheImage|FaultsEndTheRun)" 1.0
   "^e2e[.]PeerIsNoController[.]" 1.2
   "^gui[.]BackupDialog[.]ClosesAtOnceWhenNoControllerAnswers$" 1.0
-  "^gui[.]TestCPUDialogGui[.]ClosingDuringARamTestNeitherHangsNorWritesLate$" 1.0
   "^backup[.]Backup(Faults|Connection)[.]Silen" 1.0
   "^faults[.]FaultMatrix[.]" 1.0
 )

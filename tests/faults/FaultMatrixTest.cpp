@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -75,12 +74,13 @@ struct ReadEvents : MemoryReadEvents {
   void OnRange(std::uint32_t) override {}
   void OnStep(std::uint32_t) override {}
   void OnProgress(std::uint32_t, std::uint32_t) override {}
-  void OnDone(ResultCode c, std::uint32_t) override {
-    ++done;
-    code = c;
+  void OnDone(ResultCode, std::uint32_t) override { ++done; }
+  // One finish, and the run's code shown.
+  void Into(Outcome& o) const {
+    if (done != 1) o.fileProblem = "OnDone came " + std::to_string(done) + " times";
+    o.texts.push_back(ResultText(o.code));
   }
   int done = 0;
-  ResultCode code = 0;
 };
 
 // ---- the cells -------------------------------------------------------------------------
@@ -149,27 +149,15 @@ Runner Dump() {
   return [](Bench& b, Fault f, Outcome& o) {
     // A line's refusal is a status reply: the code, LF, CR.
     const WireFaults w = OnWire(f, 3, {'E', '\n', '\r'}, {'2', '0', ':', 'Z', 'Z', '\n', '\r'});
-    sim::Rq700Device device{sim::DeviceOptions{}};
-    // Varied RAM, so the dump is many lines rather than one fill.
-    const Bytes memory = PseudoRandomBytes(0x400, 8);
-    device.Memory().Program(0, memory.data(), memory.size());
-    b.Attach(device, w);
-    const fs::path out = b.dir / "memory.Bin";
-    WriteFileBytes(out, kOldContent);
     MemoryReadRequest r;
-    r.port = &b.port;
-    r.start = 0;
-    r.end = 0x3FF;
-    r.path = out.string();
-    r.timings = Timings();
+    const Bytes memory = b.DumpRam(r, 0x400, w);
     ReadEvents events;
     std::atomic<bool> stop{false};
     o.code = DumpControllerMemory(r, events, stop, b.clock);
-    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
-    o.texts.push_back(ResultText(o.code));
+    events.Into(o);
     // The file under its final name: whole on success, the earlier one on failure.
     const std::string want = o.code == rc::kSuccess ? std::string(memory.begin(), memory.end()) : kOldContent;
-    if (ReadFileBytes(out) != want) o.fileProblem = "the file is neither whole nor the earlier one";
+    if (ReadFileBytes(r.path) != want) o.fileProblem = "the file is neither whole nor the earlier one";
   };
 }
 
@@ -180,24 +168,13 @@ Runner BoxReadBack() {
     // The second record with one data byte changed: its checksum fails.
     Bytes corrupt = sim::FramedRecord(0x20, 0x00, Bytes(32, 0x00));
     corrupt[7] ^= 0x01;
-    sim::BoxDevice device(options);
-    b.Attach(device, OnWire(f, 3, {'4'}, corrupt));  // reply 1 is the select-target answer
-    b.Select(Target::Pic18F252);
-    const fs::path out = b.dir / ReadBackFileName(Target::Pic18F252);
-    WriteFileBytes(out, kOldContent);
-    BootReadParams p;
-    p.port = &b.port;
-    p.memoryType = Target::Pic18F252;
-    p.start = 0;
-    p.length = 256;
-    p.path = out.string();
-    p.settleMs = 0;
-    p.silenceMs = kRecordSilenceMs;
+    // Reply 1 is the select-target answer.
+    const BootReadParams p = b.ReadBack(OnWire(f, 3, {'4'}, corrupt), options);
+    const fs::path out = p.path;
     ReadEvents events;
     std::atomic<bool> stop{false};
     o.code = ReadBootImage(p, events, stop, nullptr, b.clock);
-    if (events.done != 1) o.fileProblem = "OnDone came " + std::to_string(events.done) + " times";
-    o.texts.push_back(ResultText(o.code));
+    events.Into(o);
     // What was read is kept beside a failed run's file, which stays as it
     // was; a whole read-back is 16 lines of 16 bytes, the last at 0xF0.
     const std::string now = ReadFileBytes(out);
@@ -370,12 +347,6 @@ std::vector<Row> Rows() {
   };
 }
 
-std::string CodeText(ResultCode c) {
-  char code[8];
-  std::snprintf(code, sizeof code, c >= 0x20 && c < 0x7F ? "'%c'" : "0x%02X", c);
-  return code;
-}
-
 }  // namespace
 
 TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
@@ -394,7 +365,7 @@ TEST(FaultMatrix, EveryEngineEndsCleanlyUnderEveryFault) {
       const std::uint32_t tookMs = bench.clock.TickMs() - start;
       if (f == Fault::None) healthyMs = tookMs;
 
-      EXPECT_EQ(CodeText(o.code), CodeText(want.code));
+      EXPECT_EQ(o.code, want.code);
       std::vector<std::string> said = o.texts;
       for (const auto& m : bench.op.messages) said.push_back(m.text);
       EXPECT_TRUE(std::any_of(said.begin(), said.end(),

@@ -108,16 +108,8 @@ Done LoadRam(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
 }
 
 Done DumpMemory(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop) {
-  sim::Rq700Device device{sim::DeviceOptions{}};
-  const std::vector<std::uint8_t> memory = PseudoRandomBytes(0x800, 8);
-  device.Memory().Program(0, memory.data(), memory.size());
-  b.Attach(device);
   MemoryReadRequest r;
-  r.port = &b.port;
-  r.end = 0x7FF;
-  r.path = (b.dir / "memory.Bin").string();
-  r.timings = Timings();
-  WriteFileBytes(r.path, kOldContent);
+  b.DumpRam(r, 0x800);
   MemoryReadRunEvents events(sink, r.start, std::uint64_t{r.end} - r.start + 1);
   const ResultCode code = DumpControllerMemory(r, events, StopToken(stop), b.clock);
   events.Ended(code);
@@ -125,19 +117,8 @@ Done DumpMemory(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop)
 }
 
 Done ReadBack(Bench& b, RunSink& sink, const std::shared_ptr<StopState>& stop, bool toFile) {
-  sim::BoxDevice device{sim::BoxOptions{}};
-  b.Attach(device);
-  b.Select(Target::Pic18F252);
-  BootReadParams p;
-  p.port = &b.port;
-  p.memoryType = Target::Pic18F252;
-  p.start = 0;
-  p.length = 256;
+  BootReadParams p = b.ReadBack();
   p.toFile = toFile;
-  p.path = (b.dir / ReadBackFileName(Target::Pic18F252)).string();
-  p.settleMs = 0;
-  p.silenceMs = 1000;
-  WriteFileBytes(p.path, kOldContent);
   std::vector<std::uint8_t> buffer;
   MemoryReadRunEvents events(sink, p.start, p.length);
   const ResultCode code = ReadBootImage(p, events, StopToken(stop), &buffer, b.clock);

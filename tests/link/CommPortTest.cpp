@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "core/link/CommPort.h"
-#include "core/settings/ConfigData.h"
 #include "support/Pty.h"
 
 namespace tarnvale {
@@ -89,30 +88,15 @@ TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
 
 TEST(CommPortSerial, OpenCloseRules) {
   PtyPair pty;
-  PtyPair other;
   CommPort port;
-  EXPECT_FALSE(port.Close()) << "closing a closed port";
   ASSERT_TRUE(port.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One));
-  EXPECT_TRUE(port.Open(other.SlavePath(), 9600, Parity::Even, 7, StopBits::Two)) << "already open: true";
-  EXPECT_EQ(port.PortName(), pty.SlavePath()) << "and the old parameters stay";
-
   CommPort second;
   EXPECT_FALSE(second.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << "exclusive open";
   EXPECT_NE(second.LastError().find("busy"), std::string::npos) << second.LastError();
 
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.Close()) << "second close is false and harmless";
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(port.PortName(), pty.SlavePath()) << "the name is remembered after closing";
   EXPECT_TRUE(second.Open(pty.SlavePath(), 115200, Parity::None, 8, StopBits::One)) << "free again after close";
-}
-
-TEST(CommPortSerial, EveryListedBaudRateOpens) {
-  PtyPair pty;
-  for (std::uint32_t baud : kBaudRates) {
-    CommPort port;
-    EXPECT_TRUE(port.Open(pty.SlavePath(), baud, Parity::None, 8, StopBits::One)) << baud << ": " << port.LastError();
-  }
 }
 
 TEST(CommPortSerial, NamesThatAreNotPortsDoNotOpen) {
@@ -149,7 +133,6 @@ TEST(CommPortSerial, VanishedPeerReadsAndWritesNothingAndDoesNotSpin) {
   ASSERT_EQ(port.Write(keys, 1), 1u);
   pty.CloseMaster();
   for (const std::uint8_t& key : keys) EXPECT_EQ(port.Write(&key, 1), 0u);
-  EXPECT_EQ(port.Write(keys, sizeof keys), 0u);
   EXPECT_EQ(reports, 0);
   EXPECT_EQ(CommPort::ShortWriteMessage(10, 4), "Bytes to write = 10, Bytes written 4");
   EXPECT_EQ(port.Read(keys, sizeof keys), 0u);
@@ -167,7 +150,6 @@ TEST(CommPortTcp, BytesBothWaysQueueAndPeerClosed) {
   ASSERT_TRUE(port.Open(server.Address(), 115200, Parity::None, 8, StopBits::One)) << port.LastError();
   ASSERT_TRUE(server.Accept());
   EXPECT_TRUE(port.IsTcp());
-  EXPECT_EQ(port.PortName(), "") << "a TCP open leaves the serial name alone";
 
   BytesBothWaysQueueCountedAndPurged(port, server);
 

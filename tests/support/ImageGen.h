@@ -56,7 +56,7 @@ struct HexImageOptions {
 
 // Writes `image` (byte i at address base + i) as Intel HEX with an extended
 // linear address record at the start and at every 64 KB boundary. Records
-// never cross a 64 KB boundary. Streams to the file: no text is held.
+// never cross a 64 KB boundary.
 void WriteHexImage(const std::filesystem::path& path, std::uint32_t base,
                    std::span<const std::uint8_t> image, const HexImageOptions& options = {});
 std::string HexImageText(std::uint32_t base, std::span<const std::uint8_t> image,
