@@ -152,6 +152,16 @@ TEST_F(Tn835EndToEnd, StationNumbersUnitsAndTheHistoryReadsThemBack) {
   EXPECT_TRUE(Has(unit.out, "T-006")) << unit.out;
   EXPECT_FALSE(Has(unit.out, "T-005")) << unit.out;
   EXPECT_TRUE(Has(unit.err, "2 lines that are not production records were skipped")) << unit.err;
+  // The records as scripts read them: per unit, each run's fields.
+  const RunResult runs = history({"--serial", "T-100", "--json"});
+  ASSERT_EQ(runs.exitCode, 0) << runs.err;
+  const nlohmann::json r = nlohmann::json::parse(runs.out);
+  ASSERT_EQ(r["units"].size(), 1u);
+  EXPECT_EQ(r["units"][0]["serial"], "T-100");
+  EXPECT_EQ(r["units"][0]["runs"][0], (nlohmann::json{{"time", "2026-12-07T23:59:00Z"}, {"station", "S2"},
+      {"image", "boot"}, {"version", ""}, {"image_sum", nullptr}, {"result", "0"}, {"result_text", "Success"},
+      {"passed", true}, {"log", other.string()}}));
+  EXPECT_EQ(r["skipped_lines"], 2);
   const RunResult summary = history({"--summary", "--json"});
   ASSERT_EQ(summary.exitCode, 0) << summary.err;
   const nlohmann::json s = nlohmann::json::parse(summary.out);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "core/link/CommPort.h"
+#include "core/settings/ConfigData.h"
 #include "support/Pty.h"
 
 namespace tarnvale {
@@ -83,6 +84,16 @@ TEST(CommPortSerial, ClosingRightAfterAWriteLosesNothing) {
     EXPECT_TRUE(port.Close());
     peer.join();
     ASSERT_EQ(seen, tail) << "round " << round;
+  }
+}
+
+// The settings offer rates the system has no constant for (28800, 14400, 7200):
+// those go through the custom-rate call, and every listed rate must open.
+TEST(CommPortSerial, EveryListedBaudRateOpens) {
+  PtyPair pty;
+  for (std::uint32_t baud : kBaudRates) {
+    CommPort port;
+    EXPECT_TRUE(port.Open(pty.SlavePath(), baud, Parity::None, 8, StopBits::One)) << baud << ": " << port.LastError();
   }
 }
 
