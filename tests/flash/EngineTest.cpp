@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <tuple>
 
@@ -281,6 +282,57 @@ TEST_F(Engines, DumpRetryRewritesTheFileFromTheStart) {
   EXPECT_TRUE(readView.ok);
 }
 
+struct CountingEvents : ProgrammingEvents {
+  void OnTotal(std::uint32_t) override {}
+  void OnProgress(std::uint32_t) override {}
+  void OnNotice(const std::string&) override {}
+  void OnResult(ResultCode) override {}
+};
+
+// A cable pulled during the erase wait (minutes of time limit) ends the wait
+// when the line goes, as a lost link, and the programming run says so.
+TEST_F(Engines, APulledCableEndsTheEraseWaitAsALostLink) {
+  const EngineTimings real;
+  for (const bool wholeRun : {false, true}) {
+    FakeLink& line = Fresh();
+    line.SetResponder([](const Bytes&) { return std::vector<FakeLink::Reply>{}; });
+    line.HangUp(30000);
+    if (wholeRun) {
+      ProgrammingRequest r = Request(fmf);
+      r.timings = real;
+      CountingEvents events;
+      EXPECT_EQ(EraseAndProgramDevice(r, events, clock, StopToken()), rc::kLinkLost);
+    } else {
+      EXPECT_EQ(EraseFlash(port, real, nullptr, clock).kind, EraseOutcome::Kind::LinkLost);
+    }
+    EXPECT_LT(Elapsed(), 31000u) << "not the erase's " << real.eraseTimeoutMs << " ms";
+  }
+}
+
+// A dump that crosses a 64 KB boundary asks for the next page and reads
+// on from its start: each reply says which page and offset it was read at.
+TEST_F(Engines, ADumpAcrossA64KBoundaryReadsOnFromTheNextPage) {
+  unsigned page = 0xFFFF;
+  std::vector<std::pair<unsigned, unsigned>> asked;
+  Answer([&](const SeenPacket& p) {
+    if (p.type == 0x04) {
+      page = static_cast<unsigned>(p.data[0] << 8 | p.data[1]);
+      return std::string("0\n\r");
+    }
+    if (p.type != 0x11) return std::string("E");
+    asked.emplace_back(page, p.address);
+    char line[32];
+    std::snprintf(line, sizeof line, "00000004:%02XA0%02X%02X\n\r", page & 0xFF, p.address >> 8, p.address & 0xFF);
+    return std::string(line);
+  });
+  MemoryReadRequest r = DumpRequest(0x10007, dir / "page.Bin");
+  r.start = 0xFFF8;
+  EXPECT_EQ(RunReadModel(r)->Result(), rc::kSuccess);
+  EXPECT_EQ(asked, (std::vector<std::pair<unsigned, unsigned>>{{0, 0xFFF8}, {0, 0xFFFC}, {1, 0}, {1, 4}}));
+  EXPECT_EQ(ReadFileBytes(r.path).substr(0xFFF8),
+            std::string("\x00\xA0\xFF\xF8\x00\xA0\xFF\xFC\x01\xA0\x00\x00\x01\xA0\x00\x04", 16));
+}
+
 // A dump file that cannot be made: the list names it in full, with why.
 TEST_F(Engines, DumpIntoAMissingFolderNamesTheFile) {
   Answer([](const SeenPacket& p) { return p.type == 0x11 ? "00000008.FF\n\r" : "0\n\r"; });
@@ -306,13 +358,6 @@ struct DoneEvents : MemoryReadEvents {
   }
   std::string path;
   std::uintmax_t size = 0;
-};
-
-struct CountingEvents : ProgrammingEvents {
-  void OnTotal(std::uint32_t) override {}
-  void OnProgress(std::uint32_t) override {}
-  void OnNotice(const std::string&) override {}
-  void OnResult(ResultCode) override {}
 };
 
 // Each limit is the longest silence of the controller, not the time of the

@@ -198,6 +198,11 @@ void FakeLink::Arrive(std::uint32_t delayMs, const Bytes& bytes) {
   state_->At(delayMs, bytes);
 }
 
+void FakeLink::HangUp(std::uint32_t delayMs) {
+  std::lock_guard l(state_->m);
+  state_->HangUp(delayMs, {});
+}
+
 void FakeLink::SetResponder(Responder responder) {
   std::lock_guard l(state_->m);
   state_->responder = std::move(responder);

@@ -71,6 +71,8 @@ class FakeLink {
 
   // Bytes that arrive `delayMs` after now.
   void Arrive(std::uint32_t delayMs, const Bytes& bytes);
+  // The far end hangs up `delayMs` after now (a pulled cable).
+  void HangUp(std::uint32_t delayMs);
   void Arrive(std::uint32_t delayMs, const std::string& bytes) { Arrive(delayMs, Bytes(bytes.begin(), bytes.end())); }
 
   void SetResponder(Responder responder);
