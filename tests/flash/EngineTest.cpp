@@ -322,7 +322,8 @@ TEST_F(Engines, ADumpAcrossA64KBoundaryReadsOnFromTheNextPage) {
     if (p.type != 0x11) return std::string("E");
     asked.emplace_back(page, p.address);
     char line[32];
-    std::snprintf(line, sizeof line, "00000004:%02XA0%02X%02X\n\r", page & 0xFF, p.address >> 8, p.address & 0xFF);
+    std::snprintf(line, sizeof line, "00000004:%02XA0%02X%02X\n\r", page & 0xFF, p.address >> 8,
+                  p.address & 0xFF);
     return std::string(line);
   });
   MemoryReadRequest r = DumpRequest(0x10007, dir / "page.Bin");
