@@ -4,12 +4,13 @@
 // formats; these tools do not.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 
 #include "FormatsTestUtil.h"
 #include "core/formats/IntelHexFile.h"
 #include "core/formats/MotorolaSRecFile.h"
 #include "core/formats/TN820HexFile.h"
+#include "e2e/Processes.h"
 #include "support/ImageGen.h"
 #include "support/TestEnv.h"
 
@@ -20,32 +21,29 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ExternalTools : public ::testing::Test {
  protected:
-  // Runs `command` with OUT appended (and `after` behind it); returns OUT's bytes.
-  Bytes Tool(const std::string& command, const std::string& after = "") {
+  // Runs the tool with `argv` (OUT standing for its output file); OUT's bytes.
+  Bytes Tool(std::vector<std::string> argv) {
     const auto out = dir_ / "tool.bin";
-    const std::string line = command + " '" + out.string() + "'" + after + " 2>&1";
-    std::FILE* pipe = ::popen(line.c_str(), "r");
-    EXPECT_NE(pipe, nullptr) << line;
-    std::string log;
-    char buffer[4096];
-    for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      log.append(buffer, n);
-    }
-    EXPECT_EQ(pipe == nullptr ? -1 : ::pclose(pipe), 0) << line << "\n" << log;
+    std::replace(argv.begin(), argv.end(), std::string("OUT"), out.string());
+    const test::RunResult r = test::RunCommand(argv, dir_);
+    EXPECT_EQ(r.exitCode, 0) << argv[0] << ": " << r.err;
     const std::string s = test::ReadFileBytes(out);
     return {s.begin(), s.end()};
   }
   // objcopy's binary: from the lowest data address to the end of the highest, gaps 0xFF.
   Bytes Objcopy(const std::filesystem::path& hex) {
-    return Tool("objcopy -I ihex -O binary --gap-fill 0xFF '" + hex.string() + "'");
+    return Tool({"/usr/bin/objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", hex.string(), "OUT"});
   }
   // srec_cat's bytes of [first, first + size), gaps 0xFF; `input` names the format.
-  Bytes SrecCat(const std::filesystem::path& file, const std::string& input, std::uint64_t first,
+  Bytes SrecCat(const std::filesystem::path& file, std::vector<std::string> input, std::uint64_t first,
                 std::uint64_t size) {
-    const std::string range = std::to_string(first) + " " + std::to_string(first + size);
-    return Tool("srec_cat '" + file.string() + "' " + input + " -crop " + range + " -fill 0xFF " + range +
-                    " -offset -" + std::to_string(first) + " -o",
-                " -Binary");
+    const std::string from = std::to_string(first), to = std::to_string(first + size);
+    std::vector<std::string> argv{"/usr/bin/srec_cat", file.string()};
+    argv.insert(argv.end(), input.begin(), input.end());
+    const std::vector<std::string> rest{"-crop",   from,      to,   "-fill", "0xFF",   from,
+                                        to,        "-offset", "-" + from, "-o", "OUT", "-Binary"};
+    argv.insert(argv.end(), rest.begin(), rest.end());
+    return Tool(argv);
   }
   std::filesystem::path dir_ = test::MakeTempDir("tools");
 };
@@ -71,7 +69,7 @@ TEST_F(ExternalTools, IntelHexWithGapsSegmentAndLinearBases) {
     IntelHexFile f(path, c.lo, c.hi, 1, 2);
     ASSERT_EQ(test::Load(f), 0);
     EXPECT_EQ(Objcopy(path), f.ImageBytes());
-    EXPECT_EQ(SrecCat(path, "-Intel", c.lo, c.hi - c.lo + 1), f.ImageBytes());
+    EXPECT_EQ(SrecCat(path, {"-Intel"}, c.lo, c.hi - c.lo + 1), f.ImageBytes());
   }
 }
 
@@ -90,13 +88,13 @@ TEST_F(ExternalTools, SRecordRegionsAndTheFlashMemoryFileWrittenFromThem) {
   ASSERT_EQ(test::LoadSRec(s, 0, 0x20000, 0), 0);
   const auto image = s.ImageBytes();
   const Bytes regionOne = test::Slice(image, 0, 0x20000), regionTwo = test::Slice(image, 0x20000, 0x2000);
-  EXPECT_EQ(SrecCat(path, "-Motorola 2", 0, 0x20000), regionOne);
-  EXPECT_EQ(SrecCat(path, "-Motorola 2", kRegionTwoAt, 0x2000), regionTwo);
+  EXPECT_EQ(SrecCat(path, {"-Motorola", "2"}, 0, 0x20000), regionOne);
+  EXPECT_EQ(SrecCat(path, {"-Motorola", "2"}, kRegionTwoAt, 0x2000), regionTwo);
 
   std::filesystem::path fmf;
   ASSERT_EQ(s.WriteFlashMemoryFile(dir_ / "app.FMF", 0, true, &fmf), 0);
-  EXPECT_EQ(SrecCat(fmf, "-Intel", 0, 0x20000), regionOne);
-  EXPECT_EQ(SrecCat(fmf, "-Intel", 0x2001000, 0x2000), regionTwo);
+  EXPECT_EQ(SrecCat(fmf, {"-Intel"}, 0, 0x20000), regionOne);
+  EXPECT_EQ(SrecCat(fmf, {"-Intel"}, 0x2001000, 0x2000), regionTwo);
   TN820HexFile back(fmf, 0, 0x21FFF, 2);
   ASSERT_EQ(test::Load(back), 0);
   EXPECT_EQ(back.ImageBytes(), image);
